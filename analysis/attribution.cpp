@@ -1,0 +1,101 @@
+// Harmonic attribution: turns a row of levels into per-key note strengths.
+#include <climits>
+#include <cstring>
+
+#include "analysis/analysis.h"
+#include "engine/engine.h"
+#include "input/input.h"
+#include "midi/midi.h"
+
+namespace {
+
+int32_t &claimed(int fundamental, int harmonic) { return analysis.AttributionMatrix[fundamental * KeyLimit + harmonic]; }
+
+int32_t &strengthOf(int key) { return tracker.keys[key].strength; }
+
+// Whether a lower accepted key explains the amount c of key b as its harmonic.
+bool explained(int b, int32_t c) {
+    for (int i = 2; i <= tables.HarmonicCount; ++i) {
+        const int f = b - tables.HarmonicOffsets[i];
+        if (f < settings.KeyMin) break;
+        if (strengthOf(f) >= static_cast<int64_t>(claimed(f, b)) + c) return true;
+    }
+    return false;
+}
+
+// Least-squares line through the harmonic amounts claimed so far.
+struct LineFit {
+    int64_t n, sumX, sumXX, sumY, sumXY;
+
+    void add(int64_t y) {
+        n += 1;
+        sumX += n;
+        sumXX += n * n;
+        sumY += y;
+        sumXY += n * y;
+    }
+
+    // The amount the line predicts for the next harmonic.
+    int32_t predictNext() const {
+        const float slope = static_cast<float>(static_cast<double>(n * sumXY - sumX * sumY) /
+                                               static_cast<double>(n * sumXX - sumX * sumX));
+        const float intercept =
+            static_cast<float>((static_cast<double>(sumY) - static_cast<double>(slope) * sumX) / n);
+        return truncInt(static_cast<double>(slope) * (n + 1) + static_cast<double>(intercept) + 0.5);
+    }
+};
+
+// Key b takes the amount c as a fundamental and claims its harmonics.
+void acceptFundamental(int32_t *row, int b, int32_t c) {
+    row[b] -= c;
+    analysis.CarryLevels[b] += c;
+    LineFit fit = {1, 1, 1, c, c};
+    int64_t sum = c;
+    int32_t cur = c;
+    for (int i = 2; i <= tables.HarmonicCount && cur != 0; ++i) {
+        const int h = b + tables.HarmonicOffsets[i];
+        if (h > settings.KeyMax) break;
+        const int32_t l = row[h];
+        const int32_t y = l < cur ? l : cur;
+        claimed(b, h) = y;
+        row[h] = l - y;
+        sum += y;
+        fit.add(y);
+        const int32_t prediction = fit.predictNext();
+        cur = y > prediction ? y : prediction;
+    }
+    if (derived.allowedKeys[b] != 0 && sum / analysis.ChordWeights[b % 12] >= settings.OutputThreshold) {
+        const int64_t total = strengthOf(b) + sum;
+        strengthOf(b) = total > INT32_MAX ? INT32_MAX : static_cast<int32_t>(total);
+    }
+}
+
+void attributePass(int32_t *row, int pass) {
+    for (int b = settings.KeyMin; b <= settings.KeyMax; ++b) {
+        int32_t c = row[b];
+        if (pass == 0) {
+            if (analysis.CarryLevels[b] < c) c = analysis.CarryLevels[b];
+            analysis.CarryLevels[b] = 0;
+            strengthOf(b) = 0;
+        }
+        if (c == 0) continue;
+        if (explained(b, c)) {
+            if (pass == 1) row[b] = 0;
+            continue;
+        }
+        acceptFundamental(row, b, c);
+    }
+}
+
+}  // namespace
+
+void attributeHarmonics(int start) {
+    if (start != 0) {
+        std::memset(analysis.CarryLevels, 0, sizeof analysis.CarryLevels);
+        return;
+    }
+    std::memset(analysis.AttributionMatrix, 0, sizeof analysis.AttributionMatrix);
+    int32_t *row = levelRow(run.CurrentRow);
+    attributePass(row, 0);
+    attributePass(row, 1);
+}

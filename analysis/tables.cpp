@@ -1,0 +1,74 @@
+// Analysis tables: harmonic offsets, the fit's lookup tables, key records
+// and reference waves.
+#include <cmath>
+
+#include "analysis/analysis.h"
+#include "engine/engine.h"
+#include "input/input.h"
+
+AnalysisTables tables;
+AnalysisState analysis;
+
+namespace {
+
+const float C12 = 1.0f / 12.0f;
+
+// Period of key k in analysis samples.
+double keyPeriod(int k) { return settings.VirtualSR / keyFrequency(k); }
+
+// Fills one key's slot with a cosine of amplitude `levelScale`.
+void fillReferenceSlot(int64_t base, int64_t count, double period) {
+    const double scale = derived.levelScale;
+    const float step = static_cast<float>(6.2831853071796 / (period * settings.PhaseMult));
+    double phase = 1.5707964f;
+    for (int64_t j = 0; j < count; ++j) {
+        tables.ReferenceTable[base + j] = truncInt(scale * std::sin(phase) + 0.5);
+        phase += step;
+    }
+}
+
+}  // namespace
+
+int32_t *levelRow(int r) { return analysis.LevelMatrix + static_cast<int64_t>(r) * derived.keyColumns; }
+
+void buildHarmonicOffsets() {
+    const double keys = static_cast<double>(settings.KeyMax) - settings.KeyMin + 1;
+    int count = truncInt(std::pow(2.0, keys * static_cast<double>(C12)) + 1);
+    if (count > HarmonicTableSize - 1) count = HarmonicTableSize - 1;
+    if (count < 1) count = 1;
+    tables.HarmonicCount = count;
+    for (int i = 0; i < HarmonicTableSize; ++i)
+        tables.HarmonicOffsets[i] = i >= 2 && i <= count ? static_cast<int32_t>(std::floor(12 * std::log2(i) + 0.5)) : 0;
+}
+
+void buildSearchTables() {
+    tables.TriangularTable[0] = 0;
+    for (int i = 0; i < RatioTableSize; ++i) {
+        tables.RatioTable[i] = static_cast<float>(static_cast<double>(i) / (i + 1));
+        if (i > 0) tables.TriangularTable[i] = tables.TriangularTable[i - 1] + (i - 1);
+    }
+}
+
+void buildKeyTables() {
+    const Settings &s = settings;
+    const int PM = s.PhaseMult;
+    const int keys = s.KeyMax >= s.KeyMin ? s.KeyMax - s.KeyMin + 1 : 0;
+    const int64_t qmin = truncInt64(keyPeriod(s.KeyMin) * PM) / 4;
+    const int64_t slotLength = static_cast<int64_t>(PM) * s.BufferSize + 2 * qmin;
+    if (slotLength > INT32_MAX) finish(CodeNoMemory, 14);
+    tables.SlotLength = static_cast<int32_t>(slotLength);
+    tables.KeyTable = static_cast<KeyRecord *>(allocZeroed(derived.keyColumns, sizeof(KeyRecord), 13));
+    tables.referenceSize = keys * slotLength + 1;
+    tables.ReferenceTable = static_cast<int32_t *>(allocZeroed(tables.referenceSize, sizeof(int32_t), 14));
+    int64_t base = 0;
+    for (int k = s.KeyMin; k <= s.KeyMax; ++k) {
+        KeyRecord &key = tables.KeyTable[k];
+        const double period = keyPeriod(k);
+        key.keyWeight = static_cast<float>(std::pow(2.0, (k - 63.5) * (1.0 / 24)));
+        key.halfPeriod = truncInt((period + 1) * 0.5);
+        key.quarterSteps = truncInt(period * PM) / 4;
+        key.slotStart = static_cast<int32_t>(base + key.quarterSteps);
+        fillReferenceSlot(base, static_cast<int64_t>(PM) * s.BufferSize + 2 * key.quarterSteps + 1, period);
+        base += slotLength;
+    }
+}

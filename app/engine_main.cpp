@@ -1,0 +1,3 @@
+#include "engine/engine.h"
+
+int main(int argc, char **argv) { return runEngine(argc, argv); }

@@ -1,0 +1,88 @@
+// Engine driver: entry and frame loop, status file, finish routine, key
+// detection at the end of the run.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+// The launch token agreed with the front-end.
+constexpr const char *LaunchToken = "+";
+
+// Process-wide state of the run.
+struct RunState {
+    std::string settingsPath;
+    std::string statusPath;
+    double framePosition;
+    int64_t frameByte;
+    int CurrentRow;
+    uint32_t previousPeak;
+    float progressPercent;
+    float progressStep;
+    time_t lastReportTime;
+    int controlValue;
+    int tempoValue;
+    int framesSinceTempoValue;
+    float tempoAdvance;
+    int detectedMode;
+    int finishing;      // 1 once the finish routine has started
+};
+
+extern RunState run;
+
+// Result codes of the finish routine (the process exit code).
+enum FinishCode {
+    CodeSuccess = 0,
+    CodeCancelled = 1,
+    CodeReadFailure = 2,
+    CodeOpenFailure = 3,
+    CodeWaveFormat = 4,
+    CodeWriteFailure = 5,
+    CodeNoMemory = 6,
+    CodeTimeBase = 7,
+};
+
+/** calloc that ends the run with code 6 and the detail when it fails. */
+void *allocZeroed(int64_t count, int64_t size, int detail);
+
+/** Main routine of the engine: banner, arguments, set-up, frame loop. */
+int runEngine(int argc, char **argv);
+/** Prints the banner to standard output. */
+void printBanner();
+/** Replaces every '?' by a blank and cuts to 255 characters. */
+std::string copyArgument(const char *arg, bool cut);
+/** Allocates the working buffers and builds the analysis tables. */
+void prepareRun();
+/** Opens the MIDI output and reserves its 98-byte header area. */
+void openMidiOutput();
+/** The frame loop from the first frame to the end of the chosen audio. */
+[[noreturn]] void runFrameLoop();
+/** Moves `framePosition` to the next frame (fixed hop or tempo file). */
+void advanceFramePosition();
+/** Decides the key strengths of row `CurrentRow` and tracks them. */
+void decideRow();
+/** Processes rows 0..`CurrentRow` of the level matrix as one block. */
+void processBlock();
+
+/** Reads the control value; a missing file or -1 cancels the run. */
+void pollStatus();
+/** Writes the progress line when the wall-clock second has changed. */
+void reportProgress();
+/** Writes the final status line for a code and detail. */
+void writeFinalStatus(int code, int detail);
+/** Formats the final status line. */
+std::string finalStatusLine(int code, int detail);
+/** Formats the progress line. */
+std::string progressLine();
+
+/** Ends the run: completes or deletes the MIDI file, reports, exits. */
+[[noreturn]] void finish(int code, int detail);
+/** Completes the MIDI file for codes 0 and 1. */
+void completeMidiFile();
+/** Closes the files, deletes a failed output, frees the buffers. */
+void closeRun(int code);
+/** Deletes the output when it is a regular file and not the input. */
+void deleteOutput();
+
+/** Detects the key from `PitchClassTotals`; sets `KeySignature`, `MajorMinor`, `detectedMode`. */
+void detectPieceKey();

@@ -1,0 +1,170 @@
+// Engine entry: banner, arguments, buffers, tables and the frame loop.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+
+#include "analysis/analysis.h"
+#include "engine/engine.h"
+#include "input/input.h"
+#include "midi/midi.h"
+
+RunState run;
+
+void printBanner() {
+    std::fputs("Sonoscriptor - Polyphonic Music Recognition System\n"
+               "Version 1.0.0\n"
+               "Transcribes PCM WAV recordings into Standard MIDI Files.\n"
+               "This engine is started by a front-end with a settings file,\n"
+               "a status file and a launch token.\n"
+               "\nDO NOT RUN THIS PROGRAM DIRECTLY! -- RUN KORVAX.EXE OR KORVI.EXE INSTEAD.\n",
+               stdout);
+    std::fflush(stdout);
+}
+
+std::string copyArgument(const char *arg, bool cut) {
+    std::string text(arg);
+    for (char &ch : text)
+        if (ch == '?') ch = ' ';
+    if (cut && text.size() > 255) text.resize(255);
+    return text;
+}
+
+void *allocZeroed(int64_t count, int64_t size, int detail) {
+    if (count < 1) count = 1;
+    if (size < 1 || count > INT64_MAX / size / 2) finish(CodeNoMemory, detail);
+    void *block = std::calloc(static_cast<size_t>(count), static_cast<size_t>(size));
+    if (!block) finish(CodeNoMemory, detail);
+    return block;
+}
+
+void prepareRun() {
+    const Derived &d = derived;
+    analysis.FrameSamples = static_cast<int32_t *>(allocZeroed(d.frameLength + 2, sizeof(int32_t), 1));
+    int64_t sampleFrame = settings.Tracks * (settings.BitsPerSample / 8);
+    inputFiles.frameByteCount = static_cast<int64_t>(d.frameLength) * d.inputStride + sampleFrame;
+    inputFiles.frameBytes = static_cast<uint8_t *>(allocZeroed(inputFiles.frameByteCount, 1, 1));
+    analysis.FilteredFrame = static_cast<int32_t *>(allocZeroed(settings.BufferSize + 2, sizeof(int32_t), 28));
+    analysis.LevelMatrix =
+        static_cast<int32_t *>(allocZeroed(static_cast<int64_t>(d.keyColumns) * d.blockLength, sizeof(int32_t), 30));
+    tracker.keys = static_cast<KeyState *>(allocZeroed(d.keyColumns, sizeof(KeyState), 3));
+    if (settings.Filter == -1) buildHarmonicOffsets();
+    buildSearchTables();
+    buildKeyTables();
+}
+
+namespace {
+
+bool sameFile(const std::string &a, const std::string &b) {
+    if (a == b) return true;
+    struct stat sa, sb;
+    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+}  // namespace
+
+void openMidiOutput() {
+    if (sameFile(settings.MidiFile, settings.WaveFile)) finish(CodeOpenFailure, 6);
+    writer.midi = std::fopen(settings.MidiFile.c_str(), "wb");
+    if (!writer.midi) finish(CodeOpenFailure, 6);
+    static char streamBuffer[1 << 16];
+    std::setvbuf(writer.midi, streamBuffer, _IOFBF, sizeof streamBuffer);
+    char blanks[MidiHeaderSize];
+    std::memset(blanks, ' ', sizeof blanks);
+    if (std::fwrite(blanks, 1, sizeof blanks, writer.midi) != sizeof blanks) {
+        std::fclose(writer.midi);
+        writer.midi = nullptr;
+        deleteOutput();
+        finish(CodeWriteFailure, 7);
+    }
+    resetWriter();
+}
+
+void processBlock() {
+    const int lastRow = run.CurrentRow;
+    postProcessBlock(0);
+    for (int r = 0; r <= lastRow; ++r) {
+        run.CurrentRow = r;
+        decideRow();
+    }
+    run.CurrentRow = lastRow + 1;
+}
+
+void decideRow() {
+    if (settings.Filter == -1)
+        attributeHarmonics(0);
+    else
+        pursueTemplates();
+    trackNotes(0);
+}
+
+namespace {
+
+void startRun() {
+    const Derived &d = derived;
+    double s = static_cast<double>(d.inputStride) * d.samplesPerFrame;
+    run.progressStep = static_cast<float>(100 * s / (s + static_cast<double>(d.endByte - d.startByte)));
+    run.progressPercent = 0;
+    run.lastReportTime = std::time(nullptr);
+    postProcessBlock(1);
+    if (settings.Filter == -1) attributeHarmonics(1);
+    trackNotes(1);
+    run.framePosition = static_cast<double>(d.startByte) / d.inputStride;
+    run.frameByte = d.startByte;
+    run.CurrentRow = -1;
+    for (int64_t &total : analysis.PitchClassTotals) total = 0;
+    run.tempoValue = 0;
+    run.framesSinceTempoValue = d.tempoFramesPerBeat;
+    run.previousPeak = 0;
+}
+
+// Fills the level-matrix row of the current frame.
+void analyseCurrentFrame(uint32_t peak) {
+    if (peak == 0 || (settings.PauseBetweenNotes && run.previousPeak != 0)) {
+        int32_t *row = levelRow(run.CurrentRow);
+        for (int k = settings.KeyMin; k <= settings.KeyMax; ++k) row[k] = 0;
+    } else if (settings.Filter == -1) {
+        analyseFrame();
+    } else {
+        measureAllKeys();
+    }
+}
+
+}  // namespace
+
+void runFrameLoop() {
+    const Derived &d = derived;
+    if (d.startByte <= d.endByte) {
+        for (;;) {
+            run.CurrentRow += 1;
+            uint32_t peak = readFrame(run.frameByte);
+            analyseCurrentFrame(peak);
+            if (run.CurrentRow == d.blockLength - 1) {
+                processBlock();
+                run.CurrentRow = -1;
+            }
+            run.progressPercent += run.progressStep;
+            run.previousPeak = peak;
+            pollStatus();
+            reportProgress();
+            advanceFramePosition();
+            run.frameByte = truncInt64(run.framePosition + 0.5) * d.inputStride;
+            if (run.frameByte > d.endByte) break;
+        }
+    }
+    finish(CodeSuccess, 0);
+}
+
+int runEngine(int argc, char **argv) {
+    printBanner();
+    if (argc < 4) return 0;
+    run = RunState{};
+    run.settingsPath = copyArgument(argv[1], true);
+    run.statusPath = copyArgument(argv[2], true);
+    if (copyArgument(argv[3], false) != LaunchToken) return 0;
+    setupAnalysis(run.settingsPath.c_str());
+    prepareRun();
+    openMidiOutput();
+    startRun();
+    runFrameLoop();
+}

@@ -1,0 +1,72 @@
+// Status file: cancel requests in, progress and the final result out.
+#include <cctype>
+#include <cstdio>
+
+#include "engine/engine.h"
+#include "input/input.h"
+#include "midi/midi.h"
+
+namespace {
+
+// The leading decimal integer of the text ("%d" with blanks skipped), if any.
+bool leadingInteger(const char *text, int &value) {
+    while (std::isspace(static_cast<unsigned char>(*text))) ++text;
+    const char *digits = text;
+    if (*digits == '+' || *digits == '-') ++digits;
+    if (!std::isdigit(static_cast<unsigned char>(*digits))) return false;
+    value = parseInt(text);
+    return true;
+}
+
+void writeStatusLine(const std::string &line) {
+    FILE *file = std::fopen(run.statusPath.c_str(), "w");
+    if (!file) return;
+    std::fputs(line.c_str(), file);
+    std::fclose(file);
+}
+
+}  // namespace
+
+void pollStatus() {
+    FILE *file = std::fopen(run.statusPath.c_str(), "r");
+    bool cancel = file == nullptr;
+    if (file) {
+        char text[64] = {};
+        size_t got = std::fread(text, 1, sizeof text - 1, file);
+        text[got] = '\0';
+        std::fclose(file);
+        leadingInteger(text, run.controlValue);
+        cancel = run.controlValue == -1;
+    }
+    if (cancel) {
+        std::remove(run.statusPath.c_str());
+        finish(CodeCancelled, 0);
+    }
+}
+
+std::string progressLine() {
+    char line[128];
+    std::snprintf(line, sizeof line, "%f,%d,%d,8,0", static_cast<double>(run.progressPercent),
+                  tracker.lowestKeyWritten, tracker.highestKeyWritten);
+    return line;
+}
+
+void reportProgress() {
+    time_t now = std::time(nullptr);
+    if (now == run.lastReportTime) return;
+    run.lastReportTime = now;
+    writeStatusLine(progressLine());
+}
+
+std::string finalStatusLine(int code, int detail) {
+    char line[128];
+    if (code == CodeSuccess)
+        std::snprintf(line, sizeof line, "100,%d,%d,%d,%d", tracker.lowestKeyWritten, tracker.highestKeyWritten,
+                      settings.KeySignature, run.detectedMode);
+    else
+        std::snprintf(line, sizeof line, "-%.3f,%d,%d,%d,%d", code + detail * 0.001, tracker.lowestKeyWritten,
+                      tracker.highestKeyWritten, settings.KeySignature, run.detectedMode);
+    return line;
+}
+
+void writeFinalStatus(int code, int detail) { writeStatusLine(finalStatusLine(code, detail)); }

@@ -1,0 +1,158 @@
+// Settings and input: the settings file, the analysis set-up, the WAV
+// reader, the filter records and the tempo file.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// One value per settings-file key, named by the key. After the set-up
+// `Speed` and `Gain` hold the factors (value x 0.01).
+struct Settings {
+    std::string ExePath;
+    std::string WaveFile;
+    int Tracks;
+    int Rate;
+    int BitsPerSample;
+    int EntireWave;
+    int CropSilence;
+    double StartPoint;
+    double EndPoint;
+    int VirtualSR;
+    int ReferencePitch;
+    int AGC;
+    int StereoPan;
+    int KeyMin;
+    int KeyMax;
+    int InputThreshold;
+    int OutputThreshold;
+    int BufferSize;
+    float Resolution;
+    int MinimumLength;
+    int PauseBetweenNotes;
+    int PitchMode;
+    int Constrain;
+    std::string MidiFile;
+    int Channel;
+    int Filter;
+    int Patch;
+    int TimeSignatureNumerator;
+    int TimeSignatureDenominator;
+    double Tempo;
+    float Speed;
+    int Transpose;
+    int KeySignature;
+    int MajorMinor;
+    int AutoDetectKey;
+    float Gain;
+    int VelocityOn;
+    int VelocityOff;
+    std::string TempoFile;
+    int PhaseMult;
+    int ChordRes;
+    int BufferIncrement;
+    int ClusterDetect;
+    int Sensitivity;
+};
+
+// Values derived once by the set-up; read-only during the run.
+struct Derived {
+    float speedFactor;
+    float gainFactor;
+    int sampleFormat;
+    int inputStride;
+    int leftWeight;
+    int levelCeiling;
+    float levelScale;
+    int phaseSpan;
+    int highestKeyByRate;
+    int framePad;
+    int64_t framePadBytes;
+    int frameCore;
+    int frameLength;
+    int64_t frameSpanBytes;
+    int64_t waveDataOffset;
+    int64_t waveDataLength;
+    int64_t startByte;
+    int64_t endByte;
+    double beatsPerSecond;
+    int framesPerStep;
+    int stepsPerBar;
+    double framesPerBeat;
+    double samplesPerFrame;
+    int tempoFramesPerBeat;
+    int tempoBeatsPerFrame;
+    float tempoSampleFactor;
+    int blockLength;
+    int fixedVelocity;
+    int tonicPitchClass;
+    int rhythmNote;
+    int keyColumns;              // entries of every per-key array and matrix row
+    int32_t *allowedKeys;        // keyColumns entries
+};
+
+// Open input files and the frame reader's scratch space.
+struct InputFiles {
+    FILE *wave;
+    FILE *tempo;
+    uint8_t *frameBytes;    // one frame's span of WAV bytes
+    int64_t frameByteCount;
+};
+
+extern Settings settings;
+extern Derived derived;
+extern InputFiles inputFiles;
+
+// Filter record: 113 x 113 template values, element (r, c) at r * 113 + c.
+constexpr int FilterSize = 113;
+extern int32_t FilterTable[FilterSize * FilterSize];
+
+// Key and value literals of the settings file, in the order they are tested.
+constexpr int SettingsKeyCount = 44;
+extern const char *const SettingsKeys[SettingsKeyCount];
+
+// Conversions that never overflow.
+/** atoi-like: white space, sign, digits; saturates to the 32-bit range. */
+int parseInt(const char *text);
+/** atof-like after every ',' has become '.'. */
+double parseDecimal(const char *text);
+/** Truncates toward zero, saturating to the 32-bit range; NaN gives 0. */
+int truncInt(double x);
+/** Truncates toward zero, saturating to the 64-bit range; NaN gives 0. */
+int64_t truncInt64(double x);
+/** Frequency in Hz of key k at `ReferencePitch`. */
+double keyFrequency(int k);
+
+/** Lines of a text file as the text-mode reader sees them: CR LF read as LF,
+    lines longer than 254 characters split into pieces; false when it cannot be opened. */
+bool readTextLines(const char *path, std::vector<std::string> &lines);
+
+/** Gives every setting its default (unset ones the marker 999). */
+void resetSettings();
+/** Reads the settings file into `settings`; code 3/8 when it cannot be opened. */
+void readSettings(const char *path);
+/** Applies one line of the settings file (at most 254 characters, no CR LF). */
+void applySettingsLine(const std::string &line);
+/** Output name for an empty `MidiFile`: the WAV name with ".mid". */
+std::string defaultMidiName(const std::string &waveFile);
+
+/** Runs the whole analysis set-up; every failure ends the run. */
+void setupAnalysis(const char *settingsPath);
+/** Set-up steps after the WAV header is known (steps 6 to 17). */
+void deriveAnalysis();
+/** MIDI division b, its rounded value c and the tempo t, as the header writes them. */
+void midiTimeBase(double &b, int64_t &c, int64_t &t);
+
+/** Opens `WaveFile` and takes its header; 1 for a RIFF WAVE file, else 0. */
+int readWaveHeader();
+/** Reads the frame at byte p into `FrameSamples`; returns its peak or 0 when silent. */
+uint32_t readFrame(int64_t p);
+
+/** Loads the selected filter record and its defaults from `ExePath`. */
+void loadFilterRecord();
+
+/** Opens `TempoFile` and derives the tempo values when it opens. */
+void openTempoFile();
+/** Reads one little-endian 16-bit tempo value; bytes past the end read as 255. */
+int readTempoValue();

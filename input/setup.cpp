@@ -1,0 +1,274 @@
+// Analysis set-up: validates every setting and derives the run's parameters.
+#include <cmath>
+#include <sys/stat.h>
+
+#include "engine/engine.h"
+#include "input/input.h"
+
+namespace {
+
+const int TonicByKeySignature[15] = {11, 6, 1, 8, 3, 10, 5, 0, 7, 2, 9, 4, 11, 6, 1};
+const int MajorScale[12] = {1, 0, 1, 0, 1, 1, 0, 1, 0, 1, 0, 1};
+
+bool isAnalysisRate(int rate) { return rate == 11025 || rate == 22050 || rate == 44100; }
+
+int saturate(int64_t v) {
+    if (v > INT32_MAX) return INT32_MAX;
+    if (v < INT32_MIN) return INT32_MIN;
+    return static_cast<int>(v);
+}
+
+// Step 4: defaults and forced values that depend on the analysis path.
+void applyPathDefaults() {
+    Settings &s = settings;
+    if (s.PitchMode == 999) s.PitchMode = 16;
+    if (s.KeyMin == 999) s.KeyMin = 24;
+    if (s.KeyMax == 999) s.KeyMax = 96;
+    if (s.Filter == -1) {
+        if (s.OutputThreshold == 999) s.OutputThreshold = 6;
+        if (s.Gain == 999.0f) s.Gain = 200.0f;
+        derived.levelCeiling = 508;
+    } else {
+        if (s.OutputThreshold == 999) s.OutputThreshold = 3;
+        if (s.Gain == 999.0f) s.Gain = 100.0f;
+        s.VirtualSR = 11025;
+        s.ClusterDetect = 0;
+        s.BufferIncrement = 1;
+        s.PhaseMult = 3;
+        s.BufferSize = 1350;
+        derived.levelCeiling = 127;
+    }
+    derived.levelScale = static_cast<float>(32768.0 / derived.levelCeiling);
+}
+
+// Step 6: the WAV formats the engine reads.
+void checkFormat() {
+    if (settings.Tracks != 1 && settings.Tracks != 2) finish(CodeWaveFormat, 9);
+    if (settings.Rate != 11025 && settings.Rate != 22050 && settings.Rate != 44100) finish(CodeWaveFormat, 10);
+    if (settings.BitsPerSample != 8 && settings.BitsPerSample != 16) finish(CodeWaveFormat, 11);
+}
+
+// Step 7: flags become 0 or 1.
+void normaliseFlags() {
+    Settings &s = settings;
+    for (int *flag : {&s.AGC, &s.AutoDetectKey, &s.CropSilence, &s.ClusterDetect, &s.PauseBetweenNotes,
+                      &s.VelocityOn, &s.VelocityOff, &s.MajorMinor, &s.Constrain})
+        if (*flag != 0) *flag = 1;
+}
+
+// Step 8: analysis rate and stride.
+void deriveRates() {
+    Settings &s = settings;
+    derived.sampleFormat = s.BitsPerSample + s.Tracks;
+    if (!isAnalysisRate(s.VirtualSR)) s.VirtualSR = s.Rate;
+    if (s.VirtualSR > s.Rate) s.VirtualSR = s.Rate;
+    derived.inputStride = (s.Rate / s.VirtualSR) * s.Tracks * (s.BitsPerSample / 8);
+    if (s.ReferencePitch < 435 || s.ReferencePitch > 445) s.ReferencePitch = 440;
+    if (s.PhaseMult < 1 || s.PhaseMult > 9) s.PhaseMult = 3;
+}
+
+// Step 9: detector step and key range; returns P, the period of KeyMin at 11025 Hz.
+int deriveKeyRange() {
+    Settings &s = settings;
+    int N = s.VirtualSR / 2;
+    double R = N / keyFrequency(s.KeyMax);
+    if (s.BufferIncrement < 1) s.BufferIncrement = truncInt((R + 1) * 0.5);
+    if (s.BufferIncrement > R) s.BufferIncrement = truncInt(R);
+    if (s.BufferIncrement == 0) s.BufferIncrement = 1;
+    derived.phaseSpan = saturate(static_cast<int64_t>(s.PhaseMult) * s.BufferIncrement);
+    derived.highestKeyByRate =
+        truncInt(69 + 17.31234049066757 * std::log(static_cast<double>(N) / s.BufferIncrement / s.ReferencePitch));
+    if (s.StereoPan < 0) s.StereoPan = 0;
+    if (s.StereoPan > 100) s.StereoPan = 100;
+    derived.leftWeight = 100 - s.StereoPan;
+    if (s.KeyMin < 1) s.KeyMin = 1;
+    int P = truncInt(11025 / keyFrequency(s.KeyMin));
+    if (s.KeyMax < s.KeyMin) s.KeyMax = s.KeyMin;
+    if (s.KeyMax > 127) s.KeyMax = 127;
+    if (s.KeyMax > derived.highestKeyByRate) s.KeyMax = derived.highestKeyByRate;
+    if (s.InputThreshold < 1 || s.InputThreshold > 32767) s.InputThreshold = 1;
+    derived.keyColumns = s.KeyMax >= s.KeyMin ? s.KeyMax + 1 : 1;
+    return P;
+}
+
+// Step 10: frame geometry.
+void deriveFrameGeometry(int P) {
+    Settings &s = settings;
+    Derived &d = derived;
+    if (s.Filter == -1) {
+        if (s.BufferSize < P || s.BufferSize > 16 * static_cast<int64_t>(P))
+            s.BufferSize = truncInt(static_cast<double>(s.KeyMin) * P * 0.16666666666666666);
+        d.framePad = truncInt(1.5 * s.VirtualSR / keyFrequency(s.KeyMin) + 0.5);
+        d.frameCore = s.BufferSize + d.framePad;
+        d.frameLength = s.BufferSize + 2 * d.framePad;
+    } else {
+        d.framePad = 0;
+        d.frameCore = d.frameLength = s.BufferSize;
+    }
+    d.framePadBytes = static_cast<int64_t>(d.framePad) * d.inputStride;
+    d.frameSpanBytes = static_cast<int64_t>(d.frameCore) * d.inputStride;
+}
+
+// Step 11: the analysed region of the file.
+void deriveRegion() {
+    Settings &s = settings;
+    Derived &d = derived;
+    if (!std::isfinite(s.StartPoint)) s.StartPoint = 0;
+    if (!std::isfinite(s.EndPoint)) s.EndPoint = 0;
+    int A = s.Tracks * (s.BitsPerSample / 8);
+    double M = static_cast<double>(d.waveDataLength) / A / s.Rate - static_cast<double>(d.frameLength) / s.VirtualSR;
+    double start = s.StartPoint;
+    if (s.EntireWave != 0) {
+        start = 0;
+        s.EndPoint = M;
+    }
+    if (start > M) start = 0;
+    d.startByte = truncInt64(start * s.Rate * A + d.waveDataOffset + 0.5);
+    if (s.EndPoint <= start) s.EndPoint = M;
+    if (s.EndPoint > M) s.EndPoint = M;
+    d.endByte = truncInt64(s.EndPoint * s.Rate * A + d.waveDataOffset + 0.5);
+}
+
+// Step 12: the musical grid.
+void deriveGrid() {
+    Settings &s = settings;
+    Derived &d = derived;
+    if (s.TimeSignatureNumerator < 1 || s.TimeSignatureNumerator > 99) s.TimeSignatureNumerator = 4;
+    if (s.ChordRes < 1 || s.ChordRes > 99) s.ChordRes = s.TimeSignatureNumerator;
+    if (s.TimeSignatureDenominator < 0 || s.TimeSignatureDenominator > 6) s.TimeSignatureDenominator = 2;
+    if (!std::isfinite(s.Tempo) || s.Tempo <= 0) s.Tempo = 120.0;
+    d.beatsPerSecond = s.Tempo * 0.016666666666666666;
+    if (s.Sensitivity < 0 || s.Sensitivity > 7) s.Sensitivity = 1;
+    d.framesPerStep = 1 << s.Sensitivity;
+    if (s.MinimumLength < 1) s.MinimumLength = truncInt(2.5 + 0.5 * (s.Sensitivity - 1));
+    if (std::isnan(s.Resolution)) s.Resolution = 3.0f;
+    if (s.Resolution < 0) s.Resolution = 0.0f;
+    if (s.Resolution > 8) s.Resolution = 8.0f;
+    double Q = std::pow(2.0, static_cast<double>(s.Resolution));
+    if (s.MinimumLength > Q + 0.5) s.MinimumLength = truncInt(Q + 0.5);
+    double B = std::pow(2.0, s.TimeSignatureDenominator);
+    d.stepsPerBar = truncInt(Q / B * s.TimeSignatureNumerator + 0.5);
+    d.framesPerBeat = std::pow(2.0, s.Sensitivity + static_cast<double>(s.Resolution)) / B;
+    d.samplesPerFrame = s.VirtualSR / (d.framesPerBeat * d.beatsPerSecond);
+}
+
+// Step 15: the output settings.
+void deriveOutput() {
+    Settings &s = settings;
+    Derived &d = derived;
+    if (s.OutputThreshold < 1 || s.OutputThreshold > 127) s.OutputThreshold = 3;
+    if (s.PitchMode < 0 || s.PitchMode > 128) s.PitchMode = 128;
+    if (s.Channel < 1 || s.Channel > 16) s.Channel = 1;
+    s.Channel -= 1;
+    if (s.Patch < 0 || s.Patch > 127) s.Patch = s.Filter;
+    if (s.Patch < 0 || s.Patch > 127) s.Patch = 0;
+    if (s.Speed <= 0) s.Speed = 100.0f;
+    if (s.Speed > 999) s.Speed = 999.0f;
+    s.Speed = d.speedFactor = static_cast<float>(s.Speed * 0.01);
+    if (s.Transpose < -127 || s.Transpose > 127) s.Transpose = 0;
+    if (s.PitchMode == 0) {
+        int v = 60 + s.Transpose;
+        if (v > 127) v -= 12 * ((v - 116) / 12);
+        if (v < 0) v += 12 * ((11 - v) / 12);
+        d.rhythmNote = v;
+    }
+    if (s.KeySignature < -7 || s.KeySignature > 8) {
+        s.KeySignature = 0;
+        s.Constrain = 0;
+    }
+    if (s.Gain <= 0) s.Gain = 100.0f;
+    if (s.Gain > 999) s.Gain = 999.0f;
+    s.Gain = d.gainFactor = static_cast<float>(s.Gain * 0.01);
+    if (s.VelocityOn == 0 || s.VelocityOff == 0) {
+        d.fixedVelocity = truncInt(32 * static_cast<double>(d.gainFactor) + 0.5);
+        if (d.fixedVelocity == 0) d.fixedVelocity = 1;
+        if (d.fixedVelocity > 127) d.fixedVelocity = 127;
+    }
+}
+
+// Step 16: the MIDI time base must be expressible in the header.
+void checkTimeBase() {
+    Settings &s = settings;
+    Derived &d = derived;
+    double X = s.Rate / (d.inputStride * d.samplesPerFrame) * (s.BitsPerSample / 8) * s.Tracks /
+               d.beatsPerSecond * d.speedFactor;
+    int64_t D = truncInt64(X + 0.5);
+    if (D == 0) finish(CodeTimeBase, 24);
+    if (D > 32767) finish(CodeTimeBase, 25);
+    int64_t T = truncInt64(D * 1000000.0 / X / d.beatsPerSecond);
+    if (T == 0) finish(CodeTimeBase, 26);
+    if (T > 16777215) finish(CodeTimeBase, 27);
+    double b;
+    int64_t c, t;
+    midiTimeBase(b, c, t);
+    if (c == 0) finish(CodeTimeBase, 24);
+    if (c > 32767) finish(CodeTimeBase, 25);
+    if (t == 0) finish(CodeTimeBase, 26);
+    if (t > 16777215) finish(CodeTimeBase, 27);
+}
+
+// Step 17: the keys that may be reported.
+void buildAllowedKeys() {
+    Settings &s = settings;
+    Derived &d = derived;
+    d.allowedKeys = static_cast<int32_t *>(allocZeroed(d.keyColumns, sizeof(int32_t), 12));
+    if (s.KeySignature < 8) {
+        d.tonicPitchClass = TonicByKeySignature[s.KeySignature + 7];
+    } else {
+        s.Constrain = 0;
+        s.MajorMinor = 0;
+    }
+    if (s.Constrain == 1) s.AutoDetectKey = 0;
+    for (int k = s.KeyMin; k <= s.KeyMax; ++k)
+        d.allowedKeys[k] = s.Constrain == 1 ? MajorScale[((k - d.tonicPitchClass) % 12 + 12) % 12] : 1;
+}
+
+}  // namespace
+
+std::string defaultMidiName(const std::string &waveFile) {
+    size_t slash = waveFile.find_last_of('/');
+    size_t dot = waveFile.find_last_of('.');
+    std::string name = waveFile;
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) name.erase(dot);
+    name += ".mid";
+    if (name == waveFile) name += ".mid";
+    return name;
+}
+
+void midiTimeBase(double &b, int64_t &c, int64_t &t) {
+    const Settings &s = settings;
+    const Derived &d = derived;
+    b = s.Rate / (d.inputStride * d.samplesPerFrame) * (s.BitsPerSample / 8) * s.Tracks / d.beatsPerSecond *
+        d.speedFactor / d.framesPerStep * 48;
+    c = truncInt64(b + 0.5);
+    t = truncInt64(c * 1000000.0 / b / d.beatsPerSecond);
+}
+
+void deriveAnalysis() {
+    checkFormat();
+    normaliseFlags();
+    deriveRates();
+    int P = deriveKeyRange();
+    deriveFrameGeometry(P);
+    deriveRegion();
+    deriveGrid();
+    openTempoFile();
+    Derived &d = derived;
+    d.blockLength = truncInt(settings.ChordRes * d.framesPerBeat + 0.5);
+    if (d.blockLength == 0) d.blockLength = 1;
+    deriveOutput();
+    checkTimeBase();
+    buildAllowedKeys();
+}
+
+void setupAnalysis(const char *settingsPath) {
+    resetSettings();
+    readSettings(settingsPath);
+    if (settings.MidiFile.empty() && !settings.WaveFile.empty())
+        settings.MidiFile = defaultMidiName(settings.WaveFile);
+    if (settings.Filter != -1) loadFilterRecord();
+    applyPathDefaults();
+    if (settings.WaveFile.empty()) finish(CodeOpenFailure, 23);
+    if (!readWaveHeader()) derived.waveDataOffset = 0;
+    deriveAnalysis();
+}

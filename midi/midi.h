@@ -1,0 +1,69 @@
+// Note tracking and MIDI output: note tracker, event writer, MIDI file.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+// Tracker state of one key.
+struct KeyState {
+    int32_t strength;
+    int32_t previousStrength;
+    int32_t strengthSum;
+    int32_t runLength;
+    int32_t held;
+    int32_t onStep;
+    int32_t soundingValue;
+    int32_t pendingOffValue;
+    int32_t pendingOnValue;
+};
+
+// Note tracker state of the run.
+struct TrackerState {
+    KeyState *keys;  // keyColumns records
+    int32_t stepCounter;
+    int32_t deltaSteps;
+    int32_t stepPhase;
+    int32_t nothingYet;
+    char lastChordName[4];
+    int32_t lowestKeyWritten;
+    int32_t highestKeyWritten;
+};
+
+// Event writer state and the MIDI output stream.
+struct WriterState {
+    FILE *midi;
+    int32_t byteCount;
+    int32_t runningStatus;
+    int32_t firstEvent;
+    char firstMarkerName[4];
+};
+
+constexpr int MidiHeaderSize = 98;
+constexpr const char *MidiText = "Created by Sonoscriptor Music Recognition System";
+
+extern TrackerState tracker;
+extern WriterState writer;
+
+/** Start flag: resets the tracker; otherwise tracks one frame. */
+void trackNotes(int init);
+
+/** Writes the low eight bits of b; code 5/22 on failure. */
+void writeByte(int b);
+/** Writes text bytes, counted in `byteCount`; the given detail on failure. */
+void writeText(const char *text, int length, int detail);
+/** Writes one note-off (0x80), note-on (0x90) or chord marker (0xFF). */
+void writeEvent(int32_t &deltaSteps, int type, int key, int value);
+/** Writes a delta time of `steps` x 48 ticks as a variable-length quantity. */
+void writeDeltaTime(int32_t steps);
+/** Note number written for a key (transposed and folded, or `rhythmNote`). */
+int noteNumber(int key);
+/** Velocity written for an event type and velocity source. */
+int velocity(int type, int value);
+/** Resets the writer state for a new output. */
+void resetWriter();
+
+/** Writes the header area over the reserved 98 bytes. */
+void writeMidiHeader();
+/** Flushes the output; a failure is a failed byte write (code 5/22). */
+void flushMidi();

@@ -1,0 +1,17 @@
+#!/bin/sh
+# Installs the Debian packages the build, the tests and the demo need,
+# when some are missing and we may install them.
+set -e
+pkgs="g++ cmake make libgtest-dev libbenchmark-dev python3 python3-mido libsndfile1-dev libsoxr-dev"
+missing=""
+for p in $pkgs; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"
+done
+[ -z "$missing" ] && exit 0
+if [ "$(id -u)" != 0 ]; then
+  echo "missing Debian packages:$missing (install them with apt-get as root)" >&2
+  exit 1
+fi
+echo "installing:$missing"
+apt-get update -qq
+DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $missing >/dev/null
