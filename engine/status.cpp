@@ -1,6 +1,7 @@
 // Status file: cancel requests in, progress and the final result out.
 #include <cctype>
 #include <cstdio>
+#include <unistd.h>
 
 #include "engine/engine.h"
 #include "input/input.h"
@@ -34,12 +35,13 @@ void pollStatus() {
         char text[64] = {};
         size_t got = std::fread(text, 1, sizeof text - 1, file);
         text[got] = '\0';
+        const bool unreadable = std::ferror(file) != 0;  // e.g. a directory
         std::fclose(file);
         leadingInteger(text, run.controlValue);
-        cancel = run.controlValue == -1;
+        cancel = unreadable || run.controlValue == -1;
     }
     if (cancel) {
-        std::remove(run.statusPath.c_str());
+        unlink(run.statusPath.c_str());
         finish(CodeCancelled, 0);
     }
 }

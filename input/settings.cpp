@@ -168,6 +168,7 @@ void resetSettings() {
     s.Gain = 999.0f;
     s.VelocityOn = s.VelocityOff = 1;
     s.PhaseMult = 3;
+    s.Sensitivity = 1;
     derived = Derived{};
     std::memset(FilterTable, 0, sizeof FilterTable);
 }

@@ -123,6 +123,9 @@ void deriveRegion() {
         s.EndPoint = M;
     }
     if (start > M) start = 0;
+    // A start further before the audio than the audio is long falls back to 0
+    // like one beyond its end: it would only add hours of silent frames.
+    if (start < -(static_cast<double>(d.waveDataLength) / A / s.Rate)) start = 0;
     d.startByte = truncInt64(start * s.Rate * A + d.waveDataOffset + 0.5);
     if (s.EndPoint <= start) s.EndPoint = M;
     if (s.EndPoint > M) s.EndPoint = M;

@@ -8,7 +8,8 @@
 #include "input/input.h"
 #include "midi/midi.h"
 
-TrackerState tracker;
+// No note written yet: a run that fails before the tracker is reset reports 128 and -1.
+TrackerState tracker{nullptr, 0, 0, 0, 1, "", 128, -1};
 
 namespace {
 

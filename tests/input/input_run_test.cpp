@@ -1,0 +1,140 @@
+// Settings and input through the engine binary: exit codes, the final status
+// line, what is left on disk, and a few end-to-end settings cases.
+#include <chrono>
+#include <unistd.h>
+
+#include "tests/input/input_rig.h"
+
+namespace {
+
+using input_rig::WavLayout;
+using input_rig::wavBytes;
+
+class InputRunTest : public ::testing::Test {
+protected:
+    TempDir dir;
+
+    std::string sine(const std::string &name = "in.wav") {
+        writeWav16(dir.file(name), 11025, 1, sineWave(11025, 440.0, 2.0, 8000));
+        return dir.file(name);
+    }
+
+    EngineRun runWith(const std::string &wav, const std::string &lines) {
+        return runEngineWith(dir, "WaveFile=" + wav + "\nMidiFile=" + dir.file("out.mid") + "\n" + lines);
+    }
+};
+
+TEST_F(InputRunTest, UnsupportedWaveFilesEndWithTheirCodeAndLeaveNoOutput) {
+    const struct {
+        WavLayout layout;
+        size_t dataBytes;
+        int exitCode;
+        const char *status;
+    } cases[] = {
+        {[] { WavLayout w; w.rate = 8000; return w; }(), 8000, 4, "-4.010,128,-1,8,0"},
+        {[] { WavLayout w; w.channels = 3; return w; }(), 8000, 4, "-4.009,128,-1,8,0"},
+        {[] { WavLayout w; w.bits = 24; return w; }(), 8000, 4, "-4.011,128,-1,8,0"},
+        {[] { WavLayout w; w.formatTag = 3; return w; }(), 8000, 4, "-4.017,128,-1,8,0"},
+        {[] { WavLayout w; w.extraChunk = std::string(4100, 'j'); return w; }(), 100, 4, "-4.018,128,-1,8,0"},
+        {WavLayout{}, 4000, 2, "-2.016,128,-1,8,0"},
+    };
+    for (const auto &c : cases) {
+        writeFile(dir.file("in.wav"), wavBytes(c.layout, std::string(c.dataBytes, '\0')));
+        writeFile(dir.file("out.mid"), "left by an earlier run");
+        EngineRun r = runWith(dir.file("in.wav"), "");
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.status;
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_FALSE(fileExists(dir.file("out.mid"))) << c.status;
+    }
+    // The final line carries the KeySignature setting as read.
+    writeFile(dir.file("in.wav"), wavBytes(cases[0].layout, std::string(8000, '\0')));
+    EXPECT_EQ(runWith(dir.file("in.wav"), "KeySignature=3\n").status, "-4.010,128,-1,3,0");
+}
+
+TEST_F(InputRunTest, MissingFilesEndWithCode3) {
+    EngineRun r = runEngineArgs({dir.file("absent.txt"), dir.file("status.txt"), "+"}, dir.file("status.txt"));
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.status, "-3.008,128,-1,8,0");
+    r = runEngineWith(dir, "MidiFile=" + dir.file("out.mid") + "\nWaveFile=\n");
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.status, "-3.023,128,-1,8,0");
+    r = runWith(dir.file("absent.wav"), "");
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.status, "-3.015,128,-1,8,0");
+}
+
+TEST_F(InputRunTest, TimeBaseOutsideTheMidiHeaderEndsWithCode7) {
+    const std::string wav = sine();
+    EngineRun r = runWith(wav, "Speed=999\nSensitivity=7\nResolution=8\n");
+    EXPECT_EQ(r.exitCode, 7);
+    EXPECT_EQ(r.status, "-7.025,128,-1,8,0");
+    r = runWith(wav, "Sensitivity=0\nResolution=0\n");
+    EXPECT_EQ(r.exitCode, 7);
+    EXPECT_EQ(r.status, "-7.024,128,-1,8,0");
+    EXPECT_FALSE(fileExists(dir.file("out.mid")));
+}
+
+TEST_F(InputRunTest, OutputNamingTheInputIsRefusedAndTheInputKept) {
+    const std::string wav = sine();
+    const std::string original = readFile(wav);
+    ASSERT_EQ(link(wav.c_str(), dir.file("alias.wav").c_str()), 0);
+    for (const std::string &name : {wav, dir.path + "/./in.wav", dir.file("alias.wav")}) {
+        EngineRun r = runEngineWith(dir, "WaveFile=" + wav + "\nMidiFile=" + name + "\n");
+        EXPECT_EQ(r.exitCode, 3) << name;
+        EXPECT_EQ(r.status, "-3.006,128,-1,8,0") << name;
+        EXPECT_EQ(readFile(wav), original) << name;
+    }
+}
+
+TEST_F(InputRunTest, EmptyMidiFileWritesBesideTheInput) {
+    const std::string wav = sine();
+    const std::string original = readFile(wav);
+    EngineRun r = runEngineWith(dir, "WaveFile=" + wav + "\n");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(readFile(wav), original);
+    EXPECT_FALSE(readMidiNotes(dir.file("in.mid")).empty());
+
+    const std::string named = sine("take.mid");
+    r = runEngineWith(dir, "WaveFile=" + named + "\nMidiFile=\n");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(readFile(named), original);
+    EXPECT_TRUE(fileExists(dir.file("take.mid.mid")));
+}
+
+TEST_F(InputRunTest, EmptyKeyRangeRunsWithoutNotes) {
+    const std::string wav = sine();
+    for (const char *lines : {"KeyMax=-99999999999\n", "KeyMin=120\n", "KeyMin=99999999999\n"}) {
+        auto begin = std::chrono::steady_clock::now();
+        EngineRun r = runWith(wav, lines);
+        double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        EXPECT_EQ(r.exitCode, 0) << lines;
+        EXPECT_EQ(r.status.rfind("100,128,-1,", 0), 0u) << lines << r.status;
+        EXPECT_EQ(readFile(dir.file("out.mid")).size(), 102u) << lines;
+        EXPECT_LT(seconds, 20.0) << lines;
+    }
+}
+
+TEST_F(InputRunTest, CrLfSettingsFileGivesTheSameOutputAsLf) {
+    const std::string wav = sine();
+    const std::string lines = "WaveFile=" + wav + "\nMidiFile=" + dir.file("out.mid") + "\nTempo=97,5\nKeyMin=48\n";
+    EngineRun r = runEngineWith(dir, lines);
+    ASSERT_EQ(r.exitCode, 0);
+    const std::string lf = readFile(dir.file("out.mid"));
+    std::vector<MidiNote> notes = readMidiNotes(dir.file("out.mid"));
+    ASSERT_FALSE(notes.empty());
+    for (const MidiNote &n : notes) EXPECT_EQ(n.note, 69);
+
+    std::string crlf;
+    for (char ch : lines) crlf += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
+    r = runEngineWith(dir, crlf);
+    ASSERT_EQ(r.exitCode, 0);
+    EXPECT_EQ(readFile(dir.file("out.mid")), lf);
+
+    // Lines without a key, binary junk and an overlong line change nothing.
+    std::string junk = "\xff\xfe junk\n" + std::string(1000, '=') + "\n[section]\nkeymin=100\nKeyMin =100\n\n";
+    r = runEngineWith(dir, junk + lines + junk);
+    ASSERT_EQ(r.exitCode, 0);
+    EXPECT_EQ(readFile(dir.file("out.mid")), lf);
+}
+
+}  // namespace
