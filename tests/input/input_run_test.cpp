@@ -137,4 +137,17 @@ TEST_F(InputRunTest, CrLfSettingsFileGivesTheSameOutputAsLf) {
     EXPECT_EQ(readFile(dir.file("out.mid")), lf);
 }
 
+TEST_F(InputRunTest, StartFarBeforeTheAudioFallsBackToTheStart) {
+    const std::string wav = sine();
+    runWith(wav, "");
+    const std::string plain = readFile(dir.file("out.mid"));
+    for (const char *start : {"StartPoint=-1e9\n", "StartPoint=-1e300\n", "StartPoint=-3\n"}) {
+        EngineRun r = runWith(wav, start);
+        EXPECT_EQ(r.exitCode, 0) << start;
+        EXPECT_EQ(readFile(dir.file("out.mid")), plain) << start;
+    }
+    runWith(wav, "StartPoint=-1.5\n");  // within the audio's length: kept as lead-in
+    EXPECT_NE(readFile(dir.file("out.mid")), plain);
+}
+
 }  // namespace
