@@ -16,6 +16,15 @@ struct KeyRecord {
     float keyWeight;
 };
 
+// Where the detector finds one key's reference values of the fit's sample
+// pairs: for each residue of (quarterSteps + phase) modulo the pair span, the
+// entries the pairs read, stored contiguously.
+struct PairLayout {
+    int64_t reference;  // first entry in PairReference
+    int64_t energy;     // first entry in PairEnergy (phase -quarterSteps)
+    int32_t length;     // entries per residue
+};
+
 // Tables built once before the frame loop.
 struct AnalysisTables {
     int32_t HarmonicOffsets[HarmonicTableSize];
@@ -26,6 +35,11 @@ struct AnalysisTables {
     int32_t *ReferenceTable;      // one slot per key, plus one entry
     int64_t referenceSize;
     int32_t SlotLength;
+    int32_t pairCount;          // sample pairs of the fit: BufferSize / BufferIncrement
+    PairLayout *PairTables;     // keyColumns records
+    int32_t *PairReference;     // the pairs' reference values, residue by residue
+    int64_t *PairEnergy;        // sum of the squared reference values per key and phase
+    int32_t *PairSamples;       // the current key's filtered samples at the pairs
 };
 
 // The key detector's input and output.
@@ -72,6 +86,13 @@ void buildHarmonicOffsets();
 void buildSearchTables();
 /** Computes `SlotLength`, allocates and fills `KeyTable` and `ReferenceTable`. */
 void buildKeyTables();
+
+/** Lays out the reference values and energies of the fit's sample pairs (again after `ReferenceTable` changed). */
+void buildPairTables();
+/** Frees the pair tables. */
+void releasePairTables();
+/** Frees `KeyTable`, `ReferenceTable` and the pair tables. */
+void releaseKeyTables();
 
 /** Measures one key on the current frame: level, phase and sign of the best fit. */
 void detectKey(DetectorResult &result);

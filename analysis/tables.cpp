@@ -1,6 +1,8 @@
 // Analysis tables: harmonic offsets, the fit's lookup tables, key records
 // and reference waves.
 #include <cmath>
+#include <cstdlib>
+#include <vector>
 
 #include "analysis/analysis.h"
 #include "engine/engine.h"
@@ -71,4 +73,77 @@ void buildKeyTables() {
         fillReferenceSlot(base, static_cast<int64_t>(PM) * s.BufferSize + 2 * key.quarterSteps + 1, period);
         base += slotLength;
     }
+    buildPairTables();
+}
+
+namespace {
+
+// Residues of (quarterSteps + phase) modulo the pair span that occur for a key.
+int64_t residuesOf(int q, int64_t span) { return span < 2 * static_cast<int64_t>(q) + 1 ? span : 2 * q + 1; }
+
+// Copies one key's pair reference values residue by residue and sums their squares per phase.
+void layOutKey(int k, const PairLayout &layout, int64_t span, int64_t lastEntry) {
+    const KeyRecord &key = tables.KeyTable[k];
+    const int q = key.quarterSteps;
+    const int64_t base = key.slotStart - q;
+    const int m = tables.pairCount;
+    for (int64_t rho = 0; rho < residuesOf(q, span); ++rho) {
+        int32_t *values = tables.PairReference + layout.reference + rho * layout.length;
+        for (int64_t i = 0; i < layout.length; ++i) {
+            const int64_t entry = base + rho + span * i;
+            values[i] = entry <= lastEntry ? tables.ReferenceTable[entry] : 0;
+        }
+        std::vector<int64_t> prefix(layout.length + 1, 0);
+        for (int64_t i = 0; i < layout.length; ++i) prefix[i + 1] = prefix[i] + static_cast<int64_t>(values[i]) * values[i];
+        for (int64_t u = rho; u <= 2 * q; u += span)
+            tables.PairEnergy[layout.energy + u] = prefix[u / span + m + 1] - prefix[u / span + 1];
+    }
+}
+
+}  // namespace
+
+void buildPairTables() {
+    releasePairTables();
+    const Settings &s = settings;
+    const int64_t span = derived.phaseSpan;
+    const int m = s.BufferSize / s.BufferIncrement;
+    tables.pairCount = m;
+    tables.PairTables = static_cast<PairLayout *>(allocZeroed(derived.keyColumns, sizeof(PairLayout), 14));
+    tables.PairSamples = static_cast<int32_t *>(allocZeroed(m + 1, sizeof(int32_t), 28));
+    int64_t references = 0, energies = 0;
+    for (int k = s.KeyMin; k <= s.KeyMax; ++k) {
+        const int q = tables.KeyTable[k].quarterSteps;
+        PairLayout &layout = tables.PairTables[k];
+        layout.length = static_cast<int32_t>(2 * q / span + m + 1);
+        layout.reference = references;
+        layout.energy = energies;
+        references += residuesOf(q, span) * layout.length;
+        energies += 2 * q + 1;
+    }
+    tables.PairReference = static_cast<int32_t *>(allocZeroed(references, sizeof(int32_t), 14));
+    tables.PairEnergy = static_cast<int64_t *>(allocZeroed(energies, sizeof(int64_t), 14));
+    for (int k = s.KeyMin; k <= s.KeyMax; ++k) {
+        const int64_t slotEnd = tables.KeyTable[k].slotStart - tables.KeyTable[k].quarterSteps +
+                                static_cast<int64_t>(s.PhaseMult) * s.BufferSize +
+                                2 * tables.KeyTable[k].quarterSteps;
+        layOutKey(k, tables.PairTables[k], span, slotEnd);
+    }
+}
+
+void releasePairTables() {
+    for (void *block : {static_cast<void *>(tables.PairTables), static_cast<void *>(tables.PairReference),
+                        static_cast<void *>(tables.PairEnergy), static_cast<void *>(tables.PairSamples)})
+        std::free(block);
+    tables.PairTables = nullptr;
+    tables.PairReference = nullptr;
+    tables.PairEnergy = nullptr;
+    tables.PairSamples = nullptr;
+}
+
+void releaseKeyTables() {
+    releasePairTables();
+    std::free(tables.ReferenceTable);
+    std::free(tables.KeyTable);
+    tables.ReferenceTable = nullptr;
+    tables.KeyTable = nullptr;
 }

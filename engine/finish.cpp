@@ -58,8 +58,7 @@ void closeRun(int code) {
     closeFile(inputFiles.wave);
     closeFile(writer.midi);
     if (code > 1) deleteOutput();
-    release(tables.ReferenceTable);
-    release(tables.KeyTable);
+    releaseKeyTables();
     release(analysis.FrameSamples);
     release(inputFiles.frameBytes);
     release(analysis.FilteredFrame);

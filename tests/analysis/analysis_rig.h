@@ -18,8 +18,7 @@ namespace analysis_rig {
 
 // Frees every buffer the analysis tests allocate and clears the analysis state.
 inline void releaseAll() {
-    std::free(tables.ReferenceTable);
-    std::free(tables.KeyTable);
+    releaseKeyTables();
     std::free(analysis.FrameSamples);
     std::free(analysis.FilteredFrame);
     std::free(analysis.LevelMatrix);

@@ -119,6 +119,7 @@ TEST_F(DetectorTest, TieGoesToTheLowerMultiple) {
     const KeyRecord &key = tables.KeyTable[60];
     for (int j = 0; j <= 3 * 1350 + 2 * key.quarterSteps; ++j)
         tables.ReferenceTable[key.slotStart - key.quarterSteps + j] = 64;
+    buildPairTables();
     for (int n = 1; n <= 1350; ++n) analysis.FrameSamples[n] = 96;
     DetectorResult r = detect(60);
     EXPECT_EQ(r.level, 1);
