@@ -234,6 +234,7 @@ TEST_F(DetectorTest, DecimatedFitAt44100) {
     settings.BufferSize = 1348;
     settings.BufferIncrement = 5;
     derived.phaseSpan = 15;
+    buildPairTables();
     for (int n = 1346; n <= 1350; ++n) analysis.FrameSamples[n] = 30000;
     EXPECT_EQ(detect(69).level, 0);
 }

@@ -1,0 +1,52 @@
+# The sonoscriptor command: a starter that speaks the engine's protocol.
+# Included by the top CMakeLists.txt.
+
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(SNDFILE REQUIRED IMPORTED_TARGET sndfile)
+pkg_check_modules(SOXR REQUIRED IMPORTED_TARGET soxr)
+
+set(STARTER_DATA_SUBDIR ${CMAKE_INSTALL_DATADIR}/sonoscriptor)
+file(RELATIVE_PATH STARTER_RELATIVE_DATA_DIR
+  ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_DATADIR}/sonoscriptor)
+
+file(GLOB STARTER_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/app/starter/*.cpp)
+list(FILTER STARTER_SOURCES EXCLUDE REGEX "/main\\.cpp$")
+add_library(sonoscriptor_starter STATIC ${STARTER_SOURCES})
+target_include_directories(sonoscriptor_starter PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(sonoscriptor_starter PUBLIC PkgConfig::SNDFILE PkgConfig::SOXR)
+target_compile_definitions(sonoscriptor_starter PRIVATE
+  STARTER_BUILD_DIR="${CMAKE_BINARY_DIR}"
+  STARTER_SOURCE_DATA_DIR="${CMAKE_SOURCE_DIR}/data/"
+  STARTER_INSTALL_BIN_DIR="${CMAKE_INSTALL_FULL_BINDIR}"
+  STARTER_INSTALL_DATA_DIR="${CMAKE_INSTALL_FULL_DATADIR}/sonoscriptor/"
+  STARTER_RELATIVE_DATA_DIR="${STARTER_RELATIVE_DATA_DIR}/")
+
+add_executable(sonoscriptor ${CMAKE_SOURCE_DIR}/app/starter/main.cpp)
+target_link_libraries(sonoscriptor PRIVATE sonoscriptor_starter)
+target_compile_definitions(sonoscriptor PRIVATE STARTER_VERSION="${PROJECT_VERSION}")
+if(TARGET sonoscriptor-engine)
+  add_dependencies(sonoscriptor sonoscriptor-engine)
+endif()
+
+install(TARGETS sonoscriptor RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${CMAKE_SOURCE_DIR}/data/filter.txt ${CMAKE_SOURCE_DIR}/data/filter.dat
+  DESTINATION ${STARTER_DATA_SUBDIR} OPTIONAL)
+
+# Tests of the starter: option mapping, protocol, conversions, messages, batches.
+file(GLOB STARTER_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/app/*.cpp)
+if(STARTER_TEST_SOURCES)
+  enable_testing()
+  find_package(GTest REQUIRED)
+  include(GoogleTest)
+  add_executable(sonoscriptor-starter-tests ${STARTER_TEST_SOURCES})
+  target_link_libraries(sonoscriptor-starter-tests PRIVATE
+    sonoscriptor_starter GTest::gtest GTest::gtest_main util)
+  target_compile_definitions(sonoscriptor-starter-tests PRIVATE
+    STARTER_PATH="$<TARGET_FILE:sonoscriptor>"
+    ENGINE_PATH="$<TARGET_FILE:sonoscriptor-engine>"
+    SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+    BUILD_DIR="${CMAKE_BINARY_DIR}")
+  add_dependencies(sonoscriptor-starter-tests sonoscriptor sonoscriptor-engine)
+  gtest_discover_tests(sonoscriptor-starter-tests TEST_PREFIX "starter." DISCOVERY_TIMEOUT 60
+    PROPERTIES TIMEOUT 300)
+endif()

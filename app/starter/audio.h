@@ -1,0 +1,48 @@
+// Audio input: what the engine reads as it is, and the conversion of
+// everything else into a 44100 Hz 16-bit PCM WAV.
+#pragma once
+
+#include <csignal>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The sample rate and bit depth of every converted file.
+constexpr int ConvertedRate = 44100;
+constexpr int ConvertedBits = 16;
+// The engine reads the first 4132 bytes of a WAV file in one piece.
+constexpr int EngineHeaderBytes = 4132;
+
+// What the starter knows about one input file.
+struct AudioInfo {
+    bool readableAsIs = false;  // the engine reads the file unchanged
+    std::string reason;         // why not, when it does not
+    std::string description;    // e.g. "48000 Hz 24-bit stereo WAV"
+    int rate = 0;
+    int channels = 0;
+    int64_t frames = 0;         // sample frames
+    double seconds = 0;         // duration of the audio
+};
+
+// The PCM WAV header fields the engine takes, from the first bytes of a file.
+struct WaveHeader {
+    bool riff = false;          // "RIFF" at 0 and "WAVEfmt " at 8
+    int formatTag = 0;
+    int channels = 0;
+    int rate = 0;
+    int bits = 0;
+    int64_t dataOffset = -1;    // first audio byte as the engine finds it, -1 for none
+    int64_t chunkDataOffset = -1;  // first audio byte found by walking the chunks
+    int64_t chunkDataSize = 0;
+    int64_t riffSize = 0;
+};
+
+/** Takes the header fields the engine reads from a file's first bytes. */
+WaveHeader readWaveHeader(const std::vector<uint8_t> &head, int64_t fileSize);
+/** Why the engine cannot read a file with this header as it is, or "" when it can. */
+std::string engineRejection(const WaveHeader &h, int64_t fileSize);
+/** Examines an audio file; false with a sentence when it is no audio the starter can read. */
+bool inspectAudio(const std::string &path, AudioInfo &info, std::string &error);
+/** Decodes path into a 44100 Hz 16-bit PCM WAV at dest; stops early when *stop becomes non-zero. */
+bool convertForEngine(const std::string &path, const std::string &dest,
+                      const volatile std::sig_atomic_t *stop, std::string &error);

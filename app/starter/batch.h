@@ -1,0 +1,72 @@
+// Transcribing files: one engine process per input, several at once, with
+// progress lines, Ctrl-C handling, summaries and failure sentences.
+#pragma once
+
+#include <chrono>
+#include <csignal>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <sys/types.h>
+
+#include "app/starter/audio.h"
+#include "app/starter/settings_file.h"
+#include "app/starter/status.h"
+
+// Where one input stands.
+enum class JobState { Pending, Running, Done };
+
+// One input file on its way to a MIDI file.
+struct Job {
+    std::string input;              // as given on the command line
+    std::string output;             // the MIDI file to write
+    JobState state = JobState::Pending;
+    std::string tempDir;            // private temporary folder, "" when none
+    std::string statusPath;
+    std::string midiPath;           // the engine's output inside tempDir
+    pid_t pid = -1;
+    double percent = 0;             // last progress read
+    int code = 0;                   // exit code of this file once Done
+    int detail = 0;
+    std::string message;            // summary or failure sentence once Done
+    AudioInfo audio;
+    bool converted = false;
+    bool cancelRequested = false;
+    SettingsList settings;          // the settings written for this file
+    std::chrono::steady_clock::time_point started;
+    std::chrono::steady_clock::time_point lastCancel;
+};
+
+// What every job shares.
+struct BatchConfig {
+    std::string enginePath;
+    std::string dataDir;            // the filter records, with trailing '/'
+    SettingsList settings;          // composed settings without the paths
+    bool force = false;
+    bool quiet = false;
+    int jobs = 1;                   // engine processes at once
+    std::vector<std::string> protectedPaths;  // files never to be overwritten
+};
+
+// Ctrl-C presses and termination requests, counted by the signal handlers.
+extern volatile std::sig_atomic_t interruptCount;
+extern volatile std::sig_atomic_t terminateSignal;
+
+/** Installs the handlers for Ctrl-C, termination and broken pipes. */
+void installSignalHandlers();
+/** Output name for an input: its name with ".mid" in the same folder, or in folder. */
+std::string defaultOutputName(const std::string &input, const std::string &folder);
+/** One job per input with its output; false with a sentence when outputs collide. */
+bool planJobs(const std::vector<std::string> &inputs, const std::string &output,
+              std::vector<Job> &jobs, std::string &error);
+/** Checks an input file; false with the exit code and a sentence. */
+bool checkInput(const std::string &input, int &code, std::string &error);
+/** Checks an output file and its folder; false with the exit code and a sentence. */
+bool checkOutput(const std::string &output, const BatchConfig &config, int &code, std::string &error);
+/** Prepares and starts one job (onConvert is called before a conversion); on failure it is Done. */
+void startJob(Job &job, const BatchConfig &config, const std::function<void()> &onConvert = {});
+/** Settles a job whose engine has ended with exitCode. */
+void finishJob(Job &job, int exitCode, bool signalled);
+/** Runs every job to its end; returns the worst exit code. */
+int runBatch(std::vector<Job> &jobs, const BatchConfig &config);

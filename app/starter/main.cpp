@@ -1,0 +1,86 @@
+// sonoscriptor: transcribes recordings into MIDI files by running
+// sonoscriptor-engine once per file.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "app/starter/batch.h"
+#include "app/starter/engine_process.h"
+#include "app/starter/options.h"
+
+#ifndef STARTER_VERSION
+#define STARTER_VERSION "0"
+#endif
+
+namespace {
+
+// Reports a wrong command line and gives the usage exit code.
+int usageError(const std::string &error) {
+    std::fprintf(stderr, "sonoscriptor: %s\nTry 'sonoscriptor --help' for the options.\n", error.c_str());
+    return ExitUsage;
+}
+
+// Inputs and output from the command line, else from the settings file.
+void takeFileNames(const StarterOptions &options, SettingsList &settings,
+                   std::vector<std::string> &inputs, std::string &output) {
+    inputs = options.inputs;
+    output = options.output;
+    if (inputs.empty() && !getSetting(settings, "WaveFile").empty()) {
+        inputs.push_back(getSetting(settings, "WaveFile"));
+        if (output.empty())
+            output = getSetting(settings, "MidiFile");
+    }
+    removeSetting(settings, "WaveFile");
+    removeSetting(settings, "MidiFile");
+}
+
+// Files that no output may replace.
+std::vector<std::string> protectedPaths(const StarterOptions &options, const std::vector<std::string> &inputs) {
+    std::vector<std::string> paths = inputs;
+    if (!options.tempoMap.empty())
+        paths.push_back(options.tempoMap);
+    if (!options.settingsFile.empty())
+        paths.push_back(options.settingsFile);
+    return paths;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    std::string dataDir = defaultDataDir(), error;
+    StarterOptions options;
+    if (!parseCommandLine(args, dataDir, options, error))
+        return usageError(error);
+    if (options.help) {
+        std::fputs(helpText(dataDir, coreCount()).c_str(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("sonoscriptor %s\n", STARTER_VERSION);
+        return 0;
+    }
+    SettingsList settings;
+    if (!composeSettings(options, settings, error))
+        return usageError(error);
+    std::vector<std::string> inputs;
+    std::string output;
+    takeFileNames(options, settings, inputs, output);
+    if (inputs.empty())
+        return usageError("Give the recording to transcribe, for example: sonoscriptor song.wav");
+    std::vector<Job> jobs;
+    if (!planJobs(inputs, output, jobs, error))
+        return usageError(error);
+    BatchConfig config{options.enginePath.empty() ? defaultEnginePath() : options.enginePath, dataDir,
+                       settings, options.force, options.quiet, options.jobs > 0 ? options.jobs : coreCount(),
+                       protectedPaths(options, inputs)};
+    if (access(config.enginePath.c_str(), X_OK) != 0) {
+        std::fprintf(stderr, "sonoscriptor: the engine %s was not found; build it with make, or name it with "
+                             "--engine.\n", config.enginePath.c_str());
+        return ExitEngineProblem;
+    }
+    installSignalHandlers();
+    return runBatch(jobs, config);
+}

@@ -1,0 +1,35 @@
+// Sentences for people: the engine's failure codes, the summary of a run,
+// note and key names.
+#pragma once
+
+#include <string>
+
+#include "app/starter/settings_file.h"
+
+// What a finished transcription reports in its summary.
+struct RunReport {
+    std::string input;            // as given on the command line
+    std::string output;           // the MIDI file written
+    int code = 0;                 // 0 done, 1 cancelled
+    double percent = 100;         // share transcribed when cancelled
+    int notes = 0;
+    int lowest = 128;             // lowest key written, 128 for none
+    int highest = -1;             // highest key written, -1 for none
+    int keySignature = 8;         // -7..7, 8 for none
+    int mode = 0;                 // 0 major, 1 minor
+    bool keyDetected = false;     // key detection ran
+    double audioSeconds = 0;      // duration of the audio analysed
+    double elapsedSeconds = 0;    // wall-clock time taken
+    std::string conversion;       // what the input was converted from, "" when not
+};
+
+/** One plain sentence for an engine code and detail, with the settings of the run. */
+std::string failureSentence(int code, int detail, const SettingsList &settings);
+/** The one-paragraph summary of a finished or cancelled transcription. */
+std::string summaryParagraph(const RunReport &report);
+/** Name of a MIDI key with its octave, e.g. 60 -> "C4" (flats: "Db4" for 61). */
+std::string noteName(int key, bool flats);
+/** Name of a key signature and mode, e.g. (1, 1) -> "E minor"; 8 -> "". */
+std::string keyName(int keySignature, int mode);
+/** A duration in words: "42.5 s" or "3 min 12 s". */
+std::string durationText(double seconds);

@@ -1,0 +1,33 @@
+// Reads back a Standard MIDI File the engine wrote, for the summary and
+// for comparing transcriptions.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// One note: key, velocity and its start and end in ticks.
+struct MidiNote {
+    int key = 0;
+    int velocity = 0;
+    int64_t onTick = 0;
+    int64_t offTick = -1;  // -1 when the file never ends the note
+};
+
+// What the summary and the tests need from a MIDI file.
+struct MidiContent {
+    int division = 0;              // ticks per beat
+    int64_t microsPerBeat = 500000;
+    bool hasKeySignature = false;
+    int keySignature = 8;          // -7..7 when hasKeySignature
+    int mode = 0;                  // 0 major, 1 minor
+    int numerator = 4;             // time signature
+    int denominatorPower = 2;
+    int program = -1;              // first program change, -1 when none
+    std::vector<MidiNote> notes;   // in order of their note-on
+};
+
+/** Parses a Standard MIDI File from bytes; false with a reason when malformed. */
+bool parseMidi(const std::vector<uint8_t> &bytes, MidiContent &content, std::string &error);
+/** Reads and parses a Standard MIDI File; false with a reason when it cannot. */
+bool readMidiFile(const std::string &path, MidiContent &content, std::string &error);

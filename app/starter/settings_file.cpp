@@ -1,0 +1,205 @@
+// Settings file: the 44 keys, their engine defaults, reading and writing.
+#include "app/starter/settings_file.h"
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+struct KeyDefault {
+    const char *key;
+    const char *value;
+};
+
+// Keys in the engine's test order, with the engine's defaults.
+const KeyDefault KeyTable[] = {
+    {"ExePath", ""}, {"WaveFile", ""}, {"Tracks", "0"}, {"Rate", "0"},
+    {"BitsPerSample", "0"}, {"EntireWave", "0"}, {"CropSilence", "0"},
+    {"StartPoint", "0.0"}, {"EndPoint", "0.0"}, {"VirtualSR", "0"},
+    {"ReferencePitch", "440"}, {"AGC", "1"}, {"StereoPan", "50"}, {"KeyMin", "unset"},
+    {"KeyMax", "unset"}, {"InputThreshold", "512"}, {"OutputThreshold", "unset"},
+    {"BufferSize", "0"}, {"Resolution", "3.0"}, {"MinimumLength", "2"},
+    {"PauseBetweenNotes", "0"}, {"PitchMode", "unset"}, {"Constrain", "0"},
+    {"MidiFile", ""}, {"Channel", "1"}, {"Filter", "-1"}, {"Patch", "-1"},
+    {"TimeSignatureNumerator", "4"}, {"TimeSignatureDenominator", "2"}, {"Tempo", "120.0"},
+    {"Speed", "100"}, {"Transpose", "0"}, {"KeySignature", "8"}, {"MajorMinor", "0"},
+    {"AutoDetectKey", "1"}, {"Gain", "unset"}, {"VelocityOn", "1"}, {"VelocityOff", "1"},
+    {"TempoFile", ""}, {"PhaseMult", "3"}, {"ChordRes", "0"}, {"BufferIncrement", "0"},
+    {"ClusterDetect", "0"}, {"Sensitivity", "1"},
+};
+
+// Keys whose values are text: only lines longer than 10 characters count.
+bool isStringKey(const std::string &key) {
+    return key == "ExePath" || key == "WaveFile" || key == "MidiFile" || key == "TempoFile";
+}
+
+// Position of key in the engine's order, or the number of keys when unknown.
+size_t keyRank(const std::string &key) {
+    const auto &keys = settingsKeys();
+    return static_cast<size_t>(std::find(keys.begin(), keys.end(), key) - keys.begin());
+}
+
+// Applies one line of at most 254 characters (newline not included).
+void applyLine(const std::string &line, bool hadNewline, SettingsList &list) {
+    std::string key = lineKey(line);
+    if (key.empty())
+        return;
+    if (isStringKey(key) && line.size() + (hadNewline ? 1 : 0) <= 10)
+        return;
+    setSetting(list, key, line.substr(line.find('=') + 1));
+}
+
+}  // namespace
+
+const std::vector<std::string> &settingsKeys() {
+    static const std::vector<std::string> keys = [] {
+        std::vector<std::string> k;
+        for (const KeyDefault &d : KeyTable)
+            k.push_back(d.key);
+        return k;
+    }();
+    return keys;
+}
+
+bool isSettingsKey(const std::string &key) { return keyRank(key) < settingsKeys().size(); }
+
+std::string settingsKeyIgnoringCase(const std::string &key) {
+    for (const std::string &k : settingsKeys()) {
+        bool same = k.size() == key.size() &&
+                    std::equal(k.begin(), k.end(), key.begin(), [](char a, char b) {
+                        return std::tolower(static_cast<unsigned char>(a)) ==
+                               std::tolower(static_cast<unsigned char>(b));
+                    });
+        if (same)
+            return k;
+    }
+    return "";
+}
+
+std::string engineDefault(const std::string &key) {
+    for (const KeyDefault &d : KeyTable)
+        if (key == d.key)
+            return d.value;
+    return "";
+}
+
+void setSetting(SettingsList &list, const std::string &key, const std::string &value) {
+    for (SettingsEntry &e : list) {
+        if (e.key == key) {
+            e.value = value;
+            return;
+        }
+    }
+    list.push_back({key, value});
+}
+
+bool hasSetting(const SettingsList &list, const std::string &key) {
+    return std::any_of(list.begin(), list.end(),
+                       [&](const SettingsEntry &e) { return e.key == key; });
+}
+
+std::string getSetting(const SettingsList &list, const std::string &key,
+                       const std::string &fallback) {
+    for (const SettingsEntry &e : list)
+        if (e.key == key)
+            return e.value;
+    return fallback;
+}
+
+void removeSetting(SettingsList &list, const std::string &key) {
+    list.erase(std::remove_if(list.begin(), list.end(),
+                              [&](const SettingsEntry &e) { return e.key == key; }),
+               list.end());
+}
+
+int settingInt(const SettingsList &list, const std::string &key, int fallback) {
+    return hasSetting(list, key) ? leadingInt(getSetting(list, key)) : fallback;
+}
+
+double settingDecimal(const SettingsList &list, const std::string &key, double fallback) {
+    return hasSetting(list, key) ? leadingDecimal(getSetting(list, key)) : fallback;
+}
+
+int leadingInt(const std::string &text) {
+    size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+    long long v = 0;
+    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+        v = v * 10 + (text[i] - '0');
+        if (v > 1LL << 32)
+            v = 1LL << 32;
+    }
+    v = negative ? -v : v;
+    return static_cast<int>(std::clamp<long long>(v, INT_MIN, INT_MAX));
+}
+
+double leadingDecimal(const std::string &text) {
+    std::string t = text;
+    std::replace(t.begin(), t.end(), ',', '.');
+    return std::strtod(t.c_str(), nullptr);
+}
+
+std::string lineKey(const std::string &line) {
+    for (const std::string &key : settingsKeys())
+        if (line.find(key + "=") != std::string::npos)
+            return key;
+    return "";
+}
+
+void parseSettingsText(const std::string &text, SettingsList &list) {
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find('\n', pos);
+        bool hadNewline = end != std::string::npos;
+        std::string line = text.substr(pos, hadNewline ? end - pos : std::string::npos);
+        pos = hadNewline ? end + 1 : text.size();
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        // A line longer than 254 characters is read in pieces of 254.
+        for (size_t at = 0; at < line.size() || at == 0; at += 254) {
+            std::string piece = line.substr(at, 254);
+            bool last = at + 254 >= line.size();
+            applyLine(piece, last && hadNewline, list);
+            if (last)
+                break;
+        }
+    }
+}
+
+bool readSettingsFile(const std::string &path, SettingsList &list, std::string &error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = "The settings file " + path + " cannot be read; check its name.";
+        return false;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    parseSettingsText(text.str(), list);
+    return true;
+}
+
+std::string settingsText(const SettingsList &list) {
+    SettingsList sorted = list;
+    std::stable_sort(sorted.begin(), sorted.end(), [](const SettingsEntry &a, const SettingsEntry &b) {
+        return keyRank(a.key) < keyRank(b.key);
+    });
+    std::string text;
+    for (const SettingsEntry &e : sorted)
+        text += e.key + "=" + e.value + "\n";
+    return text;
+}
+
+bool writeSettingsFile(const std::string &path, const SettingsList &list) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << settingsText(list);
+    out.close();
+    return static_cast<bool>(out);
+}

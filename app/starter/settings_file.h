@@ -1,0 +1,54 @@
+// The engine's settings file as the starter writes and reads it: an ordered
+// list of Key=Value entries over the engine's 44 keys.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// One Key=Value entry; the key is written without its "=".
+struct SettingsEntry {
+    std::string key;
+    std::string value;
+};
+
+// Entries in the order they are set; a key occurs at most once.
+using SettingsList = std::vector<SettingsEntry>;
+
+/** The 44 settings keys, without "=", in the order the engine tests them. */
+const std::vector<std::string> &settingsKeys();
+/** True when key is one of the 44 settings keys (case-sensitive). */
+bool isSettingsKey(const std::string &key);
+/** The known key that matches key ignoring case, or "" when there is none. */
+std::string settingsKeyIgnoringCase(const std::string &key);
+/** The engine's default for key as text ("unset" for the five derived ones). */
+std::string engineDefault(const std::string &key);
+
+/** Sets key to value, replacing an earlier value of the same key. */
+void setSetting(SettingsList &list, const std::string &key, const std::string &value);
+/** True when key has an entry in list. */
+bool hasSetting(const SettingsList &list, const std::string &key);
+/** Value of key, or fallback when key has no entry. */
+std::string getSetting(const SettingsList &list, const std::string &key,
+                       const std::string &fallback = "");
+/** Removes the entry of key, if any. */
+void removeSetting(SettingsList &list, const std::string &key);
+/** Integer value of key read like atoi (fraction dropped), or fallback when absent. */
+int settingInt(const SettingsList &list, const std::string &key, int fallback);
+/** Decimal value of key read like atof after ',' became '.', or fallback when absent. */
+double settingDecimal(const SettingsList &list, const std::string &key, double fallback);
+
+/** atoi-like conversion: white space, sign, digits; saturates to the int range. */
+int leadingInt(const std::string &text);
+/** atof-like conversion after every ',' has become '.'; 0 when no number. */
+double leadingDecimal(const std::string &text);
+
+/** Key of one line as the engine matches it (first key literal found), or "". */
+std::string lineKey(const std::string &line);
+/** Adds the entries of settings-file text to list, the way the engine reads them. */
+void parseSettingsText(const std::string &text, SettingsList &list);
+/** Reads a settings file into list; false with a sentence in error when it cannot be read. */
+bool readSettingsFile(const std::string &path, SettingsList &list, std::string &error);
+/** Settings-file text of list, one Key=Value line each, in the engine's key order. */
+std::string settingsText(const SettingsList &list);
+/** Writes list as a settings file; false when the file cannot be written. */
+bool writeSettingsFile(const std::string &path, const SettingsList &list);

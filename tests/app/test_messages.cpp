@@ -1,0 +1,127 @@
+// Sentences for every failure code and detail, the summary, names.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <utility>
+
+#include "app/starter/messages.h"
+
+namespace {
+
+// Every code and detail the engine can report.
+const std::vector<std::pair<int, int>> &engineFailures() {
+    static const std::vector<std::pair<int, int>> all = {
+        {2, 16}, {2, 21}, {2, 33}, {3, 6},  {3, 8},  {3, 15}, {3, 23}, {4, 9},  {4, 10},
+        {4, 11}, {4, 17}, {4, 18}, {5, 7},  {5, 19}, {5, 20}, {5, 22}, {5, 29}, {5, 35},
+        {6, 1},  {6, 3},  {6, 12}, {6, 13}, {6, 14}, {6, 28}, {6, 30}, {7, 24}, {7, 25},
+        {7, 26}, {7, 27}};
+    return all;
+}
+
+}  // namespace
+
+TEST(Messages, EveryFailureHasItsOwnSentence) {
+    SettingsList none;
+    std::set<std::string> seen;
+    for (auto [code, detail] : engineFailures()) {
+        std::string s = failureSentence(code, detail, none);
+        EXPECT_TRUE(seen.insert(s).second) << code << "." << detail << ": " << s;
+        EXPECT_NE(s.find(';'), std::string::npos) << "says what to do: " << s;
+        EXPECT_EQ(s.back(), '.') << s;
+        EXPECT_EQ(s.find('\n'), std::string::npos) << s;
+    }
+    EXPECT_NE(failureSentence(0, 0, none).find("complete"), std::string::npos);
+    EXPECT_NE(failureSentence(1, 0, none).find("cancelled"), std::string::npos);
+}
+
+TEST(Messages, SayWhatTheEngineAccepts) {
+    SettingsList none;
+    std::string rate = failureSentence(4, 10, none);
+    for (const char *r : {"11025", "22050", "44100"})
+        EXPECT_NE(rate.find(r), std::string::npos) << rate;
+    EXPECT_NE(failureSentence(4, 11, none).find("16-bit"), std::string::npos);
+    EXPECT_NE(failureSentence(4, 17, none).find("PCM"), std::string::npos);
+}
+
+TEST(Messages, UnknownDetailsFallBackToTheirClass) {
+    SettingsList none;
+    EXPECT_NE(failureSentence(5, 99, none).find("disk"), std::string::npos);
+    EXPECT_NE(failureSentence(3, -1, none).find("opened"), std::string::npos);
+    EXPECT_NE(failureSentence(42, 0, none).find("42"), std::string::npos);
+}
+
+TEST(Messages, TimingSentencesNameTheSettingsCombination) {
+    SettingsList coarse = {{"Sensitivity", "0"}, {"Resolution", "0"}, {"Speed", "100"}};
+    std::string zero = failureSentence(7, 24, coarse);
+    EXPECT_NE(zero.find("Sensitivity 0"), std::string::npos) << zero;
+    EXPECT_NE(zero.find("Resolution 0"), std::string::npos) << zero;
+    EXPECT_NE(zero.find("0.25"), std::string::npos) << zero;
+    SettingsList fine = {{"Sensitivity", "7"}, {"Resolution", "8"}, {"Speed", "999"}};
+    std::string big = failureSentence(7, 25, fine);
+    EXPECT_NE(big.find("32767"), std::string::npos) << big;
+    EXPECT_NE(big.find("Speed 999%"), std::string::npos) << big;
+    SettingsList slow = {{"Tempo", "2"}};
+    EXPECT_NE(failureSentence(7, 27, slow).find("2 beats per minute"), std::string::npos);
+    EXPECT_NE(failureSentence(7, 26, {{"Tempo", "1e9"}}).find("too fast"), std::string::npos);
+}
+
+TEST(Messages, NamesNotesAndKeys) {
+    EXPECT_EQ(noteName(60, false), "C4");
+    EXPECT_EQ(noteName(61, false), "C#4");
+    EXPECT_EQ(noteName(61, true), "Db4");
+    EXPECT_EQ(noteName(21, false), "A0");
+    EXPECT_EQ(noteName(0, false), "C-1");
+    EXPECT_EQ(keyName(0, 0), "C major");
+    EXPECT_EQ(keyName(1, 1), "E minor");
+    EXPECT_EQ(keyName(-3, 0), "Eb major");
+    EXPECT_EQ(keyName(7, 1), "A# minor");
+    EXPECT_EQ(keyName(8, 0), "");
+}
+
+TEST(Messages, SummarySaysWhatWasWritten) {
+    RunReport r;
+    r.input = "song.wav";
+    r.output = "song.mid";
+    r.notes = 312;
+    r.lowest = 36;
+    r.highest = 93;
+    r.keySignature = 1;
+    r.mode = 1;
+    r.keyDetected = true;
+    r.audioSeconds = 192;
+    r.elapsedSeconds = 8.4;
+    r.conversion = "48000 Hz 24-bit stereo WAV";
+    std::string s = summaryParagraph(r);
+    for (const char *part : {"song.wav -> song.mid", "312 notes written", "from C2 to A6",
+                             "detected key E minor", "3 min 12 s of audio", "8.4 s", "23x real time",
+                             "48000 Hz 24-bit stereo WAV", "converted to 44100 Hz 16-bit"})
+        EXPECT_NE(s.find(part), std::string::npos) << part << " in " << s;
+    EXPECT_EQ(s.find('\n'), std::string::npos);
+}
+
+TEST(Messages, SummaryOfACancelAndOfNothingFound) {
+    RunReport r;
+    r.input = "a.wav";
+    r.output = "a.mid";
+    r.code = 1;
+    r.percent = 42;
+    r.notes = 1;
+    r.lowest = r.highest = 60;
+    r.audioSeconds = 5;
+    r.elapsedSeconds = 1;
+    std::string s = summaryParagraph(r);
+    EXPECT_NE(s.find("cancelled at 42%"), std::string::npos) << s;
+    EXPECT_NE(s.find("keeps the 1 note transcribed up to then, all on C4"), std::string::npos) << s;
+    EXPECT_NE(s.find("no key signature"), std::string::npos) << s;
+    r.code = 0;
+    r.notes = 0;
+    r.lowest = 128;
+    r.highest = -1;
+    EXPECT_NE(summaryParagraph(r).find("no notes were found"), std::string::npos);
+}
+
+TEST(Messages, WritesDurations) {
+    EXPECT_EQ(durationText(4.3), "4.3 s");
+    EXPECT_EQ(durationText(42.4), "42 s");
+    EXPECT_EQ(durationText(192), "3 min 12 s");
+}
