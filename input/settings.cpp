@@ -1,5 +1,6 @@
 // Settings file reader and the conversions shared by the set-up.
 #include <cctype>
+#include <cfloat>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -92,11 +93,18 @@ KeyTarget targetOf(int index) {
     }
 }
 
+// A double rounded to float; values beyond the float range become infinite.
+float toFloat(double x) {
+    if (x > FLT_MAX) return INFINITY;
+    if (x < -FLT_MAX) return -INFINITY;
+    return static_cast<float>(x);
+}
+
 void storeValue(const KeyTarget &target, const std::string &line, const std::string &value) {
     switch (target.kind) {
     case Kind::Integer: *target.integer = parseInt(value.c_str()); break;
     case Kind::Decimal: *target.decimal = parseDecimal(value.c_str()); break;
-    case Kind::Resolution: *target.single = static_cast<float>(parseDecimal(value.c_str())); break;
+    case Kind::Resolution: *target.single = toFloat(parseDecimal(value.c_str())); break;
     case Kind::Factor: *target.single = static_cast<float>(parseInt(value.c_str())); break;
     case Kind::String:
         if (line.size() > 10) *target.text = value.substr(0, 255);

@@ -115,6 +115,10 @@ TEST_F(SettingsFileTest, DecimalsAcceptCommaIntegersDropFractionAndTrailingText)
     read("Tempo=97.5\nSpeed=150.5\n");
     EXPECT_EQ(settings.Tempo, 97.5);
     EXPECT_EQ(settings.Speed, 150.0f);
+    read("Resolution=1e300\n");  // beyond the float range: infinite, later clamped to 8
+    EXPECT_EQ(settings.Resolution, INFINITY);
+    read("Resolution=-1e300\n");
+    EXPECT_EQ(settings.Resolution, -INFINITY);
 }
 
 TEST_F(SettingsFileTest, LastOccurrenceWinsAndEmptyValueLeavesTheSettingUnchanged) {
