@@ -94,7 +94,10 @@ void attributeHarmonics(int start) {
         std::memset(analysis.CarryLevels, 0, sizeof analysis.CarryLevels);
         return;
     }
-    std::memset(analysis.AttributionMatrix, 0, sizeof analysis.AttributionMatrix);
+    if (settings.KeyMin > settings.KeyMax) return;
+    // Only fundamentals KeyMin..KeyMax claim or are asked about.
+    std::memset(&claimed(settings.KeyMin, 0), 0,
+                sizeof(int32_t) * KeyLimit * (settings.KeyMax - settings.KeyMin + 1));
     int32_t *row = levelRow(run.CurrentRow);
     attributePass(row, 0);
     attributePass(row, 1);
