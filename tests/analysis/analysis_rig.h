@@ -149,6 +149,19 @@ inline DetectorResult detect(int k) {
     return result;
 }
 
+// The strength the last decision gave key k.
+inline int32_t strength(int k) { return tracker.keys[k].strength; }
+
+// Every key of 24..96 but the given ones has strength 0.
+inline void expectOnly(std::initializer_list<std::pair<int, int>> strengths) {
+    for (int k = 24; k <= 96; ++k) {
+        int expected = 0;
+        for (auto [key, value] : strengths)
+            if (key == k) expected = value;
+        EXPECT_EQ(strength(k), expected) << "key " << k;
+    }
+}
+
 }  // namespace analysis_rig
 
 // Base fixture: every test starts from and leaves clean process-wide state.

@@ -9,6 +9,7 @@ using namespace analysis_rig;
 
 namespace {
 
+
 class AttributionTest : public AnalysisTest {
 protected:
     // Keys 24..96, every chord weight 1, OutputThreshold 6, carry reset.
@@ -24,16 +25,6 @@ protected:
         for (auto [k, level] : levels) row()[k] = level;
         attributeHarmonics(0);
         for (int k = 24; k <= 96; ++k) ASSERT_EQ(row()[k], 0) << "row entry of key " << k << " left over";
-    }
-    static int32_t strength(int k) { return tracker.keys[k].strength; }
-    // Every key but the given ones has strength 0.
-    static void expectOnly(std::initializer_list<std::pair<int, int>> strengths) {
-        for (int k = 24; k <= 96; ++k) {
-            int expected = 0;
-            for (auto [key, value] : strengths)
-                if (key == k) expected = value;
-            EXPECT_EQ(strength(k), expected) << "key " << k;
-        }
     }
 };
 

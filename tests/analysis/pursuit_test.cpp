@@ -8,6 +8,7 @@ using namespace analysis_rig;
 
 namespace {
 
+
 class PursuitTest : public AnalysisTest {
 protected:
     // Keys 24..96, every chord weight 1, OutputThreshold 1, PitchMode 16.
@@ -23,15 +24,6 @@ protected:
     }
     static void setRow(std::initializer_list<int> keys, int level) {
         for (int k : keys) row()[k] = level;
-    }
-    static int32_t strength(int k) { return tracker.keys[k].strength; }
-    static void expectOnly(std::initializer_list<std::pair<int, int>> strengths) {
-        for (int k = 24; k <= 96; ++k) {
-            int expected = 0;
-            for (auto [key, value] : strengths)
-                if (key == k) expected = value;
-            EXPECT_EQ(strength(k), expected) << "key " << k;
-        }
     }
 };
 
