@@ -4,6 +4,7 @@
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(SNDFILE REQUIRED IMPORTED_TARGET sndfile)
 pkg_check_modules(SOXR REQUIRED IMPORTED_TARGET soxr)
+pkg_check_modules(AUBIO REQUIRED IMPORTED_TARGET aubio)
 
 set(STARTER_DATA_SUBDIR ${CMAKE_INSTALL_DATADIR}/sonoscriptor)
 file(RELATIVE_PATH STARTER_RELATIVE_DATA_DIR
@@ -13,7 +14,7 @@ file(GLOB STARTER_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/app/starter/*.cp
 list(FILTER STARTER_SOURCES EXCLUDE REGEX "/main\\.cpp$")
 add_library(sonoscriptor_starter STATIC ${STARTER_SOURCES})
 target_include_directories(sonoscriptor_starter PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(sonoscriptor_starter PUBLIC PkgConfig::SNDFILE PkgConfig::SOXR)
+target_link_libraries(sonoscriptor_starter PUBLIC PkgConfig::SNDFILE PkgConfig::SOXR PkgConfig::AUBIO)
 target_compile_definitions(sonoscriptor_starter PRIVATE
   STARTER_BUILD_DIR="${CMAKE_BINARY_DIR}"
   STARTER_SOURCE_DATA_DIR="${CMAKE_SOURCE_DIR}/data/"

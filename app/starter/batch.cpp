@@ -143,7 +143,12 @@ void printAbove(Display &d, FILE *stream, const std::string &text, const std::ve
 
 // Reports a finished job: its summary on standard output, a failure on standard error.
 void reportJob(Display &d, const Job &job, const std::vector<Job> &jobs) {
-    if (job.code <= 1 && job.pid >= 0)
+    if (job.listing) {
+        clearLive(d);
+        std::fputs(job.message.c_str(), stdout);
+        std::fflush(stdout);
+        drawLive(d, jobs);
+    } else if (job.code <= 1 && job.pid >= 0)
         printAbove(d, stdout, job.message, jobs);
     else
         printAbove(d, stderr, "sonoscriptor: " + job.input + ": " + job.message, jobs);
@@ -169,6 +174,13 @@ double analysedSeconds(const Job &job) {
     return end - start;
 }
 
+// A decimal for the settings file, exact to the microsecond and beyond.
+std::string decimalText(double v) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.10g", v);
+    return buffer;
+}
+
 // Writes the path settings of a job and its settings and status files.
 bool writeJobFiles(Job &job, const BatchConfig &config, const std::string &wave) {
     job.settings = config.settings;
@@ -182,9 +194,55 @@ bool writeJobFiles(Job &job, const BatchConfig &config, const std::string &wave)
     std::string tempo = getSetting(job.settings, "TempoFile");
     if (!tempo.empty())
         setSetting(job.settings, "TempoFile", settingsSafePath(tempo, job.tempDir + "tempo"));
+    if (job.tempo.tracked) {
+        // The grid starts on the first beat and follows the beats from there.
+        std::string map = job.tempDir + "tempo.map";
+        if (!writeTempoMap(map, job.tempo.map))
+            return false;
+        setSetting(job.settings, "TempoFile", map);
+        setSetting(job.settings, "Tempo", decimalText(job.tempo.tempo));
+        setSetting(job.settings, "StartPoint", decimalText(job.tempo.startPoint));
+        setSetting(job.settings, "EntireWave", "0");
+    }
     job.statusPath = job.tempDir + "status.txt";
     return writeSettingsFile(job.tempDir + "settings.txt", job.settings) &&
            replaceFileText(job.statusPath, "0");
+}
+
+// The region of the file the settings ask to analyse, in seconds (end 0: to the end).
+void regionOf(const SettingsList &settings, double &start, double &end) {
+    bool entire = settingInt(settings, "EntireWave", 0) != 0;
+    start = entire ? 0 : settingDecimal(settings, "StartPoint", 0);
+    end = entire ? 0 : settingDecimal(settings, "EndPoint", 0);
+}
+
+// Finds the beats of the audio the engine will read and plans the tempo; false when the job ended.
+bool followBeats(Job &job, const BatchConfig &config, const std::string &wave) {
+    double start, end, tempo = settingDecimal(config.settings, "Tempo", 120);
+    regionOf(config.settings, start, end);
+    BeatTrack track;
+    std::string error;
+    if (!trackBeats(wave, start, end, track, &interruptCount, error)) {
+        failJob(job, 4, "The file " + error + "; export it as a WAV, FLAC or Ogg file.");
+        return false;
+    }
+    if (interruptCount > 0) {
+        failJob(job, 1, "cancelled before the transcription started; no MIDI file was written.");
+        return false;
+    }
+    job.tempo = planTempo(track, config.settings, tempo > 0 ? tempo : 120);
+    job.beatsTracked = true;
+    return true;
+}
+
+// Ends a --beats job with its listing.
+void finishListing(Job &job) {
+    job.state = JobState::Done;
+    job.code = 0;
+    job.message = beatListing(job);
+    job.listing = true;
+    removeTempDir(job.tempDir);
+    job.tempDir.clear();
 }
 
 // Converts the input when the engine cannot read it as it is; false when that fails.
@@ -245,6 +303,15 @@ RunReport reportOf(const Job &job, const StatusLine &status, const MidiContent &
     r.audioSeconds = analysedSeconds(job) * r.percent / 100.0;
     r.elapsedSeconds = secondsSince(job.started);
     r.conversion = job.converted ? job.audio.description : "";
+    r.tempo = settingDecimal(job.settings, "Tempo", 120);
+    r.tempoSource = job.tempo.tracked              ? TempoSource::Tracked
+                    : job.beatsTracked              ? TempoSource::Fallback
+                    : !getSetting(job.settings, "TempoFile").empty() ? TempoSource::Map
+                                                                     : TempoSource::Given;
+    r.beats = job.tempo.beatCount;
+    r.tempoFallback = job.tempo.fallback;
+    if (r.tempoSource == TempoSource::Fallback)
+        r.tempo = job.tempo.tempo;
     return r;
 }
 
@@ -423,12 +490,26 @@ bool checkOutput(const std::string &output, const BatchConfig &config, int &code
     return true;
 }
 
+std::string beatListing(const Job &job) {
+    const TempoPlan &t = job.tempo;
+    char line[160];
+    if (!t.tracked)
+        return "# " + job.input + ": " + fallbackSentence(t.fallback, t.tempo) + "\n";
+    std::snprintf(line, sizeof line, ": %zu beats, median tempo %.2f beats per minute\n", t.beats.size(), t.tempo);
+    std::string text = "# " + job.input + line;
+    for (double b : t.beats) {
+        std::snprintf(line, sizeof line, "%.3f\n", b);
+        text += line;
+    }
+    return text;
+}
+
 void startJob(Job &job, const BatchConfig &config, const std::function<void()> &onConvert) {
     job.state = JobState::Running;
     job.started = Clock::now();
     int code;
     std::string error, wave;
-    if (!checkInput(job.input, code, error) || !checkOutput(job.output, config, code, error))
+    if (!checkInput(job.input, code, error) || (!config.beatsOnly && !checkOutput(job.output, config, code, error)))
         return failJob(job, code, error);
     job.tempDir = makePrivateTempDir();
     if (job.tempDir.empty())
@@ -440,6 +521,10 @@ void startJob(Job &job, const BatchConfig &config, const std::function<void()> &
         onConvert();
     if (!prepareAudio(job, wave))
         return;
+    if ((config.trackBeats || config.beatsOnly) && !followBeats(job, config, wave))
+        return;
+    if (config.beatsOnly)
+        return finishListing(job);
     if (!writeJobFiles(job, config, wave))
         return failJob(job, ExitEngineProblem, "The engine's settings could not be written into the "
                                                "temporary folder; make sure it is not full.");

@@ -11,6 +11,7 @@
 #include <sys/types.h>
 
 #include "app/starter/audio.h"
+#include "app/starter/beats.h"
 #include "app/starter/settings_file.h"
 #include "app/starter/status.h"
 
@@ -34,6 +35,9 @@ struct Job {
     bool converted = false;
     bool cancelRequested = false;
     SettingsList settings;          // the settings written for this file
+    bool beatsTracked = false;      // the beat tracker ran on this file
+    TempoPlan tempo;                // what it found and what is done with it
+    bool listing = false;           // message is a beat listing for standard output
     std::chrono::steady_clock::time_point started;
     std::chrono::steady_clock::time_point lastCancel;
 };
@@ -47,6 +51,8 @@ struct BatchConfig {
     bool quiet = false;
     int jobs = 1;                   // engine processes at once
     std::vector<std::string> protectedPaths;  // files never to be overwritten
+    bool trackBeats = false;        // find the beats in each recording and follow them
+    bool beatsOnly = false;         // print the beats found instead of transcribing
 };
 
 // Ctrl-C presses and termination requests, counted by the signal handlers.
@@ -64,6 +70,8 @@ bool planJobs(const std::vector<std::string> &inputs, const std::string &output,
 bool checkInput(const std::string &input, int &code, std::string &error);
 /** Checks an output file and its folder; false with the exit code and a sentence. */
 bool checkOutput(const std::string &output, const BatchConfig &config, int &code, std::string &error);
+/** The beat listing of a tracked job: a "# " line, then one beat time per line. */
+std::string beatListing(const Job &job);
 /** Prepares and starts one job (onConvert is called before a conversion); on failure it is Done. */
 void startJob(Job &job, const BatchConfig &config, const std::function<void()> &onConvert = {});
 /** Settles a job whose engine has ended with exitCode. */

@@ -1,6 +1,7 @@
 // Failure sentences, summary paragraph, note and key names.
 #include "app/starter/messages.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -207,9 +208,31 @@ std::string durationText(double seconds) {
     return std::to_string(whole / 60) + " min " + std::to_string(whole % 60) + " s";
 }
 
+// The tempo sentence of the summary, with a leading blank; "" when there is none.
+std::string tempoWords(const RunReport &r) {
+    std::string bpm = format("%.6g", r.tempo) + " beats per minute", s = " ";
+    switch (r.tempoSource) {
+    case TempoSource::Given: return s.append("Tempo: a constant ").append(bpm).append(".");
+    case TempoSource::Tracked:
+        return s.append("Tempo: ").append(bpm).append(", the median of the ").append(std::to_string(r.beats))
+            .append(" beats found in the recording; the notes follow those beats.");
+    case TempoSource::Fallback: return s.append(fallbackSentence(r.tempoFallback, r.tempo));
+    case TempoSource::Map: return s.append("Tempo: ").append(bpm).append("; the notes follow the beats of the tempo map.");
+    case TempoSource::Unknown: break;
+    }
+    return "";
+}
+
+std::string fallbackSentence(const std::string &reason, double tempo) {
+    std::string sentence = reason.empty() ? "no steady beat was found" : reason;
+    sentence[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(sentence[0])));
+    return sentence + ", so the tempo is a constant " + format("%.6g", tempo) +
+           " beats per minute; give the tempo with --tempo if it is another.";
+}
+
 std::string summaryParagraph(const RunReport &r) {
     std::string text = r.input + " -> " + r.output + ": " + notesWords(r) + "; " + keyWords(r) + ". " +
-                       speedWords(r) + ".";
+                       speedWords(r) + "." + tempoWords(r);
     if (!r.conversion.empty())
         text += " The audio (" + r.conversion + ") was converted to 44100 Hz 16-bit WAV for the engine.";
     return text;

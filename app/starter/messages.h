@@ -6,6 +6,15 @@
 
 #include "app/starter/settings_file.h"
 
+// Where the tempo of a run came from.
+enum class TempoSource {
+    Unknown,    // not said in the summary
+    Given,      // a constant tempo from the options or settings
+    Tracked,    // the beats found in the recording
+    Fallback,   // constant, because no steady beat was found
+    Map,        // a tempo map given by the user
+};
+
 // What a finished transcription reports in its summary.
 struct RunReport {
     std::string input;            // as given on the command line
@@ -21,12 +30,18 @@ struct RunReport {
     double audioSeconds = 0;      // duration of the audio analysed
     double elapsedSeconds = 0;    // wall-clock time taken
     std::string conversion;       // what the input was converted from, "" when not
+    TempoSource tempoSource = TempoSource::Unknown;
+    double tempo = 0;             // beats per minute written into the MIDI file
+    int beats = 0;                // beats found, when tracked
+    std::string tempoFallback;    // why no beat was followed, when Fallback
 };
 
 /** One plain sentence for an engine code and detail, with the settings of the run. */
 std::string failureSentence(int code, int detail, const SettingsList &settings);
 /** The one-paragraph summary of a finished or cancelled transcription. */
 std::string summaryParagraph(const RunReport &report);
+/** The sentence that says a constant tempo replaces beats that were not found. */
+std::string fallbackSentence(const std::string &reason, double tempo);
 /** Name of a MIDI key with its octave, e.g. 60 -> "C4" (flats: "Db4" for 61). */
 std::string noteName(int key, bool flats);
 /** Name of a key signature and mode, e.g. (1, 1) -> "E minor"; 8 -> "". */

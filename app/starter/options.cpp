@@ -12,6 +12,8 @@
 
 #include <unistd.h>
 
+#include "app/starter/beats.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -222,6 +224,7 @@ const std::vector<OptionRule> &optionTable() {
         {"channel", nullptr, true, [](const std::string &v, StarterOptions &o, const std::string &, std::string &e) { return onRange("--channel", "Channel", 1, 16, "a MIDI channel", v, o, e); }},
         {"program", nullptr, true, [](const std::string &v, StarterOptions &o, const std::string &, std::string &e) { return onRange("--program", "Patch", 0, 127, "a General MIDI program", v, o, e); }},
         {"tempo-map", nullptr, true, onTempoMap},
+        {"beats", nullptr, false, [](const std::string &, StarterOptions &o, const std::string &, std::string &) { o.beatsOnly = true; return true; }},
         {"set", nullptr, true, onSet},
         {"settings", nullptr, true, [](const std::string &v, StarterOptions &o, const std::string &, std::string &) { o.settingsFile = v; return true; }},
         {"engine", nullptr, true, [](const std::string &v, StarterOptions &o, const std::string &, std::string &) { o.enginePath = v; return true; }},
@@ -447,6 +450,14 @@ bool composeSettings(const StarterOptions &options, SettingsList &settings, std:
             return false;
         }
     }
+    std::string map = getSetting(settings, "TempoFile");
+    std::vector<uint16_t> values;
+    if (!map.empty() && !hasSetting(settings, "Tempo") && readTempoMap(map, values)) {
+        // The MIDI file plays at the performance's median tempo, so its beats keep their length.
+        double tempo = std::floor(medianMapTempo(values) * 100 + 0.5) / 100;
+        if (tempo > 0 && timeBaseAccepts(tempo, settings))
+            setSetting(settings, "Tempo", numberText(tempo));
+    }
     if (settingDecimal(settings, "Tempo", 120) <= 0) {
         error = "The tempo must be above 0 beats per minute; give it with --tempo.";
         return false;
@@ -457,6 +468,10 @@ bool composeSettings(const StarterOptions &options, SettingsList &settings, std:
         return false;
     }
     return true;
+}
+
+bool tempoToBeTracked(const SettingsList &settings) {
+    return !hasSetting(settings, "Tempo") && getSetting(settings, "TempoFile").empty();
 }
 
 std::string helpText(const std::string &dataDir, int cores) {
@@ -478,7 +493,12 @@ std::string helpText(const std::string &dataDir, int cores) {
         "                          is a terminal)\n"
         "\n"
         "Music:\n"
-        "      --tempo BPM         tempo of the recording in beats per minute (default 120)\n"
+        "      --tempo BPM         a constant tempo in beats per minute; no beat tracking\n"
+        "                          (default: the beats are found in the recording and\n"
+        "                          followed; without a steady beat, a constant 120)\n"
+        "      --beats             print the beat times and the tempo found in each\n"
+        "                          INPUT, one time in seconds per line; transcribe\n"
+        "                          nothing\n"
         "      --time-signature N/D  beats per bar and note value, e.g. 3/4 (default 4/4)\n"
         "      --grid VALUE        shortest note: 4th, 8th, 16th, 32nd, 64th (default 16th)\n"
         "      --key KEY           auto, none, or a key such as C, Am, Eb, F#m\n"
@@ -496,9 +516,10 @@ std::string helpText(const std::string &dataDir, int cores) {
         "      --channel N         MIDI channel 1..16 (default 1)\n"
         "      --program N         General MIDI program 0..127 (default: the\n"
         "                          instrument's record number, else 0, piano)\n"
-        "      --tempo-map FILE    beat durations of a performance whose tempo drifts:\n"
-        "                          16-bit little-endian milliseconds per beat\n"
-        "                          (default: none, a steady tempo)\n"
+        "      --tempo-map FILE    follow these beats instead of tracking them: 16-bit\n"
+        "                          little-endian milliseconds per beat, 65535 ends\n"
+        "                          (default: none; the tempo is then the map's median\n"
+        "                          unless --tempo is given)\n"
         "\n"
         "Engine settings:\n"
         "      --settings FILE     start from this settings file (default: none)\n"
@@ -510,7 +531,8 @@ std::string helpText(const std::string &dataDir, int cores) {
         "      --version           show the version\n"
         "\n"
         "Settings are taken from the starter's defaults (VirtualSR=11025, Resolution=4),\n"
-        "then from --settings, then from the options in the order given.\n"
+        "then from --settings, then from the options in the order given. A Tempo or\n"
+        "TempoFile from --settings or --set turns beat tracking off, like --tempo.\n"
         "\n"
         "Exit status: 0 done; 1 cancelled (the MIDI file keeps what was transcribed);\n"
         "2 to 7 the engine's failure classes (2 reading, 3 opening a file, 4 audio\n"

@@ -15,6 +15,7 @@ struct StarterOptions {
     bool quiet = false;          // no progress bar
     bool help = false;
     bool version = false;
+    bool beatsOnly = false;      // --beats: print the beats found, transcribe nothing
     int jobs = 0;                // files at once; 0: the number of cores
     std::string settingsFile;    // --settings: the settings to start from
     std::string enginePath;      // --engine: the engine to run
@@ -36,6 +37,8 @@ bool parseCommandLine(const std::vector<std::string> &args, const std::string &d
 std::string helpText(const std::string &dataDir, int cores);
 /** The starter's own defaults, where they differ from the engine's. */
 SettingsList starterDefaults();
+/** True when the settings leave the tempo to be found in the audio (no Tempo, no TempoFile). */
+bool tempoToBeTracked(const SettingsList &settings);
 /** Defaults, then the --settings file, then the options; false with a sentence on conflict. */
 bool composeSettings(const StarterOptions &options, SettingsList &settings, std::string &error);
 

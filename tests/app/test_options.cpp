@@ -175,9 +175,9 @@ TEST(Options, HelpListsEveryOptionWithItsDefault) {
     for (const char *option : {"--output", "--force", "--jobs", "--quiet", "--tempo ", "--time-signature",
                                "--grid", "--key", "--scale-only", "--instrument", "--filter", "--start",
                                "--end", "--transpose", "--channel", "--program", "--tempo-map", "--set",
-                               "--settings", "--engine", "--help", "--version"})
+                               "--settings", "--engine", "--help", "--version", "--beats"})
         EXPECT_NE(help.find(option), std::string::npos) << option;
-    for (const char *def : {"default 120", "default 4/4", "default 16th", "default auto", "default: 4",
+    for (const char *def : {"default: the beats are found", "a constant 120", "default 4/4", "default 16th", "default auto", "default: 4",
                             "VirtualSR=11025"})
         EXPECT_NE(help.find(def), std::string::npos) << def;
 }

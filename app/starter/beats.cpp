@@ -1,0 +1,357 @@
+// Beat tracking with libaubio and the tempo file built from the beats.
+#include "app/starter/beats.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <utility>
+
+#include <aubio/aubio.h>
+#include <sndfile.h>
+
+namespace {
+
+// The first sound is the first moment within this many dB of the peak.
+constexpr double FirstSoundBelowPeakDb = 40;
+// A peak below this (-80 dBFS) counts as silence.
+constexpr double SilentPeak = 1e-4;
+// A beat whose interval strays more than this share from its neighbours' is irregular.
+constexpr double IrregularShare = 0.2;
+// More irregular beats than this share mean there is no steady pulse.
+constexpr double MostIrregularBeats = 0.25;
+// A gap of at least this many beat intervals is filled with beats.
+constexpr double GapIntervals = 1.5;
+// Beats whose onsets are less prominent than this (1: no more than anywhere) have no pulse.
+constexpr double LeastBeatSalience = 1.25;
+// The first beat may follow the first sound by this share of a beat.
+constexpr double SoundBeforeBeat = 0.1;
+// At most this many beats are added before the first beat found.
+constexpr int MaxBeatsBefore = 64;
+
+struct SndFileCloser {
+    void operator()(SNDFILE *f) const { sf_close(f); }
+};
+struct TempoCloser {
+    void operator()(aubio_tempo_t *t) const { del_aubio_tempo(t); }
+};
+struct OnsetCloser {
+    void operator()(aubio_onset_t *o) const { del_aubio_onset(o); }
+};
+struct VectorCloser {
+    void operator()(fvec_t *v) const { del_fvec(v); }
+};
+
+double median(std::vector<double> v) {
+    if (v.empty())
+        return 0;
+    size_t mid = v.size() / 2;
+    std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(mid), v.end());
+    double upper = v[mid];
+    if (v.size() % 2 == 1)
+        return upper;
+    return (*std::max_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(mid)) + upper) / 2;
+}
+
+// The analysis window of the tracker for a sample rate: 1024 samples at 44100 Hz.
+uint_t trackerWindow(int rate) {
+    uint_t window = 256;
+    while (window < 4096 && window * 44100.0 < 1024.0 * rate * 0.75)
+        window *= 2;
+    return window;
+}
+
+// Intervals between consecutive beats.
+std::vector<double> intervals(const std::vector<double> &beats) {
+    std::vector<double> d;
+    for (size_t i = 1; i < beats.size(); ++i)
+        d.push_back(beats[i] - beats[i - 1]);
+    return d;
+}
+
+// Share of intervals that stray from the median of their seven neighbours.
+double irregularShare(const std::vector<double> &d) {
+    int irregular = 0;
+    for (size_t i = 0; i < d.size(); ++i) {
+        size_t from = i < 3 ? 0 : i - 3, to = std::min(d.size(), i + 4);
+        double local = median(std::vector<double>(d.begin() + static_cast<std::ptrdiff_t>(from),
+                                                  d.begin() + static_cast<std::ptrdiff_t>(to)));
+        if (local <= 0 || std::fabs(d[i] / local - 1) > IrregularShare)
+            ++irregular;
+    }
+    return d.empty() ? 1 : static_cast<double>(irregular) / static_cast<double>(d.size());
+}
+
+// A number for sentences: "%.1f" gives "96.5", "%g" gives "4" or "300".
+std::string numberText(const char *pattern, double value) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, pattern, value);
+    return buffer;
+}
+
+// Median of the (up to eight) intervals from beat from on; 0 when there is none.
+double medianInterval(const std::vector<double> &beats, size_t from) {
+    std::vector<double> d;
+    for (size_t i = from + 1; i < beats.size() && d.size() < 8; ++i)
+        d.push_back(beats[i] - beats[i - 1]);
+    return median(d);
+}
+
+// The tracked beats with the beats the tracker skipped put back, evenly spaced.
+std::vector<double> filledBeats(const BeatTrack &track) {
+    std::vector<double> beats;
+    for (size_t i = 0; i < track.beats.size(); ++i) {
+        double b = track.beats[i];
+        double period = i < track.periods.size() ? track.periods[i] : 0;
+        double gap = beats.empty() ? 0 : b - beats.back();
+        if (period > 0 && gap >= GapIntervals * period) {
+            int parts = static_cast<int>(std::min(std::floor(gap / period + 0.5), 1000.0));
+            double from = beats.back();
+            for (int k = 1; k < parts; ++k)
+                beats.push_back(from + gap * k / parts);
+        }
+        beats.push_back(b);
+    }
+    return beats;
+}
+
+}  // namespace
+
+bool trackBeats(const std::string &path, double start, double end, BeatTrack &track,
+                const volatile std::sig_atomic_t *stop, std::string &error) {
+    SF_INFO info{};
+    std::unique_ptr<SNDFILE, SndFileCloser> file(sf_open(path.c_str(), SFM_READ, &info));
+    if (!file || info.channels < 1 || info.samplerate < 1) {
+        error = "cannot be read for its beats (" + std::string(sf_strerror(file.get())) + ")";
+        return false;
+    }
+    double seconds = static_cast<double>(info.frames) / info.samplerate;
+    start = std::isfinite(start) ? std::clamp(start, 0.0, seconds) : 0;
+    end = std::isfinite(end) && end > start ? std::min(end, seconds) : seconds;
+    sf_count_t first = static_cast<sf_count_t>(start * info.samplerate);
+    sf_count_t count = static_cast<sf_count_t>(end * info.samplerate) - first;
+    track = BeatTrack{};
+    track.regionStart = static_cast<double>(first) / info.samplerate;
+    track.regionEnd = track.regionStart + static_cast<double>(count) / info.samplerate;
+    if (count <= 0)
+        return true;
+    if (first > 0 && sf_seek(file.get(), first, SEEK_SET) < 0) {
+        error = "cannot be read for its beats (the region cannot be reached)";
+        return false;
+    }
+    uint_t window = trackerWindow(info.samplerate), hop = window / 2;
+    std::unique_ptr<aubio_tempo_t, TempoCloser> tracker(
+        new_aubio_tempo("default", window, hop, static_cast<uint_t>(info.samplerate)));
+    std::unique_ptr<aubio_onset_t, OnsetCloser> onsets(
+        new_aubio_onset("default", window, hop, static_cast<uint_t>(info.samplerate)));
+    std::unique_ptr<fvec_t, VectorCloser> in(new_fvec(hop)), out(new_fvec(1));
+    track.hopSeconds = static_cast<double>(hop) / info.samplerate;
+    if (!tracker || !onsets || !in || !out) {
+        error = "cannot be analysed for its beats (the beat tracker could not be set up)";
+        return false;
+    }
+    std::vector<float> block(static_cast<size_t>(hop) * static_cast<size_t>(info.channels));
+    std::vector<double> hopPeaks;
+    for (sf_count_t done = 0; done < count; done += hop) {
+        if (stop && *stop)
+            break;
+        sf_count_t want = std::min<sf_count_t>(hop, count - done);
+        sf_count_t got = sf_readf_float(file.get(), block.data(), want);
+        double hopPeak = 0;
+        for (uint_t i = 0; i < hop; ++i) {
+            double sum = 0;
+            for (int c = 0; i < got && c < info.channels; ++c)
+                sum += block[i * static_cast<size_t>(info.channels) + static_cast<size_t>(c)];
+            float sample = static_cast<float>(sum / info.channels);
+            in->data[i] = std::isfinite(sample) ? sample : 0;
+            hopPeak = std::max(hopPeak, std::fabs(static_cast<double>(in->data[i])));
+        }
+        hopPeaks.push_back(hopPeak);
+        aubio_tempo_do(tracker.get(), in.get(), out.get());
+        double beat = track.regionStart + static_cast<double>(aubio_tempo_get_last_s(tracker.get()));
+        if (out->data[0] != 0 && beat >= track.regionStart && beat < track.regionEnd &&
+            (track.beats.empty() || beat > track.beats.back())) {
+            track.beats.push_back(beat);
+            track.periods.push_back(aubio_tempo_get_period_s(tracker.get()));
+        }
+        aubio_onset_do(onsets.get(), in.get(), out.get());
+        track.onsetStrength.push_back(aubio_onset_get_descriptor(onsets.get()));
+        if (got < want)
+            break;
+    }
+    track.peak = hopPeaks.empty() ? 0 : *std::max_element(hopPeaks.begin(), hopPeaks.end());
+    double floor = track.peak * std::pow(10.0, -FirstSoundBelowPeakDb / 20);
+    for (size_t h = 0; track.peak >= SilentPeak && h < hopPeaks.size(); ++h)
+        if (hopPeaks[h] >= floor) {
+            track.firstSound = track.regionStart + static_cast<double>(h) * hop / info.samplerate;
+            break;
+        }
+    return true;
+}
+
+double medianTempo(const std::vector<double> &beats) {
+    // Spans of four beats smooth the tracker's step of one analysis hop.
+    size_t span = beats.size() > 8 ? 4 : 1;
+    std::vector<double> d;
+    for (size_t i = span; i < beats.size(); ++i)
+        d.push_back((beats[i] - beats[i - span]) / static_cast<double>(span));
+    double m = median(d);
+    return m > 0 ? 60 / m : 0;
+}
+
+double medianMapTempo(const std::vector<uint16_t> &values) {
+    std::vector<double> d;
+    for (uint16_t v : values)
+        if (v != 0 && v != TempoMapEnd)
+            d.push_back(v);
+    double m = median(d);
+    return m > 0 ? 60000 / m : 0;
+}
+
+double beatSalience(const BeatTrack &track) {
+    const std::vector<float> &s = track.onsetStrength;
+    if (s.empty() || track.hopSeconds <= 0)
+        return 0;
+    // The strongest onset within three hops of a point.
+    auto around = [&](double at) {
+        int64_t centre = static_cast<int64_t>(std::floor(at + 0.5)), last = static_cast<int64_t>(s.size()) - 1;
+        float best = 0;
+        for (int64_t h = std::max<int64_t>(0, centre - 3); h <= std::min(last, centre + 3); ++h)
+            best = std::max(best, s[static_cast<size_t>(h)]);
+        return static_cast<double>(best);
+    };
+    std::vector<double> atBeats, everywhere;
+    for (double b : track.beats)
+        atBeats.push_back(around((b - track.regionStart) / track.hopSeconds));
+    for (size_t h = 0; h < s.size(); ++h)
+        everywhere.push_back(around(static_cast<double>(h)));
+    double typical = median(everywhere);
+    return typical > 0 ? median(atBeats) / typical : atBeats.empty() || median(atBeats) <= 0 ? 0 : 1e9;
+}
+
+std::string unsteadyReason(const BeatTrack &track) {
+    if (track.regionEnd - track.regionStart < ShortestBeatRegion)
+        return "the recording is too short to find its beat (under " + numberText("%g", ShortestBeatRegion) +
+               " seconds)";
+    if (track.firstSound < 0)
+        return "the recording is silent";
+    if (track.beats.size() < 4)
+        return "no steady beat was found in the recording";
+    if (beatSalience(track) < LeastBeatSalience)
+        return "no beat stands out in the recording (it has no clear pulse)";
+    if (filledBeats(track).size() > 2 * track.beats.size())
+        return "the beat was lost more often than it was heard (the recording has no steady pulse)";
+    std::vector<double> beats = beatsToFollow(track);
+    double tempo = medianTempo(beats);
+    if (tempo < SlowestTrackedTempo || tempo > FastestTrackedTempo)
+        return "the beat found (" + numberText("%.1f", tempo) + " beats per minute) is outside the tempos "
+               "followed, " + numberText("%g", SlowestTrackedTempo) + " to " + numberText("%g", FastestTrackedTempo) +
+               " beats per minute";
+    if (irregularShare(intervals(beats)) > MostIrregularBeats)
+        return "the beats found are too irregular to follow (the recording has no steady pulse)";
+    return "";
+}
+
+std::vector<double> beatsToFollow(const BeatTrack &track) {
+    std::vector<double> beats = filledBeats(track);
+    // Leading beats taken before the tracker settled on its beat level give way to earlier ones
+    // at the settled beat.
+    while (beats.size() > 8 && std::fabs((beats[1] - beats[0]) / medianInterval(beats, 1) - 1) > IrregularShare)
+        beats.erase(beats.begin());
+    double period = medianInterval(beats, 0);
+    if (!(period > 0))
+        return beats;
+    double sound = track.firstSound < 0 ? track.regionStart : track.firstSound;
+    for (int i = 0; i < MaxBeatsBefore && beats.front() > sound + SoundBeforeBeat * period; ++i)
+        beats.insert(beats.begin(), beats.front() - period);
+    return beats;
+}
+
+std::vector<uint16_t> tempoMapValues(const std::vector<double> &beats) {
+    std::vector<uint16_t> values;
+    int64_t previous = 0;
+    for (size_t i = 1; i < beats.size(); ++i) {
+        // Rounded from the first beat, so that the rounding never accumulates.
+        int64_t at = static_cast<int64_t>(std::floor((beats[i] - beats[0]) * 1000 + 0.5));
+        values.push_back(static_cast<uint16_t>(std::clamp<int64_t>(at - previous, 0, TempoMapEnd - 1)));
+        previous = at;
+    }
+    values.push_back(TempoMapEnd);
+    return values;
+}
+
+bool timeBaseAccepts(double tempo, const SettingsList &settings) {
+    if (!std::isfinite(tempo) || tempo <= 0)
+        return false;
+    int sensitivity = settingInt(settings, "Sensitivity", 1);
+    sensitivity = sensitivity < 0 || sensitivity > 7 ? 1 : sensitivity;
+    double resolution = settingDecimal(settings, "Resolution", 3);
+    resolution = std::isnan(resolution) ? 3 : std::clamp(resolution, 0.0, 8.0);
+    int denominator = settingInt(settings, "TimeSignatureDenominator", 2);
+    denominator = denominator < 0 || denominator > 6 ? 2 : denominator;
+    double speed = settingDecimal(settings, "Speed", 100);
+    speed = speed <= 0 ? 100 : std::min(speed, 999.0);
+    double beatsPerSecond = tempo / 60;
+    double framesPerBeat = std::pow(2.0, sensitivity + resolution - denominator) * speed * 0.01;
+    double ticks = framesPerBeat / std::pow(2.0, sensitivity) * 48;
+    for (double x : {framesPerBeat, ticks}) {
+        double rounded = std::floor(x + 0.5);
+        double micros = std::floor(rounded * 1000000.0 / x / beatsPerSecond);
+        if (rounded < 1 || rounded > 32767 || micros < 1 || micros > 16777215)
+            return false;
+    }
+    return true;
+}
+
+TempoPlan planTempo(const BeatTrack &track, const SettingsList &settings, double fallbackTempo) {
+    TempoPlan plan;
+    plan.beatCount = static_cast<int>(track.beats.size());
+    plan.tempo = fallbackTempo;
+    plan.fallback = unsteadyReason(track);
+    if (!plan.fallback.empty())
+        return plan;
+    std::vector<double> beats = beatsToFollow(track);
+    double tempo = std::floor(medianTempo(beats) * 100 + 0.5) / 100;
+    if (!timeBaseAccepts(tempo, settings)) {
+        plan.fallback = "The tempo found (" + numberText("%.1f", tempo) +
+                        " beats per minute) cannot be written into a MIDI file with these settings.";
+        return plan;
+    }
+    plan.tracked = true;
+    plan.tempo = tempo;
+    plan.startPoint = beats.front();
+    plan.beatCount = static_cast<int>(beats.size());
+    plan.map = tempoMapValues(beats);
+    plan.beats = std::move(beats);
+    return plan;
+}
+
+bool writeTempoMap(const std::string &path, const std::vector<uint16_t> &values) {
+    std::FILE *f = std::fopen(path.c_str(), "wb");
+    if (!f)
+        return false;
+    bool ok = true;
+    for (uint16_t v : values)
+        ok = ok && std::fputc(v & 0xFF, f) != EOF && std::fputc(v >> 8, f) != EOF;
+    return std::fclose(f) == 0 && ok;
+}
+
+bool readTempoMap(const std::string &path, std::vector<uint16_t> &values) {
+    std::FILE *f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        return false;
+    values.clear();
+    while (true) {
+        int low = std::fgetc(f), high = std::fgetc(f);
+        if (low == EOF)
+            break;
+        // A final odd byte reads as the engine reads it: its high byte is 255.
+        int v = low | (high == EOF ? 255 : high) << 8;
+        if (v == TempoMapEnd)
+            break;
+        values.push_back(static_cast<uint16_t>(v));
+    }
+    bool ok = !std::ferror(f);
+    std::fclose(f);
+    return ok;
+}
