@@ -41,7 +41,7 @@ if(STARTER_TEST_SOURCES)
   include(GoogleTest)
   add_executable(sonoscriptor-starter-tests ${STARTER_TEST_SOURCES})
   target_link_libraries(sonoscriptor-starter-tests PRIVATE
-    sonoscriptor_starter GTest::gtest GTest::gtest_main util)
+    sonoscriptor_starter sonoscriptor_core GTest::gtest GTest::gtest_main util)
   target_compile_definitions(sonoscriptor-starter-tests PRIVATE
     STARTER_PATH="$<TARGET_FILE:sonoscriptor>"
     ENGINE_PATH="$<TARGET_FILE:sonoscriptor-engine>"

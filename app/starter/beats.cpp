@@ -22,6 +22,8 @@ constexpr double IrregularShare = 0.2;
 constexpr double MostIrregularBeats = 0.25;
 // A gap of at least this many beat intervals is filled with beats.
 constexpr double GapIntervals = 1.5;
+// Blocks quieter than this count as silence for the tracker: below the dither only.
+constexpr smpl_t DitherSilenceDb = -115;
 // Beats whose onsets are less prominent than this (1: no more than anywhere) have no pulse.
 constexpr double LeastBeatSalience = 1.25;
 // The first beat may follow the first sound by this share of a beat.
@@ -89,6 +91,12 @@ std::string numberText(const char *pattern, double value) {
     return buffer;
 }
 
+// The next value of a faint, repeatable noise at about -105 dBFS.
+double ditherSample(uint32_t &state) {
+    state = state * 1664525u + 1013904223u;
+    return (static_cast<double>(state >> 8) / 16777216.0 - 0.5) * 2e-5;
+}
+
 // Median of the (up to eight) intervals from beat from on; 0 when there is none.
 double medianInterval(const std::vector<double> &beats, size_t from) {
     std::vector<double> d;
@@ -126,7 +134,8 @@ bool trackBeats(const std::string &path, double start, double end, BeatTrack &tr
         return false;
     }
     double seconds = static_cast<double>(info.frames) / info.samplerate;
-    start = std::isfinite(start) ? std::clamp(start, 0.0, seconds) : 0;
+    // Like the engine: a start before the audio or beyond its end means its beginning.
+    start = std::isfinite(start) && start > 0 && start < seconds ? start : 0;
     end = std::isfinite(end) && end > start ? std::min(end, seconds) : seconds;
     sf_count_t first = static_cast<sf_count_t>(start * info.samplerate);
     sf_count_t count = static_cast<sf_count_t>(end * info.samplerate) - first;
@@ -150,6 +159,10 @@ bool trackBeats(const std::string &path, double start, double end, BeatTrack &tr
         error = "cannot be analysed for its beats (the beat tracker could not be set up)";
         return false;
     }
+    // The tracker drops a beat that falls into digital silence; a faint noise floor keeps
+    // the beats of dry, synthetic recordings whose notes stop dead.
+    aubio_tempo_set_silence(tracker.get(), DitherSilenceDb);
+    uint32_t noise = 1;
     std::vector<float> block(static_cast<size_t>(hop) * static_cast<size_t>(info.channels));
     std::vector<double> hopPeaks;
     for (sf_count_t done = 0; done < count; done += hop) {
@@ -162,9 +175,9 @@ bool trackBeats(const std::string &path, double start, double end, BeatTrack &tr
             double sum = 0;
             for (int c = 0; i < got && c < info.channels; ++c)
                 sum += block[i * static_cast<size_t>(info.channels) + static_cast<size_t>(c)];
-            float sample = static_cast<float>(sum / info.channels);
-            in->data[i] = std::isfinite(sample) ? sample : 0;
-            hopPeak = std::max(hopPeak, std::fabs(static_cast<double>(in->data[i])));
+            double sample = std::isfinite(sum) ? sum / info.channels : 0;
+            hopPeak = std::max(hopPeak, std::fabs(sample));
+            in->data[i] = static_cast<smpl_t>(sample + ditherSample(noise));
         }
         hopPeaks.push_back(hopPeak);
         aubio_tempo_do(tracker.get(), in.get(), out.get());

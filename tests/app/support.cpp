@@ -100,7 +100,7 @@ bool waitForProgress(const std::string &tmpDir, double timeoutSeconds) {
 //   FAKE_STEPS   progress lines before the end (default 5), FAKE_DELAY seconds between them
 //   FAKE_EXIT    exit code at the end (default 0), FAKE_DETAIL its detail; an input
 //                named "...fails-C-D..." ends with code C and detail D instead
-//   FAKE_RECORD  file that receives a copy of the settings file
+//   FAKE_RECORD  file that receives a copy of the settings file, FAKE_TEMPO of the tempo file
 //   FAKE_NOFINAL no final status line; FAKE_ARGS file that receives the arguments
 // It honours -1 or a deleted status file like the engine: partial MIDI, -1.000, exit 1.
 std::string writeFakeEngine(const std::string &dir) {
@@ -111,6 +111,8 @@ settings=${1//\?/ }
 status=${2//\?/ }
 [ -n "$FAKE_RECORD" ] && cp "$settings" "$FAKE_RECORD"
 [ -n "$FAKE_ARGS" ] && printf '%s\n' "$@" > "$FAKE_ARGS"
+tempo=$(sed -n 's/^TempoFile=//p' "$settings")
+[ -n "$FAKE_TEMPO" ] && [ -n "$tempo" ] && cp "$tempo" "$FAKE_TEMPO"
 midi=$(sed -n 's/^MidiFile=//p' "$settings")
 writemidi() {
   printf 'MThd\x00\x00\x00\x06\x00\x00\x00\x01\x00\x60MTrk\x00\x00\x00\x1b\x00\xff\x59\x02\xfd\x00\x00\x90\x3d\x64\x60\x80\x3d\x40\x00\x90\x46\x64\x60\x80\x46\x40\x00\xff\x2f\x00' > "$midi"
