@@ -72,6 +72,8 @@ std::string shortName(const std::string &input, size_t width) {
 std::string progressLine(const Job &job, int width) {
     std::string name = shortName(job.input, 28);
     std::string line = name + std::string(std::max<int>(1, 30 - int(name.size())), ' ');
+    if (job.pid < 0 && job.findingBeats)
+        return line + "finding the beats...";
     if (job.pid < 0)
         return line + (job.audio.description.empty() || job.audio.readableAsIs
                            ? "starting"
@@ -504,7 +506,7 @@ std::string beatListing(const Job &job) {
     return text;
 }
 
-void startJob(Job &job, const BatchConfig &config, const std::function<void()> &onConvert) {
+void startJob(Job &job, const BatchConfig &config, const std::function<void()> &onSlowStep) {
     job.state = JobState::Running;
     job.started = Clock::now();
     int code;
@@ -517,12 +519,18 @@ void startJob(Job &job, const BatchConfig &config, const std::function<void()> &
                                                "(or /tmp) is writable and not full.");
     if (!inspectAudio(job.input, job.audio, error))
         return failJob(job, 4, "The file " + error + "; give a WAV, FLAC or Ogg recording.");
-    if (!job.audio.readableAsIs && onConvert)
-        onConvert();
+    if (!job.audio.readableAsIs && onSlowStep)
+        onSlowStep();
     if (!prepareAudio(job, wave))
         return;
-    if ((config.trackBeats || config.beatsOnly) && !followBeats(job, config, wave))
-        return;
+    if (config.trackBeats || config.beatsOnly) {
+        job.findingBeats = true;
+        if (onSlowStep)
+            onSlowStep();
+        if (!followBeats(job, config, wave))
+            return;
+        job.findingBeats = false;
+    }
     if (config.beatsOnly)
         return finishListing(job);
     if (!writeJobFiles(job, config, wave))

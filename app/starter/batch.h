@@ -35,6 +35,7 @@ struct Job {
     bool converted = false;
     bool cancelRequested = false;
     SettingsList settings;          // the settings written for this file
+    bool findingBeats = false;      // the beat tracker is running on this file
     bool beatsTracked = false;      // the beat tracker ran on this file
     TempoPlan tempo;                // what it found and what is done with it
     bool listing = false;           // message is a beat listing for standard output
@@ -72,8 +73,8 @@ bool checkInput(const std::string &input, int &code, std::string &error);
 bool checkOutput(const std::string &output, const BatchConfig &config, int &code, std::string &error);
 /** The beat listing of a tracked job: a "# " line, then one beat time per line. */
 std::string beatListing(const Job &job);
-/** Prepares and starts one job (onConvert is called before a conversion); on failure it is Done. */
-void startJob(Job &job, const BatchConfig &config, const std::function<void()> &onConvert = {});
+/** Prepares and starts one job (onSlowStep is called before a conversion or beat tracking); on failure it is Done. */
+void startJob(Job &job, const BatchConfig &config, const std::function<void()> &onSlowStep = {});
 /** Settles a job whose engine has ended with exitCode. */
 void finishJob(Job &job, int exitCode, bool signalled);
 /** Runs every job to its end; returns the worst exit code. */
