@@ -254,6 +254,26 @@ WaveHeader readWaveHeader(const std::vector<uint8_t> &head, int64_t /*fileSize*/
     return h;
 }
 
+double engineStartPoint(double seconds, const WaveHeader &h) {
+    int64_t frameBytes = static_cast<int64_t>(h.channels) * (h.bits / 8);
+    if (h.rate <= 0 || frameBytes <= 0 || h.dataOffset < 0 || !std::isfinite(seconds) ||
+        std::fabs(seconds) > 1e9)
+        return seconds;
+    int64_t frame = static_cast<int64_t>(std::floor(seconds * h.rate + 0.5));
+    int64_t target = h.dataOffset + frame * frameBytes;
+    // The engine takes trunc(StartPoint * rate * frameBytes + dataOffset + 0.5): exact at a whole
+    // frame from 0 on; below 0 the truncation goes up, so aim half a byte lower.
+    if (target >= 0)
+        return static_cast<double>(frame) / h.rate;
+    return (static_cast<double>(frame * frameBytes) - 1) / (static_cast<double>(h.rate) * frameBytes);
+}
+
+WaveHeader readWaveFileHeader(const std::string &path) {
+    int64_t size;
+    std::vector<uint8_t> head = fileHead(path, EngineHeaderBytes, size);
+    return readWaveHeader(head, size);
+}
+
 std::string engineRejection(const WaveHeader &h, int64_t fileSize) {
     if (!h.riff)
         return "it is not a plain WAV file";

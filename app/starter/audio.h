@@ -41,6 +41,11 @@ struct WaveHeader {
 WaveHeader readWaveHeader(const std::vector<uint8_t> &head, int64_t fileSize);
 /** Why the engine cannot read a file with this header as it is, or "" when it can. */
 std::string engineRejection(const WaveHeader &h, int64_t fileSize);
+/** A StartPoint in seconds that the engine turns into the first byte of the sample frame nearest
+ *  seconds, also before the audio, where its rounding would otherwise land inside a frame. */
+double engineStartPoint(double seconds, const WaveHeader &h);
+/** The header fields of a WAV file as the engine takes them; riff false when it cannot be read. */
+WaveHeader readWaveFileHeader(const std::string &path);
 /** Examines an audio file; false with a sentence when it is no audio the starter can read. */
 bool inspectAudio(const std::string &path, AudioInfo &info, std::string &error);
 /** Decodes path into a 44100 Hz 16-bit PCM WAV at dest; stops early when *stop becomes non-zero. */

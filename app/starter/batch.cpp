@@ -183,6 +183,13 @@ std::string decimalText(double v) {
     return buffer;
 }
 
+// A decimal that reads back as the very same double.
+std::string exactText(double v) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.17g", v);
+    return buffer;
+}
+
 // Writes the path settings of a job and its settings and status files.
 bool writeJobFiles(Job &job, const BatchConfig &config, const std::string &wave) {
     job.settings = config.settings;
@@ -203,7 +210,12 @@ bool writeJobFiles(Job &job, const BatchConfig &config, const std::string &wave)
             return false;
         setSetting(job.settings, "TempoFile", map);
         setSetting(job.settings, "Tempo", decimalText(job.tempo.tempo));
-        setSetting(job.settings, "StartPoint", decimalText(job.tempo.startPoint));
+        // The first beat may lie just before the audio: the engine reads silence there.
+        double start = engineStartPoint(job.tempo.startPoint, readWaveFileHeader(wave));
+        setSetting(job.settings, "StartPoint", exactText(start));
+        double end = settingInt(config.settings, "EntireWave", 0) != 0 ? 0 : settingDecimal(config.settings, "EndPoint", 0);
+        if (!(end > 0 && end > start))  // "to the end" must be said: 0 is a time after a start below 0
+            setSetting(job.settings, "EndPoint", exactText(job.tempo.endPoint));
         setSetting(job.settings, "EntireWave", "0");
     }
     job.statusPath = job.tempDir + "status.txt";

@@ -10,22 +10,21 @@
 #include <aubio/aubio.h>
 #include <sndfile.h>
 
+#include "app/starter/pulse.h"
+
 namespace {
 
 // The first sound is the first moment within this many dB of the peak.
 constexpr double FirstSoundBelowPeakDb = 40;
 // A peak below this (-80 dBFS) counts as silence.
 constexpr double SilentPeak = 1e-4;
-// A beat whose interval strays more than this share from its neighbours' is irregular.
-constexpr double IrregularShare = 0.2;
-// More irregular beats than this share mean there is no steady pulse.
-constexpr double MostIrregularBeats = 0.25;
-// A gap of at least this many beat intervals is filled with beats.
-constexpr double GapIntervals = 1.5;
 // Blocks quieter than this count as silence for the tracker: below the dither only.
 constexpr smpl_t DitherSilenceDb = -115;
-// Beats whose onsets are less prominent than this (1: no more than anywhere) have no pulse.
-constexpr double LeastBeatSalience = 1.25;
+// A pulse less clear than this (normalised autocorrelation of the onset strength at the beat
+// period; noise and speech give about 0.1, music 0.3 and more) is no pulse to follow.
+constexpr double LeastPulseClarity = 0.2;
+// The onset strength peaks about one hop after an attack.
+constexpr double OnsetLatencyHops = 1;
 // The first beat may follow the first sound by this share of a beat.
 constexpr double SoundBeforeBeat = 0.1;
 // At most this many beats are added before the first beat found.
@@ -63,27 +62,6 @@ uint_t trackerWindow(int rate) {
     return window;
 }
 
-// Intervals between consecutive beats.
-std::vector<double> intervals(const std::vector<double> &beats) {
-    std::vector<double> d;
-    for (size_t i = 1; i < beats.size(); ++i)
-        d.push_back(beats[i] - beats[i - 1]);
-    return d;
-}
-
-// Share of intervals that stray from the median of their seven neighbours.
-double irregularShare(const std::vector<double> &d) {
-    int irregular = 0;
-    for (size_t i = 0; i < d.size(); ++i) {
-        size_t from = i < 3 ? 0 : i - 3, to = std::min(d.size(), i + 4);
-        double local = median(std::vector<double>(d.begin() + static_cast<std::ptrdiff_t>(from),
-                                                  d.begin() + static_cast<std::ptrdiff_t>(to)));
-        if (local <= 0 || std::fabs(d[i] / local - 1) > IrregularShare)
-            ++irregular;
-    }
-    return d.empty() ? 1 : static_cast<double>(irregular) / static_cast<double>(d.size());
-}
-
 // A number for sentences: "%.1f" gives "96.5", "%g" gives "4" or "300".
 std::string numberText(const char *pattern, double value) {
     char buffer[32];
@@ -97,30 +75,13 @@ double ditherSample(uint32_t &state) {
     return (static_cast<double>(state >> 8) / 16777216.0 - 0.5) * 2e-5;
 }
 
-// Median of the (up to eight) intervals from beat from on; 0 when there is none.
-double medianInterval(const std::vector<double> &beats, size_t from) {
-    std::vector<double> d;
-    for (size_t i = from + 1; i < beats.size() && d.size() < 8; ++i)
-        d.push_back(beats[i] - beats[i - 1]);
-    return median(d);
-}
-
-// The tracked beats with the beats the tracker skipped put back, evenly spaced.
-std::vector<double> filledBeats(const BeatTrack &track) {
-    std::vector<double> beats;
-    for (size_t i = 0; i < track.beats.size(); ++i) {
-        double b = track.beats[i];
-        double period = i < track.periods.size() ? track.periods[i] : 0;
-        double gap = beats.empty() ? 0 : b - beats.back();
-        if (period > 0 && gap >= GapIntervals * period) {
-            int parts = static_cast<int>(std::min(std::floor(gap / period + 0.5), 1000.0));
-            double from = beats.back();
-            for (int k = 1; k < parts; ++k)
-                beats.push_back(from + gap * k / parts);
-        }
-        beats.push_back(b);
-    }
-    return beats;
+// The median of the tracker's beat periods, in onset-strength hops; 0 when it has none.
+double priorPeriodHops(const BeatTrack &track) {
+    std::vector<double> periods;
+    for (double p : track.periods)
+        if (p > 0)
+            periods.push_back(p);
+    return track.hopSeconds > 0 ? median(periods) / track.hopSeconds : 0;
 }
 
 }  // namespace
@@ -221,25 +182,8 @@ double medianMapTempo(const std::vector<uint16_t> &values) {
     return m > 0 ? 60000 / m : 0;
 }
 
-double beatSalience(const BeatTrack &track) {
-    const std::vector<float> &s = track.onsetStrength;
-    if (s.empty() || track.hopSeconds <= 0)
-        return 0;
-    // The strongest onset within three hops of a point.
-    auto around = [&](double at) {
-        int64_t centre = static_cast<int64_t>(std::floor(at + 0.5)), last = static_cast<int64_t>(s.size()) - 1;
-        float best = 0;
-        for (int64_t h = std::max<int64_t>(0, centre - 3); h <= std::min(last, centre + 3); ++h)
-            best = std::max(best, s[static_cast<size_t>(h)]);
-        return static_cast<double>(best);
-    };
-    std::vector<double> atBeats, everywhere;
-    for (double b : track.beats)
-        atBeats.push_back(around((b - track.regionStart) / track.hopSeconds));
-    for (size_t h = 0; h < s.size(); ++h)
-        everywhere.push_back(around(static_cast<double>(h)));
-    double typical = median(everywhere);
-    return typical > 0 ? median(atBeats) / typical : atBeats.empty() || median(atBeats) <= 0 ? 0 : 1e9;
+double pulseClarity(const BeatTrack &track) {
+    return followPulse(track.onsetStrength, priorPeriodHops(track)).clarity;
 }
 
 std::string unsteadyReason(const BeatTrack &track) {
@@ -250,31 +194,30 @@ std::string unsteadyReason(const BeatTrack &track) {
         return "the recording is silent";
     if (track.beats.size() < 4)
         return "no steady beat was found in the recording";
-    if (beatSalience(track) < LeastBeatSalience)
+    if (pulseClarity(track) < LeastPulseClarity)
         return "no beat stands out in the recording (it has no clear pulse)";
-    if (filledBeats(track).size() > 2 * track.beats.size())
-        return "the beat was lost more often than it was heard (the recording has no steady pulse)";
     std::vector<double> beats = beatsToFollow(track);
     double tempo = medianTempo(beats);
     if (tempo < SlowestTrackedTempo || tempo > FastestTrackedTempo)
         return "the beat found (" + numberText("%.1f", tempo) + " beats per minute) is outside the tempos "
                "followed, " + numberText("%g", SlowestTrackedTempo) + " to " + numberText("%g", FastestTrackedTempo) +
                " beats per minute";
-    if (irregularShare(intervals(beats)) > MostIrregularBeats)
-        return "the beats found are too irregular to follow (the recording has no steady pulse)";
     return "";
 }
 
 std::vector<double> beatsToFollow(const BeatTrack &track) {
-    std::vector<double> beats = filledBeats(track);
-    // Leading beats taken before the tracker settled on its beat level give way to earlier ones
-    // at the settled beat.
-    while (beats.size() > 8 && std::fabs((beats[1] - beats[0]) / medianInterval(beats, 1) - 1) > IrregularShare)
-        beats.erase(beats.begin());
-    double period = medianInterval(beats, 0);
-    if (!(period > 0))
+    PulseCurve pulse = followPulse(track.onsetStrength, priorPeriodHops(track));
+    std::vector<double> beats;
+    for (int64_t h : placeBeats(track.onsetStrength, pulse.periods))
+        beats.push_back(track.regionStart + (static_cast<double>(h) - OnsetLatencyHops) * track.hopSeconds);
+    if (beats.size() < 2)
         return beats;
+    // The grid starts on the last beat at or before the first sound: beats placed in the silence
+    // before it go, and earlier beats at the first period are added where the first is later.
     double sound = track.firstSound < 0 ? track.regionStart : track.firstSound;
+    while (beats.size() > 2 && beats[1] <= sound + SoundBeforeBeat * (beats[2] - beats[1]))
+        beats.erase(beats.begin());
+    double period = beats[1] - beats[0];
     for (int i = 0; i < MaxBeatsBefore && beats.front() > sound + SoundBeforeBeat * period; ++i)
         beats.insert(beats.begin(), beats.front() - period);
     return beats;
@@ -333,6 +276,7 @@ TempoPlan planTempo(const BeatTrack &track, const SettingsList &settings, double
     plan.tracked = true;
     plan.tempo = tempo;
     plan.startPoint = beats.front();
+    plan.endPoint = track.regionEnd;
     plan.beatCount = static_cast<int>(beats.size());
     plan.map = tempoMapValues(beats);
     plan.beats = std::move(beats);
@@ -368,3 +312,4 @@ bool readTempoMap(const std::string &path, std::vector<uint16_t> &values) {
     std::fclose(f);
     return ok;
 }
+

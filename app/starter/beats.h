@@ -34,6 +34,7 @@ struct TempoPlan {
     bool tracked = false;       // true: follow the beats; false: constant tempo
     double tempo = 120;         // beats per minute written as Tempo
     double startPoint = 0;      // seconds: the first beat when tracked
+    double endPoint = 0;        // seconds: the end of the region tracked
     std::vector<double> beats;  // the beats followed, in seconds of the file, when tracked
     std::vector<uint16_t> map;  // tempo-file values when tracked, ending in TempoMapEnd
     int beatCount = 0;          // beats found by the tracker; when tracked, the beats followed
@@ -47,11 +48,11 @@ bool trackBeats(const std::string &path, double start, double end, BeatTrack &tr
 double medianTempo(const std::vector<double> &beats);
 /** Median tempo of tempo-file values in beats per minute; 0 when none is a beat. */
 double medianMapTempo(const std::vector<uint16_t> &values);
-/** How much stronger the onsets at the beats are than those of the recording at large (about 1: none). */
-double beatSalience(const BeatTrack &track);
+/** How clear the pulse is: about 0.1 for noise and speech, 0.3 and more for music. */
+double pulseClarity(const BeatTrack &track);
 /** "" when the beats form a steady pulse, else one plain sentence saying why not. */
 std::string unsteadyReason(const BeatTrack &track);
-/** The beats to follow: gaps filled with evenly spaced beats, earlier beats added back to the first sound. */
+/** The beats to follow: placed on the onsets along the tracker's period as it drifts, back to the first sound. */
 std::vector<double> beatsToFollow(const BeatTrack &track);
 /** Tempo-file values: each beat's duration in milliseconds from the first beat, then TempoMapEnd. */
 std::vector<uint16_t> tempoMapValues(const std::vector<double> &beats);

@@ -9,6 +9,7 @@
 
 #include <sndfile.h>
 
+#include "app/starter/audio.h"
 #include "app/starter/beats.h"
 #include "engine/engine.h"
 #include "input/input.h"
@@ -34,8 +35,9 @@ BeatTrack clearTrack(const std::vector<double> &beats, double seconds) {
     t.peak = 0.5;
     t.hopSeconds = 0.01;
     t.onsetStrength.assign(static_cast<size_t>(seconds / t.hopSeconds), 1.0f);
+    // The strength peaks one hop after the attack, as the tracker's does.
     for (double b : beats)
-        t.onsetStrength.at(static_cast<size_t>(b / t.hopSeconds + 0.5)) = 10.0f;
+        t.onsetStrength.at(static_cast<size_t>(b / t.hopSeconds + 0.5) + 1) = 10.0f;
     return t;
 }
 
@@ -156,7 +158,7 @@ TEST(Tempo, TheTimeBaseChecksOfTheEngine) {
 TEST(Steadiness, ASteadyPulseIsFollowed) {
     BeatTrack t = clearTrack(evenBeats(0.5, 0.6, 20), 12.5);
     EXPECT_EQ(unsteadyReason(t), "");
-    EXPECT_GT(beatSalience(t), 5);
+    EXPECT_GT(pulseClarity(t), 0.5);
 }
 
 TEST(Steadiness, EachReasonForAConstantTempo) {
@@ -171,51 +173,51 @@ TEST(Steadiness, EachReasonForAConstantTempo) {
     EXPECT_NE(unsteadyReason(t).find("no beat stands out"), std::string::npos);
     t = clearTrack(evenBeats(0.5, 0.15, 60), 10);          // 400 beats per minute
     EXPECT_NE(unsteadyReason(t).find("outside the tempos"), std::string::npos);
-    std::vector<double> jumpy{0.5};
-    for (int i = 0; i < 20; ++i)
-        jumpy.push_back(jumpy.back() + (i % 3 == 0 ? 0.9 : i % 3 == 1 ? 0.4 : 0.6));
-    t = clearTrack(jumpy, 14);
-    EXPECT_NE(unsteadyReason(t).find("too irregular"), std::string::npos);
-    t = clearTrack({0.5, 0.9, 3.7, 7.7, 11.3}, 12);        // beats heard now and then
-    t.periods.assign(5, 0.4);
-    EXPECT_NE(unsteadyReason(t).find("lost more often"), std::string::npos);
+    t = clearTrack(evenBeats(0.5, 0.6, 3), 10);
+    t.beats.clear();                                        // the tracker heard no beat
+    EXPECT_NE(unsteadyReason(t).find("no steady beat"), std::string::npos);
 }
 
-TEST(Following, SkippedBeatsAreFilledAndTheGridStartsAtTheFirstSound) {
-    std::vector<double> beats = evenBeats(2.0, 0.5, 16);
-    beats.erase(beats.begin() + 5, beats.begin() + 7);  // two beats not heard
-    BeatTrack t = clearTrack(beats, 10.5);
-    t.firstSound = 0.02;
+TEST(Following, BeatsFallOnTheOnsetsAlsoWhereTheTrackerSkippedThem) {
+    std::vector<double> onsets = evenBeats(0.5, 0.5, 20);
+    BeatTrack t = clearTrack(onsets, 10.4);
+    t.beats.erase(t.beats.begin() + 5, t.beats.begin() + 9);  // four beats not heard
+    t.periods.resize(t.beats.size());
     std::vector<double> f = beatsToFollow(t);
-    ASSERT_EQ(f.size(), 20u);
-    for (size_t i = 0; i < f.size(); ++i)
-        EXPECT_NEAR(f[i], 0.5 * static_cast<double>(i), 1e-9) << i;
+    ASSERT_GE(f.size(), 20u);
+    for (size_t i = 0; i < 20; ++i)
+        EXPECT_NEAR(f[i], onsets[i], 1e-9) << i;
 }
 
-TEST(Following, BeatsBeforeTheTrackerSettledGiveWay) {
-    // The first beats at double speed, then the settled beat.
-    std::vector<double> beats{1.0, 1.3, 1.6};
-    for (int i = 0; i < 16; ++i)
-        beats.push_back(1.9 + 0.6 * i);
-    BeatTrack t = clearTrack(beats, 12);
-    for (size_t i = 3; i < beats.size(); ++i)
-        t.periods[i] = 0.6;
-    t.firstSound = 0.08;
+TEST(Following, TheBeatFollowsARitardandoAndStartsAtTheFirstSound) {
+    // From 120 down to 80 beats per minute over 30 beats; the tracker's period is the median.
+    std::vector<double> onsets{1.3};
+    for (int i = 0; i < 30; ++i)
+        onsets.push_back(onsets.back() + 0.5 + 0.25 * i / 29);
+    BeatTrack t = clearTrack(onsets, onsets.back() + 0.5);
+    t.periods.assign(t.beats.size(), 0.62);
+    t.firstSound = 0.25;  // a pickup before the first beat
     std::vector<double> f = beatsToFollow(t);
-    ASSERT_FALSE(f.empty());
-    EXPECT_NEAR(f[0], 0.1, 1e-9);
-    for (size_t i = 1; i < f.size(); ++i)
-        EXPECT_NEAR(f[i] - f[i - 1], 0.6, 1e-9);
+    ASSERT_GE(f.size(), onsets.size() + 2);
+    EXPECT_LE(f[0], 0.25 + 0.06);  // earlier beats reach back to the first sound
+    int hits = 0;
+    for (double o : onsets)
+        for (double b : f)
+            hits += std::fabs(b - o) <= 0.011;
+    EXPECT_EQ(hits, static_cast<int>(onsets.size()));
 }
 
 TEST(Planning, TrackedBeatsBecomeTheStartTheTempoAndTheMap) {
     BeatTrack t = clearTrack(evenBeats(0.25, 60 / 97.0, 24), 16);
     TempoPlan p = planTempo(t, {}, 120);
     ASSERT_TRUE(p.tracked) << p.fallback;
-    EXPECT_EQ(p.tempo, 97.0);
-    EXPECT_DOUBLE_EQ(p.startPoint, 0.25);
-    EXPECT_EQ(p.beatCount, 24);
-    ASSERT_EQ(p.map.size(), 24u);
+    EXPECT_NEAR(p.tempo, 97.0, 0.3);  // beats fall on 10 ms hops here
+    EXPECT_EQ(p.tempo, std::floor(p.tempo * 100 + 0.5) / 100);
+    EXPECT_NEAR(p.startPoint, 0.25, 0.011);
+    EXPECT_EQ(p.endPoint, 16);
+    EXPECT_GE(p.beatCount, 24);
+    ASSERT_EQ(p.map.size(), static_cast<size_t>(p.beatCount));
+    ASSERT_EQ(p.beats.size(), static_cast<size_t>(p.beatCount));
     EXPECT_EQ(p.map.back(), TempoMapEnd);
     EXPECT_TRUE(p.fallback.empty());
 }
@@ -313,7 +315,9 @@ TEST_F(BeatStarter, BeatsPrintsTheBeatsAndTranscribesNothing) {
     CommandResult r = run({"--beats", "steady.wav", "silent.wav"});
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out.rfind("# steady.wav: ", 0), 0u) << r.out;
-    EXPECT_NE(r.out.find(" beats, median tempo 100."), std::string::npos) << r.out;
+    size_t at = r.out.find(" beats, median tempo ");
+    ASSERT_NE(at, std::string::npos) << r.out;
+    EXPECT_NEAR(std::stod(r.out.substr(at + 20)), 100, 1) << r.out;
     std::vector<double> times;
     std::istringstream lines(r.out);
     for (std::string line; std::getline(lines, line);)
@@ -340,7 +344,9 @@ TEST_F(BeatStarter, TranscriptionFollowsTheBeatsByDefault) {
     ASSERT_GE(map.size(), 18u);
     for (uint16_t v : map)
         EXPECT_NEAR(v, 600, 30);
-    EXPECT_NE(r.out.find("Tempo: 100"), std::string::npos) << r.out;
+    size_t at = r.out.find("Tempo: ");
+    ASSERT_NE(at, std::string::npos) << r.out;
+    EXPECT_NEAR(std::stod(r.out.substr(at + 7)), 100, 1) << r.out;
     EXPECT_NE(r.out.find("beats found in the recording"), std::string::npos) << r.out;
     EXPECT_TRUE(folderEntries(tmp).empty());
 }
@@ -381,4 +387,22 @@ TEST_F(BeatStarter, WithoutASteadyBeatTheTempoStaysConstantAndTheSummarySaysWhy)
     r = run({"short.wav"});
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.out.find("too short to find its beat"), std::string::npos) << r.out;
+}
+
+TEST(StartPoint, TheEngineStartsOnAWholeSampleFrameAlsoBeforeTheAudio) {
+    // The engine's first byte: trunc(StartPoint * rate * frame bytes + data offset + 0.5).
+    auto engineByte = [](double start, const WaveHeader &h) {
+        return static_cast<int64_t>(start * h.rate * (h.channels * (h.bits / 8)) + h.dataOffset + 0.5);
+    };
+    for (WaveHeader h : {WaveHeader{true, 1, 2, 44100, 16, 44}, WaveHeader{true, 1, 1, 11025, 8, 46},
+                         WaveHeader{true, 1, 1, 22050, 16, 58}}) {
+        int frameBytes = h.channels * (h.bits / 8);
+        for (double seconds : {-0.3, -0.0116, -0.001, -0.00002, 0.0, 0.00001, 0.5, 1.2345, 600.0}) {
+            int64_t frame = static_cast<int64_t>(std::floor(seconds * h.rate + 0.5));
+            EXPECT_EQ(engineByte(engineStartPoint(seconds, h), h), h.dataOffset + frame * frameBytes)
+                << seconds << " at " << h.rate;
+        }
+    }
+    // Without a usable header the time is left as it is.
+    EXPECT_EQ(engineStartPoint(-0.25, WaveHeader{}), -0.25);
 }

@@ -1,0 +1,17 @@
+// The pulse of a recording from its onset strength: a beat period that may
+// drift (ritardando, accelerando) and the beats placed along it.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+// The local beat period of a recording, one value per onset-strength hop.
+struct PulseCurve {
+    std::vector<double> periods;  // in hops; empty when there is no pulse to follow
+    double clarity = 0;           // mean normalised autocorrelation at the periods (0: noise)
+};
+
+/** Follows the beat period near priorHops through the recording, changing it only gradually. */
+PulseCurve followPulse(const std::vector<float> &strength, double priorHops);
+/** Hop indices of beats on strong onsets about one local period apart (dynamic programming). */
+std::vector<int64_t> placeBeats(const std::vector<float> &strength, const std::vector<double> &periods);
