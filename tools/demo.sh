@@ -1,7 +1,9 @@
 #!/bin/sh
-# Transcribes the bundled example with the starter and prints its summary.
-# The example is played at 66 quarter notes per minute.
+# Transcribes the bundled examples with the starter and prints their summaries:
+# the Prelude at its known tempo, and the Minuet, whose tempo slows down,
+# following the beats the starter finds in it.
 set -e
 build=${1:-build}
 mkdir -p "$build/demo"
-exec "$build/sonoscriptor" --force --tempo 66 -o "$build/demo/prelude.mid" examples/prelude.wav
+"$build/sonoscriptor" --force --tempo 66 -o "$build/demo/prelude.mid" examples/prelude.wav
+"$build/sonoscriptor" --force -o "$build/demo/minuet-ritardando.mid" examples/minuet-ritardando.wav
