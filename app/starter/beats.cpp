@@ -268,9 +268,13 @@ TempoPlan planTempo(const BeatTrack &track, const SettingsList &settings, double
         return plan;
     std::vector<double> beats = beatsToFollow(track);
     double tempo = std::floor(medianTempo(beats) * 100 + 0.5) / 100;
+    if (beats.size() < 2) {
+        plan.fallback = "no steady beat was found in the recording";
+        return plan;
+    }
     if (!timeBaseAccepts(tempo, settings)) {
-        plan.fallback = "The tempo found (" + numberText("%.1f", tempo) +
-                        " beats per minute) cannot be written into a MIDI file with these settings.";
+        plan.fallback = "the tempo found (" + numberText("%.1f", tempo) +
+                        " beats per minute) cannot be written into a MIDI file with these settings";
         return plan;
     }
     plan.tracked = true;

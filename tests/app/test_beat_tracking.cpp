@@ -231,7 +231,9 @@ TEST(Planning, FallsBackToTheConstantTempoWithOneReason) {
     SettingsList fine{{"Sensitivity", "7"}, {"Resolution", "8"}, {"TimeSignatureDenominator", "0"}};
     p = planTempo(clearTrack(evenBeats(0.25, 0.6, 24), 16), fine, 120);
     EXPECT_FALSE(p.tracked);
-    EXPECT_NE(p.fallback.find("cannot be written into a MIDI file"), std::string::npos);
+    EXPECT_EQ(p.fallback.rfind("the tempo found (", 0), 0u) << p.fallback;
+    EXPECT_NE(p.fallback.find(" cannot be written into a MIDI file with these settings"), std::string::npos);
+    EXPECT_EQ(p.fallback.back(), 's');  // a clause: the summary sentence goes on after it
 }
 
 TEST(Tracking, FindsTheBeatsOfARecording) {

@@ -120,6 +120,36 @@ TEST(Messages, SummaryOfACancelAndOfNothingFound) {
     EXPECT_NE(summaryParagraph(r).find("no notes were found"), std::string::npos);
 }
 
+TEST(Messages, TheSummaryNamesTheTempoAndWhereItCameFrom) {
+    RunReport r;
+    r.input = "a.wav";
+    r.output = "a.mid";
+    r.notes = 3;
+    r.lowest = 60;
+    r.highest = 64;
+    r.audioSeconds = 5;
+    r.elapsedSeconds = 1;
+    std::string plain = summaryParagraph(r);
+    EXPECT_EQ(plain.find("Tempo"), std::string::npos) << plain;
+    r.tempo = 96.4;
+    r.beats = 58;
+    r.tempoSource = TempoSource::Tracked;
+    std::string s = summaryParagraph(r);
+    EXPECT_EQ(s, plain + " Tempo: 96.4 beats per minute, the median of the 58 beats found in the recording; the "
+                         "notes follow those beats.");
+    r.tempoSource = TempoSource::Given;
+    EXPECT_EQ(summaryParagraph(r), plain + " Tempo: a constant 96.4 beats per minute.");
+    r.tempoSource = TempoSource::Map;
+    EXPECT_EQ(summaryParagraph(r), plain + " Tempo: 96.4 beats per minute; the notes follow the beats of the tempo map.");
+    r.tempoSource = TempoSource::Fallback;
+    r.tempo = 120;
+    r.tempoFallback = "the recording is silent";
+    EXPECT_EQ(summaryParagraph(r), plain + " The recording is silent, so the tempo is a constant 120 beats per "
+                                           "minute; give the tempo with --tempo if it is another.");
+    EXPECT_EQ(fallbackSentence("", 90), "No steady beat was found, so the tempo is a constant 90 beats per minute; "
+                                        "give the tempo with --tempo if it is another.");
+}
+
 TEST(Messages, WritesDurations) {
     EXPECT_EQ(durationText(4.3), "4.3 s");
     EXPECT_EQ(durationText(42.4), "42 s");
