@@ -81,9 +81,11 @@ std::vector<size_t> continuousPath(const std::vector<std::vector<double>> &r, co
 
 PulseCurve followPulse(const std::vector<float> &strength, double priorHops) {
     PulseCurve curve;
+    if (!(priorHops >= 4 && priorHops <= static_cast<double>(strength.size())))
+        return curve;
     int shortest = static_cast<int>(std::floor(priorHops * ShortestShare));
     int longest = static_cast<int>(std::ceil(priorHops * LongestShare));
-    if (!(priorHops >= 4) || strength.size() < static_cast<size_t>(2 * longest))
+    if (strength.size() < static_cast<size_t>(2 * longest))
         return curve;
     std::vector<double> x = standardised(strength);
     std::vector<int> lags;
@@ -109,6 +111,9 @@ PulseCurve followPulse(const std::vector<float> &strength, double priorHops) {
 
 std::vector<int64_t> placeBeats(const std::vector<float> &strength, const std::vector<double> &periods) {
     size_t n = std::min(strength.size(), periods.size());
+    for (size_t h = 0; h < n; ++h)
+        if (!(periods[h] >= 2 && periods[h] <= static_cast<double>(n)))
+            return {};
     std::vector<double> x = standardised(strength), score(n);
     std::vector<int64_t> back(n, -1);
     for (size_t h = 0; h < n; ++h) {

@@ -13,5 +13,6 @@ struct PulseCurve {
 
 /** Follows the beat period near priorHops through the recording, changing it only gradually. */
 PulseCurve followPulse(const std::vector<float> &strength, double priorHops);
-/** Hop indices of beats on strong onsets about one local period apart (dynamic programming). */
+/** Hop indices of beats on strong onsets about one local period apart (dynamic programming);
+ *  none when a period is below 2 hops or longer than the strength. */
 std::vector<int64_t> placeBeats(const std::vector<float> &strength, const std::vector<double> &periods);

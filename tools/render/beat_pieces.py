@@ -35,7 +35,7 @@ import mido
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import pieces  # noqa: E402  (beside this file)
-from pieces import DIVISION, SIXTEENTH, keys  # noqa: E402
+from pieces import DIVISION, SIXTEENTH  # noqa: E402
 
 SOUNDFONT = "/usr/share/sounds/sf2/FluidR3_GM.sf2"
 RATE = 44100
@@ -162,14 +162,7 @@ def prelude_bars_1_to_8():
             "C4 D4 F#4 A4 D5",      # D7/C
             "B3 D4 G4 D5 G5",       # G/B
             "B3 C4 E4 G4 C5"]       # Cmaj7/B
-    for b, names in enumerate(bars):
-        bass, tenor, a, b2, c = keys(names)
-        for half in range(2):
-            t = b * 16 + half * 8
-            source.add(t, 8, bass, 72)
-            source.add(t + 1, 7, tenor, 64)
-            for i, key in enumerate([a, b2, c, a, b2, c]):
-                source.add(t + 2 + i, 1, key, 70)
+    pieces.add_prelude_bars(source, bars)
     return source
 
 

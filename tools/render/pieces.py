@@ -108,10 +108,15 @@ def prelude():
     and held to the half bar, then the six-note 16th figure above."""
     p = Piece("prelude", "Prelude in C major, BWV 846, bars 1-4", "Johann Sebastian Bach",
               66, (4, 4), "C")
-    bars = ["C4 E4 G4 C5 E5",       # C
-            "C4 D4 A4 D5 F5",       # Dm7/C
-            "B3 D4 G4 D5 F5",       # G7/B
-            "C4 E4 G4 C5 E5"]       # C
+    add_prelude_bars(p, ["C4 E4 G4 C5 E5",       # C
+                         "C4 D4 A4 D5 F5",       # Dm7/C
+                         "B3 D4 G4 D5 F5",       # G7/B
+                         "C4 E4 G4 C5 E5"])      # C
+    return p
+
+
+def add_prelude_bars(p, bars):
+    """The Prelude's figuration over bars of five keys (bass, tenor, three above)."""
     for b, names in enumerate(bars):
         bass, tenor, a, b2, c = keys(names)
         for half in range(2):
@@ -120,7 +125,6 @@ def prelude():
             p.add(t + 1, 7, tenor, 64)
             for i, key in enumerate([a, b2, c, a, b2, c]):
                 p.add(t + 2 + i, 1, key, 70)
-    return p
 
 
 def minuet():
