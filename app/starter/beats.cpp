@@ -25,6 +25,9 @@ constexpr smpl_t DitherSilenceDb = -115;
 constexpr double LeastPulseClarity = 0.2;
 // The onset strength peaks about one hop after an attack.
 constexpr double OnsetLatencyHops = 1;
+// Beats faster than this are taken two at a time: the beat is rather their half, nearer the
+// tempos most music is written in (around 120).
+constexpr double HalvedAbove = 170;
 // The first beat may follow the first sound by this share of a beat.
 constexpr double SoundBeforeBeat = 0.1;
 // At most this many beats are added before the first beat found.
@@ -82,6 +85,18 @@ double priorPeriodHops(const BeatTrack &track) {
         if (p > 0)
             periods.push_back(p);
     return track.hopSeconds > 0 ? median(periods) / track.hopSeconds : 0;
+}
+
+// Every other beat, on the half whose onsets are the stronger.
+std::vector<double> strongerHalf(const std::vector<double> &beats, const std::vector<int64_t> &hops,
+                                 const std::vector<float> &strength) {
+    double sum[2] = {0, 0};
+    for (size_t i = 0; i < hops.size() && i < beats.size(); ++i)
+        sum[i % 2] += strength[static_cast<size_t>(hops[i])];
+    std::vector<double> half;
+    for (size_t i = sum[1] > sum[0] ? 1 : 0; i < beats.size(); i += 2)
+        half.push_back(beats[i]);
+    return half;
 }
 
 }  // namespace
@@ -164,8 +179,8 @@ bool trackBeats(const std::string &path, double start, double end, BeatTrack &tr
 }
 
 double medianTempo(const std::vector<double> &beats) {
-    // Spans of four beats smooth the tracker's step of one analysis hop.
-    size_t span = beats.size() > 8 ? 4 : 1;
+    // Spans of eight (or four) beats smooth the beats' step of one analysis hop.
+    size_t span = beats.size() > 24 ? 8 : beats.size() > 8 ? 4 : 1;
     std::vector<double> d;
     for (size_t i = span; i < beats.size(); ++i)
         d.push_back((beats[i] - beats[i - span]) / static_cast<double>(span));
@@ -207,9 +222,12 @@ std::string unsteadyReason(const BeatTrack &track) {
 
 std::vector<double> beatsToFollow(const BeatTrack &track) {
     PulseCurve pulse = followPulse(track.onsetStrength, priorPeriodHops(track));
+    std::vector<int64_t> hops = placeBeats(track.onsetStrength, pulse.periods);
     std::vector<double> beats;
-    for (int64_t h : placeBeats(track.onsetStrength, pulse.periods))
+    for (int64_t h : hops)
         beats.push_back(track.regionStart + (static_cast<double>(h) - OnsetLatencyHops) * track.hopSeconds);
+    if (medianTempo(beats) > HalvedAbove)
+        beats = strongerHalf(beats, hops, track.onsetStrength);
     if (beats.size() < 2)
         return beats;
     // The grid starts on the last beat at or before the first sound: beats placed in the silence

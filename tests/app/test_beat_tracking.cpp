@@ -207,6 +207,24 @@ TEST(Following, TheBeatFollowsARitardandoAndStartsAtTheFirstSound) {
     EXPECT_EQ(hits, static_cast<int>(onsets.size()));
 }
 
+TEST(Following, AVeryFastBeatIsTakenTwoAtATimeOnItsStrongerHalf) {
+    // Onsets at 200 per minute, the weaker ones on 0.6, 1.2, ...: the beat is 100 per minute
+    // on 0.9, 1.5, ..., and the grid starts a beat earlier, before the first sound.
+    std::vector<double> onsets = evenBeats(0.6, 0.3, 40);
+    BeatTrack t = clearTrack(onsets, 12.6);
+    for (size_t i = 0; i < onsets.size(); i += 2)
+        t.onsetStrength.at(static_cast<size_t>(onsets[i] / t.hopSeconds + 0.5) + 1) = 5.0f;
+    std::vector<double> f = beatsToFollow(t);
+    EXPECT_NEAR(medianTempo(f), 100, 1);
+    ASSERT_GE(f.size(), 21u);
+    EXPECT_NEAR(f[0], 0.3, 0.011);
+    for (size_t i = 0; i < 20; ++i)
+        EXPECT_NEAR(f[i + 1], onsets[2 * i + 1], 0.011) << i;
+    // At 160 per minute the beat stays as it is.
+    t = clearTrack(evenBeats(0.6, 0.375, 30), 12.6);
+    EXPECT_NEAR(medianTempo(beatsToFollow(t)), 160, 2);
+}
+
 TEST(Planning, TrackedBeatsBecomeTheStartTheTempoAndTheMap) {
     BeatTrack t = clearTrack(evenBeats(0.25, 60 / 97.0, 24), 16);
     TempoPlan p = planTempo(t, {}, 120);

@@ -38,7 +38,7 @@ every true beat hit, mean offset of the printed beats +1 to +2 ms):
   minuet at 132       92 / 92 of 98
   Gymnopedie at 72    39 / 39 of 41
   Prelude at 80      100 / 90 of 128   followed in eighths (160)
-  ritardando          91 / 51 of 98    followed in eighths
+  ritardando          91 / 51 of 98
   accelerando         91 / 46 of 98
 The margin of 3 notes allows an onset or two that the beats' jitter of
 about one analysis hop (11.6 ms) moves across a grid line. With its true
