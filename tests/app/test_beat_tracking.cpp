@@ -171,7 +171,7 @@ TEST(Steadiness, EachReasonForAConstantTempo) {
     t = clearTrack(evenBeats(0.5, 0.6, 16), 10);
     t.onsetStrength.assign(t.onsetStrength.size(), 1.0f);  // noise: no onset stands out
     EXPECT_NE(unsteadyReason(t).find("no beat stands out"), std::string::npos);
-    t = clearTrack(evenBeats(0.5, 0.15, 60), 10);          // 400 beats per minute
+    t = clearTrack(evenBeats(0.5, 0.08, 110), 10);         // 750 a minute: 375 even taken two at a time
     EXPECT_NE(unsteadyReason(t).find("outside the tempos"), std::string::npos);
     t = clearTrack(evenBeats(0.5, 0.6, 3), 10);
     t.beats.clear();                                        // the tracker heard no beat
