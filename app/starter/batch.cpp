@@ -190,6 +190,13 @@ std::string exactText(double v) {
     return buffer;
 }
 
+// The region of the file the settings ask to analyse, in seconds (end 0: to the end).
+void regionOf(const SettingsList &settings, double &start, double &end) {
+    bool entire = settingInt(settings, "EntireWave", 0) != 0;
+    start = entire ? 0 : settingDecimal(settings, "StartPoint", 0);
+    end = entire ? 0 : settingDecimal(settings, "EndPoint", 0);
+}
+
 // Writes the path settings of a job and its settings and status files.
 bool writeJobFiles(Job &job, const BatchConfig &config, const std::string &wave) {
     job.settings = config.settings;
@@ -213,21 +220,16 @@ bool writeJobFiles(Job &job, const BatchConfig &config, const std::string &wave)
         // The first beat may lie just before the audio: the engine reads silence there.
         double start = engineStartPoint(job.tempo.startPoint, readWaveFileHeader(wave));
         setSetting(job.settings, "StartPoint", exactText(start));
-        double end = settingInt(config.settings, "EntireWave", 0) != 0 ? 0 : settingDecimal(config.settings, "EndPoint", 0);
-        if (!(end > 0 && end > start))  // "to the end" must be said: 0 is a time after a start below 0
+        // "To the end" must be said: after a start below 0, an end of 0 is a time.
+        double unused, end;
+        regionOf(config.settings, unused, end);
+        if (!(end > 0 && end > start))
             setSetting(job.settings, "EndPoint", exactText(job.tempo.endPoint));
         setSetting(job.settings, "EntireWave", "0");
     }
     job.statusPath = job.tempDir + "status.txt";
     return writeSettingsFile(job.tempDir + "settings.txt", job.settings) &&
            replaceFileText(job.statusPath, "0");
-}
-
-// The region of the file the settings ask to analyse, in seconds (end 0: to the end).
-void regionOf(const SettingsList &settings, double &start, double &end) {
-    bool entire = settingInt(settings, "EntireWave", 0) != 0;
-    start = entire ? 0 : settingDecimal(settings, "StartPoint", 0);
-    end = entire ? 0 : settingDecimal(settings, "EndPoint", 0);
 }
 
 // Finds the beats of the audio the engine will read and plans the tempo; false when the job ended.

@@ -9,6 +9,7 @@
 #include <sndfile.h>
 
 #include "app/starter/midi_reader.h"
+#include "app/starter/settings_file.h"
 #include "tests/app/support.h"
 
 namespace fs = std::filesystem;
@@ -91,4 +92,26 @@ TEST(RealEngine, CtrlCKeepsThePartialTranscription) {
     for (const MidiNote &n : partial.notes)
         EXPECT_GE(n.offTick, n.onTick) << "every note is closed";
     EXPECT_TRUE(folderEntries(dir.path + "tmp").empty());
+}
+
+TEST(RealEngine, AFirstBeatBeforeTheAudioStillGivesTheWholeRecording) {
+    // A pickup at the very start, then a note on every beat from 0.3 s at 100 a minute:
+    // the grid starts a beat before the audio.
+    ScratchDir dir;
+    std::vector<ToneNote> notes{{67, 0.0, 0.25}};
+    for (int i = 0; i < 20; ++i)
+        notes.push_back({i % 2 ? 60 : 64, 0.3 + 0.6 * i, 0.5});
+    ASSERT_TRUE(writeTones(dir.path + "pickup.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, notes, 12.6));
+    std::string fake = writeFakeEngine(dir.path);
+    CommandResult r = runStarter({"--engine", fake, "-o", "fake.mid", "pickup.wav"}, dir.path,
+                                 {"TMPDIR=" + dir.path, "FAKE_RECORD=" + dir.path + "record.txt"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    SettingsList s;
+    parseSettingsText(fileText(dir.path + "record.txt"), s);
+    EXPECT_NEAR(settingDecimal(s, "StartPoint", 0), -0.3, 0.03);
+    EXPECT_NEAR(settingDecimal(s, "EndPoint", 0), 12.6, 1e-6);
+    r = runStarter({"--engine", ENGINE_PATH, "-o", "real.mid", "pickup.wav"}, dir.path, {"TMPDIR=" + dir.path});
+    ASSERT_EQ(r.code, 0) << r.err;
+    MidiContent m = notesOf(dir.path + "real.mid");
+    EXPECT_GE(m.notes.size(), 18u) << r.out;
 }
