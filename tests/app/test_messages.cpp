@@ -18,6 +18,19 @@ const std::vector<std::pair<int, int>> &engineFailures() {
     return all;
 }
 
+// A short run on a.wav that wrote notes from `lowest` to `highest`.
+RunReport shortRun(int notes, int lowest, int highest) {
+    RunReport r;
+    r.input = "a.wav";
+    r.output = "a.mid";
+    r.notes = notes;
+    r.lowest = lowest;
+    r.highest = highest;
+    r.audioSeconds = 5;
+    r.elapsedSeconds = 1;
+    return r;
+}
+
 }  // namespace
 
 TEST(Messages, EveryFailureHasItsOwnSentence) {
@@ -100,15 +113,9 @@ TEST(Messages, SummarySaysWhatWasWritten) {
 }
 
 TEST(Messages, SummaryOfACancelAndOfNothingFound) {
-    RunReport r;
-    r.input = "a.wav";
-    r.output = "a.mid";
+    RunReport r = shortRun(1, 60, 60);
     r.code = 1;
     r.percent = 42;
-    r.notes = 1;
-    r.lowest = r.highest = 60;
-    r.audioSeconds = 5;
-    r.elapsedSeconds = 1;
     std::string s = summaryParagraph(r);
     EXPECT_NE(s.find("cancelled at 42%"), std::string::npos) << s;
     EXPECT_NE(s.find("keeps the 1 note transcribed up to then, all on C4"), std::string::npos) << s;
@@ -121,14 +128,7 @@ TEST(Messages, SummaryOfACancelAndOfNothingFound) {
 }
 
 TEST(Messages, TheSummaryNamesTheTempoAndWhereItCameFrom) {
-    RunReport r;
-    r.input = "a.wav";
-    r.output = "a.mid";
-    r.notes = 3;
-    r.lowest = 60;
-    r.highest = 64;
-    r.audioSeconds = 5;
-    r.elapsedSeconds = 1;
+    RunReport r = shortRun(3, 60, 64);
     std::string plain = summaryParagraph(r);
     EXPECT_EQ(plain.find("Tempo"), std::string::npos) << plain;
     r.tempo = 96.4;

@@ -31,11 +31,9 @@ import sys
 import tempfile
 import wave
 
-import mido
-
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import pieces  # noqa: E402  (beside this file)
-from pieces import DIVISION, SIXTEENTH  # noqa: E402
+from pieces import DIVISION  # noqa: E402
 
 SOUNDFONT = "/usr/share/sounds/sf2/FluidR3_GM.sf2"
 RATE = 44100
@@ -83,37 +81,12 @@ class BeatPiece:
 
     def midi(self):
         """The piece as a one-track Standard MIDI File with a set_tempo on every beat that changes it."""
-        for on, dur, key, vel in self.notes:
-            if not pieces.KEY_RANGE[0] <= key <= pieces.KEY_RANGE[1]:
-                raise ValueError(f"{self.name}: key {key} outside {pieces.KEY_RANGE}")
-            if on < 0 or dur <= 0 or not 1 <= vel <= 127:
-                raise ValueError(f"{self.name}: bad note {(on, dur, key, vel)}")
-        # (tick, order, message): tempo first, then note-offs, then note-ons.
-        events = []
-        previous = None
+        changes, previous = [], None
         for beat, us in enumerate(self.microseconds()):
             if us != previous:
-                events.append((beat * DIVISION, 0, 0, mido.MetaMessage("set_tempo", tempo=us)))
+                changes.append((beat * DIVISION, us))
                 previous = us
-        for on, dur, key, vel in self.notes:
-            events.append((on * SIXTEENTH, 2, key, mido.Message("note_on", note=key, velocity=vel)))
-            events.append(((on + dur) * SIXTEENTH, 1, key, mido.Message("note_off", note=key, velocity=64)))
-        events.sort(key=lambda e: e[:3])
-        num, den = self.metre
-        track = mido.MidiTrack([
-            mido.MetaMessage("track_name", name=f"{self.composer}: {self.title}", time=0),
-            mido.MetaMessage("time_signature", numerator=num, denominator=den, time=0),
-            mido.MetaMessage("key_signature", key=self.key_sig, time=0),
-            mido.Message("program_change", program=0, time=0),
-        ])
-        now = 0
-        for tick, _, _, msg in events:
-            track.append(msg.copy(time=tick - now))
-            now = tick
-        track.append(mido.MetaMessage("end_of_track", time=SIXTEENTH))
-        mid = mido.MidiFile(type=0, ticks_per_beat=DIVISION)
-        mid.tracks.append(track)
-        return mid
+        return pieces.one_track_midi(self, [], changes)
 
     def reference(self):
         """The JSON record: true beats, tempi and the reference notes in beats."""
@@ -280,15 +253,8 @@ def main(argv):
     if not argv or argv[0].startswith("-"):
         print(__doc__.strip(), file=sys.stderr)
         return 2
-    outdir, names = argv[0], argv[1:] or list(PIECES)
-    os.makedirs(outdir, exist_ok=True)
-    for name in names:
-        if name not in PIECES:
-            print(f"unknown piece {name!r}; known: {' '.join(PIECES)}", file=sys.stderr)
-            return 2
-        paths = write(outdir, name, wav)
-        print(paths["wav" if wav else "mid"])
-    return 0
+    return pieces.write_named(argv[0], argv[1:], PIECES,
+                              lambda outdir, name: write(outdir, name, wav)["wav" if wav else "mid"])
 
 
 if __name__ == "__main__":

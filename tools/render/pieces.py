@@ -74,33 +74,41 @@ class Piece:
         return self.length16 * 15.0 / self.bpm
 
     def midi(self):
-        for on, dur, key, vel in self.notes:
-            if not KEY_RANGE[0] <= key <= KEY_RANGE[1]:
-                raise ValueError(f"{self.name}: key {key} outside {KEY_RANGE}")
-            if on < 0 or dur <= 0 or not 1 <= vel <= 127:
-                raise ValueError(f"{self.name}: bad note {(on, dur, key, vel)}")
-        events = []            # (tick, order, message); note-offs before note-ons
-        for on, dur, key, vel in self.notes:
-            events.append((on * SIXTEENTH, 1, mido.Message("note_on", note=key, velocity=vel)))
-            events.append(((on + dur) * SIXTEENTH, 0, mido.Message("note_off", note=key, velocity=64)))
-        events.sort(key=lambda e: (e[0], e[1], e[2].note))
-        num, den = self.metre
-        track = mido.MidiTrack([
-            mido.MetaMessage("track_name", name=f"{self.composer}: {self.title}", time=0),
-            mido.MetaMessage("time_signature", numerator=num, denominator=den, time=0),
-            mido.MetaMessage("key_signature", key=self.key_sig, time=0),
-            mido.MetaMessage("set_tempo", tempo=mido.bpm2tempo(self.bpm), time=0),
-            mido.Message("program_change", program=0, time=0),
-        ])
-        now = 0
-        for tick, _, msg in events:
-            track.append(msg.copy(time=tick - now))
-            now = tick
-        track.append(mido.MetaMessage("end_of_track", time=SIXTEENTH))
-        mid = mido.MidiFile(type=0, ticks_per_beat=DIVISION)
-        mid.tracks.append(track)
-        return mid
+        """The piece as a one-track Standard MIDI File at its constant tempo."""
+        return one_track_midi(self, [mido.MetaMessage("set_tempo", tempo=mido.bpm2tempo(self.bpm), time=0)], [])
 
+
+def one_track_midi(piece, head, tempo_changes):
+    """A type-0 MIDI file of the piece's notes: track name, metre and key, then
+    the `head` messages and a piano program at tick 0; `tempo_changes` holds
+    (tick, microseconds per beat) pairs placed before the notes at their tick."""
+    for on, dur, key, vel in piece.notes:
+        if not KEY_RANGE[0] <= key <= KEY_RANGE[1]:
+            raise ValueError(f"{piece.name}: key {key} outside {KEY_RANGE}")
+        if on < 0 or dur <= 0 or not 1 <= vel <= 127:
+            raise ValueError(f"{piece.name}: bad note {(on, dur, key, vel)}")
+    # (tick, order, key, message): tempo first, then note-offs, then note-ons.
+    events = [(tick, 0, 0, mido.MetaMessage("set_tempo", tempo=us)) for tick, us in tempo_changes]
+    for on, dur, key, vel in piece.notes:
+        events.append((on * SIXTEENTH, 2, key, mido.Message("note_on", note=key, velocity=vel)))
+        events.append(((on + dur) * SIXTEENTH, 1, key, mido.Message("note_off", note=key, velocity=64)))
+    events.sort(key=lambda e: e[:3])
+    num, den = piece.metre
+    track = mido.MidiTrack([
+        mido.MetaMessage("track_name", name=f"{piece.composer}: {piece.title}", time=0),
+        mido.MetaMessage("time_signature", numerator=num, denominator=den, time=0),
+        mido.MetaMessage("key_signature", key=piece.key_sig, time=0),
+        *head,
+        mido.Message("program_change", program=0, time=0),
+    ])
+    now = 0
+    for tick, _, _, msg in events:
+        track.append(msg.copy(time=tick - now))
+        now = tick
+    track.append(mido.MetaMessage("end_of_track", time=SIXTEENTH))
+    mid = mido.MidiFile(type=0, ticks_per_beat=DIVISION)
+    mid.tracks.append(track)
+    return mid
 
 def prelude():
     """J. S. Bach, Prelude in C major BWV 846 (Well-Tempered Clavier I),
@@ -204,15 +212,25 @@ def main(argv):
     if not argv or argv[0].startswith("-"):
         print(__doc__.strip(), file=sys.stderr)
         return 2
-    outdir, names = argv[0], argv[1:] or list(PIECES)
+    return write_named(argv[0], argv[1:], PIECES, write_midi)
+
+
+def write_midi(outdir, name):
+    """Writes piece-NAME.mid in outdir; returns its path."""
+    path = os.path.join(outdir, f"piece-{name}.mid")
+    PIECES[name]().midi().save(path)
+    return path
+
+
+def write_named(outdir, names, known, write_one):
+    """Runs write_one(outdir, name) for the names (all known pieces if none),
+    printing each path it returns; 2 for an unknown name, else 0."""
     os.makedirs(outdir, exist_ok=True)
-    for name in names:
-        if name not in PIECES:
-            print(f"unknown piece {name!r}; known: {' '.join(PIECES)}", file=sys.stderr)
+    for name in names or list(known):
+        if name not in known:
+            print(f"unknown piece {name!r}; known: {' '.join(known)}", file=sys.stderr)
             return 2
-        path = os.path.join(outdir, f"piece-{name}.mid")
-        PIECES[name]().midi().save(path)
-        print(path)
+        print(write_one(outdir, name))
     return 0
 
 
