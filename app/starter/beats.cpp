@@ -197,31 +197,11 @@ double medianMapTempo(const std::vector<uint16_t> &values) {
     return m > 0 ? 60000 / m : 0;
 }
 
-double pulseClarity(const BeatTrack &track) {
-    return followPulse(track.onsetStrength, priorPeriodHops(track)).clarity;
-}
+namespace {
 
-std::string unsteadyReason(const BeatTrack &track) {
-    if (track.regionEnd - track.regionStart < ShortestBeatRegion)
-        return "the recording is too short to find its beat (under " + numberText("%g", ShortestBeatRegion) +
-               " seconds)";
-    if (track.firstSound < 0)
-        return "the recording is silent";
-    if (track.beats.size() < 4)
-        return "no steady beat was found in the recording";
-    if (pulseClarity(track) < LeastPulseClarity)
-        return "no beat stands out in the recording (it has no clear pulse)";
-    std::vector<double> beats = beatsToFollow(track);
-    double tempo = medianTempo(beats);
-    if (tempo < SlowestTrackedTempo || tempo > FastestTrackedTempo)
-        return "the beat found (" + numberText("%.1f", tempo) + " beats per minute) is outside the tempos "
-               "followed, " + numberText("%g", SlowestTrackedTempo) + " to " + numberText("%g", FastestTrackedTempo) +
-               " beats per minute";
-    return "";
-}
-
-std::vector<double> beatsToFollow(const BeatTrack &track) {
-    PulseCurve pulse = followPulse(track.onsetStrength, priorPeriodHops(track));
+// The beats placed along a pulse curve, taken two at a time when fast, reaching back to the
+// first sound.
+std::vector<double> beatsAlong(const BeatTrack &track, const PulseCurve &pulse) {
     std::vector<int64_t> hops = placeBeats(track.onsetStrength, pulse.periods);
     std::vector<double> beats;
     for (int64_t h : hops)
@@ -239,6 +219,43 @@ std::vector<double> beatsToFollow(const BeatTrack &track) {
     for (int i = 0; i < MaxBeatsBefore && beats.front() > sound + SoundBeforeBeat * period; ++i)
         beats.insert(beats.begin(), beats.front() - period);
     return beats;
+}
+
+// Why the recording has no steady beat to follow, or "" with the beats to follow in beats;
+// the pulse is followed once for both.
+std::string judgeBeats(const BeatTrack &track, std::vector<double> &beats) {
+    if (track.regionEnd - track.regionStart < ShortestBeatRegion)
+        return "the recording is too short to find its beat (under " + numberText("%g", ShortestBeatRegion) +
+               " seconds)";
+    if (track.firstSound < 0)
+        return "the recording is silent";
+    if (track.beats.size() < 4)
+        return "no steady beat was found in the recording";
+    PulseCurve pulse = followPulse(track.onsetStrength, priorPeriodHops(track));
+    if (pulse.clarity < LeastPulseClarity)
+        return "no beat stands out in the recording (it has no clear pulse)";
+    beats = beatsAlong(track, pulse);
+    double tempo = medianTempo(beats);
+    if (tempo < SlowestTrackedTempo || tempo > FastestTrackedTempo)
+        return "the beat found (" + numberText("%.1f", tempo) + " beats per minute) is outside the tempos "
+               "followed, " + numberText("%g", SlowestTrackedTempo) + " to " + numberText("%g", FastestTrackedTempo) +
+               " beats per minute";
+    return "";
+}
+
+}  // namespace
+
+double pulseClarity(const BeatTrack &track) {
+    return followPulse(track.onsetStrength, priorPeriodHops(track)).clarity;
+}
+
+std::string unsteadyReason(const BeatTrack &track) {
+    std::vector<double> beats;
+    return judgeBeats(track, beats);
+}
+
+std::vector<double> beatsToFollow(const BeatTrack &track) {
+    return beatsAlong(track, followPulse(track.onsetStrength, priorPeriodHops(track)));
 }
 
 std::vector<uint16_t> tempoMapValues(const std::vector<double> &beats) {
@@ -281,15 +298,12 @@ TempoPlan planTempo(const BeatTrack &track, const SettingsList &settings, double
     TempoPlan plan;
     plan.beatCount = static_cast<int>(track.beats.size());
     plan.tempo = fallbackTempo;
-    plan.fallback = unsteadyReason(track);
+    std::vector<double> beats;
+    plan.fallback = judgeBeats(track, beats);
     if (!plan.fallback.empty())
         return plan;
-    std::vector<double> beats = beatsToFollow(track);
+    // A steady beat has at least two beats, so a tempo within the tempos followed.
     double tempo = std::floor(medianTempo(beats) * 100 + 0.5) / 100;
-    if (beats.size() < 2) {
-        plan.fallback = "no steady beat was found in the recording";
-        return plan;
-    }
     if (!timeBaseAccepts(tempo, settings)) {
         plan.fallback = "the tempo found (" + numberText("%.1f", tempo) +
                         " beats per minute) cannot be written into a MIDI file with these settings";
