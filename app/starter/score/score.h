@@ -131,7 +131,8 @@ std::vector<ScoreMeasure> layMeasures(const ScoreGrid &grid, int64_t shift, int6
 int chooseStaves(const std::vector<ScoreNote> &notes, int program, char &singleClef);
 /** Puts each note on the upper or lower staff, keeping each hand's chord on one staff. */
 void splitStaves(std::vector<ScoreNote> &notes);
-/** The notes of one staff in at most two voices of chords, the upper line first; a third line shortens the earliest. */
+/** The notes of one staff in at most two voices of chords, the upper line first. A note held a step
+    into the next onset ends there; a third line shortens the voice that ends first. */
 std::vector<std::vector<VoiceChord>> assignVoices(const std::vector<ScoreNote> &notes, int staff);
 
 // rhythm.cpp

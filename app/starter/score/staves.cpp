@@ -11,6 +11,7 @@ constexpr int MiddleC = 60;
 constexpr int HandSpan = 12;       // the widest chord one hand plays, in semitones
 constexpr int TrebleLowest = 55;   // G3: three ledger lines below the treble staff
 constexpr int BassHighest = 64;    // E4: three ledger lines above the bass staff
+constexpr int64_t LegatoSteps = 1; // a note held this far into the next onset is ended there
 
 // Places the notes lo..hi (sorted by key, rising) of one onset: an octave or less is one
 // hand's chord, placed by its middle; a wider group is split at its widest gap.
@@ -60,6 +61,22 @@ void placeInVoice(std::vector<std::vector<VoiceChord>> &voices, const ScoreNote 
     v.push_back({n.start, n.end, {n.key}});
 }
 
+// The notes of one staff, each ended at the next onset when it is held at most LegatoSteps into it.
+std::vector<ScoreNote> legatoTrimmed(const std::vector<ScoreNote> &notes, int staff) {
+    std::vector<ScoreNote> out;
+    for (const ScoreNote &n : notes)
+        if (n.staff == staff)
+            out.push_back(n);
+    size_t next = 0;
+    for (ScoreNote &n : out) {
+        while (next < out.size() && out[next].start <= n.start)
+            ++next;
+        if (next < out.size() && n.end > out[next].start && n.end - out[next].start <= LegatoSteps)
+            n.end = out[next].start;
+    }
+    return out;
+}
+
 }  // namespace
 
 int chooseStaves(const std::vector<ScoreNote> &notes, int program, char &singleClef) {
@@ -97,9 +114,8 @@ void splitStaves(std::vector<ScoreNote> &notes) {
 
 std::vector<std::vector<VoiceChord>> assignVoices(const std::vector<ScoreNote> &notes, int staff) {
     std::vector<std::vector<VoiceChord>> voices(2);
-    for (const ScoreNote &n : notes)
-        if (n.staff == staff)
-            placeInVoice(voices, n);
+    for (const ScoreNote &n : legatoTrimmed(notes, staff))
+        placeInVoice(voices, n);
     double mean[2] = {0, 0};
     for (int i = 0; i < 2; ++i) {
         size_t count = 0;

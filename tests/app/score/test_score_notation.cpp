@@ -169,6 +169,11 @@ TEST(ScoreVoices, TwoVoicesAtMostTheUpperFirst) {
     EXPECT_EQ(voices[0][2].keys, (std::vector<int>{79, 76}));
     ASSERT_EQ(voices[1].size(), 1u);
     EXPECT_EQ(voices[1][0].keys, (std::vector<int>{60}));
+    // A note held one step into the next one ends where it starts: one voice.
+    voices = assignVoices({{60, 0, 5}, {64, 0, 5}, {62, 4, 8}, {65, 8, 12}}, 1);
+    ASSERT_EQ(voices[0].size(), 3u);
+    EXPECT_EQ(voices[0][0].end, 4);
+    EXPECT_TRUE(voices[1].empty());
     // A third line cuts short the voice that ends first.
     notes = {{60, 0, 16}, {64, 0, 8}, {67, 2, 6}};
     voices = assignVoices(notes, 1);
