@@ -489,7 +489,7 @@ std::string helpText(const std::string &dataDir, int cores) {
     std::string jobs = std::to_string(cores);
     return
         "Usage: sonoscriptor [OPTION]... INPUT...\n"
-        "Transcribe recordings into Standard MIDI Files.\n"
+        "Transcribe recordings into Standard MIDI Files and MusicXML scores.\n"
         "\n"
         "Each INPUT (WAV, FLAC, Ogg or any other format libsndfile reads) becomes a MIDI\n"
         "file beside it, named like the input with \".mid\". Audio that the engine cannot\n"
