@@ -114,3 +114,21 @@ TEST_F(ScoreOutputs, ContradictionsAreRefused) {
     }
     EXPECT_TRUE(written().empty());
 }
+
+TEST(ScoreWithTheEngine, ThePreludeAsAScore) {
+    ScratchDir dir;
+    CommandResult r = runStarter({"--engine", ENGINE_PATH, "-q", "--tempo", "66", std::string(SOURCE_DIR) +
+                                  "/examples/prelude.wav", "-o", "prelude.musicxml", "--format", "both"},
+                                 dir.path);
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(schemaProblems(dir.path + "prelude.musicxml"), "");
+    MidiContent midi;
+    std::string error;
+    ASSERT_TRUE(readMidiFile(dir.path + "prelude.mid", midi, error)) << error;
+    ReadScore score = readScore(dir.path + "prelude.musicxml");
+    EXPECT_EQ(score.problems, std::vector<std::string>{});
+    EXPECT_EQ(score.fifths + " " + score.mode + " " + score.beats + "/" + score.beatType, "0 major 4/4");
+    EXPECT_EQ(score.notes.size(), midi.notes.size());
+    EXPECT_EQ(score.perMinute, std::vector<std::string>{"66"});
+    EXPECT_EQ(score.harmonies, (std::vector<std::string>{"C major", "F major", "G major", "C major"}));
+}
