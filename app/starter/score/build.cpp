@@ -90,6 +90,5 @@ bool buildScore(const MidiContent &midi, double resolution, const std::string &t
     spellScore(score);
     score.tempos = shiftedTempos(tempoMarks(midi, score.grid), shift);
     score.chords = chordSymbols(midi, score, shift);
-    score.notes = notes;
     return true;
 }

@@ -106,7 +106,6 @@ struct Score {
     bool minor = false;
     int staves = 2;
     char singleClef = 'G';       // the clef of a single staff: 'G' or 'F'
-    std::vector<ScoreNote> notes;
     std::vector<ScoreMeasure> measures;
     std::vector<TempoMark> tempos;
     std::vector<ChordSymbol> chords;
