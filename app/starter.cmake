@@ -5,16 +5,20 @@ find_package(PkgConfig REQUIRED)
 pkg_check_modules(SNDFILE REQUIRED IMPORTED_TARGET sndfile)
 pkg_check_modules(SOXR REQUIRED IMPORTED_TARGET soxr)
 pkg_check_modules(AUBIO REQUIRED IMPORTED_TARGET aubio)
+pkg_check_modules(LIBXML2 REQUIRED IMPORTED_TARGET libxml-2.0)
+pkg_check_modules(LIBZIP REQUIRED IMPORTED_TARGET libzip)
 
 set(STARTER_DATA_SUBDIR ${CMAKE_INSTALL_DATADIR}/sonoscriptor)
 file(RELATIVE_PATH STARTER_RELATIVE_DATA_DIR
   ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_DATADIR}/sonoscriptor)
 
-file(GLOB STARTER_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/app/starter/*.cpp)
+file(GLOB STARTER_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/app/starter/*.cpp
+  ${CMAKE_SOURCE_DIR}/app/starter/score/*.cpp)
 list(FILTER STARTER_SOURCES EXCLUDE REGEX "/main\\.cpp$")
 add_library(sonoscriptor_starter STATIC ${STARTER_SOURCES})
 target_include_directories(sonoscriptor_starter PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(sonoscriptor_starter PUBLIC PkgConfig::SNDFILE PkgConfig::SOXR PkgConfig::AUBIO)
+target_link_libraries(sonoscriptor_starter PUBLIC PkgConfig::SNDFILE PkgConfig::SOXR PkgConfig::AUBIO
+  PkgConfig::LIBXML2 PkgConfig::LIBZIP)
 target_compile_definitions(sonoscriptor_starter PRIVATE
   STARTER_BUILD_DIR="${CMAKE_BINARY_DIR}"
   STARTER_SOURCE_DATA_DIR="${CMAKE_SOURCE_DIR}/data/"
@@ -34,7 +38,8 @@ install(FILES ${CMAKE_SOURCE_DIR}/data/filter.txt ${CMAKE_SOURCE_DIR}/data/filte
   DESTINATION ${STARTER_DATA_SUBDIR} OPTIONAL)
 
 # Tests of the starter: option mapping, protocol, conversions, messages, batches.
-file(GLOB STARTER_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/app/*.cpp)
+file(GLOB STARTER_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/app/*.cpp
+  ${CMAKE_SOURCE_DIR}/tests/app/score/*.cpp)
 if(STARTER_TEST_SOURCES)
   enable_testing()
   find_package(GTest REQUIRED)

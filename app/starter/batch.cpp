@@ -18,6 +18,7 @@
 #include "app/starter/engine_process.h"
 #include "app/starter/messages.h"
 #include "app/starter/midi_reader.h"
+#include "app/starter/score/score_file.h"
 
 namespace fs = std::filesystem;
 
@@ -293,7 +294,7 @@ bool moveIntoPlace(const std::string &from, const std::string &to, std::string &
     if (!ec && std::rename(partial.c_str(), to.c_str()) == 0)
         return true;
     fs::remove(partial, ec);
-    error = "The MIDI file could not be written to " + to + "; make sure the disk is not full.";
+    error = "The file could not be written to " + to + "; make sure the disk is not full.";
     return false;
 }
 
@@ -301,7 +302,7 @@ bool moveIntoPlace(const std::string &from, const std::string &to, std::string &
 RunReport reportOf(const Job &job, const StatusLine &status, const MidiContent &midi) {
     RunReport r;
     r.input = job.input;
-    r.output = job.output;
+    r.output = job.output + (job.keepMidi && !job.scoreOutput.empty() ? " and " + job.scoreOutput : "");
     r.code = job.code;
     r.percent = job.code == 0 ? 100 : job.percent;
     r.notes = static_cast<int>(midi.notes.size());
@@ -331,6 +332,18 @@ RunReport reportOf(const Job &job, const StatusLine &status, const MidiContent &
     return r;
 }
 
+// Writes the score of the MIDI file into the temporary folder and moves it into place.
+bool placeScore(const Job &job, const MidiContent &midi, bool read, std::string &error) {
+    std::string score = job.tempDir + "score";
+    ScoreRequest request{scoreTitle(job.input), settingDecimal(job.settings, "Resolution", 4),
+                         isCompressedScoreName(job.scoreOutput)};
+    if (read && writeScoreFile(midi, request, score, error))
+        return moveIntoPlace(score, job.scoreOutput, error);
+    error = "The score " + job.scoreOutput + " could not be written: " +
+            (read ? error : "the engine's MIDI file cannot be read") + ".";
+    return false;
+}
+
 // Settles a run that ended with code 0 or 1: the MIDI file goes to its place.
 void settleTranscription(Job &job, const StatusLine &status) {
     std::string error;
@@ -340,10 +353,13 @@ void settleTranscription(Job &job, const StatusLine &status) {
                                         "names sonoscriptor-engine.");
         return;
     }
-    if (!readMidiFile(job.midiPath, midi, error))
+    bool read = readMidiFile(job.midiPath, midi, error);
+    if (!read)
         midi = MidiContent{};
     job.message = summaryParagraph(reportOf(job, status, midi));
-    if (!moveIntoPlace(job.midiPath, job.output, error))
+    if (!job.scoreOutput.empty() && !placeScore(job, midi, read, error))
+        job.code = std::max(job.code, 5), job.message = error;
+    if (job.keepMidi && !moveIntoPlace(job.midiPath, job.output, error))
         job.code = std::max(job.code, 5), job.message = error;
 }
 
@@ -525,7 +541,10 @@ void startJob(Job &job, const BatchConfig &config, const std::function<void()> &
     job.started = Clock::now();
     int code;
     std::string error, wave;
-    if (!checkInput(job.input, code, error) || (!config.beatsOnly && !checkOutput(job.output, config, code, error)))
+    bool scoreApart = job.keepMidi && !job.scoreOutput.empty();
+    if (!checkInput(job.input, code, error) ||
+        (!config.beatsOnly && (!checkOutput(job.output, config, code, error) ||
+                               (scoreApart && !checkOutput(job.scoreOutput, config, code, error)))))
         return failJob(job, code, error);
     job.tempDir = makePrivateTempDir();
     if (job.tempDir.empty())

@@ -21,7 +21,9 @@ enum class JobState { Pending, Running, Done };
 // One input file on its way to a MIDI file.
 struct Job {
     std::string input;              // as given on the command line
-    std::string output;             // the MIDI file to write
+    std::string output;             // the MIDI file to write (the score when keepMidi is false)
+    std::string scoreOutput;        // the MusicXML file to write, "" when none
+    bool keepMidi = true;           // the MIDI file goes to output
     JobState state = JobState::Pending;
     std::string tempDir;            // private temporary folder, "" when none
     std::string statusPath;

@@ -9,6 +9,7 @@
 #include "app/starter/batch.h"
 #include "app/starter/engine_process.h"
 #include "app/starter/options.h"
+#include "app/starter/score/score_file.h"
 
 #ifndef STARTER_VERSION
 #define STARTER_VERSION "0"
@@ -71,7 +72,8 @@ int main(int argc, char **argv) {
     if (inputs.empty())
         return usageError("Give the recording to transcribe, for example: sonoscriptor song.wav");
     std::vector<Job> jobs;
-    if (!planJobs(inputs, output, jobs, error))
+    if (!planJobs(inputs, output, jobs, error) ||
+        !planScoreOutputs(jobs, output, {options.format, options.musicxml}, error))
         return usageError(error);
     BatchConfig config{options.enginePath.empty() ? defaultEnginePath() : options.enginePath, dataDir,
                        settings, options.force, options.quiet, options.jobs > 0 ? options.jobs : coreCount(),

@@ -7,6 +7,8 @@
 #include <map>
 #include <utility>
 
+#include "app/starter/score/score_file.h"
+
 namespace {
 
 std::string format(const char *pattern, double value) {
@@ -148,7 +150,8 @@ std::string rangeWords(const RunReport &r) {
 std::string notesWords(const RunReport &r) {
     std::string n = std::to_string(r.notes) + (r.notes == 1 ? " note" : " notes");
     if (r.code == 1)
-        return "cancelled at " + format("%.0f", r.percent) + "%; the MIDI file keeps the " + n +
+        return "cancelled at " + format("%.0f", r.percent) + "%; the " +
+               (isScoreFileName(r.output) ? "score" : "MIDI file") + " keeps the " + n +
                " transcribed up to then" + rangeWords(r);
     if (r.notes == 0)
         return "no notes were found (is the recording very quiet, or is --tempo far from its real tempo?)";

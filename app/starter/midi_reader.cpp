@@ -1,6 +1,7 @@
 // Standard MIDI File reader: header, tracks, events with running status.
 #include "app/starter/midi_reader.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -57,9 +58,15 @@ void closeNote(MidiContent &m, std::vector<std::vector<size_t>> &open, int chann
 }
 
 // Interprets a meta event's data.
-void applyMeta(MidiContent &m, uint8_t type, const std::vector<uint8_t> &data) {
-    if (type == 0x51 && data.size() == 3 && m.notes.empty())
-        m.microsPerBeat = (data[0] << 16) | (data[1] << 8) | data[2];
+void applyMeta(MidiContent &m, uint8_t type, const std::vector<uint8_t> &data, int64_t tick) {
+    if (type == 0x51 && data.size() == 3) {
+        int64_t micros = (data[0] << 16) | (data[1] << 8) | data[2];
+        if (m.notes.empty())
+            m.microsPerBeat = micros;
+        m.tempos.push_back({tick, micros});
+    }
+    if (type == 0x06)
+        m.markers.push_back({tick, std::string(data.begin(), data.end())});
     if (type == 0x58 && data.size() >= 2) {
         m.numerator = data[0];
         m.denominatorPower = data[1];
@@ -72,7 +79,7 @@ void applyMeta(MidiContent &m, uint8_t type, const std::vector<uint8_t> &data) {
 }
 
 // Reads a meta or system-exclusive event after its status byte.
-bool takeSpecial(Cursor &c, uint8_t status, MidiContent &m, bool &endOfTrack) {
+bool takeSpecial(Cursor &c, uint8_t status, int64_t tick, MidiContent &m, bool &endOfTrack) {
     uint8_t type = 0;
     if (status == 0xFF && !takeByte(c, type))
         return false;
@@ -82,7 +89,7 @@ bool takeSpecial(Cursor &c, uint8_t status, MidiContent &m, bool &endOfTrack) {
     std::vector<uint8_t> data(c.bytes.begin() + c.pos, c.bytes.begin() + c.pos + length);
     c.pos += length;
     if (status == 0xFF) {
-        applyMeta(m, type, data);
+        applyMeta(m, type, data, tick);
         endOfTrack = type == 0x2F;
     }
     return true;
@@ -121,9 +128,10 @@ bool takeTrack(Cursor c, MidiContent &m, std::string &error) {
         if (!takeVarLen(c, delta) || !takeByte(c, b))
             break;
         tick += delta;
+        m.lastTick = std::max(m.lastTick, tick);
         bool ok;
         if (b == 0xFF || b == 0xF0 || b == 0xF7) {
-            ok = takeSpecial(c, b, m, endOfTrack);
+            ok = takeSpecial(c, b, tick, m, endOfTrack);
         } else if (b & 0x80) {
             running = b;
             uint8_t first;

@@ -194,6 +194,15 @@ bool onSet(const std::string &v, StarterOptions &o, const std::string &, std::st
     return true;
 }
 
+bool onFormat(const std::string &v, StarterOptions &o, const std::string &, std::string &error) {
+    if (v != "midi" && v != "musicxml" && v != "both") {
+        error = "--format takes midi, musicxml or both.";
+        return false;
+    }
+    o.format = v;
+    return true;
+}
+
 bool onJobs(const std::string &v, StarterOptions &o, const std::string &, std::string &error) {
     if (!wholeInteger(v, 1, 1024, o.jobs)) {
         error = "-j takes the number of files to transcribe at once, 1 or more.";
@@ -206,6 +215,8 @@ bool onJobs(const std::string &v, StarterOptions &o, const std::string &, std::s
 const std::vector<OptionRule> &optionTable() {
     static const std::vector<OptionRule> table = {
         {"output", "o", true, [](const std::string &v, StarterOptions &o, const std::string &, std::string &) { o.output = v; return true; }},
+        {"format", nullptr, true, onFormat},
+        {"musicxml", nullptr, true, [](const std::string &v, StarterOptions &o, const std::string &, std::string &) { o.musicxml = v; return true; }},
         {"force", nullptr, false, [](const std::string &, StarterOptions &o, const std::string &, std::string &) { o.force = true; return true; }},
         {"quiet", "q", false, [](const std::string &, StarterOptions &o, const std::string &, std::string &) { o.quiet = true; return true; }},
         {"jobs", "j", true, onJobs},
@@ -478,7 +489,7 @@ std::string helpText(const std::string &dataDir, int cores) {
     std::string jobs = std::to_string(cores);
     return
         "Usage: sonoscriptor [OPTION]... INPUT...\n"
-        "Transcribe recordings into Standard MIDI Files.\n"
+        "Transcribe recordings into Standard MIDI Files and MusicXML scores.\n"
         "\n"
         "Each INPUT (WAV, FLAC, Ogg or any other format libsndfile reads) becomes a MIDI\n"
         "file beside it, named like the input with \".mid\". Audio that the engine cannot\n"
@@ -487,6 +498,11 @@ std::string helpText(const std::string &dataDir, int cores) {
         "Output:\n"
         "  -o, --output OUT        write OUT; with several inputs OUT is a folder\n"
         "                          (default: INPUT's name with \".mid\", beside it)\n"
+        "      --musicxml FILE     also write the score as MusicXML into FILE (.musicxml,\n"
+        "                          .xml, or compressed .mxl); -o song.musicxml writes\n"
+        "                          the score alone (default: no score)\n"
+        "      --format FORMAT     midi, musicxml or both: the files written for each\n"
+        "                          INPUT when -o names no file (default midi)\n"
         "      --force             replace an output file that exists (default: refuse)\n"
         "  -j, --jobs N            transcribe N files at once (default: " + jobs + ", the cores)\n"
         "  -q, --quiet             no progress bar (default: a bar when standard error\n"
@@ -536,6 +552,7 @@ std::string helpText(const std::string &dataDir, int cores) {
         "\n"
         "Exit status: 0 done; 1 cancelled (the MIDI file keeps what was transcribed);\n"
         "2 to 7 the engine's failure classes (2 reading, 3 opening a file, 4 audio\n"
-        "format, 5 writing the MIDI file, 6 memory, 7 MIDI timing); 8 the engine could\n"
-        "not be run; 9 a wrong command line. With several inputs, the worst of them.\n";
+        "format, 5 writing the MIDI file or the score, 6 memory, 7 MIDI timing); 8 the\n"
+        "engine could not be run; 9 a wrong command line. With several inputs, the\n"
+        "worst of them.\n";
 }

@@ -20,6 +20,8 @@ struct StarterOptions {
     std::string settingsFile;    // --settings: the settings to start from
     std::string enginePath;      // --engine: the engine to run
     std::string tempoMap;        // --tempo-map, as given
+    std::string format;          // --format: "", midi, musicxml or both
+    std::string musicxml;        // --musicxml: a score beside the MIDI file
     SettingsList assignments;    // the options as settings, in command-line order
 };
 

@@ -102,6 +102,7 @@ bool waitForProgress(const std::string &tmpDir, double timeoutSeconds) {
 //                named "...fails-C-D..." ends with code C and detail D instead
 //   FAKE_RECORD  file that receives a copy of the settings file, FAKE_TEMPO of the tempo file
 //   FAKE_NOFINAL no final status line; FAKE_ARGS file that receives the arguments
+//   FAKE_MIDI    a MIDI file written as the output instead of the built-in two notes
 // It honours -1 or a deleted status file like the engine: partial MIDI, -1.000, exit 1.
 std::string writeFakeEngine(const std::string &dir) {
     std::string path = dir + "fake-engine";
@@ -115,6 +116,7 @@ tempo=$(sed -n 's/^TempoFile=//p' "$settings")
 [ -n "$FAKE_TEMPO" ] && [ -n "$tempo" ] && cp "$tempo" "$FAKE_TEMPO"
 midi=$(sed -n 's/^MidiFile=//p' "$settings")
 writemidi() {
+  [ -n "$FAKE_MIDI" ] && { cp "$FAKE_MIDI" "$midi"; return; }
   printf 'MThd\x00\x00\x00\x06\x00\x00\x00\x01\x00\x60MTrk\x00\x00\x00\x1b\x00\xff\x59\x02\xfd\x00\x00\x90\x3d\x64\x60\x80\x3d\x40\x00\x90\x46\x64\x60\x80\x46\x40\x00\xff\x2f\x00' > "$midi"
 }
 wave=$(sed -n 's/^WaveFile=//p' "$settings")

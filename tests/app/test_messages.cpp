@@ -120,6 +120,8 @@ TEST(Messages, SummaryOfACancelAndOfNothingFound) {
     EXPECT_NE(s.find("cancelled at 42%"), std::string::npos) << s;
     EXPECT_NE(s.find("keeps the 1 note transcribed up to then, all on C4"), std::string::npos) << s;
     EXPECT_NE(s.find("no key signature"), std::string::npos) << s;
+    r.output = "song.musicxml";
+    EXPECT_NE(summaryParagraph(r).find("the score keeps the 1 note"), std::string::npos);
     r.code = 0;
     r.notes = 0;
     r.lowest = 128;
