@@ -124,13 +124,32 @@ int64_t truncInt64(double x);
 /** Frequency in Hz of key k at `ReferencePitch`. */
 double keyFrequency(int k);
 
-/** Lines of a text file as the text-mode reader sees them: CR LF read as LF,
-    lines longer than 254 characters split into pieces; false when it cannot be opened. */
+// The longest line the text-mode reader takes in one piece, newline included.
+constexpr size_t MaxLinePiece = 254;
+
+// One piece of a line as the text-mode reader takes it.
+struct TextPiece {
+    std::string text;   // at most MaxLinePiece characters, the newline when it falls inside
+    bool cut;           // its line, newline included, is longer than MaxLinePiece
+};
+
+/** Splits text the way the text-mode reader reads it: CR LF read as LF, each line
+    in pieces of at most MaxLinePiece characters. */
+std::vector<TextPiece> splitTextLines(const std::string &text);
+/** Whole content of a file; false when it cannot be opened. */
+bool readTextFile(const char *path, std::string &text);
+/** Pieces of a text file's lines (splitTextLines); false when it cannot be opened. */
 bool readTextLines(const char *path, std::vector<std::string> &lines);
+/** True for the index of a text key (ExePath, WaveFile, MidiFile, TempoFile). */
+bool isStringKey(int index);
+/** The index of the key that takes a settings line and stores a value, else -1; value
+    receives the text after the line's first '=' without its newline. */
+int settingsLineEntry(const std::string &piece, std::string &value);
 
 /** Gives every setting its default (unset ones the marker 999). */
 void resetSettings();
-/** Reads the settings file into `settings`; code 3/8 when it cannot be opened. */
+/** Reads the settings file into `settings`; code 3/8 when it cannot be opened, 3/36 when
+    a text key's line is longer than one piece. */
 void readSettings(const char *path);
 /** Applies one line of the settings file (at most 254 characters, no CR LF). */
 void applySettingsLine(const std::string &line);
