@@ -18,11 +18,14 @@
 #include "app/starter/engine_process.h"
 #include "app/starter/messages.h"
 #include "app/starter/midi_reader.h"
+#include "app/starter/regular_file.h"
+#include "app/starter/settings_check.h"
 
 namespace fs = std::filesystem;
 
 volatile std::sig_atomic_t interruptCount = 0;
 volatile std::sig_atomic_t terminateSignal = 0;
+volatile std::sig_atomic_t stopRequested = 0;
 
 namespace {
 
@@ -34,8 +37,14 @@ struct Display {
     int liveLines = 0;
 };
 
-void onInterrupt(int) { interruptCount = interruptCount + 1; }
-void onTerminate(int sig) { terminateSignal = sig; }
+void onInterrupt(int) {
+    interruptCount = interruptCount + 1;
+    stopRequested = 1;
+}
+void onTerminate(int sig) {
+    terminateSignal = sig;
+    stopRequested = 1;
+}
 
 double secondsSince(Clock::time_point t) {
     return std::chrono::duration<double>(Clock::now() - t).count();
@@ -238,11 +247,11 @@ bool followBeats(Job &job, const BatchConfig &config, const std::string &wave) {
     regionOf(config.settings, start, end);
     BeatTrack track;
     std::string error;
-    if (!trackBeats(wave, start, end, track, &interruptCount, error)) {
+    if (!trackBeats(wave, start, end, track, &stopRequested, error)) {
         failJob(job, 4, "The file " + error + "; export it as a WAV, FLAC or Ogg file.");
         return false;
     }
-    if (interruptCount > 0) {
+    if (stopRequested) {
         failJob(job, 1, "cancelled before the transcription started; no MIDI file was written.");
         return false;
     }
@@ -268,32 +277,14 @@ bool prepareAudio(Job &job, std::string &wave) {
         return true;
     wave = job.tempDir + "audio.wav";
     std::string error;
-    if (convertForEngine(job.input, wave, &interruptCount, error)) {
+    if (convertForEngine(job.input, wave, &stopRequested, error)) {
         job.converted = true;
         return true;
     }
-    if (interruptCount > 0)
+    if (stopRequested)
         failJob(job, 1, "cancelled before the transcription started; no MIDI file was written.");
     else
         failJob(job, 4, "The file " + error + "; export it as a WAV, FLAC or Ogg file.");
-    return false;
-}
-
-// Moves the finished MIDI file to its place, copying across file systems.
-bool moveIntoPlace(const std::string &from, const std::string &to, std::string &error) {
-    if (std::rename(from.c_str(), to.c_str()) == 0)
-        return true;
-    fs::path target(to);
-    std::string hidden = target.filename().string();
-    hidden.insert(0, 1, '.');
-    hidden.append(".partial");
-    std::string partial = (target.parent_path() / hidden).string();
-    std::error_code ec;
-    fs::copy_file(from, partial, fs::copy_options::overwrite_existing, ec);
-    if (!ec && std::rename(partial.c_str(), to.c_str()) == 0)
-        return true;
-    fs::remove(partial, ec);
-    error = "The MIDI file could not be written to " + to + "; make sure the disk is not full.";
     return false;
 }
 
@@ -343,8 +334,15 @@ void settleTranscription(Job &job, const StatusLine &status) {
     if (!readMidiFile(job.midiPath, midi, error))
         midi = MidiContent{};
     job.message = summaryParagraph(reportOf(job, status, midi));
-    if (!moveIntoPlace(job.midiPath, job.output, error))
-        job.code = std::max(job.code, 5), job.message = error;
+    if (!moveFile(job.midiPath, job.output, job.mayReplace)) {
+        bool taken = errno == EEXIST;
+        job.code = std::max(job.code, taken ? 3 : 5);
+        job.message = taken ? "The output " + job.output + " appeared while this file was being transcribed "
+                              "(another run?) and was left as it is; add --force to replace it, or choose "
+                              "another name with -o."
+                            : "The MIDI file could not be written to " + job.output +
+                                  "; make sure the disk is not full.";
+    }
 }
 
 // Writes -1 into the status file again when the engine may have overwritten it.
@@ -462,13 +460,15 @@ bool checkInput(const std::string &input, int &code, std::string &error) {
         error = "This is a folder, not an audio file; give the audio files inside it.";
         return false;
     }
-    int fd = open(input.c_str(), O_RDONLY);
+    int fd = openWithoutBlocking(input, st);
     if (fd < 0) {
         error = "The file cannot be read (" + std::string(std::strerror(errno)) + "); check its permissions.";
         return false;
     }
     close(fd);
-    return true;
+    if (!S_ISREG(st.st_mode))
+        error = "This is not a regular file (a pipe, a socket or a device); save the recording as a file first.";
+    return S_ISREG(st.st_mode);
 }
 
 bool checkOutput(const std::string &output, const BatchConfig &config, int &code, std::string &error) {
@@ -522,6 +522,7 @@ std::string beatListing(const Job &job) {
 
 void startJob(Job &job, const BatchConfig &config, const std::function<void()> &onSlowStep) {
     job.state = JobState::Running;
+    job.mayReplace = config.force;
     job.started = Clock::now();
     int code;
     std::string error, wave;
@@ -550,6 +551,9 @@ void startJob(Job &job, const BatchConfig &config, const std::function<void()> &
     if (!writeJobFiles(job, config, wave))
         return failJob(job, ExitEngineProblem, "The engine's settings could not be written into the "
                                                "temporary folder; make sure it is not full.");
+    std::string problem = settingsFileProblem(job.tempDir + "settings.txt", job.settings);
+    if (!problem.empty())
+        return failJob(job, ExitUsage, problem);
     if (!startEngine(config.enginePath, job.tempDir + "settings.txt", job.statusPath, job.pid, error))
         return failJob(job, ExitEngineProblem, error);
 }
@@ -612,6 +616,8 @@ int runBatch(std::vector<Job> &jobs, const BatchConfig &config) {
             break;
         sleepMilliseconds(50);
     }
+    if (terminateSignal || interruptCount >= 2)  // met while a file was being prepared
+        return abortAll(jobs, d, terminateSignal ? terminateSignal : SIGINT);
     clearLive(d);
     int worst = 0;
     for (const Job &job : jobs)
