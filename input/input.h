@@ -163,11 +163,30 @@ void deriveAnalysis();
 /** MIDI division b, its rounded value c and the tempo t, as the header writes them. */
 void midiTimeBase(double &b, int64_t &c, int64_t &t);
 
+// The header area the WAV reader takes in one piece.
+constexpr int WaveHeaderArea = 4132;
+
+// What the header reader takes from the header area of a WAV file.
+struct WaveHeaderFields {
+    int tracks;
+    int rate;
+    int bitsPerSample;
+    int64_t dataOffset;     // first audio byte (RIFF WAVE files with "data" only)
+    int64_t dataLength;
+};
+
+/** Takes the header area (WaveHeaderArea bytes) of a file of fileLength bytes (-1: unknown):
+    1 for a RIFF WAVE file with its "data" found, 0 for no RIFF WAVE file, else the code-4 detail. */
+int parseWaveHeader(const uint8_t *header, int64_t fileLength, WaveHeaderFields &fields);
 /** Opens `WaveFile` and takes its header; 1 for a RIFF WAVE file, else 0. */
 int readWaveHeader();
 /** Reads the frame at byte p into `FrameSamples`; returns its peak or 0 when silent. */
 uint32_t readFrame(int64_t p);
 
+/** Number (from 1) of the first filter-index line whose leading integer is `Filter`, or 0. */
+int findIndexLine(const std::vector<std::string> &lines);
+/** Takes the KeyMin, KeyMax and PitchMode defaults of a filter-index line into the unset settings. */
+void applyIndexLine(const std::string &line);
 /** Loads the selected filter record and its defaults from `ExePath`. */
 void loadFilterRecord();
 
