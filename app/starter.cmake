@@ -17,7 +17,8 @@ file(GLOB STARTER_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/app/starter/*.cp
 list(FILTER STARTER_SOURCES EXCLUDE REGEX "/main\\.cpp$")
 add_library(sonoscriptor_starter STATIC ${STARTER_SOURCES})
 target_include_directories(sonoscriptor_starter PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(sonoscriptor_starter PUBLIC PkgConfig::SNDFILE PkgConfig::SOXR PkgConfig::AUBIO
+# The engine's own settings-line reader checks what the starter writes.
+target_link_libraries(sonoscriptor_starter PUBLIC sonoscriptor_core PkgConfig::SNDFILE PkgConfig::SOXR PkgConfig::AUBIO
   PkgConfig::LIBXML2 PkgConfig::LIBZIP)
 target_compile_definitions(sonoscriptor_starter PRIVATE
   STARTER_BUILD_DIR="${CMAKE_BINARY_DIR}"

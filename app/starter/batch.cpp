@@ -18,12 +18,15 @@
 #include "app/starter/engine_process.h"
 #include "app/starter/messages.h"
 #include "app/starter/midi_reader.h"
+#include "app/starter/regular_file.h"
 #include "app/starter/score/score_file.h"
+#include "app/starter/settings_check.h"
 
 namespace fs = std::filesystem;
 
 volatile std::sig_atomic_t interruptCount = 0;
 volatile std::sig_atomic_t terminateSignal = 0;
+volatile std::sig_atomic_t stopRequested = 0;
 
 namespace {
 
@@ -35,8 +38,14 @@ struct Display {
     int liveLines = 0;
 };
 
-void onInterrupt(int) { interruptCount = interruptCount + 1; }
-void onTerminate(int sig) { terminateSignal = sig; }
+void onInterrupt(int) {
+    interruptCount = interruptCount + 1;
+    stopRequested = 1;
+}
+void onTerminate(int sig) {
+    terminateSignal = sig;
+    stopRequested = 1;
+}
 
 double secondsSince(Clock::time_point t) {
     return std::chrono::duration<double>(Clock::now() - t).count();
@@ -239,11 +248,11 @@ bool followBeats(Job &job, const BatchConfig &config, const std::string &wave) {
     regionOf(config.settings, start, end);
     BeatTrack track;
     std::string error;
-    if (!trackBeats(wave, start, end, track, &interruptCount, error)) {
+    if (!trackBeats(wave, start, end, track, &stopRequested, error)) {
         failJob(job, 4, "The file " + error + "; export it as a WAV, FLAC or Ogg file.");
         return false;
     }
-    if (interruptCount > 0) {
+    if (stopRequested) {
         failJob(job, 1, "cancelled before the transcription started; no MIDI file was written.");
         return false;
     }
@@ -269,32 +278,27 @@ bool prepareAudio(Job &job, std::string &wave) {
         return true;
     wave = job.tempDir + "audio.wav";
     std::string error;
-    if (convertForEngine(job.input, wave, &interruptCount, error)) {
+    if (convertForEngine(job.input, wave, &stopRequested, error)) {
         job.converted = true;
         return true;
     }
-    if (interruptCount > 0)
+    if (stopRequested)
         failJob(job, 1, "cancelled before the transcription started; no MIDI file was written.");
     else
         failJob(job, 4, "The file " + error + "; export it as a WAV, FLAC or Ogg file.");
     return false;
 }
 
-// Moves the finished MIDI file to its place, copying across file systems.
-bool moveIntoPlace(const std::string &from, const std::string &to, std::string &error) {
-    if (std::rename(from.c_str(), to.c_str()) == 0)
+// Moves a finished file to its place: never over a file that appeared meanwhile
+// unless it may be replaced (code 3), else a failed write (code 5).
+bool placeFile(const Job &job, const std::string &from, const std::string &to, int &code, std::string &error) {
+    if (moveFile(from, to, job.mayReplace))
         return true;
-    fs::path target(to);
-    std::string hidden = target.filename().string();
-    hidden.insert(0, 1, '.');
-    hidden.append(".partial");
-    std::string partial = (target.parent_path() / hidden).string();
-    std::error_code ec;
-    fs::copy_file(from, partial, fs::copy_options::overwrite_existing, ec);
-    if (!ec && std::rename(partial.c_str(), to.c_str()) == 0)
-        return true;
-    fs::remove(partial, ec);
-    error = "The file could not be written to " + to + "; make sure the disk is not full.";
+    bool taken = errno == EEXIST;
+    code = taken ? 3 : 5;
+    error = taken ? "The output " + to + " appeared while this file was being transcribed (another run?) and "
+                    "was left as it is; add --force to replace it, or choose another name with -o."
+                  : "The file could not be written to " + to + "; make sure the disk is not full.";
     return false;
 }
 
@@ -333,12 +337,13 @@ RunReport reportOf(const Job &job, const StatusLine &status, const MidiContent &
 }
 
 // Writes the score of the MIDI file into the temporary folder and moves it into place.
-bool placeScore(const Job &job, const MidiContent &midi, bool read, std::string &error) {
+bool placeScore(const Job &job, const MidiContent &midi, bool read, int &code, std::string &error) {
     std::string score = job.tempDir + "score";
     ScoreRequest request{scoreTitle(job.input), settingDecimal(job.settings, "Resolution", 4),
                          isCompressedScoreName(job.scoreOutput)};
     if (read && writeScoreFile(midi, request, score, error))
-        return moveIntoPlace(score, job.scoreOutput, error);
+        return placeFile(job, score, job.scoreOutput, code, error);
+    code = 5;
     error = "The score " + job.scoreOutput + " could not be written: " +
             (read ? error : "the engine's MIDI file cannot be read") + ".";
     return false;
@@ -357,10 +362,11 @@ void settleTranscription(Job &job, const StatusLine &status) {
     if (!read)
         midi = MidiContent{};
     job.message = summaryParagraph(reportOf(job, status, midi));
-    if (!job.scoreOutput.empty() && !placeScore(job, midi, read, error))
-        job.code = std::max(job.code, 5), job.message = error;
-    if (job.keepMidi && !moveIntoPlace(job.midiPath, job.output, error))
-        job.code = std::max(job.code, 5), job.message = error;
+    int code = 0;
+    if (!job.scoreOutput.empty() && !placeScore(job, midi, read, code, error))
+        job.code = std::max(job.code, code), job.message = error;
+    if (job.keepMidi && !placeFile(job, job.midiPath, job.output, code, error))
+        job.code = std::max(job.code, code), job.message = error;
 }
 
 // Writes -1 into the status file again when the engine may have overwritten it.
@@ -478,13 +484,15 @@ bool checkInput(const std::string &input, int &code, std::string &error) {
         error = "This is a folder, not an audio file; give the audio files inside it.";
         return false;
     }
-    int fd = open(input.c_str(), O_RDONLY);
+    int fd = openWithoutBlocking(input, st);
     if (fd < 0) {
         error = "The file cannot be read (" + std::string(std::strerror(errno)) + "); check its permissions.";
         return false;
     }
     close(fd);
-    return true;
+    if (!S_ISREG(st.st_mode))
+        error = "This is not a regular file (a pipe, a socket or a device); save the recording as a file first.";
+    return S_ISREG(st.st_mode);
 }
 
 bool checkOutput(const std::string &output, const BatchConfig &config, int &code, std::string &error) {
@@ -538,6 +546,7 @@ std::string beatListing(const Job &job) {
 
 void startJob(Job &job, const BatchConfig &config, const std::function<void()> &onSlowStep) {
     job.state = JobState::Running;
+    job.mayReplace = config.force;
     job.started = Clock::now();
     int code;
     std::string error, wave;
@@ -569,6 +578,9 @@ void startJob(Job &job, const BatchConfig &config, const std::function<void()> &
     if (!writeJobFiles(job, config, wave))
         return failJob(job, ExitEngineProblem, "The engine's settings could not be written into the "
                                                "temporary folder; make sure it is not full.");
+    std::string problem = settingsFileProblem(job.tempDir + "settings.txt", job.settings);
+    if (!problem.empty())
+        return failJob(job, ExitUsage, problem);
     if (!startEngine(config.enginePath, job.tempDir + "settings.txt", job.statusPath, job.pid, error))
         return failJob(job, ExitEngineProblem, error);
 }
@@ -631,6 +643,8 @@ int runBatch(std::vector<Job> &jobs, const BatchConfig &config) {
             break;
         sleepMilliseconds(50);
     }
+    if (terminateSignal || interruptCount >= 2)  // met while a file was being prepared
+        return abortAll(jobs, d, terminateSignal ? terminateSignal : SIGINT);
     clearLive(d);
     int worst = 0;
     for (const Job &job : jobs)

@@ -36,6 +36,7 @@ struct Job {
     AudioInfo audio;
     bool converted = false;
     bool cancelRequested = false;
+    bool mayReplace = false;        // --force: the output may replace a file of its name
     SettingsList settings;          // the settings written for this file
     bool findingBeats = false;      // the beat tracker is running on this file
     bool beatsTracked = false;      // the beat tracker ran on this file
@@ -61,6 +62,8 @@ struct BatchConfig {
 // Ctrl-C presses and termination requests, counted by the signal handlers.
 extern volatile std::sig_atomic_t interruptCount;
 extern volatile std::sig_atomic_t terminateSignal;
+// Set by Ctrl-C, SIGTERM and SIGHUP alike: conversion and beat finding stop at once.
+extern volatile std::sig_atomic_t stopRequested;
 
 /** Installs the handlers for Ctrl-C, termination and broken pipes. */
 void installSignalHandlers();

@@ -89,6 +89,8 @@ const std::map<std::pair<int, int>, std::string> &fixedSentences() {
                  "writable and not full."},
         {{3, 15}, "The engine could not open the audio file; check that it still exists and is readable."},
         {{3, 23}, "No audio file was named; give the recording to transcribe as INPUT."},
+        {{3, 36}, "A path in the settings file is longer than the engine reads (254 characters to a line, "
+                  "the key included); give a shorter ExePath, WaveFile, MidiFile or TempoFile."},
         {{4, 9}, "The audio has neither one nor two channels; the engine reads mono or stereo WAV files only "
                  "(export the recording as stereo)."},
         {{4, 10}, "The sample rate is not supported: the engine reads 11025, 22050 or 44100 Hz; resample the "

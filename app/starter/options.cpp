@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "app/starter/beats.h"
+#include "app/starter/settings_check.h"
 
 namespace fs = std::filesystem;
 
@@ -65,8 +66,8 @@ void assign(StarterOptions &o, const std::string &key, const std::string &value)
 
 bool onTempo(const std::string &v, StarterOptions &o, const std::string &, std::string &error) {
     double bpm;
-    if (!wholeNumber(v, bpm) || bpm <= 0) {
-        error = "--tempo takes the tempo in beats per minute, a number above 0, for example --tempo 96.";
+    if (!wholeNumber(v, bpm) || bpm < SlowestTempo || bpm > FastestTempo) {
+        error = "--tempo takes the tempo in beats per minute, from 3.6 to 1000, for example --tempo 96.";
         return false;
     }
     assign(o, "Tempo", numberText(bpm));
@@ -171,6 +172,23 @@ bool onTempoMap(const std::string &v, StarterOptions &o, const std::string &, st
     }
     o.tempoMap = v;
     assign(o, "TempoFile", fs::absolute(v).lexically_normal().string());
+    return true;
+}
+
+// A tempo map must be a regular file whose beats all last longer than 0 ms.
+bool checkTempoMap(const std::string &map, std::string &error) {
+    std::error_code ec;
+    std::vector<uint16_t> values;
+    if (!fs::is_regular_file(map, ec) || !readTempoMap(map, values)) {
+        error = "The tempo map " + map + " cannot be read; check its name (it must be a regular file).";
+        return false;
+    }
+    auto zero = std::find(values.begin(), values.end(), 0);
+    if (zero != values.end()) {
+        error = "Beat " + std::to_string(zero - values.begin() + 1) + " of the tempo map " + map +
+                " lasts 0 ms; every beat of a tempo map needs its length in milliseconds.";
+        return false;
+    }
     return true;
 }
 
@@ -463,14 +481,18 @@ bool composeSettings(const StarterOptions &options, SettingsList &settings, std:
     }
     std::string map = getSetting(settings, "TempoFile");
     std::vector<uint16_t> values;
+    if (!map.empty() && !checkTempoMap(map, error))
+        return false;
     if (!map.empty() && !hasSetting(settings, "Tempo") && readTempoMap(map, values)) {
         // The MIDI file plays at the performance's median tempo, so its beats keep their length.
         double tempo = std::floor(medianMapTempo(values) * 100 + 0.5) / 100;
         if (tempo > 0 && timeBaseAccepts(tempo, settings))
             setSetting(settings, "Tempo", numberText(tempo));
     }
-    if (settingDecimal(settings, "Tempo", 120) <= 0) {
-        error = "The tempo must be above 0 beats per minute; give it with --tempo.";
+    double tempo = settingDecimal(settings, "Tempo", 120);
+    if (!(tempo >= SlowestTempo && tempo <= FastestTempo)) {
+        error = "The tempo must be from 3.6 to 1000 beats per minute (a MIDI file holds no slower one, and "
+                "faster ones only multiply the work); give it with --tempo.";
         return false;
     }
     double start = settingDecimal(settings, "StartPoint", 0), end = settingDecimal(settings, "EndPoint", 0);
@@ -478,7 +500,8 @@ bool composeSettings(const StarterOptions &options, SettingsList &settings, std:
         error = "--end must come after --start.";
         return false;
     }
-    return true;
+    error = readBackProblem(settingsText(settings), settings);
+    return error.empty();
 }
 
 bool tempoToBeTracked(const SettingsList &settings) {
@@ -509,7 +532,8 @@ std::string helpText(const std::string &dataDir, int cores) {
         "                          is a terminal)\n"
         "\n"
         "Music:\n"
-        "      --tempo BPM         a constant tempo in beats per minute; no beat tracking\n"
+        "      --tempo BPM         a constant tempo in beats per minute, 3.6 to 1000;\n"
+        "                          no beat tracking\n"
         "                          (default: the beats are found in the recording and\n"
         "                          followed; without a steady beat, a constant 120)\n"
         "      --beats             print the beat times and the tempo found in each\n"

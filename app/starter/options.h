@@ -7,6 +7,11 @@
 
 #include "app/starter/settings_file.h"
 
+// The tempos the starter passes on, in beats per minute: a MIDI file holds none slower,
+// and a faster one only multiplies the frames the engine analyses.
+constexpr double SlowestTempo = 3.6;
+constexpr double FastestTempo = 1000;
+
 // Everything the command line asks for.
 struct StarterOptions {
     std::vector<std::string> inputs;

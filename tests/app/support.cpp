@@ -12,6 +12,8 @@
 #include <fstream>
 #include <sstream>
 
+#include <csignal>
+
 #include <fcntl.h>
 #include <sndfile.h>
 #include <sys/wait.h>
@@ -61,16 +63,41 @@ Spawned spawnCommand(const std::vector<std::string> &args, const std::vector<std
     return s;
 }
 
-CommandResult waitCommand(const Spawned &s) {
+namespace {
+
+// The result of a spawned command that ended with a wait status.
+CommandResult collected(const Spawned &s, int status) {
     CommandResult r;
-    int status = 0;
-    waitpid(s.pid, &status, 0);
     r.code = WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
     r.out = fileText(s.outPath);
     r.err = fileText(s.errPath);
     std::remove(s.outPath.c_str());
     std::remove(s.errPath.c_str());
     return r;
+}
+
+}  // namespace
+
+CommandResult waitCommand(const Spawned &s) {
+    int status = 0;
+    waitpid(s.pid, &status, 0);
+    return collected(s, status);
+}
+
+CommandResult waitCommandFor(const Spawned &s, double seconds) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    int status = 0;
+    while (waitpid(s.pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > end) {
+            kill(-s.pid, SIGKILL);
+            waitpid(s.pid, &status, 0);
+            CommandResult r = collected(s, status);
+            r.code = -2;
+            return r;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return collected(s, status);
 }
 
 CommandResult runCommand(const std::vector<std::string> &args, const std::vector<std::string> &env,
