@@ -217,7 +217,12 @@ bool writeJobFiles(Job &job, const BatchConfig &config, const std::string &wave)
             return false;
         setSetting(job.settings, "TempoFile", map);
         setSetting(job.settings, "Tempo", decimalText(job.tempo.tempo));
-        // The first beat may lie just before the audio: the engine reads silence there.
+        if (!job.tempo.metreGiven) {
+            setSetting(job.settings, "TimeSignatureNumerator", std::to_string(job.tempo.numerator));
+            setSetting(job.settings, "TimeSignatureDenominator", std::to_string(job.tempo.denominatorPower));
+        }
+        // The first beat, a downbeat, may lie before the audio: the engine reads silence there
+        // and keeps of it only what lies within the bar of the first note.
         double start = engineStartPoint(job.tempo.startPoint, readWaveFileHeader(wave));
         setSetting(job.settings, "StartPoint", exactText(start));
         // "To the end" must be said: after a start below 0, an end of 0 is a time.
@@ -325,6 +330,9 @@ RunReport reportOf(const Job &job, const StatusLine &status, const MidiContent &
                     : !getSetting(job.settings, "TempoFile").empty() ? TempoSource::Map
                                                                      : TempoSource::Given;
     r.beats = job.tempo.beatCount;
+    if (job.tempo.tracked)
+        r.metre = metreWords(job.tempo.numerator, job.tempo.denominatorPower, job.tempo.metreGiven,
+                             job.tempo.metreJudged, job.tempo.metreWeak || job.tempo.pulseWeak);
     r.tempoFallback = job.tempo.fallback;
     if (r.tempoSource == TempoSource::Fallback)
         r.tempo = job.tempo.tempo;
@@ -508,13 +516,16 @@ bool checkOutput(const std::string &output, const BatchConfig &config, int &code
 
 std::string beatListing(const Job &job) {
     const TempoPlan &t = job.tempo;
-    char line[160];
+    char line[200];
     if (!t.tracked)
         return "# " + job.input + ": " + fallbackSentence(t.fallback, t.tempo) + "\n";
-    std::snprintf(line, sizeof line, ": %zu beats, median tempo %.2f beats per minute\n", t.beats.size(), t.tempo);
+    std::snprintf(line, sizeof line, ": %zu beats, median tempo %.2f beats per minute; %s\n", t.beats.size(),
+                  t.beatTempo, metreWords(t.numerator, t.denominatorPower, t.metreGiven, t.metreJudged, t.metreWeak)
+                      .c_str());
     std::string text = "# " + job.input + line;
-    for (double b : t.beats) {
-        std::snprintf(line, sizeof line, "%.3f\n", b);
+    for (size_t i = 0; i < t.beats.size(); ++i) {
+        std::snprintf(line, sizeof line, i < t.downbeats.size() && t.downbeats[i] ? "%.3f downbeat\n" : "%.3f\n",
+                      t.beats[i]);
         text += line;
     }
     return text;

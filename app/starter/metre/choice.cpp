@@ -1,0 +1,159 @@
+// Metrical readings scored by how well the accents fit a bar's pattern of
+// strong and weak positions, where the chords change, and a tempo prior.
+#include "app/starter/metre/choice.h"
+
+#include <cmath>
+
+namespace {
+
+// Beats of a reading in grid units: half, two thirds, one, three halves, two and three
+// tracked beats.
+constexpr int BeatUnitChoices[] = {6, 8, 12, 18, 24, 36};
+// Beats per bar of simple and of compound time.
+constexpr int SimpleBars[] = {2, 3, 4};
+constexpr int CompoundBars[] = {2};
+// Tempo prior: a log-Gaussian around the tempos most music is written in.
+constexpr double PriorTempo = 100;
+constexpr double PriorOctaves = 1.0;
+// Weights of the evidence against the accents' fit (a correlation, at most 1).
+constexpr double BassWeight = 0.5;
+constexpr double HarmonyWeight = 1.0;
+constexpr double PriorWeight = 0.5;
+constexpr double OccupancyWeight = 1.0;
+// The weight of a beat's parts in the bar's pattern, against 2 for a beat.
+constexpr double PartWeight = 0.5;
+// A beat is heard when the accent there is this many standard deviations above the mean.
+constexpr double HeardAccent = 0.5;
+// A beat of two thirds or three halves of the tracked one needs this much more evidence.
+constexpr double TripleRelationCost = 0.15;
+// A reading is judged over at least this many bars.
+constexpr long LeastBars = 3;
+constexpr double SlowestBeat = 30, FastestBeat = 300;
+
+// Weights of the bar's positions: 3 on the downbeat, 2 on the beats, less on their parts.
+std::vector<double> barTemplate(const MetreChoice &c) {
+    int bar = c.beatUnits * c.barBeats, part = c.beatUnits / c.parts;
+    std::vector<double> w(static_cast<size_t>(bar), 0.0);
+    for (int j = 0; j < bar; ++j)
+        w[static_cast<size_t>(j)] = j == 0 ? 3 : j % c.beatUnits == 0 ? 2 : j % part == 0 ? PartWeight : 0;
+    return w;
+}
+
+// The mean of x over the units at each position of a bar of `bar` units, from the phase on.
+std::vector<double> foldedProfile(const std::vector<double> &x, int bar, int phase) {
+    std::vector<double> sum(static_cast<size_t>(bar), 0.0), count(static_cast<size_t>(bar), 0.0);
+    for (size_t k = 0; k < x.size(); ++k) {
+        size_t j = static_cast<size_t>(((static_cast<long>(k) - phase) % bar + bar) % bar);
+        sum[j] += x[k];
+        count[j] += 1;
+    }
+    for (size_t j = 0; j < sum.size(); ++j)
+        sum[j] = count[j] > 0 ? sum[j] / count[j] : 0;
+    return sum;
+}
+
+// Cosine distance between two chroma vectors: 0 alike, 1 with no pitch class in common.
+double chromaChange(const std::array<double, 12> &a, const std::array<double, 12> &b) {
+    double ab = 0, aa = 0, bb = 0;
+    for (size_t p = 0; p < 12; ++p)
+        ab += a[p] * b[p], aa += a[p] * a[p], bb += b[p] * b[p];
+    return aa > 0 && bb > 0 ? 1 - ab / std::sqrt(aa * bb) : 0;
+}
+
+// The pitch-class energy of units [from, to).
+std::array<double, 12> chromaOver(const MetreEvidence &e, long from, long to) {
+    std::array<double, 12> sum{};
+    for (long u = from; u < to; ++u)
+        for (size_t p = 0; p < 12; ++p)
+            sum[p] += e.chroma[static_cast<size_t>(u)][p];
+    return sum;
+}
+
+// How much more the chords change on the downbeats than on the other beats (-1..1): the
+// change at a beat compares the beat before it with the beat after it.
+double harmonyContrast(const MetreEvidence &e, const MetreChoice &c) {
+    long b = c.beatUnits, bar = b * c.barBeats, units = static_cast<long>(e.chroma.size());
+    double onBar = 0, offBar = 0, nBar = 0, nOff = 0;
+    for (long k = c.phase % b + b; k + b <= units; k += b) {
+        double d = chromaChange(chromaOver(e, k - b, k), chromaOver(e, k, k + b));
+        bool down = ((k - c.phase) % bar + bar) % bar == 0;
+        (down ? onBar : offBar) += d;
+        (down ? nBar : nOff) += 1;
+    }
+    return nBar > 0 && nOff > 0 ? onBar / nBar - offBar / nOff : 0;
+}
+
+// The share of the reading's beats that have an onset: too fine a beat leaves many silent.
+double occupancy(const MetreEvidence &e, const MetreChoice &c) {
+    double heard = 0, beats = 0;
+    for (size_t k = static_cast<size_t>(c.phase % c.beatUnits); k < e.accents.size(); k += static_cast<size_t>(c.beatUnits))
+        heard += e.accents[k] > HeardAccent, beats += 1;
+    return beats > 0 ? heard / beats : 0;
+}
+
+double tempoPrior(double bpm) {
+    double octaves = std::log2(bpm / PriorTempo) / PriorOctaves;
+    return -0.5 * octaves * octaves;
+}
+
+// The best phase of one reading; its score stays -infinity when it does not fit the evidence.
+MetreChoice bestPhase(const MetreEvidence &e, MetreChoice c) {
+    int bar = c.beatUnits * c.barBeats;
+    double bpm = choiceTempo(c, e.trackedTempo);
+    MetreChoice best = c;
+    best.score = -INFINITY;
+    if (static_cast<long>(e.accents.size()) < LeastBars * bar || bpm < SlowestBeat || bpm > FastestBeat)
+        return best;
+    for (c.phase = 0; c.phase < bar; ++c.phase) {
+        double s = scoreChoice(e, c);
+        if (s > best.score)
+            best = c, best.score = s;
+    }
+    return best;
+}
+
+}  // namespace
+
+double choiceTempo(const MetreChoice &c, double trackedTempo) {
+    return trackedTempo * MetreUnitsPerBeat / c.beatUnits;
+}
+
+double scoreChoice(const MetreEvidence &e, const MetreChoice &c) {
+    int bar = c.beatUnits * c.barBeats;
+    std::vector<double> shape = barTemplate(c);
+    bool tripleRelation = c.beatUnits % MetreUnitsPerBeat != 0 && MetreUnitsPerBeat % c.beatUnits != 0;
+    return correlation(foldedProfile(e.accents, bar, c.phase), shape) +
+           BassWeight * correlation(foldedProfile(e.bass, bar, c.phase), shape) +
+           HarmonyWeight * harmonyContrast(e, c) + PriorWeight * tempoPrior(choiceTempo(c, e.trackedTempo)) +
+           OccupancyWeight * occupancy(e, c) -
+           (tripleRelation ? TripleRelationCost : 0);
+}
+
+MetreChoice chooseMetre(const MetreEvidence &e, const MetreBounds &bounds) {
+    std::vector<MetreChoice> bests;
+    for (int parts : {2, 3})
+        for (int b : BeatUnitChoices) {
+            if (b % parts != 0 || (bounds.parts && bounds.parts != parts))
+                continue;
+            std::vector<int> bars(parts == 2 ? std::begin(SimpleBars) : std::begin(CompoundBars),
+                                  parts == 2 ? std::end(SimpleBars) : std::end(CompoundBars));
+            if (bounds.barBeats)
+                bars = {bounds.barBeats};
+            for (int n : bars)
+                bests.push_back(bestPhase(e, MetreChoice{b, parts, n, 0, 0, 0}));
+        }
+    MetreChoice best;
+    best.score = -INFINITY;
+    for (const MetreChoice &c : bests)
+        if (c.score > best.score)
+            best = c;
+    if (!std::isfinite(best.score))
+        return MetreChoice{MetreUnitsPerBeat, 2, bounds.barBeats ? bounds.barBeats : 4, 0, 0, 0};
+    double second = -INFINITY;
+    for (const MetreChoice &c : bests)
+        if ((c.beatUnits != best.beatUnits || c.barBeats != best.barBeats || c.parts != best.parts) &&
+            c.score > second)
+            second = c.score;
+    best.margin = std::isfinite(second) ? best.score - second : 0;
+    return best;
+}
