@@ -333,7 +333,7 @@ TempoPlan planTempo(const BeatTrack &track, const SettingsList &settings, double
     plan.fallback = judgeBeats(track, beats, plan.pulseWeak);
     if (!plan.fallback.empty())
         return plan;
-    plan.metreGiven = hasSetting(settings, "TimeSignatureNumerator");
+    plan.metreGiven = hasSetting(settings, "TimeSignatureNumerator") || hasSetting(settings, "TimeSignatureDenominator");
     Metre metre = findMetre(track, beats, plan.metreGiven ? boundsOf(settingInt(settings, "TimeSignatureNumerator", 4),
                                                                       settingInt(settings, "TimeSignatureDenominator", 2))
                                                           : MetreBounds{});

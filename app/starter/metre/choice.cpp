@@ -2,6 +2,7 @@
 // strong and weak positions, where the chords change, and a tempo prior.
 #include "app/starter/metre/choice.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -17,13 +18,14 @@ constexpr double PriorTempo = 100;
 constexpr double PriorOctaves = 1.0;
 // Weights of the evidence against the accents' fit (a correlation, at most 1).
 constexpr double BassWeight = 0.5;
-constexpr double HarmonyWeight = 1.0;
+constexpr double HarmonyWeight = 1.5;
 constexpr double PriorWeight = 0.5;
 constexpr double OccupancyWeight = 1.0;
-// The weight of a beat's parts in the bar's pattern, against 2 for a beat.
-constexpr double PartWeight = 0.5;
+constexpr double SplitWeight = 0.5;
 // A beat is heard when the accent there is this many standard deviations above the mean.
 constexpr double HeardAccent = 0.5;
+// The weight of a beat's parts in the bar's pattern, against 2 for a beat.
+constexpr double PartWeight = 0.5;
 // A beat of two thirds or three halves of the tracked one needs this much more evidence.
 constexpr double TripleRelationCost = 0.15;
 // A reading is judged over at least this many bars.
@@ -83,7 +85,26 @@ double harmonyContrast(const MetreEvidence &e, const MetreChoice &c) {
     return nBar > 0 && nOff > 0 ? onBar / nBar - offBar / nOff : 0;
 }
 
-// The share of the reading's beats that have an onset: too fine a beat leaves many silent.
+// The mean accent at the units that split the reading's beats in `parts` (beats left out).
+double splitAccent(const MetreEvidence &e, const MetreChoice &c, int parts) {
+    double sum = 0, n = 0;
+    for (size_t k = static_cast<size_t>(c.phase % c.beatUnits); k < e.accents.size(); k += static_cast<size_t>(c.beatUnits))
+        for (int p = 1; p < parts; ++p)
+            if (k + static_cast<size_t>(p * c.beatUnits / parts) < e.accents.size())
+                sum += e.accents[k + static_cast<size_t>(p * c.beatUnits / parts)], n += 1;
+    return n > 0 ? sum / n : 0;
+}
+
+// How much stronger the accents are where the reading splits its beats than where the other
+// split (in two or in three) would; a reading is penalised when the other split is stronger.
+double splitContrast(const MetreEvidence &e, const MetreChoice &c) {
+    int other = c.parts == 3 ? 2 : 3;
+    if (c.beatUnits % other != 0)
+        return 0;
+    return splitAccent(e, c, c.parts) - splitAccent(e, c, other);
+}
+
+// The share of the reading's beats with a clear accent: too fine a beat leaves many without.
 double occupancy(const MetreEvidence &e, const MetreChoice &c) {
     double heard = 0, beats = 0;
     for (size_t k = static_cast<size_t>(c.phase % c.beatUnits); k < e.accents.size(); k += static_cast<size_t>(c.beatUnits))
@@ -125,7 +146,7 @@ double scoreChoice(const MetreEvidence &e, const MetreChoice &c) {
     return correlation(foldedProfile(e.accents, bar, c.phase), shape) +
            BassWeight * correlation(foldedProfile(e.bass, bar, c.phase), shape) +
            HarmonyWeight * harmonyContrast(e, c) + PriorWeight * tempoPrior(choiceTempo(c, e.trackedTempo)) +
-           OccupancyWeight * occupancy(e, c) -
+           OccupancyWeight * occupancy(e, c) - SplitWeight * std::max(0.0, -splitContrast(e, c)) -
            (tripleRelation ? TripleRelationCost : 0);
 }
 

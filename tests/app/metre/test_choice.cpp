@@ -89,7 +89,7 @@ TEST(MetreChoice, TooLittleEvidenceGivesTheDefault) {
     EXPECT_EQ(c.barBeats, 4);
     EXPECT_EQ(c.score, 0);
     // Beats outside 30..300 a minute are never chosen.
-    c = chooseMetre(piece(48, U, 3, U / 2, 0, 25), {});
+    c = chooseMetre(piece(48, U, 3, U / 2, 0, 8), {});
     EXPECT_EQ(c.score, 0);
 }
 
