@@ -220,6 +220,9 @@ bool writeJobFiles(Job &job, const BatchConfig &config, const std::string &wave)
         if (!job.tempo.metreGiven) {
             setSetting(job.settings, "TimeSignatureNumerator", std::to_string(job.tempo.numerator));
             setSetting(job.settings, "TimeSignatureDenominator", std::to_string(job.tempo.denominatorPower));
+            // The chord blocks keep their four beats: a block a bar lost notes in 3/4.
+            if (!hasSetting(job.settings, "ChordRes"))
+                setSetting(job.settings, "ChordRes", "4");
         }
         // The first beat, a downbeat, may lie before the audio: the engine reads silence there
         // and keeps of it only what lies within the bar of the first note.
@@ -302,6 +305,11 @@ bool moveIntoPlace(const std::string &from, const std::string &to, std::string &
     return false;
 }
 
+// The metre of a tempo plan in words; weak when the pulse or the bar is.
+std::string planMetreWords(const TempoPlan &t) {
+    return metreWords(t.numerator, t.denominatorPower, t.metreGiven, t.metreJudged, t.metreWeak || t.pulseWeak);
+}
+
 // Fills the report of a finished or cancelled run from the MIDI file and the status.
 RunReport reportOf(const Job &job, const StatusLine &status, const MidiContent &midi) {
     RunReport r;
@@ -331,8 +339,7 @@ RunReport reportOf(const Job &job, const StatusLine &status, const MidiContent &
                                                                      : TempoSource::Given;
     r.beats = job.tempo.beatCount;
     if (job.tempo.tracked)
-        r.metre = metreWords(job.tempo.numerator, job.tempo.denominatorPower, job.tempo.metreGiven,
-                             job.tempo.metreJudged, job.tempo.metreWeak || job.tempo.pulseWeak);
+        r.metre = planMetreWords(job.tempo);
     r.tempoFallback = job.tempo.fallback;
     if (r.tempoSource == TempoSource::Fallback)
         r.tempo = job.tempo.tempo;
@@ -520,8 +527,7 @@ std::string beatListing(const Job &job) {
     if (!t.tracked)
         return "# " + job.input + ": " + fallbackSentence(t.fallback, t.tempo) + "\n";
     std::snprintf(line, sizeof line, ": %zu beats, median tempo %.2f beats per minute; %s\n", t.beats.size(),
-                  t.beatTempo, metreWords(t.numerator, t.denominatorPower, t.metreGiven, t.metreJudged, t.metreWeak)
-                      .c_str());
+                  t.beatTempo, planMetreWords(t).c_str());
     std::string text = "# " + job.input + line;
     for (size_t i = 0; i < t.beats.size(); ++i) {
         std::snprintf(line, sizeof line, i < t.downbeats.size() && t.downbeats[i] ? "%.3f downbeat\n" : "%.3f\n",
