@@ -35,8 +35,6 @@ constexpr double SoundBeforeBeat = 0.1;
 constexpr int MaxBeatsBefore = 64;
 // A pulse less clear than this is followed, but called weak evidence.
 constexpr double ClearPulse = 0.3;
-// Where the tracker's period shows no clear pulse, these multiples of it are tried.
-constexpr double OtherLevels[] = {2, 3, 0.5};
 
 struct SndFileCloser {
     void operator()(SNDFILE *f) const { sf_close(f); }
@@ -90,22 +88,6 @@ double priorPeriodHops(const BeatTrack &track) {
         if (p > 0)
             periods.push_back(p);
     return track.hopSeconds > 0 ? median(periods) / track.hopSeconds : 0;
-}
-
-// The pulse near the tracker's period; where that shows no clear pulse, the clearest at
-// another metrical level, with otherLevel set.
-PulseCurve clearestPulse(const BeatTrack &track, bool &otherLevel) {
-    double prior = priorPeriodHops(track);
-    PulseCurve pulse = followPulse(track.onsetStrength, prior);
-    otherLevel = false;
-    for (double m : OtherLevels) {
-        if (pulse.clarity >= LeastPulseClarity)
-            break;
-        PulseCurve other = followPulse(track.onsetStrength, prior * m);
-        if (other.clarity > pulse.clarity)
-            pulse = std::move(other), otherLevel = true;
-    }
-    return pulse;
 }
 
 // Every other beat, on the half whose onsets are the stronger.
@@ -258,7 +240,7 @@ std::string judgeBeats(const BeatTrack &track, std::vector<double> &beats, bool 
         return "the recording is silent";
     if (track.beats.size() < 4)
         return "no steady beat was found in the recording";
-    PulseCurve pulse = clearestPulse(track, weak);
+    PulseCurve pulse = followClearestPulse(track.onsetStrength, priorPeriodHops(track), LeastPulseClarity, weak);
     if (pulse.clarity < LeastPulseClarity)
         return "no beat stands out in the recording (it has no clear pulse)";
     weak = weak || pulse.clarity < ClearPulse;
@@ -275,7 +257,7 @@ std::string judgeBeats(const BeatTrack &track, std::vector<double> &beats, bool 
 
 double pulseClarity(const BeatTrack &track) {
     bool otherLevel;
-    return clearestPulse(track, otherLevel).clarity;
+    return followClearestPulse(track.onsetStrength, priorPeriodHops(track), LeastPulseClarity, otherLevel).clarity;
 }
 
 std::string unsteadyReason(const BeatTrack &track) {
@@ -286,7 +268,8 @@ std::string unsteadyReason(const BeatTrack &track) {
 
 std::vector<double> beatsToFollow(const BeatTrack &track) {
     bool otherLevel;
-    return beatsAlong(track, clearestPulse(track, otherLevel));
+    return beatsAlong(track, followClearestPulse(track.onsetStrength, priorPeriodHops(track), LeastPulseClarity,
+                                                 otherLevel));
 }
 
 std::vector<uint16_t> tempoMapValues(const std::vector<double> &beats) {
