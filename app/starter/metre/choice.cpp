@@ -41,17 +41,24 @@ std::vector<double> barTemplate(const MetreChoice &c) {
     return w;
 }
 
-// The mean of x over the units at each position of a bar of `bar` units, from the phase on.
-std::vector<double> foldedProfile(const std::vector<double> &x, int bar, int phase) {
+// The mean of x over the units at each position of a bar of `bar` units.
+std::vector<double> foldedProfile(const std::vector<double> &x, int bar) {
     std::vector<double> sum(static_cast<size_t>(bar), 0.0), count(static_cast<size_t>(bar), 0.0);
     for (size_t k = 0; k < x.size(); ++k) {
-        size_t j = static_cast<size_t>(((static_cast<long>(k) - phase) % bar + bar) % bar);
-        sum[j] += x[k];
-        count[j] += 1;
+        sum[k % static_cast<size_t>(bar)] += x[k];
+        count[k % static_cast<size_t>(bar)] += 1;
     }
     for (size_t j = 0; j < sum.size(); ++j)
         sum[j] = count[j] > 0 ? sum[j] / count[j] : 0;
     return sum;
+}
+
+// A folded profile seen from the phase on.
+std::vector<double> fromPhase(const std::vector<double> &profile, int phase) {
+    std::vector<double> r(profile.size());
+    for (size_t j = 0; j < profile.size(); ++j)
+        r[j] = profile[(j + static_cast<size_t>(phase)) % profile.size()];
+    return r;
 }
 
 // Cosine distance between two chroma vectors: 0 alike, 1 with no pitch class in common.
@@ -62,27 +69,48 @@ double chromaChange(const std::array<double, 12> &a, const std::array<double, 12
     return aa > 0 && bb > 0 ? 1 - ab / std::sqrt(aa * bb) : 0;
 }
 
-// The pitch-class energy of units [from, to).
-std::array<double, 12> chromaOver(const MetreEvidence &e, long from, long to) {
-    std::array<double, 12> sum{};
-    for (long u = from; u < to; ++u)
+// The chord change at every unit: the chroma of the `beat` units before it against that of the
+// `beat` units from it; -1 where either reaches beyond the evidence.
+std::vector<double> chordChanges(const MetreEvidence &e, int beat) {
+    size_t units = e.chroma.size(), b = static_cast<size_t>(beat);
+    std::vector<std::array<double, 12>> sum(units + 1, std::array<double, 12>{});
+    for (size_t u = 0; u < units; ++u)
         for (size_t p = 0; p < 12; ++p)
-            sum[p] += e.chroma[static_cast<size_t>(u)][p];
-    return sum;
+            sum[u + 1][p] = sum[u][p] + e.chroma[u][p];
+    std::vector<double> change(units, -1.0);
+    for (size_t k = b; k + b <= units; ++k) {
+        std::array<double, 12> before{}, after{};
+        for (size_t p = 0; p < 12; ++p)
+            before[p] = sum[k][p] - sum[k - b][p], after[p] = sum[k + b][p] - sum[k][p];
+        change[k] = chromaChange(before, after);
+    }
+    return change;
 }
 
-// How much more the chords change on the downbeats than on the other beats (-1..1): the
-// change at a beat compares the beat before it with the beat after it.
-double harmonyContrast(const MetreEvidence &e, const MetreChoice &c) {
-    long b = c.beatUnits, bar = b * c.barBeats, units = static_cast<long>(e.chroma.size());
+// How much more the chords change on the downbeats than on the other beats (-1..1).
+double harmonyContrast(const std::vector<double> &change, const MetreChoice &c) {
+    long b = c.beatUnits, bar = b * c.barBeats;
     double onBar = 0, offBar = 0, nBar = 0, nOff = 0;
-    for (long k = c.phase % b + b; k + b <= units; k += b) {
-        double d = chromaChange(chromaOver(e, k - b, k), chromaOver(e, k, k + b));
+    for (long k = c.phase % b; k < static_cast<long>(change.size()); k += b) {
+        double d = change[static_cast<size_t>(k)];
+        if (d < 0)
+            continue;
         bool down = ((k - c.phase) % bar + bar) % bar == 0;
         (down ? onBar : offBar) += d;
         (down ? nBar : nOff) += 1;
     }
     return nBar > 0 && nOff > 0 ? onBar / nBar - offBar / nOff : 0;
+}
+
+// What the phases of a reading share: the bar's pattern, the accents and the bass folded over
+// the bar, the chord changes a beat either side of every unit.
+struct Reading {
+    std::vector<double> shape, accents, bass, change;
+};
+
+Reading readingOf(const MetreEvidence &e, const MetreChoice &c) {
+    int bar = c.beatUnits * c.barBeats;
+    return {barTemplate(c), foldedProfile(e.accents, bar), foldedProfile(e.bass, bar), chordChanges(e, c.beatUnits)};
 }
 
 // The mean accent at the units that split the reading's beats in `parts` (beats left out).
@@ -117,6 +145,16 @@ double tempoPrior(double bpm) {
     return -0.5 * octaves * octaves;
 }
 
+// The score of a reading at its phase, from what its phases share.
+double scoreAt(const MetreEvidence &e, const Reading &r, const MetreChoice &c) {
+    bool tripleRelation = c.beatUnits % MetreUnitsPerBeat != 0 && MetreUnitsPerBeat % c.beatUnits != 0;
+    return correlation(fromPhase(r.accents, c.phase), r.shape) +
+           BassWeight * correlation(fromPhase(r.bass, c.phase), r.shape) +
+           HarmonyWeight * harmonyContrast(r.change, c) + PriorWeight * tempoPrior(choiceTempo(c, e.trackedTempo)) +
+           OccupancyWeight * occupancy(e, c) - SplitWeight * std::max(0.0, -splitContrast(e, c)) -
+           (tripleRelation ? TripleRelationCost : 0);
+}
+
 // The best phase of one reading; its score stays -infinity when it does not fit the evidence.
 MetreChoice bestPhase(const MetreEvidence &e, MetreChoice c) {
     int bar = c.beatUnits * c.barBeats;
@@ -125,8 +163,9 @@ MetreChoice bestPhase(const MetreEvidence &e, MetreChoice c) {
     best.score = -INFINITY;
     if (static_cast<long>(e.accents.size()) < LeastBars * bar || bpm < SlowestBeat || bpm > FastestBeat)
         return best;
+    Reading r = readingOf(e, c);
     for (c.phase = 0; c.phase < bar; ++c.phase) {
-        double s = scoreChoice(e, c);
+        double s = scoreAt(e, r, c);
         if (s > best.score)
             best = c, best.score = s;
     }
@@ -140,14 +179,7 @@ double choiceTempo(const MetreChoice &c, double trackedTempo) {
 }
 
 double scoreChoice(const MetreEvidence &e, const MetreChoice &c) {
-    int bar = c.beatUnits * c.barBeats;
-    std::vector<double> shape = barTemplate(c);
-    bool tripleRelation = c.beatUnits % MetreUnitsPerBeat != 0 && MetreUnitsPerBeat % c.beatUnits != 0;
-    return correlation(foldedProfile(e.accents, bar, c.phase), shape) +
-           BassWeight * correlation(foldedProfile(e.bass, bar, c.phase), shape) +
-           HarmonyWeight * harmonyContrast(e, c) + PriorWeight * tempoPrior(choiceTempo(c, e.trackedTempo)) +
-           OccupancyWeight * occupancy(e, c) - SplitWeight * std::max(0.0, -splitContrast(e, c)) -
-           (tripleRelation ? TripleRelationCost : 0);
+    return scoreAt(e, readingOf(e, c), c);
 }
 
 MetreChoice chooseMetre(const MetreEvidence &e, const MetreBounds &bounds) {

@@ -1,4 +1,4 @@
-// Chroma and bass onsets from libaubio's phase vocoder.
+// Chroma and bass onsets from libaubio's FFT.
 #include "app/starter/metre/spectrum.h"
 
 #include <algorithm>
@@ -13,15 +13,23 @@ constexpr double LowestBassHz = 30;
 constexpr double HighestBassHz = 140;
 // The analysis window spans this many hops, about 93 ms at 44100 Hz: fine enough for the bass.
 constexpr unsigned WindowHops = 8;
+// A spectrum is taken every this many hops (23 ms at 44100 Hz).
+constexpr unsigned SpectrumEvery = 2;
 
 }  // namespace
 
 bool startSpectrum(SpectrumFollower &f, unsigned hop, int rate) {
     unsigned window = hop * WindowHops;
-    f.pvoc.reset(new_aubio_pvoc(window, hop));
+    char hann[] = "hanningz";
+    f.fft.reset(new_aubio_fft(window));
     f.spectrum.reset(new_cvec(window));
-    if (!f.pvoc || !f.spectrum || rate <= 0)
+    f.window.reset(new_fvec(window));
+    f.shape.reset(new_aubio_window(hann, window));
+    f.shaped.reset(new_fvec(window));
+    if (!f.fft || !f.spectrum || !f.window || !f.shape || !f.shaped || rate <= 0)
         return false;
+    f.hop = hop;
+    f.hopsSeen = 0;
     f.pitchClass.assign(f.spectrum->length, -1);
     f.bassBins.clear();
     for (unsigned bin = 1; bin < f.spectrum->length; ++bin) {
@@ -38,20 +46,33 @@ bool startSpectrum(SpectrumFollower &f, unsigned hop, int rate) {
 }
 
 void addSpectrumHop(SpectrumFollower &f, const fvec_t *samples, SpectralTrack &track) {
+    if (!f.fft || samples->length != f.hop) {
+        track.chroma.push_back({});
+        track.bassFlux.push_back(0);
+        return;
+    }
+    smpl_t *w = f.window->data;
+    std::copy(w + f.hop, w + f.window->length, w);
+    std::copy(samples->data, samples->data + f.hop, w + f.window->length - f.hop);
+    if (f.hopsSeen++ % SpectrumEvery != 0 && !track.chroma.empty()) {
+        track.chroma.push_back(track.chroma.back());
+        track.bassFlux.push_back(track.bassFlux.back());
+        return;
+    }
+    fvec_copy(f.window.get(), f.shaped.get());
+    fvec_weight(f.shaped.get(), f.shape.get());
+    aubio_fft_do(f.fft.get(), f.shaped.get(), f.spectrum.get());
     std::array<float, 12> chroma{};
     float flux = 0;
-    if (f.pvoc && f.spectrum) {
-        aubio_pvoc_do(f.pvoc.get(), samples, f.spectrum.get());
-        const smpl_t *norm = f.spectrum->norm;
-        for (size_t bin = 0; bin < f.pitchClass.size(); ++bin)
-            if (f.pitchClass[bin] >= 0 && std::isfinite(norm[bin]))
-                chroma[static_cast<size_t>(f.pitchClass[bin])] += norm[bin] * norm[bin];
-        for (size_t i = 0; i < f.bassBins.size(); ++i) {
-            float m = norm[f.bassBins[i]];
-            float level = std::isfinite(m) ? std::log1p(1000.0f * m) : 0.0f;
-            flux += std::max(0.0f, level - f.lastBass[i]);
-            f.lastBass[i] = level;
-        }
+    const smpl_t *norm = f.spectrum->norm;
+    for (size_t bin = 0; bin < f.pitchClass.size(); ++bin)
+        if (f.pitchClass[bin] >= 0 && std::isfinite(norm[bin]))
+            chroma[static_cast<size_t>(f.pitchClass[bin])] += norm[bin] * norm[bin];
+    for (size_t i = 0; i < f.bassBins.size(); ++i) {
+        float m = norm[f.bassBins[i]];
+        float level = std::isfinite(m) ? std::log1p(1000.0f * m) : 0.0f;
+        flux += std::max(0.0f, level - f.lastBass[i]);
+        f.lastBass[i] = level;
     }
     track.chroma.push_back(chroma);
     track.bassFlux.push_back(flux);

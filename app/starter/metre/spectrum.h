@@ -16,20 +16,27 @@ struct SpectralTrack {
     std::vector<float> bassFlux;                // rise of the log spectrum below 140 Hz
 };
 
-struct PvocCloser {
-    void operator()(aubio_pvoc_t *p) const { del_aubio_pvoc(p); }
+struct FftCloser {
+    void operator()(aubio_fft_t *f) const { del_aubio_fft(f); }
 };
 struct CvecCloser {
     void operator()(cvec_t *c) const { del_cvec(c); }
 };
+struct FvecCloser {
+    void operator()(fvec_t *v) const { del_fvec(v); }
+};
 
-// The phase vocoder that turns hops of samples into spectral features.
+// What turns hops of samples into spectral features: the latest window of samples, taken
+// through libaubio's FFT every few hops.
 struct SpectrumFollower {
-    std::unique_ptr<aubio_pvoc_t, PvocCloser> pvoc;
+    std::unique_ptr<aubio_fft_t, FftCloser> fft;
     std::unique_ptr<cvec_t, CvecCloser> spectrum;
+    std::unique_ptr<fvec_t, FvecCloser> window, shape, shaped;  // the samples, the Hann window, their product
     std::vector<int> pitchClass;      // per bin: 0..11, -1 outside the chroma's range
     std::vector<int> bassBins;        // bins of the bass band
-    std::vector<float> lastBass;      // their log magnitudes at the previous hop
+    std::vector<float> lastBass;      // their log magnitudes at the previous spectrum
+    unsigned hop = 0;
+    unsigned hopsSeen = 0;
 };
 
 /** Sets up the follower for hops of `hop` samples at `rate`; false when libaubio cannot. */
