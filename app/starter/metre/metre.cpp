@@ -27,9 +27,9 @@ std::vector<long> beatUnits(const std::vector<double> &tracked, const MetreChoic
     long last = static_cast<long>(tracked.size() - 1) * MetreUnitsPerBeat;
     long k = c.phase % bar;
     double beat = unitTime(tracked, b) - unitTime(tracked, 0);
-    while (unitTime(tracked, k) > sound + SoundBeforeDownbeat * beat)
+    while (beat > 0 && k > -bar && unitTime(tracked, k) > sound + SoundBeforeDownbeat * beat)
         k -= bar;
-    while (unitTime(tracked, k + bar) <= sound + SoundBeforeDownbeat * beat)
+    while (beat > 0 && k + bar <= last && unitTime(tracked, k + bar) <= sound + SoundBeforeDownbeat * beat)
         k += bar;
     std::vector<long> units;
     for (; k <= last; k += b)
@@ -60,6 +60,12 @@ Metre findMetre(const BeatTrack &track, const std::vector<double> &tracked, cons
     signatureOf(c, m);
     double sound = track.firstSound < 0 ? tracked.front() : std::max(track.firstSound, tracked.front());
     std::vector<long> units = beatUnits(tracked, c, m.judged ? sound : tracked.front());
+    if (units.size() < 2) {
+        // Too short for a bar of the reading: the tracked beats in 4/4.
+        c = MetreChoice{MetreUnitsPerBeat, 2, 4, 0, 0, 0};
+        m = Metre{};
+        units = beatUnits(tracked, c, tracked.front());
+    }
     long bar = static_cast<long>(c.beatUnits) * c.barBeats;
     for (long k : units) {
         m.beats.push_back(unitTime(tracked, k));
