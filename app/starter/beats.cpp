@@ -316,10 +316,12 @@ TempoPlan planTempo(const BeatTrack &track, const SettingsList &settings, double
     plan.fallback = judgeBeats(track, beats, plan.pulseWeak);
     if (!plan.fallback.empty())
         return plan;
-    plan.metreGiven = hasSetting(settings, "TimeSignatureNumerator") || hasSetting(settings, "TimeSignatureDenominator");
-    Metre metre = findMetre(track, beats, plan.metreGiven ? boundsOf(settingInt(settings, "TimeSignatureNumerator", 4),
-                                                                      settingInt(settings, "TimeSignatureDenominator", 2))
-                                                          : MetreBounds{});
+    plan.metreGiven = hasSetting(settings, "TimeSignatureNumerator") ||
+                      hasSetting(settings, "TimeSignatureDenominator");
+    MetreBounds bounds = plan.metreGiven ? boundsOf(settingInt(settings, "TimeSignatureNumerator", 4),
+                                                    settingInt(settings, "TimeSignatureDenominator", 2))
+                                         : MetreBounds{};
+    Metre metre = findMetre(track, beats, bounds);
     SettingsList written = settings;
     if (!plan.metreGiven)
         setSetting(written, "TimeSignatureDenominator", std::to_string(metre.denominatorPower));

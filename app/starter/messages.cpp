@@ -226,8 +226,8 @@ std::string tempoWords(const RunReport &r) {
 }
 
 std::string metreWords(int numerator, int denominatorPower, bool given, bool judged, bool weak) {
-    std::string name = std::to_string(numerator) + "/" + std::to_string(1 << std::clamp(denominatorPower, 0, 6)) +
-                       " time";
+    std::string name =
+        std::to_string(numerator) + "/" + std::to_string(1 << std::clamp(denominatorPower, 0, 6)) + " time";
     if (given)
         return name + " as given";
     if (!judged)

@@ -116,7 +116,8 @@ Reading readingOf(const MetreEvidence &e, const MetreChoice &c) {
 // The mean accent at the units that split the reading's beats in `parts` (beats left out).
 double splitAccent(const MetreEvidence &e, const MetreChoice &c, int parts) {
     double sum = 0, n = 0;
-    for (size_t k = static_cast<size_t>(c.phase % c.beatUnits); k < e.accents.size(); k += static_cast<size_t>(c.beatUnits))
+    size_t b = static_cast<size_t>(c.beatUnits);
+    for (size_t k = static_cast<size_t>(c.phase) % b; k < e.accents.size(); k += b)
         for (int p = 1; p < parts; ++p)
             if (k + static_cast<size_t>(p * c.beatUnits / parts) < e.accents.size())
                 sum += e.accents[k + static_cast<size_t>(p * c.beatUnits / parts)], n += 1;
@@ -135,7 +136,8 @@ double splitContrast(const MetreEvidence &e, const MetreChoice &c) {
 // The share of the reading's beats with a clear accent: too fine a beat leaves many without.
 double occupancy(const MetreEvidence &e, const MetreChoice &c) {
     double heard = 0, beats = 0;
-    for (size_t k = static_cast<size_t>(c.phase % c.beatUnits); k < e.accents.size(); k += static_cast<size_t>(c.beatUnits))
+    size_t b = static_cast<size_t>(c.beatUnits);
+    for (size_t k = static_cast<size_t>(c.phase) % b; k < e.accents.size(); k += b)
         heard += e.accents[k] > HeardAccent, beats += 1;
     return beats > 0 ? heard / beats : 0;
 }
