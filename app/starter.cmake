@@ -13,7 +13,7 @@ file(RELATIVE_PATH STARTER_RELATIVE_DATA_DIR
   ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_DATADIR}/sonoscriptor)
 
 file(GLOB STARTER_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/app/starter/*.cpp
-  ${CMAKE_SOURCE_DIR}/app/starter/score/*.cpp)
+  ${CMAKE_SOURCE_DIR}/app/starter/score/*.cpp ${CMAKE_SOURCE_DIR}/app/starter/metre/*.cpp)
 list(FILTER STARTER_SOURCES EXCLUDE REGEX "/main\\.cpp$")
 add_library(sonoscriptor_starter STATIC ${STARTER_SOURCES})
 target_include_directories(sonoscriptor_starter PUBLIC ${CMAKE_SOURCE_DIR})
@@ -40,7 +40,7 @@ install(FILES ${CMAKE_SOURCE_DIR}/data/filter.txt ${CMAKE_SOURCE_DIR}/data/filte
 
 # Tests of the starter: option mapping, protocol, conversions, messages, batches.
 file(GLOB STARTER_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/app/*.cpp
-  ${CMAKE_SOURCE_DIR}/tests/app/score/*.cpp)
+  ${CMAKE_SOURCE_DIR}/tests/app/score/*.cpp ${CMAKE_SOURCE_DIR}/tests/app/metre/*.cpp)
 if(STARTER_TEST_SOURCES)
   enable_testing()
   find_package(GTest REQUIRED)

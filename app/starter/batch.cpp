@@ -227,7 +227,15 @@ bool writeJobFiles(Job &job, const BatchConfig &config, const std::string &wave)
             return false;
         setSetting(job.settings, "TempoFile", map);
         setSetting(job.settings, "Tempo", decimalText(job.tempo.tempo));
-        // The first beat may lie just before the audio: the engine reads silence there.
+        if (!job.tempo.metreGiven) {
+            setSetting(job.settings, "TimeSignatureNumerator", std::to_string(job.tempo.numerator));
+            setSetting(job.settings, "TimeSignatureDenominator", std::to_string(job.tempo.denominatorPower));
+            // The chord blocks keep their four beats: a block a bar lost notes in 3/4.
+            if (!hasSetting(job.settings, "ChordRes"))
+                setSetting(job.settings, "ChordRes", "4");
+        }
+        // The first beat, a downbeat, may lie before the audio: the engine reads silence there
+        // and keeps of it only what lies within the bar of the first note.
         double start = engineStartPoint(job.tempo.startPoint, readWaveFileHeader(wave));
         setSetting(job.settings, "StartPoint", exactText(start));
         // "To the end" must be said: after a start below 0, an end of 0 is a time.
@@ -302,6 +310,11 @@ bool placeFile(const Job &job, const std::string &from, const std::string &to, i
     return false;
 }
 
+// The metre of a tempo plan in words; weak when the pulse or the bar is.
+std::string planMetreWords(const TempoPlan &t) {
+    return metreWords(t.numerator, t.denominatorPower, t.metreGiven, t.metreJudged, t.metreWeak || t.pulseWeak);
+}
+
 // Fills the report of a finished or cancelled run from the MIDI file and the status.
 RunReport reportOf(const Job &job, const StatusLine &status, const MidiContent &midi) {
     RunReport r;
@@ -330,6 +343,8 @@ RunReport reportOf(const Job &job, const StatusLine &status, const MidiContent &
                     : !getSetting(job.settings, "TempoFile").empty() ? TempoSource::Map
                                                                      : TempoSource::Given;
     r.beats = job.tempo.beatCount;
+    if (job.tempo.tracked)
+        r.metre = planMetreWords(job.tempo);
     r.tempoFallback = job.tempo.fallback;
     if (r.tempoSource == TempoSource::Fallback)
         r.tempo = job.tempo.tempo;
@@ -532,13 +547,15 @@ bool checkOutput(const std::string &output, const BatchConfig &config, int &code
 
 std::string beatListing(const Job &job) {
     const TempoPlan &t = job.tempo;
-    char line[160];
+    char line[200];
     if (!t.tracked)
         return "# " + job.input + ": " + fallbackSentence(t.fallback, t.tempo) + "\n";
-    std::snprintf(line, sizeof line, ": %zu beats, median tempo %.2f beats per minute\n", t.beats.size(), t.tempo);
+    std::snprintf(line, sizeof line, ": %zu beats, median tempo %.2f beats per minute; %s\n", t.beats.size(),
+                  t.beatTempo, planMetreWords(t).c_str());
     std::string text = "# " + job.input + line;
-    for (double b : t.beats) {
-        std::snprintf(line, sizeof line, "%.3f\n", b);
+    for (size_t i = 0; i < t.beats.size(); ++i) {
+        std::snprintf(line, sizeof line, i < t.downbeats.size() && t.downbeats[i] ? "%.3f downbeat\n" : "%.3f\n",
+                      t.beats[i]);
         text += line;
     }
     return text;

@@ -1,6 +1,7 @@
 // Failure sentences, summary paragraph, note and key names.
 #include "app/starter/messages.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -220,12 +221,23 @@ std::string tempoWords(const RunReport &r) {
     case TempoSource::Given: return s.append("Tempo: a constant ").append(bpm).append(".");
     case TempoSource::Tracked:
         return s.append("Tempo: ").append(bpm).append(", the median of the ").append(std::to_string(r.beats))
-            .append(" beats found in the recording; the notes follow those beats.");
+            .append(" beats found in the recording; the notes follow those beats")
+            .append(r.metre.empty() ? "" : ", in " + r.metre).append(".");
     case TempoSource::Fallback: return s.append(fallbackSentence(r.tempoFallback, r.tempo));
     case TempoSource::Map: return s.append("Tempo: ").append(bpm).append("; the notes follow the beats of the tempo map.");
     case TempoSource::Unknown: break;
     }
     return "";
+}
+
+std::string metreWords(int numerator, int denominatorPower, bool given, bool judged, bool weak) {
+    std::string name =
+        std::to_string(numerator) + "/" + std::to_string(1 << std::clamp(denominatorPower, 0, 6)) + " time";
+    if (given)
+        return name + " as given";
+    if (!judged)
+        return name + " (too few beats to find the bars)";
+    return name + ", found from the accents and chord changes" + (weak ? " (weak evidence)" : "");
 }
 
 std::string fallbackSentence(const std::string &reason, double tempo) {

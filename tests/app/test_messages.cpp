@@ -129,6 +129,13 @@ TEST(Messages, SummaryOfACancelAndOfNothingFound) {
     EXPECT_NE(summaryParagraph(r).find("no notes were found"), std::string::npos);
 }
 
+TEST(Messages, TheMetreAndWhereItCameFrom) {
+    EXPECT_EQ(metreWords(3, 2, false, true, false), "3/4 time, found from the accents and chord changes");
+    EXPECT_EQ(metreWords(2, 2, false, true, true), "2/4 time, found from the accents and chord changes (weak evidence)");
+    EXPECT_EQ(metreWords(6, 3, true, false, false), "6/8 time as given");
+    EXPECT_EQ(metreWords(4, 2, false, false, false), "4/4 time (too few beats to find the bars)");
+}
+
 TEST(Messages, TheSummaryNamesTheTempoAndWhereItCameFrom) {
     RunReport r = shortRun(3, 60, 64);
     std::string plain = summaryParagraph(r);
@@ -139,6 +146,11 @@ TEST(Messages, TheSummaryNamesTheTempoAndWhereItCameFrom) {
     std::string s = summaryParagraph(r);
     EXPECT_EQ(s, plain + " Tempo: 96.4 beats per minute, the median of the 58 beats found in the recording; the "
                          "notes follow those beats.");
+    r.metre = metreWords(6, 3, false, true, false);
+    EXPECT_EQ(summaryParagraph(r), plain + " Tempo: 96.4 beats per minute, the median of the 58 beats found in the "
+                                           "recording; the notes follow those beats, in 6/8 time, found from the "
+                                           "accents and chord changes.");
+    r.metre.clear();
     r.tempoSource = TempoSource::Given;
     EXPECT_EQ(summaryParagraph(r), plain + " Tempo: a constant 96.4 beats per minute.");
     r.tempoSource = TempoSource::Map;

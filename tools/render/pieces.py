@@ -80,7 +80,8 @@ class Piece:
 
 def one_track_midi(piece, head, tempo_changes):
     """A type-0 MIDI file of the piece's notes: track name, metre and key, then
-    the `head` messages and a piano program at tick 0; `tempo_changes` holds
+    the `head` messages and the piece's program (piano unless it has a
+    `program`) at tick 0; `tempo_changes` holds
     (tick, microseconds per beat) pairs placed before the notes at their tick."""
     for on, dur, key, vel in piece.notes:
         if not KEY_RANGE[0] <= key <= KEY_RANGE[1]:
@@ -99,7 +100,7 @@ def one_track_midi(piece, head, tempo_changes):
         mido.MetaMessage("time_signature", numerator=num, denominator=den, time=0),
         mido.MetaMessage("key_signature", key=piece.key_sig, time=0),
         *head,
-        mido.Message("program_change", program=0, time=0),
+        mido.Message("program_change", program=getattr(piece, "program", 0), time=0),
     ])
     now = 0
     for tick, _, _, msg in events:
