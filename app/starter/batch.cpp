@@ -331,8 +331,21 @@ RunReport reportOf(const Job &job, const StatusLine &status, const MidiContent &
     return r;
 }
 
+// Copies the settings file, the tempo map and the engine's MIDI file of a job into the keep folder.
+void keepEngineFiles(const Job &job, const std::string &dir) {
+    std::string name = (fs::path(dir) / fs::path(job.input).stem()).string();
+    std::error_code ec;
+    auto copy = [&](const std::string &from, const char *suffix) {
+        if (!from.empty() && fs::is_regular_file(from, ec))
+            fs::copy_file(from, name + suffix, fs::copy_options::overwrite_existing, ec);
+    };
+    copy(job.tempDir + "settings.txt", ".settings.txt");
+    copy(getSetting(job.settings, "TempoFile"), ".tempo.bin");
+    copy(job.midiPath, ".engine.mid");
+}
+
 // Settles a run that ended with code 0 or 1: the MIDI file goes to its place.
-void settleTranscription(Job &job, const StatusLine &status) {
+void settleTranscription(Job &job, const BatchConfig &config, const StatusLine &status) {
     std::string error;
     MidiContent midi;
     if (!fs::exists(job.midiPath)) {
@@ -340,6 +353,8 @@ void settleTranscription(Job &job, const StatusLine &status) {
                                         "names sonoscriptor-engine.");
         return;
     }
+    if (!config.keepDir.empty())
+        keepEngineFiles(job, config.keepDir);
     if (!readMidiFile(job.midiPath, midi, error))
         midi = MidiContent{};
     job.message = summaryParagraph(reportOf(job, status, midi));
@@ -357,7 +372,7 @@ void sendCancel(Job &job) {
 }
 
 // Polls one running job; settles it when its engine has ended.
-bool pollJob(Job &job) {
+bool pollJob(Job &job, const BatchConfig &config) {
     int exitCode;
     bool signalled;
     if (!processEnded(job.pid, exitCode, signalled)) {
@@ -366,7 +381,7 @@ bool pollJob(Job &job) {
             job.percent = s.percent;
         return false;
     }
-    finishJob(job, exitCode, signalled);
+    finishJob(job, config, exitCode, signalled);
     return true;
 }
 
@@ -554,7 +569,7 @@ void startJob(Job &job, const BatchConfig &config, const std::function<void()> &
         return failJob(job, ExitEngineProblem, error);
 }
 
-void finishJob(Job &job, int exitCode, bool signalled) {
+void finishJob(Job &job, const BatchConfig &config, int exitCode, bool signalled) {
     StatusLine status = readStatus(job.statusPath);
     job.state = JobState::Done;
     job.code = exitCode;
@@ -567,7 +582,7 @@ void finishJob(Job &job, int exitCode, bool signalled) {
         failJob(job, ExitEngineProblem, "The engine ended without a result: it did not accept the launch token; "
                                         "check that --engine names sonoscriptor-engine.");
     } else if (exitCode <= 1) {
-        settleTranscription(job, status);
+        settleTranscription(job, config, status);
     } else if (exitCode <= 7) {
         job.message = failureSentence(exitCode, job.detail, job.settings);
     } else {
@@ -604,7 +619,7 @@ int runBatch(std::vector<Job> &jobs, const BatchConfig &config) {
                 continue;
             if (cancelling)
                 sendCancel(job);
-            if (pollJob(job))
+            if (pollJob(job, config))
                 reportJob(d, job, jobs);
         }
         redraw(d, jobs);

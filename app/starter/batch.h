@@ -54,6 +54,9 @@ struct BatchConfig {
     std::vector<std::string> protectedPaths;  // files never to be overwritten
     bool trackBeats = false;        // find the beats in each recording and follow them
     bool beatsOnly = false;         // print the beats found instead of transcribing
+    bool raw = false;               // the engine's MIDI file as it is, not refined
+    bool quantize = false;          // refined notes snapped to the grid
+    std::string keepDir;            // where the engine's files are kept, "" for nowhere
 };
 
 // Ctrl-C presses and termination requests, counted by the signal handlers.
@@ -76,6 +79,6 @@ std::string beatListing(const Job &job);
 /** Prepares and starts one job (onSlowStep is called before a conversion or beat tracking); on failure it is Done. */
 void startJob(Job &job, const BatchConfig &config, const std::function<void()> &onSlowStep = {});
 /** Settles a job whose engine has ended with exitCode. */
-void finishJob(Job &job, int exitCode, bool signalled);
+void finishJob(Job &job, const BatchConfig &config, int exitCode, bool signalled);
 /** Runs every job to its end; returns the worst exit code. */
 int runBatch(std::vector<Job> &jobs, const BatchConfig &config);
