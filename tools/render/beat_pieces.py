@@ -24,6 +24,7 @@ The JSON file holds what a beat tracker and a transcription are judged by:
 plus name, title, composer, metre and the nominal tempo range.
 """
 import json
+import math
 import os
 import statistics
 import subprocess
@@ -46,6 +47,8 @@ class BeatPiece:
         self.name = name
         self.title, self.composer, self.metre = source.title, source.composer, source.metre
         self.key_sig = source.key_sig
+        self.programs = dict(source.programs)
+        self.pedal = list(source.pedal)
         self.notes = sorted(notes)
         self.tempi = list(tempi)
         if len(self.tempi) < self.beat_count:
@@ -54,12 +57,12 @@ class BeatPiece:
     @property
     def length16(self):
         """End of the last note in 16ths."""
-        return max(on + dur for on, dur, _, _ in self.notes)
+        return max(n[0] + n[1] for n in self.notes)
 
     @property
     def beat_count(self):
         """Quarter-note beats while the music sounds (a beat on the final barline is not one)."""
-        return (self.length16 + 3) // 4
+        return int(math.ceil(self.length16 / 4))
 
     def microseconds(self):
         """The set_tempo value of every beat: microseconds per quarter note, whole numbers."""
@@ -103,13 +106,13 @@ class BeatPiece:
             "seconds": round(self.seconds(), 6),
             "beats": [round(t, 6) for t in beats],
             "tempi": [round(60e6 / us, 4) for us in self.microseconds()],
-            "notes": [[on / 4, key] for on, _, key, _ in self.notes],
+            "notes": [[float(n[0]) / 4, n[2]] for n in self.notes],
         }
 
 
 def repeated(notes, times, length16):
     """The notes played `times` times in a row, each time length16 later."""
-    return [(on + i * length16, dur, key, vel) for i in range(times) for on, dur, key, vel in notes]
+    return [(n[0] + i * length16, *n[1:]) for i in range(times) for n in notes]
 
 
 def steady(bpm, beats):
