@@ -93,7 +93,7 @@ def piano_entertainer():
     t = 4
     for name, dur in melody:
         for key in (k(name), k(name) - 12):
-            p.notes.append((swing(t), dur - F(1, 4), key, 78 if key == k(name) else 64, 0))
+            p.notes.append((swing(t), swing(t + dur) - swing(t) - F(1, 4), key, 78 if key == k(name) else 64, 0))
         t += dur
     bass = [("C3", "E3 G3 C4"), ("G2", "E3 G3 C4"), ("C3", "E3 G3 C4"), ("E3", "G3 C4"),
             ("F2", "F3 A3 C4"), ("C3", "F3 A3 C4"), ("G2", "F3 G3 B3"), ("G2", "F3 G3 B3"),
@@ -160,7 +160,8 @@ def organ_chorale():
         for i, key in enumerate(line):
             held = 8 if i % 8 == 7 else 4      # a half note ends each line of eight
             start = 4 * i + 4 * (i // 8)
-            p.notes.append((start, held - F(1, 2), key, 70 if voice == 0 else 60, 0))
+            if not any(n[0] == start and n[2] == key for n in p.notes):   # a unison is struck once
+                p.notes.append((start, held - F(1, 2), key, 70 if voice == 0 else 60, 0))
     return BeatPiece("organ-chorale", p, p.notes, slowing(p.notes, 80, 58, 10))
 
 
@@ -204,7 +205,7 @@ def guitar_bass():
             strings = low_to_high[::-1][:4] if up else low_to_high
             length = 4 if stroke < 1 else 2
             for j, key in enumerate(strings):
-                p.notes.append((t + at + string * j, length - F(1, 2), key, 64 if up else 74, 0))
+                p.notes.append((t + at + string * j, length - 1, key, 64 if up else 74, 0))
         first, fifth = roots[name]
         p.notes.append((t, 6, k(first), 82, 1))
         p.notes.append((t + 8, 4, k(fifth), 76, 1))
