@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, the tests and the demo need,
 # when some are missing and we may install them.
 set -e
-pkgs="g++ cmake make pkg-config libgtest-dev libbenchmark-dev python3 python3-mido libsndfile1-dev libsoxr-dev libaubio-dev fluidsynth fluid-soundfont-gm python3-numpy"
+pkgs="g++ cmake make pkg-config libgtest-dev libbenchmark-dev python3 python3-mido libsndfile1-dev libsoxr-dev libaubio-dev libfftw3-dev fluidsynth fluid-soundfont-gm python3-numpy"
 missing=""
 for p in $pkgs; do
   dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"

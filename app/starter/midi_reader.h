@@ -12,6 +12,13 @@ struct MidiNote {
     int velocity = 0;
     int64_t onTick = 0;
     int64_t offTick = -1;  // -1 when the file never ends the note
+    int channel = 0;
+};
+
+// A marker (meta event 6): its tick and text.
+struct MidiMarker {
+    int64_t tick = 0;
+    std::string text;
 };
 
 // What the summary and the tests need from a MIDI file.
@@ -25,6 +32,12 @@ struct MidiContent {
     int denominatorPower = 2;
     int program = -1;              // first program change, -1 when none
     std::vector<MidiNote> notes;   // in order of their note-on
+    std::vector<MidiMarker> markers;
+    int format = 0;
+    int tracks = 0;                // track chunks read
+    // The events before the first note or marker of the first track, as written (delta times
+    // included), without the end of the track.
+    std::vector<uint8_t> leadingEvents;
 };
 
 /** Parses a Standard MIDI File from bytes; false with a reason when malformed. */
