@@ -18,11 +18,13 @@
 #include "app/starter/engine_process.h"
 #include "app/starter/messages.h"
 #include "app/starter/midi_reader.h"
+#include "app/starter/refine/refine.h"
 
 namespace fs = std::filesystem;
 
 volatile std::sig_atomic_t interruptCount = 0;
 volatile std::sig_atomic_t terminateSignal = 0;
+volatile std::sig_atomic_t signalCount = 0;
 
 namespace {
 
@@ -34,8 +36,14 @@ struct Display {
     int liveLines = 0;
 };
 
-void onInterrupt(int) { interruptCount = interruptCount + 1; }
-void onTerminate(int sig) { terminateSignal = sig; }
+void onInterrupt(int) {
+    interruptCount = interruptCount + 1;
+    signalCount = signalCount + 1;
+}
+void onTerminate(int sig) {
+    terminateSignal = sig;
+    signalCount = signalCount + 1;
+}
 
 double secondsSince(Clock::time_point t) {
     return std::chrono::duration<double>(Clock::now() - t).count();
@@ -72,6 +80,8 @@ std::string shortName(const std::string &input, size_t width) {
 std::string progressLine(const Job &job, int width) {
     std::string name = shortName(job.input, 28);
     std::string line = name + std::string(std::max<int>(1, 30 - int(name.size())), ' ');
+    if (job.refining)
+        return line + "refining the notes...";
     if (job.pid < 0 && job.findingBeats)
         return line + "finding the beats...";
     if (job.pid < 0)
@@ -326,6 +336,10 @@ RunReport reportOf(const Job &job, const StatusLine &status, const MidiContent &
                                                                      : TempoSource::Given;
     r.beats = job.tempo.beatCount;
     r.tempoFallback = job.tempo.fallback;
+    r.refined = job.refined;
+    r.moved = job.refineCounts.moved;
+    r.split = job.refineCounts.split;
+    r.dropped = job.refineCounts.dropped;
     if (r.tempoSource == TempoSource::Fallback)
         r.tempo = job.tempo.tempo;
     return r;
@@ -344,8 +358,28 @@ void keepEngineFiles(const Job &job, const std::string &dir) {
     copy(job.midiPath, ".engine.mid");
 }
 
+// Refines the engine's notes by the attacks in the recording; the engine's file stays when that cannot be done.
+void refineNotes(Job &job, const BatchConfig &config, const std::function<void()> &onSlowStep) {
+    job.refining = true;
+    if (onSlowStep)
+        onSlowStep();
+    RefineInput input{getSetting(job.settings, "WaveFile"), job.midiPath, job.settings, {}};
+    std::string map = getSetting(job.settings, "TempoFile"), error;
+    if (!map.empty() && !readTempoMap(map, input.tempoMap))
+        input.tempoMap.clear();
+    RefineSession session;
+    std::string refined = job.tempDir + "refined.mid";
+    if (prepareRefinement(input, session, &signalCount, error) &&
+        writeRefinement(session, RefineThresholds{}, config.quantize, refined, job.refineCounts, error)) {
+        job.midiPath = refined;
+        job.refined = true;
+    }
+    job.refining = false;
+}
+
 // Settles a run that ended with code 0 or 1: the MIDI file goes to its place.
-void settleTranscription(Job &job, const BatchConfig &config, const StatusLine &status) {
+void settleTranscription(Job &job, const BatchConfig &config, const StatusLine &status,
+                         const std::function<void()> &onSlowStep) {
     std::string error;
     MidiContent midi;
     if (!fs::exists(job.midiPath)) {
@@ -355,6 +389,10 @@ void settleTranscription(Job &job, const BatchConfig &config, const StatusLine &
     }
     if (!config.keepDir.empty())
         keepEngineFiles(job, config.keepDir);
+    if (!config.raw && job.code == 0)
+        refineNotes(job, config, onSlowStep);
+    if (terminateSignal || interruptCount >= 2)
+        return failJob(job, 130, "stopped at once");
     if (!readMidiFile(job.midiPath, midi, error))
         midi = MidiContent{};
     job.message = summaryParagraph(reportOf(job, status, midi));
@@ -372,7 +410,7 @@ void sendCancel(Job &job) {
 }
 
 // Polls one running job; settles it when its engine has ended.
-bool pollJob(Job &job, const BatchConfig &config) {
+bool pollJob(Job &job, const BatchConfig &config, const std::function<void()> &onSlowStep) {
     int exitCode;
     bool signalled;
     if (!processEnded(job.pid, exitCode, signalled)) {
@@ -381,7 +419,7 @@ bool pollJob(Job &job, const BatchConfig &config) {
             job.percent = s.percent;
         return false;
     }
-    finishJob(job, config, exitCode, signalled);
+    finishJob(job, config, exitCode, signalled, onSlowStep);
     return true;
 }
 
@@ -569,7 +607,8 @@ void startJob(Job &job, const BatchConfig &config, const std::function<void()> &
         return failJob(job, ExitEngineProblem, error);
 }
 
-void finishJob(Job &job, const BatchConfig &config, int exitCode, bool signalled) {
+void finishJob(Job &job, const BatchConfig &config, int exitCode, bool signalled,
+               const std::function<void()> &onSlowStep) {
     StatusLine status = readStatus(job.statusPath);
     job.state = JobState::Done;
     job.code = exitCode;
@@ -582,7 +621,7 @@ void finishJob(Job &job, const BatchConfig &config, int exitCode, bool signalled
         failJob(job, ExitEngineProblem, "The engine ended without a result: it did not accept the launch token; "
                                         "check that --engine names sonoscriptor-engine.");
     } else if (exitCode <= 1) {
-        settleTranscription(job, config, status);
+        settleTranscription(job, config, status, onSlowStep);
     } else if (exitCode <= 7) {
         job.message = failureSentence(exitCode, job.detail, job.settings);
     } else {
@@ -619,7 +658,7 @@ int runBatch(std::vector<Job> &jobs, const BatchConfig &config) {
                 continue;
             if (cancelling)
                 sendCancel(job);
-            if (pollJob(job, config))
+            if (pollJob(job, config, [&] { redraw(d, jobs); }))
                 reportJob(d, job, jobs);
         }
         redraw(d, jobs);

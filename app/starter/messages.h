@@ -34,6 +34,10 @@ struct RunReport {
     double tempo = 0;             // beats per minute written into the MIDI file
     int beats = 0;                // beats found, when tracked
     std::string tempoFallback;    // why no beat was followed, when Fallback
+    bool refined = false;         // the attack evidence refined the notes
+    int moved = 0;                // notes moved, split and dropped by it
+    int split = 0;
+    int dropped = 0;
 };
 
 /** One plain sentence for an engine code and detail, with the settings of the run. */

@@ -107,11 +107,3 @@ bool writeRefinement(const RefineSession &s, const RefineThresholds &th, bool qu
     std::vector<TimedNote> notes = applyRules(s.notes, s.evidence, s.timeline, th, counts);
     return writeBytes(out, refinedMidi(s.engine, notes, s.timeline, quantize), error);
 }
-
-std::string refineClause(const RefineCounts &c) {
-    auto count = [](int n, const char *one, const char *many) {
-        return std::to_string(n) + " " + (n == 1 ? one : many);
-    };
-    return "Attack evidence moved " + count(c.moved, "note", "notes") + ", split " + std::to_string(c.split) +
-           " and dropped " + std::to_string(c.dropped) + ".";
-}

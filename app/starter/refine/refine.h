@@ -43,5 +43,3 @@ bool writeRefinement(const RefineSession &session, const RefineThresholds &th, b
 int64_t bestDroppedSteps(const MidiContent &engine, const AttackEvidence &e, Timeline t);
 /** The engine's notes in seconds of the recording (the heard key is the written one less transpose). */
 std::vector<TimedNote> timedNotes(const MidiContent &engine, const Timeline &t, int transpose);
-/** The sentence clause of the summary: "Attack evidence moved 12 notes, split 5 and dropped 7." */
-std::string refineClause(const RefineCounts &counts);

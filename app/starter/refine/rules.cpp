@@ -29,21 +29,6 @@ int hopOf(const AttackEvidence &e, double time, const RefineThresholds &th) {
     return static_cast<int>(std::lround((time + th.attackLatency) / e.hopSeconds));
 }
 
-// The strongest attack of note self's key in [from, to] that no other note of the key starts on.
-const Attack *strongestFree(const AttackEvidence &e, const std::vector<Working> &w, size_t self, double from,
-                            double to, double minStrength, const RefineThresholds &th) {
-    int pitch = w[self].note.pitch;
-    const Attack *best = nullptr;
-    for (const Attack &a : e.attacks[pitch - LowestPitch]) {
-        double t = a.time - th.attackLatency;
-        if (t < from || t > to || a.strength < minStrength || (best && a.strength <= best->strength))
-            continue;
-        if (!claimed(w, self, pitch, t, th.nearWindow))
-            best = &a;
-    }
-    return best;
-}
-
 // Mean level of pitch over [from, to], in dB re the loudest band.
 double meanLevel(const AttackEvidence &e, int pitch, double from, double to, const RefineThresholds &th) {
     int a = hopOf(e, from, th), b = std::max(a, hopOf(e, to, th));
@@ -55,42 +40,37 @@ double meanLevel(const AttackEvidence &e, int pitch, double from, double to, con
 
 bool measurable(int pitch) { return pitch >= LowestPitch && pitch <= HighestPitch; }
 
-// Intervals in semitones from a key to another key one of whose first six partials
-// falls on the key's partial 1, 2 or 3.
-const std::vector<int> &sharingIntervals(int h) {
-    static const std::vector<int> first{-12, -19, -24, -28, -31};
-    static const std::vector<int> second{12, -7, -12, -16, -19};
-    static const std::vector<int> third{19, 7, -5, -9, -12};
-    return h == 1 ? first : h == 2 ? second : third;
-}
-
-// The rise of pitch near time on its partials 1..3 that no other note starting then shares;
-// a large value when no other note starts then.
-float ownRise(const std::vector<Working> &w, size_t self, const AttackEvidence &e, int pitch, double time,
-              const RefineThresholds &th) {
-    bool shared[KeptPartials] = {false, false, false}, any = false;
+// The rise of pitch's fundamental near time: a note of its own starts there when it rises, whatever
+// the notes above do with its upper partials. 0 when a note starting then, 12, 19, 24, 28 or 31
+// semitones below, has a partial on that fundamental.
+float fundamentalRise(const std::vector<Working> &w, size_t self, const AttackEvidence &e, int pitch, double time,
+                      const RefineThresholds &th) {
     for (size_t i = 0; i < w.size(); ++i) {
         if (i == self || w[i].dropped || std::abs(w[i].note.on - time) > th.partnerWindow)
             continue;
-        for (int h = 1; h <= KeptPartials; ++h)
-            for (int interval : sharingIntervals(h))
-                if (w[i].note.pitch == pitch + interval)
-                    shared[h - 1] = any = true;
+        for (int interval : {12, 19, 24, 28, 31})
+            if (w[i].note.pitch == pitch - interval)
+                return 0;
     }
-    if (!any)
-        return 1e9f;
-    size_t plane = static_cast<size_t>(e.hops) * PitchCount;
     float best = 0;
     for (int u = hopOf(e, time - th.partnerWindow, th); u <= hopOf(e, time + th.partnerWindow, th); ++u) {
         int hop = std::clamp(u, 0, e.hops - 1);
-        float sum = 0, total = 0;
-        for (int h = 0; h < KeptPartials; ++h) {
-            if (shared[h])
-                continue;
-            sum += e.partialRise[h * plane + static_cast<size_t>(hop) * PitchCount + pitch - LowestPitch] / (h + 1);
-            total += 1.0f / (h + 1);
-        }
-        best = std::max(best, total > 0 ? sum / total : 0.0f);
+        best = std::max(best, e.partialRise[static_cast<size_t>(hop) * PitchCount + pitch - LowestPitch]);
+    }
+    return best;
+}
+
+// The strongest attack of note self's key in [from, to] that no other note of the key starts on.
+const Attack *strongestFree(const AttackEvidence &e, const std::vector<Working> &w, size_t self, double from,
+                            double to, double minStrength, const RefineThresholds &th) {
+    int pitch = w[self].note.pitch;
+    const Attack *best = nullptr;
+    for (const Attack &a : e.attacks[pitch - LowestPitch]) {
+        double t = a.time - th.attackLatency;
+        if (t < from || t > to || a.strength < minStrength || (best && a.strength <= best->strength))
+            continue;
+        if (!claimed(w, self, pitch, t, th.nearWindow) && fundamentalRise(w, self, e, pitch, t, th) >= th.ownFundamental)
+            best = &a;
     }
     return best;
 }
@@ -180,7 +160,7 @@ void splitNotes(std::vector<Working> &w, const AttackEvidence &e, const Timeline
                 continue;
             if (claimed(w, current, n.pitch, at, th.nearWindow))
                 continue;
-            if (ownRise(w, current, e, n.pitch, at, th) < th.partnerStrength)
+            if (fundamentalRise(w, current, e, n.pitch, at, th) < th.ownFundamental)
                 continue;
             Working piece = w[current];
             piece.note.on = at;

@@ -13,6 +13,7 @@ const std::vector<ThresholdField> &thresholdFields() {
         {"moveBefore", &RefineThresholds::moveBefore},
         {"moveAfter", &RefineThresholds::moveAfter},
         {"moveStrength", &RefineThresholds::moveStrength},
+        {"ownFundamental", &RefineThresholds::ownFundamental},
         {"dropStrength", &RefineThresholds::dropStrength},
         {"dropLevel", &RefineThresholds::dropLevel},
         {"partnerWindow", &RefineThresholds::partnerWindow},

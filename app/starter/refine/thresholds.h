@@ -14,6 +14,7 @@ struct RefineThresholds {
     double moveBefore = 3.0;       // an unconfirmed onset is looked for this many steps earlier
     double moveAfter = 1.5;        // ... and this many steps later
     double moveStrength = 2.0;     // the weakest attack a note is moved to
+    double ownFundamental = 2.0;   // a note is moved or split only where its fundamental rises this much
     double dropStrength = 2.5;     // no attack this strong in that span, and ...
     double dropLevel = -25.0;      // ... a level below this over the first step: the note is dropped
     double partnerWindow = 0.06;   // an upper partner's own attack is looked for this close to its onset
