@@ -11,6 +11,17 @@ namespace {
 
 // Notes looked at when the dropped bars are chosen.
 constexpr size_t AlignmentNotes = 200;
+// The engine's files start with five events at tick 0 in 76 bytes: time signature, tempo, key
+// signature, its text and the program change.
+constexpr size_t EngineLeadingBytes = 76;
+
+// True when a file is laid out as the engine writes it.
+bool engineLayout(const MidiContent &m) {
+    const std::vector<uint8_t> &l = m.leadingEvents;
+    return m.format == 0 && m.tracks == 1 && m.division > 0 && m.division <= 32767 &&
+           l.size() == EngineLeadingBytes && l[0] == 0 && l[1] == 0xFF && l[2] == 0x58 && l[8] == 0 && l[9] == 0xFF &&
+           l[10] == 0x51 && l[15] == 0 && l[16] == 0xFF && l[17] == 0x59 && l[21] == 0 && l[22] == 0xFF && l[23] == 0x01;
+}
 
 // How well the notes match the attacks of their keys: strengths weighted by closeness within a grid step.
 double alignment(const MidiContent &engine, const AttackEvidence &e, const Timeline &t) {
@@ -80,8 +91,7 @@ bool prepareRefinement(const RefineInput &input, RefineSession &s, const volatil
                        std::string &error) {
     if (!readMidiFile(input.engineMidiPath, s.engine, error))
         return false;
-    if (s.engine.format != 0 || s.engine.tracks != 1 || s.engine.division <= 0 || s.engine.division > 32767 ||
-        s.engine.leadingEvents.empty()) {
+    if (!engineLayout(s.engine)) {
         error = "the engine's MIDI file is not laid out as the engine writes it";
         return false;
     }
