@@ -30,13 +30,17 @@ std::vector<float> heldLongRise(const AttackEvidence &e, int p) {
     return held;
 }
 
-// The hop of the largest short rise of key p within +-PeakHops of t.
-int shortPeak(const AttackEvidence &e, int p, int t) {
+// The time in hops of the largest short rise of key p within +-PeakHops of t, between hops
+// by the parabola through the largest and its neighbours.
+double shortPeak(const AttackEvidence &e, int p, int t) {
+    auto rise = [&](int u) { return e.shortRise[static_cast<size_t>(std::clamp(u, 0, e.hops - 1)) * PitchCount + p]; };
     int best = t;
     for (int u = std::max(0, t - PeakHops); u <= std::min(e.hops - 1, t + PeakHops); ++u)
-        if (e.shortRise[static_cast<size_t>(u) * PitchCount + p] > e.shortRise[static_cast<size_t>(best) * PitchCount + p])
+        if (rise(u) > rise(best))
             best = u;
-    return best;
+    double left = rise(best - 1), mid = rise(best), right = rise(best + 1);
+    double curve = left - 2 * mid + right;
+    return best + (curve < 0 ? std::clamp(0.5 * (left - right) / curve, -0.5, 0.5) : 0.0);
 }
 
 }  // namespace

@@ -198,6 +198,7 @@ bool measureSamples(const std::vector<float> &mono, const EvidenceGeometry &g, A
     e.hops = static_cast<int>(x.size() / g.hop) + 1;
     size_t cells = static_cast<size_t>(e.hops) * PitchCount;
     e.level.assign(cells, static_cast<float>(-LevelFloorDb));
+    e.fundamentalLevel.assign(cells, static_cast<float>(-LevelFloorDb));
     e.longRise.assign(cells, 0);
     e.shortRise.assign(cells, 0);
     e.partialRise.assign(cells * KeptPartials, 0);
@@ -227,6 +228,7 @@ bool measureSamples(const std::vector<float> &mono, const EvidenceGeometry &g, A
             for (int h = 0; h < PartialCount; ++h)
                 sum += longBands.partialWeight[p * PartialCount + h] * now[p * PartialCount + h];
             e.level[u * PitchCount + p] = sum;
+            e.fundamentalLevel[u * PitchCount + p] = now[p * PartialCount];
         }
     }
     findAttacks(e);

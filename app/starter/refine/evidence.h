@@ -32,6 +32,7 @@ struct AttackEvidence {
     double hopSeconds = 0.01;
     int hops = 0;
     std::vector<float> level;        // 1/h-weighted level of the partials, dB re the loudest band (>= -40)
+    std::vector<float> fundamentalLevel;  // level of partial 1 alone, dB re the loudest band (>= -40)
     std::vector<float> longRise;     // rise over +-80 ms in the long window, weighted over the partials
     std::vector<float> partialRise;  // the same per partial 1..3: [(h - 1) * hops * PitchCount + ...]
     std::vector<float> shortRise;    // rise over 20-30 ms in the short window, weighted over the partials

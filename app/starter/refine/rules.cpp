@@ -29,12 +29,13 @@ int hopOf(const AttackEvidence &e, double time, const RefineThresholds &th) {
     return static_cast<int>(std::lround((time + th.attackLatency) / e.hopSeconds));
 }
 
-// Mean level of pitch over [from, to], in dB re the loudest band.
-double meanLevel(const AttackEvidence &e, int pitch, double from, double to, const RefineThresholds &th) {
+// Mean of a level of pitch over [from, to], in dB re the loudest band.
+double meanLevel(const AttackEvidence &e, const std::vector<float> &level, int pitch, double from, double to,
+                 const RefineThresholds &th) {
     int a = hopOf(e, from, th), b = std::max(a, hopOf(e, to, th));
     double sum = 0;
     for (int u = a; u <= b; ++u)
-        sum += valueAt(e, e.level, u, pitch);
+        sum += valueAt(e, level, u, pitch);
     return sum / (b - a + 1);
 }
 
@@ -113,7 +114,7 @@ void dropWeak(std::vector<Working> &w, const AttackEvidence &e, const Timeline &
         double g = stepLengthAt(t, n.on);
         if (strongestAttack(e, n.pitch, n.on - th.moveBefore * g, n.on + th.moveAfter * g, th.dropStrength, th))
             continue;
-        if (meanLevel(e, n.pitch, n.on, n.on + g, th) < th.dropLevel) {
+        if (meanLevel(e, e.level, n.pitch, n.on, n.on + g, th) < th.dropLevel) {
             x.dropped = true;
             counts.dropped += 1;
         }
@@ -160,7 +161,8 @@ void splitNotes(std::vector<Working> &w, const AttackEvidence &e, const Timeline
                 continue;
             if (claimed(w, current, n.pitch, at, th.nearWindow))
                 continue;
-            if (fundamentalRise(w, current, e, n.pitch, at, th) < th.ownFundamental)
+            if (fundamentalRise(w, current, e, n.pitch, at, th) < th.ownFundamental ||
+                meanLevel(e, e.fundamentalLevel, n.pitch, at, at + th.splitGap, th) < th.dropLevel)
                 continue;
             Working piece = w[current];
             piece.note.on = at;
