@@ -32,11 +32,11 @@ double alignment(const MidiContent &engine, const AttackEvidence &e, const Timel
             continue;
         double at = secondsAtTick(t, static_cast<double>(n.onTick)), g = stepLengthAt(t, at);
         double best = 0;
-        for (const Attack &a : e.attacks[n.key - LowestPitch]) {
-            double d = std::abs(a.time - at);
-            if (d < g)
-                best = std::max(best, a.strength * (1 - d / g));
-        }
+        const std::vector<Attack> &list = e.attacks[n.key - LowestPitch];
+        auto it = std::lower_bound(list.begin(), list.end(), at - g,
+                                   [](const Attack &a, double time) { return a.time < time; });
+        for (; it != list.end() && it->time < at + g; ++it)
+            best = std::max(best, it->strength * (1 - std::abs(it->time - at) / g));
         score += best;
     }
     return score;
