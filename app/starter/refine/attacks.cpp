@@ -46,6 +46,8 @@ double shortPeak(const AttackEvidence &e, int p, int t) {
 }  // namespace
 
 void findAttacks(AttackEvidence &e) {
+    if (e.shortRise.size() != static_cast<size_t>(e.hops) * PitchCount || e.longRise.size() != e.shortRise.size())
+        return;
     e.attacks.assign(PitchCount, {});
     std::vector<float> strength(e.hops);
     for (int p = 0; p < PitchCount; ++p) {

@@ -232,6 +232,7 @@ bool measureSamples(const std::vector<float> &mono, const EvidenceGeometry &g, A
         }
     }
     findAttacks(e);
+    e.shortRise = std::vector<float>();  // only the candidates need it
     return true;
 }
 

@@ -36,6 +36,7 @@ struct AttackEvidence {
     std::vector<float> longRise;     // rise over +-80 ms in the long window, weighted over the partials
     std::vector<float> partialRise;  // the same per partial 1..3: [(h - 1) * hops * PitchCount + ...]
     std::vector<float> shortRise;    // rise over 20-30 ms in the short window, weighted over the partials
+                                     // (released once the candidates are found)
     std::vector<std::vector<Attack>> attacks;  // per key from LowestPitch, in time order
 };
 
