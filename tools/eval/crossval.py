@@ -46,19 +46,19 @@ TRAIN_SF, HELD_SF = "fluid", "musescore"
 
 # The values each threshold may take in the search (names as in RefineThresholds).
 GRID = {
-    "attackLatency": [0.0, 0.005, 0.010, 0.015, 0.020, 0.025],
+    "attackLatency": [0.0, 0.005, 0.010, 0.015, 0.020, 0.025, 0.030],
     "nearWindow": [0.03, 0.04, 0.05, 0.07],
-    "nearStrength": [2.0, 3.0, 4.0, 5.0],
-    "moveBefore": [2.0, 3.0, 4.0],
-    "moveAfter": [1.0, 1.5, 2.0],
-    "moveStrength": [1.5, 2.0, 3.0],
-    "dropStrength": [2.0, 2.5, 3.5],
-    "dropLevel": [-35.0, -30.0, -25.0, -20.0],
-    "partnerWindow": [0.04, 0.06, 0.08],
-    "partnerStrength": [0.5, 1.0, 2.0],
-    "splitStrength": [2.0, 2.5, 3.0, 4.0],
-    "splitAfter": [0.6, 0.8, 1.0],
-    "splitGap": [0.03, 0.05, 0.08],
+    "nearStrength": [3.0, 4.0, 5.0, 6.0, 8.0],
+    "moveBefore": [2.0, 3.0, 4.0, 5.0],
+    "moveAfter": [0.75, 1.0, 1.5],
+    "moveStrength": [1.5, 2.0, 3.0, 4.0],
+    "dropStrength": [2.5, 3.5, 4.5],
+    "dropLevel": [-30.0, -25.0, -20.0, -15.0],
+    "partnerWindow": [0.03, 0.04, 0.06],
+    "partnerStrength": [0.5, 1.0, 2.0, 3.0],
+    "splitStrength": [2.5, 3.0, 4.0, 5.0, 6.0, 8.0],
+    "splitAfter": [0.6, 0.8, 1.0, 1.25, 1.5],
+    "splitGap": [0.05, 0.08, 0.12],
 }
 
 
@@ -204,7 +204,7 @@ def parse_args(argv):
     ap.add_argument("--work", default="/tmp/sonoscriptor-corpus/eval")
     ap.add_argument("--refine", default=REFINE)
     ap.add_argument("--starter", default=run_corpus.STARTER)
-    ap.add_argument("--passes", type=int, default=2)
+    ap.add_argument("--passes", type=int, default=3)
     ap.add_argument("-j", "--jobs", type=int, default=2)
     ap.add_argument("--json")
     ap.add_argument("--markdown")

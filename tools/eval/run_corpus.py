@@ -93,7 +93,10 @@ def run(cmd, out, reuse=False):
     if reuse and os.path.exists(out):
         return out, 0.0, "kept"
     start = time.monotonic()
-    proc = subprocess.run(cmd, capture_output=True, text=True)
+    try:
+        proc = subprocess.run(cmd, capture_output=True, text=True)
+    except OSError as e:
+        return None, 0.0, str(e)
     seconds = time.monotonic() - start
     if proc.returncode != 0 or not os.path.exists(out):
         return None, seconds, (proc.stderr.strip() or proc.stdout.strip())[-500:]
