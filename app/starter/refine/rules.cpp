@@ -121,12 +121,11 @@ void dropWeak(std::vector<Working> &w, const AttackEvidence &e, const Timeline &
     }
 }
 
-// The interval (12, 19 or 24) from a note sounding below n at time, or 0.
-int lowerPartner(const std::vector<Working> &w, const TimedNote &n, double time, double window, bool startingOnly) {
+// The interval (12, 19 or 24) from a note sounding below n at its onset (or starting within window), or 0.
+int lowerPartner(const std::vector<Working> &w, const TimedNote &n, double window) {
     for (int interval : {12, 19, 24})
         for (const Working &x : w)
-            if (!x.dropped && x.note.pitch == n.pitch - interval &&
-                (startingOnly ? std::abs(x.note.on - time) <= window : x.note.on <= time + window && x.note.off > time))
+            if (!x.dropped && x.note.pitch == n.pitch - interval && x.note.on <= n.on + window && x.note.off > n.on)
                 return interval;
     return 0;
 }
@@ -137,7 +136,7 @@ void dropPartners(std::vector<Working> &w, const AttackEvidence &e, const Refine
         const TimedNote &n = x.note;
         if (x.dropped || !measurable(n.pitch))
             continue;
-        int interval = lowerPartner(w, n, n.on, th.partnerWindow, false);
+        int interval = lowerPartner(w, n, th.partnerWindow);
         if (interval != 0 && partnerRise(e, n.pitch, interval, n.on, th) < th.partnerStrength) {
             x.dropped = true;
             counts.dropped += 1;
