@@ -41,13 +41,23 @@ struct Transform {
 
 std::mutex planLock;  // FFTW's planner is not thread-safe
 
-// FFTW plans, made once per size and kept for the life of the process.
+// FFTW plans by size, destroyed with FFTW's own tables when the process ends.
+struct PlanCache {
+    std::map<int, fftwf_plan> plans;
+    ~PlanCache() {
+        for (auto &entry : plans)
+            fftwf_destroy_plan(entry.second);
+        fftwf_cleanup();
+    }
+};
+
+// The plan of a size, made once and kept for the life of the process.
 fftwf_plan planFor(int size, float *in, fftwf_complex *out) {
-    static std::map<int, fftwf_plan> plans;
+    static PlanCache cache;
     std::lock_guard<std::mutex> guard(planLock);
-    auto it = plans.find(size);
-    if (it == plans.end())
-        it = plans.emplace(size, fftwf_plan_dft_r2c_1d(size, in, out, FFTW_ESTIMATE)).first;
+    auto it = cache.plans.find(size);
+    if (it == cache.plans.end())
+        it = cache.plans.emplace(size, fftwf_plan_dft_r2c_1d(size, in, out, FFTW_ESTIMATE)).first;
     return it->second;
 }
 
