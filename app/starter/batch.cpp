@@ -361,6 +361,7 @@ void keepEngineFiles(const Job &job, const std::string &dir) {
 // Refines the engine's notes by the attacks in the recording; the engine's file stays when that cannot be done.
 void refineNotes(Job &job, const BatchConfig &config, const std::function<void()> &onSlowStep) {
     job.refining = true;
+    job.state = JobState::Running;  // on the progress lines until the file is settled
     if (onSlowStep)
         onSlowStep();
     RefineInput input{getSetting(job.settings, "WaveFile"), job.midiPath, job.settings, {}};
@@ -375,6 +376,7 @@ void refineNotes(Job &job, const BatchConfig &config, const std::function<void()
         job.refined = true;
     }
     job.refining = false;
+    job.state = JobState::Done;
 }
 
 // Settles a run that ended with code 0 or 1: the MIDI file goes to its place.
