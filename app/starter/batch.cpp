@@ -18,6 +18,7 @@
 #include "app/starter/engine_process.h"
 #include "app/starter/messages.h"
 #include "app/starter/midi_reader.h"
+#include "app/starter/refine/refine.h"
 #include "app/starter/regular_file.h"
 #include "app/starter/score/score_file.h"
 #include "app/starter/settings_check.h"
@@ -82,6 +83,8 @@ std::string shortName(const std::string &input, size_t width) {
 std::string progressLine(const Job &job, int width) {
     std::string name = shortName(job.input, 28);
     std::string line = name + std::string(std::max<int>(1, 30 - int(name.size())), ' ');
+    if (job.refining)
+        return line + "refining the notes...";
     if (job.pid < 0 && job.findingBeats)
         return line + "finding the beats...";
     if (job.pid < 0)
@@ -346,6 +349,10 @@ RunReport reportOf(const Job &job, const StatusLine &status, const MidiContent &
     if (job.tempo.tracked)
         r.metre = planMetreWords(job.tempo);
     r.tempoFallback = job.tempo.fallback;
+    r.refined = job.refined;
+    r.moved = job.refineCounts.moved;
+    r.split = job.refineCounts.split;
+    r.dropped = job.refineCounts.dropped;
     if (r.tempoSource == TempoSource::Fallback)
         r.tempo = job.tempo.tempo;
     return r;
@@ -364,8 +371,43 @@ bool placeScore(const Job &job, const MidiContent &midi, bool read, int &code, s
     return false;
 }
 
+// Copies the settings file, the tempo map and the engine's MIDI file of a job into the keep folder.
+void keepEngineFiles(const Job &job, const std::string &dir) {
+    std::string name = (fs::path(dir) / fs::path(job.input).stem()).string();
+    std::error_code ec;
+    auto copy = [&](const std::string &from, const char *suffix) {
+        if (!from.empty() && fs::is_regular_file(from, ec))
+            fs::copy_file(from, name + suffix, fs::copy_options::overwrite_existing, ec);
+    };
+    copy(job.tempDir + "settings.txt", ".settings.txt");
+    copy(getSetting(job.settings, "TempoFile"), ".tempo.bin");
+    copy(job.midiPath, ".engine.mid");
+}
+
+// Refines the engine's notes by the attacks in the recording; the engine's file stays when that cannot be done.
+void refineNotes(Job &job, const BatchConfig &config, const std::function<void()> &onSlowStep) {
+    job.refining = true;
+    job.state = JobState::Running;  // on the progress lines until the file is settled
+    if (onSlowStep)
+        onSlowStep();
+    RefineInput input{getSetting(job.settings, "WaveFile"), job.midiPath, job.settings, {}};
+    std::string map = getSetting(job.settings, "TempoFile"), error;
+    if (!map.empty() && !readTempoMap(map, input.tempoMap))
+        input.tempoMap.clear();
+    RefineSession session;
+    std::string refined = job.tempDir + "refined.mid";
+    if (prepareRefinement(input, session, &stopRequested, error) &&
+        writeRefinement(session, RefineThresholds{}, config.quantize, refined, job.refineCounts, error)) {
+        job.midiPath = refined;
+        job.refined = true;
+    }
+    job.refining = false;
+    job.state = JobState::Done;
+}
+
 // Settles a run that ended with code 0 or 1: the MIDI file goes to its place.
-void settleTranscription(Job &job, const StatusLine &status) {
+void settleTranscription(Job &job, const BatchConfig &config, const StatusLine &status,
+                         const std::function<void()> &onSlowStep) {
     std::string error;
     MidiContent midi;
     if (!fs::exists(job.midiPath)) {
@@ -373,6 +415,12 @@ void settleTranscription(Job &job, const StatusLine &status) {
                                         "names sonoscriptor-engine.");
         return;
     }
+    if (!config.keepDir.empty())
+        keepEngineFiles(job, config.keepDir);
+    if (!config.raw && job.code == 0)
+        refineNotes(job, config, onSlowStep);
+    if (terminateSignal || interruptCount >= 2)
+        return failJob(job, 130, "stopped at once");
     bool read = readMidiFile(job.midiPath, midi, error);
     if (!read)
         midi = MidiContent{};
@@ -394,7 +442,7 @@ void sendCancel(Job &job) {
 }
 
 // Polls one running job; settles it when its engine has ended.
-bool pollJob(Job &job) {
+bool pollJob(Job &job, const BatchConfig &config, const std::function<void()> &onSlowStep) {
     int exitCode;
     bool signalled;
     if (!processEnded(job.pid, exitCode, signalled)) {
@@ -403,7 +451,7 @@ bool pollJob(Job &job) {
             job.percent = s.percent;
         return false;
     }
-    finishJob(job, exitCode, signalled);
+    finishJob(job, config, exitCode, signalled, onSlowStep);
     return true;
 }
 
@@ -602,7 +650,8 @@ void startJob(Job &job, const BatchConfig &config, const std::function<void()> &
         return failJob(job, ExitEngineProblem, error);
 }
 
-void finishJob(Job &job, int exitCode, bool signalled) {
+void finishJob(Job &job, const BatchConfig &config, int exitCode, bool signalled,
+               const std::function<void()> &onSlowStep) {
     StatusLine status = readStatus(job.statusPath);
     job.state = JobState::Done;
     job.code = exitCode;
@@ -615,7 +664,7 @@ void finishJob(Job &job, int exitCode, bool signalled) {
         failJob(job, ExitEngineProblem, "The engine ended without a result: it did not accept the launch token; "
                                         "check that --engine names sonoscriptor-engine.");
     } else if (exitCode <= 1) {
-        settleTranscription(job, status);
+        settleTranscription(job, config, status, onSlowStep);
     } else if (exitCode <= 7) {
         job.message = failureSentence(exitCode, job.detail, job.settings);
     } else {
@@ -652,7 +701,7 @@ int runBatch(std::vector<Job> &jobs, const BatchConfig &config) {
                 continue;
             if (cancelling)
                 sendCancel(job);
-            if (pollJob(job))
+            if (pollJob(job, config, [&] { redraw(d, jobs); }))
                 reportJob(d, job, jobs);
         }
         redraw(d, jobs);

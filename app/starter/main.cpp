@@ -77,7 +77,8 @@ int main(int argc, char **argv) {
         return usageError(error);
     BatchConfig config{options.enginePath.empty() ? defaultEnginePath() : options.enginePath, dataDir,
                        settings, options.force, options.quiet, options.jobs > 0 ? options.jobs : coreCount(),
-                       protectedPaths(options, inputs), tempoToBeTracked(settings), options.beatsOnly};
+                       protectedPaths(options, inputs), tempoToBeTracked(settings), options.beatsOnly,
+                       options.raw, options.quantize, options.keepDir};
     if (access(config.enginePath.c_str(), X_OK) != 0) {
         std::fprintf(stderr, "sonoscriptor: the engine %s was not found; build it with make, or name it with "
                              "--engine.\n", config.enginePath.c_str());

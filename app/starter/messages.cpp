@@ -247,9 +247,17 @@ std::string fallbackSentence(const std::string &reason, double tempo) {
            " beats per minute; give the tempo with --tempo if it is another.";
 }
 
+// "Attack evidence moved 12 notes, split 5 and dropped 7. ", or "" when the notes were not refined.
+std::string refineWords(const RunReport &r) {
+    if (!r.refined)
+        return "";
+    return "Attack evidence moved " + std::to_string(r.moved) + (r.moved == 1 ? " note" : " notes") + ", split " +
+           std::to_string(r.split) + " and dropped " + std::to_string(r.dropped) + ". ";
+}
+
 std::string summaryParagraph(const RunReport &r) {
     std::string text = r.input + " -> " + r.output + ": " + notesWords(r) + "; " + keyWords(r) + ". " +
-                       speedWords(r) + "." + tempoWords(r);
+                       refineWords(r) + speedWords(r) + "." + tempoWords(r);
     if (!r.conversion.empty())
         text += " The audio (" + r.conversion + ") was converted to 44100 Hz 16-bit WAV for the engine.";
     return text;

@@ -35,6 +35,10 @@ struct RunReport {
     int beats = 0;                // beats found, when tracked
     std::string tempoFallback;    // why no beat was followed, when Fallback
     std::string metre;            // the metre of the beats followed and its source, "" for none
+    bool refined = false;         // the attack evidence refined the notes
+    int moved = 0;                // notes moved, split and dropped by it
+    int split = 0;
+    int dropped = 0;
 };
 
 /** One plain sentence for an engine code and detail, with the settings of the run. */

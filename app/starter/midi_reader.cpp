@@ -109,7 +109,7 @@ bool takeChannel(Cursor &c, uint8_t status, uint8_t first, int64_t tick, MidiCon
         return false;
     if (kind == 0x90 && second > 0) {
         open[channel * 128 + (first & 0x7F)].push_back(m.notes.size());
-        m.notes.push_back({first & 0x7F, second, tick, -1});
+        m.notes.push_back({first & 0x7F, second, tick, -1, channel});
     } else if (kind == 0x80 || kind == 0x90) {
         closeNote(m, open, channel, first & 0x7F, tick);
     }
@@ -122,7 +122,10 @@ bool takeTrack(Cursor c, MidiContent &m, std::string &error) {
     int64_t tick = 0;
     uint8_t running = 0;
     bool endOfTrack = false;
+    bool leading = m.tracks == 0;
     while (c.pos < c.end && !endOfTrack) {
+        size_t start = c.pos;
+        size_t notesBefore = m.notes.size(), markersBefore = m.markers.size();
         uint32_t delta;
         uint8_t b;
         if (!takeVarLen(c, delta) || !takeByte(c, b))
@@ -143,7 +146,13 @@ bool takeTrack(Cursor c, MidiContent &m, std::string &error) {
             error = "a track event is cut short or has no status byte";
             return false;
         }
+        bool noteOrMarker = m.notes.size() != notesBefore || m.markers.size() != markersBefore ||
+                            ((b & 0x80 ? b : running) & 0xE0) == 0x80;
+        leading = leading && !noteOrMarker;
+        if (leading && !endOfTrack)
+            m.leadingEvents.insert(m.leadingEvents.end(), c.bytes.begin() + start, c.bytes.begin() + c.pos);
     }
+    m.tracks += 1;
     return true;
 }
 
@@ -159,6 +168,7 @@ bool parseMidi(const std::vector<uint8_t> &bytes, MidiContent &m, std::string &e
         return false;
     }
     m.division = static_cast<int>(division);
+    m.format = static_cast<int>(format);
     c.pos = 8 + length;
     while (c.pos + 8 <= c.end) {
         if (!takeNumber(c, 4, tag) || !takeNumber(c, 4, length))

@@ -12,6 +12,7 @@ struct MidiNote {
     int velocity = 0;
     int64_t onTick = 0;
     int64_t offTick = -1;  // -1 when the file never ends the note
+    int channel = 0;
 };
 
 // A tempo event: from tick on, microseconds per beat.
@@ -40,6 +41,11 @@ struct MidiContent {
     std::vector<MidiTempo> tempos; // every tempo event, in file order
     std::vector<MidiMarker> markers;
     int64_t lastTick = 0;          // tick of the last event read
+    int format = 0;
+    int tracks = 0;                // track chunks read
+    // The events before the first note or marker of the first track, as written (delta times
+    // included), without the end of the track.
+    std::vector<uint8_t> leadingEvents;
 };
 
 /** Parses a Standard MIDI File from bytes; false with a reason when malformed. */

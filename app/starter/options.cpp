@@ -229,6 +229,16 @@ bool onJobs(const std::string &v, StarterOptions &o, const std::string &, std::s
     return true;
 }
 
+bool onKeepDir(const std::string &v, StarterOptions &o, const std::string &, std::string &error) {
+    std::error_code ec;
+    if (!fs::is_directory(v, ec) || access(v.c_str(), W_OK) != 0) {
+        error = "--keep-engine-files takes a folder that exists and is writable; " + v + " is none.";
+        return false;
+    }
+    o.keepDir = v;
+    return true;
+}
+
 // Every option of the command.
 const std::vector<OptionRule> &optionTable() {
     static const std::vector<OptionRule> table = {
@@ -257,6 +267,9 @@ const std::vector<OptionRule> &optionTable() {
         {"set", nullptr, true, onSet},
         {"settings", nullptr, true, [](const std::string &v, StarterOptions &o, const std::string &, std::string &) { o.settingsFile = v; return true; }},
         {"engine", nullptr, true, [](const std::string &v, StarterOptions &o, const std::string &, std::string &) { o.enginePath = v; return true; }},
+        {"raw", nullptr, false, [](const std::string &, StarterOptions &o, const std::string &, std::string &) { o.raw = true; return true; }},
+        {"quantize", nullptr, false, [](const std::string &, StarterOptions &o, const std::string &, std::string &) { o.quantize = true; return true; }},
+        {"keep-engine-files", nullptr, true, onKeepDir},
     };
     return table;
 }
@@ -454,6 +467,11 @@ bool parseCommandLine(const std::vector<std::string> &args, const std::string &d
         if (!rule->handle(value, options, dataDir, error))
             return false;
     }
+    if (options.raw && options.quantize) {
+        error = "--quantize places the refined notes on the grid; --raw keeps the engine's notes as they are. "
+                "Give one of them.";
+        return false;
+    }
     return true;
 }
 
@@ -557,6 +575,11 @@ std::string helpText(const std::string &dataDir, int cores) {
         "      --channel N         MIDI channel 1..16 (default 1)\n"
         "      --program N         General MIDI program 0..127 (default: the\n"
         "                          instrument's record number, else 0, piano)\n"
+        "      --raw               write the engine's notes exactly as it wrote them\n"
+        "                          (default: notes moved, split or dropped where the\n"
+        "                          attacks heard in the recording say so)\n"
+        "      --quantize          put the refined notes back on the grid (default:\n"
+        "                          each note where its attack was heard)\n"
         "      --tempo-map FILE    follow these beats instead of tracking them: 16-bit\n"
         "                          little-endian milliseconds per beat, 65535 ends\n"
         "                          (default: none; the tempo is then the map's median\n"
@@ -567,6 +590,8 @@ std::string helpText(const std::string &dataDir, int cores) {
         "      --set KEY=VALUE     set any settings key; may be repeated, the last wins\n"
         "      --engine PATH       the engine to run (default: sonoscriptor-engine\n"
         "                          beside this program)\n"
+        "      --keep-engine-files DIR  for developers: keep each input's settings\n"
+        "                          file, tempo map and engine MIDI file in DIR\n"
         "\n"
         "  -h, --help              show this help\n"
         "      --version           show the version\n"

@@ -28,6 +28,9 @@ struct StarterOptions {
     std::string format;          // --format: "", midi, musicxml or both
     std::string musicxml;        // --musicxml: a score beside the MIDI file
     SettingsList assignments;    // the options as settings, in command-line order
+    bool raw = false;            // --raw: the engine's MIDI file as it wrote it
+    bool quantize = false;       // --quantize: refined notes snapped to the grid
+    std::string keepDir;         // --keep-engine-files: where the engine's files are kept
 };
 
 // One line of the filter index: a record number and the line's text.

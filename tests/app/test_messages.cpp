@@ -110,6 +110,14 @@ TEST(Messages, SummarySaysWhatWasWritten) {
                              "48000 Hz 24-bit stereo WAV", "converted to 44100 Hz 16-bit"})
         EXPECT_NE(s.find(part), std::string::npos) << part << " in " << s;
     EXPECT_EQ(s.find('\n'), std::string::npos);
+    EXPECT_EQ(s.find("Attack evidence"), std::string::npos) << "not refined: no clause";
+    r.refined = true;
+    r.moved = 1;
+    r.split = 5;
+    r.dropped = 7;
+    std::string refined = summaryParagraph(r);
+    EXPECT_NE(refined.find("detected key E minor. Attack evidence moved 1 note, split 5 and dropped 7. 3 min 12 s"),
+              std::string::npos) << refined;
 }
 
 TEST(Messages, SummaryOfACancelAndOfNothingFound) {

@@ -28,6 +28,7 @@ The JSON file holds what a beat tracker and a transcription are judged by:
 plus name, title, composer, metre, program and the nominal tempo range.
 """
 import json
+import math
 import os
 import statistics
 import subprocess
@@ -54,7 +55,9 @@ class BeatPiece:
         self.name = name
         self.title, self.composer, self.metre = source.title, source.composer, source.metre
         self.key_sig = source.key_sig
-        self.program = getattr(source, "program", 0)
+        self.programs = dict(source.programs)
+        self.program = self.programs.get(0, 0)
+        self.pedal = list(source.pedal)
         self.notes = sorted(notes)
         self.tempi = list(tempi)
         self.beat16, self.downbeat16 = beat16, downbeat16
@@ -64,7 +67,7 @@ class BeatPiece:
     @property
     def length16(self):
         """End of the last note in 16ths."""
-        return max(on + dur for on, dur, _, _ in self.notes)
+        return max(n[0] + n[1] for n in self.notes)
 
     @property
     def bar16(self):
@@ -75,7 +78,7 @@ class BeatPiece:
     @property
     def beat_count(self):
         """Written beats while the music sounds (a beat on the final barline is not one)."""
-        return (self.length16 + self.beat16 - 1) // self.beat16
+        return int(math.ceil(self.length16 / self.beat16))
 
     def microseconds(self):
         """The set_tempo value of every beat: microseconds per quarter note, whole numbers."""
@@ -131,13 +134,13 @@ class BeatPiece:
             "beats": [round(t, 6) for t in beats],
             "downbeats": [round(t, 6) for t in self.downbeats()],
             "tempi": [round(60e6 / us * 4 / self.beat16, 4) for us in self.microseconds()],
-            "notes": [[on / self.beat16, key] for on, _, key, _ in self.notes],
+            "notes": [[float(n[0]) / self.beat16, n[2]] for n in self.notes],
         }
 
 
 def repeated(notes, times, length16):
     """The notes played `times` times in a row, each time length16 later."""
-    return [(on + i * length16, dur, key, vel) for i in range(times) for on, dur, key, vel in notes]
+    return [(n[0] + i * length16, *n[1:]) for i in range(times) for n in notes]
 
 
 def steady(bpm, beats):
@@ -265,7 +268,7 @@ def song(name, title, composer, metre, key_sig, program, pickup16, melody, chord
     """A tune over a chord a bar, played `times` times; the melody starts with its pick-up
     and its last bar is that much short, where the pick-up of the next time falls."""
     p = pieces.Piece(name, title, composer, 0, metre, key_sig)
-    p.program = program
+    p.programs = {0: program}
     bar16 = metre[0] * 16 // metre[1]
     items = [(n, d) for part in melody for n, d in part]
     if sum(d for _, d in items) != len(chords) * bar16:
