@@ -13,6 +13,7 @@
 #include "app/starter/beats.h"
 #include "engine/engine.h"
 #include "input/input.h"
+#include "tests/app/starter_rig.h"
 #include "tests/app/support.h"
 
 namespace {
@@ -308,14 +309,9 @@ TEST(Tracking, KeepsToTheRegionAndReadsSilenceAsSilence) {
 namespace {
 
 // The starter with a stand-in engine on a steady recording at 100 beats per minute.
-struct BeatStarter : ::testing::Test {
-    ScratchDir dir;
-    std::string engine, tmp;
-
+struct BeatStarter : StarterRig {
     void SetUp() override {
-        engine = writeFakeEngine(dir.path);
-        tmp = dir.path + "tmp/";
-        std::filesystem::create_directory(tmp);
+        StarterRig::SetUp();
         ASSERT_TRUE(writeTones(dir.path + "steady.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1,
                                beatTones(evenBeats(0.2, 0.6, 20)), 12.4));
         ASSERT_TRUE(writeTones(dir.path + "silent.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, {}, 8));
@@ -326,12 +322,6 @@ struct BeatStarter : ::testing::Test {
         args.insert(args.begin(), {"--engine", engine, "--force"});
         return runStarter(args, dir.path, {"TMPDIR=" + tmp, "FAKE_RECORD=" + dir.path + "record.txt",
                                            "FAKE_TEMPO=" + dir.path + "tempo.bin"});
-    }
-
-    SettingsList recorded() {
-        SettingsList s;
-        parseSettingsText(fileText(dir.path + "record.txt"), s);
-        return s;
     }
 };
 

@@ -11,24 +11,14 @@
 #include <sndfile.h>
 #include <sys/stat.h>
 
+#include "tests/app/starter_rig.h"
 #include "tests/app/support.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Refusals : ::testing::Test {
-    ScratchDir dir;
-    std::string engine, tmp, song;
-
-    void SetUp() override {
-        engine = writeFakeEngine(dir.path);
-        tmp = dir.path + "tmp/";
-        fs::create_directory(tmp);
-        song = dir.path + "song.wav";
-        ASSERT_TRUE(writeTones(song, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, testMelody(), 1.0));
-    }
-
+struct Refusals : StarterRig {
     // Starts the starter with the stand-in engine and the private TMPDIR.
     Spawned start(std::vector<std::string> args, std::vector<std::string> env = {}) {
         args.insert(args.begin(), {STARTER_PATH, "--engine", engine});

@@ -11,35 +11,10 @@
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 
+#include "app/starter/midi_writer.h"
 #include "tests/app/support.h"
 
 namespace {
-
-// One timed event of the MIDI writer; order breaks ties (meta, then note-off, then note-on).
-struct TimedEvent {
-    int64_t tick;
-    int order;
-    std::vector<uint8_t> bytes;
-};
-
-void putVarLen(std::vector<uint8_t> &out, uint64_t v) {
-    uint8_t groups[10];
-    int n = 0;
-    do {
-        groups[n++] = static_cast<uint8_t>(v & 0x7F);
-        v >>= 7;
-    } while (v);
-    while (n > 1)
-        out.push_back(groups[--n] | 0x80);
-    out.push_back(groups[0]);
-}
-
-std::vector<uint8_t> meta(int type, const std::vector<uint8_t> &data) {
-    std::vector<uint8_t> b = {0xFF, static_cast<uint8_t>(type)};
-    putVarLen(b, data.size());
-    b.insert(b.end(), data.begin(), data.end());
-    return b;
-}
 
 std::string text(xmlNode *node) {
     xmlChar *c = xmlNodeGetContent(node);
@@ -204,38 +179,21 @@ MidiContent songOf(const std::vector<MidiNote> &notes, int numerator, int denomi
 }
 
 std::vector<uint8_t> midiFileBytes(const MidiContent &c) {
-    std::vector<TimedEvent> events = {
-        {0, 0, meta(0x58, {uint8_t(c.numerator), uint8_t(c.denominatorPower), 24, 8})},
-        {0, 0, meta(0x59, {uint8_t(int8_t(c.keySignature)), uint8_t(c.mode)})},
+    std::vector<MidiEvent> events = {
+        {0, 0, metaEvent(0x58, {uint8_t(c.numerator), uint8_t(c.denominatorPower), 24, 8})},
+        {0, 0, metaEvent(0x59, {uint8_t(int8_t(c.keySignature)), uint8_t(c.mode)})},
         {0, 0, {0xC0, uint8_t(std::max(0, c.program))}}};
     for (const MidiTempo &t : c.tempos)
-        events.push_back({t.tick, 0, meta(0x51, {uint8_t(t.microsPerBeat >> 16), uint8_t(t.microsPerBeat >> 8),
-                                                 uint8_t(t.microsPerBeat)})});
+        events.push_back({t.tick, 0, metaEvent(0x51, {uint8_t(t.microsPerBeat >> 16), uint8_t(t.microsPerBeat >> 8),
+                                                      uint8_t(t.microsPerBeat)})});
     for (const MidiMarker &mk : c.markers)
-        events.push_back({mk.tick, 0, meta(0x06, std::vector<uint8_t>(mk.text.begin(), mk.text.end()))});
+        events.push_back({mk.tick, 0, metaEvent(0x06, std::vector<uint8_t>(mk.text.begin(), mk.text.end()))});
     for (const MidiNote &n : c.notes) {
         events.push_back({n.onTick, 2, {0x90, uint8_t(n.key), uint8_t(n.velocity > 0 ? n.velocity : 100)}});
         if (n.offTick >= 0)
             events.push_back({n.offTick, 1, {0x80, uint8_t(n.key), 64}});
     }
-    std::stable_sort(events.begin(), events.end(), [](const TimedEvent &a, const TimedEvent &b) {
-        return a.tick != b.tick ? a.tick < b.tick : a.order < b.order;
-    });
-    std::vector<uint8_t> track;
-    int64_t tick = 0;
-    for (const TimedEvent &e : events) {
-        putVarLen(track, static_cast<uint64_t>(e.tick - tick));
-        tick = e.tick;
-        track.insert(track.end(), e.bytes.begin(), e.bytes.end());
-    }
-    std::vector<uint8_t> end = {0x00, 0xFF, 0x2F, 0x00};
-    track.insert(track.end(), end.begin(), end.end());
-    std::vector<uint8_t> file = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, uint8_t(c.division >> 8),
-                                 uint8_t(c.division), 'M', 'T', 'r', 'k'};
-    for (int shift = 24; shift >= 0; shift -= 8)
-        file.push_back(static_cast<uint8_t>(track.size() >> shift));
-    file.insert(file.end(), track.begin(), track.end());
-    return file;
+    return oneTrackFile(c.division, {}, std::move(events));
 }
 
 void writeMidiFile(const std::string &path, const MidiContent &content) {

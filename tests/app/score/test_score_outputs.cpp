@@ -7,6 +7,7 @@
 #include <sndfile.h>
 
 #include "tests/app/score/score_support.h"
+#include "tests/app/starter_rig.h"
 #include "tests/app/support.h"
 
 namespace fs = std::filesystem;
@@ -14,19 +15,14 @@ namespace fs = std::filesystem;
 namespace {
 
 // A scratch folder with a stand-in engine, a recording and the MIDI file the engine "writes".
-struct ScoreOutputs : ::testing::Test {
-    ScratchDir dir;
-    std::string engine, tmp;
+struct ScoreOutputs : StarterRig {
     MidiContent midi = songOf({{60, 90, 0, 32}, {64, 90, 32, 64}, {43, 90, 0, 64}});
 
     void SetUp() override {
-        engine = writeFakeEngine(dir.path);
-        tmp = dir.path + "tmp/";
-        fs::create_directory(tmp);
+        StarterRig::SetUp();
         midi.markers = {{0, "C"}};
         writeMidiFile(dir.path + "engine.mid", midi);
-        for (const char *name : {"song.wav", "other.wav"})
-            ASSERT_TRUE(writeTones(dir.path + name, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, testMelody(), 1.0));
+        ASSERT_TRUE(writeTones(dir.path + "other.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, testMelody(), 1.0));
     }
 
     CommandResult run(std::vector<std::string> args) {
