@@ -46,18 +46,19 @@ TRAIN_SF, HELD_SF = "fluid", "musescore"
 
 # The values each threshold may take in the search (names as in RefineThresholds).
 GRID = {
-    "attackLatency": [0.0, 0.005, 0.010, 0.015, 0.020, 0.025, 0.030],
-    "nearWindow": [0.03, 0.04, 0.05, 0.07],
+    "attackLatency": [0.0, 0.006, 0.012, 0.02, 0.03, 0.04],
+    "nearWindow": [0.03, 0.05, 0.07],
     "nearStrength": [3.0, 4.0, 5.0, 6.0, 8.0],
-    "moveBefore": [2.0, 3.0, 4.0, 5.0],
-    "moveAfter": [0.75, 1.0, 1.5],
-    "moveStrength": [1.5, 2.0, 3.0, 4.0],
-    "dropStrength": [2.5, 3.5, 4.5],
-    "dropLevel": [-30.0, -25.0, -20.0, -15.0],
-    "partnerWindow": [0.03, 0.04, 0.06],
-    "partnerStrength": [0.5, 1.0, 2.0, 3.0],
-    "splitStrength": [2.5, 3.0, 4.0, 5.0, 6.0, 8.0],
-    "splitAfter": [0.6, 0.8, 1.0, 1.25, 1.5],
+    "moveBefore": [2.0, 3.0, 4.0],
+    "moveAfter": [0.5, 0.75, 1.0, 1.5],
+    "moveStrength": [2.0, 3.0, 4.0, 6.0],
+    "ownFundamental": [1.0, 2.0, 3.0],
+    "dropStrength": [2.5, 3.5, 4.5, 6.0],
+    "dropLevel": [-25.0, -20.0, -15.0, -10.0],
+    "partnerWindow": [0.04, 0.06],
+    "partnerStrength": [1.0, 2.0, 3.0, 4.0],
+    "splitStrength": [2.5, 4.0, 5.0, 6.0, 8.0],
+    "splitAfter": [0.8, 1.0, 1.5, 2.0],
     "splitGap": [0.05, 0.08, 0.12],
 }
 
@@ -123,7 +124,7 @@ class Runs:
 
     def outdir(self, item, quantize):
         self.calls_dir = getattr(self, "calls_dir", 0) + 1
-        return os.path.join(self.args.work, "refine", ".".join(item) + (".q" if quantize else "") +
+        return os.path.join(self.args.work, f"refine-{os.getpid()}", ".".join(item) + (".q" if quantize else "") +
                             f".{self.calls_dir}")
 
 
@@ -208,6 +209,9 @@ def parse_args(argv):
     ap.add_argument("-j", "--jobs", type=int, default=2)
     ap.add_argument("--json")
     ap.add_argument("--markdown")
+    ap.add_argument("--reuse", metavar="JSON",
+                    help="take the thresholds (built-in, per fold, final) from an earlier --json file and only "
+                         "score: for other peer outputs or a rebuilt tool")
     ap.add_argument("--write-header", metavar="FILE",
                     help="set the final thresholds as the defaults in FILE (app/starter/refine/thresholds.h)")
     a = ap.parse_args(argv)
@@ -255,11 +259,17 @@ def score_rows(runs, names, fold_of, sf, config, params_of):
 
 
 def write_header(path, params):
-    """Sets the default value of every chosen threshold in the thresholds header, numbers only."""
+    """Sets the default value of every chosen threshold in the thresholds header:
+    only the number changes (written like 8.0 or 0.02), the comments stay in their column."""
     import re
     text = open(path).read()
     for name, value in params.items():
-        text, n = re.subn(rf"(double {name} = )[-0-9.e]+;", lambda m: f"{m.group(1)}{value:g};", text)
+        number = f"{value:g}" if "." in f"{value:g}" else f"{value:.1f}"
+
+        def put(m):
+            width = len(m.group(2)) + len(m.group(3))
+            return f"{m.group(1)}{number};{' ' * max(1, width - len(number))}"
+        text, n = re.subn(rf"(double {name} = )([-0-9.e]+);( *)", put, text)
         if n != 1:
             raise ValueError(f"{path}: no single default for {name}")
     with open(path, "w") as f:
@@ -276,12 +286,19 @@ def main(argv):
     fold = folds(names)
     fold_of = {n: "AB"[i] for i in range(2) for n in fold[i]}
     chosen = {}
-    for i in range(2):
-        log(f"fold {'AB'[i]} held out; choosing on {', '.join(fold[1 - i])}")
-        chosen[f"chosen without fold {'AB'[i]}"], _ = search(runs, fold[1 - i], base, args.passes, log)
-    log("all pieces")
-    final, in_sample = search(runs, names, base, args.passes, log)
-    chosen["final (all pieces)"] = final
+    if args.reuse:
+        with open(args.reuse) as f:
+            earlier = json.load(f)
+        chosen, in_sample = earlier["chosen"], None
+        base = earlier["defaults"]
+        log(f"thresholds of {args.reuse}; no search")
+    else:
+        for i in range(2):
+            log(f"fold {'AB'[i]} held out; choosing on {', '.join(fold[1 - i])}")
+            chosen[f"chosen without fold {'AB'[i]}"], _ = search(runs, fold[1 - i], base, args.passes, log)
+        log("all pieces")
+        chosen["final (all pieces)"], in_sample = search(runs, names, base, args.passes, log)
+    final = chosen["final (all pieces)"]
     cv = lambda n: chosen[f"chosen without fold {fold_of[n]}"]
     columns = [("engine (--raw)", "raw"), ("refined", "refined"), ("refined --quantize", "quantize"),
                ("basic-pitch", "peer")]

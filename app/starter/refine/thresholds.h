@@ -9,19 +9,19 @@
 // levels in dB relative to the file's loudest band, spans in grid steps.
 struct RefineThresholds {
     double attackLatency = 0.006;  // the short window's peak lags the attack by this much (measured: 8 ms for piano, 0 for a sudden tone)
-    double nearWindow = 0.05;      // an attack this close to a note's onset confirms it
-    double nearStrength = 4.0;     // ... when it is at least this strong
+    double nearWindow = 0.07;      // an attack this close to a note's onset confirms it
+    double nearStrength = 8.0;     // ... when it is at least this strong
     double moveBefore = 3.0;       // an unconfirmed onset is looked for this many steps earlier
     double moveAfter = 1.5;        // ... and this many steps later
-    double moveStrength = 2.0;     // the weakest attack a note is moved to
-    double ownFundamental = 2.0;   // a note is moved or split only where its fundamental rises this much
-    double dropStrength = 2.5;     // no attack this strong in that span, and ...
+    double moveStrength = 4.0;     // the weakest attack a note is moved to
+    double ownFundamental = 1.0;   // a note is moved or split only where its fundamental rises this much
+    double dropStrength = 6.0;     // no attack this strong in that span, and ...
     double dropLevel = -20.0;      // ... a level below this over the first step: the note is dropped
-    double partnerWindow = 0.06;   // an upper partner's own attack is looked for this close to its onset
+    double partnerWindow = 0.04;   // an upper partner's own attack is looked for this close to its onset
     double partnerStrength = 3.0;  // ... and must rise this much beyond the lower note's unshared partials
-    double splitStrength = 3.5;    // an attack this strong inside a note starts a new one
-    double splitAfter = 0.8;       // ... at least this many steps after the note's onset
-    double splitGap = 0.05;        // ... and this long after the previous split
+    double splitStrength = 5.0;    // an attack this strong inside a note starts a new one
+    double splitAfter = 1.5;       // ... at least this many steps after the note's onset
+    double splitGap = 0.12;        // ... and this long after the previous split
     double moveOn = 1;             // 0 turns the move rule off
     double splitOn = 1;            // 0 turns the split rule off
     double dropOn = 1;             // 0 turns both drop rules off
