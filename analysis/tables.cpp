@@ -1,5 +1,6 @@
 // Analysis tables: harmonic offsets, the fit's lookup tables, key records
 // and reference waves.
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <vector>
@@ -88,10 +89,12 @@ void layOutKey(int k, const PairLayout &layout, int64_t span, int64_t lastEntry)
     const int64_t base = key.slotStart - q;
     const int m = tables.pairCount;
     for (int64_t rho = 0; rho < residuesOf(q, span); ++rho) {
-        int32_t *values = tables.PairReference + layout.reference + rho * layout.length;
+        int16_t *values = tables.PairReference + layout.reference + rho * layout.length;
         for (int64_t i = 0; i < layout.length; ++i) {
             const int64_t entry = base + rho + span * i;
-            values[i] = entry <= lastEntry ? tables.ReferenceTable[entry] : 0;
+            const int32_t value = entry <= lastEntry ? tables.ReferenceTable[entry] : 0;
+            values[i] = static_cast<int16_t>(value);  // at most levelScale + 1 in magnitude
+            tables.referenceBound = std::max(tables.referenceBound, value < 0 ? -value : value);
         }
         std::vector<int64_t> prefix(layout.length + 1, 0);
         for (int64_t i = 0; i < layout.length; ++i) prefix[i + 1] = prefix[i] + static_cast<int64_t>(values[i]) * values[i];
@@ -109,7 +112,7 @@ void buildPairTables() {
     const int m = s.BufferSize / s.BufferIncrement;
     tables.pairCount = m;
     tables.PairTables = static_cast<PairLayout *>(allocZeroed(derived.keyColumns, sizeof(PairLayout), 14));
-    tables.PairSamples = static_cast<int32_t *>(allocZeroed(m + 1, sizeof(int32_t), 28));
+    tables.referenceBound = 0;
     int64_t references = 0, energies = 0;
     for (int k = s.KeyMin; k <= s.KeyMax; ++k) {
         const int q = tables.KeyTable[k].quarterSteps;
@@ -120,7 +123,7 @@ void buildPairTables() {
         references += residuesOf(q, span) * layout.length;
         energies += 2 * q + 1;
     }
-    tables.PairReference = static_cast<int32_t *>(allocZeroed(references, sizeof(int32_t), 14));
+    tables.PairReference = static_cast<int16_t *>(allocZeroed(references, sizeof(int16_t), 14));
     tables.PairEnergy = static_cast<int64_t *>(allocZeroed(energies, sizeof(int64_t), 14));
     for (int k = s.KeyMin; k <= s.KeyMax; ++k) {
         const int64_t slotEnd = tables.KeyTable[k].slotStart - tables.KeyTable[k].quarterSteps +
@@ -128,16 +131,17 @@ void buildPairTables() {
                                 2 * tables.KeyTable[k].quarterSteps;
         layOutKey(k, tables.PairTables[k], span, slotEnd);
     }
+    allocateFrameWork(analysis.work, false);
 }
 
 void releasePairTables() {
     for (void *block : {static_cast<void *>(tables.PairTables), static_cast<void *>(tables.PairReference),
-                        static_cast<void *>(tables.PairEnergy), static_cast<void *>(tables.PairSamples)})
+                        static_cast<void *>(tables.PairEnergy)})
         std::free(block);
     tables.PairTables = nullptr;
     tables.PairReference = nullptr;
     tables.PairEnergy = nullptr;
-    tables.PairSamples = nullptr;
+    releaseFrameWork(analysis.work, false);
 }
 
 void releaseKeyTables() {
