@@ -11,7 +11,8 @@
 namespace {
 
 constexpr int32_t NarrowTapLimit = 1 << 27;  // comb taps below this are summed in 32 bits
-constexpr int PairPadding = 64;
+constexpr int VectorWidth = 32;          // pairs per widest vector; the pair arrays are padded with zeros
+constexpr int PairPadding = 2 * VectorWidth;
 
 // Fit of the reference wave at one phase offset.
 struct PhaseFit {
@@ -50,40 +51,49 @@ CombTaps combTaps(FrameWork &w, int c) {
 void measureSignal(FrameWork &w, int c) {
     if (w.lag == c) return;
     const int m = tables.pairCount;
+    PairSummary summary;
     if (c == 0) {
+        summary = kernels->summarise(w.frame + 1, m, w.narrowPairs);
         std::copy(w.frame + 1, w.frame + 1 + m, w.pairs);
     } else {
         const CombTaps taps = combTaps(w, c);
-        if (w.frameBound < NarrowTapLimit)
-            kernels->combNarrow(taps, m, w.pairs);
-        else
+        if (w.frameBound < NarrowTapLimit) {
+            summary = kernels->combNarrow(taps, m, w.pairs, w.narrowPairs);
+        } else {
             combWide(taps, m, w.pairs);
+            summary = kernels->summarise(w.pairs, m, w.narrowPairs);
+        }
     }
-    const PairSummary summary = kernels->summarise(w.pairs, m);
     w.sumYY = summary.energy;
     w.chunk = 0;
     if (summary.low >= INT16_MIN && summary.high <= INT16_MAX) {
-        for (int j = 0; j < m; ++j) w.narrowPairs[j] = static_cast<int16_t>(w.pairs[j]);
         const int64_t largest = std::max(-static_cast<int64_t>(summary.low), static_cast<int64_t>(summary.high)) *
                                 std::max(tables.referenceBound, 1);
-        w.chunk = static_cast<int32_t>(std::clamp<int64_t>(INT32_MAX / std::max<int64_t>(largest, 1), 1, m + 1));
+        const int64_t chunk = INT32_MAX / std::max<int64_t>(largest, 1);
+        w.chunk = static_cast<int32_t>(std::min<int64_t>(chunk < VectorWidth ? chunk : chunk / VectorWidth * VectorWidth,
+                                                         m + VectorWidth));
     }
     w.lag = c;
 }
 
 // Sum of y_j times the reference at the pairs.
 int64_t crossSum(const FrameWork &w, const int16_t *reference) {
-    const int m = tables.pairCount;
-    return w.chunk > 0 ? kernels->crossSumNarrow(w.narrowPairs, reference, m, w.chunk)
+    const int m = tables.pairCount, padded = (m + VectorWidth - 1) / VectorWidth * VectorWidth;
+    return w.chunk > 0 ? kernels->crossSumNarrow(w.narrowPairs, reference, padded, w.chunk)
                        : kernels->crossSumWide(w.pairs, reference, m);
 }
 
-// The smallest i below the table's last entry with r <= RatioTable[i] (0 for NaN).
+// The smallest i below the table's last entry with r <= RatioTable[i] (0 for
+// NaN): found from i/(i+1) = r and checked against the table's neighbours.
 int ratioIndex(float r) {
     const float *table = tables.RatioTable;
-    return static_cast<int>(
-        std::lower_bound(table, table + RatioTableSize - 1, r, [](float entry, float value) { return value > entry; }) -
-        table);
+    constexpr int last = RatioTableSize - 1;
+    if (!(r > 0.0f)) return 0;
+    if (r >= 1.0f) return last;
+    int i = std::min(static_cast<int>(r / (1.0f - r)), last);
+    while (i > 0 && !(r > table[i - 1])) --i;
+    while (i < last && r > table[i]) ++i;
+    return i;
 }
 
 // Best integer multiple of the reference at offset p and the energy it leaves.

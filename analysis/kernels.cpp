@@ -24,24 +24,37 @@ namespace {
     return sum;
 }
 
+// Adds one value to a summary and keeps its low 16 bits.
+[[gnu::always_inline]] inline void summariseOne(int32_t value, int64_t &energy, int32_t &low, int32_t &high,
+                                                int16_t &narrow) {
+    energy += static_cast<int64_t>(value) * value;
+    low = std::min(low, value);
+    high = std::max(high, value);
+    narrow = static_cast<int16_t>(value);
+}
+
 // Taps -1, 2, -3, 4, -3, 2, -1 at lags -3c..3c, divided by 16 rounding down.
-[[gnu::always_inline]] inline void combNarrowBody(const CombTaps &taps, int n, int32_t *out) {
+[[gnu::always_inline]] inline PairSummary combNarrowBody(const CombTaps &taps, int n, int32_t *out, int16_t *narrow) {
     const int32_t *__restrict m3 = taps.at[0], *__restrict m2 = taps.at[1], *__restrict m1 = taps.at[2];
     const int32_t *__restrict c0 = taps.at[3], *__restrict p1 = taps.at[4], *__restrict p2 = taps.at[5];
     const int32_t *__restrict p3 = taps.at[6];
     int32_t *__restrict y = out;
-    for (int j = 0; j < n; ++j)
-        y[j] = (4 * c0[j] + 2 * (m2[j] + p2[j]) - 3 * (m1[j] + p1[j]) - (m3[j] + p3[j])) >> 4;
-}
-
-[[gnu::always_inline]] inline PairSummary summariseBody(const int32_t *values, int n) {
+    int16_t *__restrict y16 = narrow;
     int64_t energy = 0;
     int32_t low = 0, high = 0;
     for (int j = 0; j < n; ++j) {
-        energy += static_cast<int64_t>(values[j]) * values[j];
-        low = std::min(low, values[j]);
-        high = std::max(high, values[j]);
+        y[j] = (4 * c0[j] + 2 * (m2[j] + p2[j]) - 3 * (m1[j] + p1[j]) - (m3[j] + p3[j])) >> 4;
+        summariseOne(y[j], energy, low, high, y16[j]);
     }
+    return {energy, low, high};
+}
+
+[[gnu::always_inline]] inline PairSummary summariseBody(const int32_t *values, int n, int16_t *narrow) {
+    const int32_t *__restrict y = values;
+    int16_t *__restrict y16 = narrow;
+    int64_t energy = 0;
+    int32_t low = 0, high = 0;
+    for (int j = 0; j < n; ++j) summariseOne(y[j], energy, low, high, y16[j]);
     return {energy, low, high};
 }
 
@@ -53,8 +66,12 @@ namespace {
     target int64_t crossSumWide##suffix(const int32_t *a, const int16_t *b, int n) {                             \
         return crossSumWideBody(a, b, n);                                                                        \
     }                                                                                                            \
-    target void combNarrow##suffix(const CombTaps &taps, int n, int32_t *out) { combNarrowBody(taps, n, out); }  \
-    target PairSummary summarise##suffix(const int32_t *values, int n) { return summariseBody(values, n); }     \
+    target PairSummary combNarrow##suffix(const CombTaps &taps, int n, int32_t *out, int16_t *narrow) {         \
+        return combNarrowBody(taps, n, out, narrow);                                                             \
+    }                                                                                                            \
+    target PairSummary summarise##suffix(const int32_t *values, int n, int16_t *narrow) {                       \
+        return summariseBody(values, n, narrow);                                                                 \
+    }                                                                                                            \
     const KernelSet Kernels##suffix = {#suffix, crossSumNarrow##suffix, crossSumWide##suffix, combNarrow##suffix, \
                                        summarise##suffix};
 

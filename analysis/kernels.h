@@ -21,14 +21,14 @@ struct PairSummary {
 // One compiled variant of the loops.
 struct KernelSet {
     const char *name;
-    /** Sum of a[j] * b[j] for j < n, in 32-bit partial sums of at most `chunk` terms that must not overflow. */
+    /** Sum of a[j] * b[j] for j < n, in 32-bit partial sums of `chunk` terms that must not overflow. */
     int64_t (*crossSumNarrow)(const int16_t *a, const int16_t *b, int n, int chunk);
     /** Sum of a[j] * b[j] for j < n in 64 bits. */
     int64_t (*crossSumWide)(const int32_t *a, const int16_t *b, int n);
-    /** Comb filter of n pairs in 32-bit arithmetic (every tap below 2^27 in magnitude). */
-    void (*combNarrow)(const CombTaps &taps, int n, int32_t *out);
-    /** Energy, smallest and largest of values[j], j < n. */
-    PairSummary (*summarise)(const int32_t *values, int n);
+    /** Comb filter of n pairs in 32-bit arithmetic (every tap below 2^27 in magnitude) into out and, cut to 16 bits, narrow. */
+    PairSummary (*combNarrow)(const CombTaps &taps, int n, int32_t *out, int16_t *narrow);
+    /** Energy, smallest and largest of values[j], j < n; the values cut to 16 bits into narrow. */
+    PairSummary (*summarise)(const int32_t *values, int n, int16_t *narrow);
 };
 
 // Variants: 0 baseline, 1 AVX2, 2 AVX-512.
@@ -40,5 +40,5 @@ extern const KernelSet *kernels;
 bool kernelLevelSupported(int level);
 /** Uses variant `level` (which must be supported); -1 picks the best supported. */
 void selectKernels(int level);
-/** Comb filter of n pairs in 64-bit arithmetic, for any tap values. */
+/** Comb filter of n pairs in 64-bit arithmetic, for any tap values (the pairs summarised apart). */
 void combWide(const CombTaps &taps, int n, int32_t *out);

@@ -123,7 +123,8 @@ void buildPairTables() {
         references += residuesOf(q, span) * layout.length;
         energies += 2 * q + 1;
     }
-    tables.PairReference = static_cast<int16_t *>(allocZeroed(references, sizeof(int16_t), 14));
+    // The detector's vector loops read up to 32 entries past a run (and multiply them by zeros).
+    tables.PairReference = static_cast<int16_t *>(allocZeroed(references + 32, sizeof(int16_t), 14));
     tables.PairEnergy = static_cast<int64_t *>(allocZeroed(energies, sizeof(int64_t), 14));
     for (int k = s.KeyMin; k <= s.KeyMax; ++k) {
         const int64_t slotEnd = tables.KeyTable[k].slotStart - tables.KeyTable[k].quarterSteps +

@@ -64,6 +64,15 @@ void decideRow();
 /** Processes rows 0..`CurrentRow` of the level matrix as one block. */
 void processBlock();
 
+/** Starts the frame analysis threads (SONOSCRIPTOR_THREADS, else one per core) and their buffers. */
+void startFramePool();
+/** Analyses the current frame into row `CurrentRow`: at once with one thread, else queued for the threads. */
+void analyseFrameOrQueue();
+/** Analyses every queued frame into its row. */
+void analyseQueuedFrames();
+/** Stops the threads and frees the pool's buffers. */
+void stopFramePool();
+
 /** Reads the control value; a missing file or -1 cancels the run. */
 void pollStatus();
 /** Writes the progress line when the wall-clock second has changed. */

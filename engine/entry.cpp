@@ -51,6 +51,7 @@ void prepareRun() {
     if (settings.Filter == -1) buildHarmonicOffsets();
     buildSearchTables();
     buildKeyTables();
+    startFramePool();
 }
 
 namespace {
@@ -82,6 +83,7 @@ void openMidiOutput() {
 
 void processBlock() {
     const int lastRow = run.CurrentRow;
+    analyseQueuedFrames();
     postProcessBlock(0);
     for (int r = 0; r <= lastRow; ++r) {
         run.CurrentRow = r;
@@ -123,10 +125,8 @@ void analyseCurrentFrame(uint32_t peak) {
     if (peak == 0 || (settings.PauseBetweenNotes && run.previousPeak != 0)) {
         int32_t *row = levelRow(run.CurrentRow);
         for (int k = settings.KeyMin; k <= settings.KeyMax; ++k) row[k] = 0;
-    } else if (settings.Filter == -1) {
-        analyseFrame();
     } else {
-        measureAllKeys();
+        analyseFrameOrQueue();
     }
 }
 

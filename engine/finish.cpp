@@ -58,6 +58,7 @@ void closeRun(int code) {
     closeFile(inputFiles.wave);
     closeFile(writer.midi);
     if (code > 1) deleteOutput();
+    stopFramePool();
     releaseKeyTables();
     release(analysis.FrameSamples);
     release(inputFiles.frameBytes);
