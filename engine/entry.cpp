@@ -1,4 +1,5 @@
 // Engine entry: banner, arguments, buffers, tables and the frame loop.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -42,7 +43,8 @@ void prepareRun() {
     const Derived &d = derived;
     analysis.FrameSamples = static_cast<int32_t *>(allocZeroed(d.frameLength + 2, sizeof(int32_t), 1));
     int64_t sampleFrame = settings.Tracks * (settings.BitsPerSample / 8);
-    inputFiles.frameByteCount = static_cast<int64_t>(d.frameLength) * d.inputStride + sampleFrame;
+    // The frame reader's window: several frame spans, so that overlapping frames are read once.
+    inputFiles.frameByteCount = std::max<int64_t>(4 * (static_cast<int64_t>(d.frameLength) * d.inputStride + sampleFrame), 1 << 20);
     inputFiles.frameBytes = static_cast<uint8_t *>(allocZeroed(inputFiles.frameByteCount, 1, 1));
     analysis.FilteredFrame = static_cast<int32_t *>(allocZeroed(settings.BufferSize + 2, sizeof(int32_t), 28));
     analysis.LevelMatrix =
