@@ -39,6 +39,7 @@ struct AnalysisTables {
     PairLayout *PairTables;     // keyColumns records
     int16_t *PairReference;     // the pairs' reference values, residue by residue
     int64_t *PairEnergy;        // sum of the squared reference values per key and phase
+    int64_t *PairStart;         // where in PairReference the pairs' values start, per key and phase
     int32_t referenceBound;     // largest magnitude in PairReference
 };
 

@@ -99,9 +99,9 @@ int ratioIndex(float r) {
 // Best integer multiple of the reference at offset p and the energy it leaves.
 PhaseFit fitAtPhase(const FrameWork &w, int k, int p, int64_t E0) {
     const PairLayout &layout = tables.PairTables[k];
-    const int64_t u = tables.KeyTable[k].quarterSteps + p, span = derived.phaseSpan;
-    const int64_t sumYS = crossSum(w, tables.PairReference + layout.reference + (u % span) * layout.length + u / span + 1);
-    const int64_t sumSS = tables.PairEnergy[layout.energy + u];
+    const int64_t at = layout.energy + tables.KeyTable[k].quarterSteps + p;
+    const int64_t sumYS = crossSum(w, tables.PairReference + tables.PairStart[at]);
+    const int64_t sumSS = tables.PairEnergy[at];
     const int64_t plus = (w.sumYY + sumSS + 2 * sumYS) >> 10;
     const int64_t minus = (w.sumYY + sumSS - 2 * sumYS) >> 10;
     const bool minusBetter = minus < plus;

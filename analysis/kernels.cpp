@@ -7,7 +7,14 @@
 
 namespace {
 
+// n is a multiple of 32 (the arrays are padded with zeros).
 [[gnu::always_inline]] inline int64_t crossSumNarrowBody(const int16_t *a, const int16_t *b, int n, int chunk) {
+    if (chunk >= n) {
+        int32_t sum = 0;
+        for (int block = 0; block < n; block += 32)
+            for (int j = block; j < block + 32; ++j) sum += a[j] * b[j];
+        return sum;
+    }
     int64_t total = 0;
     for (int start = 0; start < n; start += chunk) {
         const int end = std::min(n, start + chunk);

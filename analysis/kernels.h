@@ -21,7 +21,7 @@ struct PairSummary {
 // One compiled variant of the loops.
 struct KernelSet {
     const char *name;
-    /** Sum of a[j] * b[j] for j < n, in 32-bit partial sums of `chunk` terms that must not overflow. */
+    /** Sum of a[j] * b[j] for j < n (a multiple of 32), in 32-bit partial sums of `chunk` terms that must not overflow. */
     int64_t (*crossSumNarrow)(const int16_t *a, const int16_t *b, int n, int chunk);
     /** Sum of a[j] * b[j] for j < n in 64 bits. */
     int64_t (*crossSumWide)(const int32_t *a, const int16_t *b, int n);

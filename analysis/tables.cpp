@@ -98,8 +98,10 @@ void layOutKey(int k, const PairLayout &layout, int64_t span, int64_t lastEntry)
         }
         std::vector<int64_t> prefix(layout.length + 1, 0);
         for (int64_t i = 0; i < layout.length; ++i) prefix[i + 1] = prefix[i] + static_cast<int64_t>(values[i]) * values[i];
-        for (int64_t u = rho; u <= 2 * q; u += span)
+        for (int64_t u = rho; u <= 2 * q; u += span) {
             tables.PairEnergy[layout.energy + u] = prefix[u / span + m + 1] - prefix[u / span + 1];
+            tables.PairStart[layout.energy + u] = layout.reference + rho * layout.length + u / span + 1;
+        }
     }
 }
 
@@ -126,6 +128,7 @@ void buildPairTables() {
     // The detector's vector loops read up to 32 entries past a run (and multiply them by zeros).
     tables.PairReference = static_cast<int16_t *>(allocZeroed(references + 32, sizeof(int16_t), 14));
     tables.PairEnergy = static_cast<int64_t *>(allocZeroed(energies, sizeof(int64_t), 14));
+    tables.PairStart = static_cast<int64_t *>(allocZeroed(energies, sizeof(int64_t), 14));
     for (int k = s.KeyMin; k <= s.KeyMax; ++k) {
         const int64_t slotEnd = tables.KeyTable[k].slotStart - tables.KeyTable[k].quarterSteps +
                                 static_cast<int64_t>(s.PhaseMult) * s.BufferSize +
@@ -137,11 +140,12 @@ void buildPairTables() {
 
 void releasePairTables() {
     for (void *block : {static_cast<void *>(tables.PairTables), static_cast<void *>(tables.PairReference),
-                        static_cast<void *>(tables.PairEnergy)})
+                        static_cast<void *>(tables.PairEnergy), static_cast<void *>(tables.PairStart)})
         std::free(block);
     tables.PairTables = nullptr;
     tables.PairReference = nullptr;
     tables.PairEnergy = nullptr;
+    tables.PairStart = nullptr;
     releaseFrameWork(analysis.work, false);
 }
 

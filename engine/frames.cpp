@@ -102,7 +102,8 @@ void startFramePool() {
     pool->threads = threadCount();
     if (pool->threads == 1) return;
     const int64_t frameBytes = (static_cast<int64_t>(derived.frameLength) + 2) * static_cast<int64_t>(sizeof(int32_t));
-    pool->capacity = static_cast<int>(std::clamp<int64_t>(QueueBytes / frameBytes, 2 * pool->threads, QueueLimit));
+    const int64_t fit = std::min<int64_t>({QueueBytes / frameBytes, QueueLimit, derived.blockLength});
+    pool->capacity = static_cast<int>(std::max<int64_t>(fit, 2 * pool->threads));
     pool->frames.resize(pool->capacity);
     for (QueuedFrame &frame : pool->frames)
         frame.samples = static_cast<int32_t *>(allocZeroed(derived.frameLength + 2, sizeof(int32_t), 1));
