@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "analysis/analysis.h"
@@ -28,6 +30,32 @@ void fillReferenceSlot(int64_t base, int64_t count, double period) {
         tables.ReferenceTable[base + j] = truncInt(scale * std::sin(phase) + 0.5);
         phase += step;
     }
+}
+
+// Fills key k's slot. A run that reaches one entry into the next slot stops
+// short of it, as the next key writes that entry; only the last key's run
+// takes the table's extra entry.
+void fillKeySlot(int k) {
+    const KeyRecord &key = tables.KeyTable[k];
+    const int64_t base = key.slotStart - key.quarterSteps;
+    const int64_t run = static_cast<int64_t>(settings.PhaseMult) * settings.BufferSize + 2 * key.quarterSteps + 1;
+    fillReferenceSlot(base, k < settings.KeyMax ? std::min<int64_t>(run, tables.SlotLength) : run, keyPeriod(k));
+}
+
+// Fills every key's slot, the keys shared among `threads` threads.
+void fillReferenceSlots(int threads) {
+    auto share = [threads](int t) {
+        for (int64_t k = static_cast<int64_t>(settings.KeyMin) + t; k <= settings.KeyMax; k += threads)
+            fillKeySlot(static_cast<int>(k));
+    };
+    std::vector<std::thread> helpers;
+    try {
+        for (int t = 1; t < threads; ++t) helpers.emplace_back(share, t);
+    } catch (const std::system_error &) {
+    }
+    for (int t = static_cast<int>(helpers.size()) + 1; t < threads; ++t) share(t);  // shares of threads that did not start
+    share(0);
+    for (std::thread &helper : helpers) helper.join();
 }
 
 }  // namespace
@@ -71,9 +99,9 @@ void buildKeyTables() {
         key.halfPeriod = truncInt((period + 1) * 0.5);
         key.quarterSteps = truncInt(period * PM) / 4;
         key.slotStart = static_cast<int32_t>(base + key.quarterSteps);
-        fillReferenceSlot(base, static_cast<int64_t>(PM) * s.BufferSize + 2 * key.quarterSteps + 1, period);
         base += slotLength;
     }
+    fillReferenceSlots(analysisThreadCount());
     buildPairTables();
 }
 

@@ -48,8 +48,9 @@ struct FramePool {
 
 FramePool *pool = nullptr;
 
-// SONOSCRIPTOR_THREADS when it holds a number from 1 to 64, else the cores this process may use.
-int threadCount() {
+}  // namespace
+
+int analysisThreadCount() {
     const char *text = std::getenv("SONOSCRIPTOR_THREADS");
     if (text && *text) {
         char *end = nullptr;
@@ -60,6 +61,8 @@ int threadCount() {
     if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return std::min(CPU_COUNT(&set), ThreadLimit);
     return 1;
 }
+
+namespace {
 
 // Measures one frame into its row with the given thread's scratch.
 void analyseQueued(int thread, const QueuedFrame &frame) {
@@ -99,7 +102,7 @@ void workerLoop(int thread) {
 void startFramePool() {
     pool = new (std::nothrow) FramePool;
     if (!pool) return;
-    pool->threads = threadCount();
+    pool->threads = analysisThreadCount();
     if (pool->threads == 1) return;
     const int64_t frameBytes = (static_cast<int64_t>(derived.frameLength) + 2) * static_cast<int64_t>(sizeof(int32_t));
     const int64_t fit = std::min<int64_t>({QueueBytes / frameBytes, QueueLimit, derived.blockLength});
