@@ -1,9 +1,11 @@
 # Sonoscriptor: build, demo and tests. Everything builds into build/.
 BUILD := build
 ASAN_BUILD := build/sanitize
+FUZZ_BUILD := build/fuzz
+FUZZ_SECONDS ?= 60
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps demo test test-sanitize bench install clean
+.PHONY: all deps demo test test-sanitize fuzz fuzz-run bench install clean
 
 all: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
@@ -22,6 +24,13 @@ test-sanitize: deps
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=ON
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+fuzz: deps
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ -DFUZZ=ON
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+
+fuzz-run: fuzz
+	sh tools/fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 bench: all
 	$(BUILD)/sonoscriptor-bench

@@ -49,10 +49,14 @@ void *allocZeroed(int64_t count, int64_t size, int detail);
 int runEngine(int argc, char **argv);
 /** Prints the banner to standard output. */
 void printBanner();
-/** Replaces every '?' by a blank and cuts to 255 characters. */
-std::string copyArgument(const char *arg, bool cut);
+/** The argument whole, with every '?' replaced by a blank. */
+std::string copyArgument(const char *arg);
 /** Allocates the working buffers and builds the analysis tables. */
 void prepareRun();
+/** True when two paths are the same text or name the same existing file. */
+bool sameFile(const std::string &a, const std::string &b);
+/** True when `MidiFile` names the WAV input, the status file or the settings file. */
+bool outputNamesAnInput();
 /** Opens the MIDI output and reserves its 98-byte header area. */
 void openMidiOutput();
 /** The frame loop from the first frame to the end of the chosen audio. */
@@ -75,7 +79,9 @@ void analyseQueuedFrames();
 /** Stops the threads and frees the pool's buffers. */
 void stopFramePool();
 
-/** Reads the control value; a missing file or -1 cancels the run. */
+/** True when the status path names a FIFO, socket or device, which is never opened. */
+bool statusIsSpecialFile();
+/** Reads the control value; a missing, unopenable or special file, or -1, cancels the run. */
 void pollStatus();
 /** Writes the progress line when the wall-clock second has changed. */
 void reportProgress();
@@ -92,7 +98,7 @@ std::string progressLine();
 void completeMidiFile();
 /** Closes the files, deletes a failed output, frees the buffers. */
 void closeRun(int code);
-/** Deletes the output when it is a regular file and not the input. */
+/** Deletes the output when it is a regular file and names no input (outputNamesAnInput). */
 void deleteOutput();
 
 /** Detects the key from `PitchClassTotals`; sets `KeySignature`, `MajorMinor`, `detectedMode`. */

@@ -1,5 +1,6 @@
 // Engine entry: banner, arguments, buffers, tables and the frame loop.
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,11 +24,10 @@ void printBanner() {
     std::fflush(stdout);
 }
 
-std::string copyArgument(const char *arg, bool cut) {
+std::string copyArgument(const char *arg) {
     std::string text(arg);
     for (char &ch : text)
         if (ch == '?') ch = ' ';
-    if (cut && text.size() > 255) text.resize(255);
     return text;
 }
 
@@ -56,18 +56,19 @@ void prepareRun() {
     startFramePool();
 }
 
-namespace {
-
 bool sameFile(const std::string &a, const std::string &b) {
     if (a == b) return true;
     struct stat sa, sb;
     return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
-}  // namespace
+bool outputNamesAnInput() {
+    const std::string &out = settings.MidiFile;
+    return sameFile(out, settings.WaveFile) || sameFile(out, run.statusPath) || sameFile(out, run.settingsPath);
+}
 
 void openMidiOutput() {
-    if (sameFile(settings.MidiFile, settings.WaveFile)) finish(CodeOpenFailure, 6);
+    if (outputNamesAnInput()) finish(CodeOpenFailure, 6);
     writer.midi = std::fopen(settings.MidiFile.c_str(), "wb");
     if (!writer.midi) finish(CodeOpenFailure, 6);
     static char streamBuffer[1 << 16];
@@ -161,9 +162,11 @@ int runEngine(int argc, char **argv) {
     printBanner();
     if (argc < 4) return 0;
     run = RunState{};
-    run.settingsPath = copyArgument(argv[1], true);
-    run.statusPath = copyArgument(argv[2], true);
-    if (copyArgument(argv[3], false) != LaunchToken) return 0;
+    run.settingsPath = copyArgument(argv[1]);
+    run.statusPath = copyArgument(argv[2]);
+    if (copyArgument(argv[3]) != LaunchToken) return 0;
+    // Past a file-size limit a write fails and the run ends with code 5 instead of being killed.
+    std::signal(SIGXFSZ, SIG_IGN);
     setupAnalysis(run.settingsPath.c_str());
     prepareRun();
     openMidiOutput();

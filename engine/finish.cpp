@@ -45,11 +45,7 @@ void deleteOutput() {
     const std::string &name = settings.MidiFile;
     struct stat out;
     if (name.empty() || stat(name.c_str(), &out) != 0 || !S_ISREG(out.st_mode)) return;
-    if (name == settings.WaveFile) return;
-    struct stat in;
-    if (!settings.WaveFile.empty() && stat(settings.WaveFile.c_str(), &in) == 0 && in.st_dev == out.st_dev &&
-        in.st_ino == out.st_ino)
-        return;
+    if (outputNamesAnInput()) return;
     unlink(name.c_str());
 }
 

@@ -1,6 +1,7 @@
 // Status file: cancel requests in, progress and the final result out.
 #include <cctype>
 #include <cstdio>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "engine/engine.h"
@@ -20,6 +21,7 @@ bool leadingInteger(const char *text, int &value) {
 }
 
 void writeStatusLine(const std::string &line) {
+    if (statusIsSpecialFile()) return;
     FILE *file = std::fopen(run.statusPath.c_str(), "w");
     if (!file) return;
     std::fputs(line.c_str(), file);
@@ -28,7 +30,14 @@ void writeStatusLine(const std::string &line) {
 
 }  // namespace
 
+bool statusIsSpecialFile() {
+    struct stat st;
+    if (stat(run.statusPath.c_str(), &st) != 0) return false;
+    return S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode) || S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode);
+}
+
 void pollStatus() {
+    if (statusIsSpecialFile()) finish(CodeCancelled, 0);  // reads as a file that cannot be opened
     FILE *file = std::fopen(run.statusPath.c_str(), "r");
     bool cancel = file == nullptr;
     if (file) {

@@ -9,17 +9,18 @@ namespace {
 constexpr int RecordRows = 112;
 constexpr int64_t RecordBytes = RecordRows * RecordRows;
 
-// Number (from 1) of the first index line whose leading integer is `Filter`, or 0.
-int findIndexLine(const std::vector<std::string> &lines) {
-    for (size_t n = 0; n < lines.size(); ++n)
-        if (parseInt(lines[n].c_str()) == settings.Filter) return static_cast<int>(n + 1);
-    return 0;
-}
-
 // The default of one field of an index line; a missing or empty field is 0.
 void applyDefault(const std::vector<std::string> &fields, size_t index, int &setting) {
     int value = index < fields.size() ? parseInt(fields[index].c_str()) : 0;
     if (value != 0 && setting == 999) setting = value;
+}
+
+}  // namespace
+
+int findIndexLine(const std::vector<std::string> &lines) {
+    for (size_t n = 0; n < lines.size(); ++n)
+        if (parseInt(lines[n].c_str()) == settings.Filter) return static_cast<int>(n + 1);
+    return 0;
 }
 
 void applyIndexLine(const std::string &line) {
@@ -31,8 +32,6 @@ void applyIndexLine(const std::string &line) {
     applyDefault(fields, 2, settings.KeyMax);
     applyDefault(fields, 3, settings.PitchMode);
 }
-
-}  // namespace
 
 void loadFilterRecord() {
     std::vector<std::string> lines;

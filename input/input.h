@@ -126,13 +126,32 @@ int64_t truncInt64(double x);
 /** Frequency in Hz of key k at `ReferencePitch`. */
 double keyFrequency(int k);
 
-/** Lines of a text file as the text-mode reader sees them: CR LF read as LF,
-    lines longer than 254 characters split into pieces; false when it cannot be opened. */
+// The longest line the text-mode reader takes in one piece, newline included.
+constexpr size_t MaxLinePiece = 254;
+
+// One piece of a line as the text-mode reader takes it.
+struct TextPiece {
+    std::string text;   // at most MaxLinePiece characters, the newline when it falls inside
+    bool cut;           // its line, newline included, is longer than MaxLinePiece
+};
+
+/** Splits text the way the text-mode reader reads it: CR LF read as LF, each line
+    in pieces of at most MaxLinePiece characters. */
+std::vector<TextPiece> splitTextLines(const std::string &text);
+/** Whole content of a file; false when it cannot be opened. */
+bool readTextFile(const char *path, std::string &text);
+/** Pieces of a text file's lines (splitTextLines); false when it cannot be opened. */
 bool readTextLines(const char *path, std::vector<std::string> &lines);
+/** True for the index of a text key (ExePath, WaveFile, MidiFile, TempoFile). */
+bool isStringKey(int index);
+/** The index of the key that takes a settings line and stores a value, else -1; value
+    receives the text after the line's first '=' without its newline. */
+int settingsLineEntry(const std::string &piece, std::string &value);
 
 /** Gives every setting its default (unset ones the marker 999). */
 void resetSettings();
-/** Reads the settings file into `settings`; code 3/8 when it cannot be opened. */
+/** Reads the settings file into `settings`; code 3/8 when it cannot be opened, 3/36 when
+    a text key's line is longer than one piece. */
 void readSettings(const char *path);
 /** Applies one line of the settings file (at most 254 characters, no CR LF). */
 void applySettingsLine(const std::string &line);
@@ -146,11 +165,30 @@ void deriveAnalysis();
 /** MIDI division b, its rounded value c and the tempo t, as the header writes them. */
 void midiTimeBase(double &b, int64_t &c, int64_t &t);
 
+// The header area the WAV reader takes in one piece.
+constexpr int WaveHeaderArea = 4132;
+
+// What the header reader takes from the header area of a WAV file.
+struct WaveHeaderFields {
+    int tracks;
+    int rate;
+    int bitsPerSample;
+    int64_t dataOffset;     // first audio byte (RIFF WAVE files with "data" only)
+    int64_t dataLength;
+};
+
+/** Takes the header area (WaveHeaderArea bytes) of a file of fileLength bytes (-1: unknown):
+    1 for a RIFF WAVE file with its "data" found, 0 for no RIFF WAVE file, else the code-4 detail. */
+int parseWaveHeader(const uint8_t *header, int64_t fileLength, WaveHeaderFields &fields);
 /** Opens `WaveFile` and takes its header; 1 for a RIFF WAVE file, else 0. */
 int readWaveHeader();
 /** Reads the frame at byte p into `FrameSamples`; returns its peak or 0 when silent. */
 uint32_t readFrame(int64_t p);
 
+/** Number (from 1) of the first filter-index line whose leading integer is `Filter`, or 0. */
+int findIndexLine(const std::vector<std::string> &lines);
+/** Takes the KeyMin, KeyMax and PitchMode defaults of a filter-index line into the unset settings. */
+void applyIndexLine(const std::string &line);
 /** Loads the selected filter record and its defaults from `ExePath`. */
 void loadFilterRecord();
 

@@ -14,17 +14,6 @@ Derived derived;
 InputFiles inputFiles;
 int32_t FilterTable[FilterSize * FilterSize];
 
-const char *const SettingsKeys[SettingsKeyCount] = {
-    "ExePath=", "WaveFile=", "Tracks=", "Rate=", "BitsPerSample=", "EntireWave=",
-    "CropSilence=", "StartPoint=", "EndPoint=", "VirtualSR=", "ReferencePitch=", "AGC=",
-    "StereoPan=", "KeyMin=", "KeyMax=", "InputThreshold=", "OutputThreshold=", "BufferSize=",
-    "Resolution=", "MinimumLength=", "PauseBetweenNotes=", "PitchMode=", "Constrain=",
-    "MidiFile=", "Channel=", "Filter=", "Patch=", "TimeSignatureNumerator=",
-    "TimeSignatureDenominator=", "Tempo=", "Speed=", "Transpose=", "KeySignature=",
-    "MajorMinor=", "AutoDetectKey=", "Gain=", "VelocityOn=", "VelocityOff=", "TempoFile=",
-    "PhaseMult=", "ChordRes=", "BufferIncrement=", "ClusterDetect=", "Sensitivity=",
-};
-
 namespace {
 
 enum class Kind { Integer, Decimal, Resolution, Factor, String };
@@ -100,15 +89,13 @@ float toFloat(double x) {
     return static_cast<float>(x);
 }
 
-void storeValue(const KeyTarget &target, const std::string &line, const std::string &value) {
+void storeValue(const KeyTarget &target, const std::string &value) {
     switch (target.kind) {
     case Kind::Integer: *target.integer = parseInt(value.c_str()); break;
     case Kind::Decimal: *target.decimal = parseDecimal(value.c_str()); break;
     case Kind::Resolution: *target.single = toFloat(parseDecimal(value.c_str())); break;
     case Kind::Factor: *target.single = static_cast<float>(parseInt(value.c_str())); break;
-    case Kind::String:
-        if (line.size() > 10) *target.text = value.substr(0, 255);
-        break;
+    case Kind::String: *target.text = value.substr(0, 255); break;
     }
 }
 
@@ -182,39 +169,18 @@ void resetSettings() {
 }
 
 void applySettingsLine(const std::string &piece) {
-    std::string line = piece.substr(0, std::strlen(piece.c_str()));  // a C string ends at NUL
-    for (int index = 0; index < SettingsKeyCount; ++index) {
-        if (line.find(SettingsKeys[index]) == std::string::npos) continue;
-        std::string value = line.substr(line.find('=') + 1);
-        if (!value.empty() && value.back() == '\n') value.pop_back();
-        if (!value.empty()) storeValue(targetOf(index), line, value);
-        return;
-    }
-}
-
-bool readTextLines(const char *path, std::vector<std::string> &lines) {
-    FILE *file = std::fopen(path, "rb");
-    if (!file) return false;
-    std::string text;
-    char chunk[4096];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, got);
-    std::fclose(file);
-    std::string plain;  // a CR right before a LF is dropped
-    for (size_t i = 0; i < text.size(); ++i)
-        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) plain.push_back(text[i]);
-    for (size_t pos = 0; pos < plain.size();) {
-        size_t end = plain.find('\n', pos);
-        size_t length = end == std::string::npos ? plain.size() - pos : end - pos + 1;
-        if (length > 254) length = 254;
-        lines.push_back(plain.substr(pos, length));
-        pos += length;
-    }
-    return true;
+    std::string value;
+    int index = settingsLineEntry(piece, value);
+    if (index >= 0) storeValue(targetOf(index), value);
 }
 
 void readSettings(const char *path) {
-    std::vector<std::string> lines;
-    if (!readTextLines(path, lines)) finish(CodeOpenFailure, 8);
-    for (const std::string &line : lines) applySettingsLine(line);
+    std::string text;
+    if (!readTextFile(path, text)) finish(CodeOpenFailure, 8);
+    for (const TextPiece &piece : splitTextLines(text)) {
+        std::string value;
+        // A path cut by the piece rule would name another file: the run ends before any is opened.
+        if (piece.cut && isStringKey(settingsLineEntry(piece.text, value))) finish(CodeOpenFailure, 36);
+        applySettingsLine(piece.text);
+    }
 }

@@ -1,10 +1,23 @@
 // Tempo file: beat durations that space the frames of each beat.
+#include <sys/stat.h>
+
 #include "engine/engine.h"
 #include "input/input.h"
 
+namespace {
+
+// Only a regular file is opened: a FIFO or a device could block or never end.
+FILE *openRegularFile(const std::string &path) {
+    struct stat st;
+    if (path.empty() || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+    return std::fopen(path.c_str(), "rb");
+}
+
+}  // namespace
+
 void openTempoFile() {
     Derived &d = derived;
-    inputFiles.tempo = settings.TempoFile.empty() ? nullptr : std::fopen(settings.TempoFile.c_str(), "rb");
+    inputFiles.tempo = openRegularFile(settings.TempoFile);
     if (!inputFiles.tempo) return;
     d.tempoFramesPerBeat = truncInt(d.framesPerBeat + 0.1);
     if (d.tempoFramesPerBeat == 0) {

@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr int HeaderArea = 4132;
-
 int16_t readInt16(const uint8_t *p) { return static_cast<int16_t>(p[0] | (p[1] << 8)); }
 
 uint32_t readUint32(const uint8_t *p) {
@@ -59,28 +57,41 @@ int64_t readSpan(int64_t from, int64_t count, const uint8_t *&bytes) {
 
 }  // namespace
 
+int parseWaveHeader(const uint8_t *header, int64_t fileLength, WaveHeaderFields &fields) {
+    fields.tracks = readInt16(header + 22);
+    fields.rate = static_cast<int32_t>(readUint32(header + 24));
+    fields.bitsPerSample = readInt16(header + 34);
+    if (std::memcmp(header + 8, "WAVEfmt ", 8) != 0 || std::memcmp(header, "RIFF", 4) != 0) return 0;
+    if (readInt16(header + 20) != 1) return 17;
+    int64_t riffSize = readUint32(header + 4);
+    if (fileLength >= 8 && (riffSize == 0 || riffSize > fileLength - 8)) riffSize = fileLength - 8;
+    for (int i = 0; i <= 4092; ++i) {
+        if (std::memcmp(header + 36 + i, "data", 4) == 0) {
+            fields.dataOffset = 44 + i;
+            fields.dataLength = riffSize - fields.dataOffset - 74;
+            return 1;
+        }
+    }
+    return 18;
+}
+
 int readWaveHeader() {
     inputFiles.wave = std::fopen(settings.WaveFile.c_str(), "rb");
     inputFiles.windowLength = -1;
     if (!inputFiles.wave) finish(CodeOpenFailure, 15);
-    uint8_t header[HeaderArea];
-    if (std::fread(header, 1, HeaderArea, inputFiles.wave) != HeaderArea) finish(CodeReadFailure, 16);
-    settings.Tracks = readInt16(header + 22);
-    settings.Rate = static_cast<int32_t>(readUint32(header + 24));
-    settings.BitsPerSample = readInt16(header + 34);
-    if (std::memcmp(header + 8, "WAVEfmt ", 8) != 0 || std::memcmp(header, "RIFF", 4) != 0) return 0;
-    if (readInt16(header + 20) != 1) finish(CodeWaveFormat, 17);
-    int64_t riffSize = readUint32(header + 4);
-    int64_t length = fileLength(inputFiles.wave);
-    if (length >= 8 && (riffSize == 0 || riffSize > length - 8)) riffSize = length - 8;
-    for (int i = 0; i <= 4092; ++i) {
-        if (std::memcmp(header + 36 + i, "data", 4) == 0) {
-            derived.waveDataOffset = 44 + i;
-            derived.waveDataLength = riffSize - derived.waveDataOffset - 74;
-            return 1;
-        }
+    uint8_t header[WaveHeaderArea];
+    if (std::fread(header, 1, WaveHeaderArea, inputFiles.wave) != WaveHeaderArea) finish(CodeReadFailure, 16);
+    WaveHeaderFields fields{};
+    int verdict = parseWaveHeader(header, fileLength(inputFiles.wave), fields);
+    settings.Tracks = fields.tracks;
+    settings.Rate = fields.rate;
+    settings.BitsPerSample = fields.bitsPerSample;
+    if (verdict > 1) finish(CodeWaveFormat, verdict);
+    if (verdict == 1) {
+        derived.waveDataOffset = fields.dataOffset;
+        derived.waveDataLength = fields.dataLength;
     }
-    finish(CodeWaveFormat, 18);
+    return verdict;
 }
 
 namespace {

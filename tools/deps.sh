@@ -1,8 +1,10 @@
 #!/bin/sh
 # Installs the Debian packages the build, the tests and the demo need,
-# when some are missing and we may install them.
+# when some are missing and we may install them. The one list of them.
 set -e
-pkgs="g++ cmake make pkg-config libgtest-dev libbenchmark-dev python3 python3-mido libsndfile1-dev libsoxr-dev libaubio-dev fluidsynth fluid-soundfont-gm python3-numpy"
+pkgs="g++ cmake make pkg-config libgtest-dev libbenchmark-dev python3 python3-mido python3-numpy
+libsndfile1-dev libsoxr-dev libaubio-dev libfftw3-dev libxml2-dev libzip-dev
+libxml2-utils musescore3 fluidsynth fluid-soundfont-gm clang libclang-rt-14-dev"
 missing=""
 for p in $pkgs; do
   dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"

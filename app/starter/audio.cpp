@@ -198,24 +198,25 @@ float fullScaleGain(SNDFILE *in, const SF_INFO &info) {
     return peak > 1.0f ? 0.98f / peak : 1.0f;
 }
 
-// Runs samples through the resampler (or passes them on) and writes them.
-bool writeResampled(soxr_t resampler, const std::vector<float> &x, int channels, double ratio,
-                    FILE *out, uint64_t &bytes) {
+// Runs samples through the resampler (or passes them on) and writes them; no samples
+// flush it. The output goes through a buffer of a fixed size, whatever the ratio.
+bool writeResampled(soxr_t resampler, const std::vector<float> &x, int channels, FILE *out, uint64_t &bytes) {
     if (!resampler)
         return appendSamples(out, x.data(), x.size(), bytes);
-    size_t inFrames = x.size() / channels;
-    std::vector<float> y((std::max<size_t>(static_cast<size_t>(inFrames * ratio), 4096) + 64) * channels);
+    const size_t inFrames = x.size() / channels, room = ChunkFrames;
+    std::vector<float> y(room * channels);
+    static const float none = 0;
     size_t offset = 0;
     while (true) {
         size_t used = 0, made = 0;
-        const float *src = inFrames ? x.data() + offset * channels : nullptr;
-        if (soxr_process(resampler, src, inFrames - offset, &used, y.data(), y.size() / channels, &made))
+        // Input of length 0 asks for what is pending; only a null input flushes.
+        const float *src = inFrames == 0 ? nullptr : offset < inFrames ? x.data() + offset * channels : &none;
+        if (soxr_process(resampler, src, inFrames - offset, &used, y.data(), room, &made))
             return false;
         if (!appendSamples(out, y.data(), made * channels, bytes))
             return false;
         offset += used;
-        bool drained = inFrames ? offset >= inFrames : made == 0;
-        if (drained || (used == 0 && made == 0))
+        if (offset >= inFrames ? made < room : used == 0 && made == 0)
             return true;
     }
 }
@@ -324,6 +325,12 @@ bool inspectAudio(const std::string &path, AudioInfo &info, std::string &error) 
         error = "holds no audio";
         return false;
     }
+    if (sf.samplerate < LowestInputRate || sf.samplerate > HighestInputRate) {
+        error = "claims a sample rate of " + std::to_string(sf.samplerate) + " Hz, outside the " +
+                std::to_string(LowestInputRate) + " to " + std::to_string(HighestInputRate) +
+                " Hz of real recordings (is its header damaged?)";
+        return false;
+    }
     return true;
 }
 
@@ -337,7 +344,6 @@ bool convertForEngine(const std::string &path, const std::string &dest,
     }
     int channels = info.channels == 2 ? 2 : 1;
     float gain = fullScaleGain(in.get(), info);
-    double ratio = double(ConvertedRate) / info.samplerate;
     soxr_error_t soxrError = nullptr;
     soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
     soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
@@ -362,10 +368,10 @@ bool convertForEngine(const std::string &path, const std::string &dest,
             return false;
         }
         mixFrames(buffer, n, info.channels, channels, gain, mixed);
-        ok = writeResampled(resampler.get(), mixed, channels, ratio, out.get(), bytes);
+        ok = writeResampled(resampler.get(), mixed, channels, out.get(), bytes);
     }
     if (ok && resampler)
-        ok = writeResampled(resampler.get(), {}, channels, ratio, out.get(), bytes);
+        ok = writeResampled(resampler.get(), {}, channels, out.get(), bytes);
     ok = ok && finishWave(out.get(), channels, bytes);
     ok = (std::fclose(out.release()) == 0) && ok;
     if (!ok)

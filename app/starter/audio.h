@@ -10,6 +10,9 @@
 // The sample rate and bit depth of every converted file.
 constexpr int ConvertedRate = 44100;
 constexpr int ConvertedBits = 16;
+// Sample rates of real recordings; a header claiming another is refused.
+constexpr int LowestInputRate = 1000;
+constexpr int HighestInputRate = 768000;
 // The engine reads the first 4132 bytes of a WAV file in one piece.
 constexpr int EngineHeaderBytes = 4132;
 

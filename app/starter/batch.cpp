@@ -18,11 +18,16 @@
 #include "app/starter/engine_process.h"
 #include "app/starter/messages.h"
 #include "app/starter/midi_reader.h"
+#include "app/starter/refine/refine.h"
+#include "app/starter/regular_file.h"
+#include "app/starter/score/score_file.h"
+#include "app/starter/settings_check.h"
 
 namespace fs = std::filesystem;
 
 volatile std::sig_atomic_t interruptCount = 0;
 volatile std::sig_atomic_t terminateSignal = 0;
+volatile std::sig_atomic_t stopRequested = 0;
 
 namespace {
 
@@ -34,8 +39,14 @@ struct Display {
     int liveLines = 0;
 };
 
-void onInterrupt(int) { interruptCount = interruptCount + 1; }
-void onTerminate(int sig) { terminateSignal = sig; }
+void onInterrupt(int) {
+    interruptCount = interruptCount + 1;
+    stopRequested = 1;
+}
+void onTerminate(int sig) {
+    terminateSignal = sig;
+    stopRequested = 1;
+}
 
 double secondsSince(Clock::time_point t) {
     return std::chrono::duration<double>(Clock::now() - t).count();
@@ -72,6 +83,8 @@ std::string shortName(const std::string &input, size_t width) {
 std::string progressLine(const Job &job, int width) {
     std::string name = shortName(job.input, 28);
     std::string line = name + std::string(std::max<int>(1, 30 - int(name.size())), ' ');
+    if (job.refining)
+        return line + "refining the notes...";
     if (job.pid < 0 && job.findingBeats)
         return line + "finding the beats...";
     if (job.pid < 0)
@@ -217,7 +230,15 @@ bool writeJobFiles(Job &job, const BatchConfig &config, const std::string &wave)
             return false;
         setSetting(job.settings, "TempoFile", map);
         setSetting(job.settings, "Tempo", decimalText(job.tempo.tempo));
-        // The first beat may lie just before the audio: the engine reads silence there.
+        if (!job.tempo.metreGiven) {
+            setSetting(job.settings, "TimeSignatureNumerator", std::to_string(job.tempo.numerator));
+            setSetting(job.settings, "TimeSignatureDenominator", std::to_string(job.tempo.denominatorPower));
+            // The chord blocks keep their four beats: a block a bar lost notes in 3/4.
+            if (!hasSetting(job.settings, "ChordRes"))
+                setSetting(job.settings, "ChordRes", "4");
+        }
+        // The first beat, a downbeat, may lie before the audio: the engine reads silence there
+        // and keeps of it only what lies within the bar of the first note.
         double start = engineStartPoint(job.tempo.startPoint, readWaveFileHeader(wave));
         setSetting(job.settings, "StartPoint", exactText(start));
         // "To the end" must be said: after a start below 0, an end of 0 is a time.
@@ -238,11 +259,11 @@ bool followBeats(Job &job, const BatchConfig &config, const std::string &wave) {
     regionOf(config.settings, start, end);
     BeatTrack track;
     std::string error;
-    if (!trackBeats(wave, start, end, track, &interruptCount, error)) {
+    if (!trackBeats(wave, start, end, track, &stopRequested, error)) {
         failJob(job, 4, "The file " + error + "; export it as a WAV, FLAC or Ogg file.");
         return false;
     }
-    if (interruptCount > 0) {
+    if (stopRequested) {
         failJob(job, 1, "cancelled before the transcription started; no MIDI file was written.");
         return false;
     }
@@ -268,40 +289,40 @@ bool prepareAudio(Job &job, std::string &wave) {
         return true;
     wave = job.tempDir + "audio.wav";
     std::string error;
-    if (convertForEngine(job.input, wave, &interruptCount, error)) {
+    if (convertForEngine(job.input, wave, &stopRequested, error)) {
         job.converted = true;
         return true;
     }
-    if (interruptCount > 0)
+    if (stopRequested)
         failJob(job, 1, "cancelled before the transcription started; no MIDI file was written.");
     else
         failJob(job, 4, "The file " + error + "; export it as a WAV, FLAC or Ogg file.");
     return false;
 }
 
-// Moves the finished MIDI file to its place, copying across file systems.
-bool moveIntoPlace(const std::string &from, const std::string &to, std::string &error) {
-    if (std::rename(from.c_str(), to.c_str()) == 0)
+// Moves a finished file to its place: never over a file that appeared meanwhile
+// unless it may be replaced (code 3), else a failed write (code 5).
+bool placeFile(const Job &job, const std::string &from, const std::string &to, int &code, std::string &error) {
+    if (moveFile(from, to, job.mayReplace))
         return true;
-    fs::path target(to);
-    std::string hidden = target.filename().string();
-    hidden.insert(0, 1, '.');
-    hidden.append(".partial");
-    std::string partial = (target.parent_path() / hidden).string();
-    std::error_code ec;
-    fs::copy_file(from, partial, fs::copy_options::overwrite_existing, ec);
-    if (!ec && std::rename(partial.c_str(), to.c_str()) == 0)
-        return true;
-    fs::remove(partial, ec);
-    error = "The MIDI file could not be written to " + to + "; make sure the disk is not full.";
+    bool taken = errno == EEXIST;
+    code = taken ? 3 : 5;
+    error = taken ? "The output " + to + " appeared while this file was being transcribed (another run?) and "
+                    "was left as it is; add --force to replace it, or choose another name with -o."
+                  : "The file could not be written to " + to + "; make sure the disk is not full.";
     return false;
+}
+
+// The metre of a tempo plan in words; weak when the pulse or the bar is.
+std::string planMetreWords(const TempoPlan &t) {
+    return metreWords(t.numerator, t.denominatorPower, t.metreGiven, t.metreJudged, t.metreWeak || t.pulseWeak);
 }
 
 // Fills the report of a finished or cancelled run from the MIDI file and the status.
 RunReport reportOf(const Job &job, const StatusLine &status, const MidiContent &midi) {
     RunReport r;
     r.input = job.input;
-    r.output = job.output;
+    r.output = job.output + (job.keepMidi && !job.scoreOutput.empty() ? " and " + job.scoreOutput : "");
     r.code = job.code;
     r.percent = job.code == 0 ? 100 : job.percent;
     r.notes = static_cast<int>(midi.notes.size());
@@ -325,14 +346,68 @@ RunReport reportOf(const Job &job, const StatusLine &status, const MidiContent &
                     : !getSetting(job.settings, "TempoFile").empty() ? TempoSource::Map
                                                                      : TempoSource::Given;
     r.beats = job.tempo.beatCount;
+    if (job.tempo.tracked)
+        r.metre = planMetreWords(job.tempo);
     r.tempoFallback = job.tempo.fallback;
+    r.refined = job.refined;
+    r.moved = job.refineCounts.moved;
+    r.split = job.refineCounts.split;
+    r.dropped = job.refineCounts.dropped;
     if (r.tempoSource == TempoSource::Fallback)
         r.tempo = job.tempo.tempo;
     return r;
 }
 
+// Writes the score of the MIDI file into the temporary folder and moves it into place.
+bool placeScore(const Job &job, const MidiContent &midi, bool read, int &code, std::string &error) {
+    std::string score = job.tempDir + "score";
+    ScoreRequest request{scoreTitle(job.input), settingDecimal(job.settings, "Resolution", 4),
+                         isCompressedScoreName(job.scoreOutput)};
+    if (read && writeScoreFile(midi, request, score, error))
+        return placeFile(job, score, job.scoreOutput, code, error);
+    code = 5;
+    error = "The score " + job.scoreOutput + " could not be written: " +
+            (read ? error : "the engine's MIDI file cannot be read") + ".";
+    return false;
+}
+
+// Copies the settings file, the tempo map and the engine's MIDI file of a job into the keep folder.
+void keepEngineFiles(const Job &job, const std::string &dir) {
+    std::string name = (fs::path(dir) / fs::path(job.input).stem()).string();
+    std::error_code ec;
+    auto copy = [&](const std::string &from, const char *suffix) {
+        if (!from.empty() && fs::is_regular_file(from, ec))
+            fs::copy_file(from, name + suffix, fs::copy_options::overwrite_existing, ec);
+    };
+    copy(job.tempDir + "settings.txt", ".settings.txt");
+    copy(getSetting(job.settings, "TempoFile"), ".tempo.bin");
+    copy(job.midiPath, ".engine.mid");
+}
+
+// Refines the engine's notes by the attacks in the recording; the engine's file stays when that cannot be done.
+void refineNotes(Job &job, const BatchConfig &config, const std::function<void()> &onSlowStep) {
+    job.refining = true;
+    job.state = JobState::Running;  // on the progress lines until the file is settled
+    if (onSlowStep)
+        onSlowStep();
+    RefineInput input{getSetting(job.settings, "WaveFile"), job.midiPath, job.settings, {}};
+    std::string map = getSetting(job.settings, "TempoFile"), error;
+    if (!map.empty() && !readTempoMap(map, input.tempoMap))
+        input.tempoMap.clear();
+    RefineSession session;
+    std::string refined = job.tempDir + "refined.mid";
+    if (prepareRefinement(input, session, &stopRequested, error) &&
+        writeRefinement(session, RefineThresholds{}, config.quantize, refined, job.refineCounts, error)) {
+        job.midiPath = refined;
+        job.refined = true;
+    }
+    job.refining = false;
+    job.state = JobState::Done;
+}
+
 // Settles a run that ended with code 0 or 1: the MIDI file goes to its place.
-void settleTranscription(Job &job, const StatusLine &status) {
+void settleTranscription(Job &job, const BatchConfig &config, const StatusLine &status,
+                         const std::function<void()> &onSlowStep) {
     std::string error;
     MidiContent midi;
     if (!fs::exists(job.midiPath)) {
@@ -340,11 +415,21 @@ void settleTranscription(Job &job, const StatusLine &status) {
                                         "names sonoscriptor-engine.");
         return;
     }
-    if (!readMidiFile(job.midiPath, midi, error))
+    if (!config.keepDir.empty())
+        keepEngineFiles(job, config.keepDir);
+    if (!config.raw && job.code == 0)
+        refineNotes(job, config, onSlowStep);
+    if (terminateSignal || interruptCount >= 2)
+        return failJob(job, 130, "stopped at once");
+    bool read = readMidiFile(job.midiPath, midi, error);
+    if (!read)
         midi = MidiContent{};
     job.message = summaryParagraph(reportOf(job, status, midi));
-    if (!moveIntoPlace(job.midiPath, job.output, error))
-        job.code = std::max(job.code, 5), job.message = error;
+    int code = 0;
+    if (!job.scoreOutput.empty() && !placeScore(job, midi, read, code, error))
+        job.code = std::max(job.code, code), job.message = error;
+    if (job.keepMidi && !placeFile(job, job.midiPath, job.output, code, error))
+        job.code = std::max(job.code, code), job.message = error;
 }
 
 // Writes -1 into the status file again when the engine may have overwritten it.
@@ -357,7 +442,7 @@ void sendCancel(Job &job) {
 }
 
 // Polls one running job; settles it when its engine has ended.
-bool pollJob(Job &job) {
+bool pollJob(Job &job, const BatchConfig &config, const std::function<void()> &onSlowStep) {
     int exitCode;
     bool signalled;
     if (!processEnded(job.pid, exitCode, signalled)) {
@@ -366,7 +451,7 @@ bool pollJob(Job &job) {
             job.percent = s.percent;
         return false;
     }
-    finishJob(job, exitCode, signalled);
+    finishJob(job, config, exitCode, signalled, onSlowStep);
     return true;
 }
 
@@ -462,13 +547,15 @@ bool checkInput(const std::string &input, int &code, std::string &error) {
         error = "This is a folder, not an audio file; give the audio files inside it.";
         return false;
     }
-    int fd = open(input.c_str(), O_RDONLY);
+    int fd = openWithoutBlocking(input, st);
     if (fd < 0) {
         error = "The file cannot be read (" + std::string(std::strerror(errno)) + "); check its permissions.";
         return false;
     }
     close(fd);
-    return true;
+    if (!S_ISREG(st.st_mode))
+        error = "This is not a regular file (a pipe, a socket or a device); save the recording as a file first.";
+    return S_ISREG(st.st_mode);
 }
 
 bool checkOutput(const std::string &output, const BatchConfig &config, int &code, std::string &error) {
@@ -508,13 +595,15 @@ bool checkOutput(const std::string &output, const BatchConfig &config, int &code
 
 std::string beatListing(const Job &job) {
     const TempoPlan &t = job.tempo;
-    char line[160];
+    char line[200];
     if (!t.tracked)
         return "# " + job.input + ": " + fallbackSentence(t.fallback, t.tempo) + "\n";
-    std::snprintf(line, sizeof line, ": %zu beats, median tempo %.2f beats per minute\n", t.beats.size(), t.tempo);
+    std::snprintf(line, sizeof line, ": %zu beats, median tempo %.2f beats per minute; %s\n", t.beats.size(),
+                  t.beatTempo, planMetreWords(t).c_str());
     std::string text = "# " + job.input + line;
-    for (double b : t.beats) {
-        std::snprintf(line, sizeof line, "%.3f\n", b);
+    for (size_t i = 0; i < t.beats.size(); ++i) {
+        std::snprintf(line, sizeof line, i < t.downbeats.size() && t.downbeats[i] ? "%.3f downbeat\n" : "%.3f\n",
+                      t.beats[i]);
         text += line;
     }
     return text;
@@ -522,10 +611,14 @@ std::string beatListing(const Job &job) {
 
 void startJob(Job &job, const BatchConfig &config, const std::function<void()> &onSlowStep) {
     job.state = JobState::Running;
+    job.mayReplace = config.force;
     job.started = Clock::now();
     int code;
     std::string error, wave;
-    if (!checkInput(job.input, code, error) || (!config.beatsOnly && !checkOutput(job.output, config, code, error)))
+    bool scoreApart = job.keepMidi && !job.scoreOutput.empty();
+    if (!checkInput(job.input, code, error) ||
+        (!config.beatsOnly && (!checkOutput(job.output, config, code, error) ||
+                               (scoreApart && !checkOutput(job.scoreOutput, config, code, error)))))
         return failJob(job, code, error);
     job.tempDir = makePrivateTempDir();
     if (job.tempDir.empty())
@@ -550,11 +643,15 @@ void startJob(Job &job, const BatchConfig &config, const std::function<void()> &
     if (!writeJobFiles(job, config, wave))
         return failJob(job, ExitEngineProblem, "The engine's settings could not be written into the "
                                                "temporary folder; make sure it is not full.");
+    std::string problem = settingsFileProblem(job.tempDir + "settings.txt", job.settings);
+    if (!problem.empty())
+        return failJob(job, ExitUsage, problem);
     if (!startEngine(config.enginePath, job.tempDir + "settings.txt", job.statusPath, job.pid, error))
         return failJob(job, ExitEngineProblem, error);
 }
 
-void finishJob(Job &job, int exitCode, bool signalled) {
+void finishJob(Job &job, const BatchConfig &config, int exitCode, bool signalled,
+               const std::function<void()> &onSlowStep) {
     StatusLine status = readStatus(job.statusPath);
     job.state = JobState::Done;
     job.code = exitCode;
@@ -567,7 +664,7 @@ void finishJob(Job &job, int exitCode, bool signalled) {
         failJob(job, ExitEngineProblem, "The engine ended without a result: it did not accept the launch token; "
                                         "check that --engine names sonoscriptor-engine.");
     } else if (exitCode <= 1) {
-        settleTranscription(job, status);
+        settleTranscription(job, config, status, onSlowStep);
     } else if (exitCode <= 7) {
         job.message = failureSentence(exitCode, job.detail, job.settings);
     } else {
@@ -604,7 +701,7 @@ int runBatch(std::vector<Job> &jobs, const BatchConfig &config) {
                 continue;
             if (cancelling)
                 sendCancel(job);
-            if (pollJob(job))
+            if (pollJob(job, config, [&] { redraw(d, jobs); }))
                 reportJob(d, job, jobs);
         }
         redraw(d, jobs);
@@ -612,6 +709,8 @@ int runBatch(std::vector<Job> &jobs, const BatchConfig &config) {
             break;
         sleepMilliseconds(50);
     }
+    if (terminateSignal || interruptCount >= 2)  // met while a file was being prepared
+        return abortAll(jobs, d, terminateSignal ? terminateSignal : SIGINT);
     clearLive(d);
     int worst = 0;
     for (const Job &job : jobs)

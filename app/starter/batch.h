@@ -12,6 +12,7 @@
 
 #include "app/starter/audio.h"
 #include "app/starter/beats.h"
+#include "app/starter/refine/rules.h"
 #include "app/starter/settings_file.h"
 #include "app/starter/status.h"
 
@@ -21,7 +22,9 @@ enum class JobState { Pending, Running, Done };
 // One input file on its way to a MIDI file.
 struct Job {
     std::string input;              // as given on the command line
-    std::string output;             // the MIDI file to write
+    std::string output;             // the MIDI file to write (the score when keepMidi is false)
+    std::string scoreOutput;        // the MusicXML file to write, "" when none
+    bool keepMidi = true;           // the MIDI file goes to output
     JobState state = JobState::Pending;
     std::string tempDir;            // private temporary folder, "" when none
     std::string statusPath;
@@ -34,11 +37,15 @@ struct Job {
     AudioInfo audio;
     bool converted = false;
     bool cancelRequested = false;
+    bool mayReplace = false;        // --force: the output may replace a file of its name
     SettingsList settings;          // the settings written for this file
     bool findingBeats = false;      // the beat tracker is running on this file
     bool beatsTracked = false;      // the beat tracker ran on this file
     TempoPlan tempo;                // what it found and what is done with it
     bool listing = false;           // message is a beat listing for standard output
+    bool refining = false;          // the notes are being refined by the attack evidence
+    bool refined = false;           // the written notes were refined
+    RefineCounts refineCounts;      // what the refinement changed
     std::chrono::steady_clock::time_point started;
     std::chrono::steady_clock::time_point lastCancel;
 };
@@ -54,11 +61,17 @@ struct BatchConfig {
     std::vector<std::string> protectedPaths;  // files never to be overwritten
     bool trackBeats = false;        // find the beats in each recording and follow them
     bool beatsOnly = false;         // print the beats found instead of transcribing
+    bool raw = false;               // the engine's MIDI file as it is, not refined
+    bool quantize = false;          // refined notes snapped to the grid
+    std::string keepDir;            // where the engine's files are kept, "" for nowhere
 };
 
 // Ctrl-C presses and termination requests, counted by the signal handlers.
 extern volatile std::sig_atomic_t interruptCount;
 extern volatile std::sig_atomic_t terminateSignal;
+// Set by Ctrl-C, SIGTERM and SIGHUP alike: conversion, beat finding and the
+// refinement of the notes stop at once.
+extern volatile std::sig_atomic_t stopRequested;
 
 /** Installs the handlers for Ctrl-C, termination and broken pipes. */
 void installSignalHandlers();
@@ -75,7 +88,8 @@ bool checkOutput(const std::string &output, const BatchConfig &config, int &code
 std::string beatListing(const Job &job);
 /** Prepares and starts one job (onSlowStep is called before a conversion or beat tracking); on failure it is Done. */
 void startJob(Job &job, const BatchConfig &config, const std::function<void()> &onSlowStep = {});
-/** Settles a job whose engine has ended with exitCode. */
-void finishJob(Job &job, int exitCode, bool signalled);
+/** Settles a job whose engine has ended with exitCode (onSlowStep is called before the notes are refined). */
+void finishJob(Job &job, const BatchConfig &config, int exitCode, bool signalled,
+               const std::function<void()> &onSlowStep = {});
 /** Runs every job to its end; returns the worst exit code. */
 int runBatch(std::vector<Job> &jobs, const BatchConfig &config);

@@ -10,6 +10,7 @@
 #include <aubio/aubio.h>
 #include <sndfile.h>
 
+#include "app/starter/metre/metre.h"
 #include "app/starter/pulse.h"
 
 namespace {
@@ -32,6 +33,8 @@ constexpr double HalvedAbove = 170;
 constexpr double SoundBeforeBeat = 0.1;
 // At most this many beats are added before the first beat found.
 constexpr int MaxBeatsBefore = 64;
+// A pulse less clear than this is followed, but called weak evidence.
+constexpr double ClearPulse = 0.3;
 
 struct SndFileCloser {
     void operator()(SNDFILE *f) const { sf_close(f); }
@@ -139,6 +142,11 @@ bool trackBeats(const std::string &path, double start, double end, BeatTrack &tr
     // the beats of dry, synthetic recordings whose notes stop dead.
     aubio_tempo_set_silence(tracker.get(), DitherSilenceDb);
     uint32_t noise = 1;
+    SpectrumFollower spectrum;
+    if (!startSpectrum(spectrum, hop, info.samplerate)) {
+        error = "cannot be analysed for its beats (the spectrum could not be set up)";
+        return false;
+    }
     std::vector<float> block(static_cast<size_t>(hop) * static_cast<size_t>(info.channels));
     std::vector<double> hopPeaks;
     for (sf_count_t done = 0; done < count; done += hop) {
@@ -165,6 +173,7 @@ bool trackBeats(const std::string &path, double start, double end, BeatTrack &tr
         }
         aubio_onset_do(onsets.get(), in.get(), out.get());
         track.onsetStrength.push_back(aubio_onset_get_descriptor(onsets.get()));
+        addSpectrumHop(spectrum, in.get(), track.spectrum);
         if (got < want)
             break;
     }
@@ -222,8 +231,8 @@ std::vector<double> beatsAlong(const BeatTrack &track, const PulseCurve &pulse) 
 }
 
 // Why the recording has no steady beat to follow, or "" with the beats to follow in beats;
-// the pulse is followed once for both.
-std::string judgeBeats(const BeatTrack &track, std::vector<double> &beats) {
+// the pulse is followed once for both. weak: the pulse is faint or at another level.
+std::string judgeBeats(const BeatTrack &track, std::vector<double> &beats, bool &weak) {
     if (track.regionEnd - track.regionStart < ShortestBeatRegion)
         return "the recording is too short to find its beat (under " + numberText("%g", ShortestBeatRegion) +
                " seconds)";
@@ -231,9 +240,10 @@ std::string judgeBeats(const BeatTrack &track, std::vector<double> &beats) {
         return "the recording is silent";
     if (track.beats.size() < 4)
         return "no steady beat was found in the recording";
-    PulseCurve pulse = followPulse(track.onsetStrength, priorPeriodHops(track));
+    PulseCurve pulse = followClearestPulse(track.onsetStrength, priorPeriodHops(track), LeastPulseClarity, weak);
     if (pulse.clarity < LeastPulseClarity)
         return "no beat stands out in the recording (it has no clear pulse)";
+    weak = weak || pulse.clarity < ClearPulse;
     beats = beatsAlong(track, pulse);
     double tempo = medianTempo(beats);
     if (tempo < SlowestTrackedTempo || tempo > FastestTrackedTempo)
@@ -246,16 +256,20 @@ std::string judgeBeats(const BeatTrack &track, std::vector<double> &beats) {
 }  // namespace
 
 double pulseClarity(const BeatTrack &track) {
-    return followPulse(track.onsetStrength, priorPeriodHops(track)).clarity;
+    bool otherLevel;
+    return followClearestPulse(track.onsetStrength, priorPeriodHops(track), LeastPulseClarity, otherLevel).clarity;
 }
 
 std::string unsteadyReason(const BeatTrack &track) {
     std::vector<double> beats;
-    return judgeBeats(track, beats);
+    bool weak;
+    return judgeBeats(track, beats, weak);
 }
 
 std::vector<double> beatsToFollow(const BeatTrack &track) {
-    return beatsAlong(track, followPulse(track.onsetStrength, priorPeriodHops(track)));
+    bool otherLevel;
+    return beatsAlong(track, followClearestPulse(track.onsetStrength, priorPeriodHops(track), LeastPulseClarity,
+                                                 otherLevel));
 }
 
 std::vector<uint16_t> tempoMapValues(const std::vector<double> &beats) {
@@ -299,23 +313,38 @@ TempoPlan planTempo(const BeatTrack &track, const SettingsList &settings, double
     plan.beatCount = static_cast<int>(track.beats.size());
     plan.tempo = fallbackTempo;
     std::vector<double> beats;
-    plan.fallback = judgeBeats(track, beats);
+    plan.fallback = judgeBeats(track, beats, plan.pulseWeak);
     if (!plan.fallback.empty())
         return plan;
+    plan.metreGiven = hasSetting(settings, "TimeSignatureNumerator") ||
+                      hasSetting(settings, "TimeSignatureDenominator");
+    MetreBounds bounds = plan.metreGiven ? boundsOf(settingInt(settings, "TimeSignatureNumerator", 4),
+                                                    settingInt(settings, "TimeSignatureDenominator", 2))
+                                         : MetreBounds{};
+    Metre metre = findMetre(track, beats, bounds);
+    SettingsList written = settings;
+    if (!plan.metreGiven)
+        setSetting(written, "TimeSignatureDenominator", std::to_string(metre.denominatorPower));
     // A steady beat has at least two beats, so a tempo within the tempos followed.
-    double tempo = std::floor(medianTempo(beats) * 100 + 0.5) / 100;
-    if (!timeBaseAccepts(tempo, settings)) {
+    double tempo = std::floor(medianTempo(metre.gridBeats) * 100 + 0.5) / 100;
+    if (!timeBaseAccepts(tempo, written)) {
         plan.fallback = "the tempo found (" + numberText("%.1f", tempo) +
                         " beats per minute) cannot be written into a MIDI file with these settings";
         return plan;
     }
     plan.tracked = true;
     plan.tempo = tempo;
-    plan.startPoint = beats.front();
+    plan.beatTempo = medianTempo(metre.beats);
+    plan.numerator = metre.numerator;
+    plan.denominatorPower = metre.denominatorPower;
+    plan.metreJudged = metre.judged;
+    plan.metreWeak = metre.weak;
+    plan.startPoint = metre.gridBeats.front();
     plan.endPoint = track.regionEnd;
-    plan.beatCount = static_cast<int>(beats.size());
-    plan.map = tempoMapValues(beats);
-    plan.beats = std::move(beats);
+    plan.beatCount = static_cast<int>(metre.beats.size());
+    plan.map = tempoMapValues(metre.gridBeats);
+    plan.beats = std::move(metre.beats);
+    plan.downbeats = std::move(metre.downbeats);
     return plan;
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/starter/metre/spectrum.h"
 #include "app/starter/settings_file.h"
 
 // The tempo-file value that ends the map: from there the constant tempo applies.
@@ -22,6 +23,7 @@ struct BeatTrack {
     std::vector<double> beats;  // seconds from the start of the file, rising
     std::vector<double> periods;  // the tracker's beat period at each beat, in seconds (0: none yet)
     std::vector<float> onsetStrength;  // the onset detection function, one value per hop
+    SpectralTrack spectrum;     // chroma and bass onsets, one per onset strength
     double hopSeconds = 0;      // time between two onset strengths
     double regionStart = 0;     // the region tracked, in seconds of the file
     double regionEnd = 0;
@@ -33,10 +35,18 @@ struct BeatTrack {
 struct TempoPlan {
     bool tracked = false;       // true: follow the beats; false: constant tempo
     double tempo = 120;         // beats per minute written as Tempo
-    double startPoint = 0;      // seconds: the first beat when tracked
+    double startPoint = 0;      // seconds: the first beat when tracked, a downbeat
     double endPoint = 0;        // seconds: the end of the region tracked
-    std::vector<double> beats;  // the beats followed, in seconds of the file, when tracked
-    std::vector<uint16_t> map;  // tempo-file values when tracked, ending in TempoMapEnd
+    std::vector<double> beats;  // the written beats, in seconds of the file, when tracked
+    std::vector<bool> downbeats;  // for each of them: a bar starts there
+    double beatTempo = 0;       // median tempo of the written beats (in 6/8 a third of tempo)
+    int numerator = 4;          // the time signature found, when tracked
+    int denominatorPower = 2;
+    bool metreJudged = false;   // the time signature was found in the recording
+    bool metreWeak = false;     // ... on weak evidence
+    bool metreGiven = false;    // the settings give the time signature
+    bool pulseWeak = false;     // the pulse was found only at another metrical level, or is faint
+    std::vector<uint16_t> map;  // tempo-file values when tracked (the engine's beats), ending in TempoMapEnd
     int beatCount = 0;          // beats found by the tracker; when tracked, the beats followed
     std::string fallback;       // why the tempo is constant, "" when tracked
 };

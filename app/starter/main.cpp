@@ -9,6 +9,7 @@
 #include "app/starter/batch.h"
 #include "app/starter/engine_process.h"
 #include "app/starter/options.h"
+#include "app/starter/score/score_file.h"
 
 #ifndef STARTER_VERSION
 #define STARTER_VERSION "0"
@@ -71,11 +72,13 @@ int main(int argc, char **argv) {
     if (inputs.empty())
         return usageError("Give the recording to transcribe, for example: sonoscriptor song.wav");
     std::vector<Job> jobs;
-    if (!planJobs(inputs, output, jobs, error))
+    if (!planJobs(inputs, output, jobs, error) ||
+        !planScoreOutputs(jobs, output, {options.format, options.musicxml}, error))
         return usageError(error);
     BatchConfig config{options.enginePath.empty() ? defaultEnginePath() : options.enginePath, dataDir,
                        settings, options.force, options.quiet, options.jobs > 0 ? options.jobs : coreCount(),
-                       protectedPaths(options, inputs), tempoToBeTracked(settings), options.beatsOnly};
+                       protectedPaths(options, inputs), tempoToBeTracked(settings), options.beatsOnly,
+                       options.raw, options.quantize, options.keepDir};
     if (access(config.enginePath.c_str(), X_OK) != 0) {
         std::fprintf(stderr, "sonoscriptor: the engine %s was not found; build it with make, or name it with "
                              "--engine.\n", config.enginePath.c_str());

@@ -1,11 +1,14 @@
 // Failure sentences, summary paragraph, note and key names.
 #include "app/starter/messages.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <map>
 #include <utility>
+
+#include "app/starter/score/score_file.h"
 
 namespace {
 
@@ -87,6 +90,8 @@ const std::map<std::pair<int, int>, std::string> &fixedSentences() {
                  "writable and not full."},
         {{3, 15}, "The engine could not open the audio file; check that it still exists and is readable."},
         {{3, 23}, "No audio file was named; give the recording to transcribe as INPUT."},
+        {{3, 36}, "A path in the settings file is longer than the engine reads (254 characters to a line, "
+                  "the key included); give a shorter ExePath, WaveFile, MidiFile or TempoFile."},
         {{4, 9}, "The audio has neither one nor two channels; the engine reads mono or stereo WAV files only "
                  "(export the recording as stereo)."},
         {{4, 10}, "The sample rate is not supported: the engine reads 11025, 22050 or 44100 Hz; resample the "
@@ -148,7 +153,8 @@ std::string rangeWords(const RunReport &r) {
 std::string notesWords(const RunReport &r) {
     std::string n = std::to_string(r.notes) + (r.notes == 1 ? " note" : " notes");
     if (r.code == 1)
-        return "cancelled at " + format("%.0f", r.percent) + "%; the MIDI file keeps the " + n +
+        return "cancelled at " + format("%.0f", r.percent) + "%; the " +
+               (isScoreFileName(r.output) ? "score" : "MIDI file") + " keeps the " + n +
                " transcribed up to then" + rangeWords(r);
     if (r.notes == 0)
         return "no notes were found (is the recording very quiet, or is --tempo far from its real tempo?)";
@@ -215,12 +221,23 @@ std::string tempoWords(const RunReport &r) {
     case TempoSource::Given: return s.append("Tempo: a constant ").append(bpm).append(".");
     case TempoSource::Tracked:
         return s.append("Tempo: ").append(bpm).append(", the median of the ").append(std::to_string(r.beats))
-            .append(" beats found in the recording; the notes follow those beats.");
+            .append(" beats found in the recording; the notes follow those beats")
+            .append(r.metre.empty() ? "" : ", in " + r.metre).append(".");
     case TempoSource::Fallback: return s.append(fallbackSentence(r.tempoFallback, r.tempo));
     case TempoSource::Map: return s.append("Tempo: ").append(bpm).append("; the notes follow the beats of the tempo map.");
     case TempoSource::Unknown: break;
     }
     return "";
+}
+
+std::string metreWords(int numerator, int denominatorPower, bool given, bool judged, bool weak) {
+    std::string name =
+        std::to_string(numerator) + "/" + std::to_string(1 << std::clamp(denominatorPower, 0, 6)) + " time";
+    if (given)
+        return name + " as given";
+    if (!judged)
+        return name + " (too few beats to find the bars)";
+    return name + ", found from the accents and chord changes" + (weak ? " (weak evidence)" : "");
 }
 
 std::string fallbackSentence(const std::string &reason, double tempo) {
@@ -230,9 +247,17 @@ std::string fallbackSentence(const std::string &reason, double tempo) {
            " beats per minute; give the tempo with --tempo if it is another.";
 }
 
+// "Attack evidence moved 12 notes, split 5 and dropped 7. ", or "" when the notes were not refined.
+std::string refineWords(const RunReport &r) {
+    if (!r.refined)
+        return "";
+    return "Attack evidence moved " + std::to_string(r.moved) + (r.moved == 1 ? " note" : " notes") + ", split " +
+           std::to_string(r.split) + " and dropped " + std::to_string(r.dropped) + ". ";
+}
+
 std::string summaryParagraph(const RunReport &r) {
     std::string text = r.input + " -> " + r.output + ": " + notesWords(r) + "; " + keyWords(r) + ". " +
-                       speedWords(r) + "." + tempoWords(r);
+                       refineWords(r) + speedWords(r) + "." + tempoWords(r);
     if (!r.conversion.empty())
         text += " The audio (" + r.conversion + ") was converted to 44100 Hz 16-bit WAV for the engine.";
     return text;

@@ -34,6 +34,11 @@ struct RunReport {
     double tempo = 0;             // beats per minute written into the MIDI file
     int beats = 0;                // beats found, when tracked
     std::string tempoFallback;    // why no beat was followed, when Fallback
+    std::string metre;            // the metre of the beats followed and its source, "" for none
+    bool refined = false;         // the attack evidence refined the notes
+    int moved = 0;                // notes moved, split and dropped by it
+    int split = 0;
+    int dropped = 0;
 };
 
 /** One plain sentence for an engine code and detail, with the settings of the run. */
@@ -42,6 +47,8 @@ std::string failureSentence(int code, int detail, const SettingsList &settings);
 std::string summaryParagraph(const RunReport &report);
 /** The sentence that says a constant tempo replaces beats that were not found. */
 std::string fallbackSentence(const std::string &reason, double tempo);
+/** The metre in words with its source: "3/4 time, found from the accents and chord changes". */
+std::string metreWords(int numerator, int denominatorPower, bool given, bool judged, bool weak);
 /** Name of a MIDI key with its octave, e.g. 60 -> "C4" (flats: "Db4" for 61). */
 std::string noteName(int key, bool flats);
 /** Name of a key signature and mode, e.g. (1, 1) -> "E minor"; 8 -> "". */

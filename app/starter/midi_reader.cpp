@@ -1,6 +1,7 @@
 // Standard MIDI File reader: header, tracks, events with running status.
 #include "app/starter/midi_reader.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -57,9 +58,15 @@ void closeNote(MidiContent &m, std::vector<std::vector<size_t>> &open, int chann
 }
 
 // Interprets a meta event's data.
-void applyMeta(MidiContent &m, uint8_t type, const std::vector<uint8_t> &data) {
-    if (type == 0x51 && data.size() == 3 && m.notes.empty())
-        m.microsPerBeat = (data[0] << 16) | (data[1] << 8) | data[2];
+void applyMeta(MidiContent &m, uint8_t type, const std::vector<uint8_t> &data, int64_t tick) {
+    if (type == 0x51 && data.size() == 3) {
+        int64_t micros = (data[0] << 16) | (data[1] << 8) | data[2];
+        if (m.notes.empty())
+            m.microsPerBeat = micros;
+        m.tempos.push_back({tick, micros});
+    }
+    if (type == 0x06)
+        m.markers.push_back({tick, std::string(data.begin(), data.end())});
     if (type == 0x58 && data.size() >= 2) {
         m.numerator = data[0];
         m.denominatorPower = data[1];
@@ -72,7 +79,7 @@ void applyMeta(MidiContent &m, uint8_t type, const std::vector<uint8_t> &data) {
 }
 
 // Reads a meta or system-exclusive event after its status byte.
-bool takeSpecial(Cursor &c, uint8_t status, MidiContent &m, bool &endOfTrack) {
+bool takeSpecial(Cursor &c, uint8_t status, int64_t tick, MidiContent &m, bool &endOfTrack) {
     uint8_t type = 0;
     if (status == 0xFF && !takeByte(c, type))
         return false;
@@ -82,7 +89,7 @@ bool takeSpecial(Cursor &c, uint8_t status, MidiContent &m, bool &endOfTrack) {
     std::vector<uint8_t> data(c.bytes.begin() + c.pos, c.bytes.begin() + c.pos + length);
     c.pos += length;
     if (status == 0xFF) {
-        applyMeta(m, type, data);
+        applyMeta(m, type, data, tick);
         endOfTrack = type == 0x2F;
     }
     return true;
@@ -102,7 +109,7 @@ bool takeChannel(Cursor &c, uint8_t status, uint8_t first, int64_t tick, MidiCon
         return false;
     if (kind == 0x90 && second > 0) {
         open[channel * 128 + (first & 0x7F)].push_back(m.notes.size());
-        m.notes.push_back({first & 0x7F, second, tick, -1});
+        m.notes.push_back({first & 0x7F, second, tick, -1, channel});
     } else if (kind == 0x80 || kind == 0x90) {
         closeNote(m, open, channel, first & 0x7F, tick);
     }
@@ -115,15 +122,19 @@ bool takeTrack(Cursor c, MidiContent &m, std::string &error) {
     int64_t tick = 0;
     uint8_t running = 0;
     bool endOfTrack = false;
+    bool leading = m.tracks == 0;
     while (c.pos < c.end && !endOfTrack) {
+        size_t start = c.pos;
+        size_t notesBefore = m.notes.size(), markersBefore = m.markers.size();
         uint32_t delta;
         uint8_t b;
         if (!takeVarLen(c, delta) || !takeByte(c, b))
             break;
         tick += delta;
+        m.lastTick = std::max(m.lastTick, tick);
         bool ok;
         if (b == 0xFF || b == 0xF0 || b == 0xF7) {
-            ok = takeSpecial(c, b, m, endOfTrack);
+            ok = takeSpecial(c, b, tick, m, endOfTrack);
         } else if (b & 0x80) {
             running = b;
             uint8_t first;
@@ -135,7 +146,13 @@ bool takeTrack(Cursor c, MidiContent &m, std::string &error) {
             error = "a track event is cut short or has no status byte";
             return false;
         }
+        bool noteOrMarker = m.notes.size() != notesBefore || m.markers.size() != markersBefore ||
+                            ((b & 0x80 ? b : running) & 0xE0) == 0x80;
+        leading = leading && !noteOrMarker;
+        if (leading && !endOfTrack)
+            m.leadingEvents.insert(m.leadingEvents.end(), c.bytes.begin() + start, c.bytes.begin() + c.pos);
     }
+    m.tracks += 1;
     return true;
 }
 
@@ -151,6 +168,7 @@ bool parseMidi(const std::vector<uint8_t> &bytes, MidiContent &m, std::string &e
         return false;
     }
     m.division = static_cast<int>(division);
+    m.format = static_cast<int>(format);
     c.pos = 8 + length;
     while (c.pos + 8 <= c.end) {
         if (!takeNumber(c, 4, tag) || !takeNumber(c, 4, length))

@@ -12,9 +12,22 @@ struct MidiNote {
     int velocity = 0;
     int64_t onTick = 0;
     int64_t offTick = -1;  // -1 when the file never ends the note
+    int channel = 0;
 };
 
-// What the summary and the tests need from a MIDI file.
+// A tempo event: from tick on, microseconds per beat.
+struct MidiTempo {
+    int64_t tick = 0;
+    int64_t microsPerBeat = 500000;
+};
+
+// A marker event (the engine's chord names) and its tick.
+struct MidiMarker {
+    int64_t tick = 0;
+    std::string text;
+};
+
+// What the summary, the score and the tests need from a MIDI file.
 struct MidiContent {
     int division = 0;              // ticks per beat
     int64_t microsPerBeat = 500000;
@@ -25,6 +38,14 @@ struct MidiContent {
     int denominatorPower = 2;
     int program = -1;              // first program change, -1 when none
     std::vector<MidiNote> notes;   // in order of their note-on
+    std::vector<MidiTempo> tempos; // every tempo event, in file order
+    std::vector<MidiMarker> markers;
+    int64_t lastTick = 0;          // tick of the last event read
+    int format = 0;
+    int tracks = 0;                // track chunks read
+    // The events before the first note or marker of the first track, as written (delta times
+    // included), without the end of the track.
+    std::vector<uint8_t> leadingEvents;
 };
 
 /** Parses a Standard MIDI File from bytes; false with a reason when malformed. */

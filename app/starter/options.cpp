@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "app/starter/beats.h"
+#include "app/starter/settings_check.h"
 
 namespace fs = std::filesystem;
 
@@ -65,8 +66,8 @@ void assign(StarterOptions &o, const std::string &key, const std::string &value)
 
 bool onTempo(const std::string &v, StarterOptions &o, const std::string &, std::string &error) {
     double bpm;
-    if (!wholeNumber(v, bpm) || bpm <= 0) {
-        error = "--tempo takes the tempo in beats per minute, a number above 0, for example --tempo 96.";
+    if (!wholeNumber(v, bpm) || bpm < SlowestTempo || bpm > FastestTempo) {
+        error = "--tempo takes the tempo in beats per minute, from 3.6 to 1000, for example --tempo 96.";
         return false;
     }
     assign(o, "Tempo", numberText(bpm));
@@ -174,6 +175,23 @@ bool onTempoMap(const std::string &v, StarterOptions &o, const std::string &, st
     return true;
 }
 
+// A tempo map must be a regular file whose beats all last longer than 0 ms.
+bool checkTempoMap(const std::string &map, std::string &error) {
+    std::error_code ec;
+    std::vector<uint16_t> values;
+    if (!fs::is_regular_file(map, ec) || !readTempoMap(map, values)) {
+        error = "The tempo map " + map + " cannot be read; check its name (it must be a regular file).";
+        return false;
+    }
+    auto zero = std::find(values.begin(), values.end(), 0);
+    if (zero != values.end()) {
+        error = "Beat " + std::to_string(zero - values.begin() + 1) + " of the tempo map " + map +
+                " lasts 0 ms; every beat of a tempo map needs its length in milliseconds.";
+        return false;
+    }
+    return true;
+}
+
 bool onSet(const std::string &v, StarterOptions &o, const std::string &, std::string &error) {
     size_t eq = v.find('=');
     std::string key = v.substr(0, eq);
@@ -194,6 +212,15 @@ bool onSet(const std::string &v, StarterOptions &o, const std::string &, std::st
     return true;
 }
 
+bool onFormat(const std::string &v, StarterOptions &o, const std::string &, std::string &error) {
+    if (v != "midi" && v != "musicxml" && v != "both") {
+        error = "--format takes midi, musicxml or both.";
+        return false;
+    }
+    o.format = v;
+    return true;
+}
+
 bool onJobs(const std::string &v, StarterOptions &o, const std::string &, std::string &error) {
     if (!wholeInteger(v, 1, 1024, o.jobs)) {
         error = "-j takes the number of files to transcribe at once, 1 or more.";
@@ -202,10 +229,22 @@ bool onJobs(const std::string &v, StarterOptions &o, const std::string &, std::s
     return true;
 }
 
+bool onKeepDir(const std::string &v, StarterOptions &o, const std::string &, std::string &error) {
+    std::error_code ec;
+    if (!fs::is_directory(v, ec) || access(v.c_str(), W_OK) != 0) {
+        error = "--keep-engine-files takes a folder that exists and is writable; " + v + " is none.";
+        return false;
+    }
+    o.keepDir = v;
+    return true;
+}
+
 // Every option of the command.
 const std::vector<OptionRule> &optionTable() {
     static const std::vector<OptionRule> table = {
         {"output", "o", true, [](const std::string &v, StarterOptions &o, const std::string &, std::string &) { o.output = v; return true; }},
+        {"format", nullptr, true, onFormat},
+        {"musicxml", nullptr, true, [](const std::string &v, StarterOptions &o, const std::string &, std::string &) { o.musicxml = v; return true; }},
         {"force", nullptr, false, [](const std::string &, StarterOptions &o, const std::string &, std::string &) { o.force = true; return true; }},
         {"quiet", "q", false, [](const std::string &, StarterOptions &o, const std::string &, std::string &) { o.quiet = true; return true; }},
         {"jobs", "j", true, onJobs},
@@ -228,6 +267,9 @@ const std::vector<OptionRule> &optionTable() {
         {"set", nullptr, true, onSet},
         {"settings", nullptr, true, [](const std::string &v, StarterOptions &o, const std::string &, std::string &) { o.settingsFile = v; return true; }},
         {"engine", nullptr, true, [](const std::string &v, StarterOptions &o, const std::string &, std::string &) { o.enginePath = v; return true; }},
+        {"raw", nullptr, false, [](const std::string &, StarterOptions &o, const std::string &, std::string &) { o.raw = true; return true; }},
+        {"quantize", nullptr, false, [](const std::string &, StarterOptions &o, const std::string &, std::string &) { o.quantize = true; return true; }},
+        {"keep-engine-files", nullptr, true, onKeepDir},
     };
     return table;
 }
@@ -425,6 +467,11 @@ bool parseCommandLine(const std::vector<std::string> &args, const std::string &d
         if (!rule->handle(value, options, dataDir, error))
             return false;
     }
+    if (options.raw && options.quantize) {
+        error = "--quantize places the refined notes on the grid; --raw keeps the engine's notes as they are. "
+                "Give one of them.";
+        return false;
+    }
     return true;
 }
 
@@ -452,14 +499,18 @@ bool composeSettings(const StarterOptions &options, SettingsList &settings, std:
     }
     std::string map = getSetting(settings, "TempoFile");
     std::vector<uint16_t> values;
+    if (!map.empty() && !checkTempoMap(map, error))
+        return false;
     if (!map.empty() && !hasSetting(settings, "Tempo") && readTempoMap(map, values)) {
         // The MIDI file plays at the performance's median tempo, so its beats keep their length.
         double tempo = std::floor(medianMapTempo(values) * 100 + 0.5) / 100;
         if (tempo > 0 && timeBaseAccepts(tempo, settings))
             setSetting(settings, "Tempo", numberText(tempo));
     }
-    if (settingDecimal(settings, "Tempo", 120) <= 0) {
-        error = "The tempo must be above 0 beats per minute; give it with --tempo.";
+    double tempo = settingDecimal(settings, "Tempo", 120);
+    if (!(tempo >= SlowestTempo && tempo <= FastestTempo)) {
+        error = "The tempo must be from 3.6 to 1000 beats per minute (a MIDI file holds no slower one, and "
+                "faster ones only multiply the work); give it with --tempo.";
         return false;
     }
     double start = settingDecimal(settings, "StartPoint", 0), end = settingDecimal(settings, "EndPoint", 0);
@@ -467,7 +518,8 @@ bool composeSettings(const StarterOptions &options, SettingsList &settings, std:
         error = "--end must come after --start.";
         return false;
     }
-    return true;
+    error = readBackProblem(settingsText(settings), settings);
+    return error.empty();
 }
 
 bool tempoToBeTracked(const SettingsList &settings) {
@@ -478,7 +530,7 @@ std::string helpText(const std::string &dataDir, int cores) {
     std::string jobs = std::to_string(cores);
     return
         "Usage: sonoscriptor [OPTION]... INPUT...\n"
-        "Transcribe recordings into Standard MIDI Files.\n"
+        "Transcribe recordings into Standard MIDI Files and MusicXML scores.\n"
         "\n"
         "Each INPUT (WAV, FLAC, Ogg or any other format libsndfile reads) becomes a MIDI\n"
         "file beside it, named like the input with \".mid\". Audio that the engine cannot\n"
@@ -487,19 +539,26 @@ std::string helpText(const std::string &dataDir, int cores) {
         "Output:\n"
         "  -o, --output OUT        write OUT; with several inputs OUT is a folder\n"
         "                          (default: INPUT's name with \".mid\", beside it)\n"
+        "      --musicxml FILE     also write the score as MusicXML into FILE (.musicxml,\n"
+        "                          .xml, or compressed .mxl); -o song.musicxml writes\n"
+        "                          the score alone (default: no score)\n"
+        "      --format FORMAT     midi, musicxml or both: the files written for each\n"
+        "                          INPUT when -o names no file (default midi)\n"
         "      --force             replace an output file that exists (default: refuse)\n"
         "  -j, --jobs N            transcribe N files at once (default: " + jobs + ", the cores)\n"
         "  -q, --quiet             no progress bar (default: a bar when standard error\n"
         "                          is a terminal)\n"
         "\n"
         "Music:\n"
-        "      --tempo BPM         a constant tempo in beats per minute; no beat tracking\n"
+        "      --tempo BPM         a constant tempo in beats per minute, 3.6 to 1000;\n"
+        "                          no beat tracking\n"
         "                          (default: the beats are found in the recording and\n"
         "                          followed; without a steady beat, a constant 120)\n"
-        "      --beats             print the beat times and the tempo found in each\n"
-        "                          INPUT, one time in seconds per line; transcribe\n"
-        "                          nothing\n"
-        "      --time-signature N/D  beats per bar and note value, e.g. 3/4 (default 4/4)\n"
+        "      --beats             print the beat times, the downbeats, the tempo and the\n"
+        "                          time signature found in each INPUT, one time in\n"
+        "                          seconds per line; transcribe nothing\n"
+        "      --time-signature N/D  beats per bar and note value, e.g. 3/4 (default: found\n"
+        "                          with the beats; default 4/4 when they are not tracked)\n"
         "      --grid VALUE        shortest note: 4th, 8th, 16th, 32nd, 64th (default 16th)\n"
         "      --key KEY           auto, none, or a key such as C, Am, Eb, F#m\n"
         "                          (default auto: detected from the notes)\n"
@@ -516,6 +575,11 @@ std::string helpText(const std::string &dataDir, int cores) {
         "      --channel N         MIDI channel 1..16 (default 1)\n"
         "      --program N         General MIDI program 0..127 (default: the\n"
         "                          instrument's record number, else 0, piano)\n"
+        "      --raw               write the engine's notes exactly as it wrote them\n"
+        "                          (default: notes moved, split or dropped where the\n"
+        "                          attacks heard in the recording say so)\n"
+        "      --quantize          put the refined notes back on the grid (default:\n"
+        "                          each note where its attack was heard)\n"
         "      --tempo-map FILE    follow these beats instead of tracking them: 16-bit\n"
         "                          little-endian milliseconds per beat, 65535 ends\n"
         "                          (default: none; the tempo is then the map's median\n"
@@ -526,6 +590,8 @@ std::string helpText(const std::string &dataDir, int cores) {
         "      --set KEY=VALUE     set any settings key; may be repeated, the last wins\n"
         "      --engine PATH       the engine to run (default: sonoscriptor-engine\n"
         "                          beside this program)\n"
+        "      --keep-engine-files DIR  for developers: keep each input's settings\n"
+        "                          file, tempo map and engine MIDI file in DIR\n"
         "\n"
         "  -h, --help              show this help\n"
         "      --version           show the version\n"
@@ -536,6 +602,7 @@ std::string helpText(const std::string &dataDir, int cores) {
         "\n"
         "Exit status: 0 done; 1 cancelled (the MIDI file keeps what was transcribed);\n"
         "2 to 7 the engine's failure classes (2 reading, 3 opening a file, 4 audio\n"
-        "format, 5 writing the MIDI file, 6 memory, 7 MIDI timing); 8 the engine could\n"
-        "not be run; 9 a wrong command line. With several inputs, the worst of them.\n";
+        "format, 5 writing the MIDI file or the score, 6 memory, 7 MIDI timing); 8 the\n"
+        "engine could not be run; 9 a wrong command line. With several inputs, the\n"
+        "worst of them.\n";
 }

@@ -7,6 +7,11 @@
 
 #include "app/starter/settings_file.h"
 
+// The tempos the starter passes on, in beats per minute: a MIDI file holds none slower,
+// and a faster one only multiplies the frames the engine analyses.
+constexpr double SlowestTempo = 3.6;
+constexpr double FastestTempo = 1000;
+
 // Everything the command line asks for.
 struct StarterOptions {
     std::vector<std::string> inputs;
@@ -20,7 +25,12 @@ struct StarterOptions {
     std::string settingsFile;    // --settings: the settings to start from
     std::string enginePath;      // --engine: the engine to run
     std::string tempoMap;        // --tempo-map, as given
+    std::string format;          // --format: "", midi, musicxml or both
+    std::string musicxml;        // --musicxml: a score beside the MIDI file
     SettingsList assignments;    // the options as settings, in command-line order
+    bool raw = false;            // --raw: the engine's MIDI file as it wrote it
+    bool quantize = false;       // --quantize: refined notes snapped to the grid
+    std::string keepDir;         // --keep-engine-files: where the engine's files are kept
 };
 
 // One line of the filter index: a record number and the line's text.

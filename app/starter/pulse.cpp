@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -17,6 +18,8 @@ constexpr double LongestShare = 1.45;
 constexpr double PeriodDrift = 0.04;
 // What a change of one PeriodDrift costs, against correlations of at most 1.
 constexpr double DriftCost = 0.1;
+// Where the prior period shows no clear pulse, these multiples of it are tried.
+constexpr double OtherLevels[] = {2, 3, 0.5};
 // How strictly beats keep to the local period; larger is stricter.
 constexpr double Tightness = 40;
 
@@ -107,6 +110,19 @@ PulseCurve followPulse(const std::vector<float> &strength, double priorHops) {
         curve.periods[h] = lags[path[w]] + (lags[path[next]] - lags[path[w]]) * share;
     }
     return curve;
+}
+
+PulseCurve followClearestPulse(const std::vector<float> &strength, double priorHops, double clear, bool &otherLevel) {
+    PulseCurve pulse = followPulse(strength, priorHops);
+    otherLevel = false;
+    for (double m : OtherLevels) {
+        if (pulse.clarity >= clear)
+            break;
+        PulseCurve other = followPulse(strength, priorHops * m);
+        if (other.clarity > pulse.clarity)
+            pulse = std::move(other), otherLevel = true;
+    }
+    return pulse;
 }
 
 std::vector<int64_t> placeBeats(const std::vector<float> &strength, const std::vector<double> &periods) {

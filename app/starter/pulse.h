@@ -13,6 +13,9 @@ struct PulseCurve {
 
 /** Follows the beat period near priorHops through the recording, changing it only gradually. */
 PulseCurve followPulse(const std::vector<float> &strength, double priorHops);
+/** The pulse near priorHops; where it is less clear than `clear`, the clearest at 2, 3 and 1/2
+ *  times the prior, with otherLevel set. */
+PulseCurve followClearestPulse(const std::vector<float> &strength, double priorHops, double clear, bool &otherLevel);
 /** Hop indices of beats on strong onsets about one local period apart (dynamic programming);
  *  none when a period is below 2 hops or longer than the strength. */
 std::vector<int64_t> placeBeats(const std::vector<float> &strength, const std::vector<double> &periods);

@@ -8,6 +8,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/starter/regular_file.h"
+#include "input/input.h"
+
 namespace {
 
 struct KeyDefault {
@@ -32,25 +35,10 @@ const KeyDefault KeyTable[] = {
     {"ClusterDetect", "0"}, {"Sensitivity", "1"},
 };
 
-// Keys whose values are text: only lines longer than 10 characters count.
-bool isStringKey(const std::string &key) {
-    return key == "ExePath" || key == "WaveFile" || key == "MidiFile" || key == "TempoFile";
-}
-
 // Position of key in the engine's order, or the number of keys when unknown.
 size_t keyRank(const std::string &key) {
     const auto &keys = settingsKeys();
     return static_cast<size_t>(std::find(keys.begin(), keys.end(), key) - keys.begin());
-}
-
-// Applies one line of at most 254 characters (newline not included).
-void applyLine(const std::string &line, bool hadNewline, SettingsList &list) {
-    std::string key = lineKey(line);
-    if (key.empty())
-        return;
-    if (isStringKey(key) && line.size() + (hadNewline ? 1 : 0) <= 10)
-        return;
-    setSetting(list, key, line.substr(line.find('=') + 1));
 }
 
 }  // namespace
@@ -155,44 +143,56 @@ std::string lineKey(const std::string &line) {
 }
 
 void parseSettingsText(const std::string &text, SettingsList &list) {
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t end = text.find('\n', pos);
-        bool hadNewline = end != std::string::npos;
-        std::string line = text.substr(pos, hadNewline ? end - pos : std::string::npos);
-        pos = hadNewline ? end + 1 : text.size();
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        // A line longer than 254 characters is read in pieces of 254.
-        for (size_t at = 0; at < line.size() || at == 0; at += 254) {
-            std::string piece = line.substr(at, 254);
-            bool last = at + 254 >= line.size();
-            applyLine(piece, last && hadNewline, list);
-            if (last)
-                break;
-        }
+    for (const TextPiece &piece : splitTextLines(text)) {
+        std::string value;
+        int index = settingsLineEntry(piece.text, value);
+        if (index >= 0)
+            setSetting(list, settingsKeys()[static_cast<size_t>(index)], value);
     }
+}
+
+std::string cutSettingsKey(const std::string &text) {
+    std::string value;
+    for (const TextPiece &piece : splitTextLines(text)) {
+        int index = piece.cut ? settingsLineEntry(piece.text, value) : -1;
+        if (index >= 0)
+            return settingsKeys()[static_cast<size_t>(index)];
+    }
+    return "";
 }
 
 bool readSettingsFile(const std::string &path, SettingsList &list, std::string &error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = "The settings file " + path + " cannot be read; check its name.";
+    std::string text, reason;
+    if (!readRegularFile(path, MaxSettingsFileBytes, text, reason)) {
+        error = "The settings file " + path +
+                (reason == "is not a regular file" ? " is not a regular file (a pipe, a socket or a device); "
+                                                     "give a settings file saved on disk."
+                 : reason == "is too large"        ? " is larger than 1 MB, far more than its 44 keys need; "
+                                                     "check that it is a settings file."
+                                                   : " cannot be read (" + reason + "); check its name.");
         return false;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    parseSettingsText(text.str(), list);
+    std::string cut = cutSettingsKey(text);
+    if (!cut.empty()) {
+        error = "The settings file " + path + " has a line longer than the 254 characters the engine reads, "
+                "so its value of " + cut + " would be cut; shorten that line.";
+        return false;
+    }
+    parseSettingsText(text, list);
     return true;
 }
 
-std::string settingsText(const SettingsList &list) {
+SettingsList inEngineOrder(const SettingsList &list) {
     SettingsList sorted = list;
     std::stable_sort(sorted.begin(), sorted.end(), [](const SettingsEntry &a, const SettingsEntry &b) {
         return keyRank(a.key) < keyRank(b.key);
     });
+    return sorted;
+}
+
+std::string settingsText(const SettingsList &list) {
     std::string text;
-    for (const SettingsEntry &e : sorted)
+    for (const SettingsEntry &e : inEngineOrder(list))
         text += e.key + "=" + e.value + "\n";
     return text;
 }

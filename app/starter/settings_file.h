@@ -44,10 +44,18 @@ double leadingDecimal(const std::string &text);
 
 /** Key of one line as the engine matches it (first key literal found), or "". */
 std::string lineKey(const std::string &line);
-/** Adds the entries of settings-file text to list, the way the engine reads them. */
+// The largest settings file the starter reads; real ones hold a few hundred bytes.
+constexpr size_t MaxSettingsFileBytes = 1 << 20;
+
+/** Adds the entries of settings-file text to list with the engine's own line reader. */
 void parseSettingsText(const std::string &text, SettingsList &list);
-/** Reads a settings file into list; false with a sentence in error when it cannot be read. */
+/** The key of the first line that the engine would take cut into pieces, or "". */
+std::string cutSettingsKey(const std::string &text);
+/** Reads a settings file (a regular file of at most 1 MB, no line cut) into list;
+ *  false with a sentence in error otherwise. */
 bool readSettingsFile(const std::string &path, SettingsList &list, std::string &error);
+/** The entries of list in the order the engine tests their keys. */
+SettingsList inEngineOrder(const SettingsList &list);
 /** Settings-file text of list, one Key=Value line each, in the engine's key order. */
 std::string settingsText(const SettingsList &list);
 /** Writes list as a settings file; false when the file cannot be written. */

@@ -12,6 +12,8 @@
 #include <fstream>
 #include <sstream>
 
+#include <csignal>
+
 #include <fcntl.h>
 #include <sndfile.h>
 #include <sys/wait.h>
@@ -61,16 +63,41 @@ Spawned spawnCommand(const std::vector<std::string> &args, const std::vector<std
     return s;
 }
 
-CommandResult waitCommand(const Spawned &s) {
+namespace {
+
+// The result of a spawned command that ended with a wait status.
+CommandResult collected(const Spawned &s, int status) {
     CommandResult r;
-    int status = 0;
-    waitpid(s.pid, &status, 0);
     r.code = WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
     r.out = fileText(s.outPath);
     r.err = fileText(s.errPath);
     std::remove(s.outPath.c_str());
     std::remove(s.errPath.c_str());
     return r;
+}
+
+}  // namespace
+
+CommandResult waitCommand(const Spawned &s) {
+    int status = 0;
+    waitpid(s.pid, &status, 0);
+    return collected(s, status);
+}
+
+CommandResult waitCommandFor(const Spawned &s, double seconds) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    int status = 0;
+    while (waitpid(s.pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > end) {
+            kill(-s.pid, SIGKILL);
+            waitpid(s.pid, &status, 0);
+            CommandResult r = collected(s, status);
+            r.code = -2;
+            return r;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return collected(s, status);
 }
 
 CommandResult runCommand(const std::vector<std::string> &args, const std::vector<std::string> &env,
@@ -102,6 +129,7 @@ bool waitForProgress(const std::string &tmpDir, double timeoutSeconds) {
 //                named "...fails-C-D..." ends with code C and detail D instead
 //   FAKE_RECORD  file that receives a copy of the settings file, FAKE_TEMPO of the tempo file
 //   FAKE_NOFINAL no final status line; FAKE_ARGS file that receives the arguments
+//   FAKE_MIDI    a MIDI file written as the output instead of the built-in two notes
 // It honours -1 or a deleted status file like the engine: partial MIDI, -1.000, exit 1.
 std::string writeFakeEngine(const std::string &dir) {
     std::string path = dir + "fake-engine";
@@ -115,6 +143,7 @@ tempo=$(sed -n 's/^TempoFile=//p' "$settings")
 [ -n "$FAKE_TEMPO" ] && [ -n "$tempo" ] && cp "$tempo" "$FAKE_TEMPO"
 midi=$(sed -n 's/^MidiFile=//p' "$settings")
 writemidi() {
+  [ -n "$FAKE_MIDI" ] && { cp "$FAKE_MIDI" "$midi"; return; }
   printf 'MThd\x00\x00\x00\x06\x00\x00\x00\x01\x00\x60MTrk\x00\x00\x00\x1b\x00\xff\x59\x02\xfd\x00\x00\x90\x3d\x64\x60\x80\x3d\x40\x00\x90\x46\x64\x60\x80\x46\x40\x00\xff\x2f\x00' > "$midi"
 }
 wave=$(sed -n 's/^WaveFile=//p' "$settings")

@@ -37,6 +37,8 @@ Spawned spawnCommand(const std::vector<std::string> &args, const std::vector<std
                      const std::string &dir);
 /** Waits for a spawned command and collects its result. */
 CommandResult waitCommand(const Spawned &s);
+/** Like waitCommand, but a command still running after seconds is killed with its group (code -2). */
+CommandResult waitCommandFor(const Spawned &s, double seconds);
 /** Runs args to its end with extra environment entries, in dir. */
 CommandResult runCommand(const std::vector<std::string> &args, const std::vector<std::string> &env,
                          const std::string &dir);

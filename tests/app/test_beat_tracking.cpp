@@ -13,6 +13,7 @@
 #include "app/starter/beats.h"
 #include "engine/engine.h"
 #include "input/input.h"
+#include "tests/app/starter_rig.h"
 #include "tests/app/support.h"
 
 namespace {
@@ -231,7 +232,13 @@ TEST(Planning, TrackedBeatsBecomeTheStartTheTempoAndTheMap) {
     ASSERT_TRUE(p.tracked) << p.fallback;
     EXPECT_NEAR(p.tempo, 97.0, 0.3);  // beats fall on 10 ms hops here
     EXPECT_EQ(p.tempo, std::floor(p.tempo * 100 + 0.5) / 100);
-    EXPECT_NEAR(p.startPoint, 0.25, 0.011);
+    // The grid starts on the downbeat at or before the first beat, at most a bar before it.
+    double beat = 60 / 97.0;
+    EXPECT_LE(p.startPoint, 0.25 + 0.011);
+    EXPECT_GT(p.startPoint, 0.25 - p.numerator * beat);
+    ASSERT_FALSE(p.downbeats.empty());
+    EXPECT_TRUE(p.downbeats[0]);
+    EXPECT_EQ(p.denominatorPower, 2);
     EXPECT_EQ(p.endPoint, 16);
     EXPECT_GE(p.beatCount, 24);
     ASSERT_EQ(p.map.size(), static_cast<size_t>(p.beatCount));
@@ -302,14 +309,9 @@ TEST(Tracking, KeepsToTheRegionAndReadsSilenceAsSilence) {
 namespace {
 
 // The starter with a stand-in engine on a steady recording at 100 beats per minute.
-struct BeatStarter : ::testing::Test {
-    ScratchDir dir;
-    std::string engine, tmp;
-
+struct BeatStarter : StarterRig {
     void SetUp() override {
-        engine = writeFakeEngine(dir.path);
-        tmp = dir.path + "tmp/";
-        std::filesystem::create_directory(tmp);
+        StarterRig::SetUp();
         ASSERT_TRUE(writeTones(dir.path + "steady.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1,
                                beatTones(evenBeats(0.2, 0.6, 20)), 12.4));
         ASSERT_TRUE(writeTones(dir.path + "silent.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, {}, 8));
@@ -320,12 +322,6 @@ struct BeatStarter : ::testing::Test {
         args.insert(args.begin(), {"--engine", engine, "--force"});
         return runStarter(args, dir.path, {"TMPDIR=" + tmp, "FAKE_RECORD=" + dir.path + "record.txt",
                                            "FAKE_TEMPO=" + dir.path + "tempo.bin"});
-    }
-
-    SettingsList recorded() {
-        SettingsList s;
-        parseSettingsText(fileText(dir.path + "record.txt"), s);
-        return s;
     }
 };
 
@@ -356,7 +352,11 @@ TEST_F(BeatStarter, TranscriptionFollowsTheBeatsByDefault) {
     ASSERT_EQ(r.code, 0) << r.err;
     SettingsList s = recorded();
     EXPECT_NEAR(settingDecimal(s, "Tempo", 0), 100, 1);
-    EXPECT_NEAR(settingDecimal(s, "StartPoint", -1), 0.2, 0.05);
+    // The grid starts on a downbeat on a beat at or up to a bar before the first one.
+    double start = settingDecimal(s, "StartPoint", -1), bar = 0.6 * settingInt(s, "TimeSignatureNumerator", 0);
+    EXPECT_LE(start, 0.2 + 0.05);
+    EXPECT_GT(start, 0.2 - bar);
+    EXPECT_NEAR(std::remainder(start - 0.2, 0.6), 0, 0.05);
     EXPECT_EQ(getSetting(s, "EntireWave"), "0");
     EXPECT_EQ(getSetting(s, "TempoFile").rfind(tmp, 0), 0u);
     std::vector<uint16_t> map;

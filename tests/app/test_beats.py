@@ -15,8 +15,17 @@ note of the piece. Half the rate (or any other ratio) is not accepted: its
 grid would lose the 16th notes. Whatever the level, every true beat is
 judged: a printed beat must lie within 50 ms of it.
 
+Three more pieces are judged for their metre only: Oh! Susanna in 2/4
+with a pick-up at 104, a waltz in 3/4 at 152 and Pop Goes the Weasel in
+6/8 at 100 dotted quarters a minute.
+
 Checks:
-  - every piece: a printed beat within 50 ms of at least 90 % of the true
+  - every piece (all nine): the numerator of the time signature printed is
+    the written one, and the first printed downbeat in the music lies within
+    70 ms of the first written bar line;
+  - the minuet at 96 and 132, the Gymnopedie and the three metre pieces:
+    the printed tempo within 4 % of the written beat's;
+  - every piece of the six: a printed beat within 50 ms of at least 90 % of the true
     beats within the span of the printed beats, and that span holds at
     least 80 % of the true beats;
   - steady pieces: the printed tempo within 2 % of the true tempo (or of
@@ -71,6 +80,8 @@ import beat_pieces  # noqa: E402
 
 STEADY = ["minuet-96", "minuet-132", "gymnopedie-72", "prelude-80"]
 CHANGING = ["minuet-ritardando", "minuet-accelerando"]
+METRE_ONLY = ["susanna-104", "danube-152", "weasel-100"]  # judged for their metre only
+WRITTEN_LEVEL = ["minuet-96", "minuet-132", "gymnopedie-72"] + METRE_ONLY  # found at the written beat
 
 HIT_WINDOW = 0.050        # seconds between a true beat and a printed beat
 LEAST_HIT_SHARE = 0.90    # of the true beats within the tracked span
@@ -82,13 +93,17 @@ GRID = 0.25               # the default grid, a 16th note, in beats of the MIDI 
 SHIFT_SEARCH = 16         # beats either way
 NOTE_MARGIN = 3           # notes
 CHANGING_GAIN = 1.5
+WRITTEN_TEMPO_TOLERANCE = 0.04  # relative, for the pieces found at their written beat
+DOWNBEAT_WINDOW = 0.070   # seconds between the first written and the first printed downbeat
 
 
 def parse_beats(output, paths):
-    """Splits --beats output into {path: (header, printed tempo or None, [beat seconds])}.
+    """Splits --beats output into {path: (header, printed tempo or None, [beat seconds],
+    [downbeat seconds], (numerator, denominator) or None)}.
 
     Each input's block starts at the comment line that names it; other
-    comment lines are ignored."""
+    comment lines are ignored. A beat line is a time, followed by the word
+    "downbeat" where a bar starts."""
     result = {}
     current = None
     for line in output.splitlines():
@@ -99,13 +114,20 @@ def parse_beats(output, paths):
             for path in paths:
                 if path not in result and (path in line or os.path.basename(path) in line):
                     match = re.search(r"([0-9]+(?:\.[0-9]+)?) beats per minute", line)
+                    metre = re.search(r"; ([0-9]+)/([0-9]+) time", line)
                     current = path
-                    result[path] = (line, float(match.group(1)) if match else None, [])
+                    result[path] = (line, float(match.group(1)) if match else None, [], [],
+                                    (int(metre.group(1)), int(metre.group(2))) if metre else None)
                     break
             continue
         if current is None:
             raise ValueError(f"a beat before any file's header: {line!r}")
-        result[current][2].append(float(line))
+        words = line.split()
+        if len(words) > 2 or words[1:] not in ([], ["downbeat"]):
+            raise ValueError(f"not a beat line: {line!r}")
+        result[current][2].append(float(words[0]))
+        if words[1:]:
+            result[current][3].append(float(words[0]))
     return result
 
 
@@ -221,26 +243,29 @@ class BeatTracking(unittest.TestCase):
         cls.folder = tempfile.mkdtemp(prefix="sonoscriptor-beats-")
         names = STEADY + CHANGING
         cls.refs, cls.wavs = {}, {}
-        for name in names:
+        for name in names + METRE_ONLY:
             paths = beat_pieces.write(cls.folder, name, wav=True)
             with open(paths["json"]) as f:
                 cls.refs[name] = json.load(f)
             cls.wavs[name] = paths["wav"]
         wavs = [cls.wavs[n] for n in names]
-        cls.beats_run = run(["--beats"] + wavs)
-        parsed = parse_beats(cls.beats_run.stdout, wavs) if cls.beats_run.returncode == 0 else {}
+        listed = wavs + [cls.wavs[n] for n in METRE_ONLY]
+        cls.beats_run = run(["--beats"] + listed)
+        parsed = parse_beats(cls.beats_run.stdout, listed) if cls.beats_run.returncode == 0 else {}
+        cls.metres = {name: parsed.get(cls.wavs[name], ("", None, [], [], None)) for name in names + METRE_ONLY}
         # Transcriptions: all pieces following their tracked beats in one run, then each at its true tempo.
         tracked_dir = os.path.join(cls.folder, "tracked")
         os.makedirs(tracked_dir)
-        cls.tracked_run = run(["--force", "-q", "-o", tracked_dir + os.sep] + wavs)
+        # The engine's notes as it wrote them (--raw): the grid the beats give is judged, not the refinement.
+        cls.tracked_run = run(["--force", "-q", "--raw", "-o", tracked_dir + os.sep] + wavs)
         cls.constant_runs = {}
         cls.figures = {}
         for name in names:
             ref = cls.refs[name]
             out = os.path.join(cls.folder, f"constant-{name}.mid")
-            cls.constant_runs[name] = run(["--force", "-q", "--tempo", "%.2f" % ref["tempo"], "-o", out,
+            cls.constant_runs[name] = run(["--force", "-q", "--raw", "--tempo", "%.2f" % ref["tempo"], "-o", out,
                                            cls.wavs[name]])
-            header, tempo, printed = parsed.get(cls.wavs[name], ("", None, []))
+            header, tempo, printed, _, _ = parsed.get(cls.wavs[name], ("", None, [], [], None))
             tolerance = TEMPO_TOLERANCE if name in STEADY else CHANGING_TEMPO_TOLERANCE
             level = metrical_level(tempo, ref["tempo"], tolerance) if printed else None
             hit_share, span_share, mean_ms = beat_figures(ref["beats"], printed)
@@ -318,6 +343,28 @@ class BeatTracking(unittest.TestCase):
                 f = self.figures[name]
                 self.assertGreaterEqual(f["tracked"], CHANGING_GAIN * f["constant"],
                                         f"of {f['notes']}: tracked {f['tracked']}, constant {f['constant']}")
+
+    def test_metre_numerator(self):
+        for name, (header, _, _, _, metre) in self.metres.items():
+            with self.subTest(piece=name):
+                self.assertIsNotNone(metre, header)
+                self.assertEqual(metre[0], self.refs[name]["metre"][0], header)
+
+    def test_first_downbeat(self):
+        for name, (header, _, _, downbeats, _) in self.metres.items():
+            with self.subTest(piece=name):
+                # The first printed downbeat in the music (a pick-up's bar starts before it).
+                heard = [d for d in downbeats if d >= -DOWNBEAT_WINDOW]
+                self.assertTrue(heard, header)
+                self.assertAlmostEqual(heard[0], self.refs[name]["downbeats"][0], delta=DOWNBEAT_WINDOW, msg=header)
+
+    def test_written_beat(self):
+        for name in WRITTEN_LEVEL:
+            with self.subTest(piece=name):
+                header, tempo, _, _, _ = self.metres[name]
+                self.assertIsNotNone(tempo, header)
+                self.assertLessEqual(abs(tempo / self.refs[name]["tempo"] - 1), WRITTEN_TEMPO_TOLERANCE, header)
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -61,3 +61,24 @@ TEST(MidiReader, KeepsNotesThatNeverEnd) {
     ASSERT_EQ(m.notes.size(), 1u);
     EXPECT_EQ(m.notes[0].offTick, -1);
 }
+
+TEST(MidiReader, KeepsEveryTempoAndTheMarkers) {
+    MidiContent m;
+    std::string error;
+    ASSERT_TRUE(parseMidi(withTrack({0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20,   // 120 per minute
+                                     0x00, 0xFF, 0x06, 0x01, 'C',
+                                     0x00, 0x90, 0x3C, 0x50,
+                                     0x60, 0xFF, 0x51, 0x03, 0x09, 0x27, 0xC0,   // 100 per minute at 96
+                                     0x00, 0xFF, 0x06, 0x03, 'F', '#', 'm',
+                                     0x60, 0x80, 0x3C, 0x40}),
+                          m, error)) << error;
+    EXPECT_EQ(m.microsPerBeat, 500000);  // the tempo before the first note
+    ASSERT_EQ(m.tempos.size(), 2u);
+    EXPECT_EQ(m.tempos[1].tick, 96);
+    EXPECT_EQ(m.tempos[1].microsPerBeat, 600000);
+    ASSERT_EQ(m.markers.size(), 2u);
+    EXPECT_EQ(m.markers[0].text, "C");
+    EXPECT_EQ(m.markers[1].tick, 96);
+    EXPECT_EQ(m.markers[1].text, "F#m");
+    EXPECT_EQ(m.lastTick, 192);
+}

@@ -140,6 +140,8 @@ TEST(Options, RefusesWhatCannotWork) {
     EXPECT_NE(refusal({"--tempo-map", "/nonexistent", "x"}).find("tempo map"), std::string::npos);
     EXPECT_NE(refusal({"--settings", "/nonexistent", "x"}).find("settings file"), std::string::npos);
     EXPECT_NE(refusal({"--set", "Tempo=-5", "x"}).find("tempo"), std::string::npos);
+    EXPECT_NE(refusal({"--raw", "--quantize", "x"}).find("--raw"), std::string::npos);
+    EXPECT_NE(refusal({"--keep-engine-files", "/nonexistent", "x"}).find("--keep-engine-files"), std::string::npos);
 }
 
 TEST(Options, CollectsFilesAndSwitches) {
@@ -152,6 +154,10 @@ TEST(Options, CollectsFilesAndSwitches) {
     EXPECT_TRUE(o.force);
     EXPECT_TRUE(o.quiet);
     EXPECT_EQ(o.jobs, 3);
+    EXPECT_FALSE(o.raw || o.quantize) << "the notes are refined, not quantized, by default";
+    ASSERT_TRUE(parseCommandLine({"--raw", "--keep-engine-files", "/tmp", "a.wav"}, "/x/", o, error));
+    EXPECT_TRUE(o.raw);
+    EXPECT_EQ(o.keepDir, "/tmp");
 }
 
 TEST(Options, ResolvesInstrumentsFromTheFilterIndex) {

@@ -95,3 +95,25 @@ TEST(Pulse, TooLittleToGoOn) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Pulse, WithoutAClearPulseAtThePriorOtherLevelsAreTried) {
+    // Long chords every 100 hops; a prior of a third of that finds nothing between them.
+    std::vector<double> at;
+    for (int i = 0; i < 40; ++i)
+        at.push_back(50 + 100.0 * i);
+    std::vector<float> s = pulses(at, 4100);
+    EXPECT_LT(followPulse(s, 33).clarity, 0.2);
+    bool other = false;
+    PulseCurve c = followClearestPulse(s, 33, 0.2, other);
+    EXPECT_TRUE(other);
+    EXPECT_GE(c.clarity, 0.2);
+    EXPECT_NEAR(c.periods[2000], 100, 1);
+    // A clear pulse at the prior is kept as it is.
+    c = followClearestPulse(s, 100, 0.2, other);
+    EXPECT_FALSE(other);
+    EXPECT_NEAR(c.periods[2000], 100, 1);
+}
+
+}  // namespace

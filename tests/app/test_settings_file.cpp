@@ -1,6 +1,7 @@
 // The settings file as the starter reads and writes it.
 #include <gtest/gtest.h>
 
+#include "app/starter/settings_check.h"
 #include "app/starter/settings_file.h"
 #include "tests/app/support.h"
 
@@ -59,4 +60,27 @@ TEST(SettingsFile, ConvertsNumbersLikeTheCLibrary) {
     EXPECT_EQ(leadingInt("x"), 0);
     EXPECT_EQ(leadingInt("99999999999999"), 2147483647);
     EXPECT_DOUBLE_EQ(leadingDecimal("2,5"), 2.5);
+}
+
+// What the engine's line reader would take differently from what was written.
+TEST(SettingsFile, ReadBackFindsValuesTheEngineWouldTakeOtherwise) {
+    SettingsList sound = {{"Tempo", ""}, {"ExePath", "/"}, {"KeyMin", " 36 "}, {"MidiFile", "/a b/x.mid"}};
+    EXPECT_EQ(readBackProblem(settingsText(sound), sound), "");
+    const struct {
+        SettingsEntry entry;
+        const char *words;
+    } cases[] = {
+        {{"Transpose", "0MidiFile=x"}, "read it as MidiFile"},
+        {{"Tempo", "1KeyMin=3"}, "read it as KeyMin"},
+        {{"ExePath", "/" + std::string(250, 'x') + "/"}, "longer than the engine reads"},
+        {{"KeyMin", std::string("3\0" "6", 3)}, "NUL"},
+        {{"KeyMin", "36\r"}, "line break"},
+    };
+    for (const auto &c : cases) {
+        SettingsList list = sound;
+        list.push_back(c.entry);
+        std::string problem = readBackProblem(settingsText(list), list);
+        EXPECT_NE(problem.find(c.entry.key), std::string::npos) << problem;
+        EXPECT_NE(problem.find(c.words), std::string::npos) << problem;
+    }
 }

@@ -12,37 +12,20 @@
 #include <unistd.h>
 
 #include "app/starter/settings_file.h"
+#include "tests/app/starter_rig.h"
 #include "tests/app/support.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// A scratch folder with a stand-in engine, a private TMPDIR and a short recording.
-struct StarterFixture : ::testing::Test {
-    ScratchDir dir;
-    std::string engine, tmp, song;
-
-    void SetUp() override {
-        engine = writeFakeEngine(dir.path);
-        tmp = dir.path + "tmp/";
-        fs::create_directory(tmp);
-        song = dir.path + "song.wav";
-        ASSERT_TRUE(writeTones(song, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, testMelody(), 1.0));
-    }
-
+// The starter's rig with helpers to run it and read what the stand-in engine received.
+struct StarterFixture : StarterRig {
     // Runs the starter with the stand-in engine and the private TMPDIR.
     CommandResult run(std::vector<std::string> args, std::vector<std::string> env = {}) {
         args.insert(args.begin(), {"--engine", engine});
         env.push_back("TMPDIR=" + tmp);
         return runStarter(args, dir.path, env);
-    }
-
-    // The settings file the engine received in the last run.
-    SettingsList recorded() {
-        SettingsList s;
-        parseSettingsText(fileText(dir.path + "record.txt"), s);
-        return s;
     }
 
     bool leftNothingBehind() { return folderEntries(tmp).empty(); }

@@ -35,7 +35,7 @@ inline pid_t startEngine(const std::vector<std::string> &args, const EngineLimit
         if (limits.fileSizeLimit >= 0) {
             struct rlimit limit{static_cast<rlim_t>(limits.fileSizeLimit), static_cast<rlim_t>(limits.fileSizeLimit)};
             if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
-            signal(SIGXFSZ, SIG_IGN);
+            signal(SIGXFSZ, SIG_DFL);  // the engine itself must keep the signal from killing it
         }
         if (limits.unprivileged && geteuid() == 0) {
             if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(126);
@@ -51,6 +51,18 @@ inline int waitEngine(pid_t pid) {
     int status = 0;
     if (waitpid(pid, &status, 0) != pid) return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Like waitEngine, but a run still going after `seconds` is killed and gives -2.
+inline int waitEngineFor(pid_t pid, double seconds) {
+    for (int waited = 0; waited < seconds * 100; ++waited) {
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        usleep(10000);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return -2;
 }
 
 // A folder with a settings file and a status file holding "0".

@@ -4,12 +4,11 @@
 
 namespace {
 
-TEST(EngineEntry, QuestionMarksStandForBlanksAndPathsAreCut) {
-    EXPECT_EQ(copyArgument("my?settings?.txt", true), "my settings .txt");
+TEST(EngineEntry, QuestionMarksStandForBlanksAndPathsAreWhole) {
+    EXPECT_EQ(copyArgument("my?settings?.txt"), "my settings .txt");
     const std::string longText(300, 'a');
-    EXPECT_EQ(copyArgument(longText.c_str(), true), std::string(255, 'a'));
-    EXPECT_EQ(copyArgument(longText.c_str(), false), longText);
-    EXPECT_EQ(copyArgument("?", false), " ");
+    EXPECT_EQ(copyArgument(longText.c_str()), longText);
+    EXPECT_EQ(copyArgument("?"), " ");
 }
 
 // A run that must not touch anything: banner on standard output, exit 0.
@@ -58,17 +57,31 @@ TEST(EngineEntry, BlankPathsGivenWithQuestionMarks) {
     EXPECT_TRUE(fileExists(dir.midiPath()));
 }
 
-TEST(EngineEntry, StatusPathIsCutTo255Characters) {
+// Paths longer than 255 characters, whose first 255 characters name other files.
+struct LongPaths {
+    std::string settings, status;
+    explicit LongPaths(const EngineDir &dir) {
+        settings = dir.path + "/";
+        settings += std::string(255 - settings.size(), 'c');
+        status = dir.path + "/";
+        status += std::string(255 - status.size(), 's');
+    }
+};
+
+TEST(EngineEntry, LongPathArgumentsAreUsedWhole) {
     EngineDir dir;
     writeToneWav(dir.wavPath(), 1.0, 0, 0);
-    dir.prepare();
-    std::string statusPath = dir.path + "/";
-    statusPath += std::string(255 - statusPath.size(), 's');
-    ASSERT_EQ(statusPath.size(), 255u);
-    writeFile(statusPath, "0");
-    EngineRun result = runEngineArgs({dir.settingsPath(), statusPath + "-cut-off", "+"}, statusPath);
+    LongPaths p(dir);
+    writeFile(p.settings, "WaveFile=" + dir.wavPath() + "\nMidiFile=" + dir.file("decoy.mid") + "\n");
+    writeFile(p.status, "0");
+    writeFile(p.settings + "-whole", "WaveFile=" + dir.wavPath() + "\nMidiFile=" + dir.midiPath() + "\n");
+    writeFile(p.status + "-whole", "0");
+    EngineRun result = runEngineArgs({p.settings + "-whole", p.status + "-whole", "+"}, p.status + "-whole");
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.status, "100,128,-1,0,0");
+    EXPECT_TRUE(fileExists(dir.midiPath()));
+    EXPECT_FALSE(fileExists(dir.file("decoy.mid"))) << "the cut settings path was read";
+    EXPECT_EQ(readFile(p.status), "0") << "the cut status path was written";
 }
 
 }  // namespace
@@ -82,6 +95,26 @@ TEST(EngineEntry, InputShorterThanOneFrameReadsNoFrame) {
     EXPECT_EQ(dir.runEngine(), 0);
     EXPECT_EQ(readFile(dir.midiPath()).size(), 102u);
     EXPECT_EQ(dir.status(), "100,128,-1,0,0");
+}
+
+// A tempo file that is not a regular file is never opened: the frames keep the
+// constant spacing. Zero-length beats of a regular file keep their meaning.
+TEST(EngineEntry, TempoFileThatIsNoRegularFileGivesConstantSpacing) {
+    EngineDir dir;
+    writeToneWav(dir.wavPath(), 2.0, 0.5, 1.5);
+    dir.prepare();
+    ASSERT_EQ(dir.runEngine(), 0);
+    const std::string constant = readFile(dir.midiPath());
+    ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    for (const std::string &tempo : {std::string("/dev/zero"), dir.file("fifo"), dir.path}) {
+        dir.prepare("TempoFile=" + tempo + "\n");
+        EXPECT_EQ(waitEngineFor(startEngine({dir.settingsPath(), dir.statusPath(), "+"}), 20), 0) << tempo;
+        EXPECT_EQ(readFile(dir.midiPath()), constant) << tempo;
+    }
+    writeFile(dir.file("zeros"), std::string("\0\0\0\0\xff\xff", 6));
+    dir.prepare("TempoFile=" + dir.file("zeros") + "\n");
+    EXPECT_EQ(dir.runEngine(), 0);
+    EXPECT_NE(readFile(dir.midiPath()), constant) << "two beats of 0 ms analyse the first frame again";
 }
 
 }  // namespace

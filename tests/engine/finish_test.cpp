@@ -111,6 +111,7 @@ TEST(FinishRun, DeletedStatusFileCancelsTheRun) {
     cancelLongRun([](const EngineDir &dir) { unlink(dir.statusPath().c_str()); });
 }
 
+// A file-size limit makes a write fail (the signal it raises does not kill the engine).
 TEST(FinishRun, FullDiskAtTheFirstFlushLeavesNoOutput) {
     EngineDir dir;
     writeToneWav(dir.wavPath(), 1.0, 0, 0);

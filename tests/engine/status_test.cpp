@@ -147,4 +147,23 @@ TEST(StatusRun, LongRunReportsProgressAndStopsOnRequest) {
     EXPECT_EQ(firstField(dir.status()), "-1.000");
 }
 
+// A FIFO or a device as status file is never opened, written or removed: each poll
+// reads it as a file that cannot be opened, so the first one cancels the run.
+TEST(StatusRun, SpecialStatusFileCancelsWithoutBeingTouched) {
+    EngineDir dir;
+    writeToneWav(dir.wavPath(), 1.0, 0, 0.5);
+    dir.prepare();
+    unlink(dir.statusPath().c_str());
+    ASSERT_EQ(mkfifo(dir.statusPath().c_str(), 0600), 0);
+    for (const std::string &status : {dir.statusPath(), std::string("/dev/null")}) {
+        unlink(dir.midiPath().c_str());
+        pid_t pid = startEngine({dir.settingsPath(), status, "+"});
+        EXPECT_EQ(waitEngineFor(pid, 20), 1) << status;
+        expectCompleteMidi(dir.midiPath());
+        struct stat st;
+        ASSERT_EQ(stat(status.c_str(), &st), 0) << status;
+        EXPECT_TRUE(S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode)) << status;
+    }
+}
+
 }  // namespace

@@ -86,6 +86,41 @@ TEST_F(InputRunTest, OutputNamingTheInputIsRefusedAndTheInputKept) {
     }
 }
 
+// A text key on a line longer than one piece would name the file its first piece names.
+TEST_F(InputRunTest, PathLongerThanOnePieceEndsBeforeAnyFileIsOpened) {
+    const std::string wav = sine(), out = "MidiFile=" + dir.file("out.mid") + "\n";
+    for (const std::string key : {"MidiFile=", "WaveFile=", "TempoFile=", "ExePath="}) {
+        std::string decoy = dir.file("");
+        decoy += std::string(254 - key.size() - decoy.size(), 'd');  // what the first piece names
+        writeFile(decoy, "precious");
+        std::string lines = key + decoy + "-and-more\n";
+        EngineRun r = key == "WaveFile=" ? runEngineWith(dir, out + lines) : runWith(wav, lines);
+        EXPECT_EQ(r.exitCode, 3) << key;
+        EXPECT_EQ(r.status, "-3.036,128,-1,8,0") << key;
+        EXPECT_EQ(readFile(decoy), "precious") << key;
+        EXPECT_FALSE(fileExists(dir.file("out.mid"))) << key;
+    }
+    // A text line of exactly one piece, newline included, is read whole.
+    std::string whole = dir.file("");
+    whole += std::string(254 - 10 - whole.size(), 'o');
+    EXPECT_EQ(runEngineWith(dir, "WaveFile=" + wav + "\nMidiFile=" + whole + "\n").exitCode, 0);
+    EXPECT_TRUE(fileExists(whole));
+}
+
+// The output may be neither the status file nor the settings file, by name or as the same file.
+TEST_F(InputRunTest, OutputNamingTheStatusOrSettingsFileIsRefusedAndBothKept) {
+    const std::string wav = sine();
+    writeFile(dir.file("status.txt"), "0");
+    ASSERT_EQ(link(dir.file("status.txt").c_str(), dir.file("status-link").c_str()), 0);
+    for (const std::string &out : {dir.file("status.txt"), dir.file("settings.txt"), dir.file("status-link")}) {
+        std::string text = "WaveFile=" + wav + "\nMidiFile=" + out + "\n";
+        EngineRun run = runEngineWith(dir, text);
+        EXPECT_EQ(run.exitCode, 3) << out;
+        EXPECT_EQ(run.status, "-3.006,128,-1,8,0") << out;
+        EXPECT_EQ(readFile(dir.file("settings.txt")), text) << out;
+    }
+}
+
 TEST_F(InputRunTest, EmptyMidiFileWritesBesideTheInput) {
     const std::string wav = sine();
     const std::string original = readFile(wav);

@@ -184,9 +184,14 @@ TEST_F(SettingsFileTest, LongLinesAreReadInPiecesOf254Characters) {
     // A key cut by the split is not recognised in either piece.
     read(std::string(250, 'x') + "KeyMax=50\n");
     EXPECT_EQ(settings.KeyMax, 999);
-    // A string value ends with the piece.
-    read("WaveFile=" + std::string(300, 'w') + "\n");
-    EXPECT_EQ(settings.WaveFile, std::string(254 - 9, 'w'));
+    // Every piece of a line longer than one piece is marked as cut (a text key
+    // there ends the run, see the engine runs); a line of 254 with its newline is whole.
+    std::vector<TextPiece> pieces = splitTextLines("WaveFile=" + std::string(300, 'w') + "\n" +
+                                                   "MidiFile=" + std::string(244, 'm') + "\n");
+    ASSERT_EQ(pieces.size(), 3u);
+    EXPECT_TRUE(pieces[0].cut && pieces[1].cut);
+    EXPECT_EQ(pieces[1].text, std::string(300 + 10 - 254, 'w').substr(1) + "\n");
+    EXPECT_FALSE(pieces[2].cut);
     // 253 characters and CR LF: the CR goes before the split, so the line is
     // one piece of 254 characters and the value carries neither CR nor LF.
     std::string path(253 - 8, 'p');

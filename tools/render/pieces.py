@@ -43,7 +43,9 @@ class Piece:
     def __init__(self, name, title, composer, bpm, metre, key_sig):
         self.name, self.title, self.composer = name, title, composer
         self.bpm, self.metre, self.key_sig = bpm, metre, key_sig
-        self.notes = []        # (onset16, dur16, key, velocity)
+        self.notes = []        # (onset16, dur16, key, velocity[, channel])
+        self.programs = {0: 0}  # channel -> General MIDI program
+        self.pedal = []        # (channel, down16, up16): sustain pedal held
 
     def add(self, onset, dur, key, velocity):
         self.notes.append((onset, dur, key, velocity))
@@ -68,7 +70,7 @@ class Piece:
 
     @property
     def length16(self):
-        return max(on + dur for on, dur, _, _ in self.notes)
+        return max(n[0] + n[1] for n in self.notes)
 
     def seconds(self):
         return self.length16 * 15.0 / self.bpm
@@ -78,31 +80,47 @@ class Piece:
         return one_track_midi(self, [mido.MetaMessage("set_tempo", tempo=mido.bpm2tempo(self.bpm), time=0)], [])
 
 
+def ticks(sixteenths):
+    """A time in 16ths (a whole number or a fraction: triplets, swing, strums) in ticks."""
+    return int(round(sixteenths * SIXTEENTH))
+
+
 def one_track_midi(piece, head, tempo_changes):
     """A type-0 MIDI file of the piece's notes: track name, metre and key, then
-    the `head` messages and a piano program at tick 0; `tempo_changes` holds
-    (tick, microseconds per beat) pairs placed before the notes at their tick."""
-    for on, dur, key, vel in piece.notes:
+    the `head` messages and each channel's program at tick 0; `tempo_changes` holds
+    (tick, microseconds per beat) pairs placed before the notes at their tick.
+    A note is (onset16, dur16, key, velocity) on channel 0 or has its channel
+    fifth; onsets and lengths may be fractions of a 16th (rounded to ticks)."""
+    for note in piece.notes:
+        on, dur, key, vel = note[:4]
         if not KEY_RANGE[0] <= key <= KEY_RANGE[1]:
             raise ValueError(f"{piece.name}: key {key} outside {KEY_RANGE}")
-        if on < 0 or dur <= 0 or not 1 <= vel <= 127:
-            raise ValueError(f"{piece.name}: bad note {(on, dur, key, vel)}")
-    # (tick, order, key, message): tempo first, then note-offs, then note-ons.
-    events = [(tick, 0, 0, mido.MetaMessage("set_tempo", tempo=us)) for tick, us in tempo_changes]
-    for on, dur, key, vel in piece.notes:
-        events.append((on * SIXTEENTH, 2, key, mido.Message("note_on", note=key, velocity=vel)))
-        events.append(((on + dur) * SIXTEENTH, 1, key, mido.Message("note_off", note=key, velocity=64)))
-    events.sort(key=lambda e: e[:3])
+        if on < 0 or ticks(dur) <= 0 or not 1 <= vel <= 127:
+            raise ValueError(f"{piece.name}: bad note {note}")
+    # (tick, order, key, channel, message): tempo and pedal releases first,
+    # then note-offs, note-ons, pedal presses.
+    events = [(tick, 0, 0, 0, mido.MetaMessage("set_tempo", tempo=us)) for tick, us in tempo_changes]
+    for note in piece.notes:
+        on, dur, key, vel = note[:4]
+        ch = note[4] if len(note) > 4 else 0
+        events.append((ticks(on), 2, key, ch, mido.Message("note_on", channel=ch, note=key, velocity=vel)))
+        events.append((ticks(on + dur), 1, key, ch,
+                       mido.Message("note_off", channel=ch, note=key, velocity=64)))
+    for ch, down, up in getattr(piece, "pedal", []):
+        events.append((ticks(down), 3, 0, ch, mido.Message("control_change", channel=ch, control=64, value=127)))
+        events.append((ticks(up), 0, 1, ch, mido.Message("control_change", channel=ch, control=64, value=0)))
+    events.sort(key=lambda e: e[:4])
+    programs = piece.programs
     num, den = piece.metre
     track = mido.MidiTrack([
         mido.MetaMessage("track_name", name=f"{piece.composer}: {piece.title}", time=0),
         mido.MetaMessage("time_signature", numerator=num, denominator=den, time=0),
         mido.MetaMessage("key_signature", key=piece.key_sig, time=0),
         *head,
-        mido.Message("program_change", program=0, time=0),
+        *[mido.Message("program_change", channel=ch, program=prog, time=0) for ch, prog in sorted(programs.items())],
     ])
     now = 0
-    for tick, _, _, msg in events:
+    for tick, _, _, _, msg in events:
         track.append(msg.copy(time=tick - now))
         now = tick
     track.append(mido.MetaMessage("end_of_track", time=SIXTEENTH))

@@ -1,0 +1,29 @@
+// The choice of the written beat and the bar among metrical hypotheses,
+// from the evidence on the grid of beat units.
+#pragma once
+
+#include "app/starter/metre/evidence.h"
+
+// One reading of the grid: a beat of beatUnits units split into parts, barBeats beats to a
+// bar, the first downbeat at unit phase.
+struct MetreChoice {
+    int beatUnits = MetreUnitsPerBeat;
+    int parts = 2;        // 2: simple time; 3: compound (6/8), the beat a dotted note
+    int barBeats = 4;
+    int phase = 0;        // the unit of a downbeat, 0 .. beatUnits * barBeats - 1
+    double score = 0;
+    double margin = 0;    // over the best reading with another beat or bar (0: none)
+};
+
+// What the settings fix about the bar; 0: free.
+struct MetreBounds {
+    int barBeats = 0;
+    int parts = 0;
+};
+
+/** The beat tempo of a reading in beats per minute. */
+double choiceTempo(const MetreChoice &c, double trackedTempo);
+/** The score of one reading at its phase (larger is likelier). */
+double scoreChoice(const MetreEvidence &e, const MetreChoice &c);
+/** The best reading of the evidence within the bounds; a default one (score 0) when none fits. */
+MetreChoice chooseMetre(const MetreEvidence &e, const MetreBounds &bounds);

@@ -1,0 +1,28 @@
+// The evidence of the metre on a fine grid that follows the tracked beats:
+// each tracked beat split into MetreUnitsPerBeat units, with the accent, the
+// bass onsets and the chroma of every unit.
+#pragma once
+
+#include <array>
+#include <vector>
+
+struct BeatTrack;
+
+// Grid units per tracked beat: halves, thirds, quarters and sixths of it lie on the grid.
+constexpr int MetreUnitsPerBeat = 12;
+
+// What the metre is judged by, one entry per grid unit.
+struct MetreEvidence {
+    std::vector<double> accents;                // onset strength at the unit, in standard deviations
+    std::vector<double> bass;                   // bass onsets at the unit, in standard deviations
+    std::vector<std::array<double, 12>> chroma; // pitch-class energy from the unit to the next
+    double trackedTempo = 0;                    // beats per minute of the tracked beats
+};
+
+/** Time in seconds of grid unit k along the beats (two or more); before and after them at the
+ *  first and last beat period. */
+double unitTime(const std::vector<double> &beats, long k);
+/** The evidence of the track along its beats (two or more). */
+MetreEvidence gatherEvidence(const BeatTrack &track, const std::vector<double> &beats);
+/** Correlation (Pearson) of two sequences of equal length; 0 when either is constant. */
+double correlation(const std::vector<double> &a, const std::vector<double> &b);

@@ -1,0 +1,28 @@
+// The metre of a recording from its tracked beats: the written beat, the time
+// signature, the first downbeat, and the beats the engine follows.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/starter/metre/choice.h"
+
+struct BeatTrack;
+
+// The metre found and the beats that follow from it.
+struct Metre {
+    int numerator = 4;            // TimeSignatureNumerator
+    int denominatorPower = 2;     // TimeSignatureDenominator: 2 a quarter, 3 an eighth
+    std::vector<double> beats;    // the written beats in seconds, the first one a downbeat
+    std::vector<bool> downbeats;  // for each written beat: a bar starts there
+    std::vector<double> gridBeats;  // the engine's beats: the written ones, in 6/8 split in three
+    bool judged = false;          // false: too few beats to judge; 4/4 from the first beat
+    bool weak = false;            // the evidence hardly prefers this metre to another
+};
+
+/** The metre of a track along its tracked beats (two or more), the first at or before the
+ *  first sound. Bounds fix the bar from the settings. The first written beat is the last
+ *  downbeat at or before the first sound, so a pick-up keeps its place in the bar. */
+Metre findMetre(const BeatTrack &track, const std::vector<double> &tracked, const MetreBounds &bounds);
+/** The bounds a time signature in the settings puts on the metre (numerator 0: none). */
+MetreBounds boundsOf(int numerator, int denominatorPower);

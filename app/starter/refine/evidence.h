@@ -1,0 +1,63 @@
+// Attack evidence: how loud each piano key sounds in a recording every
+// 10 ms, how sharply it rises, and where its attacks are. Two short-time
+// spectra (FFTW): a short window gives the time of a rise, a long one the
+// pitch; each key's first six partials are summed with weights 1/h.
+#pragma once
+
+#include <csignal>
+#include <string>
+#include <vector>
+
+// The keys measured: MIDI notes 21 (A0) to 108 (C8).
+constexpr int LowestPitch = 21;
+constexpr int HighestPitch = 108;
+constexpr int PitchCount = HighestPitch - LowestPitch + 1;
+// How far below the loudest band the level floor lies, in dB.
+constexpr double LevelFloorDb = 40;
+// Partials measured per key.
+constexpr int PartialCount = 6;
+// Partials of a key whose own rise is kept: 1, 2 and 3.
+constexpr int KeptPartials = 3;
+
+// One attack candidate: the short window's peak time in seconds of the file
+// (the latency is not yet taken off) and its strength in dB of rise.
+struct Attack {
+    double time;
+    float strength;
+};
+
+// Everything measured in one recording. Per-key arrays hold one value per
+// hop and key at [hop * PitchCount + pitch - LowestPitch].
+struct AttackEvidence {
+    double hopSeconds = 0.01;
+    int hops = 0;
+    std::vector<float> level;        // 1/h-weighted level of the partials, dB re the loudest band (>= -40)
+    std::vector<float> fundamentalLevel;  // level of partial 1 alone, dB re the loudest band (>= -40)
+    std::vector<float> longRise;     // rise over +-80 ms in the long window, weighted over the partials
+    std::vector<float> partialRise;  // the same per partial 1..3: [(h - 1) * hops * PitchCount + ...]
+    std::vector<float> shortRise;    // rise over 20-30 ms in the short window, weighted over the partials
+                                     // (released once the candidates are found)
+    std::vector<std::vector<Attack>> attacks;  // per key from LowestPitch, in time order
+};
+
+// The spectra's geometry at one sample rate.
+struct EvidenceGeometry {
+    int rate = 44100;
+    int hop = 441;          // samples per 10 ms
+    int shortSize = 2048;   // short window (timing)
+    int longSize = 8192;    // long window (pitch)
+    double referencePitch = 440;
+};
+
+/** The window sizes and hop for a sample rate: 2048 and 8192 samples at 44100 Hz, scaled. */
+EvidenceGeometry geometryFor(int rate, double referencePitch);
+/** Reads a sound file, mixes it to mono and measures it; false with a sentence, or when *stop is set. */
+bool measureFile(const std::string &path, double referencePitch, AttackEvidence &e,
+                 const volatile std::sig_atomic_t *stop, std::string &error);
+/** Measures mono samples (any scale): levels, rises and attack candidates; false when *stop is set. */
+bool measureSamples(const std::vector<float> &mono, const EvidenceGeometry &g, AttackEvidence &e,
+                    const volatile std::sig_atomic_t *stop);
+/** Finds the attack candidates from the rises (called by measureSamples). */
+void findAttacks(AttackEvidence &e);
+/** A per-key array's value at hop (clamped into the recording) and pitch. */
+float valueAt(const AttackEvidence &e, const std::vector<float> &v, int hop, int pitch);

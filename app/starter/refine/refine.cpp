@@ -1,0 +1,119 @@
+// The refinement stage: engine notes and recording lined up, rules applied, file written.
+#include "app/starter/refine/refine.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "app/starter/audio.h"
+#include "app/starter/refine/rewrite.h"
+
+namespace {
+
+// Notes looked at when the dropped bars are chosen.
+constexpr size_t AlignmentNotes = 200;
+// The engine's files start with five events at tick 0 in 76 bytes: time signature, tempo, key
+// signature, its text and the program change.
+constexpr size_t EngineLeadingBytes = 76;
+
+// True when a file is laid out as the engine writes it.
+bool engineLayout(const MidiContent &m) {
+    const std::vector<uint8_t> &l = m.leadingEvents;
+    return m.format == 0 && m.tracks == 1 && m.division > 0 && m.division <= 32767 &&
+           l.size() == EngineLeadingBytes && l[0] == 0 && l[1] == 0xFF && l[2] == 0x58 && l[8] == 0 && l[9] == 0xFF &&
+           l[10] == 0x51 && l[15] == 0 && l[16] == 0xFF && l[17] == 0x59 && l[21] == 0 && l[22] == 0xFF && l[23] == 0x01;
+}
+
+// How well the notes match the attacks of their keys: strengths weighted by closeness within a grid step.
+double alignment(const MidiContent &engine, const AttackEvidence &e, const Timeline &t) {
+    double score = 0;
+    for (size_t i = 0; i < engine.notes.size() && i < AlignmentNotes; ++i) {
+        const MidiNote &n = engine.notes[i];
+        if (n.key < LowestPitch || n.key > HighestPitch)
+            continue;
+        double at = secondsAtTick(t, static_cast<double>(n.onTick)), g = stepLengthAt(t, at);
+        double best = 0;
+        const std::vector<Attack> &list = e.attacks[n.key - LowestPitch];
+        auto it = std::lower_bound(list.begin(), list.end(), at - g,
+                                   [](const Attack &a, double time) { return a.time < time; });
+        for (; it != list.end() && it->time < at + g; ++it)
+            best = std::max(best, it->strength * (1 - std::abs(it->time - at) / g));
+        score += best;
+    }
+    return score;
+}
+
+// The transposition the engine applied (out of range: none).
+int transposeOf(const SettingsList &s) {
+    int v = settingInt(s, "Transpose", 0);
+    return v < -127 || v > 127 ? 0 : v;
+}
+
+}  // namespace
+
+int64_t bestDroppedSteps(const MidiContent &engine, const AttackEvidence &e, Timeline t) {
+    if (engine.notes.empty() || t.stepsPerBar <= 0 || e.attacks.size() != PitchCount)
+        return 0;
+    double end = e.hops * e.hopSeconds;
+    int64_t best = 0;
+    double bestScore = -1;
+    for (int64_t k = 0;; ++k) {
+        t.droppedSteps = k * t.stepsPerBar;
+        if (secondsAtTick(t, static_cast<double>(engine.notes.front().onTick)) > end || k > 100000)
+            break;
+        double score = alignment(engine, e, t);
+        if (score > bestScore) {
+            best = t.droppedSteps;
+            bestScore = score;
+        }
+    }
+    return best;
+}
+
+std::vector<TimedNote> timedNotes(const MidiContent &engine, const Timeline &t, int transpose) {
+    std::vector<TimedNote> notes;
+    int64_t lastTick = 0;
+    for (const MidiNote &n : engine.notes)
+        lastTick = std::max(lastTick, std::max(n.onTick, n.offTick));
+    for (const MidiNote &n : engine.notes) {
+        TimedNote x;
+        x.key = n.key;
+        x.pitch = n.key - transpose;
+        x.velocity = n.velocity;
+        x.channel = n.channel;
+        x.on = secondsAtTick(t, static_cast<double>(n.onTick));
+        x.off = secondsAtTick(t, static_cast<double>(n.offTick < 0 ? lastTick : n.offTick));
+        notes.push_back(x);
+    }
+    return notes;
+}
+
+bool prepareRefinement(const RefineInput &input, RefineSession &s, const volatile std::sig_atomic_t *stop,
+                       std::string &error) {
+    if (!readMidiFile(input.engineMidiPath, s.engine, error))
+        return false;
+    if (!engineLayout(s.engine)) {
+        error = "the engine's MIDI file is not laid out as the engine writes it";
+        return false;
+    }
+    if (settingInt(input.settings, "PitchMode", 999) == 0) {
+        error = "every note is written on one key";
+        return false;
+    }
+    double referencePitch = settingInt(input.settings, "ReferencePitch", 440);
+    referencePitch = referencePitch < 435 || referencePitch > 445 ? 440 : referencePitch;
+    if (!measureFile(input.wavePath, referencePitch, s.evidence, stop, error))
+        return false;
+    WaveHeader header = readWaveFileHeader(input.wavePath);
+    if (!buildTimeline(input.settings, input.tempoMap, header, s.evidence.hops * s.evidence.hopSeconds, s.timeline,
+                       error))
+        return false;
+    s.timeline.droppedSteps = bestDroppedSteps(s.engine, s.evidence, s.timeline);
+    s.notes = timedNotes(s.engine, s.timeline, transposeOf(input.settings));
+    return true;
+}
+
+bool writeRefinement(const RefineSession &s, const RefineThresholds &th, bool quantize, const std::string &out,
+                     RefineCounts &counts, std::string &error) {
+    std::vector<TimedNote> notes = applyRules(s.notes, s.evidence, s.timeline, th, counts);
+    return writeBytes(out, refinedMidi(s.engine, notes, s.timeline, quantize), error);
+}

@@ -1,0 +1,45 @@
+// The refinement stage of the starter: the engine's notes moved, split or
+// dropped by the attacks measured in the recording it read, written as a
+// new MIDI file. The folder app/starter/refine/ holds the stage: evidence
+// (spectra and attacks), timeline (ticks and seconds), rules, rewrite
+// (the MIDI file) and the thresholds.
+#pragma once
+
+#include <csignal>
+#include <string>
+#include <vector>
+
+#include "app/starter/midi_reader.h"
+#include "app/starter/refine/evidence.h"
+#include "app/starter/refine/rules.h"
+#include "app/starter/refine/thresholds.h"
+#include "app/starter/refine/timeline.h"
+#include "app/starter/settings_file.h"
+
+// What the stage starts from.
+struct RefineInput {
+    std::string wavePath;            // the WAV file the engine read
+    std::string engineMidiPath;      // the engine's MIDI file
+    SettingsList settings;           // the settings the engine was given
+    std::vector<uint16_t> tempoMap;  // the tempo file's values, empty when it followed none
+};
+
+// Everything measured once for one recording and its engine file.
+struct RefineSession {
+    MidiContent engine;
+    std::vector<TimedNote> notes;  // the engine's notes in seconds of the recording
+    AttackEvidence evidence;
+    Timeline timeline;
+};
+
+/** Reads the engine's file, measures the recording and lines the two up; false with a sentence
+ *  (the engine's file is then to be kept as it is), or when *stop is set. */
+bool prepareRefinement(const RefineInput &input, RefineSession &session, const volatile std::sig_atomic_t *stop,
+                       std::string &error);
+/** Applies the rules with these thresholds and writes the refined file to out. */
+bool writeRefinement(const RefineSession &session, const RefineThresholds &th, bool quantize, const std::string &out,
+                     RefineCounts &counts, std::string &error);
+/** The grid steps dropped before the file's tick 0 that line the engine's notes up best with the attacks. */
+int64_t bestDroppedSteps(const MidiContent &engine, const AttackEvidence &e, Timeline t);
+/** The engine's notes in seconds of the recording (the heard key is the written one less transpose). */
+std::vector<TimedNote> timedNotes(const MidiContent &engine, const Timeline &t, int transpose);

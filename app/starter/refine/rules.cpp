@@ -1,0 +1,256 @@
+// Move, drop and split: the engine's notes checked against the attacks of their keys.
+#include "app/starter/refine/rules.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// The shortest note kept, in seconds; two onsets of one key closer than this are one note.
+constexpr double ShortestNote = 0.02;
+
+// A note on its way through the rules.
+struct Working {
+    TimedNote note;
+    bool confirmed = false;  // an attack of its key lies at its onset
+    bool dropped = false;
+};
+
+// True when another note of pitch than self starts within window of time.
+bool claimed(const std::vector<Working> &w, size_t self, int pitch, double time, double window) {
+    for (size_t i = 0; i < w.size(); ++i)
+        if (i != self && !w[i].dropped && w[i].note.pitch == pitch && std::abs(w[i].note.on - time) <= window)
+            return true;
+    return false;
+}
+
+// Hop of a time of the recording in the evidence (the latency put back).
+int hopOf(const AttackEvidence &e, double time, const RefineThresholds &th) {
+    return static_cast<int>(std::lround((time + th.attackLatency) / e.hopSeconds));
+}
+
+// Mean of a level of pitch over [from, to], in dB re the loudest band.
+double meanLevel(const AttackEvidence &e, const std::vector<float> &level, int pitch, double from, double to,
+                 const RefineThresholds &th) {
+    int a = hopOf(e, from, th), b = std::max(a, hopOf(e, to, th));
+    double sum = 0;
+    for (int u = a; u <= b; ++u)
+        sum += valueAt(e, level, u, pitch);
+    return sum / (b - a + 1);
+}
+
+bool measurable(int pitch) { return pitch >= LowestPitch && pitch <= HighestPitch; }
+
+// The rise of pitch's fundamental near time: a note of its own starts there when it rises, whatever
+// the notes above do with its upper partials. 0 when a note starting then, 12, 19, 24, 28 or 31
+// semitones below, has a partial on that fundamental.
+float fundamentalRise(const std::vector<Working> &w, size_t self, const AttackEvidence &e, int pitch, double time,
+                      const RefineThresholds &th) {
+    for (size_t i = 0; i < w.size(); ++i) {
+        if (i == self || w[i].dropped || std::abs(w[i].note.on - time) > th.partnerWindow)
+            continue;
+        for (int interval : {12, 19, 24, 28, 31})
+            if (w[i].note.pitch == pitch - interval)
+                return 0;
+    }
+    float best = 0;
+    for (int u = hopOf(e, time - th.partnerWindow, th); u <= hopOf(e, time + th.partnerWindow, th); ++u) {
+        int hop = std::clamp(u, 0, e.hops - 1);
+        best = std::max(best, e.partialRise[static_cast<size_t>(hop) * PitchCount + pitch - LowestPitch]);
+    }
+    return best;
+}
+
+// The strongest attack of note self's key in [from, to] that no other note of the key starts on.
+const Attack *strongestFree(const AttackEvidence &e, const std::vector<Working> &w, size_t self, double from,
+                            double to, double minStrength, const RefineThresholds &th) {
+    int pitch = w[self].note.pitch;
+    const Attack *best = nullptr;
+    for (const Attack &a : e.attacks[pitch - LowestPitch]) {
+        double t = a.time - th.attackLatency;
+        if (t < from || t > to || a.strength < minStrength || (best && a.strength <= best->strength))
+            continue;
+        if (!claimed(w, self, pitch, t, th.nearWindow) && fundamentalRise(w, self, e, pitch, t, th) >= th.ownFundamental)
+            best = &a;
+    }
+    return best;
+}
+
+// Moves each unconfirmed onset to the strongest free attack of its key near it; the key's previous note ends there.
+void moveOnsets(std::vector<Working> &w, const AttackEvidence &e, const Timeline &t, const RefineThresholds &th,
+                RefineCounts &counts) {
+    for (size_t i = 0; i < w.size(); ++i) {
+        TimedNote &n = w[i].note;
+        if (!measurable(n.pitch))
+            continue;
+        if (const Attack *a = strongestAttack(e, n.pitch, n.on - th.nearWindow, n.on + th.nearWindow, th.nearStrength, th)) {
+            n.on = a->time - th.attackLatency;
+            w[i].confirmed = true;
+            continue;
+        }
+        double g = stepLengthAt(t, n.on);
+        const Attack *a = th.moveOn == 0 ? nullptr
+                          : strongestFree(e, w, i, n.on - th.moveBefore * g, n.on + th.moveAfter * g, th.moveStrength, th);
+        if (!a)
+            continue;
+        double on = a->time - th.attackLatency;
+        n.off = on > n.on ? std::max(n.off, on + (n.off - n.on)) : n.off;
+        n.on = on;
+        w[i].confirmed = true;
+        counts.moved += 1;
+        for (Working &other : w)
+            if (&other != &w[i] && other.note.pitch == n.pitch && other.note.on < on && other.note.off > on)
+                other.note.off = on;
+    }
+}
+
+// Drops unconfirmed notes without an attack in their span and with a weak level over their first step.
+void dropWeak(std::vector<Working> &w, const AttackEvidence &e, const Timeline &t, const RefineThresholds &th,
+              RefineCounts &counts) {
+    for (Working &x : w) {
+        const TimedNote &n = x.note;
+        if (x.confirmed || !measurable(n.pitch))
+            continue;
+        double g = stepLengthAt(t, n.on);
+        if (strongestAttack(e, n.pitch, n.on - th.moveBefore * g, n.on + th.moveAfter * g, th.dropStrength, th))
+            continue;
+        if (meanLevel(e, e.level, n.pitch, n.on, n.on + g, th) < th.dropLevel) {
+            x.dropped = true;
+            counts.dropped += 1;
+        }
+    }
+}
+
+// The interval (12, 19 or 24) from a note sounding below n at its onset (or starting within window), or 0.
+int lowerPartner(const std::vector<Working> &w, const TimedNote &n, double window) {
+    for (int interval : {12, 19, 24})
+        for (const Working &x : w)
+            if (!x.dropped && x.note.pitch == n.pitch - interval && x.note.on <= n.on + window && x.note.off > n.on)
+                return interval;
+    return 0;
+}
+
+// Drops upper partners of sounding notes that have no attack of their own.
+void dropPartners(std::vector<Working> &w, const AttackEvidence &e, const RefineThresholds &th, RefineCounts &counts) {
+    for (Working &x : w) {
+        const TimedNote &n = x.note;
+        if (x.dropped || !measurable(n.pitch))
+            continue;
+        int interval = lowerPartner(w, n, th.partnerWindow);
+        if (interval != 0 && partnerRise(e, n.pitch, interval, n.on, th) < th.partnerStrength) {
+            x.dropped = true;
+            counts.dropped += 1;
+        }
+    }
+}
+
+// Splits each note at the attacks of its key well inside it.
+void splitNotes(std::vector<Working> &w, const AttackEvidence &e, const Timeline &t, const RefineThresholds &th,
+                RefineCounts &counts) {
+    size_t original = w.size();
+    for (size_t i = 0; i < original; ++i) {
+        if (w[i].dropped || !measurable(w[i].note.pitch))
+            continue;
+        double last = w[i].note.on, earliest = w[i].note.on + th.splitAfter * stepLengthAt(t, w[i].note.on);
+        size_t current = i;
+        for (const Attack &a : e.attacks[w[i].note.pitch - LowestPitch]) {
+            double at = a.time - th.attackLatency;
+            TimedNote &n = w[current].note;
+            if (a.strength < th.splitStrength || at < earliest || at < last + th.splitGap || at > n.off - ShortestNote)
+                continue;
+            if (claimed(w, current, n.pitch, at, th.nearWindow))
+                continue;
+            if (fundamentalRise(w, current, e, n.pitch, at, th) < th.ownFundamental ||
+                meanLevel(e, e.fundamentalLevel, n.pitch, at, at + th.splitGap, th) < th.dropLevel)
+                continue;
+            Working piece = w[current];
+            piece.note.on = at;
+            n.off = at;
+            w.push_back(piece);
+            current = w.size() - 1;
+            last = at;
+            counts.split += 1;
+        }
+    }
+}
+
+// The kept notes sorted by onset; a key's note ends where its next one starts.
+std::vector<TimedNote> tidy(const std::vector<Working> &w) {
+    std::vector<TimedNote> out;
+    for (const Working &x : w)
+        if (!x.dropped)
+            out.push_back(x.note);
+    std::stable_sort(out.begin(), out.end(), [](const TimedNote &a, const TimedNote &b) { return a.on < b.on; });
+    std::vector<TimedNote> kept;
+    for (size_t i = 0; i < out.size(); ++i) {
+        TimedNote n = out[i];
+        bool repeat = false;
+        for (size_t j = i + 1; j < out.size() && !repeat; ++j)
+            if (out[j].key == n.key) {
+                repeat = out[j].on - n.on < ShortestNote;
+                n.off = std::min(n.off, out[j].on);
+                break;
+            }
+        if (repeat)
+            continue;
+        n.off = std::max(n.off, n.on + ShortestNote);
+        kept.push_back(n);
+    }
+    return kept;
+}
+
+}  // namespace
+
+const Attack *strongestAttack(const AttackEvidence &e, int pitch, double from, double to, double minStrength,
+                              const RefineThresholds &th) {
+    if (!measurable(pitch) || e.attacks.empty())
+        return nullptr;
+    const std::vector<Attack> &list = e.attacks[pitch - LowestPitch];
+    auto it = std::lower_bound(list.begin(), list.end(), from + th.attackLatency,
+                               [](const Attack &a, double time) { return a.time < time; });
+    const Attack *best = nullptr;
+    for (; it != list.end() && it->time - th.attackLatency <= to; ++it)
+        if (it->strength >= minStrength && (!best || it->strength > best->strength))
+            best = &*it;
+    return best;
+}
+
+float partnerRise(const AttackEvidence &e, int pitch, int interval, double time, const RefineThresholds &th) {
+    // The lower key's partials that the upper one does not share.
+    static const float unshared12[KeptPartials] = {1.0f, 0.0f, 1.0f / 3};
+    static const float unshared19[KeptPartials] = {1.0f, 0.5f, 0.0f};
+    static const float unshared24[KeptPartials] = {1.0f, 0.5f, 1.0f / 3};
+    const float *weights = interval == 12 ? unshared12 : interval == 19 ? unshared19 : unshared24;
+    float total = weights[0] + weights[1] + weights[2];
+    int lower = pitch - interval;
+    size_t plane = static_cast<size_t>(e.hops) * PitchCount;
+    float best = -1e9f;
+    for (int u = hopOf(e, time - th.partnerWindow, th); u <= hopOf(e, time + th.partnerWindow, th); ++u) {
+        float explained = 0;
+        for (int h = 0; h < KeptPartials && measurable(lower); ++h) {
+            int hop = std::clamp(u, 0, std::max(0, e.hops - 1));
+            if (e.hops > 0)
+                explained += weights[h] * e.partialRise[h * plane + static_cast<size_t>(hop) * PitchCount + lower - LowestPitch];
+        }
+        best = std::max(best, valueAt(e, e.longRise, u, pitch) - explained / total);
+    }
+    return best;
+}
+
+std::vector<TimedNote> applyRules(const std::vector<TimedNote> &notes, const AttackEvidence &e, const Timeline &t,
+                                  const RefineThresholds &th, RefineCounts &counts) {
+    counts = RefineCounts{};
+    std::vector<Working> w;
+    for (const TimedNote &n : notes)
+        w.push_back({n, false, false});
+    if (e.attacks.size() != PitchCount)
+        return tidy(w);
+    moveOnsets(w, e, t, th, counts);
+    if (th.dropOn != 0) {
+        dropWeak(w, e, t, th, counts);
+        dropPartners(w, e, th, counts);
+    }
+    if (th.splitOn != 0)
+        splitNotes(w, e, t, th, counts);
+    return tidy(w);
+}

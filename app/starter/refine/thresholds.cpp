@@ -1,0 +1,62 @@
+// Names of the refinement thresholds and their parsing.
+#include "app/starter/refine/thresholds.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <sstream>
+
+const std::vector<ThresholdField> &thresholdFields() {
+    static const std::vector<ThresholdField> fields = {
+        {"attackLatency", &RefineThresholds::attackLatency},
+        {"nearWindow", &RefineThresholds::nearWindow},
+        {"nearStrength", &RefineThresholds::nearStrength},
+        {"moveBefore", &RefineThresholds::moveBefore},
+        {"moveAfter", &RefineThresholds::moveAfter},
+        {"moveStrength", &RefineThresholds::moveStrength},
+        {"ownFundamental", &RefineThresholds::ownFundamental},
+        {"dropStrength", &RefineThresholds::dropStrength},
+        {"dropLevel", &RefineThresholds::dropLevel},
+        {"partnerWindow", &RefineThresholds::partnerWindow},
+        {"partnerStrength", &RefineThresholds::partnerStrength},
+        {"splitStrength", &RefineThresholds::splitStrength},
+        {"splitAfter", &RefineThresholds::splitAfter},
+        {"splitGap", &RefineThresholds::splitGap},
+        {"moveOn", &RefineThresholds::moveOn},
+        {"splitOn", &RefineThresholds::splitOn},
+        {"dropOn", &RefineThresholds::dropOn},
+    };
+    return fields;
+}
+
+bool setThreshold(RefineThresholds &t, const std::string &name, const std::string &value, std::string &error) {
+    char *end = nullptr;
+    double v = std::strtod(value.c_str(), &end);
+    if (value.empty() || *end != '\0' || !std::isfinite(v)) {
+        error = "the value of " + name + " is no number: " + value;
+        return false;
+    }
+    for (const ThresholdField &f : thresholdFields()) {
+        if (name == f.name) {
+            t.*f.field = v;
+            return true;
+        }
+    }
+    error = "there is no threshold " + name;
+    return false;
+}
+
+bool parseThresholdLine(const std::string &line, RefineThresholds &t, std::string &error) {
+    t = RefineThresholds{};
+    std::istringstream words(line);
+    std::string pair;
+    while (words >> pair) {
+        size_t eq = pair.find('=');
+        if (eq == std::string::npos) {
+            error = "a parameter is written NAME=VALUE, not " + pair;
+            return false;
+        }
+        if (!setThreshold(t, pair.substr(0, eq), pair.substr(eq + 1), error))
+            return false;
+    }
+    return true;
+}

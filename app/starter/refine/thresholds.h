@@ -1,0 +1,41 @@
+// The thresholds of the attack-evidence rules, with their defaults in one
+// place, and their names for developer tools that try other values.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Every threshold the rules use. Times in seconds, strengths in dB of rise,
+// levels in dB relative to the file's loudest band, spans in grid steps.
+struct RefineThresholds {
+    double attackLatency = 0.006;  // the short window's peak lags the attack by this much (measured: 8 ms for piano, 0 for a sudden tone)
+    double nearWindow = 0.07;      // an attack this close to a note's onset confirms it
+    double nearStrength = 8.0;     // ... when it is at least this strong
+    double moveBefore = 3.0;       // an unconfirmed onset is looked for this many steps earlier
+    double moveAfter = 1.5;        // ... and this many steps later
+    double moveStrength = 4.0;     // the weakest attack a note is moved to
+    double ownFundamental = 1.0;   // a note is moved or split only where its fundamental rises this much
+    double dropStrength = 6.0;     // no attack this strong in that span, and ...
+    double dropLevel = -20.0;      // ... a level below this over the first step: the note is dropped
+    double partnerWindow = 0.04;   // an upper partner's own attack is looked for this close to its onset
+    double partnerStrength = 3.0;  // ... and must rise this much beyond the lower note's unshared partials
+    double splitStrength = 5.0;    // an attack this strong inside a note starts a new one
+    double splitAfter = 1.5;       // ... at least this many steps after the note's onset
+    double splitGap = 0.12;        // ... and this long after the previous split
+    double moveOn = 1;             // 0 turns the move rule off
+    double splitOn = 1;            // 0 turns the split rule off
+    double dropOn = 1;             // 0 turns both drop rules off
+};
+
+// One threshold's name and place, for tools that set them by name.
+struct ThresholdField {
+    const char *name;
+    double RefineThresholds::*field;
+};
+
+/** Every threshold with its name, in the order of the struct. */
+const std::vector<ThresholdField> &thresholdFields();
+/** Sets the threshold called name from text; false with a sentence when either is wrong. */
+bool setThreshold(RefineThresholds &t, const std::string &name, const std::string &value, std::string &error);
+/** Reads space-separated NAME=VALUE pairs over the defaults; false with a sentence. */
+bool parseThresholdLine(const std::string &line, RefineThresholds &t, std::string &error);

@@ -1,0 +1,291 @@
+// Writing the score as MusicXML 4.0 (score-partwise) with libxml2's text
+// writer, and the container document of a compressed score.
+#include "app/starter/score/score.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include <libxml/xmlwriter.h>
+
+namespace {
+
+// The writer and whether every call so far succeeded.
+struct Xml {
+    xmlTextWriterPtr w = nullptr;
+    bool ok = true;
+};
+
+const xmlChar *x(const char *s) { return reinterpret_cast<const xmlChar *>(s); }
+
+void open(Xml &o, const char *name) { o.ok = o.ok && xmlTextWriterStartElement(o.w, x(name)) >= 0; }
+void close(Xml &o) { o.ok = o.ok && xmlTextWriterEndElement(o.w) >= 0; }
+void attribute(Xml &o, const char *name, const std::string &value) {
+    o.ok = o.ok && xmlTextWriterWriteAttribute(o.w, x(name), x(value.c_str())) >= 0;
+}
+void element(Xml &o, const char *name, const std::string &text) {
+    o.ok = o.ok && xmlTextWriterWriteElement(o.w, x(name), x(text.c_str())) >= 0;
+}
+void empty(Xml &o, const char *name, const char *attr = nullptr, const std::string &value = "") {
+    open(o, name);
+    if (attr)
+        attribute(o, attr, value);
+    close(o);
+}
+
+// A decimal without trailing zeros.
+std::string decimal(double v, int places) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.*f", places, v);
+    std::string s = buffer;
+    if (s.find('.') != std::string::npos) {
+        s.erase(s.find_last_not_of('0') + 1);
+        if (s.back() == '.')
+            s.pop_back();
+    }
+    return s;
+}
+
+const char *typeName(int level) {
+    static const char *const names[] = {"whole", "half", "quarter", "eighth", "16th", "32nd", "64th", "128th"};
+    return level >= 0 && level <= 7 ? names[level] : "quarter";
+}
+
+void writeAttributes(Xml &o, const Score &s) {
+    open(o, "attributes");
+    element(o, "divisions", std::to_string(s.grid.divisions));
+    open(o, "key");
+    element(o, "fifths", std::to_string(s.fifths));
+    element(o, "mode", s.minor ? "minor" : "major");
+    close(o);
+    open(o, "time");
+    element(o, "beats", std::to_string(s.grid.numerator));
+    element(o, "beat-type", std::to_string(1 << s.grid.denominatorPower));
+    close(o);
+    if (s.staves == 2)
+        element(o, "staves", "2");
+    for (int staff = 1; staff <= s.staves; ++staff) {
+        open(o, "clef");
+        if (s.staves == 2)
+            attribute(o, "number", std::to_string(staff));
+        bool treble = s.staves == 2 ? staff == 1 : s.singleClef == 'G';
+        element(o, "sign", treble ? "G" : "F");
+        element(o, "line", treble ? "2" : "4");
+        close(o);
+    }
+    close(o);
+}
+
+void writeOffset(Xml &o, int64_t offset) {
+    if (offset != 0)
+        element(o, "offset", std::to_string(offset));
+}
+
+void writeTempo(Xml &o, const Score &s, const TempoMark &t, int64_t offset) {
+    int level = 2, dots = 0;
+    noteValue(s.grid, s.grid.countSteps, level, dots);
+    double perCount = t.beatsPerMinute * static_cast<double>(s.grid.stepsPerBeat) / s.grid.countSteps;
+    double quarters = t.beatsPerMinute * static_cast<double>(s.grid.stepsPerBeat) / s.grid.divisions;
+    open(o, "direction");
+    attribute(o, "placement", "above");
+    open(o, "direction-type");
+    open(o, "metronome");
+    attribute(o, "parentheses", "no");
+    element(o, "beat-unit", typeName(level));
+    if (dots)
+        empty(o, "beat-unit-dot");
+    element(o, "per-minute", decimal(std::round(perCount), 0));
+    close(o);
+    close(o);
+    writeOffset(o, offset);
+    element(o, "staff", "1");
+    empty(o, "sound", "tempo", decimal(quarters, 2));
+    close(o);
+}
+
+void writeStepAlter(Xml &o, const char *stepName, const char *alterName, char step, int alter) {
+    element(o, stepName, std::string(1, step));
+    if (alter != 0)
+        element(o, alterName, std::to_string(alter));
+}
+
+void writeHarmony(Xml &o, const ChordSymbol &c, int64_t offset) {
+    open(o, "harmony");
+    open(o, "root");
+    writeStepAlter(o, "root-step", "root-alter", c.rootStep, c.rootAlter);
+    close(o);
+    open(o, "kind");
+    attribute(o, "text", c.kindText);
+    o.ok = o.ok && xmlTextWriterWriteString(o.w, x(c.kind.c_str())) >= 0;
+    close(o);
+    if (c.bassStep) {
+        open(o, "bass");
+        writeStepAlter(o, "bass-step", "bass-alter", c.bassStep, c.bassAlter);
+        close(o);
+    }
+    writeOffset(o, offset);
+    close(o);
+}
+
+// Tempo marks and chord symbols that fall within the event at [start, start + length).
+void writeAnnotations(Xml &o, const Score &s, int64_t start, int64_t length) {
+    for (const TempoMark &t : s.tempos)
+        if (t.at >= start && t.at < start + length)
+            writeTempo(o, s, t, t.at - start);
+    for (const ChordSymbol &c : s.chords)
+        if (c.at >= start && c.at < start + length)
+            writeHarmony(o, c, c.at - start);
+}
+
+void writeTies(Xml &o, const ScoreEvent &e, const char *name) {
+    if (e.tieFromPrevious)
+        empty(o, name, "type", "stop");
+    if (e.tieToNext)
+        empty(o, name, "type", "start");
+}
+
+// One note of a chord (index i), or the rest when the event has no keys.
+void writeNote(Xml &o, const Score &s, const ScoreVoice &v, const ScoreEvent &e, size_t i) {
+    open(o, "note");
+    if (i > 0)
+        empty(o, "chord");
+    if (e.keys.empty()) {
+        if (e.wholeMeasureRest)
+            empty(o, "rest", "measure", "yes");
+        else
+            empty(o, "rest");
+    } else {
+        open(o, "pitch");
+        writeStepAlter(o, "step", "alter", e.pitches[i].step, e.pitches[i].alter);
+        element(o, "octave", std::to_string(e.pitches[i].octave));
+        close(o);
+    }
+    element(o, "duration", std::to_string(e.length));
+    writeTies(o, e, "tie");
+    element(o, "voice", std::to_string((v.staff - 1) * 4 + v.voice));
+    if (!e.wholeMeasureRest)
+        element(o, "type", typeName(e.typeLevel));
+    for (int d = 0; d < e.dots; ++d)
+        empty(o, "dot");
+    if (!e.keys.empty() && !e.accidentals[i].empty())
+        element(o, "accidental", e.accidentals[i]);
+    if (s.staves == 2)
+        element(o, "staff", std::to_string(v.staff));
+    if (e.tieFromPrevious || e.tieToNext) {
+        open(o, "notations");
+        writeTies(o, e, "tied");
+        close(o);
+    }
+    close(o);
+}
+
+void writeMeasure(Xml &o, const Score &s, const ScoreMeasure &m, bool first, bool last) {
+    open(o, "measure");
+    attribute(o, "number", m.number);
+    if (m.implicit)
+        attribute(o, "implicit", "yes");
+    if (first)
+        writeAttributes(o, s);
+    for (size_t vi = 0; vi < m.voices.size(); ++vi) {
+        const ScoreVoice &v = m.voices[vi];
+        if (vi > 0) {
+            open(o, "backup");
+            element(o, "duration", std::to_string(m.length));
+            close(o);
+        }
+        for (const ScoreEvent &e : v.events) {
+            if (vi == 0)
+                writeAnnotations(o, s, e.start, e.length);
+            for (size_t i = 0; i < std::max<size_t>(1, e.keys.size()); ++i)
+                writeNote(o, s, v, e, i);
+        }
+    }
+    if (last) {
+        open(o, "barline");
+        attribute(o, "location", "right");
+        element(o, "bar-style", "light-heavy");
+        close(o);
+    }
+    close(o);
+}
+
+void writePartList(Xml &o, const Score &s) {
+    open(o, "part-list");
+    open(o, "score-part");
+    attribute(o, "id", "P1");
+    element(o, "part-name", s.partName);
+    open(o, "score-instrument");
+    attribute(o, "id", "P1-I1");
+    element(o, "instrument-name", s.partName);
+    close(o);
+    open(o, "midi-instrument");
+    attribute(o, "id", "P1-I1");
+    element(o, "midi-program", std::to_string(s.program + 1));
+    close(o);
+    close(o);
+    close(o);
+}
+
+void writeScore(Xml &o, const Score &s) {
+    o.ok = o.ok && xmlTextWriterWriteDTD(o.w, x("score-partwise"), x("-//Recordare//DTD MusicXML 4.0 Partwise//EN"),
+                                         x("http://www.musicxml.org/dtds/partwise.dtd"), nullptr) >= 0;
+    open(o, "score-partwise");
+    attribute(o, "version", "4.0");
+    open(o, "work");
+    element(o, "work-title", s.title);
+    close(o);
+    open(o, "identification");
+    open(o, "encoding");
+    element(o, "software", "Sonoscriptor");
+    close(o);
+    close(o);
+    writePartList(o, s);
+    open(o, "part");
+    attribute(o, "id", "P1");
+    for (size_t i = 0; i < s.measures.size(); ++i)
+        writeMeasure(o, s, s.measures[i], i == 0, i + 1 == s.measures.size());
+    close(o);
+    close(o);
+}
+
+// Runs body on a text writer into memory and hands back the document.
+template <typename Body>
+bool writeDocument(Body body, std::string &document, std::string &error) {
+    xmlBufferPtr buffer = xmlBufferCreate();
+    Xml o;
+    o.w = buffer ? xmlNewTextWriterMemory(buffer, 0) : nullptr;
+    o.ok = o.w && xmlTextWriterSetIndent(o.w, 1) >= 0 && xmlTextWriterSetIndentString(o.w, x("  ")) >= 0 &&
+           xmlTextWriterStartDocument(o.w, "1.0", "UTF-8", nullptr) >= 0;
+    body(o);
+    o.ok = o.ok && xmlTextWriterEndDocument(o.w) >= 0;
+    if (o.w)
+        xmlFreeTextWriter(o.w);  // flushes into the buffer
+    if (o.ok)
+        document.assign(reinterpret_cast<const char *>(xmlBufferContent(buffer)),
+                        static_cast<size_t>(xmlBufferLength(buffer)));
+    if (buffer)
+        xmlBufferFree(buffer);
+    if (!o.ok)
+        error = "the XML writer failed (out of memory, or text that is not UTF-8)";
+    return o.ok;
+}
+
+}  // namespace
+
+bool scoreDocument(const Score &score, std::string &document, std::string &error) {
+    return writeDocument([&](Xml &o) { writeScore(o, score); }, document, error);
+}
+
+bool containerDocument(const std::string &rootName, std::string &document, std::string &error) {
+    return writeDocument(
+        [&](Xml &o) {
+            open(o, "container");
+            open(o, "rootfiles");
+            open(o, "rootfile");
+            attribute(o, "full-path", rootName);
+            attribute(o, "media-type", "application/vnd.recordare.musicxml+xml");
+            close(o);
+            close(o);
+            close(o);
+        },
+        document, error);
+}

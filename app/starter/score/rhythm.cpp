@@ -1,0 +1,134 @@
+// Note values: how a note or a rest is written as plain and dotted values,
+// tied where it crosses a beat group or a barline, with rests in every gap.
+#include "app/starter/score/score.h"
+
+#include <algorithm>
+#include <climits>
+
+namespace {
+
+// Appends the written pieces of [start, end) (score times) of measure m to voice.
+void addSpan(const ScoreGrid &g, const ScoreMeasure &m, ScoreVoice &voice, int64_t start, int64_t end,
+             const std::vector<int> &keys, bool tieIn, bool tieOut) {
+    int64_t toBar = m.metricOffset - m.start;
+    std::vector<std::pair<int64_t, int64_t>> pieces = splitSpan(g, start + toBar, end + toBar);
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        ScoreEvent e;
+        e.start = pieces[i].first - toBar;
+        e.length = pieces[i].second - pieces[i].first;
+        e.keys = keys;
+        e.tieFromPrevious = !keys.empty() && (i > 0 || tieIn);
+        e.tieToNext = !keys.empty() && (i + 1 < pieces.size() || tieOut);
+        noteValue(g, e.length, e.typeLevel, e.dots);
+        voice.events.push_back(e);
+    }
+}
+
+// The voice of one measure: the chords that overlap it, rests between them.
+ScoreVoice measureVoice(const ScoreGrid &g, const ScoreMeasure &m, const std::vector<VoiceChord> &chords,
+                        size_t first, int staff, int voice) {
+    ScoreVoice v{staff, voice, {}};
+    int64_t end = m.start + m.length, at = m.start;
+    for (size_t i = first; i < chords.size() && chords[i].start < end; ++i) {
+        int64_t s = std::max(chords[i].start, m.start), e = std::min(chords[i].end, end);
+        if (e <= s)
+            continue;
+        if (s > at)
+            addSpan(g, m, v, at, s, {}, false, false);
+        addSpan(g, m, v, s, e, chords[i].keys, chords[i].start < s, chords[i].end > e);
+        at = e;
+    }
+    if (at == m.start && !m.implicit) {
+        ScoreEvent rest;
+        rest.start = m.start;
+        rest.length = m.length;
+        rest.wholeMeasureRest = true;
+        v.events.push_back(rest);
+        return v;
+    }
+    if (at < end)
+        addSpan(g, m, v, at, end, {}, false, false);
+    return v;
+}
+
+}  // namespace
+
+bool noteValue(const ScoreGrid &g, int64_t length, int &typeLevel, int &dots) {
+    for (dots = 0; dots <= 1; ++dots) {
+        if (dots == 1 && length % 3 != 0)
+            continue;
+        int64_t base = dots == 1 ? length / 3 * 2 : length;
+        if (base < 1 || (base & (base - 1)) != 0 || base > (int64_t{1} << g.resolution))
+            continue;
+        int log = 0;
+        while ((int64_t{1} << log) < base)
+            ++log;
+        typeLevel = g.resolution - log;
+        return true;
+    }
+    dots = 0;
+    return false;
+}
+
+int metricLevel(const ScoreGrid &g, int64_t position) {
+    int64_t p = position % g.barSteps;
+    if (p == 0)
+        return 0;
+    if (p % g.groupSteps == 0)
+        return 1;
+    if (p % g.countSteps == 0)
+        return 2;
+    int64_t within = p % g.countSteps, unit = g.countSteps;
+    int level = 3;
+    if (unit % 3 == 0) {  // a dotted beat: its thirds first
+        unit /= 3;
+        if (within % unit == 0)
+            return 3;
+        level = 4;
+    }
+    for (int64_t half = unit / 2; half >= 1; half /= 2, ++level)
+        if (within % half == 0)
+            return level;
+    return level;
+}
+
+std::vector<std::pair<int64_t, int64_t>> splitSpan(const ScoreGrid &g, int64_t start, int64_t end) {
+    std::vector<std::pair<int64_t, int64_t>> out;
+    if (end <= start)
+        return out;
+    int strongest = INT_MAX;
+    int64_t at = -1;
+    for (int64_t p = start + 1; p < end; ++p) {
+        int level = metricLevel(g, p);
+        if (level < strongest) {
+            strongest = level;
+            at = p;
+        }
+    }
+    int type, dots;
+    bool single = noteValue(g, end - start, type, dots);
+    // A value may hold beats and beat groups only when it starts on a stronger position than
+    // any it crosses; within a beat any plain or dotted value will do.
+    if (single && strongest <= 2)
+        single = strongest > metricLevel(g, start);
+    if (single || at < 0) {
+        out.push_back({start, end});
+        return out;
+    }
+    out = splitSpan(g, start, at);
+    std::vector<std::pair<int64_t, int64_t>> rest = splitSpan(g, at, end);
+    out.insert(out.end(), rest.begin(), rest.end());
+    return out;
+}
+
+void fillMeasures(Score &score, const std::vector<VoiceChord> &chords, int staff, int voice) {
+    size_t first = 0;
+    for (ScoreMeasure &m : score.measures) {
+        while (first < chords.size() && chords[first].end <= m.start)
+            ++first;
+        bool any = first < chords.size() && chords[first].start < m.start + m.length;
+        if (voice > 1 && !any)
+            continue;
+        m.voices.push_back(measureVoice(score.grid, m, chords, first, staff, voice));
+    }
+}

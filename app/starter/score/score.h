@@ -1,0 +1,164 @@
+// Sheet music from the engine's MIDI file. This folder owns everything the
+// MusicXML output needs: the grid the notes are snapped to, staves and
+// voices, note values with ties and rests, pitch spelling, chord symbols,
+// tempo marks, and writing .musicxml and .mxl files.
+//
+// All times here are grid steps: the finer of a 16th note and the grid of
+// the Resolution setting (at most a 64th, at least the time signature's
+// note value), counted from the start of the first measure.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/starter/midi_reader.h"
+
+// What the score is built on: the grid and the metre in steps.
+struct ScoreGrid {
+    int resolution = 4;          // log2 of steps per whole note
+    int numerator = 4;
+    int denominatorPower = 2;    // log2 of the beat's note value
+    int64_t stepsPerBeat = 4;    // steps in one beat of the MIDI file (its division)
+    int64_t barSteps = 16;
+    int64_t countSteps = 4;      // steps of a counted beat: a dotted beat in 6/8, 9/8, 12/8
+    int64_t groupSteps = 4;      // steps of a beat group: two counted beats in 4/4 and 12/8
+    int divisions = 4;           // steps per quarter note
+};
+
+// One note on the grid, after snapping.
+struct ScoreNote {
+    int key = 60;
+    int64_t start = 0;
+    int64_t end = 1;
+    int staff = 1;               // 1 upper (or only), 2 lower
+};
+
+// Notes that start and end together in one voice; no keys: a rest.
+struct VoiceChord {
+    int64_t start = 0;
+    int64_t end = 0;
+    std::vector<int> keys;       // highest first
+};
+
+// A pitch as written: letter, alteration and octave.
+struct SpelledPitch {
+    char step = 'C';
+    int alter = 0;
+    int octave = 4;
+};
+
+// One written note, chord or rest: a piece of a VoiceChord within one measure.
+struct ScoreEvent {
+    int64_t start = 0;           // steps from the start of the score
+    int64_t length = 0;
+    std::vector<int> keys;       // empty: a rest
+    std::vector<SpelledPitch> pitches;
+    std::vector<std::string> accidentals;  // per key: "" or the accidental to print
+    bool tieToNext = false;
+    bool tieFromPrevious = false;
+    bool wholeMeasureRest = false;
+    int typeLevel = 2;           // 0 whole, 1 half, 2 quarter, ... (log2 of the note value)
+    int dots = 0;
+};
+
+// One voice of one staff within one measure.
+struct ScoreVoice {
+    int staff = 1;
+    int voice = 1;               // 1 or 2 within the staff
+    std::vector<ScoreEvent> events;
+};
+
+// A chord symbol from a chord-name marker.
+struct ChordSymbol {
+    int64_t at = 0;
+    char rootStep = 'C';
+    int rootAlter = 0;
+    std::string kind = "major";  // a MusicXML kind value
+    std::string kindText;        // the suffix as written, e.g. "m7"
+    char bassStep = 0;           // 0: no bass note
+    int bassAlter = 0;
+};
+
+// A tempo mark: beats (of the time signature's note value) per minute.
+struct TempoMark {
+    int64_t at = 0;
+    double beatsPerMinute = 120;
+};
+
+// One measure: where it lies and what its staves hold.
+struct ScoreMeasure {
+    std::string number;
+    int64_t start = 0;
+    int64_t length = 16;
+    int64_t metricOffset = 0;    // steps of the full bar before start (a pick-up's missing part)
+    bool implicit = false;       // a pick-up, not counted as a bar
+    std::vector<ScoreVoice> voices;
+};
+
+// The whole score, ready to be written.
+struct Score {
+    std::string title;
+    std::string partName = "Piano";
+    int program = 0;             // General MIDI program 0..127
+    ScoreGrid grid;
+    int fifths = 0;              // key signature, -7..7
+    bool minor = false;
+    int staves = 2;
+    char singleClef = 'G';       // the clef of a single staff: 'G' or 'F'
+    std::vector<ScoreMeasure> measures;
+    std::vector<TempoMark> tempos;
+    std::vector<ChordSymbol> chords;
+};
+
+// grid.cpp
+/** The grid for a MIDI file and a Resolution setting; false with a reason when it has no musical time base. */
+bool chooseGrid(const MidiContent &midi, double resolution, ScoreGrid &grid, std::string &error);
+/** The grid step nearest to a tick. */
+int64_t stepOfTick(const ScoreGrid &grid, int division, int64_t tick);
+/** Notes snapped to the grid, at least a step long, one note per key at a time. */
+std::vector<ScoreNote> snapNotes(const MidiContent &midi, const ScoreGrid &grid);
+/** Steps of silence to drop before a pick-up: whole beats before the first note in the first bar. */
+int64_t pickupShift(const std::vector<ScoreNote> &notes, const ScoreGrid &grid);
+/** The tempo marks of the file: its first tempo, then changes of 2 % or more, on the grid. */
+std::vector<TempoMark> tempoMarks(const MidiContent &midi, const ScoreGrid &grid);
+/** Measures covering the notes (at least one), the first a pick-up when shift > 0. */
+std::vector<ScoreMeasure> layMeasures(const ScoreGrid &grid, int64_t shift, int64_t lastEnd);
+
+// staves.cpp
+/** Number of staves: two for a piano or when the notes need both clefs; sets the single clef. */
+int chooseStaves(const std::vector<ScoreNote> &notes, int program, char &singleClef);
+/** Puts each note on the upper or lower staff, keeping each hand's chord on one staff. */
+void splitStaves(std::vector<ScoreNote> &notes);
+/** The notes of one staff in at most two voices of chords, the upper line first. A note held a step
+    into the next onset ends there; a third line shortens the voice that ends first. */
+std::vector<std::vector<VoiceChord>> assignVoices(const std::vector<ScoreNote> &notes, int staff);
+
+// rhythm.cpp
+/** The plain or dotted value of length steps (typeLevel 0 whole, 1 half, ...); false when none. */
+bool noteValue(const ScoreGrid &grid, int64_t length, int &typeLevel, int &dots);
+/** Metrical strength of a position in the bar: 0 bar, 1 group, 2 beat, 3 and up within the beat. */
+int metricLevel(const ScoreGrid &grid, int64_t positionInBar);
+/** Note values of [start, end) within one measure, split where the metre asks; positions in the bar. */
+std::vector<std::pair<int64_t, int64_t>> splitSpan(const ScoreGrid &grid, int64_t start, int64_t end);
+/** Fills the measures with the voices' chords and rests, tied across splits and barlines. */
+void fillMeasures(Score &score, const std::vector<VoiceChord> &chords, int staff, int voice);
+
+// spelling.cpp
+/** The written pitch of a key in a key signature and mode. */
+SpelledPitch spellKey(int key, int fifths, bool minor);
+/** Spells every note and marks the accidentals to print, measure by measure and staff by staff. */
+void spellScore(Score &score);
+/** Parses a chord name such as "C", "F#m", "Bb7", "Dm7/A"; false when it is none. */
+bool parseChordName(const std::string &name, ChordSymbol &symbol);
+
+// build.cpp
+/** Builds the score of a MIDI file; false with a reason when it cannot. */
+bool buildScore(const MidiContent &midi, double resolution, const std::string &title, Score &score,
+                std::string &error);
+
+// musicxml.cpp
+/** The score as a MusicXML 4.0 score-partwise document; false with a reason on failure. */
+bool scoreDocument(const Score &score, std::string &document, std::string &error);
+/** The META-INF/container.xml of a compressed score whose root file is rootName. */
+bool containerDocument(const std::string &rootName, std::string &document, std::string &error);

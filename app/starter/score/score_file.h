@@ -1,0 +1,37 @@
+// The MusicXML output of the sonoscriptor command: which files a run writes,
+// and writing a score file (.musicxml, .xml, or compressed .mxl) from the
+// engine's MIDI file.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/starter/midi_reader.h"
+
+struct Job;
+
+// How a score file is written.
+struct ScoreRequest {
+    std::string title;           // the piece's title, e.g. the input's file name
+    double resolution = 4;       // the Resolution setting of the run
+    bool compressed = false;     // .mxl: a zip container
+};
+
+// What the command line asks for besides the MIDI file.
+struct ScoreChoice {
+    std::string format;          // --format: "", "midi", "musicxml" or "both"
+    std::string musicxml;        // --musicxml FILE
+};
+
+/** True for names ending in .musicxml, .xml or .mxl (any case). */
+bool isScoreFileName(const std::string &path);
+/** True for names ending in .mxl (any case). */
+bool isCompressedScoreName(const std::string &path);
+/** The title for an input file: its name without folder and extension. */
+std::string scoreTitle(const std::string &input);
+/** Writes the score of a MIDI file to path; false with a reason when it cannot. */
+bool writeScoreFile(const MidiContent &midi, const ScoreRequest &request, const std::string &path,
+                    std::string &error);
+/** Sets each job's score output and whether its MIDI file is kept; false with a sentence on conflict. */
+bool planScoreOutputs(std::vector<Job> &jobs, const std::string &output, const ScoreChoice &choice,
+                      std::string &error);

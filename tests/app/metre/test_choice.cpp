@@ -1,0 +1,108 @@
+// The choice of the written beat and the bar on synthetic evidence: accents
+// and chords on a grid of tracked-beat units, as a rendered piece would give.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "app/starter/metre/choice.h"
+
+namespace {
+
+constexpr int U = MetreUnitsPerBeat;
+
+// A piece on the grid: bar and beat in units, the first downbeat at unit `first`;
+// accents 3 on downbeats, 2 on beats, 1 on the beat's parts (partUnits apart), 0 elsewhere;
+// a chord a bar (or a chord every chordBars bars), alternating C major and G major.
+MetreEvidence piece(int trackedBeats, int beatUnits, int barBeats, int partUnits, int first, double trackedTempo,
+                    int chordBeats = 0) {
+    MetreEvidence e;
+    int bar = beatUnits * barBeats, chord = chordBeats ? chordBeats * beatUnits : bar;
+    std::array<double, 12> c{}, g{};
+    c[0] = c[4] = c[7] = 1;
+    g[7] = g[11] = g[2] = 1;
+    for (int k = 0; k < trackedBeats * U; ++k) {
+        int j = ((k - first) % bar + bar) % bar;
+        e.accents.push_back(j == 0 ? 3 : j % beatUnits == 0 ? 2 : j % partUnits == 0 ? 1 : 0);
+        e.bass.push_back(j == 0 ? 1 : 0);
+        e.chroma.push_back(((k - first + 10 * chord) / chord) % 2 ? g : c);
+    }
+    e.trackedTempo = trackedTempo;
+    return e;
+}
+
+TEST(MetreChoice, ThreeFourAtTheTrackedLevel) {
+    MetreChoice c = chooseMetre(piece(48, U, 3, U / 2, 0, 100), {});
+    EXPECT_EQ(c.beatUnits, U);
+    EXPECT_EQ(c.barBeats, 3);
+    EXPECT_EQ(c.parts, 2);
+    EXPECT_EQ(c.phase, 0);
+    EXPECT_GT(c.margin, 0);
+    EXPECT_DOUBLE_EQ(choiceTempo(c, 100), 100);
+}
+
+TEST(MetreChoice, TheBeatIsTwiceTheTrackedOneWhenEighthsWereTracked) {
+    // Quarter notes at 80 tracked as eighths at 160; four beats a bar, the bar starting on
+    // the third eighth.
+    MetreChoice c = chooseMetre(piece(64, 2 * U, 4, U, 2 * U, 160), {});
+    EXPECT_EQ(c.beatUnits, 2 * U);
+    EXPECT_EQ(c.barBeats, 4);
+    EXPECT_EQ(c.phase, 2 * U);
+    EXPECT_NEAR(choiceTempo(c, 160), 80, 1e-9);
+}
+
+TEST(MetreChoice, HalfTheTrackedBeatWhenHalvesWereTracked) {
+    // A 2/4 piece at quarter note 120 tracked at 60: beats fall between the tracked ones.
+    MetreChoice c = chooseMetre(piece(32, U / 2, 2, U / 4, U / 2, 60), {});
+    EXPECT_EQ(c.beatUnits, U / 2);
+    EXPECT_EQ(c.barBeats, 2);
+    EXPECT_EQ(c.phase, U / 2);
+}
+
+TEST(MetreChoice, SixEightIsTwoDottedBeatsSplitInThree) {
+    // Eighths at 180 tracked; the dotted-quarter beat is three of them, two to a bar.
+    MetreChoice c = chooseMetre(piece(96, 3 * U, 2, U, U, 180), {});
+    EXPECT_EQ(c.parts, 3);
+    EXPECT_EQ(c.beatUnits, 3 * U);
+    EXPECT_EQ(c.barBeats, 2);
+    EXPECT_EQ(c.phase, U);
+}
+
+TEST(MetreChoice, ChordChangesTellFourFromTwo) {
+    // Alike accents on beats 1 and 3; the chord changes only on beat 1: four beats a bar.
+    MetreEvidence e = piece(64, U, 2, U / 2, 0, 100, 4);
+    EXPECT_EQ(chooseMetre(e, {}).barBeats, 4);
+    // The chord changes every two beats: two beats a bar.
+    e = piece(64, U, 2, U / 2, 0, 100, 2);
+    EXPECT_EQ(chooseMetre(e, {}).barBeats, 2);
+}
+
+TEST(MetreChoice, TheSettingsFixTheBar) {
+    MetreChoice c = chooseMetre(piece(48, U, 3, U / 2, 0, 100), {4, 2});
+    EXPECT_EQ(c.barBeats, 4);
+    c = chooseMetre(piece(96, 3 * U, 2, U, 0, 180), {2, 3});
+    EXPECT_EQ(c.parts, 3);
+}
+
+TEST(MetreChoice, TooLittleEvidenceGivesTheDefault) {
+    MetreChoice c = chooseMetre(MetreEvidence{}, {});
+    EXPECT_EQ(c.beatUnits, U);
+    EXPECT_EQ(c.barBeats, 4);
+    EXPECT_EQ(c.score, 0);
+    // Beats outside 30..300 a minute are never chosen.
+    c = chooseMetre(piece(48, U, 3, U / 2, 0, 8), {});
+    EXPECT_EQ(c.score, 0);
+}
+
+TEST(MetreEvidence, UnitTimesFollowTheBeatsAndGoOnBeyondThem) {
+    std::vector<double> beats{1.0, 1.5, 2.5};
+    EXPECT_DOUBLE_EQ(unitTime(beats, 0), 1.0);
+    EXPECT_DOUBLE_EQ(unitTime(beats, U / 2), 1.25);
+    EXPECT_DOUBLE_EQ(unitTime(beats, U + U / 4), 1.75);
+    EXPECT_DOUBLE_EQ(unitTime(beats, 3 * U), 3.5);
+    EXPECT_DOUBLE_EQ(unitTime(beats, -U), 0.5);
+    EXPECT_DOUBLE_EQ(correlation({1, 2, 3}, {2, 4, 6}), 1);
+    EXPECT_DOUBLE_EQ(correlation({1, 1, 1}, {2, 4, 6}), 0);
+    EXPECT_DOUBLE_EQ(correlation({}, {}), 0);
+}
+
+}  // namespace

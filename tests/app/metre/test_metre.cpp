@@ -1,0 +1,103 @@
+// From tracked beats to the written beats, the downbeats and the engine's beats:
+// compound time split in eighths, a pick-up before the first downbeat, the
+// bounds a given time signature sets.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "app/starter/beats.h"
+#include "app/starter/metre/metre.h"
+
+namespace {
+
+// Tracked beats `period` apart from `first`, with onsets of the given strengths in turn
+// (1 between them), 10 ms hops; the first sound at `sound`.
+BeatTrack accentedTrack(double first, double period, int count, const std::vector<float> &accents, double sound,
+                        std::vector<double> &tracked) {
+    BeatTrack t;
+    t.hopSeconds = 0.01;
+    t.regionEnd = first + period * count + 1;
+    t.onsetStrength.assign(static_cast<size_t>(t.regionEnd / t.hopSeconds), 1.0f);
+    tracked.clear();
+    for (int i = 0; i < count; ++i) {
+        tracked.push_back(first + i * period);
+        t.onsetStrength.at(static_cast<size_t>(tracked.back() / t.hopSeconds + 0.5) + 1) = accents[i % accents.size()];
+    }
+    t.firstSound = sound;
+    t.peak = 0.5;
+    return t;
+}
+
+TEST(Metre, SixEightFromEighthsSplitsEachDottedBeatForTheEngine) {
+    std::vector<double> tracked;
+    BeatTrack t = accentedTrack(0.5, 0.2, 96, {10, 3, 3, 6, 3, 3}, 0.5, tracked);
+    Metre m = findMetre(t, tracked, {});
+    ASSERT_TRUE(m.judged);
+    EXPECT_EQ(m.numerator, 6);
+    EXPECT_EQ(m.denominatorPower, 3);
+    ASSERT_GE(m.beats.size(), 30u);
+    EXPECT_NEAR(m.beats[0], 0.5, 1e-9);
+    EXPECT_NEAR(m.beats[1] - m.beats[0], 0.6, 1e-9);
+    EXPECT_EQ(m.gridBeats.size(), 3 * m.beats.size());
+    EXPECT_NEAR(m.gridBeats[1] - m.gridBeats[0], 0.2, 1e-9);
+    for (size_t i = 0; i < m.beats.size(); ++i)
+        EXPECT_EQ(m.downbeats[i], i % 2 == 0) << i;
+}
+
+// Bass onsets on the downbeats and a new chord (C major, then G major) from each,
+// `bar` seconds apart from `first`.
+void addBars(BeatTrack &t, double first, double bar) {
+    size_t hops = t.onsetStrength.size();
+    t.spectrum.bassFlux.assign(hops, 0.0f);
+    t.spectrum.chroma.assign(hops, {});
+    for (size_t h = 0; h < hops; ++h) {
+        double at = static_cast<double>(h) * t.hopSeconds - first;
+        long b = static_cast<long>(std::floor(at / bar));
+        for (int p : (b % 2 == 0 ? std::vector<int>{0, 4, 7} : std::vector<int>{7, 11, 2}))
+            t.spectrum.chroma[h][static_cast<size_t>(p)] = 1;
+        if (std::fabs(at - std::round(at / bar) * bar) < 0.005)
+            t.spectrum.bassFlux[h + 1 < hops ? h + 1 : h] = 5;
+    }
+}
+
+TEST(Metre, APickUpStartsTheGridABarEarlierInSilence) {
+    // 3/4 at 120: the music starts on the third beat; bars start at 1.5 s, 3 s, ... with
+    // the bass and a new chord.
+    std::vector<double> tracked;
+    BeatTrack t = accentedTrack(1.0, 0.5, 48, {2, 4, 2}, 1.0, tracked);
+    addBars(t, 1.5, 1.5);
+    Metre m = findMetre(t, tracked, {});
+    EXPECT_EQ(m.numerator, 3);
+    ASSERT_GE(m.beats.size(), 6u);
+    EXPECT_NEAR(m.beats[0], 0.0, 1e-9);
+    EXPECT_TRUE(m.downbeats[0]);
+    EXPECT_NEAR(m.beats[3], 1.5, 1e-9);
+    EXPECT_TRUE(m.downbeats[3]);
+    EXPECT_FALSE(m.downbeats[2]);
+    EXPECT_EQ(m.gridBeats, m.beats);
+}
+
+TEST(Metre, AGivenTimeSignatureBoundsTheBar) {
+    std::vector<double> tracked;
+    BeatTrack t = accentedTrack(1.0, 0.5, 48, {10, 2, 2}, 1.0, tracked);
+    EXPECT_EQ(findMetre(t, tracked, boundsOf(4, 2)).numerator, 4);
+    EXPECT_EQ(boundsOf(6, 3).barBeats, 2);
+    EXPECT_EQ(boundsOf(6, 3).parts, 3);
+    EXPECT_EQ(boundsOf(3, 3).parts, 2);  // 3/8: three beats of an eighth
+    EXPECT_EQ(boundsOf(0, 2).barBeats, 0);
+    EXPECT_EQ(boundsOf(100, 2).barBeats, 0);
+}
+
+TEST(Metre, TooFewBeatsKeepFourFourFromTheFirstBeat) {
+    std::vector<double> tracked;
+    BeatTrack t = accentedTrack(1.0, 0.5, 6, {10, 2, 2}, 1.0, tracked);
+    Metre m = findMetre(t, tracked, {});
+    EXPECT_FALSE(m.judged);
+    EXPECT_EQ(m.numerator, 4);
+    EXPECT_EQ(m.beats, tracked);
+    EXPECT_TRUE(m.downbeats[0]);
+    EXPECT_TRUE(m.downbeats[4]);
+    EXPECT_TRUE(findMetre(t, {}, {}).beats.empty());
+}
+
+}  // namespace

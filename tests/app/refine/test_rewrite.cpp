@@ -1,0 +1,90 @@
+// The refined MIDI file: the engine's leading events and markers kept,
+// notes at their ticks, note-offs first, the tempo of every beat.
+#include <gtest/gtest.h>
+
+#include "app/starter/refine/rewrite.h"
+
+namespace {
+
+// An engine-like file's content: the five leading events, two markers, division 192.
+MidiContent engineLike() {
+    MidiContent m;
+    m.division = 192;
+    m.leadingEvents = {0x00, 0xFF, 0x58, 0x04, 4, 2, 0x18, 0x08, 0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20};
+    m.markers = {{0, "C"}, {768, "G7"}};
+    return m;
+}
+
+// A grid of 16ths at 120 beats per minute from 1 s, with steps of 125 ms, or a tempo map.
+Timeline grid(bool slowing) {
+    Timeline t;
+    for (int j = 0; j < 200; ++j)
+        t.stepTimes.push_back(slowing && j > 8 ? 2.0 + (j - 8) * 0.25 : 1.0 + j * 0.125);
+    t.followsMap = slowing;
+    return t;
+}
+
+TimedNote note(int key, double on, double off) {
+    TimedNote n;
+    n.key = n.pitch = key;
+    n.velocity = 90;
+    n.on = on;
+    n.off = off;
+    return n;
+}
+
+MidiContent parsed(const std::vector<uint8_t> &bytes) {
+    MidiContent m;
+    std::string error;
+    EXPECT_TRUE(parseMidi(bytes, m, error)) << error;
+    return m;
+}
+
+}  // namespace
+
+TEST(RefineRewrite, NotesLandOnTheirTicksAndTheEnginesEventsStay) {
+    Timeline t = grid(false);
+    MidiContent engine = engineLike();
+    std::vector<uint8_t> bytes = refinedMidi(engine, {note(60, 1.03, 1.5), note(60, 1.5, 2.0)}, t, false);
+    MidiContent m = parsed(bytes);
+    EXPECT_EQ(m.division, 192);
+    EXPECT_EQ(m.microsPerBeat, 0x07A120);
+    ASSERT_EQ(m.markers.size(), 2u);
+    EXPECT_EQ(m.markers[1].tick, 768);
+    EXPECT_EQ(m.markers[1].text, "G7");
+    ASSERT_EQ(m.notes.size(), 2u);
+    EXPECT_EQ(m.notes[0].onTick, 12) << "30 ms of a 125 ms step of 48 ticks, rounded";
+    EXPECT_EQ(m.notes[0].offTick, 192);
+    EXPECT_EQ(m.notes[1].onTick, 192) << "a re-struck key: its note-off comes first";
+    EXPECT_EQ(m.notes[1].offTick, 384);
+    EXPECT_TRUE(std::equal(engine.leadingEvents.begin(), engine.leadingEvents.end(), bytes.begin() + 22));
+}
+
+TEST(RefineRewrite, QuantizeSnapsOnsetsAndEndsToTheGrid) {
+    MidiContent m = parsed(refinedMidi(engineLike(), {note(64, 1.03, 1.07), note(67, 1.2, 1.6)}, grid(false), true));
+    ASSERT_EQ(m.notes.size(), 2u);
+    EXPECT_EQ(m.notes[0].onTick, 0);
+    EXPECT_EQ(m.notes[0].offTick, 48) << "a note never shrinks to nothing";
+    EXPECT_EQ(m.notes[1].onTick, 96) << "1.6 steps";
+    EXPECT_EQ(m.notes[1].offTick, 240) << "4.8 steps";
+}
+
+TEST(RefineRewrite, AFollowedTempoMapIsWrittenBeatByBeat) {
+    // Two beats of 500 ms, then beats of 1 s: the file must play them at those lengths.
+    Timeline t = grid(true);
+    std::vector<uint8_t> bytes = refinedMidi(engineLike(), {note(72, 3.0, 4.0)}, t, false);
+    MidiContent m = parsed(bytes);
+    ASSERT_EQ(m.notes.size(), 1u);
+    EXPECT_EQ(m.notes[0].onTick, 8 * 48 + 4 * 48) << "2 s into the grid: 8 steps of 125 ms, 4 of 250 ms";
+    // Tempo events: 500000 at tick 0 (after the engine's own) and 1000000 from beat 2.
+    std::vector<uint8_t> fast{0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20};
+    std::vector<uint8_t> slow{0xFF, 0x51, 0x03, 0x0F, 0x42, 0x40};
+    EXPECT_NE(std::search(bytes.begin() + 37, bytes.end(), fast.begin(), fast.end()), bytes.end());
+    auto at = std::search(bytes.begin(), bytes.end(), slow.begin(), slow.end());
+    ASSERT_NE(at, bytes.end());
+    int tempoEvents = 0;
+    std::vector<uint8_t> tempo{0xFF, 0x51, 0x03};
+    for (auto it = bytes.begin(); (it = std::search(it, bytes.end(), tempo.begin(), tempo.end())) != bytes.end(); ++it)
+        ++tempoEvents;
+    EXPECT_EQ(tempoEvents, 3) << "the engine's, then one where the beat changes, not one per beat";
+}

@@ -1,0 +1,129 @@
+// The refinement rules on synthetic recordings: re-strikes, late onsets,
+// octave partials, silence and a sustained tone.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include <sndfile.h>
+
+#include "app/starter/refine/rules.h"
+#include "tests/app/support.h"
+
+namespace {
+
+// Evidence of tones written as a 44100 Hz WAV file.
+AttackEvidence evidenceOf(const std::vector<ToneNote> &tones, double seconds) {
+    ScratchDir dir;
+    std::string path = dir.path + "tones.wav";
+    EXPECT_TRUE(writeTones(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, tones, seconds));
+    AttackEvidence e;
+    std::string error;
+    EXPECT_TRUE(measureFile(path, 440, e, nullptr, error)) << error;
+    return e;
+}
+
+// A constant grid of 16ths at 120 beats per minute from 0 s.
+Timeline grid() {
+    Timeline t;
+    for (int j = 0; j < 400; ++j)
+        t.stepTimes.push_back(j * 0.125);
+    return t;
+}
+
+TimedNote note(int key, double on, double off) {
+    TimedNote n;
+    n.key = n.pitch = key;
+    n.on = on;
+    n.off = off;
+    return n;
+}
+
+std::vector<TimedNote> refine(const std::vector<TimedNote> &notes, const AttackEvidence &e, RefineCounts &counts) {
+    return applyRules(notes, e, grid(), RefineThresholds{}, counts);
+}
+
+}  // namespace
+
+TEST(RefineRules, AToneStruckAgainWhileItRingsBecomesTwoNotes) {
+    AttackEvidence e = evidenceOf({{60, 0.5, 2.5}, {60, 1.5, 1.5}}, 4);
+    RefineCounts counts;
+    std::vector<TimedNote> out = refine({note(60, 0.5, 3.0)}, e, counts);
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(counts.split, 1);
+    EXPECT_NEAR(out[0].on, 0.5, 0.015);
+    EXPECT_NEAR(out[1].on, 1.5, 0.015);
+    EXPECT_NEAR(out[0].off, out[1].on, 1e-9) << "the first ends where the second starts";
+    EXPECT_NEAR(out[1].off, 3.0, 1e-9);
+}
+
+TEST(RefineRules, ANotePlayedAfterItsGridStepLandsOnItsAttack) {
+    // Played 30 ms after the step at 1.0 s; the engine wrote it on that step or one late.
+    AttackEvidence e = evidenceOf({{64, 1.03, 1.0}, {55, 2.0, 1.0}}, 4);
+    for (double engineOnset : {1.0, 1.125}) {
+        RefineCounts counts;
+        std::vector<TimedNote> out = refine({note(64, engineOnset, 2.0), note(55, 2.0, 3.0)}, e, counts);
+        ASSERT_EQ(out.size(), 2u);
+        EXPECT_NEAR(out[0].on, 1.03, 0.010) << engineOnset;
+        EXPECT_NEAR(out[1].on, 2.0, 0.010);
+        EXPECT_EQ(counts.moved, engineOnset > 1.1 ? 1 : 0);
+    }
+}
+
+TEST(RefineRules, AnOctavePartialIsDroppedAndAPlayedOctaveKept) {
+    // C3 sounds from 1 s; the engine also wrote C4 with it, which nothing struck. At 2.5 s C4 is played
+    // while C3 still rings.
+    AttackEvidence e = evidenceOf({{48, 1.0, 3.5}, {60, 2.5, 1.0}}, 5);
+    RefineCounts counts;
+    std::vector<TimedNote> out =
+        refine({note(48, 1.0, 4.5), note(60, 1.0, 2.0), note(60, 2.5, 3.5)}, e, counts);
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(counts.dropped, 1);
+    EXPECT_EQ(out[0].key, 48);
+    EXPECT_EQ(out[1].key, 60);
+    EXPECT_NEAR(out[1].on, 2.5, 0.015);
+}
+
+TEST(RefineRules, ANoteWithoutAnythingHeardIsDropped) {
+    AttackEvidence e = evidenceOf({{67, 1.0, 1.0}}, 3);
+    RefineCounts counts;
+    std::vector<TimedNote> out = refine({note(67, 1.0, 2.0), note(71, 2.5, 2.75)}, e, counts);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].key, 67);
+    EXPECT_EQ(counts.dropped, 1);
+}
+
+TEST(RefineRules, SilenceAndASustainedToneChangeNothing) {
+    RefineCounts counts;
+    EXPECT_TRUE(refine({}, evidenceOf({}, 3), counts).empty());
+    EXPECT_EQ(counts.moved + counts.split + counts.dropped, 0);
+    AttackEvidence e = evidenceOf({{57, 0.5, 4.0}}, 5);
+    std::vector<TimedNote> out = refine({note(57, 0.5, 4.5)}, e, counts);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(counts.moved + counts.split + counts.dropped, 0);
+    EXPECT_NEAR(out[0].on, 0.5, 0.015);
+    EXPECT_NEAR(out[0].off, 4.5, 1e-9);
+}
+
+TEST(RefineRules, NotesOutsideTheMeasuredKeysAreKeptAsTheyAre) {
+    AttackEvidence e = evidenceOf({{60, 1.0, 1.0}}, 2);
+    RefineCounts counts;
+    std::vector<TimedNote> out = refine({note(110, 0.3, 0.6), note(60, 1.0, 1.5)}, e, counts);
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(out[0].key, 110);
+    EXPECT_NEAR(out[0].on, 0.3, 1e-9);
+}
+
+TEST(RefineThresholdsTest, ParametersAreSetByNameOverTheDefaults) {
+    RefineThresholds t;
+    std::string error;
+    ASSERT_TRUE(parseThresholdLine("  moveBefore=4 dropLevel=-30.5  ", t, error)) << error;
+    EXPECT_EQ(t.moveBefore, 4);
+    EXPECT_EQ(t.dropLevel, -30.5);
+    EXPECT_EQ(t.nearWindow, RefineThresholds{}.nearWindow);
+    ASSERT_TRUE(parseThresholdLine("", t, error));
+    EXPECT_EQ(t.moveBefore, RefineThresholds{}.moveBefore);
+    EXPECT_FALSE(parseThresholdLine("moveBefor=4", t, error));
+    EXPECT_NE(error.find("moveBefor"), std::string::npos);
+    EXPECT_FALSE(parseThresholdLine("moveBefore=x", t, error));
+    EXPECT_FALSE(parseThresholdLine("moveBefore", t, error));
+}

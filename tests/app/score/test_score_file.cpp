@@ -1,0 +1,222 @@
+// Score files: every one valid against the MusicXML 4.0 schema, and read
+// back (by a reader of our own, apart from the writer) to the same notes.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include <zip.h>
+
+#include "app/starter/score/score_file.h"
+#include "tests/app/score/score_support.h"
+#include "tests/app/support.h"
+
+namespace {
+
+// Writes the score of m, checks it against the schema and reads it back.
+ReadScore written(const MidiContent &m, const std::string &name = "score.musicxml", double resolution = 4) {
+    ScratchDir dir;
+    std::string path = dir.path + name, error;
+    EXPECT_TRUE(writeScoreFile(m, {"title", resolution, false}, path, error)) << error;
+    EXPECT_EQ(schemaProblems(path), "");
+    ReadScore r = readScore(path);
+    EXPECT_EQ(r.problems, std::vector<std::string>{});
+    return r;
+}
+
+// Notes on a grid of 4 ticks a step (songOf), in steps.
+MidiNote note(int key, int64_t start, int64_t end) { return {key, 100, 4 * start, 4 * end}; }
+
+// The notes expected back: steps in divisions, as the score's grid is the 16th here.
+std::vector<ReadNote> expected(const std::vector<MidiNote> &notes, int64_t shift = 0) {
+    std::vector<ReadNote> out;
+    for (const MidiNote &n : notes)
+        out.push_back({n.key, n.onTick / 4 - shift, (n.offTick - n.onTick) / 4, n.key >= 60 ? 1 : 2});
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+void expectSameNotes(const std::vector<ReadNote> &got, const std::vector<ReadNote> &want) {
+    ASSERT_EQ(got.size(), want.size());
+    for (size_t i = 0; i < got.size(); ++i) {
+        EXPECT_EQ(got[i].key, want[i].key) << "note " << i;
+        EXPECT_EQ(got[i].onset, want[i].onset) << "note " << i;
+        EXPECT_EQ(got[i].duration, want[i].duration) << "note " << i;
+        EXPECT_EQ(got[i].staff, want[i].staff) << "note " << i;
+    }
+}
+
+// Random lines for both hands: chords of up to three notes, any lengths, rests between.
+std::vector<MidiNote> randomHands(std::mt19937 &rng, int64_t steps) {
+    std::vector<MidiNote> notes;
+    for (int low : {60, 36}) {
+        for (int64_t at = low == 60 ? 0 : rng() % 5; at < steps;) {  // no pick-up
+            int64_t length = 1 + rng() % 40;
+            int size = 1 + rng() % 3, root = low + rng() % 12;
+            for (int k = 0; k < size; ++k)
+                notes.push_back(note(root + 4 * k, at, at + length));
+            at += length + rng() % 6;
+        }
+    }
+    return notes;
+}
+
+}  // namespace
+
+TEST(ScoreFile, RandomHandsComeBackNoteForNote) {
+    std::mt19937 rng(18);
+    const std::vector<std::pair<int, int>> metres = {{4, 2}, {3, 4}, {6, 3}, {5, 2}, {7, 3}, {12, 3}, {2, 1}};
+    for (auto [numerator, power] : metres) {
+        for (int round = 0; round < 3; ++round) {
+            MidiContent m = songOf(randomHands(rng, 200), numerator, power);
+            // A bar's steps: the 16th grid with the beat the time signature's note value.
+            m.division = power <= 4 ? 4 * (16 >> power) : 4;
+            ReadScore r = written(m);
+            SCOPED_TRACE(std::to_string(numerator) + "/" + std::to_string(1 << power));
+            std::vector<ReadNote> want = expected(m.notes);
+            expectSameNotes(r.notes, want);
+            int64_t bar = numerator * (16 >> power);
+            for (int64_t length : r.measureLengths)
+                EXPECT_EQ(length, bar);
+            EXPECT_EQ(r.beats, std::to_string(numerator));
+            EXPECT_EQ(r.beatType, std::to_string(1 << power));
+        }
+    }
+}
+
+TEST(ScoreFile, AnEmptyTranscriptionIsOneBarOfRests) {
+    ReadScore r = written(songOf({}));
+    EXPECT_TRUE(r.notes.empty());
+    EXPECT_EQ(r.measureLengths, (std::vector<int64_t>{16}));
+}
+
+TEST(ScoreFile, ALongNoteIsTiedOverTheBarlines) {
+    MidiContent m = songOf({note(48, 2, 2 + 5 * 16), note(72, 0, 1)});
+    ReadScore r = written(m);
+    expectSameNotes(r.notes, expected(m.notes));
+    EXPECT_EQ(r.measureLengths.size(), 6u);
+}
+
+TEST(ScoreFile, WholeBeatsOfSilenceMakeAPickUp) {
+    // The melody starts on beat 3 of 4/4: a pick-up of two beats, then full bars.
+    MidiContent m = songOf({note(67, 9, 12), note(72, 16, 32)});
+    ReadScore r = written(m);
+    EXPECT_EQ(r.firstMeasureNumber, "0");
+    EXPECT_TRUE(r.firstImplicit);
+    EXPECT_EQ(r.measureLengths, (std::vector<int64_t>{8, 16}));
+    expectSameNotes(r.notes, expected(m.notes, 8));
+    // Less than a beat of silence is a rest in a full bar.
+    r = written(songOf({note(67, 3, 4)}));
+    EXPECT_EQ(r.firstMeasureNumber, "1");
+    EXPECT_FALSE(r.firstImplicit);
+}
+
+TEST(ScoreFile, MetresOfThreeAndSixEights) {
+    MidiContent waltz = songOf({note(55, 0, 12), note(67, 4, 12), note(71, 12, 24)}, 3, 2);
+    ReadScore r = written(waltz);
+    EXPECT_EQ(r.beats + "/" + r.beatType, "3/4");
+    EXPECT_EQ(r.measureLengths, (std::vector<int64_t>{12, 12}));
+    expectSameNotes(r.notes, expected(waltz.notes));
+    MidiContent jig = songOf({note(62, 0, 6), note(66, 6, 8), note(69, 8, 12), note(74, 12, 24)}, 6, 3);
+    jig.division = 8;  // ticks per 8th, 4 per 16th
+    r = written(jig);
+    EXPECT_EQ(r.beats + "/" + r.beatType, "6/8");
+    EXPECT_EQ(r.measureLengths, (std::vector<int64_t>{12, 12}));
+    expectSameNotes(r.notes, expected(jig.notes));
+    EXPECT_EQ(r.perMinute, (std::vector<std::string>{"40"}));  // 120 8ths a minute: 40 dotted quarters
+}
+
+TEST(ScoreFile, KeysOfSevenSharpsAndSevenFlats) {
+    std::vector<MidiNote> chromatic;
+    for (int k = 0; k < 24; ++k)
+        chromatic.push_back(note(48 + k, k * 2, k * 2 + 2));
+    for (int fifths : {7, -7}) {
+        for (int mode : {0, 1}) {
+            MidiContent m = songOf(chromatic);
+            m.keySignature = fifths;
+            m.mode = mode;
+            ReadScore r = written(m);
+            EXPECT_EQ(r.fifths, std::to_string(fifths));
+            EXPECT_EQ(r.mode, mode ? "minor" : "major");
+            expectSameNotes(r.notes, expected(m.notes));  // the spelling sounds the same keys
+        }
+    }
+}
+
+TEST(ScoreFile, NotesFarOutsideTheStaves) {
+    MidiContent m = songOf({note(21, 0, 4), note(108, 0, 4), note(127, 4, 8), note(5, 8, 12)});
+    ReadScore r = written(m);
+    ASSERT_EQ(r.notes.size(), 4u);
+    EXPECT_EQ(r.notes[0].key, 21);
+    EXPECT_EQ(r.notes[1].key, 108);
+    EXPECT_EQ(r.notes[2].key, 127);
+    EXPECT_EQ(r.notes[3].key, 17);  // below the first written octave: an octave up
+}
+
+TEST(ScoreFile, TempoChangesAndChordSymbols) {
+    MidiContent m = songOf({note(60, 0, 64)});
+    m.tempos = {{0, 500000}, {16, 497512}, {32, 545455}, {48, 600000}, {64, 606061}};
+    m.markers = {{0, "C"}, {64, "C"}, {128, "Am"}, {192, "G7"}, {200, "N.C."}};
+    ReadScore r = written(m);
+    EXPECT_EQ(r.perMinute, (std::vector<std::string>{"120", "110", "100"}));
+    EXPECT_EQ(r.harmonies, (std::vector<std::string>{"C major", "A minor", "G dominant"}));
+}
+
+TEST(ScoreFile, FinerGridsAndNotesOffTheGrid) {
+    // 32nds asked for; ticks between the steps are snapped to the nearest.
+    MidiContent m = songOf({{64, 100, 0, 2}, {67, 100, 3, 9}, {72, 100, 9, 64}});
+    ReadScore r = written(m, "fine.xml", 5);
+    EXPECT_EQ(r.divisions, 8);
+    ASSERT_EQ(r.notes.size(), 3u);
+    EXPECT_EQ(r.notes[1].onset, 2);  // tick 3 of 2 per 32nd: step 2 (1.5 rounds up)
+    EXPECT_EQ(r.notes[2].onset, 5);  // tick 9: step 4.5 -> 5
+    EXPECT_EQ(r.notes[1].duration, 3);
+}
+
+TEST(ScoreFile, CompressedScoreHasItsContainer) {
+    ScratchDir dir;
+    std::string path = dir.path + "song.mxl", error;
+    MidiContent m = songOf({note(60, 0, 4), note(64, 4, 8)});
+    ASSERT_TRUE(writeScoreFile(m, {"song", 4, true}, path, error)) << error;
+    int code = 0;
+    zip_t *zip = zip_open(path.c_str(), ZIP_RDONLY, &code);
+    ASSERT_NE(zip, nullptr);
+    ASSERT_EQ(zip_get_num_entries(zip, 0), 3);
+    zip_stat_t st;
+    ASSERT_EQ(zip_stat_index(zip, 0, 0, &st), 0);
+    EXPECT_STREQ(st.name, "mimetype");
+    EXPECT_EQ(st.comp_method, ZIP_CM_STORE);
+    auto entry = [&](const char *name) {
+        zip_stat_t s;
+        zip_file_t *f = zip_fopen(zip, name, 0);
+        std::string bytes;
+        if (f && zip_stat(zip, name, 0, &s) == 0) {
+            bytes.resize(s.size);
+            zip_fread(f, bytes.data(), s.size);
+        }
+        if (f)
+            zip_fclose(f);
+        return bytes;
+    };
+    EXPECT_EQ(entry("mimetype"), "application/vnd.recordare.musicxml");
+    writeText(dir.path + "container.xml", entry("META-INF/container.xml"));
+    writeText(dir.path + "score.musicxml", entry("score.musicxml"));
+    zip_close(zip);
+    EXPECT_EQ(schemaProblems(dir.path + "container.xml", "container.xsd"), "");
+    EXPECT_NE(fileText(dir.path + "container.xml").find("full-path=\"score.musicxml\""), std::string::npos);
+    EXPECT_EQ(schemaProblems(dir.path + "score.musicxml"), "");
+    expectSameNotes(readScore(dir.path + "score.musicxml").notes, expected(m.notes));
+}
+
+TEST(ScoreFile, ReportsWhatCannotBeWritten) {
+    std::string error;
+    EXPECT_FALSE(writeScoreFile(songOf({}), {"t", 4, false}, "/nonexistent/folder/x.musicxml", error));
+    EXPECT_NE(error.find("writing the file failed"), std::string::npos);
+    EXPECT_FALSE(writeScoreFile(songOf({}), {"t", 4, true}, "/nonexistent/folder/x.mxl", error));
+    MidiContent endless = songOf({{60, 100, 0, int64_t{1} << 40}});
+    EXPECT_FALSE(writeScoreFile(endless, {"t", 4, false}, "/tmp/unused.musicxml", error));
+    EXPECT_NE(error.find("measures"), std::string::npos);
+    EXPECT_TRUE(isScoreFileName("a/B.MusicXML") && isScoreFileName("x.xml") && isScoreFileName("y.MXL"));
+    EXPECT_FALSE(isScoreFileName("song.mid") || isScoreFileName("musicxml"));
+    EXPECT_EQ(scoreTitle("/music/Für Elise.wav"), "Für Elise");
+    EXPECT_EQ(scoreTitle("bad\xff\n.wav"), "bad?");
+}

@@ -1,0 +1,209 @@
+// Notation rules of the score: note values and ties, pitch spelling,
+// staves and voices, chord names, the grid and the tempo marks.
+#include <gtest/gtest.h>
+
+#include "app/starter/score/score.h"
+#include "tests/app/score/score_support.h"
+
+namespace {
+
+using Spans = std::vector<std::pair<int64_t, int64_t>>;
+
+ScoreGrid gridOf(int numerator, int denominatorPower, double resolution = 4) {
+    ScoreGrid g;
+    std::string error;
+    EXPECT_TRUE(chooseGrid(songOf({}, numerator, denominatorPower), resolution, g, error)) << error;
+    return g;
+}
+
+std::string spelled(int key, int fifths, bool minor = false) {
+    SpelledPitch p = spellKey(key, fifths, minor);
+    std::string alter = p.alter == 2 ? "##" : p.alter == 1 ? "#" : p.alter == -1 ? "b" : p.alter == -2 ? "bb" : "";
+    return std::string(1, p.step) + alter + std::to_string(p.octave);
+}
+
+}  // namespace
+
+TEST(ScoreRhythm, SplitsWhereTheMetreAsks) {
+    ScoreGrid common = gridOf(4, 2);  // 16ths: 16 steps a bar
+    EXPECT_EQ(splitSpan(common, 0, 16), (Spans{{0, 16}}));             // whole
+    EXPECT_EQ(splitSpan(common, 0, 12), (Spans{{0, 12}}));             // dotted half from the downbeat
+    EXPECT_EQ(splitSpan(common, 8, 16), (Spans{{8, 16}}));             // half on beat 3
+    EXPECT_EQ(splitSpan(common, 4, 12), (Spans{{4, 8}, {8, 12}}));     // half on beat 2: tied over the middle
+    EXPECT_EQ(splitSpan(common, 1, 8), (Spans{{1, 4}, {4, 8}}));       // dotted 8th + quarter
+    EXPECT_EQ(splitSpan(common, 2, 6), (Spans{{2, 4}, {4, 6}}));       // off-beat quarter: 8th + 8th
+    EXPECT_EQ(splitSpan(common, 1, 3), (Spans{{1, 3}}));               // syncopation within a beat is kept
+    EXPECT_EQ(splitSpan(common, 0, 5), (Spans{{0, 4}, {4, 5}}));       // no single value: split at the beat
+    ScoreGrid waltz = gridOf(3, 2);
+    EXPECT_EQ(splitSpan(waltz, 0, 12), (Spans{{0, 12}}));
+    EXPECT_EQ(splitSpan(waltz, 4, 12), (Spans{{4, 8}, {8, 12}}));
+    ScoreGrid jig = gridOf(6, 3);  // two dotted quarters of 6 steps
+    EXPECT_EQ(jig.countSteps, 6);
+    EXPECT_EQ(splitSpan(jig, 0, 12), (Spans{{0, 12}}));
+    EXPECT_EQ(splitSpan(jig, 0, 4), (Spans{{0, 4}}));
+    EXPECT_EQ(splitSpan(jig, 2, 8), (Spans{{2, 6}, {6, 8}}));
+    EXPECT_EQ(splitSpan(jig, 0, 10), (Spans{{0, 6}, {6, 10}}));
+    ScoreGrid twelve = gridOf(12, 3);
+    EXPECT_EQ(splitSpan(twelve, 0, 24), (Spans{{0, 24}}));            // dotted whole
+    EXPECT_EQ(splitSpan(twelve, 6, 18), (Spans{{6, 12}, {12, 18}}));   // over the middle of the bar
+}
+
+TEST(ScoreRhythm, NoteValuesAndMetricLevels) {
+    ScoreGrid g = gridOf(4, 2, 5);  // 32nds
+    int type = -1, dots = -1;
+    EXPECT_TRUE(noteValue(g, 32, type, dots));
+    EXPECT_EQ(type, 0);
+    EXPECT_EQ(dots, 0);
+    EXPECT_TRUE(noteValue(g, 12, type, dots));  // dotted quarter
+    EXPECT_EQ(type, 2);
+    EXPECT_EQ(dots, 1);
+    EXPECT_TRUE(noteValue(g, 1, type, dots));
+    EXPECT_EQ(type, 5);
+    EXPECT_FALSE(noteValue(g, 5, type, dots));
+    EXPECT_FALSE(noteValue(g, 64, type, dots));  // longer than a whole note
+    EXPECT_EQ(metricLevel(g, 0), 0);
+    EXPECT_EQ(metricLevel(g, 16), 1);
+    EXPECT_EQ(metricLevel(g, 8), 2);
+    EXPECT_EQ(metricLevel(g, 4), 3);
+    EXPECT_EQ(metricLevel(g, 1), 5);
+}
+
+TEST(ScoreGrid, FollowsTheResolutionAndTheMetre) {
+    ScoreGrid g;
+    std::string error;
+    EXPECT_EQ(gridOf(4, 2, 3).resolution, 4);  // never coarser than 16ths
+    EXPECT_EQ(gridOf(4, 2, 5).resolution, 5);
+    EXPECT_EQ(gridOf(4, 2, 8).resolution, 6);  // at most 64ths
+    EXPECT_EQ(gridOf(3, 6).resolution, 6);     // 3/64 needs 64ths
+    EXPECT_EQ(gridOf(3, 6).barSteps, 3);
+    EXPECT_EQ(gridOf(6, 3).divisions, 4);
+    MidiContent smpte = songOf({});
+    smpte.division = 0xE728;
+    EXPECT_FALSE(chooseGrid(smpte, 4, g, error));
+    EXPECT_NE(error.find("frames per second"), std::string::npos);
+    // Ticks round to the nearest step: 4 ticks a step here.
+    ScoreGrid common = gridOf(4, 2);
+    EXPECT_EQ(stepOfTick(common, 16, 5), 1);
+    EXPECT_EQ(stepOfTick(common, 16, 6), 2);
+    EXPECT_EQ(stepOfTick(common, 16, -3), 0);
+}
+
+TEST(ScoreGrid, TempoMarksLeaveOutSmallChanges) {
+    MidiContent m = songOf({});
+    m.tempos = {{0, 500000}, {16, 495868}, {32, 454545}, {48, 600000}, {48, 500000}, {64, 494000}};
+    std::vector<TempoMark> marks = tempoMarks(m, gridOf(4, 2));
+    ASSERT_EQ(marks.size(), 3u);  // 120; 121 is left out; 132 at beat 3; 100 then 120 on beat 4: 120 wins
+    EXPECT_NEAR(marks[0].beatsPerMinute, 120, 1e-9);
+    EXPECT_EQ(marks[1].at, 8);
+    EXPECT_NEAR(marks[1].beatsPerMinute, 132, 0.01);
+    EXPECT_EQ(marks[2].at, 12);
+    EXPECT_NEAR(marks[2].beatsPerMinute, 120, 1e-9);
+    m.tempos = {{32, 1000000}};
+    marks = tempoMarks(m, gridOf(4, 2));
+    ASSERT_EQ(marks.size(), 2u);  // the MIDI default before the first event
+    EXPECT_NEAR(marks[0].beatsPerMinute, 120, 1e-9);
+    EXPECT_NEAR(marks[1].beatsPerMinute, 60, 1e-9);
+}
+
+TEST(ScoreSpelling, FollowsTheKeySignature) {
+    EXPECT_EQ(spelled(61, 0), "C#4");
+    EXPECT_EQ(spelled(63, 0), "Eb4");
+    EXPECT_EQ(spelled(70, 0), "Bb4");
+    EXPECT_EQ(spelled(65, 1), "F4");     // G major's lowered seventh
+    EXPECT_EQ(spelled(63, 2), "D#4");    // sharp keys: sharps
+    EXPECT_EQ(spelled(61, -1), "Db4");   // flat keys: flats
+    EXPECT_EQ(spelled(66, -3), "Gb4");
+    EXPECT_EQ(spelled(68, 0, true), "G#4");   // A minor's raised seventh
+    EXPECT_EQ(spelled(66, 0, true), "F#4");   // and sixth
+    EXPECT_EQ(spelled(61, -1, true), "C#4");  // D minor's leading tone
+    EXPECT_EQ(spelled(72, 7), "B#4");    // C# major: its own scale, over the octave line
+    EXPECT_EQ(spelled(60, 7), "B#3");
+    EXPECT_EQ(spelled(67, 7), "G4");     // chromatic notes without double sharps
+    EXPECT_EQ(spelled(71, -7), "Cb5");   // Cb major
+    EXPECT_EQ(spelled(64, -7), "Fb4");
+    EXPECT_EQ(spelled(69, 7, true), "G##4");  // A# minor's leading tone
+    EXPECT_EQ(spelled(67, -7, true), "G4");   // Ab minor's leading tone
+    EXPECT_EQ(spelled(12, 7), "C0");     // B#-1 cannot be written: C0
+}
+
+TEST(ScoreSpelling, PrintsAccidentalsOncePerMeasure) {
+    // F#, F, F in one bar of C major, then F# tied into the next bar and F# again there.
+    MidiContent m = songOf({{66, 100, 0, 4}, {65, 100, 4, 8}, {65, 100, 8, 12}, {66, 100, 48, 80},
+                            {66, 100, 80, 96}});
+    Score s;
+    std::string error;
+    ASSERT_TRUE(buildScore(m, 4, "t", s, error)) << error;
+    std::vector<std::string> marks;
+    for (const ScoreMeasure &measure : s.measures)
+        for (const ScoreVoice &v : measure.voices)
+            for (const ScoreEvent &e : v.events)
+                if (!e.keys.empty())
+                    marks.push_back(e.accidentals[0].empty() ? "-" : e.accidentals[0]);
+    EXPECT_EQ(marks, (std::vector<std::string>{"sharp", "natural", "-", "sharp", "-", "sharp"}));
+}
+
+TEST(ScoreStaves, KeepsAHandsChordOnOneStaff) {
+    std::vector<ScoreNote> notes = {{48, 0, 4}, {52, 0, 4}, {55, 0, 4}, {72, 0, 4}, {76, 0, 4},  // two hands
+                                    {59, 4, 8}, {62, 4, 8}, {67, 4, 8},                           // B3-D4-G4
+                                    {53, 8, 12}, {57, 8, 12}, {60, 8, 12},                        // F3-A3-C4
+                                    {59, 12, 16}};
+    splitStaves(notes);
+    std::vector<int> staves;
+    for (const ScoreNote &n : notes)
+        staves.push_back(n.staff);
+    EXPECT_EQ(staves, (std::vector<int>{2, 2, 2, 1, 1, 1, 1, 1, 2, 2, 2, 2}));
+    char clef = 0;
+    EXPECT_EQ(chooseStaves({{40, 0, 1}}, 0, clef), 2);       // a piano: always two staves
+    EXPECT_EQ(chooseStaves({{55, 0, 1}, {90, 0, 1}}, 73, clef), 1);
+    EXPECT_EQ(clef, 'G');
+    EXPECT_EQ(chooseStaves({{30, 0, 1}, {64, 0, 1}}, 32, clef), 1);
+    EXPECT_EQ(clef, 'F');
+    EXPECT_EQ(chooseStaves({{40, 0, 1}, {80, 0, 1}}, 24, clef), 2);
+}
+
+TEST(ScoreVoices, TwoVoicesAtMostTheUpperFirst) {
+    // A held low note under a running line, and a chord of equal notes.
+    std::vector<ScoreNote> notes = {{72, 0, 2}, {60, 0, 16}, {74, 2, 4}, {76, 4, 8}, {79, 4, 8}};
+    auto voices = assignVoices(notes, 1);
+    ASSERT_EQ(voices[0].size(), 3u);
+    EXPECT_EQ(voices[0][2].keys, (std::vector<int>{79, 76}));
+    ASSERT_EQ(voices[1].size(), 1u);
+    EXPECT_EQ(voices[1][0].keys, (std::vector<int>{60}));
+    // A note held one step into the next one ends where it starts: one voice.
+    voices = assignVoices({{60, 0, 5}, {64, 0, 5}, {62, 4, 8}, {65, 8, 12}}, 1);
+    ASSERT_EQ(voices[0].size(), 3u);
+    EXPECT_EQ(voices[0][0].end, 4);
+    EXPECT_TRUE(voices[1].empty());
+    // A third line cuts short the voice that ends first.
+    notes = {{60, 0, 16}, {64, 0, 8}, {67, 2, 6}};
+    voices = assignVoices(notes, 1);
+    ASSERT_EQ(voices[0].size() + voices[1].size(), 3u);
+    int64_t ends = 0;
+    for (auto &v : voices)
+        for (auto &c : v)
+            ends += c.keys[0] == 64 ? c.end : 0;
+    EXPECT_EQ(ends, 2);
+}
+
+TEST(ScoreChords, ReadsTheEnginesChordNames) {
+    ChordSymbol c;
+    ASSERT_TRUE(parseChordName("F#m", c));
+    EXPECT_EQ(c.rootStep, 'F');
+    EXPECT_EQ(c.rootAlter, 1);
+    EXPECT_EQ(c.kind, "minor");
+    ASSERT_TRUE(parseChordName("Dbm", c));
+    EXPECT_EQ(c.rootStep, 'D');
+    EXPECT_EQ(c.rootAlter, -1);
+    ASSERT_TRUE(parseChordName("Bb", c));
+    EXPECT_EQ(c.rootAlter, -1);
+    EXPECT_EQ(c.kind, "major");
+    ASSERT_TRUE(parseChordName("G7", c));
+    EXPECT_EQ(c.kind, "dominant");
+    ASSERT_TRUE(parseChordName("Dm7/A", c));
+    EXPECT_EQ(c.kind, "minor-seventh");
+    EXPECT_EQ(c.bassStep, 'A');
+    EXPECT_FALSE(parseChordName("", c));
+    EXPECT_FALSE(parseChordName("N.C.", c));
+    EXPECT_FALSE(parseChordName("Cxyz", c));
+    EXPECT_FALSE(parseChordName("C/H", c));
+}
