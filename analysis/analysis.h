@@ -37,9 +37,27 @@ struct AnalysisTables {
     int32_t SlotLength;
     int32_t pairCount;          // sample pairs of the fit: BufferSize / BufferIncrement
     PairLayout *PairTables;     // keyColumns records
-    int32_t *PairReference;     // the pairs' reference values, residue by residue
+    int16_t *PairReference;     // the pairs' reference values, residue by residue
     int64_t *PairEnergy;        // sum of the squared reference values per key and phase
-    int32_t *PairSamples;       // the current key's filtered samples at the pairs
+    int64_t *PairStart;         // where in PairReference the pairs' values start, per key and phase
+    int32_t referenceBound;     // largest magnitude in PairReference
+};
+
+// One analysis thread's working state: its frame, the signal measured at the
+// fit's pairs (kept while the frame and the comb lag stay the same), and the
+// row and key mask it fills.
+struct FrameWork {
+    int32_t *frame;          // frameLength + 2 samples
+    int32_t *row;            // the level-matrix row to fill
+    int32_t *mask;           // KeyLimit entries: the working mask
+    int32_t *runs;           // the frame split by residue modulo BufferIncrement
+    int32_t runLength;       // entries per residue run; 0 while the runs are stale
+    int32_t frameBound;      // largest sample magnitude, when the runs are fresh
+    int32_t *pairs;          // the measured signal at the pairs
+    int16_t *narrowPairs;    // the same, when every value fits 16 bits
+    int32_t chunk;           // terms per 32-bit partial cross sum; 0 when the pairs are not narrow
+    int32_t lag;             // comb lag of the pairs, 0 for the unfiltered frame, -1 when stale
+    int64_t sumYY;           // energy of the pairs
 };
 
 // The key detector's input and output.
@@ -72,6 +90,7 @@ struct AnalysisState {
     int32_t CarryLevels[KeyLimit];
     int32_t AttributionMatrix[KeyLimit * KeyLimit];
     double WorkingLevels[113];
+    FrameWork work;          // scratch of the single-threaded calls below
 };
 
 extern AnalysisTables tables;
@@ -94,13 +113,26 @@ void releasePairTables();
 /** Frees `KeyTable`, `ReferenceTable` and the pair tables. */
 void releaseKeyTables();
 
-/** Measures one key on the current frame: level, phase and sign of the best fit. */
+/** Measures one key on the current frame: level, phase and sign of the best fit; `FilteredFrame` gets the signal. */
 void detectKey(DetectorResult &result);
+
+/** Allocates the scratch of a frame work (its own frame when asked, runs, pairs) for the run's sizes. */
+void allocateFrameWork(FrameWork &work, bool ownFrame);
+/** Frees what `allocateFrameWork` allocated. */
+void releaseFrameWork(FrameWork &work, bool ownFrame);
+/** Forgets the measured signal: the frame has changed. */
+void frameChanged(FrameWork &work);
+/** Measures one key on the work's frame (the signal is filtered once per lag and frame). */
+void detectKeyWith(FrameWork &work, DetectorResult &result);
 
 /** Fills row `CurrentRow` of the level matrix from the current frame. */
 void analyseFrame();
 /** Fills row `CurrentRow` with the raw level of every key (filter path). */
 void measureAllKeys();
+/** `analyseFrame` on a work's frame, row and mask. */
+void analyseFrameWith(FrameWork &work);
+/** `measureAllKeys` on a work's frame and row. */
+void measureAllKeysWith(FrameWork &work);
 
 /** Start flag: builds `TriadTable`; otherwise estimates the chord of rows 0..`CurrentRow`. */
 void postProcessBlock(int start);

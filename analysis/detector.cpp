@@ -1,11 +1,18 @@
 // Key detector: least-squares fit of a key's reference wave to the frame.
+#include <algorithm>
 #include <climits>
+#include <cstdlib>
 
 #include "analysis/analysis.h"
+#include "analysis/kernels.h"
 #include "engine/engine.h"
 #include "input/input.h"
 
 namespace {
+
+constexpr int32_t NarrowTapLimit = 1 << 27;  // comb taps below this are summed in 32 bits
+constexpr int VectorWidth = 32;          // pairs per widest vector; the pair arrays are padded with zeros
+constexpr int PairPadding = 2 * VectorWidth;
 
 // Fit of the reference wave at one phase offset.
 struct PhaseFit {
@@ -14,80 +21,132 @@ struct PhaseFit {
     int32_t sign;
 };
 
-// Comb filter 1 - D + D^2 - D^3, squared, at a lag of c samples, evaluated
-// at the samples the fit's pairs use (every sample when the step is 1).
-void combFilter(int c) {
-    const int32_t *x = analysis.FrameSamples;
-    int32_t *y = analysis.FilteredFrame;
-    const int pad = derived.framePad, b = settings.BufferIncrement;
-    for (int j = 1; j <= tables.pairCount; ++j) {
-        const int i = pad + b * j;
-        const int64_t sum = 4 * static_cast<int64_t>(x[i]) + 2 * (static_cast<int64_t>(x[i - 2 * c]) + x[i + 2 * c]) -
-                            3 * (static_cast<int64_t>(x[i - c]) + x[i + c]) -
-                            (static_cast<int64_t>(x[i - 3 * c]) + x[i + 3 * c]);
-        y[b * j] = static_cast<int32_t>(sum >> 4);
+// Splits the frame by residue modulo the pair step, so that each comb tap
+// reads one contiguous run; notes the largest sample magnitude.
+void splitFrame(FrameWork &w) {
+    const int b = settings.BufferIncrement, total = derived.frameLength + 2;
+    const int length = (total + b - 1) / b;
+    int64_t bound = 0;
+    for (int i = 0; i < total; ++i) bound = std::max(bound, std::abs(static_cast<int64_t>(w.frame[i])));
+    w.frameBound = static_cast<int32_t>(std::min<int64_t>(bound, INT32_MAX));
+    if (b > 1)
+        for (int r = 0; r < b; ++r)
+            for (int t = 0; t < length; ++t) w.runs[r * length + t] = r + b * t < total ? w.frame[r + b * t] : 0;
+    w.runLength = length;
+}
+
+// The samples each comb tap reads for the pairs, at lags -3c..3c.
+CombTaps combTaps(FrameWork &w, int c) {
+    if (w.runLength == 0) splitFrame(w);
+    const int b = settings.BufferIncrement, pad = derived.framePad;
+    CombTaps taps;
+    for (int d = -3; d <= 3; ++d) {
+        const int first = pad + c * d + b;  // the tap's sample for the first pair, at least 0
+        taps.at[d + 3] = b == 1 ? w.frame + first : w.runs + (first % b) * w.runLength + first / b;
     }
+    return taps;
 }
 
-void copyFrame() {
-    for (int n = 0; n <= settings.BufferSize + 1; ++n) analysis.FilteredFrame[n] = analysis.FrameSamples[n];
-}
-
-// Gathers the pairs' samples into one contiguous run; returns their energy.
-int64_t gatherPairs() {
-    const int32_t *y = analysis.FilteredFrame;
-    int32_t *pairs = tables.PairSamples;
-    const int b = settings.BufferIncrement, m = tables.pairCount;
-    int64_t energy = 0;
-    for (int j = 0; j < m; ++j) {
-        pairs[j] = y[b * (j + 1)];
-        energy += static_cast<int64_t>(pairs[j]) * pairs[j];
+// Prepares the pairs: comb-filtered at lag c, or the frame itself when c is 0.
+void measureSignal(FrameWork &w, int c) {
+    if (w.lag == c) return;
+    const int m = tables.pairCount;
+    PairSummary summary;
+    if (c == 0) {
+        summary = kernels->summarise(w.frame + 1, m, w.narrowPairs);
+        std::copy(w.frame + 1, w.frame + 1 + m, w.pairs);
+    } else {
+        const CombTaps taps = combTaps(w, c);
+        if (w.frameBound < NarrowTapLimit) {
+            summary = kernels->combNarrow(taps, m, w.pairs, w.narrowPairs);
+        } else {
+            combWide(taps, m, w.pairs);
+            summary = kernels->summarise(w.pairs, m, w.narrowPairs);
+        }
     }
-    return energy;
+    w.sumYY = summary.energy;
+    w.chunk = 0;
+    if (summary.low >= INT16_MIN && summary.high <= INT16_MAX) {
+        const int64_t largest = std::max(-static_cast<int64_t>(summary.low), static_cast<int64_t>(summary.high)) *
+                                std::max(tables.referenceBound, 1);
+        const int64_t chunk = INT32_MAX / std::max<int64_t>(largest, 1);
+        w.chunk = static_cast<int32_t>(std::min<int64_t>(chunk < VectorWidth ? chunk : chunk / VectorWidth * VectorWidth,
+                                                         m + VectorWidth));
+    }
+    w.lag = c;
 }
 
-// Sum of y_j times the reference at the pairs: contiguous, branch-free.
-int64_t crossSum(const int32_t *reference) {
-    const int32_t *pairs = tables.PairSamples;
-    int64_t sum = 0;
-    for (int j = 0; j < tables.pairCount; ++j) sum += static_cast<int64_t>(pairs[j]) * reference[j];
-    return sum;
+// Sum of y_j times the reference at the pairs.
+int64_t crossSum(const FrameWork &w, const int16_t *reference) {
+    const int m = tables.pairCount, padded = (m + VectorWidth - 1) / VectorWidth * VectorWidth;
+    return w.chunk > 0 ? kernels->crossSumNarrow(w.narrowPairs, reference, padded, w.chunk)
+                       : kernels->crossSumWide(w.pairs, reference, m);
+}
+
+// The smallest i below the table's last entry with r <= RatioTable[i] (0 for
+// NaN): found from i/(i+1) = r and checked against the table's neighbours.
+int ratioIndex(float r) {
+    const float *table = tables.RatioTable;
+    constexpr int last = RatioTableSize - 1;
+    if (!(r > 0.0f)) return 0;
+    if (r >= 1.0f) return last;
+    int i = std::min(static_cast<int>(r / (1.0f - r)), last);
+    while (i > 0 && !(r > table[i - 1])) --i;
+    while (i < last && r > table[i]) ++i;
+    return i;
 }
 
 // Best integer multiple of the reference at offset p and the energy it leaves.
-PhaseFit fitAtPhase(int k, int p, int64_t sumYY, int64_t E0) {
+PhaseFit fitAtPhase(const FrameWork &w, int k, int p, int64_t E0) {
     const PairLayout &layout = tables.PairTables[k];
-    const int64_t u = tables.KeyTable[k].quarterSteps + p, span = derived.phaseSpan;
-    const int64_t sumYS = crossSum(tables.PairReference + layout.reference + (u % span) * layout.length + u / span + 1);
-    const int64_t sumSS = tables.PairEnergy[layout.energy + u];
-    const int64_t plus = (sumYY + sumSS + 2 * sumYS) >> 10;
-    const int64_t minus = (sumYY + sumSS - 2 * sumYS) >> 10;
+    const int64_t at = layout.energy + tables.KeyTable[k].quarterSteps + p;
+    const int64_t sumYS = crossSum(w, tables.PairReference + tables.PairStart[at]);
+    const int64_t sumSS = tables.PairEnergy[at];
+    const int64_t plus = (w.sumYY + sumSS + 2 * sumYS) >> 10;
+    const int64_t minus = (w.sumYY + sumSS - 2 * sumYS) >> 10;
     const bool minusBetter = minus < plus;
     const int64_t lo = minusBetter ? minus : plus, hi = minusBetter ? plus : minus;
     const float r = static_cast<float>(static_cast<double>(E0 - lo) / static_cast<double>(hi - E0));
-    int i = 0;
-    while (i < RatioTableSize - 1 && r > tables.RatioTable[i]) ++i;
+    const int i = ratioIndex(r);
     const int64_t Q = tables.TriangularTable[i] * (lo + hi - 2 * E0) + i * lo - (i - 1) * static_cast<int64_t>(E0);
     return {i, Q, minusBetter ? 1 : -1};
 }
 
 }  // namespace
 
-void detectKey(DetectorResult &result) {
+void allocateFrameWork(FrameWork &w, bool ownFrame) {
+    const int64_t total = derived.frameLength + 2, b = settings.BufferIncrement, m = tables.pairCount;
+    if (ownFrame) w.frame = static_cast<int32_t *>(allocZeroed(total, sizeof(int32_t), 1));
+    w.runs = static_cast<int32_t *>(allocZeroed(total + b, sizeof(int32_t), 28));
+    w.pairs = static_cast<int32_t *>(allocZeroed(m + PairPadding, sizeof(int32_t), 28));
+    w.narrowPairs = static_cast<int16_t *>(allocZeroed(m + PairPadding, sizeof(int16_t), 28));
+    frameChanged(w);
+}
+
+void releaseFrameWork(FrameWork &w, bool ownFrame) {
+    if (ownFrame) std::free(w.frame);
+    std::free(w.runs);
+    std::free(w.pairs);
+    std::free(w.narrowPairs);
+    w = FrameWork{};
+}
+
+void frameChanged(FrameWork &w) {
+    w.runLength = 0;
+    w.lag = -1;
+}
+
+void detectKeyWith(FrameWork &w, DetectorResult &result) {
     const KeyRecord &key = tables.KeyTable[result.key];
     const int q = key.quarterSteps;
-    if (settings.Filter == -1)
-        combFilter(key.halfPeriod);
-    else
-        copyFrame();
-    const int64_t sumYY = gatherPairs();
-    const int64_t E0 = sumYY >> 10;
+    measureSignal(w, settings.Filter == -1 ? key.halfPeriod : 0);
+    const int64_t E0 = w.sumYY >> 10;
     int64_t best = INT64_MAX;
     int dir = 1, p = 0;
     result.level = result.phase = 0;
     result.sign = 1;
     for (;;) {
-        const PhaseFit fit = fitAtPhase(result.key, p, sumYY, E0);
+        const PhaseFit fit = fitAtPhase(w, result.key, p, E0);
         if (fit.residual < best) {
             best = fit.residual;
             result.level = fit.multiple;
@@ -106,4 +165,17 @@ void detectKey(DetectorResult &result) {
         else if (p < -q)
             p += 2 * q;
     }
+}
+
+void detectKey(DetectorResult &result) {
+    FrameWork &w = analysis.work;
+    w.frame = analysis.FrameSamples;
+    frameChanged(w);
+    detectKeyWith(w, result);
+    int32_t *y = analysis.FilteredFrame;
+    const int b = settings.BufferIncrement;
+    if (settings.Filter == -1)
+        for (int j = 0; j < tables.pairCount; ++j) y[b * (j + 1)] = w.pairs[j];
+    else
+        std::copy(analysis.FrameSamples, analysis.FrameSamples + settings.BufferSize + 2, y);
 }

@@ -21,58 +21,76 @@ int32_t weightedLevel(int key, int32_t level) {
 }
 
 // Takes the peak key's fitted wave away from the frame core.
-void removeWave(const PreviousKey &peak) {
+void removeWave(FrameWork &work, const PreviousKey &peak) {
     const int32_t *wave = tables.ReferenceTable + tables.KeyTable[peak.key].slotStart + peak.phase;
-    int32_t *core = analysis.FrameSamples + derived.framePad;
+    int32_t *core = work.frame + derived.framePad;
     const int64_t amount = static_cast<int64_t>(peak.sign) * peak.level;
     const int PM = settings.PhaseMult;
     for (int n = 1; n <= settings.BufferSize; ++n)
         core[n] = static_cast<int32_t>(core[n] - amount * wave[PM * n]);
+    frameChanged(work);
 }
 
 // Marks the out-of-scale harmonics of an in-scale peak for measurement.
-void markHarmonics(int key) {
+void markHarmonics(int32_t *mask, int key) {
     for (int i = 2; i <= tables.HarmonicCount; ++i) {
         const int g = key + tables.HarmonicOffsets[i];
         if (g > settings.KeyMax) break;
-        if (analysis.WorkingMask[g] == 0) analysis.WorkingMask[g] = -1;
+        if (mask[g] == 0) mask[g] = -1;
     }
 }
 
 }  // namespace
 
-void analyseFrame() {
+void analyseFrameWith(FrameWork &work) {
     const Settings &s = settings;
     if (s.KeyMin > s.KeyMax) return;
-    int32_t *row = levelRow(run.CurrentRow);
-    for (int k = s.KeyMin; k <= s.KeyMax; ++k) analysis.WorkingMask[k] = derived.allowedKeys[k];
+    int32_t *row = work.row, *mask = work.mask;
+    for (int k = s.KeyMin; k <= s.KeyMax; ++k) mask[k] = derived.allowedKeys[k];
     PreviousKey prev = {s.KeyMin, 0, 0, 0, 1};
     for (int k = s.KeyMin; k <= s.KeyMax; ++k) {
-        if (analysis.WorkingMask[k] == 0) continue;
+        if (mask[k] == 0) continue;
         DetectorResult result = {0, 0, k, 1};
-        detectKey(result);
+        detectKeyWith(work, result);
         int32_t drop = prev.level - result.level;
         if (drop <= 0 || prev.drop > 0) {
             row[prev.key] = 0;
         } else {
             if (s.ClusterDetect) {
-                removeWave(prev);
-                detectKey(result);
+                removeWave(work, prev);
+                detectKeyWith(work, result);
                 drop = prev.level - result.level;
             }
             row[prev.key] = prev.level >= s.OutputThreshold ? weightedLevel(prev.key, prev.level) : 0;
-            if (s.Constrain && analysis.WorkingMask[prev.key] == 1) markHarmonics(prev.key);
+            if (s.Constrain && mask[prev.key] == 1) markHarmonics(mask, prev.key);
         }
         prev = {k, result.level, drop, result.phase, result.sign};
     }
     row[prev.key] = prev.drop > 0 || prev.level < s.OutputThreshold ? 0 : weightedLevel(prev.key, prev.level);
 }
 
-void measureAllKeys() {
-    int32_t *row = levelRow(run.CurrentRow);
+void measureAllKeysWith(FrameWork &work) {
     for (int k = settings.KeyMin; k <= settings.KeyMax; ++k) {
         DetectorResult result = {0, 0, k, 1};
-        detectKey(result);
-        row[k] = result.level;
+        detectKeyWith(work, result);
+        work.row[k] = result.level;
     }
 }
+
+namespace {
+
+// The single-threaded work on the current frame, row and mask.
+FrameWork &currentWork() {
+    FrameWork &work = analysis.work;
+    work.frame = analysis.FrameSamples;
+    work.row = levelRow(run.CurrentRow);
+    work.mask = analysis.WorkingMask;
+    frameChanged(work);
+    return work;
+}
+
+}  // namespace
+
+void analyseFrame() { analyseFrameWith(currentWork()); }
+
+void measureAllKeys() { measureAllKeysWith(currentWork()); }

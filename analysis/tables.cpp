@@ -1,7 +1,10 @@
 // Analysis tables: harmonic offsets, the fit's lookup tables, key records
 // and reference waves.
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "analysis/analysis.h"
@@ -27,6 +30,32 @@ void fillReferenceSlot(int64_t base, int64_t count, double period) {
         tables.ReferenceTable[base + j] = truncInt(scale * std::sin(phase) + 0.5);
         phase += step;
     }
+}
+
+// Fills key k's slot. A run that reaches one entry into the next slot stops
+// short of it, as the next key writes that entry; only the last key's run
+// takes the table's extra entry.
+void fillKeySlot(int k) {
+    const KeyRecord &key = tables.KeyTable[k];
+    const int64_t base = key.slotStart - key.quarterSteps;
+    const int64_t run = static_cast<int64_t>(settings.PhaseMult) * settings.BufferSize + 2 * key.quarterSteps + 1;
+    fillReferenceSlot(base, k < settings.KeyMax ? std::min<int64_t>(run, tables.SlotLength) : run, keyPeriod(k));
+}
+
+// Fills every key's slot, the keys shared among `threads` threads.
+void fillReferenceSlots(int threads) {
+    auto share = [threads](int t) {
+        for (int64_t k = static_cast<int64_t>(settings.KeyMin) + t; k <= settings.KeyMax; k += threads)
+            fillKeySlot(static_cast<int>(k));
+    };
+    std::vector<std::thread> helpers;
+    try {
+        for (int t = 1; t < threads; ++t) helpers.emplace_back(share, t);
+    } catch (const std::system_error &) {
+    }
+    for (int t = static_cast<int>(helpers.size()) + 1; t < threads; ++t) share(t);  // shares of threads that did not start
+    share(0);
+    for (std::thread &helper : helpers) helper.join();
 }
 
 }  // namespace
@@ -70,9 +99,9 @@ void buildKeyTables() {
         key.halfPeriod = truncInt((period + 1) * 0.5);
         key.quarterSteps = truncInt(period * PM) / 4;
         key.slotStart = static_cast<int32_t>(base + key.quarterSteps);
-        fillReferenceSlot(base, static_cast<int64_t>(PM) * s.BufferSize + 2 * key.quarterSteps + 1, period);
         base += slotLength;
     }
+    fillReferenceSlots(analysisThreadCount());
     buildPairTables();
 }
 
@@ -88,15 +117,19 @@ void layOutKey(int k, const PairLayout &layout, int64_t span, int64_t lastEntry)
     const int64_t base = key.slotStart - q;
     const int m = tables.pairCount;
     for (int64_t rho = 0; rho < residuesOf(q, span); ++rho) {
-        int32_t *values = tables.PairReference + layout.reference + rho * layout.length;
+        int16_t *values = tables.PairReference + layout.reference + rho * layout.length;
         for (int64_t i = 0; i < layout.length; ++i) {
             const int64_t entry = base + rho + span * i;
-            values[i] = entry <= lastEntry ? tables.ReferenceTable[entry] : 0;
+            const int32_t value = entry <= lastEntry ? tables.ReferenceTable[entry] : 0;
+            values[i] = static_cast<int16_t>(value);  // at most levelScale + 1 in magnitude
+            tables.referenceBound = std::max(tables.referenceBound, value < 0 ? -value : value);
         }
         std::vector<int64_t> prefix(layout.length + 1, 0);
         for (int64_t i = 0; i < layout.length; ++i) prefix[i + 1] = prefix[i] + static_cast<int64_t>(values[i]) * values[i];
-        for (int64_t u = rho; u <= 2 * q; u += span)
+        for (int64_t u = rho; u <= 2 * q; u += span) {
             tables.PairEnergy[layout.energy + u] = prefix[u / span + m + 1] - prefix[u / span + 1];
+            tables.PairStart[layout.energy + u] = layout.reference + rho * layout.length + u / span + 1;
+        }
     }
 }
 
@@ -109,7 +142,7 @@ void buildPairTables() {
     const int m = s.BufferSize / s.BufferIncrement;
     tables.pairCount = m;
     tables.PairTables = static_cast<PairLayout *>(allocZeroed(derived.keyColumns, sizeof(PairLayout), 14));
-    tables.PairSamples = static_cast<int32_t *>(allocZeroed(m + 1, sizeof(int32_t), 28));
+    tables.referenceBound = 0;
     int64_t references = 0, energies = 0;
     for (int k = s.KeyMin; k <= s.KeyMax; ++k) {
         const int q = tables.KeyTable[k].quarterSteps;
@@ -120,24 +153,28 @@ void buildPairTables() {
         references += residuesOf(q, span) * layout.length;
         energies += 2 * q + 1;
     }
-    tables.PairReference = static_cast<int32_t *>(allocZeroed(references, sizeof(int32_t), 14));
+    // The detector's vector loops read up to 32 entries past a run (and multiply them by zeros).
+    tables.PairReference = static_cast<int16_t *>(allocZeroed(references + 32, sizeof(int16_t), 14));
     tables.PairEnergy = static_cast<int64_t *>(allocZeroed(energies, sizeof(int64_t), 14));
+    tables.PairStart = static_cast<int64_t *>(allocZeroed(energies, sizeof(int64_t), 14));
     for (int k = s.KeyMin; k <= s.KeyMax; ++k) {
         const int64_t slotEnd = tables.KeyTable[k].slotStart - tables.KeyTable[k].quarterSteps +
                                 static_cast<int64_t>(s.PhaseMult) * s.BufferSize +
                                 2 * tables.KeyTable[k].quarterSteps;
         layOutKey(k, tables.PairTables[k], span, slotEnd);
     }
+    allocateFrameWork(analysis.work, false);
 }
 
 void releasePairTables() {
     for (void *block : {static_cast<void *>(tables.PairTables), static_cast<void *>(tables.PairReference),
-                        static_cast<void *>(tables.PairEnergy), static_cast<void *>(tables.PairSamples)})
+                        static_cast<void *>(tables.PairEnergy), static_cast<void *>(tables.PairStart)})
         std::free(block);
     tables.PairTables = nullptr;
     tables.PairReference = nullptr;
     tables.PairEnergy = nullptr;
-    tables.PairSamples = nullptr;
+    tables.PairStart = nullptr;
+    releaseFrameWork(analysis.work, false);
 }
 
 void releaseKeyTables() {

@@ -28,14 +28,18 @@ void perSecond(benchmark::State &state, const char *name) {
     state.counters[name] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
-// detectKey for every key of one frame, as the engine does per frame on the filter path.
+// The detector for every key of one frame, as the engine measures a frame:
+// the frame is new once per iteration, the signal filtered once per lag.
 void BM_DetectKeyAllKeys(benchmark::State &state) {
     prepare(state);
+    FrameWork &work = analysis.work;
+    work.frame = analysis.FrameSamples;
     int64_t phaseSum = 0;
     for (auto _ : state) {
+        frameChanged(work);
         for (int k = settings.KeyMin; k <= settings.KeyMax; ++k) {
             DetectorResult result = {0, 0, k, 1};
-            detectKey(result);
+            detectKeyWith(work, result);
             benchmark::DoNotOptimize(result);
             phaseSum += result.phase < 0 ? -result.phase : result.phase;
         }

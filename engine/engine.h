@@ -68,6 +68,17 @@ void decideRow();
 /** Processes rows 0..`CurrentRow` of the level matrix as one block. */
 void processBlock();
 
+/** Threads for the analysis: SONOSCRIPTOR_THREADS when it holds 1 to 64, else the cores the process may use. */
+int analysisThreadCount();
+/** Starts the frame analysis threads (SONOSCRIPTOR_THREADS, else one per core) and their buffers. */
+void startFramePool();
+/** Analyses the current frame into row `CurrentRow`: at once with one thread, else queued for the threads. */
+void analyseFrameOrQueue();
+/** Analyses every queued frame into its row. */
+void analyseQueuedFrames();
+/** Stops the threads and frees the pool's buffers. */
+void stopFramePool();
+
 /** True when the status path names a FIFO, socket or device, which is never opened. */
 bool statusIsSpecialFile();
 /** Reads the control value; a missing, unopenable or special file, or -1, cancels the run. */

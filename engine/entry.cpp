@@ -1,4 +1,5 @@
 // Engine entry: banner, arguments, buffers, tables and the frame loop.
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -42,7 +43,8 @@ void prepareRun() {
     const Derived &d = derived;
     analysis.FrameSamples = static_cast<int32_t *>(allocZeroed(d.frameLength + 2, sizeof(int32_t), 1));
     int64_t sampleFrame = settings.Tracks * (settings.BitsPerSample / 8);
-    inputFiles.frameByteCount = static_cast<int64_t>(d.frameLength) * d.inputStride + sampleFrame;
+    // The frame reader's window: several frame spans, so that overlapping frames are read once.
+    inputFiles.frameByteCount = std::max<int64_t>(4 * (static_cast<int64_t>(d.frameLength) * d.inputStride + sampleFrame), 1 << 20);
     inputFiles.frameBytes = static_cast<uint8_t *>(allocZeroed(inputFiles.frameByteCount, 1, 1));
     analysis.FilteredFrame = static_cast<int32_t *>(allocZeroed(settings.BufferSize + 2, sizeof(int32_t), 28));
     analysis.LevelMatrix =
@@ -51,6 +53,7 @@ void prepareRun() {
     if (settings.Filter == -1) buildHarmonicOffsets();
     buildSearchTables();
     buildKeyTables();
+    startFramePool();
 }
 
 bool sameFile(const std::string &a, const std::string &b) {
@@ -83,6 +86,7 @@ void openMidiOutput() {
 
 void processBlock() {
     const int lastRow = run.CurrentRow;
+    analyseQueuedFrames();
     postProcessBlock(0);
     for (int r = 0; r <= lastRow; ++r) {
         run.CurrentRow = r;
@@ -124,10 +128,8 @@ void analyseCurrentFrame(uint32_t peak) {
     if (peak == 0 || (settings.PauseBetweenNotes && run.previousPeak != 0)) {
         int32_t *row = levelRow(run.CurrentRow);
         for (int k = settings.KeyMin; k <= settings.KeyMax; ++k) row[k] = 0;
-    } else if (settings.Filter == -1) {
-        analyseFrame();
     } else {
-        measureAllKeys();
+        analyseFrameOrQueue();
     }
 }
 

@@ -54,6 +54,7 @@ void closeRun(int code) {
     closeFile(inputFiles.wave);
     closeFile(writer.midi);
     if (code > 1) deleteOutput();
+    stopFramePool();
     releaseKeyTables();
     release(analysis.FrameSamples);
     release(inputFiles.frameBytes);

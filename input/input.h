@@ -96,8 +96,10 @@ struct Derived {
 struct InputFiles {
     FILE *wave;
     FILE *tempo;
-    uint8_t *frameBytes;    // one frame's span of WAV bytes
+    uint8_t *frameBytes;    // a window of the WAV file, at least one frame's span
     int64_t frameByteCount;
+    int64_t windowStart;    // file offset of frameBytes[0]
+    int64_t windowLength;   // bytes of the file in frameBytes; -1 before the first read
 };
 
 extern Settings settings;

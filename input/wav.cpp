@@ -1,4 +1,5 @@
 // WAV input: the header reader and the frame reader.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -31,11 +32,27 @@ int32_t decodeSample(const uint8_t *p) {
     }
 }
 
-// Reads the bytes of a frame's span from its first byte inside the audio data.
-int64_t readSpan(int64_t from, int64_t count) {
+// The bytes of a frame's span from its first byte inside the audio data.
+// When frameBytes holds more than one span it is a window of the file, read
+// again from `from` only when the span is not inside it. Returns how many
+// bytes there are.
+int64_t readSpan(int64_t from, int64_t count, const uint8_t *&bytes) {
+    InputFiles &f = inputFiles;
+    bytes = f.frameBytes;
     if (count <= 0) return 0;
-    if (fseeko(inputFiles.wave, from, SEEK_SET) != 0) finish(CodeReadFailure, 21);
-    return static_cast<int64_t>(std::fread(inputFiles.frameBytes, 1, count, inputFiles.wave));
+    const int64_t span = static_cast<int64_t>(derived.frameLength) * derived.inputStride +
+                         settings.Tracks * (settings.BitsPerSample / 8);
+    const bool toEnd = f.windowLength >= 0 && f.windowLength < f.frameByteCount;  // the window ends the file
+    if (f.frameByteCount <= span || f.windowLength < 0 || from < f.windowStart ||
+        (from + count > f.windowStart + f.windowLength && !toEnd)) {
+        if (fseeko(f.wave, from, SEEK_SET) != 0) finish(CodeReadFailure, 21);
+        f.windowStart = from;
+        f.windowLength = static_cast<int64_t>(std::fread(f.frameBytes, 1, f.frameByteCount, f.wave));
+    }
+    const int64_t got = std::min(f.windowStart + f.windowLength - from, count);
+    if (got <= 0) return 0;
+    bytes = f.frameBytes + (from - f.windowStart);
+    return got;
 }
 
 }  // namespace
@@ -60,6 +77,7 @@ int parseWaveHeader(const uint8_t *header, int64_t fileLength, WaveHeaderFields 
 
 int readWaveHeader() {
     inputFiles.wave = std::fopen(settings.WaveFile.c_str(), "rb");
+    inputFiles.windowLength = -1;
     if (!inputFiles.wave) finish(CodeOpenFailure, 15);
     uint8_t header[WaveHeaderArea];
     if (std::fread(header, 1, WaveHeaderArea, inputFiles.wave) != WaveHeaderArea) finish(CodeReadFailure, 16);
@@ -76,30 +94,56 @@ int readWaveHeader() {
     return verdict;
 }
 
+namespace {
+
+// Decodes `count` sample frames `stride` bytes apart into out; returns the peak magnitude.
+template <int Format> uint32_t decodeRun(const uint8_t *bytes, int64_t stride, int64_t count, int32_t *out) {
+    uint32_t peak = 0;
+    for (int64_t t = 0; t < count; ++t) {
+        int32_t value;
+        if constexpr (Format == 0)
+            value = decodeSample(bytes + t * stride);
+        else
+            value = (readInt16(bytes + t * stride) * derived.leftWeight +
+                     readInt16(bytes + t * stride + 2) * settings.StereoPan) / 100;
+        out[t] = value;
+        peak = std::max(peak, static_cast<uint32_t>(value < 0 ? -value : value));
+    }
+    return peak;
+}
+
+}  // namespace
+
 uint32_t readFrame(int64_t p) {
     const Derived &d = derived;
     const int64_t first = p - d.framePadBytes;
     const int64_t last = p + d.frameSpanBytes;
     const int64_t frameBytes = settings.Tracks * (settings.BitsPerSample / 8);
     const int64_t from = first > d.waveDataOffset ? first : d.waveDataOffset;
-    const int64_t got = readSpan(from, last + frameBytes - from);
-    int32_t *buffer = analysis.FrameSamples;
+    const uint8_t *span = nullptr;
+    const int64_t got = readSpan(from, last + frameBytes - from, span);
+    const int64_t stride = d.inputStride;
+    int32_t *buffer = analysis.FrameSamples + 1;
+    // Sample frames at first + stride * t: those before the audio data or past
+    // the bytes read are 0, the ones between are decoded.
+    const int64_t count = last >= first ? (last - first) / stride + 1 : 0;
+    const int64_t lowest = first >= d.waveDataOffset ? 0 : (d.waveDataOffset - first + stride - 1) / stride;
+    const int64_t highestByte = from + got - frameBytes;  // the last sample frame read in full starts here
+    const int64_t highest = highestByte < first ? -1 : std::min(count - 1, (highestByte - first) / stride);
+    const int64_t begin = std::min(lowest, count), end = std::max(highest + 1, begin);
+    std::fill(buffer, buffer + begin, 0);
+    std::fill(buffer + end, buffer + count, 0);
     uint32_t peak = 0;
-    int n = 0;
-    for (int64_t q = first; q <= last; q += d.inputStride) {
-        int32_t value = 0;
-        if (q >= d.waveDataOffset && q - from + frameBytes <= got) {
-            value = decodeSample(inputFiles.frameBytes + (q - from));
-            uint32_t magnitude = static_cast<uint32_t>(value < 0 ? -value : value);
-            if (magnitude > peak) peak = magnitude;
-        }
-        buffer[++n] = value;
+    if (end > begin) {
+        const uint8_t *bytes = span + (first + begin * stride - from);
+        peak = derived.sampleFormat == 18 ? decodeRun<18>(bytes, stride, end - begin, buffer + begin)
+                                          : decodeRun<0>(bytes, stride, end - begin, buffer + begin);
     }
     if (peak < static_cast<uint32_t>(settings.InputThreshold)) return 0;
     if (settings.AGC == 1) {
         const float factor = static_cast<float>(32768.0 / peak);
         for (int i = 1; i <= d.frameLength; ++i)
-            buffer[i] = static_cast<int32_t>(buffer[i] * static_cast<double>(factor));
+            analysis.FrameSamples[i] = static_cast<int32_t>(analysis.FrameSamples[i] * static_cast<double>(factor));
     }
     return peak;
 }

@@ -78,8 +78,10 @@ TEST(RealEngine, ConvertedRecordingsGiveTheSameNotes) {
 TEST(RealEngine, CtrlCKeepsThePartialTranscription) {
     ScratchDir dir;
     fs::create_directory(dir.path + "tmp");
+    // An hour: long enough that the engine, at hundreds of times real time, is still running.
+    const int seconds = 3600;
     ASSERT_TRUE(writeTones(dir.path + "long.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 11025, 1,
-                           repeatedMelody(600), 600));
+                           repeatedMelody(seconds), seconds));
     Spawned s = spawnCommand({STARTER_PATH, "--engine", ENGINE_PATH, "long.wav"},
                              {"TMPDIR=" + dir.path + "tmp/"}, dir.path);
     EXPECT_TRUE(waitForProgress(dir.path + "tmp/", 60));  // the engine writes progress once a second
@@ -88,7 +90,7 @@ TEST(RealEngine, CtrlCKeepsThePartialTranscription) {
     ASSERT_EQ(r.code, 1) << r.out << r.err;
     EXPECT_NE(r.out.find("cancelled at"), std::string::npos) << r.out;
     MidiContent partial = notesOf(dir.path + "long.mid");
-    EXPECT_LT(partial.notes.size(), 600u / 4.5 * 7);
+    EXPECT_LT(partial.notes.size(), seconds / 4.5 * 7);
     for (const MidiNote &n : partial.notes)
         EXPECT_GE(n.offTick, n.onTick) << "every note is closed";
     EXPECT_TRUE(folderEntries(dir.path + "tmp").empty());
