@@ -133,8 +133,9 @@ TEST(StatusRun, MinusOneFollowedByTextCancels) {
 
 TEST(StatusRun, LongRunReportsProgressAndStopsOnRequest) {
     EngineDir dir;
+    // A fine grid keeps even a fast engine busy for seconds, past its first progress line.
     writeLongToneWav(dir.wavPath(), 300);
-    dir.prepare("Tempo=480\n");
+    dir.prepare("Tempo=480\nResolution=6\n");
     pid_t pid = startEngine({dir.settingsPath(), dir.statusPath(), "+"});
     std::string line = "0";
     for (int i = 0; i < 150 && (line == "0" || line.empty()); ++i) {
