@@ -489,7 +489,8 @@ bool composeSettings(const StarterOptions &options, SettingsList &settings, std:
             setSetting(settings, e.key, e.value);
     }
     for (const SettingsEntry &e : options.assignments)
-        setSetting(settings, e.key, e.value);
+        if (engineTakes(e))
+            setSetting(settings, e.key, e.value);
     if (settingInt(settings, "Constrain", 0) != 0) {
         int sig = settingInt(settings, "KeySignature", 8);
         if (sig < -7 || sig > 7) {
