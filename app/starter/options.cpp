@@ -60,8 +60,10 @@ std::string numberText(double v) {
     return buffer;
 }
 
+// A value the engine would ignore (an empty one) leaves the key as it was, as in a settings file.
 void assign(StarterOptions &o, const std::string &key, const std::string &value) {
-    setSetting(o.assignments, key, value);
+    if (engineTakes({key, value}))
+        setSetting(o.assignments, key, value);
 }
 
 bool onTempo(const std::string &v, StarterOptions &o, const std::string &, std::string &error) {
@@ -489,8 +491,7 @@ bool composeSettings(const StarterOptions &options, SettingsList &settings, std:
             setSetting(settings, e.key, e.value);
     }
     for (const SettingsEntry &e : options.assignments)
-        if (engineTakes(e))
-            setSetting(settings, e.key, e.value);
+        setSetting(settings, e.key, e.value);
     if (settingInt(settings, "Constrain", 0) != 0) {
         int sig = settingInt(settings, "KeySignature", 8);
         if (sig < -7 || sig > 7) {

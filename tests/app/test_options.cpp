@@ -123,6 +123,16 @@ TEST(Options, SetAndSettingsFileLayerInOrder) {
     EXPECT_EQ(getSetting(s, "VirtualSR"), "11025");
 }
 
+TEST(Options, AnEmptyValueLeavesTheSettingAsTheEngineDoes) {
+    ScratchDir dir;
+    writeText(dir.path + "base.txt", "Tempo=\nKeyMin=30\n");
+    SettingsList s = settingsOf({"--settings", dir.path + "base.txt", "--set", "Tempo=", "x.wav"});
+    EXPECT_FALSE(hasSetting(s, "Tempo"));   // so the beats are followed
+    s = settingsOf({"--tempo", "90", "--set", "Tempo=", "--set", "KeyMin=", "x.wav"});
+    EXPECT_EQ(getSetting(s, "Tempo"), "90");
+    EXPECT_FALSE(hasSetting(s, "KeyMin"));
+}
+
 TEST(Options, RefusesWhatCannotWork) {
     EXPECT_NE(refusal({"--tempo", "0", "x"}).find("--tempo"), std::string::npos);
     EXPECT_NE(refusal({"--tempo", "fast", "x"}).find("--tempo"), std::string::npos);
