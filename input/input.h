@@ -104,6 +104,10 @@ extern Settings settings;
 extern Derived derived;
 extern InputFiles inputFiles;
 
+// A record of filter.dat: one byte per note (row) and key (column), 1..112 each.
+constexpr int FilterRecordKeys = 112;
+constexpr int64_t FilterRecordBytes = FilterRecordKeys * FilterRecordKeys;
+
 // Filter record: 113 x 113 template values, element (r, c) at r * 113 + c.
 constexpr int FilterSize = 113;
 extern int32_t FilterTable[FilterSize * FilterSize];

@@ -395,7 +395,7 @@ bool checkFilterRecord(const std::string &dataDir, int n, std::string &error) {
                 "filter.txt; the records there are " + numbers + ".";
         return false;
     }
-    if (datSize < static_cast<uintmax_t>(it->line) * 12544u) {
+    if (datSize < static_cast<uintmax_t>(it->line) * FilterRecordBytes) {
         error = "The instrument record " + std::to_string(n) + " is missing from " + dataDir +
                 "filter.dat, which is incomplete; reinstall sonoscriptor.";
         return false;
