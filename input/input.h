@@ -226,6 +226,9 @@ struct WaveHeaderFields {
 /** Takes the header area (WaveHeaderArea bytes) of a file of fileLength bytes (-1: unknown):
     1 for a RIFF WAVE file with its "data" found, 0 for no RIFF WAVE file, else the code-4 detail. */
 int parseWaveHeader(const uint8_t *header, int64_t fileLength, WaveHeaderFields &fields);
+/** The code-4 detail of a WAV format the engine does not read (9 channels, 10 sample rate,
+    11 sample size), else 0. */
+int waveFormatDetail(int tracks, int rate, int bitsPerSample);
 /** Opens `WaveFile` and takes its header; 1 for a RIFF WAVE file, else 0. */
 int readWaveHeader();
 /** Reads the frame at byte p into `FrameSamples`; returns its peak or 0 when silent. */

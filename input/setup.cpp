@@ -39,11 +39,10 @@ void applyPathDefaults() {
     derived.levelScale = static_cast<float>(32768.0 / derived.levelCeiling);
 }
 
-// Step 6: the WAV formats the engine reads.
+// The WAV formats the engine reads.
 void checkFormat() {
-    if (settings.Tracks != 1 && settings.Tracks != 2) finish(CodeWaveFormat, 9);
-    if (settings.Rate != 11025 && settings.Rate != 22050 && settings.Rate != 44100) finish(CodeWaveFormat, 10);
-    if (settings.BitsPerSample != 8 && settings.BitsPerSample != 16) finish(CodeWaveFormat, 11);
+    int detail = waveFormatDetail(settings.Tracks, settings.Rate, settings.BitsPerSample);
+    if (detail != 0) finish(CodeWaveFormat, detail);
 }
 
 // Step 7: flags become 0 or 1.
@@ -215,6 +214,13 @@ void buildAllowedKeys() {
 }
 
 }  // namespace
+
+int waveFormatDetail(int tracks, int rate, int bitsPerSample) {
+    if (tracks != 1 && tracks != 2) return 9;
+    if (rate != 11025 && rate != 22050 && rate != 44100) return 10;
+    if (bitsPerSample != 8 && bitsPerSample != 16) return 11;
+    return 0;
+}
 
 std::string defaultMidiName(const std::string &waveFile) {
     size_t slash = waveFile.find_last_of('/');

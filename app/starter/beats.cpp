@@ -288,7 +288,7 @@ std::vector<uint16_t> tempoMapValues(const std::vector<double> &beats) {
 
 int timeBaseCheck(const SettingsList &settings, Settings &settled, TimeBase &tb) {
     settled = engineSettings(settings);
-    return timeBaseVerdict(settled, ConvertedRate, 1, 16, tb);
+    return timeBaseVerdict(settled, ConvertedRate, 1, ConvertedBits, tb);
 }
 
 bool timeBaseAccepts(double tempo, const SettingsList &settings) {
@@ -297,7 +297,7 @@ bool timeBaseAccepts(double tempo, const SettingsList &settings) {
     Settings settled = engineSettings(settings);
     settled.Tempo = tempo;
     TimeBase tb;
-    return timeBaseVerdict(settled, ConvertedRate, 1, 16, tb) == 0;
+    return timeBaseVerdict(settled, ConvertedRate, 1, ConvertedBits, tb) == 0;
 }
 
 TempoPlan planTempo(const BeatTrack &track, const SettingsList &settings, double fallbackTempo) {
