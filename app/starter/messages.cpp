@@ -30,18 +30,19 @@ std::string timingSentence(int detail, const SettingsList &s) {
     Settings t;
     TimeBase tb;
     timeBaseCheck(s, t, tb);
-    // The larger of the two counts the engine checks is the one that breaks the limit.
-    double perBeat = std::max(tb.frames, tb.ticks);
+    // The engine checks the analysis frames per beat first, then the MIDI ticks per beat
+    // (frames x 48 / 2^Sensitivity); the sentence names the count that broke the limit.
+    bool frames = detail == 24 ? tb.framesRounded == 0 : tb.framesRounded > 32767;
+    std::string count = format(detail == 24 ? "%g" : "%.0f", frames ? tb.frames : tb.ticks) +
+                        (frames ? " analysis frames per beat" : " ticks per beat");
     switch (detail) {
     case 24:
-        return "The MIDI time base would round to 0 ticks per beat: " + gridWords(t) + " give only " +
-               format("%g", std::min(tb.frames, tb.ticks)) + " ticks per beat; choose a finer --grid (16th) "
-               "or raise Sensitivity or Speed with --set.";
+        return "The MIDI time base would round to 0 ticks per beat: " + gridWords(t) + " give only " + count +
+               "; choose a finer --grid (16th) or raise Sensitivity or Speed with --set.";
     case 25:
-        return "The MIDI time base would be " + format("%.0f", perBeat) +
-               " ticks per beat, more than the 32767 a MIDI file can hold: " + gridWords(t) +
-               " give too many analysis frames per beat; choose a coarser --grid, or lower Sensitivity "
-               "or Speed with --set.";
+        return "The MIDI time base would be " + count + ", more than the 32767 a MIDI file can hold: " +
+               gridWords(t) + " give too many analysis frames per beat; choose a coarser --grid, or lower "
+               "Sensitivity or Speed with --set.";
     case 26:
         return "The tempo of " + format("%g", t.Tempo) + " beats per minute is too fast to be written into "
                "a MIDI file; give the recording's real tempo with --tempo.";
