@@ -193,6 +193,8 @@ double tempoInRange(double tempo);
 int sensitivityInRange(int sensitivity);
 /** Resolution after the range rule: 3 for NaN, else clamped to 0..8. */
 float resolutionInRange(float resolution);
+/** Time signature numerator after the range rule: 4 unless 1..99. */
+int numeratorInRange(int numerator);
 /** Time signature denominator power after the range rule: 2 unless 0..6. */
 int denominatorInRange(int power);
 /** Speed in percent after the range rule: 100 when not above 0, at most 999. */

@@ -132,7 +132,7 @@ void deriveRegion() {
 void deriveGrid() {
     Settings &s = settings;
     Derived &d = derived;
-    if (s.TimeSignatureNumerator < 1 || s.TimeSignatureNumerator > 99) s.TimeSignatureNumerator = 4;
+    s.TimeSignatureNumerator = numeratorInRange(s.TimeSignatureNumerator);
     if (s.ChordRes < 1 || s.ChordRes > 99) s.ChordRes = s.TimeSignatureNumerator;
     s.TimeSignatureDenominator = denominatorInRange(s.TimeSignatureDenominator);
     s.Tempo = tempoInRange(s.Tempo);

@@ -16,6 +16,8 @@ float resolutionInRange(float resolution) {
     return resolution;
 }
 
+int numeratorInRange(int numerator) { return numerator < 1 || numerator > 99 ? 4 : numerator; }
+
 int denominatorInRange(int power) { return power < 0 || power > 6 ? 2 : power; }
 
 float speedInRange(float speed) {
