@@ -123,25 +123,19 @@ bool optionsValid(BuilderOptions &o) {
     return problem == nullptr;
 }
 
-uint32_t read32(const uint8_t *p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
-}
-
-int read16(const uint8_t *p) { return p[0] | (p[1] << 8); }
-
-// Why the engine would refuse the header, or nullptr.
+// Why the engine would refuse the header area (WaveHeaderArea bytes), or nullptr: the engine's own verdict.
 const char *headerProblem(const uint8_t *h) {
-    if (std::memcmp(h, "RIFF", 4) != 0 || std::memcmp(h + 8, "WAVEfmt ", 8) != 0) return "not a RIFF WAVE file";
-    if (read16(h + 20) != 1) return "not PCM";
-    const int channels = read16(h + 22), bits = read16(h + 34);
-    const uint32_t rate = read32(h + 24);
-    if (channels != 1 && channels != 2) return "neither mono nor stereo";
-    if (rate != 11025 && rate != 22050 && rate != 44100) return "rate not 11025, 22050 or 44100 Hz";
-    if (bits != 8 && bits != 16) return "neither 8 nor 16 bits per sample";
-    for (int i = 36; i <= 36 + 4092; ++i)
-        if (std::memcmp(h + i, "data", 4) == 0) return nullptr;
-    return "no data chunk near the start";
+    WaveHeaderFields fields{};
+    int verdict = parseWaveHeader(h, -1, fields);
+    if (verdict == 0) return "not a RIFF WAVE file";
+    if (verdict == 17) return "not PCM";
+    if (verdict == 18) return "no data chunk near the start";
+    switch (waveFormatDetail(fields.tracks, fields.rate, fields.bitsPerSample)) {
+    case 9: return "neither mono nor stereo";
+    case 10: return "rate not 11025, 22050 or 44100 Hz";
+    case 11: return "neither 8 nor 16 bits per sample";
+    default: return nullptr;
+    }
 }
 
 // Writes the bytes of the record rows of one note.
@@ -186,7 +180,7 @@ bool parseBuilderOptions(int argc, char **argv, BuilderOptions &options) {
 }
 
 bool checkWaveFile(const std::string &path) {
-    std::vector<uint8_t> header(4132);
+    std::vector<uint8_t> header(WaveHeaderArea);
     FILE *file = std::fopen(path.c_str(), "rb");
     if (!file) {
         std::fprintf(stderr, "filter builder: cannot open %s\n", path.c_str());

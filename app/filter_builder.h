@@ -6,9 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "input/input.h"  // FilterRecordKeys, FilterRecordBytes
+
 // Notes and keys of one record: rows and columns 1..112.
-constexpr int RecordKeys = 112;
-constexpr int RecordSize = RecordKeys * RecordKeys;
+constexpr int RecordKeys = FilterRecordKeys;
+constexpr int RecordSize = static_cast<int>(FilterRecordBytes);
 
 // Command-line choices of one measurement.
 struct BuilderOptions {

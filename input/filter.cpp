@@ -6,8 +6,8 @@
 
 namespace {
 
-constexpr int RecordRows = 112;
-constexpr int64_t RecordBytes = RecordRows * RecordRows;
+constexpr int RecordRows = FilterRecordKeys;
+constexpr int64_t RecordBytes = FilterRecordBytes;
 
 // The default of one field of an index line; a missing or empty field is 0.
 void applyDefault(const std::vector<std::string> &fields, size_t index, int &setting) {

@@ -106,6 +106,10 @@ extern Settings settings;
 extern Derived derived;
 extern InputFiles inputFiles;
 
+// A record of filter.dat: one byte per note (row) and key (column), 1..112 each.
+constexpr int FilterRecordKeys = 112;
+constexpr int64_t FilterRecordBytes = FilterRecordKeys * FilterRecordKeys;
+
 // Filter record: 113 x 113 template values, element (r, c) at r * 113 + c.
 constexpr int FilterSize = 113;
 extern int32_t FilterTable[FilterSize * FilterSize];
@@ -148,6 +152,8 @@ bool isStringKey(int index);
     receives the text after the line's first '=' without its newline. */
 int settingsLineEntry(const std::string &piece, std::string &value);
 
+/** Every setting at its default (unset ones the marker 999). */
+Settings defaultSettings();
 /** Gives every setting its default (unset ones the marker 999). */
 void resetSettings();
 /** Reads the settings file into `settings`; code 3/8 when it cannot be opened, 3/36 when
@@ -155,6 +161,8 @@ void resetSettings();
 void readSettings(const char *path);
 /** Applies one line of the settings file (at most 254 characters, no CR LF). */
 void applySettingsLine(const std::string &line);
+/** Applies one line of the settings file to target instead of the run's settings. */
+void applySettingsLineTo(Settings &target, const std::string &line);
 /** Output name for an empty `MidiFile`: the WAV name with ".mid". */
 std::string defaultMidiName(const std::string &waveFile);
 
@@ -164,6 +172,48 @@ void setupAnalysis(const char *settingsPath);
 void deriveAnalysis();
 /** MIDI division b, its rounded value c and the tempo t, as the header writes them. */
 void midiTimeBase(double &b, int64_t &c, int64_t &t);
+
+// MIDI ticks per grid step in every file the engine writes.
+constexpr int TicksPerStep = 48;
+// The analysis rate forced on the filter path.
+constexpr int FilterVirtualSR = 11025;
+
+// The MIDI time base of a run: analysis frames per beat at the speed (x), MIDI ticks per
+// beat (b) and their rounded values with the microseconds per beat they give.
+struct TimeBase {
+    double frames;          // x
+    int64_t framesRounded;
+    int64_t frameMicros;
+    double ticks;           // b
+    int64_t ticksRounded;   // the division written in the header
+    int64_t tickMicros;     // the tempo written in the header
+};
+
+/** Tempo in beats per minute after the range rule: 120 unless finite and above 0. */
+double tempoInRange(double tempo);
+/** Sensitivity after the range rule: 1 unless 0..7. */
+int sensitivityInRange(int sensitivity);
+/** Resolution after the range rule: 3 for NaN, else clamped to 0..8. */
+float resolutionInRange(float resolution);
+/** Time signature numerator after the range rule: 4 unless 1..99. */
+int numeratorInRange(int numerator);
+/** Time signature denominator power after the range rule: 2 unless 0..6. */
+int denominatorInRange(int power);
+/** Speed in percent after the range rule: 100 when not above 0, at most 999. */
+float speedInRange(float speed);
+/** The analysis rate for a WAV rate: VirtualSR when it is an analysis rate not above rate, else rate. */
+int analysisRateFor(int virtualSR, int rate);
+/** Analysis frames per beat of the grid: 2^(sensitivity + resolution) / 2^denominatorPower. */
+double gridFramesPerBeat(int sensitivity, float resolution, int denominatorPower);
+/** Analysis frames per beat at the speed (x), from the WAV format and the derived grid. */
+double framesAtSpeed(int rate, int tracks, int bitsPerSample, int inputStride, double samplesPerFrame,
+                     double beatsPerSecond, float speedFactor);
+/** Fills tb from x; 0 when the time base fits a MIDI file, else the code-7 detail (24 to 27). */
+int timeBaseDetail(double frames, double beatsPerSecond, int framesPerStep, TimeBase &tb);
+/** The time base a run with these settings (as read from a settings file, not yet settled) gets
+    on a WAV file of this format; s receives the settled grid values (Speed in percent).
+    0 when it fits a MIDI file, else the code-7 detail at which the set-up ends. */
+int timeBaseVerdict(Settings &s, int rate, int tracks, int bitsPerSample, TimeBase &tb);
 
 // The header area the WAV reader takes in one piece.
 constexpr int WaveHeaderArea = 4132;
@@ -180,6 +230,9 @@ struct WaveHeaderFields {
 /** Takes the header area (WaveHeaderArea bytes) of a file of fileLength bytes (-1: unknown):
     1 for a RIFF WAVE file with its "data" found, 0 for no RIFF WAVE file, else the code-4 detail. */
 int parseWaveHeader(const uint8_t *header, int64_t fileLength, WaveHeaderFields &fields);
+/** The code-4 detail of a WAV format the engine does not read (9 channels, 10 sample rate,
+    11 sample size), else 0. */
+int waveFormatDetail(int tracks, int rate, int bitsPerSample);
 /** Opens `WaveFile` and takes its header; 1 for a RIFF WAVE file, else 0. */
 int readWaveHeader();
 /** Reads the frame at byte p into `FrameSamples`; returns its peak or 0 when silent. */

@@ -32,8 +32,7 @@ KeyTarget strKey(std::string &v) { return {Kind::String, nullptr, nullptr, nullp
 KeyTarget factorKey(float &v) { return {Kind::Factor, nullptr, nullptr, &v, nullptr}; }
 
 // Where each key of SettingsKeys stores its value, in the same order.
-KeyTarget targetOf(int index) {
-    Settings &s = settings;
+KeyTarget targetOf(Settings &s, int index) {
     switch (index) {
     case 0: return strKey(s.ExePath);
     case 1: return strKey(s.WaveFile);
@@ -141,9 +140,8 @@ double keyFrequency(int k) {
     return settings.ReferencePitch * std::pow(2.0, (static_cast<double>(k) - 69.0) * c12);
 }
 
-void resetSettings() {
-    settings = Settings{};
-    Settings &s = settings;
+Settings defaultSettings() {
+    Settings s{};
     s.ReferencePitch = 440;
     s.AGC = 1;
     s.StereoPan = 50;
@@ -164,15 +162,22 @@ void resetSettings() {
     s.VelocityOn = s.VelocityOff = 1;
     s.PhaseMult = 3;
     s.Sensitivity = 1;
+    return s;
+}
+
+void resetSettings() {
+    settings = defaultSettings();
     derived = Derived{};
     std::memset(FilterTable, 0, sizeof FilterTable);
 }
 
-void applySettingsLine(const std::string &piece) {
+void applySettingsLineTo(Settings &target, const std::string &piece) {
     std::string value;
     int index = settingsLineEntry(piece, value);
-    if (index >= 0) storeValue(targetOf(index), value);
+    if (index >= 0) storeValue(targetOf(target, index), value);
 }
+
+void applySettingsLine(const std::string &piece) { applySettingsLineTo(settings, piece); }
 
 void readSettings(const char *path) {
     std::string text;

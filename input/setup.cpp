@@ -10,8 +10,6 @@ namespace {
 const int TonicByKeySignature[15] = {11, 6, 1, 8, 3, 10, 5, 0, 7, 2, 9, 4, 11, 6, 1};
 const int MajorScale[12] = {1, 0, 1, 0, 1, 1, 0, 1, 0, 1, 0, 1};
 
-bool isAnalysisRate(int rate) { return rate == 11025 || rate == 22050 || rate == 44100; }
-
 int saturate(int64_t v) {
     if (v > INT32_MAX) return INT32_MAX;
     if (v < INT32_MIN) return INT32_MIN;
@@ -31,7 +29,7 @@ void applyPathDefaults() {
     } else {
         if (s.OutputThreshold == 999) s.OutputThreshold = 3;
         if (s.Gain == 999.0f) s.Gain = 100.0f;
-        s.VirtualSR = 11025;
+        s.VirtualSR = FilterVirtualSR;
         s.ClusterDetect = 0;
         s.BufferIncrement = 1;
         s.PhaseMult = 3;
@@ -41,11 +39,10 @@ void applyPathDefaults() {
     derived.levelScale = static_cast<float>(32768.0 / derived.levelCeiling);
 }
 
-// Step 6: the WAV formats the engine reads.
+// The WAV formats the engine reads.
 void checkFormat() {
-    if (settings.Tracks != 1 && settings.Tracks != 2) finish(CodeWaveFormat, 9);
-    if (settings.Rate != 11025 && settings.Rate != 22050 && settings.Rate != 44100) finish(CodeWaveFormat, 10);
-    if (settings.BitsPerSample != 8 && settings.BitsPerSample != 16) finish(CodeWaveFormat, 11);
+    int detail = waveFormatDetail(settings.Tracks, settings.Rate, settings.BitsPerSample);
+    if (detail != 0) finish(CodeWaveFormat, detail);
 }
 
 // Step 7: flags become 0 or 1.
@@ -60,8 +57,7 @@ void normaliseFlags() {
 void deriveRates() {
     Settings &s = settings;
     derived.sampleFormat = s.BitsPerSample + s.Tracks;
-    if (!isAnalysisRate(s.VirtualSR)) s.VirtualSR = s.Rate;
-    if (s.VirtualSR > s.Rate) s.VirtualSR = s.Rate;
+    s.VirtualSR = analysisRateFor(s.VirtualSR, s.Rate);
     derived.inputStride = (s.Rate / s.VirtualSR) * s.Tracks * (s.BitsPerSample / 8);
     if (s.ReferencePitch < 435 || s.ReferencePitch > 445) s.ReferencePitch = 440;
     if (s.PhaseMult < 1 || s.PhaseMult > 9) s.PhaseMult = 3;
@@ -136,22 +132,20 @@ void deriveRegion() {
 void deriveGrid() {
     Settings &s = settings;
     Derived &d = derived;
-    if (s.TimeSignatureNumerator < 1 || s.TimeSignatureNumerator > 99) s.TimeSignatureNumerator = 4;
+    s.TimeSignatureNumerator = numeratorInRange(s.TimeSignatureNumerator);
     if (s.ChordRes < 1 || s.ChordRes > 99) s.ChordRes = s.TimeSignatureNumerator;
-    if (s.TimeSignatureDenominator < 0 || s.TimeSignatureDenominator > 6) s.TimeSignatureDenominator = 2;
-    if (!std::isfinite(s.Tempo) || s.Tempo <= 0) s.Tempo = 120.0;
+    s.TimeSignatureDenominator = denominatorInRange(s.TimeSignatureDenominator);
+    s.Tempo = tempoInRange(s.Tempo);
     d.beatsPerSecond = s.Tempo * 0.016666666666666666;
-    if (s.Sensitivity < 0 || s.Sensitivity > 7) s.Sensitivity = 1;
+    s.Sensitivity = sensitivityInRange(s.Sensitivity);
     d.framesPerStep = 1 << s.Sensitivity;
     if (s.MinimumLength < 1) s.MinimumLength = truncInt(2.5 + 0.5 * (s.Sensitivity - 1));
-    if (std::isnan(s.Resolution)) s.Resolution = 3.0f;
-    if (s.Resolution < 0) s.Resolution = 0.0f;
-    if (s.Resolution > 8) s.Resolution = 8.0f;
+    s.Resolution = resolutionInRange(s.Resolution);
     double Q = std::pow(2.0, static_cast<double>(s.Resolution));
     if (s.MinimumLength > Q + 0.5) s.MinimumLength = truncInt(Q + 0.5);
     double B = std::pow(2.0, s.TimeSignatureDenominator);
     d.stepsPerBar = truncInt(Q / B * s.TimeSignatureNumerator + 0.5);
-    d.framesPerBeat = std::pow(2.0, s.Sensitivity + static_cast<double>(s.Resolution)) / B;
+    d.framesPerBeat = gridFramesPerBeat(s.Sensitivity, s.Resolution, s.TimeSignatureDenominator);
     d.samplesPerFrame = s.VirtualSR / (d.framesPerBeat * d.beatsPerSecond);
 }
 
@@ -165,8 +159,7 @@ void deriveOutput() {
     s.Channel -= 1;
     if (s.Patch < 0 || s.Patch > 127) s.Patch = s.Filter;
     if (s.Patch < 0 || s.Patch > 127) s.Patch = 0;
-    if (s.Speed <= 0) s.Speed = 100.0f;
-    if (s.Speed > 999) s.Speed = 999.0f;
+    s.Speed = speedInRange(s.Speed);
     s.Speed = d.speedFactor = static_cast<float>(s.Speed * 0.01);
     if (s.Transpose < -127 || s.Transpose > 127) s.Transpose = 0;
     if (s.PitchMode == 0) {
@@ -189,25 +182,19 @@ void deriveOutput() {
     }
 }
 
-// Step 16: the MIDI time base must be expressible in the header.
+// Analysis frames per beat at the speed, from the run's format and grid.
+double runFramesAtSpeed() {
+    const Settings &s = settings;
+    const Derived &d = derived;
+    return framesAtSpeed(s.Rate, s.Tracks, s.BitsPerSample, d.inputStride, d.samplesPerFrame, d.beatsPerSecond,
+                         d.speedFactor);
+}
+
+// The MIDI time base must be expressible in the header.
 void checkTimeBase() {
-    Settings &s = settings;
-    Derived &d = derived;
-    double X = s.Rate / (d.inputStride * d.samplesPerFrame) * (s.BitsPerSample / 8) * s.Tracks /
-               d.beatsPerSecond * d.speedFactor;
-    int64_t D = truncInt64(X + 0.5);
-    if (D == 0) finish(CodeTimeBase, 24);
-    if (D > 32767) finish(CodeTimeBase, 25);
-    int64_t T = truncInt64(D * 1000000.0 / X / d.beatsPerSecond);
-    if (T == 0) finish(CodeTimeBase, 26);
-    if (T > 16777215) finish(CodeTimeBase, 27);
-    double b;
-    int64_t c, t;
-    midiTimeBase(b, c, t);
-    if (c == 0) finish(CodeTimeBase, 24);
-    if (c > 32767) finish(CodeTimeBase, 25);
-    if (t == 0) finish(CodeTimeBase, 26);
-    if (t > 16777215) finish(CodeTimeBase, 27);
+    TimeBase tb;
+    int detail = timeBaseDetail(runFramesAtSpeed(), derived.beatsPerSecond, derived.framesPerStep, tb);
+    if (detail != 0) finish(CodeTimeBase, detail);
 }
 
 // Step 17: the keys that may be reported.
@@ -228,6 +215,13 @@ void buildAllowedKeys() {
 
 }  // namespace
 
+int waveFormatDetail(int tracks, int rate, int bitsPerSample) {
+    if (tracks != 1 && tracks != 2) return 9;
+    if (rate != 11025 && rate != 22050 && rate != 44100) return 10;
+    if (bitsPerSample != 8 && bitsPerSample != 16) return 11;
+    return 0;
+}
+
 std::string defaultMidiName(const std::string &waveFile) {
     size_t slash = waveFile.find_last_of('/');
     size_t dot = waveFile.find_last_of('.');
@@ -239,12 +233,11 @@ std::string defaultMidiName(const std::string &waveFile) {
 }
 
 void midiTimeBase(double &b, int64_t &c, int64_t &t) {
-    const Settings &s = settings;
-    const Derived &d = derived;
-    b = s.Rate / (d.inputStride * d.samplesPerFrame) * (s.BitsPerSample / 8) * s.Tracks / d.beatsPerSecond *
-        d.speedFactor / d.framesPerStep * 48;
-    c = truncInt64(b + 0.5);
-    t = truncInt64(c * 1000000.0 / b / d.beatsPerSecond);
+    TimeBase tb;
+    timeBaseDetail(runFramesAtSpeed(), derived.beatsPerSecond, derived.framesPerStep, tb);
+    b = tb.ticks;
+    c = tb.ticksRounded;
+    t = tb.tickMicros;
 }
 
 void deriveAnalysis() {

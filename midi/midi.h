@@ -54,7 +54,7 @@ void writeByte(int b);
 void writeText(const char *text, int length, int detail);
 /** Writes one note-off (0x80), note-on (0x90) or chord marker (0xFF). */
 void writeEvent(int32_t &deltaSteps, int type, int key, int value);
-/** Writes a delta time of `steps` x 48 ticks as a variable-length quantity. */
+/** Writes a delta time of `steps` x TicksPerStep ticks as a variable-length quantity. */
 void writeDeltaTime(int32_t steps);
 /** Note number written for a key (transposed and folded, or `rhythmNote`). */
 int noteNumber(int key);

@@ -31,7 +31,7 @@ void flushMidi() {
 }
 
 void writeDeltaTime(int32_t steps) {
-    uint64_t ticks = static_cast<uint64_t>(static_cast<int64_t>(steps) * 48);
+    uint64_t ticks = static_cast<uint64_t>(static_cast<int64_t>(steps) * TicksPerStep);
     int groups[10];
     int count = 0;
     do {

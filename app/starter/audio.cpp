@@ -284,12 +284,12 @@ std::string engineRejection(const WaveHeader &h, int64_t fileSize) {
         return "it holds floating-point samples";
     if (h.formatTag != 1)
         return "its samples are not plain PCM";
-    if (h.channels != 1 && h.channels != 2)
-        return "it has " + std::to_string(h.channels) + " channels";
-    if (h.rate != 11025 && h.rate != 22050 && h.rate != 44100)
-        return "its sample rate is " + std::to_string(h.rate) + " Hz";
-    if (h.bits != 8 && h.bits != 16)
-        return "it has " + std::to_string(h.bits) + "-bit samples";
+    switch (waveFormatDetail(h.channels, h.rate, h.bits)) {
+    case 9: return "it has " + std::to_string(h.channels) + " channels";
+    case 10: return "its sample rate is " + std::to_string(h.rate) + " Hz";
+    case 11: return "it has " + std::to_string(h.bits) + "-bit samples";
+    default: break;
+    }
     if (fileSize < EngineHeaderBytes)
         return "it is shorter than the " + std::to_string(EngineHeaderBytes) + " bytes the engine needs";
     if (h.dataOffset < 0 || h.chunkDataOffset != h.dataOffset)

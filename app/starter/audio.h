@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "input/input.h"  // WaveHeaderArea, waveFormatDetail
+
 // The sample rate and bit depth of every converted file.
 constexpr int ConvertedRate = 44100;
 constexpr int ConvertedBits = 16;
@@ -14,7 +16,7 @@ constexpr int ConvertedBits = 16;
 constexpr int LowestInputRate = 1000;
 constexpr int HighestInputRate = 768000;
 // The engine reads the first 4132 bytes of a WAV file in one piece.
-constexpr int EngineHeaderBytes = 4132;
+constexpr int EngineHeaderBytes = WaveHeaderArea;
 
 // What the starter knows about one input file.
 struct AudioInfo {

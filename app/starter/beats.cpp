@@ -10,6 +10,7 @@
 #include <aubio/aubio.h>
 #include <sndfile.h>
 
+#include "app/starter/audio.h"
 #include "app/starter/metre/metre.h"
 #include "app/starter/pulse.h"
 
@@ -285,27 +286,18 @@ std::vector<uint16_t> tempoMapValues(const std::vector<double> &beats) {
     return values;
 }
 
+int timeBaseCheck(const SettingsList &settings, Settings &settled, TimeBase &tb) {
+    settled = engineSettings(settings);
+    return timeBaseVerdict(settled, ConvertedRate, 1, ConvertedBits, tb);
+}
+
 bool timeBaseAccepts(double tempo, const SettingsList &settings) {
     if (!std::isfinite(tempo) || tempo <= 0)
         return false;
-    int sensitivity = settingInt(settings, "Sensitivity", 1);
-    sensitivity = sensitivity < 0 || sensitivity > 7 ? 1 : sensitivity;
-    double resolution = settingDecimal(settings, "Resolution", 3);
-    resolution = std::isnan(resolution) ? 3 : std::clamp(resolution, 0.0, 8.0);
-    int denominator = settingInt(settings, "TimeSignatureDenominator", 2);
-    denominator = denominator < 0 || denominator > 6 ? 2 : denominator;
-    double speed = settingDecimal(settings, "Speed", 100);
-    speed = speed <= 0 ? 100 : std::min(speed, 999.0);
-    double beatsPerSecond = tempo / 60;
-    double framesPerBeat = std::pow(2.0, sensitivity + resolution - denominator) * speed * 0.01;
-    double ticks = framesPerBeat / std::pow(2.0, sensitivity) * 48;
-    for (double x : {framesPerBeat, ticks}) {
-        double rounded = std::floor(x + 0.5);
-        double micros = std::floor(rounded * 1000000.0 / x / beatsPerSecond);
-        if (rounded < 1 || rounded > 32767 || micros < 1 || micros > 16777215)
-            return false;
-    }
-    return true;
+    Settings settled = engineSettings(settings);
+    settled.Tempo = tempo;
+    TimeBase tb;
+    return timeBaseVerdict(settled, ConvertedRate, 1, ConvertedBits, tb) == 0;
 }
 
 TempoPlan planTempo(const BeatTrack &track, const SettingsList &settings, double fallbackTempo) {

@@ -66,6 +66,9 @@ std::string unsteadyReason(const BeatTrack &track);
 std::vector<double> beatsToFollow(const BeatTrack &track);
 /** Tempo-file values: each beat's duration in milliseconds from the first beat, then TempoMapEnd. */
 std::vector<uint16_t> tempoMapValues(const std::vector<double> &beats);
+/** The engine's time-base verdict on settings for a converted WAV file: 0 or the code-7 detail;
+ *  settled receives the grid values the engine settles on. */
+int timeBaseCheck(const SettingsList &settings, Settings &settled, TimeBase &tb);
 /** True when the engine's MIDI time-base checks accept this tempo with these settings. */
 bool timeBaseAccepts(double tempo, const SettingsList &settings);
 /** The tempo plan of a track under the settings; constant tempo at fallbackTempo with a reason. */

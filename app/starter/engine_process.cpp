@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "app/starter/settings_file.h"
+#include "engine/engine.h"  // LaunchToken, the engine's third argument
 
 namespace fs = std::filesystem;
 
@@ -137,7 +138,7 @@ bool startEngine(const std::string &engine, const std::string &settingsPath,
                  const std::string &statusPath, pid_t &pid, std::string &error) {
     std::string a1 = engineArgument(settingsPath), a2 = engineArgument(statusPath);
     std::vector<char *> argv = {const_cast<char *>(engine.c_str()), a1.data(), a2.data(),
-                                const_cast<char *>(EngineLaunchToken), nullptr};
+                                const_cast<char *>(LaunchToken), nullptr};
     int report[2];
     if (pipe2(report, O_CLOEXEC) != 0) {
         error = "The engine could not be started: " + std::string(std::strerror(errno)) + ".";

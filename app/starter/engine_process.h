@@ -6,8 +6,6 @@
 
 #include <sys/types.h>
 
-// The launch token the engine expects as its third argument.
-constexpr const char *EngineLaunchToken = "+";
 // Exit code of the starter for an engine it could not run to its end.
 constexpr int ExitEngineProblem = 8;
 // Exit code of the starter for a wrong command line.

@@ -8,6 +8,7 @@
 #include <map>
 #include <utility>
 
+#include "app/starter/beats.h"
 #include "app/starter/score/score_file.h"
 
 namespace {
@@ -18,53 +19,35 @@ std::string format(const char *pattern, double value) {
     return buffer;
 }
 
-// The engine's grid values after its own range checks, for the timing sentences.
-struct TimeBase {
-    int sensitivity, denominatorPower, speed;
-    double resolution, tempo, framesPerBeat, ticks;
-};
-
-TimeBase timeBaseOf(const SettingsList &s) {
-    TimeBase t;
-    t.sensitivity = settingInt(s, "Sensitivity", 1);
-    if (t.sensitivity < 0 || t.sensitivity > 7)
-        t.sensitivity = 1;
-    t.resolution = std::fmin(std::fmax(settingDecimal(s, "Resolution", 3), 0.0), 8.0);
-    t.denominatorPower = settingInt(s, "TimeSignatureDenominator", 2);
-    if (t.denominatorPower < 0 || t.denominatorPower > 6)
-        t.denominatorPower = 2;
-    t.speed = settingInt(s, "Speed", 100);
-    t.speed = t.speed <= 0 ? 100 : t.speed > 999 ? 999 : t.speed;
-    t.tempo = settingDecimal(s, "Tempo", 120);
-    t.framesPerBeat = std::pow(2.0, t.sensitivity + t.resolution - t.denominatorPower);
-    t.ticks = t.framesPerBeat * t.speed * 0.01;
-    return t;
-}
-
-// "Sensitivity 1, Resolution 4 and time signature denominator 4 at Speed 100%".
-std::string gridWords(const TimeBase &t) {
-    return "Sensitivity " + std::to_string(t.sensitivity) + ", Resolution " + format("%g", t.resolution) +
-           " and a beat of a 1/" + std::to_string(1 << t.denominatorPower) + " note at Speed " +
-           std::to_string(t.speed) + "%";
+// "Sensitivity 1, Resolution 4 and a beat of a 1/4 note at Speed 100%", as the engine settles them.
+std::string gridWords(const Settings &t) {
+    return "Sensitivity " + std::to_string(t.Sensitivity) + ", Resolution " + format("%g", t.Resolution) +
+           " and a beat of a 1/" + std::to_string(1 << t.TimeSignatureDenominator) + " note at Speed " +
+           format("%g", t.Speed) + "%";
 }
 
 std::string timingSentence(int detail, const SettingsList &s) {
-    TimeBase t = timeBaseOf(s);
+    Settings t;
+    TimeBase tb;
+    timeBaseCheck(s, t, tb);
+    // The engine checks the analysis frames per beat first, then the MIDI ticks per beat
+    // (frames x 48 / 2^Sensitivity); the sentence names the count that broke the limit.
+    bool frames = detail == 24 ? tb.framesRounded == 0 : tb.framesRounded > 32767;
+    std::string count = format(detail == 24 ? "%g" : "%.0f", frames ? tb.frames : tb.ticks) +
+                        (frames ? " analysis frames per beat" : " ticks per beat");
     switch (detail) {
     case 24:
-        return "The MIDI time base would round to 0 ticks per beat: " + gridWords(t) + " give only " +
-               format("%g", t.ticks) + " analysis frames per beat; choose a finer --grid (16th) or raise "
-               "Sensitivity or Speed with --set.";
+        return "The MIDI time base would round to 0 ticks per beat: " + gridWords(t) + " give only " + count +
+               "; choose a finer --grid (16th) or raise Sensitivity or Speed with --set.";
     case 25:
-        return "The MIDI time base would be " + format("%.0f", t.ticks) +
-               " ticks per beat, more than the 32767 a MIDI file can hold: " + gridWords(t) +
-               " give too many analysis frames per beat; choose a coarser --grid, or lower Sensitivity "
-               "or Speed with --set.";
+        return "The MIDI time base would be " + count + ", more than the 32767 a MIDI file can hold: " +
+               gridWords(t) + " give too many analysis frames per beat; choose a coarser --grid, or lower "
+               "Sensitivity or Speed with --set.";
     case 26:
-        return "The tempo of " + format("%g", t.tempo) + " beats per minute is too fast to be written into "
+        return "The tempo of " + format("%g", t.Tempo) + " beats per minute is too fast to be written into "
                "a MIDI file; give the recording's real tempo with --tempo.";
     case 27:
-        return "The tempo of " + format("%g", t.tempo) + " beats per minute is too slow for a MIDI file, "
+        return "The tempo of " + format("%g", t.Tempo) + " beats per minute is too slow for a MIDI file, "
                "which holds tempos from about 3.6 beats per minute up; give the recording's real tempo "
                "with --tempo.";
     default:

@@ -60,8 +60,10 @@ std::string numberText(double v) {
     return buffer;
 }
 
+// A value the engine would ignore (an empty one) leaves the key as it was, as in a settings file.
 void assign(StarterOptions &o, const std::string &key, const std::string &value) {
-    setSetting(o.assignments, key, value);
+    if (engineTakes({key, value}))
+        setSetting(o.assignments, key, value);
 }
 
 bool onTempo(const std::string &v, StarterOptions &o, const std::string &, std::string &error) {
@@ -393,7 +395,7 @@ bool checkFilterRecord(const std::string &dataDir, int n, std::string &error) {
                 "filter.txt; the records there are " + numbers + ".";
         return false;
     }
-    if (datSize < static_cast<uintmax_t>(it->line) * 12544u) {
+    if (datSize < static_cast<uintmax_t>(it->line) * FilterRecordBytes) {
         error = "The instrument record " + std::to_string(n) + " is missing from " + dataDir +
                 "filter.dat, which is incomplete; reinstall sonoscriptor.";
         return false;

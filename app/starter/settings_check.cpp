@@ -40,6 +40,13 @@ std::string entryProblem(const SettingsEntry &entry) {
 
 }  // namespace
 
+bool engineTakes(const SettingsEntry &entry) {
+    std::vector<TextPiece> pieces = splitTextLines(entry.key + "=" + entry.value + "\n");
+    std::string value;
+    return pieces.size() != 1 || pieces[0].cut || entry.value.find('\0') != std::string::npos ||
+           settingsLineEntry(pieces[0].text, value) >= 0;
+}
+
 std::string readBackProblem(const std::string &text, const SettingsList &list) {
     SettingsList sorted = inEngineOrder(list);
     std::vector<TextPiece> pieces = splitTextLines(text);

@@ -6,6 +6,10 @@
 
 #include "app/starter/settings_file.h"
 
+/** False when the engine ignores entry's line (an empty value, a text key's line of 10 characters
+ *  or fewer), so that the entry leaves the earlier value unchanged; true for every line it takes
+ *  or would misread (readBackProblem names those). */
+bool engineTakes(const SettingsEntry &entry);
 /** "" when text, read with the engine's line reader, gives every entry of list as written
  *  (text being settingsText(list)); else a sentence naming the first entry that does not. */
 std::string readBackProblem(const std::string &text, const SettingsList &list);

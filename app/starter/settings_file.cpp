@@ -112,27 +112,15 @@ double settingDecimal(const SettingsList &list, const std::string &key, double f
     return hasSetting(list, key) ? leadingDecimal(getSetting(list, key)) : fallback;
 }
 
-int leadingInt(const std::string &text) {
-    size_t i = 0;
-    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
-        negative = text[i++] == '-';
-    long long v = 0;
-    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
-        v = v * 10 + (text[i] - '0');
-        if (v > 1LL << 32)
-            v = 1LL << 32;
-    }
-    v = negative ? -v : v;
-    return static_cast<int>(std::clamp<long long>(v, INT_MIN, INT_MAX));
-}
+int leadingInt(const std::string &text) { return parseInt(text.c_str()); }
 
-double leadingDecimal(const std::string &text) {
-    std::string t = text;
-    std::replace(t.begin(), t.end(), ',', '.');
-    return std::strtod(t.c_str(), nullptr);
+double leadingDecimal(const std::string &text) { return parseDecimal(text.c_str()); }
+
+Settings engineSettings(const SettingsList &list) {
+    Settings s = defaultSettings();
+    for (const TextPiece &piece : splitTextLines(settingsText(list)))
+        applySettingsLineTo(s, piece.text);
+    return s;
 }
 
 std::string lineKey(const std::string &line) {

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "input/input.h"
+
 // One Key=Value entry; the key is written without its "=".
 struct SettingsEntry {
     std::string key;
@@ -37,10 +39,14 @@ int settingInt(const SettingsList &list, const std::string &key, int fallback);
 /** Decimal value of key read like atof after ',' became '.', or fallback when absent. */
 double settingDecimal(const SettingsList &list, const std::string &key, double fallback);
 
-/** atoi-like conversion: white space, sign, digits; saturates to the int range. */
+/** The engine's integer reading (parseInt): white space, sign, digits; saturates to the int range. */
 int leadingInt(const std::string &text);
-/** atof-like conversion after every ',' has become '.'; 0 when no number. */
+/** The engine's decimal reading (parseDecimal): atof-like after every ',' has become '.'. */
 double leadingDecimal(const std::string &text);
+
+/** The engine's settings after its defaults and the entries of list, read by its own line reader
+ *  (values it ignores, such as an empty one, leave the default). */
+Settings engineSettings(const SettingsList &list);
 
 /** Key of one line as the engine matches it (first key literal found), or "". */
 std::string lineKey(const std::string &line);

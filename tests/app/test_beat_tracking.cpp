@@ -154,6 +154,8 @@ TEST(Tempo, TheTimeBaseChecksOfTheEngine) {
     // A grid too fine for a 16-bit division fails at every tempo.
     SettingsList fine{{"Sensitivity", "7"}, {"Resolution", "8"}, {"TimeSignatureDenominator", "0"}};
     EXPECT_FALSE(timeBaseAccepts(120, fine));
+    // Speed is an integer to the engine: 0.5 reads as 0, which means the usual 100%.
+    EXPECT_TRUE(timeBaseAccepts(120, {{"Speed", "0.5"}}));
 }
 
 TEST(Steadiness, ASteadyPulseIsFollowed) {

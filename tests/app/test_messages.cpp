@@ -73,6 +73,10 @@ TEST(Messages, TimingSentencesNameTheSettingsCombination) {
     std::string big = failureSentence(7, 25, fine);
     EXPECT_NE(big.find("32767"), std::string::npos) << big;
     EXPECT_NE(big.find("Speed 999%"), std::string::npos) << big;
+    // Ticks per beat are the frames per beat x 48 / 2^Sensitivity: 5115 frames, 122757 ticks.
+    SettingsList wide = {{"Tempo", "60"}, {"Resolution", "8"}, {"Speed", "999"}, {"TimeSignatureDenominator", "0"}};
+    std::string wideSentence = failureSentence(7, 25, wide);
+    EXPECT_NE(wideSentence.find("would be 122757 ticks per beat"), std::string::npos) << wideSentence;
     SettingsList slow = {{"Tempo", "2"}};
     EXPECT_NE(failureSentence(7, 27, slow).find("2 beats per minute"), std::string::npos);
     EXPECT_NE(failureSentence(7, 26, {{"Tempo", "1e9"}}).find("too fast"), std::string::npos);

@@ -32,7 +32,7 @@ std::string refusal(const std::vector<std::string> &args, const std::string &dat
 std::string writeFilterRecords(const ScratchDir &dir) {
     writeText(dir.path + "filter.txt", "0,21,108,6 acoustic piano\n19,36,96,6 church organ\n"
                                        "24,40,88,6 nylon guitar\n73,60,96,1 flute\n");
-    writeText(dir.path + "filter.dat", std::string(4 * 12544, '\0'));
+    writeText(dir.path + "filter.dat", std::string(4 * FilterRecordBytes, '\0'));
     return dir.path;
 }
 
@@ -123,6 +123,16 @@ TEST(Options, SetAndSettingsFileLayerInOrder) {
     EXPECT_EQ(getSetting(s, "VirtualSR"), "11025");
 }
 
+TEST(Options, AnEmptyValueLeavesTheSettingAsTheEngineDoes) {
+    ScratchDir dir;
+    writeText(dir.path + "base.txt", "Tempo=\nKeyMin=30\n");
+    SettingsList s = settingsOf({"--settings", dir.path + "base.txt", "--set", "Tempo=", "x.wav"});
+    EXPECT_FALSE(hasSetting(s, "Tempo"));   // so the beats are followed
+    s = settingsOf({"--tempo", "90", "--set", "Tempo=", "--set", "KeyMin=", "x.wav"});
+    EXPECT_EQ(getSetting(s, "Tempo"), "90");
+    EXPECT_FALSE(hasSetting(s, "KeyMin"));
+}
+
 TEST(Options, RefusesWhatCannotWork) {
     EXPECT_NE(refusal({"--tempo", "0", "x"}).find("--tempo"), std::string::npos);
     EXPECT_NE(refusal({"--tempo", "fast", "x"}).find("--tempo"), std::string::npos);
@@ -172,7 +182,7 @@ TEST(Options, ResolvesInstrumentsFromTheFilterIndex) {
     EXPECT_NE(refusal({"--filter", "5", "x"}, data).find("0, 19, 24, 73"), std::string::npos);
     EXPECT_NE(refusal({"--instrument", "piano", "x"}, "/nonexistent/").find("not found"),
               std::string::npos);
-    writeText(dir.path + "filter.dat", std::string(2 * 12544, '\0'));
+    writeText(dir.path + "filter.dat", std::string(2 * FilterRecordBytes, '\0'));
     EXPECT_NE(refusal({"--instrument", "flute", "x"}, data).find("incomplete"), std::string::npos);
 }
 

@@ -7,7 +7,7 @@ namespace {
 
 using input_rig::InputTest;
 
-constexpr int RecordBytes = 112 * 112;
+constexpr int RecordBytes = static_cast<int>(FilterRecordBytes);
 
 // Template value of note r on key c (both from 1) in record `record` (from 0).
 int templateByte(int record, int r, int c) { return (r * 7 + c * 3 + record * 11) & 0xFF; }

@@ -29,30 +29,24 @@ struct FrameRule {
 
 // The analysis rate: VirtualSR when it is 11025, 22050 or 44100 and not above the file's (filter path 11025).
 int analysisRate(const SettingsList &s, int rate) {
-    int v = settingInt(s, "Filter", -1) != -1 ? 11025 : settingInt(s, "VirtualSR", 0);
-    if (v != 11025 && v != 22050 && v != 44100)
-        v = rate;
-    return std::min(v, rate);
+    Settings e = engineSettings(s);
+    return analysisRateFor(e.Filter == -1 ? e.VirtualSR : FilterVirtualSR, rate);
 }
 
 // The grid's geometry from the metre, tempo, resolution and sensitivity.
 void gridGeometry(const SettingsList &s, int vsr, FrameRule &r, Timeline &t) {
-    int num = settingInt(s, "TimeSignatureNumerator", 4), den = settingInt(s, "TimeSignatureDenominator", 2);
-    num = num < 1 || num > 99 ? 4 : num;
-    den = den < 0 || den > 6 ? 2 : den;
-    double tempo = settingDecimal(s, "Tempo", 120);
-    tempo = std::isfinite(tempo) && tempo > 0 ? tempo : 120;
-    int sens = settingInt(s, "Sensitivity", 1);
-    sens = sens < 0 || sens > 7 ? 1 : sens;
-    float res = static_cast<float>(settingDecimal(s, "Resolution", 3));
-    res = std::isnan(res) ? 3.0f : std::clamp(res, 0.0f, 8.0f);
+    Settings e = engineSettings(s);
+    int num = numeratorInRange(e.TimeSignatureNumerator), den = denominatorInRange(e.TimeSignatureDenominator);
+    double tempo = tempoInRange(e.Tempo);
+    int sens = sensitivityInRange(e.Sensitivity);
+    float res = resolutionInRange(e.Resolution);
     double q = std::pow(2.0, static_cast<double>(res)), b = std::pow(2.0, den);
     r.framesPerStep = 1 << sens;
-    r.framesPerBeat = std::pow(2.0, sens + static_cast<double>(res)) / b;
+    r.framesPerBeat = gridFramesPerBeat(sens, res, den);
     r.samplesPerFrame = vsr / (r.framesPerBeat * (tempo * 0.016666666666666666));
     t.stepsPerBeat = r.framesPerBeat / r.framesPerStep;
     int bar = truncated(q / b * num + 0.5);
-    t.stepsPerBar = settingInt(s, "CropSilence", 0) != 0 ? 1 : bar;
+    t.stepsPerBar = e.CropSilence != 0 ? 1 : bar;
     r.tempoFramesPerBeat = truncated(r.framesPerBeat + 0.1);
     if (r.tempoFramesPerBeat == 0) {
         r.tempoBeatsPerFrame = truncated(1 / r.framesPerBeat + 0.5);

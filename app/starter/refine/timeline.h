@@ -9,9 +9,7 @@
 
 #include "app/starter/audio.h"
 #include "app/starter/settings_file.h"
-
-// Ticks per grid step in the engine's MIDI files.
-constexpr int TicksPerStep = 48;
+#include "input/input.h"  // TicksPerStep
 
 // The engine's grid in one recording.
 struct Timeline {
