@@ -8,6 +8,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <new>
 #include <set>
 
 #include <fcntl.h>
@@ -396,10 +397,14 @@ void refineNotes(Job &job, const BatchConfig &config, const std::function<void()
         input.tempoMap.clear();
     RefineSession session;
     std::string refined = job.tempDir + "refined.mid";
-    if (prepareRefinement(input, session, &stopRequested, error) &&
-        writeRefinement(session, RefineThresholds{}, config.quantize, refined, job.refineCounts, error)) {
-        job.midiPath = refined;
-        job.refined = true;
+    try {
+        if (prepareRefinement(input, session, &stopRequested, error) &&
+            writeRefinement(session, RefineThresholds{}, config.quantize, refined, job.refineCounts, error)) {
+            job.midiPath = refined;
+            job.refined = true;
+        }
+    } catch (const std::bad_alloc &) {
+        // Too long a recording for the memory at hand: the engine's notes are written as they are.
     }
     job.refining = false;
     job.state = JobState::Done;

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 #include <fftw3.h>
 #include <sndfile.h>
@@ -190,9 +191,8 @@ EvidenceGeometry geometryFor(int rate, double referencePitch) {
     return g;
 }
 
-bool measureSamples(const std::vector<float> &mono, const EvidenceGeometry &g, AttackEvidence &e,
+bool measureSamples(std::vector<float> x, const EvidenceGeometry &g, AttackEvidence &e,
                     const volatile std::sig_atomic_t *stop) {
-    std::vector<float> x = mono;
     float peak = 0;
     for (float v : x)
         peak = std::max(peak, std::abs(v));
@@ -255,6 +255,8 @@ bool measureFile(const std::string &path, double referencePitch, AttackEvidence 
         return false;
     }
     std::vector<float> mono, block(4096 * static_cast<size_t>(std::max(1, info.channels)));
+    if (info.frames > 0 && info.frames < (sf_count_t(1) << 36))
+        mono.reserve(static_cast<size_t>(info.frames));
     sf_count_t got;
     while ((got = sf_readf_float(file, block.data(), 4096)) > 0) {
         for (sf_count_t i = 0; i < got; ++i) {
@@ -265,7 +267,7 @@ bool measureFile(const std::string &path, double referencePitch, AttackEvidence 
         }
     }
     sf_close(file);
-    if (!measureSamples(mono, geometryFor(info.samplerate, referencePitch), e, stop)) {
+    if (!measureSamples(std::move(mono), geometryFor(info.samplerate, referencePitch), e, stop)) {
         error = "cancelled";
         return false;
     }

@@ -55,7 +55,7 @@ EvidenceGeometry geometryFor(int rate, double referencePitch);
 bool measureFile(const std::string &path, double referencePitch, AttackEvidence &e,
                  const volatile std::sig_atomic_t *stop, std::string &error);
 /** Measures mono samples (any scale): levels, rises and attack candidates; false when *stop is set. */
-bool measureSamples(const std::vector<float> &mono, const EvidenceGeometry &g, AttackEvidence &e,
+bool measureSamples(std::vector<float> mono, const EvidenceGeometry &g, AttackEvidence &e,
                     const volatile std::sig_atomic_t *stop);
 /** Finds the attack candidates from the rises (called by measureSamples). */
 void findAttacks(AttackEvidence &e);
