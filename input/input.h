@@ -168,7 +168,7 @@ std::string defaultMidiName(const std::string &waveFile);
 
 /** Runs the whole analysis set-up; every failure ends the run. */
 void setupAnalysis(const char *settingsPath);
-/** Set-up steps after the WAV header is known (steps 6 to 17). */
+/** The rest of the set-up once the WAV header is known: defaults, ranges, geometry, grid, tempo file, keys. */
 void deriveAnalysis();
 /** MIDI division b, its rounded value c and the tempo t, as the header writes them. */
 void midiTimeBase(double &b, int64_t &c, int64_t &t);

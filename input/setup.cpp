@@ -16,7 +16,7 @@ int saturate(int64_t v) {
     return static_cast<int>(v);
 }
 
-// Step 4: defaults and forced values that depend on the analysis path.
+// Defaults and forced values that depend on the analysis path.
 void applyPathDefaults() {
     Settings &s = settings;
     if (s.PitchMode == 999) s.PitchMode = 16;
@@ -45,7 +45,7 @@ void checkFormat() {
     if (detail != 0) finish(CodeWaveFormat, detail);
 }
 
-// Step 7: flags become 0 or 1.
+// Flags become 0 or 1.
 void normaliseFlags() {
     Settings &s = settings;
     for (int *flag : {&s.AGC, &s.AutoDetectKey, &s.CropSilence, &s.ClusterDetect, &s.PauseBetweenNotes,
@@ -53,7 +53,7 @@ void normaliseFlags() {
         if (*flag != 0) *flag = 1;
 }
 
-// Step 8: analysis rate and stride.
+// Analysis rate and stride.
 void deriveRates() {
     Settings &s = settings;
     derived.sampleFormat = s.BitsPerSample + s.Tracks;
@@ -63,7 +63,7 @@ void deriveRates() {
     if (s.PhaseMult < 1 || s.PhaseMult > 9) s.PhaseMult = 3;
 }
 
-// Step 9: detector step and key range; returns P, the period of KeyMin at 11025 Hz.
+// Detector step and key range; returns P, the period of KeyMin at 11025 Hz.
 int deriveKeyRange() {
     Settings &s = settings;
     int N = s.VirtualSR / 2;
@@ -87,7 +87,7 @@ int deriveKeyRange() {
     return P;
 }
 
-// Step 10: frame geometry.
+// Frame geometry.
 void deriveFrameGeometry(int P) {
     Settings &s = settings;
     Derived &d = derived;
@@ -105,7 +105,7 @@ void deriveFrameGeometry(int P) {
     d.frameSpanBytes = static_cast<int64_t>(d.frameCore) * d.inputStride;
 }
 
-// Step 11: the analysed region of the file.
+// The analysed region of the file.
 void deriveRegion() {
     Settings &s = settings;
     Derived &d = derived;
@@ -128,7 +128,7 @@ void deriveRegion() {
     d.endByte = truncInt64(s.EndPoint * s.Rate * A + d.waveDataOffset + 0.5);
 }
 
-// Step 12: the musical grid.
+// The musical grid.
 void deriveGrid() {
     Settings &s = settings;
     Derived &d = derived;
@@ -149,7 +149,7 @@ void deriveGrid() {
     d.samplesPerFrame = s.VirtualSR / (d.framesPerBeat * d.beatsPerSecond);
 }
 
-// Step 15: the output settings.
+// The output settings.
 void deriveOutput() {
     Settings &s = settings;
     Derived &d = derived;
@@ -197,7 +197,7 @@ void checkTimeBase() {
     if (detail != 0) finish(CodeTimeBase, detail);
 }
 
-// Step 17: the keys that may be reported.
+// The keys that may be reported.
 void buildAllowedKeys() {
     Settings &s = settings;
     Derived &d = derived;

@@ -1,5 +1,5 @@
 // Analysis tables: harmonic offsets, the fit's lookup tables, key records and
-// reference waves, checked against the documented worked examples.
+// reference waves, checked against values worked out by hand.
 #include <algorithm>
 
 #include "tests/analysis/analysis_rig.h"

@@ -40,7 +40,7 @@ void expectKey(const DetectedKey &key, int keySignature, int mode) {
 
 TEST(KeyDetection, NoNoteMaterialIsCMajor) { expectKey(detect({}), 0, 0); }
 
-TEST(KeyDetection, WorkedExampleIsAMinor) {
+TEST(KeyDetection, AWithEAndCIsAMinor) {
     // C, F and G major tie on their scales; A minor scores 142.
     expectKey(detect({{9, 100}, {4, 60}, {0, 50}}), 0, 1);
 }
@@ -64,7 +64,7 @@ TEST(KeyDetection, EqualScoresKeepTheLowerTonic) {
 }
 
 TEST(KeyDetection, TotalsBeyondThirtyTwoBitsAreSummedExactly) {
-    // The worked example scaled by 2 x 10^7: the scale sums exceed 2^32.
+    // The A minor example (A 100, E 60, C 50) scaled by 2 x 10^7: the scale sums exceed 2^32.
     expectKey(detect({{9, 2000000000}, {4, 1200000000}, {0, 1000000000}}), 0, 1);
     expectKey(detect({{0, 3000000000}, {4, 3000000000}, {7, 3000000000}}), 0, 0);
 }
