@@ -2,6 +2,7 @@
 BUILD := build
 ASAN_BUILD := build/sanitize
 FUZZ_BUILD := build/fuzz
+FUZZ_SEED ?= 0
 FUZZ_SECONDS ?= 60
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
@@ -30,7 +31,7 @@ fuzz: deps
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 
 fuzz-run: fuzz
-	sh tools/fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+	sh tools/fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_SEED)
 
 bench: all
 	$(BUILD)/sonoscriptor-bench

@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         int verdict = parseWaveHeader(header, length, fields);
         if (verdict != 0 && verdict != 1 && verdict != 17 && verdict != 18) std::abort();
         if (verdict == 1 && (fields.dataOffset < 44 || fields.dataOffset > 44 + 4092)) std::abort();
-        if (verdict == 1 && std::memcmp(header + fields.dataOffset - 8, "data", 4) != 0) std::abort();
+        if (verdict == 1 && std::memcmp(header + (fields.dataOffset - 8), "data", 4) != 0) std::abort();
     }
     return 0;
 }

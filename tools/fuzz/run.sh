@@ -1,10 +1,12 @@
 #!/bin/sh
 # Runs every libFuzzer target of a fuzz build for a number of seconds each,
 # from seeds kept in tests/fuzz/seeds and a corpus kept in the build folder.
-# Usage: tools/fuzz/run.sh BUILD_DIR SECONDS
+# Usage: tools/fuzz/run.sh BUILD_DIR SECONDS [SEED]  (SEED 0: a new one each run;
+# any other value repeats the same run, as CI does)
 set -e
 build=${1:-build/fuzz}
 seconds=${2:-60}
+random_seed=${3:-0}
 root=$(cd "$(dirname "$0")/../.." && pwd)
 seed() {  # seed TARGET FILE...: copies seed files into the target's corpus
   dir="$build/corpus/$1"; shift
@@ -19,7 +21,7 @@ mkdir -p "$build/corpus/wav_header_fuzz"
 head -c 4132 "$root/examples/prelude.wav" > "$build/corpus/wav_header_fuzz/prelude-head.wav"
 for target in settings_fuzz wav_header_fuzz tempo_fuzz filter_index_fuzz; do
   echo "fuzzing $target for $seconds s"
-  "$build/$target" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
+  "$build/$target" -max_total_time="$seconds" -seed="$random_seed" -timeout=10 -print_final_stats=1 \
     -artifact_prefix="$build/$target-" "$build/corpus/$target" 2>"$build/$target.log" ||
     { tail -40 "$build/$target.log"; echo "$target found a fault; the input is in $build/$target-*" >&2; exit 1; }
   grep -E '^stat::number_of_executed_units' "$build/$target.log" || true
