@@ -64,19 +64,7 @@ import sys
 import tempfile
 import unittest
 
-try:
-    import mido
-    import numpy  # noqa: F401  (only checked here: beat_pieces renders with it)
-except ImportError:  # Debian's python3-mido and python3-numpy, installed for the system interpreter
-    if os.path.realpath(sys.executable) != os.path.realpath("/usr/bin/python3") and os.path.exists("/usr/bin/python3"):
-        os.execv("/usr/bin/python3", ["/usr/bin/python3"] + sys.argv)
-    raise
-
-BUILD_DIR = sys.argv.pop(1) if len(sys.argv) > 1 else "build"
-STARTER = os.path.join(BUILD_DIR, "sonoscriptor")
-SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-sys.path.insert(0, os.path.join(SOURCE_DIR, "tools", "render"))
-import beat_pieces  # noqa: E402
+from rendered import STARTER, beat_pieces, mido
 
 STEADY = ["minuet-96", "minuet-132", "gymnopedie-72", "prelude-80"]
 CHANGING = ["minuet-ritardando", "minuet-accelerando"]

@@ -167,8 +167,8 @@ TEST(ScoreFile, FinerGridsAndNotesOffTheGrid) {
     ReadScore r = written(m, "fine.xml", 5);
     EXPECT_EQ(r.divisions, 8);
     ASSERT_EQ(r.notes.size(), 3u);
-    EXPECT_EQ(r.notes[1].onset, 2);  // tick 3 of 2 per 32nd: step 2 (1.5 rounds up)
-    EXPECT_EQ(r.notes[2].onset, 5);  // tick 9: step 4.5 -> 5
+    EXPECT_EQ(r.notes[1].onset, 2);  // tick 3 is 1.5 32nds in and rounds up to 2
+    EXPECT_EQ(r.notes[2].onset, 5);  // tick 9 is 4.5 32nds in and rounds up to 5
     EXPECT_EQ(r.notes[1].duration, 3);
 }
 

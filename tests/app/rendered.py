@@ -1,0 +1,22 @@
+"""What the tests of rendered pieces share: the system interpreter that has
+Debian's mido and NumPy, the build folder given as the first argument, and
+the piece renderer of tools/render.
+
+    from rendered import BUILD_DIR, SOURCE_DIR, STARTER, beat_pieces, mido
+"""
+import os
+import sys
+
+try:
+    import mido  # noqa: F401  (handed on to the tests)
+    import numpy  # noqa: F401  (only checked here: beat_pieces renders with it)
+except ImportError:  # Debian's python3-mido and python3-numpy, installed for the system interpreter
+    if os.path.realpath(sys.executable) != os.path.realpath("/usr/bin/python3") and os.path.exists("/usr/bin/python3"):
+        os.execv("/usr/bin/python3", ["/usr/bin/python3"] + sys.argv)
+    raise
+
+BUILD_DIR = sys.argv.pop(1) if len(sys.argv) > 1 else "build"
+STARTER = os.path.join(BUILD_DIR, "sonoscriptor")
+SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(SOURCE_DIR, "tools", "render"))
+import beat_pieces  # noqa: E402,F401  (handed on to the tests)
