@@ -6,9 +6,9 @@
 
 #include <unistd.h>
 
-#include "app/starter/batch.h"
-#include "app/starter/engine_process.h"
-#include "app/starter/options.h"
+#include "app/starter/pipeline/batch.h"
+#include "app/starter/protocol/engine_process.h"
+#include "app/starter/cli/options.h"
 #include "app/starter/score/score_file.h"
 
 #ifndef STARTER_VERSION

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
-#include "app/starter/settings_file.h"
+#include "app/starter/protocol/settings_file.h"
 #include "tests/app/support.h"
 
 struct StarterRig : ::testing::Test {

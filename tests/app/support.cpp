@@ -1,7 +1,7 @@
 // Test helpers: scratch folders, commands, the stand-in engine, tones.
 #include "tests/app/support.h"
 
-#include "app/starter/status.h"
+#include "app/starter/protocol/status.h"
 
 #include <algorithm>
 #include <chrono>

@@ -7,7 +7,7 @@
 
 #include <sys/types.h>
 
-#include "app/starter/midi_reader.h"
+#include "app/starter/midi/midi_reader.h"
 
 // A fresh folder under the system's temporary folder, removed by the destructor.
 struct ScratchDir {

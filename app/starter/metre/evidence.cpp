@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/starter/beats.h"
+#include "app/starter/beats/beats.h"
 
 namespace {
 

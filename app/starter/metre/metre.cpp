@@ -3,7 +3,7 @@
 
 #include <cmath>
 
-#include "app/starter/beats.h"
+#include "app/starter/beats/beats.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/starter/audio.h"
+#include "app/starter/audio/audio.h"
 #include "app/starter/refine/rewrite.h"
 
 namespace {

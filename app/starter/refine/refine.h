@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "app/starter/midi_reader.h"
+#include "app/starter/midi/midi_reader.h"
 #include "app/starter/refine/evidence.h"
 #include "app/starter/refine/rules.h"
 #include "app/starter/refine/thresholds.h"
 #include "app/starter/refine/timeline.h"
-#include "app/starter/settings_file.h"
+#include "app/starter/protocol/settings_file.h"
 
 // What the stage starts from.
 struct RefineInput {

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <utility>
 
-#include "app/starter/midi_writer.h"
+#include "app/starter/midi/midi_writer.h"
 
 namespace {
 

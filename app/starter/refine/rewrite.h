@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/starter/midi_reader.h"
+#include "app/starter/midi/midi_reader.h"
 #include "app/starter/refine/rules.h"
 #include "app/starter/refine/timeline.h"
 

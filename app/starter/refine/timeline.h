@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/starter/audio.h"
-#include "app/starter/settings_file.h"
+#include "app/starter/audio/audio.h"
+#include "app/starter/protocol/settings_file.h"
 #include "input/input.h"  // TicksPerStep
 
 // The engine's grid in one recording.

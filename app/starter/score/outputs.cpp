@@ -7,7 +7,7 @@
 
 #include <filesystem>
 
-#include "app/starter/batch.h"
+#include "app/starter/pipeline/batch.h"
 
 namespace fs = std::filesystem;
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/starter/midi_reader.h"
+#include "app/starter/midi/midi_reader.h"
 
 // What the score is built on: the grid and the metre in steps.
 struct ScoreGrid {

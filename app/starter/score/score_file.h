@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/starter/midi_reader.h"
+#include "app/starter/midi/midi_reader.h"
 
 struct Job;
 

@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-#include "app/starter/beats.h"
+#include "app/starter/beats/beats.h"
 #include "app/starter/metre/metre.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include <sndfile.h>
 
-#include "app/starter/beats.h"
+#include "app/starter/beats/beats.h"
 #include "app/starter/refine/refine.h"
 #include "tests/app/support.h"
 

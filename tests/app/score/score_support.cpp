@@ -11,7 +11,7 @@
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 
-#include "app/starter/midi_writer.h"
+#include "app/starter/midi/midi_writer.h"
 #include "tests/app/support.h"
 
 namespace {

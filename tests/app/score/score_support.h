@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/starter/midi_reader.h"
+#include "app/starter/midi/midi_reader.h"
 
 // A MIDI file's content with the engine's header: 4/4, 120 per minute, C major, 4 ticks per 16th.
 MidiContent songOf(const std::vector<MidiNote> &notes, int numerator = 4, int denominatorPower = 2);

@@ -1,0 +1,144 @@
+// sonoscriptor-refine: a developer tool that refines one engine MIDI file
+// with many sets of thresholds, measuring the recording once.
+//
+//   sonoscriptor-refine AUDIO.wav ENGINE.mid OUT_DIR --settings SETTINGS.txt
+//                       [--tempo-map MAP.bin] [--params FILE] [--quantize]
+//   sonoscriptor-refine --list-params
+//
+// FILE holds one parameter set per line (NAME=VALUE pairs separated by blanks,
+// an empty line for the defaults); line i gives OUT_DIR/i.mid.
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/starter/beats/beats.h"
+#include "app/starter/refine/refine.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The command line of the tool.
+struct ToolOptions {
+    std::string audio, engine, outDir, settings, tempoMap, params;
+    bool quantize = false;
+    bool list = false;
+};
+
+int usage(const std::string &error) {
+    std::fprintf(stderr, "sonoscriptor-refine: %s\nUsage: sonoscriptor-refine AUDIO.wav ENGINE.mid OUT_DIR --settings "
+                         "SETTINGS.txt [--tempo-map MAP.bin] [--params FILE] [--quantize]\n"
+                         "       sonoscriptor-refine --list-params\n", error.c_str());
+    return 9;
+}
+
+bool parseArgs(const std::vector<std::string> &args, ToolOptions &o, std::string &error) {
+    std::vector<std::string> positional;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string &a = args[i];
+        std::string *target = a == "--settings" ? &o.settings : a == "--tempo-map" ? &o.tempoMap
+                              : a == "--params"               ? &o.params : nullptr;
+        if (target) {
+            if (i + 1 >= args.size()) {
+                error = a + " needs a value";
+                return false;
+            }
+            *target = args[++i];
+        } else if (a == "--quantize") {
+            o.quantize = true;
+        } else if (a == "--list-params") {
+            o.list = true;
+        } else if (a.size() > 1 && a[0] == '-') {
+            error = "there is no option " + a;
+            return false;
+        } else {
+            positional.push_back(a);
+        }
+    }
+    if (o.list)
+        return true;
+    if (positional.size() != 3 || o.settings.empty()) {
+        error = "give AUDIO.wav, ENGINE.mid, OUT_DIR and --settings";
+        return false;
+    }
+    o.audio = positional[0], o.engine = positional[1], o.outDir = positional[2];
+    return true;
+}
+
+// The parameter lines: the file's lines, or one line of defaults.
+bool readParamLines(const std::string &path, std::vector<std::string> &lines) {
+    lines.clear();
+    if (path.empty()) {
+        lines.push_back("");
+        return true;
+    }
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line))
+        lines.push_back(line);
+    return !in.bad() && (in.eof() || in.good()) && fs::is_regular_file(path);
+}
+
+// The input of the stage from the options: the settings file, and the tempo map given or named there.
+bool stageInput(const ToolOptions &o, RefineInput &input, std::string &error) {
+    input.wavePath = o.audio;
+    input.engineMidiPath = o.engine;
+    if (!readSettingsFile(o.settings, input.settings, error))
+        return false;
+    std::string map = o.tempoMap.empty() ? getSetting(input.settings, "TempoFile") : o.tempoMap;
+    std::error_code ec;
+    if (!map.empty() && fs::is_regular_file(map, ec) && !readTempoMap(map, input.tempoMap)) {
+        error = "the tempo map " + map + " cannot be read";
+        return false;
+    }
+    if (!o.tempoMap.empty() && !fs::is_regular_file(map, ec)) {
+        error = "the tempo map " + map + " does not exist";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    ToolOptions o;
+    std::string error;
+    if (!parseArgs(std::vector<std::string>(argv + 1, argv + argc), o, error))
+        return usage(error);
+    if (o.list) {
+        RefineThresholds defaults;
+        for (const ThresholdField &f : thresholdFields())
+            std::printf("%s=%.10g\n", f.name, defaults.*f.field);
+        return 0;
+    }
+    RefineInput input;
+    std::vector<std::string> lines;
+    std::error_code ec;
+    if (!stageInput(o, input, error) || !readParamLines(o.params, lines) || !fs::is_directory(o.outDir, ec)) {
+        std::fprintf(stderr, "sonoscriptor-refine: %s\n",
+                     error.empty() ? "the parameter file or the output folder cannot be used" : error.c_str());
+        return 3;
+    }
+    std::vector<RefineThresholds> sets(lines.size());
+    for (size_t i = 0; i < lines.size(); ++i)
+        if (!parseThresholdLine(lines[i], sets[i], error))
+            return usage("line " + std::to_string(i + 1) + " of " + o.params + ": " + error);
+    RefineSession session;
+    bool usable = prepareRefinement(input, session, nullptr, error);
+    if (!usable)
+        std::fprintf(stderr, "sonoscriptor-refine: %s; the engine's file is written unchanged\n", error.c_str());
+    for (size_t i = 0; i < sets.size(); ++i) {
+        std::string out = (fs::path(o.outDir) / (std::to_string(i) + ".mid")).string();
+        RefineCounts counts;
+        bool ok = usable ? writeRefinement(session, sets[i], o.quantize, out, counts, error)
+                         : (fs::copy_file(o.engine, out, fs::copy_options::overwrite_existing, ec), !ec);
+        if (!ok) {
+            std::fprintf(stderr, "sonoscriptor-refine: %s\n", error.empty() ? ec.message().c_str() : error.c_str());
+            return 5;
+        }
+        std::printf("%zu moved=%d split=%d dropped=%d\n", i, counts.moved, counts.split, counts.dropped);
+    }
+    return 0;
+}

@@ -1,0 +1,372 @@
+// Beat tracking with libaubio and the tempo file built from the beats.
+#include "app/starter/beats/beats.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <utility>
+
+#include <aubio/aubio.h>
+#include <sndfile.h>
+
+#include "app/starter/audio/audio.h"
+#include "app/starter/metre/metre.h"
+#include "app/starter/beats/pulse.h"
+
+namespace {
+
+// The first sound is the first moment within this many dB of the peak.
+constexpr double FirstSoundBelowPeakDb = 40;
+// A peak below this (-80 dBFS) counts as silence.
+constexpr double SilentPeak = 1e-4;
+// Blocks quieter than this count as silence for the tracker: below the dither only.
+constexpr smpl_t DitherSilenceDb = -115;
+// A pulse less clear than this (normalised autocorrelation of the onset strength at the beat
+// period; noise and speech give about 0.1, music 0.3 and more) is no pulse to follow.
+constexpr double LeastPulseClarity = 0.2;
+// The onset strength peaks about one hop after an attack.
+constexpr double OnsetLatencyHops = 1;
+// Beats faster than this are taken two at a time: the beat is rather their half, nearer the
+// tempos most music is written in (around 120).
+constexpr double HalvedAbove = 170;
+// The first beat may follow the first sound by this share of a beat.
+constexpr double SoundBeforeBeat = 0.1;
+// At most this many beats are added before the first beat found.
+constexpr int MaxBeatsBefore = 64;
+// A pulse less clear than this is followed, but called weak evidence.
+constexpr double ClearPulse = 0.3;
+
+struct SndFileCloser {
+    void operator()(SNDFILE *f) const { sf_close(f); }
+};
+struct TempoCloser {
+    void operator()(aubio_tempo_t *t) const { del_aubio_tempo(t); }
+};
+struct OnsetCloser {
+    void operator()(aubio_onset_t *o) const { del_aubio_onset(o); }
+};
+struct VectorCloser {
+    void operator()(fvec_t *v) const { del_fvec(v); }
+};
+
+double median(std::vector<double> v) {
+    if (v.empty())
+        return 0;
+    size_t mid = v.size() / 2;
+    std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(mid), v.end());
+    double upper = v[mid];
+    if (v.size() % 2 == 1)
+        return upper;
+    return (*std::max_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(mid)) + upper) / 2;
+}
+
+// The analysis window of the tracker for a sample rate: 1024 samples at 44100 Hz.
+uint_t trackerWindow(int rate) {
+    uint_t window = 256;
+    while (window < 4096 && window * 44100.0 < 1024.0 * rate * 0.75)
+        window *= 2;
+    return window;
+}
+
+// A number for sentences: "%.1f" gives "96.5", "%g" gives "4" or "300".
+std::string numberText(const char *pattern, double value) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, pattern, value);
+    return buffer;
+}
+
+// The next value of a faint, repeatable noise at about -105 dBFS.
+double ditherSample(uint32_t &state) {
+    state = state * 1664525u + 1013904223u;
+    return (static_cast<double>(state >> 8) / 16777216.0 - 0.5) * 2e-5;
+}
+
+// The median of the tracker's beat periods, in onset-strength hops; 0 when it has none.
+double priorPeriodHops(const BeatTrack &track) {
+    std::vector<double> periods;
+    for (double p : track.periods)
+        if (p > 0)
+            periods.push_back(p);
+    return track.hopSeconds > 0 ? median(periods) / track.hopSeconds : 0;
+}
+
+// Every other beat, on the half whose onsets are the stronger.
+std::vector<double> strongerHalf(const std::vector<double> &beats, const std::vector<int64_t> &hops,
+                                 const std::vector<float> &strength) {
+    double sum[2] = {0, 0};
+    for (size_t i = 0; i < hops.size() && i < beats.size(); ++i)
+        sum[i % 2] += strength[static_cast<size_t>(hops[i])];
+    std::vector<double> half;
+    for (size_t i = sum[1] > sum[0] ? 1 : 0; i < beats.size(); i += 2)
+        half.push_back(beats[i]);
+    return half;
+}
+
+}  // namespace
+
+bool trackBeats(const std::string &path, double start, double end, BeatTrack &track,
+                const volatile std::sig_atomic_t *stop, std::string &error) {
+    SF_INFO info{};
+    std::unique_ptr<SNDFILE, SndFileCloser> file(sf_open(path.c_str(), SFM_READ, &info));
+    if (!file || info.channels < 1 || info.samplerate < 1) {
+        error = "cannot be read for its beats (" + std::string(sf_strerror(file.get())) + ")";
+        return false;
+    }
+    double seconds = static_cast<double>(info.frames) / info.samplerate;
+    // Like the engine: a start before the audio or beyond its end means its beginning.
+    start = std::isfinite(start) && start > 0 && start < seconds ? start : 0;
+    end = std::isfinite(end) && end > start ? std::min(end, seconds) : seconds;
+    sf_count_t first = static_cast<sf_count_t>(start * info.samplerate);
+    sf_count_t count = static_cast<sf_count_t>(end * info.samplerate) - first;
+    track = BeatTrack{};
+    track.regionStart = static_cast<double>(first) / info.samplerate;
+    track.regionEnd = track.regionStart + static_cast<double>(count) / info.samplerate;
+    if (count <= 0)
+        return true;
+    if (first > 0 && sf_seek(file.get(), first, SEEK_SET) < 0) {
+        error = "cannot be read for its beats (the region cannot be reached)";
+        return false;
+    }
+    uint_t window = trackerWindow(info.samplerate), hop = window / 2;
+    std::unique_ptr<aubio_tempo_t, TempoCloser> tracker(
+        new_aubio_tempo("default", window, hop, static_cast<uint_t>(info.samplerate)));
+    std::unique_ptr<aubio_onset_t, OnsetCloser> onsets(
+        new_aubio_onset("default", window, hop, static_cast<uint_t>(info.samplerate)));
+    std::unique_ptr<fvec_t, VectorCloser> in(new_fvec(hop)), out(new_fvec(1));
+    track.hopSeconds = static_cast<double>(hop) / info.samplerate;
+    if (!tracker || !onsets || !in || !out) {
+        error = "cannot be analysed for its beats (the beat tracker could not be set up)";
+        return false;
+    }
+    // The tracker drops a beat that falls into digital silence; a faint noise floor keeps
+    // the beats of dry, synthetic recordings whose notes stop dead.
+    aubio_tempo_set_silence(tracker.get(), DitherSilenceDb);
+    uint32_t noise = 1;
+    SpectrumFollower spectrum;
+    if (!startSpectrum(spectrum, hop, info.samplerate)) {
+        error = "cannot be analysed for its beats (the spectrum could not be set up)";
+        return false;
+    }
+    std::vector<float> block(static_cast<size_t>(hop) * static_cast<size_t>(info.channels));
+    std::vector<double> hopPeaks;
+    for (sf_count_t done = 0; done < count; done += hop) {
+        if (stop && *stop)
+            break;
+        sf_count_t want = std::min<sf_count_t>(hop, count - done);
+        sf_count_t got = sf_readf_float(file.get(), block.data(), want);
+        double hopPeak = 0;
+        for (uint_t i = 0; i < hop; ++i) {
+            double sum = 0;
+            for (int c = 0; i < got && c < info.channels; ++c)
+                sum += block[i * static_cast<size_t>(info.channels) + static_cast<size_t>(c)];
+            double sample = std::isfinite(sum) ? sum / info.channels : 0;
+            hopPeak = std::max(hopPeak, std::fabs(sample));
+            in->data[i] = static_cast<smpl_t>(sample + ditherSample(noise));
+        }
+        hopPeaks.push_back(hopPeak);
+        aubio_tempo_do(tracker.get(), in.get(), out.get());
+        double beat = track.regionStart + static_cast<double>(aubio_tempo_get_last_s(tracker.get()));
+        if (out->data[0] != 0 && beat >= track.regionStart && beat < track.regionEnd &&
+            (track.beats.empty() || beat > track.beats.back())) {
+            track.beats.push_back(beat);
+            track.periods.push_back(aubio_tempo_get_period_s(tracker.get()));
+        }
+        aubio_onset_do(onsets.get(), in.get(), out.get());
+        track.onsetStrength.push_back(aubio_onset_get_descriptor(onsets.get()));
+        addSpectrumHop(spectrum, in.get(), track.spectrum);
+        if (got < want)
+            break;
+    }
+    track.peak = hopPeaks.empty() ? 0 : *std::max_element(hopPeaks.begin(), hopPeaks.end());
+    double floor = track.peak * std::pow(10.0, -FirstSoundBelowPeakDb / 20);
+    for (size_t h = 0; track.peak >= SilentPeak && h < hopPeaks.size(); ++h)
+        if (hopPeaks[h] >= floor) {
+            track.firstSound = track.regionStart + static_cast<double>(h) * hop / info.samplerate;
+            break;
+        }
+    return true;
+}
+
+double medianTempo(const std::vector<double> &beats) {
+    // Spans of eight (or four) beats smooth the beats' step of one analysis hop.
+    size_t span = beats.size() > 24 ? 8 : beats.size() > 8 ? 4 : 1;
+    std::vector<double> d;
+    for (size_t i = span; i < beats.size(); ++i)
+        d.push_back((beats[i] - beats[i - span]) / static_cast<double>(span));
+    double m = median(d);
+    return m > 0 ? 60 / m : 0;
+}
+
+double medianMapTempo(const std::vector<uint16_t> &values) {
+    std::vector<double> d;
+    for (uint16_t v : values)
+        if (v != 0 && v != TempoMapEnd)
+            d.push_back(v);
+    double m = median(d);
+    return m > 0 ? 60000 / m : 0;
+}
+
+namespace {
+
+// The beats placed along a pulse curve, taken two at a time when fast, reaching back to the
+// first sound.
+std::vector<double> beatsAlong(const BeatTrack &track, const PulseCurve &pulse) {
+    std::vector<int64_t> hops = placeBeats(track.onsetStrength, pulse.periods);
+    std::vector<double> beats;
+    for (int64_t h : hops)
+        beats.push_back(track.regionStart + (static_cast<double>(h) - OnsetLatencyHops) * track.hopSeconds);
+    if (medianTempo(beats) > HalvedAbove)
+        beats = strongerHalf(beats, hops, track.onsetStrength);
+    if (beats.size() < 2)
+        return beats;
+    // The grid starts on the last beat at or before the first sound: beats placed in the silence
+    // before it go, and earlier beats at the first period are added where the first is later.
+    double sound = track.firstSound < 0 ? track.regionStart : track.firstSound;
+    while (beats.size() > 2 && beats[1] <= sound + SoundBeforeBeat * (beats[2] - beats[1]))
+        beats.erase(beats.begin());
+    double period = beats[1] - beats[0];
+    for (int i = 0; i < MaxBeatsBefore && beats.front() > sound + SoundBeforeBeat * period; ++i)
+        beats.insert(beats.begin(), beats.front() - period);
+    return beats;
+}
+
+// Why the recording has no steady beat to follow, or "" with the beats to follow in beats;
+// the pulse is followed once for both. weak: the pulse is faint or at another level.
+std::string judgeBeats(const BeatTrack &track, std::vector<double> &beats, bool &weak) {
+    if (track.regionEnd - track.regionStart < ShortestBeatRegion)
+        return "the recording is too short to find its beat (under " + numberText("%g", ShortestBeatRegion) +
+               " seconds)";
+    if (track.firstSound < 0)
+        return "the recording is silent";
+    if (track.beats.size() < 4)
+        return "no steady beat was found in the recording";
+    PulseCurve pulse = followClearestPulse(track.onsetStrength, priorPeriodHops(track), LeastPulseClarity, weak);
+    if (pulse.clarity < LeastPulseClarity)
+        return "no beat stands out in the recording (it has no clear pulse)";
+    weak = weak || pulse.clarity < ClearPulse;
+    beats = beatsAlong(track, pulse);
+    double tempo = medianTempo(beats);
+    if (tempo < SlowestTrackedTempo || tempo > FastestTrackedTempo)
+        return "the beat found (" + numberText("%.1f", tempo) + " beats per minute) is outside the tempos "
+               "followed, " + numberText("%g", SlowestTrackedTempo) + " to " + numberText("%g", FastestTrackedTempo) +
+               " beats per minute";
+    return "";
+}
+
+}  // namespace
+
+double pulseClarity(const BeatTrack &track) {
+    bool otherLevel;
+    return followClearestPulse(track.onsetStrength, priorPeriodHops(track), LeastPulseClarity, otherLevel).clarity;
+}
+
+std::string unsteadyReason(const BeatTrack &track) {
+    std::vector<double> beats;
+    bool weak;
+    return judgeBeats(track, beats, weak);
+}
+
+std::vector<double> beatsToFollow(const BeatTrack &track) {
+    bool otherLevel;
+    return beatsAlong(track, followClearestPulse(track.onsetStrength, priorPeriodHops(track), LeastPulseClarity,
+                                                 otherLevel));
+}
+
+std::vector<uint16_t> tempoMapValues(const std::vector<double> &beats) {
+    std::vector<uint16_t> values;
+    int64_t previous = 0;
+    for (size_t i = 1; i < beats.size(); ++i) {
+        // Rounded from the first beat, so that the rounding never accumulates.
+        int64_t at = static_cast<int64_t>(std::floor((beats[i] - beats[0]) * 1000 + 0.5));
+        values.push_back(static_cast<uint16_t>(std::clamp<int64_t>(at - previous, 0, TempoMapEnd - 1)));
+        previous = at;
+    }
+    values.push_back(TempoMapEnd);
+    return values;
+}
+
+int timeBaseCheck(const SettingsList &settings, Settings &settled, TimeBase &tb) {
+    settled = engineSettings(settings);
+    return timeBaseVerdict(settled, ConvertedRate, 1, ConvertedBits, tb);
+}
+
+bool timeBaseAccepts(double tempo, const SettingsList &settings) {
+    if (!std::isfinite(tempo) || tempo <= 0)
+        return false;
+    Settings settled = engineSettings(settings);
+    settled.Tempo = tempo;
+    TimeBase tb;
+    return timeBaseVerdict(settled, ConvertedRate, 1, ConvertedBits, tb) == 0;
+}
+
+TempoPlan planTempo(const BeatTrack &track, const SettingsList &settings, double fallbackTempo) {
+    TempoPlan plan;
+    plan.beatCount = static_cast<int>(track.beats.size());
+    plan.tempo = fallbackTempo;
+    std::vector<double> beats;
+    plan.fallback = judgeBeats(track, beats, plan.pulseWeak);
+    if (!plan.fallback.empty())
+        return plan;
+    plan.metreGiven = hasSetting(settings, "TimeSignatureNumerator") ||
+                      hasSetting(settings, "TimeSignatureDenominator");
+    MetreBounds bounds = plan.metreGiven ? boundsOf(settingInt(settings, "TimeSignatureNumerator", 4),
+                                                    settingInt(settings, "TimeSignatureDenominator", 2))
+                                         : MetreBounds{};
+    Metre metre = findMetre(track, beats, bounds);
+    SettingsList written = settings;
+    if (!plan.metreGiven)
+        setSetting(written, "TimeSignatureDenominator", std::to_string(metre.denominatorPower));
+    // A steady beat has at least two beats, so a tempo within the tempos followed.
+    double tempo = std::floor(medianTempo(metre.gridBeats) * 100 + 0.5) / 100;
+    if (!timeBaseAccepts(tempo, written)) {
+        plan.fallback = "the tempo found (" + numberText("%.1f", tempo) +
+                        " beats per minute) cannot be written into a MIDI file with these settings";
+        return plan;
+    }
+    plan.tracked = true;
+    plan.tempo = tempo;
+    plan.beatTempo = medianTempo(metre.beats);
+    plan.numerator = metre.numerator;
+    plan.denominatorPower = metre.denominatorPower;
+    plan.metreJudged = metre.judged;
+    plan.metreWeak = metre.weak;
+    plan.startPoint = metre.gridBeats.front();
+    plan.endPoint = track.regionEnd;
+    plan.beatCount = static_cast<int>(metre.beats.size());
+    plan.map = tempoMapValues(metre.gridBeats);
+    plan.beats = std::move(metre.beats);
+    plan.downbeats = std::move(metre.downbeats);
+    return plan;
+}
+
+bool writeTempoMap(const std::string &path, const std::vector<uint16_t> &values) {
+    std::FILE *f = std::fopen(path.c_str(), "wb");
+    if (!f)
+        return false;
+    bool ok = true;
+    for (uint16_t v : values)
+        ok = ok && std::fputc(v & 0xFF, f) != EOF && std::fputc(v >> 8, f) != EOF;
+    return std::fclose(f) == 0 && ok;
+}
+
+bool readTempoMap(const std::string &path, std::vector<uint16_t> &values) {
+    std::FILE *f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        return false;
+    values.clear();
+    while (true) {
+        int low = std::fgetc(f), high = std::fgetc(f);
+        if (low == EOF)
+            break;
+        // A final odd byte reads as the engine reads it: its high byte is 255.
+        int v = low | (high == EOF ? 255 : high) << 8;
+        if (v == TempoMapEnd)
+            break;
+        values.push_back(static_cast<uint16_t>(v));
+    }
+    bool ok = !std::ferror(f);
+    std::fclose(f);
+    return ok;
+}
+

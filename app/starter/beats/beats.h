@@ -1,0 +1,79 @@
+// Beats found in the audio: beat tracking (libaubio), the judgement whether
+// the pulse is steady, and the tempo file the engine follows.
+#pragma once
+
+#include <csignal>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/starter/metre/spectrum.h"
+#include "app/starter/protocol/settings_file.h"
+
+// The tempo-file value that ends the map: from there the constant tempo applies.
+constexpr uint16_t TempoMapEnd = 65535;
+// Tempos the starter accepts from the tracker, in beats per minute.
+constexpr double SlowestTrackedTempo = 30;
+constexpr double FastestTrackedTempo = 300;
+// Shortest region in which a beat is looked for, in seconds.
+constexpr double ShortestBeatRegion = 4;
+
+// Everything the beat tracker found in one region of a recording.
+struct BeatTrack {
+    std::vector<double> beats;  // seconds from the start of the file, rising
+    std::vector<double> periods;  // the tracker's beat period at each beat, in seconds (0: none yet)
+    std::vector<float> onsetStrength;  // the onset detection function, one value per hop
+    SpectralTrack spectrum;     // chroma and bass onsets, one per onset strength
+    double hopSeconds = 0;      // time between two onset strengths
+    double regionStart = 0;     // the region tracked, in seconds of the file
+    double regionEnd = 0;
+    double firstSound = -1;     // first moment above the noise floor, -1 for silence
+    double peak = 0;            // largest sample magnitude, 0..1
+};
+
+// What the starter does with the tempo of one recording.
+struct TempoPlan {
+    bool tracked = false;       // true: follow the beats; false: constant tempo
+    double tempo = 120;         // beats per minute written as Tempo
+    double startPoint = 0;      // seconds: the first beat when tracked, a downbeat
+    double endPoint = 0;        // seconds: the end of the region tracked
+    std::vector<double> beats;  // the written beats, in seconds of the file, when tracked
+    std::vector<bool> downbeats;  // for each of them: a bar starts there
+    double beatTempo = 0;       // median tempo of the written beats (in 6/8 a third of tempo)
+    int numerator = 4;          // the time signature found, when tracked
+    int denominatorPower = 2;
+    bool metreJudged = false;   // the time signature was found in the recording
+    bool metreWeak = false;     // ... on weak evidence
+    bool metreGiven = false;    // the settings give the time signature
+    bool pulseWeak = false;     // the pulse was found only at another metrical level, or is faint
+    std::vector<uint16_t> map;  // tempo-file values when tracked (the engine's beats), ending in TempoMapEnd
+    int beatCount = 0;          // beats found by the tracker; when tracked, the beats followed
+    std::string fallback;       // why the tempo is constant, "" when tracked
+};
+
+/** Tracks the beats of [start, end) of an audio file (end <= start: to its end); false with a sentence. */
+bool trackBeats(const std::string &path, double start, double end, BeatTrack &track,
+                const volatile std::sig_atomic_t *stop, std::string &error);
+/** Median tempo of beat times in beats per minute; 0 with fewer than two beats. */
+double medianTempo(const std::vector<double> &beats);
+/** Median tempo of tempo-file values in beats per minute; 0 when none is a beat. */
+double medianMapTempo(const std::vector<uint16_t> &values);
+/** How clear the pulse is: about 0.1 for noise and speech, 0.3 and more for music. */
+double pulseClarity(const BeatTrack &track);
+/** "" when the beats form a steady pulse, else one plain sentence saying why not. */
+std::string unsteadyReason(const BeatTrack &track);
+/** The beats to follow: placed on the onsets along the tracker's period as it drifts, back to the first sound. */
+std::vector<double> beatsToFollow(const BeatTrack &track);
+/** Tempo-file values: each beat's duration in milliseconds from the first beat, then TempoMapEnd. */
+std::vector<uint16_t> tempoMapValues(const std::vector<double> &beats);
+/** The engine's time-base verdict on settings for a converted WAV file: 0 or the code-7 detail;
+ *  settled receives the grid values the engine settles on. */
+int timeBaseCheck(const SettingsList &settings, Settings &settled, TimeBase &tb);
+/** True when the engine's MIDI time-base checks accept this tempo with these settings. */
+bool timeBaseAccepts(double tempo, const SettingsList &settings);
+/** The tempo plan of a track under the settings; constant tempo at fallbackTempo with a reason. */
+TempoPlan planTempo(const BeatTrack &track, const SettingsList &settings, double fallbackTempo);
+/** Writes tempo-file values as 16-bit little-endian numbers; false when that fails. */
+bool writeTempoMap(const std::string &path, const std::vector<uint16_t> &values);
+/** Reads a tempo file's values up to its end marker or its end; false when it cannot be read. */
+bool readTempoMap(const std::string &path, std::vector<uint16_t> &values);

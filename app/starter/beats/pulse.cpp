@@ -1,0 +1,160 @@
+// Tempo curve by windowed autocorrelation and a Viterbi path over the
+// candidate periods; beats by dynamic programming along that curve.
+#include "app/starter/beats/pulse.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+namespace {
+
+// Windows of the tempo curve: 6 s long, one every second (at the usual 11.6 ms hop).
+constexpr int WindowHops = 512;
+constexpr int StepHops = 86;
+// Periods searched: from 0.7 to 1.45 times the prior, which keeps one metrical level.
+constexpr double ShortestShare = 0.7;
+constexpr double LongestShare = 1.45;
+// How much the period may change from one window to the next (log ratio, one standard deviation).
+constexpr double PeriodDrift = 0.04;
+// What a change of one PeriodDrift costs, against correlations of at most 1.
+constexpr double DriftCost = 0.1;
+// Where the prior period shows no clear pulse, these multiples of it are tried.
+constexpr double OtherLevels[] = {2, 3, 0.5};
+// How strictly beats keep to the local period; larger is stricter.
+constexpr double Tightness = 40;
+
+// The onset strength with its mean removed, in units of its standard deviation.
+std::vector<double> standardised(const std::vector<float> &strength) {
+    double mean = 0, energy = 0;
+    for (float v : strength)
+        mean += v;
+    mean /= static_cast<double>(strength.size());
+    for (float v : strength)
+        energy += (v - mean) * (v - mean);
+    double sd = std::sqrt(energy / static_cast<double>(strength.size()));
+    std::vector<double> x(strength.size(), 0.0);
+    if (sd > 0 && std::isfinite(sd))
+        for (size_t i = 0; i < x.size(); ++i)
+            x[i] = (strength[i] - mean) / sd;
+    return x;
+}
+
+// Autocorrelation of x over [from, to) at each lag in lags, divided by that at lag 0.
+std::vector<double> windowCorrelation(const std::vector<double> &x, size_t from, size_t to,
+                                      const std::vector<int> &lags) {
+    double zero = 0;
+    for (size_t h = from; h < to; ++h)
+        zero += x[h] * x[h];
+    std::vector<double> r;
+    for (int lag : lags) {
+        double sum = 0;
+        for (size_t h = from; h + static_cast<size_t>(lag) < to; ++h)
+            sum += x[h] * x[h + static_cast<size_t>(lag)];
+        r.push_back(zero > 0 ? sum / zero : 0);
+    }
+    return r;
+}
+
+// The lag of each window on the best continuous path (Viterbi).
+std::vector<size_t> continuousPath(const std::vector<std::vector<double>> &r, const std::vector<int> &lags) {
+    size_t windows = r.size(), k = lags.size();
+    std::vector<std::vector<double>> score(windows, std::vector<double>(k));
+    std::vector<std::vector<size_t>> from(windows, std::vector<size_t>(k, 0));
+    score[0] = r[0];
+    for (size_t w = 1; w < windows; ++w)
+        for (size_t j = 0; j < k; ++j) {
+            double best = -1e300;
+            for (size_t i = 0; i < k; ++i) {
+                double change = std::log(static_cast<double>(lags[j]) / lags[i]) / PeriodDrift;
+                double s = score[w - 1][i] - DriftCost * 0.5 * change * change;
+                if (s > best)
+                    best = s, from[w][j] = i;
+            }
+            score[w][j] = best + r[w][j];
+        }
+    std::vector<size_t> path(windows);
+    path[windows - 1] = static_cast<size_t>(
+        std::max_element(score[windows - 1].begin(), score[windows - 1].end()) - score[windows - 1].begin());
+    for (size_t w = windows - 1; w > 0; --w)
+        path[w - 1] = from[w][path[w]];
+    return path;
+}
+
+}  // namespace
+
+PulseCurve followPulse(const std::vector<float> &strength, double priorHops) {
+    PulseCurve curve;
+    if (!(priorHops >= 4 && priorHops <= static_cast<double>(strength.size())))
+        return curve;
+    int shortest = static_cast<int>(std::floor(priorHops * ShortestShare));
+    int longest = static_cast<int>(std::ceil(priorHops * LongestShare));
+    if (strength.size() < static_cast<size_t>(2 * longest))
+        return curve;
+    std::vector<double> x = standardised(strength);
+    std::vector<int> lags;
+    for (int lag = shortest; lag <= longest; ++lag)
+        lags.push_back(lag);
+    std::vector<std::vector<double>> r;
+    for (size_t centre = 0; centre < x.size(); centre += StepHops) {
+        size_t from = centre > WindowHops / 2 ? centre - WindowHops / 2 : 0;
+        r.push_back(windowCorrelation(x, from, std::min(x.size(), centre + WindowHops / 2), lags));
+    }
+    std::vector<size_t> path = continuousPath(r, lags);
+    for (size_t w = 0; w < path.size(); ++w)
+        curve.clarity += r[w][path[w]] / static_cast<double>(path.size());
+    curve.periods.resize(x.size());
+    for (size_t h = 0; h < x.size(); ++h) {
+        double at = static_cast<double>(h) / StepHops;
+        size_t w = std::min(static_cast<size_t>(at), path.size() - 1), next = std::min(w + 1, path.size() - 1);
+        double share = std::min(at - static_cast<double>(w), 1.0);
+        curve.periods[h] = lags[path[w]] + (lags[path[next]] - lags[path[w]]) * share;
+    }
+    return curve;
+}
+
+PulseCurve followClearestPulse(const std::vector<float> &strength, double priorHops, double clear, bool &otherLevel) {
+    PulseCurve pulse = followPulse(strength, priorHops);
+    otherLevel = false;
+    for (double m : OtherLevels) {
+        if (pulse.clarity >= clear)
+            break;
+        PulseCurve other = followPulse(strength, priorHops * m);
+        if (other.clarity > pulse.clarity)
+            pulse = std::move(other), otherLevel = true;
+    }
+    return pulse;
+}
+
+std::vector<int64_t> placeBeats(const std::vector<float> &strength, const std::vector<double> &periods) {
+    size_t n = std::min(strength.size(), periods.size());
+    for (size_t h = 0; h < n; ++h)
+        if (!(periods[h] >= 2 && periods[h] <= static_cast<double>(n)))
+            return {};
+    std::vector<double> x = standardised(strength), score(n);
+    std::vector<int64_t> back(n, -1);
+    for (size_t h = 0; h < n; ++h) {
+        double p = periods[h];
+        int64_t earliest = static_cast<int64_t>(h) - static_cast<int64_t>(std::ceil(1.5 * p));
+        int64_t latest = static_cast<int64_t>(h) - static_cast<int64_t>(std::floor(0.6 * p));
+        double best = 0;
+        for (int64_t t = std::max<int64_t>(0, earliest); t <= latest; ++t) {
+            double d = std::log((static_cast<double>(h) - static_cast<double>(t)) / p);
+            double s = score[static_cast<size_t>(t)] - Tightness * d * d;
+            if (back[h] < 0 || s > best)
+                best = s, back[h] = t;
+        }
+        score[h] = x[h] + (back[h] < 0 ? 0 : best);
+    }
+    if (n == 0)
+        return {};
+    size_t tail = static_cast<size_t>(std::min(static_cast<double>(n), std::ceil(periods[n - 1])));
+    size_t last = n - tail;
+    for (size_t h = n - tail; h < n; ++h)
+        if (score[h] > score[last])
+            last = h;
+    std::vector<int64_t> beats;
+    for (int64_t h = static_cast<int64_t>(last); h >= 0; h = back[static_cast<size_t>(h)])
+        beats.push_back(h);
+    std::reverse(beats.begin(), beats.end());
+    return beats;
+}

@@ -1,0 +1,247 @@
+// Failure sentences, summary paragraph, note and key names.
+#include "app/starter/cli/messages.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <utility>
+
+#include "app/starter/beats/beats.h"
+#include "app/starter/score/score_file.h"
+
+namespace {
+
+std::string format(const char *pattern, double value) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, pattern, value);
+    return buffer;
+}
+
+// "Sensitivity 1, Resolution 4 and a beat of a 1/4 note at Speed 100%", as the engine settles them.
+std::string gridWords(const Settings &t) {
+    return "Sensitivity " + std::to_string(t.Sensitivity) + ", Resolution " + format("%g", t.Resolution) +
+           " and a beat of a 1/" + std::to_string(1 << t.TimeSignatureDenominator) + " note at Speed " +
+           format("%g", t.Speed) + "%";
+}
+
+std::string timingSentence(int detail, const SettingsList &s) {
+    Settings t;
+    TimeBase tb;
+    timeBaseCheck(s, t, tb);
+    // The engine checks the analysis frames per beat first, then the MIDI ticks per beat
+    // (frames x 48 / 2^Sensitivity); the sentence names the count that broke the limit.
+    bool frames = detail == 24 ? tb.framesRounded == 0 : tb.framesRounded > 32767;
+    std::string count = format(detail == 24 ? "%g" : "%.0f", frames ? tb.frames : tb.ticks) +
+                        (frames ? " analysis frames per beat" : " ticks per beat");
+    switch (detail) {
+    case 24:
+        return "The MIDI time base would round to 0 ticks per beat: " + gridWords(t) + " give only " + count +
+               "; choose a finer --grid (16th) or raise Sensitivity or Speed with --set.";
+    case 25:
+        return "The MIDI time base would be " + count + ", more than the 32767 a MIDI file can hold: " +
+               gridWords(t) + " give too many analysis frames per beat; choose a coarser --grid, or lower "
+               "Sensitivity or Speed with --set.";
+    case 26:
+        return "The tempo of " + format("%g", t.Tempo) + " beats per minute is too fast to be written into "
+               "a MIDI file; give the recording's real tempo with --tempo.";
+    case 27:
+        return "The tempo of " + format("%g", t.Tempo) + " beats per minute is too slow for a MIDI file, "
+               "which holds tempos from about 3.6 beats per minute up; give the recording's real tempo "
+               "with --tempo.";
+    default:
+        return "The timing of the grid cannot be written into a MIDI file; check --tempo, --grid and the "
+               "Sensitivity and Speed settings.";
+    }
+}
+
+// Sentences for every code and detail that need no settings.
+const std::map<std::pair<int, int>, std::string> &fixedSentences() {
+    static const std::map<std::pair<int, int>, std::string> sentences = {
+        {{0, 0}, "The transcription is complete."},
+        {{1, 0}, "The transcription was cancelled; the MIDI file keeps what was transcribed up to then."},
+        {{2, 16}, "The audio file is too short: the engine needs at least 4132 bytes of WAV file; "
+                  "record or export a longer piece."},
+        {{2, 21}, "Reading the audio failed part-way through the file; check that the file plays to the "
+                  "end and is not being changed, then try again."},
+        {{2, 33}, "The instrument record chosen is missing from filter.dat, which is incomplete; reinstall "
+                  "sonoscriptor or choose another --instrument."},
+        {{3, 6}, "The MIDI file could not be created; choose an output in a folder you can write to with -o "
+                 "(and not the audio file itself)."},
+        {{3, 8}, "The engine could not open its settings file; make sure the temporary folder (TMPDIR) is "
+                 "writable and not full."},
+        {{3, 15}, "The engine could not open the audio file; check that it still exists and is readable."},
+        {{3, 23}, "No audio file was named; give the recording to transcribe as INPUT."},
+        {{3, 36}, "A path in the settings file is longer than the engine reads (254 characters to a line, "
+                  "the key included); give a shorter ExePath, WaveFile, MidiFile or TempoFile."},
+        {{4, 9}, "The audio has neither one nor two channels; the engine reads mono or stereo WAV files only "
+                 "(export the recording as stereo)."},
+        {{4, 10}, "The sample rate is not supported: the engine reads 11025, 22050 or 44100 Hz; resample the "
+                  "recording to 44100 Hz."},
+        {{4, 11}, "The sample size is not supported: the engine reads 8-bit or 16-bit samples; export the "
+                  "recording as 16-bit."},
+        {{4, 17}, "The WAV file does not hold plain PCM samples (it is compressed, floating-point or "
+                  "WAVE_FORMAT_EXTENSIBLE); export it as 16-bit PCM WAV."},
+        {{4, 18}, "The WAV file's audio data does not start within its first 4132 bytes (too much metadata "
+                  "before it); export the recording again as a plain 16-bit PCM WAV."},
+        {{5, 7}, "Writing the MIDI file failed at its start; make sure the disk is not full."},
+        {{5, 19}, "Writing the MIDI file's header failed; make sure the disk is not full."},
+        {{5, 20}, "Writing the MIDI file's track header failed; make sure the disk is not full."},
+        {{5, 22}, "Writing the notes into the MIDI file failed; make sure the disk is not full."},
+        {{5, 29}, "Writing a chord name into the MIDI file failed; make sure the disk is not full."},
+        {{5, 35}, "Writing the MIDI file's text event failed; make sure the disk is not full."},
+        {{6, 1}, "The engine ran out of memory for one frame of audio; close other programs, or lower "
+                 "BufferSize with --set."},
+        {{6, 3}, "The engine ran out of memory for its note tracker; close other programs and try again."},
+        {{6, 12}, "The engine ran out of memory for its key table; close other programs and try again."},
+        {{6, 13}, "The engine ran out of memory for its analysis tables; close other programs, or narrow "
+                  "the key range (KeyMin, KeyMax) with --set."},
+        {{6, 14}, "The engine ran out of memory for its reference waves; close other programs, or narrow "
+                  "the key range (KeyMin, KeyMax) with --set."},
+        {{6, 28}, "The engine ran out of memory for its detector buffer; close other programs, or lower "
+                  "BufferSize with --set."},
+        {{6, 30}, "The engine ran out of memory for its level matrix; close other programs, or use a coarser "
+                  "--grid or a smaller ChordRes with --set."},
+    };
+    return sentences;
+}
+
+// A sentence for a code whose detail is unknown.
+std::string classSentence(int code) {
+    switch (code) {
+    case 2: return "Reading an input file failed; check that the audio file is complete and readable.";
+    case 3: return "A file could not be opened; check the names and folders of the input and output.";
+    case 4: return "The audio format is not supported; export the recording as 16-bit PCM WAV at 44100 Hz.";
+    case 5: return "Writing the MIDI file failed; make sure the disk is not full.";
+    case 6: return "The engine ran out of memory; close other programs and try again.";
+    case 7: return "The timing of the grid cannot be written into a MIDI file; check --tempo and --grid.";
+    default:
+        return "The engine ended with the unknown code " + std::to_string(code) +
+               "; check that sonoscriptor-engine belongs to this version of sonoscriptor.";
+    }
+}
+
+// ", from C2 to A6", ", all on C4", or "" without notes.
+std::string rangeWords(const RunReport &r) {
+    bool flats = r.keySignature < 0 && r.keySignature >= -7;
+    if (r.notes == 0 || r.lowest > r.highest)
+        return "";
+    if (r.lowest == r.highest)
+        return ", all on " + noteName(r.lowest, flats);
+    return ", from " + noteName(r.lowest, flats) + " to " + noteName(r.highest, flats);
+}
+
+// "312 notes written, from C2 to A6", or the cancelled form.
+std::string notesWords(const RunReport &r) {
+    std::string n = std::to_string(r.notes) + (r.notes == 1 ? " note" : " notes");
+    if (r.code == 1)
+        return "cancelled at " + format("%.0f", r.percent) + "%; the " +
+               (isScoreFileName(r.output) ? "score" : "MIDI file") + " keeps the " + n +
+               " transcribed up to then" + rangeWords(r);
+    if (r.notes == 0)
+        return "no notes were found (is the recording very quiet, or is --tempo far from its real tempo?)";
+    return n + " written" + rangeWords(r);
+}
+
+std::string keyWords(const RunReport &r) {
+    std::string name = keyName(r.keySignature, r.mode);
+    if (name.empty())
+        return r.keyDetected ? "no key was detected" : "no key signature";
+    return r.keyDetected ? "detected key " + name : "key " + name + " as given";
+}
+
+// "3 min 12 s of audio transcribed in 8.4 s (23x real time)".
+std::string speedWords(const RunReport &r) {
+    std::string s = durationText(r.audioSeconds) + " of audio " +
+                    "transcribed in " + durationText(r.elapsedSeconds);
+    if (r.elapsedSeconds > 0 && r.audioSeconds > 0)
+        s += " (" + format(r.audioSeconds / r.elapsedSeconds >= 10 ? "%.0fx" : "%.1fx",
+                           r.audioSeconds / r.elapsedSeconds) + " real time)";
+    return s;
+}
+
+}  // namespace
+
+std::string failureSentence(int code, int detail, const SettingsList &settings) {
+    if (code == 7)
+        return timingSentence(detail, settings);
+    auto it = fixedSentences().find({code, detail});
+    if (it != fixedSentences().end())
+        return it->second;
+    return classSentence(code);
+}
+
+std::string noteName(int key, bool flats) {
+    static const char *sharpNames[12] = {"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"};
+    static const char *flatNames[12] = {"C", "Db", "D", "Eb", "E", "F", "Gb", "G", "Ab", "A", "Bb", "B"};
+    if (key < 0 || key > 127)
+        return "?";
+    return std::string(flats ? flatNames[key % 12] : sharpNames[key % 12]) + std::to_string(key / 12 - 1);
+}
+
+std::string keyName(int keySignature, int mode) {
+    static const char *majors[15] = {"Cb", "Gb", "Db", "Ab", "Eb", "Bb", "F", "C",
+                                     "G",  "D",  "A",  "E",  "B",  "F#", "C#"};
+    static const char *minors[15] = {"Ab", "Eb", "Bb", "F", "C",  "G",  "D", "A",
+                                     "E",  "B",  "F#", "C#", "G#", "D#", "A#"};
+    if (keySignature < -7 || keySignature > 7)
+        return "";
+    return std::string(mode ? minors[keySignature + 7] : majors[keySignature + 7]) + (mode ? " minor" : " major");
+}
+
+std::string durationText(double seconds) {
+    if (seconds < 60)
+        return format(seconds < 10 ? "%.1f s" : "%.0f s", seconds);
+    long whole = std::lround(seconds);
+    return std::to_string(whole / 60) + " min " + std::to_string(whole % 60) + " s";
+}
+
+// The tempo sentence of the summary, with a leading blank; "" when there is none.
+std::string tempoWords(const RunReport &r) {
+    std::string bpm = format("%.6g", r.tempo) + " beats per minute", s = " ";
+    switch (r.tempoSource) {
+    case TempoSource::Given: return s.append("Tempo: a constant ").append(bpm).append(".");
+    case TempoSource::Tracked:
+        return s.append("Tempo: ").append(bpm).append(", the median of the ").append(std::to_string(r.beats))
+            .append(" beats found in the recording; the notes follow those beats")
+            .append(r.metre.empty() ? "" : ", in " + r.metre).append(".");
+    case TempoSource::Fallback: return s.append(fallbackSentence(r.tempoFallback, r.tempo));
+    case TempoSource::Map: return s.append("Tempo: ").append(bpm).append("; the notes follow the beats of the tempo map.");
+    case TempoSource::Unknown: break;
+    }
+    return "";
+}
+
+std::string metreWords(int numerator, int denominatorPower, bool given, bool judged, bool weak) {
+    std::string name =
+        std::to_string(numerator) + "/" + std::to_string(1 << std::clamp(denominatorPower, 0, 6)) + " time";
+    if (given)
+        return name + " as given";
+    if (!judged)
+        return name + " (too few beats to find the bars)";
+    return name + ", found from the accents and chord changes" + (weak ? " (weak evidence)" : "");
+}
+
+std::string fallbackSentence(const std::string &reason, double tempo) {
+    std::string sentence = reason.empty() ? "no steady beat was found" : reason;
+    sentence[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(sentence[0])));
+    return sentence + ", so the tempo is a constant " + format("%.6g", tempo) +
+           " beats per minute; give the tempo with --tempo if it is another.";
+}
+
+// "Attack evidence moved 12 notes, split 5 and dropped 7. ", or "" when the notes were not refined.
+std::string refineWords(const RunReport &r) {
+    if (!r.refined)
+        return "";
+    return "Attack evidence moved " + std::to_string(r.moved) + (r.moved == 1 ? " note" : " notes") + ", split " +
+           std::to_string(r.split) + " and dropped " + std::to_string(r.dropped) + ". ";
+}
+
+std::string summaryParagraph(const RunReport &r) {
+    std::string text = r.input + " -> " + r.output + ": " + notesWords(r) + "; " + keyWords(r) + ". " +
+                       refineWords(r) + speedWords(r) + "." + tempoWords(r);
+    if (!r.conversion.empty())
+        text += " The audio (" + r.conversion + ") was converted to 44100 Hz 16-bit WAV for the engine.";
+    return text;
+}

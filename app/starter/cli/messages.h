@@ -1,0 +1,57 @@
+// Sentences for people: the engine's failure codes, the summary of a run,
+// note and key names.
+#pragma once
+
+#include <string>
+
+#include "app/starter/protocol/settings_file.h"
+
+// Where the tempo of a run came from.
+enum class TempoSource {
+    Unknown,    // not said in the summary
+    Given,      // a constant tempo from the options or settings
+    Tracked,    // the beats found in the recording
+    Fallback,   // constant, because no steady beat was found
+    Map,        // a tempo map given by the user
+};
+
+// What a finished transcription reports in its summary.
+struct RunReport {
+    std::string input;            // as given on the command line
+    std::string output;           // the MIDI file written
+    int code = 0;                 // 0 done, 1 cancelled
+    double percent = 100;         // share transcribed when cancelled
+    int notes = 0;
+    int lowest = 128;             // lowest key written, 128 for none
+    int highest = -1;             // highest key written, -1 for none
+    int keySignature = 8;         // -7..7, 8 for none
+    int mode = 0;                 // 0 major, 1 minor
+    bool keyDetected = false;     // key detection ran
+    double audioSeconds = 0;      // duration of the audio analysed
+    double elapsedSeconds = 0;    // wall-clock time taken
+    std::string conversion;       // what the input was converted from, "" when not
+    TempoSource tempoSource = TempoSource::Unknown;
+    double tempo = 0;             // beats per minute written into the MIDI file
+    int beats = 0;                // beats found, when tracked
+    std::string tempoFallback;    // why no beat was followed, when Fallback
+    std::string metre;            // the metre of the beats followed and its source, "" for none
+    bool refined = false;         // the attack evidence refined the notes
+    int moved = 0;                // notes moved, split and dropped by it
+    int split = 0;
+    int dropped = 0;
+};
+
+/** One plain sentence for an engine code and detail, with the settings of the run. */
+std::string failureSentence(int code, int detail, const SettingsList &settings);
+/** The one-paragraph summary of a finished or cancelled transcription. */
+std::string summaryParagraph(const RunReport &report);
+/** The sentence that says a constant tempo replaces beats that were not found. */
+std::string fallbackSentence(const std::string &reason, double tempo);
+/** The metre in words with its source: "3/4 time, found from the accents and chord changes". */
+std::string metreWords(int numerator, int denominatorPower, bool given, bool judged, bool weak);
+/** Name of a MIDI key with its octave, e.g. 60 -> "C4" (flats: "Db4" for 61). */
+std::string noteName(int key, bool flats);
+/** Name of a key signature and mode, e.g. (1, 1) -> "E minor"; 8 -> "". */
+std::string keyName(int keySignature, int mode);
+/** A duration in words: "42.5 s" or "3 min 12 s". */
+std::string durationText(double seconds);

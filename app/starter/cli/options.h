@@ -1,0 +1,69 @@
+// The command line of the sonoscriptor command and its mapping onto the
+// engine's settings keys.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/starter/protocol/settings_file.h"
+
+// The tempos the starter passes on, in beats per minute: a MIDI file holds none slower,
+// and a faster one only multiplies the frames the engine analyses.
+constexpr double SlowestTempo = 3.6;
+constexpr double FastestTempo = 1000;
+
+// Everything the command line asks for.
+struct StarterOptions {
+    std::vector<std::string> inputs;
+    std::string output;          // -o: a file (one input) or a folder
+    bool force = false;          // replace an existing output
+    bool quiet = false;          // no progress bar
+    bool help = false;
+    bool version = false;
+    bool beatsOnly = false;      // --beats: print the beats found, transcribe nothing
+    int jobs = 0;                // files at once; 0: the number of cores
+    std::string settingsFile;    // --settings: the settings to start from
+    std::string enginePath;      // --engine: the engine to run
+    std::string tempoMap;        // --tempo-map, as given
+    std::string format;          // --format: "", midi, musicxml or both
+    std::string musicxml;        // --musicxml: a score beside the MIDI file
+    SettingsList assignments;    // the options as settings, in command-line order
+    bool raw = false;            // --raw: the engine's MIDI file as it wrote it
+    bool quantize = false;       // --quantize: refined notes snapped to the grid
+    std::string keepDir;         // --keep-engine-files: where the engine's files are kept
+};
+
+// One line of the filter index: a record number and the line's text.
+struct FilterRecord {
+    int number = 0;
+    int line = 0;      // 1-based line in filter.txt: the record's place in filter.dat
+    std::string text;
+};
+
+/** Parses the arguments (without the program name); false with a sentence in error. */
+bool parseCommandLine(const std::vector<std::string> &args, const std::string &dataDir,
+                      StarterOptions &options, std::string &error);
+/** The --help text: every option with its default. */
+std::string helpText(const std::string &dataDir, int cores);
+/** The starter's own defaults, where they differ from the engine's. */
+SettingsList starterDefaults();
+/** True when the settings leave the tempo to be found in the audio (no Tempo, no TempoFile). */
+bool tempoToBeTracked(const SettingsList &settings);
+/** Defaults, then the --settings file, then the options; false with a sentence on conflict. */
+bool composeSettings(const StarterOptions &options, SettingsList &settings, std::string &error);
+
+/** Key signature and mode of a key name such as C, Am, Eb, F#m, "Bb minor". */
+bool parseKeyName(const std::string &name, int &keySignature, int &minor);
+/** Numerator and denominator power of "3/4", "6/8"; false when malformed. */
+bool parseTimeSignature(const std::string &text, int &numerator, int &denominatorPower);
+/** Resolution for a grid word (8th, 16th, 32nd, ...); -1 when unknown. */
+int gridResolution(const std::string &word);
+/** The lines of filter.txt in dataDir; empty when it cannot be read. */
+std::vector<FilterRecord> readFilterIndex(const std::string &dataDir);
+/** Checks that record number n exists in dataDir's filter files; false with a sentence. */
+bool checkFilterRecord(const std::string &dataDir, int n, std::string &error);
+/** Record number of an instrument name; false with a sentence when there is none. */
+bool resolveInstrument(const std::string &dataDir, const std::string &name, int &record,
+                       std::string &error);
+/** Number of processor cores, at least 1. */
+int coreCount();

@@ -1,0 +1,197 @@
+// What the engine reads as it is, and conversion of everything else.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include <sndfile.h>
+
+#include "app/starter/audio/audio.h"
+#include "tests/app/support.h"
+
+namespace {
+
+// A canonical 44-byte header followed by n zero data bytes, with fields to change.
+std::vector<uint8_t> canonicalWave(int rate, int bits, int channels, uint32_t n) {
+    std::vector<uint8_t> b(44 + n, 0);
+    auto put = [&](size_t at, uint32_t v, int len) {
+        for (int i = 0; i < len; ++i)
+            b[at + i] = uint8_t(v >> (8 * i));
+    };
+    std::memcpy(b.data(), "RIFFxxxxWAVEfmt ", 16);
+    put(4, 36 + n, 4);
+    put(16, 16, 4);
+    put(20, 1, 2);
+    put(22, uint32_t(channels), 2);
+    put(24, uint32_t(rate), 4);
+    put(34, uint32_t(bits), 2);
+    std::memcpy(b.data() + 36, "data", 4);
+    put(40, n, 4);
+    return b;
+}
+
+std::string rejection(const std::vector<uint8_t> &b) {
+    return engineRejection(readWaveHeader(b, int64_t(b.size())), int64_t(b.size()));
+}
+
+// Samples and format of a WAV file read through libsndfile.
+std::vector<float> readSamples(const std::string &path, SF_INFO &info) {
+    info = SF_INFO{};
+    SNDFILE *f = sf_open(path.c_str(), SFM_READ, &info);
+    std::vector<float> x(static_cast<size_t>(info.frames * info.channels));
+    if (f) {
+        sf_readf_float(f, x.data(), info.frames);
+        sf_close(f);
+    }
+    return x;
+}
+
+// Strength of frequency hz in the first channel (Goertzel over the whole signal).
+double strengthAt(const std::vector<float> &x, int channels, int rate, double hz) {
+    double w = 2 * M_PI * hz / rate, c = 2 * std::cos(w), s1 = 0, s2 = 0;
+    for (size_t i = 0; i < x.size(); i += channels) {
+        double s0 = x[i] + c * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    return std::sqrt(s1 * s1 + s2 * s2 - c * s1 * s2) / (x.size() / channels);
+}
+
+}  // namespace
+
+TEST(Audio, TheEngineReadsPlainPcmAsItIs) {
+    EXPECT_EQ(rejection(canonicalWave(44100, 16, 2, 8000)), "");
+    EXPECT_EQ(rejection(canonicalWave(11025, 8, 1, 8000)), "");
+    EXPECT_EQ(rejection(canonicalWave(22050, 16, 1, 8000)), "");
+}
+
+TEST(Audio, EverythingElseIsConverted) {
+    EXPECT_NE(rejection(canonicalWave(48000, 16, 2, 8000)).find("48000 Hz"), std::string::npos);
+    EXPECT_NE(rejection(canonicalWave(44100, 24, 2, 8000)).find("24-bit"), std::string::npos);
+    EXPECT_NE(rejection(canonicalWave(44100, 16, 6, 8000)).find("6 channels"), std::string::npos);
+    EXPECT_NE(rejection(canonicalWave(44100, 16, 2, 100)).find("shorter"), std::string::npos);
+    std::vector<uint8_t> extensible = canonicalWave(44100, 16, 2, 8000);
+    extensible[20] = 0xFE;
+    extensible[21] = 0xFF;
+    EXPECT_NE(rejection(extensible).find("EXTENSIBLE"), std::string::npos);
+    std::vector<uint8_t> floating = canonicalWave(44100, 32, 2, 8000);
+    floating[20] = 3;
+    EXPECT_NE(rejection(floating).find("floating-point"), std::string::npos);
+    std::vector<uint8_t> zeroSize = canonicalWave(44100, 16, 2, 8000);
+    std::memset(zeroSize.data() + 4, 0, 4);
+    EXPECT_NE(rejection(zeroSize).find("size"), std::string::npos);
+    std::vector<uint8_t> junkFirst = canonicalWave(44100, 16, 2, 8000);
+    std::memcpy(junkFirst.data() + 12, "JUNK", 4);
+    EXPECT_NE(rejection(junkFirst), "");
+}
+
+TEST(Audio, ChunksBeforeTheDataAreFineUnlessTheyLookLikeIt) {
+    std::vector<uint8_t> b = canonicalWave(44100, 16, 1, 8000);
+    std::vector<uint8_t> list = {'L', 'I', 'S', 'T', 8, 0, 0, 0, 'I', 'N', 'F', 'O', 'a', 'b', 'c', 'd'};
+    b.insert(b.begin() + 36, list.begin(), list.end());
+    uint32_t riff = uint32_t(b.size() - 8);
+    std::memcpy(b.data() + 4, &riff, 4);
+    EXPECT_EQ(rejection(b), "");
+    std::memcpy(b.data() + 48, "data", 4);  // "data" inside the LIST chunk's contents
+    EXPECT_NE(rejection(b).find("not where"), std::string::npos);
+}
+
+TEST(Audio, InspectsFilesOfEveryCommonKind) {
+    ScratchDir dir;
+    auto melody = testMelody();
+    struct Case { const char *name; int format; int rate; int channels; bool asIs; const char *words; };
+    for (Case c : std::vector<Case>{
+             {"a.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, true, "44100 Hz 16-bit stereo WAV"},
+             {"b.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 48000, 2, false, "48000 Hz 24-bit stereo WAV"},
+             {"c.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100, 1, false, "32-bit float mono"},
+             {"d.wav", SF_FORMAT_WAVEX | SF_FORMAT_PCM_16, 44100, 2, false, "extensible"},
+             {"e.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_32, 22050, 1, false, "32-bit"},
+             {"f.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2, false, "FLAC"},
+             {"g.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, 44100, 2, false, "Ogg"}}) {
+        std::string path = dir.path + c.name;
+        ASSERT_TRUE(writeTones(path, c.format, c.rate, c.channels, melody, 1.0)) << c.name;
+        AudioInfo info;
+        std::string error;
+        ASSERT_TRUE(inspectAudio(path, info, error)) << c.name << ": " << error;
+        EXPECT_EQ(info.readableAsIs, c.asIs) << c.name << ": " << info.reason;
+        EXPECT_NE(info.description.find(c.words), std::string::npos) << info.description;
+        EXPECT_NEAR(info.seconds, 1.0, 0.01) << c.name;
+    }
+}
+
+TEST(Audio, RefusesWhatIsNoAudio) {
+    ScratchDir dir;
+    writeText(dir.path + "notes.txt", std::string(5000, 'x'));
+    AudioInfo info;
+    std::string error;
+    EXPECT_FALSE(inspectAudio(dir.path + "notes.txt", info, error));
+    EXPECT_NE(error.find("not audio"), std::string::npos) << error;
+    EXPECT_FALSE(inspectAudio(dir.path + "missing.wav", info, error));
+}
+
+TEST(Audio, Converts48000Hz24BitTo44100Hz16BitKeepingPitchAndLength) {
+    ScratchDir dir;
+    ASSERT_TRUE(writeTones(dir.path + "in.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 48000, 2,
+                           {{69, 0.0, 2.0}}, 2.0));
+    std::string error;
+    ASSERT_TRUE(convertForEngine(dir.path + "in.wav", dir.path + "out.wav", nullptr, error)) << error;
+    AudioInfo info;
+    ASSERT_TRUE(inspectAudio(dir.path + "out.wav", info, error));
+    EXPECT_TRUE(info.readableAsIs) << info.reason;
+    EXPECT_EQ(info.rate, 44100);
+    EXPECT_EQ(info.channels, 2);
+    EXPECT_NEAR(double(info.frames), 88200.0, 50.0);
+    SF_INFO sf;
+    std::vector<float> x = readSamples(dir.path + "out.wav", sf);
+    EXPECT_EQ(sf.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    EXPECT_GT(strengthAt(x, 2, 44100, 440), 20 * strengthAt(x, 2, 44100, 470));
+}
+
+TEST(Audio, ScalesLoudFloatFilesInsteadOfClipping) {
+    ScratchDir dir;
+    SF_INFO info{};
+    info.samplerate = 44100;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    std::vector<float> x(44100);
+    for (size_t i = 0; i < x.size(); ++i)
+        x[i] = 4.0f * float(std::sin(2 * M_PI * 220 * double(i) / 44100));
+    SNDFILE *f = sf_open((dir.path + "loud.wav").c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    sf_writef_float(f, x.data(), sf_count_t(x.size()));
+    sf_close(f);
+    std::string error;
+    ASSERT_TRUE(convertForEngine(dir.path + "loud.wav", dir.path + "out.wav", nullptr, error)) << error;
+    std::vector<float> y = readSamples(dir.path + "out.wav", info);
+    float peak = 0;
+    int clipped = 0;
+    for (float v : y) {
+        peak = std::max(peak, std::fabs(v));
+        clipped += std::fabs(v) >= 0.99999f;
+    }
+    EXPECT_GT(peak, 0.95f);
+    EXPECT_LT(clipped, 3);
+}
+
+TEST(Audio, PadsShortRecordingsAndMixesManyChannelsToMono) {
+    ScratchDir dir;
+    ASSERT_TRUE(writeTones(dir.path + "short.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 6,
+                           {{60, 0.0, 0.01}}, 0.01));
+    std::string error;
+    ASSERT_TRUE(convertForEngine(dir.path + "short.wav", dir.path + "out.wav", nullptr, error)) << error;
+    AudioInfo info;
+    ASSERT_TRUE(inspectAudio(dir.path + "out.wav", info, error));
+    EXPECT_TRUE(info.readableAsIs) << info.reason;
+    EXPECT_EQ(info.channels, 1);
+    EXPECT_GE(fileText(dir.path + "out.wav").size(), size_t(EngineHeaderBytes));
+}
+
+TEST(Audio, StopsWhenAskedTo) {
+    ScratchDir dir;
+    ASSERT_TRUE(writeTones(dir.path + "in.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 48000, 1,
+                           {{60, 0, 1}}, 1.0));
+    volatile std::sig_atomic_t stop = 1;
+    std::string error;
+    EXPECT_FALSE(convertForEngine(dir.path + "in.flac", dir.path + "out.wav", &stop, error));
+    EXPECT_NE(error.find("cancelled"), std::string::npos);
+}

@@ -1,0 +1,183 @@
+// Sentences for every failure code and detail, the summary, names.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <utility>
+
+#include "app/starter/cli/messages.h"
+
+namespace {
+
+// Every code and detail the engine can report.
+const std::vector<std::pair<int, int>> &engineFailures() {
+    static const std::vector<std::pair<int, int>> all = {
+        {2, 16}, {2, 21}, {2, 33}, {3, 6},  {3, 8},  {3, 15}, {3, 23}, {3, 36}, {4, 9},  {4, 10},
+        {4, 11}, {4, 17}, {4, 18}, {5, 7},  {5, 19}, {5, 20}, {5, 22}, {5, 29}, {5, 35},
+        {6, 1},  {6, 3},  {6, 12}, {6, 13}, {6, 14}, {6, 28}, {6, 30}, {7, 24}, {7, 25},
+        {7, 26}, {7, 27}};
+    return all;
+}
+
+// A short run on a.wav that wrote notes from `lowest` to `highest`.
+RunReport shortRun(int notes, int lowest, int highest) {
+    RunReport r;
+    r.input = "a.wav";
+    r.output = "a.mid";
+    r.notes = notes;
+    r.lowest = lowest;
+    r.highest = highest;
+    r.audioSeconds = 5;
+    r.elapsedSeconds = 1;
+    return r;
+}
+
+}  // namespace
+
+TEST(Messages, EveryFailureHasItsOwnSentence) {
+    SettingsList none;
+    std::set<std::string> seen;
+    for (auto [code, detail] : engineFailures()) {
+        std::string s = failureSentence(code, detail, none);
+        EXPECT_TRUE(seen.insert(s).second) << code << "." << detail << ": " << s;
+        EXPECT_NE(s.find(';'), std::string::npos) << "says what to do: " << s;
+        EXPECT_EQ(s.back(), '.') << s;
+        EXPECT_EQ(s.find('\n'), std::string::npos) << s;
+    }
+    EXPECT_NE(failureSentence(0, 0, none).find("complete"), std::string::npos);
+    EXPECT_NE(failureSentence(1, 0, none).find("cancelled"), std::string::npos);
+}
+
+TEST(Messages, SayWhatTheEngineAccepts) {
+    SettingsList none;
+    std::string rate = failureSentence(4, 10, none);
+    for (const char *r : {"11025", "22050", "44100"})
+        EXPECT_NE(rate.find(r), std::string::npos) << rate;
+    EXPECT_NE(failureSentence(4, 11, none).find("16-bit"), std::string::npos);
+    EXPECT_NE(failureSentence(4, 17, none).find("PCM"), std::string::npos);
+}
+
+TEST(Messages, UnknownDetailsFallBackToTheirClass) {
+    SettingsList none;
+    EXPECT_NE(failureSentence(5, 99, none).find("disk"), std::string::npos);
+    EXPECT_NE(failureSentence(3, -1, none).find("opened"), std::string::npos);
+    EXPECT_NE(failureSentence(42, 0, none).find("42"), std::string::npos);
+}
+
+TEST(Messages, TimingSentencesNameTheSettingsCombination) {
+    SettingsList coarse = {{"Sensitivity", "0"}, {"Resolution", "0"}, {"Speed", "100"}};
+    std::string zero = failureSentence(7, 24, coarse);
+    EXPECT_NE(zero.find("Sensitivity 0"), std::string::npos) << zero;
+    EXPECT_NE(zero.find("Resolution 0"), std::string::npos) << zero;
+    EXPECT_NE(zero.find("0.25"), std::string::npos) << zero;
+    SettingsList fine = {{"Sensitivity", "7"}, {"Resolution", "8"}, {"Speed", "999"}};
+    std::string big = failureSentence(7, 25, fine);
+    EXPECT_NE(big.find("32767"), std::string::npos) << big;
+    EXPECT_NE(big.find("Speed 999%"), std::string::npos) << big;
+    // Ticks per beat are the frames per beat x 48 / 2^Sensitivity: 5115 frames, 122757 ticks.
+    SettingsList wide = {{"Tempo", "60"}, {"Resolution", "8"}, {"Speed", "999"}, {"TimeSignatureDenominator", "0"}};
+    std::string wideSentence = failureSentence(7, 25, wide);
+    EXPECT_NE(wideSentence.find("would be 122757 ticks per beat"), std::string::npos) << wideSentence;
+    SettingsList slow = {{"Tempo", "2"}};
+    EXPECT_NE(failureSentence(7, 27, slow).find("2 beats per minute"), std::string::npos);
+    EXPECT_NE(failureSentence(7, 26, {{"Tempo", "1e9"}}).find("too fast"), std::string::npos);
+}
+
+TEST(Messages, NamesNotesAndKeys) {
+    EXPECT_EQ(noteName(60, false), "C4");
+    EXPECT_EQ(noteName(61, false), "C#4");
+    EXPECT_EQ(noteName(61, true), "Db4");
+    EXPECT_EQ(noteName(21, false), "A0");
+    EXPECT_EQ(noteName(0, false), "C-1");
+    EXPECT_EQ(keyName(0, 0), "C major");
+    EXPECT_EQ(keyName(1, 1), "E minor");
+    EXPECT_EQ(keyName(-3, 0), "Eb major");
+    EXPECT_EQ(keyName(7, 1), "A# minor");
+    EXPECT_EQ(keyName(8, 0), "");
+}
+
+TEST(Messages, SummarySaysWhatWasWritten) {
+    RunReport r;
+    r.input = "song.wav";
+    r.output = "song.mid";
+    r.notes = 312;
+    r.lowest = 36;
+    r.highest = 93;
+    r.keySignature = 1;
+    r.mode = 1;
+    r.keyDetected = true;
+    r.audioSeconds = 192;
+    r.elapsedSeconds = 8.4;
+    r.conversion = "48000 Hz 24-bit stereo WAV";
+    std::string s = summaryParagraph(r);
+    for (const char *part : {"song.wav -> song.mid", "312 notes written", "from C2 to A6",
+                             "detected key E minor", "3 min 12 s of audio", "8.4 s", "23x real time",
+                             "48000 Hz 24-bit stereo WAV", "converted to 44100 Hz 16-bit"})
+        EXPECT_NE(s.find(part), std::string::npos) << part << " in " << s;
+    EXPECT_EQ(s.find('\n'), std::string::npos);
+    EXPECT_EQ(s.find("Attack evidence"), std::string::npos) << "not refined: no clause";
+    r.refined = true;
+    r.moved = 1;
+    r.split = 5;
+    r.dropped = 7;
+    std::string refined = summaryParagraph(r);
+    EXPECT_NE(refined.find("detected key E minor. Attack evidence moved 1 note, split 5 and dropped 7. 3 min 12 s"),
+              std::string::npos) << refined;
+}
+
+TEST(Messages, SummaryOfACancelAndOfNothingFound) {
+    RunReport r = shortRun(1, 60, 60);
+    r.code = 1;
+    r.percent = 42;
+    std::string s = summaryParagraph(r);
+    EXPECT_NE(s.find("cancelled at 42%"), std::string::npos) << s;
+    EXPECT_NE(s.find("keeps the 1 note transcribed up to then, all on C4"), std::string::npos) << s;
+    EXPECT_NE(s.find("no key signature"), std::string::npos) << s;
+    r.output = "song.musicxml";
+    EXPECT_NE(summaryParagraph(r).find("the score keeps the 1 note"), std::string::npos);
+    r.code = 0;
+    r.notes = 0;
+    r.lowest = 128;
+    r.highest = -1;
+    EXPECT_NE(summaryParagraph(r).find("no notes were found"), std::string::npos);
+}
+
+TEST(Messages, TheMetreAndWhereItCameFrom) {
+    EXPECT_EQ(metreWords(3, 2, false, true, false), "3/4 time, found from the accents and chord changes");
+    EXPECT_EQ(metreWords(2, 2, false, true, true), "2/4 time, found from the accents and chord changes (weak evidence)");
+    EXPECT_EQ(metreWords(6, 3, true, false, false), "6/8 time as given");
+    EXPECT_EQ(metreWords(4, 2, false, false, false), "4/4 time (too few beats to find the bars)");
+}
+
+TEST(Messages, TheSummaryNamesTheTempoAndWhereItCameFrom) {
+    RunReport r = shortRun(3, 60, 64);
+    std::string plain = summaryParagraph(r);
+    EXPECT_EQ(plain.find("Tempo"), std::string::npos) << plain;
+    r.tempo = 96.4;
+    r.beats = 58;
+    r.tempoSource = TempoSource::Tracked;
+    std::string s = summaryParagraph(r);
+    EXPECT_EQ(s, plain + " Tempo: 96.4 beats per minute, the median of the 58 beats found in the recording; the "
+                         "notes follow those beats.");
+    r.metre = metreWords(6, 3, false, true, false);
+    EXPECT_EQ(summaryParagraph(r), plain + " Tempo: 96.4 beats per minute, the median of the 58 beats found in the "
+                                           "recording; the notes follow those beats, in 6/8 time, found from the "
+                                           "accents and chord changes.");
+    r.metre.clear();
+    r.tempoSource = TempoSource::Given;
+    EXPECT_EQ(summaryParagraph(r), plain + " Tempo: a constant 96.4 beats per minute.");
+    r.tempoSource = TempoSource::Map;
+    EXPECT_EQ(summaryParagraph(r), plain + " Tempo: 96.4 beats per minute; the notes follow the beats of the tempo map.");
+    r.tempoSource = TempoSource::Fallback;
+    r.tempo = 120;
+    r.tempoFallback = "the recording is silent";
+    EXPECT_EQ(summaryParagraph(r), plain + " The recording is silent, so the tempo is a constant 120 beats per "
+                                           "minute; give the tempo with --tempo if it is another.");
+    EXPECT_EQ(fallbackSentence("", 90), "No steady beat was found, so the tempo is a constant 90 beats per minute; "
+                                        "give the tempo with --tempo if it is another.");
+}
+
+TEST(Messages, WritesDurations) {
+    EXPECT_EQ(durationText(4.3), "4.3 s");
+    EXPECT_EQ(durationText(42.4), "42 s");
+    EXPECT_EQ(durationText(192), "3 min 12 s");
+}

@@ -1,0 +1,199 @@
+// Options in musicians' words and the settings keys they become.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "app/starter/cli/options.h"
+#include "tests/app/support.h"
+
+namespace {
+
+// Settings composed from a command line; fails the test when it does not parse.
+SettingsList settingsOf(const std::vector<std::string> &args, const std::string &dataDir = "/nonexistent/") {
+    StarterOptions options;
+    std::string error;
+    EXPECT_TRUE(parseCommandLine(args, dataDir, options, error)) << error;
+    SettingsList settings;
+    EXPECT_TRUE(composeSettings(options, settings, error)) << error;
+    return settings;
+}
+
+// The sentence for a command line that must be refused.
+std::string refusal(const std::vector<std::string> &args, const std::string &dataDir = "/nonexistent/") {
+    StarterOptions options;
+    std::string error;
+    SettingsList settings;
+    if (parseCommandLine(args, dataDir, options, error) && composeSettings(options, settings, error))
+        return "";
+    return error;
+}
+
+// A data folder with filter records 0, 19, 24 and 73 (the fourth line names a flute).
+std::string writeFilterRecords(const ScratchDir &dir) {
+    writeText(dir.path + "filter.txt", "0,21,108,6 acoustic piano\n19,36,96,6 church organ\n"
+                                       "24,40,88,6 nylon guitar\n73,60,96,1 flute\n");
+    writeText(dir.path + "filter.dat", std::string(4 * FilterRecordBytes, '\0'));
+    return dir.path;
+}
+
+}  // namespace
+
+TEST(Options, StarterDefaultsComeFirst) {
+    SettingsList s = settingsOf({"song.wav"});
+    EXPECT_EQ(getSetting(s, "VirtualSR"), "11025");
+    EXPECT_EQ(getSetting(s, "Resolution"), "4");
+    EXPECT_EQ(s.size(), 2u);
+}
+
+TEST(Options, MapsMusicalOptionsOntoSettingsKeys) {
+    SettingsList s = settingsOf({"--tempo", "96.5", "--time-signature=6/8", "--grid", "32nd",
+                                 "--start", "1.5", "--end", "20", "--transpose", "-12",
+                                 "--channel", "10", "--program", "40", "song.wav"});
+    EXPECT_EQ(getSetting(s, "Tempo"), "96.5");
+    EXPECT_EQ(getSetting(s, "TimeSignatureNumerator"), "6");
+    EXPECT_EQ(getSetting(s, "TimeSignatureDenominator"), "3");
+    EXPECT_EQ(getSetting(s, "Resolution"), "5");
+    EXPECT_EQ(getSetting(s, "StartPoint"), "1.5");
+    EXPECT_EQ(getSetting(s, "EndPoint"), "20");
+    EXPECT_EQ(getSetting(s, "EntireWave"), "0");
+    EXPECT_EQ(getSetting(s, "Transpose"), "-12");
+    EXPECT_EQ(getSetting(s, "Channel"), "10");
+    EXPECT_EQ(getSetting(s, "Patch"), "40");
+}
+
+TEST(Options, MapsKeysAndTheScale) {
+    SettingsList s = settingsOf({"--key", "Eb", "--scale-only", "x.wav"});
+    EXPECT_EQ(getSetting(s, "KeySignature"), "-3");
+    EXPECT_EQ(getSetting(s, "MajorMinor"), "0");
+    EXPECT_EQ(getSetting(s, "AutoDetectKey"), "0");
+    EXPECT_EQ(getSetting(s, "Constrain"), "1");
+    SettingsList minor = settingsOf({"--key", "F#m", "x.wav"});
+    EXPECT_EQ(getSetting(minor, "KeySignature"), "3");
+    EXPECT_EQ(getSetting(minor, "MajorMinor"), "1");
+    SettingsList automatic = settingsOf({"--key", "auto", "x.wav"});
+    EXPECT_EQ(getSetting(automatic, "AutoDetectKey"), "1");
+    EXPECT_EQ(getSetting(automatic, "KeySignature"), "8");
+    EXPECT_EQ(getSetting(settingsOf({"--key", "none", "x.wav"}), "KeySignature"), "8");
+}
+
+TEST(Options, NamesEveryKey) {
+    struct Case { const char *name; int sig; int minor; };
+    for (Case c : std::vector<Case>{{"C", 0, 0},    {"G", 1, 0},     {"B", 5, 0},   {"F#", 6, 0},
+                                    {"Gb", -6, 0},  {"C#", 7, 0},    {"Db", -5, 0}, {"Cb", -7, 0},
+                                    {"F", -1, 0},   {"Bb", -2, 0},   {"Am", 0, 1},  {"Em", 1, 1},
+                                    {"D#m", 6, 1},  {"Ebm", -6, 1},  {"A#m", 7, 1}, {"Bbm", -5, 1},
+                                    {"Abm", -7, 1}, {"G#m", 5, 1},   {"dm", -1, 1}, {"Bb minor", -5, 1},
+                                    {"D major", 2, 0}, {"D#", -3, 0}}) {
+        int sig = 99, minor = 99;
+        ASSERT_TRUE(parseKeyName(c.name, sig, minor)) << c.name;
+        EXPECT_EQ(sig, c.sig) << c.name;
+        EXPECT_EQ(minor, c.minor) << c.name;
+    }
+    int sig, minor;
+    EXPECT_FALSE(parseKeyName("H", sig, minor));
+    EXPECT_FALSE(parseKeyName("Cx", sig, minor));
+    EXPECT_FALSE(parseKeyName("", sig, minor));
+}
+
+TEST(Options, ReadsTimeSignaturesAndGrids) {
+    int n, d;
+    EXPECT_TRUE(parseTimeSignature("3/4", n, d));
+    EXPECT_EQ(n, 3);
+    EXPECT_EQ(d, 2);
+    EXPECT_TRUE(parseTimeSignature("12/8", n, d));
+    EXPECT_EQ(d, 3);
+    EXPECT_FALSE(parseTimeSignature("3/5", n, d));
+    EXPECT_FALSE(parseTimeSignature("0/4", n, d));
+    EXPECT_FALSE(parseTimeSignature("34", n, d));
+    EXPECT_EQ(gridResolution("8th"), 3);
+    EXPECT_EQ(gridResolution("16TH"), 4);
+    EXPECT_EQ(gridResolution("32nd"), 5);
+    EXPECT_EQ(gridResolution("10th"), -1);
+}
+
+TEST(Options, SetAndSettingsFileLayerInOrder) {
+    ScratchDir dir;
+    writeText(dir.path + "base.txt", "Tempo=80\nKeyMin=30\nResolution=3\nGain=150\n");
+    SettingsList s = settingsOf({"--settings", dir.path + "base.txt", "--set", "KeyMin=36",
+                                 "--tempo", "100", "--set", "Tempo=110", "x.wav"});
+    EXPECT_EQ(getSetting(s, "Tempo"), "110");       // the later option wins
+    EXPECT_EQ(getSetting(s, "KeyMin"), "36");
+    EXPECT_EQ(getSetting(s, "Resolution"), "3");    // the file beats the starter's default
+    EXPECT_EQ(getSetting(s, "Gain"), "150");
+    EXPECT_EQ(getSetting(s, "VirtualSR"), "11025");
+}
+
+TEST(Options, AnEmptyValueLeavesTheSettingAsTheEngineDoes) {
+    ScratchDir dir;
+    writeText(dir.path + "base.txt", "Tempo=\nKeyMin=30\n");
+    SettingsList s = settingsOf({"--settings", dir.path + "base.txt", "--set", "Tempo=", "x.wav"});
+    EXPECT_FALSE(hasSetting(s, "Tempo"));   // so the beats are followed
+    s = settingsOf({"--tempo", "90", "--set", "Tempo=", "--set", "KeyMin=", "x.wav"});
+    EXPECT_EQ(getSetting(s, "Tempo"), "90");
+    EXPECT_FALSE(hasSetting(s, "KeyMin"));
+}
+
+TEST(Options, RefusesWhatCannotWork) {
+    EXPECT_NE(refusal({"--tempo", "0", "x"}).find("--tempo"), std::string::npos);
+    EXPECT_NE(refusal({"--tempo", "fast", "x"}).find("--tempo"), std::string::npos);
+    EXPECT_NE(refusal({"--grid", "7th", "x"}).find("--grid"), std::string::npos);
+    EXPECT_NE(refusal({"--key", "Q", "x"}).find("--key"), std::string::npos);
+    EXPECT_NE(refusal({"--scale-only", "x"}).find("--key"), std::string::npos);
+    EXPECT_NE(refusal({"--channel", "17", "x"}).find("1 to 16"), std::string::npos);
+    EXPECT_NE(refusal({"--transpose", "2.5", "x"}).find("semitones"), std::string::npos);
+    EXPECT_NE(refusal({"--set", "Keymin=3", "x"}).find("KeyMin"), std::string::npos);
+    EXPECT_NE(refusal({"--set", "Tempo", "x"}).find("KEY=VALUE"), std::string::npos);
+    EXPECT_NE(refusal({"--bogus", "x"}).find("--bogus"), std::string::npos);
+    EXPECT_NE(refusal({"x", "--tempo"}).find("needs a value"), std::string::npos);
+    EXPECT_NE(refusal({"--force=yes", "x"}).find("no value"), std::string::npos);
+    EXPECT_NE(refusal({"--start", "5", "--end", "2", "x"}).find("--end"), std::string::npos);
+    EXPECT_NE(refusal({"--tempo-map", "/nonexistent", "x"}).find("tempo map"), std::string::npos);
+    EXPECT_NE(refusal({"--settings", "/nonexistent", "x"}).find("settings file"), std::string::npos);
+    EXPECT_NE(refusal({"--set", "Tempo=-5", "x"}).find("tempo"), std::string::npos);
+    EXPECT_NE(refusal({"--raw", "--quantize", "x"}).find("--raw"), std::string::npos);
+    EXPECT_NE(refusal({"--keep-engine-files", "/nonexistent", "x"}).find("--keep-engine-files"), std::string::npos);
+}
+
+TEST(Options, CollectsFilesAndSwitches) {
+    StarterOptions o;
+    std::string error;
+    ASSERT_TRUE(parseCommandLine({"a.wav", "-o", "out.mid", "--force", "-q", "-j3", "--", "-b.wav"},
+                                 "/x/", o, error));
+    EXPECT_EQ(o.inputs, (std::vector<std::string>{"a.wav", "-b.wav"}));
+    EXPECT_EQ(o.output, "out.mid");
+    EXPECT_TRUE(o.force);
+    EXPECT_TRUE(o.quiet);
+    EXPECT_EQ(o.jobs, 3);
+    EXPECT_FALSE(o.raw || o.quantize) << "the notes are refined, not quantized, by default";
+    ASSERT_TRUE(parseCommandLine({"--raw", "--keep-engine-files", "/tmp", "a.wav"}, "/x/", o, error));
+    EXPECT_TRUE(o.raw);
+    EXPECT_EQ(o.keepDir, "/tmp");
+}
+
+TEST(Options, ResolvesInstrumentsFromTheFilterIndex) {
+    ScratchDir dir;
+    std::string data = writeFilterRecords(dir);
+    EXPECT_EQ(getSetting(settingsOf({"--instrument", "flute", "x"}, data), "Filter"), "73");
+    EXPECT_EQ(getSetting(settingsOf({"--instrument", "organ", "x"}, data), "Filter"), "19");
+    EXPECT_EQ(getSetting(settingsOf({"--instrument", "Guitar", "x"}, data), "Filter"), "24");
+    EXPECT_EQ(getSetting(settingsOf({"--filter", "19", "x"}, data), "Filter"), "19");
+    EXPECT_NE(refusal({"--instrument", "strings", "x"}, data).find("48"), std::string::npos);
+    EXPECT_NE(refusal({"--instrument", "kazoo", "x"}, data).find("kazoo"), std::string::npos);
+    EXPECT_NE(refusal({"--filter", "5", "x"}, data).find("0, 19, 24, 73"), std::string::npos);
+    EXPECT_NE(refusal({"--instrument", "piano", "x"}, "/nonexistent/").find("not found"),
+              std::string::npos);
+    writeText(dir.path + "filter.dat", std::string(2 * FilterRecordBytes, '\0'));
+    EXPECT_NE(refusal({"--instrument", "flute", "x"}, data).find("incomplete"), std::string::npos);
+}
+
+TEST(Options, HelpListsEveryOptionWithItsDefault) {
+    std::string help = helpText("/usr/share/sonoscriptor/", 4);
+    for (const char *option : {"--output", "--force", "--jobs", "--quiet", "--tempo ", "--time-signature",
+                               "--grid", "--key", "--scale-only", "--instrument", "--filter", "--start",
+                               "--end", "--transpose", "--channel", "--program", "--tempo-map", "--set",
+                               "--settings", "--engine", "--help", "--version", "--beats"})
+        EXPECT_NE(help.find(option), std::string::npos) << option;
+    for (const char *def : {"default: the beats are found", "a constant 120", "default 4/4", "default 16th", "default auto", "default: 4",
+                            "VirtualSR=11025"})
+        EXPECT_NE(help.find(def), std::string::npos) << def;
+}

@@ -1,0 +1,119 @@
+// The starter with the real engine: conversions that keep the notes, and a
+// cancel that keeps the partial transcription.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+
+#include <sndfile.h>
+
+#include "app/starter/midi/midi_reader.h"
+#include "app/starter/protocol/settings_file.h"
+#include "tests/app/support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Notes of a MIDI file the starter wrote; fails the test when it cannot be read.
+MidiContent notesOf(const std::string &path) {
+    MidiContent m;
+    std::string error;
+    EXPECT_TRUE(readMidiFile(path, m, error)) << path << ": " << error;
+    return m;
+}
+
+// Notes of b without a partner in a: same key, onset within one grid step (tick tolerance).
+int unmatched(const MidiContent &a, const MidiContent &b, int64_t tolerance) {
+    std::vector<bool> used(a.notes.size(), false);
+    int missing = 0;
+    for (const MidiNote &n : b.notes) {
+        bool found = false;
+        for (size_t i = 0; i < a.notes.size() && !found; ++i) {
+            if (!used[i] && a.notes[i].key == n.key && std::llabs(a.notes[i].onTick - n.onTick) <= tolerance)
+                used[i] = found = true;
+        }
+        missing += !found;
+    }
+    return missing;
+}
+
+// The test melody repeated for about the given number of seconds.
+std::vector<ToneNote> repeatedMelody(double seconds) {
+    std::vector<ToneNote> notes;
+    for (double t = 0; t + 4.5 <= seconds; t += 4.5)
+        for (ToneNote n : testMelody())
+            notes.push_back({n.key, n.start + t, n.length});
+    return notes;
+}
+
+}  // namespace
+
+TEST(RealEngine, ConvertedRecordingsGiveTheSameNotes) {
+    ScratchDir dir;
+    auto melody = testMelody();
+    ASSERT_TRUE(writeTones(dir.path + "ref.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, melody, 4.5));
+    ASSERT_TRUE(writeTones(dir.path + "hi24.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 48000, 1, melody, 4.5));
+    ASSERT_TRUE(writeTones(dir.path + "float.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100, 1, melody, 4.5));
+    ASSERT_TRUE(writeTones(dir.path + "hifloat.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 2, melody, 4.5));
+    // A constant tempo: the grid must not depend on beats found anew in each file.
+    CommandResult r = runStarter({"--engine", ENGINE_PATH, "--tempo", "120", "ref.wav", "hi24.wav", "float.wav",
+                                  "hifloat.wav"},
+                                 dir.path, {"TMPDIR=" + dir.path});
+    ASSERT_EQ(r.code, 0) << r.err;
+    MidiContent ref = notesOf(dir.path + "ref.mid");
+    ASSERT_GE(ref.notes.size(), 5u) << r.out;
+    int64_t step = ref.division / 4;  // one 16th note, the starter's default grid
+    for (const char *name : {"hi24.mid", "float.mid", "hifloat.mid"}) {
+        MidiContent other = notesOf(dir.path + name);
+        EXPECT_EQ(other.notes.size(), ref.notes.size()) << name;
+        EXPECT_EQ(unmatched(ref, other, step), 0) << name;
+        EXPECT_EQ(unmatched(other, ref, step), 0) << name;
+    }
+    EXPECT_NE(r.out.find("48000 Hz 24-bit mono WAV"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("44100 Hz 32-bit float mono WAV"), std::string::npos) << r.out;
+}
+
+TEST(RealEngine, CtrlCKeepsThePartialTranscription) {
+    ScratchDir dir;
+    fs::create_directory(dir.path + "tmp");
+    // An hour: long enough that the engine, at hundreds of times real time, is still running.
+    const int seconds = 3600;
+    ASSERT_TRUE(writeTones(dir.path + "long.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 11025, 1,
+                           repeatedMelody(seconds), seconds));
+    Spawned s = spawnCommand({STARTER_PATH, "--engine", ENGINE_PATH, "long.wav"},
+                             {"TMPDIR=" + dir.path + "tmp/"}, dir.path);
+    EXPECT_TRUE(waitForProgress(dir.path + "tmp/", 60));  // the engine writes progress once a second
+    kill(-s.pid, SIGINT);
+    CommandResult r = waitCommand(s);
+    ASSERT_EQ(r.code, 1) << r.out << r.err;
+    EXPECT_NE(r.out.find("cancelled at"), std::string::npos) << r.out;
+    MidiContent partial = notesOf(dir.path + "long.mid");
+    EXPECT_LT(partial.notes.size(), seconds / 4.5 * 7);
+    for (const MidiNote &n : partial.notes)
+        EXPECT_GE(n.offTick, n.onTick) << "every note is closed";
+    EXPECT_TRUE(folderEntries(dir.path + "tmp").empty());
+}
+
+TEST(RealEngine, AFirstBeatBeforeTheAudioStillGivesTheWholeRecording) {
+    // A pickup at the very start, then a note on every beat from 0.3 s at 100 a minute:
+    // the grid starts a beat before the audio.
+    ScratchDir dir;
+    std::vector<ToneNote> notes{{67, 0.0, 0.25}};
+    for (int i = 0; i < 20; ++i)
+        notes.push_back({i % 2 ? 60 : 64, 0.3 + 0.6 * i, 0.5});
+    ASSERT_TRUE(writeTones(dir.path + "pickup.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, notes, 12.6));
+    std::string fake = writeFakeEngine(dir.path);
+    CommandResult r = runStarter({"--engine", fake, "-o", "fake.mid", "pickup.wav"}, dir.path,
+                                 {"TMPDIR=" + dir.path, "FAKE_RECORD=" + dir.path + "record.txt"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    SettingsList s;
+    parseSettingsText(fileText(dir.path + "record.txt"), s);
+    EXPECT_NEAR(settingDecimal(s, "StartPoint", 0), -0.3, 0.03);
+    EXPECT_NEAR(settingDecimal(s, "EndPoint", 0), 12.6, 1e-6);
+    r = runStarter({"--engine", ENGINE_PATH, "-o", "real.mid", "pickup.wav"}, dir.path, {"TMPDIR=" + dir.path});
+    ASSERT_EQ(r.code, 0) << r.err;
+    MidiContent m = notesOf(dir.path + "real.mid");
+    EXPECT_GE(m.notes.size(), 18u) << r.out;
+}

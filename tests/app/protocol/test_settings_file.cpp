@@ -1,0 +1,86 @@
+// The settings file as the starter reads and writes it.
+#include <gtest/gtest.h>
+
+#include "app/starter/protocol/settings_check.h"
+#include "app/starter/protocol/settings_file.h"
+#include "tests/app/support.h"
+
+TEST(SettingsFile, KnowsTheFortyFourKeysInTheEngineOrder) {
+    ASSERT_EQ(settingsKeys().size(), 44u);
+    EXPECT_EQ(settingsKeys().front(), "ExePath");
+    EXPECT_EQ(settingsKeys().back(), "Sensitivity");
+    EXPECT_TRUE(isSettingsKey("TimeSignatureDenominator"));
+    EXPECT_FALSE(isSettingsKey("keymin"));
+    EXPECT_EQ(settingsKeyIgnoringCase("keymin"), "KeyMin");
+    EXPECT_EQ(engineDefault("Resolution"), "3.0");
+    EXPECT_EQ(engineDefault("KeyMin"), "unset");
+}
+
+TEST(SettingsFile, ReadsLinesTheWayTheEngineDoes) {
+    SettingsList list;
+    parseSettingsText("  # Tempo=90\r\nKeyMin =40\nBufferSize=1024 words\nTempo=97,5\n"
+                      "junk\nTempo=100\nExePath=/\n", list);
+    EXPECT_EQ(getSetting(list, "Tempo"), "100");          // last occurrence wins
+    EXPECT_FALSE(hasSetting(list, "KeyMin"));              // blank before "="
+    EXPECT_EQ(settingInt(list, "BufferSize", 0), 1024);
+    EXPECT_FALSE(hasSetting(list, "ExePath"));             // string line of 10 characters
+    SettingsList decimal;
+    parseSettingsText("Tempo=97,5\n", decimal);
+    EXPECT_DOUBLE_EQ(settingDecimal(decimal, "Tempo", 0), 97.5);
+}
+
+TEST(SettingsFile, SplitsLongLinesIntoPiecesOf254) {
+    SettingsList list;
+    std::string line = "WaveFile=" + std::string(245, 'a') + "KeyMin=36\n";
+    parseSettingsText(line, list);
+    EXPECT_EQ(getSetting(list, "WaveFile").size(), 245u);
+    EXPECT_EQ(getSetting(list, "KeyMin"), "36");
+}
+
+TEST(SettingsFile, WritesInTheEngineOrderAndReadsBack) {
+    SettingsList list;
+    setSetting(list, "Tempo", "90");
+    setSetting(list, "ExePath", "/data/");
+    setSetting(list, "Tempo", "96");
+    EXPECT_EQ(settingsText(list), "ExePath=/data/\nTempo=96\n");
+    ScratchDir dir;
+    ASSERT_TRUE(writeSettingsFile(dir.path + "s.txt", list));
+    SettingsList back;
+    std::string error;
+    ASSERT_TRUE(readSettingsFile(dir.path + "s.txt", back, error));
+    EXPECT_EQ(getSetting(back, "Tempo"), "96");
+    EXPECT_EQ(getSetting(back, "ExePath"), "/data/");
+    EXPECT_FALSE(readSettingsFile(dir.path + "missing.txt", back, error));
+    EXPECT_NE(error.find("cannot be read"), std::string::npos);
+}
+
+TEST(SettingsFile, ConvertsNumbersLikeTheCLibrary) {
+    EXPECT_EQ(leadingInt("  -12abc"), -12);
+    EXPECT_EQ(leadingInt("150.5"), 150);
+    EXPECT_EQ(leadingInt("x"), 0);
+    EXPECT_EQ(leadingInt("99999999999999"), 2147483647);
+    EXPECT_DOUBLE_EQ(leadingDecimal("2,5"), 2.5);
+}
+
+// What the engine's line reader would take differently from what was written.
+TEST(SettingsFile, ReadBackFindsValuesTheEngineWouldTakeOtherwise) {
+    SettingsList sound = {{"Tempo", ""}, {"ExePath", "/"}, {"KeyMin", " 36 "}, {"MidiFile", "/a b/x.mid"}};
+    EXPECT_EQ(readBackProblem(settingsText(sound), sound), "");
+    const struct {
+        SettingsEntry entry;
+        const char *words;
+    } cases[] = {
+        {{"Transpose", "0MidiFile=x"}, "read it as MidiFile"},
+        {{"Tempo", "1KeyMin=3"}, "read it as KeyMin"},
+        {{"ExePath", "/" + std::string(250, 'x') + "/"}, "longer than the engine reads"},
+        {{"KeyMin", std::string("3\0" "6", 3)}, "NUL"},
+        {{"KeyMin", "36\r"}, "line break"},
+    };
+    for (const auto &c : cases) {
+        SettingsList list = sound;
+        list.push_back(c.entry);
+        std::string problem = readBackProblem(settingsText(list), list);
+        EXPECT_NE(problem.find(c.entry.key), std::string::npos) << problem;
+        EXPECT_NE(problem.find(c.words), std::string::npos) << problem;
+    }
+}
