@@ -15,12 +15,43 @@ void applyDefault(const std::vector<std::string> &fields, size_t index, int &set
     if (value != 0 && setting == 999) setting = value;
 }
 
+// Reads the record at index line `line` (from 1) of filter.dat into found.record;
+// a file too short for it gives code 2/33.
+void readRecord(FILE *data, int line, FilterLookup &found) {
+    found.record.assign(static_cast<size_t>(RecordBytes), 0);
+    if (fseeko(data, (line - 1) * RecordBytes, SEEK_SET) != 0 ||
+        std::fread(found.record.data(), 1, RecordBytes, data) != RecordBytes) {
+        found.record.clear();
+        found.code = CodeReadFailure;
+        found.detail = 33;
+    }
+}
+
 }  // namespace
 
-int findIndexLine(const std::vector<std::string> &lines) {
+bool readFilterIndex(const std::string &folder, std::vector<std::string> &lines) {
+    return readTextLines((folder + "filter.txt").c_str(), lines);
+}
+
+int indexLineOf(const std::vector<std::string> &lines, int filter) {
     for (size_t n = 0; n < lines.size(); ++n)
-        if (parseInt(lines[n].c_str()) == settings.Filter) return static_cast<int>(n + 1);
+        if (parseInt(lines[n].c_str()) == filter) return static_cast<int>(n + 1);
     return 0;
+}
+
+int findIndexLine(const std::vector<std::string> &lines) { return indexLineOf(lines, settings.Filter); }
+
+FilterLookup lookUpFilterRecord(const std::string &folder, int filter) {
+    FilterLookup found;
+    found.indexRead = readFilterIndex(folder, found.lines);
+    found.line = indexLineOf(found.lines, filter);
+    if (found.line == 0) return found;
+    FILE *data = std::fopen((folder + "filter.dat").c_str(), "rb");
+    found.dataOpened = data != nullptr;
+    if (!data) return found;
+    readRecord(data, found.line, found);
+    std::fclose(data);
+    return found;
 }
 
 void applyIndexLine(const std::string &line) {
@@ -34,19 +65,11 @@ void applyIndexLine(const std::string &line) {
 }
 
 void loadFilterRecord() {
-    std::vector<std::string> lines;
-    if (!readTextLines((settings.ExePath + "filter.txt").c_str(), lines)) return;
-    int n = findIndexLine(lines);
-    if (n == 0) return;
-    FILE *data = std::fopen((settings.ExePath + "filter.dat").c_str(), "rb");
-    if (!data) return;
-    applyIndexLine(lines[n - 1]);
-    uint8_t record[RecordBytes];
-    if (fseeko(data, (n - 1) * RecordBytes, SEEK_SET) != 0 || std::fread(record, 1, RecordBytes, data) != RecordBytes) {
-        std::fclose(data);
-        finish(CodeReadFailure, 33);
-    }
-    std::fclose(data);
+    FilterLookup found = lookUpFilterRecord(settings.ExePath, settings.Filter);
+    if (!found.dataOpened) return;
+    applyIndexLine(found.lines[found.line - 1]);
+    if (found.code != 0) finish(found.code, found.detail);
     for (int r = 1; r <= RecordRows; ++r)
-        for (int c = 1; c <= RecordRows; ++c) FilterTable[r * FilterSize + c] = record[(r - 1) * RecordRows + (c - 1)];
+        for (int c = 1; c <= RecordRows; ++c)
+            FilterTable[r * FilterSize + c] = found.record[(r - 1) * RecordRows + (c - 1)];
 }

@@ -238,11 +238,31 @@ int readWaveHeader();
 /** Reads the frame at byte p into `FrameSamples`; returns its peak or 0 when silent. */
 uint32_t readFrame(int64_t p);
 
+// What the filter files of a folder hold for one record number. The engine and the
+// starter both read the records through lookUpFilterRecord.
+struct FilterLookup {
+    bool indexRead = false;          // filter.txt could be opened
+    std::vector<std::string> lines;  // its lines as the text-mode reader takes them
+    int line = 0;                    // the record's index line from 1 (its place in filter.dat), 0: none
+    bool dataOpened = false;         // filter.dat could be opened (looked at only when line > 0)
+    int code = 0;                    // the failure that ends a run (2/33: filter.dat too short), else 0
+    int detail = 0;
+    std::vector<uint8_t> record;     // FilterRecordBytes template bytes once read
+};
+
+/** The lines of folder's filter.txt as the text-mode reader takes them; false when it cannot be opened. */
+bool readFilterIndex(const std::string &folder, std::vector<std::string> &lines);
+/** Number (from 1) of the first index line whose leading integer is filter, or 0. */
+int indexLineOf(const std::vector<std::string> &lines, int filter);
 /** Number (from 1) of the first filter-index line whose leading integer is `Filter`, or 0. */
 int findIndexLine(const std::vector<std::string> &lines);
+/** Finds record filter in folder's filter.txt and reads it from filter.dat. Ends nothing:
+    a missing index, line or data file leaves code 0 and no record. */
+FilterLookup lookUpFilterRecord(const std::string &folder, int filter);
 /** Takes the KeyMin, KeyMax and PitchMode defaults of a filter-index line into the unset settings. */
 void applyIndexLine(const std::string &line);
-/** Loads the selected filter record and its defaults from `ExePath`. */
+/** Loads the selected filter record and its defaults from `ExePath`; a record cut short
+    ends the run with code 2/33. */
 void loadFilterRecord();
 
 /** Opens `TempoFile` and derives the tempo values when it opens. */

@@ -175,6 +175,28 @@ TEST_F(FilterRecordTest, DataFileTooShortForTheSelectedRecordEndsWithCode2Detail
     EXPECT_FINISH(load(5), 2, 33);
 }
 
+TEST_F(FilterRecordTest, LookUpGivesTheVerdictWithoutEndingTheRunOrChangingSettings) {
+    index("0,21,108,6 " + std::string(300, 'x') + "\n5,1,2,3\n");
+    records(2);
+    FilterLookup found = lookUpFilterRecord(settings.ExePath, 5);
+    EXPECT_EQ(found.line, 3) << "a line longer than one piece takes two places in filter.dat";
+    EXPECT_TRUE(found.dataOpened);
+    EXPECT_EQ(found.code, 2);
+    EXPECT_EQ(found.detail, 33);
+    EXPECT_TRUE(found.record.empty());
+    records(3);
+    found = lookUpFilterRecord(settings.ExePath, 5);
+    EXPECT_EQ(found.code, 0);
+    ASSERT_EQ(found.record.size(), static_cast<size_t>(RecordBytes));
+    EXPECT_EQ(found.record[RecordBytes - 1], templateByte(2, 112, 112));
+    expectDefaultsUntouched();
+    EXPECT_TRUE(tableIsZero());
+    found = lookUpFilterRecord(settings.ExePath, 7);
+    EXPECT_EQ(found.line, 0);
+    EXPECT_EQ(found.lines.size(), 3u);
+    EXPECT_FALSE(found.dataOpened);
+}
+
 TEST_F(FilterRecordTest, SetUpUsesTheRecordDefaultsOnTheFilterPath) {
     index("0,21,108,6\n");
     records(1);
