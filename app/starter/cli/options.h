@@ -1,5 +1,6 @@
 // The command line of the sonoscriptor command and its mapping onto the
-// engine's settings keys.
+// engine's settings keys. The words it takes are read in names.h, the
+// instrument records checked in instruments.h.
 #pragma once
 
 #include <string>
@@ -33,13 +34,6 @@ struct StarterOptions {
     std::string keepDir;         // --keep-engine-files: where the engine's files are kept
 };
 
-// One line of the filter index: a record number and the line's text.
-struct FilterRecord {
-    int number = 0;
-    int line = 0;      // 1-based line in filter.txt: the record's place in filter.dat
-    std::string text;
-};
-
 /** Parses the arguments (without the program name); false with a sentence in error. */
 bool parseCommandLine(const std::vector<std::string> &args, const std::string &dataDir,
                       StarterOptions &options, std::string &error);
@@ -52,18 +46,5 @@ bool tempoToBeTracked(const SettingsList &settings);
 /** Defaults, then the --settings file, then the options; false with a sentence on conflict. */
 bool composeSettings(const StarterOptions &options, SettingsList &settings, std::string &error);
 
-/** Key signature and mode of a key name such as C, Am, Eb, F#m, "Bb minor". */
-bool parseKeyName(const std::string &name, int &keySignature, int &minor);
-/** Numerator and denominator power of "3/4", "6/8"; false when malformed. */
-bool parseTimeSignature(const std::string &text, int &numerator, int &denominatorPower);
-/** Resolution for a grid word (8th, 16th, 32nd, ...); -1 when unknown. */
-int gridResolution(const std::string &word);
-/** The lines of filter.txt in dataDir; empty when it cannot be read. */
-std::vector<FilterRecord> readFilterIndex(const std::string &dataDir);
-/** Checks that record number n exists in dataDir's filter files; false with a sentence. */
-bool checkFilterRecord(const std::string &dataDir, int n, std::string &error);
-/** Record number of an instrument name; false with a sentence when there is none. */
-bool resolveInstrument(const std::string &dataDir, const std::string &name, int &record,
-                       std::string &error);
 /** Number of processor cores, at least 1. */
 int coreCount();

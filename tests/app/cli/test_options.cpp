@@ -3,6 +3,7 @@
 
 #include <filesystem>
 
+#include "app/starter/cli/names.h"
 #include "app/starter/cli/options.h"
 #include "tests/app/support.h"
 
@@ -26,14 +27,6 @@ std::string refusal(const std::vector<std::string> &args, const std::string &dat
     if (parseCommandLine(args, dataDir, options, error) && composeSettings(options, settings, error))
         return "";
     return error;
-}
-
-// A data folder with filter records 0, 19, 24 and 73 (the fourth line names a flute).
-std::string writeFilterRecords(const ScratchDir &dir) {
-    writeText(dir.path + "filter.txt", "0,21,108,6 acoustic piano\n19,36,96,6 church organ\n"
-                                       "24,40,88,6 nylon guitar\n73,60,96,1 flute\n");
-    writeText(dir.path + "filter.dat", std::string(4 * FilterRecordBytes, '\0'));
-    return dir.path;
 }
 
 }  // namespace
@@ -154,6 +147,47 @@ TEST(Options, RefusesWhatCannotWork) {
     EXPECT_NE(refusal({"--keep-engine-files", "/nonexistent", "x"}).find("--keep-engine-files"), std::string::npos);
 }
 
+TEST(Options, LaterOptionsWinWhateverTheirKind) {
+    EXPECT_EQ(getSetting(settingsOf({"--set", "Tempo=110", "--tempo", "100", "x.wav"}), "Tempo"), "100");
+    EXPECT_EQ(getSetting(settingsOf({"--tempo", "100", "--set", "Tempo=110", "x.wav"}), "Tempo"), "110");
+    SettingsList s = settingsOf({"--grid", "8th", "--set", "Resolution=6", "--grid=32nd", "--set", "KeyMin=30",
+                                 "--set", "KeyMin=40", "x.wav"});
+    EXPECT_EQ(getSetting(s, "Resolution"), "5");
+    EXPECT_EQ(getSetting(s, "KeyMin"), "40");
+    EXPECT_EQ(settingsText(s).find("KeyMin"), settingsText(s).rfind("KeyMin")) << "one line per key";
+}
+
+TEST(Options, TakesValuesInEveryDocumentedSpelling) {
+    for (std::vector<std::string> args : {std::vector<std::string>{"-j4", "x"}, {"-j", "4", "x"}, {"--jobs=4", "x"},
+                                          {"--jobs", "4", "x"}}) {
+        StarterOptions o;
+        std::string error;
+        ASSERT_TRUE(parseCommandLine(args, "/x/", o, error)) << args[0] << ": " << error;
+        EXPECT_EQ(o.jobs, 4) << args[0];
+        EXPECT_EQ(o.inputs, std::vector<std::string>{"x"}) << args[0];
+    }
+    EXPECT_EQ(getSetting(settingsOf({"--tempo=96", "x"}), "Tempo"), "96");
+    EXPECT_EQ(getSetting(settingsOf({"--transpose", "-12", "x"}), "Transpose"), "-12");
+    EXPECT_EQ(getSetting(settingsOf({"--set", "Transpose=-3", "x"}), "Transpose"), "-3");
+    StarterOptions o;
+    std::string error;
+    ASSERT_TRUE(parseCommandLine({"--output=", "x", "-", "--", "--tempo", "-j4", "--"}, "/x/", o, error)) << error;
+    EXPECT_EQ(o.output, "") << "an empty value after = stays empty";
+    EXPECT_EQ(o.inputs, (std::vector<std::string>{"x", "-", "--tempo", "-j4", "--"}));
+    EXPECT_FALSE(hasSetting(o.assignments, "Tempo"));
+}
+
+TEST(Options, NamesTheArgumentItCannotTake) {
+    EXPECT_EQ(refusal({"x", "-j"}), "The option -j needs a value.");
+    EXPECT_EQ(refusal({"--set"}), "The option --set needs a value.");
+    EXPECT_EQ(refusal({"--quiet=1", "x"}), "The option --quiet takes no value.");
+    EXPECT_EQ(refusal({"-b.wav"}), "There is no option -b.wav.");
+    EXPECT_EQ(refusal({"x", "--Tempo", "96"}), "There is no option --Tempo.");
+    EXPECT_EQ(refusal({"--tempo=", "x"}).rfind("--tempo takes", 0), 0u);
+    EXPECT_EQ(refusal({"--set", "--tempo", "x"}).rfind("--set takes KEY=VALUE", 0), 0u);
+    EXPECT_EQ(refusal({"--jobs=0", "x"}).rfind("-j takes", 0), 0u);
+}
+
 TEST(Options, CollectsFilesAndSwitches) {
     StarterOptions o;
     std::string error;
@@ -170,22 +204,6 @@ TEST(Options, CollectsFilesAndSwitches) {
     EXPECT_EQ(o.keepDir, "/tmp");
 }
 
-TEST(Options, ResolvesInstrumentsFromTheFilterIndex) {
-    ScratchDir dir;
-    std::string data = writeFilterRecords(dir);
-    EXPECT_EQ(getSetting(settingsOf({"--instrument", "flute", "x"}, data), "Filter"), "73");
-    EXPECT_EQ(getSetting(settingsOf({"--instrument", "organ", "x"}, data), "Filter"), "19");
-    EXPECT_EQ(getSetting(settingsOf({"--instrument", "Guitar", "x"}, data), "Filter"), "24");
-    EXPECT_EQ(getSetting(settingsOf({"--filter", "19", "x"}, data), "Filter"), "19");
-    EXPECT_NE(refusal({"--instrument", "strings", "x"}, data).find("48"), std::string::npos);
-    EXPECT_NE(refusal({"--instrument", "kazoo", "x"}, data).find("kazoo"), std::string::npos);
-    EXPECT_NE(refusal({"--filter", "5", "x"}, data).find("0, 19, 24, 73"), std::string::npos);
-    EXPECT_NE(refusal({"--instrument", "piano", "x"}, "/nonexistent/").find("not found"),
-              std::string::npos);
-    writeText(dir.path + "filter.dat", std::string(2 * FilterRecordBytes, '\0'));
-    EXPECT_NE(refusal({"--instrument", "flute", "x"}, data).find("incomplete"), std::string::npos);
-}
-
 TEST(Options, HelpListsEveryOptionWithItsDefault) {
     std::string help = helpText("/usr/share/sonoscriptor/", 4);
     for (const char *option : {"--output", "--force", "--jobs", "--quiet", "--tempo ", "--time-signature",
@@ -196,4 +214,5 @@ TEST(Options, HelpListsEveryOptionWithItsDefault) {
     for (const char *def : {"default: the beats are found", "a constant 120", "default 4/4", "default 16th", "default auto", "default: 4",
                             "VirtualSR=11025"})
         EXPECT_NE(help.find(def), std::string::npos) << def;
+    EXPECT_EQ(help, fileText(std::string(SOURCE_DIR) + "/tests/app/cli/golden/help.txt"));
 }

@@ -1,0 +1,110 @@
+// Key names, time signatures, grid words and plain numbers of the command line.
+#include "app/starter/cli/names.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <vector>
+
+namespace {
+
+// Pitch class of a letter name with accidentals, or -1; rest receives what follows.
+int pitchClass(const std::string &name, int &accidental, std::string &rest) {
+    static const std::map<char, int> letters = {{'C', 0}, {'D', 2}, {'E', 4}, {'F', 5},
+                                                {'G', 7}, {'A', 9}, {'B', 11}};
+    if (name.empty() || !letters.count(static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])))))
+        return -1;
+    int pc = letters.at(static_cast<char>(std::toupper(static_cast<unsigned char>(name[0]))));
+    size_t i = 1;
+    accidental = 0;
+    for (; i < name.size() && (name[i] == '#' || name[i] == 'b'); ++i)
+        accidental += name[i] == '#' ? 1 : -1;
+    rest = name.substr(i);
+    return ((pc + accidental) % 12 + 12) % 12;
+}
+
+// The signature -7..7 of the major key on pitch class pc, spelled with accidental's sign.
+int majorSignature(int pc, int accidental) {
+    std::vector<int> candidates;
+    for (int s = -7; s <= 7; ++s)
+        if (((7 * s) % 12 + 12) % 12 == pc)
+            candidates.push_back(s);
+    if (candidates.size() == 1)
+        return candidates[0];
+    // Two spellings (for example F# and Gb): follow the name, else the fewer accidentals.
+    int flat = candidates[0], sharp = candidates[1];
+    if (accidental != 0)
+        return accidental > 0 ? sharp : flat;
+    return std::abs(flat) < std::abs(sharp) ? flat : sharp;
+}
+
+}  // namespace
+
+std::string lowerCase(std::string text) {
+    for (char &c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+bool wholeNumber(const std::string &text, double &value) {
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0])))
+        return false;
+    char *end = nullptr;
+    value = std::strtod(text.c_str(), &end);
+    return *end == '\0' && std::isfinite(value);
+}
+
+bool wholeInteger(const std::string &text, int lo, int hi, int &value) {
+    double v;
+    if (!wholeNumber(text, v) || v != std::floor(v) || v < lo || v > hi)
+        return false;
+    value = static_cast<int>(v);
+    return true;
+}
+
+std::string numberText(double value) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.10g", value);
+    return buffer;
+}
+
+bool parseKeyName(const std::string &name, int &keySignature, int &minor) {
+    int accidental;
+    std::string rest;
+    int pc = pitchClass(name, accidental, rest);
+    if (pc < 0)
+        return false;
+    std::string mode = lowerCase(rest);
+    mode.erase(std::remove(mode.begin(), mode.end(), ' '), mode.end());
+    if (mode == "" || mode == "maj" || mode == "major")
+        minor = 0;
+    else if (mode == "m" || mode == "min" || mode == "minor")
+        minor = 1;
+    else
+        return false;
+    keySignature = majorSignature(minor ? (pc + 3) % 12 : pc, accidental);
+    return true;
+}
+
+bool parseTimeSignature(const std::string &text, int &numerator, int &denominatorPower) {
+    size_t slash = text.find('/');
+    int d;
+    if (slash == std::string::npos || !wholeInteger(text.substr(0, slash), 1, 99, numerator) ||
+        !wholeInteger(text.substr(slash + 1), 1, 64, d) || (d & (d - 1)) != 0)
+        return false;
+    denominatorPower = 0;
+    while ((1 << denominatorPower) < d)
+        ++denominatorPower;
+    return true;
+}
+
+int gridResolution(const std::string &word) {
+    static const std::map<std::string, int> grids = {
+        {"4th", 2}, {"quarter", 2}, {"8th", 3}, {"eighth", 3}, {"16th", 4}, {"sixteenth", 4},
+        {"32nd", 5}, {"thirty-second", 5}, {"64th", 6}, {"sixty-fourth", 6}};
+    auto it = grids.find(lowerCase(word));
+    return it == grids.end() ? -1 : it->second;
+}

@@ -1,0 +1,21 @@
+// Musicians' words on the command line: key names, time signatures, grid values,
+// and the plain numbers the options take.
+#pragma once
+
+#include <string>
+
+/** The text in lower case (ASCII letters only). */
+std::string lowerCase(std::string text);
+/** A whole decimal number (no leading space, no trailing text, finite); false otherwise. */
+bool wholeNumber(const std::string &text, double &value);
+/** A whole integer within lo..hi written as a decimal number; false otherwise. */
+bool wholeInteger(const std::string &text, int lo, int hi, int &value);
+/** Text of a number for the settings file (up to 10 significant digits). */
+std::string numberText(double value);
+
+/** Key signature and mode of a key name such as C, Am, Eb, F#m, "Bb minor". */
+bool parseKeyName(const std::string &name, int &keySignature, int &minor);
+/** Numerator and denominator power of "3/4", "6/8"; false when malformed. */
+bool parseTimeSignature(const std::string &text, int &numerator, int &denominatorPower);
+/** Resolution for a grid word (8th, 16th, 32nd, ...); -1 when unknown. */
+int gridResolution(const std::string &word);
