@@ -47,6 +47,25 @@ std::string refusal(const CommandLine &line, const std::vector<std::string> &arg
     return "The option " + args.back() + " needs a value.";
 }
 
+// The first argument CLI11 did not take as an option or an input, or one it took as an input
+// although it looks like an option ("-5", "---x"): an input that begins with '-' must follow "--".
+bool unknownOption(const CommandLine &line, const std::vector<std::string> &args, std::string &error) {
+    for (const std::string &extra : line.app.remaining())
+        if (extra != "--") {
+            error = "There is no option " + extra + ".";
+            return true;
+        }
+    const std::vector<std::string> &inputs = line.inputs->results();
+    auto marker = std::find(args.begin(), args.end(), "--");
+    size_t afterMarker = marker == args.end() ? 0 : static_cast<size_t>(args.end() - marker - 1);
+    for (size_t i = 0; i + afterMarker < inputs.size(); ++i)
+        if (inputs[i].size() > 1 && inputs[i][0] == '-') {
+            error = "There is no option " + inputs[i] + ".";
+            return true;
+        }
+    return false;
+}
+
 // Hands every value to its option's handler, in command-line order; false at the first refusal.
 bool takeValues(const CommandLine &line, StarterOptions &options, std::string &error) {
     std::map<const CLI::Option *, size_t> taken;
@@ -74,12 +93,7 @@ bool parseCommandLine(const std::vector<std::string> &args, const std::string &d
         error = refusal(line, args);
         return false;
     }
-    for (const std::string &extra : line.app.remaining())
-        if (extra != "--") {
-            error = "There is no option " + extra + ".";
-            return false;
-        }
-    if (!takeValues(line, options, error))
+    if (unknownOption(line, args, error) || !takeValues(line, options, error))
         return false;
     const std::vector<std::string> &inputs = line.inputs->results();
     options.inputs.insert(options.inputs.end(), inputs.begin(), inputs.end());

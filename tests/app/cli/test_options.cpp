@@ -183,6 +183,8 @@ TEST(Options, NamesTheArgumentItCannotTake) {
     EXPECT_EQ(refusal({"--quiet=1", "x"}), "The option --quiet takes no value.");
     EXPECT_EQ(refusal({"-b.wav"}), "There is no option -b.wav.");
     EXPECT_EQ(refusal({"x", "--Tempo", "96"}), "There is no option --Tempo.");
+    EXPECT_EQ(refusal({"-5", "x"}), "There is no option -5.");
+    EXPECT_EQ(refusal({"x", "---x", "--", "-y"}), "There is no option ---x.");
     EXPECT_EQ(refusal({"--tempo=", "x"}).rfind("--tempo takes", 0), 0u);
     EXPECT_EQ(refusal({"--set", "--tempo", "x"}).rfind("--set takes KEY=VALUE", 0), 0u);
     EXPECT_EQ(refusal({"--jobs=0", "x"}).rfind("-j takes", 0), 0u);
