@@ -30,23 +30,3 @@ struct CommandLine {
 void defineOptions(CommandLine &line, const std::string &dataDir, int cores);
 /** The help text of the defined options: the description, each group, the footer. */
 std::string formatHelp(const CLI::App &app);
-
-// What the value of each option becomes (option_values.cpp).
-/** Stores key=value among the assignments unless the engine would ignore the value (an empty one). */
-void assignSetting(StarterOptions &o, const std::string &key, const std::string &value);
-bool onTempo(const std::string &v, StarterOptions &o, std::string &error);
-bool onTimeSignature(const std::string &v, StarterOptions &o, std::string &error);
-bool onGrid(const std::string &v, StarterOptions &o, std::string &error);
-bool onKey(const std::string &v, StarterOptions &o, std::string &error);
-bool onInstrument(const std::string &dataDir, const std::string &v, StarterOptions &o, std::string &error);
-bool onFilter(const std::string &dataDir, const std::string &v, StarterOptions &o, std::string &error);
-/** --start and --end: seconds from the start of the recording into key. */
-bool onSeconds(const char *option, const char *key, const std::string &v, StarterOptions &o, std::string &error);
-/** A whole number lo..hi into key; `what` names it in the sentence. */
-bool onRange(const char *option, const char *key, int lo, int hi, const char *what, const std::string &v,
-             StarterOptions &o, std::string &error);
-bool onTempoMap(const std::string &v, StarterOptions &o, std::string &error);
-bool onSet(const std::string &v, StarterOptions &o, std::string &error);
-bool onFormat(const std::string &v, StarterOptions &o, std::string &error);
-bool onJobs(const std::string &v, StarterOptions &o, std::string &error);
-bool onKeepDir(const std::string &v, StarterOptions &o, std::string &error);

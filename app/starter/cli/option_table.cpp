@@ -1,6 +1,7 @@
 // Every option of the sonoscriptor command: names, value name, group, help text
 // and handler. The --help text is made from these definitions alone.
 #include "app/starter/cli/command_line.h"
+#include "app/starter/cli/option_values.h"
 
 namespace {
 

@@ -1,10 +1,9 @@
-// What the value of each option becomes: fields of StarterOptions, or settings
-// keys in command-line order.
+// What the value of each option becomes.
 #include <filesystem>
 
 #include <unistd.h>
 
-#include "app/starter/cli/command_line.h"
+#include "app/starter/cli/option_values.h"
 #include "app/starter/cli/instruments.h"
 #include "app/starter/cli/names.h"
 #include "app/starter/protocol/settings_check.h"
