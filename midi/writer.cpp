@@ -1,8 +1,7 @@
 // MIDI event writer: delta times, running status, notes and chord markers.
 #include <cstring>
 
-#include "analysis/analysis.h"
-#include "engine/engine.h"
+#include "engine/finish.h"
 #include "input/input.h"
 #include "midi/midi.h"
 
@@ -72,12 +71,18 @@ void writeMarker(const char *name) {
 
 }  // namespace
 
-void writeEvent(int32_t &deltaSteps, int type, int key, int value) {
+void writeMarkerEvent(int32_t &deltaSteps, const char *name) {
     if (writer.firstEvent == 1) {
-        if (type == 0xFF) {
-            std::memcpy(writer.firstMarkerName, analysis.chordName, sizeof writer.firstMarkerName);
-            return;
-        }
+        std::memcpy(writer.firstMarkerName, name, sizeof writer.firstMarkerName);
+        return;
+    }
+    writeDeltaTime(deltaSteps);
+    deltaSteps = 0;
+    writeMarker(name);
+}
+
+void writeNoteEvent(int32_t &deltaSteps, int type, int key, int value) {
+    if (writer.firstEvent == 1) {
         writer.firstEvent = 0;
         writeByte(0x00);
         writeMarker(writer.firstMarkerName);
@@ -85,10 +90,6 @@ void writeEvent(int32_t &deltaSteps, int type, int key, int value) {
     }
     writeDeltaTime(deltaSteps);
     deltaSteps = 0;
-    if (type == 0xFF) {
-        writeMarker(analysis.chordName);
-        return;
-    }
     int status = type | settings.Channel;
     if (status != writer.runningStatus) {
         writeByte(status);

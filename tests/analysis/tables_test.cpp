@@ -14,7 +14,7 @@ class TablesTest : public AnalysisTest {};
 void buildFilterPathTables(int keyMin = 24, int keyMax = 96) {
     configureFilterPath(keyMin, keyMax);
     buildSearchTables();
-    buildKeyTables();
+    buildKeyTables(1);
 }
 
 TEST_F(TablesTest, KeyRecordsMatchWorkedExample) {
