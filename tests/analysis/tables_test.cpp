@@ -95,6 +95,18 @@ TEST_F(TablesTest, SingleKeyTableHoldsTheEntryPastTheSlot) {
     EXPECT_NEAR(tables.ReferenceTable[4554], std::trunc(ideal + 0.5), 1.0);
 }
 
+// The key slots are shared among threads: any thread count gives the same tables.
+TEST_F(TablesTest, ThreadCountDoesNotChangeTheReferenceWaves) {
+    buildFilterPathTables();
+    const std::vector<int32_t> single(tables.ReferenceTable, tables.ReferenceTable + tables.referenceSize);
+    for (int threads : {2, 3, 64}) {
+        releaseKeyTables();
+        buildKeyTables(threads);
+        ASSERT_EQ(tables.referenceSize, static_cast<int64_t>(single.size()));
+        EXPECT_TRUE(std::equal(single.begin(), single.end(), tables.ReferenceTable)) << threads << " threads";
+    }
+}
+
 // A key whose period is shorter than four reference steps has no phase range.
 TEST_F(TablesTest, ShortPeriodKeyGetsZeroQuarterSteps) {
     configureResonatorPath(100, 112, 11025, 1, 1);
