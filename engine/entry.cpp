@@ -1,4 +1,4 @@
-// Engine entry: banner, arguments, buffers, tables and the frame loop.
+// Engine entry: banner, arguments, buffers, tables, the frame loop and the spacing of its frames.
 #include <algorithm>
 #include <csignal>
 #include <cstdio>

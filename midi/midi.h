@@ -54,8 +54,9 @@ void trackNotes(const int32_t *strengths, int row, const char *chordName);
 void writeByte(int b);
 /** Writes text bytes, counted in `byteCount`; the given detail on failure. */
 void writeText(const char *text, int length, int detail);
-/** Writes a chord marker (a marker meta event) after deltaSteps, which it clears; before the
-    first note only its name (4 bytes, NUL-padded) is kept, for the marker written with that note. */
+/** Writes a chord marker (a marker meta event) after deltaSteps, which it clears. Before the
+    first note it only keeps the name (4 bytes, NUL-padded) for the marker written with that
+    note, and leaves deltaSteps alone. */
 void writeMarkerEvent(int32_t &deltaSteps, const char *name);
 /** Writes one note-off (type 0x80) or note-on (0x90) after deltaSteps, which it clears. */
 void writeNoteEvent(int32_t &deltaSteps, int type, int key, int value);
