@@ -60,6 +60,11 @@ void writeText(const char *text, int length, int detail);
 void writeMarkerEvent(int32_t &deltaSteps, const char *name);
 /** Writes one note-off (type 0x80) or note-on (0x90) after deltaSteps, which it clears. */
 void writeNoteEvent(int32_t &deltaSteps, int type, int key, int value);
+// The longest variable-length quantity: 7 bits a byte hold any 64-bit value in 10 bytes.
+constexpr int MaxVariableLength = 10;
+/** The variable-length quantity of value (7 bits a byte, most significant first, every byte but
+    the last with its top bit set) into bytes (MaxVariableLength of room); returns how many. */
+int variableLength(uint64_t value, uint8_t *bytes);
 /** Writes a delta time of `steps` x TicksPerStep ticks as a variable-length quantity. */
 void writeDeltaTime(int32_t steps);
 /** Note number written for a key (transposed and folded, or `rhythmNote`). */

@@ -29,16 +29,24 @@ void flushMidi() {
     if (std::fflush(writer.midi) != 0) finish(CodeWriteFailure, 22);
 }
 
-void writeDeltaTime(int32_t steps) {
-    uint64_t ticks = static_cast<uint64_t>(static_cast<int64_t>(steps) * TicksPerStep);
-    int groups[10];
+int variableLength(uint64_t value, uint8_t *bytes) {
+    uint8_t groups[MaxVariableLength];
     int count = 0;
     do {
-        groups[count++] = static_cast<int>(ticks & 0x7F);
-        ticks >>= 7;
-    } while (ticks != 0 && count < 10);
-    while (count > 1) writeByte(groups[--count] | 0x80);
-    writeByte(groups[0]);
+        groups[count++] = static_cast<uint8_t>(value & 0x7F);
+        value >>= 7;
+    } while (value != 0 && count < MaxVariableLength);
+    for (int i = 0; i < count; ++i) {
+        const int group = groups[count - 1 - i];
+        bytes[i] = static_cast<uint8_t>(i < count - 1 ? group | 0x80 : group);
+    }
+    return count;
+}
+
+void writeDeltaTime(int32_t steps) {
+    uint8_t bytes[MaxVariableLength];
+    const int count = variableLength(static_cast<uint64_t>(static_cast<int64_t>(steps) * TicksPerStep), bytes);
+    for (int i = 0; i < count; ++i) writeByte(bytes[i]);
 }
 
 int noteNumber(int key) {

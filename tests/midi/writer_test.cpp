@@ -26,6 +26,19 @@ TEST_F(WriterTest, DeltaTimesAreVariableLengthTicksOf48PerStep) {
     EXPECT_EQ(writer.byteCount, static_cast<int32_t>(expected.size()));
 }
 
+// The quantity of any 64-bit value fits its 10 bytes.
+TEST(VariableLength, GroupsOfSevenBitsMostSignificantFirst) {
+    uint8_t bytes[MaxVariableLength];
+    auto encoded = [&](uint64_t value) {
+        const int count = variableLength(value, bytes);
+        return hexBytes(std::string(bytes, bytes + count));
+    };
+    EXPECT_EQ(encoded(0), hexBytes(bytesOf({0x00})));
+    EXPECT_EQ(encoded(0x7F), hexBytes(bytesOf({0x7F})));
+    EXPECT_EQ(encoded(0x80), hexBytes(bytesOf({0x81, 0x00})));
+    EXPECT_EQ(encoded(UINT64_MAX), hexBytes(bytesOf({0x81, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F})));
+}
+
 TEST_F(WriterTest, FirstNoteWithoutMarkerStartsWithAnEmptyMarker) {
     int32_t delta = 0;
     writeNoteEvent(delta, 0x90, 60, 64);
