@@ -225,14 +225,12 @@ void prepareAnalysis(const std::string &dir) {
     run.statusPath = dir + "/status.txt";
     setupAnalysis((dir + "/settings.txt").c_str());
     prepareRun();
-    run.CurrentRow = 0;
 }
 
 bool addFrameLevels(int64_t sample, bool loudnessWeights, NoteLevels &levels) {
     const int64_t sampleBytes = sampleFrameBytes(settings.Tracks, settings.BitsPerSample);
     const uint32_t peak = readFrame(derived.waveDataOffset + sample * sampleBytes, analysis.FrameSamples);
     if (peak == 0) return false;
-    run.CurrentRow = 0;
     measureAllKeys(0);
     const int32_t *row = levelRow(0);
     const double weight = loudnessWeights ? peak : 1.0;
