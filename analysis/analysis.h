@@ -88,6 +88,7 @@ struct AnalysisState {
     int64_t BlockPitchSums[12];
     int64_t PitchClassTotals[12];
     int32_t CarryLevels[KeyLimit];
+    int32_t KeyStrengths[KeyLimit];  // the strengths decided for the row being tracked
     int32_t AttributionMatrix[KeyLimit * KeyLimit];
     double WorkingLevels[113];
     FrameWork work;          // scratch of the single-threaded calls below
@@ -103,8 +104,9 @@ int32_t *levelRow(int r);
 void buildHarmonicOffsets();
 /** Fills `RatioTable` and `TriangularTable`. */
 void buildSearchTables();
-/** Computes `SlotLength`, allocates and fills `KeyTable` and `ReferenceTable`. */
-void buildKeyTables();
+/** Computes `SlotLength`, allocates and fills `KeyTable` and `ReferenceTable` (the slots on
+    up to `threads` threads) and the pair tables. */
+void buildKeyTables(int threads);
 
 /** Lays out the reference values and energies of the fit's sample pairs (again after `ReferenceTable` changed). */
 void buildPairTables();
@@ -125,22 +127,29 @@ void frameChanged(FrameWork &work);
 /** Measures one key on the work's frame (the signal is filtered once per lag and frame). */
 void detectKeyWith(FrameWork &work, DetectorResult &result);
 
-/** Fills row `CurrentRow` of the level matrix from the current frame. */
-void analyseFrame();
-/** Fills row `CurrentRow` with the raw level of every key (filter path). */
-void measureAllKeys();
+/** Fills a row of the level matrix from `FrameSamples`. */
+void analyseFrame(int row);
+/** Fills a row of the level matrix with the raw level of every key of `FrameSamples` (filter path). */
+void measureAllKeys(int row);
 /** `analyseFrame` on a work's frame, row and mask. */
 void analyseFrameWith(FrameWork &work);
 /** `measureAllKeys` on a work's frame and row. */
 void measureAllKeysWith(FrameWork &work);
 
-/** Start flag: builds `TriadTable`; otherwise estimates the chord of rows 0..`CurrentRow`. */
-void postProcessBlock(int start);
+/** Builds `TriadTable` for the key signature, before the first block. */
+void buildTriadTable();
+/** Estimates the chord of rows 0..lastRow of the level matrix, sets the chord weights and adds
+    the pitch-class totals; returns the chord's name (4 bytes, NUL-padded, kept until the next block). */
+const char *postProcessBlock(int lastRow);
 /** Name of a triad under the current key signature (flat or sharp names). */
 const char *triadName(const Triad &triad);
 
-/** Start flag: clears `CarryLevels`; otherwise decides the strengths of row `CurrentRow`. */
-void attributeHarmonics(int start);
+/** Clears `CarryLevels` before the first row. */
+void resetAttribution();
+/** Decides the note strength of every key KeyMin..KeyMax of a level-matrix row (which it
+    uses up) into strengths, indexed by key. */
+void attributeHarmonics(int32_t *row, int32_t *strengths);
 
-/** Decides the strengths of row `CurrentRow` by template pursuit. */
-void pursueTemplates();
+/** Decides the note strength of every key KeyMin..KeyMax of a level-matrix row by template
+    pursuit into strengths, indexed by key. */
+void pursueTemplates(const int32_t *row, int32_t *strengths);

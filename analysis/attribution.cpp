@@ -3,22 +3,18 @@
 #include <cstring>
 
 #include "analysis/analysis.h"
-#include "engine/engine.h"
 #include "input/input.h"
-#include "midi/midi.h"
 
 namespace {
 
 int32_t &claimed(int fundamental, int harmonic) { return analysis.AttributionMatrix[fundamental * KeyLimit + harmonic]; }
 
-int32_t &strengthOf(int key) { return tracker.keys[key].strength; }
-
 // Whether a lower accepted key explains the amount c of key b as its harmonic.
-bool explained(int b, int32_t c) {
+bool explained(const int32_t *strengths, int b, int32_t c) {
     for (int i = 2; i <= tables.HarmonicCount; ++i) {
         const int f = b - tables.HarmonicOffsets[i];
         if (f < settings.KeyMin) break;
-        if (strengthOf(f) >= static_cast<int64_t>(claimed(f, b)) + c) return true;
+        if (strengths[f] >= static_cast<int64_t>(claimed(f, b)) + c) return true;
     }
     return false;
 }
@@ -46,7 +42,7 @@ struct LineFit {
 };
 
 // Key b takes the amount c as a fundamental and claims its harmonics.
-void acceptFundamental(int32_t *row, int b, int32_t c) {
+void acceptFundamental(int32_t *row, int32_t *strengths, int b, int32_t c) {
     row[b] -= c;
     analysis.CarryLevels[b] += c;
     LineFit fit = {1, 1, 1, c, c};
@@ -65,40 +61,37 @@ void acceptFundamental(int32_t *row, int b, int32_t c) {
         cur = y > prediction ? y : prediction;
     }
     if (derived.allowedKeys[b] != 0 && sum / analysis.ChordWeights[b % 12] >= settings.OutputThreshold) {
-        const int64_t total = strengthOf(b) + sum;
-        strengthOf(b) = total > INT32_MAX ? INT32_MAX : static_cast<int32_t>(total);
+        const int64_t total = strengths[b] + sum;
+        strengths[b] = total > INT32_MAX ? INT32_MAX : static_cast<int32_t>(total);
     }
 }
 
-void attributePass(int32_t *row, int pass) {
+void attributePass(int32_t *row, int32_t *strengths, int pass) {
     for (int b = settings.KeyMin; b <= settings.KeyMax; ++b) {
         int32_t c = row[b];
         if (pass == 0) {
             if (analysis.CarryLevels[b] < c) c = analysis.CarryLevels[b];
             analysis.CarryLevels[b] = 0;
-            strengthOf(b) = 0;
+            strengths[b] = 0;
         }
         if (c == 0) continue;
-        if (explained(b, c)) {
+        if (explained(strengths, b, c)) {
             if (pass == 1) row[b] = 0;
             continue;
         }
-        acceptFundamental(row, b, c);
+        acceptFundamental(row, strengths, b, c);
     }
 }
 
 }  // namespace
 
-void attributeHarmonics(int start) {
-    if (start != 0) {
-        std::memset(analysis.CarryLevels, 0, sizeof analysis.CarryLevels);
-        return;
-    }
+void resetAttribution() { std::memset(analysis.CarryLevels, 0, sizeof analysis.CarryLevels); }
+
+void attributeHarmonics(int32_t *row, int32_t *strengths) {
     if (settings.KeyMin > settings.KeyMax) return;
     // Only fundamentals KeyMin..KeyMax claim or are asked about.
     std::memset(&claimed(settings.KeyMin, 0), 0,
                 sizeof(int32_t) * KeyLimit * (settings.KeyMax - settings.KeyMin + 1));
-    int32_t *row = levelRow(run.CurrentRow);
-    attributePass(row, 0);
-    attributePass(row, 1);
+    attributePass(row, strengths, 0);
+    attributePass(row, strengths, 1);
 }

@@ -2,7 +2,6 @@
 #include <cstring>
 
 #include "analysis/analysis.h"
-#include "engine/engine.h"
 #include "input/input.h"
 
 namespace {
@@ -24,6 +23,8 @@ const char *const ChordNames[48] = {
 const int MajorChordWeights[12] = {1, 15, 5, 8, 4, 3, 32, 2, 8, 3, 8, 5};
 const int MinorChordWeights[12] = {1, 15, 5, 4, 8, 3, 32, 2, 3, 8, 5, 8};
 
+}  // namespace
+
 void buildTriadTable() {
     const int T = settings.KeySignature == 8 ? 0 : derived.tonicPitchClass;
     const int(*list)[2] = settings.MajorMinor == 0 ? MajorKeyTriads : MinorKeyTriads;
@@ -37,9 +38,11 @@ void buildTriadTable() {
     }
 }
 
-void sumBlock() {
+namespace {
+
+void sumBlock(int lastRow) {
     for (int64_t &sum : analysis.BlockPitchSums) sum = 0;
-    for (int r = 0; r <= run.CurrentRow; ++r) {
+    for (int r = 0; r <= lastRow; ++r) {
         const int32_t *row = levelRow(r);
         for (int k = settings.KeyMin; k <= settings.KeyMax; ++k) analysis.BlockPitchSums[k % 12] += row[k];
     }
@@ -68,16 +71,13 @@ const char *triadName(const Triad &triad) {
     return ChordNames[triad.root + 12 * triad.minor + (settings.KeySignature < 0 ? 0 : 24)];
 }
 
-void postProcessBlock(int start) {
-    if (start != 0) {
-        buildTriadTable();
-        return;
-    }
-    sumBlock();
+const char *postProcessBlock(int lastRow) {
+    sumBlock(lastRow);
     analysis.ChordIndex = bestTriad();
     const Triad &chord = analysis.TriadTable[analysis.ChordIndex];
     std::memset(analysis.chordName, 0, sizeof analysis.chordName);
     std::strncpy(analysis.chordName, triadName(chord), 3);
     const int *weights = chord.minor ? MinorChordWeights : MajorChordWeights;
     for (int j = 0; j < 12; ++j) analysis.ChordWeights[(chord.root + j) % 12] = weights[j];
+    return analysis.chordName;
 }

@@ -5,7 +5,7 @@
 
 #include "analysis/analysis.h"
 #include "analysis/kernels.h"
-#include "engine/engine.h"
+#include "engine/finish.h"
 #include "input/input.h"
 
 namespace {

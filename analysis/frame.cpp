@@ -2,7 +2,6 @@
 #include <cstring>
 
 #include "analysis/analysis.h"
-#include "engine/engine.h"
 #include "input/input.h"
 
 namespace {
@@ -79,11 +78,11 @@ void measureAllKeysWith(FrameWork &work) {
 
 namespace {
 
-// The single-threaded work on the current frame, row and mask.
-FrameWork &currentWork() {
+// The single-threaded work on `FrameSamples`, a row and the working mask.
+FrameWork &currentWork(int row) {
     FrameWork &work = analysis.work;
     work.frame = analysis.FrameSamples;
-    work.row = levelRow(run.CurrentRow);
+    work.row = levelRow(row);
     work.mask = analysis.WorkingMask;
     frameChanged(work);
     return work;
@@ -91,6 +90,6 @@ FrameWork &currentWork() {
 
 }  // namespace
 
-void analyseFrame() { analyseFrameWith(currentWork()); }
+void analyseFrame(int row) { analyseFrameWith(currentWork(row)); }
 
-void measureAllKeys() { measureAllKeysWith(currentWork()); }
+void measureAllKeys(int row) { measureAllKeysWith(currentWork(row)); }

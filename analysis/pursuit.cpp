@@ -1,8 +1,6 @@
 // Template pursuit: explains a row of levels by instrument note templates.
 #include "analysis/analysis.h"
-#include "engine/engine.h"
 #include "input/input.h"
-#include "midi/midi.h"
 
 namespace {
 
@@ -57,13 +55,12 @@ Extraction bestExtraction(double reference) {
 
 }  // namespace
 
-void pursueTemplates() {
+void pursueTemplates(const int32_t *row, int32_t *strengths) {
     const Settings &s = settings;
-    const int32_t *row = levelRow(run.CurrentRow);
     double E = 0;
     for (int k = s.KeyMin; k <= s.KeyMax; ++k) {
         analysis.WorkingLevels[k] = row[k];
-        tracker.keys[k].strength = 0;
+        strengths[k] = 0;
         E += analysis.WorkingLevels[k] * analysis.WorkingLevels[k];
     }
     int count = 0;
@@ -73,15 +70,13 @@ void pursueTemplates() {
         if (!(best.energy < reference)) break;
         E = best.energy;
         if (best.multiple > 0) ++count;
-        tracker.keys[best.note].strength += best.multiple;
+        strengths[best.note] += best.multiple;
         const double scale = best.multiple / static_cast<double>(derived.levelCeiling);
         const int32_t *shape = templateOf(best.note);
         for (int k = s.KeyMin; k <= s.KeyMax; ++k) analysis.WorkingLevels[k] -= shape[k] * scale;
         if (count >= s.PitchMode) break;
     }
-    for (int k = s.KeyMin; k <= s.KeyMax; ++k) {
-        KeyState &key = tracker.keys[k];
-        if (derived.allowedKeys[k] == 0 || key.strength / analysis.ChordWeights[k % 12] < s.OutputThreshold)
-            key.strength = 0;
-    }
+    for (int k = s.KeyMin; k <= s.KeyMax; ++k)
+        if (derived.allowedKeys[k] == 0 || strengths[k] / analysis.ChordWeights[k % 12] < s.OutputThreshold)
+            strengths[k] = 0;
 }

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "analysis/analysis.h"
-#include "engine/engine.h"
+#include "engine/finish.h"
 #include "input/input.h"
 
 AnalysisTables tables;
@@ -80,7 +80,7 @@ void buildSearchTables() {
     }
 }
 
-void buildKeyTables() {
+void buildKeyTables(int threads) {
     const Settings &s = settings;
     const int PM = s.PhaseMult;
     const int keys = s.KeyMax >= s.KeyMin ? s.KeyMax - s.KeyMin + 1 : 0;
@@ -101,7 +101,7 @@ void buildKeyTables() {
         key.slotStart = static_cast<int32_t>(base + key.quarterSteps);
         base += slotLength;
     }
-    fillReferenceSlots(analysisThreadCount());
+    fillReferenceSlots(threads);
     buildPairTables();
 }
 

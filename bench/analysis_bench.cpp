@@ -16,7 +16,7 @@ void prepare(benchmark::State &state) {
     else
         bench_setup::use(11025, 1);
     const int64_t middle = (derived.startByte + derived.endByte) / 2;
-    readFrame(middle - middle % derived.inputStride);
+    readFrame(middle - middle % derived.inputStride, analysis.FrameSamples);
     run.CurrentRow = 0;
     state.SetLabel(std::to_string(settings.Rate) + " Hz " + (settings.Tracks == 2 ? "stereo" : "mono") +
                    ", BufferSize " + std::to_string(settings.BufferSize) + ", BufferIncrement " +
@@ -72,7 +72,7 @@ void BM_AnalyseFrame(benchmark::State &state) {
     prepare(state);
     for (auto _ : state) {
         run.CurrentRow = 0;
-        analyseFrame();
+        analyseFrame(0);
         benchmark::DoNotOptimize(analysis.LevelMatrix[0]);
     }
     perSecond(state, "frames_per_second");

@@ -65,7 +65,7 @@ public:
         run = RunState{};
         setupAnalysis(settingsPath.c_str());
         prepareRun();
-        postProcessBlock(1);
+        buildTriadTable();
         run.CurrentRow = 0;
     }
     ~Run() {

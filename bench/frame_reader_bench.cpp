@@ -17,7 +17,7 @@ void BM_ReadFrame(benchmark::State &state) {
             position = static_cast<double>(derived.startByte) / derived.inputStride;
             byte = derived.startByte;
         }
-        const uint32_t peak = readFrame(byte);
+        const uint32_t peak = readFrame(byte, analysis.FrameSamples);
         silent += peak == 0;
         benchmark::DoNotOptimize(analysis.FrameSamples[1]);
         position += derived.samplesPerFrame;

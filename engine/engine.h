@@ -6,6 +6,8 @@
 #include <ctime>
 #include <string>
 
+#include "engine/finish.h"
+
 // The launch token agreed with the front-end.
 constexpr const char *LaunchToken = "+";
 
@@ -30,21 +32,6 @@ struct RunState {
 
 extern RunState run;
 
-// Result codes of the finish routine (the process exit code).
-enum FinishCode {
-    CodeSuccess = 0,
-    CodeCancelled = 1,
-    CodeReadFailure = 2,
-    CodeOpenFailure = 3,
-    CodeWaveFormat = 4,
-    CodeWriteFailure = 5,
-    CodeNoMemory = 6,
-    CodeTimeBase = 7,
-};
-
-/** calloc that ends the run with code 6 and the detail when it fails. */
-void *allocZeroed(int64_t count, int64_t size, int detail);
-
 /** Main routine of the engine: banner, arguments, set-up, frame loop. */
 int runEngine(int argc, char **argv);
 /** Prints the banner to standard output. */
@@ -63,8 +50,8 @@ void openMidiOutput();
 [[noreturn]] void runFrameLoop();
 /** Moves `framePosition` to the next frame (fixed hop or tempo file). */
 void advanceFramePosition();
-/** Decides the key strengths of row `CurrentRow` and tracks them. */
-void decideRow();
+/** Decides the key strengths of row `CurrentRow` and tracks them with the block's chord name. */
+void decideRow(const char *chordName);
 /** Processes rows 0..`CurrentRow` of the level matrix as one block. */
 void processBlock();
 
@@ -92,8 +79,6 @@ std::string finalStatusLine(int code, int detail);
 /** Formats the progress line. */
 std::string progressLine();
 
-/** Ends the run: completes or deletes the MIDI file, reports, exits. */
-[[noreturn]] void finish(int code, int detail);
 /** Completes the MIDI file for codes 0 and 1. */
 void completeMidiFile();
 /** Closes the files, deletes a failed output, frees the buffers. */

@@ -1,4 +1,4 @@
-// Engine entry: banner, arguments, buffers, tables and the frame loop.
+// Engine entry: banner, arguments, buffers, tables, the frame loop and the spacing of its frames.
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
@@ -42,7 +42,7 @@ void *allocZeroed(int64_t count, int64_t size, int detail) {
 void prepareRun() {
     const Derived &d = derived;
     analysis.FrameSamples = static_cast<int32_t *>(allocZeroed(d.frameLength + 2, sizeof(int32_t), 1));
-    int64_t sampleFrame = settings.Tracks * (settings.BitsPerSample / 8);
+    int64_t sampleFrame = sampleFrameBytes(settings.Tracks, settings.BitsPerSample);
     // The frame reader's window: several frame spans, so that overlapping frames are read once.
     inputFiles.frameByteCount = std::max<int64_t>(4 * (static_cast<int64_t>(d.frameLength) * d.inputStride + sampleFrame), 1 << 20);
     inputFiles.frameBytes = static_cast<uint8_t *>(allocZeroed(inputFiles.frameByteCount, 1, 1));
@@ -52,7 +52,7 @@ void prepareRun() {
     tracker.keys = static_cast<KeyState *>(allocZeroed(d.keyColumns, sizeof(KeyState), 3));
     if (settings.Filter == -1) buildHarmonicOffsets();
     buildSearchTables();
-    buildKeyTables();
+    buildKeyTables(analysisThreadCount());
     startFramePool();
 }
 
@@ -87,20 +87,21 @@ void openMidiOutput() {
 void processBlock() {
     const int lastRow = run.CurrentRow;
     analyseQueuedFrames();
-    postProcessBlock(0);
+    const char *chordName = postProcessBlock(lastRow);
     for (int r = 0; r <= lastRow; ++r) {
         run.CurrentRow = r;
-        decideRow();
+        decideRow(chordName);
     }
     run.CurrentRow = lastRow + 1;
 }
 
-void decideRow() {
+void decideRow(const char *chordName) {
+    int32_t *strengths = analysis.KeyStrengths;
     if (settings.Filter == -1)
-        attributeHarmonics(0);
+        attributeHarmonics(levelRow(run.CurrentRow), strengths);
     else
-        pursueTemplates();
-    trackNotes(0);
+        pursueTemplates(levelRow(run.CurrentRow), strengths);
+    trackNotes(strengths, run.CurrentRow, chordName);
 }
 
 namespace {
@@ -111,9 +112,9 @@ void startRun() {
     run.progressStep = static_cast<float>(100 * s / (s + static_cast<double>(d.endByte - d.startByte)));
     run.progressPercent = 0;
     run.lastReportTime = std::time(nullptr);
-    postProcessBlock(1);
-    if (settings.Filter == -1) attributeHarmonics(1);
-    trackNotes(1);
+    buildTriadTable();
+    if (settings.Filter == -1) resetAttribution();
+    resetTracker();
     run.framePosition = static_cast<double>(d.startByte) / d.inputStride;
     run.frameByte = d.startByte;
     run.CurrentRow = -1;
@@ -135,12 +136,41 @@ void analyseCurrentFrame(uint32_t peak) {
 
 }  // namespace
 
+void advanceFramePosition() {
+    const Derived &d = derived;
+    if (!inputFiles.tempo || run.tempoValue == TempoFileEnd) {
+        run.framePosition += d.samplesPerFrame;
+        return;
+    }
+    if (d.tempoFramesPerBeat != 0) {
+        if (run.framesSinceTempoValue == d.tempoFramesPerBeat) {
+            run.tempoValue = readTempoValue();
+            run.framesSinceTempoValue = 0;
+            run.tempoAdvance = static_cast<float>(run.tempoValue * static_cast<double>(d.tempoSampleFactor));
+        }
+        if (run.tempoValue == TempoFileEnd) {
+            run.framePosition += d.samplesPerFrame;
+        } else {
+            run.framesSinceTempoValue += 1;
+            run.framePosition += run.tempoAdvance;
+        }
+        return;
+    }
+    int sum = 0;
+    for (int i = 0; i < d.tempoBeatsPerFrame; ++i) sum += readTempoValue();
+    run.tempoValue = sum;
+    if (sum == TempoFileEnd)
+        run.framePosition += d.samplesPerFrame;
+    else
+        run.framePosition += sum * static_cast<double>(d.tempoSampleFactor);
+}
+
 void runFrameLoop() {
     const Derived &d = derived;
     if (d.startByte <= d.endByte) {
         for (;;) {
             run.CurrentRow += 1;
-            uint32_t peak = readFrame(run.frameByte);
+            uint32_t peak = readFrame(run.frameByte, analysis.FrameSamples);
             analyseCurrentFrame(peak);
             if (run.CurrentRow == d.blockLength - 1) {
                 processBlock();

@@ -33,8 +33,10 @@ void closeMidiOutput() {
 
 void completeMidiFile() {
     if (run.CurrentRow >= 0) processBlock();
-    for (int k = settings.KeyMin; k <= settings.KeyMax; ++k) tracker.keys[k].strength = 0;
-    for (int i = 0; i < 2 * derived.framesPerStep; ++i) trackNotes(0);
+    // Two steps of silence end the notes still sounding.
+    int32_t *silence = analysis.KeyStrengths;
+    for (int k = settings.KeyMin; k <= settings.KeyMax; ++k) silence[k] = 0;
+    for (int i = 0; i < 2 * derived.framesPerStep; ++i) trackNotes(silence, run.CurrentRow, analysis.chordName);
     for (int b : {0x00, 0xFF, 0x2F, 0x00}) writeByte(b);
     if (settings.AutoDetectKey) detectPieceKey();
     writeMidiHeader();

@@ -126,9 +126,9 @@ void startFramePool() {
 void analyseFrameOrQueue() {
     if (!pool || pool->threads == 1) {
         if (settings.Filter == -1)
-            analyseFrame();
+            analyseFrame(run.CurrentRow);
         else
-            measureAllKeys();
+            measureAllKeys(run.CurrentRow);
         return;
     }
     if (pool->queued == pool->capacity) analyseQueuedFrames();

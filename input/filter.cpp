@@ -1,7 +1,7 @@
 // Filter records: the "filter.txt" index and the "filter.dat" templates.
 #include <sstream>
 
-#include "engine/engine.h"
+#include "engine/finish.h"
 #include "input/input.h"
 
 namespace {

@@ -129,6 +129,8 @@ int truncInt(double x);
 int64_t truncInt64(double x);
 /** Frequency in Hz of key k at `ReferencePitch`. */
 double keyFrequency(int k);
+/** Bytes of one sample frame (all channels of one sample) of a WAV file. */
+constexpr int sampleFrameBytes(int tracks, int bitsPerSample) { return tracks * (bitsPerSample / 8); }
 
 // The longest line the text-mode reader takes in one piece, newline included.
 constexpr size_t MaxLinePiece = 254;
@@ -175,8 +177,10 @@ void midiTimeBase(double &b, int64_t &c, int64_t &t);
 
 // MIDI ticks per grid step in every file the engine writes.
 constexpr int TicksPerStep = 48;
-// The analysis rate forced on the filter path.
+// The analysis rate, frame length and level ceiling forced on the filter path.
 constexpr int FilterVirtualSR = 11025;
+constexpr int FilterBufferSize = 1350;
+constexpr int FilterLevelCeiling = 127;
 
 // The MIDI time base of a run: analysis frames per beat at the speed (x), MIDI ticks per
 // beat (b) and their rounded values with the microseconds per beat they give.
@@ -201,8 +205,12 @@ int numeratorInRange(int numerator);
 int denominatorInRange(int power);
 /** Speed in percent after the range rule: 100 when not above 0, at most 999. */
 float speedInRange(float speed);
+/** True for the rates the engine reads and analyses at: 11025, 22050 and 44100 Hz. */
+bool isAnalysisRate(int rate);
 /** The analysis rate for a WAV rate: VirtualSR when it is an analysis rate not above rate, else rate. */
 int analysisRateFor(int virtualSR, int rate);
+/** Bytes between two analysed sample frames: the WAV rate's multiple of the analysis rate, in sample frames. */
+int inputStrideFor(int rate, int virtualSR, int tracks, int bitsPerSample);
 /** Analysis frames per beat of the grid: 2^(sensitivity + resolution) / 2^denominatorPower. */
 double gridFramesPerBeat(int sensitivity, float resolution, int denominatorPower);
 /** Analysis frames per beat at the speed (x), from the WAV format and the derived grid. */
@@ -235,8 +243,9 @@ int parseWaveHeader(const uint8_t *header, int64_t fileLength, WaveHeaderFields 
 int waveFormatDetail(int tracks, int rate, int bitsPerSample);
 /** Opens `WaveFile` and takes its header; 1 for a RIFF WAVE file, else 0. */
 int readWaveHeader();
-/** Reads the frame at byte p into `FrameSamples`; returns its peak or 0 when silent. */
-uint32_t readFrame(int64_t p);
+/** Reads the frame at byte p into samples[1..frameLength] (samples holds frameLength + 2
+    entries; AGC rescales it to a peak of 32768); returns its peak or 0 when silent. */
+uint32_t readFrame(int64_t p, int32_t *samples);
 
 // What the filter files of a folder hold for one record number. The engine and the
 // starter both read the records through lookUpFilterRecord.
@@ -265,7 +274,18 @@ void applyIndexLine(const std::string &line);
     ends the run with code 2/33. */
 void loadFilterRecord();
 
+// The tempo-file value after which the frames follow the fixed hop again.
+constexpr int TempoFileEnd = 65535;
+
+/** Opens a tempo file for reading; nullptr unless it names an existing regular file. */
+FILE *openTempoStream(const std::string &path);
+/** Reads one little-endian 16-bit tempo value from file; bytes past its end read as 255. */
+int nextTempoValue(FILE *file);
+/** The values of a tempo file as the frames follow them: up to the first TempoFileEnd
+    (a final odd byte b reads as 65280 + b). False, with no values, when the file is not
+    a regular file or cannot be read. */
+bool readTempoValues(const std::string &path, std::vector<uint16_t> &values);
 /** Opens `TempoFile` and derives the tempo values when it opens. */
 void openTempoFile();
-/** Reads one little-endian 16-bit tempo value; bytes past the end read as 255. */
+/** Reads the next tempo value of the run's tempo file. */
 int readTempoValue();

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "engine/engine.h"
+#include "engine/finish.h"
 #include "input/input.h"
 
 Settings settings;

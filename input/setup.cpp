@@ -2,7 +2,7 @@
 #include <cmath>
 #include <sys/stat.h>
 
-#include "engine/engine.h"
+#include "engine/finish.h"
 #include "input/input.h"
 
 namespace {
@@ -33,8 +33,8 @@ void applyPathDefaults() {
         s.ClusterDetect = 0;
         s.BufferIncrement = 1;
         s.PhaseMult = 3;
-        s.BufferSize = 1350;
-        derived.levelCeiling = 127;
+        s.BufferSize = FilterBufferSize;
+        derived.levelCeiling = FilterLevelCeiling;
     }
     derived.levelScale = static_cast<float>(32768.0 / derived.levelCeiling);
 }
@@ -58,7 +58,7 @@ void deriveRates() {
     Settings &s = settings;
     derived.sampleFormat = s.BitsPerSample + s.Tracks;
     s.VirtualSR = analysisRateFor(s.VirtualSR, s.Rate);
-    derived.inputStride = (s.Rate / s.VirtualSR) * s.Tracks * (s.BitsPerSample / 8);
+    derived.inputStride = inputStrideFor(s.Rate, s.VirtualSR, s.Tracks, s.BitsPerSample);
     if (s.ReferencePitch < 435 || s.ReferencePitch > 445) s.ReferencePitch = 440;
     if (s.PhaseMult < 1 || s.PhaseMult > 9) s.PhaseMult = 3;
 }
@@ -111,7 +111,7 @@ void deriveRegion() {
     Derived &d = derived;
     if (!std::isfinite(s.StartPoint)) s.StartPoint = 0;
     if (!std::isfinite(s.EndPoint)) s.EndPoint = 0;
-    int A = s.Tracks * (s.BitsPerSample / 8);
+    int A = sampleFrameBytes(s.Tracks, s.BitsPerSample);
     double M = static_cast<double>(d.waveDataLength) / A / s.Rate - static_cast<double>(d.frameLength) / s.VirtualSR;
     double start = s.StartPoint;
     if (s.EntireWave != 0) {
@@ -217,7 +217,7 @@ void buildAllowedKeys() {
 
 int waveFormatDetail(int tracks, int rate, int bitsPerSample) {
     if (tracks != 1 && tracks != 2) return 9;
-    if (rate != 11025 && rate != 22050 && rate != 44100) return 10;
+    if (!isAnalysisRate(rate)) return 10;
     if (bitsPerSample != 8 && bitsPerSample != 16) return 11;
     return 0;
 }

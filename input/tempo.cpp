@@ -1,23 +1,40 @@
-// Tempo file: beat durations that space the frames of each beat.
+// Tempo file: beat durations that space the frames of each beat. The file is
+// read here without run state, so the starter reads the tempo files it writes
+// with these same functions.
 #include <sys/stat.h>
 
-#include "engine/engine.h"
 #include "input/input.h"
 
-namespace {
-
-// Only a regular file is opened: a FIFO or a device could block or never end.
-FILE *openRegularFile(const std::string &path) {
+FILE *openTempoStream(const std::string &path) {
+    // Only a regular file is opened: a FIFO or a device could block or never end.
     struct stat st;
     if (path.empty() || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
     return std::fopen(path.c_str(), "rb");
 }
 
-}  // namespace
+int nextTempoValue(FILE *file) {
+    int low = std::fgetc(file);
+    int high = std::fgetc(file);
+    if (low == EOF) low = 255;
+    if (high == EOF) high = 255;
+    return low | (high << 8);
+}
+
+bool readTempoValues(const std::string &path, std::vector<uint16_t> &values) {
+    values.clear();
+    FILE *file = openTempoStream(path);
+    if (!file) return false;
+    for (int value = nextTempoValue(file); value != TempoFileEnd; value = nextTempoValue(file))
+        values.push_back(static_cast<uint16_t>(value));
+    const bool read = std::ferror(file) == 0;
+    std::fclose(file);
+    if (!read) values.clear();
+    return read;
+}
 
 void openTempoFile() {
     Derived &d = derived;
-    inputFiles.tempo = openRegularFile(settings.TempoFile);
+    inputFiles.tempo = openTempoStream(settings.TempoFile);
     if (!inputFiles.tempo) return;
     d.tempoFramesPerBeat = truncInt(d.framesPerBeat + 0.1);
     if (d.tempoFramesPerBeat == 0) {
@@ -28,39 +45,4 @@ void openTempoFile() {
     }
 }
 
-int readTempoValue() {
-    int low = std::fgetc(inputFiles.tempo);
-    int high = std::fgetc(inputFiles.tempo);
-    if (low == EOF) low = 255;
-    if (high == EOF) high = 255;
-    return low | (high << 8);
-}
-
-void advanceFramePosition() {
-    const Derived &d = derived;
-    if (!inputFiles.tempo || run.tempoValue == 65535) {
-        run.framePosition += d.samplesPerFrame;
-        return;
-    }
-    if (d.tempoFramesPerBeat != 0) {
-        if (run.framesSinceTempoValue == d.tempoFramesPerBeat) {
-            run.tempoValue = readTempoValue();
-            run.framesSinceTempoValue = 0;
-            run.tempoAdvance = static_cast<float>(run.tempoValue * static_cast<double>(d.tempoSampleFactor));
-        }
-        if (run.tempoValue == 65535) {
-            run.framePosition += d.samplesPerFrame;
-        } else {
-            run.framesSinceTempoValue += 1;
-            run.framePosition += run.tempoAdvance;
-        }
-        return;
-    }
-    int sum = 0;
-    for (int i = 0; i < d.tempoBeatsPerFrame; ++i) sum += readTempoValue();
-    run.tempoValue = sum;
-    if (sum == 65535)
-        run.framePosition += d.samplesPerFrame;
-    else
-        run.framePosition += sum * static_cast<double>(d.tempoSampleFactor);
-}
+int readTempoValue() { return nextTempoValue(inputFiles.tempo); }

@@ -26,10 +26,15 @@ float speedInRange(float speed) {
     return speed;
 }
 
+bool isAnalysisRate(int rate) { return rate == 11025 || rate == 22050 || rate == 44100; }
+
 int analysisRateFor(int virtualSR, int rate) {
-    bool analysisRate = virtualSR == 11025 || virtualSR == 22050 || virtualSR == 44100;
-    if (!analysisRate || virtualSR > rate) return rate;
+    if (!isAnalysisRate(virtualSR) || virtualSR > rate) return rate;
     return virtualSR;
+}
+
+int inputStrideFor(int rate, int virtualSR, int tracks, int bitsPerSample) {
+    return (rate / virtualSR) * sampleFrameBytes(tracks, bitsPerSample);
 }
 
 double gridFramesPerBeat(int sensitivity, float resolution, int denominatorPower) {
@@ -59,7 +64,7 @@ int timeBaseDetail(double frames, double beatsPerSecond, int framesPerStep, Time
 
 int timeBaseVerdict(Settings &s, int rate, int tracks, int bitsPerSample, TimeBase &tb) {
     int virtualSR = analysisRateFor(s.Filter == -1 ? s.VirtualSR : FilterVirtualSR, rate);
-    int inputStride = (rate / virtualSR) * tracks * (bitsPerSample / 8);
+    int inputStride = inputStrideFor(rate, virtualSR, tracks, bitsPerSample);
     s.Tempo = tempoInRange(s.Tempo);
     s.Sensitivity = sensitivityInRange(s.Sensitivity);
     s.Resolution = resolutionInRange(s.Resolution);

@@ -3,8 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "analysis/analysis.h"
-#include "engine/engine.h"
+#include "engine/finish.h"
 #include "input/input.h"
 
 namespace {
@@ -41,7 +40,7 @@ int64_t readSpan(int64_t from, int64_t count, const uint8_t *&bytes) {
     bytes = f.frameBytes;
     if (count <= 0) return 0;
     const int64_t span = static_cast<int64_t>(derived.frameLength) * derived.inputStride +
-                         settings.Tracks * (settings.BitsPerSample / 8);
+                         sampleFrameBytes(settings.Tracks, settings.BitsPerSample);
     const bool toEnd = f.windowLength >= 0 && f.windowLength < f.frameByteCount;  // the window ends the file
     if (f.frameByteCount <= span || f.windowLength < 0 || from < f.windowStart ||
         (from + count > f.windowStart + f.windowLength && !toEnd)) {
@@ -114,16 +113,16 @@ template <int Format> uint32_t decodeRun(const uint8_t *bytes, int64_t stride, i
 
 }  // namespace
 
-uint32_t readFrame(int64_t p) {
+uint32_t readFrame(int64_t p, int32_t *samples) {
     const Derived &d = derived;
     const int64_t first = p - d.framePadBytes;
     const int64_t last = p + d.frameSpanBytes;
-    const int64_t frameBytes = settings.Tracks * (settings.BitsPerSample / 8);
+    const int64_t frameBytes = sampleFrameBytes(settings.Tracks, settings.BitsPerSample);
     const int64_t from = first > d.waveDataOffset ? first : d.waveDataOffset;
     const uint8_t *span = nullptr;
     const int64_t got = readSpan(from, last + frameBytes - from, span);
     const int64_t stride = d.inputStride;
-    int32_t *buffer = analysis.FrameSamples + 1;
+    int32_t *buffer = samples + 1;
     // Sample frames at first + stride * t: those before the audio data or past
     // the bytes read are 0, the ones between are decoded.
     const int64_t count = last >= first ? (last - first) / stride + 1 : 0;
@@ -143,7 +142,7 @@ uint32_t readFrame(int64_t p) {
     if (settings.AGC == 1) {
         const float factor = static_cast<float>(32768.0 / peak);
         for (int i = 1; i <= d.frameLength; ++i)
-            analysis.FrameSamples[i] = static_cast<int32_t>(analysis.FrameSamples[i] * static_cast<double>(factor));
+            samples[i] = static_cast<int32_t>(samples[i] * static_cast<double>(factor));
     }
     return peak;
 }

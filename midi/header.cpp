@@ -1,7 +1,7 @@
 // MIDI file: the header area written over the reserved 98 bytes.
 #include <cstring>
 
-#include "engine/engine.h"
+#include "engine/finish.h"
 #include "input/input.h"
 #include "midi/midi.h"
 

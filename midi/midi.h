@@ -7,7 +7,6 @@
 
 // Tracker state of one key.
 struct KeyState {
-    int32_t strength;
     int32_t previousStrength;
     int32_t strengthSum;
     int32_t runLength;
@@ -45,15 +44,27 @@ constexpr const char *MidiText = "Created by Sonoscriptor Music Recognition Syst
 extern TrackerState tracker;
 extern WriterState writer;
 
-/** Start flag: resets the tracker; otherwise tracks one frame. */
-void trackNotes(int init);
+/** Resets the tracker for a new run. */
+void resetTracker();
+/** Tracks one frame: the note strength of every key (indexed by key), the frame's row in its
+    block and the block's chord name (4 bytes, NUL-padded). */
+void trackNotes(const int32_t *strengths, int row, const char *chordName);
 
 /** Writes the low eight bits of b; code 5/22 on failure. */
 void writeByte(int b);
 /** Writes text bytes, counted in `byteCount`; the given detail on failure. */
 void writeText(const char *text, int length, int detail);
-/** Writes one note-off (0x80), note-on (0x90) or chord marker (0xFF). */
-void writeEvent(int32_t &deltaSteps, int type, int key, int value);
+/** Writes a chord marker (a marker meta event) after deltaSteps, which it clears. Before the
+    first note it only keeps the name (4 bytes, NUL-padded) for the marker written with that
+    note, and leaves deltaSteps alone. */
+void writeMarkerEvent(int32_t &deltaSteps, const char *name);
+/** Writes one note-off (type 0x80) or note-on (0x90) after deltaSteps, which it clears. */
+void writeNoteEvent(int32_t &deltaSteps, int type, int key, int value);
+// The longest variable-length quantity: 7 bits a byte hold any 64-bit value in 10 bytes.
+constexpr int MaxVariableLength = 10;
+/** The variable-length quantity of value (7 bits a byte, most significant first, every byte but
+    the last with its top bit set) into bytes (MaxVariableLength of room); returns how many. */
+int variableLength(uint64_t value, uint8_t *bytes);
 /** Writes a delta time of `steps` x TicksPerStep ticks as a variable-length quantity. */
 void writeDeltaTime(int32_t steps);
 /** Note number written for a key (transposed and folded, or `rhythmNote`). */

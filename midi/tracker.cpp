@@ -3,8 +3,6 @@
 #include <climits>
 #include <cstring>
 
-#include "analysis/analysis.h"
-#include "engine/engine.h"
 #include "input/input.h"
 #include "midi/midi.h"
 
@@ -20,6 +18,8 @@ int32_t addSaturating(int32_t a, int32_t b) {
     return static_cast<int32_t>(sum);
 }
 
+}  // namespace
+
 void resetTracker() {
     const Settings &s = settings;
     tracker.lastChordName[0] = '\0';
@@ -31,21 +31,25 @@ void resetTracker() {
     for (int k = s.KeyMin; k <= s.KeyMax; ++k) {
         KeyState &key = tracker.keys[k];
         key.pendingOnValue = key.pendingOffValue = key.soundingValue = 0;
-        key.previousStrength = key.strength = key.held = 0;
+        key.previousStrength = key.held = 0;
         key.runLength = s.MinimumLength;
     }
 }
 
-void writeChordMarker() {
-    if (run.CurrentRow != settings.MinimumLength - 1) return;
-    if (std::strncmp(analysis.chordName, tracker.lastChordName, sizeof tracker.lastChordName) == 0) return;
-    writeEvent(tracker.deltaSteps, 0xFF, 0, 0);
-    std::memcpy(tracker.lastChordName, analysis.chordName, sizeof tracker.lastChordName);
+namespace {
+
+// A block's chord is marked at its row MinimumLength - 1 when it differs from the last one marked.
+void writeChordMarker(int row, const char *chordName) {
+    if (row != settings.MinimumLength - 1) return;
+    if (std::strncmp(chordName, tracker.lastChordName, sizeof tracker.lastChordName) == 0) return;
+    writeMarkerEvent(tracker.deltaSteps, chordName);
+    std::memcpy(tracker.lastChordName, chordName, sizeof tracker.lastChordName);
     tracker.nothingYet = 0;
 }
 
-void updateKey(KeyState &key) {
-    const int32_t s = key.strength, p = key.previousStrength;
+// Takes the key's strength s of this frame into its run of equal presence.
+void updateKey(KeyState &key, int32_t s) {
+    const int32_t p = key.previousStrength;
     if (s != 0 && p == 0) {
         key.runLength = 1;
         key.strengthSum = s;
@@ -59,8 +63,8 @@ void updateKey(KeyState &key) {
     key.previousStrength = s;
 }
 
-void decideNoteOff(KeyState &key) {
-    if (key.runLength < derived.framesPerStep || tracker.stepCounter == key.onStep || key.strength != 0 ||
+void decideNoteOff(KeyState &key, int32_t strength) {
+    if (key.runLength < derived.framesPerStep || tracker.stepCounter == key.onStep || strength != 0 ||
         key.held != 1 || tracker.nothingYet != 0)
         return;
     key.held = 0;
@@ -72,8 +76,8 @@ void decideNoteOff(KeyState &key) {
     }
 }
 
-void decideNoteOn(KeyState &key) {
-    if (key.runLength != settings.MinimumLength || key.strength == 0 || key.held != 0) return;
+void decideNoteOn(KeyState &key, int32_t strength) {
+    if (key.runLength != settings.MinimumLength || strength == 0 || key.held != 0) return;
     key.onStep = tracker.stepCounter;
     key.held = 1;
     tracker.nothingYet = 0;
@@ -142,16 +146,16 @@ void selectCandidates() {
 void emitKey(int k) {
     KeyState &key = tracker.keys[k];
     if (key.pendingOffValue != 0) {
-        writeEvent(tracker.deltaSteps, 0x80, k, key.pendingOffValue);
+        writeNoteEvent(tracker.deltaSteps, 0x80, k, key.pendingOffValue);
         key.pendingOffValue = 0;
     } else if (key.soundingValue > 0) {
-        writeEvent(tracker.deltaSteps, 0x80, k, key.soundingValue);
+        writeNoteEvent(tracker.deltaSteps, 0x80, k, key.soundingValue);
         key.pendingOnValue = key.soundingValue;
         key.soundingValue = 0;
     } else if (key.soundingValue < 0) {
         key.soundingValue = -key.soundingValue;
     } else if (key.pendingOnValue < 0) {
-        writeEvent(tracker.deltaSteps, 0x90, k, -key.pendingOnValue / settings.MinimumLength);
+        writeNoteEvent(tracker.deltaSteps, 0x90, k, -key.pendingOnValue / settings.MinimumLength);
         key.soundingValue = -key.pendingOnValue;
         key.pendingOnValue = 0;
         if (k < tracker.lowestKeyWritten) tracker.lowestKeyWritten = k;
@@ -159,14 +163,16 @@ void emitKey(int k) {
     }
 }
 
-void trackFrame() {
+}  // namespace
+
+void trackNotes(const int32_t *strengths, int row, const char *chordName) {
     const Settings &s = settings;
-    writeChordMarker();
+    writeChordMarker(row, chordName);
     for (int k = s.KeyMin; k <= s.KeyMax; ++k) {
-        updateKey(tracker.keys[k]);
-        decideNoteOff(tracker.keys[k]);
+        updateKey(tracker.keys[k], strengths[k]);
+        decideNoteOff(tracker.keys[k], strengths[k]);
     }
-    for (int k = s.KeyMin; k <= s.KeyMax; ++k) decideNoteOn(tracker.keys[k]);
+    for (int k = s.KeyMin; k <= s.KeyMax; ++k) decideNoteOn(tracker.keys[k], strengths[k]);
     if (tracker.deltaSteps >= 0) {
         if (s.CropSilence == 1 && tracker.nothingYet == 1) return;
         tracker.stepPhase += 1;
@@ -176,13 +182,4 @@ void trackFrame() {
     }
     tracker.deltaSteps += 1;
     tracker.stepCounter += 1;
-}
-
-}  // namespace
-
-void trackNotes(int init) {
-    if (init != 0)
-        resetTracker();
-    else
-        trackFrame();
 }

@@ -1,8 +1,7 @@
 // MIDI event writer: delta times, running status, notes and chord markers.
 #include <cstring>
 
-#include "analysis/analysis.h"
-#include "engine/engine.h"
+#include "engine/finish.h"
 #include "input/input.h"
 #include "midi/midi.h"
 
@@ -30,16 +29,24 @@ void flushMidi() {
     if (std::fflush(writer.midi) != 0) finish(CodeWriteFailure, 22);
 }
 
-void writeDeltaTime(int32_t steps) {
-    uint64_t ticks = static_cast<uint64_t>(static_cast<int64_t>(steps) * TicksPerStep);
-    int groups[10];
+int variableLength(uint64_t value, uint8_t *bytes) {
+    uint8_t groups[MaxVariableLength];
     int count = 0;
     do {
-        groups[count++] = static_cast<int>(ticks & 0x7F);
-        ticks >>= 7;
-    } while (ticks != 0 && count < 10);
-    while (count > 1) writeByte(groups[--count] | 0x80);
-    writeByte(groups[0]);
+        groups[count++] = static_cast<uint8_t>(value & 0x7F);
+        value >>= 7;
+    } while (value != 0 && count < MaxVariableLength);
+    for (int i = 0; i < count; ++i) {
+        const int group = groups[count - 1 - i];
+        bytes[i] = static_cast<uint8_t>(i < count - 1 ? group | 0x80 : group);
+    }
+    return count;
+}
+
+void writeDeltaTime(int32_t steps) {
+    uint8_t bytes[MaxVariableLength];
+    const int count = variableLength(static_cast<uint64_t>(static_cast<int64_t>(steps) * TicksPerStep), bytes);
+    for (int i = 0; i < count; ++i) writeByte(bytes[i]);
 }
 
 int noteNumber(int key) {
@@ -72,12 +79,18 @@ void writeMarker(const char *name) {
 
 }  // namespace
 
-void writeEvent(int32_t &deltaSteps, int type, int key, int value) {
+void writeMarkerEvent(int32_t &deltaSteps, const char *name) {
     if (writer.firstEvent == 1) {
-        if (type == 0xFF) {
-            std::memcpy(writer.firstMarkerName, analysis.chordName, sizeof writer.firstMarkerName);
-            return;
-        }
+        std::memcpy(writer.firstMarkerName, name, sizeof writer.firstMarkerName);
+        return;
+    }
+    writeDeltaTime(deltaSteps);
+    deltaSteps = 0;
+    writeMarker(name);
+}
+
+void writeNoteEvent(int32_t &deltaSteps, int type, int key, int value) {
+    if (writer.firstEvent == 1) {
         writer.firstEvent = 0;
         writeByte(0x00);
         writeMarker(writer.firstMarkerName);
@@ -85,10 +98,6 @@ void writeEvent(int32_t &deltaSteps, int type, int key, int value) {
     }
     writeDeltaTime(deltaSteps);
     deltaSteps = 0;
-    if (type == 0xFF) {
-        writeMarker(analysis.chordName);
-        return;
-    }
     int status = type | settings.Channel;
     if (status != writer.runningStatus) {
         writeByte(status);

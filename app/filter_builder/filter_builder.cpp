@@ -22,14 +22,14 @@ bool analysisRunning = false;  // set while the engine's code may end the proces
 const char *const UsageText =
     "usage: %s --first N --last M --seconds S --out RECORD.bin [options] SINGLE-NOTES.wav\n"
     "\n"
-    "Measures one filter record (112 x 112 bytes) from a recording of single notes\n"
+    "Measures one filter record (%d x %d bytes) from a recording of single notes\n"
     "of one instrument. The WAV file (PCM, 1 or 2 channels, 8 or 16 bits, 11025,\n"
     "22050 or 44100 Hz) holds the notes N, N+1, ..., M, the first starting at time 0\n"
     "and each S seconds after the one before.\n"
     "\n"
-    "Every frame is measured as the engine measures it on the filter path: 1350\n"
-    "samples at 11025 Hz, each frame rescaled to a peak of 32768, the level of every\n"
-    "key 1..112 from the key detector (one level step is an amplitude of 32768/127).\n"
+    "Every frame is measured as the engine measures it on the filter path: %d\n"
+    "samples at %d Hz, each frame rescaled to a peak of 32768, the level of every\n"
+    "key 1..%d from the key detector (one level step is an amplitude of 32768/%d).\n"
     "A note's levels are averaged over the frames that lie wholly within its\n"
     "sustained part, from SKIP to SKIP + LENGTH seconds after its onset, each frame\n"
     "weighted by its peak sample (so a quiet tail does not outweigh the body of the\n"
@@ -43,10 +43,10 @@ const char *const UsageText =
     "notes with no sounding frame, get rows of zeros.\n"
     "\n"
     "options:\n"
-    "  --first N        note at time 0 (1..112)\n"
-    "  --last M         last note (N..112)\n"
+    "  --first N        note at time 0 (1..%d)\n"
+    "  --last M         last note (N..%d)\n"
     "  --seconds S      onset distance of the notes in seconds\n"
-    "  --out FILE       record file to write (12544 bytes)\n"
+    "  --out FILE       record file to write (%d bytes)\n"
     "  --skip A         seconds of attack skipped after each onset (default 0.1)\n"
     "  --length B       seconds measured after the attack (default S / 2)\n"
     "  --hop H          seconds between measured frames (default 0.025)\n"
@@ -106,9 +106,10 @@ bool applyOption(const std::string &name, const char *value, BuilderOptions &o) 
 
 bool optionsValid(BuilderOptions &o) {
     if (o.length < 0) o.length = o.seconds / 2;
+    const std::string keys = "--first and --last must satisfy 1 <= N <= M <= " + std::to_string(RecordKeys);
     const char *problem = nullptr;
     if (o.first < 1 || o.first > RecordKeys || o.last < o.first || o.last > RecordKeys)
-        problem = "--first and --last must satisfy 1 <= N <= M <= 112";
+        problem = keys.c_str();
     else if (!(o.seconds > 0) || o.skip < 0 || !(o.hop > 0))
         problem = "--seconds and --hop must be positive and --skip not negative";
     else if (o.peak < 1 || o.peak > 255)
@@ -117,8 +118,6 @@ bool optionsValid(BuilderOptions &o) {
         problem = "--threshold must lie in 1..32767";
     else if (o.out.empty() || o.wave.empty())
         problem = "--out and the WAV file are needed";
-    else if (o.wave.size() > 240)
-        problem = "the WAV path is longer than 240 characters";
     if (problem) std::fprintf(stderr, "filter builder: %s\n", problem);
     return problem == nullptr;
 }
@@ -154,7 +153,10 @@ void writeNoteRow(int note, const BuilderOptions &o, std::vector<uint8_t> &recor
 
 }  // namespace
 
-void printBuilderUsage(const char *program) { std::printf(UsageText, program); }
+void printBuilderUsage(const char *program) {
+    std::printf(UsageText, program, RecordKeys, RecordKeys, FilterBufferSize, FilterVirtualSR, RecordKeys,
+                FilterLevelCeiling, RecordKeys, RecordKeys, RecordSize);
+}
 
 bool parseBuilderOptions(int argc, char **argv, BuilderOptions &options) {
     for (int i = 1; i < argc; ++i) {
@@ -188,23 +190,32 @@ bool checkWaveFile(const std::string &path) {
     }
     const size_t got = std::fread(header.data(), 1, header.size(), file);
     std::fclose(file);
-    const char *problem = got < header.size() ? "shorter than 4132 bytes" : headerProblem(header.data());
+    if (got < header.size()) {
+        std::fprintf(stderr, "filter builder: %s: shorter than %d bytes\n", path.c_str(), WaveHeaderArea);
+        return false;
+    }
+    const char *problem = headerProblem(header.data());
     if (problem) std::fprintf(stderr, "filter builder: %s: %s\n", path.c_str(), problem);
     return problem == nullptr;
 }
 
 bool writeAnalysisSettings(const std::string &dir, const BuilderOptions &options) {
     const std::string wave = std::filesystem::absolute(options.wave).string();
+    const std::string text = "WaveFile=" + wave + "\nMidiFile=" + dir + "/unused.mid\nExePath=" + dir +
+                             "/\nFilter=0\nKeyMin=1\nKeyMax=" + std::to_string(RecordKeys) +
+                             "\nPitchMode=1\nEntireWave=1\nAGC=1\nStereoPan=50\nReferencePitch=440\n"
+                             "AutoDetectKey=0\nInputThreshold=" + std::to_string(options.inputThreshold) + "\n";
+    // A path longer than the engine reads in one line would end the analysis.
+    for (const TextPiece &piece : splitTextLines(text))
+        if (piece.cut) {
+            std::fprintf(stderr, "filter builder: the path %s is too long for a settings line\n", wave.c_str());
+            return false;
+        }
     std::ofstream out(dir + "/settings.txt");
-    out << "WaveFile=" << wave << "\n"
-        << "MidiFile=" << dir << "/unused.mid\n"
-        << "ExePath=" << dir << "/\n"
-        << "Filter=0\nKeyMin=1\nKeyMax=" << RecordKeys << "\nPitchMode=1\n"
-        << "EntireWave=1\nAGC=1\nStereoPan=50\nReferencePitch=440\nAutoDetectKey=0\n"
-        << "InputThreshold=" << options.inputThreshold << "\n";
+    out << text;
     std::ofstream status(dir + "/status.txt");
     status << "0\n";
-    const bool ok = out.good() && status.good() && wave.size() <= 250;
+    const bool ok = out.good() && status.good();
     if (!ok) std::fprintf(stderr, "filter builder: cannot prepare the analysis of %s\n", wave.c_str());
     return ok;
 }
@@ -214,15 +225,13 @@ void prepareAnalysis(const std::string &dir) {
     run.statusPath = dir + "/status.txt";
     setupAnalysis((dir + "/settings.txt").c_str());
     prepareRun();
-    run.CurrentRow = 0;
 }
 
 bool addFrameLevels(int64_t sample, bool loudnessWeights, NoteLevels &levels) {
-    const int64_t sampleBytes = settings.Tracks * (settings.BitsPerSample / 8);
-    const uint32_t peak = readFrame(derived.waveDataOffset + sample * sampleBytes);
+    const int64_t sampleBytes = sampleFrameBytes(settings.Tracks, settings.BitsPerSample);
+    const uint32_t peak = readFrame(derived.waveDataOffset + sample * sampleBytes, analysis.FrameSamples);
     if (peak == 0) return false;
-    run.CurrentRow = 0;
-    measureAllKeys();
+    measureAllKeys(0);
     const int32_t *row = levelRow(0);
     const double weight = loudnessWeights ? peak : 1.0;
     for (int k = settings.KeyMin; k <= settings.KeyMax && k <= RecordKeys; ++k) levels.level[k] += weight * row[k];

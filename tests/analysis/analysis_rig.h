@@ -10,9 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "analysis/analysis.h"
-#include "engine/engine.h"
 #include "input/input.h"
-#include "midi/midi.h"
 
 namespace analysis_rig {
 
@@ -22,12 +20,10 @@ inline void releaseAll() {
     std::free(analysis.FrameSamples);
     std::free(analysis.FilteredFrame);
     std::free(analysis.LevelMatrix);
-    std::free(tracker.keys);
     std::free(derived.allowedKeys);
     std::memset(&tables, 0, sizeof tables);
     std::memset(FilterTable, 0, sizeof FilterTable);
     std::memset(&analysis, 0, sizeof analysis);
-    tracker.keys = nullptr;
     derived.allowedKeys = nullptr;
 }
 
@@ -85,24 +81,22 @@ inline void configureResonatorPath(int keyMin, int keyMax, int virtualSR = 11025
 }
 
 // Allocates the working buffers exactly as large as the engine does, every
-// key allowed, row 0 current.
+// key allowed.
 inline void allocateBuffers(int blockLength = 1) {
     Derived &d = derived;
     d.blockLength = blockLength;
     analysis.FrameSamples = static_cast<int32_t *>(std::calloc(d.frameLength + 2, sizeof(int32_t)));
     analysis.FilteredFrame = static_cast<int32_t *>(std::calloc(settings.BufferSize + 2, sizeof(int32_t)));
     analysis.LevelMatrix = static_cast<int32_t *>(std::calloc(static_cast<size_t>(d.keyColumns) * blockLength, sizeof(int32_t)));
-    tracker.keys = static_cast<KeyState *>(std::calloc(d.keyColumns, sizeof(KeyState)));
     d.allowedKeys = static_cast<int32_t *>(std::calloc(d.keyColumns, sizeof(int32_t)));
     for (int k = settings.KeyMin; k <= settings.KeyMax; ++k) d.allowedKeys[k] = 1;
-    run.CurrentRow = 0;
 }
 
 // Builds the tables in the engine's order.
 inline void buildTables() {
     if (settings.Filter == -1) buildHarmonicOffsets();
     buildSearchTables();
-    buildKeyTables();
+    buildKeyTables(2);
 }
 
 // Reference value of key k for analysis sample n at phase offset p.
@@ -150,7 +144,7 @@ inline DetectorResult detect(int k) {
 }
 
 // The strength the last decision gave key k.
-inline int32_t strength(int k) { return tracker.keys[k].strength; }
+inline int32_t strength(int k) { return analysis.KeyStrengths[k]; }
 
 // Every key of 24..96 but the given ones has strength 0.
 inline void expectOnly(std::initializer_list<std::pair<int, int>> strengths) {

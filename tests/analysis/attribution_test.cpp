@@ -18,12 +18,12 @@ protected:
         allocateBuffers();
         buildHarmonicOffsets();
         for (int32_t &w : analysis.ChordWeights) w = 1;
-        attributeHarmonics(1);
+        resetAttribution();
     }
     // Decides one row holding the given levels.
     void decide(std::initializer_list<std::pair<int, int>> levels) {
         for (auto [k, level] : levels) row()[k] = level;
-        attributeHarmonics(0);
+        attributeHarmonics(row(), analysis.KeyStrengths);
         for (int k = 24; k <= 96; ++k) ASSERT_EQ(row()[k], 0) << "row entry of key " << k << " left over";
     }
 };
@@ -112,7 +112,7 @@ TEST_F(AttributionTest, ChordWeightRaisesTheThreshold) {
     decide({{66, 191}});
     expectOnly({});
     EXPECT_EQ(analysis.CarryLevels[66], 191);
-    attributeHarmonics(1);
+    resetAttribution();
     decide({{66, 192}});
     expectOnly({{66, 192}});
 }

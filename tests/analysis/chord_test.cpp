@@ -19,13 +19,11 @@ protected:
         settings.MajorMinor = majorMinor;
         settings.AutoDetectKey = 0;
         derived.tonicPitchClass = tonic;
-        postProcessBlock(1);
+        buildTriadTable();
     }
-    void chordOfRows(int lastRow) {
-        run.CurrentRow = lastRow;
-        postProcessBlock(0);
-    }
-    std::string name() const { return std::string(analysis.chordName); }
+    void chordOfRows(int lastRow) { lastName = postProcessBlock(lastRow); }
+    std::string name() const { return lastName; }
+    std::string lastName;
     const Triad &chosen() const { return analysis.TriadTable[analysis.ChordIndex]; }
 };
 
@@ -144,7 +142,7 @@ TEST_F(ChordTest, PitchClassTotalsGrowOnlyWithAutoDetectKey) {
     EXPECT_EQ(analysis.PitchClassTotals[4], 0);
 }
 
-// The finish routine's call for an incomplete block with CurrentRow 0 sums only row 0.
+// An incomplete block (the finish routine's, ending at row 0) sums only its rows.
 TEST_F(ChordTest, IncompleteBlockSumsItsRowsOnly) {
     setUp(0, 0, 0);
     settings.AutoDetectKey = 1;

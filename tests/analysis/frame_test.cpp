@@ -45,7 +45,7 @@ TEST_F(FrameTest, PlateauPeakIsItsLastKey) {
     expectLevels({{45, 3}, {52, 5}, {59, 5}, {66, 2}});
     settings.OutputThreshold = 5;
     fillRow(Untouched);
-    analyseFrame();
+    analyseFrame(0);
     const int32_t *r = row();
     EXPECT_EQ(r[45], 0);
     EXPECT_EQ(r[52], 0);
@@ -61,14 +61,14 @@ TEST_F(FrameTest, PlateauPeakIsItsLastKey) {
 
     // The last measured key is written by the final step: 0 on a falling slope.
     settings.OutputThreshold = 2;
-    analyseFrame();
+    analyseFrame(0);
     EXPECT_EQ(r[59], 4);
     EXPECT_EQ(r[66], 0);
 
     // A peak below OutputThreshold is written as 0.
     settings.OutputThreshold = 6;
     fillRow(Untouched);
-    analyseFrame();
+    analyseFrame(0);
     for (int k : {45, 52, 59, 66}) EXPECT_EQ(r[k], 0) << "key " << k;
 }
 
@@ -82,7 +82,7 @@ TEST_F(FrameTest, RisingLevelsPeakAtTheLastKey) {
     measureOnly({45, 52, 59, 66});
     expectLevels({{45, 2}, {52, 3}, {59, 4}, {66, 9}});
     settings.OutputThreshold = 1;
-    analyseFrame();
+    analyseFrame(0);
     const int32_t *r = row();
     EXPECT_EQ(r[45], 0);
     EXPECT_EQ(r[52], 0);
@@ -100,7 +100,7 @@ TEST_F(FrameTest, ThresholdTestsTheUnweightedLevel) {
     measureOnly({40, 50, 78, 90});
     expectLevels({{40, 6}, {50, 0}, {78, 5}, {90, 0}});
     settings.OutputThreshold = 6;
-    analyseFrame();
+    analyseFrame(0);
     const int32_t *r = row();
     EXPECT_EQ(r[40], 3);  // 6 x 0.507: below the threshold once weighted, still written
     EXPECT_EQ(r[78], 0);  // 5 x 1.52 would pass, 5 does not
@@ -113,7 +113,7 @@ TEST_F(FrameTest, NothingMeasuredWritesOnlyKeyMin) {
     resonatorPath();
     measureOnly({});
     fillRow(Untouched);
-    analyseFrame();
+    analyseFrame(0);
     EXPECT_EQ(row()[24], 0);
     for (int k = 25; k <= 96; ++k) ASSERT_EQ(row()[k], Untouched) << "key " << k;
 }
@@ -126,7 +126,7 @@ TEST_F(FrameTest, SineAtKeyFrequencyPeaksAtThatKey) {
         clearFrame();
         addSine(keyFrequency(k), 20 * derived.levelScale, 0.1 * k);
         fillRow(Untouched);
-        analyseFrame();
+        analyseFrame(0);
         const int32_t *r = row();
         for (int j = 24; j <= 96; ++j) {
             ASSERT_NE(r[j], Untouched) << "key " << j;  // every key measured and written
@@ -160,7 +160,7 @@ TEST_F(FrameTest, ClusterRemovalTakesAwayThePeaksWave) {
             ASSERT_EQ(fit.level, 9);
             ASSERT_EQ(fit.phase, phase);
             ASSERT_EQ(fit.sign, sign);
-            analyseFrame();
+            analyseFrame(0);
             EXPECT_EQ(row()[57], weighted(57, 9));
             EXPECT_EQ(row()[64], 0);
             for (int n = 1; n <= settings.BufferSize; ++n) ASSERT_EQ(analysis.FrameSamples[pad + n], 0) << n;
@@ -184,13 +184,13 @@ TEST_F(FrameTest, ClusterRemovalRemeasuresTheNextKey) {
     const std::vector<int32_t> frame(analysis.FrameSamples, analysis.FrameSamples + derived.frameLength + 2);
 
     settings.ClusterDetect = 0;
-    analyseFrame();
+    analyseFrame(0);
     EXPECT_EQ(row()[57], weighted(57, 60));
     EXPECT_EQ(row()[76], 0);  // 2 is below the level measured at 58
 
     std::copy(frame.begin(), frame.end(), analysis.FrameSamples);
     settings.ClusterDetect = 1;
-    analyseFrame();
+    analyseFrame(0);
     EXPECT_LT(detect(58).level, 2);
     EXPECT_EQ(row()[57], weighted(57, 60));
     EXPECT_EQ(row()[76], weighted(76, 2));
@@ -208,7 +208,7 @@ TEST_F(FrameTest, ConstrainMeasuresOutOfScaleHarmonics) {
     for (int k = 48; k <= 127; ++k) derived.allowedKeys[k] = scale[k % 12];
     addSine(keyFrequency(60), 20 * derived.levelScale, 0.8);
     fillRow(Untouched);
-    analyseFrame();
+    analyseFrame(0);
     const int32_t *mask = analysis.WorkingMask;
     EXPECT_GT(row()[60], 0);
     for (int k : {94, 102, 104, 106, 109, 111}) {
@@ -230,7 +230,7 @@ TEST_F(FrameTest, FilterPathRowHoldsRawLevels) {
     for (int n = 1; n <= 1350; ++n) analysis.FrameSamples[n] = 2 * reference(69, n, 0) + 40 * reference(40, n, 5);
     fillRow(Untouched);
     row()[23] = Untouched;
-    measureAllKeys();
+    measureAllKeys(0);
     EXPECT_EQ(row()[69], 2);
     EXPECT_EQ(row()[40], 40);
     EXPECT_EQ(row()[23], Untouched);

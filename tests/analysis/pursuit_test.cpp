@@ -29,8 +29,8 @@ protected:
 
 TEST_F(PursuitTest, ZeroRowExtractsNothing) {
     for (int t = 24; t <= 96; ++t) setTemplate(t, {t, t + 12 <= 96 ? t + 12 : t}, 127);
-    for (int k = 24; k <= 96; ++k) tracker.keys[k].strength = 99;
-    pursueTemplates();
+    for (int k = 24; k <= 96; ++k) analysis.KeyStrengths[k] = 99;
+    pursueTemplates(row(), analysis.KeyStrengths);
     expectOnly({});
 }
 
@@ -40,7 +40,7 @@ TEST_F(PursuitTest, MultipleOfATemplate) {
     setTemplate(40, {40, 52, 59});
     setTemplate(38, {50}, 60);  // overlaps one key, not proportional
     setRow({50, 62, 69}, 3);
-    pursueTemplates();
+    pursueTemplates(row(), analysis.KeyStrengths);
     expectOnly({{50, 3}});
     for (int k : {50, 62, 69}) EXPECT_NEAR(analysis.WorkingLevels[k], 0.0, 1e-9) << "key " << k;
     // The row itself is not changed.
@@ -48,7 +48,7 @@ TEST_F(PursuitTest, MultipleOfATemplate) {
     // The strength must reach OutputThreshold after division by the chord weight.
     settings.OutputThreshold = 2;
     analysis.ChordWeights[50 % 12] = 2;
-    pursueTemplates();
+    pursueTemplates(row(), analysis.KeyStrengths);
     expectOnly({});
 }
 
@@ -59,18 +59,18 @@ TEST_F(PursuitTest, PitchModeCountsPositiveExtractionsOnly) {
     setTemplate(31, {42});
     setRow({40, 41}, 4);
     settings.PitchMode = 1;
-    pursueTemplates();
+    pursueTemplates(row(), analysis.KeyStrengths);
     expectOnly({{30, 3}});
     settings.PitchMode = 2;  // the negative extraction does not count
-    pursueTemplates();
+    pursueTemplates(row(), analysis.KeyStrengths);
     expectOnly({{30, 4}});  // 31 holds -3, below the threshold
     settings.PitchMode = 16;
-    pursueTemplates();
+    pursueTemplates(row(), analysis.KeyStrengths);
     expectOnly({{30, 4}});  // 31 holds -4
     for (int k : {40, 41, 42}) EXPECT_NEAR(analysis.WorkingLevels[k], 0.0, 1e-9) << "key " << k;
     // PitchMode 0: the first iteration runs all the same.
     settings.PitchMode = 0;
-    pursueTemplates();
+    pursueTemplates(row(), analysis.KeyStrengths);
     expectOnly({{30, 3}});
 }
 
@@ -78,7 +78,7 @@ TEST_F(PursuitTest, EqualFitGoesToTheLowerNote) {
     setTemplate(45, {60, 64, 67});
     setTemplate(47, {60, 64, 67});
     setRow({60, 64, 67}, 5);
-    pursueTemplates();
+    pursueTemplates(row(), analysis.KeyStrengths);
     expectOnly({{45, 5}});
 }
 
@@ -87,10 +87,10 @@ TEST_F(PursuitTest, NotesOutsideAllowedKeysAreNeverExtracted) {
     setTemplate(47, {60, 64, 67});
     setRow({60, 64, 67}, 5);
     derived.allowedKeys[45] = 0;
-    pursueTemplates();
+    pursueTemplates(row(), analysis.KeyStrengths);
     expectOnly({{47, 5}});
     derived.allowedKeys[47] = 0;
-    pursueTemplates();
+    pursueTemplates(row(), analysis.KeyStrengths);
     expectOnly({});
 }
 
@@ -103,10 +103,10 @@ TEST_F(PursuitTest, SeveralNotes) {
     row()[64] = row()[76] = 7;
     row()[83] = 4;
     settings.PitchMode = 1;
-    pursueTemplates();
+    pursueTemplates(row(), analysis.KeyStrengths);
     expectOnly({{64, 9}});
     settings.PitchMode = 2;
-    pursueTemplates();
+    pursueTemplates(row(), analysis.KeyStrengths);
     expectOnly({{36, 2}, {64, 9}});
 }
 

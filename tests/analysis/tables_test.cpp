@@ -14,7 +14,7 @@ class TablesTest : public AnalysisTest {};
 void buildFilterPathTables(int keyMin = 24, int keyMax = 96) {
     configureFilterPath(keyMin, keyMax);
     buildSearchTables();
-    buildKeyTables();
+    buildKeyTables(1);
 }
 
 TEST_F(TablesTest, KeyRecordsMatchWorkedExample) {
@@ -93,6 +93,18 @@ TEST_F(TablesTest, SingleKeyTableHoldsTheEntryPastTheSlot) {
     const double period = 11025 / keyFrequency(24);
     const double ideal = derived.levelScale * std::cos(2 * M_PI * 4554 / (period * 3));
     EXPECT_NEAR(tables.ReferenceTable[4554], std::trunc(ideal + 0.5), 1.0);
+}
+
+// The key slots are shared among threads: any thread count gives the same tables.
+TEST_F(TablesTest, ThreadCountDoesNotChangeTheReferenceWaves) {
+    buildFilterPathTables();
+    const std::vector<int32_t> single(tables.ReferenceTable, tables.ReferenceTable + tables.referenceSize);
+    for (int threads : {2, 3, 64}) {
+        releaseKeyTables();
+        buildKeyTables(threads);
+        ASSERT_EQ(tables.referenceSize, static_cast<int64_t>(single.size()));
+        EXPECT_TRUE(std::equal(single.begin(), single.end(), tables.ReferenceTable)) << threads << " threads";
+    }
 }
 
 // A key whose period is shorter than four reference steps has no phase range.

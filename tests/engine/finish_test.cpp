@@ -5,6 +5,7 @@
 #include <sys/sysmacros.h>
 #include <thread>
 
+#include "analysis/analysis.h"
 #include "tests/engine/engine_fixture.h"
 #include "tests/midi/midi_fixture.h"
 
@@ -202,17 +203,15 @@ protected:
         tracker.keys = static_cast<KeyState *>(std::calloc(derived.keyColumns, sizeof(KeyState)));
         std::fwrite(std::string(MidiHeaderSize, ' ').data(), 1, MidiHeaderSize, writer.midi);
         resetWriter();
-        trackNotes(1);
+        resetTracker();
         run.CurrentRow = -1;
     }
 
-    // Frames of one sounding key, with the analysis's strengths.
+    // Frames of one sounding key, tracked as the analysis hands them on.
     void sound(int key, int frames) {
-        for (int i = 0; i < frames; ++i) {
-            tracker.keys[key].strength = 40;
-            run.CurrentRow = i;
-            trackNotes(0);
-        }
+        std::vector<int32_t> strengths(derived.keyColumns, 0);
+        strengths[key] = 40;
+        for (int i = 0; i < frames; ++i) trackNotes(strengths.data(), i, analysis.chordName);
         run.CurrentRow = -1;
     }
 };

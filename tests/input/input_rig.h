@@ -12,10 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "analysis/analysis.h"
 #include "engine/engine.h"
 #include "input/input.h"
-#include "midi/midi.h"
 #include "tests/support/support.h"
 
 namespace input_rig {
@@ -85,8 +83,6 @@ inline void releaseInput() {
     inputFiles.wave = inputFiles.tempo = nullptr;
     std::free(inputFiles.frameBytes);
     inputFiles.frameBytes = nullptr;
-    std::free(analysis.FrameSamples);
-    analysis.FrameSamples = nullptr;
     std::free(derived.allowedKeys);
     derived.allowedKeys = nullptr;
 }

@@ -1,6 +1,7 @@
 // Tempo file: beat durations read two bytes at a time space the frames of
 // each beat; 65535 or the end of the file returns to the constant hop.
 #include <cstdio>
+#include <sys/stat.h>
 
 #include "tests/input/input_rig.h"
 
@@ -98,6 +99,27 @@ TEST_F(TempoFileTest, FrameSpanningSeveralBeatsAdvancesByTheirSum) {
     EXPECT_DOUBLE_EQ(a[2], derived.samplesPerFrame);  // the sum is exactly 65535
     EXPECT_DOUBLE_EQ(a[3], derived.samplesPerFrame);
     EXPECT_EQ(std::ftell(inputFiles.tempo), 24);
+}
+
+}  // namespace
+
+namespace {
+
+// Read whole, the file gives its values up to the end marker; only a regular file is read,
+// so a FIFO never blocks the reader.
+TEST_F(TempoFileTest, ReadWholeUpToTheEndMarkerFromRegularFilesOnly) {
+    std::vector<uint16_t> read{7};
+    writeFile(dir.file("tempo.bin"), values({500, 0, 65535, 700}));
+    ASSERT_TRUE(readTempoValues(dir.file("tempo.bin"), read));
+    EXPECT_EQ(read, (std::vector<uint16_t>{500, 0}));
+    writeFile(dir.file("tempo.bin"), std::string("\xF4\x01\x10", 3));
+    ASSERT_TRUE(readTempoValues(dir.file("tempo.bin"), read));
+    EXPECT_EQ(read, (std::vector<uint16_t>{500, 65280 + 0x10}));
+    ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    EXPECT_FALSE(readTempoValues(dir.file("fifo"), read));
+    EXPECT_FALSE(readTempoValues(dir.path, read));
+    EXPECT_FALSE(readTempoValues(dir.file("missing.bin"), read));
+    EXPECT_TRUE(read.empty());
 }
 
 }  // namespace

@@ -34,18 +34,21 @@ protected:
         d.sampleFormat = settings.BitsPerSample + settings.Tracks;
         if (settings.StereoPan < 0) settings.StereoPan = 0;
         d.leftWeight = 100 - settings.StereoPan;
-        std::free(analysis.FrameSamples);
         std::free(inputFiles.frameBytes);
-        analysis.FrameSamples = static_cast<int32_t *>(std::calloc(d.frameLength + 2, sizeof(int32_t)));
+        frame.assign(d.frameLength + 2, 0);
         inputFiles.frameByteCount =
             static_cast<int64_t>(d.frameLength) * inputStride + settings.Tracks * (settings.BitsPerSample / 8);
         inputFiles.frameBytes = static_cast<uint8_t *>(std::calloc(inputFiles.frameByteCount, 1));
     }
 
+    // The buffer the frames are read into, as large as the engine's.
+    std::vector<int32_t> frame;
+
+    // Reads the frame at byte p into the buffer; its peak or 0 when silent.
+    uint32_t read(int64_t p) { return readFrame(p, frame.data()); }
+
     // Samples 1..frameLength + 1 of the last frame read.
-    std::vector<int> samples() const {
-        return std::vector<int>(analysis.FrameSamples + 1, analysis.FrameSamples + derived.frameLength + 2);
-    }
+    std::vector<int> samples() const { return std::vector<int>(frame.begin() + 1, frame.end()); }
 
     // Raw reading: no gain control, only all-zero frames are silent.
     void raw() {
@@ -150,7 +153,7 @@ TEST_F(WavInputTest, EightBitSamplesAreCentredAndScaled) {
     ASSERT_EQ(header(w, std::string("\x80\x00\xff\x01\x7f", 5) + std::string(5000, '\x80')), 1);
     raw();
     frames(1, 0, 4);
-    EXPECT_EQ(readFrame(44), 32768u);
+    EXPECT_EQ(read(44), 32768u);
     EXPECT_EQ(samples(), (std::vector<int>{0, -32768, 32512, -32512, -256}));
 
     // Stereo: ((L - 128) x (100 - pan) x 256 + (R - 128) x pan x 256) / 100.
@@ -164,7 +167,7 @@ TEST_F(WavInputTest, EightBitSamplesAreCentredAndScaled) {
     for (const auto &c : cases) {
         settings.StereoPan = c.pan;
         frames(2, 0, 2);
-        readFrame(44);
+        read(44);
         EXPECT_EQ(samples(), (std::vector<int>{c.value, c.value, 0})) << "StereoPan " << c.pan;
     }
 }
@@ -184,7 +187,7 @@ TEST_F(WavInputTest, SixteenBitStereoIsMixedByStereoPan) {
     for (const auto &c : cases) {
         settings.StereoPan = c.pan;
         frames(4, 0, 3);
-        EXPECT_EQ(readFrame(44), 32768u);
+        EXPECT_EQ(read(44), 32768u);
         EXPECT_EQ(samples(), c.values) << "StereoPan " << c.pan;
     }
     // Mono 16-bit: the value itself.
@@ -192,7 +195,7 @@ TEST_F(WavInputTest, SixteenBitStereoIsMixedByStereoPan) {
     WavLayout mono;
     ASSERT_EQ(header(mono, pcm16({-5, 32767, -32768, 7}) + std::string(5000, '\0')), 1);
     frames(2, 0, 3);
-    EXPECT_EQ(readFrame(44), 32768u);
+    EXPECT_EQ(read(44), 32768u);
     EXPECT_EQ(samples(), (std::vector<int>{-5, 32767, -32768, 7}));
 }
 
@@ -212,38 +215,38 @@ protected:
 TEST_F(WavRampTest, FrameHoldsPadBeforeAndCoreAfterTakingEveryStrideSample) {
     // Stride of 4 sample frames: pad 3, BufferSize 5 -> 12 samples from 100 - 12 to 100 + 32.
     frames(8, 3, 5);
-    analysis.FrameSamples[0] = -7;
-    EXPECT_EQ(readFrame(at(100)), 232u);
+    frame[0] = -7;
+    EXPECT_EQ(read(at(100)), 232u);
     std::vector<int> expected;
     for (int i = 88; i <= 132; i += 4) expected.push_back(100 + i);
     EXPECT_EQ(samples(), expected);
-    EXPECT_EQ(analysis.FrameSamples[0], -7);  // index 0 is never written
+    EXPECT_EQ(frame[0], -7);  // index 0 is never written
 
     // Frames keep no state: any order gives the same samples.
     std::vector<int> first = samples();
-    readFrame(at(2000));
-    readFrame(at(7));
-    readFrame(at(100));
+    read(at(2000));
+    read(at(7));
+    read(at(100));
     EXPECT_EQ(samples(), first);
 }
 
 TEST_F(WavRampTest, PositionsBeforeTheDataReadAsZero) {
     frames(2, 2, 1);  // samples p - 2 .. p + 3
-    EXPECT_EQ(readFrame(at(0)), 103u);
+    EXPECT_EQ(read(at(0)), 103u);
     EXPECT_EQ(samples(), (std::vector<int>{0, 0, 100, 101, 102, 103}));
     // Wholly before the data: silent even at the lowest threshold.
-    EXPECT_EQ(readFrame(at(-10)), 0u);
+    EXPECT_EQ(read(at(-10)), 0u);
     EXPECT_EQ(samples(), (std::vector<int>(6, 0)));
-    EXPECT_EQ(readFrame(-10980), 0u);
+    EXPECT_EQ(read(-10980), 0u);
 }
 
 TEST_F(WavRampTest, FrameBelowInputThresholdIsSilentAndKeepsItsSamples) {
     frames(2, 0, 3);
     settings.AGC = 1;
     settings.InputThreshold = 103;
-    EXPECT_EQ(readFrame(at(0)), 103u);  // peak equal to the threshold is not silent
+    EXPECT_EQ(read(at(0)), 103u);  // peak equal to the threshold is not silent
     settings.InputThreshold = 104;
-    EXPECT_EQ(readFrame(at(0)), 0u);
+    EXPECT_EQ(read(at(0)), 0u);
     EXPECT_EQ(samples(), (std::vector<int>{100, 101, 102, 103}));
 }
 
@@ -253,19 +256,19 @@ TEST_F(WavInputTest, GainControlScalesToPeak32768ExceptTheLastSample) {
               1);
     settings.InputThreshold = 1;
     frames(2, 0, 4);
-    EXPECT_EQ(readFrame(44), 16384u);
+    EXPECT_EQ(read(44), 16384u);
     EXPECT_EQ(samples(), (std::vector<int>{32768, -16384, 200, -6, 1000}));
     // Factor 32768 / 3 as a float; the products are cut toward zero.
     frames(2, 0, 3);
-    EXPECT_EQ(readFrame(44 + 2 * 5), 3u);
+    EXPECT_EQ(read(44 + 2 * 5), 3u);
     EXPECT_EQ(samples(), (std::vector<int>{32768, -10922, 21845, 0}));
     // Peak 32768: unchanged.
-    EXPECT_EQ(readFrame(44 + 2 * 8), 32768u);
+    EXPECT_EQ(read(44 + 2 * 8), 32768u);
     EXPECT_EQ(samples(), (std::vector<int>{0, -32768, 5, 0}));
     // Without gain control the frame stays as read.
     settings.AGC = 0;
     frames(2, 0, 4);
-    EXPECT_EQ(readFrame(44), 16384u);
+    EXPECT_EQ(read(44), 16384u);
     EXPECT_EQ(samples(), (std::vector<int>{16384, -8192, 100, -3, 1000}));
 }
 
@@ -281,10 +284,10 @@ TEST_F(WavInputTest, SampleFramesBeyondTheEndOfAShortFileAreZero) {
     raw();
     frames(4, 0, 5);
     const int64_t p = 44 + 4 * 1100;
-    EXPECT_EQ(readFrame(p), 1500u);
+    EXPECT_EQ(read(p), 1500u);
     EXPECT_EQ(samples(), (std::vector<int>{1500, -500, 0, 0, 0, 0}));
     // Wholly beyond the end: silent.
-    EXPECT_EQ(readFrame(p + 4000), 0u);
+    EXPECT_EQ(read(p + 4000), 0u);
     EXPECT_EQ(samples(), (std::vector<int>(6, 0)));
 }
 

@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "analysis/analysis.h"
 #include "engine/engine.h"
 #include "input/input.h"
 #include "midi/midi.h"
@@ -176,6 +175,14 @@ class MidiOutputTest : public ::testing::Test {
 protected:
     TempDir dir;
     std::string path;
+    char chordName[4] = {};  // the block chord handed to the tracker and the writer
+
+    // Sets the block chord (at most 3 characters, NUL-padded) and returns it.
+    const char *chord(const char *name) {
+        std::memset(chordName, 0, sizeof chordName);
+        std::memcpy(chordName, name, strnlen(name, 3));
+        return chordName;
+    }
 
     void SetUp() override {
         resetSettings();
@@ -193,7 +200,6 @@ protected:
         derived.rhythmNote = 60;
         derived.keyColumns = settings.KeyMax + 1;
         setTimeBase(3.0f, 2, 4, 120.0, 100.0f);
-        std::strcpy(analysis.chordName, "");
         path = dir.file("out.mid");
         settings.MidiFile = path;
         writer = WriterState{};
@@ -207,7 +213,6 @@ protected:
         writer.midi = nullptr;
         std::free(tracker.keys);
         tracker.keys = nullptr;
-        analysis.chordName[0] = '\0';
         resetSettings();
     }
 

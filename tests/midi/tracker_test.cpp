@@ -18,24 +18,21 @@ protected:
         derived.keyColumns = 73;
         settings.Filter = -1;
         settings.CropSilence = 0;
-        std::strcpy(analysis.chordName, "C");
+        chord("C");
         tracker.keys = static_cast<KeyState *>(std::calloc(derived.keyColumns, sizeof(KeyState)));
     }
 
     // Resets the tracker with the current settings.
     void start() {
         frameIndex = 0;
-        trackNotes(1);
+        resetTracker();
     }
 
     // One frame with the given key strengths (all other keys absent).
     void frame(const std::map<int, int> &strengths = {}) {
-        for (int k = settings.KeyMin; k <= settings.KeyMax; ++k) {
-            auto found = strengths.find(k);
-            tracker.keys[k].strength = found == strengths.end() ? 0 : found->second;
-        }
-        run.CurrentRow = frameIndex % blockLength;
-        trackNotes(0);
+        std::vector<int32_t> row(derived.keyColumns, 0);
+        for (auto [k, s] : strengths) row[k] = s;
+        trackNotes(row.data(), frameIndex % blockLength, chordName);
         ++frameIndex;
     }
 
@@ -188,7 +185,7 @@ TEST_F(TrackerTest, SeveralKeysReportTheirRange) {
 }
 
 TEST_F(TrackerTest, LeadingSilenceCountsWithinTheBarUnlessCropped) {
-    std::strcpy(analysis.chordName, "");  // no chord marker
+    chord("");  // no chord marker
     start();
     frames(20);
     frames(6, {{60, 10}});
@@ -209,10 +206,10 @@ TEST_F(TrackerTest, LeadingSilenceCountsWithinTheBarUnlessCropped) {
 TEST_F(TrackerTest, CroppedTimeStartsAtTheFirstChordMarker) {
     blockLength = 12;
     settings.CropSilence = 1;
-    std::strcpy(analysis.chordName, "");
+    chord("");
     start();
     frames(12);                              // block 0: no chord
-    std::strcpy(analysis.chordName, "Am");   // marker at frame 13
+    chord("Am");                             // marker at frame 13
     frames(12);                              // frames 12-23
     frames(6, {{60, 10}});                   // onset at frame 24, written at frame 25
     frames(10);
@@ -224,7 +221,7 @@ TEST_F(TrackerTest, ChordMarkersFollowChangesOfTheBlockChord) {
     start();
     frames(16, {{60, 10}});                  // block 0, "C"
     frames(16, {{60, 10}});                  // block 1, still "C": no marker
-    std::strcpy(analysis.chordName, "G");
+    chord("G");
     frames(4, {{60, 10}});                   // block 2: marker at its row 1 (frame 33)
     std::vector<BodyEvent> events = parseBody(written());
     EXPECT_EQ(describeEvents(events), "marker C @0, on 60 @0 v10, marker G @768");
@@ -241,9 +238,8 @@ TEST_F(TrackerTest, TailOfZeroStrengthsClosesEveryNote) {
             start();
             frames(lead);
             frames(length, {{60, 10}, {72, 10}});
-            run.CurrentRow = -1;
-            for (int k = settings.KeyMin; k <= settings.KeyMax; ++k) tracker.keys[k].strength = 0;
-            for (int i = 0; i < 2 * derived.framesPerStep; ++i) trackNotes(0);
+            const std::vector<int32_t> silence(derived.keyColumns, 0);
+            for (int i = 0; i < 2 * derived.framesPerStep; ++i) trackNotes(silence.data(), -1, chordName);
             std::vector<BodyEvent> events = notes();
             ASSERT_EQ(events.size(), 4u) << "lead " << lead << ", length " << length << ": " << describeEvents(events);
             EXPECT_EQ(events[0].type, 0x90);

@@ -26,24 +26,35 @@ TEST_F(WriterTest, DeltaTimesAreVariableLengthTicksOf48PerStep) {
     EXPECT_EQ(writer.byteCount, static_cast<int32_t>(expected.size()));
 }
 
+// The quantity of any 64-bit value fits its 10 bytes.
+TEST(VariableLength, GroupsOfSevenBitsMostSignificantFirst) {
+    uint8_t bytes[MaxVariableLength];
+    auto encoded = [&](uint64_t value) {
+        const int count = variableLength(value, bytes);
+        return hexBytes(std::string(bytes, bytes + count));
+    };
+    EXPECT_EQ(encoded(0), hexBytes(bytesOf({0x00})));
+    EXPECT_EQ(encoded(0x7F), hexBytes(bytesOf({0x7F})));
+    EXPECT_EQ(encoded(0x80), hexBytes(bytesOf({0x81, 0x00})));
+    EXPECT_EQ(encoded(UINT64_MAX), hexBytes(bytesOf({0x81, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F})));
+}
+
 TEST_F(WriterTest, FirstNoteWithoutMarkerStartsWithAnEmptyMarker) {
     int32_t delta = 0;
-    writeEvent(delta, 0x90, 60, 64);
+    writeNoteEvent(delta, 0x90, 60, 64);
     EXPECT_EQ(hexBytes(written()), hexBytes(bytesOf({0x00, 0xFF, 0x06, 0x00, 0x00, 0x90, 60, 64})));
     EXPECT_EQ(writer.byteCount, 8);
 }
 
 TEST_F(WriterTest, MarkersBeforeTheFirstNoteAreHeldBackAndOnlyTheLastIsWritten) {
     int32_t delta = 5;
-    std::strcpy(analysis.chordName, "C");
-    writeEvent(delta, 0xFF, 0, 0);
+    writeMarkerEvent(delta, chord("C"));
     EXPECT_EQ(delta, 5) << "a held-back marker leaves the elapsed time alone";
-    std::strcpy(analysis.chordName, "Am");
-    writeEvent(delta, 0xFF, 0, 0);
+    writeMarkerEvent(delta, chord("Am"));
     EXPECT_EQ(written(), "");
     EXPECT_EQ(writer.byteCount, 0);
-    std::strcpy(analysis.chordName, "G");  // the name of the block at the note is not used
-    writeEvent(delta, 0x90, 60, 64);
+    chord("G");  // the held-back name is a copy: the caller's buffer changing later does not show
+    writeNoteEvent(delta, 0x90, 60, 64);
     EXPECT_EQ(hexBytes(written()),
               hexBytes(bytesOf({0x00, 0xFF, 0x06, 0x02, 'A', 'm', 0x81, 0x70, 0x90, 60, 64})));  // 5 steps = 240 ticks
     EXPECT_EQ(writer.byteCount, 11);
@@ -52,7 +63,7 @@ TEST_F(WriterTest, MarkersBeforeTheFirstNoteAreHeldBackAndOnlyTheLastIsWritten) 
 
 TEST_F(WriterTest, WholeBarsOfLeadingTimeAreDropped) {
     int32_t delta = 2 * 8 + 3;  // 2 bars and 3 steps with 8 steps per bar
-    writeEvent(delta, 0x90, 60, 64);
+    writeNoteEvent(delta, 0x90, 60, 64);
     EXPECT_EQ(hexBytes(written().substr(4)), hexBytes(bytesOf({0x81, 0x10, 0x90, 60, 64})));  // 144 ticks
     EXPECT_EQ(delta, 0);
 }
@@ -60,30 +71,29 @@ TEST_F(WriterTest, WholeBarsOfLeadingTimeAreDropped) {
 TEST_F(WriterTest, LeadingTimeIsKeptWhenABarHasNoWholeStep) {
     derived.stepsPerBar = 0;
     int32_t delta = 19;
-    writeEvent(delta, 0x90, 60, 64);
+    writeNoteEvent(delta, 0x90, 60, 64);
     EXPECT_EQ(hexBytes(written().substr(4)), hexBytes(bytesOf({0x87, 0x10, 0x90, 60, 64})));  // 912 ticks
 }
 
 TEST_F(WriterTest, OnlyTheFirstNoteDropsWholeBars) {
     int32_t delta = 0;
-    writeEvent(delta, 0x90, 60, 64);
+    writeNoteEvent(delta, 0x90, 60, 64);
     delta = 19;
-    writeEvent(delta, 0x80, 60, 64);
+    writeNoteEvent(delta, 0x80, 60, 64);
     EXPECT_EQ(hexBytes(written().substr(8)), hexBytes(bytesOf({0x87, 0x10, 0x80, 60, 64})));
 }
 
 TEST_F(WriterTest, RunningStatusAndMarkersBetweenNotes) {
     settings.Channel = 9;
     int32_t delta = 0;
-    writeEvent(delta, 0x90, 60, 10);  // status written
-    writeEvent(delta, 0x90, 64, 11);  // running status
+    writeNoteEvent(delta, 0x90, 60, 10);  // status written
+    writeNoteEvent(delta, 0x90, 64, 11);  // running status
     delta = 2;
-    writeEvent(delta, 0x80, 60, 12);  // note-off: status again
-    writeEvent(delta, 0x90, 67, 13);  // back to note-on: status again
-    std::strcpy(analysis.chordName, "Dm");
-    writeEvent(delta, 0xFF, 0, 0);     // a marker after the first note is written at once
-    writeEvent(delta, 0x90, 69, 14);  // a marker forces the status again
-    writeEvent(delta, 0x90, 71, 15);
+    writeNoteEvent(delta, 0x80, 60, 12);  // note-off: status again
+    writeNoteEvent(delta, 0x90, 67, 13);  // back to note-on: status again
+    writeMarkerEvent(delta, chord("Dm"));     // a marker after the first note is written at once
+    writeNoteEvent(delta, 0x90, 69, 14);  // a marker forces the status again
+    writeNoteEvent(delta, 0x90, 71, 15);
     const std::string expected = bytesOf({0x00, 0xFF, 0x06, 0x00,
                                           0x00, 0x99, 60, 10,
                                           0x00, 64, 11,
@@ -112,8 +122,8 @@ TEST_F(WriterTest, PitchModeZeroWritesTheRhythmNoteForEveryNote) {
     settings.PitchMode = 0;
     derived.rhythmNote = 38;
     int32_t delta = 0;
-    writeEvent(delta, 0x90, 70, 20);
-    writeEvent(delta, 0x80, 45, 20);
+    writeNoteEvent(delta, 0x90, 70, 20);
+    writeNoteEvent(delta, 0x80, 45, 20);
     EXPECT_EQ(hexBytes(written().substr(4)), hexBytes(bytesOf({0x00, 0x90, 38, 20, 0x00, 0x80, 38, 20})));
 }
 
@@ -145,9 +155,8 @@ TEST_F(WriterTest, FixedVelocitiesReplaceTheValuePerEventType) {
 
 TEST_F(WriterTest, MarkerTextIsAtMostThreeCharacters) {
     int32_t delta = 0;
-    writeEvent(delta, 0x90, 60, 64);
-    std::memcpy(analysis.chordName, "Bbm", 4);
-    writeEvent(delta, 0xFF, 0, 0);
+    writeNoteEvent(delta, 0x90, 60, 64);
+    writeMarkerEvent(delta, chord("Bbm"));
     EXPECT_EQ(hexBytes(written().substr(8)), hexBytes(bytesOf({0x00, 0xFF, 0x06, 0x03, 'B', 'b', 'm'})));
     EXPECT_EQ(writer.byteCount, 15);
 }
@@ -178,7 +187,7 @@ TEST_F(WriterFailureTest, FailedByteWriteEndsTheRunWithDetail22) {
     EXPECT_EXIT(
         {
             int32_t delta = 0;
-            writeEvent(delta, 0x90, 60, 64);  // 8 bytes: the sixth fails
+            writeNoteEvent(delta, 0x90, 60, 64);  // 8 bytes: the sixth fails
         },
         ::testing::ExitedWithCode(5), "");
     expectFailureReported("-5.022");
@@ -189,9 +198,8 @@ TEST_F(WriterFailureTest, FailedMarkerTextEndsTheRunWithDetail29) {
     EXPECT_EXIT(
         {
             int32_t delta = 0;
-            writeEvent(delta, 0x90, 60, 64);  // 8 bytes
-            std::strcpy(analysis.chordName, "Am");
-            writeEvent(delta, 0xFF, 0, 0);  // delta and 0xFF 0x06 0x02 pass only in part
+            writeNoteEvent(delta, 0x90, 60, 64);  // 8 bytes
+            writeMarkerEvent(delta, chord("Am"));  // delta and 0xFF 0x06 0x02 pass only in part
         },
         ::testing::ExitedWithCode(5), "");
     expectFailureReported("-5.022");
@@ -199,9 +207,8 @@ TEST_F(WriterFailureTest, FailedMarkerTextEndsTheRunWithDetail29) {
     EXPECT_EXIT(
         {
             int32_t delta = 0;
-            writeEvent(delta, 0x90, 60, 64);
-            std::strcpy(analysis.chordName, "Am");
-            writeEvent(delta, 0xFF, 0, 0);  // 0x00 0xFF 0x06 0x02 pass, the text fails
+            writeNoteEvent(delta, 0x90, 60, 64);
+            writeMarkerEvent(delta, chord("Am"));  // 0x00 0xFF 0x06 0x02 pass, the text fails
         },
         ::testing::ExitedWithCode(5), "");
     expectFailureReported("-5.029");

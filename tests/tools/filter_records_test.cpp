@@ -230,3 +230,21 @@ TEST(ShippedFilterRecords, EngineFindsThePianoClipNotes) {
     EXPECT_GE(recalled * 4, static_cast<int>(ClipNotes.size()) * 3) << recalled << " of " << ClipNotes.size();
     EXPECT_GE(correct * 4, static_cast<int>(found.size()) * 3) << correct << " of " << found.size();
 }
+
+// The WAV path goes into a settings line: a path that fills the longest line the engine
+// reads whole is measured, one character more is refused before any analysis.
+TEST(FilterBuilder, TakesTheLongestWavPathASettingsLineHolds) {
+    TempDir dir;
+    const size_t room = MaxLinePiece - std::string("WaveFile=\n").size() - dir.file("").size();
+    const std::string fits = dir.file(std::string(room - 4, 'w') + ".wav");
+    const std::string longer = dir.file(std::string(room - 3, 'w') + ".wav");
+    for (const std::string &wave : {fits, longer}) writeWav16(wave, 11025, 1, sineNotes(11025, {69}));
+    const std::string out = dir.file("record.bin");
+    std::string text;
+    EXPECT_EQ(runBuilderWith({"--first", "69", "--last", "69", "--seconds", "1", "--out", out, longer}, &text), 1);
+    EXPECT_NE(text.find("too long for a settings line"), std::string::npos) << text;
+    EXPECT_FALSE(fileExists(out));
+    EXPECT_EQ(runBuilderWith({"--first", "69", "--last", "69", "--seconds", "1", "--out", out, fits}, &text), 0)
+        << text;
+    EXPECT_EQ(readFile(out).size(), RecordBytes);
+}

@@ -13,6 +13,7 @@
 #include "app/starter/audio/audio.h"
 #include "app/starter/metre/metre.h"
 #include "app/starter/beats/pulse.h"
+#include "input/input.h"
 
 namespace {
 
@@ -350,23 +351,6 @@ bool writeTempoMap(const std::string &path, const std::vector<uint16_t> &values)
     return std::fclose(f) == 0 && ok;
 }
 
-bool readTempoMap(const std::string &path, std::vector<uint16_t> &values) {
-    std::FILE *f = std::fopen(path.c_str(), "rb");
-    if (!f)
-        return false;
-    values.clear();
-    while (true) {
-        int low = std::fgetc(f), high = std::fgetc(f);
-        if (low == EOF)
-            break;
-        // A final odd byte reads as the engine reads it: its high byte is 255.
-        int v = low | (high == EOF ? 255 : high) << 8;
-        if (v == TempoMapEnd)
-            break;
-        values.push_back(static_cast<uint16_t>(v));
-    }
-    bool ok = !std::ferror(f);
-    std::fclose(f);
-    return ok;
-}
+// The values as the engine follows them, read by the engine's own tempo-file reader.
+bool readTempoMap(const std::string &path, std::vector<uint16_t> &values) { return readTempoValues(path, values); }
 
