@@ -9,9 +9,10 @@
 
 #include "app/starter/metre/spectrum.h"
 #include "app/starter/protocol/settings_file.h"
+#include "input/input.h"
 
 // The tempo-file value that ends the map: from there the constant tempo applies.
-constexpr uint16_t TempoMapEnd = 65535;
+constexpr uint16_t TempoMapEnd = TempoFileEnd;
 // Tempos the starter accepts from the tracker, in beats per minute.
 constexpr double SlowestTrackedTempo = 30;
 constexpr double FastestTrackedTempo = 300;

@@ -3,16 +3,12 @@
 
 #include <algorithm>
 
+#include "midi/midi.h"
+
 void appendVarLen(std::vector<uint8_t> &out, uint64_t v) {
-    uint8_t groups[10];
-    int n = 0;
-    do {
-        groups[n++] = static_cast<uint8_t>(v & 0x7F);
-        v >>= 7;
-    } while (v != 0 && n < 10);
-    while (n > 1)
-        out.push_back(groups[--n] | 0x80);
-    out.push_back(groups[0]);
+    uint8_t bytes[MaxVariableLength];
+    int n = variableLength(v, bytes);
+    out.insert(out.end(), bytes, bytes + n);
 }
 
 void appendBigEndian(std::vector<uint8_t> &out, uint32_t v, int bytes) {
