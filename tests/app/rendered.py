@@ -1,10 +1,11 @@
 """What the tests of rendered pieces share: the system interpreter that has
 Debian's mido and NumPy, the build folder given as the first argument, and
-the piece renderer of tools/render.
+the piece renderer of tools/render, and the check that it can render.
 
-    from rendered import BUILD_DIR, SOURCE_DIR, STARTER, beat_pieces, mido
+    from rendered import BUILD_DIR, SOURCE_DIR, STARTER, beat_pieces, mido, require_renderer
 """
 import os
+import shutil
 import sys
 
 try:
@@ -20,3 +21,16 @@ STARTER = os.path.join(BUILD_DIR, "sonoscriptor")
 SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tools", "render"))
 import beat_pieces  # noqa: E402,F401  (handed on to the tests)
+
+
+def require_renderer():
+    """Fails, never skips, when FluidSynth or the General MIDI SoundFont is
+    missing: tools/deps.sh installs both, so a machine without them must not
+    pass the rendered tests by leaving them out."""
+    missing = []
+    if shutil.which("fluidsynth") is None:
+        missing.append("fluidsynth (apt-get install fluidsynth)")
+    if not os.path.exists(beat_pieces.SOUNDFONT):
+        missing.append(f"{beat_pieces.SOUNDFONT} (apt-get install fluid-soundfont-gm)")
+    if missing:
+        raise AssertionError("cannot render the test pieces; missing " + " and ".join(missing))

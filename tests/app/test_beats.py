@@ -64,7 +64,7 @@ import sys
 import tempfile
 import unittest
 
-from rendered import STARTER, beat_pieces, mido
+from rendered import STARTER, beat_pieces, mido, require_renderer
 
 STEADY = ["minuet-96", "minuet-132", "gymnopedie-72", "prelude-80"]
 CHANGING = ["minuet-ritardando", "minuet-accelerando"]
@@ -224,10 +224,7 @@ def run(args, timeout=120):
 class BeatTracking(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        if shutil.which("fluidsynth") is None:
-            raise unittest.SkipTest("fluidsynth is not installed (apt-get install fluidsynth)")
-        if not os.path.exists(beat_pieces.SOUNDFONT):
-            raise unittest.SkipTest(f"missing {beat_pieces.SOUNDFONT} (apt-get install fluid-soundfont-gm)")
+        require_renderer()
         cls.folder = tempfile.mkdtemp(prefix="sonoscriptor-beats-")
         names = STEADY + CHANGING
         cls.refs, cls.wavs = {}, {}

@@ -28,7 +28,7 @@ import sys
 import tempfile
 import unittest
 
-from rendered import BUILD_DIR, STARTER, beat_pieces, mido
+from rendered import BUILD_DIR, STARTER, beat_pieces, mido, require_renderer
 TOOL = os.path.join(BUILD_DIR, "sonoscriptor-refine")
 
 TOLERANCE = 0.05
@@ -82,8 +82,7 @@ def run(args):
 class Refinement(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        if shutil.which("fluidsynth") is None or not os.path.exists(beat_pieces.SOUNDFONT):
-            raise unittest.SkipTest("fluidsynth and fluid-soundfont-gm are needed")
+        require_renderer()
         cls.folder = tempfile.mkdtemp(prefix="sonoscriptor-refine-")
         cls.kept = os.path.join(cls.folder, "kept")
         os.makedirs(cls.kept)
