@@ -1,8 +1,9 @@
 """What the tests of rendered pieces share: the system interpreter that has
 Debian's mido and NumPy, the build folder given as the first argument, and
-the piece renderer of tools/render, and the check that it can render.
+the piece renderer of tools/render, the check that it can render, and the
+one-to-one matching of notes that both judge transcriptions with.
 
-    from rendered import BUILD_DIR, SOURCE_DIR, STARTER, beat_pieces, mido, require_renderer
+    from rendered import BUILD_DIR, SOURCE_DIR, STARTER, beat_pieces, matches, mido, require_renderer
 """
 import os
 import shutil
@@ -34,3 +35,30 @@ def require_renderer():
         missing.append(f"{beat_pieces.SOUNDFONT} (apt-get install fluid-soundfont-gm)")
     if missing:
         raise AssertionError("cannot render the test pieces; missing " + " and ".join(missing))
+
+
+def matches(reference, output, tolerance):
+    """Reference notes matched one to one by output notes of the same key within the tolerance.
+
+    Both lists hold (onset, key). Per key, in time order, each reference
+    note takes the earliest free output note that is not too early; for
+    points on a line with one tolerance this finds the most pairs."""
+    by_key = {}
+    for onset, key in output:
+        by_key.setdefault(key, []).append(onset)
+    for onsets in by_key.values():
+        onsets.sort()
+    found = 0
+    next_free = {key: 0 for key in by_key}
+    for onset, key in sorted(reference):
+        onsets = by_key.get(key)
+        if not onsets:
+            continue
+        i = next_free[key]
+        while i < len(onsets) and onsets[i] < onset - tolerance:
+            i += 1
+        if i < len(onsets) and onsets[i] <= onset + tolerance:
+            found += 1
+            i += 1
+        next_free[key] = i
+    return found

@@ -64,7 +64,7 @@ import sys
 import tempfile
 import unittest
 
-from rendered import STARTER, beat_pieces, mido, require_renderer
+from rendered import STARTER, beat_pieces, matches, mido, require_renderer
 
 STEADY = ["minuet-96", "minuet-132", "gymnopedie-72", "prelude-80"]
 CHANGING = ["minuet-ritardando", "minuet-accelerando"]
@@ -168,33 +168,6 @@ def midi_notes(path):
             if msg.type == "note_on" and msg.velocity > 0:
                 notes.append((tick / midi.ticks_per_beat, msg.note))
     return sorted(notes)
-
-
-def matches(reference, output, tolerance):
-    """Reference notes matched one to one by output notes of the same key within the tolerance.
-
-    Both lists hold (onset, key). Per key, in time order, each reference
-    note takes the earliest free output note that is not too early; for
-    points on a line with one tolerance this finds the most pairs."""
-    by_key = {}
-    for onset, key in output:
-        by_key.setdefault(key, []).append(onset)
-    for onsets in by_key.values():
-        onsets.sort()
-    found = 0
-    next_free = {key: 0 for key in by_key}
-    for onset, key in sorted(reference):
-        onsets = by_key.get(key)
-        if not onsets:
-            continue
-        i = next_free[key]
-        while i < len(onsets) and onsets[i] < onset - tolerance:
-            i += 1
-        if i < len(onsets) and onsets[i] <= onset + tolerance:
-            found += 1
-            i += 1
-        next_free[key] = i
-    return found
 
 
 def notes_found(reference, output, level=1):
