@@ -20,15 +20,23 @@ CommandResult runStarter(const std::vector<std::string> &args, const std::string
     return runCommand(all, env, dir);
 }
 
-bool waitForProgress(const std::string &tmpDir, double timeoutSeconds) {
+bool waitUntil(const std::function<bool()> &condition, double timeoutSeconds) {
     auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
-    while (std::chrono::steady_clock::now() < end) {
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+bool waitForProgress(const std::string &tmpDir, double timeoutSeconds) {
+    return waitUntil([&] {
         for (const std::string &name : folderEntries(tmpDir))
             if (readStatus(tmpDir + name + "/status.txt").kind == StatusKind::Progress)
                 return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
+        return false;
+    }, timeoutSeconds);
 }
 
 // The stand-in engine: follows the protocol with a scripted run.

@@ -3,6 +3,7 @@
 // bytes come from tests/support.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,8 @@ struct ScratchDir : TempDir {
 CommandResult runStarter(const std::vector<std::string> &args, const std::string &dir,
                          const std::vector<std::string> &env = {});
 
+/** Checks condition every 20 ms until it holds (true) or timeoutSeconds have passed (false). */
+bool waitUntil(const std::function<bool()> &condition, double timeoutSeconds);
 /** Waits until an engine run in a temporary folder under tmpDir reports progress; false on time-out. */
 bool waitForProgress(const std::string &tmpDir, double timeoutSeconds);
 /** Writes a stand-in engine script into dir and returns its path (see support.cpp). */

@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <thread>
 
 #include <sndfile.h>
 
@@ -23,21 +22,12 @@ struct StopSignals : StarterRig {
     // pid.txt) to be gone; true when it is.
     bool engineGone(double seconds) {
         const pid_t pid = static_cast<pid_t>(std::atol(fileText(dir.path + "pid.txt").c_str()));
-        if (pid <= 0)
-            return false;
-        for (auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-             std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(std::chrono::milliseconds(20)))
-            if (processGone(pid))
-                return true;
-        return processGone(pid);
+        return pid > 0 && waitUntil([pid] { return processGone(pid); }, seconds);
     }
 
     // Waits until the run has made its private temporary folder; false on time-out.
     bool runUnderWay(double seconds) {
-        auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        while (folderEntries(tmp).empty() && std::chrono::steady_clock::now() < end)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        return !folderEntries(tmp).empty();
+        return waitUntil([this] { return !folderEntries(tmp).empty(); }, seconds);
     }
 };
 
