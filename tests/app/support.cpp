@@ -1,4 +1,4 @@
-// Test helpers: scratch folders, commands, the stand-in engine, tones.
+// Test helpers of the starter: its runs, the stand-in engine, tones.
 #include "tests/app/support.h"
 
 #include "app/starter/protocol/status.h"
@@ -6,104 +6,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <thread>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <thread>
 
-#include <csignal>
-
-#include <fcntl.h>
 #include <sndfile.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
-
-ScratchDir::ScratchDir() {
-    std::string pattern = (fs::temp_directory_path() / "starter-test-XXXXXX").string();
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    path = std::string(mkdtemp(name.data())) + "/";
-}
-
-ScratchDir::~ScratchDir() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-}
-
-Spawned spawnCommand(const std::vector<std::string> &args, const std::vector<std::string> &env,
-                     const std::string &dir) {
-    static int counter = 0;
-    Spawned s;
-    std::string tag = std::to_string(getpid()) + "-" + std::to_string(++counter);
-    s.outPath = fs::temp_directory_path().string() + "/starter-test-out-" + tag;
-    s.errPath = fs::temp_directory_path().string() + "/starter-test-err-" + tag;
-    std::vector<char *> argv;
-    for (const std::string &a : args)
-        argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    s.pid = fork();
-    if (s.pid == 0) {
-        setpgid(0, 0);
-        for (const std::string &e : env)
-            putenv(const_cast<char *>(e.c_str()));
-        int out = open(s.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int err = open(s.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int in = open("/dev/null", O_RDONLY);
-        dup2(out, 1);
-        dup2(err, 2);
-        dup2(in, 0);
-        if (!dir.empty() && chdir(dir.c_str()) != 0)
-            _exit(126);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    return s;
-}
-
-namespace {
-
-// The result of a spawned command that ended with a wait status.
-CommandResult collected(const Spawned &s, int status) {
-    CommandResult r;
-    r.code = WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
-    r.out = fileText(s.outPath);
-    r.err = fileText(s.errPath);
-    std::remove(s.outPath.c_str());
-    std::remove(s.errPath.c_str());
-    return r;
-}
-
-}  // namespace
-
-CommandResult waitCommand(const Spawned &s) {
-    int status = 0;
-    waitpid(s.pid, &status, 0);
-    return collected(s, status);
-}
-
-CommandResult waitCommandFor(const Spawned &s, double seconds) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    int status = 0;
-    while (waitpid(s.pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > end) {
-            kill(-s.pid, SIGKILL);
-            waitpid(s.pid, &status, 0);
-            CommandResult r = collected(s, status);
-            r.code = -2;
-            return r;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return collected(s, status);
-}
-
-CommandResult runCommand(const std::vector<std::string> &args, const std::vector<std::string> &env,
-                         const std::string &dir) {
-    return waitCommand(spawnCommand(args, env, dir));
-}
 
 CommandResult runStarter(const std::vector<std::string> &args, const std::string &dir,
                          const std::vector<std::string> &env) {
@@ -112,15 +20,23 @@ CommandResult runStarter(const std::vector<std::string> &args, const std::string
     return runCommand(all, env, dir);
 }
 
-bool waitForProgress(const std::string &tmpDir, double timeoutSeconds) {
+bool waitUntil(const std::function<bool()> &condition, double timeoutSeconds) {
     auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
-    while (std::chrono::steady_clock::now() < end) {
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+bool waitForProgress(const std::string &tmpDir, double timeoutSeconds) {
+    return waitUntil([&] {
         for (const std::string &name : folderEntries(tmpDir))
             if (readStatus(tmpDir + name + "/status.txt").kind == StatusKind::Progress)
                 return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
+        return false;
+    }, timeoutSeconds);
 }
 
 // The stand-in engine: follows the protocol with a scripted run.
@@ -129,6 +45,7 @@ bool waitForProgress(const std::string &tmpDir, double timeoutSeconds) {
 //                named "...fails-C-D..." ends with code C and detail D instead
 //   FAKE_RECORD  file that receives a copy of the settings file, FAKE_TEMPO of the tempo file
 //   FAKE_NOFINAL no final status line; FAKE_ARGS file that receives the arguments
+//   FAKE_PID     file that receives the stand-in's process id
 //   FAKE_MIDI    a MIDI file written as the output instead of the built-in two notes
 // It honours -1 or a deleted status file like the engine: partial MIDI, -1.000, exit 1.
 std::string writeFakeEngine(const std::string &dir) {
@@ -139,6 +56,7 @@ settings=${1//\?/ }
 status=${2//\?/ }
 [ -n "$FAKE_RECORD" ] && cp "$settings" "$FAKE_RECORD"
 [ -n "$FAKE_ARGS" ] && printf '%s\n' "$@" > "$FAKE_ARGS"
+[ -n "$FAKE_PID" ] && echo $$ > "$FAKE_PID"
 tempo=$(sed -n 's/^TempoFile=//p' "$settings")
 [ -n "$FAKE_TEMPO" ] && [ -n "$tempo" ] && cp "$tempo" "$FAKE_TEMPO"
 midi=$(sed -n 's/^MidiFile=//p' "$settings")
@@ -170,18 +88,6 @@ exit "$code"
 )SH");
     fs::permissions(path, fs::perms::owner_all);
     return path;
-}
-
-std::string fileText(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void writeText(const std::string &path, const std::string &text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
 }
 
 std::vector<std::string> folderEntries(const std::string &dir) {

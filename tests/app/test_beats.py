@@ -64,7 +64,7 @@ import sys
 import tempfile
 import unittest
 
-from rendered import STARTER, beat_pieces, mido
+from rendered import STARTER, beat_pieces, matches, mido, require_renderer
 
 STEADY = ["minuet-96", "minuet-132", "gymnopedie-72", "prelude-80"]
 CHANGING = ["minuet-ritardando", "minuet-accelerando"]
@@ -170,33 +170,6 @@ def midi_notes(path):
     return sorted(notes)
 
 
-def matches(reference, output, tolerance):
-    """Reference notes matched one to one by output notes of the same key within the tolerance.
-
-    Both lists hold (onset, key). Per key, in time order, each reference
-    note takes the earliest free output note that is not too early; for
-    points on a line with one tolerance this finds the most pairs."""
-    by_key = {}
-    for onset, key in output:
-        by_key.setdefault(key, []).append(onset)
-    for onsets in by_key.values():
-        onsets.sort()
-    found = 0
-    next_free = {key: 0 for key in by_key}
-    for onset, key in sorted(reference):
-        onsets = by_key.get(key)
-        if not onsets:
-            continue
-        i = next_free[key]
-        while i < len(onsets) and onsets[i] < onset - tolerance:
-            i += 1
-        if i < len(onsets) and onsets[i] <= onset + tolerance:
-            found += 1
-            i += 1
-        next_free[key] = i
-    return found
-
-
 def notes_found(reference, output, level=1):
     """Most reference notes found over constant shifts in whole grid steps; returns (count, shift in beats).
 
@@ -224,10 +197,7 @@ def run(args, timeout=120):
 class BeatTracking(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        if shutil.which("fluidsynth") is None:
-            raise unittest.SkipTest("fluidsynth is not installed (apt-get install fluidsynth)")
-        if not os.path.exists(beat_pieces.SOUNDFONT):
-            raise unittest.SkipTest(f"missing {beat_pieces.SOUNDFONT} (apt-get install fluid-soundfont-gm)")
+        require_renderer()
         cls.folder = tempfile.mkdtemp(prefix="sonoscriptor-beats-")
         names = STEADY + CHANGING
         cls.refs, cls.wavs = {}, {}

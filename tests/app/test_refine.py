@@ -28,7 +28,7 @@ import sys
 import tempfile
 import unittest
 
-from rendered import BUILD_DIR, STARTER, beat_pieces, mido
+from rendered import BUILD_DIR, STARTER, beat_pieces, matches, mido, require_renderer
 TOOL = os.path.join(BUILD_DIR, "sonoscriptor-refine")
 
 TOLERANCE = 0.05
@@ -48,23 +48,7 @@ def onsets(path):
 
 def found(reference, output, shift):
     """Reference notes matched one to one by output notes of the key within TOLERANCE after shift."""
-    by_key = {}
-    for t, key in output:
-        by_key.setdefault(key, []).append(t + shift)
-    for times in by_key.values():
-        times.sort()
-    count, next_free = 0, {key: 0 for key in by_key}
-    for t, key in sorted(reference):
-        times = by_key.get(key)
-        if not times:
-            continue
-        i = next_free[key]
-        while i < len(times) and times[i] < t - TOLERANCE:
-            i += 1
-        if i < len(times) and times[i] <= t + TOLERANCE:
-            count, i = count + 1, i + 1
-        next_free[key] = i
-    return count
+    return matches(reference, [(t + shift, key) for t, key in output], TOLERANCE)
 
 
 def onset_f1(reference, output):
@@ -82,8 +66,7 @@ def run(args):
 class Refinement(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        if shutil.which("fluidsynth") is None or not os.path.exists(beat_pieces.SOUNDFONT):
-            raise unittest.SkipTest("fluidsynth and fluid-soundfont-gm are needed")
+        require_renderer()
         cls.folder = tempfile.mkdtemp(prefix="sonoscriptor-refine-")
         cls.kept = os.path.join(cls.folder, "kept")
         os.makedirs(cls.kept)

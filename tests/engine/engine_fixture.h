@@ -4,14 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <fcntl.h>
-#include <grp.h>
 #include <string>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 #include "tests/support/support.h"
@@ -22,48 +16,24 @@ struct EngineLimits {
 };
 
 // Starts the engine binary with the arguments; standard output is discarded.
-inline pid_t startEngine(const std::vector<std::string> &args, const EngineLimits &limits = {}) {
-    std::vector<std::string> all{ENGINE_PATH};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char *> argv;
-    for (std::string &a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) {
-        int null = open("/dev/null", O_WRONLY);
-        if (null >= 0) dup2(null, STDOUT_FILENO);
-        if (limits.fileSizeLimit >= 0) {
-            struct rlimit limit{static_cast<rlim_t>(limits.fileSizeLimit), static_cast<rlim_t>(limits.fileSizeLimit)};
-            if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
-            signal(SIGXFSZ, SIG_DFL);  // the engine itself must keep the signal from killing it
-        }
-        if (limits.unprivileged && geteuid() == 0) {
-            if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(126);
-        }
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    return pid;
+inline Spawned startEngine(const std::vector<std::string> &args, const EngineLimits &limits = {}) {
+    Launch launch;
+    launch.args = {ENGINE_PATH};
+    launch.args.insert(launch.args.end(), args.begin(), args.end());
+    launch.discardOutput = true;
+    launch.fileSizeLimit = limits.fileSizeLimit;
+    launch.unprivileged = limits.unprivileged;
+    return spawnProcess(launch);
 }
+
+// Exit code of an ended engine run: -1 when it did not exit normally, -2 when it was stopped for running too long.
+inline int engineExit(const CommandResult &r) { return r.code == -2 ? -2 : r.signal ? -1 : r.code; }
 
 // Exit code of a started engine, -1 when it did not exit normally.
-inline int waitEngine(pid_t pid) {
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+inline int waitEngine(const Spawned &engine) { return engineExit(waitCommand(engine)); }
 
 // Like waitEngine, but a run still going after `seconds` is killed and gives -2.
-inline int waitEngineFor(pid_t pid, double seconds) {
-    for (int waited = 0; waited < seconds * 100; ++waited) {
-        int status = 0;
-        if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        usleep(10000);
-    }
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    return -2;
-}
+inline int waitEngineFor(const Spawned &engine, double seconds) { return engineExit(waitCommandFor(engine, seconds)); }
 
 // A folder with a settings file and a status file holding "0".
 struct EngineDir : TempDir {
@@ -124,9 +94,9 @@ inline void expectCompleteMidi(const std::string &path) {
 }
 
 // Note-ons minus note-offs per note number; empty when every note is closed.
-inline std::string unclosedNotes(const std::vector<MidiNote> &notes) {
+inline std::string unclosedNotes(const std::vector<TrackEvent> &notes) {
     int balance[128] = {};
-    for (const MidiNote &n : notes) balance[n.note & 127] += n.type == 0x90 ? 1 : -1;
+    for (const TrackEvent &n : notes) balance[n.note & 127] += n.type == 0x90 ? 1 : -1;
     std::string out;
     for (int k = 0; k < 128; ++k)
         if (balance[k] != 0) out += std::to_string(k) + ":" + std::to_string(balance[k]) + " ";

@@ -58,7 +58,7 @@ TEST(FinishRun, NotesSoundingAtTheEndAreClosedBeforeTheEndOfTrack) {
     dir.prepare();
     EXPECT_EQ(dir.runEngine(), 0);
     expectCompleteMidi(dir.midiPath());
-    std::vector<MidiNote> notes = readMidiNotes(dir.midiPath());
+    std::vector<TrackEvent> notes = readMidiNotes(dir.midiPath());
     ASSERT_FALSE(notes.empty());
     EXPECT_EQ(unclosedNotes(notes), "");
     EXPECT_EQ(notes.back().type, 0x80);
@@ -70,7 +70,7 @@ TEST(FinishRun, PartialLastBlockIsTranscribed) {
     dir.prepare();
     EXPECT_EQ(dir.runEngine(), 0);
     expectCompleteMidi(dir.midiPath());
-    std::vector<MidiNote> notes = readMidiNotes(dir.midiPath());
+    std::vector<TrackEvent> notes = readMidiNotes(dir.midiPath());
     ASSERT_FALSE(notes.empty()) << "the rows of the partial block were not processed";
     EXPECT_EQ(unclosedNotes(notes), "");
     std::string status = dir.status();
@@ -92,12 +92,12 @@ void cancelLongRun(const std::function<void(const EngineDir &)> &cancel) {
     EngineDir dir;
     writeLongToneWav(dir.wavPath(), 300);
     dir.prepare("Tempo=480\nResolution=6\n");  // a fine grid keeps even a fast engine busy for seconds
-    pid_t pid = startEngine({dir.settingsPath(), dir.statusPath(), "+"});  // 300 s at 8 beats per second
+    Spawned engine = startEngine({dir.settingsPath(), dir.statusPath(), "+"});  // 300 s at 8 beats per second
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
     cancel(dir);
-    EXPECT_EQ(waitEngine(pid), 1);
+    EXPECT_EQ(waitEngine(engine), 1);
     expectCompleteMidi(dir.midiPath());
-    std::vector<MidiNote> notes = readMidiNotes(dir.midiPath());
+    std::vector<TrackEvent> notes = readMidiNotes(dir.midiPath());
     ASSERT_FALSE(notes.empty());
     EXPECT_EQ(unclosedNotes(notes), "");
     EXPECT_LT(notes.back().tick, 300 * 8 * 768 / 2) << "the run went on to the end of the input";  // 768 ticks a beat

@@ -136,14 +136,14 @@ TEST(StatusRun, LongRunReportsProgressAndStopsOnRequest) {
     // A fine grid keeps even a fast engine busy for seconds, past its first progress line.
     writeLongToneWav(dir.wavPath(), 300);
     dir.prepare("Tempo=480\nResolution=6\n");
-    pid_t pid = startEngine({dir.settingsPath(), dir.statusPath(), "+"});
+    Spawned engine = startEngine({dir.settingsPath(), dir.statusPath(), "+"});
     std::string line = "0";
     for (int i = 0; i < 150 && (line == "0" || line.empty()); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         line = dir.status();
     }
     writeFile(dir.statusPath(), "-1");
-    EXPECT_EQ(waitEngine(pid), 1);
+    EXPECT_EQ(waitEngine(engine), 1);
     EXPECT_TRUE(std::regex_match(line, std::regex(R"([0-9]+\.[0-9]{6},(128,-1|[0-9]+,[0-9]+),8,0)"))) << line;
     EXPECT_EQ(firstField(dir.status()), "-1.000");
 }
@@ -158,8 +158,8 @@ TEST(StatusRun, SpecialStatusFileCancelsWithoutBeingTouched) {
     ASSERT_EQ(mkfifo(dir.statusPath().c_str(), 0600), 0);
     for (const std::string &status : {dir.statusPath(), std::string("/dev/null")}) {
         unlink(dir.midiPath().c_str());
-        pid_t pid = startEngine({dir.settingsPath(), status, "+"});
-        EXPECT_EQ(waitEngineFor(pid, 20), 1) << status;
+        Spawned engine = startEngine({dir.settingsPath(), status, "+"});
+        EXPECT_EQ(waitEngineFor(engine, 20), 1) << status;
         expectCompleteMidi(dir.midiPath());
         struct stat st;
         ASSERT_EQ(stat(status.c_str(), &st), 0) << status;

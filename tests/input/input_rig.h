@@ -1,6 +1,6 @@
 // Shared set-up of the settings-and-input tests: a fixture that starts from
 // the default settings and releases what the set-up and the frame reader
-// leave open, a WAV byte builder for hand-made headers, and a check for
+// leave open, the shared WAV writer under its input-test names, and a check for
 // calls that end the run through the finish routine.
 #pragma once
 
@@ -18,56 +18,10 @@
 
 namespace input_rig {
 
-inline void put16(std::string &out, uint32_t v) {
-    out.push_back(static_cast<char>(v & 0xFF));
-    out.push_back(static_cast<char>((v >> 8) & 0xFF));
-}
-
-inline void put32(std::string &out, uint32_t v) {
-    put16(out, v & 0xFFFF);
-    put16(out, v >> 16);
-}
-
-// Header fields of a hand-made WAV file.
-struct WavLayout {
-    int rate = 11025;
-    int channels = 1;
-    int bits = 16;
-    int formatTag = 1;
-    std::string riff = "RIFF";
-    std::string waveFmt = "WAVEfmt ";
-    int64_t riffSize = -1;    // -1: the size a correct writer puts there
-    std::string extraChunk;   // bytes between the format chunk and "data"
-};
-
-// The whole file: 36-byte RIFF/format part, extraChunk, "data", its size, data.
-inline std::string wavBytes(const WavLayout &w, const std::string &data) {
-    const int align = w.channels * w.bits / 8;
-    std::string out = w.riff;
-    const uint32_t size = w.riffSize >= 0 ? static_cast<uint32_t>(w.riffSize)
-                                          : static_cast<uint32_t>(36 + w.extraChunk.size() + data.size());
-    put32(out, size);
-    out += w.waveFmt;
-    put32(out, 16);
-    put16(out, static_cast<uint32_t>(w.formatTag));
-    put16(out, static_cast<uint32_t>(w.channels));
-    put32(out, static_cast<uint32_t>(w.rate));
-    put32(out, static_cast<uint32_t>(w.rate * align));
-    put16(out, static_cast<uint32_t>(align));
-    put16(out, static_cast<uint32_t>(w.bits));
-    out += w.extraChunk;
-    out += "data";
-    put32(out, static_cast<uint32_t>(data.size()));
-    out += data;
-    return out;
-}
-
-// Data bytes of 16-bit samples.
-inline std::string pcm16(const std::vector<int> &samples) {
-    std::string out;
-    for (int s : samples) put16(out, static_cast<uint32_t>(s) & 0xFFFF);
-    return out;
-}
+// The WAV writer of tests/support, under the names the input tests use.
+using ::WavLayout;
+using ::pcm16;
+using ::wavBytes;
 
 // The first field of a final status line for a code and detail ("-7.025").
 inline std::string statusCode(int code, int detail) {

@@ -155,9 +155,9 @@ TEST_F(InputRunTest, CrLfSettingsFileGivesTheSameOutputAsLf) {
     EngineRun r = runEngineWith(dir, lines);
     ASSERT_EQ(r.exitCode, 0);
     const std::string lf = readFile(dir.file("out.mid"));
-    std::vector<MidiNote> notes = readMidiNotes(dir.file("out.mid"));
+    std::vector<TrackEvent> notes = readMidiNotes(dir.file("out.mid"));
     ASSERT_FALSE(notes.empty());
-    for (const MidiNote &n : notes) EXPECT_EQ(n.note, 69);
+    for (const TrackEvent &n : notes) EXPECT_EQ(n.note, 69);
 
     std::string crlf;
     for (char ch : lines) crlf += ch == '\n' ? std::string("\r\n") : std::string(1, ch);

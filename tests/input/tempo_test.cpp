@@ -9,12 +9,8 @@ namespace {
 
 using input_rig::InputTest;
 
-// Little-endian 16-bit values.
-std::string values(const std::vector<int> &v) {
-    std::string out;
-    for (int x : v) input_rig::put16(out, static_cast<uint32_t>(x));
-    return out;
-}
+// Little-endian 16-bit values, as the tempo file holds them.
+std::string values(const std::vector<int> &v) { return pcm16(v); }
 
 class TempoFileTest : public InputTest {
 protected:

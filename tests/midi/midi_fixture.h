@@ -19,60 +19,17 @@
 #include "tests/support/support.h"
 
 // One event of a track body, with its absolute time in ticks.
-struct BodyEvent {
-    int64_t tick;
-    int type;  // 0x80, 0x90 or 0xFF (chord marker)
-    int note;
-    int velocity;
-    std::string text;
-};
-
-inline int64_t readVlq(const std::string &d, size_t &pos) {
-    int64_t value = 0;
-    while (pos < d.size()) {
-        unsigned char b = static_cast<unsigned char>(d[pos++]);
-        value = (value << 7) | (b & 0x7F);
-        if (!(b & 0x80)) break;
-    }
-    return value;
-}
+using BodyEvent = TrackEvent;
 
 // Events of a track body (running status resolved). Only the event kinds the
 // writer produces are understood; anything else fails the test.
 inline std::vector<BodyEvent> parseBody(const std::string &d) {
-    std::vector<BodyEvent> events;
-    size_t pos = 0;
-    int64_t tick = 0;
-    int status = 0;
-    while (pos < d.size()) {
-        tick += readVlq(d, pos);
-        if (pos >= d.size()) {
-            ADD_FAILURE() << "delta time without an event";
-            break;
-        }
-        unsigned char b = static_cast<unsigned char>(d[pos]);
-        if (b == 0xFF) {
-            if (pos + 3 > d.size() || static_cast<unsigned char>(d[pos + 1]) != 0x06) {
-                ADD_FAILURE() << "unexpected meta event at body offset " << pos;
-                break;
-            }
-            size_t length = static_cast<unsigned char>(d[pos + 2]);
-            events.push_back({tick, 0xFF, 0, 0, d.substr(pos + 3, length)});
-            pos += 3 + length;
-            status = 0;
-            continue;
-        }
-        if (b & 0x80) {
-            status = b;
-            ++pos;
-        }
-        if (status == 0 || pos + 2 > d.size()) {
-            ADD_FAILURE() << "note data without a status at body offset " << pos;
-            break;
-        }
-        events.push_back({tick, status & 0xF0, static_cast<unsigned char>(d[pos]),
-                          static_cast<unsigned char>(d[pos + 1]), ""});
-        pos += 2;
+    std::string problem;
+    std::vector<BodyEvent> events = readTrackEvents(d, problem);
+    if (!problem.empty()) ADD_FAILURE() << problem;
+    for (const BodyEvent &e : events) {
+        if (e.type == 0xFF && e.meta != 0x06) ADD_FAILURE() << "unexpected meta event at tick " << e.tick;
+        if (e.type == 0xC0) ADD_FAILURE() << "unexpected program change at tick " << e.tick;
     }
     return events;
 }
@@ -80,7 +37,7 @@ inline std::vector<BodyEvent> parseBody(const std::string &d) {
 inline std::vector<BodyEvent> noteEvents(const std::vector<BodyEvent> &all) {
     std::vector<BodyEvent> notes;
     for (const BodyEvent &e : all)
-        if (e.type != 0xFF) notes.push_back(e);
+        if (e.type == 0x80 || e.type == 0x90) notes.push_back(e);
     return notes;
 }
 

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
-#include <sys/wait.h>
 
 #include "input/input.h"
 #include "tests/support/support.h"
@@ -20,20 +18,16 @@ constexpr size_t RecordBytes = Keys * Keys;
 
 double keyHz(int key) { return 440.0 * std::pow(2.0, (key - 69) / 12.0); }
 
-// Runs the builder with the arguments; returns its exit code, output in `text`.
+// Runs the builder with the arguments; returns its exit code (-1 when a signal
+// ended it), its output and errors together in `text`.
 int runBuilderWith(const std::vector<std::string> &args, std::string *text = nullptr) {
-    std::string command = "'" FILTER_BUILDER_PATH "'";
-    for (const std::string &a : args) command += " '" + a + "'";
-    command += " 2>&1";
-    FILE *pipe = popen(command.c_str(), "r");
-    if (!pipe) return -1;
-    std::string out;
-    char buffer[4096];
-    size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, got);
-    const int status = pclose(pipe);
-    if (text) *text = out;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    Launch launch;
+    launch.args = {FILTER_BUILDER_PATH};
+    launch.args.insert(launch.args.end(), args.begin(), args.end());
+    launch.mergeErrors = true;
+    const CommandResult r = waitCommand(spawnProcess(launch));
+    if (text) *text = r.out;
+    return r.signal ? -1 : r.code;
 }
 
 // One second per note from `first`: a sine at the key's pitch for 0.8 s, or silence for a 0 key.
@@ -223,7 +217,7 @@ TEST(ShippedFilterRecords, EngineFindsThePianoClipNotes) {
     const int division = midiDivision(out);
     ASSERT_GT(division, 0);
     std::vector<ClipNote> found;
-    for (const MidiNote &n : readMidiNotes(out))
+    for (const TrackEvent &n : readMidiNotes(out))
         if (n.type == 0x90 && n.velocity > 0) found.push_back({static_cast<double>(n.tick) / division, n.note});
     const int recalled = matchedNotes(ClipNotes, found);
     const int correct = matchedNotes(found, ClipNotes);

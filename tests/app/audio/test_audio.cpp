@@ -13,21 +13,8 @@ namespace {
 
 // A canonical 44-byte header followed by n zero data bytes, with fields to change.
 std::vector<uint8_t> canonicalWave(int rate, int bits, int channels, uint32_t n) {
-    std::vector<uint8_t> b(44 + n, 0);
-    auto put = [&](size_t at, uint32_t v, int len) {
-        for (int i = 0; i < len; ++i)
-            b[at + i] = uint8_t(v >> (8 * i));
-    };
-    std::memcpy(b.data(), "RIFFxxxxWAVEfmt ", 16);
-    put(4, 36 + n, 4);
-    put(16, 16, 4);
-    put(20, 1, 2);
-    put(22, uint32_t(channels), 2);
-    put(24, uint32_t(rate), 4);
-    put(34, uint32_t(bits), 2);
-    std::memcpy(b.data() + 36, "data", 4);
-    put(40, n, 4);
-    return b;
+    std::string b = wavBytes(pcmLayout(rate, channels, bits), std::string(n, '\0'));
+    return std::vector<uint8_t>(b.begin(), b.end());
 }
 
 std::string rejection(const std::vector<uint8_t> &b) {

@@ -321,9 +321,8 @@ struct BeatStarter : StarterRig {
 
     // Runs the starter; the settings and the tempo file the engine got are kept.
     CommandResult run(std::vector<std::string> args) {
-        args.insert(args.begin(), {"--engine", engine, "--force"});
-        return runStarter(args, dir.path, {"TMPDIR=" + tmp, "FAKE_RECORD=" + dir.path + "record.txt",
-                                           "FAKE_TEMPO=" + dir.path + "tempo.bin"});
+        args.insert(args.begin(), "--force");
+        return StarterRig::run(args, {"FAKE_RECORD=" + dir.path + "record.txt", "FAKE_TEMPO=" + dir.path + "tempo.bin"});
     }
 };
 

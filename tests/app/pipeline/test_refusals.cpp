@@ -18,18 +18,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Refusals : StarterRig {
-    // Starts the starter with the stand-in engine and the private TMPDIR.
-    Spawned start(std::vector<std::string> args, std::vector<std::string> env = {}) {
-        args.insert(args.begin(), {STARTER_PATH, "--engine", engine});
-        env.push_back("TMPDIR=" + tmp);
-        return spawnCommand(args, env, dir.path);
-    }
-    // Runs it to its end; a run that hangs is stopped after 20 s and gives -2.
-    CommandResult run(const std::vector<std::string> &args, const std::vector<std::string> &env = {}) {
-        return waitCommandFor(start(args, env), 20);
-    }
-};
+// The starter's rig: runs with the stand-in engine and the private TMPDIR.
+struct Refusals : StarterRig {};
 
 TEST_F(Refusals, PipesAndDevicesAreNoInputsAndNoSettingsFiles) {
     ASSERT_EQ(mkfifo((dir.path + "pipe").c_str(), 0600), 0);

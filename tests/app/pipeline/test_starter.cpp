@@ -6,9 +6,7 @@
 #include <filesystem>
 #include <thread>
 
-#include <pty.h>
 #include <sndfile.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "app/starter/protocol/settings_file.h"
@@ -19,17 +17,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The starter's rig with helpers to run it and read what the stand-in engine received.
-struct StarterFixture : StarterRig {
-    // Runs the starter with the stand-in engine and the private TMPDIR.
-    CommandResult run(std::vector<std::string> args, std::vector<std::string> env = {}) {
-        args.insert(args.begin(), {"--engine", engine});
-        env.push_back("TMPDIR=" + tmp);
-        return runStarter(args, dir.path, env);
-    }
-
-    bool leftNothingBehind() { return folderEntries(tmp).empty(); }
-};
+// The starter's rig: runs with the stand-in engine, what the engine received.
+struct StarterFixture : StarterRig {};
 
 // Lines of text, without the last newline.
 size_t lineCount(const std::string &text) {
@@ -183,8 +172,7 @@ TEST_F(StarterFixture, StartsFromASettingsFile) {
 }
 
 TEST_F(StarterFixture, CtrlCCancelsAndKeepsThePartialTranscription) {
-    Spawned s = spawnCommand({STARTER_PATH, "--engine", engine, "song.wav"},
-                             {"FAKE_STEPS=200", "FAKE_DELAY=0.05", "TMPDIR=" + tmp}, dir.path);
+    Spawned s = start({"song.wav"}, {"FAKE_STEPS=200", "FAKE_DELAY=0.05"});
     EXPECT_TRUE(waitForProgress(tmp, 30));
     kill(-s.pid, SIGINT);  // the whole group, as a terminal does
     CommandResult r = waitCommand(s);
@@ -196,8 +184,7 @@ TEST_F(StarterFixture, CtrlCCancelsAndKeepsThePartialTranscription) {
 }
 
 TEST_F(StarterFixture, ASecondCtrlCEndsAtOnce) {
-    Spawned s = spawnCommand({STARTER_PATH, "--engine", engine, "song.wav"},
-                             {"FAKE_STEPS=20", "FAKE_DELAY=2", "TMPDIR=" + tmp}, dir.path);
+    Spawned s = start({"song.wav"}, {"FAKE_STEPS=20", "FAKE_DELAY=2"});
     EXPECT_TRUE(waitForProgress(tmp, 30));
     kill(-s.pid, SIGINT);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -213,25 +200,14 @@ TEST_F(StarterFixture, ASecondCtrlCEndsAtOnce) {
 
 TEST_F(StarterFixture, ShowsAProgressBarOnATerminalUnlessQuiet) {
     for (bool quiet : {false, true}) {
-        int master;
-        pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
-        if (pid == 0) {
-            setenv("TMPDIR", tmp.c_str(), 1);
-            setenv("FAKE_STEPS", "12", 1);
-            if (chdir(dir.path.c_str()) == 0)
-                execl(STARTER_PATH, STARTER_PATH, "--engine", engine.c_str(), "--force", "song.wav",
-                      quiet ? "--quiet" : "--force", static_cast<char *>(nullptr));
-            _exit(127);
-        }
-        std::string screen;
-        char buffer[4096];
-        ssize_t n;
-        while ((n = read(master, buffer, sizeof buffer)) > 0)
-            screen.append(buffer, static_cast<size_t>(n));
-        int status;
-        waitpid(pid, &status, 0);
-        close(master);
-        EXPECT_EQ(WEXITSTATUS(status), 0) << screen;
+        Launch launch;
+        launch.args = {STARTER_PATH, "--engine", engine, "--force", "song.wav", quiet ? "--quiet" : "--force"};
+        launch.env = {"TMPDIR=" + tmp, "FAKE_STEPS=12"};
+        launch.dir = dir.path;
+        launch.terminal = true;
+        CommandResult r = waitCommand(spawnProcess(launch));
+        const std::string &screen = r.out;
+        EXPECT_EQ(r.code, 0) << screen;
         EXPECT_EQ(screen.find("[#") != std::string::npos, !quiet) << screen;
         EXPECT_NE(screen.find("2 notes written"), std::string::npos) << screen;
     }

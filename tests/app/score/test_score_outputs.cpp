@@ -26,8 +26,8 @@ struct ScoreOutputs : StarterRig {
     }
 
     CommandResult run(std::vector<std::string> args) {
-        args.insert(args.begin(), {"--engine", engine, "--tempo", "120"});
-        return runStarter(args, dir.path, {"TMPDIR=" + tmp, "FAKE_MIDI=" + dir.path + "engine.mid"});
+        args.insert(args.begin(), {"--tempo", "120"});
+        return StarterRig::run(args, {"FAKE_MIDI=" + dir.path + "engine.mid"});
     }
 
     // The files the run left in the folder, besides the fixture's own.
