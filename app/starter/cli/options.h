@@ -1,5 +1,6 @@
-// The command line of the sonoscriptor command and its mapping onto the
-// engine's settings keys.
+// The command line and what the sonoscriptor command says. This folder owns
+// the options and their mapping onto the engine's settings keys, the help
+// text, the sentences for people and the exit codes.
 #pragma once
 
 #include <string>

@@ -21,7 +21,7 @@ namespace {
 struct Queue {
     std::vector<Job> &jobs;
     std::vector<JobProgress> progress;
-    std::vector<bool> reported;     // the main thread printed the file's outcome
+    size_t reported = 0;            // the files before this one have been reported
     std::mutex lock;                // guards next
     size_t next = 0;                // the first file no worker has taken
 };
@@ -53,21 +53,16 @@ void beginCancel(Queue &q, Display &d) {
     }
 }
 
-// Reports the files that have ended since the last look; true when every file has been reported.
+// Reports the files that have ended since the last look, in the order of the inputs (a file
+// waits for those before it); true when every file has been reported.
 bool reportEnded(Queue &q, Display &d) {
-    bool all = true;
-    for (size_t i = 0; i < q.jobs.size(); ++i) {
-        if (q.reported[i])
-            continue;
-        if (q.progress[i].stage != Stage::Done) {
-            all = false;
-            continue;
-        }
-        q.reported[i] = true;
-        if (!q.jobs[i].outcome.stopped)
-            reportJob(d, q.jobs[i]);
+    for (; q.reported < q.jobs.size(); ++q.reported) {
+        if (q.progress[q.reported].stage != Stage::Done)
+            return false;
+        if (!q.jobs[q.reported].outcome.stopped)
+            reportJob(d, q.jobs[q.reported]);
     }
-    return all;
+    return true;
 }
 
 // After a second Ctrl-C, SIGTERM or SIGHUP: the workers have killed their engines and
@@ -102,7 +97,7 @@ void watch(Queue &q, Display &d) {
 int runBatch(std::vector<Job> &jobs, const BatchConfig &config) {
     // libaubio and the attack evidence plan FFTs on several threads at once.
     fftwf_make_planner_thread_safe();
-    Queue q{jobs, std::vector<JobProgress>(jobs.size()), std::vector<bool>(jobs.size(), false), {}, 0};
+    Queue q{jobs, std::vector<JobProgress>(jobs.size()), 0, {}, 0};
     Display d{!config.quiet && isatty(STDERR_FILENO), 0, &jobs, &q.progress};
     size_t workers = std::min(jobs.size(), static_cast<size_t>(std::max(1, config.jobs)));
     std::vector<std::thread> threads;

@@ -1,5 +1,7 @@
-// Starting the engine, watching it, and the files around it: where the
-// engine and the filter records are, and the private temporary folder.
+// The engine's protocol. This folder owns how the starter talks to
+// sonoscriptor-engine: the settings file, the status file, and the engine
+// process with the files around it (where the engine and the filter records
+// are, and the private temporary folder), which this header declares.
 #pragma once
 
 #include <string>
