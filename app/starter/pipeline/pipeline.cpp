@@ -60,6 +60,7 @@ void runPipeline(Job &job, const BatchConfig &config, JobProgress &progress, siz
                 enter(progress, config, index, Stage::Refining);
             stageRefine(job, config);
             enter(progress, config, index, Stage::Settling);
+            progress.fraction = job.run.code == 0 ? 1.0 : job.run.percent / 100.0;
             stageSettle(job, config);
         }
     } catch (const std::exception &e) {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include <fftw3.h>
@@ -101,8 +102,14 @@ int runBatch(std::vector<Job> &jobs, const BatchConfig &config) {
     Display d{!config.quiet && isatty(STDERR_FILENO), 0, &jobs, &q.progress};
     size_t workers = std::min(jobs.size(), static_cast<size_t>(std::max(1, config.jobs)));
     std::vector<std::thread> threads;
-    for (size_t i = 0; i < workers; ++i)
-        threads.emplace_back(work, std::ref(q), std::cref(config));
+    try {
+        for (size_t i = 0; i < workers; ++i)
+            threads.emplace_back(work, std::ref(q), std::cref(config));
+    } catch (const std::system_error &) {
+        // The system gives fewer threads than asked for: the ones started take every file.
+    }
+    if (threads.empty())
+        work(q, config);
     watch(q, d);
     for (std::thread &t : threads)
         t.join();
