@@ -35,15 +35,16 @@ std::string percentText(double fraction) {
     return text;
 }
 
-// What a file does before and after its engine, in words, with how far it has got.
+// What a file does before and after its engine, in words; how far it has got comes first,
+// so that it shows on a narrow terminal too.
 std::string stageWords(const Job &job, Stage stage, double fraction) {
     switch (stage) {
     case Stage::Converting:
-        return "converting " + job.workspace.audio.description + " to 44100 Hz 16-bit... " + percentText(fraction);
+        return percentText(fraction) + "  converting " + job.workspace.audio.description + " to 44100 Hz 16-bit...";
     case Stage::FindingBeats:
-        return "finding the beats... " + percentText(fraction);
+        return percentText(fraction) + "  finding the beats...";
     case Stage::Refining:
-        return "refining the notes... " + percentText(fraction);
+        return percentText(fraction) + "  refining the notes...";
     default:
         return "starting";
     }
