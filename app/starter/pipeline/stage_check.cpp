@@ -3,10 +3,11 @@
 #include "app/starter/pipeline/pipeline.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <vector>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,14 +33,17 @@ bool isProtected(const std::string &output, const BatchConfig &config) {
     return false;
 }
 
-// True when a file can be created in folder.
+// True when a file can be created in folder (a probe of a name of its own, as several
+// files may be checked in one folder at once).
 bool writableFolder(const std::string &folder) {
-    std::string probe = folder + "/.sonoscriptor-probe-" + std::to_string(getpid());
-    int fd = open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    std::string pattern = folder + "/.sonoscriptor-probe-XXXXXX";
+    std::vector<char> probe(pattern.begin(), pattern.end());
+    probe.push_back('\0');
+    int fd = mkstemp(probe.data());
     if (fd < 0)
         return false;
     close(fd);
-    unlink(probe.c_str());
+    unlink(probe.data());
     return true;
 }
 

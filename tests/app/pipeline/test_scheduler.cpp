@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <thread>
 
 #include <sndfile.h>
 
@@ -94,6 +95,26 @@ TEST_F(Scheduler, ConversionAndBeatFindingSayHowFarTheyHaveGot) {
     ASSERT_TRUE(trackBeats(wave, 0, 0, track, nullptr, error)) << error;
     EXPECT_GT(fraction.load(), 0.9);
     setProgressSink(nullptr);
+}
+
+// Workers check the outputs of several files in one folder at the same moment.
+TEST_F(Scheduler, OutputsInOneFolderAreCheckedAtOnce) {
+    BatchConfig config;
+    std::atomic<int> refused{0};
+    std::vector<std::thread> workers;
+    for (int w = 0; w < 4; ++w)
+        workers.emplace_back([&, w] {
+            for (int i = 0; i < 200; ++i) {
+                int code;
+                std::string error;
+                if (!checkOutput(dir.path + std::to_string(w) + ".mid", config, code, error))
+                    ++refused;
+            }
+        });
+    for (std::thread &t : workers)
+        t.join();
+    EXPECT_EQ(refused.load(), 0);
+    EXPECT_EQ(folderEntries(dir.path), (std::vector<std::string>{"fake-engine", "song.wav", "tmp"}));
 }
 
 // A Ctrl-C on the terminal goes to its foreground process group: the starter's, not the engine's.
