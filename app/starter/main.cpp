@@ -6,9 +6,10 @@
 
 #include <unistd.h>
 
-#include "app/starter/pipeline/batch.h"
-#include "app/starter/protocol/engine_process.h"
+#include "app/starter/cli/exit_code.h"
 #include "app/starter/cli/options.h"
+#include "app/starter/pipeline/pipeline.h"
+#include "app/starter/protocol/engine_process.h"
 #include "app/starter/score/score_file.h"
 
 #ifndef STARTER_VERSION
@@ -20,7 +21,7 @@ namespace {
 // Reports a wrong command line and gives the usage exit code.
 int usageError(const std::string &error) {
     std::fprintf(stderr, "sonoscriptor: %s\nTry 'sonoscriptor --help' for the options.\n", error.c_str());
-    return ExitUsage;
+    return exitStatus(ExitCode::BadCommandLine);
 }
 
 // Inputs and output from the command line, else from the settings file.
@@ -57,11 +58,11 @@ int main(int argc, char **argv) {
         return usageError(error);
     if (options.help) {
         std::fputs(helpText(dataDir, coreCount()).c_str(), stdout);
-        return 0;
+        return exitStatus(ExitCode::Done);
     }
     if (options.version) {
         std::printf("sonoscriptor %s\n", STARTER_VERSION);
-        return 0;
+        return exitStatus(ExitCode::Done);
     }
     SettingsList settings;
     if (!composeSettings(options, settings, error))
@@ -78,11 +79,11 @@ int main(int argc, char **argv) {
     BatchConfig config{options.enginePath.empty() ? defaultEnginePath() : options.enginePath, dataDir,
                        settings, options.force, options.quiet, options.jobs > 0 ? options.jobs : coreCount(),
                        protectedPaths(options, inputs), tempoToBeTracked(settings), options.beatsOnly,
-                       options.raw, options.quantize, options.keepDir};
+                       options.raw, options.quantize, options.keepDir, {}};
     if (access(config.enginePath.c_str(), X_OK) != 0) {
         std::fprintf(stderr, "sonoscriptor: the engine %s was not found; build it with make, or name it with "
                              "--engine.\n", config.enginePath.c_str());
-        return ExitEngineProblem;
+        return exitStatus(ExitCode::EngineFailed);
     }
     installSignalHandlers();
     return runBatch(jobs, config);

@@ -18,7 +18,7 @@ void expectUntouched(const std::vector<std::string> &extra) {
     dir.prepare();
     std::vector<std::string> args{dir.settingsPath(), dir.statusPath()};
     args.insert(args.end(), extra.begin(), extra.end());
-    EngineRun result = runEngineArgs(args, dir.statusPath());
+    EngineOutcome result = runEngineArgs(args, dir.statusPath());
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_NE(result.stdoutText.find("\n\nDO NOT RUN THIS PROGRAM DIRECTLY!"), std::string::npos) << result.stdoutText;
     EXPECT_EQ(result.status, "0");
@@ -27,7 +27,7 @@ void expectUntouched(const std::vector<std::string> &extra) {
 
 TEST(EngineEntry, FewerThanThreeArgumentsOnlyPrintTheBanner) {
     expectUntouched({});
-    EngineRun result = runEngineArgs({}, "/nonexistent/status");
+    EngineOutcome result = runEngineArgs({}, "/nonexistent/status");
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_NE(result.stdoutText.find("DO NOT RUN THIS PROGRAM DIRECTLY!"), std::string::npos);
 }
@@ -40,7 +40,7 @@ TEST(EngineEntry, ArgumentsAfterTheTokenAreIgnored) {
     EngineDir dir;
     writeToneWav(dir.wavPath(), 1.0, 0, 0);
     dir.prepare();
-    EngineRun result = runEngineArgs({dir.settingsPath(), dir.statusPath(), "+", "extra"}, dir.statusPath());
+    EngineOutcome result = runEngineArgs({dir.settingsPath(), dir.statusPath(), "+", "extra"}, dir.statusPath());
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.status, "100,128,-1,0,0");
 }
@@ -50,7 +50,7 @@ TEST(EngineEntry, BlankPathsGivenWithQuestionMarks) {
     writeToneWav(dir.wavPath(), 1.0, 0, 0);
     writeFile(dir.file("my settings.txt"), "WaveFile=" + dir.wavPath() + "\nMidiFile=" + dir.midiPath() + "\n");
     writeFile(dir.file("my status.txt"), "0");
-    EngineRun result = runEngineArgs({dir.file("my?settings.txt"), dir.file("my?status.txt"), "+"},
+    EngineOutcome result = runEngineArgs({dir.file("my?settings.txt"), dir.file("my?status.txt"), "+"},
                                      dir.file("my status.txt"));
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.status, "100,128,-1,0,0");
@@ -76,7 +76,7 @@ TEST(EngineEntry, LongPathArgumentsAreUsedWhole) {
     writeFile(p.status, "0");
     writeFile(p.settings + "-whole", "WaveFile=" + dir.wavPath() + "\nMidiFile=" + dir.midiPath() + "\n");
     writeFile(p.status + "-whole", "0");
-    EngineRun result = runEngineArgs({p.settings + "-whole", p.status + "-whole", "+"}, p.status + "-whole");
+    EngineOutcome result = runEngineArgs({p.settings + "-whole", p.status + "-whole", "+"}, p.status + "-whole");
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.status, "100,128,-1,0,0");
     EXPECT_TRUE(fileExists(dir.midiPath()));

@@ -55,7 +55,7 @@ Outcome runWith(const TempDir &dir, const std::string &wave, const std::string &
         unsetenv("SONOSCRIPTOR_THREADS");
     const std::string midi = dir.file("out.mid");
     std::remove(midi.c_str());
-    EngineRun r = runEngineWith(dir, "WaveFile=" + wave + "\nMidiFile=" + midi + "\n" + extra);
+    EngineOutcome r = runEngineWith(dir, "WaveFile=" + wave + "\nMidiFile=" + midi + "\n" + extra);
     unsetenv("SONOSCRIPTOR_THREADS");
     return {r.exitCode, readFile(midi), r.status};
 }

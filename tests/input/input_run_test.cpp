@@ -19,7 +19,7 @@ protected:
         return dir.file(name);
     }
 
-    EngineRun runWith(const std::string &wav, const std::string &lines) {
+    EngineOutcome runWith(const std::string &wav, const std::string &lines) {
         return runEngineWith(dir, "WaveFile=" + wav + "\nMidiFile=" + dir.file("out.mid") + "\n" + lines);
     }
 };
@@ -41,7 +41,7 @@ TEST_F(InputRunTest, UnsupportedWaveFilesEndWithTheirCodeAndLeaveNoOutput) {
     for (const auto &c : cases) {
         writeFile(dir.file("in.wav"), wavBytes(c.layout, std::string(c.dataBytes, '\0')));
         writeFile(dir.file("out.mid"), "left by an earlier run");
-        EngineRun r = runWith(dir.file("in.wav"), "");
+        EngineOutcome r = runWith(dir.file("in.wav"), "");
         EXPECT_EQ(r.exitCode, c.exitCode) << c.status;
         EXPECT_EQ(r.status, c.status);
         EXPECT_FALSE(fileExists(dir.file("out.mid"))) << c.status;
@@ -52,7 +52,7 @@ TEST_F(InputRunTest, UnsupportedWaveFilesEndWithTheirCodeAndLeaveNoOutput) {
 }
 
 TEST_F(InputRunTest, MissingFilesEndWithCode3) {
-    EngineRun r = runEngineArgs({dir.file("absent.txt"), dir.file("status.txt"), "+"}, dir.file("status.txt"));
+    EngineOutcome r = runEngineArgs({dir.file("absent.txt"), dir.file("status.txt"), "+"}, dir.file("status.txt"));
     EXPECT_EQ(r.exitCode, 3);
     EXPECT_EQ(r.status, "-3.008,128,-1,8,0");
     r = runEngineWith(dir, "MidiFile=" + dir.file("out.mid") + "\nWaveFile=\n");
@@ -65,7 +65,7 @@ TEST_F(InputRunTest, MissingFilesEndWithCode3) {
 
 TEST_F(InputRunTest, TimeBaseOutsideTheMidiHeaderEndsWithCode7) {
     const std::string wav = sine();
-    EngineRun r = runWith(wav, "Speed=999\nSensitivity=7\nResolution=8\n");
+    EngineOutcome r = runWith(wav, "Speed=999\nSensitivity=7\nResolution=8\n");
     EXPECT_EQ(r.exitCode, 7);
     EXPECT_EQ(r.status, "-7.025,128,-1,8,0");
     r = runWith(wav, "Sensitivity=0\nResolution=0\n");
@@ -79,7 +79,7 @@ TEST_F(InputRunTest, OutputNamingTheInputIsRefusedAndTheInputKept) {
     const std::string original = readFile(wav);
     ASSERT_EQ(link(wav.c_str(), dir.file("alias.wav").c_str()), 0);
     for (const std::string &name : {wav, dir.path + "/./in.wav", dir.file("alias.wav")}) {
-        EngineRun r = runEngineWith(dir, "WaveFile=" + wav + "\nMidiFile=" + name + "\n");
+        EngineOutcome r = runEngineWith(dir, "WaveFile=" + wav + "\nMidiFile=" + name + "\n");
         EXPECT_EQ(r.exitCode, 3) << name;
         EXPECT_EQ(r.status, "-3.006,128,-1,8,0") << name;
         EXPECT_EQ(readFile(wav), original) << name;
@@ -94,7 +94,7 @@ TEST_F(InputRunTest, PathLongerThanOnePieceEndsBeforeAnyFileIsOpened) {
         decoy += std::string(254 - key.size() - decoy.size(), 'd');  // what the first piece names
         writeFile(decoy, "precious");
         std::string lines = key + decoy + "-and-more\n";
-        EngineRun r = key == "WaveFile=" ? runEngineWith(dir, out + lines) : runWith(wav, lines);
+        EngineOutcome r = key == "WaveFile=" ? runEngineWith(dir, out + lines) : runWith(wav, lines);
         EXPECT_EQ(r.exitCode, 3) << key;
         EXPECT_EQ(r.status, "-3.036,128,-1,8,0") << key;
         EXPECT_EQ(readFile(decoy), "precious") << key;
@@ -114,7 +114,7 @@ TEST_F(InputRunTest, OutputNamingTheStatusOrSettingsFileIsRefusedAndBothKept) {
     ASSERT_EQ(link(dir.file("status.txt").c_str(), dir.file("status-link").c_str()), 0);
     for (const std::string &out : {dir.file("status.txt"), dir.file("settings.txt"), dir.file("status-link")}) {
         std::string text = "WaveFile=" + wav + "\nMidiFile=" + out + "\n";
-        EngineRun run = runEngineWith(dir, text);
+        EngineOutcome run = runEngineWith(dir, text);
         EXPECT_EQ(run.exitCode, 3) << out;
         EXPECT_EQ(run.status, "-3.006,128,-1,8,0") << out;
         EXPECT_EQ(readFile(dir.file("settings.txt")), text) << out;
@@ -124,7 +124,7 @@ TEST_F(InputRunTest, OutputNamingTheStatusOrSettingsFileIsRefusedAndBothKept) {
 TEST_F(InputRunTest, EmptyMidiFileWritesBesideTheInput) {
     const std::string wav = sine();
     const std::string original = readFile(wav);
-    EngineRun r = runEngineWith(dir, "WaveFile=" + wav + "\n");
+    EngineOutcome r = runEngineWith(dir, "WaveFile=" + wav + "\n");
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(readFile(wav), original);
     EXPECT_FALSE(readMidiNotes(dir.file("in.mid")).empty());
@@ -140,7 +140,7 @@ TEST_F(InputRunTest, EmptyKeyRangeRunsWithoutNotes) {
     const std::string wav = sine();
     for (const char *lines : {"KeyMax=-99999999999\n", "KeyMin=120\n", "KeyMin=99999999999\n"}) {
         auto begin = std::chrono::steady_clock::now();
-        EngineRun r = runWith(wav, lines);
+        EngineOutcome r = runWith(wav, lines);
         double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
         EXPECT_EQ(r.exitCode, 0) << lines;
         EXPECT_EQ(r.status.rfind("100,128,-1,", 0), 0u) << lines << r.status;
@@ -152,7 +152,7 @@ TEST_F(InputRunTest, EmptyKeyRangeRunsWithoutNotes) {
 TEST_F(InputRunTest, CrLfSettingsFileGivesTheSameOutputAsLf) {
     const std::string wav = sine();
     const std::string lines = "WaveFile=" + wav + "\nMidiFile=" + dir.file("out.mid") + "\nTempo=97,5\nKeyMin=48\n";
-    EngineRun r = runEngineWith(dir, lines);
+    EngineOutcome r = runEngineWith(dir, lines);
     ASSERT_EQ(r.exitCode, 0);
     const std::string lf = readFile(dir.file("out.mid"));
     std::vector<TrackEvent> notes = readMidiNotes(dir.file("out.mid"));
@@ -177,7 +177,7 @@ TEST_F(InputRunTest, StartFarBeforeTheAudioFallsBackToTheStart) {
     runWith(wav, "");
     const std::string plain = readFile(dir.file("out.mid"));
     for (const char *start : {"StartPoint=-1e9\n", "StartPoint=-1e300\n", "StartPoint=-3\n"}) {
-        EngineRun r = runWith(wav, start);
+        EngineOutcome r = runWith(wav, start);
         EXPECT_EQ(r.exitCode, 0) << start;
         EXPECT_EQ(readFile(dir.file("out.mid")), plain) << start;
     }

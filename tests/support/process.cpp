@@ -160,11 +160,11 @@ bool processGone(pid_t pid) {
     return close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] == 'Z';
 }
 
-EngineRun runEngineArgs(const std::vector<std::string> &args, const std::string &statusPath) {
+EngineOutcome runEngineArgs(const std::vector<std::string> &args, const std::string &statusPath) {
     Launch launch;
     launch.args = {ENGINE_PATH};
     launch.args.insert(launch.args.end(), args.begin(), args.end());
     launch.mergeErrors = true;
     CommandResult r = waitCommand(spawnProcess(launch));
-    return EngineRun{r.signal ? -1 : r.code, r.out, readFile(statusPath)};
+    return EngineOutcome{r.signal ? -1 : r.code, r.out, readFile(statusPath)};
 }

@@ -55,11 +55,11 @@ bool processGone(pid_t pid);
 
 // Result of one engine run: exit code (-1 when a signal ended it), standard
 // output and errors together, and the status file afterwards.
-struct EngineRun {
+struct EngineOutcome {
     int exitCode;
     std::string stdoutText;
     std::string status;
 };
 
 /** Runs the engine binary with the given arguments; status is read from statusPath afterwards. */
-EngineRun runEngineArgs(const std::vector<std::string> &args, const std::string &statusPath);
+EngineOutcome runEngineArgs(const std::vector<std::string> &args, const std::string &statusPath);

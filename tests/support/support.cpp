@@ -36,7 +36,7 @@ std::string readFile(const std::string &path) {
 
 bool fileExists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
 
-EngineRun runEngineWith(const TempDir &dir, const std::string &settingsText, const std::string &statusText) {
+EngineOutcome runEngineWith(const TempDir &dir, const std::string &settingsText, const std::string &statusText) {
     writeFile(dir.file("settings.txt"), settingsText);
     writeFile(dir.file("status.txt"), statusText);
     return runEngineArgs({dir.file("settings.txt"), dir.file("status.txt"), "+"}, dir.file("status.txt"));

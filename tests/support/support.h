@@ -28,4 +28,4 @@ std::string readFile(const std::string &path);
 bool fileExists(const std::string &path);
 
 /** Runs the engine binary with a settings file (lines "Key=Value") and a status file in dir. */
-EngineRun runEngineWith(const TempDir &dir, const std::string &settingsText, const std::string &statusText = "0");
+EngineOutcome runEngineWith(const TempDir &dir, const std::string &settingsText, const std::string &statusText = "0");

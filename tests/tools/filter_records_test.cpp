@@ -210,7 +210,7 @@ TEST(ShippedFilterRecords, PianoRecordLoadsWithItsDefaults) {
 TEST(ShippedFilterRecords, EngineFindsThePianoClipNotes) {
     TempDir dir;
     const std::string out = dir.file("clip.mid");
-    const EngineRun result = runEngineWith(dir, "WaveFile=" SOURCE_DIR "/tests/tools/piano-clip.wav\n"
+    const EngineOutcome result = runEngineWith(dir, "WaveFile=" SOURCE_DIR "/tests/tools/piano-clip.wav\n"
                                                 "MidiFile=" + out + "\nFilter=0\nExePath=" SOURCE_DIR "/data/\n"
                                                 "Tempo=120\n");
     ASSERT_EQ(result.exitCode, 0) << result.status;

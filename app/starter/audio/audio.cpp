@@ -12,6 +12,8 @@
 #include <sndfile.h>
 #include <soxr.h>
 
+#include "app/starter/audio/progress.h"
+
 namespace {
 
 constexpr sf_count_t ChunkFrames = 16384;
@@ -367,6 +369,7 @@ bool convertForEngine(const std::string &path, const std::string &dest,
             error = "conversion cancelled";
             return false;
         }
+        reportProgress(static_cast<double>(sf_seek(in.get(), 0, SEEK_CUR)), static_cast<double>(info.frames));
         mixFrames(buffer, n, info.channels, channels, gain, mixed);
         ok = writeResampled(resampler.get(), mixed, channels, out.get(), bytes);
     }

@@ -1,5 +1,7 @@
-// Audio input: what the engine reads as it is, and the conversion of
-// everything else into a 44100 Hz 16-bit PCM WAV.
+// Audio input. This folder owns reading recordings: whether the engine can
+// read a file as it is (the WAV header as the engine takes it), the
+// conversion of everything else into a 44100 Hz 16-bit PCM WAV, and how far
+// a long pass through a recording has got.
 #pragma once
 
 #include <csignal>

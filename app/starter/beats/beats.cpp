@@ -13,6 +13,7 @@
 #include "app/starter/audio/audio.h"
 #include "app/starter/metre/metre.h"
 #include "app/starter/beats/pulse.h"
+#include "app/starter/audio/progress.h"
 #include "input/input.h"
 
 namespace {
@@ -154,6 +155,7 @@ bool trackBeats(const std::string &path, double start, double end, BeatTrack &tr
     for (sf_count_t done = 0; done < count; done += hop) {
         if (stop && *stop)
             break;
+        reportProgress(static_cast<double>(done), static_cast<double>(count));
         sf_count_t want = std::min<sf_count_t>(hop, count - done);
         sf_count_t got = sf_readf_float(file.get(), block.data(), want);
         double hopPeak = 0;

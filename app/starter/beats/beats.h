@@ -1,5 +1,6 @@
-// Beats found in the audio: beat tracking (libaubio), the judgement whether
-// the pulse is steady, and the tempo file the engine follows.
+// Beats found in the audio. This folder owns beat tracking (libaubio), the
+// pulse and the judgement whether it is steady, the tempo plan, and the
+// tempo file the engine follows.
 #pragma once
 
 #include <csignal>

@@ -1,6 +1,7 @@
-// The command line of the sonoscriptor command and its mapping onto the
-// engine's settings keys. The words it takes are read in names.h, the
-// instrument records checked in instruments.h.
+// The command line and what the sonoscriptor command says. This folder owns
+// the options and their mapping onto the engine's settings keys, the help
+// text, the sentences for people and the exit codes. The words the options
+// take are read in names.h, the instrument records checked in instruments.h.
 #pragma once
 
 #include <string>

@@ -1,5 +1,6 @@
-// The metre of a recording from its tracked beats: the written beat, the time
-// signature, the first downbeat, and the beats the engine follows.
+// The metre of a recording. This folder owns what the tracked beats become:
+// the written beat, the time signature, the first downbeat, and the beats
+// the engine follows, judged from accents, chords and bass onsets.
 #pragma once
 
 #include <string>

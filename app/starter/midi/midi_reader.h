@@ -1,5 +1,6 @@
-// Reads back a Standard MIDI File the engine wrote, for the summary and
-// for comparing transcriptions.
+// MIDI files in the starter. This folder owns reading back the Standard MIDI
+// File the engine wrote (for the summary, the refinement and the score) and
+// writing the refined one; this header is the reader.
 #pragma once
 
 #include <cstdint>

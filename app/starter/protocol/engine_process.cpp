@@ -9,14 +9,18 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "app/starter/cli/exit_code.h"
 #include "app/starter/protocol/settings_file.h"
 #include "engine/engine.h"  // LaunchToken, the engine's third argument
 
 namespace fs = std::filesystem;
+
+extern char **environ;
 
 #ifndef STARTER_BUILD_DIR
 #define STARTER_BUILD_DIR ""
@@ -54,6 +58,39 @@ int decodeStatus(int status, bool &signalled) {
     signalled = WIFSIGNALED(status);
     return signalled ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
 }
+
+// How the engine is started: in a process group of its own, so that a terminal's Ctrl-C reaches
+// only the starter (which turns it into a cancel request); with every signal unblocked and the
+// starter's handled signals back to their defaults (a broken pipe stays ignored, as for the
+// starter); standard input and output on /dev/null.
+struct SpawnSetUp {
+    posix_spawnattr_t attributes;
+    posix_spawn_file_actions_t actions;
+    int failure = 0;  // the first error of the set-up, 0 for none
+
+    SpawnSetUp() {
+        posix_spawnattr_init(&attributes);
+        posix_spawn_file_actions_init(&actions);
+        sigset_t none, handled;
+        sigemptyset(&none);
+        sigemptyset(&handled);
+        for (int sig : {SIGINT, SIGTERM, SIGHUP})
+            sigaddset(&handled, sig);
+        short flags = POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+        for (int e : {posix_spawnattr_setflags(&attributes, flags), posix_spawnattr_setpgroup(&attributes, 0),
+                      posix_spawnattr_setsigmask(&attributes, &none),
+                      posix_spawnattr_setsigdefault(&attributes, &handled),
+                      posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0),
+                      posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0)})
+            failure = failure ? failure : e;
+    }
+    ~SpawnSetUp() {
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attributes);
+    }
+    SpawnSetUp(const SpawnSetUp &) = delete;
+    SpawnSetUp &operator=(const SpawnSetUp &) = delete;
+};
 
 }  // namespace
 
@@ -139,41 +176,15 @@ bool startEngine(const std::string &engine, const std::string &settingsPath,
     std::string a1 = engineArgument(settingsPath), a2 = engineArgument(statusPath);
     std::vector<char *> argv = {const_cast<char *>(engine.c_str()), a1.data(), a2.data(),
                                 const_cast<char *>(LaunchToken), nullptr};
-    int report[2];
-    if (pipe2(report, O_CLOEXEC) != 0) {
-        error = "The engine could not be started: " + std::string(std::strerror(errno)) + ".";
-        return false;
-    }
-    pid = fork();
-    if (pid == 0) {
-        // The engine must outlive a Ctrl-C: the starter turns it into a cancel request.
-        signal(SIGINT, SIG_IGN);
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
-        int devnull = open("/dev/null", O_WRONLY);
-        if (devnull >= 0)
-            dup2(devnull, STDOUT_FILENO);
-        execv(engine.c_str(), argv.data());
-        int e = errno;
-        ssize_t ignored = write(report[1], &e, sizeof e);
-        (void)ignored;
-        _exit(127);
-    }
-    close(report[1]);
-    int childErrno = 0;
-    ssize_t got = pid > 0 ? read(report[0], &childErrno, sizeof childErrno) : 0;
-    close(report[0]);
-    if (pid < 0 || got == sizeof childErrno) {
-        if (pid > 0) {
-            bool signalled;
-            waitProcess(pid, signalled);
-        }
-        error = "The engine " + engine + " could not be started: " +
-                std::strerror(pid < 0 ? errno : childErrno) + "; reinstall sonoscriptor or name the engine with --engine.";
-        return false;
-    }
-    return true;
+    SpawnSetUp setUp;
+    int e = setUp.failure;
+    if (e == 0)
+        e = posix_spawn(&pid, engine.c_str(), &setUp.actions, &setUp.attributes, argv.data(), environ);
+    if (e == 0)
+        return true;
+    error = "The engine " + engine + " could not be started: " + std::strerror(e) +
+            "; reinstall sonoscriptor or name the engine with --engine.";
+    return false;
 }
 
 bool processEnded(pid_t pid, int &status, bool &signalled) {
@@ -185,7 +196,7 @@ bool processEnded(pid_t pid, int &status, bool &signalled) {
     if (r == 0)
         return false;
     if (r < 0) {
-        status = ExitEngineProblem;
+        status = exitStatus(ExitCode::EngineFailed);
         signalled = false;
         return true;
     }
@@ -201,7 +212,7 @@ int waitProcess(pid_t pid, bool &signalled) {
     while (r < 0 && errno == EINTR);
     if (r < 0) {
         signalled = false;
-        return ExitEngineProblem;
+        return exitStatus(ExitCode::EngineFailed);
     }
     return decodeStatus(raw, signalled);
 }

@@ -1,15 +1,12 @@
-// Starting the engine, watching it, and the files around it: where the
-// engine and the filter records are, and the private temporary folder.
+// The engine's protocol. This folder owns how the starter talks to
+// sonoscriptor-engine: the settings file, the status file, and the engine
+// process with the files around it (where the engine and the filter records
+// are, and the private temporary folder), which this header declares.
 #pragma once
 
 #include <string>
 
 #include <sys/types.h>
-
-// Exit code of the starter for an engine it could not run to its end.
-constexpr int ExitEngineProblem = 8;
-// Exit code of the starter for a wrong command line.
-constexpr int ExitUsage = 9;
 
 /** Folder of the running executable, with a trailing '/'. */
 std::string executableDir();
@@ -27,10 +24,12 @@ std::string settingsSafePath(const std::string &path, const std::string &linkPat
 /** A command-line argument for the engine: every blank becomes '?'. */
 std::string engineArgument(const std::string &path);
 
-/** Starts the engine with settings, status and the launch token; false with a sentence. */
+/** Starts the engine with settings, status and the launch token, in a process group of its own
+ *  (a terminal's Ctrl-C reaches only the starter), with default signal handling, nothing blocked,
+ *  standard input and output on /dev/null; false with a sentence. */
 bool startEngine(const std::string &engine, const std::string &settingsPath,
                  const std::string &statusPath, pid_t &pid, std::string &error);
-/** True when the process has ended; status is its exit code, or 128 + signal. */
+/** True when the process has ended; status is its exit code, or 128 + signal (8 when it cannot be waited for). */
 bool processEnded(pid_t pid, int &status, bool &signalled);
 /** Waits for the process to end; returns what processEnded gives. */
 int waitProcess(pid_t pid, bool &signalled);

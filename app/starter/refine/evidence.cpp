@@ -11,6 +11,8 @@
 #include <fftw3.h>
 #include <sndfile.h>
 
+#include "app/starter/audio/progress.h"
+
 namespace {
 
 // Hops between the levels a short rise compares, and half the span of a long rise.
@@ -219,6 +221,8 @@ bool measureSamples(std::vector<float> x, const EvidenceGeometry &g, AttackEvide
     for (long t = 0; t < e.hops + LongHalfSpan; ++t) {
         if (stop && *stop && t % 64 == 0)
             return false;
+        if (t % 64 == 0)
+            reportProgress(static_cast<double>(t), static_cast<double>(e.hops + LongHalfSpan));
         if (t < e.hops) {
             spectrum(*shortT, x, t * g.hop);
             bandLevels(*shortT, shortBands, shortRef, shortRing.at(t));

@@ -1,0 +1,60 @@
+// Beat finding: the beats of the region the engine will read, and the tempo
+// plan made of them; with --beats, the listing that ends the file.
+#include "app/starter/pipeline/pipeline.h"
+
+#include <cstdio>
+
+#include "app/starter/cli/exit_code.h"
+#include "app/starter/cli/messages.h"
+
+namespace {
+
+// Ends a --beats job with its listing.
+void finishListing(Job &job) {
+    job.outcome.code = exitStatus(ExitCode::Done);
+    job.outcome.message = beatListing(job);
+    job.outcome.kind = OutcomeKind::Listing;
+}
+
+}  // namespace
+
+bool stageFindBeats(Job &job, const BatchConfig &config) {
+    double start, end, tempo = settingDecimal(config.settings, "Tempo", 120);
+    settingsRegion(config.settings, start, end);
+    BeatTrack track;
+    std::string error;
+    if (!trackBeats(job.audio.wave, start, end, track, &stopRequested, error)) {
+        failJob(job, exitStatus(ExitCode::Unsupported), "The file " + error + "; export it as a WAV, FLAC or Ogg file.");
+        return false;
+    }
+    if (stopRequested) {
+        failInterrupted(job);
+        return false;
+    }
+    job.beats.tempo = planTempo(track, config.settings, tempo > 0 ? tempo : 120);
+    job.beats.ran = true;
+    if (!config.beatsOnly)
+        return true;
+    finishListing(job);
+    return false;
+}
+
+std::string planMetreWords(const TempoPlan &t) {
+    return metreWords(t.numerator, t.denominatorPower, t.metreGiven, t.metreJudged, t.metreWeak || t.pulseWeak);
+}
+
+std::string beatListing(const Job &job) {
+    const TempoPlan &t = job.beats.tempo;
+    char line[200];
+    if (!t.tracked)
+        return "# " + job.input + ": " + fallbackSentence(t.fallback, t.tempo) + "\n";
+    std::snprintf(line, sizeof line, ": %zu beats, median tempo %.2f beats per minute; %s\n", t.beats.size(),
+                  t.beatTempo, planMetreWords(t).c_str());
+    std::string text = "# " + job.input + line;
+    for (size_t i = 0; i < t.beats.size(); ++i) {
+        std::snprintf(line, sizeof line, i < t.downbeats.size() && t.downbeats[i] ? "%.3f downbeat\n" : "%.3f\n",
+                      t.beats[i]);
+        text += line;
+    }
+    return text;
+}

@@ -1,0 +1,126 @@
+// The last stage: the summary of the run, then the score and the MIDI file
+// moved from the private folder into place, never over a file that appeared
+// meanwhile unless --force allows it.
+#include "app/starter/pipeline/pipeline.h"
+
+#include <algorithm>
+#include <cerrno>
+
+#include "app/starter/cli/exit_code.h"
+#include "app/starter/cli/messages.h"
+#include "app/starter/midi/midi_reader.h"
+#include "app/starter/pipeline/regular_file.h"
+#include "app/starter/score/score_file.h"
+
+namespace {
+
+// Seconds of audio the settings ask to analyse.
+double analysedSeconds(const Job &job) {
+    double duration = job.workspace.audio.seconds;
+    if (settingInt(job.files.settings, "EntireWave", 0) != 0)
+        return duration;
+    double start = settingDecimal(job.files.settings, "StartPoint", 0);
+    double end = settingDecimal(job.files.settings, "EndPoint", 0);
+    start = start > duration || start < 0 ? 0 : start;
+    end = end <= start || end > duration ? duration : end;
+    return end - start;
+}
+
+// Where the tempo written into the MIDI file came from.
+TempoSource tempoSourceOf(const Job &job) {
+    if (job.beats.tempo.tracked)
+        return TempoSource::Tracked;
+    if (job.beats.ran)
+        return TempoSource::Fallback;
+    return getSetting(job.files.settings, "TempoFile").empty() ? TempoSource::Given : TempoSource::Map;
+}
+
+// The key and the audio of the report, from the MIDI file, the final status line and the settings.
+void describeKeyAndAudio(const Job &job, const MidiContent &midi, RunReport &r) {
+    const StatusLine &status = job.run.status;
+    // The MIDI file writes "no key signature" as C major; the final status line keeps 8 for it.
+    r.keySignature = isFinal(status.kind) ? status.keySignature : midi.hasKeySignature ? midi.keySignature : 8;
+    r.mode = midi.hasKeySignature ? midi.mode : status.mode;
+    int sig = settingInt(job.files.settings, "KeySignature", 8);
+    bool constrained = settingInt(job.files.settings, "Constrain", 0) != 0 && sig >= -7 && sig <= 7;
+    r.keyDetected = settingInt(job.files.settings, "AutoDetectKey", 1) != 0 && !constrained;
+    r.audioSeconds = analysedSeconds(job) * r.percent / 100.0;
+    r.elapsedSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - job.workspace.started).count();
+    r.conversion = job.audio.converted ? job.workspace.audio.description : "";
+}
+
+// Fills the report of a finished or cancelled run from the MIDI file and the status.
+RunReport reportOf(const Job &job, const MidiContent &midi) {
+    RunReport r;
+    r.input = job.input;
+    r.output = job.output + (job.keepMidi && !job.scoreOutput.empty() ? " and " + job.scoreOutput : "");
+    r.code = job.run.code;
+    r.percent = job.run.code == 0 ? 100 : job.run.percent;
+    r.notes = static_cast<int>(midi.notes.size());
+    for (const MidiNote &n : midi.notes) {
+        r.lowest = std::min(r.lowest, n.key);
+        r.highest = std::max(r.highest, n.key);
+    }
+    describeKeyAndAudio(job, midi, r);
+    r.tempo = settingDecimal(job.files.settings, "Tempo", 120);
+    r.tempoSource = tempoSourceOf(job);
+    const TempoPlan &plan = job.beats.tempo;
+    r.beats = plan.beatCount;
+    if (plan.tracked)
+        r.metre = planMetreWords(plan);
+    r.tempoFallback = plan.fallback;
+    if (r.tempoSource == TempoSource::Fallback)
+        r.tempo = plan.tempo;
+    r.refined = job.refinement.refined;
+    r.moved = job.refinement.counts.moved;
+    r.split = job.refinement.counts.split;
+    r.dropped = job.refinement.counts.dropped;
+    return r;
+}
+
+// Moves a finished file to its place: never over a file that appeared meanwhile unless it
+// may be replaced (an output refused), else a failed write.
+bool placeFile(const std::string &from, const std::string &to, bool mayReplace, int &code, std::string &error) {
+    if (moveFile(from, to, mayReplace))
+        return true;
+    bool taken = errno == EEXIST;
+    code = exitStatus(taken ? ExitCode::CannotOpen : ExitCode::WriteFailed);
+    error = taken ? "The output " + to + " appeared while this file was being transcribed (another run?) and "
+                    "was left as it is; add --force to replace it, or choose another name with -o."
+                  : "The file could not be written to " + to + "; make sure the disk is not full.";
+    return false;
+}
+
+// Writes the score of the MIDI file into the private folder and moves it into place.
+bool placeScore(const Job &job, const MidiContent &midi, bool read, bool mayReplace, int &code,
+                std::string &error) {
+    std::string score = job.workspace.tempDir + "score";
+    ScoreRequest request{scoreTitle(job.input), settingDecimal(job.files.settings, "Resolution", 4),
+                         isCompressedScoreName(job.scoreOutput)};
+    if (read && writeScoreFile(midi, request, score, error))
+        return placeFile(score, job.scoreOutput, mayReplace, code, error);
+    code = exitStatus(ExitCode::WriteFailed);
+    error = "The score " + job.scoreOutput + " could not be written: " +
+            (read ? error : "the engine's MIDI file cannot be read") + ".";
+    return false;
+}
+
+}  // namespace
+
+void stageSettle(Job &job, const BatchConfig &config) {
+    if (stopAtOnce())
+        return failInterrupted(job);
+    std::string error;
+    MidiContent midi;
+    bool read = readMidiFile(job.refinement.midiPath, midi, error);
+    if (!read)
+        midi = MidiContent{};
+    Outcome &out = job.outcome;
+    out = Outcome{job.run.code, summaryParagraph(reportOf(job, midi)), OutcomeKind::Summary, false};
+    int code = 0;
+    if (!job.scoreOutput.empty() && !placeScore(job, midi, read, config.force, code, error))
+        out.code = std::max(out.code, code), out.message = error;
+    if (job.keepMidi && !placeFile(job.refinement.midiPath, job.output, config.force, code, error))
+        out.code = std::max(out.code, code), out.message = error;
+}

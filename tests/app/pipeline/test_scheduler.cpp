@@ -1,0 +1,134 @@
+// The scheduler and the stages around the engine: several files are
+// prepared at once, the long passes through the audio say how far they
+// have got, and the engine runs outside the terminal's process group.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include <sndfile.h>
+
+#include "app/starter/audio/audio.h"
+#include "app/starter/audio/progress.h"
+#include "app/starter/beats/beats.h"
+#include "app/starter/pipeline/pipeline.h"
+#include "tests/app/starter_rig.h"
+#include "tests/app/support.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A steady beat of alternating notes, two a second, for seconds.
+std::vector<ToneNote> steadyBeat(double seconds) {
+    std::vector<ToneNote> notes;
+    for (int i = 0; i < seconds * 2; ++i)
+        notes.push_back({i % 2 ? 60 : 67, i * 0.5, 0.4});
+    return notes;
+}
+
+// When each file entered each stage, as the workers report it.
+struct StageTimes {
+    std::mutex lock;
+    std::map<std::pair<size_t, Stage>, Clock::time_point> at;
+
+    void note(size_t index, Stage stage) {
+        std::lock_guard<std::mutex> guard(lock);
+        at[{index, stage}] = Clock::now();
+    }
+    // True when the beat finding of the two files ran at the same time.
+    bool beatFindingOverlaps() {
+        auto begin = [&](size_t i) { return at.at({i, Stage::FindingBeats}); };
+        auto end = [&](size_t i) { return at.at({i, Stage::Done}); };
+        return begin(0) < end(1) && begin(1) < end(0);
+    }
+};
+
+struct Scheduler : StarterRig {
+    // Lists the beats of two recordings with jobs workers; the stage times go to times.
+    int listBeats(int jobs, StageTimes &times) {
+        std::vector<Job> batch;
+        for (const char *name : {"a.wav", "b.wav"}) {
+            Job job;
+            job.input = dir.path + name;
+            batch.push_back(job);
+        }
+        BatchConfig config;
+        config.jobs = jobs;
+        config.beatsOnly = true;
+        config.quiet = true;
+        config.stageWatcher = [&](size_t index, Stage stage) { times.note(index, stage); };
+        testing::internal::CaptureStdout();
+        int code = runBatch(batch, config);
+        std::string listings = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(std::count(listings.begin(), listings.end(), '#'), 2) << listings;
+        return code;
+    }
+};
+
+}  // namespace
+
+TEST_F(Scheduler, TwoWorkersFindTheBeatsOfTwoFilesAtOnce) {
+    for (const char *name : {"a.wav", "b.wav"})
+        ASSERT_TRUE(writeTones(dir.path + name, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, steadyBeat(40), 40));
+    StageTimes one, two;
+    ASSERT_EQ(listBeats(1, one), 0);
+    ASSERT_EQ(listBeats(2, two), 0);
+    EXPECT_FALSE(one.beatFindingOverlaps()) << "one worker takes the files one after the other";
+    EXPECT_TRUE(two.beatFindingOverlaps());
+}
+
+TEST_F(Scheduler, ConversionAndBeatFindingSayHowFarTheyHaveGot) {
+    std::string flac = dir.path + "song.flac", wave = dir.path + "converted.wav", error;
+    ASSERT_TRUE(writeTones(flac, SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 48000, 2, steadyBeat(20), 20));
+    std::atomic<double> fraction{0};
+    setProgressSink(&fraction);
+    ASSERT_TRUE(convertForEngine(flac, wave, nullptr, error)) << error;
+    EXPECT_GT(fraction.load(), 0.9);
+    fraction = 0;
+    BeatTrack track;
+    ASSERT_TRUE(trackBeats(wave, 0, 0, track, nullptr, error)) << error;
+    EXPECT_GT(fraction.load(), 0.9);
+    setProgressSink(nullptr);
+}
+
+// Workers check the outputs of several files in one folder at the same moment.
+TEST_F(Scheduler, OutputsInOneFolderAreCheckedAtOnce) {
+    BatchConfig config;
+    std::atomic<int> refused{0};
+    std::vector<std::thread> workers;
+    for (int w = 0; w < 4; ++w)
+        workers.emplace_back([&, w] {
+            for (int i = 0; i < 200; ++i) {
+                int code;
+                std::string error;
+                if (!checkOutput(dir.path + std::to_string(w) + ".mid", config, code, error))
+                    ++refused;
+            }
+        });
+    for (std::thread &t : workers)
+        t.join();
+    EXPECT_EQ(refused.load(), 0);
+    EXPECT_EQ(folderEntries(dir.path), (std::vector<std::string>{"fake-engine", "song.wav", "tmp"}));
+}
+
+// A Ctrl-C on the terminal goes to its foreground process group: the starter's, not the engine's.
+TEST_F(Scheduler, TheEngineRunsInAProcessGroupOfItsOwn) {
+    std::string wrapper = dir.path + "grouped-engine";
+    writeText(wrapper, "#!/bin/sh\nread -r pid name state parent group rest < /proc/$$/stat\n"
+                       "echo \"$pid $group\" > \"$GROUP_FILE\"\nexec '" + engine + "' \"$@\"\n");
+    std::filesystem::permissions(wrapper, std::filesystem::perms::owner_all);
+    Spawned s = spawnCommand({STARTER_PATH, "--engine", wrapper, "--tempo", "90", "song.wav"},
+                             {"TMPDIR=" + tmp, "GROUP_FILE=" + dir.path + "group.txt"}, dir.path);
+    CommandResult r = waitCommandFor(s, 20);
+    ASSERT_EQ(r.code, 0) << r.err;
+    long pid = 0, group = 0;
+    ASSERT_EQ(std::sscanf(fileText(dir.path + "group.txt").c_str(), "%ld %ld", &pid, &group), 2);
+    EXPECT_EQ(group, pid) << "the engine leads a group of its own";
+    EXPECT_NE(group, static_cast<long>(s.pid)) << "spawnCommand makes the starter lead its group";
+}
