@@ -88,6 +88,14 @@ std::vector<Case> cases(const TempDir &dir) {
         {"clip-filter", "tests/tools/piano-clip.wav", filters + "Filter=0\n", true},
         {"clip-filter-fine", "tests/tools/piano-clip.wav",
          filters + "Filter=0\nSensitivity=3\nResolution=4\nEntireWave=0\nStartPoint=1\nEndPoint=4\n", true},
+        // Chord blocks longer than the level matrix holds: their rows are measured again when decided.
+        {"clip-finest-long-chords", "tests/tools/piano-clip.wav",
+         "Sensitivity=7\nResolution=8\nChordRes=99\nKeyMin=72\nTempo=480\nEntireWave=0\nStartPoint=3\nEndPoint=4\n",
+         false},
+        {"clip-tempo-long-chords", "tests/tools/piano-clip.wav",
+         "Sensitivity=7\nResolution=8\nChordRes=99\nKeyMin=72\nTempoFile=" + tempoFile(dir) +
+             "\nEntireWave=0\nStartPoint=1\nEndPoint=4.5\n",
+         false},
     };
 }
 
