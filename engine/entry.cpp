@@ -47,13 +47,12 @@ void prepareRun() {
     inputFiles.frameByteCount = std::max<int64_t>(4 * (static_cast<int64_t>(d.frameLength) * d.inputStride + sampleFrame), 1 << 20);
     inputFiles.frameBytes = static_cast<uint8_t *>(allocZeroed(inputFiles.frameByteCount, 1, 1));
     analysis.FilteredFrame = static_cast<int32_t *>(allocZeroed(settings.BufferSize + 2, sizeof(int32_t), 28));
-    analysis.LevelMatrix =
-        static_cast<int32_t *>(allocZeroed(static_cast<int64_t>(d.keyColumns) * d.blockLength, sizeof(int32_t), 30));
     tracker.keys = static_cast<KeyState *>(allocZeroed(d.keyColumns, sizeof(KeyState), 3));
     if (settings.Filter == -1) buildHarmonicOffsets();
     buildSearchTables();
     buildKeyTables();
     startFramePool();
+    allocateLevelMatrix();
 }
 
 bool sameFile(const std::string &a, const std::string &b) {
@@ -88,11 +87,17 @@ void processBlock() {
     const int lastRow = run.CurrentRow;
     analyseQueuedFrames();
     postProcessBlock(0);
-    for (int r = 0; r <= lastRow; ++r) {
+    const int lastHeld = analysis.heldRows == 0 ? lastRow : std::min(lastRow, analysis.heldRows - 1);
+    decideRows(0, lastHeld);
+    if (lastHeld < lastRow) replayRows(lastHeld + 1, lastRow);
+    run.CurrentRow = lastRow + 1;
+}
+
+void decideRows(int first, int last) {
+    for (int r = first; r <= last; ++r) {
         run.CurrentRow = r;
         decideRow();
     }
-    run.CurrentRow = lastRow + 1;
 }
 
 void decideRow() {
@@ -123,8 +128,9 @@ void startRun() {
     run.previousPeak = 0;
 }
 
-// Fills the level-matrix row of the current frame.
-void analyseCurrentFrame(uint32_t peak) {
+}  // namespace
+
+void measureCurrentRow(uint32_t peak) {
     if (peak == 0 || (settings.PauseBetweenNotes && run.previousPeak != 0)) {
         int32_t *row = levelRow(run.CurrentRow);
         for (int k = settings.KeyMin; k <= settings.KeyMax; ++k) row[k] = 0;
@@ -133,15 +139,19 @@ void analyseCurrentFrame(uint32_t peak) {
     }
 }
 
-}  // namespace
+void stepToNextFrame() {
+    advanceFramePosition();
+    run.frameByte = truncInt64(run.framePosition + 0.5) * derived.inputStride;
+}
 
 void runFrameLoop() {
     const Derived &d = derived;
     if (d.startByte <= d.endByte) {
         for (;;) {
             run.CurrentRow += 1;
+            noteReplayPoint();
             uint32_t peak = readFrame(run.frameByte);
-            analyseCurrentFrame(peak);
+            measureCurrentRow(peak);
             if (run.CurrentRow == d.blockLength - 1) {
                 processBlock();
                 run.CurrentRow = -1;
@@ -150,8 +160,7 @@ void runFrameLoop() {
             run.previousPeak = peak;
             pollStatus();
             reportProgress();
-            advanceFramePosition();
-            run.frameByte = truncInt64(run.framePosition + 0.5) * d.inputStride;
+            stepToNextFrame();
             if (run.frameByte > d.endByte) break;
         }
     }

@@ -2,6 +2,8 @@
 // several threads. Each frame fills its own level-matrix row, so the order
 // in which the threads finish does not matter; everything after the rows
 // (block post-processing, tracker, MIDI writer) stays on the main thread.
+// A row beyond the ones the level matrix holds is measured into a spare row
+// and only its pitch-class sums are kept.
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -20,13 +22,13 @@
 namespace {
 
 constexpr int64_t QueueBytes = 16 << 20;  // frame copies held at most
-constexpr int QueueLimit = 512;
 constexpr int ThreadLimit = 64;
 
 // A frame waiting for analysis and the row it fills.
 struct QueuedFrame {
     int32_t *samples;
-    int row;
+    int32_t *row;
+    bool dropped;  // beyond the held rows: only its pitch-class sums are kept
 };
 
 // Threads, their scratch, the queue and the hand-over between them.
@@ -68,7 +70,7 @@ namespace {
 void analyseQueued(int thread, const QueuedFrame &frame) {
     FrameWork &work = pool->works[thread];
     work.frame = frame.samples;
-    work.row = levelRow(frame.row);
+    work.row = frame.row;
     frameChanged(work);
     if (settings.Filter == -1)
         analyseFrameWith(work);
@@ -105,8 +107,8 @@ void startFramePool() {
     pool->threads = analysisThreadCount();
     if (pool->threads == 1) return;
     const int64_t frameBytes = (static_cast<int64_t>(derived.frameLength) + 2) * static_cast<int64_t>(sizeof(int32_t));
-    const int64_t fit = std::min<int64_t>({QueueBytes / frameBytes, QueueLimit, derived.blockLength});
-    pool->capacity = static_cast<int>(std::max<int64_t>(fit, 2 * pool->threads));
+    const int64_t fit = std::min<int64_t>({QueueBytes / frameBytes, FrameQueueLimit, derived.blockLength});
+    pool->capacity = static_cast<int>(std::min<int64_t>(std::max<int64_t>(fit, 2 * pool->threads), FrameQueueLimit));
     pool->frames.resize(pool->capacity);
     for (QueuedFrame &frame : pool->frames)
         frame.samples = static_cast<int32_t *>(allocZeroed(derived.frameLength + 2, sizeof(int32_t), 1));
@@ -129,12 +131,16 @@ void analyseFrameOrQueue() {
             analyseFrame();
         else
             measureAllKeys();
+        if (!levelRowHeld(run.CurrentRow)) addRowPitchSums(levelRow(run.CurrentRow), analysis.DroppedPitchSums);
         return;
     }
     if (pool->queued == pool->capacity) analyseQueuedFrames();
-    QueuedFrame &frame = pool->frames[pool->queued++];
+    QueuedFrame &frame = pool->frames[pool->queued];
     std::copy(analysis.FrameSamples, analysis.FrameSamples + derived.frameLength + 2, frame.samples);
-    frame.row = run.CurrentRow;
+    frame.row = levelRow(run.CurrentRow);
+    frame.dropped = !levelRowHeld(run.CurrentRow);
+    pool->queued += 1;
+    analysis.spareRow = analysis.heldRows + pool->queued;  // the next spare row is free
 }
 
 void analyseQueuedFrames() {
@@ -149,7 +155,10 @@ void analyseQueuedFrames() {
     analyseShare(0);
     std::unique_lock<std::mutex> hold(pool->lock);
     pool->done.wait(hold, [] { return pool->busy == 0; });
+    for (int i = 0; i < pool->queued; ++i)
+        if (pool->frames[i].dropped) addRowPitchSums(pool->frames[i].row, analysis.DroppedPitchSums);
     pool->queued = 0;
+    analysis.spareRow = analysis.heldRows;
 }
 
 void stopFramePool() {
