@@ -88,26 +88,29 @@ void crossSums(const FrameWork &w, const int16_t *first, const int16_t *second, 
 }
 
 // The smallest i below the table's last entry with r <= RatioTable[i] (0 for
-// NaN): found from i/(i+1) = r and checked against the table's neighbours.
-int ratioIndex(float r) {
+// NaN), where r = a / b rounded to float: found from i/(i+1) = a/b, that is
+// i = a/(b-a) (computed beside r rather than from it), and checked against
+// the table's neighbours, which settle i whatever the first guess.
+[[gnu::always_inline]] inline int ratioIndex(double a, double b) {
     const float *table = tables.RatioTable;
     constexpr int last = RatioTableSize - 1;
+    const float r = static_cast<float>(a / b);
+    const double guess = a / (b - a);
     if (!(r > 0.0f)) return 0;
     if (r >= 1.0f) return last;
-    int i = std::min(static_cast<int>(r / (1.0f - r)), last);
+    int i = guess >= 0 && guess < last ? static_cast<int>(guess) : guess >= last ? last : 0;
     while (i > 0 && !(r > table[i - 1])) --i;
     while (i < last && r > table[i]) ++i;
     return i;
 }
 
 // Best integer multiple of a reference with these sums and the energy it leaves.
-PhaseFit fitOf(const FrameWork &w, int64_t sumYS, int64_t sumSS, int64_t E0) {
+[[gnu::always_inline]] inline PhaseFit fitOf(const FrameWork &w, int64_t sumYS, int64_t sumSS, int64_t E0) {
     const int64_t plus = (w.sumYY + sumSS + 2 * sumYS) >> 10;
     const int64_t minus = (w.sumYY + sumSS - 2 * sumYS) >> 10;
     const bool minusBetter = minus < plus;
     const int64_t lo = minusBetter ? minus : plus, hi = minusBetter ? plus : minus;
-    const float r = static_cast<float>(static_cast<double>(E0 - lo) / static_cast<double>(hi - E0));
-    const int i = ratioIndex(r);
+    const int i = ratioIndex(static_cast<double>(E0 - lo), static_cast<double>(hi - E0));
     const int64_t Q = tables.TriangularTable[i] * (lo + hi - 2 * E0) + i * lo - (i - 1) * static_cast<int64_t>(E0);
     return {i, Q, minusBetter ? 1 : -1};
 }
@@ -164,7 +167,7 @@ void detectKeyWith(FrameWork &w, DetectorResult &result) {
     int dir = 1, p = 0;
     result.level = result.phase = 0;
     result.sign = 1;
-    PhaseFit fits[2];
+    PhaseFit fits[2] = {};
     int ahead = INT_MIN;  // the offset whose fit fits[1] holds
     for (;;) {
         if (p != ahead) {
