@@ -74,7 +74,7 @@ void measureCurrentRow(uint32_t peak);
 /** Moves `framePosition` and `frameByte` to the next frame. */
 void stepToNextFrame();
 
-// Frames queued for the analysis threads at most.
+// Frames queued for the analysis threads at most per batch (two batches: one measured, one filled).
 constexpr int FrameQueueLimit = 512;
 
 /** Allocates the level matrix: the whole chord block when it fits SONOSCRIPTOR_LEVEL_MEMORY bytes

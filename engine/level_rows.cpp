@@ -84,8 +84,8 @@ void allocateLevelMatrix() {
     analysis.heldFrom = 0;
     analysis.spareRow = analysis.heldRows;
     std::fill(analysis.DroppedPitchSums, analysis.DroppedPitchSums + 12, 0);
-    // Spare rows: one per queued frame and one for a silent row written while the queue is full.
-    const int64_t rows = analysis.heldRows == 0 ? d.blockLength : analysis.heldRows + FrameQueueLimit + 1;
+    // Spare rows: per batch of queued frames, one per frame and one for a silent row written while it is full.
+    const int64_t rows = analysis.heldRows == 0 ? d.blockLength : analysis.heldRows + 2 * (FrameQueueLimit + 1);
     analysis.LevelMatrix = static_cast<int32_t *>(allocZeroed(d.keyColumns * rows, sizeof(int32_t), 30));
 }
 
