@@ -79,7 +79,11 @@ struct Triad {
 struct AnalysisState {
     int32_t *FrameSamples;   // frameLength + 2 samples
     int32_t *FilteredFrame;  // BufferSize + 2 samples
-    int32_t *LevelMatrix;    // blockLength rows of keyColumns levels
+    int32_t *LevelMatrix;    // rows of keyColumns levels: the block's, or the held ones and spare ones
+    int32_t heldRows;        // block rows the matrix holds when it cannot hold them all, else 0
+    int32_t heldFrom;        // the block row in the matrix's first row
+    int32_t spareRow;        // the matrix row that takes a row beyond the held ones
+    int64_t DroppedPitchSums[12];  // pitch-class sums of the rows measured beyond the held ones
     int32_t WorkingMask[KeyLimit];
     Triad TriadTable[24];
     int32_t ChordIndex;
@@ -97,8 +101,12 @@ struct AnalysisState {
 extern AnalysisTables tables;
 extern AnalysisState analysis;
 
-/** Pointer to row r of the level matrix. */
+/** Pointer to row r of the level matrix; a row that is not held gets the spare row. */
 int32_t *levelRow(int r);
+/** Whether the level matrix holds block row r. */
+bool levelRowHeld(int r);
+/** Adds a row's levels to the pitch-class sums. */
+void addRowPitchSums(const int32_t *row, int64_t *sums);
 
 /** Fills `HarmonicOffsets` and sets `HarmonicCount`. */
 void buildHarmonicOffsets();

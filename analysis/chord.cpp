@@ -40,12 +40,13 @@ void buildTriadTable() {
 
 namespace {
 
+// The held rows' sums and those of the rows measured beyond them.
 void sumBlock(int lastRow) {
-    for (int64_t &sum : analysis.BlockPitchSums) sum = 0;
-    for (int r = 0; r <= lastRow; ++r) {
-        const int32_t *row = levelRow(r);
-        for (int k = settings.KeyMin; k <= settings.KeyMax; ++k) analysis.BlockPitchSums[k % 12] += row[k];
+    for (int p = 0; p < 12; ++p) {
+        analysis.BlockPitchSums[p] = analysis.DroppedPitchSums[p];
+        analysis.DroppedPitchSums[p] = 0;
     }
+    for (int r = 0; r <= lastRow && levelRowHeld(r); ++r) addRowPitchSums(levelRow(r), analysis.BlockPitchSums);
     if (settings.AutoDetectKey)
         for (int p = 0; p < 12; ++p) analysis.PitchClassTotals[p] += analysis.BlockPitchSums[p];
 }
@@ -66,6 +67,10 @@ int bestTriad() {
 }
 
 }  // namespace
+
+void addRowPitchSums(const int32_t *row, int64_t *sums) {
+    for (int k = settings.KeyMin; k <= settings.KeyMax; ++k) sums[k % 12] += row[k];
+}
 
 const char *triadName(const Triad &triad) {
     return ChordNames[triad.root + 12 * triad.minor + (settings.KeySignature < 0 ? 0 : 24)];

@@ -76,40 +76,62 @@ void measureSignal(FrameWork &w, int c) {
     w.lag = c;
 }
 
-// Sum of y_j times the reference at the pairs.
-int64_t crossSum(const FrameWork &w, const int16_t *reference) {
+// Sums of y_j times two references at the pairs.
+void crossSums(const FrameWork &w, const int16_t *first, const int16_t *second, int64_t *sums) {
     const int m = tables.pairCount, padded = (m + VectorWidth - 1) / VectorWidth * VectorWidth;
-    return w.chunk > 0 ? kernels->crossSumNarrow(w.narrowPairs, reference, padded, w.chunk)
-                       : kernels->crossSumWide(w.pairs, reference, m);
+    if (w.chunk > 0) {
+        kernels->crossSumNarrowPair(w.narrowPairs, first, second, padded, w.chunk, sums);
+    } else {
+        sums[0] = kernels->crossSumWide(w.pairs, first, m);
+        sums[1] = kernels->crossSumWide(w.pairs, second, m);
+    }
 }
 
 // The smallest i below the table's last entry with r <= RatioTable[i] (0 for
-// NaN): found from i/(i+1) = r and checked against the table's neighbours.
-int ratioIndex(float r) {
+// NaN), where r = a / b rounded to float: found from i/(i+1) = a/b, that is
+// i = a/(b-a) (computed beside r rather than from it), and checked against
+// the table's neighbours, which settle i whatever the first guess.
+[[gnu::always_inline]] inline int ratioIndex(double a, double b) {
     const float *table = tables.RatioTable;
     constexpr int last = RatioTableSize - 1;
+    const float r = static_cast<float>(a / b);
+    const double guess = a / (b - a);
     if (!(r > 0.0f)) return 0;
     if (r >= 1.0f) return last;
-    int i = std::min(static_cast<int>(r / (1.0f - r)), last);
+    int i = guess >= 0 && guess < last ? static_cast<int>(guess) : guess >= last ? last : 0;
     while (i > 0 && !(r > table[i - 1])) --i;
     while (i < last && r > table[i]) ++i;
     return i;
 }
 
-// Best integer multiple of the reference at offset p and the energy it leaves.
-PhaseFit fitAtPhase(const FrameWork &w, int k, int p, int64_t E0) {
-    const PairLayout &layout = tables.PairTables[k];
-    const int64_t at = layout.energy + tables.KeyTable[k].quarterSteps + p;
-    const int64_t sumYS = crossSum(w, tables.PairReference + tables.PairStart[at]);
-    const int64_t sumSS = tables.PairEnergy[at];
+// Best integer multiple of a reference with these sums and the energy it leaves.
+[[gnu::always_inline]] inline PhaseFit fitOf(const FrameWork &w, int64_t sumYS, int64_t sumSS, int64_t E0) {
     const int64_t plus = (w.sumYY + sumSS + 2 * sumYS) >> 10;
     const int64_t minus = (w.sumYY + sumSS - 2 * sumYS) >> 10;
     const bool minusBetter = minus < plus;
     const int64_t lo = minusBetter ? minus : plus, hi = minusBetter ? plus : minus;
-    const float r = static_cast<float>(static_cast<double>(E0 - lo) / static_cast<double>(hi - E0));
-    const int i = ratioIndex(r);
+    const int i = ratioIndex(static_cast<double>(E0 - lo), static_cast<double>(hi - E0));
     const int64_t Q = tables.TriangularTable[i] * (lo + hi - 2 * E0) + i * lo - (i - 1) * static_cast<int64_t>(E0);
     return {i, Q, minusBetter ? 1 : -1};
+}
+
+// The fits of key k's reference at offsets p and next (the offset the walk
+// tries after p when p fits better), measured in one pass over the pairs.
+void fitTwoPhases(const FrameWork &w, int k, int p, int next, int64_t E0, PhaseFit *fits) {
+    const int64_t base = tables.PairTables[k].energy + tables.KeyTable[k].quarterSteps;
+    int64_t sums[2];
+    crossSums(w, tables.PairReference + tables.PairStart[base + p], tables.PairReference + tables.PairStart[base + next],
+              sums);
+    fits[0] = fitOf(w, sums[0], tables.PairEnergy[base + p], E0);
+    fits[1] = fitOf(w, sums[1], tables.PairEnergy[base + next], E0);
+}
+
+// The offset after p in direction dir, wrapped into -q..q.
+int stepPhase(int p, int dir, int q) {
+    p += dir;
+    if (p > q) return p - 2 * q;
+    if (p < -q) return p + 2 * q;
+    return p;
 }
 
 }  // namespace
@@ -145,25 +167,30 @@ void detectKeyWith(FrameWork &w, DetectorResult &result) {
     int dir = 1, p = 0;
     result.level = result.phase = 0;
     result.sign = 1;
+    PhaseFit fits[2] = {};
+    int ahead = INT_MIN;  // the offset whose fit fits[1] holds
     for (;;) {
-        const PhaseFit fit = fitAtPhase(w, result.key, p, E0);
+        if (p != ahead) {
+            ahead = q == 0 ? p : stepPhase(p, dir, q);
+            fitTwoPhases(w, result.key, p, ahead, E0, fits);
+        } else {
+            fits[0] = fits[1];
+            ahead = INT_MIN;
+        }
+        const PhaseFit &fit = fits[0];
         if (fit.residual < best) {
             best = fit.residual;
             result.level = fit.multiple;
             result.phase = p;
             result.sign = fit.sign;
             if (q == 0) break;
-            p += dir;
+            p = stepPhase(p, dir, q);
         } else if (p == 1) {
             dir = -1;
-            p = -1;
+            p = stepPhase(0, -1, q);
         } else {
             break;
         }
-        if (p > q)
-            p -= 2 * q;
-        else if (p < -q)
-            p += 2 * q;
     }
 }
 

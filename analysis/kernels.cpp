@@ -25,6 +25,22 @@ namespace {
     return total;
 }
 
+// The same partial sums as crossSumNarrowBody, for two second factors.
+[[gnu::always_inline]] inline void crossSumNarrowPairBody(const int16_t *a, const int16_t *b, const int16_t *c, int n,
+                                                          int chunk, int64_t *sums) {
+    sums[0] = sums[1] = 0;
+    for (int start = 0; start < n; start += chunk) {
+        const int end = std::min(n, start + chunk);
+        int32_t sumB = 0, sumC = 0;
+        for (int j = start; j < end; ++j) {
+            sumB += a[j] * b[j];
+            sumC += a[j] * c[j];
+        }
+        sums[0] += sumB;
+        sums[1] += sumC;
+    }
+}
+
 [[gnu::always_inline]] inline int64_t crossSumWideBody(const int32_t *a, const int16_t *b, int n) {
     int64_t sum = 0;
     for (int j = 0; j < n; ++j) sum += static_cast<int64_t>(a[j]) * b[j];
@@ -70,6 +86,10 @@ namespace {
     target int64_t crossSumNarrow##suffix(const int16_t *a, const int16_t *b, int n, int chunk) {                \
         return crossSumNarrowBody(a, b, n, chunk);                                                               \
     }                                                                                                            \
+    target void crossSumNarrowPair##suffix(const int16_t *a, const int16_t *b, const int16_t *c, int n, int chunk, \
+                                           int64_t *sums) {                                                      \
+        crossSumNarrowPairBody(a, b, c, n, chunk, sums);                                                         \
+    }                                                                                                            \
     target int64_t crossSumWide##suffix(const int32_t *a, const int16_t *b, int n) {                             \
         return crossSumWideBody(a, b, n);                                                                        \
     }                                                                                                            \
@@ -79,8 +99,8 @@ namespace {
     target PairSummary summarise##suffix(const int32_t *values, int n, int16_t *narrow) {                       \
         return summariseBody(values, n, narrow);                                                                 \
     }                                                                                                            \
-    const KernelSet Kernels##suffix = {#suffix, crossSumNarrow##suffix, crossSumWide##suffix, combNarrow##suffix, \
-                                       summarise##suffix};
+    const KernelSet Kernels##suffix = {#suffix, crossSumNarrow##suffix, crossSumNarrowPair##suffix,                \
+                                       crossSumWide##suffix, combNarrow##suffix, summarise##suffix};
 
 SONOSCRIPTOR_KERNELS(Baseline, )
 SONOSCRIPTOR_KERNELS(Avx2, __attribute__((target("avx2"))))

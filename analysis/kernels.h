@@ -23,6 +23,8 @@ struct KernelSet {
     const char *name;
     /** Sum of a[j] * b[j] for j < n (a multiple of 32), in 32-bit partial sums of `chunk` terms that must not overflow. */
     int64_t (*crossSumNarrow)(const int16_t *a, const int16_t *b, int n, int chunk);
+    /** Both sums a[j] * b[j] and a[j] * c[j] of crossSumNarrow in one pass over a. */
+    void (*crossSumNarrowPair)(const int16_t *a, const int16_t *b, const int16_t *c, int n, int chunk, int64_t *sums);
     /** Sum of a[j] * b[j] for j < n in 64 bits. */
     int64_t (*crossSumWide)(const int32_t *a, const int16_t *b, int n);
     /** Comb filter of n pairs in 32-bit arithmetic (every tap below 2^27 in magnitude) into out and, cut to 16 bits, narrow. */

@@ -60,7 +60,14 @@ void fillReferenceSlots(int threads) {
 
 }  // namespace
 
-int32_t *levelRow(int r) { return analysis.LevelMatrix + static_cast<int64_t>(r) * derived.keyColumns; }
+bool levelRowHeld(int r) {
+    return analysis.heldRows == 0 || (r >= analysis.heldFrom && r - analysis.heldFrom < analysis.heldRows);
+}
+
+int32_t *levelRow(int r) {
+    const int64_t at = levelRowHeld(r) ? r - analysis.heldFrom : analysis.spareRow;
+    return analysis.LevelMatrix + at * derived.keyColumns;
+}
 
 void buildHarmonicOffsets() {
     const double keys = static_cast<double>(settings.KeyMax) - settings.KeyMin + 1;

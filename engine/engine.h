@@ -52,8 +52,26 @@ void openMidiOutput();
 void advanceFramePosition();
 /** Decides the key strengths of row `CurrentRow` and tracks them with the block's chord name. */
 void decideRow(const char *chordName);
+/** Decides rows first..last in turn with the block's chord name. */
+void decideRows(int first, int last, const char *chordName);
 /** Processes rows 0..`CurrentRow` of the level matrix as one block. */
 void processBlock();
+/** Fills row `CurrentRow` for a frame of this peak: zeros when silent or paused, else its measured levels. */
+void measureCurrentRow(uint32_t peak);
+/** Moves `framePosition` and `frameByte` to the next frame. */
+void stepToNextFrame();
+
+// Frames queued for the analysis threads at most per batch (two batches: one measured, one filled).
+constexpr int FrameQueueLimit = 512;
+
+/** Allocates the level matrix: the whole chord block when it fits SONOSCRIPTOR_LEVEL_MEMORY bytes
+    (16 MiB unless set), else the rows that fit plus spare rows for the rows beyond them. */
+void allocateLevelMatrix();
+/** Notes the frame loop's position when it reaches the first block row beyond the held ones. */
+void noteReplayPoint();
+/** Measures block rows first..last again from the noted position, as many at a time as are held,
+    and decides them with the block's chord name; then the frame loop's position is as before. */
+void replayRows(int first, int last, const char *chordName);
 
 /** Threads for the analysis: SONOSCRIPTOR_THREADS when it holds 1 to 64, else the cores the process may use. */
 int analysisThreadCount();

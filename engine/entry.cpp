@@ -47,13 +47,12 @@ void prepareRun() {
     inputFiles.frameByteCount = std::max<int64_t>(4 * (static_cast<int64_t>(d.frameLength) * d.inputStride + sampleFrame), 1 << 20);
     inputFiles.frameBytes = static_cast<uint8_t *>(allocZeroed(inputFiles.frameByteCount, 1, 1));
     analysis.FilteredFrame = static_cast<int32_t *>(allocZeroed(settings.BufferSize + 2, sizeof(int32_t), 28));
-    analysis.LevelMatrix =
-        static_cast<int32_t *>(allocZeroed(static_cast<int64_t>(d.keyColumns) * d.blockLength, sizeof(int32_t), 30));
     tracker.keys = static_cast<KeyState *>(allocZeroed(d.keyColumns, sizeof(KeyState), 3));
     if (settings.Filter == -1) buildHarmonicOffsets();
     buildSearchTables();
     buildKeyTables(analysisThreadCount());
     startFramePool();
+    allocateLevelMatrix();
 }
 
 bool sameFile(const std::string &a, const std::string &b) {
@@ -88,11 +87,17 @@ void processBlock() {
     const int lastRow = run.CurrentRow;
     analyseQueuedFrames();
     const char *chordName = postProcessBlock(lastRow);
-    for (int r = 0; r <= lastRow; ++r) {
+    const int lastHeld = analysis.heldRows == 0 ? lastRow : std::min(lastRow, analysis.heldRows - 1);
+    decideRows(0, lastHeld, chordName);
+    if (lastHeld < lastRow) replayRows(lastHeld + 1, lastRow, chordName);
+    run.CurrentRow = lastRow + 1;
+}
+
+void decideRows(int first, int last, const char *chordName) {
+    for (int r = first; r <= last; ++r) {
         run.CurrentRow = r;
         decideRow(chordName);
     }
-    run.CurrentRow = lastRow + 1;
 }
 
 void decideRow(const char *chordName) {
@@ -124,8 +129,9 @@ void startRun() {
     run.previousPeak = 0;
 }
 
-// Fills the level-matrix row of the current frame.
-void analyseCurrentFrame(uint32_t peak) {
+}  // namespace
+
+void measureCurrentRow(uint32_t peak) {
     if (peak == 0 || (settings.PauseBetweenNotes && run.previousPeak != 0)) {
         int32_t *row = levelRow(run.CurrentRow);
         for (int k = settings.KeyMin; k <= settings.KeyMax; ++k) row[k] = 0;
@@ -134,7 +140,10 @@ void analyseCurrentFrame(uint32_t peak) {
     }
 }
 
-}  // namespace
+void stepToNextFrame() {
+    advanceFramePosition();
+    run.frameByte = truncInt64(run.framePosition + 0.5) * derived.inputStride;
+}
 
 void advanceFramePosition() {
     const Derived &d = derived;
@@ -170,8 +179,9 @@ void runFrameLoop() {
     if (d.startByte <= d.endByte) {
         for (;;) {
             run.CurrentRow += 1;
+            noteReplayPoint();
             uint32_t peak = readFrame(run.frameByte, analysis.FrameSamples);
-            analyseCurrentFrame(peak);
+            measureCurrentRow(peak);
             if (run.CurrentRow == d.blockLength - 1) {
                 processBlock();
                 run.CurrentRow = -1;
@@ -180,8 +190,7 @@ void runFrameLoop() {
             run.previousPeak = peak;
             pollStatus();
             reportProgress();
-            advanceFramePosition();
-            run.frameByte = truncInt64(run.framePosition + 0.5) * d.inputStride;
+            stepToNextFrame();
             if (run.frameByte > d.endByte) break;
         }
     }

@@ -62,6 +62,7 @@ void closeRun(int code) {
     release(inputFiles.frameBytes);
     release(analysis.FilteredFrame);
     release(analysis.LevelMatrix);
+    analysis.heldRows = analysis.heldFrom = analysis.spareRow = 0;
     release(tracker.keys);
     release(derived.allowedKeys);
 }

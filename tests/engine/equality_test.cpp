@@ -1,9 +1,11 @@
 // Output bytes as a contract: the engine on real recordings under several
 // settings mixes against recorded fingerprints of its MIDI file and final
-// status line, and the threaded against the single-threaded engine on random
-// settings. SONOSCRIPTOR_WRITE_GOLDEN=1 rewrites the fingerprint file.
+// status line, also with a level matrix of a few rows, and the threaded
+// against the single-threaded engine on random settings.
+// SONOSCRIPTOR_WRITE_GOLDEN=1 rewrites the fingerprint file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -88,6 +90,14 @@ std::vector<Case> cases(const TempDir &dir) {
         {"clip-filter", "tests/tools/piano-clip.wav", filters + "Filter=0\n", true},
         {"clip-filter-fine", "tests/tools/piano-clip.wav",
          filters + "Filter=0\nSensitivity=3\nResolution=4\nEntireWave=0\nStartPoint=1\nEndPoint=4\n", true},
+        // Chord blocks longer than the level matrix holds: their rows are measured again when decided.
+        {"clip-finest-long-chords", "tests/tools/piano-clip.wav",
+         "Sensitivity=7\nResolution=8\nChordRes=99\nKeyMin=72\nTempo=480\nEntireWave=0\nStartPoint=3\nEndPoint=4\n",
+         false},
+        {"clip-tempo-long-chords", "tests/tools/piano-clip.wav",
+         "Sensitivity=7\nResolution=8\nChordRes=99\nKeyMin=72\nTempoFile=" + tempoFile(dir) +
+             "\nEntireWave=0\nStartPoint=1\nEndPoint=4.5\n",
+         false},
     };
 }
 
@@ -117,6 +127,26 @@ TEST(OutputBytes, RecordingsMatchTheirRecordedFingerprints) {
         }
         ASSERT_TRUE(golden.count(c.name)) << c.name;
         EXPECT_EQ(print, golden.at(c.name)) << c.name;
+    }
+}
+
+// A level matrix of a few rows (so that chord blocks are measured again in
+// many turns, with and without threads and tempo files) gives the recorded bytes.
+TEST(OutputBytes, SmallLevelMatrixGivesTheRecordedBytes) {
+    TempDir dir;
+    const auto golden = readGolden();
+    const char *chosen[] = {"prelude-tempo", "clip-defaults", "clip-finest", "clip-filter-fine", "clip-tempo-long-chords"};
+    for (const Case &c : cases(dir)) {
+        if (std::find(std::begin(chosen), std::end(chosen), std::string(c.name)) == std::end(chosen)) continue;
+        if (Sanitized && !c.short_) continue;
+        for (const char *bytes : {"1", "9000"}) {
+            setenv("SONOSCRIPTOR_LEVEL_MEMORY", bytes, 1);
+            for (int threads : {1, 3}) {
+                const Outcome o = runWith(dir, SOURCE_DIR "/" + std::string(c.wave), c.settings, threads);
+                EXPECT_EQ(fingerprint(o), golden.at(c.name)) << c.name << ", " << bytes << " bytes, " << threads;
+            }
+            unsetenv("SONOSCRIPTOR_LEVEL_MEMORY");
+        }
     }
 }
 
