@@ -84,7 +84,7 @@ Cell keptCell(const AttackEvidence &e, int hop, int pitch) {
 
 // A probe on its way: the cells of its key (and its lower key) at the hops of its span seen so far.
 struct Pending {
-    Probe probe;
+    size_t index;     // of the probe
     int first, last;  // its span clamped into the recording
     std::vector<Cell> own, lower;
 };
@@ -113,29 +113,35 @@ struct ProbePass {
     TransformPtr longT;
     BandTable bands;
     SampleWindow window;
-    std::vector<Pending> pending;  // by first hop
+    const std::vector<Probe> &probes;
+    std::vector<double> &answers;
+    std::vector<uint32_t> order;  // probes by the first hop they cover
     size_t next = 0;
-    std::vector<Pending *> active;
-    std::vector<std::pair<Probe, double>> answers;
+    std::vector<Pending> active;
 };
+
+// The first and last hop a probe covers in a recording of `hops` hops.
+int firstHop(const Probe &q, int hops) { return std::clamp(q.from, 0, hops - 1); }
+int lastHop(const Probe &q, int hops) { return std::clamp(q.to, 0, hops - 1); }
 
 // Hands the cells of hop u to the probes that cover it, and answers those that end there.
 void feedProbes(ProbePass &s, int u, const std::vector<Cell> &cells) {
-    while (s.next < s.pending.size() && s.pending[s.next].first == u)
-        s.active.push_back(&s.pending[s.next++]);
-    for (Pending *p : s.active) {
-        p->own.push_back(cells[p->probe.pitch - LowestPitch]);
-        int lower = p->probe.pitch - intervalOf(p->probe.kind);
-        if (intervalOf(p->probe.kind) != 0 && measurable(lower))
-            p->lower.push_back(cells[lower - LowestPitch]);
-        if (p->last != u)
-            continue;
-        s.answers.emplace_back(p->probe, evaluate(p->probe, s.e.hops, [p](int hop, int pitch) {
-            return (pitch == p->probe.pitch ? p->own : p->lower)[hop - p->first];
-        }));
-        p->own = std::vector<Cell>(), p->lower = std::vector<Cell>();
+    for (; s.next < s.order.size() && firstHop(s.probes[s.order[s.next]], s.e.hops) == u; ++s.next) {
+        const Probe &q = s.probes[s.order[s.next]];
+        s.active.push_back({s.order[s.next], u, lastHop(q, s.e.hops), {}, {}});
     }
-    s.active.erase(std::remove_if(s.active.begin(), s.active.end(), [u](Pending *p) { return p->last == u; }),
+    for (Pending &p : s.active) {
+        const Probe &q = s.probes[p.index];
+        p.own.push_back(cells[q.pitch - LowestPitch]);
+        int lower = q.pitch - intervalOf(q.kind);
+        if (intervalOf(q.kind) != 0 && measurable(lower))
+            p.lower.push_back(cells[lower - LowestPitch]);
+        if (p.last == u)
+            s.answers[p.index] = evaluate(q, s.e.hops, [&p, &q](int hop, int pitch) {
+                return (pitch == q.pitch ? p.own : p.lower)[hop - p.first];
+            });
+    }
+    s.active.erase(std::remove_if(s.active.begin(), s.active.end(), [u](const Pending &p) { return p.last == u; }),
                    s.active.end());
 }
 
@@ -158,35 +164,36 @@ bool measureStretch(ProbePass &s, int from, int to) {
     return true;
 }
 
-// Measures the probes in one pass along the recording; false when the file cannot be read again.
-bool measureProbes(const AttackEvidence &e, const std::vector<Probe> &wanted,
-                   std::vector<std::pair<Probe, double>> &answers) {
+// Measures the probes (answers: one each) in one pass along the recording; false when the file cannot be read again.
+bool measureProbes(const AttackEvidence &e, const std::vector<Probe> &probes, std::vector<double> &answers) {
     std::unique_ptr<SNDFILE, int (*)(SNDFILE *)> file(nullptr, sf_close);
     SF_INFO info{};
     file.reset(sf_open(e.source.path.c_str(), SFM_READ, &info));
     if (!file || info.channels < 1)
         return false;
-    ProbePass s{e, MonoSource{}, makeTransform(e.source.geometry.longSize),
-                bandTable(e.source.geometry.longSize, e.source.geometry.rate, e.source.geometry.referencePitch), {}, {}, 0, {}, {}};
+    const EvidenceGeometry &g = e.source.geometry;
+    ProbePass s{e, MonoSource{}, makeTransform(g.longSize), bandTable(g.longSize, g.rate, g.referencePitch), {},
+                probes, answers, {}, 0, {}};
     s.source.file = file.get();
     s.source.channels = info.channels;
     s.source.total = e.source.frames;
     s.source.peak = e.source.peak;
-    for (const Probe &q : wanted) {
-        if (q.to < q.from)
-            answers.emplace_back(q, evaluate(q, e.hops, [](int, int) { return Cell{}; }));
+    answers.assign(probes.size(), 0);
+    for (size_t i = 0; i < probes.size(); ++i) {
+        if (probes[i].to < probes[i].from)
+            answers[i] = evaluate(probes[i], e.hops, [](int, int) { return Cell{}; });
         else
-            s.pending.push_back({q, std::clamp(q.from, 0, e.hops - 1), std::clamp(q.to, 0, e.hops - 1), {}, {}});
+            s.order.push_back(static_cast<uint32_t>(i));
     }
-    std::stable_sort(s.pending.begin(), s.pending.end(), [](const Pending &a, const Pending &b) { return a.first < b.first; });
-    for (size_t i = 0; i < s.pending.size();) {
-        int from = s.pending[i].first, to = s.pending[i].last;
-        for (++i; i < s.pending.size() && s.pending[i].first <= to + JoinedGap; ++i)
-            to = std::max(to, s.pending[i].last);
+    std::stable_sort(s.order.begin(), s.order.end(),
+                     [&](uint32_t a, uint32_t b) { return firstHop(probes[a], e.hops) < firstHop(probes[b], e.hops); });
+    for (size_t i = 0; i < s.order.size();) {
+        int from = firstHop(probes[s.order[i]], e.hops), to = lastHop(probes[s.order[i]], e.hops);
+        for (++i; i < s.order.size() && firstHop(probes[s.order[i]], e.hops) <= to + JoinedGap; ++i)
+            to = std::max(to, lastHop(probes[s.order[i]], e.hops));
         if (!measureStretch(s, from, to))
             return false;
     }
-    answers.insert(answers.end(), s.answers.begin(), s.answers.end());
     return true;
 }
 
@@ -205,14 +212,16 @@ ProbeKind partnerKind(int interval) {
 }
 
 ProbedEvidence probeEvidence(const AttackEvidence &e, std::vector<Probe> wanted) {
-    ProbedEvidence v{e, {}};
+    ProbedEvidence v{e, {}, {}};
     if (keepsValues(e) || e.source.path.empty() || e.hops <= 0)
         return v;
     std::sort(wanted.begin(), wanted.end());
     wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
-    if (!measureProbes(e, wanted, v.answers))
+    wanted.shrink_to_fit();
+    if (measureProbes(e, wanted, v.answers))
+        v.probes = std::move(wanted);
+    else
         v.answers.clear();
-    std::sort(v.answers.begin(), v.answers.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
     return v;
 }
 
@@ -220,12 +229,11 @@ double probeValue(const ProbedEvidence &v, const Probe &q) {
     const AttackEvidence &e = v.evidence;
     if (keepsValues(e))
         return evaluate(q, e.hops, [&e](int hop, int pitch) { return keptCell(e, hop, pitch); });
-    auto it = std::lower_bound(v.answers.begin(), v.answers.end(), q,
-                               [](const std::pair<Probe, double> &a, const Probe &b) { return a.first < b; });
-    if (it != v.answers.end() && it->first == q)
-        return it->second;
-    std::vector<std::pair<Probe, double>> one;
-    if (!e.source.path.empty() && e.hops > 0 && measureProbes(e, {q}, one) && !one.empty())
-        return one.front().second;
+    auto it = std::lower_bound(v.probes.begin(), v.probes.end(), q);
+    if (it != v.probes.end() && *it == q)
+        return v.answers[static_cast<size_t>(it - v.probes.begin())];
+    std::vector<double> one;
+    if (!e.source.path.empty() && e.hops > 0 && measureProbes(e, {q}, one))
+        return one.front();
     return evaluate(q, e.hops, [](int, int) { return Cell{}; });
 }

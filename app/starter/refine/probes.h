@@ -32,7 +32,8 @@ struct Probe {
 // The evidence with the answers to the probes measured for it.
 struct ProbedEvidence {
     const AttackEvidence &evidence;
-    std::vector<std::pair<Probe, double>> answers;  // sorted by probe
+    std::vector<Probe> probes;    // sorted, each once
+    std::vector<double> answers;  // one per probe
 };
 
 /** The partner kind of an interval of 12, 19 or 24 semitones. */

@@ -257,7 +257,7 @@ const Attack *strongestAttack(const AttackEvidence &e, int pitch, double from, d
 }
 
 float partnerRise(const AttackEvidence &e, int pitch, int interval, double time, const RefineThresholds &th) {
-    return static_cast<float>(probeValue(ProbedEvidence{e, {}}, riseProbe(e, pitch, interval, time, th)));
+    return static_cast<float>(probeValue(ProbedEvidence{e, {}, {}}, riseProbe(e, pitch, interval, time, th)));
 }
 
 std::vector<TimedNote> applyRules(const std::vector<TimedNote> &notes, const AttackEvidence &e, const Timeline &t,
