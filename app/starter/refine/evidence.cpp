@@ -15,6 +15,8 @@ namespace {
 constexpr int SweepBlock = 2048;
 // Hops of rises either side of a candidate that decide it.
 constexpr int AttackReach = 5;
+// A file whose levels and rises take at most this many bytes keeps them all (about 40 s of audio).
+constexpr double KeptValuesBytes = 8 << 20;
 
 // What one sweep works with.
 struct Sweep {
@@ -165,7 +167,8 @@ bool measureFile(const std::string &path, double referencePitch, AttackEvidence 
     source.channels = info.channels;
     source.total = static_cast<long>(info.frames);
     EvidenceGeometry g = geometryFor(info.samplerate, referencePitch);
-    if (!measureSource(source, g, e, false, stop)) {
+    double valueBytes = (static_cast<double>(info.frames) / g.hop + 1) * PitchCount * (3 + KeptPartials) * sizeof(float);
+    if (!measureSource(source, g, e, valueBytes <= KeptValuesBytes, stop)) {
         error = stop && *stop ? "cancelled" : "the recording " + path + " cannot be read to its end";
         return false;
     }

@@ -2,9 +2,10 @@
 // 10 ms, how sharply it rises, and where its attacks are. Two short-time
 // spectra (FFTW): a short window gives the time of a rise, a long one the
 // pitch; each key's first six partials are summed with weights 1/h.
-// A recording read from a file is swept block by block and keeps only its
-// attacks; the levels and rises the rules ask for are measured again where
-// they are needed (see probes.h). Samples in memory keep every value.
+// A long recording read from a file is swept block by block and keeps only
+// its attacks; the levels and rises the rules ask for are measured again
+// where they are needed (see probes.h). Samples in memory and short files
+// keep every value.
 #pragma once
 
 #include <csignal>
@@ -72,8 +73,8 @@ struct RiseRows {
 
 /** The window sizes and hop for a sample rate: 2048 and 8192 samples at 44100 Hz, scaled. */
 EvidenceGeometry geometryFor(int rate, double referencePitch);
-/** Sweeps a sound file mixed to mono block by block and keeps its attacks (levels and rises are
- *  measured again on demand); false with a sentence, or when *stop is set. */
+/** Measures a sound file mixed to mono, read block by block; a long one keeps only its attacks (its
+ *  levels and rises are measured again on demand). False with a sentence, or when *stop is set. */
 bool measureFile(const std::string &path, double referencePitch, AttackEvidence &e,
                  const volatile std::sig_atomic_t *stop, std::string &error);
 /** Measures mono samples (any scale): levels, rises and attack candidates; false when *stop is set. */
