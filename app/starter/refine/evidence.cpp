@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <thread>
 #include <utility>
 
 #include "app/starter/refine/spectra.h"
@@ -18,23 +19,33 @@ constexpr int AttackReach = 5;
 // A file whose levels and rises take at most this many bytes keeps them all (about 40 s of audio).
 constexpr double KeptValuesBytes = 8 << 20;
 
-// What one sweep works with.
+// Hops a thread of a file's sweep takes at least.
+constexpr int LeastHopsPerThread = SweepBlock;
+using SndFile = std::unique_ptr<SNDFILE, int (*)(SNDFILE *)>;
+
+// The band tables and references every part of a sweep shares.
+struct SweepTables {
+    BandTable shortBands, longBands;
+    double shortRef = 0, longRef = 0;
+};
+
+// What one part of a sweep works with: its own samples, transforms, rows and attacks.
 struct Sweep {
-    MonoSource &source;
+    MonoSource source;
     const EvidenceGeometry &g;
+    const SweepTables &tables;
     AttackEvidence &e;
     bool keepPlanes;              // keep every level and rise (samples in memory)
     TransformPtr shortT, longT;
-    BandTable shortBands, longBands;
-    double shortRef = 0, longRef = 0;
     std::vector<float> shortRise, longRise;  // rows of hops [rowsFirst, ...)
     int rowsFirst = 0, searched = 0;         // hops before `searched` have been searched for attacks
+    std::vector<std::vector<Attack>> attacks;
 };
 
 // Searches the rows for attacks up to hop `to` and keeps the rows that later hops still need.
 void searchRows(Sweep &s, int to) {
     findAttacksIn(RiseRows{s.rowsFirst, s.shortRise.data(), s.longRise.data()}, s.e.hops, s.e.hopSeconds, s.searched,
-                  to, s.e.attacks);
+                  to, s.attacks);
     s.searched = to;
     if (s.keepPlanes)
         return;
@@ -51,7 +62,7 @@ void keepHop(Sweep &s, long u, LevelRing &longRing, const float *shortRow) {
     s.longRise.resize(row + PitchCount);
     size_t cells = static_cast<size_t>(s.e.hops) * PitchCount;
     float *partials = s.keepPlanes ? &s.e.partialRise[u * PitchCount] : nullptr;
-    weightedRise(s.longBands, longRing.at(u + LongHalfSpan), longRing.at(u - LongHalfSpan), nullptr, &s.longRise[row],
+    weightedRise(s.tables.longBands, longRing.at(u + LongHalfSpan), longRing.at(u - LongHalfSpan), nullptr, &s.longRise[row],
                  partials, cells);
     if (!s.keepPlanes) {
         if (u + 1 - s.rowsFirst >= SweepBlock + 2 * AttackReach)
@@ -62,19 +73,23 @@ void keepHop(Sweep &s, long u, LevelRing &longRing, const float *shortRow) {
     for (int p = 0; p < PitchCount; ++p) {
         float sum = 0;
         for (int h = 0; h < PartialCount; ++h)
-            sum += s.longBands.partialWeight[p * PartialCount + h] * now[p * PartialCount + h];
+            sum += s.tables.longBands.partialWeight[p * PartialCount + h] * now[p * PartialCount + h];
         s.e.level[u * PitchCount + p] = sum;
         s.e.fundamentalLevel[u * PitchCount + p] = now[p * PartialCount];
     }
 }
 
-// Both spectra at every hop, the rises at each hop once the levels 8 hops later are known.
-bool sweepHops(Sweep &s, const volatile std::sig_atomic_t *stop) {
+// The attacks of hops [from, to): both spectra at each hop that they depend on, the rises at
+// each hop once the levels 8 hops later are known.
+bool sweepHops(Sweep &s, long from, long to, const volatile std::sig_atomic_t *stop) {
     LevelRing shortRing = floorRing(ShortLagFar + 1), longRing = floorRing(2 * LongHalfSpan + 1);
     LevelRing shortRises{LongHalfSpan + 1, std::vector<float>((LongHalfSpan + 1) * BandsPerHop, 0.0f)};
     SampleWindow window;
     const long hop = s.g.hop, hops = s.e.hops;
-    for (long t = 0; t < hops + LongHalfSpan; ++t) {
+    s.rowsFirst = static_cast<int>(std::max(0L, from - AttackReach));
+    s.searched = static_cast<int>(from);
+    s.attacks.assign(PitchCount, {});
+    for (long t = std::max(0L, from - AttackReach - LongHalfSpan); t < std::min(hops, to + AttackReach) + LongHalfSpan; ++t) {
         if (stop && *stop && t % 64 == 0)
             return false;
         const float *x = samplesAt(s.source, window, t * hop - s.g.longSize / 2, s.g.longSize);
@@ -82,49 +97,89 @@ bool sweepHops(Sweep &s, const volatile std::sig_atomic_t *stop) {
             return false;
         if (t < hops) {
             spectrum(*s.shortT, x + (s.g.longSize - s.g.shortSize) / 2);
-            bandLevels(*s.shortT, s.shortBands, s.shortRef, shortRing.at(t));
-            weightedRise(s.shortBands, shortRing.at(t), shortRing.at(t - ShortLagNear), shortRing.at(t - ShortLagFar),
-                         shortRises.at(t), nullptr, 0);
+            bandLevels(*s.shortT, s.tables.shortBands, s.tables.shortRef, shortRing.at(t));
+            weightedRise(s.tables.shortBands, shortRing.at(t), shortRing.at(t - ShortLagNear),
+                         shortRing.at(t - ShortLagFar), shortRises.at(t), nullptr, 0);
         }
         spectrum(*s.longT, x);
-        bandLevels(*s.longT, s.longBands, s.longRef, longRing.at(t));
-        if (t >= LongHalfSpan)
+        bandLevels(*s.longT, s.tables.longBands, s.tables.longRef, longRing.at(t));
+        if (t - LongHalfSpan >= s.rowsFirst)
             keepHop(s, t - LongHalfSpan, longRing, shortRises.at(t - LongHalfSpan));
     }
-    searchRows(s, static_cast<int>(hops));
-    sortAttacks(s.e.attacks);
+    searchRows(s, static_cast<int>(to));
     return true;
 }
 
-// Measures the source: its scale, the loudest band, then the sweep; false on a read error or a stop.
-bool measureSource(MonoSource &source, const EvidenceGeometry &g, AttackEvidence &e, bool keepPlanes,
+// Sweeps [0, hops) in parts of their own, one per thread (a file each), and collects their attacks in order.
+bool sweepParts(std::vector<Sweep> &parts, AttackEvidence &e, const volatile std::sig_atomic_t *stop) {
+    size_t n = parts.size();
+    std::vector<char> done(n, 0);
+    auto run = [&](size_t i) {
+        done[i] = sweepHops(parts[i], e.hops * static_cast<long>(i) / static_cast<long>(n),
+                            e.hops * static_cast<long>(i + 1) / static_cast<long>(n), stop);
+    };
+    std::vector<std::thread> threads;
+    for (size_t i = 1; i < n; ++i)
+        threads.emplace_back(run, i);
+    run(0);
+    for (std::thread &t : threads)
+        t.join();
+    e.attacks.assign(PitchCount, {});
+    for (size_t i = 0; i < n; ++i)
+        for (int p = 0; p < PitchCount; ++p)
+            e.attacks[p].insert(e.attacks[p].end(), parts[i].attacks[p].begin(), parts[i].attacks[p].end());
+    sortAttacks(e.attacks);
+    return std::count(done.begin(), done.end(), 0) == 0;
+}
+
+// How many threads sweep a recording: the cores, each with a few blocks of hops.
+size_t threadsFor(int hops) {
+    size_t cores = std::max(1u, std::thread::hardware_concurrency());
+    return std::clamp<size_t>(static_cast<size_t>(hops / LeastHopsPerThread), 1, std::min<size_t>(cores, 8));
+}
+
+// Measures the source: its scale, the loudest band, then the sweep (in parts, each reading path
+// again, when a path is given); false on a read error or a stop.
+bool measureSource(MonoSource &source, const EvidenceGeometry &g, AttackEvidence &e, const std::string &path,
                    const volatile std::sig_atomic_t *stop) {
     source.peak = monoPeak(source);
     if (source.peak < 0)
         return false;
-    Sweep s{source, g, e, keepPlanes, makeTransform(g.shortSize), makeTransform(g.longSize),
-            bandTable(g.shortSize, g.rate, g.referencePitch), bandTable(g.longSize, g.rate, g.referencePitch), 0, 0, {}, {}, 0, 0};
-    s.longRef = loudestPower(*s.longT, source, g.hop);
-    if (s.longRef < 0)
+    SweepTables tables{bandTable(g.shortSize, g.rate, g.referencePitch), bandTable(g.longSize, g.rate, g.referencePitch),
+                       0, 0};
+    tables.longRef = loudestPower(*makeTransform(g.longSize), source, g.hop);
+    if (tables.longRef < 0)
         return false;
-    s.shortRef = s.longRef * std::pow(static_cast<double>(g.shortSize) / g.longSize, 2);
+    tables.shortRef = tables.longRef * std::pow(static_cast<double>(g.shortSize) / g.longSize, 2);
     e = AttackEvidence{};
     e.hopSeconds = static_cast<double>(g.hop) / g.rate;
     e.hops = static_cast<int>(source.total / g.hop) + 1;
-    e.attacks.assign(PitchCount, {});
-    e.source = EvidenceSource{"", g, source.peak, s.longRef, source.total};
-    size_t cells = static_cast<size_t>(e.hops) * PitchCount;
+    e.source = EvidenceSource{path, g, source.peak, tables.longRef, source.total};
+    bool keepPlanes = path.empty();
+    size_t cells = static_cast<size_t>(e.hops) * PitchCount, n = keepPlanes ? 1 : threadsFor(e.hops);
+    std::vector<SndFile> files;
+    std::vector<Sweep> parts;
+    parts.reserve(n);
+    for (size_t i = 0; i < n; ++i) {
+        parts.push_back({source, g, tables, e, keepPlanes, makeTransform(g.shortSize), makeTransform(g.longSize),
+                         {}, {}, 0, 0, {}});
+        SF_INFO info{};
+        if (i > 0)
+            files.emplace_back(sf_open(path.c_str(), SFM_READ, &info), sf_close);
+        if (i > 0 && !(parts[i].source.file = files.back().get()))
+            return false;
+    }
     if (keepPlanes) {
         e.level.assign(cells, static_cast<float>(-LevelFloorDb));
         e.fundamentalLevel.assign(cells, static_cast<float>(-LevelFloorDb));
         e.partialRise.assign(cells * KeptPartials, 0);
-        s.shortRise.reserve(cells);
-        s.longRise.reserve(cells);
+        parts[0].shortRise.reserve(cells);
+        parts[0].longRise.reserve(cells);
     }
-    if (!sweepHops(s, stop))
+    if (!sweepParts(parts, e, stop))
         return false;
     if (keepPlanes)
-        e.longRise = std::move(s.longRise);
+        e.longRise = std::move(parts[0].longRise);
     return true;
 }
 
@@ -151,7 +206,7 @@ bool measureSamples(std::vector<float> x, const EvidenceGeometry &g, AttackEvide
     MonoSource source;
     source.memory = &x;
     source.total = static_cast<long>(x.size());
-    return measureSource(source, g, e, true, stop);
+    return measureSource(source, g, e, "", stop);
 }
 
 bool measureFile(const std::string &path, double referencePitch, AttackEvidence &e,
@@ -168,10 +223,9 @@ bool measureFile(const std::string &path, double referencePitch, AttackEvidence 
     source.total = static_cast<long>(info.frames);
     EvidenceGeometry g = geometryFor(info.samplerate, referencePitch);
     double valueBytes = (static_cast<double>(info.frames) / g.hop + 1) * PitchCount * (3 + KeptPartials) * sizeof(float);
-    if (!measureSource(source, g, e, valueBytes <= KeptValuesBytes, stop)) {
+    if (!measureSource(source, g, e, valueBytes <= KeptValuesBytes ? "" : path, stop)) {
         error = stop && *stop ? "cancelled" : "the recording " + path + " cannot be read to its end";
         return false;
     }
-    e.source.path = path;
     return true;
 }

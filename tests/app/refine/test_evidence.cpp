@@ -38,24 +38,33 @@ std::vector<float> samplesOf(const std::string &path) {
     return x;
 }
 
-// The evidence of the file swept (values measured again) and of its samples kept in memory.
-struct BothEvidence {
-    ScratchDir dir;
-    AttackEvidence swept, kept;
-};
-
-void measureBoth(BothEvidence &b) {
-    std::string path = b.dir.path + "minute.wav", error;
-    ASSERT_TRUE(writeTones(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, minuteOfNotes(), 60));
-    ASSERT_TRUE(measureFile(path, 440, b.swept, nullptr, error)) << error;
-    ASSERT_TRUE(measureSamples(samplesOf(path), geometryFor(44100, 440), b.kept, nullptr));
-}
-
 }  // namespace
 
-TEST(AttackEvidenceSweep, FindsTheAttacksOfTheSamplesKeptInMemoryExactly) {
-    BothEvidence b;
-    measureBoth(b);
+// The evidence of the minute's file swept in parts (values measured again), and of its samples kept
+// in memory; measured once for all the tests.
+class AttackEvidenceSweep : public ::testing::Test {
+  protected:
+    struct BothEvidence {
+        ScratchDir dir;
+        AttackEvidence swept, kept;
+    };
+    static inline BothEvidence *both = nullptr;
+
+    static void SetUpTestSuite() {
+        both = new BothEvidence;
+        std::string path = both->dir.path + "minute.wav", error;
+        ASSERT_TRUE(writeTones(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, minuteOfNotes(), 60));
+        ASSERT_TRUE(measureFile(path, 440, both->swept, nullptr, error)) << error;
+        ASSERT_TRUE(measureSamples(samplesOf(path), geometryFor(44100, 440), both->kept, nullptr));
+    }
+    static void TearDownTestSuite() {
+        delete both;
+        both = nullptr;
+    }
+};
+
+TEST_F(AttackEvidenceSweep, FindsTheAttacksOfTheSamplesKeptInMemoryExactly) {
+    const BothEvidence &b = *both;
     EXPECT_TRUE(b.swept.level.empty()) << "a minute is swept, not kept";
     ASSERT_EQ(b.swept.hops, b.kept.hops);
     ASSERT_EQ(b.swept.attacks.size(), b.kept.attacks.size());
@@ -71,9 +80,8 @@ TEST(AttackEvidenceSweep, FindsTheAttacksOfTheSamplesKeptInMemoryExactly) {
     EXPECT_GT(total, 236u);
 }
 
-TEST(AttackEvidenceSweep, AnswersEveryProbeAsTheValuesKeptDo) {
-    BothEvidence b;
-    measureBoth(b);
+TEST_F(AttackEvidenceSweep, AnswersEveryProbeAsTheValuesKeptDo) {
+    const BothEvidence &b = *both;
     std::mt19937 random(16);
     std::vector<Probe> probes;
     for (int i = 0; i < 400; ++i) {
@@ -90,9 +98,8 @@ TEST(AttackEvidenceSweep, AnswersEveryProbeAsTheValuesKeptDo) {
     EXPECT_EQ(probeValue(probeEvidence(b.swept, {}), late), probeValue(kept, late));
 }
 
-TEST(AttackEvidenceSweep, RefinesNotesAsTheValuesKeptDo) {
-    BothEvidence b;
-    measureBoth(b);
+TEST_F(AttackEvidenceSweep, RefinesNotesAsTheValuesKeptDo) {
+    const BothEvidence &b = *both;
     // The notes as an engine might write them: on a grid of 16ths, a few late, with spurious octaves.
     std::vector<TimedNote> notes;
     int i = 0;
