@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <thread>
 #include <tuple>
 
 #include "app/starter/refine/spectra.h"
@@ -12,6 +13,8 @@ namespace {
 
 // Hops closer than this between two probes' spans are measured in one stretch.
 constexpr int JoinedGap = 2 * LongHalfSpan + 1;
+// Hops a thread measures at least.
+constexpr long LeastHopsPerThread = 2048;
 
 // The values of one key at one hop that probes read.
 struct Cell {
@@ -106,18 +109,24 @@ void cellsAt(const BandTable &bands, LevelRing &ring, long u, std::vector<Cell> 
     }
 }
 
-// What one measuring pass works with.
+// What one measuring pass (or one thread of it) works with.
 struct ProbePass {
     const AttackEvidence &e;
     MonoSource source;
     TransformPtr longT;
-    BandTable bands;
+    const BandTable &bands;
     SampleWindow window;
     const std::vector<Probe> &probes;
     std::vector<double> &answers;
-    std::vector<uint32_t> order;  // probes by the first hop they cover
-    size_t next = 0;
+    const std::vector<uint32_t> &order;  // probes by the first hop they cover
+    size_t next, end;                    // the part of order this pass measures
     std::vector<Pending> active;
+};
+
+// A stretch of hops measured in one go, and the probes in it: order[begin, end).
+struct Stretch {
+    int from, to;
+    size_t begin, end;
 };
 
 // The first and last hop a probe covers in a recording of `hops` hops.
@@ -126,7 +135,7 @@ int lastHop(const Probe &q, int hops) { return std::clamp(q.to, 0, hops - 1); }
 
 // Hands the cells of hop u to the probes that cover it, and answers those that end there.
 void feedProbes(ProbePass &s, int u, const std::vector<Cell> &cells) {
-    for (; s.next < s.order.size() && firstHop(s.probes[s.order[s.next]], s.e.hops) == u; ++s.next) {
+    for (; s.next < s.end && firstHop(s.probes[s.order[s.next]], s.e.hops) == u; ++s.next) {
         const Probe &q = s.probes[s.order[s.next]];
         s.active.push_back({s.order[s.next], u, lastHop(q, s.e.hops), {}, {}});
     }
@@ -164,37 +173,82 @@ bool measureStretch(ProbePass &s, int from, int to) {
     return true;
 }
 
-// Measures the probes (answers: one each) in one pass along the recording; false when the file cannot be read again.
-bool measureProbes(const AttackEvidence &e, const std::vector<Probe> &probes, std::vector<double> &answers) {
-    std::unique_ptr<SNDFILE, int (*)(SNDFILE *)> file(nullptr, sf_close);
+// The stretches of hops the probes in order cover, probes closer than JoinedGap joined.
+std::vector<Stretch> stretchesOf(const std::vector<Probe> &probes, const std::vector<uint32_t> &order, int hops) {
+    std::vector<Stretch> stretches;
+    for (size_t i = 0; i < order.size();) {
+        Stretch s{firstHop(probes[order[i]], hops), lastHop(probes[order[i]], hops), i, 0};
+        for (++i; i < order.size() && firstHop(probes[order[i]], hops) <= s.to + JoinedGap; ++i)
+            s.to = std::max(s.to, lastHop(probes[order[i]], hops));
+        s.end = i;
+        stretches.push_back(s);
+    }
+    return stretches;
+}
+
+// Measures stretches [first, last) on a file of its own; false when it cannot be read.
+bool measureStretches(const AttackEvidence &e, const BandTable &bands, const std::vector<Probe> &probes,
+                      std::vector<double> &answers, const std::vector<uint32_t> &order,
+                      const std::vector<Stretch> &stretches, size_t first, size_t last) {
+    if (first >= last)
+        return true;
     SF_INFO info{};
-    file.reset(sf_open(e.source.path.c_str(), SFM_READ, &info));
+    std::unique_ptr<SNDFILE, int (*)(SNDFILE *)> file(sf_open(e.source.path.c_str(), SFM_READ, &info), sf_close);
     if (!file || info.channels < 1)
         return false;
-    const EvidenceGeometry &g = e.source.geometry;
-    ProbePass s{e, MonoSource{}, makeTransform(g.longSize), bandTable(g.longSize, g.rate, g.referencePitch), {},
-                probes, answers, {}, 0, {}};
+    ProbePass s{e, MonoSource{}, makeTransform(e.source.geometry.longSize), bands, {}, probes, answers, order,
+                stretches[first].begin, stretches[last - 1].end, {}};
     s.source.file = file.get();
     s.source.channels = info.channels;
     s.source.total = e.source.frames;
     s.source.peak = e.source.peak;
+    for (size_t i = first; i < last; ++i)
+        if (!measureStretch(s, stretches[i].from, stretches[i].to))
+            return false;
+    return true;
+}
+
+// Measures the probes (answers: one each) along the recording, its stretches shared out among the
+// cores; false when the file cannot be read again.
+bool measureProbes(const AttackEvidence &e, const std::vector<Probe> &probes, std::vector<double> &answers) {
+    const EvidenceGeometry &g = e.source.geometry;
+    BandTable bands = bandTable(g.longSize, g.rate, g.referencePitch);
     answers.assign(probes.size(), 0);
+    std::vector<uint32_t> order;
     for (size_t i = 0; i < probes.size(); ++i) {
         if (probes[i].to < probes[i].from)
             answers[i] = evaluate(probes[i], e.hops, [](int, int) { return Cell{}; });
         else
-            s.order.push_back(static_cast<uint32_t>(i));
+            order.push_back(static_cast<uint32_t>(i));
     }
-    std::stable_sort(s.order.begin(), s.order.end(),
+    std::stable_sort(order.begin(), order.end(),
                      [&](uint32_t a, uint32_t b) { return firstHop(probes[a], e.hops) < firstHop(probes[b], e.hops); });
-    for (size_t i = 0; i < s.order.size();) {
-        int from = firstHop(probes[s.order[i]], e.hops), to = lastHop(probes[s.order[i]], e.hops);
-        for (++i; i < s.order.size() && firstHop(probes[s.order[i]], e.hops) <= to + JoinedGap; ++i)
-            to = std::max(to, lastHop(probes[s.order[i]], e.hops));
-        if (!measureStretch(s, from, to))
-            return false;
+    std::vector<Stretch> stretches = stretchesOf(probes, order, e.hops);
+    long hops = 0;
+    for (const Stretch &s : stretches)
+        hops += s.to - s.from + 1;
+    size_t parts = std::clamp<size_t>(static_cast<size_t>(hops / LeastHopsPerThread), 1,
+                                      std::max(1u, std::min(8u, std::thread::hardware_concurrency())));
+    // Part i takes the stretches that begin in its share of the hops measured.
+    std::vector<size_t> bounds{0};
+    long seen = 0;
+    for (size_t i = 0; i < stretches.size(); ++i) {
+        if (seen * static_cast<long>(parts) >= hops * static_cast<long>(bounds.size()) && bounds.back() != i)
+            bounds.push_back(i);
+        seen += stretches[i].to - stretches[i].from + 1;
     }
-    return true;
+    bounds.push_back(stretches.size());
+    std::vector<char> ok(bounds.size() - 1, 0);
+    auto run = [&](size_t k) {
+        ok[k] = measureStretches(e, bands, probes, answers, order, stretches, bounds[k], bounds[k + 1]);
+    };
+    std::vector<std::thread> threads;
+    for (size_t k = 1; k + 1 < bounds.size(); ++k)
+        threads.emplace_back(run, k);
+    run(0);
+    for (std::thread &t : threads)
+        t.join();
+    return std::count(ok.begin(), ok.end(), 0) == 0;
 }
 
 }  // namespace
