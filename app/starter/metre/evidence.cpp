@@ -74,12 +74,23 @@ MetreEvidence gatherEvidence(const BeatTrack &t, const std::vector<double> &beat
         for (long h = from; h < to && static_cast<size_t>(h) < hops; ++h)
             for (size_t p = 0; p < 12; ++p)
                 sum[p] += chromaAt(t.spectrum, static_cast<size_t>(h))[p];
-        e.chroma.push_back(sum);
+        addChroma(e, sum);
     }
     double span = beats.back() - beats.front();
     e.trackedTempo = span > 0 ? 60 * static_cast<double>(beats.size() - 1) / span : 0;
     return e;
 }
+
+void addChroma(MetreEvidence &e, const std::array<double, 12> &chroma) {
+    if (e.chromaSums.empty())
+        e.chromaSums.push_back({});
+    std::array<double, 12> next = e.chromaSums.back();
+    for (size_t p = 0; p < 12; ++p)
+        next[p] = e.chromaSums.back()[p] + chroma[p];
+    e.chromaSums.push_back(next);
+}
+
+size_t chromaUnits(const MetreEvidence &e) { return e.chromaSums.empty() ? 0 : e.chromaSums.size() - 1; }
 
 double correlation(const std::vector<double> &a, const std::vector<double> &b) {
     size_t n = std::min(a.size(), b.size());
