@@ -1,12 +1,21 @@
-// Attack evidence of one minute of 44100 Hz audio: both spectra, the band
-// levels and rises of 88 keys, and the attack candidates. Target: at most
-// 0.5 s of CPU per minute.
+// Attack evidence: one minute of 44100 Hz audio measured in memory (both
+// spectra, the band levels and rises of 88 keys, the attack candidates;
+// target: at most 0.5 s of CPU per minute), and a long WAV file swept block
+// by block on every core, with the growth of the peak resident memory it
+// causes (target: bounded by the attacks, not by the samples or spectra).
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <string>
 #include <vector>
 
+#include <sndfile.h>
+#include <unistd.h>
+
 #include "app/starter/refine/evidence.h"
+#include "app/starter/refine/probes.h"
 
 namespace {
 
@@ -27,6 +36,35 @@ std::vector<float> minuteOfNotes(int rate) {
     return x;
 }
 
+// Writes `minutes` of the minute of notes as a 44100 Hz 16-bit stereo WAV; its path.
+std::string longRecording(int minutes) {
+    std::string path = "/tmp/sonoscriptor-refine-bench-" + std::to_string(getpid()) + "-" + std::to_string(minutes) + ".wav";
+    std::vector<float> minute = minuteOfNotes(44100), stereo(minute.size() * 2);
+    for (size_t i = 0; i < minute.size(); ++i)
+        stereo[2 * i] = stereo[2 * i + 1] = minute[i];
+    SF_INFO info{};
+    info.samplerate = 44100;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE *f = sf_open(path.c_str(), SFM_WRITE, &info);
+    for (int m = 0; f && m < minutes; ++m)
+        sf_writef_float(f, stereo.data(), static_cast<sf_count_t>(minute.size()));
+    sf_close(f);
+    return path;
+}
+
+// The process's peak resident memory in KiB since the last resetPeakMemory (VmHWM).
+double peakMemoryKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stod(line.substr(6));
+    return 0;
+}
+
+void resetPeakMemory() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
 void BM_AttackEvidencePerMinute(benchmark::State &state) {
     std::vector<float> audio = minuteOfNotes(44100);
     EvidenceGeometry g = geometryFor(44100, 440);
@@ -44,5 +82,36 @@ void BM_AttackEvidencePerMinute(benchmark::State &state) {
     state.counters["candidates"] = static_cast<double>(attacks);
 }
 BENCHMARK(BM_AttackEvidencePerMinute)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
+
+// A WAV file of state.range(0) minutes swept, and the probes at every strong attack measured.
+void BM_AttackEvidenceOfLongFile(benchmark::State &state) {
+    std::string path = longRecording(static_cast<int>(state.range(0)));
+    double baseKiB = 0, peakKiB = 0;
+    size_t probes = 0;
+    for (auto _ : state) {
+        resetPeakMemory();
+        baseKiB = peakMemoryKiB();
+        AttackEvidence e;
+        std::string error;
+        measureFile(path, 440, e, nullptr, error);
+        std::vector<Probe> wanted;
+        for (int p = 0; p < PitchCount; ++p)
+            for (const Attack &a : e.attacks[p])
+                if (a.strength >= 4) {
+                    int hop = static_cast<int>(a.time / e.hopSeconds);
+                    wanted.push_back({ProbeKind::FundamentalRise, p + LowestPitch, hop - 4, hop + 4});
+                    wanted.push_back({ProbeKind::PartnerRise12, p + LowestPitch, hop - 4, hop + 4});
+                }
+        probes = wanted.size();
+        ProbedEvidence v = probeEvidence(e, std::move(wanted));
+        benchmark::DoNotOptimize(v.answers.data());
+        peakKiB = peakMemoryKiB();
+    }
+    std::remove(path.c_str());
+    state.SetLabel(std::to_string(state.range(0)) + " min of 44100 Hz stereo WAV");
+    state.counters["probes"] = static_cast<double>(probes);
+    state.counters["peak_growth_MiB"] = (peakKiB - baseKiB) / 1024;
+}
+BENCHMARK(BM_AttackEvidenceOfLongFile)->Arg(10)->Arg(60)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 
 }  // namespace

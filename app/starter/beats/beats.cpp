@@ -105,6 +105,13 @@ std::vector<double> strongerHalf(const std::vector<double> &beats, const std::ve
     return half;
 }
 
+// Room for the features of a number of hops, so that the arrays never grow by copying.
+void reserveHops(BeatTrack &track, size_t hops) {
+    track.onsetStrength.reserve(hops);
+    track.spectrum.bassFlux.reserve(hops);
+    track.spectrum.chroma.reserve(hops / SpectrumChromaEvery + 1);
+}
+
 }  // namespace
 
 bool trackBeats(const std::string &path, double start, double end, BeatTrack &track,
@@ -151,7 +158,10 @@ bool trackBeats(const std::string &path, double start, double end, BeatTrack &tr
         return false;
     }
     std::vector<float> block(static_cast<size_t>(hop) * static_cast<size_t>(info.channels));
-    std::vector<double> hopPeaks;
+    reserveHops(track, static_cast<size_t>(count / hop) + 1);
+    // Each hop louder than every one before it (hop, peak): the first sound is the first of them loud enough.
+    std::vector<std::pair<size_t, double>> louder;
+    size_t hops = 0;
     for (sf_count_t done = 0; done < count; done += hop) {
         if (stop && *stop)
             break;
@@ -167,7 +177,9 @@ bool trackBeats(const std::string &path, double start, double end, BeatTrack &tr
             hopPeak = std::max(hopPeak, std::fabs(sample));
             in->data[i] = static_cast<smpl_t>(sample + ditherSample(noise));
         }
-        hopPeaks.push_back(hopPeak);
+        if (louder.empty() || hopPeak > louder.back().second)
+            louder.emplace_back(hops, hopPeak);
+        ++hops;
         aubio_tempo_do(tracker.get(), in.get(), out.get());
         double beat = track.regionStart + static_cast<double>(aubio_tempo_get_last_s(tracker.get()));
         if (out->data[0] != 0 && beat >= track.regionStart && beat < track.regionEnd &&
@@ -181,11 +193,11 @@ bool trackBeats(const std::string &path, double start, double end, BeatTrack &tr
         if (got < want)
             break;
     }
-    track.peak = hopPeaks.empty() ? 0 : *std::max_element(hopPeaks.begin(), hopPeaks.end());
+    track.peak = louder.empty() ? 0 : louder.back().second;
     double floor = track.peak * std::pow(10.0, -FirstSoundBelowPeakDb / 20);
-    for (size_t h = 0; track.peak >= SilentPeak && h < hopPeaks.size(); ++h)
-        if (hopPeaks[h] >= floor) {
-            track.firstSound = track.regionStart + static_cast<double>(h) * hop / info.samplerate;
+    for (size_t i = 0; track.peak >= SilentPeak && i < louder.size(); ++i)
+        if (louder[i].second >= floor) {
+            track.firstSound = track.regionStart + static_cast<double>(louder[i].first) * hop / info.samplerate;
             break;
         }
     return true;

@@ -72,11 +72,8 @@ double chromaChange(const std::array<double, 12> &a, const std::array<double, 12
 // The chord change at every unit: the chroma of the `beat` units before it against that of the
 // `beat` units from it; -1 where either reaches beyond the evidence.
 std::vector<double> chordChanges(const MetreEvidence &e, int beat) {
-    size_t units = e.chroma.size(), b = static_cast<size_t>(beat);
-    std::vector<std::array<double, 12>> sum(units + 1, std::array<double, 12>{});
-    for (size_t u = 0; u < units; ++u)
-        for (size_t p = 0; p < 12; ++p)
-            sum[u + 1][p] = sum[u][p] + e.chroma[u][p];
+    size_t units = chromaUnits(e), b = static_cast<size_t>(beat);
+    const std::vector<std::array<double, 12>> &sum = e.chromaSums;
     std::vector<double> change(units, -1.0);
     for (size_t k = b; k + b <= units; ++k) {
         std::array<double, 12> before{}, after{};

@@ -67,19 +67,30 @@ MetreEvidence gatherEvidence(const BeatTrack &t, const std::vector<double> &beat
     std::vector<float> bass = t.spectrum.bassFlux;
     bass.resize(t.onsetStrength.size(), 0.0f);
     e.bass = peaksAtUnits(t, standardised(bass), times);
-    const auto &c = t.spectrum.chroma;
+    size_t hops = chromaHops(t.spectrum);
     for (size_t k = 0; k + 1 < times.size(); ++k) {
         std::array<double, 12> sum{};
-        long from = hopAt(t, times[k], c.size() + 1), to = hopAt(t, times[k + 1], c.size() + 1);
-        for (long h = from; h < to && static_cast<size_t>(h) < c.size(); ++h)
+        long from = hopAt(t, times[k], hops + 1), to = hopAt(t, times[k + 1], hops + 1);
+        for (long h = from; h < to && static_cast<size_t>(h) < hops; ++h)
             for (size_t p = 0; p < 12; ++p)
-                sum[p] += c[static_cast<size_t>(h)][p];
-        e.chroma.push_back(sum);
+                sum[p] += chromaAt(t.spectrum, static_cast<size_t>(h))[p];
+        addChroma(e, sum);
     }
     double span = beats.back() - beats.front();
     e.trackedTempo = span > 0 ? 60 * static_cast<double>(beats.size() - 1) / span : 0;
     return e;
 }
+
+void addChroma(MetreEvidence &e, const std::array<double, 12> &chroma) {
+    if (e.chromaSums.empty())
+        e.chromaSums.push_back({});
+    std::array<double, 12> next = e.chromaSums.back();
+    for (size_t p = 0; p < 12; ++p)
+        next[p] = e.chromaSums.back()[p] + chroma[p];
+    e.chromaSums.push_back(next);
+}
+
+size_t chromaUnits(const MetreEvidence &e) { return e.chromaSums.empty() ? 0 : e.chromaSums.size() - 1; }
 
 double correlation(const std::vector<double> &a, const std::vector<double> &b) {
     size_t n = std::min(a.size(), b.size());

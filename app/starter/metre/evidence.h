@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <vector>
 
 struct BeatTrack;
@@ -15,7 +16,8 @@ constexpr int MetreUnitsPerBeat = 12;
 struct MetreEvidence {
     std::vector<double> accents;                // onset strength at the unit, in standard deviations
     std::vector<double> bass;                   // bass onsets at the unit, in standard deviations
-    std::vector<std::array<double, 12>> chroma; // pitch-class energy from the unit to the next
+    std::vector<std::array<double, 12>> chromaSums;  // running sums of the pitch-class energy from a unit
+                                                     // to the next: [k] sums the units before k
     double trackedTempo = 0;                    // beats per minute of the tracked beats
 };
 
@@ -24,5 +26,9 @@ struct MetreEvidence {
 double unitTime(const std::vector<double> &beats, long k);
 /** The evidence of the track along its beats (two or more). */
 MetreEvidence gatherEvidence(const BeatTrack &track, const std::vector<double> &beats);
+/** Appends the pitch-class energy of the next unit to the evidence's running sums. */
+void addChroma(MetreEvidence &e, const std::array<double, 12> &chroma);
+/** Units whose chroma the evidence holds. */
+size_t chromaUnits(const MetreEvidence &e);
 /** Correlation (Pearson) of two sequences of equal length; 0 when either is constant. */
 double correlation(const std::vector<double> &a, const std::vector<double> &b);

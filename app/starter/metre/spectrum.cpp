@@ -13,8 +13,6 @@ constexpr double LowestBassHz = 30;
 constexpr double HighestBassHz = 140;
 // The analysis window spans this many hops, about 93 ms at 44100 Hz: fine enough for the bass.
 constexpr unsigned WindowHops = 8;
-// A spectrum is taken every this many hops (23 ms at 44100 Hz).
-constexpr unsigned SpectrumEvery = 2;
 
 }  // namespace
 
@@ -29,7 +27,6 @@ bool startSpectrum(SpectrumFollower &f, unsigned hop, int rate) {
     if (!f.fft || !f.spectrum || !f.window || !f.shape || !f.shaped || rate <= 0)
         return false;
     f.hop = hop;
-    f.hopsSeen = 0;
     f.pitchClass.assign(f.spectrum->length, -1);
     f.bassBins.clear();
     for (unsigned bin = 1; bin < f.spectrum->length; ++bin) {
@@ -45,17 +42,30 @@ bool startSpectrum(SpectrumFollower &f, unsigned hop, int rate) {
     return true;
 }
 
+size_t chromaHops(const SpectralTrack &track) {
+    if (track.chromaEvery <= 1)
+        return track.chroma.size();
+    return std::min(track.bassFlux.size(), track.chroma.size() * track.chromaEvery);
+}
+
+const std::array<float, 12> &chromaAt(const SpectralTrack &track, size_t hop) {
+    return track.chroma[hop / std::max(1u, track.chromaEvery)];
+}
+
 void addSpectrumHop(SpectrumFollower &f, const fvec_t *samples, SpectralTrack &track) {
+    // Between two spectra a hop repeats the bass onsets of the one before.
+    track.chromaEvery = SpectrumChromaEvery;
+    bool fresh = track.bassFlux.size() % SpectrumChromaEvery == 0;
     if (!f.fft || samples->length != f.hop) {
-        track.chroma.push_back({});
+        if (fresh)
+            track.chroma.push_back({});
         track.bassFlux.push_back(0);
         return;
     }
     smpl_t *w = f.window->data;
     std::copy(w + f.hop, w + f.window->length, w);
     std::copy(samples->data, samples->data + f.hop, w + f.window->length - f.hop);
-    if (f.hopsSeen++ % SpectrumEvery != 0 && !track.chroma.empty()) {
-        track.chroma.push_back(track.chroma.back());
+    if (!fresh) {
         track.bassFlux.push_back(track.bassFlux.back());
         return;
     }

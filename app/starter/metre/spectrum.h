@@ -10,10 +10,15 @@
 
 #include <aubio/aubio.h>
 
-// Spectral features of a recording, one entry per hop of the onset strength.
+// A spectrum is taken every this many hops; the chroma keeps one entry per spectrum.
+constexpr unsigned SpectrumChromaEvery = 2;
+
+// Spectral features of a recording, one entry per hop of the onset strength (the chroma one
+// per chromaEvery hops).
 struct SpectralTrack {
     std::vector<std::array<float, 12>> chroma;  // energy per pitch class, C = 0
     std::vector<float> bassFlux;                // rise of the log spectrum below 140 Hz
+    unsigned chromaEvery = 1;                   // hops per chroma entry
 };
 
 struct FftCloser {
@@ -36,10 +41,13 @@ struct SpectrumFollower {
     std::vector<int> bassBins;        // bins of the bass band
     std::vector<float> lastBass;      // their log magnitudes at the previous spectrum
     unsigned hop = 0;
-    unsigned hopsSeen = 0;
 };
 
 /** Sets up the follower for hops of `hop` samples at `rate`; false when libaubio cannot. */
 bool startSpectrum(SpectrumFollower &follower, unsigned hop, int rate);
-/** Adds the features of one hop of mono samples to the track. */
+/** Hops the chroma of a track covers. */
+size_t chromaHops(const SpectralTrack &track);
+/** The chroma of a track at a hop below chromaHops. */
+const std::array<float, 12> &chromaAt(const SpectralTrack &track, size_t hop);
+/** Adds the features of one hop of mono samples to the track (chromaEvery SpectrumChromaEvery). */
 void addSpectrumHop(SpectrumFollower &follower, const fvec_t *samples, SpectralTrack &track);

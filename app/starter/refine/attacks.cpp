@@ -1,5 +1,7 @@
 // Attack candidates from the rises: the long rise kept where it beats the
 // neighbouring keys, combined with the short rise, and its local peaks.
+// Each candidate depends on the rises within 5 hops of it, so a recording
+// is searched block by block with that much overlap.
 #include <algorithm>
 #include <cmath>
 
@@ -12,30 +14,38 @@ constexpr int HoldHops = 2, PeakHops = 3;
 // The weakest strength kept as a candidate, in dB; the rules ask for more.
 constexpr float WeakestCandidate = 1.0f;
 
-// The long rise of key p where it is at least both neighbouring keys', else 0, held over +-HoldHops.
-std::vector<float> heldLongRise(const AttackEvidence &e, int p) {
-    std::vector<float> kept(e.hops), held(e.hops);
-    for (int t = 0; t < e.hops; ++t) {
-        const float *row = &e.longRise[static_cast<size_t>(t) * PitchCount];
-        float v = row[p];
-        bool beats = (p == 0 || v >= row[p - 1]) && (p == PitchCount - 1 || v >= row[p + 1]);
-        kept[t] = beats ? v : 0.0f;
+// One key's rises over the hops [lo, hi) of a recording of `hops` hops.
+struct KeyRises {
+    const RiseRows &rows;
+    int p, hops, lo, hi;
+    float shortAt(int t) const { return rows.shortRise[static_cast<size_t>(t - rows.first) * PitchCount + p]; }
+    float longAt(int t, int q) const { return rows.longRise[static_cast<size_t>(t - rows.first) * PitchCount + q]; }
+};
+
+// The long rise of the key at each hop of [lo, hi) where it is at least both neighbouring keys',
+// else 0, held over +-HoldHops; entries outside [from, to) stay 0.
+std::vector<float> heldLongRise(const KeyRises &k, int from, int to) {
+    std::vector<float> kept(k.hi - k.lo), held(k.hi - k.lo);
+    for (int t = k.lo; t < k.hi; ++t) {
+        float v = k.longAt(t, k.p);
+        bool beats = (k.p == 0 || v >= k.longAt(t, k.p - 1)) && (k.p == PitchCount - 1 || v >= k.longAt(t, k.p + 1));
+        kept[t - k.lo] = beats ? v : 0.0f;
     }
-    for (int t = 0; t < e.hops; ++t) {
+    for (int t = from; t < to; ++t) {
         float m = 0;
-        for (int u = std::max(0, t - HoldHops); u <= std::min(e.hops - 1, t + HoldHops); ++u)
-            m = std::max(m, kept[u]);
-        held[t] = m;
+        for (int u = std::max(0, t - HoldHops); u <= std::min(k.hops - 1, t + HoldHops); ++u)
+            m = std::max(m, kept[u - k.lo]);
+        held[t - k.lo] = m;
     }
     return held;
 }
 
-// The time in hops of the largest short rise of key p within +-PeakHops of t, between hops
+// The time in hops of the largest short rise of the key within +-PeakHops of t, between hops
 // by the parabola through the largest and its neighbours.
-double shortPeak(const AttackEvidence &e, int p, int t) {
-    auto rise = [&](int u) { return e.shortRise[static_cast<size_t>(std::clamp(u, 0, e.hops - 1)) * PitchCount + p]; };
+double shortPeak(const KeyRises &k, int t) {
+    auto rise = [&](int u) { return k.shortAt(std::clamp(u, 0, k.hops - 1)); };
     int best = t;
-    for (int u = std::max(0, t - PeakHops); u <= std::min(e.hops - 1, t + PeakHops); ++u)
+    for (int u = std::max(0, t - PeakHops); u <= std::min(k.hops - 1, t + PeakHops); ++u)
         if (rise(u) > rise(best))
             best = u;
     double left = rise(best - 1), mid = rise(best), right = rise(best + 1);
@@ -45,27 +55,41 @@ double shortPeak(const AttackEvidence &e, int p, int t) {
 
 }  // namespace
 
+void findAttacksIn(const RiseRows &rows, int hops, double hopSeconds, int from, int to,
+                   std::vector<std::vector<Attack>> &attacks) {
+    constexpr int Reach = HoldHops + PeakHops;
+    attacks.resize(PitchCount);
+    int lo = std::max(0, from - Reach), hi = std::min(hops, to + Reach);
+    int peaksFrom = std::max(0, from - PeakHops), peaksTo = std::min(hops, to + PeakHops);
+    std::vector<float> strength(hi - lo);
+    for (int p = 0; p < PitchCount; ++p) {
+        KeyRises k{rows, p, hops, lo, hi};
+        std::vector<float> held = heldLongRise(k, peaksFrom, peaksTo);
+        for (int t = peaksFrom; t < peaksTo; ++t)
+            strength[t - lo] = std::sqrt(k.shortAt(t) * held[t - lo]);
+        for (int t = from; t < to; ++t) {
+            if (strength[t - lo] < WeakestCandidate)
+                continue;
+            bool peak = true;
+            for (int u = std::max(0, t - PeakHops); u <= std::min(hops - 1, t + PeakHops) && peak; ++u)
+                peak = u < t ? strength[u - lo] < strength[t - lo] : strength[u - lo] <= strength[t - lo];
+            if (peak)
+                attacks[p].push_back({shortPeak(k, t) * hopSeconds, strength[t - lo]});
+        }
+    }
+}
+
+void sortAttacks(std::vector<std::vector<Attack>> &attacks) {
+    for (std::vector<Attack> &list : attacks)
+        std::stable_sort(list.begin(), list.end(), [](const Attack &a, const Attack &b) { return a.time < b.time; });
+}
+
 void findAttacks(AttackEvidence &e) {
     if (e.shortRise.size() != static_cast<size_t>(e.hops) * PitchCount || e.longRise.size() != e.shortRise.size())
         return;
     e.attacks.assign(PitchCount, {});
-    std::vector<float> strength(e.hops);
-    for (int p = 0; p < PitchCount; ++p) {
-        std::vector<float> held = heldLongRise(e, p);
-        for (int t = 0; t < e.hops; ++t)
-            strength[t] = std::sqrt(e.shortRise[static_cast<size_t>(t) * PitchCount + p] * held[t]);
-        for (int t = 0; t < e.hops; ++t) {
-            if (strength[t] < WeakestCandidate)
-                continue;
-            bool peak = true;
-            for (int u = std::max(0, t - PeakHops); u <= std::min(e.hops - 1, t + PeakHops) && peak; ++u)
-                peak = u < t ? strength[u] < strength[t] : strength[u] <= strength[t];
-            if (peak)
-                e.attacks[p].push_back({shortPeak(e, p, t) * e.hopSeconds, strength[t]});
-        }
-        std::stable_sort(e.attacks[p].begin(), e.attacks[p].end(),
-                         [](const Attack &a, const Attack &b) { return a.time < b.time; });
-    }
+    findAttacksIn(RiseRows{0, e.shortRise.data(), e.longRise.data()}, e.hops, e.hopSeconds, 0, e.hops, e.attacks);
+    sortAttacks(e.attacks);
 }
 
 float valueAt(const AttackEvidence &e, const std::vector<float> &v, int hop, int pitch) {

@@ -1,178 +1,191 @@
-// Short-time spectra with FFTW and per-key band levels and rises, one hop at a time.
+// The sweep along a recording: both spectra every hop, band levels, rises and
+// attack candidates, from samples in memory or from a file read in blocks.
 #include "app/starter/refine/evidence.h"
 
 #include <algorithm>
 #include <cmath>
-#include <map>
 #include <memory>
-#include <mutex>
+#include <thread>
 #include <utility>
 
-#include <fftw3.h>
-#include <sndfile.h>
+#include "app/starter/refine/spectra.h"
 
 #include "app/starter/audio/progress.h"
 
 namespace {
 
-// Hops between the levels a short rise compares, and half the span of a long rise.
-constexpr int ShortLagNear = 2, ShortLagFar = 3, LongHalfSpan = 8;
+// Hops of rises a file's sweep holds before it looks for the attacks in them.
+constexpr int SweepBlock = 2048;
+// Hops of rises either side of a candidate that decide it.
+constexpr int AttackReach = 5;
+// A file whose levels and rises take at most this many bytes keeps them all (about 40 s of audio).
+constexpr double KeptValuesBytes = 8 << 20;
 
-// One partial's band: bins from first on, weights at weightStart.
-struct Band {
-    int first = 0;
-    int count = 0;
-    size_t weightStart = 0;
+// Hops a thread of a file's sweep takes at least.
+constexpr int LeastHopsPerThread = SweepBlock;
+using SndFile = std::unique_ptr<SNDFILE, int (*)(SNDFILE *)>;
+
+// The band tables and references every part of a sweep shares.
+struct SweepTables {
+    BandTable shortBands, longBands;
+    double shortRef = 0, longRef = 0;
 };
 
-// Band weights of every key and partial at one window size, and the partial weights 1/h.
-struct BandTable {
-    std::vector<Band> bands;        // [pitch * PartialCount + h - 1]; count 0 above the top
-    std::vector<float> weights;
-    std::vector<float> partialWeight;  // [pitch * PartialCount + h - 1], summing to 1 per key
+// What one part of a sweep works with: its own samples, transforms, rows and attacks.
+struct Sweep {
+    MonoSource source;
+    const EvidenceGeometry &g;
+    const SweepTables &tables;
+    AttackEvidence &e;
+    bool keepPlanes;              // keep every level and rise (samples in memory)
+    TransformPtr shortT, longT;
+    std::vector<float> shortRise, longRise;  // rows of hops [rowsFirst, ...)
+    int rowsFirst = 0, searched = 0;         // hops before `searched` have been searched for attacks
+    std::vector<std::vector<Attack>> attacks;
 };
 
-// A window size's transform: its plan, buffers and Hann window.
-struct Transform {
-    int size = 0;
-    float *input = nullptr;
-    fftwf_complex *output = nullptr;
-    fftwf_plan plan = nullptr;
-    std::vector<float> window;
-    std::vector<float> power;
-};
-
-std::mutex planLock;  // FFTW's planner is not thread-safe
-
-// FFTW plans by size, destroyed with FFTW's own tables when the process ends.
-struct PlanCache {
-    std::map<int, fftwf_plan> plans;
-    ~PlanCache() {
-        for (auto &entry : plans)
-            fftwf_destroy_plan(entry.second);
-        fftwf_cleanup();
-    }
-};
-
-// The plan of a size, made once and kept for the life of the process.
-fftwf_plan planFor(int size, float *in, fftwf_complex *out) {
-    static PlanCache cache;
-    std::lock_guard<std::mutex> guard(planLock);
-    auto it = cache.plans.find(size);
-    if (it == cache.plans.end())
-        it = cache.plans.emplace(size, fftwf_plan_dft_r2c_1d(size, in, out, FFTW_ESTIMATE)).first;
-    return it->second;
+// Searches the rows for attacks up to hop `to` and keeps the rows that later hops still need.
+void searchRows(Sweep &s, int to) {
+    findAttacksIn(RiseRows{s.rowsFirst, s.shortRise.data(), s.longRise.data()}, s.e.hops, s.e.hopSeconds, s.searched,
+                  to, s.attacks);
+    s.searched = to;
+    if (s.keepPlanes)
+        return;
+    size_t drop = static_cast<size_t>(std::max(0, to - AttackReach - s.rowsFirst)) * PitchCount;
+    s.shortRise.erase(s.shortRise.begin(), s.shortRise.begin() + static_cast<long>(drop));
+    s.longRise.erase(s.longRise.begin(), s.longRise.begin() + static_cast<long>(drop));
+    s.rowsFirst += static_cast<int>(drop / PitchCount);
 }
 
-struct TransformDeleter {
-    void operator()(Transform *t) const {
-        fftwf_free(t->input);
-        fftwf_free(t->output);
-        delete t;
+// The rises of hop u (and with keepPlanes its levels), from the long levels at u - 8, u and u + 8.
+void keepHop(Sweep &s, long u, LevelRing &longRing, const float *shortRow) {
+    size_t row = s.shortRise.size();
+    s.shortRise.insert(s.shortRise.end(), shortRow, shortRow + PitchCount);
+    s.longRise.resize(row + PitchCount);
+    size_t cells = static_cast<size_t>(s.e.hops) * PitchCount;
+    float *partials = s.keepPlanes ? &s.e.partialRise[u * PitchCount] : nullptr;
+    weightedRise(s.tables.longBands, longRing.at(u + LongHalfSpan), longRing.at(u - LongHalfSpan), nullptr, &s.longRise[row],
+                 partials, cells);
+    if (!s.keepPlanes) {
+        if (u + 1 - s.rowsFirst >= SweepBlock + 2 * AttackReach)
+            searchRows(s, static_cast<int>(u + 1 - AttackReach));
+        return;
     }
-};
-using TransformPtr = std::unique_ptr<Transform, TransformDeleter>;
-
-TransformPtr makeTransform(int size) {
-    TransformPtr t(new Transform);
-    t->size = size;
-    t->input = static_cast<float *>(fftwf_malloc(sizeof(float) * size));
-    t->output = static_cast<fftwf_complex *>(fftwf_malloc(sizeof(fftwf_complex) * (size / 2 + 1)));
-    t->plan = planFor(size, t->input, t->output);
-    t->window.resize(size);
-    for (int i = 0; i < size; ++i)
-        t->window[i] = static_cast<float>(0.5 - 0.5 * std::cos(2 * M_PI * i / size));
-    t->power.resize(size / 2 + 1);
-    return t;
-}
-
-// Power spectrum of the window centred on sample centre (zeros outside the recording).
-void spectrum(Transform &t, const std::vector<float> &x, long centre) {
-    long start = centre - t.size / 2;
-    for (int i = 0; i < t.size; ++i) {
-        long n = start + i;
-        t.input[i] = n >= 0 && n < static_cast<long>(x.size()) ? x[n] * t.window[i] : 0.0f;
-    }
-    fftwf_execute_dft_r2c(t.plan, t.input, t.output);
-    for (int k = 0; k <= t.size / 2; ++k)
-        t.power[k] = t.output[k][0] * t.output[k][0] + t.output[k][1] * t.output[k][1];
-}
-
-// Triangular bands of half a semitone each side (at least 1.5 bins) around every partial.
-BandTable bandTable(int size, int rate, double referencePitch) {
-    BandTable table;
-    table.bands.resize(PitchCount * PartialCount);
-    table.partialWeight.assign(PitchCount * PartialCount, 0);
-    double binHz = static_cast<double>(rate) / size;
-    for (int p = 0; p < PitchCount; ++p) {
-        double f0 = referencePitch * std::pow(2.0, (p + LowestPitch - 69) / 12.0);
-        double total = 0;
-        for (int h = 1; h <= PartialCount; ++h) {
-            double centre = h * f0 / binHz;
-            double half = std::max(1.5, centre * (std::pow(2.0, 1.0 / 24) - 1));
-            if (centre + half >= size / 2)
-                break;
-            Band &b = table.bands[p * PartialCount + h - 1];
-            b.first = static_cast<int>(std::ceil(centre - half));
-            b.weightStart = table.weights.size();
-            double sum = 0;
-            for (int k = b.first; k < centre + half; ++k, ++b.count)
-                sum += 1 - std::abs(k - centre) / half;
-            for (int k = b.first; k < b.first + b.count; ++k)
-                table.weights.push_back(static_cast<float>((1 - std::abs(k - centre) / half) / sum));
-            table.partialWeight[p * PartialCount + h - 1] = static_cast<float>(1.0 / h);
-            total += 1.0 / h;
-        }
-        for (int h = 0; h < PartialCount && total > 0; ++h)
-            table.partialWeight[p * PartialCount + h] = static_cast<float>(table.partialWeight[p * PartialCount + h] / total);
-    }
-    return table;
-}
-
-// Levels in dB re reference (floored LevelFloorDb below it) of every key's partials.
-void bandLevels(const Transform &t, const BandTable &table, double reference, float *levels) {
-    const double floor = std::pow(10.0, -LevelFloorDb / 10);
-    for (size_t i = 0; i < table.bands.size(); ++i) {
-        const Band &b = table.bands[i];
-        double e = 0;
-        for (int k = 0; k < b.count; ++k)
-            e += table.weights[b.weightStart + k] * t.power[b.first + k];
-        levels[i] = static_cast<float>(10 * std::log10(e / reference + floor));
-    }
-}
-
-// The loudest bin power of the long window, sampled every fourth hop.
-double loudestPower(Transform &t, const std::vector<float> &x, int hop) {
-    double peak = 1e-20;
-    for (long c = 0; c < static_cast<long>(x.size()) + hop; c += 4L * hop) {
-        spectrum(t, x, c);
-        peak = std::max(peak, static_cast<double>(*std::max_element(t.power.begin(), t.power.end())));
-    }
-    return peak;
-}
-
-// Ring of per-partial levels over the last hops.
-struct LevelRing {
-    int depth;
-    std::vector<float> values;  // depth x PitchCount x PartialCount
-    float *at(long hop) { return values.data() + ((hop % depth + depth) % depth) * PitchCount * PartialCount; }
-};
-
-// The 1/h-weighted sum of the positive rises between two hops' levels, per key; partial rises optionally.
-void weightedRise(const BandTable &table, const float *now, const float *before, const float *before2,
-                  float *out, float *partials, size_t partialStride) {
+    const float *now = longRing.at(u);
     for (int p = 0; p < PitchCount; ++p) {
         float sum = 0;
-        for (int h = 0; h < PartialCount; ++h) {
-            int i = p * PartialCount + h;
-            float base = before2 ? std::max(before[i], before2[i]) : before[i];
-            float rise = std::max(0.0f, now[i] - base);
-            sum += table.partialWeight[i] * rise;
-            if (partials && h < KeptPartials)
-                partials[h * partialStride + p] = rise;
-        }
-        out[p] = sum;
+        for (int h = 0; h < PartialCount; ++h)
+            sum += s.tables.longBands.partialWeight[p * PartialCount + h] * now[p * PartialCount + h];
+        s.e.level[u * PitchCount + p] = sum;
+        s.e.fundamentalLevel[u * PitchCount + p] = now[p * PartialCount];
     }
+}
+
+// The attacks of hops [from, to): both spectra at each hop that they depend on, the rises at
+// each hop once the levels 8 hops later are known.
+bool sweepHops(Sweep &s, long from, long to, const volatile std::sig_atomic_t *stop) {
+    LevelRing shortRing = floorRing(ShortLagFar + 1), longRing = floorRing(2 * LongHalfSpan + 1);
+    LevelRing shortRises{LongHalfSpan + 1, std::vector<float>((LongHalfSpan + 1) * BandsPerHop, 0.0f)};
+    SampleWindow window;
+    const long hop = s.g.hop, hops = s.e.hops;
+    s.rowsFirst = static_cast<int>(std::max(0L, from - AttackReach));
+    s.searched = static_cast<int>(from);
+    s.attacks.assign(PitchCount, {});
+    const long first = std::max(0L, from - AttackReach - LongHalfSpan), last = std::min(hops, to + AttackReach) + LongHalfSpan;
+    for (long t = first; t < last; ++t) {
+        if (stop && *stop && t % 64 == 0)
+            return false;
+        if (t % 64 == 0)  // the parts are alike, so the calling thread's part tells how far the sweep is
+            reportProgress(static_cast<double>(t - first), static_cast<double>(last - first));
+        const float *x = samplesAt(s.source, window, t * hop - s.g.longSize / 2, s.g.longSize);
+        if (!x)
+            return false;
+        if (t < hops) {
+            spectrum(*s.shortT, x + (s.g.longSize - s.g.shortSize) / 2);
+            bandLevels(*s.shortT, s.tables.shortBands, s.tables.shortRef, shortRing.at(t));
+            weightedRise(s.tables.shortBands, shortRing.at(t), shortRing.at(t - ShortLagNear),
+                         shortRing.at(t - ShortLagFar), shortRises.at(t), nullptr, 0);
+        }
+        spectrum(*s.longT, x);
+        bandLevels(*s.longT, s.tables.longBands, s.tables.longRef, longRing.at(t));
+        if (t - LongHalfSpan >= s.rowsFirst)
+            keepHop(s, t - LongHalfSpan, longRing, shortRises.at(t - LongHalfSpan));
+    }
+    searchRows(s, static_cast<int>(to));
+    return true;
+}
+
+// Sweeps [0, hops) in parts of their own, one per thread (a file each), and collects their attacks in order.
+bool sweepParts(std::vector<Sweep> &parts, AttackEvidence &e, const volatile std::sig_atomic_t *stop) {
+    size_t n = parts.size();
+    std::vector<char> done(n, 0);
+    auto run = [&](size_t i) {
+        done[i] = sweepHops(parts[i], e.hops * static_cast<long>(i) / static_cast<long>(n),
+                            e.hops * static_cast<long>(i + 1) / static_cast<long>(n), stop);
+    };
+    std::vector<std::thread> threads;
+    for (size_t i = 1; i < n; ++i)
+        threads.emplace_back(run, i);
+    run(0);
+    for (std::thread &t : threads)
+        t.join();
+    e.attacks.assign(PitchCount, {});
+    for (size_t i = 0; i < n; ++i)
+        for (int p = 0; p < PitchCount; ++p)
+            e.attacks[p].insert(e.attacks[p].end(), parts[i].attacks[p].begin(), parts[i].attacks[p].end());
+    sortAttacks(e.attacks);
+    return std::count(done.begin(), done.end(), 0) == 0;
+}
+
+// How many threads sweep a recording: the cores, each with a few blocks of hops.
+size_t threadsFor(int hops) {
+    size_t cores = std::max(1u, std::thread::hardware_concurrency());
+    return std::clamp<size_t>(static_cast<size_t>(hops / LeastHopsPerThread), 1, std::min<size_t>(cores, 8));
+}
+
+// Measures the source: its scale, the loudest band, then the sweep (in parts, each reading path
+// again, when a path is given); false on a read error or a stop.
+bool measureSource(MonoSource &source, const EvidenceGeometry &g, AttackEvidence &e, const std::string &path,
+                   const volatile std::sig_atomic_t *stop) {
+    source.peak = monoPeak(source);
+    if (source.peak < 0)
+        return false;
+    SweepTables tables{bandTable(g.shortSize, g.rate, g.referencePitch), bandTable(g.longSize, g.rate, g.referencePitch),
+                       0, 0};
+    tables.longRef = loudestPower(*makeTransform(g.longSize), source, g.hop);
+    if (tables.longRef < 0)
+        return false;
+    tables.shortRef = tables.longRef * std::pow(static_cast<double>(g.shortSize) / g.longSize, 2);
+    e = AttackEvidence{};
+    e.hopSeconds = static_cast<double>(g.hop) / g.rate;
+    e.hops = static_cast<int>(source.total / g.hop) + 1;
+    e.source = EvidenceSource{path, g, source.peak, tables.longRef, source.total};
+    bool keepPlanes = path.empty();
+    size_t cells = static_cast<size_t>(e.hops) * PitchCount, n = keepPlanes ? 1 : threadsFor(e.hops);
+    std::vector<SndFile> files;
+    std::vector<Sweep> parts;
+    parts.reserve(n);
+    for (size_t i = 0; i < n; ++i) {
+        parts.push_back({source, g, tables, e, keepPlanes, makeTransform(g.shortSize), makeTransform(g.longSize),
+                         {}, {}, 0, 0, {}});
+        SF_INFO info{};
+        if (i > 0)
+            files.emplace_back(sf_open(path.c_str(), SFM_READ, &info), sf_close);
+        if (i > 0 && !(parts[i].source.file = files.back().get()))
+            return false;
+    }
+    if (keepPlanes) {
+        e.level.assign(cells, static_cast<float>(-LevelFloorDb));
+        e.fundamentalLevel.assign(cells, static_cast<float>(-LevelFloorDb));
+        e.partialRise.assign(cells * KeptPartials, 0);
+        parts[0].shortRise.reserve(cells);
+        parts[0].longRise.reserve(cells);
+    }
+    if (!sweepParts(parts, e, stop))
+        return false;
+    if (keepPlanes)
+        e.longRise = std::move(parts[0].longRise);
+    return true;
 }
 
 }  // namespace
@@ -195,84 +208,28 @@ EvidenceGeometry geometryFor(int rate, double referencePitch) {
 
 bool measureSamples(std::vector<float> x, const EvidenceGeometry &g, AttackEvidence &e,
                     const volatile std::sig_atomic_t *stop) {
-    float peak = 0;
-    for (float v : x)
-        peak = std::max(peak, std::abs(v));
-    for (float &v : x)
-        v = peak > 0 ? v / peak : 0.0f;
-    TransformPtr shortT = makeTransform(g.shortSize), longT = makeTransform(g.longSize);
-    BandTable shortBands = bandTable(g.shortSize, g.rate, g.referencePitch);
-    BandTable longBands = bandTable(g.longSize, g.rate, g.referencePitch);
-    double longRef = loudestPower(*longT, x, g.hop);
-    double shortRef = longRef * std::pow(static_cast<double>(g.shortSize) / g.longSize, 2);
-    e = AttackEvidence{};
-    e.hopSeconds = static_cast<double>(g.hop) / g.rate;
-    e.hops = static_cast<int>(x.size() / g.hop) + 1;
-    size_t cells = static_cast<size_t>(e.hops) * PitchCount;
-    e.level.assign(cells, static_cast<float>(-LevelFloorDb));
-    e.fundamentalLevel.assign(cells, static_cast<float>(-LevelFloorDb));
-    e.longRise.assign(cells, 0);
-    e.shortRise.assign(cells, 0);
-    e.partialRise.assign(cells * KeptPartials, 0);
-    LevelRing shortRing{ShortLagFar + 1, std::vector<float>((ShortLagFar + 1) * PitchCount * PartialCount,
-                                                            static_cast<float>(-LevelFloorDb))};
-    LevelRing longRing{2 * LongHalfSpan + 1, std::vector<float>((2 * LongHalfSpan + 1) * PitchCount * PartialCount,
-                                                                static_cast<float>(-LevelFloorDb))};
-    for (long t = 0; t < e.hops + LongHalfSpan; ++t) {
-        if (stop && *stop && t % 64 == 0)
-            return false;
-        if (t % 64 == 0)
-            reportProgress(static_cast<double>(t), static_cast<double>(e.hops + LongHalfSpan));
-        if (t < e.hops) {
-            spectrum(*shortT, x, t * g.hop);
-            bandLevels(*shortT, shortBands, shortRef, shortRing.at(t));
-            weightedRise(shortBands, shortRing.at(t), shortRing.at(t - ShortLagNear), shortRing.at(t - ShortLagFar),
-                         &e.shortRise[t * PitchCount], nullptr, 0);
-        }
-        spectrum(*longT, x, t * g.hop);
-        bandLevels(*longT, longBands, longRef, longRing.at(t));
-        long u = t - LongHalfSpan;
-        if (u < 0)
-            continue;
-        weightedRise(longBands, longRing.at(t), longRing.at(u - LongHalfSpan), nullptr, &e.longRise[u * PitchCount],
-                     &e.partialRise[u * PitchCount], cells);
-        const float *now = longRing.at(u);
-        for (int p = 0; p < PitchCount; ++p) {
-            float sum = 0;
-            for (int h = 0; h < PartialCount; ++h)
-                sum += longBands.partialWeight[p * PartialCount + h] * now[p * PartialCount + h];
-            e.level[u * PitchCount + p] = sum;
-            e.fundamentalLevel[u * PitchCount + p] = now[p * PartialCount];
-        }
-    }
-    findAttacks(e);
-    e.shortRise = std::vector<float>();  // only the candidates need it
-    return true;
+    MonoSource source;
+    source.memory = &x;
+    source.total = static_cast<long>(x.size());
+    return measureSource(source, g, e, "", stop);
 }
 
 bool measureFile(const std::string &path, double referencePitch, AttackEvidence &e,
                  const volatile std::sig_atomic_t *stop, std::string &error) {
     SF_INFO info{};
-    SNDFILE *file = sf_open(path.c_str(), SFM_READ, &info);
-    if (!file) {
-        error = "the recording " + path + " cannot be read (" + sf_strerror(nullptr) + ")";
+    std::unique_ptr<SNDFILE, int (*)(SNDFILE *)> file(sf_open(path.c_str(), SFM_READ, &info), sf_close);
+    if (!file || info.channels < 1 || info.samplerate < 1 || info.frames < 0) {
+        error = "the recording " + path + " cannot be read (" + sf_strerror(file.get()) + ")";
         return false;
     }
-    std::vector<float> mono, block(4096 * static_cast<size_t>(std::max(1, info.channels)));
-    if (info.frames > 0 && info.frames < (sf_count_t(1) << 36))
-        mono.reserve(static_cast<size_t>(info.frames));
-    sf_count_t got;
-    while ((got = sf_readf_float(file, block.data(), 4096)) > 0) {
-        for (sf_count_t i = 0; i < got; ++i) {
-            float sum = 0;
-            for (int c = 0; c < info.channels; ++c)
-                sum += block[i * info.channels + c];
-            mono.push_back(sum / info.channels);
-        }
-    }
-    sf_close(file);
-    if (!measureSamples(std::move(mono), geometryFor(info.samplerate, referencePitch), e, stop)) {
-        error = "cancelled";
+    MonoSource source;
+    source.file = file.get();
+    source.channels = info.channels;
+    source.total = static_cast<long>(info.frames);
+    EvidenceGeometry g = geometryFor(info.samplerate, referencePitch);
+    double valueBytes = (static_cast<double>(info.frames) / g.hop + 1) * PitchCount * (3 + KeptPartials) * sizeof(float);
+    if (!measureSource(source, g, e, valueBytes <= KeptValuesBytes ? "" : path, stop)) {
+        error = stop && *stop ? "cancelled" : "the recording " + path + " cannot be read to its end";
         return false;
     }
     return true;

@@ -2,6 +2,10 @@
 // 10 ms, how sharply it rises, and where its attacks are. Two short-time
 // spectra (FFTW): a short window gives the time of a rise, a long one the
 // pitch; each key's first six partials are summed with weights 1/h.
+// A long recording read from a file is swept block by block and keeps only
+// its attacks; the levels and rises the rules ask for are measured again
+// where they are needed (see probes.h). Samples in memory and short files
+// keep every value.
 #pragma once
 
 #include <csignal>
@@ -26,8 +30,27 @@ struct Attack {
     float strength;
 };
 
+// The spectra's geometry at one sample rate.
+struct EvidenceGeometry {
+    int rate = 44100;
+    int hop = 441;          // samples per 10 ms
+    int shortSize = 2048;   // short window (timing)
+    int longSize = 8192;    // long window (pitch)
+    double referencePitch = 440;
+};
+
+// Where the values of a swept file are measured again: the file and its scale.
+struct EvidenceSource {
+    std::string path;          // the sound file; "" when the evidence keeps every value
+    EvidenceGeometry geometry;
+    float peak = 0;            // largest magnitude of its mono samples
+    double longReference = 0;  // loudest bin power of the long window
+    long frames = 0;           // sample frames read from it
+};
+
 // Everything measured in one recording. Per-key arrays hold one value per
-// hop and key at [hop * PitchCount + pitch - LowestPitch].
+// hop and key at [hop * PitchCount + pitch - LowestPitch]; they are empty
+// for a file swept block by block.
 struct AttackEvidence {
     double hopSeconds = 0.01;
     int hops = 0;
@@ -38,20 +61,20 @@ struct AttackEvidence {
     std::vector<float> shortRise;    // rise over 20-30 ms in the short window, weighted over the partials
                                      // (released once the candidates are found)
     std::vector<std::vector<Attack>> attacks;  // per key from LowestPitch, in time order
+    EvidenceSource source;
 };
 
-// The spectra's geometry at one sample rate.
-struct EvidenceGeometry {
-    int rate = 44100;
-    int hop = 441;          // samples per 10 ms
-    int shortSize = 2048;   // short window (timing)
-    int longSize = 8192;    // long window (pitch)
-    double referencePitch = 440;
+// The short and long rises of consecutive hops from hop `first` on, PitchCount values a hop.
+struct RiseRows {
+    int first = 0;
+    const float *shortRise = nullptr;
+    const float *longRise = nullptr;
 };
 
 /** The window sizes and hop for a sample rate: 2048 and 8192 samples at 44100 Hz, scaled. */
 EvidenceGeometry geometryFor(int rate, double referencePitch);
-/** Reads a sound file, mixes it to mono and measures it; false with a sentence, or when *stop is set. */
+/** Measures a sound file mixed to mono, read block by block; a long one keeps only its attacks (its
+ *  levels and rises are measured again on demand). False with a sentence, or when *stop is set. */
 bool measureFile(const std::string &path, double referencePitch, AttackEvidence &e,
                  const volatile std::sig_atomic_t *stop, std::string &error);
 /** Measures mono samples (any scale): levels, rises and attack candidates; false when *stop is set. */
@@ -59,5 +82,11 @@ bool measureSamples(std::vector<float> mono, const EvidenceGeometry &g, AttackEv
                     const volatile std::sig_atomic_t *stop);
 /** Finds the attack candidates from the rises (called by measureSamples). */
 void findAttacks(AttackEvidence &e);
+/** Appends the attack candidates at hops [from, to) of a recording of `hops` hops; the rows must
+ *  cover the hops 5 either side (within the recording). The lists are sorted by time afterwards. */
+void findAttacksIn(const RiseRows &rows, int hops, double hopSeconds, int from, int to,
+                   std::vector<std::vector<Attack>> &attacks);
+/** Sorts each key's attack candidates by time (stable). */
+void sortAttacks(std::vector<std::vector<Attack>> &attacks);
 /** A per-key array's value at hop (clamped into the recording) and pitch. */
 float valueAt(const AttackEvidence &e, const std::vector<float> &v, int hop, int pitch);

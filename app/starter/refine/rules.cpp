@@ -3,6 +3,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <set>
+
+#include "app/starter/refine/probes.h"
 
 namespace {
 
@@ -29,14 +32,23 @@ int hopOf(const AttackEvidence &e, double time, const RefineThresholds &th) {
     return static_cast<int>(std::lround((time + th.attackLatency) / e.hopSeconds));
 }
 
-// Mean of a level of pitch over [from, to], in dB re the loudest band.
-double meanLevel(const AttackEvidence &e, const std::vector<float> &level, int pitch, double from, double to,
+// The hops of a mean level (kind) of pitch over [from, to].
+Probe levelProbe(const AttackEvidence &e, ProbeKind kind, int pitch, double from, double to,
                  const RefineThresholds &th) {
-    int a = hopOf(e, from, th), b = std::max(a, hopOf(e, to, th));
-    double sum = 0;
-    for (int u = a; u <= b; ++u)
-        sum += valueAt(e, level, u, pitch);
-    return sum / (b - a + 1);
+    int a = hopOf(e, from, th);
+    return {kind, pitch, a, std::max(a, hopOf(e, to, th))};
+}
+
+// The hops of pitch's own rise near time, or (interval not 0) its rise beyond a lower key's partials.
+Probe riseProbe(const AttackEvidence &e, int pitch, int interval, double time, const RefineThresholds &th) {
+    return {interval == 0 ? ProbeKind::FundamentalRise : partnerKind(interval), pitch,
+            hopOf(e, time - th.partnerWindow, th), hopOf(e, time + th.partnerWindow, th)};
+}
+
+// Mean of a level (kind) of pitch over [from, to], in dB re the loudest band.
+double meanLevel(const ProbedEvidence &v, ProbeKind kind, int pitch, double from, double to,
+                 const RefineThresholds &th) {
+    return probeValue(v, levelProbe(v.evidence, kind, pitch, from, to, th));
 }
 
 bool measurable(int pitch) { return pitch >= LowestPitch && pitch <= HighestPitch; }
@@ -44,7 +56,7 @@ bool measurable(int pitch) { return pitch >= LowestPitch && pitch <= HighestPitc
 // The rise of pitch's fundamental near time: a note of its own starts there when it rises, whatever
 // the notes above do with its upper partials. 0 when a note starting then, 12, 19, 24, 28 or 31
 // semitones below, has a partial on that fundamental.
-float fundamentalRise(const std::vector<Working> &w, size_t self, const AttackEvidence &e, int pitch, double time,
+float fundamentalRise(const std::vector<Working> &w, size_t self, const ProbedEvidence &v, int pitch, double time,
                       const RefineThresholds &th) {
     for (size_t i = 0; i < w.size(); ++i) {
         if (i == self || w[i].dropped || std::abs(w[i].note.on - time) > th.partnerWindow)
@@ -53,32 +65,28 @@ float fundamentalRise(const std::vector<Working> &w, size_t self, const AttackEv
             if (w[i].note.pitch == pitch - interval)
                 return 0;
     }
-    float best = 0;
-    for (int u = hopOf(e, time - th.partnerWindow, th); u <= hopOf(e, time + th.partnerWindow, th); ++u) {
-        int hop = std::clamp(u, 0, e.hops - 1);
-        best = std::max(best, e.partialRise[static_cast<size_t>(hop) * PitchCount + pitch - LowestPitch]);
-    }
-    return best;
+    return static_cast<float>(probeValue(v, riseProbe(v.evidence, pitch, 0, time, th)));
 }
 
 // The strongest attack of note self's key in [from, to] that no other note of the key starts on.
-const Attack *strongestFree(const AttackEvidence &e, const std::vector<Working> &w, size_t self, double from,
+const Attack *strongestFree(const ProbedEvidence &v, const std::vector<Working> &w, size_t self, double from,
                             double to, double minStrength, const RefineThresholds &th) {
     int pitch = w[self].note.pitch;
     const Attack *best = nullptr;
-    for (const Attack &a : e.attacks[pitch - LowestPitch]) {
+    for (const Attack &a : v.evidence.attacks[pitch - LowestPitch]) {
         double t = a.time - th.attackLatency;
         if (t < from || t > to || a.strength < minStrength || (best && a.strength <= best->strength))
             continue;
-        if (!claimed(w, self, pitch, t, th.nearWindow) && fundamentalRise(w, self, e, pitch, t, th) >= th.ownFundamental)
+        if (!claimed(w, self, pitch, t, th.nearWindow) && fundamentalRise(w, self, v, pitch, t, th) >= th.ownFundamental)
             best = &a;
     }
     return best;
 }
 
 // Moves each unconfirmed onset to the strongest free attack of its key near it; the key's previous note ends there.
-void moveOnsets(std::vector<Working> &w, const AttackEvidence &e, const Timeline &t, const RefineThresholds &th,
+void moveOnsets(std::vector<Working> &w, const ProbedEvidence &v, const Timeline &t, const RefineThresholds &th,
                 RefineCounts &counts) {
+    const AttackEvidence &e = v.evidence;
     for (size_t i = 0; i < w.size(); ++i) {
         TimedNote &n = w[i].note;
         if (!measurable(n.pitch))
@@ -90,7 +98,7 @@ void moveOnsets(std::vector<Working> &w, const AttackEvidence &e, const Timeline
         }
         double g = stepLengthAt(t, n.on);
         const Attack *a = th.moveOn == 0 ? nullptr
-                          : strongestFree(e, w, i, n.on - th.moveBefore * g, n.on + th.moveAfter * g, th.moveStrength, th);
+                          : strongestFree(v, w, i, n.on - th.moveBefore * g, n.on + th.moveAfter * g, th.moveStrength, th);
         if (!a)
             continue;
         double on = a->time - th.attackLatency;
@@ -105,16 +113,16 @@ void moveOnsets(std::vector<Working> &w, const AttackEvidence &e, const Timeline
 }
 
 // Drops unconfirmed notes without an attack in their span and with a weak level over their first step.
-void dropWeak(std::vector<Working> &w, const AttackEvidence &e, const Timeline &t, const RefineThresholds &th,
+void dropWeak(std::vector<Working> &w, const ProbedEvidence &v, const Timeline &t, const RefineThresholds &th,
               RefineCounts &counts) {
     for (Working &x : w) {
         const TimedNote &n = x.note;
         if (x.confirmed || !measurable(n.pitch))
             continue;
         double g = stepLengthAt(t, n.on);
-        if (strongestAttack(e, n.pitch, n.on - th.moveBefore * g, n.on + th.moveAfter * g, th.dropStrength, th))
+        if (strongestAttack(v.evidence, n.pitch, n.on - th.moveBefore * g, n.on + th.moveAfter * g, th.dropStrength, th))
             continue;
-        if (meanLevel(e, e.level, n.pitch, n.on, n.on + g, th) < th.dropLevel) {
+        if (meanLevel(v, ProbeKind::MeanLevel, n.pitch, n.on, n.on + g, th) < th.dropLevel) {
             x.dropped = true;
             counts.dropped += 1;
         }
@@ -131,13 +139,13 @@ int lowerPartner(const std::vector<Working> &w, const TimedNote &n, double windo
 }
 
 // Drops upper partners of sounding notes that have no attack of their own.
-void dropPartners(std::vector<Working> &w, const AttackEvidence &e, const RefineThresholds &th, RefineCounts &counts) {
+void dropPartners(std::vector<Working> &w, const ProbedEvidence &v, const RefineThresholds &th, RefineCounts &counts) {
     for (Working &x : w) {
         const TimedNote &n = x.note;
         if (x.dropped || !measurable(n.pitch))
             continue;
         int interval = lowerPartner(w, n, th.partnerWindow);
-        if (interval != 0 && partnerRise(e, n.pitch, interval, n.on, th) < th.partnerStrength) {
+        if (interval != 0 && probeValue(v, riseProbe(v.evidence, n.pitch, interval, n.on, th)) < th.partnerStrength) {
             x.dropped = true;
             counts.dropped += 1;
         }
@@ -145,7 +153,7 @@ void dropPartners(std::vector<Working> &w, const AttackEvidence &e, const Refine
 }
 
 // Splits each note at the attacks of its key well inside it.
-void splitNotes(std::vector<Working> &w, const AttackEvidence &e, const Timeline &t, const RefineThresholds &th,
+void splitNotes(std::vector<Working> &w, const ProbedEvidence &v, const Timeline &t, const RefineThresholds &th,
                 RefineCounts &counts) {
     size_t original = w.size();
     for (size_t i = 0; i < original; ++i) {
@@ -153,15 +161,15 @@ void splitNotes(std::vector<Working> &w, const AttackEvidence &e, const Timeline
             continue;
         double last = w[i].note.on, earliest = w[i].note.on + th.splitAfter * stepLengthAt(t, w[i].note.on);
         size_t current = i;
-        for (const Attack &a : e.attacks[w[i].note.pitch - LowestPitch]) {
+        for (const Attack &a : v.evidence.attacks[w[i].note.pitch - LowestPitch]) {
             double at = a.time - th.attackLatency;
             TimedNote &n = w[current].note;
             if (a.strength < th.splitStrength || at < earliest || at < last + th.splitGap || at > n.off - ShortestNote)
                 continue;
             if (claimed(w, current, n.pitch, at, th.nearWindow))
                 continue;
-            if (fundamentalRise(w, current, e, n.pitch, at, th) < th.ownFundamental ||
-                meanLevel(e, e.fundamentalLevel, n.pitch, at, at + th.splitGap, th) < th.dropLevel)
+            if (fundamentalRise(w, current, v, n.pitch, at, th) < th.ownFundamental ||
+                meanLevel(v, ProbeKind::MeanFundamental, n.pitch, at, at + th.splitGap, th) < th.dropLevel)
                 continue;
             Working piece = w[current];
             piece.note.on = at;
@@ -199,6 +207,39 @@ std::vector<TimedNote> tidy(const std::vector<Working> &w) {
     return kept;
 }
 
+// Every probe the rules may ask about these notes: the level after each onset, the partner rises at
+// each onset and at each attack an onset may move to, and the fundamental's rise and level at each
+// attack strong enough to move or split a note.
+std::vector<Probe> wantedProbes(const std::vector<TimedNote> &notes, const AttackEvidence &e, const Timeline &t,
+                                const RefineThresholds &th) {
+    std::set<int> pitches;
+    for (const TimedNote &n : notes)
+        if (measurable(n.pitch))
+            pitches.insert(n.pitch);
+    std::vector<Probe> wanted;
+    auto partners = [&](int pitch, double time) {
+        for (int interval : {12, 19, 24})
+            if (pitches.count(pitch - interval))
+                wanted.push_back(riseProbe(e, pitch, interval, time, th));
+    };
+    for (const TimedNote &n : notes)
+        if (measurable(n.pitch)) {
+            wanted.push_back(levelProbe(e, ProbeKind::MeanLevel, n.pitch, n.on, n.on + stepLengthAt(t, n.on), th));
+            partners(n.pitch, n.on);
+        }
+    double weakest = std::min({th.nearStrength, th.moveStrength, th.splitStrength});
+    for (int pitch : pitches)
+        for (const Attack &a : e.attacks[pitch - LowestPitch]) {
+            if (a.strength < weakest)
+                continue;
+            double at = a.time - th.attackLatency;
+            wanted.push_back(riseProbe(e, pitch, 0, at, th));
+            wanted.push_back(levelProbe(e, ProbeKind::MeanFundamental, pitch, at, at + th.splitGap, th));
+            partners(pitch, at);
+        }
+    return wanted;
+}
+
 }  // namespace
 
 const Attack *strongestAttack(const AttackEvidence &e, int pitch, double from, double to, double minStrength,
@@ -216,25 +257,7 @@ const Attack *strongestAttack(const AttackEvidence &e, int pitch, double from, d
 }
 
 float partnerRise(const AttackEvidence &e, int pitch, int interval, double time, const RefineThresholds &th) {
-    // The lower key's partials that the upper one does not share.
-    static const float unshared12[KeptPartials] = {1.0f, 0.0f, 1.0f / 3};
-    static const float unshared19[KeptPartials] = {1.0f, 0.5f, 0.0f};
-    static const float unshared24[KeptPartials] = {1.0f, 0.5f, 1.0f / 3};
-    const float *weights = interval == 12 ? unshared12 : interval == 19 ? unshared19 : unshared24;
-    float total = weights[0] + weights[1] + weights[2];
-    int lower = pitch - interval;
-    size_t plane = static_cast<size_t>(e.hops) * PitchCount;
-    float best = -1e9f;
-    for (int u = hopOf(e, time - th.partnerWindow, th); u <= hopOf(e, time + th.partnerWindow, th); ++u) {
-        float explained = 0;
-        for (int h = 0; h < KeptPartials && measurable(lower); ++h) {
-            int hop = std::clamp(u, 0, std::max(0, e.hops - 1));
-            if (e.hops > 0)
-                explained += weights[h] * e.partialRise[h * plane + static_cast<size_t>(hop) * PitchCount + lower - LowestPitch];
-        }
-        best = std::max(best, valueAt(e, e.longRise, u, pitch) - explained / total);
-    }
-    return best;
+    return static_cast<float>(probeValue(ProbedEvidence{e, {}, {}}, riseProbe(e, pitch, interval, time, th)));
 }
 
 std::vector<TimedNote> applyRules(const std::vector<TimedNote> &notes, const AttackEvidence &e, const Timeline &t,
@@ -245,12 +268,13 @@ std::vector<TimedNote> applyRules(const std::vector<TimedNote> &notes, const Att
         w.push_back({n, false, false});
     if (e.attacks.size() != PitchCount)
         return tidy(w);
-    moveOnsets(w, e, t, th, counts);
+    ProbedEvidence v = probeEvidence(e, wantedProbes(notes, e, t, th));
+    moveOnsets(w, v, t, th, counts);
     if (th.dropOn != 0) {
-        dropWeak(w, e, t, th, counts);
-        dropPartners(w, e, th, counts);
+        dropWeak(w, v, t, th, counts);
+        dropPartners(w, v, th, counts);
     }
     if (th.splitOn != 0)
-        splitNotes(w, e, t, th, counts);
+        splitNotes(w, v, t, th, counts);
     return tidy(w);
 }

@@ -24,7 +24,7 @@ MetreEvidence piece(int trackedBeats, int beatUnits, int barBeats, int partUnits
         int j = ((k - first) % bar + bar) % bar;
         e.accents.push_back(j == 0 ? 3 : j % beatUnits == 0 ? 2 : j % partUnits == 0 ? 1 : 0);
         e.bass.push_back(j == 0 ? 1 : 0);
-        e.chroma.push_back(((k - first + 10 * chord) / chord) % 2 ? g : c);
+        addChroma(e, ((k - first + 10 * chord) / chord) % 2 ? g : c);
     }
     e.trackedTempo = trackedTempo;
     return e;

@@ -1,0 +1,293 @@
+// Probes answered from the values kept, or measured in one pass along the
+// long window's levels over the hops they cover.
+#include "app/starter/refine/probes.h"
+
+#include <algorithm>
+#include <memory>
+#include <thread>
+#include <tuple>
+
+#include "app/starter/refine/spectra.h"
+
+namespace {
+
+// Hops closer than this between two probes' spans are measured in one stretch.
+constexpr int JoinedGap = 2 * LongHalfSpan + 1;
+// Hops a thread measures at least.
+constexpr long LeastHopsPerThread = 2048;
+
+// The values of one key at one hop that probes read.
+struct Cell {
+    float level = 0, fundamental = 0, rise = 0;
+    float partial[KeptPartials] = {};
+};
+
+bool measurable(int pitch) { return pitch >= LowestPitch && pitch <= HighestPitch; }
+
+int intervalOf(ProbeKind k) {
+    return k == ProbeKind::PartnerRise12 ? 12 : k == ProbeKind::PartnerRise19 ? 19 : k == ProbeKind::PartnerRise24 ? 24 : 0;
+}
+
+bool keepsValues(const AttackEvidence &e) {
+    size_t cells = static_cast<size_t>(e.hops) * PitchCount;
+    return e.level.size() == cells && e.fundamentalLevel.size() == cells && e.longRise.size() == cells &&
+           e.partialRise.size() == cells * KeptPartials;
+}
+
+// The largest rise of the key beyond what the lower key's partials that it does not share explain.
+template <class CellAt> double partnerOver(const Probe &q, int hops, CellAt cell) {
+    static const float unshared12[KeptPartials] = {1.0f, 0.0f, 1.0f / 3};
+    static const float unshared19[KeptPartials] = {1.0f, 0.5f, 0.0f};
+    static const float unshared24[KeptPartials] = {1.0f, 0.5f, 1.0f / 3};
+    int interval = intervalOf(q.kind), lower = q.pitch - interval;
+    const float *weights = interval == 12 ? unshared12 : interval == 19 ? unshared19 : unshared24;
+    float total = weights[0] + weights[1] + weights[2];
+    float best = -1e9f;
+    for (int u = q.from; u <= q.to; ++u) {
+        float explained = 0;
+        int hop = std::clamp(u, 0, std::max(0, hops - 1));
+        for (int h = 0; h < KeptPartials && measurable(lower); ++h)
+            if (hops > 0)
+                explained += weights[h] * cell(hop, lower).partial[h];
+        float rise = hops == 0 || !measurable(q.pitch) ? 0.0f : cell(hop, q.pitch).rise;
+        best = std::max(best, rise - explained / total);
+    }
+    return best;
+}
+
+// A probe's answer from the cells of its hops; cell(hop, pitch) is asked for hops within the recording.
+template <class CellAt> double evaluate(const Probe &q, int hops, CellAt cell) {
+    if (intervalOf(q.kind) != 0)
+        return partnerOver(q, hops, cell);
+    if (q.kind == ProbeKind::FundamentalRise) {
+        float best = 0;
+        for (int u = q.from; u <= q.to; ++u)
+            best = std::max(best, cell(std::clamp(u, 0, hops - 1), q.pitch).partial[0]);
+        return best;
+    }
+    double sum = 0;
+    for (int u = q.from; u <= q.to; ++u) {
+        if (hops == 0 || !measurable(q.pitch))
+            continue;
+        const Cell c = cell(std::clamp(u, 0, hops - 1), q.pitch);
+        sum += q.kind == ProbeKind::MeanLevel ? c.level : c.fundamental;
+    }
+    return sum / (q.to - q.from + 1);
+}
+
+// The cell of a key at a hop from the values kept.
+Cell keptCell(const AttackEvidence &e, int hop, int pitch) {
+    size_t at = static_cast<size_t>(hop) * PitchCount + static_cast<size_t>(pitch - LowestPitch);
+    size_t plane = static_cast<size_t>(e.hops) * PitchCount;
+    Cell c{e.level[at], e.fundamentalLevel[at], e.longRise[at], {}};
+    for (int h = 0; h < KeptPartials; ++h)
+        c.partial[h] = e.partialRise[h * plane + at];
+    return c;
+}
+
+// A probe on its way: the cells of its key (and its lower key) at the hops of its span seen so far.
+struct Pending {
+    size_t index;     // of the probe
+    int first, last;  // its span clamped into the recording
+    std::vector<Cell> own, lower;
+};
+
+// The cells of every key at hop u from the long levels at u - 8, u and u + 8.
+void cellsAt(const BandTable &bands, LevelRing &ring, long u, std::vector<Cell> &cells) {
+    float rise[PitchCount], partials[KeptPartials * PitchCount];
+    weightedRise(bands, ring.at(u + LongHalfSpan), ring.at(u - LongHalfSpan), nullptr, rise, partials, PitchCount);
+    const float *now = ring.at(u);
+    for (int p = 0; p < PitchCount; ++p) {
+        Cell &c = cells[p];
+        c.level = 0;
+        for (int h = 0; h < PartialCount; ++h)
+            c.level += bands.partialWeight[p * PartialCount + h] * now[p * PartialCount + h];
+        c.fundamental = now[p * PartialCount];
+        c.rise = rise[p];
+        for (int h = 0; h < KeptPartials; ++h)
+            c.partial[h] = partials[h * PitchCount + p];
+    }
+}
+
+// What one measuring pass (or one thread of it) works with.
+struct ProbePass {
+    const AttackEvidence &e;
+    MonoSource source;
+    TransformPtr longT;
+    const BandTable &bands;
+    SampleWindow window;
+    const std::vector<Probe> &probes;
+    std::vector<double> &answers;
+    const std::vector<uint32_t> &order;  // probes by the first hop they cover
+    size_t next, end;                    // the part of order this pass measures
+    std::vector<Pending> active;
+};
+
+// A stretch of hops measured in one go, and the probes in it: order[begin, end).
+struct Stretch {
+    int from, to;
+    size_t begin, end;
+};
+
+// The first and last hop a probe covers in a recording of `hops` hops.
+int firstHop(const Probe &q, int hops) { return std::clamp(q.from, 0, hops - 1); }
+int lastHop(const Probe &q, int hops) { return std::clamp(q.to, 0, hops - 1); }
+
+// Hands the cells of hop u to the probes that cover it, and answers those that end there.
+void feedProbes(ProbePass &s, int u, const std::vector<Cell> &cells) {
+    for (; s.next < s.end && firstHop(s.probes[s.order[s.next]], s.e.hops) == u; ++s.next) {
+        const Probe &q = s.probes[s.order[s.next]];
+        s.active.push_back({s.order[s.next], u, lastHop(q, s.e.hops), {}, {}});
+    }
+    for (Pending &p : s.active) {
+        const Probe &q = s.probes[p.index];
+        p.own.push_back(cells[q.pitch - LowestPitch]);
+        int lower = q.pitch - intervalOf(q.kind);
+        if (intervalOf(q.kind) != 0 && measurable(lower))
+            p.lower.push_back(cells[lower - LowestPitch]);
+        if (p.last == u)
+            s.answers[p.index] = evaluate(q, s.e.hops, [&p, &q](int hop, int pitch) {
+                return (pitch == q.pitch ? p.own : p.lower)[hop - p.first];
+            });
+    }
+    s.active.erase(std::remove_if(s.active.begin(), s.active.end(), [u](const Pending &p) { return p.last == u; }),
+                   s.active.end());
+}
+
+// Measures the long levels over hops [from - 8, to + 8] and feeds the cells of [from, to]; false on a read error.
+bool measureStretch(ProbePass &s, int from, int to) {
+    const EvidenceGeometry &g = s.e.source.geometry;
+    LevelRing ring = floorRing(2 * LongHalfSpan + 1);
+    std::vector<Cell> cells(PitchCount);
+    for (long t = std::max(0, from - LongHalfSpan); t <= to + LongHalfSpan; ++t) {
+        const float *x = samplesAt(s.source, s.window, t * g.hop - g.longSize / 2, g.longSize);
+        if (!x)
+            return false;
+        spectrum(*s.longT, x);
+        bandLevels(*s.longT, s.bands, s.e.source.longReference, ring.at(t));
+        if (t - LongHalfSpan < from)
+            continue;
+        cellsAt(s.bands, ring, t - LongHalfSpan, cells);
+        feedProbes(s, static_cast<int>(t - LongHalfSpan), cells);
+    }
+    return true;
+}
+
+// The stretches of hops the probes in order cover, probes closer than JoinedGap joined.
+std::vector<Stretch> stretchesOf(const std::vector<Probe> &probes, const std::vector<uint32_t> &order, int hops) {
+    std::vector<Stretch> stretches;
+    for (size_t i = 0; i < order.size();) {
+        Stretch s{firstHop(probes[order[i]], hops), lastHop(probes[order[i]], hops), i, 0};
+        for (++i; i < order.size() && firstHop(probes[order[i]], hops) <= s.to + JoinedGap; ++i)
+            s.to = std::max(s.to, lastHop(probes[order[i]], hops));
+        s.end = i;
+        stretches.push_back(s);
+    }
+    return stretches;
+}
+
+// Measures stretches [first, last) on a file of its own; false when it cannot be read.
+bool measureStretches(const AttackEvidence &e, const BandTable &bands, const std::vector<Probe> &probes,
+                      std::vector<double> &answers, const std::vector<uint32_t> &order,
+                      const std::vector<Stretch> &stretches, size_t first, size_t last) {
+    if (first >= last)
+        return true;
+    SF_INFO info{};
+    std::unique_ptr<SNDFILE, int (*)(SNDFILE *)> file(sf_open(e.source.path.c_str(), SFM_READ, &info), sf_close);
+    if (!file || info.channels < 1)
+        return false;
+    ProbePass s{e, MonoSource{}, makeTransform(e.source.geometry.longSize), bands, {}, probes, answers, order,
+                stretches[first].begin, stretches[last - 1].end, {}};
+    s.source.file = file.get();
+    s.source.channels = info.channels;
+    s.source.total = e.source.frames;
+    s.source.peak = e.source.peak;
+    for (size_t i = first; i < last; ++i)
+        if (!measureStretch(s, stretches[i].from, stretches[i].to))
+            return false;
+    return true;
+}
+
+// Measures the probes (answers: one each) along the recording, its stretches shared out among the
+// cores; false when the file cannot be read again.
+bool measureProbes(const AttackEvidence &e, const std::vector<Probe> &probes, std::vector<double> &answers) {
+    const EvidenceGeometry &g = e.source.geometry;
+    BandTable bands = bandTable(g.longSize, g.rate, g.referencePitch);
+    answers.assign(probes.size(), 0);
+    std::vector<uint32_t> order;
+    for (size_t i = 0; i < probes.size(); ++i) {
+        if (probes[i].to < probes[i].from)
+            answers[i] = evaluate(probes[i], e.hops, [](int, int) { return Cell{}; });
+        else
+            order.push_back(static_cast<uint32_t>(i));
+    }
+    std::stable_sort(order.begin(), order.end(),
+                     [&](uint32_t a, uint32_t b) { return firstHop(probes[a], e.hops) < firstHop(probes[b], e.hops); });
+    std::vector<Stretch> stretches = stretchesOf(probes, order, e.hops);
+    long hops = 0;
+    for (const Stretch &s : stretches)
+        hops += s.to - s.from + 1;
+    size_t parts = std::clamp<size_t>(static_cast<size_t>(hops / LeastHopsPerThread), 1,
+                                      std::max(1u, std::min(8u, std::thread::hardware_concurrency())));
+    // Part i takes the stretches that begin in its share of the hops measured.
+    std::vector<size_t> bounds{0};
+    long seen = 0;
+    for (size_t i = 0; i < stretches.size(); ++i) {
+        if (seen * static_cast<long>(parts) >= hops * static_cast<long>(bounds.size()) && bounds.back() != i)
+            bounds.push_back(i);
+        seen += stretches[i].to - stretches[i].from + 1;
+    }
+    bounds.push_back(stretches.size());
+    std::vector<char> ok(bounds.size() - 1, 0);
+    auto run = [&](size_t k) {
+        ok[k] = measureStretches(e, bands, probes, answers, order, stretches, bounds[k], bounds[k + 1]);
+    };
+    std::vector<std::thread> threads;
+    for (size_t k = 1; k + 1 < bounds.size(); ++k)
+        threads.emplace_back(run, k);
+    run(0);
+    for (std::thread &t : threads)
+        t.join();
+    return std::count(ok.begin(), ok.end(), 0) == 0;
+}
+
+}  // namespace
+
+bool Probe::operator<(const Probe &o) const {
+    return std::tie(kind, pitch, from, to) < std::tie(o.kind, o.pitch, o.from, o.to);
+}
+
+bool Probe::operator==(const Probe &o) const {
+    return kind == o.kind && pitch == o.pitch && from == o.from && to == o.to;
+}
+
+ProbeKind partnerKind(int interval) {
+    return interval == 12 ? ProbeKind::PartnerRise12 : interval == 19 ? ProbeKind::PartnerRise19 : ProbeKind::PartnerRise24;
+}
+
+ProbedEvidence probeEvidence(const AttackEvidence &e, std::vector<Probe> wanted) {
+    ProbedEvidence v{e, {}, {}};
+    if (keepsValues(e) || e.source.path.empty() || e.hops <= 0)
+        return v;
+    std::sort(wanted.begin(), wanted.end());
+    wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
+    wanted.shrink_to_fit();
+    if (measureProbes(e, wanted, v.answers))
+        v.probes = std::move(wanted);
+    else
+        v.answers.clear();
+    return v;
+}
+
+double probeValue(const ProbedEvidence &v, const Probe &q) {
+    const AttackEvidence &e = v.evidence;
+    if (keepsValues(e))
+        return evaluate(q, e.hops, [&e](int hop, int pitch) { return keptCell(e, hop, pitch); });
+    auto it = std::lower_bound(v.probes.begin(), v.probes.end(), q);
+    if (it != v.probes.end() && *it == q)
+        return v.answers[static_cast<size_t>(it - v.probes.begin())];
+    std::vector<double> one;
+    if (!e.source.path.empty() && e.hops > 0 && measureProbes(e, {q}, one))
+        return one.front();
+    return evaluate(q, e.hops, [](int, int) { return Cell{}; });
+}

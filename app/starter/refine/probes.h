@@ -1,0 +1,45 @@
+// What the rules ask of the evidence besides its attacks: a key's mean level,
+// its fundamental's largest rise, or its rise beyond a lower key's partials,
+// each over a span of hops. From evidence that keeps every value a probe is
+// read at once; for a swept file the probes a set of notes may ask are
+// listed first and measured in one pass along the recording.
+#pragma once
+
+#include <vector>
+
+#include "app/starter/refine/evidence.h"
+
+// What a probe measures over its hops (each clamped into the recording).
+enum class ProbeKind {
+    MeanLevel,             // mean of the 1/h-weighted level
+    MeanFundamental,       // mean of the fundamental's level
+    FundamentalRise,       // largest rise of the fundamental, at least 0
+    PartnerRise12,         // largest long rise beyond the partials of the key an octave below ...
+    PartnerRise19,         // ... an octave and a fifth below
+    PartnerRise24,         // ... two octaves below
+};
+
+// One question to the evidence: a kind, a key and the hops [from, to].
+struct Probe {
+    ProbeKind kind = ProbeKind::MeanLevel;
+    int pitch = 60;
+    int from = 0;
+    int to = 0;
+    bool operator<(const Probe &o) const;
+    bool operator==(const Probe &o) const;
+};
+
+// The evidence with the answers to the probes measured for it.
+struct ProbedEvidence {
+    const AttackEvidence &evidence;
+    std::vector<Probe> probes;    // sorted, each once
+    std::vector<double> answers;  // one per probe
+};
+
+/** The partner kind of an interval of 12, 19 or 24 semitones. */
+ProbeKind partnerKind(int interval);
+/** Measures the wanted probes when the evidence does not keep every value (for a file it reads
+ *  again); none are measured when it does. */
+ProbedEvidence probeEvidence(const AttackEvidence &e, std::vector<Probe> wanted);
+/** The answer to a probe: read from the values kept, else measured beforehand, else measured now. */
+double probeValue(const ProbedEvidence &v, const Probe &q);
