@@ -1,29 +1,18 @@
-// Beat tracking with libaubio and the tempo file built from the beats.
+// The judgement of the beats found, the tempo plan and the tempo file built from the beats.
 #include "app/starter/beats/beats.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <memory>
 #include <utility>
 
-#include <aubio/aubio.h>
-#include <sndfile.h>
-
 #include "app/starter/audio/audio.h"
-#include "app/starter/metre/metre.h"
 #include "app/starter/beats/pulse.h"
-#include "app/starter/audio/progress.h"
+#include "app/starter/metre/metre.h"
 #include "input/input.h"
 
 namespace {
 
-// The first sound is the first moment within this many dB of the peak.
-constexpr double FirstSoundBelowPeakDb = 40;
-// A peak below this (-80 dBFS) counts as silence.
-constexpr double SilentPeak = 1e-4;
-// Blocks quieter than this count as silence for the tracker: below the dither only.
-constexpr smpl_t DitherSilenceDb = -115;
 // A pulse less clear than this (normalised autocorrelation of the onset strength at the beat
 // period; noise and speech give about 0.1, music 0.3 and more) is no pulse to follow.
 constexpr double LeastPulseClarity = 0.2;
@@ -39,18 +28,6 @@ constexpr int MaxBeatsBefore = 64;
 // A pulse less clear than this is followed, but called weak evidence.
 constexpr double ClearPulse = 0.3;
 
-struct SndFileCloser {
-    void operator()(SNDFILE *f) const { sf_close(f); }
-};
-struct TempoCloser {
-    void operator()(aubio_tempo_t *t) const { del_aubio_tempo(t); }
-};
-struct OnsetCloser {
-    void operator()(aubio_onset_t *o) const { del_aubio_onset(o); }
-};
-struct VectorCloser {
-    void operator()(fvec_t *v) const { del_fvec(v); }
-};
 
 double median(std::vector<double> v) {
     if (v.empty())
@@ -63,25 +40,11 @@ double median(std::vector<double> v) {
     return (*std::max_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(mid)) + upper) / 2;
 }
 
-// The analysis window of the tracker for a sample rate: 1024 samples at 44100 Hz.
-uint_t trackerWindow(int rate) {
-    uint_t window = 256;
-    while (window < 4096 && window * 44100.0 < 1024.0 * rate * 0.75)
-        window *= 2;
-    return window;
-}
-
 // A number for sentences: "%.1f" gives "96.5", "%g" gives "4" or "300".
 std::string numberText(const char *pattern, double value) {
     char buffer[32];
     std::snprintf(buffer, sizeof buffer, pattern, value);
     return buffer;
-}
-
-// The next value of a faint, repeatable noise at about -105 dBFS.
-double ditherSample(uint32_t &state) {
-    state = state * 1664525u + 1013904223u;
-    return (static_cast<double>(state >> 8) / 16777216.0 - 0.5) * 2e-5;
 }
 
 // The median of the tracker's beat periods, in onset-strength hops; 0 when it has none.
@@ -105,103 +68,7 @@ std::vector<double> strongerHalf(const std::vector<double> &beats, const std::ve
     return half;
 }
 
-// Room for the features of a number of hops, so that the arrays never grow by copying.
-void reserveHops(BeatTrack &track, size_t hops) {
-    track.onsetStrength.reserve(hops);
-    track.spectrum.bassFlux.reserve(hops);
-    track.spectrum.chroma.reserve(hops / SpectrumChromaEvery + 1);
-}
-
 }  // namespace
-
-bool trackBeats(const std::string &path, double start, double end, BeatTrack &track,
-                const volatile std::sig_atomic_t *stop, std::string &error) {
-    SF_INFO info{};
-    std::unique_ptr<SNDFILE, SndFileCloser> file(sf_open(path.c_str(), SFM_READ, &info));
-    if (!file || info.channels < 1 || info.samplerate < 1) {
-        error = "cannot be read for its beats (" + std::string(sf_strerror(file.get())) + ")";
-        return false;
-    }
-    double seconds = static_cast<double>(info.frames) / info.samplerate;
-    // Like the engine: a start before the audio or beyond its end means its beginning.
-    start = std::isfinite(start) && start > 0 && start < seconds ? start : 0;
-    end = std::isfinite(end) && end > start ? std::min(end, seconds) : seconds;
-    sf_count_t first = static_cast<sf_count_t>(start * info.samplerate);
-    sf_count_t count = static_cast<sf_count_t>(end * info.samplerate) - first;
-    track = BeatTrack{};
-    track.regionStart = static_cast<double>(first) / info.samplerate;
-    track.regionEnd = track.regionStart + static_cast<double>(count) / info.samplerate;
-    if (count <= 0)
-        return true;
-    if (first > 0 && sf_seek(file.get(), first, SEEK_SET) < 0) {
-        error = "cannot be read for its beats (the region cannot be reached)";
-        return false;
-    }
-    uint_t window = trackerWindow(info.samplerate), hop = window / 2;
-    std::unique_ptr<aubio_tempo_t, TempoCloser> tracker(
-        new_aubio_tempo("default", window, hop, static_cast<uint_t>(info.samplerate)));
-    std::unique_ptr<aubio_onset_t, OnsetCloser> onsets(
-        new_aubio_onset("default", window, hop, static_cast<uint_t>(info.samplerate)));
-    std::unique_ptr<fvec_t, VectorCloser> in(new_fvec(hop)), out(new_fvec(1));
-    track.hopSeconds = static_cast<double>(hop) / info.samplerate;
-    if (!tracker || !onsets || !in || !out) {
-        error = "cannot be analysed for its beats (the beat tracker could not be set up)";
-        return false;
-    }
-    // The tracker drops a beat that falls into digital silence; a faint noise floor keeps
-    // the beats of dry, synthetic recordings whose notes stop dead.
-    aubio_tempo_set_silence(tracker.get(), DitherSilenceDb);
-    uint32_t noise = 1;
-    SpectrumFollower spectrum;
-    if (!startSpectrum(spectrum, hop, info.samplerate)) {
-        error = "cannot be analysed for its beats (the spectrum could not be set up)";
-        return false;
-    }
-    std::vector<float> block(static_cast<size_t>(hop) * static_cast<size_t>(info.channels));
-    reserveHops(track, static_cast<size_t>(count / hop) + 1);
-    // Each hop louder than every one before it (hop, peak): the first sound is the first of them loud enough.
-    std::vector<std::pair<size_t, double>> louder;
-    size_t hops = 0;
-    for (sf_count_t done = 0; done < count; done += hop) {
-        if (stop && *stop)
-            break;
-        reportProgress(static_cast<double>(done), static_cast<double>(count));
-        sf_count_t want = std::min<sf_count_t>(hop, count - done);
-        sf_count_t got = sf_readf_float(file.get(), block.data(), want);
-        double hopPeak = 0;
-        for (uint_t i = 0; i < hop; ++i) {
-            double sum = 0;
-            for (int c = 0; i < got && c < info.channels; ++c)
-                sum += block[i * static_cast<size_t>(info.channels) + static_cast<size_t>(c)];
-            double sample = std::isfinite(sum) ? sum / info.channels : 0;
-            hopPeak = std::max(hopPeak, std::fabs(sample));
-            in->data[i] = static_cast<smpl_t>(sample + ditherSample(noise));
-        }
-        if (louder.empty() || hopPeak > louder.back().second)
-            louder.emplace_back(hops, hopPeak);
-        ++hops;
-        aubio_tempo_do(tracker.get(), in.get(), out.get());
-        double beat = track.regionStart + static_cast<double>(aubio_tempo_get_last_s(tracker.get()));
-        if (out->data[0] != 0 && beat >= track.regionStart && beat < track.regionEnd &&
-            (track.beats.empty() || beat > track.beats.back())) {
-            track.beats.push_back(beat);
-            track.periods.push_back(aubio_tempo_get_period_s(tracker.get()));
-        }
-        aubio_onset_do(onsets.get(), in.get(), out.get());
-        track.onsetStrength.push_back(aubio_onset_get_descriptor(onsets.get()));
-        addSpectrumHop(spectrum, in.get(), track.spectrum);
-        if (got < want)
-            break;
-    }
-    track.peak = louder.empty() ? 0 : louder.back().second;
-    double floor = track.peak * std::pow(10.0, -FirstSoundBelowPeakDb / 20);
-    for (size_t i = 0; track.peak >= SilentPeak && i < louder.size(); ++i)
-        if (louder[i].second >= floor) {
-            track.firstSound = track.regionStart + static_cast<double>(louder[i].first) * hop / info.samplerate;
-            break;
-        }
-    return true;
-}
 
 double medianTempo(const std::vector<double> &beats) {
     // Spans of eight (or four) beats smooth the beats' step of one analysis hop.
