@@ -8,6 +8,7 @@
 
 #include "app/starter/audio/audio.h"
 #include "app/starter/beats/pulse.h"
+#include "app/starter/cli/names.h"
 #include "app/starter/metre/metre.h"
 #include "input/input.h"
 
@@ -38,13 +39,6 @@ double median(std::vector<double> v) {
     if (v.size() % 2 == 1)
         return upper;
     return (*std::max_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(mid)) + upper) / 2;
-}
-
-// A number for sentences: "%.1f" gives "96.5", "%g" gives "4" or "300".
-std::string numberText(const char *pattern, double value) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, pattern, value);
-    return buffer;
 }
 
 // The median of the tracker's beat periods, in onset-strength hops; 0 when it has none.

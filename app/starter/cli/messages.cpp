@@ -9,21 +9,16 @@
 #include <utility>
 
 #include "app/starter/beats/beats.h"
+#include "app/starter/cli/names.h"
 #include "app/starter/score/score_file.h"
 
 namespace {
 
-std::string format(const char *pattern, double value) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, pattern, value);
-    return buffer;
-}
-
 // "Sensitivity 1, Resolution 4 and a beat of a 1/4 note at Speed 100%", as the engine settles them.
 std::string gridWords(const Settings &t) {
-    return "Sensitivity " + std::to_string(t.Sensitivity) + ", Resolution " + format("%g", t.Resolution) +
+    return "Sensitivity " + std::to_string(t.Sensitivity) + ", Resolution " + numberText("%g", t.Resolution) +
            " and a beat of a 1/" + std::to_string(1 << t.TimeSignatureDenominator) + " note at Speed " +
-           format("%g", t.Speed) + "%";
+           numberText("%g", t.Speed) + "%";
 }
 
 std::string timingSentence(int detail, const SettingsList &s) {
@@ -33,7 +28,7 @@ std::string timingSentence(int detail, const SettingsList &s) {
     // The engine checks the analysis frames per beat first, then the MIDI ticks per beat
     // (frames x 48 / 2^Sensitivity); the sentence names the count that broke the limit.
     bool frames = detail == 24 ? tb.framesRounded == 0 : tb.framesRounded > 32767;
-    std::string count = format(detail == 24 ? "%g" : "%.0f", frames ? tb.frames : tb.ticks) +
+    std::string count = numberText(detail == 24 ? "%g" : "%.0f", frames ? tb.frames : tb.ticks) +
                         (frames ? " analysis frames per beat" : " ticks per beat");
     switch (detail) {
     case 24:
@@ -44,10 +39,10 @@ std::string timingSentence(int detail, const SettingsList &s) {
                gridWords(t) + " give too many analysis frames per beat; choose a coarser --grid, or lower "
                "Sensitivity or Speed with --set.";
     case 26:
-        return "The tempo of " + format("%g", t.Tempo) + " beats per minute is too fast to be written into "
+        return "The tempo of " + numberText("%g", t.Tempo) + " beats per minute is too fast to be written into "
                "a MIDI file; give the recording's real tempo with --tempo.";
     case 27:
-        return "The tempo of " + format("%g", t.Tempo) + " beats per minute is too slow for a MIDI file, "
+        return "The tempo of " + numberText("%g", t.Tempo) + " beats per minute is too slow for a MIDI file, "
                "which holds tempos from about 3.6 beats per minute up; give the recording's real tempo "
                "with --tempo.";
     default:
@@ -136,7 +131,7 @@ std::string rangeWords(const RunReport &r) {
 std::string notesWords(const RunReport &r) {
     std::string n = std::to_string(r.notes) + (r.notes == 1 ? " note" : " notes");
     if (r.code == 1)
-        return "cancelled at " + format("%.0f", r.percent) + "%; the " +
+        return "cancelled at " + numberText("%.0f", r.percent) + "%; the " +
                (isScoreFileName(r.output) ? "score" : "MIDI file") + " keeps the " + n +
                " transcribed up to then" + rangeWords(r);
     if (r.notes == 0)
@@ -156,7 +151,7 @@ std::string speedWords(const RunReport &r) {
     std::string s = durationText(r.audioSeconds) + " of audio " +
                     "transcribed in " + durationText(r.elapsedSeconds);
     if (r.elapsedSeconds > 0 && r.audioSeconds > 0)
-        s += " (" + format(r.audioSeconds / r.elapsedSeconds >= 10 ? "%.0fx" : "%.1fx",
+        s += " (" + numberText(r.audioSeconds / r.elapsedSeconds >= 10 ? "%.0fx" : "%.1fx",
                            r.audioSeconds / r.elapsedSeconds) + " real time)";
     return s;
 }
@@ -192,14 +187,14 @@ std::string keyName(int keySignature, int mode) {
 
 std::string durationText(double seconds) {
     if (seconds < 60)
-        return format(seconds < 10 ? "%.1f s" : "%.0f s", seconds);
+        return numberText(seconds < 10 ? "%.1f s" : "%.0f s", seconds);
     long whole = std::lround(seconds);
     return std::to_string(whole / 60) + " min " + std::to_string(whole % 60) + " s";
 }
 
 // The tempo sentence of the summary, with a leading blank; "" when there is none.
 std::string tempoWords(const RunReport &r) {
-    std::string bpm = format("%.6g", r.tempo) + " beats per minute", s = " ";
+    std::string bpm = numberText("%.6g", r.tempo) + " beats per minute", s = " ";
     switch (r.tempoSource) {
     case TempoSource::Given: return s.append("Tempo: a constant ").append(bpm).append(".");
     case TempoSource::Tracked:
@@ -226,7 +221,7 @@ std::string metreWords(int numerator, int denominatorPower, bool given, bool jud
 std::string fallbackSentence(const std::string &reason, double tempo) {
     std::string sentence = reason.empty() ? "no steady beat was found" : reason;
     sentence[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(sentence[0])));
-    return sentence + ", so the tempo is a constant " + format("%.6g", tempo) +
+    return sentence + ", so the tempo is a constant " + numberText("%.6g", tempo) +
            " beats per minute; give the tempo with --tempo if it is another.";
 }
 

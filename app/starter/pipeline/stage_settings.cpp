@@ -3,27 +3,12 @@
 // metre and the region that start the grid on the first beat.
 #include "app/starter/pipeline/pipeline.h"
 
-#include <cstdio>
-
 #include "app/starter/cli/exit_code.h"
+#include "app/starter/cli/names.h"
 #include "app/starter/protocol/engine_process.h"
 #include "app/starter/protocol/settings_check.h"
 
 namespace {
-
-// A decimal for the settings file, exact to the microsecond and beyond.
-std::string decimalText(double v) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.10g", v);
-    return buffer;
-}
-
-// A decimal that reads back as the very same double.
-std::string exactText(double v) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.17g", v);
-    return buffer;
-}
 
 // The paths of this run: the audio, the MIDI file, the filter records and a given tempo file.
 void setPaths(Job &job, const BatchConfig &config) {
@@ -49,7 +34,7 @@ bool followBeats(Job &job, const BatchConfig &config) {
     if (!writeTempoMap(map, plan.map))
         return false;
     setSetting(s, "TempoFile", map);
-    setSetting(s, "Tempo", decimalText(plan.tempo));
+    setSetting(s, "Tempo", numberText(plan.tempo));
     if (!plan.metreGiven) {
         setSetting(s, "TimeSignatureNumerator", std::to_string(plan.numerator));
         setSetting(s, "TimeSignatureDenominator", std::to_string(plan.denominatorPower));
@@ -59,13 +44,14 @@ bool followBeats(Job &job, const BatchConfig &config) {
     }
     // The first beat, a downbeat, may lie before the audio: the engine reads silence there
     // and keeps of it only what lies within the bar of the first note.
+    // Both ends are written with 17 digits, so that they read back as the very same doubles.
     double start = engineStartPoint(plan.startPoint, readWaveFileHeader(job.audio.wave));
-    setSetting(s, "StartPoint", exactText(start));
+    setSetting(s, "StartPoint", numberText("%.17g", start));
     // "To the end" must be said: after a start below 0, an end of 0 is a time.
     double unused, end;
     settingsRegion(config.settings, unused, end);
     if (!(end > 0 && end > start))
-        setSetting(s, "EndPoint", exactText(plan.endPoint));
+        setSetting(s, "EndPoint", numberText("%.17g", plan.endPoint));
     setSetting(s, "EntireWave", "0");
     return true;
 }

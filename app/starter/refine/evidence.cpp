@@ -8,9 +8,9 @@
 #include <thread>
 #include <utility>
 
-#include "app/starter/refine/spectra.h"
-
 #include "app/starter/audio/progress.h"
+#include "app/starter/audio/sound_file.h"
+#include "app/starter/refine/spectra.h"
 
 namespace {
 
@@ -23,7 +23,6 @@ constexpr double KeptValuesBytes = 8 << 20;
 
 // Hops a thread of a file's sweep takes at least.
 constexpr int LeastHopsPerThread = SweepBlock;
-using SndFile = std::unique_ptr<SNDFILE, int (*)(SNDFILE *)>;
 
 // The band tables and references every part of a sweep shares.
 struct SweepTables {
@@ -170,7 +169,7 @@ bool measureSource(MonoSource &source, const EvidenceGeometry &g, AttackEvidence
                          {}, {}, 0, 0, {}});
         SF_INFO info{};
         if (i > 0)
-            files.emplace_back(sf_open(path.c_str(), SFM_READ, &info), sf_close);
+            files.emplace_back(sf_open(path.c_str(), SFM_READ, &info));
         if (i > 0 && !(parts[i].source.file = files.back().get()))
             return false;
     }
@@ -217,7 +216,7 @@ bool measureSamples(std::vector<float> x, const EvidenceGeometry &g, AttackEvide
 bool measureFile(const std::string &path, double referencePitch, AttackEvidence &e,
                  const volatile std::sig_atomic_t *stop, std::string &error) {
     SF_INFO info{};
-    std::unique_ptr<SNDFILE, int (*)(SNDFILE *)> file(sf_open(path.c_str(), SFM_READ, &info), sf_close);
+    SndFile file(sf_open(path.c_str(), SFM_READ, &info));
     if (!file || info.channels < 1 || info.samplerate < 1 || info.frames < 0) {
         error = "the recording " + path + " cannot be read (" + sf_strerror(file.get()) + ")";
         return false;

@@ -7,6 +7,7 @@
 #include <thread>
 #include <tuple>
 
+#include "app/starter/audio/sound_file.h"
 #include "app/starter/refine/spectra.h"
 
 namespace {
@@ -193,7 +194,7 @@ bool measureStretches(const AttackEvidence &e, const BandTable &bands, const std
     if (first >= last)
         return true;
     SF_INFO info{};
-    std::unique_ptr<SNDFILE, int (*)(SNDFILE *)> file(sf_open(e.source.path.c_str(), SFM_READ, &info), sf_close);
+    SndFile file(sf_open(e.source.path.c_str(), SFM_READ, &info));
     if (!file || info.channels < 1)
         return false;
     ProbePass s{e, MonoSource{}, makeTransform(e.source.geometry.longSize), bands, {}, probes, answers, order,
