@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/finish.h"
+#include "input/input.h"
 
 // The launch token agreed with the front-end.
 constexpr const char *LaunchToken = "+";
@@ -23,9 +24,7 @@ struct RunState {
     float progressStep;
     time_t lastReportTime;
     int controlValue;
-    int tempoValue;
-    int framesSinceTempoValue;
-    float tempoAdvance;
+    TempoPace tempoPace;
     int detectedMode;
     int finishing;      // 1 once the finish routine has started
 };
@@ -58,6 +57,8 @@ void decideRows(int first, int last, const char *chordName);
 void processBlock();
 /** Fills row `CurrentRow` for a frame of this peak: zeros when silent or paused, else its measured levels. */
 void measureCurrentRow(uint32_t peak);
+/** Puts the frame loop at the first frame of the region, at the start of the tempo file. */
+void startFrames();
 /** Moves `framePosition` and `frameByte` to the next frame. */
 void stepToNextFrame();
 

@@ -120,12 +120,9 @@ void startRun() {
     buildTriadTable();
     if (settings.Filter == -1) resetAttribution();
     resetTracker();
-    run.framePosition = static_cast<double>(d.startByte) / d.inputStride;
-    run.frameByte = d.startByte;
+    startFrames();
     run.CurrentRow = -1;
     for (int64_t &total : analysis.PitchClassTotals) total = 0;
-    run.tempoValue = 0;
-    run.framesSinceTempoValue = d.tempoFramesPerBeat;
     run.previousPeak = 0;
 }
 
@@ -140,38 +137,27 @@ void measureCurrentRow(uint32_t peak) {
     }
 }
 
-void stepToNextFrame() {
-    advanceFramePosition();
-    run.frameByte = truncInt64(run.framePosition + 0.5) * derived.inputStride;
+void startFrames() {
+    const Derived &d = derived;
+    run.framePosition = static_cast<double>(d.startByte) / d.inputStride;
+    run.frameByte = d.startByte;
+    run.tempoPace = firstTempoPace(d.frameTempo);
 }
 
+void stepToNextFrame() {
+    advanceFramePosition();
+    run.frameByte = frameByteAt(run.framePosition, derived.inputStride);
+}
+
+namespace {
+
+int readRunTempoValue(void *) { return readTempoValue(); }
+
+}  // namespace
+
 void advanceFramePosition() {
-    const Derived &d = derived;
-    if (!inputFiles.tempo || run.tempoValue == TempoFileEnd) {
-        run.framePosition += d.samplesPerFrame;
-        return;
-    }
-    if (d.tempoFramesPerBeat != 0) {
-        if (run.framesSinceTempoValue == d.tempoFramesPerBeat) {
-            run.tempoValue = readTempoValue();
-            run.framesSinceTempoValue = 0;
-            run.tempoAdvance = static_cast<float>(run.tempoValue * static_cast<double>(d.tempoSampleFactor));
-        }
-        if (run.tempoValue == TempoFileEnd) {
-            run.framePosition += d.samplesPerFrame;
-        } else {
-            run.framesSinceTempoValue += 1;
-            run.framePosition += run.tempoAdvance;
-        }
-        return;
-    }
-    int sum = 0;
-    for (int i = 0; i < d.tempoBeatsPerFrame; ++i) sum += readTempoValue();
-    run.tempoValue = sum;
-    if (sum == TempoFileEnd)
-        run.framePosition += d.samplesPerFrame;
-    else
-        run.framePosition += sum * static_cast<double>(d.tempoSampleFactor);
+    run.framePosition = nextFramePosition(run.framePosition, derived.samplesPerFrame, derived.frameTempo,
+                                          inputFiles.tempo ? &run.tempoPace : nullptr, readRunTempoValue, nullptr);
 }
 
 void runFrameLoop() {

@@ -21,9 +21,7 @@ constexpr int64_t DefaultLevelBytes = 16 << 20;
 struct FrameCursor {
     double framePosition;
     int64_t frameByte;
-    int tempoValue;
-    int framesSinceTempoValue;
-    float tempoAdvance;
+    TempoPace tempoPace;
     uint32_t previousPeak;
     off_t tempoOffset;  // the tempo file's read position
 };
@@ -43,8 +41,7 @@ int64_t levelBytes() {
 }
 
 FrameCursor currentCursor() {
-    FrameCursor c = {run.framePosition, run.frameByte, run.tempoValue, run.framesSinceTempoValue,
-                     run.tempoAdvance, run.previousPeak, 0};
+    FrameCursor c = {run.framePosition, run.frameByte, run.tempoPace, run.previousPeak, 0};
     if (inputFiles.tempo) {
         c.tempoOffset = ftello(inputFiles.tempo);
         if (c.tempoOffset < 0) finish(CodeReadFailure, 21);
@@ -55,9 +52,7 @@ FrameCursor currentCursor() {
 void moveTo(const FrameCursor &c) {
     run.framePosition = c.framePosition;
     run.frameByte = c.frameByte;
-    run.tempoValue = c.tempoValue;
-    run.framesSinceTempoValue = c.framesSinceTempoValue;
-    run.tempoAdvance = c.tempoAdvance;
+    run.tempoPace = c.tempoPace;
     run.previousPeak = c.previousPeak;
     if (inputFiles.tempo && fseeko(inputFiles.tempo, c.tempoOffset, SEEK_SET) != 0) finish(CodeReadFailure, 21);
 }

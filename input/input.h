@@ -56,6 +56,23 @@ struct Settings {
     int Sensitivity;
 };
 
+// How the values of a tempo file space the frames: framesPerValue frames follow each value
+// (0 when several values make one frame: valuesPerFrame of them), each frame advancing by
+// its value (milliseconds a beat) times sampleFactor analysed samples.
+struct TempoSpacing {
+    int framesPerValue;
+    int valuesPerFrame;
+    float sampleFactor;
+};
+
+// Where the frames stand in a tempo file: the value they follow, how many frames have
+// followed it, and the advance it gives each frame.
+struct TempoPace {
+    int value;
+    int framesSinceValue;
+    float advance;
+};
+
 // Values derived once by the set-up; read-only during the run.
 struct Derived {
     float speedFactor;
@@ -81,9 +98,7 @@ struct Derived {
     int stepsPerBar;
     double framesPerBeat;
     double samplesPerFrame;
-    int tempoFramesPerBeat;
-    int tempoBeatsPerFrame;
-    float tempoSampleFactor;
+    TempoSpacing frameTempo;     // how the tempo file spaces the frames, when it opens
     int blockLength;
     int fixedVelocity;
     int tonicPitchClass;
@@ -222,6 +237,27 @@ int timeBaseDetail(double frames, double beatsPerSecond, int framesPerStep, Time
     on a WAV file of this format; s receives the settled grid values (Speed in percent).
     0 when it fits a MIDI file, else the code-7 detail at which the set-up ends. */
 int timeBaseVerdict(Settings &s, int rate, int tracks, int bitsPerSample, TimeBase &tb);
+
+/** Analysed samples between two frames at a constant tempo. */
+double fixedFrameHop(int virtualSR, double framesPerBeat, double beatsPerSecond);
+/** Grid steps of a bar: 2^resolution / 2^denominatorPower x numerator, rounded. */
+int gridStepsPerBar(float resolution, int denominatorPower, int numerator);
+/** How a tempo file spaces the frames of a grid of framesPerBeat frames a beat at the analysis rate. */
+TempoSpacing tempoSpacing(double framesPerBeat, int virtualSR);
+/** The start of the analysed region in seconds: start, or 0 when it is after latestStart or further
+    before the audio than audioSeconds. */
+double regionStart(double start, double latestStart, double audioSeconds);
+/** The file offset of the first frame of a region starting at start seconds. */
+int64_t startByteAt(double start, int rate, int frameBytes, int64_t dataOffset);
+/** The tempo-file state at the first frame. */
+TempoPace firstTempoPace(const TempoSpacing &s);
+/** The frame position (in analysed samples from the file's start) after the one at position: the
+    fixed hop without a tempo file (pace null) or after its end, else as its values space the frames,
+    read one at a time by readValue(source). */
+double nextFramePosition(double position, double fixedHop, const TempoSpacing &s, TempoPace *pace,
+                         int (*readValue)(void *), void *source);
+/** The file offset of the frame at a position (every frame but the first, which starts at the region's first byte). */
+int64_t frameByteAt(double position, int inputStride);
 
 // The header area the WAV reader takes in one piece.
 constexpr int WaveHeaderArea = 4132;

@@ -118,11 +118,8 @@ void deriveRegion() {
         start = 0;
         s.EndPoint = M;
     }
-    if (start > M) start = 0;
-    // A start further before the audio than the audio is long falls back to 0
-    // like one beyond its end: it would only add hours of silent frames.
-    if (start < -(static_cast<double>(d.waveDataLength) / A / s.Rate)) start = 0;
-    d.startByte = truncInt64(start * s.Rate * A + d.waveDataOffset + 0.5);
+    start = regionStart(start, M, static_cast<double>(d.waveDataLength) / A / s.Rate);
+    d.startByte = startByteAt(start, s.Rate, A, d.waveDataOffset);
     if (s.EndPoint <= start) s.EndPoint = M;
     if (s.EndPoint > M) s.EndPoint = M;
     d.endByte = truncInt64(s.EndPoint * s.Rate * A + d.waveDataOffset + 0.5);
@@ -143,10 +140,9 @@ void deriveGrid() {
     s.Resolution = resolutionInRange(s.Resolution);
     double Q = std::pow(2.0, static_cast<double>(s.Resolution));
     if (s.MinimumLength > Q + 0.5) s.MinimumLength = truncInt(Q + 0.5);
-    double B = std::pow(2.0, s.TimeSignatureDenominator);
-    d.stepsPerBar = truncInt(Q / B * s.TimeSignatureNumerator + 0.5);
+    d.stepsPerBar = gridStepsPerBar(s.Resolution, s.TimeSignatureDenominator, s.TimeSignatureNumerator);
     d.framesPerBeat = gridFramesPerBeat(s.Sensitivity, s.Resolution, s.TimeSignatureDenominator);
-    d.samplesPerFrame = s.VirtualSR / (d.framesPerBeat * d.beatsPerSecond);
+    d.samplesPerFrame = fixedFrameHop(s.VirtualSR, d.framesPerBeat, d.beatsPerSecond);
 }
 
 // The output settings.

@@ -33,16 +33,9 @@ bool readTempoValues(const std::string &path, std::vector<uint16_t> &values) {
 }
 
 void openTempoFile() {
-    Derived &d = derived;
     inputFiles.tempo = openTempoStream(settings.TempoFile);
     if (!inputFiles.tempo) return;
-    d.tempoFramesPerBeat = truncInt(d.framesPerBeat + 0.1);
-    if (d.tempoFramesPerBeat == 0) {
-        d.tempoBeatsPerFrame = truncInt(1 / d.framesPerBeat + 0.5);
-        d.tempoSampleFactor = static_cast<float>(settings.VirtualSR * 0.001);
-    } else {
-        d.tempoSampleFactor = static_cast<float>(settings.VirtualSR * 0.001 / d.tempoFramesPerBeat);
-    }
+    derived.frameTempo = tempoSpacing(derived.framesPerBeat, settings.VirtualSR);
 }
 
 int readTempoValue() { return nextTempoValue(inputFiles.tempo); }

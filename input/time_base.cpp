@@ -72,7 +72,7 @@ int timeBaseVerdict(Settings &s, int rate, int tracks, int bitsPerSample, TimeBa
     s.Speed = speedInRange(s.Speed);
     double beatsPerSecond = s.Tempo * 0.016666666666666666;
     double framesPerBeat = gridFramesPerBeat(s.Sensitivity, s.Resolution, s.TimeSignatureDenominator);
-    double samplesPerFrame = virtualSR / (framesPerBeat * beatsPerSecond);
+    double samplesPerFrame = fixedFrameHop(virtualSR, framesPerBeat, beatsPerSecond);
     float speedFactor = static_cast<float>(s.Speed * 0.01);
     double frames = framesAtSpeed(rate, tracks, bitsPerSample, inputStride, samplesPerFrame, beatsPerSecond,
                                   speedFactor);

@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         openTempoFile();
         if (!inputFiles.tempo) std::abort();
         run = RunState{};
-        run.framesSinceTempoValue = derived.tempoFramesPerBeat;
+        run.tempoPace.framesSinceValue = derived.frameTempo.framesPerValue;
         for (int frame = 0; frame < 2000; ++frame) {
             double before = run.framePosition;
             advanceFramePosition();

@@ -495,23 +495,23 @@ TEST_F(AnalysisSetupTest, TempoFileValuesWhenTheFileOpens) {
     const std::string file = wav(11025, 1, 16);
     setUp(file, "TempoFile=" + dir.file("beats.bin") + "\n");
     ASSERT_NE(inputFiles.tempo, nullptr);
-    EXPECT_EQ(derived.tempoFramesPerBeat, 4);
-    EXPECT_EQ(derived.tempoBeatsPerFrame, 0);
-    EXPECT_EQ(derived.tempoSampleFactor, static_cast<float>(11025 * 0.001 / 4));
+    EXPECT_EQ(derived.frameTempo.framesPerValue, 4);
+    EXPECT_EQ(derived.frameTempo.valuesPerFrame, 0);
+    EXPECT_EQ(derived.frameTempo.sampleFactor, static_cast<float>(11025 * 0.001 / 4));
 
     // A quarter frame per beat: four tempo values per frame, factor VirtualSR x 0.001.
     setUpAgain(file, "TempoFile=" + dir.file("beats.bin") +
                          "\nSensitivity=0\nResolution=1\nTimeSignatureDenominator=3\nSpeed=999\n");
     ASSERT_NE(inputFiles.tempo, nullptr);
     EXPECT_EQ(derived.framesPerBeat, 0.25);
-    EXPECT_EQ(derived.tempoFramesPerBeat, 0);
-    EXPECT_EQ(derived.tempoBeatsPerFrame, 4);
-    EXPECT_EQ(derived.tempoSampleFactor, static_cast<float>(11025 * 0.001));
+    EXPECT_EQ(derived.frameTempo.framesPerValue, 0);
+    EXPECT_EQ(derived.frameTempo.valuesPerFrame, 4);
+    EXPECT_EQ(derived.frameTempo.sampleFactor, static_cast<float>(11025 * 0.001));
 
     setUpAgain(file, "TempoFile=" + dir.file("absent.bin") + "\n");
     EXPECT_EQ(inputFiles.tempo, nullptr);
-    EXPECT_EQ(derived.tempoFramesPerBeat, 0);
-    EXPECT_EQ(derived.tempoSampleFactor, 0.0f);
+    EXPECT_EQ(derived.frameTempo.framesPerValue, 0);
+    EXPECT_EQ(derived.frameTempo.sampleFactor, 0.0f);
 }
 
 TEST_F(AnalysisSetupTest, TimeBaseOutsideTheMidiHeaderEndsWithCode7) {

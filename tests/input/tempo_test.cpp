@@ -24,8 +24,8 @@ protected:
         derived.samplesPerFrame = 11025 / (framesPerBeat * 2.0);
         openTempoFile();
         run.framePosition = 1000;
-        run.framesSinceTempoValue = derived.tempoFramesPerBeat;
-        run.tempoValue = 0;
+        run.tempoPace.framesSinceValue = derived.frameTempo.framesPerValue;
+        run.tempoPace.value = 0;
     }
 
     // The advance of each of the next n frames.
@@ -42,13 +42,13 @@ protected:
 
 TEST_F(TempoFileTest, EachValueSpacesTheFramesOfOneBeat) {
     start(values({500, 600, 65535, 700}));
-    EXPECT_EQ(derived.tempoFramesPerBeat, 4);
+    EXPECT_EQ(derived.frameTempo.framesPerValue, 4);
     std::vector<double> a = advances(12);
     for (int i = 0; i < 4; ++i) EXPECT_DOUBLE_EQ(a[i], 1378.125) << "frame " << i + 1;
     for (int i = 4; i < 8; ++i) EXPECT_DOUBLE_EQ(a[i], 1653.75) << "frame " << i + 1;
     // 65535 ends the map: constant hop, and the file is not read again.
     for (int i = 8; i < 12; ++i) EXPECT_DOUBLE_EQ(a[i], 1378.125) << "frame " << i + 1;
-    EXPECT_EQ(run.tempoValue, 65535);
+    EXPECT_EQ(run.tempoPace.value, 65535);
     EXPECT_EQ(std::ftell(inputFiles.tempo), 6);
     EXPECT_DOUBLE_EQ(run.framePosition, 1000 + 4 * 1378.125 + 4 * 1653.75 + 4 * 1378.125);
 }
@@ -86,9 +86,9 @@ TEST_F(TempoFileTest, ValueZeroAnalysesTheSameAudioAgainForThatBeat) {
 TEST_F(TempoFileTest, FrameSpanningSeveralBeatsAdvancesByTheirSum) {
     // A quarter frame per beat: each frame takes four values.
     start(values({100, 200, 300, 400, 65000, 535, 1, 0, 65535, 0, 0, 0, 7}), 0.25);
-    EXPECT_EQ(derived.tempoFramesPerBeat, 0);
-    EXPECT_EQ(derived.tempoBeatsPerFrame, 4);
-    EXPECT_EQ(derived.tempoSampleFactor, static_cast<float>(11.025));
+    EXPECT_EQ(derived.frameTempo.framesPerValue, 0);
+    EXPECT_EQ(derived.frameTempo.valuesPerFrame, 4);
+    EXPECT_EQ(derived.frameTempo.sampleFactor, static_cast<float>(11.025));
     std::vector<double> a = advances(4);
     EXPECT_DOUBLE_EQ(a[0], 1000 * static_cast<double>(11.025f));
     EXPECT_DOUBLE_EQ(a[1], 65536 * static_cast<double>(11.025f));

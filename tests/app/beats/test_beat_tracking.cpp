@@ -112,8 +112,8 @@ TEST(TempoMap, TheEngineSpacesItsFramesOnTheBeatsWritten) {
     openTempoFile();
     ASSERT_NE(inputFiles.tempo, nullptr);
     run.framePosition = beats[0] * 11025;
-    run.framesSinceTempoValue = derived.tempoFramesPerBeat;
-    run.tempoValue = 0;
+    run.tempoPace.framesSinceValue = derived.frameTempo.framesPerValue;
+    run.tempoPace.value = 0;
     for (size_t b = 1; b < beats.size(); ++b) {
         for (int f = 0; f < 8; ++f)
             advanceFramePosition();

@@ -28,7 +28,7 @@ std::vector<uint16_t> valuesTheEngineFollows(const std::string &path, size_t lim
     std::vector<uint16_t> values;
     if (!inputFiles.tempo) return values;
     run = RunState{};
-    run.framesSinceTempoValue = derived.tempoFramesPerBeat;
+    run.tempoPace.framesSinceValue = derived.frameTempo.framesPerValue;
     for (size_t frame = 0; frame <= limit; ++frame) {
         const double before = run.framePosition;
         advanceFramePosition();

@@ -4,12 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
+#include <sstream>
 
 #include <sndfile.h>
 
 #include "app/starter/beats/beats.h"
 #include "app/starter/refine/refine.h"
+#include "engine/engine.h"
 #include "tests/app/support.h"
+#include "tests/input/input_rig.h"
 
 namespace {
 
@@ -93,4 +97,90 @@ TEST(RefineTimeline, ATempoMapSpacesTheStepsBeatByBeat) {
     EXPECT_NEAR(secondsAtStep(s.timeline, 36) - secondsAtStep(s.timeline, 32), 0.4, 1e-3);
     ASSERT_GE(s.notes.size(), 10u);
     EXPECT_LE(worstOffset(s, tones), 1 + 1e-6);
+}
+
+namespace {
+
+// One random engine set-up: a WAV file of silence, a settings file and maybe a tempo file.
+struct RandomRun {
+    std::string settings;   // the settings file's text
+    std::vector<uint8_t> tempoBytes;
+    bool tempoFile = false;
+};
+
+RandomRun randomRun(std::mt19937 &rng, const std::string &dir) {
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    auto real = [&](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng); };
+    const int rates[] = {11025, 22050, 44100};
+    RandomRun r;
+    int rate = rates[pick(0, 2)], channels = pick(1, 2), bits = pick(0, 1) ? 16 : 8;
+    writeFile(dir + "in.wav", wavBytes(pcmLayout(rate, channels, bits),
+                                       std::string(static_cast<size_t>(rate * 3) * channels * (bits / 8), '\0')));
+    std::ostringstream s;
+    s << "WaveFile=" << dir << "in.wav\nMidiFile=" << dir << "out.mid\nEntireWave=0\n"
+      << "Tempo=" << real(20, 300) << "\nSensitivity=" << pick(0, 7) << "\nResolution=" << real(0, 6)
+      << "\nTimeSignatureNumerator=" << pick(1, 12) << "\nTimeSignatureDenominator=" << pick(0, 6)
+      << "\nVirtualSR=" << rates[pick(0, 2)] << "\nCropSilence=" << pick(0, 1) << "\nStartPoint=" << real(-2, 2)
+      << "\n";
+    r.tempoFile = pick(0, 3) != 0;
+    if (r.tempoFile) {
+        // Beat lengths in milliseconds, the end marker or none, sometimes an odd last byte.
+        int values = pick(0, 40);
+        for (int i = 0; i < values; ++i) {
+            int v = pick(0, 9) == 0 ? pick(0, 20) : pick(150, 1500);
+            r.tempoBytes.push_back(static_cast<uint8_t>(v & 0xFF));
+            r.tempoBytes.push_back(static_cast<uint8_t>(v >> 8));
+        }
+        if (pick(0, 1))
+            r.tempoBytes.insert(r.tempoBytes.end(), {0xFF, 0xFF});
+        else if (pick(0, 1))
+            r.tempoBytes.push_back(static_cast<uint8_t>(pick(0, 255)));
+        writeFile(dir + "tempo.bin", std::string(r.tempoBytes.begin(), r.tempoBytes.end()));
+        s << "TempoFile=" << dir << "tempo.bin\n";
+    }
+    r.settings = s.str();
+    return r;
+}
+
+}  // namespace
+
+TEST(RefineTimeline, EveryFrameStartsWhereTheEngineStartsIt) {
+    // The engine's own set-up and frame advance, in this process, against the timeline's replay.
+    std::mt19937 rng(28);
+    int compared = 0;
+    for (int trial = 0; trial < 300; ++trial) {
+        ScratchDir dir;
+        RandomRun r = randomRun(rng, dir.path);
+        writeFile(dir.path + "settings.txt", r.settings);
+        SettingsList list;
+        std::string error;
+        ASSERT_TRUE(readSettingsFile(dir.path + "settings.txt", list, error)) << error;
+        Settings settled;
+        TimeBase tb;
+        WaveHeader header = readWaveFileHeader(dir.path + "in.wav");
+        if (timeBaseVerdict(settled = engineSettings(list), header.rate, header.channels, header.bits, tb) != 0)
+            continue;  // the engine would end at its set-up
+        std::vector<uint16_t> map;
+        if (r.tempoFile)
+            readTempoMap(dir.path + "tempo.bin", map);
+        Timeline t;
+        ASSERT_TRUE(buildTimeline(list, map, header, 3.0, t, error)) << error;
+
+        input_rig::releaseInput();
+        run = RunState{};
+        setupAnalysis((dir.path + "settings.txt").c_str());
+        startFrames();
+        const double bytesPerSecond = static_cast<double>(header.rate) * header.channels * (header.bits / 8);
+        const int framesPerStep = 1 << settings.Sensitivity;
+        for (size_t step = 0; step < t.stepTimes.size() && t.stepTimes[step] < 3.0; ++step) {
+            double engineSeconds = static_cast<double>(run.frameByte - derived.waveDataOffset) / bytesPerSecond;
+            ASSERT_EQ(engineSeconds, t.stepTimes[step]) << "trial " << trial << " step " << step << "\n" << r.settings;
+            for (int f = 0; f < framesPerStep; ++f)
+                stepToNextFrame();
+            ++compared;
+        }
+        input_rig::releaseInput();
+        resetSettings();
+    }
+    EXPECT_GT(compared, 1000);
 }
