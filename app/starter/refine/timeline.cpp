@@ -10,21 +10,16 @@ namespace {
 constexpr double GridBeyondEnd = 8;
 // At most this many grid steps are replayed (a tempo file of zeros never moves on).
 constexpr size_t MostSteps = size_t(1) << 22;
-
-// Truncation toward zero saturating to 32 bits, NaN to 0, like the engine's.
-int truncated(double v) {
-    if (std::isnan(v))
-        return 0;
-    return static_cast<int>(std::clamp(std::trunc(v), -2147483648.0, 2147483647.0));
-}
+// A bar line this close after the region's start (in grid steps) is taken to lie on it.
+constexpr double OnTheStart = 1e-6;
 
 // What the engine derives from the settings for its frame positions.
 struct FrameRule {
-    int rate = 44100, bytesPerFrame = 2, stride = 2, framesPerStep = 2;
+    int rate = 44100, bytesPerFrame = 2, stride = 2;
+    int framesPerStep = 2;
     int64_t dataOffset = 44, startByte = 44;
-    double framesPerBeat = 8, samplesPerFrame = 0;
-    int tempoFramesPerBeat = 0, tempoBeatsPerFrame = 0;
-    float tempoSampleFactor = 0;
+    double samplesPerFrame = 0;
+    TempoSpacing tempo{0, 0, 0.0f};
 };
 
 // The analysis rate: VirtualSR when it is 11025, 22050 or 44100 and not above the file's (filter path 11025).
@@ -37,63 +32,45 @@ int analysisRate(const SettingsList &s, int rate) {
 void gridGeometry(const SettingsList &s, int vsr, FrameRule &r, Timeline &t) {
     Settings e = engineSettings(s);
     int num = numeratorInRange(e.TimeSignatureNumerator), den = denominatorInRange(e.TimeSignatureDenominator);
-    double tempo = tempoInRange(e.Tempo);
     int sens = sensitivityInRange(e.Sensitivity);
     float res = resolutionInRange(e.Resolution);
-    double q = std::pow(2.0, static_cast<double>(res)), b = std::pow(2.0, den);
+    double framesPerBeat = gridFramesPerBeat(sens, res, den);
     r.framesPerStep = 1 << sens;
-    r.framesPerBeat = gridFramesPerBeat(sens, res, den);
-    r.samplesPerFrame = vsr / (r.framesPerBeat * (tempo * 0.016666666666666666));
-    t.stepsPerBeat = r.framesPerBeat / r.framesPerStep;
-    int bar = truncated(q / b * num + 0.5);
-    t.stepsPerBar = e.CropSilence != 0 ? 1 : bar;
-    r.tempoFramesPerBeat = truncated(r.framesPerBeat + 0.1);
-    if (r.tempoFramesPerBeat == 0) {
-        r.tempoBeatsPerFrame = truncated(1 / r.framesPerBeat + 0.5);
-        r.tempoSampleFactor = static_cast<float>(vsr * 0.001);
-    } else {
-        r.tempoSampleFactor = static_cast<float>(vsr * 0.001 / r.tempoFramesPerBeat);
-    }
+    r.samplesPerFrame = fixedFrameHop(vsr, framesPerBeat, tempoInRange(e.Tempo) * 0.016666666666666666);
+    r.tempo = tempoSpacing(framesPerBeat, vsr);
+    t.stepsPerBeat = framesPerBeat / r.framesPerStep;
+    t.barSteps = gridStepsPerBar(res, den, num);
+    t.stepsPerBar = e.CropSilence != 0 ? 1 : t.barSteps;
 }
 
-// The next tempo-file value; the end of the file reads as the end marker.
-int nextValue(const std::vector<uint16_t> &map, size_t &i) { return i < map.size() ? map[i++] : 65535; }
+// The tempo file's values one at a time; past their end the end marker, as the engine reads a file.
+struct ValueSource {
+    const std::vector<uint16_t> *values;
+    size_t next;
+};
+
+int nextValue(void *source) {
+    ValueSource &v = *static_cast<ValueSource *>(source);
+    return v.next < v.values->size() ? (*v.values)[v.next++] : TempoFileEnd;
+}
 
 // Replays the frame positions and keeps the time of every framesPerStep-th frame.
 void replayFrames(const FrameRule &r, const std::vector<uint16_t> &map, double until, Timeline &t) {
     double position = static_cast<double>(r.startByte) / r.stride;
-    int value = 0, sinceValue = r.tempoFramesPerBeat;
-    float advance = 0;
-    size_t next = 0;
+    int64_t byte = r.startByte;
+    TempoPace pace = firstTempoPace(r.tempo);
+    ValueSource source{&map, 0};
     double bytesPerSecond = static_cast<double>(r.rate) * r.bytesPerFrame;
     for (int64_t f = 0;; ++f) {
-        int64_t byte = static_cast<int64_t>(std::trunc(position + 0.5)) * r.stride;
         double seconds = static_cast<double>(byte - r.dataOffset) / bytesPerSecond;
         if (f % r.framesPerStep == 0) {
             t.stepTimes.push_back(seconds);
             if ((seconds > until && t.stepTimes.size() >= 2) || t.stepTimes.size() >= MostSteps)
                 return;
         }
-        if (!t.followsMap || value == 65535) {
-            position += r.samplesPerFrame;
-        } else if (r.tempoFramesPerBeat != 0) {
-            if (sinceValue == r.tempoFramesPerBeat) {
-                value = nextValue(map, next);
-                sinceValue = 0;
-                advance = static_cast<float>(value * static_cast<double>(r.tempoSampleFactor));
-            }
-            if (value == 65535) {
-                position += r.samplesPerFrame;
-            } else {
-                sinceValue += 1;
-                position += advance;
-            }
-        } else {
-            value = 0;
-            for (int i = 0; i < r.tempoBeatsPerFrame; ++i)
-                value += nextValue(map, next);
-            position += value == 65535 ? r.samplesPerFrame : value * static_cast<double>(r.tempoSampleFactor);
-        }
+        position = nextFramePosition(position, r.samplesPerFrame, r.tempo, t.followsMap ? &pace : nullptr, nextValue,
+                                     &source);
+        byte = frameByteAt(position, r.stride);
     }
 }
 
@@ -110,12 +87,12 @@ bool buildTimeline(const SettingsList &s, const std::vector<uint16_t> &map, cons
     r.rate = h.rate;
     r.bytesPerFrame = h.channels * (h.bits / 8);
     int vsr = analysisRate(s, h.rate);
-    r.stride = std::max(1, (h.rate / vsr) * r.bytesPerFrame);
+    r.stride = std::max(1, inputStrideFor(h.rate, vsr, h.channels, h.bits));
     r.dataOffset = h.dataOffset;
     double start = settingInt(s, "EntireWave", 0) != 0 ? 0 : settingDecimal(s, "StartPoint", 0);
-    if (!std::isfinite(start) || start > audioSeconds || start < -audioSeconds)
+    if (!std::isfinite(start))
         start = 0;
-    r.startByte = static_cast<int64_t>(std::trunc(start * h.rate * r.bytesPerFrame + h.dataOffset + 0.5));
+    r.startByte = startByteAt(regionStart(start, audioSeconds, audioSeconds), h.rate, r.bytesPerFrame, h.dataOffset);
     gridGeometry(s, vsr, r, t);
     t.followsMap = !map.empty();
     if (!(r.samplesPerFrame > 0) || !std::isfinite(r.samplesPerFrame)) {
@@ -151,4 +128,27 @@ double tickAtSeconds(const Timeline &t, double seconds) {
 double stepLengthAt(const Timeline &t, double seconds) {
     double j = std::floor(stepAtSeconds(t, seconds));
     return secondsAtStep(t, j + 1) - secondsAtStep(t, j);
+}
+
+WrittenTime writtenTime(const Timeline &t, double regionStart) {
+    WrittenTime w;
+    w.regionStart = regionStart;
+    double bar = std::max(1, t.barSteps), start = stepAtSeconds(t, regionStart);
+    double firstBar = bar * std::ceil((start - OnTheStart) / bar);
+    // Whole steps of the pick-up; a pick-up that rounds to a whole bar is none.
+    int64_t pickup = std::llround(firstBar - start);
+    if (pickup >= static_cast<int64_t>(bar)) {
+        firstBar -= bar;
+        pickup = 0;
+    }
+    w.pickupSteps = std::max<int64_t>(pickup, 0);
+    w.leadEndStep = firstBar - static_cast<double>(w.pickupSteps) + 1;
+    return w;
+}
+
+double writtenTick(const Timeline &t, const WrittenTime &w, double seconds) {
+    double end = secondsAtStep(t, w.leadEndStep);
+    if (seconds >= end || !(end > w.regionStart))
+        return w.leadTicks + (stepAtSeconds(t, seconds) - w.leadEndStep) * TicksPerStep;
+    return (seconds - w.regionStart) / (end - w.regionStart) * w.leadTicks;
 }

@@ -15,9 +15,21 @@
 struct Timeline {
     std::vector<double> stepTimes;  // seconds of the file where grid step j begins, j from the start
     double stepsPerBeat = 4;
+    int barSteps = 16;              // grid steps of a bar
     int stepsPerBar = 16;           // the unit of the leading time dropped (1 with CropSilence)
     int64_t droppedSteps = 0;       // grid steps before the file's tick 0
     bool followsMap = false;        // the frames followed a tempo file
+};
+
+// The written file's time: tick 0 at the start of the analysed region; from there to the first bar
+// line of the engine's grid at or after it, a pick-up of whole grid steps; from the end of the
+// written file's first step on, the engine's grid step by step. The first step takes up what is
+// left of a grid step between the region's start and the pick-up's first whole step.
+struct WrittenTime {
+    double regionStart = 0;     // seconds of the file at tick 0
+    double leadEndStep = 1;     // the engine's grid step where the written file's lead-in ends
+    double leadTicks = TicksPerStep;  // its ticks: one step, taking up the fraction of a step
+    int64_t pickupSteps = 0;    // grid steps before the first bar line (0: the file starts on one)
 };
 
 /** The grid the engine follows with these settings over a WAV file with this header (map: the
@@ -34,3 +46,7 @@ double secondsAtTick(const Timeline &t, double tick);
 double tickAtSeconds(const Timeline &t, double seconds);
 /** Length of the grid step that holds seconds. */
 double stepLengthAt(const Timeline &t, double seconds);
+/** The written file's time for a grid and the start of the analysed region, in seconds of the file. */
+WrittenTime writtenTime(const Timeline &t, double regionStart);
+/** The tick of the written file at seconds of the file (with its fraction; below 0 before tick 0). */
+double writtenTick(const Timeline &t, const WrittenTime &w, double seconds);
