@@ -3,7 +3,7 @@
 # when some are missing and we may install them. The one list of them.
 set -e
 pkgs="g++ cmake make pkg-config libgtest-dev libbenchmark-dev python3 python3-mido python3-numpy
-libsndfile1-dev libsoxr-dev libaubio-dev libfftw3-dev libxml2-dev libzip-dev libcli11-dev
+libsndfile1-dev libmpg123-dev libsoxr-dev libaubio-dev libfftw3-dev libxml2-dev libzip-dev libcli11-dev
 libxml2-utils musescore3 fluidsynth fluid-soundfont-gm clang libclang-rt-14-dev"
 missing=""
 for p in $pkgs; do

@@ -70,6 +70,7 @@ void applyMeta(MidiContent &m, uint8_t type, const std::vector<uint8_t> &data, i
     if (type == 0x58 && data.size() >= 2) {
         m.numerator = data[0];
         m.denominatorPower = data[1];
+        m.signatures.push_back({tick, data[0], data[1]});
     }
     if (type == 0x59 && data.size() == 2) {
         m.hasKeySignature = true;

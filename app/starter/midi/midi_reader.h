@@ -22,6 +22,13 @@ struct MidiTempo {
     int64_t microsPerBeat = 500000;
 };
 
+// A time signature event and its tick.
+struct MidiSignature {
+    int64_t tick = 0;
+    int numerator = 4;
+    int denominatorPower = 2;
+};
+
 // A marker event (the engine's chord names) and its tick.
 struct MidiMarker {
     int64_t tick = 0;
@@ -35,8 +42,9 @@ struct MidiContent {
     bool hasKeySignature = false;
     int keySignature = 8;          // -7..7 when hasKeySignature
     int mode = 0;                  // 0 major, 1 minor
-    int numerator = 4;             // time signature
+    int numerator = 4;             // time signature (the last one read)
     int denominatorPower = 2;
+    std::vector<MidiSignature> signatures;  // every time signature event, in file order
     int program = -1;              // first program change, -1 when none
     std::vector<MidiNote> notes;   // in order of their note-on
     std::vector<MidiTempo> tempos; // every tempo event, in file order

@@ -57,8 +57,8 @@ void settingsRegion(const SettingsList &settings, double &start, double &end);
 void failJob(Job &job, int code, const std::string &message);
 /** Ends a job that a Ctrl-C or a termination signal stopped before its engine ran. */
 void failInterrupted(Job &job);
-/** The beat listing of a tracked job: a "# " line, then one beat time per line. */
-std::string beatListing(const Job &job);
+/** The beat listing of a tracked job: a "# " line, then one beat time per line from the region's start on. */
+std::string beatListing(const Job &job, double regionStart);
 /** The metre of a tempo plan in words; weak when the pulse or the bar is. */
 std::string planMetreWords(const TempoPlan &plan);
 /** Runs every job, up to config.jobs at once, to its end; returns the worst exit code. */

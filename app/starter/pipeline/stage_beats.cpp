@@ -9,10 +9,13 @@
 
 namespace {
 
+// A beat this little before the region's start (seconds, a sample's rounding) is listed as within it.
+constexpr double BeatBeforeRegion = 1e-4;
+
 // Ends a --beats job with its listing.
-void finishListing(Job &job) {
+void finishListing(Job &job, double regionStart) {
     job.outcome.code = exitStatus(ExitCode::Done);
-    job.outcome.message = beatListing(job);
+    job.outcome.message = beatListing(job, regionStart);
     job.outcome.kind = OutcomeKind::Listing;
 }
 
@@ -35,7 +38,7 @@ bool stageFindBeats(Job &job, const BatchConfig &config) {
     job.beats.ran = true;
     if (!config.beatsOnly)
         return true;
-    finishListing(job);
+    finishListing(job, start);
     return false;
 }
 
@@ -43,15 +46,19 @@ std::string planMetreWords(const TempoPlan &t) {
     return metreWords(t.numerator, t.denominatorPower, t.metreGiven, t.metreJudged, t.metreWeak || t.pulseWeak);
 }
 
-std::string beatListing(const Job &job) {
+std::string beatListing(const Job &job, double regionStart) {
     const TempoPlan &t = job.beats.tempo;
     char line[200];
     if (!t.tracked)
         return "# " + job.input + ": " + fallbackSentence(t.fallback, t.tempo) + "\n";
-    std::snprintf(line, sizeof line, ": %zu beats, median tempo %.2f beats per minute; %s\n", t.beats.size(),
+    // The grid may reach back before the region to a downbeat of a pick-up: only the beats within it are listed.
+    size_t first = 0;
+    while (first < t.beats.size() && t.beats[first] < regionStart - BeatBeforeRegion)
+        ++first;
+    std::snprintf(line, sizeof line, ": %zu beats, median tempo %.2f beats per minute; %s\n", t.beats.size() - first,
                   t.beatTempo, planMetreWords(t).c_str());
     std::string text = "# " + job.input + line;
-    for (size_t i = 0; i < t.beats.size(); ++i) {
+    for (size_t i = first; i < t.beats.size(); ++i) {
         std::snprintf(line, sizeof line, i < t.downbeats.size() && t.downbeats[i] ? "%.3f downbeat\n" : "%.3f\n",
                       t.beats[i]);
         text += line;

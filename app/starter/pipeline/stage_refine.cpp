@@ -26,7 +26,9 @@ void keepEngineFiles(const Job &job, const std::string &dir) {
 
 // Writes the refined notes into the private folder; false when that cannot be done.
 bool refineInto(Job &job, const BatchConfig &config, const std::string &refined) {
-    RefineInput input{getSetting(job.files.settings, "WaveFile"), job.files.midiPath, job.files.settings, {}};
+    RefineInput input{getSetting(job.files.settings, "WaveFile"), job.files.midiPath, job.files.settings, {}, 0};
+    double end;
+    settingsRegion(config.settings, input.regionStart, end);
     std::string map = getSetting(job.files.settings, "TempoFile"), error;
     if (!map.empty() && !readTempoMap(map, input.tempoMap))
         input.tempoMap.clear();

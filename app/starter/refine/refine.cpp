@@ -109,11 +109,12 @@ bool prepareRefinement(const RefineInput &input, RefineSession &s, const volatil
         return false;
     s.timeline.droppedSteps = bestDroppedSteps(s.engine, s.evidence, s.timeline);
     s.notes = timedNotes(s.engine, s.timeline, transposeOf(input.settings));
+    s.written = writtenTime(s.timeline, input.regionStart);
     return true;
 }
 
 bool writeRefinement(const RefineSession &s, const RefineThresholds &th, bool quantize, const std::string &out,
                      RefineCounts &counts, std::string &error) {
     std::vector<TimedNote> notes = applyRules(s.notes, s.evidence, s.timeline, th, counts);
-    return writeBytes(out, refinedMidi(s.engine, notes, s.timeline, quantize), error);
+    return writeBytes(out, refinedMidi(s.engine, notes, s.timeline, s.written, quantize), error);
 }

@@ -22,6 +22,7 @@ struct RefineInput {
     std::string engineMidiPath;      // the engine's MIDI file
     SettingsList settings;           // the settings the engine was given
     std::vector<uint16_t> tempoMap;  // the tempo file's values, empty when it followed none
+    double regionStart = 0;          // seconds of the file where the analysed region starts: the refined file's tick 0
 };
 
 // Everything measured once for one recording and its engine file.
@@ -30,6 +31,7 @@ struct RefineSession {
     std::vector<TimedNote> notes;  // the engine's notes in seconds of the recording
     AttackEvidence evidence;
     Timeline timeline;
+    WrittenTime written;           // the refined file's time
 };
 
 /** Reads the engine's file, measures the recording and lines the two up; false with a sentence

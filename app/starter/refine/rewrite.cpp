@@ -10,45 +10,109 @@
 
 namespace {
 
-// Ranks of the events that share a tick: tempo, note-off, marker, note-on.
+// Ranks of the events that share a tick: tempo and time signature, note-off, marker, note-on.
 enum EventRank { TempoRank = 0, NoteOffRank = 1, MarkerRank = 2, NoteOnRank = 3 };
+// The engine's leading events start with its time signature: delta, FF 58 04, then nn dd cc bb.
+constexpr size_t SignatureAt = 1, SignatureBytes = 7;
+// A constant grid's first step this close to its tempo (a share of it) needs no tempo of its own.
+constexpr double SameTempoShare = 0.001;
 
-// A tempo event at the start of every beat whose length differs from the one before.
-void addTempoMap(std::vector<MidiEvent> &events, const Timeline &t, int division, int64_t lastTick) {
-    double beatTicks = t.stepsPerBeat * TicksPerStep;
-    int64_t first = static_cast<int64_t>(std::floor(static_cast<double>(t.droppedSteps) / t.stepsPerBeat));
-    int64_t previous = -1;
-    for (int64_t b = first;; ++b) {
-        double tick = (b * t.stepsPerBeat - static_cast<double>(t.droppedSteps)) * TicksPerStep;
-        if (tick > static_cast<double>(lastTick))
-            break;
-        double seconds = secondsAtStep(t, (b + 1) * t.stepsPerBeat) - secondsAtStep(t, b * t.stepsPerBeat);
-        int64_t micros = std::clamp<int64_t>(std::llround(seconds * 1e6 * division / beatTicks), 1, 16777215);
-        if (micros == previous)
-            continue;
-        previous = micros;
+// A tempo event at tick: microseconds a beat of division ticks for seconds over ticks.
+MidiEvent tempoEvent(double tick, double seconds, double ticks, int division) {
+    int64_t micros = std::clamp<int64_t>(std::llround(seconds * 1e6 * division / ticks), 1, 16777215);
+    std::vector<uint8_t> data;
+    appendBigEndian(data, static_cast<uint32_t>(micros), 3);
+    return {std::max<int64_t>(0, std::llround(tick)), TempoRank, metaEvent(0x51, data)};
+}
+
+// The micros of a tempo event.
+int64_t microsOf(const MidiEvent &e) { return (e.bytes[3] << 16) | (e.bytes[4] << 8) | e.bytes[5]; }
+
+// Tempo events that make every tick play at its time: the lead-in's first step, then (when the
+// grid followed a tempo file) every beat whose length differs from the one before; a constant
+// grid's own tempo returns after the first step.
+void addTempos(std::vector<MidiEvent> &events, const Timeline &t, const WrittenTime &w, int division,
+               int64_t microsPerBeat, int64_t lastTick) {
+    double leadEnd = secondsAtStep(t, w.leadEndStep);
+    std::vector<MidiEvent> tempos{tempoEvent(0, leadEnd - w.regionStart, w.leadTicks, division)};
+    if (!t.followsMap) {
+        double share = static_cast<double>(microsOf(tempos.front())) / static_cast<double>(microsPerBeat) - 1;
+        if (std::abs(share) <= SameTempoShare)
+            return;
         std::vector<uint8_t> data;
-        appendBigEndian(data, static_cast<uint32_t>(micros), 3);
-        events.push_back({std::max<int64_t>(0, std::llround(tick)), TempoRank, metaEvent(0x51, data)});
+        appendBigEndian(data, static_cast<uint32_t>(microsPerBeat), 3);
+        tempos.push_back({std::llround(w.leadTicks), TempoRank, metaEvent(0x51, data)});
+    } else {
+        // Pieces of beats from the first step's end: to the next beat line, then beat by beat.
+        double from = w.leadEndStep;
+        for (double b = std::floor(from / t.stepsPerBeat + 1e-9) + 1;; ++b) {
+            double to = b * t.stepsPerBeat, tick = w.leadTicks + (from - w.leadEndStep) * TicksPerStep;
+            if (tick > static_cast<double>(lastTick))
+                break;
+            if (to - from > 1e-9)
+                tempos.push_back(tempoEvent(tick, secondsAtStep(t, to) - secondsAtStep(t, from),
+                                            (to - from) * TicksPerStep, division));
+            from = to;
+        }
     }
+    int64_t previous = -1;
+    for (const MidiEvent &e : tempos) {
+        if (microsOf(e) == previous)
+            continue;
+        previous = microsOf(e);
+        events.push_back(e);
+    }
+}
+
+// The pick-up's time signature: its steps in the grid's note value, halved toward the metre's.
+void pickupSignature(int64_t steps, int metrePower, double stepsPerBeat, uint8_t &numerator, uint8_t &power) {
+    int stepPower = metrePower + static_cast<int>(std::lround(std::log2(stepsPerBeat)));
+    while (steps % 2 == 0 && stepPower > metrePower) {
+        steps /= 2;
+        --stepPower;
+    }
+    numerator = static_cast<uint8_t>(steps);
+    power = static_cast<uint8_t>(stepPower);
+}
+
+// True when the grid's step is a plain note value (a power of two of the beat) that a time
+// signature can count.
+bool countableStep(double stepsPerBeat) {
+    double p = std::log2(stepsPerBeat);
+    return stepsPerBeat >= 1 && std::abs(p - std::round(p)) < 1e-9;
+}
+
+// The leading events with the pick-up's time signature in place of the metre's, and the metre's
+// at the first bar line; unchanged without a pick-up.
+std::vector<uint8_t> withPickup(const MidiContent &engine, const Timeline &t, const WrittenTime &w,
+                                std::vector<MidiEvent> &events) {
+    std::vector<uint8_t> leading = engine.leadingEvents;
+    if (w.pickupSteps <= 0 || w.pickupSteps > 255 || !countableStep(t.stepsPerBeat) ||
+        leading.size() < SignatureAt + SignatureBytes || leading[SignatureAt] != 0xFF ||
+        leading[SignatureAt + 1] != 0x58 || leading[SignatureAt + 2] != 4)
+        return leading;
+    std::vector<uint8_t> metre(leading.begin() + SignatureAt, leading.begin() + SignatureAt + SignatureBytes);
+    pickupSignature(w.pickupSteps, metre[4], t.stepsPerBeat, leading[SignatureAt + 3], leading[SignatureAt + 4]);
+    events.push_back({w.pickupSteps * TicksPerStep, TempoRank, metre});
+    return leading;
 }
 
 }  // namespace
 
-int64_t noteTick(const Timeline &t, double seconds, bool quantize) {
-    double tick = tickAtSeconds(t, seconds);
+int64_t noteTick(const Timeline &t, const WrittenTime &w, double seconds, bool quantize) {
+    double tick = writtenTick(t, w, seconds);
     if (quantize)
         tick = std::round(tick / TicksPerStep) * TicksPerStep;
     return std::max<int64_t>(0, std::llround(tick));
 }
 
 std::vector<uint8_t> refinedMidi(const MidiContent &engine, const std::vector<TimedNote> &notes, const Timeline &t,
-                                 bool quantize) {
+                                 const WrittenTime &w, bool quantize) {
     std::vector<MidiEvent> events;
     int64_t last = 0;
     for (const TimedNote &n : notes) {
-        int64_t on = noteTick(t, n.on, quantize);
-        int64_t off = std::max(noteTick(t, n.off, quantize), on + (quantize ? TicksPerStep : 1));
+        int64_t on = noteTick(t, w, n.on, quantize);
+        int64_t off = std::max(noteTick(t, w, n.off, quantize), on + (quantize ? TicksPerStep : 1));
         uint8_t ch = static_cast<uint8_t>(n.channel & 0x0F), key = static_cast<uint8_t>(n.key & 0x7F);
         uint8_t vel = static_cast<uint8_t>(std::clamp(n.velocity, 1, 127));
         events.push_back({on, NoteOnRank, {static_cast<uint8_t>(0x90 | ch), key, vel}});
@@ -56,12 +120,14 @@ std::vector<uint8_t> refinedMidi(const MidiContent &engine, const std::vector<Ti
         last = std::max(last, off);
     }
     for (const MidiMarker &m : engine.markers) {
-        events.push_back({m.tick, MarkerRank, metaEvent(0x06, std::vector<uint8_t>(m.text.begin(), m.text.end()))});
-        last = std::max(last, m.tick);
+        double seconds = secondsAtTick(t, static_cast<double>(m.tick));
+        int64_t tick = std::max<int64_t>(0, std::llround(writtenTick(t, w, seconds)));
+        events.push_back({tick, MarkerRank, metaEvent(0x06, std::vector<uint8_t>(m.text.begin(), m.text.end()))});
+        last = std::max(last, tick);
     }
-    if (t.followsMap)
-        addTempoMap(events, t, engine.division, last);
-    return oneTrackFile(engine.division, engine.leadingEvents, std::move(events));
+    std::vector<uint8_t> leading = withPickup(engine, t, w, events);
+    addTempos(events, t, w, engine.division, engine.microsPerBeat, last);
+    return oneTrackFile(engine.division, leading, std::move(events));
 }
 
 bool writeBytes(const std::string &path, const std::vector<uint8_t> &bytes, std::string &error) {

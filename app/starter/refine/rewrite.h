@@ -12,10 +12,11 @@
 #include "app/starter/refine/rules.h"
 #include "app/starter/refine/timeline.h"
 
-/** The refined file's bytes; quantize snaps each onset and end to the nearest grid step. */
+/** The refined file's bytes in the written time w (tick 0 at the region's start, a pick-up's time
+ *  signature before the first bar line); quantize snaps each onset and end to the nearest step. */
 std::vector<uint8_t> refinedMidi(const MidiContent &engine, const std::vector<TimedNote> &notes, const Timeline &t,
-                                 bool quantize);
+                                 const WrittenTime &w, bool quantize);
 /** The tick of a time of the recording in the refined file (never below 0). */
-int64_t noteTick(const Timeline &t, double seconds, bool quantize);
+int64_t noteTick(const Timeline &t, const WrittenTime &w, double seconds, bool quantize);
 /** Writes bytes to path; false with a sentence when that fails. */
 bool writeBytes(const std::string &path, const std::vector<uint8_t> &bytes, std::string &error);

@@ -1,4 +1,4 @@
-// Building the score of a MIDI file: grid, pick-up, measures, staves,
+// Building the score of a MIDI file: grid, the file's pick-up, measures, staves,
 // voices, spelling, tempo marks and chord symbols.
 #include "app/starter/score/score.h"
 
@@ -23,13 +23,13 @@ std::string partName(int program) {
     }
 }
 
-// Chord symbols of the markers, moved by shift; a repeat of the chord before is left out.
-std::vector<ChordSymbol> chordSymbols(const MidiContent &midi, const Score &score, int64_t shift) {
+// Chord symbols of the markers; a repeat of the chord before is left out.
+std::vector<ChordSymbol> chordSymbols(const MidiContent &midi, const Score &score) {
     std::vector<ChordSymbol> chords;
     const ScoreMeasure &last = score.measures.back();
     for (const MidiMarker &marker : midi.markers) {
         ChordSymbol c;
-        c.at = std::max<int64_t>(0, stepOfTick(score.grid, midi.division, marker.tick) - shift);
+        c.at = stepOfTick(score.grid, midi.division, marker.tick);
         if (c.at >= last.start + last.length || !parseChordName(marker.text, c))
             continue;
         if (!chords.empty() && chords.back().at == c.at)
@@ -43,13 +43,15 @@ std::vector<ChordSymbol> chordSymbols(const MidiContent &midi, const Score &scor
     return chords;
 }
 
-// Tempo marks moved by shift; marks that fall before the pick-up collapse onto its start.
-std::vector<TempoMark> shiftedTempos(std::vector<TempoMark> marks, int64_t shift) {
+// Tempo marks from the first bar line on; the one in force there is written at the start, over a
+// pick-up whose lead-in has a tempo of its own.
+std::vector<TempoMark> barTempos(const std::vector<TempoMark> &marks, int64_t pickup) {
     std::vector<TempoMark> out;
     for (TempoMark m : marks) {
-        m.at = std::max<int64_t>(0, m.at - shift);
-        if (!out.empty() && out.back().at == m.at)
-            out.pop_back();
+        if (m.at <= pickup) {
+            m.at = 0;
+            out.clear();
+        }
         out.push_back(m);
     }
     return out;
@@ -68,12 +70,10 @@ bool buildScore(const MidiContent &midi, double resolution, const std::string &t
     score.fifths = midi.hasKeySignature ? std::clamp(midi.keySignature, -7, 7) : 0;
     score.minor = midi.hasKeySignature && midi.mode == 1;
     std::vector<ScoreNote> notes = snapNotes(midi, score.grid);
-    int64_t shift = pickupShift(notes, score.grid), lastEnd = 0;
-    for (ScoreNote &n : notes) {
-        n.start -= shift;
-        n.end -= shift;
+    int64_t pickup = pickupSteps(midi, score.grid), shift = pickup > 0 ? score.grid.barSteps - pickup : 0;
+    int64_t lastEnd = 0;
+    for (const ScoreNote &n : notes)
         lastEnd = std::max(lastEnd, n.end);
-    }
     if (lastEnd / score.grid.barSteps > MaxMeasures) {
         error = "its notes would fill more than " + std::to_string(MaxMeasures) + " measures";
         return false;
@@ -88,7 +88,7 @@ bool buildScore(const MidiContent &midi, double resolution, const std::string &t
         fillMeasures(score, voices[1], staff, 2);
     }
     spellScore(score);
-    score.tempos = shiftedTempos(tempoMarks(midi, score.grid), shift);
-    score.chords = chordSymbols(midi, score, shift);
+    score.tempos = barTempos(tempoMarks(midi, score.grid), pickup);
+    score.chords = chordSymbols(midi, score);
     return true;
 }

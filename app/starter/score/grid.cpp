@@ -72,15 +72,12 @@ std::vector<ScoreNote> snapNotes(const MidiContent &midi, const ScoreGrid &grid)
     return kept;
 }
 
-int64_t pickupShift(const std::vector<ScoreNote> &notes, const ScoreGrid &grid) {
-    if (notes.empty())
+int64_t pickupSteps(const MidiContent &midi, const ScoreGrid &grid) {
+    const std::vector<MidiSignature> &s = midi.signatures;
+    if (s.size() < 2 || s[0].tick != 0 || s[1].tick <= 0)
         return 0;
-    int64_t first = notes.front().start;
-    for (const ScoreNote &n : notes)
-        first = std::min(first, n.start);
-    if (first >= grid.barSteps)
-        return 0;
-    return first / grid.countSteps * grid.countSteps;
+    int64_t steps = stepOfTick(grid, midi.division, s[1].tick);
+    return steps < grid.barSteps ? steps : 0;
 }
 
 std::vector<TempoMark> tempoMarks(const MidiContent &midi, const ScoreGrid &grid) {

@@ -118,8 +118,9 @@ bool chooseGrid(const MidiContent &midi, double resolution, ScoreGrid &grid, std
 int64_t stepOfTick(const ScoreGrid &grid, int division, int64_t tick);
 /** Notes snapped to the grid, at least a step long, one note per key at a time. */
 std::vector<ScoreNote> snapNotes(const MidiContent &midi, const ScoreGrid &grid);
-/** Steps of silence to drop before a pick-up: whole beats before the first note in the first bar. */
-int64_t pickupShift(const std::vector<ScoreNote> &notes, const ScoreGrid &grid);
+/** Steps of the file's pick-up: its first time signature's span when a second follows within a bar
+    of the metre; 0 when the file starts on a bar line. */
+int64_t pickupSteps(const MidiContent &midi, const ScoreGrid &grid);
 /** The tempo marks of the file: its first tempo, then changes of 2 % or more, on the grid. */
 std::vector<TempoMark> tempoMarks(const MidiContent &midi, const ScoreGrid &grid);
 /** Measures covering the notes (at least one), the first a pick-up when shift > 0. */

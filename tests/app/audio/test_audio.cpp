@@ -182,3 +182,60 @@ TEST(Audio, StopsWhenAskedTo) {
     EXPECT_FALSE(convertForEngine(dir.path + "in.flac", dir.path + "out.wav", &stop, error));
     EXPECT_NE(error.find("cancelled"), std::string::npos);
 }
+
+namespace {
+
+// The starts of the sounds of a converted file: the first sample above a tenth of full scale after
+// at least 50 ms below a hundredth, in seconds.
+std::vector<double> soundStarts(const std::string &path) {
+    SF_INFO info;
+    std::vector<float> x = readSamples(path, info);
+    std::vector<double> starts;
+    long quiet = 0;
+    for (long i = 0; i < info.frames; ++i) {
+        float v = std::fabs(x[static_cast<size_t>(i * info.channels)]);
+        if (v > 0.1f && quiet >= info.samplerate / 20)
+            starts.push_back(static_cast<double>(i) / info.samplerate);
+        quiet = v < 0.01f ? quiet + 1 : v > 0.1f ? 0 : quiet;
+    }
+    return starts;
+}
+
+// The bytes of an MP3 file without its first frame, LAME's tag (MPEG-1 layer III header).
+std::string withoutFirstFrame(const std::string &mp3) {
+    static const int kbps[16] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
+    static const int rates[4] = {44100, 48000, 32000, 0};
+    const auto *h = reinterpret_cast<const unsigned char *>(mp3.data());
+    EXPECT_TRUE(h[0] == 0xFF && (h[1] & 0xFE) == 0xFA) << "an MPEG-1 layer III frame first";
+    int rate = rates[(h[2] >> 2) & 3];
+    size_t length = rate ? 144 * 1000 * static_cast<size_t>(kbps[h[2] >> 4]) / rate + ((h[2] >> 1) & 1) : 0;
+    EXPECT_NE(mp3.find("Xing"), std::string::npos);
+    EXPECT_LT(mp3.find("Xing"), length) << "the tag is in the first frame";
+    return mp3.substr(length);
+}
+
+}  // namespace
+
+TEST(Audio, CompressedFilesKeepTheTimelineOfTheirWav) {
+    ScratchDir dir;
+    std::vector<ToneNote> tones;
+    for (int i = 0; i < 8; ++i)
+        tones.push_back({57 + 2 * i, 0.2 + 0.45 * i, 0.25});
+    const std::vector<std::pair<std::string, int>> files = {
+        {"wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16}, {"flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
+        {"ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS}, {"mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III}};
+    for (const auto &[ext, format] : files)
+        ASSERT_TRUE(writeTones(dir.path + "in." + ext, format, 44100, 1, tones, 4.0)) << ext;
+    // An MP3 whose encoder left no tag: the delay LAME adds is taken off.
+    writeFile(dir.path + "untagged.mp3", withoutFirstFrame(readFile(dir.path + "in.mp3")));
+    std::vector<double> reference = soundStarts(dir.path + "in.wav");
+    ASSERT_EQ(reference.size(), tones.size());
+    for (const std::string name : {"in.flac", "in.ogg", "in.mp3", "untagged.mp3"}) {
+        std::string error;
+        ASSERT_TRUE(convertForEngine(dir.path + name, dir.path + name + ".wav", nullptr, error)) << error;
+        std::vector<double> starts = soundStarts(dir.path + name + ".wav");
+        ASSERT_EQ(starts.size(), reference.size()) << name;
+        for (size_t i = 0; i < starts.size(); ++i)
+            EXPECT_NEAR(starts[i], reference[i], 0.005) << name << ", sound " << i;
+    }
+}

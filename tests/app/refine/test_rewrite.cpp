@@ -15,11 +15,11 @@ MidiContent engineLike() {
     return m;
 }
 
-// A grid of 16ths at 120 beats per minute from 1 s, with steps of 125 ms, or a tempo map.
-Timeline grid(bool slowing) {
+// A grid of 16ths at 120 beats per minute from 1 s (or from start), with steps of 125 ms, or a tempo map.
+Timeline grid(bool slowing, double start = 1.0) {
     Timeline t;
     for (int j = 0; j < 200; ++j)
-        t.stepTimes.push_back(slowing && j > 8 ? 2.0 + (j - 8) * 0.25 : 1.0 + j * 0.125);
+        t.stepTimes.push_back(slowing && j > 8 ? 2.0 + (j - 8) * 0.25 : start + j * 0.125);
     t.followsMap = slowing;
     return t;
 }
@@ -45,7 +45,7 @@ MidiContent parsed(const std::vector<uint8_t> &bytes) {
 TEST(RefineRewrite, NotesLandOnTheirTicksAndTheEnginesEventsStay) {
     Timeline t = grid(false);
     MidiContent engine = engineLike();
-    std::vector<uint8_t> bytes = refinedMidi(engine, {note(60, 1.03, 1.5), note(60, 1.5, 2.0)}, t, false);
+    std::vector<uint8_t> bytes = refinedMidi(engine, {note(60, 1.03, 1.5), note(60, 1.5, 2.0)}, t, writtenTime(t, 1.0), false);
     MidiContent m = parsed(bytes);
     EXPECT_EQ(m.division, 192);
     EXPECT_EQ(m.microsPerBeat, 0x07A120);
@@ -61,7 +61,8 @@ TEST(RefineRewrite, NotesLandOnTheirTicksAndTheEnginesEventsStay) {
 }
 
 TEST(RefineRewrite, QuantizeSnapsOnsetsAndEndsToTheGrid) {
-    MidiContent m = parsed(refinedMidi(engineLike(), {note(64, 1.03, 1.07), note(67, 1.2, 1.6)}, grid(false), true));
+    MidiContent m = parsed(refinedMidi(engineLike(), {note(64, 1.03, 1.07), note(67, 1.2, 1.6)}, grid(false),
+                                     writtenTime(grid(false), 1.0), true));
     ASSERT_EQ(m.notes.size(), 2u);
     EXPECT_EQ(m.notes[0].onTick, 0);
     EXPECT_EQ(m.notes[0].offTick, 48) << "a note never shrinks to nothing";
@@ -72,7 +73,7 @@ TEST(RefineRewrite, QuantizeSnapsOnsetsAndEndsToTheGrid) {
 TEST(RefineRewrite, AFollowedTempoMapIsWrittenBeatByBeat) {
     // Two beats of 500 ms, then beats of 1 s: the file must play them at those lengths.
     Timeline t = grid(true);
-    std::vector<uint8_t> bytes = refinedMidi(engineLike(), {note(72, 3.0, 4.0)}, t, false);
+    std::vector<uint8_t> bytes = refinedMidi(engineLike(), {note(72, 3.0, 4.0)}, t, writtenTime(t, 1.0), false);
     MidiContent m = parsed(bytes);
     ASSERT_EQ(m.notes.size(), 1u);
     EXPECT_EQ(m.notes[0].onTick, 8 * 48 + 4 * 48) << "2 s into the grid: 8 steps of 125 ms, 4 of 250 ms";
@@ -87,4 +88,40 @@ TEST(RefineRewrite, AFollowedTempoMapIsWrittenBeatByBeat) {
     for (auto it = bytes.begin(); (it = std::search(it, bytes.end(), tempo.begin(), tempo.end())) != bytes.end(); ++it)
         ++tempoEvents;
     EXPECT_EQ(tempoEvents, 3) << "the engine's, then one where the beat changes, not one per beat";
+}
+
+TEST(RefineRewrite, APickUpBeforeTheFirstBarLineStartsTheFileAtTheRegionsStart) {
+    // The grid starts half a second before the recording, a bar of 2 s: the first bar line
+    // heard is at 1.5 s, 12 steps after the start. Tick 0 is the start; the pick-up is a 3/4 bar.
+    Timeline t = grid(false, -0.5);
+    WrittenTime w = writtenTime(t, 0.0);
+    EXPECT_EQ(w.pickupSteps, 12);
+    std::vector<uint8_t> bytes = refinedMidi(engineLike(), {note(60, 0.0, 0.1), note(62, 1.5, 1.7)}, t, w, false);
+    MidiContent m = parsed(bytes);
+    ASSERT_EQ(m.notes.size(), 2u);
+    EXPECT_EQ(m.notes[0].onTick, 0) << "the first note where it sounds, not half a second late";
+    EXPECT_EQ(m.notes[1].onTick, 12 * 48) << "the first downbeat on the first bar line";
+    ASSERT_EQ(m.signatures.size(), 2u);
+    EXPECT_EQ(m.signatures[0].tick, 0);
+    EXPECT_EQ(m.signatures[0].numerator, 3);
+    EXPECT_EQ(m.signatures[0].denominatorPower, 2);
+    EXPECT_EQ(m.signatures[1].tick, 12 * 48);
+    EXPECT_EQ(m.signatures[1].numerator, 4);
+    EXPECT_EQ(m.markers[1].tick, 12 * 48) << "the engine's tick 768, 16 steps from the grid's start, moves with the notes";
+    EXPECT_EQ(m.tempos.size(), 1u) << "a lead-in of whole steps needs no tempo of its own";
+
+    // 30 ms later the first step is 95 ms for its 48 ticks, then the grid's tempo returns.
+    w = writtenTime(t, 0.03);
+    m = parsed(refinedMidi(engineLike(), {note(60, 0.03, 0.1), note(64, 0.125, 0.2), note(62, 1.5, 1.7)}, t, w,
+                           false));
+    EXPECT_EQ(w.pickupSteps, 12);
+    ASSERT_EQ(m.notes.size(), 3u);
+    EXPECT_EQ(m.notes[0].onTick, 0);
+    EXPECT_EQ(m.notes[1].onTick, 48);
+    EXPECT_EQ(m.notes[2].onTick, 12 * 48);
+    ASSERT_EQ(m.tempos.size(), 3u);
+    EXPECT_EQ(m.tempos[1].tick, 0);
+    EXPECT_EQ(m.tempos[1].microsPerBeat, 380000) << "95 ms a 16th at 192 ticks a beat of 4 steps";
+    EXPECT_EQ(m.tempos[2].tick, 48);
+    EXPECT_EQ(m.tempos[2].microsPerBeat, 500000);
 }

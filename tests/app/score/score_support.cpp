@@ -180,9 +180,13 @@ MidiContent songOf(const std::vector<MidiNote> &notes, int numerator, int denomi
 
 std::vector<uint8_t> midiFileBytes(const MidiContent &c) {
     std::vector<MidiEvent> events = {
-        {0, 0, metaEvent(0x58, {uint8_t(c.numerator), uint8_t(c.denominatorPower), 24, 8})},
         {0, 0, metaEvent(0x59, {uint8_t(int8_t(c.keySignature)), uint8_t(c.mode)})},
         {0, 0, {0xC0, uint8_t(std::max(0, c.program))}}};
+    std::vector<MidiSignature> signatures = c.signatures;
+    if (signatures.empty())
+        signatures.push_back({0, c.numerator, c.denominatorPower});
+    for (const MidiSignature &g : signatures)
+        events.push_back({g.tick, 0, metaEvent(0x58, {uint8_t(g.numerator), uint8_t(g.denominatorPower), 24, 8})});
     for (const MidiTempo &t : c.tempos)
         events.push_back({t.tick, 0, metaEvent(0x51, {uint8_t(t.microsPerBeat >> 16), uint8_t(t.microsPerBeat >> 8),
                                                       uint8_t(t.microsPerBeat)})});

@@ -96,18 +96,20 @@ TEST(ScoreFile, ALongNoteIsTiedOverTheBarlines) {
     EXPECT_EQ(r.measureLengths.size(), 6u);
 }
 
-TEST(ScoreFile, WholeBeatsOfSilenceMakeAPickUp) {
-    // The melody starts on beat 3 of 4/4: a pick-up of two beats, then full bars.
-    MidiContent m = songOf({note(67, 9, 12), note(72, 16, 32)});
+TEST(ScoreFile, TheFilesPickUpBarIsAnImplicitMeasureAndSilenceStaysInTime) {
+    // A 2/4 pick-up bar (8 steps), then 4/4 from tick 32: measure 0, then full bars, nothing moved.
+    MidiContent m = songOf({note(67, 0, 8), note(72, 8, 24)});
+    m.signatures = {{0, 2, 2}, {32, 4, 2}};
     ReadScore r = written(m);
     EXPECT_EQ(r.firstMeasureNumber, "0");
     EXPECT_TRUE(r.firstImplicit);
     EXPECT_EQ(r.measureLengths, (std::vector<int64_t>{8, 16}));
-    expectSameNotes(r.notes, expected(m.notes, 8));
-    // Less than a beat of silence is a rest in a full bar.
-    r = written(songOf({note(67, 3, 4)}));
+    expectSameNotes(r.notes, expected(m.notes));
+    // Without a pick-up bar, beats of silence before the first note are rests of a full bar.
+    r = written(songOf({note(67, 9, 12), note(72, 16, 32)}));
     EXPECT_EQ(r.firstMeasureNumber, "1");
     EXPECT_FALSE(r.firstImplicit);
+    EXPECT_EQ(r.measureLengths, (std::vector<int64_t>{16, 16}));
 }
 
 TEST(ScoreFile, MetresOfThreeAndSixEights) {

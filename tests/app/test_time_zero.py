@@ -1,0 +1,150 @@
+"""Time zero of the written files, judged on a rendered piece with a pick-up.
+
+Usage: python3 test_time_zero.py BUILD_DIR
+
+Oh! Susanna from tools/render/beat_pieces.py: 2/4 at 104 quarter notes a
+minute, starting with a pick-up of one beat (577 ms) on its first sample.
+Rendered once with fluidsynth and FluidR3 GM; the whole file takes about 15 s.
+
+Checks, with no shift of any kind:
+  - the MIDI file (default run, and --quantize): its first note within 50 ms
+    of the first note played; a first bar as long as the pick-up (a time
+    signature of 1/4), then the piece's time signature at the first downbeat
+    heard, within 70 ms of it; every later bar line within 70 ms of a true
+    bar line (a bar of two written bars is accepted: the metre is judged
+    elsewhere);
+  - the MusicXML file: a first measure numbered 0 and implicit, one quarter
+    note long, and its first note the piece's first;
+  - --beats: no beat listed before the start of the file.
+"""
+import json
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
+import xml.etree.ElementTree as ET
+
+from rendered import STARTER, beat_pieces, mido, require_renderer
+
+PIECE = "susanna-104"
+FIRST_NOTE_WINDOW = 0.050  # seconds between the first note written and the first played
+BAR_WINDOW = 0.070         # seconds between a bar line written and a true one
+
+
+def midi_timeline(path):
+    """(first note onset in seconds, [(seconds, numerator, denominator) of every time signature], bar lines in seconds)."""
+    midi = mido.MidiFile(path)
+    events, tick = [], 0
+    for msg in midi.tracks[0]:
+        tick += msg.time
+        events.append((tick, msg))
+    tempo, last_tick, seconds = 500000, 0, 0.0
+    first_note, signatures = None, []
+    for tick, msg in events:
+        seconds += mido.tick2second(tick - last_tick, midi.ticks_per_beat, tempo)
+        last_tick = tick
+        if msg.type == "set_tempo":
+            tempo = msg.tempo
+        elif msg.type == "time_signature":
+            signatures.append((seconds, tick, msg.numerator, msg.denominator))
+        elif msg.type == "note_on" and msg.velocity > 0 and first_note is None:
+            first_note = seconds
+    return first_note, signatures, midi, events
+
+
+def bar_lines(midi, events, signatures, count):
+    """Seconds of the first `count` bar lines from the last time signature on (ticks per beat of its denominator)."""
+    _, start, numerator, _ = signatures[-1]
+    bar = numerator * midi.ticks_per_beat
+    wanted = [start + k * bar for k in range(count)]
+    tempo, last_tick, seconds, out = 500000, 0, 0.0, []
+    tempos = [(t, m.tempo) for t, m in events if m.type == "set_tempo"]
+    for target in wanted:
+        while True:
+            upcoming = [t for t, _ in tempos if last_tick < t <= target]
+            step_to = upcoming[0] if upcoming else target
+            seconds += mido.tick2second(step_to - last_tick, midi.ticks_per_beat, tempo)
+            last_tick = step_to
+            changes = [us for t, us in tempos if t == last_tick]
+            if changes:
+                tempo = changes[-1]
+            if last_tick == target:
+                break
+        out.append(seconds)
+    return out
+
+
+def measure_length(measure):
+    """Divisions spanned by a MusicXML measure (notes, backups and forwards)."""
+    position = longest = 0
+    for child in measure:
+        duration = child.find("duration")
+        if child.tag == "note" and child.find("chord") is None and duration is not None:
+            position += int(duration.text)
+        elif child.tag == "backup":
+            position -= int(duration.text)
+        elif child.tag == "forward":
+            position += int(duration.text)
+        longest = max(longest, position)
+    return longest
+
+
+class TimeZero(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        require_renderer()
+        cls.folder = tempfile.mkdtemp(prefix="sonoscriptor-time-zero-")
+        paths = beat_pieces.write(cls.folder, PIECE, wav=True)
+        with open(paths["json"]) as f:
+            cls.ref = json.load(f)
+        cls.wav = paths["wav"]
+        cls.runs = {}
+        for name, extra in (("plain", []), ("quantized", ["--quantize"])):
+            out = os.path.join(cls.folder, name + ".mid")
+            cls.runs[name] = subprocess.run([STARTER, "--format", "both", "-o", out, cls.wav] + extra,
+                                            capture_output=True, text=True, timeout=300)
+        cls.beats = subprocess.run([STARTER, "--beats", cls.wav], capture_output=True, text=True, timeout=120)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.folder, ignore_errors=True)
+
+    def test_midi_notes_and_bars_lie_where_they_sound(self):
+        first_played = min(self.ref["beats"][0], self.ref["downbeats"][0])
+        for name, run in self.runs.items():
+            with self.subTest(name):
+                self.assertEqual(run.returncode, 0, run.stderr)
+                first, signatures, midi, events = midi_timeline(os.path.join(self.folder, name + ".mid"))
+                self.assertAlmostEqual(first, first_played, delta=FIRST_NOTE_WINDOW)
+                self.assertGreaterEqual(len(signatures), 2, "a pick-up bar, then the metre")
+                self.assertEqual(signatures[0][0], 0.0)
+                self.assertEqual((signatures[0][2], signatures[0][3]), (1, 4), "a pick-up of one quarter note")
+                downbeats = self.ref["downbeats"]
+                self.assertAlmostEqual(signatures[-1][0], downbeats[0], delta=BAR_WINDOW)
+                for at in bar_lines(midi, events, signatures, 12):
+                    nearest = min(downbeats, key=lambda d: abs(d - at))
+                    self.assertAlmostEqual(at, nearest, delta=BAR_WINDOW)
+
+    def test_musicxml_starts_with_the_pick_up_as_an_implicit_measure(self):
+        for name in self.runs:
+            with self.subTest(name):
+                root = ET.parse(os.path.join(self.folder, name + ".musicxml")).getroot()
+                measures = root.find("part").findall("measure")
+                first = measures[0]
+                self.assertEqual(first.get("number"), "0")
+                self.assertEqual(first.get("implicit"), "yes")
+                divisions = int(first.find("attributes/divisions").text)
+                self.assertEqual(measure_length(first), divisions, "one quarter note")
+                self.assertIsNone(first.find("note").find("rest"), "the first note sounds at once")
+                self.assertEqual(measures[1].get("number"), "1")
+
+    def test_no_beat_is_listed_before_the_start(self):
+        self.assertEqual(self.beats.returncode, 0, self.beats.stderr)
+        times = [float(line.split()[0]) for line in self.beats.stdout.splitlines() if not line.startswith("#")]
+        self.assertTrue(times)
+        self.assertGreaterEqual(min(times), 0.0)
+
+
+if __name__ == "__main__":
+    unittest.main()
