@@ -67,6 +67,9 @@ TEST(RefineTimeline, LeadingSilenceOfWholeBarsIsFoundAgain) {
     EXPECT_EQ(s.timeline.droppedSteps, 32);
     EXPECT_EQ(s.engine.notes.front().onTick, 48 * 4 * 2) << "the first note sits on the third beat of its bar";
     EXPECT_LE(worstOffset(s, tones), 1 + 1e-6) << "within one grid step of where it was played";
+    // The written file puts the dropped bars back: its tick 0 is the start of the recording.
+    EXPECT_EQ(s.written.pickupSteps, 0);
+    EXPECT_NEAR(writtenTick(s.timeline, s.written, 5.0), 5.0 / 0.125 * TicksPerStep, 1);
 }
 
 TEST(RefineTimeline, AStartPointShiftsTheGrid) {
