@@ -65,7 +65,7 @@ bool copyStandardInput(const std::string &dest, std::string &error) {
     bool ok = out != nullptr;
     while (ok && !stopRequested && (got = std::fread(chunk.data(), 1, chunk.size(), stdin)) > 0)
         ok = std::fwrite(chunk.data(), 1, got, out) == got;
-    ok = ok && !std::ferror(stdin);
+    ok = ok && !stopRequested && !std::ferror(stdin);
     ok = (out && std::fclose(out) == 0) && ok;
     if (!ok)
         error = "Standard input could not be read into the temporary folder; make sure it is not full.";
@@ -154,7 +154,10 @@ bool stageCheck(Job &job, const BatchConfig &config) {
     }
     job.workspace.source = fromStandardInput ? job.workspace.tempDir + "stdin" : job.input;
     if (fromStandardInput && !copyStandardInput(job.workspace.source, error)) {
-        failJob(job, exitStatus(ExitCode::ReadFailed), error);
+        if (stopRequested)
+            failInterrupted(job);
+        else
+            failJob(job, exitStatus(ExitCode::ReadFailed), error);
         return false;
     }
     if (!inspectAudio(job.workspace.source, job.workspace.audio, error)) {
