@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
 
 #include "engine/finish.h"
 #include "input/input.h"
@@ -54,6 +55,16 @@ int64_t readSpan(int64_t from, int64_t count, const uint8_t *&bytes) {
     return got;
 }
 
+// Whether the path names a FIFO, a socket or a device. Such a file is never
+// opened as the WAV input: opening a FIFO waits for a writer that may never
+// come, and a device has no WAV header to read. A directory is not one of
+// them; it opens and then fails the first read.
+bool namesSpecialFile(const std::string &path) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0) return false;
+    return S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode) || S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode);
+}
+
 }  // namespace
 
 int parseWaveHeader(const uint8_t *header, int64_t fileLength, WaveHeaderFields &fields) {
@@ -75,6 +86,7 @@ int parseWaveHeader(const uint8_t *header, int64_t fileLength, WaveHeaderFields 
 }
 
 int readWaveHeader() {
+    if (namesSpecialFile(settings.WaveFile)) finish(CodeOpenFailure, 15);
     inputFiles.wave = std::fopen(settings.WaveFile.c_str(), "rb");
     inputFiles.windowLength = -1;
     if (!inputFiles.wave) finish(CodeOpenFailure, 15);

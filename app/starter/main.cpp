@@ -40,7 +40,10 @@ void takeFileNames(const StarterOptions &options, SettingsList &settings,
 
 // Files that no output may replace.
 std::vector<std::string> protectedPaths(const StarterOptions &options, const std::vector<std::string> &inputs) {
-    std::vector<std::string> paths = inputs;
+    std::vector<std::string> paths;
+    for (const std::string &input : inputs)
+        if (input != StandardInput)  // names no file
+            paths.push_back(input);
     if (!options.tempoMap.empty())
         paths.push_back(options.tempoMap);
     if (!options.settingsFile.empty())

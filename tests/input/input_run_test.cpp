@@ -1,6 +1,9 @@
 // Settings and input through the engine binary: exit codes, the final status
 // line, what is left on disk, and a few end-to-end settings cases.
 #include <chrono>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include "tests/input/input_rig.h"
@@ -61,6 +64,43 @@ TEST_F(InputRunTest, MissingFilesEndWithCode3) {
     r = runWith(dir.file("absent.wav"), "");
     EXPECT_EQ(r.exitCode, 3);
     EXPECT_EQ(r.status, "-3.015,128,-1,8,0");
+}
+
+// A FIFO, a socket or a device as WaveFile is never opened: the run ends with
+// 3/15 before the output is opened and the FIFO stays. A directory opens and
+// fails the first read (2/16).
+TEST_F(InputRunTest, WaveFileNamingAFifoSocketOrDeviceEndsWithCode3) {
+    const std::string fifo = dir.file("in.fifo"), socketPath = dir.file("in.sock"), folder = dir.file("in.dir");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size());
+    ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    const struct {
+        std::string wave;
+        int exitCode;
+        const char *status;
+    } cases[] = {{fifo, 3, "-3.015,128,-1,8,0"},
+                 {socketPath, 3, "-3.015,128,-1,8,0"},
+                 {"/dev/zero", 3, "-3.015,128,-1,8,0"},
+                 {folder, 2, "-2.016,128,-1,8,0"}};
+    for (const auto &c : cases) {
+        writeFile(dir.file("settings.txt"), "WaveFile=" + c.wave + "\nMidiFile=" + dir.file("out.mid") + "\n");
+        writeFile(dir.file("status.txt"), "0");
+        Launch launch;
+        launch.args = {ENGINE_PATH, dir.file("settings.txt"), dir.file("status.txt"), "+"};
+        CommandResult r = waitCommandFor(spawnProcess(launch), 20);  // an engine that opens the FIFO waits forever
+        EXPECT_EQ(r.code, c.exitCode) << c.wave;
+        EXPECT_EQ(readFile(dir.file("status.txt")), c.status) << c.wave;
+        EXPECT_FALSE(fileExists(dir.file("out.mid"))) << c.wave;
+    }
+    struct stat info;
+    ASSERT_EQ(stat(fifo.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+    close(sock);
 }
 
 TEST_F(InputRunTest, TimeBaseOutsideTheMidiHeaderEndsWithCode7) {

@@ -55,6 +55,7 @@ double engineStartPoint(double seconds, const WaveHeader &h);
 WaveHeader readWaveFileHeader(const std::string &path);
 /** Examines an audio file; false with a sentence when it is no audio the starter can read. */
 bool inspectAudio(const std::string &path, AudioInfo &info, std::string &error);
-/** Decodes path into a 44100 Hz 16-bit PCM WAV at dest; stops early when *stop becomes non-zero. */
+/** Decodes path into a 44100 Hz 16-bit PCM WAV at dest; stops early when *stop becomes non-zero.
+ *  Infinite and NaN samples become silence; *nonFinite (when given) says how many there were. */
 bool convertForEngine(const std::string &path, const std::string &dest,
-                      const volatile std::sig_atomic_t *stop, std::string &error);
+                      const volatile std::sig_atomic_t *stop, std::string &error, int64_t *nonFinite = nullptr);

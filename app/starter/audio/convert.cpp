@@ -102,6 +102,12 @@ bool appendSamples(FILE *out, const float *x, size_t count, uint64_t &bytes) {
     return std::fwrite(buffer.data(), 1, buffer.size(), out) == buffer.size();
 }
 
+// A sample as it counts: an infinite or NaN sample of a floating-point file is silence, so that
+// it neither sets the gain nor spreads through the resampler's filter.
+float finiteOrSilent(float x) {
+    return std::isfinite(x) ? x : 0.0f;
+}
+
 // Mixes n frames of in (inChannels each) into out (1 or 2 channels) with a gain.
 void mixFrames(const std::vector<float> &in, sf_count_t n, int inChannels, int outChannels,
                float gain, std::vector<float> &out) {
@@ -110,26 +116,30 @@ void mixFrames(const std::vector<float> &in, sf_count_t n, int inChannels, int o
         const float *frame = in.data() + f * inChannels;
         if (outChannels == inChannels) {
             for (int c = 0; c < inChannels; ++c)
-                out[f * outChannels + c] = frame[c] * gain;
+                out[f * outChannels + c] = finiteOrSilent(frame[c]) * gain;
             continue;
         }
         float sum = 0;
         for (int c = 0; c < inChannels; ++c)
-            sum += frame[c];
+            sum += finiteOrSilent(frame[c]);
         out[f] = sum / static_cast<float>(inChannels) * gain;
     }
 }
 
-// Gain that brings a floating-point file beyond full scale just below it (else 1).
-float fullScaleGain(SNDFILE *in, const SF_INFO &info) {
+// Gain that brings a floating-point file beyond full scale just below it (else 1), and how many
+// of its samples are infinite or NaN (integer encodings have none).
+float fullScaleGain(SNDFILE *in, const SF_INFO &info, int64_t &nonFinite) {
+    nonFinite = 0;
     if (integerEncoding(info.format))
         return 1.0f;
     std::vector<float> buffer(static_cast<size_t>(ChunkFrames * info.channels));
     float peak = 0;
     sf_count_t n;
     while ((n = sf_readf_float(in, buffer.data(), ChunkFrames)) > 0)
-        for (sf_count_t i = 0; i < n * info.channels; ++i)
-            peak = std::max(peak, std::fabs(buffer[i]));
+        for (sf_count_t i = 0; i < n * info.channels; ++i) {
+            nonFinite += std::isfinite(buffer[i]) ? 0 : 1;
+            peak = std::max(peak, std::fabs(finiteOrSilent(buffer[i])));
+        }
     sf_seek(in, 0, SEEK_SET);
     return peak > 1.0f ? 0.98f / peak : 1.0f;
 }
@@ -173,7 +183,7 @@ bool finishWave(FILE *out, int channels, uint64_t &bytes) {
 }  // namespace
 
 bool convertForEngine(const std::string &path, const std::string &dest,
-                      const volatile std::sig_atomic_t *stop, std::string &error) {
+                      const volatile std::sig_atomic_t *stop, std::string &error, int64_t *nonFinite) {
     SF_INFO info{};
     SndFile in(sf_open(path.c_str(), SFM_READ, &info));
     if (!in || info.channels <= 0 || info.samplerate <= 0) {
@@ -181,7 +191,10 @@ bool convertForEngine(const std::string &path, const std::string &dest,
         return false;
     }
     int channels = info.channels == 2 ? 2 : 1;
-    float gain = fullScaleGain(in.get(), info);
+    int64_t unusable = 0;
+    float gain = fullScaleGain(in.get(), info, unusable);
+    if (nonFinite)
+        *nonFinite = unusable;
     soxr_error_t soxrError = nullptr;
     soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
     soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);

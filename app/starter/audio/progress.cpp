@@ -6,14 +6,21 @@
 namespace {
 
 thread_local std::atomic<double> *sink = nullptr;
+thread_local double rangeFrom = 0, rangeTo = 1;
 
 }  // namespace
 
 void setProgressSink(std::atomic<double> *fraction) {
     sink = fraction;
+    setProgressRange(0, 1);
+}
+
+void setProgressRange(double from, double to) {
+    rangeFrom = from;
+    rangeTo = to;
 }
 
 void reportProgress(double done, double total) {
     if (sink && total > 0)
-        sink->store(std::clamp(done / total, 0.0, 1.0), std::memory_order_relaxed);
+        sink->store(rangeFrom + (rangeTo - rangeFrom) * std::clamp(done / total, 0.0, 1.0), std::memory_order_relaxed);
 }

@@ -135,12 +135,16 @@ std::string notesWords(const RunReport &r) {
                (isScoreFileName(r.output) ? "score" : "MIDI file") + " keeps the " + n +
                " transcribed up to then" + rangeWords(r);
     if (r.notes == 0)
-        return "no notes were found (is the recording very quiet, or is --tempo far from its real tempo?)";
+        return r.tempoSource == TempoSource::Given
+                   ? "no notes were found (is the recording silent or very quiet, or is --tempo far from its "
+                     "real tempo?)"
+                   : "no notes were found (is the recording silent or very quiet?)";
     return n + " written" + rangeWords(r);
 }
 
 std::string keyWords(const RunReport &r) {
-    std::string name = keyName(r.keySignature, r.mode);
+    // Without notes the key detector has nothing to go on: what it reports is no finding.
+    std::string name = r.notes == 0 && r.keyDetected ? "" : keyName(r.keySignature, r.mode);
     if (name.empty())
         return r.keyDetected ? "no key was detected" : "no key signature";
     return r.keyDetected ? "detected key " + name : "key " + name + " as given";
@@ -237,6 +241,11 @@ std::string summaryParagraph(const RunReport &r) {
     std::string text = r.input + " -> " + r.output + ": " + notesWords(r) + "; " + keyWords(r) + ". " +
                        refineWords(r) + speedWords(r) + "." + tempoWords(r);
     if (!r.conversion.empty())
-        text += " The audio (" + r.conversion + ") was converted to 44100 Hz 16-bit WAV for the engine.";
+        text.append(" The audio (").append(r.conversion).append(") was converted to 44100 Hz 16-bit WAV for the engine")
+            .append(r.channels > 2 ? ", its " + std::to_string(r.channels) + " channels mixed to mono." : ".");
+    if (r.nonFiniteSamples > 0)
+        text.append(" ").append(std::to_string(r.nonFiniteSamples))
+            .append(r.nonFiniteSamples == 1 ? " sample was" : " samples were")
+            .append(" infinite or not a number and counted as silence.");
     return text;
 }

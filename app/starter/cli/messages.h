@@ -2,6 +2,7 @@
 // note and key names.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "app/starter/protocol/settings_file.h"
@@ -30,6 +31,8 @@ struct RunReport {
     double audioSeconds = 0;      // duration of the audio analysed
     double elapsedSeconds = 0;    // wall-clock time taken
     std::string conversion;       // what the input was converted from, "" when not
+    int channels = 0;             // channels of the input; more than 2 are mixed to mono
+    int64_t nonFiniteSamples = 0; // infinite or NaN samples taken as silence
     TempoSource tempoSource = TempoSource::Unknown;
     double tempo = 0;             // beats per minute written into the MIDI file
     int beats = 0;                // beats found, when tracked

@@ -110,3 +110,38 @@ int gridResolution(const std::string &word) {
     auto it = grids.find(lowerCase(word));
     return it == grids.end() ? -1 : it->second;
 }
+
+namespace {
+
+// Steps between two words: letters added, dropped, changed, or two neighbours swapped.
+size_t spellingDistance(const std::string &a, const std::string &b) {
+    std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+    for (size_t i = 0; i <= a.size(); ++i)
+        d[i][0] = i;
+    for (size_t j = 0; j <= b.size(); ++j)
+        d[0][j] = j;
+    for (size_t i = 1; i <= a.size(); ++i)
+        for (size_t j = 1; j <= b.size(); ++j) {
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    return d[a.size()][b.size()];
+}
+
+}  // namespace
+
+std::string closestName(const std::string &word, const std::vector<std::string> &names) {
+    // Misspellings of short words reach too many other words to be a useful suggestion.
+    const size_t allowed = word.size() >= 6 ? 2 : word.size() >= 3 ? 1 : 0;
+    std::string best;
+    size_t bestDistance = allowed + 1;
+    for (const std::string &name : names) {
+        size_t distance = spellingDistance(lowerCase(word), lowerCase(name));
+        if (distance < bestDistance) {
+            best = name;
+            bestDistance = distance;
+        }
+    }
+    return best;
+}

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 /** The text in lower case (ASCII letters only). */
 std::string lowerCase(std::string text);
@@ -21,3 +22,7 @@ bool parseKeyName(const std::string &name, int &keySignature, int &minor);
 bool parseTimeSignature(const std::string &text, int &numerator, int &denominatorPower);
 /** Resolution for a grid word (8th, 16th, 32nd, ...); -1 when unknown. */
 int gridResolution(const std::string &word);
+
+/** The name of names closest to word in spelling, ignoring case: a letter added, dropped, changed
+ *  or two swapped counts one step; "" when none is within one step (two for words of 6 or more). */
+std::string closestName(const std::string &word, const std::vector<std::string> &names);

@@ -50,8 +50,8 @@ void defineOutputOptions(CommandLine &line, int cores) {
     valueOption(line, "-j,--jobs", "N", Output,
                 "transcribe N files at once (default: " + std::to_string(cores) + ", the cores)", onJobs);
     switchOption(line, "-q,--quiet", Output,
-                 "no progress bar (default: a bar when standard error\n"
-                 "is a terminal)", turnOn(&StarterOptions::quiet));
+                 "no progress bar and no notes of the audio decoder\n"
+                 "(default: a bar when standard error is a terminal)", turnOn(&StarterOptions::quiet));
 }
 
 void defineTimingOptions(CommandLine &line) {
@@ -150,7 +150,8 @@ void defineOptions(CommandLine &line, const std::string &dataDir, int cores) {
         "\n"
         "Each INPUT (WAV, FLAC, Ogg or any other format libsndfile reads) becomes a MIDI\n"
         "file beside it, named like the input with \".mid\". Audio that the engine cannot\n"
-        "read as it is is first converted to a temporary 44100 Hz 16-bit WAV.\n");
+        "read as it is is first converted to a temporary 44100 Hz 16-bit WAV. An INPUT\n"
+        "of - reads standard input (written to stdin.mid unless -o names the output).\n");
     line.inputs = line.app.add_option("INPUT", line.inputValues);
     defineOutputOptions(line, cores);
     defineTimingOptions(line);

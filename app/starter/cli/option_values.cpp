@@ -124,7 +124,7 @@ bool onSet(const std::string &v, StarterOptions &o, std::string &error) {
     size_t eq = v.find('=');
     std::string key = v.substr(0, eq);
     if (eq == std::string::npos || !isSettingsKey(key)) {
-        std::string near = settingsKeyIgnoringCase(key);
+        std::string near = closestName(key, settingsKeys());
         error = eq == std::string::npos ? "--set takes KEY=VALUE, for example --set KeyMin=36."
                 : !near.empty()         ? "There is no settings key " + key + "; did you mean " + near + "?"
                                         : "There is no settings key " + key +

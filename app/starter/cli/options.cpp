@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "app/starter/cli/command_line.h"
+#include "app/starter/cli/names.h"
 
 namespace {
 
@@ -47,12 +48,26 @@ std::string refusal(const CommandLine &line, const std::vector<std::string> &arg
     return "The option " + args.back() + " needs a value.";
 }
 
+// The sentence for an argument that names no option, with the option of the nearest spelling
+// ("--tmepo=90": did you mean --tempo?).
+std::string noSuchOption(const CommandLine &line, const std::string &arg) {
+    std::vector<std::string> names;
+    for (const CLI::Option *option : line.app.get_options())
+        for (const std::string &name : option->get_lnames())
+            names.push_back(name);
+    const size_t from = arg.find_first_not_of('-'), eq = arg.find('=');
+    std::string near = from == std::string::npos || from == 1
+                           ? ""
+                           : closestName(arg.substr(from, eq == std::string::npos ? eq : eq - from), names);
+    return "There is no option " + arg.substr(0, eq) + (near.empty() ? "." : "; did you mean --" + near + "?");
+}
+
 // The first argument CLI11 did not take as an option or an input, or one it took as an input
 // although it looks like an option ("-5", "---x"): an input that begins with '-' must follow "--".
 bool unknownOption(const CommandLine &line, const std::vector<std::string> &args, std::string &error) {
     for (const std::string &extra : line.app.remaining())
         if (extra != "--") {
-            error = "There is no option " + extra + ".";
+            error = noSuchOption(line, extra);
             return true;
         }
     const std::vector<std::string> &inputs = line.inputs->results();
@@ -60,7 +75,7 @@ bool unknownOption(const CommandLine &line, const std::vector<std::string> &args
     size_t afterMarker = marker == args.end() ? 0 : static_cast<size_t>(args.end() - marker - 1);
     for (size_t i = 0; i + afterMarker < inputs.size(); ++i)
         if (inputs[i].size() > 1 && inputs[i][0] == '-') {
-            error = "There is no option " + inputs[i] + ".";
+            error = noSuchOption(line, inputs[i]);
             return true;
         }
     return false;

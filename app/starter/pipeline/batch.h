@@ -20,6 +20,7 @@ enum class Stage : int { Waiting, Checking, Converting, FindingBeats, WritingSet
 // What the check hands on: the private folder and what the audio is.
 struct Workspace {
     std::string tempDir;            // private temporary folder, "" when none
+    std::string source;             // the file read: the input, or standard input's copy in tempDir
     AudioInfo audio;
     std::chrono::steady_clock::time_point started;
 };
@@ -28,6 +29,7 @@ struct Workspace {
 struct EngineAudio {
     std::string wave;               // the input itself, or its conversion in tempDir
     bool converted = false;
+    int64_t nonFiniteSamples = 0;   // infinite or NaN samples of the input, converted to silence
 };
 
 // What beat finding hands on.
@@ -88,6 +90,12 @@ struct JobProgress {
     std::atomic<Stage> stage{Stage::Waiting};
     std::atomic<double> fraction{0};        // through the current stage, 0 to 1
     std::atomic<bool> cancelling{false};    // a cancel request went to its engine
+    // The current stage within the whole file's work (shares of 1), how long it should take and
+    // when it began: what the progress line needs to move on between the stage's own reports.
+    std::atomic<double> before{0};
+    std::atomic<double> span{0};
+    std::atomic<double> expectedSeconds{0};
+    std::atomic<std::chrono::steady_clock::time_point> entered{};
 };
 
 // What every job shares.

@@ -2,6 +2,7 @@
 #include "app/starter/pipeline/display.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 
@@ -9,13 +10,14 @@
 #include <unistd.h>
 
 #include "app/starter/cli/exit_code.h"
+#include "app/starter/pipeline/pipeline.h"
 
 namespace {
 
-// Width of the terminal on standard error.
-int terminalWidth() {
+// Width of the terminal a stream writes to.
+int terminalWidth(FILE *stream) {
     winsize w{};
-    return ioctl(STDERR_FILENO, TIOCGWINSZ, &w) == 0 && w.ws_col > 20 ? w.ws_col : 80;
+    return ioctl(fileno(stream), TIOCGWINSZ, &w) == 0 && w.ws_col > 20 ? w.ws_col : 80;
 }
 
 // The file name shown on a progress line, cut to width.
@@ -35,19 +37,27 @@ std::string percentText(double fraction) {
     return text;
 }
 
-// What a file does before and after its engine, in words; how far it has got comes first,
-// so that it shows on a narrow terminal too.
-std::string stageWords(const Job &job, Stage stage, double fraction) {
+// What a file is doing, in words.
+std::string stageWords(const Job &job, Stage stage) {
     switch (stage) {
-    case Stage::Converting:
-        return percentText(fraction) + "  converting " + job.workspace.audio.description + " to 44100 Hz 16-bit...";
-    case Stage::FindingBeats:
-        return percentText(fraction) + "  finding the beats...";
-    case Stage::Refining:
-        return percentText(fraction) + "  refining the notes...";
-    default:
-        return "starting";
+    case Stage::Converting: return "converting " + job.workspace.audio.description + " to 44100 Hz 16-bit";
+    case Stage::FindingBeats: return "finding the beats";
+    case Stage::WritingSettings:
+    case Stage::RunningEngine: return "transcribing";
+    case Stage::Refining: return "refining the notes";
+    case Stage::Settling: return "writing";
+    default: return "starting";
     }
+}
+
+// The share of a running file's work done, never less than what was shown before.
+double shownShare(Display &d, size_t i) {
+    const JobProgress &p = (*d.progress)[i];
+    double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - p.entered.load()).count();
+    double share = fileShare(p.before, p.span, p.fraction, elapsed, p.expectedSeconds);
+    d.shown.resize(d.progress->size(), 0.0);
+    d.shown[i] = std::max(d.shown[i], share);
+    return d.shown[i];
 }
 
 // Text broken into lines of at most width characters at blanks.
@@ -73,42 +83,47 @@ std::string wrapped(const std::string &text, size_t width) {
 void drawLive(Display &d) {
     if (!d.enabled)
         return;
-    int width = terminalWidth();
+    int width = terminalWidth(d.errors);
     for (size_t i = 0; i < d.jobs->size(); ++i) {
         Stage stage = (*d.progress)[i].stage;
         if (stage == Stage::Waiting || stage == Stage::Done)
             continue;
-        std::fprintf(stderr, "%s\n", progressLine((*d.jobs)[i], (*d.progress)[i], width).c_str());
+        const JobProgress &p = (*d.progress)[i];
+        std::fprintf(d.errors, "%s\n", progressLine((*d.jobs)[i], stage, shownShare(d, i), p.cancelling, width).c_str());
         ++d.liveLines;
     }
-    std::fflush(stderr);
+    std::fflush(d.errors);
 }
 
 }  // namespace
 
-std::string progressLine(const Job &job, const JobProgress &progress, int width) {
+std::string progressLine(const Job &job, Stage stage, double share, bool cancelling, int width) {
     std::string name = shortName(job.input, 28);
     std::string line = name + std::string(std::max<int>(1, 30 - int(name.size())), ' ');
-    Stage stage = progress.stage;
-    double fraction = progress.fraction;
-    if (stage != Stage::RunningEngine && stage != Stage::Settling)
-        return (line + stageWords(job, stage, fraction)).substr(0, static_cast<size_t>(width - 1));
-    int bar = std::clamp(width - int(line.size()) - 20, 10, 40);
-    int filled = static_cast<int>(std::clamp(fraction, 0.0, 1.0) * bar + 0.5);
-    line.append(1, '[').append(filled, '#').append(bar - filled, '-').append("] ").append(percentText(fraction));
-    if (progress.cancelling)
-        line += "  cancelling";
+    int bar = std::clamp(width - int(line.size()) - 40, 10, 30);
+    int filled = static_cast<int>(std::clamp(share, 0.0, 1.0) * bar + 0.5);
+    line.append(1, '[').append(filled, '#').append(bar - filled, '-').append("] ").append(percentText(share));
+    line += "  " + (cancelling ? std::string("cancelling") : stageWords(job, stage));
     return line.substr(0, static_cast<size_t>(width - 1));
 }
 
 void clearLive(Display &d) {
     if (!d.enabled || d.liveLines == 0)
         return;
-    std::fprintf(stderr, "\r\033[%dA\033[J", d.liveLines);
+    std::fprintf(d.errors, "\r\033[%dA\033[J", d.liveLines);
     d.liveLines = 0;
 }
 
+void passOnNotes(Display &d) {
+    if (!d.notes)
+        return;
+    for (const std::string &line : takeLibraryNotes(*d.notes))
+        if (!d.quiet && !line.empty())
+            printAbove(d, d.errors, "sonoscriptor: the audio decoder says: " + line);
+}
+
 void redraw(Display &d) {
+    passOnNotes(d);
     clearLive(d);
     drawLive(d);
 }
@@ -116,7 +131,7 @@ void redraw(Display &d) {
 void printAbove(Display &d, FILE *stream, const std::string &text) {
     clearLive(d);
     bool terminal = isatty(fileno(stream));
-    std::fprintf(stream, "%s\n", terminal ? wrapped(text, size_t(terminalWidth() - 1)).c_str() : text.c_str());
+    std::fprintf(stream, "%s\n", terminal ? wrapped(text, size_t(terminalWidth(stream) - 1)).c_str() : text.c_str());
     std::fflush(stream);
     drawLive(d);
 }
@@ -131,6 +146,6 @@ void reportJob(Display &d, const Job &job) {
     } else if (out.kind == OutcomeKind::Summary && out.code <= exitStatus(ExitCode::Cancelled)) {
         printAbove(d, stdout, out.message);
     } else {
-        printAbove(d, stderr, "sonoscriptor: " + job.input + ": " + out.message);
+        printAbove(d, d.errors, "sonoscriptor: " + job.input + ": " + out.message);
     }
 }

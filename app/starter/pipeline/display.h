@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/starter/pipeline/batch.h"
+#include "app/starter/pipeline/library_notes.h"
 
 // The progress lines drawn on standard error and the files they show.
 struct Display {
@@ -13,11 +14,17 @@ struct Display {
     int liveLines = 0;              // lines drawn last
     const std::vector<Job> *jobs = nullptr;
     const std::vector<JobProgress> *progress = nullptr;
+    FILE *errors = stderr;          // the starter's own standard error
+    LibraryNotes *notes = nullptr;  // what libraries print, passed on above the lines
+    bool quiet = false;             // --quiet: the libraries' notes are not shown
+    std::vector<double> shown;      // the share each file's line showed last; it never goes back
 };
 
-/** One progress line of a running file: name, then what it is doing and how far it has got. */
-std::string progressLine(const Job &job, const JobProgress &progress, int width);
-/** Clears the progress lines and draws one for every running file. */
+/** One progress line of a running file: name, the share of its work done, what it is doing. */
+std::string progressLine(const Job &job, Stage stage, double share, bool cancelling, int width);
+/** Prints the libraries' notes caught since the last call (none with --quiet). */
+void passOnNotes(Display &d);
+/** Passes on the notes, clears the progress lines and draws one for every running file. */
 void redraw(Display &d);
 /** Clears the progress lines for good. */
 void clearLive(Display &d);

@@ -10,8 +10,9 @@
 namespace {
 
 // Marks the stage a job enters: for the progress line and for whoever watches the stages.
-void enter(JobProgress &progress, const BatchConfig &config, size_t index, Stage stage) {
+void enter(const Job &job, JobProgress &progress, const BatchConfig &config, size_t index, Stage stage) {
     progress.fraction = 0;
+    planStageShare(job, config, stage, progress);
     progress.stage = stage;
     if (config.stageWatcher)
         config.stageWatcher(index, stage);
@@ -19,22 +20,22 @@ void enter(JobProgress &progress, const BatchConfig &config, size_t index, Stage
 
 // The stages up to the engine's file; false when the job ended on the way.
 bool prepareAndRun(Job &job, const BatchConfig &config, JobProgress &progress, size_t index) {
-    enter(progress, config, index, Stage::Checking);
+    enter(job, progress, config, index, Stage::Checking);
     if (!stageCheck(job, config))
         return false;
     if (!job.workspace.audio.readableAsIs)
-        enter(progress, config, index, Stage::Converting);
+        enter(job, progress, config, index, Stage::Converting);
     if (!stageConvert(job))
         return false;
     if (config.trackBeats || config.beatsOnly) {
-        enter(progress, config, index, Stage::FindingBeats);
+        enter(job, progress, config, index, Stage::FindingBeats);
         if (!stageFindBeats(job, config))
             return false;
     }
-    enter(progress, config, index, Stage::WritingSettings);
+    enter(job, progress, config, index, Stage::WritingSettings);
     if (!stageWriteSettings(job, config))
         return false;
-    enter(progress, config, index, Stage::RunningEngine);
+    enter(job, progress, config, index, Stage::RunningEngine);
     return stageRunEngine(job, config, progress);
 }
 
@@ -57,9 +58,9 @@ void runPipeline(Job &job, const BatchConfig &config, JobProgress &progress, siz
     try {
         if (prepareAndRun(job, config, progress, index)) {
             if (!config.raw && job.run.code == 0)
-                enter(progress, config, index, Stage::Refining);
+                enter(job, progress, config, index, Stage::Refining);
             stageRefine(job, config);
-            enter(progress, config, index, Stage::Settling);
+            enter(job, progress, config, index, Stage::Settling);
             progress.fraction = job.run.code == 0 ? 1.0 : job.run.percent / 100.0;
             stageSettle(job, config);
         }
@@ -71,5 +72,5 @@ void runPipeline(Job &job, const BatchConfig &config, JobProgress &progress, siz
     setProgressSink(nullptr);
     removeTempDir(job.workspace.tempDir);
     job.workspace.tempDir.clear();
-    enter(progress, config, index, Stage::Done);
+    enter(job, progress, config, index, Stage::Done);
 }

@@ -22,7 +22,11 @@ void installSignalHandlers();
 /** True after a second Ctrl-C, SIGTERM or SIGHUP: everything stops at once. */
 bool stopAtOnce();
 
-/** Output name for an input: its name with ".mid" in the same folder, or in folder. */
+// The input name that reads the recording from standard input.
+inline const std::string StandardInput = "-";
+
+/** Output name for an input: its name with ".mid" in the same folder, or in folder
+ *  ("stdin.mid" for standard input). */
 std::string defaultOutputName(const std::string &input, const std::string &folder);
 /** One job per input with its output; false with a sentence when outputs collide. */
 bool planJobs(const std::vector<std::string> &inputs, const std::string &output,
@@ -61,5 +65,11 @@ void failInterrupted(Job &job);
 std::string beatListing(const Job &job, double regionStart);
 /** The metre of a tempo plan in words; weak when the pulse or the bar is. */
 std::string planMetreWords(const TempoPlan &plan);
+/** Sets the share of the whole file's work done before a stage, the share the stage takes, and the
+ *  seconds it is expected to take, from the stages this job runs and their measured costs. */
+void planStageShare(const Job &job, const BatchConfig &config, Stage stage, JobProgress &progress);
+/** The share of a file's work done, 0 to 1: the stages before, then the current one by its own
+ *  report or, while that lags, by the time it has taken against the time expected of it. */
+double fileShare(double before, double span, double reported, double elapsedSeconds, double expectedSeconds);
 /** Runs every job, up to config.jobs at once, to its end; returns the worst exit code. */
 int runBatch(std::vector<Job> &jobs, const BatchConfig &config);

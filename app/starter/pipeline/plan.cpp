@@ -7,7 +7,7 @@
 namespace fs = std::filesystem;
 
 std::string defaultOutputName(const std::string &input, const std::string &folder) {
-    fs::path in(input);
+    fs::path in(input == StandardInput ? "stdin" : input);
     fs::path name = in.filename();
     name.replace_extension(".mid");
     fs::path dir = folder.empty() ? in.parent_path() : fs::path(folder);

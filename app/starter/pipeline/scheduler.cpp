@@ -45,7 +45,7 @@ void work(Queue &q, const BatchConfig &config) {
 
 // The first Ctrl-C: the engines are cancelled by their workers; files not taken are skipped.
 void beginCancel(Queue &q, Display &d) {
-    printAbove(d, stderr, "sonoscriptor: cancelling; the engine finishes the MIDI file with the notes found "
+    printAbove(d, d.errors, "sonoscriptor: cancelling; the engine finishes the MIDI file with the notes found "
                           "so far (press Ctrl-C again to stop at once).");
     std::lock_guard<std::mutex> guard(q.lock);
     for (; q.next < q.jobs.size(); ++q.next) {
@@ -99,7 +99,10 @@ int runBatch(std::vector<Job> &jobs, const BatchConfig &config) {
     // libaubio and the attack evidence plan FFTs on several threads at once.
     fftwf_make_planner_thread_safe();
     Queue q{jobs, std::vector<JobProgress>(jobs.size()), 0, {}, 0};
-    Display d{!config.quiet && isatty(STDERR_FILENO), 0, &jobs, &q.progress};
+    LibraryNotes notes;
+    catchLibraryNotes(notes);
+    Display d{!config.quiet && isatty(fileno(notes.errors)), 0, &jobs, &q.progress, notes.errors, &notes,
+              config.quiet, {}};
     size_t workers = std::min(jobs.size(), static_cast<size_t>(std::max(1, config.jobs)));
     std::vector<std::thread> threads;
     try {
@@ -113,6 +116,9 @@ int runBatch(std::vector<Job> &jobs, const BatchConfig &config) {
     watch(q, d);
     for (std::thread &t : threads)
         t.join();
+    releaseLibraryNotes(notes);
+    d.errors = stderr;
+    passOnNotes(d);
     if (stopAtOnce())
         return stoppedAtOnce(q, d);
     reportEnded(q, d);

@@ -3,6 +3,7 @@
 #include "app/starter/pipeline/pipeline.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -12,8 +13,11 @@
 #include <unistd.h>
 
 #include "app/starter/cli/exit_code.h"
+#include "app/starter/cli/messages.h"
+#include "app/starter/cli/names.h"
 #include "app/starter/pipeline/regular_file.h"
 #include "app/starter/protocol/engine_process.h"
+#include "app/starter/score/score_file.h"
 
 namespace fs = std::filesystem;
 
@@ -45,6 +49,41 @@ bool writableFolder(const std::string &folder) {
     close(fd);
     unlink(probe.data());
     return true;
+}
+
+// Copies standard input into dest, where every stage can read it again; false with a sentence
+// when there is nothing to read or it cannot be copied.
+bool copyStandardInput(const std::string &dest, std::string &error) {
+    if (isatty(STDIN_FILENO)) {
+        error = "Standard input is a terminal; pipe a recording into it, for example: cat song.flac | "
+                "sonoscriptor - -o song.mid";
+        return false;
+    }
+    FILE *out = std::fopen(dest.c_str(), "wb");
+    std::vector<char> chunk(1 << 16);
+    size_t got = 0;
+    bool ok = out != nullptr;
+    while (ok && !stopRequested && (got = std::fread(chunk.data(), 1, chunk.size(), stdin)) > 0)
+        ok = std::fwrite(chunk.data(), 1, got, out) == got;
+    ok = ok && !stopRequested && !std::ferror(stdin);
+    ok = (out && std::fclose(out) == 0) && ok;
+    if (!ok)
+        error = "Standard input could not be read into the temporary folder; make sure it is not full.";
+    return ok;
+}
+
+// False, with the job ended, when the start asked for lies at or beyond the end of the audio:
+// the engine would transcribe the whole file instead.
+bool startWithinTheAudio(Job &job, const BatchConfig &config) {
+    double start, end;
+    settingsRegion(config.settings, start, end);
+    const double length = job.workspace.audio.seconds;
+    if (start <= 0 || start < length)
+        return true;
+    failJob(job, exitStatus(ExitCode::BadCommandLine),
+            "The start " + numberText(start) + " s lies beyond the end of the recording, which is " +
+                durationText(length) + " long; give --start a time before its end.");
+    return false;
 }
 
 }  // namespace
@@ -79,6 +118,9 @@ bool checkOutput(const std::string &output, const BatchConfig &config, int &code
     std::error_code ec;
     if (isProtected(output, config))
         error = "The output " + output + " is one of the inputs; choose another name with -o.";
+    else if (!isKnownOutputName(output))
+        error = "sonoscriptor writes no " + target.extension().string() + " file; name the output " +
+                KnownOutputExtensions + ".";
     else if (!fs::is_directory(folder, ec))
         error = "The output folder " + folder + " does not exist; create it or choose another with -o.";
     else if (fs::is_directory(target, ec))
@@ -97,8 +139,8 @@ bool stageCheck(Job &job, const BatchConfig &config) {
     job.workspace.started = std::chrono::steady_clock::now();
     int code;
     std::string error;
-    bool scoreApart = job.keepMidi && !job.scoreOutput.empty();
-    if (!checkInput(job.input, code, error) ||
+    bool scoreApart = job.keepMidi && !job.scoreOutput.empty(), fromStandardInput = job.input == StandardInput;
+    if ((!fromStandardInput && !checkInput(job.input, code, error)) ||
         (!config.beatsOnly && (!checkOutput(job.output, config, code, error) ||
                                (scoreApart && !checkOutput(job.scoreOutput, config, code, error))))) {
         failJob(job, code, error);
@@ -110,9 +152,17 @@ bool stageCheck(Job &job, const BatchConfig &config) {
                                                          "(or /tmp) is writable and not full.");
         return false;
     }
-    if (!inspectAudio(job.input, job.workspace.audio, error)) {
+    job.workspace.source = fromStandardInput ? job.workspace.tempDir + "stdin" : job.input;
+    if (fromStandardInput && !copyStandardInput(job.workspace.source, error)) {
+        if (stopRequested)
+            failInterrupted(job);
+        else
+            failJob(job, exitStatus(ExitCode::ReadFailed), error);
+        return false;
+    }
+    if (!inspectAudio(job.workspace.source, job.workspace.audio, error)) {
         failJob(job, exitStatus(ExitCode::Unsupported), "The file " + error + "; give a WAV, FLAC or Ogg recording.");
         return false;
     }
-    return true;
+    return startWithinTheAudio(job, config);
 }

@@ -5,12 +5,12 @@
 #include "app/starter/cli/exit_code.h"
 
 bool stageConvert(Job &job) {
-    job.audio.wave = job.input;
+    job.audio.wave = job.workspace.source;
     if (job.workspace.audio.readableAsIs)
         return true;
     job.audio.wave = job.workspace.tempDir + "audio.wav";
     std::string error;
-    if (convertForEngine(job.input, job.audio.wave, &stopRequested, error)) {
+    if (convertForEngine(job.workspace.source, job.audio.wave, &stopRequested, error, &job.audio.nonFiniteSamples)) {
         job.audio.converted = true;
         return true;
     }

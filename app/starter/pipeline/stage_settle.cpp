@@ -48,6 +48,8 @@ void describeKeyAndAudio(const Job &job, const MidiContent &midi, RunReport &r) 
     r.elapsedSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - job.workspace.started).count();
     r.conversion = job.audio.converted ? job.workspace.audio.description : "";
+    r.channels = job.workspace.audio.channels;
+    r.nonFiniteSamples = job.audio.nonFiniteSamples;
 }
 
 // Fills the report of a finished or cancelled run from the MIDI file and the status.

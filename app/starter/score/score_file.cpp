@@ -84,6 +84,11 @@ bool isScoreFileName(const std::string &path) {
     return ext == ".musicxml" || ext == ".xml" || ext == ".mxl";
 }
 
+bool isKnownOutputName(const std::string &path) {
+    std::string ext = lowerExtension(path);
+    return ext.empty() || ext == ".mid" || ext == ".midi" || isScoreFileName(path);
+}
+
 bool isCompressedScoreName(const std::string &path) {
     return lowerExtension(path) == ".mxl";
 }

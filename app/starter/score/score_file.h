@@ -25,6 +25,11 @@ struct ScoreChoice {
 
 /** True for names ending in .musicxml, .xml or .mxl (any case). */
 bool isScoreFileName(const std::string &path);
+/** True for names an output may have: a MIDI name (.mid, .midi), a score name, or none
+ *  (a device such as /dev/stdout); any other extension names a format never written. */
+bool isKnownOutputName(const std::string &path);
+/** The output extensions in words, for a sentence that refuses another. */
+constexpr const char *KnownOutputExtensions = ".mid or .midi for a MIDI file, .musicxml, .xml or .mxl for a score";
 /** True for names ending in .mxl (any case). */
 bool isCompressedScoreName(const std::string &path);
 /** The title for an input file: its name without folder and extension. */

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <cstring>
 
 #include <sndfile.h>
@@ -158,6 +159,41 @@ TEST(Audio, ScalesLoudFloatFilesInsteadOfClipping) {
     }
     EXPECT_GT(peak, 0.95f);
     EXPECT_LT(clipped, 3);
+}
+
+// One +Inf or NaN sample must not set the gain (it made the whole file silent), nor wipe the
+// other channel of its frame, nor spread through the resampler: it is a silent sample, counted.
+TEST(Audio, NonFiniteSamplesAreSilentAndCounted) {
+    ScratchDir dir;
+    SF_INFO info{};
+    info.samplerate = 48000;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    std::vector<float> x(2 * 48000);
+    for (size_t i = 0; i < x.size(); ++i)
+        x[i] = 0.5f * float(std::sin(2 * M_PI * 440 * double(i / 2) / 48000));
+    x[2 * 12000] = std::numeric_limits<float>::infinity();
+    x[2 * 24000 + 1] = std::numeric_limits<float>::quiet_NaN();
+    x[2 * 36000] = -std::numeric_limits<float>::infinity();
+    SNDFILE *f = sf_open((dir.path + "inf.wav").c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    sf_writef_float(f, x.data(), sf_count_t(x.size() / 2));
+    sf_close(f);
+    std::string error;
+    int64_t nonFinite = -1;
+    ASSERT_TRUE(convertForEngine(dir.path + "inf.wav", dir.path + "out.wav", nullptr, error, &nonFinite)) << error;
+    EXPECT_EQ(nonFinite, 3);
+    std::vector<float> y = readSamples(dir.path + "out.wav", info);
+    float peak = 0;
+    size_t zeroRun = 0, longestZeroRun = 0;
+    for (size_t i = 200; i + 200 < y.size(); ++i) {
+        peak = std::max(peak, std::fabs(y[i]));
+        zeroRun = y[i] == 0 ? zeroRun + 1 : 0;
+        longestZeroRun = std::max(longestZeroRun, zeroRun);
+    }
+    EXPECT_GT(peak, 0.45f);
+    EXPECT_LT(longestZeroRun, 4u);
+    EXPECT_GT(strengthAt(y, 2, 44100, 440), 20 * strengthAt(y, 2, 44100, 470));
 }
 
 TEST(Audio, PadsShortRecordingsAndMixesManyChannelsToMono) {

@@ -141,6 +141,35 @@ TEST(Messages, SummaryOfACancelAndOfNothingFound) {
     EXPECT_NE(summaryParagraph(r).find("no notes were found"), std::string::npos);
 }
 
+// A silent file: no key is claimed (the detector reports C major for no notes), --tempo is
+// named only when it was given; what the conversion did to the audio is said.
+TEST(Messages, SummaryOfASilentFileAndOfWhatTheConversionDid) {
+    RunReport r = shortRun(0, 128, -1);
+    r.keySignature = 0;
+    r.keyDetected = true;
+    r.tempoSource = TempoSource::Fallback;
+    r.tempo = 120;
+    std::string s = summaryParagraph(r);
+    EXPECT_EQ(s.find("C major"), std::string::npos) << s;
+    EXPECT_NE(s.find("no key was detected"), std::string::npos) << s;
+    EXPECT_EQ(s.find("far from its real tempo"), std::string::npos) << s;
+    r.tempoSource = TempoSource::Given;
+    EXPECT_NE(summaryParagraph(r).find("is --tempo far from its real tempo?"), std::string::npos);
+    r = shortRun(3, 60, 64);
+    r.conversion = "48000 Hz 32-bit float 6-channel WAV";
+    r.channels = 6;
+    r.nonFiniteSamples = 2;
+    s = summaryParagraph(r);
+    EXPECT_NE(s.find("converted to 44100 Hz 16-bit WAV for the engine, its 6 channels mixed to mono."),
+              std::string::npos) << s;
+    EXPECT_NE(s.find(" 2 samples were infinite or not a number and counted as silence."), std::string::npos) << s;
+    r.channels = 2;
+    r.nonFiniteSamples = 0;
+    s = summaryParagraph(r);
+    EXPECT_EQ(s.find("mixed to mono"), std::string::npos) << s;
+    EXPECT_EQ(s.find("infinite"), std::string::npos) << s;
+}
+
 TEST(Messages, TheMetreAndWhereItCameFrom) {
     EXPECT_EQ(metreWords(3, 2, false, true, false), "3/4 time, found from the accents and chord changes");
     EXPECT_EQ(metreWords(2, 2, false, true, true), "2/4 time, found from the accents and chord changes (weak evidence)");

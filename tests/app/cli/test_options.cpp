@@ -182,7 +182,12 @@ TEST(Options, NamesTheArgumentItCannotTake) {
     EXPECT_EQ(refusal({"--set"}), "The option --set needs a value.");
     EXPECT_EQ(refusal({"--quiet=1", "x"}), "The option --quiet takes no value.");
     EXPECT_EQ(refusal({"-b.wav"}), "There is no option -b.wav.");
-    EXPECT_EQ(refusal({"x", "--Tempo", "96"}), "There is no option --Tempo.");
+    EXPECT_EQ(refusal({"x", "--Tempo", "96"}), "There is no option --Tempo; did you mean --tempo?");
+    EXPECT_EQ(refusal({"x", "--tmepo=90"}), "There is no option --tmepo; did you mean --tempo?");
+    EXPECT_EQ(refusal({"x", "--keep-engine-file", "d"}),
+              "There is no option --keep-engine-file; did you mean --keep-engine-files?");
+    EXPECT_EQ(refusal({"x", "--colour"}), "There is no option --colour.");
+    EXPECT_EQ(refusal({"--set", "KeyMn=3", "x"}), "There is no settings key KeyMn; did you mean KeyMin?");
     EXPECT_EQ(refusal({"-5", "x"}), "There is no option -5.");
     EXPECT_EQ(refusal({"x", "---x", "--", "-y"}), "There is no option ---x.");
     EXPECT_EQ(refusal({"--tempo=", "x"}).rfind("--tempo takes", 0), 0u);

@@ -132,3 +132,40 @@ TEST_F(Scheduler, TheEngineRunsInAProcessGroupOfItsOwn) {
     EXPECT_EQ(group, pid) << "the engine leads a group of its own";
     EXPECT_NE(group, static_cast<long>(s.pid)) << "spawnCommand makes the starter lead its group";
 }
+
+// The shares of the stages a job runs add up to the whole file, in order, each by its measured
+// cost; a stage whose reports lag moves on by time, ever more slowly, and never past its end.
+TEST(ProgressShare, StagesShareTheWholeFileByTheirCost) {
+    Job job;
+    job.workspace.audio.seconds = 180;
+    BatchConfig config;
+    config.trackBeats = true;
+    double lastEnd = 0;
+    JobProgress p;
+    for (Stage s : {Stage::Checking, Stage::Converting, Stage::FindingBeats, Stage::WritingSettings,
+                    Stage::RunningEngine, Stage::Refining, Stage::Settling}) {
+        planStageShare(job, config, s, p);
+        EXPECT_NEAR(p.before, lastEnd, 1e-12) << int(s);
+        lastEnd = p.before + p.span;
+    }
+    EXPECT_NEAR(lastEnd, 1.0, 1e-12);
+    planStageShare(job, config, Stage::Refining, p);
+    EXPECT_GT(p.span, 0.3) << "refining costs most";
+    config.raw = true;
+    planStageShare(job, config, Stage::Refining, p);
+    EXPECT_EQ(p.span, 0.0);
+    EXPECT_NEAR(p.before, 1.0, 0.01);
+    double previous = 0.2;
+    for (double t = 0.05; t < 20; t += 0.05) {
+        double share = fileShare(0.2, 0.5, 0, t, 2);
+        if (t < 4) {
+            EXPECT_GT(share, previous) << t;  // moving on up to twice the expected time
+        }
+        EXPECT_GE(share, previous) << t;
+        EXPECT_LE(share, 0.7) << t;
+        previous = share;
+    }
+    EXPECT_GT(previous, 0.69);
+    EXPECT_DOUBLE_EQ(fileShare(0.2, 0.5, 0.8, 0.1, 2), 0.6) << "a report ahead of the time counts";
+    EXPECT_DOUBLE_EQ(fileShare(0.2, 0.5, 0, 1, 2), 0.45) << "half the expected time: half the stage";
+}

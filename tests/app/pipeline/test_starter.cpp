@@ -2,8 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <filesystem>
+#include <regex>
+#include <set>
 #include <thread>
 
 #include <sndfile.h>
@@ -61,6 +64,50 @@ TEST_F(StarterFixture, ConvertsWhatTheEngineCannotReadAndSaysSo) {
     EXPECT_TRUE(leftNothingBehind());
 }
 
+// "-" reads the recording from standard input (the output is named stdin.mid unless -o names it);
+// the summary says what the conversion did: channels mixed to mono, non-finite samples silenced.
+TEST_F(StarterFixture, ReadsStandardInputAndSaysWhatTheConversionDid) {
+    ASSERT_TRUE(writeTones(dir.path + "six.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100, 6, testMelody(), 1.0));
+    SF_INFO info{};
+    SNDFILE *f = sf_open((dir.path + "six.wav").c_str(), SFM_RDWR, &info);
+    ASSERT_NE(f, nullptr);
+    const float inf[6] = {INFINITY, 0, 0, 0, 0, 0};
+    sf_seek(f, 100, SEEK_SET);
+    sf_writef_float(f, inf, 1);
+    sf_close(f);
+    const std::string starter = std::string(STARTER_PATH) + " --engine " + engine;
+    for (const std::string &tail : {std::string(" - -o piped.mid < six.wav"), std::string(" - < six.wav")}) {
+        CommandResult r = waitCommandFor(spawnCommand({"/bin/sh", "-c", starter + tail}, {"TMPDIR=" + tmp}, dir.path), 60);
+        ASSERT_EQ(r.code, 0) << tail << ": " << r.err;
+        const std::string output = tail.find("piped") != std::string::npos ? "piped.mid" : "stdin.mid";
+        EXPECT_NE(r.out.find("- -> " + output), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("its 6 channels mixed to mono."), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find(" 1 sample was infinite or not a number and counted as silence."), std::string::npos)
+            << r.out;
+        EXPECT_TRUE(fs::exists(dir.path + output)) << tail;
+        EXPECT_TRUE(leftNothingBehind()) << tail;
+    }
+}
+
+// The MP3 decoder's notes on a damaged file reach standard error through the starter, and
+// --quiet silences them.
+TEST_F(StarterFixture, DecoderNotesGoThroughTheStarterAndQuietSilencesThem) {
+    const std::string mp3 = dir.path + "damaged.mp3";
+    if (!writeTones(mp3, SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 44100, 1, testMelody(), 3.0))
+        GTEST_SKIP() << "this libsndfile writes no MP3";
+    std::string bytes = fileText(mp3);
+    size_t frame = bytes.find("\xff\xfb", 6000);
+    ASSERT_NE(frame, std::string::npos);
+    writeText(mp3, bytes.insert(frame, std::string(300, '\0')));  // the decoder skips them with a note
+    CommandResult loud = run({"damaged.mp3", "--force"});
+    ASSERT_EQ(loud.code, 0) << loud.err;
+    EXPECT_NE(loud.err.find("sonoscriptor: the audio decoder says: Note: Skipped 300 bytes in input."),
+              std::string::npos) << loud.err;
+    CommandResult quiet = run({"damaged.mp3", "--force", "-q"});
+    ASSERT_EQ(quiet.code, 0) << quiet.err;
+    EXPECT_EQ(quiet.err, "");
+}
+
 TEST_F(StarterFixture, HandlesBlanksInNames) {
     fs::create_directory(dir.path + "my songs");
     fs::copy_file(song, dir.path + "my songs/a b.wav");
@@ -99,6 +146,8 @@ TEST_F(StarterFixture, BadInputsGetOneClearSentence) {
              {{"notes.txt"}, 4, "not audio"},
              {{"song.wav", "-o", "nowhere/x.mid"}, 3, "does not exist"},
              {{"song.wav", "-o", "/proc/x.mid"}, 3, "not writable"},
+             {{"song.wav", "-o", "out.pdf", "--force"}, 3, "writes no .pdf file; name the output .mid or .midi"},
+             {{"song.wav", "--start", "100"}, 9, "The start 100 s lies beyond the end of the recording"},
              {{"song.wav", "-o", "folder"}, 0, ""}}) {
         CommandResult r = run(c.args);
         std::string what = c.args[0] + (c.args.size() > 1 ? " " + c.args.back() : "");
@@ -112,6 +161,7 @@ TEST_F(StarterFixture, BadInputsGetOneClearSentence) {
     EXPECT_TRUE(fs::exists(dir.path + "folder/song.mid"));  // -o FOLDER writes into it
     EXPECT_FALSE(fs::exists(dir.path + "missing.mid"));
     EXPECT_FALSE(fs::exists(dir.path + "notes.mid"));
+    EXPECT_FALSE(fs::exists(dir.path + "out.pdf"));
 }
 
 TEST_F(StarterFixture, EngineFailuresBecomeSentencesAndTheExitCode) {
@@ -211,6 +261,33 @@ TEST_F(StarterFixture, ShowsAProgressBarOnATerminalUnlessQuiet) {
         EXPECT_EQ(screen.find("[#") != std::string::npos, !quiet) << screen;
         EXPECT_NE(screen.find("2 notes written"), std::string::npos) << screen;
     }
+}
+
+// One share for the whole file: it never goes back (no stage starts again at 0 %) and it moves on
+// while a stage is slower than its own reports.
+TEST_F(StarterFixture, TheProgressShareCoversTheWholeFileAndNeverGoesBack) {
+    ASSERT_TRUE(writeTones(dir.path + "long.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 48000, 2, testMelody(), 20.0));
+    Launch launch;
+    launch.args = {STARTER_PATH, "--engine", engine, "--force", "long.flac"};
+    launch.env = {"TMPDIR=" + tmp, "FAKE_STEPS=3", "FAKE_DELAY=0.6"};  // an engine that reports rarely
+    launch.dir = dir.path;
+    launch.terminal = true;
+    CommandResult r = waitCommand(spawnProcess(launch));
+    ASSERT_EQ(r.code, 0) << r.out;
+    std::vector<int> shares;
+    std::regex share("\\] +([0-9]+)%  ([a-z]+)");
+    std::set<int> whileTranscribing;
+    for (auto m = std::sregex_iterator(r.out.begin(), r.out.end(), share); m != std::sregex_iterator(); ++m) {
+        shares.push_back(std::stoi((*m)[1]));
+        if ((*m)[2] == "transcribing")
+            whileTranscribing.insert(shares.back());
+    }
+    ASSERT_GE(shares.size(), 10u) << r.out;
+    for (size_t i = 1; i < shares.size(); ++i)
+        ASSERT_GE(shares[i], shares[i - 1]) << "line " << i << " of " << r.out;
+    EXPECT_LT(shares.front(), 20) << r.out;
+    ASSERT_GT(whileTranscribing.size(), 3u) << "it moves between the engine's reports";
+    EXPECT_GT(*whileTranscribing.begin(), 30) << "the conversion and the beat finding count; no new start at 0 %";
 }
 
 TEST_F(StarterFixture, HelpAndVersion) {
