@@ -121,7 +121,7 @@ TEST(Audio, Converts48000Hz24BitTo44100Hz16BitKeepingPitchAndLength) {
     ASSERT_TRUE(writeTones(dir.path + "in.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 48000, 2,
                            {{69, 0.0, 2.0}}, 2.0));
     std::string error;
-    ASSERT_TRUE(convertForEngine(dir.path + "in.wav", dir.path + "out.wav", nullptr, error)) << error;
+    ASSERT_EQ(convertForEngine(dir.path + "in.wav", dir.path + "out.wav", nullptr, error), Conversion::Done) << error;
     AudioInfo info;
     ASSERT_TRUE(inspectAudio(dir.path + "out.wav", info, error));
     EXPECT_TRUE(info.readableAsIs) << info.reason;
@@ -148,7 +148,7 @@ TEST(Audio, ScalesLoudFloatFilesInsteadOfClipping) {
     sf_writef_float(f, x.data(), sf_count_t(x.size()));
     sf_close(f);
     std::string error;
-    ASSERT_TRUE(convertForEngine(dir.path + "loud.wav", dir.path + "out.wav", nullptr, error)) << error;
+    ASSERT_EQ(convertForEngine(dir.path + "loud.wav", dir.path + "out.wav", nullptr, error), Conversion::Done) << error;
     std::vector<float> y = readSamples(dir.path + "out.wav", info);
     float peak = 0;
     int clipped = 0;
@@ -165,7 +165,7 @@ TEST(Audio, PadsShortRecordingsAndMixesManyChannelsToMono) {
     ASSERT_TRUE(writeTones(dir.path + "short.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 6,
                            {{60, 0.0, 0.01}}, 0.01));
     std::string error;
-    ASSERT_TRUE(convertForEngine(dir.path + "short.wav", dir.path + "out.wav", nullptr, error)) << error;
+    ASSERT_EQ(convertForEngine(dir.path + "short.wav", dir.path + "out.wav", nullptr, error), Conversion::Done) << error;
     AudioInfo info;
     ASSERT_TRUE(inspectAudio(dir.path + "out.wav", info, error));
     EXPECT_TRUE(info.readableAsIs) << info.reason;
@@ -177,8 +177,8 @@ TEST(Audio, StopsWhenAskedTo) {
     ScratchDir dir;
     ASSERT_TRUE(writeTones(dir.path + "in.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 48000, 1,
                            {{60, 0, 1}}, 1.0));
-    volatile std::sig_atomic_t stop = 1;
+    std::atomic<bool> stop{true};
     std::string error;
-    EXPECT_FALSE(convertForEngine(dir.path + "in.flac", dir.path + "out.wav", &stop, error));
+    EXPECT_EQ(convertForEngine(dir.path + "in.flac", dir.path + "out.wav", &stop, error), Conversion::Stopped);
     EXPECT_NE(error.find("cancelled"), std::string::npos);
 }
