@@ -129,7 +129,7 @@ void reportJob(Display &d, const Job &job) {
         std::fflush(stdout);
         drawLive(d);
     } else if (out.kind == OutcomeKind::Summary && out.code <= exitStatus(ExitCode::Cancelled)) {
-        printAbove(d, stdout, out.message);
+        printAbove(d, d.summariesToStderr ? stderr : stdout, out.message);
     } else {
         printAbove(d, stderr, "sonoscriptor: " + job.input + ": " + out.message);
     }

@@ -13,6 +13,7 @@ struct Display {
     int liveLines = 0;              // lines drawn last
     const std::vector<Job> *jobs = nullptr;
     const std::vector<JobProgress> *progress = nullptr;
+    bool summariesToStderr = false; // standard output carries a file's bytes
 };
 
 /** One progress line of a running file: name, then what it is doing and how far it has got. */

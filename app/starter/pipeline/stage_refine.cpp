@@ -52,5 +52,7 @@ void stageRefine(Job &job, const BatchConfig &config) {
     if (refineInto(job, config, refined)) {
         job.refinement.midiPath = refined;
         job.refinement.refined = true;
+    } else {
+        job.refinement.cancelled = stopRequested;
     }
 }
