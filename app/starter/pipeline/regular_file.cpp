@@ -120,10 +120,10 @@ bool isStreamMode(mode_t mode) {
 constexpr int WaitSliceMs = 50;
 
 // Opens a stream for writing without blocking: a FIFO without a reader is tried again while
-// keepWaiting holds. -1 with errno set.
+// keepWaiting holds. A descriptor name that leads to a file (2> log) is appended to. -1 with errno set.
 int openStream(const std::string &path, const std::function<bool()> &keepWaiting) {
     for (;;) {
-        int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
         if (fd >= 0 || errno != ENXIO)
             return fd;
         if (!keepWaiting()) {
