@@ -1,12 +1,18 @@
 # Sonoscriptor: build, demo and tests. Everything builds into build/.
 BUILD := build
 ASAN_BUILD := build/sanitize
+TSAN_BUILD := build/tsan
+# The starter's tests that work on several files at once or send it signals: what
+# ThreadSanitizer watches (a few minutes). Left out: the long beat-finding stop, and the
+# two presses on two threads at once, whose timing ThreadSanitizer's deferred delivery
+# of signals changes (it runs a handler only at the thread's next intercepted call).
+TSAN_TESTS := starter\.(Scheduler|LateStops|StopSignals\.WhileTheEngine|StarterFixture\.(CtrlC|ASecondCtrlC|BatchGoesOn|SeveralInputs)|Refusals\.Termination)
 FUZZ_BUILD := build/fuzz
 FUZZ_SEED ?= 0
 FUZZ_SECONDS ?= 60
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps demo test test-sanitize fuzz fuzz-run bench install clean
+.PHONY: all deps demo test test-sanitize test-tsan fuzz fuzz-run bench install clean
 
 all: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
@@ -25,6 +31,14 @@ test-sanitize: deps
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=ON
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# A report ends the program it came from (the test binary, or a starter it runs) with code 66:
+# a failed test.
+test-tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTSAN=ON
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target sonoscriptor-starter-tests
+	cd $(TSAN_BUILD) && TSAN_OPTIONS="halt_on_error=1 exitcode=66" \
+		ctest --output-on-failure --no-tests=error -j $(JOBS) -R '$(TSAN_TESTS)'
 
 fuzz: deps
 	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ -DFUZZ=ON

@@ -4,7 +4,7 @@
 // a long pass through a recording has got.
 #pragma once
 
-#include <csignal>
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -55,7 +55,10 @@ double engineStartPoint(double seconds, const WaveHeader &h);
 WaveHeader readWaveFileHeader(const std::string &path);
 /** Examines an audio file; false with a sentence when it is no audio the starter can read. */
 bool inspectAudio(const std::string &path, AudioInfo &info, std::string &error);
-/** Decodes path into a 44100 Hz 16-bit PCM WAV at dest; stops early when *stop becomes non-zero.
- *  Infinite and NaN samples become silence; *nonFinite (when given) says how many there were. */
-bool convertForEngine(const std::string &path, const std::string &dest,
-                      const volatile std::sig_atomic_t *stop, std::string &error, int64_t *nonFinite = nullptr);
+// How a conversion ended.
+enum class Conversion { Done, Undecodable, WriteFailed, Stopped };
+/** Decodes path into a 44100 Hz 16-bit PCM WAV at dest; stops early when *stop is set. Unless it is
+ *  Done, error says why. Infinite and NaN samples become silence; *nonFinite (when given) says how
+ *  many there were. */
+Conversion convertForEngine(const std::string &path, const std::string &dest, const std::atomic<bool> *stop,
+                            std::string &error, int64_t *nonFinite = nullptr);

@@ -182,13 +182,13 @@ bool finishWave(FILE *out, int channels, uint64_t &bytes) {
 
 }  // namespace
 
-bool convertForEngine(const std::string &path, const std::string &dest,
-                      const volatile std::sig_atomic_t *stop, std::string &error, int64_t *nonFinite) {
+Conversion convertForEngine(const std::string &path, const std::string &dest, const std::atomic<bool> *stop,
+                            std::string &error, int64_t *nonFinite) {
     SF_INFO info{};
     SndFile in(sf_open(path.c_str(), SFM_READ, &info));
     if (!in || info.channels <= 0 || info.samplerate <= 0) {
         error = std::string("cannot be decoded (") + sf_strerror(in.get()) + ")";
-        return false;
+        return Conversion::Undecodable;
     }
     int channels = info.channels == 2 ? 2 : 1;
     int64_t unusable = 0;
@@ -206,7 +206,7 @@ bool convertForEngine(const std::string &path, const std::string &dest,
     if (soxrError || !out) {
         error = soxrError ? std::string("cannot be resampled (") + soxrError + ")"
                           : "cannot be converted: the temporary folder is not writable";
-        return false;
+        return soxrError ? Conversion::Undecodable : Conversion::WriteFailed;
     }
     std::vector<uint8_t> header = waveHeaderBytes(ConvertedRate, channels, 0);
     uint64_t bytes = 0;
@@ -216,7 +216,7 @@ bool convertForEngine(const std::string &path, const std::string &dest,
     while (ok && (n = sf_readf_float(in.get(), buffer.data(), ChunkFrames)) > 0) {
         if (stop && *stop) {
             error = "conversion cancelled";
-            return false;
+            return Conversion::Stopped;
         }
         reportProgress(static_cast<double>(sf_seek(in.get(), 0, SEEK_CUR)), static_cast<double>(info.frames));
         sf_count_t dropped = std::min(skip, n);
@@ -232,5 +232,5 @@ bool convertForEngine(const std::string &path, const std::string &dest,
     ok = (std::fclose(out.release()) == 0) && ok;
     if (!ok)
         error = "cannot be converted: writing the temporary WAV file failed (is the disk full?)";
-    return ok;
+    return ok ? Conversion::Done : Conversion::WriteFailed;
 }

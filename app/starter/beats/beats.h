@@ -3,7 +3,7 @@
 // tempo file the engine follows.
 #pragma once
 
-#include <csignal>
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -55,7 +55,7 @@ struct TempoPlan {
 
 /** Tracks the beats of [start, end) of an audio file (end <= start: to its end); false with a sentence. */
 bool trackBeats(const std::string &path, double start, double end, BeatTrack &track,
-                const volatile std::sig_atomic_t *stop, std::string &error);
+                const std::atomic<bool> *stop, std::string &error);
 /** Median tempo of beat times in beats per minute; 0 with fewer than two beats. */
 double medianTempo(const std::vector<double> &beats);
 /** Median tempo of tempo-file values in beats per minute; 0 when none is a beat. */

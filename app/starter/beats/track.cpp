@@ -149,7 +149,7 @@ void settleFirstSound(BeatTrack &track, const std::vector<std::pair<size_t, doub
 }  // namespace
 
 bool trackBeats(const std::string &path, double start, double end, BeatTrack &track,
-                const volatile std::sig_atomic_t *stop, std::string &error) {
+                const std::atomic<bool> *stop, std::string &error) {
     SF_INFO info{};
     SndFile file;
     sf_count_t first = 0, count = 0;

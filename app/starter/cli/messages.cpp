@@ -130,9 +130,12 @@ std::string rangeWords(const RunReport &r) {
 // "312 notes written, from C2 to A6", or the cancelled form.
 std::string notesWords(const RunReport &r) {
     std::string n = std::to_string(r.notes) + (r.notes == 1 ? " note" : " notes");
+    std::string file = isScoreFileName(r.output) ? "score" : "MIDI file";
+    if (r.code == 1 && r.refineCancelled)
+        return "the refinement was cancelled; the " + file + " holds the engine's " + n + ", not refined" +
+               rangeWords(r);
     if (r.code == 1)
-        return "cancelled at " + numberText("%.0f", r.percent) + "%; the " +
-               (isScoreFileName(r.output) ? "score" : "MIDI file") + " keeps the " + n +
+        return "cancelled after " + durationText(r.audioSeconds) + " of the audio; the " + file + " keeps the " + n +
                " transcribed up to then" + rangeWords(r);
     if (r.notes == 0)
         return r.tempoSource == TempoSource::Given

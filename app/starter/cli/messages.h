@@ -21,14 +21,14 @@ struct RunReport {
     std::string input;            // as given on the command line
     std::string output;           // the MIDI file written
     int code = 0;                 // 0 done, 1 cancelled
-    double percent = 100;         // share transcribed when cancelled
+    double percent = 100;         // share transcribed when cancelled, as the engine last said
     int notes = 0;
     int lowest = 128;             // lowest key written, 128 for none
     int highest = -1;             // highest key written, -1 for none
     int keySignature = 8;         // -7..7, 8 for none
     int mode = 0;                 // 0 major, 1 minor
     bool keyDetected = false;     // key detection ran
-    double audioSeconds = 0;      // duration of the audio analysed
+    double audioSeconds = 0;      // duration of the audio analysed (when cancelled: that the file covers)
     double elapsedSeconds = 0;    // wall-clock time taken
     std::string conversion;       // what the input was converted from, "" when not
     int channels = 0;             // channels of the input; more than 2 are mixed to mono
@@ -39,6 +39,7 @@ struct RunReport {
     std::string tempoFallback;    // why no beat was followed, when Fallback
     std::string metre;            // the metre of the beats followed and its source, "" for none
     bool refined = false;         // the attack evidence refined the notes
+    bool refineCancelled = false; // a cancel stopped the refinement: the engine's notes as they are
     int moved = 0;                // notes moved, split and dropped by it
     int split = 0;
     int dropped = 0;

@@ -57,6 +57,7 @@ struct EngineRun {
 // What the refinement hands on.
 struct Refinement {
     bool refined = false;           // the written notes were refined
+    bool cancelled = false;         // a cancel stopped it: the engine's notes are written as they are
     RefineCounts counts;            // what it changed
     std::string midiPath;           // the file to write: refined, or the engine's
 };

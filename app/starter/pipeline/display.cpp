@@ -144,7 +144,7 @@ void reportJob(Display &d, const Job &job) {
         std::fflush(stdout);
         drawLive(d);
     } else if (out.kind == OutcomeKind::Summary && out.code <= exitStatus(ExitCode::Cancelled)) {
-        printAbove(d, stdout, out.message);
+        printAbove(d, d.summariesToStderr ? d.errors : stdout, out.message);
     } else {
         printAbove(d, d.errors, "sonoscriptor: " + job.input + ": " + out.message);
     }

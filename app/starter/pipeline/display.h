@@ -18,6 +18,7 @@ struct Display {
     LibraryNotes *notes = nullptr;  // what libraries print, passed on above the lines
     bool quiet = false;             // --quiet: the libraries' notes are not shown
     std::vector<double> shown;      // the share each file's line showed last; it never goes back
+    bool summariesToStderr = false; // standard output carries a file's bytes
 };
 
 /** One progress line of a running file: name, the share of its work done, what it is doing. */

@@ -4,6 +4,7 @@
 // inputs at once with their progress lines, and Ctrl-C and termination.
 #pragma once
 
+#include <atomic>
 #include <csignal>
 #include <string>
 #include <vector>
@@ -11,13 +12,13 @@
 #include "app/starter/pipeline/batch.h"
 
 // Ctrl-C presses and termination requests, counted by the signal handlers.
-extern volatile std::sig_atomic_t interruptCount;
-extern volatile std::sig_atomic_t terminateSignal;
+extern std::atomic<int> interruptCount;
+extern std::atomic<int> terminateSignal;
 // Set by Ctrl-C, SIGTERM and SIGHUP alike: conversion, beat finding and the
 // refinement of the notes stop at once.
-extern volatile std::sig_atomic_t stopRequested;
+extern std::atomic<bool> stopRequested;
 
-/** Installs the handlers for Ctrl-C, termination and broken pipes. */
+/** Installs the handlers for Ctrl-C and termination, and ignores broken pipes and file-size limits. */
 void installSignalHandlers();
 /** True after a second Ctrl-C, SIGTERM or SIGHUP: everything stops at once. */
 bool stopAtOnce();

@@ -1,7 +1,9 @@
 // Opening the files a person names without blocking on a FIFO or a device,
-// and moving the finished output into place without replacing a file.
+// telling what an output name stands for, moving the finished output into
+// place without replacing a file, and streaming it into a pipe or a device.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include <sys/stat.h>
@@ -15,3 +17,26 @@ bool readRegularFile(const std::string &path, size_t maxBytes, std::string &text
 /** Moves from to to, across file systems too; without replace it fails with EEXIST when to
  *  exists, even when to appears during the move. False with errno set on failure. */
 bool moveFile(const std::string &from, const std::string &to, bool replace);
+
+// What a name given as output stands for when it is looked at; the name itself, not what a
+// last symbolic link leads to, except to tell a link to a pipe or a device.
+enum class OutputTarget {
+    Absent,          // nothing of that name: the file is created
+    File,            // a regular file: replaced only with --force
+    Link,            // a symbolic link to a file or to nothing: the link is replaced only with --force
+    Stream,          // a FIFO or a character device, or a link to one: the bytes are written into it
+    StandardOutput,  // "-" or /dev/stdout: the bytes go to standard output
+    Folder,          // never replaced
+    Unwritable,      // a socket or a block device: never replaced, never written into
+};
+
+/** What the output name stands for, by lstat (and stat for a link). */
+OutputTarget classifyOutput(const std::string &path);
+/** True when the output's bytes reach what this process's descriptor fd leads to (STDOUT_FILENO:
+ *  its standard output, "-" included). */
+bool reachesDescriptor(const std::string &path, int fd);
+/** Writes the whole file from into the stream to (see OutputTarget::Stream and StandardOutput),
+ *  waiting for a reader of a FIFO, and for room in it, while keepWaiting() holds. The stream
+ *  is opened without blocking and must still be a FIFO or a device once open. False with errno
+ *  set on failure (EINTR when keepWaiting() ended the wait). */
+bool streamFile(const std::string &from, const std::string &to, const std::function<bool()> &keepWaiting);

@@ -15,6 +15,7 @@
 
 #include "app/starter/cli/exit_code.h"
 #include "app/starter/pipeline/display.h"
+#include "app/starter/pipeline/regular_file.h"
 
 namespace {
 
@@ -43,10 +44,32 @@ void work(Queue &q, const BatchConfig &config) {
         runPipeline(q.jobs[index], config, q.progress[index], index);
 }
 
+// What a first Ctrl-C does to the files, by the stages they are in: it promises no notes to a
+// file whose engine has not started.
+std::string cancelNotice(const Queue &q) {
+    bool before = false, engine = false, refining = false, waiting = false;
+    for (const JobProgress &p : q.progress) {
+        Stage s = p.stage;
+        before = before || (s > Stage::Waiting && s < Stage::RunningEngine);
+        engine = engine || s == Stage::RunningEngine;
+        refining = refining || s == Stage::Refining;
+        waiting = waiting || s == Stage::Waiting;
+    }
+    std::string text = "sonoscriptor: cancelling";
+    if (engine)
+        text += "; the engine finishes the MIDI file with the notes found so far";
+    if (refining)
+        text += "; a file being refined is written with the engine's notes, not refined";
+    if (before)
+        text += "; a file not yet transcribed gets no MIDI file";
+    if (waiting)
+        text += "; files not started are skipped";
+    return text + " (press Ctrl-C again to stop at once).";
+}
+
 // The first Ctrl-C: the engines are cancelled by their workers; files not taken are skipped.
 void beginCancel(Queue &q, Display &d) {
-    printAbove(d, d.errors, "sonoscriptor: cancelling; the engine finishes the MIDI file with the notes found "
-                          "so far (press Ctrl-C again to stop at once).");
+    printAbove(d, d.errors, cancelNotice(q));
     std::lock_guard<std::mutex> guard(q.lock);
     for (; q.next < q.jobs.size(); ++q.next) {
         failJob(q.jobs[q.next], exitStatus(ExitCode::Cancelled), "not started (cancelled).");
@@ -66,16 +89,61 @@ bool reportEnded(Queue &q, Display &d) {
     return true;
 }
 
-// After a second Ctrl-C, SIGTERM or SIGHUP: the workers have killed their engines and
-// removed their files; says how many files were in progress and gives the exit code.
+// The highest exit code of the files.
+int worstCode(const std::vector<Job> &jobs) {
+    int worst = 0;
+    for (const Job &job : jobs)
+        worst = std::max(worst, job.outcome.code);
+    return worst;
+}
+
+// "2 files" or "1 file".
+std::string files(int n) {
+    return std::to_string(n) + (n == 1 ? " file" : " files");
+}
+
+// After a second Ctrl-C, SIGTERM or SIGHUP: the workers have killed their engines and removed
+// the files in progress. Reports the files that ended (their outputs are in place), then says
+// which were stopped or never started, and gives the exit code. A stop that came after every
+// file had ended, some with their outputs in place, changed nothing: the run ends as it did.
 int stoppedAtOnce(Queue &q, Display &d) {
+    int notStarted = 0;
+    for (size_t i = 0; i < q.jobs.size(); ++i)
+        if (q.progress[i].stage == Stage::Waiting) {
+            q.jobs[i].outcome = Outcome{exitStatus(ExitCode::Interrupted), "not started", OutcomeKind::Failure, true};
+            q.progress[i].stage = Stage::Done;
+            ++notStarted;
+        }
     reportEnded(q, d);
-    int stopped = static_cast<int>(std::count_if(q.jobs.begin(), q.jobs.end(),
-                                                 [](const Job &j) { return j.outcome.stopped; }));
     clearLive(d);
-    std::fprintf(stderr, "sonoscriptor: stopped at once; no MIDI file was written for the %d file%s in "
-                         "progress.\n", stopped, stopped == 1 ? "" : "s");
+    int stopped = static_cast<int>(std::count_if(q.jobs.begin(), q.jobs.end(),
+                                                 [](const Job &j) { return j.outcome.stopped; })) - notStarted;
+    bool written = std::any_of(q.jobs.begin(), q.jobs.end(), [](const Job &j) {
+        return j.outcome.kind == OutcomeKind::Listing ||
+               (j.outcome.kind == OutcomeKind::Summary && j.outcome.code <= exitStatus(ExitCode::Cancelled));
+    });
+    if (stopped + notStarted == 0 && written) {
+        std::fputs("sonoscriptor: the stop came after every file had ended; each is reported above as it "
+                   "ended.\n", stderr);
+        return worstCode(q.jobs);
+    }
+    std::string text = "sonoscriptor: stopped at once";
+    if (stopped > 0)
+        text += "; no MIDI file was written for the " + files(stopped) + " in progress";
+    else if (notStarted == 0)
+        text += "; no MIDI file was written";
+    if (notStarted > 0)
+        text += std::string("; ") + files(notStarted) + (notStarted == 1 ? " was" : " were") + " not started";
+    std::fprintf(stderr, "%s.\n", text.c_str());
     return terminateSignal ? 128 + terminateSignal : exitStatus(ExitCode::Interrupted);
+}
+
+// True when a file of the run is written into what descriptor fd leads to.
+bool writesInto(const std::vector<Job> &jobs, int fd) {
+    return std::any_of(jobs.begin(), jobs.end(), [fd](const Job &j) {
+        return (j.keepMidi && reachesDescriptor(j.output, fd)) ||
+               (!j.scoreOutput.empty() && reachesDescriptor(j.scoreOutput, fd));
+    });
 }
 
 // Draws, reports and handles Ctrl-C until every file has ended or everything stops at once.
@@ -100,9 +168,13 @@ int runBatch(std::vector<Job> &jobs, const BatchConfig &config) {
     fftwf_make_planner_thread_safe();
     Queue q{jobs, std::vector<JobProgress>(jobs.size()), 0, {}, 0};
     LibraryNotes notes;
-    catchLibraryNotes(notes);
+    bool toStandardOutput = !config.beatsOnly && writesInto(jobs, STDOUT_FILENO);
+    // A file written into standard error (/dev/stderr, /dev/fd/2) must reach it, not the pipe that
+    // catches the libraries' notes.
+    if (!writesInto(jobs, STDERR_FILENO))
+        catchLibraryNotes(notes);
     Display d{!config.quiet && isatty(fileno(notes.errors)), 0, &jobs, &q.progress, notes.errors, &notes,
-              config.quiet, {}};
+              config.quiet, {}, toStandardOutput};
     size_t workers = std::min(jobs.size(), static_cast<size_t>(std::max(1, config.jobs)));
     std::vector<std::thread> threads;
     try {
@@ -123,8 +195,5 @@ int runBatch(std::vector<Job> &jobs, const BatchConfig &config) {
         return stoppedAtOnce(q, d);
     reportEnded(q, d);
     clearLive(d);
-    int worst = 0;
-    for (const Job &job : jobs)
-        worst = std::max(worst, job.outcome.code);
-    return worst;
+    return worstCode(jobs);
 }

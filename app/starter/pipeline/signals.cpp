@@ -1,21 +1,32 @@
 // Ctrl-C and termination: the handlers only count and flag; the scheduler and
-// the stages read the flags.
+// the stages read the flags. The flags are lock-free atomics, so that a handler
+// running on any thread and the workers reading them never race.
 #include "app/starter/pipeline/pipeline.h"
 
-volatile std::sig_atomic_t interruptCount = 0;
-volatile std::sig_atomic_t terminateSignal = 0;
-volatile std::sig_atomic_t stopRequested = 0;
+#include <cerrno>
+
+std::atomic<int> interruptCount{0};
+std::atomic<int> terminateSignal{0};
+std::atomic<bool> stopRequested{false};
+
+// A handler may only touch flags that need no lock.
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
 
 namespace {
 
+// Two Ctrl-C presses may reach two threads at once: the count is one atomic step.
 void onInterrupt(int) {
-    interruptCount = interruptCount + 1;
-    stopRequested = 1;
+    int saved = errno;
+    interruptCount.fetch_add(1);
+    stopRequested = true;
+    errno = saved;
 }
 
 void onTerminate(int sig) {
+    int saved = errno;
     terminateSignal = sig;
-    stopRequested = 1;
+    stopRequested = true;
+    errno = saved;
 }
 
 }  // namespace
@@ -29,6 +40,9 @@ void installSignalHandlers() {
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGHUP, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
+    // A file-size limit makes the write fail (EFBIG) instead of ending the process, so the
+    // file ends with its write-failure sentence and its private folder is removed.
+    signal(SIGXFSZ, SIG_IGN);
 }
 
 bool stopAtOnce() {

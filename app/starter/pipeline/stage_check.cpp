@@ -116,16 +116,26 @@ bool checkOutput(const std::string &output, const BatchConfig &config, int &code
     fs::path target(output);
     std::string folder = target.parent_path().empty() ? "." : target.parent_path().string();
     std::error_code ec;
+    // The name itself is looked at (a link as a link), so that what the last stage meets is known now.
+    OutputTarget kind = classifyOutput(output);
     if (isProtected(output, config))
         error = "The output " + output + " is one of the inputs; choose another name with -o.";
+    else if (kind == OutputTarget::Stream || kind == OutputTarget::StandardOutput)
+        return true;  // written into at the end, never replaced
+    else if (kind == OutputTarget::Unwritable)
+        error = "The output " + output + " is a socket or a block device, which is never replaced; choose a file "
+                "name with -o.";
     else if (!isKnownOutputName(output))
         error = "sonoscriptor writes no " + target.extension().string() + " file; name the output " +
                 KnownOutputExtensions + ".";
     else if (!fs::is_directory(folder, ec))
         error = "The output folder " + folder + " does not exist; create it or choose another with -o.";
-    else if (fs::is_directory(target, ec))
+    else if (kind == OutputTarget::Folder)
         error = "The output " + output + " is a folder; choose a file name with -o.";
-    else if (fs::exists(target, ec) && !config.force)
+    else if (kind == OutputTarget::Link && !config.force)
+        error = "The output " + output + " is a symbolic link; add --force to replace the link (what it leads to "
+                "stays as it is), or choose another name with -o.";
+    else if (kind == OutputTarget::File && !config.force)
         error = "The output " + output + " already exists; add --force to replace it, or choose another "
                 "name with -o.";
     else if (!writableFolder(folder))

@@ -10,13 +10,21 @@ bool stageConvert(Job &job) {
         return true;
     job.audio.wave = job.workspace.tempDir + "audio.wav";
     std::string error;
-    if (convertForEngine(job.workspace.source, job.audio.wave, &stopRequested, error, &job.audio.nonFiniteSamples)) {
+    switch (convertForEngine(job.workspace.source, job.audio.wave, &stopRequested, error,
+                             &job.audio.nonFiniteSamples)) {
+    case Conversion::Done:
         job.audio.converted = true;
         return true;
-    }
-    if (stopRequested)
+    case Conversion::Stopped:
         failInterrupted(job);
-    else
+        break;
+    case Conversion::WriteFailed:
+        failJob(job, exitStatus(ExitCode::WriteFailed), "The converted audio could not be written to the temporary "
+                "folder; make sure TMPDIR (or /tmp) is not full and no file-size limit (ulimit -f) stops it.");
+        break;
+    case Conversion::Undecodable:
         failJob(job, exitStatus(ExitCode::Unsupported), "The file " + error + "; export it as a WAV, FLAC or Ogg file.");
+        break;
+    }
     return false;
 }

@@ -63,5 +63,7 @@ void stageRefine(Job &job, const BatchConfig &config) {
     if (written) {
         job.refinement.midiPath = refined;
         job.refinement.refined = true;
+    } else {
+        job.refinement.cancelled = stopRequested;
     }
 }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include "app/starter/cli/exit_code.h"
 #include "app/starter/cli/messages.h"
@@ -26,6 +27,41 @@ double analysedSeconds(const Job &job) {
     return end - start;
 }
 
+// Seconds from the start of a MIDI file to tick, through its tempo events.
+double midiSeconds(const MidiContent &midi, int64_t tick) {
+    if (midi.division <= 0)
+        return 0;
+    double micros = 0;
+    int64_t at = 0, perBeat = 500000;
+    for (const MidiTempo &t : midi.tempos) {
+        if (t.tick >= tick)
+            break;
+        micros += static_cast<double>(t.tick - at) * static_cast<double>(perBeat);
+        at = t.tick;
+        perBeat = t.microsPerBeat;
+    }
+    micros += static_cast<double>(tick - at) * static_cast<double>(perBeat);
+    return micros / 1e6 / midi.division;
+}
+
+// Seconds of the analysed audio that the MIDI file covers: all of it after a complete run; after
+// a cancel, what the engine last said it had done or the end of the last note, whichever is later
+// (its progress may lag far behind the notes it wrote).
+double coveredSeconds(const Job &job, const MidiContent &midi) {
+    double analysed = analysedSeconds(job);
+    if (job.run.code == 0)
+        return analysed;
+    double lastEnd = 0;
+    for (const MidiNote &n : midi.notes)
+        lastEnd = std::max(lastEnd, midiSeconds(midi, std::max(n.onTick, n.offTick)));
+    return std::min(analysed, std::max(analysed * job.run.percent / 100.0, lastEnd));
+}
+
+// The exit code of a file whose MIDI file is written: the engine's, or 1 when a cancel stopped the refinement.
+int settledCode(const Job &job) {
+    return std::max(job.run.code, job.refinement.cancelled ? exitStatus(ExitCode::Cancelled) : 0);
+}
+
 // Where the tempo written into the MIDI file came from.
 TempoSource tempoSourceOf(const Job &job) {
     if (job.beats.tempo.tracked)
@@ -44,7 +80,7 @@ void describeKeyAndAudio(const Job &job, const MidiContent &midi, RunReport &r) 
     int sig = settingInt(job.files.settings, "KeySignature", 8);
     bool constrained = settingInt(job.files.settings, "Constrain", 0) != 0 && sig >= -7 && sig <= 7;
     r.keyDetected = settingInt(job.files.settings, "AutoDetectKey", 1) != 0 && !constrained;
-    r.audioSeconds = analysedSeconds(job) * r.percent / 100.0;
+    r.audioSeconds = coveredSeconds(job, midi);
     r.elapsedSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - job.workspace.started).count();
     r.conversion = job.audio.converted ? job.workspace.audio.description : "";
@@ -56,8 +92,9 @@ void describeKeyAndAudio(const Job &job, const MidiContent &midi, RunReport &r) 
 RunReport reportOf(const Job &job, const MidiContent &midi) {
     RunReport r;
     r.input = job.input;
-    r.output = job.output + (job.keepMidi && !job.scoreOutput.empty() ? " and " + job.scoreOutput : "");
-    r.code = job.run.code;
+    r.output = (job.output == "-" ? "standard output" : job.output) +
+               (job.keepMidi && !job.scoreOutput.empty() ? " and " + job.scoreOutput : "");
+    r.code = settledCode(job);
     r.percent = job.run.code == 0 ? 100 : job.run.percent;
     r.notes = static_cast<int>(midi.notes.size());
     for (const MidiNote &n : midi.notes) {
@@ -75,16 +112,30 @@ RunReport reportOf(const Job &job, const MidiContent &midi) {
     if (r.tempoSource == TempoSource::Fallback)
         r.tempo = plan.tempo;
     r.refined = job.refinement.refined;
+    r.refineCancelled = job.refinement.cancelled;
     r.moved = job.refinement.counts.moved;
     r.split = job.refinement.counts.split;
     r.dropped = job.refinement.counts.dropped;
     return r;
 }
 
-// Moves a finished file to its place: never over a file that appeared meanwhile unless it
-// may be replaced (an output refused), else a failed write.
+// Moves a finished file to its place, or writes it into the pipe or device the output names:
+// never over a file that appeared meanwhile unless it may be replaced, never over a folder,
+// a socket or a device (an output refused), else a failed write. A stop ends a wait for a
+// reader of a pipe.
 bool placeFile(const std::string &from, const std::string &to, bool mayReplace, int &code, std::string &error) {
-    if (moveFile(from, to, mayReplace))
+    OutputTarget kind = classifyOutput(to);
+    if (kind == OutputTarget::Stream || kind == OutputTarget::StandardOutput) {
+        if (streamFile(from, to, [] { return !stopAtOnce(); }))
+            return true;
+        code = exitStatus(errno == EEXIST ? ExitCode::CannotOpen : ExitCode::WriteFailed);
+        error = "The file could not be written into " + to + " (" + std::strerror(errno) + ").";
+        return false;
+    }
+    bool placeable = kind != OutputTarget::Folder && kind != OutputTarget::Unwritable;
+    if (!placeable)
+        errno = EEXIST;
+    if (placeable && moveFile(from, to, mayReplace))
         return true;
     bool taken = errno == EEXIST;
     code = exitStatus(taken ? ExitCode::CannotOpen : ExitCode::WriteFailed);
@@ -119,10 +170,13 @@ void stageSettle(Job &job, const BatchConfig &config) {
     if (!read)
         midi = MidiContent{};
     Outcome &out = job.outcome;
-    out = Outcome{job.run.code, summaryParagraph(reportOf(job, midi)), OutcomeKind::Summary, false};
+    out = Outcome{settledCode(job), summaryParagraph(reportOf(job, midi)), OutcomeKind::Summary, false};
     int code = 0;
+    bool placed = true;
     if (!job.scoreOutput.empty() && !placeScore(job, midi, read, config.force, code, error))
-        out.code = std::max(out.code, code), out.message = error;
+        out.code = std::max(out.code, code), out.message = error, placed = false;
     if (job.keepMidi && !placeFile(job.refinement.midiPath, job.output, config.force, code, error))
-        out.code = std::max(out.code, code), out.message = error;
+        out.code = std::max(out.code, code), out.message = error, placed = false;
+    if (!placed && stopAtOnce())
+        failInterrupted(job);  // a stop ended the wait for a pipe's reader
 }

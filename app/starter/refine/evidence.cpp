@@ -82,7 +82,7 @@ void keepHop(Sweep &s, long u, LevelRing &longRing, const float *shortRow) {
 
 // The attacks of hops [from, to): both spectra at each hop that they depend on, the rises at
 // each hop once the levels 8 hops later are known.
-bool sweepHops(Sweep &s, long from, long to, const volatile std::sig_atomic_t *stop) {
+bool sweepHops(Sweep &s, long from, long to, const std::atomic<bool> *stop) {
     LevelRing shortRing = floorRing(ShortLagFar + 1), longRing = floorRing(2 * LongHalfSpan + 1);
     LevelRing shortRises{LongHalfSpan + 1, std::vector<float>((LongHalfSpan + 1) * BandsPerHop, 0.0f)};
     SampleWindow window;
@@ -115,7 +115,7 @@ bool sweepHops(Sweep &s, long from, long to, const volatile std::sig_atomic_t *s
 }
 
 // Sweeps [0, hops) in parts of their own, one per thread (a file each), and collects their attacks in order.
-bool sweepParts(std::vector<Sweep> &parts, AttackEvidence &e, const volatile std::sig_atomic_t *stop) {
+bool sweepParts(std::vector<Sweep> &parts, AttackEvidence &e, const std::atomic<bool> *stop) {
     size_t n = parts.size();
     std::vector<char> done(n, 0);
     auto run = [&](size_t i) {
@@ -145,7 +145,7 @@ size_t threadsFor(int hops) {
 // Measures the source: its scale, the loudest band, then the sweep (in parts, each reading path
 // again, when a path is given); false on a read error or a stop.
 bool measureSource(MonoSource &source, const EvidenceGeometry &g, AttackEvidence &e, const std::string &path,
-                   const volatile std::sig_atomic_t *stop) {
+                   const std::atomic<bool> *stop) {
     source.peak = monoPeak(source);
     if (source.peak < 0)
         return false;
@@ -206,7 +206,7 @@ EvidenceGeometry geometryFor(int rate, double referencePitch) {
 }
 
 bool measureSamples(std::vector<float> x, const EvidenceGeometry &g, AttackEvidence &e,
-                    const volatile std::sig_atomic_t *stop) {
+                    const std::atomic<bool> *stop) {
     MonoSource source;
     source.memory = &x;
     source.total = static_cast<long>(x.size());
@@ -214,7 +214,7 @@ bool measureSamples(std::vector<float> x, const EvidenceGeometry &g, AttackEvide
 }
 
 bool measureFile(const std::string &path, double referencePitch, AttackEvidence &e,
-                 const volatile std::sig_atomic_t *stop, std::string &error) {
+                 const std::atomic<bool> *stop, std::string &error) {
     SF_INFO info{};
     SndFile file(sf_open(path.c_str(), SFM_READ, &info));
     if (!file || info.channels < 1 || info.samplerate < 1 || info.frames < 0) {

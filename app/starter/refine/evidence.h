@@ -8,7 +8,7 @@
 // keep every value.
 #pragma once
 
-#include <csignal>
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -76,10 +76,10 @@ EvidenceGeometry geometryFor(int rate, double referencePitch);
 /** Measures a sound file mixed to mono, read block by block; a long one keeps only its attacks (its
  *  levels and rises are measured again on demand). False with a sentence, or when *stop is set. */
 bool measureFile(const std::string &path, double referencePitch, AttackEvidence &e,
-                 const volatile std::sig_atomic_t *stop, std::string &error);
+                 const std::atomic<bool> *stop, std::string &error);
 /** Measures mono samples (any scale): levels, rises and attack candidates; false when *stop is set. */
 bool measureSamples(std::vector<float> mono, const EvidenceGeometry &g, AttackEvidence &e,
-                    const volatile std::sig_atomic_t *stop);
+                    const std::atomic<bool> *stop);
 /** Finds the attack candidates from the rises (called by measureSamples). */
 void findAttacks(AttackEvidence &e);
 /** Appends the attack candidates at hops [from, to) of a recording of `hops` hops; the rows must

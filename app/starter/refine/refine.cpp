@@ -87,7 +87,7 @@ std::vector<TimedNote> timedNotes(const MidiContent &engine, const Timeline &t, 
     return notes;
 }
 
-bool prepareRefinement(const RefineInput &input, RefineSession &s, const volatile std::sig_atomic_t *stop,
+bool prepareRefinement(const RefineInput &input, RefineSession &s, const std::atomic<bool> *stop,
                        std::string &error) {
     if (!readMidiFile(input.engineMidiPath, s.engine, error))
         return false;

@@ -5,7 +5,7 @@
 // (the MIDI file) and the thresholds.
 #pragma once
 
-#include <csignal>
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -36,7 +36,7 @@ struct RefineSession {
 
 /** Reads the engine's file, measures the recording and lines the two up; false with a sentence
  *  (the engine's file is then to be kept as it is), or when *stop is set. */
-bool prepareRefinement(const RefineInput &input, RefineSession &session, const volatile std::sig_atomic_t *stop,
+bool prepareRefinement(const RefineInput &input, RefineSession &session, const std::atomic<bool> *stop,
                        std::string &error);
 /** Applies the rules with these thresholds and writes the refined file to out. */
 bool writeRefinement(const RefineSession &session, const RefineThresholds &th, bool quantize, const std::string &out,

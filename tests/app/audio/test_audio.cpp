@@ -122,7 +122,7 @@ TEST(Audio, Converts48000Hz24BitTo44100Hz16BitKeepingPitchAndLength) {
     ASSERT_TRUE(writeTones(dir.path + "in.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 48000, 2,
                            {{69, 0.0, 2.0}}, 2.0));
     std::string error;
-    ASSERT_TRUE(convertForEngine(dir.path + "in.wav", dir.path + "out.wav", nullptr, error)) << error;
+    ASSERT_EQ(convertForEngine(dir.path + "in.wav", dir.path + "out.wav", nullptr, error), Conversion::Done) << error;
     AudioInfo info;
     ASSERT_TRUE(inspectAudio(dir.path + "out.wav", info, error));
     EXPECT_TRUE(info.readableAsIs) << info.reason;
@@ -149,7 +149,7 @@ TEST(Audio, ScalesLoudFloatFilesInsteadOfClipping) {
     sf_writef_float(f, x.data(), sf_count_t(x.size()));
     sf_close(f);
     std::string error;
-    ASSERT_TRUE(convertForEngine(dir.path + "loud.wav", dir.path + "out.wav", nullptr, error)) << error;
+    ASSERT_EQ(convertForEngine(dir.path + "loud.wav", dir.path + "out.wav", nullptr, error), Conversion::Done) << error;
     std::vector<float> y = readSamples(dir.path + "out.wav", info);
     float peak = 0;
     int clipped = 0;
@@ -181,7 +181,7 @@ TEST(Audio, NonFiniteSamplesAreSilentAndCounted) {
     sf_close(f);
     std::string error;
     int64_t nonFinite = -1;
-    ASSERT_TRUE(convertForEngine(dir.path + "inf.wav", dir.path + "out.wav", nullptr, error, &nonFinite)) << error;
+    ASSERT_EQ(convertForEngine(dir.path + "inf.wav", dir.path + "out.wav", nullptr, error, &nonFinite), Conversion::Done) << error;
     EXPECT_EQ(nonFinite, 3);
     std::vector<float> y = readSamples(dir.path + "out.wav", info);
     float peak = 0;
@@ -201,7 +201,7 @@ TEST(Audio, PadsShortRecordingsAndMixesManyChannelsToMono) {
     ASSERT_TRUE(writeTones(dir.path + "short.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 6,
                            {{60, 0.0, 0.01}}, 0.01));
     std::string error;
-    ASSERT_TRUE(convertForEngine(dir.path + "short.wav", dir.path + "out.wav", nullptr, error)) << error;
+    ASSERT_EQ(convertForEngine(dir.path + "short.wav", dir.path + "out.wav", nullptr, error), Conversion::Done) << error;
     AudioInfo info;
     ASSERT_TRUE(inspectAudio(dir.path + "out.wav", info, error));
     EXPECT_TRUE(info.readableAsIs) << info.reason;
@@ -213,9 +213,9 @@ TEST(Audio, StopsWhenAskedTo) {
     ScratchDir dir;
     ASSERT_TRUE(writeTones(dir.path + "in.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 48000, 1,
                            {{60, 0, 1}}, 1.0));
-    volatile std::sig_atomic_t stop = 1;
+    std::atomic<bool> stop{true};
     std::string error;
-    EXPECT_FALSE(convertForEngine(dir.path + "in.flac", dir.path + "out.wav", &stop, error));
+    EXPECT_EQ(convertForEngine(dir.path + "in.flac", dir.path + "out.wav", &stop, error), Conversion::Stopped);
     EXPECT_NE(error.find("cancelled"), std::string::npos);
 }
 
@@ -268,7 +268,7 @@ TEST(Audio, CompressedFilesKeepTheTimelineOfTheirWav) {
     ASSERT_EQ(reference.size(), tones.size());
     for (const std::string name : {"in.flac", "in.ogg", "in.mp3", "untagged.mp3"}) {
         std::string error;
-        ASSERT_TRUE(convertForEngine(dir.path + name, dir.path + name + ".wav", nullptr, error)) << error;
+        ASSERT_EQ(convertForEngine(dir.path + name, dir.path + name + ".wav", nullptr, error), Conversion::Done) << error;
         std::vector<double> starts = soundStarts(dir.path + name + ".wav");
         ASSERT_EQ(starts.size(), reference.size()) << name;
         for (size_t i = 0; i < starts.size(); ++i)

@@ -88,7 +88,7 @@ TEST_F(Scheduler, ConversionAndBeatFindingSayHowFarTheyHaveGot) {
     ASSERT_TRUE(writeTones(flac, SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 48000, 2, steadyBeat(20), 20));
     std::atomic<double> fraction{0};
     setProgressSink(&fraction);
-    ASSERT_TRUE(convertForEngine(flac, wave, nullptr, error)) << error;
+    ASSERT_EQ(convertForEngine(flac, wave, nullptr, error), Conversion::Done) << error;
     EXPECT_GT(fraction.load(), 0.9);
     fraction = 0;
     BeatTrack track;

@@ -1,5 +1,6 @@
-// SIGTERM and SIGHUP end a run at once, in whichever stage it is: exit code
-// 128 + signal, no output, no temporary files, and no engine left running.
+// SIGTERM, SIGHUP and a second Ctrl-C end a run at once, in whichever stage it
+// is: exit code 128 + signal (130), no output, no temporary files, and no
+// engine left running.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -8,8 +9,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include <sndfile.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include "tests/app/starter_rig.h"
 
@@ -75,5 +79,26 @@ TEST_F(StopSignals, WhileTheBeatsAreFoundEndTheRunAtOnce) {
         EXPECT_FALSE(fs::exists(dir.path + "args.txt")) << strsignal(signal) << ": the engine was started";
         EXPECT_FALSE(fs::exists(dir.path + "long.mid")) << strsignal(signal);
         EXPECT_TRUE(leftNothingBehind()) << strsignal(signal);
+    }
+}
+
+// Two Ctrl-C presses that reach two threads of the starter at the same moment (the handler may run
+// on any thread) during the conversion: neither is lost, and the run stops at once.
+TEST_F(StopSignals, TwoCtrlCPressesOnTwoThreadsStopTheRun) {
+    // 40 minutes at 1000 Hz: some seconds of conversion to 44100 Hz.
+    ASSERT_TRUE(writeTones(dir.path + "long.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1000, 1, testMelody(), 2400));
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        Spawned s = start({"--tempo", "100", "long.wav"});
+        ASSERT_TRUE(runUnderWay(30));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        std::vector<std::string> threads = folderEntries("/proc/" + std::to_string(s.pid) + "/task");
+        ASSERT_GE(threads.size(), 2u) << "the main thread and a worker";
+        for (size_t i = 0; i < 2; ++i)
+            syscall(SYS_tgkill, s.pid, std::atoi(threads[i].c_str()), SIGINT);
+        CommandResult r = waitCommandFor(s, 20);
+        EXPECT_EQ(r.code, 130) << "attempt " << attempt << ": " << r.err;
+        EXPECT_NE(r.err.find("stopped at once"), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(dir.path + "long.mid"));
+        EXPECT_TRUE(leftNothingBehind());
     }
 }

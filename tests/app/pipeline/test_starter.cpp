@@ -228,7 +228,7 @@ TEST_F(StarterFixture, CtrlCCancelsAndKeepsThePartialTranscription) {
     CommandResult r = waitCommand(s);
     EXPECT_EQ(r.code, 1) << r.err;
     EXPECT_NE(r.err.find("cancelling"), std::string::npos) << r.err;
-    EXPECT_NE(r.out.find("cancelled at"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("cancelled after"), std::string::npos) << r.out;
     EXPECT_TRUE(fs::exists(dir.path + "song.mid"));
     EXPECT_TRUE(leftNothingBehind());
 }
