@@ -11,6 +11,14 @@ namespace {
 // how likely a unit holds an onset at each place (nearly every downbeat and beat, half the
 // parts of a beat, fewer finer parts, few units between them: syncopation, swing, ornaments),
 constexpr Chances OnsetChance = {0.90, 0.79, 0.51, 0.17, 0.04};
+// the accent of an onset there (downbeats loudest),
+constexpr double OnsetAccent[] = {3.3, 2.65, 2.0, 1.7, 1.5};
+constexpr double OnsetSpread = 1.0;
+// the accent where there is none,
+constexpr double QuietAccent = -0.33, QuietSpread = 0.2;
+// and the bass onsets (their mean and spread).
+constexpr double BassMean[] = {2.68, 1.13, 0.25, -0.25, -0.14};
+constexpr double BassSpread[] = {2.71, 1.45, 0.87, 0.44, 0.65};
 // An accent above this is an onset.
 constexpr double OnsetLine = 0.5;
 // A piece's own share of onsets at a place counts as much as the shares above from this many
@@ -20,14 +28,6 @@ constexpr double ChanceUnits = 24;
 // is); those of downbeats and beats stay as measured, so that a longer bar does not explain
 // a shorter one's accents merely by having more places.
 constexpr size_t OwnChancesFrom = static_cast<size_t>(BarPlace::Part);
-// the accent of an onset there (downbeats loudest),
-constexpr double OnsetAccent[] = {3.3, 2.65, 2.0, 1.7, 1.5};
-constexpr double OnsetSpread = 1.0;
-// the accent where there is none,
-constexpr double QuietAccent = -0.33, QuietSpread = 0.2;
-// and the bass onsets (their mean and spread).
-constexpr double BassMean[] = {2.68, 1.13, 0.25, -0.25, -0.14};
-constexpr double BassSpread[] = {2.71, 1.45, 0.87, 0.44, 0.65};
 // Bass onsets are noisier than the onset strength: this share of its weight.
 constexpr double BassWeight = 0.5;
 // What a downbeat on a chord change (against the mean change) is worth: chosen on the
@@ -54,8 +54,6 @@ BarPlace placeInBar(const MetreChoice &reading, int j) {
         return BarPlace::Finer;
     return BarPlace::Between;
 }
-
-Chances usualChances() { return OnsetChance; }
 
 double unitFit(BarPlace place, const Chances &chance, double accent, double bass, double change, double meanChange) {
     size_t p = static_cast<size_t>(place);

@@ -25,14 +25,13 @@ struct BarPath {
 
 /** What position j (0 .. bar units - 1) of a bar of the reading is. */
 BarPlace placeInBar(const MetreChoice &reading, int j);
-/** The shares of onsets at each place measured on the development pieces. */
-Chances usualChances();
 /** The log-likelihood of one unit's evidence at a place with these chances of an onset: accent and bass in standard
  *  deviations, change the chord change there (0..1, -1 when unknown, counted on beats only),
  *  meanChange the mean chord change over the reading's beats. */
 double unitFit(BarPlace place, const Chances &chance, double accent, double bass, double change, double meanChange);
 /** The best path of the bar pointer under the reading through accents, bass and the chord
- *  changes a beat either side of every unit (all one value per grid unit). A bar may end a
- *  beat early, at a cost (a bar cut short, or a beat the tracker added). */
+ *  changes a beat either side of every unit (all one value per grid unit): a first path with
+ *  the measured chances of an onset finds the bar's phase, a second with the piece's own
+ *  shares of onsets at the parts along it gives the fit. */
 BarPath followBarPointer(const std::vector<double> &accents, const std::vector<double> &bass,
                          const std::vector<double> &change, const MetreChoice &reading);
