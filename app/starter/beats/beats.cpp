@@ -28,6 +28,17 @@ constexpr double SoundBeforeBeat = 0.1;
 constexpr int MaxBeatsBefore = 64;
 // A pulse less clear than this is followed, but called weak evidence.
 constexpr double ClearPulse = 0.3;
+// The written beat may be up to three times faster or slower than the pulse followed (a slow
+// 3/4 whose bars stand out, a jig whose eighths do), so a pulse that far outside the tempos
+// written is still followed, and the written beat is judged against them.
+constexpr double LevelReach = 3;
+
+// The sentence that rejects a beat outside the tempos written.
+std::string outsideTempos(double tempo) {
+    return "the beat found (" + numberText("%.1f", tempo) + " beats per minute) is outside the tempos "
+           "followed, " + numberText("%g", SlowestTrackedTempo) + " to " + numberText("%g", FastestTrackedTempo) +
+           " beats per minute";
+}
 
 
 double median(std::vector<double> v) {
@@ -123,10 +134,8 @@ std::string judgeBeats(const BeatTrack &track, std::vector<double> &beats, bool 
     weak = weak || pulse.clarity < ClearPulse;
     beats = beatsAlong(track, pulse);
     double tempo = medianTempo(beats);
-    if (tempo < SlowestTrackedTempo || tempo > FastestTrackedTempo)
-        return "the beat found (" + numberText("%.1f", tempo) + " beats per minute) is outside the tempos "
-               "followed, " + numberText("%g", SlowestTrackedTempo) + " to " + numberText("%g", FastestTrackedTempo) +
-               " beats per minute";
+    if (tempo * LevelReach < SlowestTrackedTempo || tempo > FastestTrackedTempo * LevelReach)
+        return outsideTempos(tempo);
     return "";
 }
 
@@ -190,6 +199,11 @@ TempoPlan planTempo(const BeatTrack &track, const SettingsList &settings, double
                                                     settingInt(settings, "TimeSignatureDenominator", 2))
                                          : MetreBounds{};
     Metre metre = findMetre(track, beats, bounds);
+    double beatTempo = medianTempo(metre.beats);
+    if (beatTempo < SlowestTrackedTempo || beatTempo > FastestTrackedTempo) {
+        plan.fallback = outsideTempos(beatTempo);
+        return plan;
+    }
     SettingsList written = settings;
     if (!plan.metreGiven)
         setSetting(written, "TimeSignatureDenominator", std::to_string(metre.denominatorPower));
@@ -202,7 +216,7 @@ TempoPlan planTempo(const BeatTrack &track, const SettingsList &settings, double
     }
     plan.tracked = true;
     plan.tempo = tempo;
-    plan.beatTempo = medianTempo(metre.beats);
+    plan.beatTempo = beatTempo;
     plan.numerator = metre.numerator;
     plan.denominatorPower = metre.denominatorPower;
     plan.metreJudged = metre.judged;

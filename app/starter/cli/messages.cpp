@@ -201,7 +201,8 @@ std::string durationText(double seconds) {
 
 // The tempo sentence of the summary, with a leading blank; "" when there is none.
 std::string tempoWords(const RunReport &r) {
-    std::string bpm = numberText("%.6g", r.tempo) + " beats per minute", s = " ";
+    std::string bpm = numberText("%.6g", r.tempo) + (r.dottedBeat ? " dotted-quarter" : "") + " beats per minute",
+                s = " ";
     switch (r.tempoSource) {
     case TempoSource::Given: return s.append("Tempo: a constant ").append(bpm).append(".");
     case TempoSource::Tracked:

@@ -34,7 +34,8 @@ struct RunReport {
     int channels = 0;             // channels of the input; more than 2 are mixed to mono
     int64_t nonFiniteSamples = 0; // infinite or NaN samples taken as silence
     TempoSource tempoSource = TempoSource::Unknown;
-    double tempo = 0;             // beats per minute written into the MIDI file
+    double tempo = 0;             // beats per minute of the beat counted (in 6/8 the dotted quarter)
+    bool dottedBeat = false;      // the beat counted is a dotted quarter (6/8, 9/8, 12/8)
     int beats = 0;                // beats found, when tracked
     std::string tempoFallback;    // why no beat was followed, when Fallback
     std::string metre;            // the metre of the beats followed and its source, "" for none

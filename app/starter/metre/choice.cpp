@@ -1,64 +1,60 @@
-// Metrical readings scored by how well the accents fit a bar's pattern of
-// strong and weak positions, where the chords change, and a tempo prior.
+// Metrical readings (beat level, split of the beat, beats to a bar) compared
+// by how well a bar pointer's best path explains the evidence, plus priors
+// that keep the plainest reading where the evidence is weak.
 #include "app/starter/metre/choice.h"
 
 #include <algorithm>
 #include <cmath>
 
+#include "app/starter/metre/barpointer.h"
+
 namespace {
 
-// Beats of a reading in grid units: half, two thirds, one, three halves, two and three
-// tracked beats.
-constexpr int BeatUnitChoices[] = {6, 8, 12, 18, 24, 36};
-// Beats per bar of simple and of compound time.
+// Beats of a reading in grid units: a third, half, two thirds, one, three halves, two and
+// three tracked beats.
+constexpr int BeatUnitChoices[] = {4, 6, 8, 12, 18, 24, 36};
+// Beats per bar of simple time (2/4, 3/4, 4/4) and of compound time (6/8, 9/8, 12/8).
 constexpr int SimpleBars[] = {2, 3, 4};
-constexpr int CompoundBars[] = {2};
-// Tempo prior: a log-Gaussian around the tempos most music is written in.
+constexpr int CompoundBars[] = {2, 3, 4};
+// Tempo prior: a log-Gaussian around the tempos most music is written in, in log-likelihood
+// per tracked beat, like the bar pointer's fit.
 constexpr double PriorTempo = 100;
 constexpr double PriorOctaves = 1.0;
-// Weights of the evidence against the accents' fit (a correlation, at most 1).
-constexpr double BassWeight = 0.5;
-constexpr double HarmonyWeight = 1.5;
-constexpr double PriorWeight = 0.5;
-constexpr double OccupancyWeight = 1.0;
-constexpr double SplitWeight = 0.5;
-// A beat is heard when the accent there is this many standard deviations above the mean.
-constexpr double HeardAccent = 0.5;
-// The weight of a beat's parts in the bar's pattern, against 2 for a beat.
-constexpr double PartWeight = 0.5;
-// A beat of two thirds or three halves of the tracked one needs this much more evidence.
+constexpr double PriorWeight = 0.3;
+// What the bar costs against 4/4 (per tracked beat): 3/4 is nearly as common, 2/4 and the
+// compound bars less so.
+double barCost(int barBeats, int parts) {
+    if (parts == 3)
+        return barBeats == 2 ? 0.3 : barBeats == 4 ? 0.45 : 0.6;
+    return barBeats == 4 ? 0 : barBeats == 3 ? 0.15 : 0.3;
+}
+// A beat faster than the tracked pulse needs evidence of that faster level: this much more.
+constexpr double FasterLevelCost = 0.2;
+// A beat (or a part of it) of two thirds or three halves of the tracked one needs this much
+// more evidence: a hemiola of the tracked pulse (3/4 read as 6/8) or a swing read as triplets.
 constexpr double TripleRelationCost = 0.15;
+// A compound reading needs accents on both thirds of its beats above those on its halves by
+// this much (standard deviations); a swing (the second third only) or a few triplets are not
+// enough. Without it, a compound reading costs CompoundCost.
+constexpr double CompoundClear = 0.3;
+constexpr double CompoundCost = 0.3;
 // A reading is judged over at least this many bars.
 constexpr long LeastBars = 3;
 constexpr double SlowestBeat = 30, FastestBeat = 300;
 
-// Weights of the bar's positions: 3 on the downbeat, 2 on the beats, less on their parts.
-std::vector<double> barTemplate(const MetreChoice &c) {
-    int bar = c.beatUnits * c.barBeats, part = c.beatUnits / c.parts;
-    std::vector<double> w(static_cast<size_t>(bar), 0.0);
-    for (int j = 0; j < bar; ++j)
-        w[static_cast<size_t>(j)] = j == 0 ? 3 : j % c.beatUnits == 0 ? 2 : j % part == 0 ? PartWeight : 0;
-    return w;
-}
-
-// The mean of x over the units at each position of a bar of `bar` units.
-std::vector<double> foldedProfile(const std::vector<double> &x, int bar) {
-    std::vector<double> sum(static_cast<size_t>(bar), 0.0), count(static_cast<size_t>(bar), 0.0);
-    for (size_t k = 0; k < x.size(); ++k) {
-        sum[k % static_cast<size_t>(bar)] += x[k];
-        count[k % static_cast<size_t>(bar)] += 1;
-    }
-    for (size_t j = 0; j < sum.size(); ++j)
-        sum[j] = count[j] > 0 ? sum[j] / count[j] : 0;
-    return sum;
-}
-
-// A folded profile seen from the phase on.
-std::vector<double> fromPhase(const std::vector<double> &profile, int phase) {
-    std::vector<double> r(profile.size());
-    for (size_t j = 0; j < profile.size(); ++j)
-        r[j] = profile[(j + static_cast<size_t>(phase)) % profile.size()];
-    return r;
+// The values in standard deviations around their mean (all 0 when constant).
+std::vector<double> standardised(const std::vector<double> &v) {
+    double mean = 0, energy = 0;
+    for (double x : v)
+        mean += x;
+    mean /= static_cast<double>(std::max<size_t>(v.size(), 1));
+    for (double x : v)
+        energy += (x - mean) * (x - mean);
+    double sd = std::sqrt(energy / static_cast<double>(std::max<size_t>(v.size(), 1)));
+    std::vector<double> z(v.size(), 0.0);
+    for (size_t i = 0; sd > 0 && std::isfinite(sd) && i < v.size(); ++i)
+        z[i] = (v[i] - mean) / sd;
+    return z;
 }
 
 // Cosine distance between two chroma vectors: 0 alike, 1 with no pitch class in common.
@@ -84,59 +80,20 @@ std::vector<double> chordChanges(const MetreEvidence &e, int beat) {
     return change;
 }
 
-// How much more the chords change on the downbeats than on the other beats (-1..1).
-double harmonyContrast(const std::vector<double> &change, const MetreChoice &c) {
-    long b = c.beatUnits, bar = b * c.barBeats;
-    double onBar = 0, offBar = 0, nBar = 0, nOff = 0;
-    for (long k = c.phase % b; k < static_cast<long>(change.size()); k += b) {
-        double d = change[static_cast<size_t>(k)];
-        if (d < 0)
-            continue;
-        bool down = ((k - c.phase) % bar + bar) % bar == 0;
-        (down ? onBar : offBar) += d;
-        (down ? nBar : nOff) += 1;
-    }
-    return nBar > 0 && nOff > 0 ? onBar / nBar - offBar / nOff : 0;
-}
-
-// What the phases of a reading share: the bar's pattern, the accents and the bass folded over
-// the bar, the chord changes a beat either side of every unit.
-struct Reading {
-    std::vector<double> shape, accents, bass, change;
-};
-
-Reading readingOf(const MetreEvidence &e, const MetreChoice &c) {
-    int bar = c.beatUnits * c.barBeats;
-    return {barTemplate(c), foldedProfile(e.accents, bar), foldedProfile(e.bass, bar), chordChanges(e, c.beatUnits)};
-}
-
-// The mean accent at the units that split the reading's beats in `parts` (beats left out).
-double splitAccent(const MetreEvidence &e, const MetreChoice &c, int parts) {
+// The mean accent at the units that split the reading's beats at share/parts of a beat.
+double splitAccent(const std::vector<double> &accents, const MetreChoice &c, int share, int parts) {
     double sum = 0, n = 0;
-    size_t b = static_cast<size_t>(c.beatUnits);
-    for (size_t k = static_cast<size_t>(c.phase) % b; k < e.accents.size(); k += b)
-        for (int p = 1; p < parts; ++p)
-            if (k + static_cast<size_t>(p * c.beatUnits / parts) < e.accents.size())
-                sum += e.accents[k + static_cast<size_t>(p * c.beatUnits / parts)], n += 1;
+    size_t b = static_cast<size_t>(c.beatUnits), at = static_cast<size_t>(share * c.beatUnits / parts);
+    for (size_t k = static_cast<size_t>(c.phase) % b; k + at < accents.size(); k += b)
+        sum += accents[k + at], n += 1;
     return n > 0 ? sum / n : 0;
 }
 
-// How much stronger the accents are where the reading splits its beats than where the other
-// split (in two or in three) would; a reading is penalised when the other split is stronger.
-double splitContrast(const MetreEvidence &e, const MetreChoice &c) {
-    int other = c.parts == 3 ? 2 : 3;
-    if (c.beatUnits % other != 0)
+// How much stronger both thirds of the reading's beats are than their halves.
+double compoundEvidence(const std::vector<double> &accents, const MetreChoice &c) {
+    if (c.beatUnits % 6 != 0)
         return 0;
-    return splitAccent(e, c, c.parts) - splitAccent(e, c, other);
-}
-
-// The share of the reading's beats with a clear accent: too fine a beat leaves many without.
-double occupancy(const MetreEvidence &e, const MetreChoice &c) {
-    double heard = 0, beats = 0;
-    size_t b = static_cast<size_t>(c.beatUnits);
-    for (size_t k = static_cast<size_t>(c.phase) % b; k < e.accents.size(); k += b)
-        heard += e.accents[k] > HeardAccent, beats += 1;
-    return beats > 0 ? heard / beats : 0;
+    return std::min(splitAccent(accents, c, 1, 3), splitAccent(accents, c, 2, 3)) - splitAccent(accents, c, 1, 2);
 }
 
 double tempoPrior(double bpm) {
@@ -144,32 +101,37 @@ double tempoPrior(double bpm) {
     return -0.5 * octaves * octaves;
 }
 
-// The score of a reading at its phase, from what its phases share.
-double scoreAt(const MetreEvidence &e, const Reading &r, const MetreChoice &c) {
-    bool tripleRelation = c.beatUnits % MetreUnitsPerBeat != 0 && MetreUnitsPerBeat % c.beatUnits != 0;
-    return correlation(fromPhase(r.accents, c.phase), r.shape) +
-           BassWeight * correlation(fromPhase(r.bass, c.phase), r.shape) +
-           HarmonyWeight * harmonyContrast(r.change, c) + PriorWeight * tempoPrior(choiceTempo(c, e.trackedTempo)) +
-           OccupancyWeight * occupancy(e, c) - SplitWeight * std::max(0.0, -splitContrast(e, c)) -
-           (tripleRelation ? TripleRelationCost : 0);
+// The prior of a reading at its phase (log, per tracked beat).
+double readingPrior(const std::vector<double> &accents, const MetreChoice &c, double trackedTempo) {
+    int part = c.beatUnits / c.parts;
+    bool tripleRelation = (c.beatUnits % MetreUnitsPerBeat != 0 && MetreUnitsPerBeat % c.beatUnits != 0) ||
+                          (part % MetreUnitsPerBeat != 0 && MetreUnitsPerBeat % part != 0);
+    bool compoundUnclear = c.parts == 3 && compoundEvidence(accents, c) < CompoundClear;
+    return PriorWeight * tempoPrior(choiceTempo(c, trackedTempo)) - barCost(c.barBeats, c.parts) -
+           (c.beatUnits < MetreUnitsPerBeat ? FasterLevelCost : 0) - (tripleRelation ? TripleRelationCost : 0) -
+           (compoundUnclear ? CompoundCost : 0);
 }
 
-// The best phase of one reading; its score stays -infinity when it does not fit the evidence.
-MetreChoice bestPhase(const MetreEvidence &e, MetreChoice c) {
+// The evidence as the bar pointer reads it: accents and bass in standard deviations over the units.
+struct Reading {
+    std::vector<double> accents, bass;
+};
+
+// The best phase of one reading and its score; the score stays -infinity when it does not fit
+// the evidence.
+MetreChoice bestPhase(const MetreEvidence &e, const Reading &r, MetreChoice c) {
     int bar = c.beatUnits * c.barBeats;
     double bpm = choiceTempo(c, e.trackedTempo);
-    MetreChoice best = c;
-    best.score = -INFINITY;
-    if (static_cast<long>(e.accents.size()) < LeastBars * bar || bpm < SlowestBeat || bpm > FastestBeat)
-        return best;
-    Reading r = readingOf(e, c);
-    for (c.phase = 0; c.phase < bar; ++c.phase) {
-        double s = scoreAt(e, r, c);
-        if (s > best.score)
-            best = c, best.score = s;
-    }
-    return best;
+    c.score = -INFINITY;
+    if (static_cast<long>(r.accents.size()) < LeastBars * bar || bpm < SlowestBeat || bpm > FastestBeat)
+        return c;
+    BarPath path = followBarPointer(r.accents, r.bass, chordChanges(e, c.beatUnits), c);
+    c.phase = path.phase;
+    c.score = path.fit + readingPrior(r.accents, c, e.trackedTempo);
+    return c;
 }
+
+Reading readingOf(const MetreEvidence &e) { return {standardised(e.accents), standardised(e.bass)}; }
 
 }  // namespace
 
@@ -177,12 +139,9 @@ double choiceTempo(const MetreChoice &c, double trackedTempo) {
     return trackedTempo * MetreUnitsPerBeat / c.beatUnits;
 }
 
-double scoreChoice(const MetreEvidence &e, const MetreChoice &c) {
-    return scoreAt(e, readingOf(e, c), c);
-}
-
 MetreChoice chooseMetre(const MetreEvidence &e, const MetreBounds &bounds) {
     std::vector<MetreChoice> bests;
+    Reading r = readingOf(e);
     for (int parts : {2, 3})
         for (int b : BeatUnitChoices) {
             if (b % parts != 0 || (bounds.parts && bounds.parts != parts))
@@ -192,7 +151,7 @@ MetreChoice chooseMetre(const MetreEvidence &e, const MetreBounds &bounds) {
             if (bounds.barBeats)
                 bars = {bounds.barBeats};
             for (int n : bars)
-                bests.push_back(bestPhase(e, MetreChoice{b, parts, n, 0, 0, 0}));
+                bests.push_back(bestPhase(e, r, MetreChoice{b, parts, n, 0, 0, 0}));
         }
     MetreChoice best;
     best.score = -INFINITY;

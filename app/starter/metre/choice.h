@@ -23,7 +23,6 @@ struct MetreBounds {
 
 /** The beat tempo of a reading in beats per minute. */
 double choiceTempo(const MetreChoice &c, double trackedTempo);
-/** The score of one reading at its phase (larger is likelier). */
-double scoreChoice(const MetreEvidence &e, const MetreChoice &c);
-/** The best reading of the evidence within the bounds; a default one (score 0) when none fits. */
+/** The best reading of the evidence within the bounds, each judged by its bar pointer's best
+ *  path and its prior; a default one (score 0) when none fits. */
 MetreChoice chooseMetre(const MetreEvidence &e, const MetreBounds &bounds);

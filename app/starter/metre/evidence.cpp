@@ -26,6 +26,29 @@ std::vector<double> standardised(const std::vector<float> &v) {
     return z;
 }
 
+// Onsets are the local peaks of the strength: within this many hops either side (35 ms at
+// the usual hop), so the decay after an attack is not read as another accent.
+constexpr long PeakReachHops = 3;
+
+// The values at their local peaks; elsewhere the median, as if nothing happened there.
+std::vector<double> peaksOnly(const std::vector<double> &z) {
+    std::vector<double> sorted(z);
+    std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2), sorted.end());
+    double floor = sorted.empty() ? 0 : sorted[sorted.size() / 2];
+    std::vector<double> out(z.size(), floor);
+    long n = static_cast<long>(z.size());
+    for (long h = 0; h < n; ++h) {
+        bool peak = true;
+        for (long d = -PeakReachHops; peak && d <= PeakReachHops; ++d)
+            if (d != 0 && h + d >= 0 && h + d < n)
+                peak = d < 0 ? z[static_cast<size_t>(h)] > z[static_cast<size_t>(h + d)]
+                             : z[static_cast<size_t>(h)] >= z[static_cast<size_t>(h + d)];
+        if (peak)
+            out[static_cast<size_t>(h)] = std::max(z[static_cast<size_t>(h)], floor);
+    }
+    return out;
+}
+
 // The hop of a time in seconds, clamped to the hops there are.
 long hopAt(const BeatTrack &t, double seconds, size_t hops) {
     double h = std::floor((seconds - t.regionStart) / t.hopSeconds + 0.5);
@@ -63,10 +86,10 @@ MetreEvidence gatherEvidence(const BeatTrack &t, const std::vector<double> &beat
     long units = static_cast<long>(beats.size() - 1) * MetreUnitsPerBeat;
     for (long k = 0; k <= units + 1; ++k)
         times.push_back(unitTime(beats, k));
-    e.accents = peaksAtUnits(t, standardised(t.onsetStrength), times);
+    e.accents = peaksAtUnits(t, peaksOnly(standardised(t.onsetStrength)), times);
     std::vector<float> bass = t.spectrum.bassFlux;
     bass.resize(t.onsetStrength.size(), 0.0f);
-    e.bass = peaksAtUnits(t, standardised(bass), times);
+    e.bass = peaksAtUnits(t, peaksOnly(standardised(bass)), times);
     size_t hops = chromaHops(t.spectrum);
     for (size_t k = 0; k + 1 < times.size(); ++k) {
         std::array<double, 12> sum{};

@@ -8,7 +8,7 @@
 namespace {
 
 // A reading whose score leads the next other one by less than this is weak evidence.
-constexpr double WeakMargin = 0.03;
+constexpr double WeakMargin = 0.1;
 // The first downbeat may follow the first sound by this share of a beat.
 constexpr double SoundBeforeDownbeat = 0.1;
 // Fewer tracked beats than this leave the metre unjudged.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 
 #include "app/starter/cli/exit_code.h"
@@ -106,8 +107,13 @@ RunReport reportOf(const Job &job, const MidiContent &midi) {
     r.tempoSource = tempoSourceOf(job);
     const TempoPlan &plan = job.beats.tempo;
     r.beats = plan.beatCount;
-    if (plan.tracked)
+    if (plan.tracked) {
         r.metre = planMetreWords(plan);
+        // In compound time the engine's beat is the eighth; people count the dotted quarter.
+        r.dottedBeat = plan.denominatorPower == 3 && plan.numerator % 3 == 0;
+        if (r.dottedBeat)
+            r.tempo = std::floor(r.tempo / 3 * 100 + 0.5) / 100;
+    }
     r.tempoFallback = plan.fallback;
     if (r.tempoSource == TempoSource::Fallback)
         r.tempo = plan.tempo;

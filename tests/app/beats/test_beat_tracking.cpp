@@ -2,6 +2,7 @@
 // the engine, the judgement of a steady pulse, the fallback to a constant tempo.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -174,8 +175,6 @@ TEST(Steadiness, EachReasonForAConstantTempo) {
     t = clearTrack(evenBeats(0.5, 0.6, 16), 10);
     t.onsetStrength.assign(t.onsetStrength.size(), 1.0f);  // noise: no onset stands out
     EXPECT_NE(unsteadyReason(t).find("no beat stands out"), std::string::npos);
-    t = clearTrack(evenBeats(0.5, 0.08, 110), 10);         // 750 a minute: 375 even taken two at a time
-    EXPECT_NE(unsteadyReason(t).find("outside the tempos"), std::string::npos);
     t = clearTrack(evenBeats(0.5, 0.6, 3), 10);
     t.beats.clear();                                        // the tracker heard no beat
     EXPECT_NE(unsteadyReason(t).find("no steady beat"), std::string::npos);
@@ -247,6 +246,22 @@ TEST(Planning, TrackedBeatsBecomeTheStartTheTempoAndTheMap) {
     ASSERT_EQ(p.beats.size(), static_cast<size_t>(p.beatCount));
     EXPECT_EQ(p.map.back(), TempoMapEnd);
     EXPECT_TRUE(p.fallback.empty());
+}
+
+TEST(Planning, ASlowPulseGetsItsBeat) {
+    // Clicks at 40 a minute: followed at 40, not doubled, not the constant fallback.
+    TempoPlan p = planTempo(clearTrack(evenBeats(0.5, 1.5, 24), 37), {}, 120);
+    ASSERT_TRUE(p.tracked) << p.fallback;
+    EXPECT_NEAR(p.beatTempo, 40, 0.5);
+    // 3/4 at 60 whose tracker heard only the bars (20 a minute): a faster level is written.
+    BeatTrack t = clearTrack(evenBeats(0.5, 3, 12), 37);
+    for (double b : evenBeats(1.5, 1, 33)) {
+        float &s = t.onsetStrength.at(static_cast<size_t>(b / t.hopSeconds + 0.5) + 1);
+        s = std::max(s, 6.0f);  // the downbeats stay at 10
+    }
+    p = planTempo(t, {}, 120);
+    ASSERT_TRUE(p.tracked) << p.fallback;
+    EXPECT_GE(p.beatTempo, SlowestTrackedTempo);
 }
 
 TEST(Planning, FallsBackToTheConstantTempoWithOneReason) {

@@ -195,6 +195,9 @@ TEST(Messages, TheSummaryNamesTheTempoAndWhereItCameFrom) {
     EXPECT_EQ(summaryParagraph(r), plain + " Tempo: 96.4 beats per minute, the median of the 58 beats found in the "
                                            "recording; the notes follow those beats, in 6/8 time, found from the "
                                            "accents and chord changes.");
+    r.dottedBeat = true;  // in 6/8 the tempo is the dotted quarter's
+    EXPECT_NE(summaryParagraph(r).find(" Tempo: 96.4 dotted-quarter beats per minute, the median"), std::string::npos);
+    r.dottedBeat = false;
     r.metre.clear();
     r.tempoSource = TempoSource::Given;
     EXPECT_EQ(summaryParagraph(r), plain + " Tempo: a constant 96.4 beats per minute.");

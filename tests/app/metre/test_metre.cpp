@@ -77,6 +77,44 @@ TEST(Metre, APickUpStartsTheGridABarEarlierInSilence) {
     EXPECT_EQ(m.gridBeats, m.beats);
 }
 
+// Onsets of the given strengths at `share` of each tracked beat (0 < share < 1), on top of a track.
+void addOffBeats(BeatTrack &t, const std::vector<double> &tracked, double share, float strength) {
+    for (size_t i = 0; i + 1 < tracked.size(); ++i) {
+        double at = tracked[i] + share * (tracked[i + 1] - tracked[i]);
+        t.onsetStrength.at(static_cast<size_t>(at / t.hopSeconds + 0.5) + 1) = strength;
+    }
+}
+
+// A faint, repeatable noise under the onsets, as recordings have between their attacks.
+void addNoise(BeatTrack &t) {
+    uint32_t state = 7;
+    for (float &v : t.onsetStrength) {
+        state = state * 1664525u + 1013904223u;
+        v += static_cast<float>(state >> 8) / 16777216.0f;
+    }
+}
+
+TEST(Metre, AnAccentedClickTrackInThreeFourGivesThreeFourOnItsDownbeats) {
+    // 3/4 at 100, the accent on every third click from the second one; eighths between.
+    std::vector<double> tracked;
+    BeatTrack t = accentedTrack(0.6, 0.6, 48, {4, 10, 4}, 0.6, tracked);
+    addOffBeats(t, tracked, 0.5, 2);
+    addBars(t, 1.2, 1.8);
+    addNoise(t);
+    Metre m = findMetre(t, tracked, {});
+    ASSERT_TRUE(m.judged);
+    EXPECT_EQ(m.numerator, 3);
+    EXPECT_EQ(m.denominatorPower, 2);
+    EXPECT_FALSE(m.weak);
+    ASSERT_GE(m.beats.size(), 45u);
+    EXPECT_NEAR(m.beats[1] - m.beats[0], 0.6, 1e-9);
+    for (size_t i = 0; i < m.beats.size(); ++i) {
+        if (m.beats[i] > 0.7) {
+            EXPECT_EQ(m.downbeats[i], std::lround((m.beats[i] - 1.2) / 0.6) % 3 == 0) << m.beats[i];
+        }
+    }
+}
+
 TEST(Metre, AGivenTimeSignatureBoundsTheBar) {
     std::vector<double> tracked;
     BeatTrack t = accentedTrack(1.0, 0.5, 48, {10, 2, 2}, 1.0, tracked);

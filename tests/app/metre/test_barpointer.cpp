@@ -1,0 +1,54 @@
+// The bar pointer on synthetic evidence: what each position of a bar is, the
+// phase of the best path, and readings compared by how well they explain it.
+#include <gtest/gtest.h>
+
+#include "app/starter/metre/barpointer.h"
+
+namespace {
+
+constexpr int U = MetreUnitsPerBeat;
+
+TEST(BarPointer, PlacesOfSimpleAndCompoundBars) {
+    MetreChoice fourFour{U, 2, 4, 0, 0, 0}, sixEight{U, 3, 2, 0, 0, 0};
+    EXPECT_EQ(placeInBar(fourFour, 0), BarPlace::Downbeat);
+    EXPECT_EQ(placeInBar(fourFour, 2 * U), BarPlace::Beat);
+    EXPECT_EQ(placeInBar(fourFour, U / 2), BarPlace::Part);
+    EXPECT_EQ(placeInBar(fourFour, U / 4), BarPlace::Finer);
+    EXPECT_EQ(placeInBar(fourFour, U / 3), BarPlace::Between);
+    EXPECT_EQ(placeInBar(sixEight, U), BarPlace::Beat);
+    EXPECT_EQ(placeInBar(sixEight, U / 3), BarPlace::Part);
+    EXPECT_EQ(placeInBar(sixEight, 2 * U / 3), BarPlace::Part);
+    EXPECT_EQ(placeInBar(sixEight, U / 6), BarPlace::Finer);
+    EXPECT_EQ(placeInBar(sixEight, U / 2), BarPlace::Finer);
+    EXPECT_EQ(placeInBar(sixEight, U / 4), BarPlace::Between);
+}
+
+// Accents of a bar of barBeats beats of U units: 4 on the downbeat (from unit `first`), 3 on
+// the other beats, 2 on their halves, 0 elsewhere; the bass on the downbeats only.
+void piece(int beats, int barBeats, int first, std::vector<double> &accents, std::vector<double> &bass) {
+    accents.clear(), bass.clear();
+    for (int k = 0; k < beats * U; ++k) {
+        int j = ((k - first) % (barBeats * U) + barBeats * U) % (barBeats * U);
+        accents.push_back(j == 0 ? 4 : j % U == 0 ? 3 : j % (U / 2) == 0 ? 2 : 0);
+        bass.push_back(j == 0 ? 3 : 0);
+    }
+}
+
+TEST(BarPointer, FindsThePhaseAndExplainsTheRightBarBest) {
+    std::vector<double> accents, bass, change;  // no chords known
+    piece(60, 3, 2 * U, accents, bass);
+    BarPath three = followBarPointer(accents, bass, change, {U, 2, 3, 0, 0, 0});
+    EXPECT_EQ(three.phase, 2 * U);
+    EXPECT_GT(three.fit, followBarPointer(accents, bass, change, {U, 2, 4, 0, 0, 0}).fit);
+    EXPECT_GT(three.fit, followBarPointer(accents, bass, change, {U, 2, 2, 0, 0, 0}).fit);
+    // A beat of half the tracked one puts a beat where nothing sounds: a worse fit.
+    EXPECT_GT(three.fit, followBarPointer(accents, bass, change, {U / 2, 2, 3, 0, 0, 0}).fit);
+}
+
+TEST(BarPointer, NothingToFollow) {
+    BarPath p = followBarPointer({}, {}, {}, {U, 2, 4, 0, 0, 0});
+    EXPECT_EQ(p.fit, 0);
+    EXPECT_EQ(p.phase, 0);
+}
+
+}  // namespace
