@@ -479,17 +479,19 @@ def load_manifest(corpus):
 
 
 def render_one(corpus, name, sf, room):
-    """Renders one (piece, SoundFont, room) unless its files are there; returns the WAV path."""
+    """Renders one (piece, SoundFont, room) unless its files are there; returns the WAV path.
+    A room is put on the dry rendering (made first when missing)."""
     audio = os.path.join(corpus, "audio")
     wav = os.path.join(audio, f"{name}.{sf}.{room}.wav")
     if not os.path.exists(wav):
         with tempfile.TemporaryDirectory(prefix="wide-render-") as tmp:
             dry = os.path.join(tmp, "dry.wav")
-            beat_pieces.render(os.path.join(corpus, "ref", name + ".mid"), dry, SOUNDFONTS[sf])
             if ROOMS[room]:
                 wet = os.path.join(tmp, "wet.wav")
-                subprocess.run(["sox", dry, wet] + ROOMS[room], check=True)
+                subprocess.run(["sox", render_one(corpus, name, sf, "dry"), wet] + ROOMS[room], check=True)
                 beat_pieces.normalise(wet, dry)
+            else:
+                beat_pieces.render(os.path.join(corpus, "ref", name + ".mid"), dry, SOUNDFONTS[sf])
             os.replace(dry, wav)
     small = wav[:-4] + ".mono22050.wav"
     if not os.path.exists(small):
