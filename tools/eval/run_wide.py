@@ -33,7 +33,8 @@ baseline is judged the same way with the printed tempo, numerator 4 and the
 first downbeat at the first strong onset.
 
 Output: the tables per rendering on standard output (and --markdown), every
-figure in --json. Runs go two at a time (-j), each at `nice -n 10`.
+figure in --json. Runs go two at a time (-j); this script and its runs go at
+`nice -n 10`.
 """
 import argparse
 import concurrent.futures
@@ -155,7 +156,7 @@ def run(cmd, out=None):
     """Runs a command at low priority; (stdout, seconds, error message or "")."""
     start = time.monotonic()
     try:
-        proc = subprocess.run(["nice", "-n", "10"] + cmd, capture_output=True, text=True)
+        proc = subprocess.run(cmd, capture_output=True, text=True)
     except OSError as e:
         return "", 0.0, str(e)
     seconds = round(time.monotonic() - start, 2)
@@ -341,6 +342,7 @@ def parse_args(argv):
 
 def main(argv):
     args = parse_args(argv)
+    os.nice(10)                # the scoring too: the machine is shared
     pieces = load_pieces(args.corpus, args.split, args.piece)
     todo = [(p, sf, room) for sf in args.soundfont for room in args.room for p in pieces]
     start = time.monotonic()
