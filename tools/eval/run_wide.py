@@ -4,6 +4,7 @@
     run_wide.py [--corpus DIR] [--split dev|held] [--starter PATH] [--work DIR]
                 [--soundfont SF ...] [--room ROOM ...] [--piece NAME ...]
                 [--json FILE] [--markdown FILE] [-j N]
+    run_wide.py --collect JSON ...     one summary row per rendering of earlier --json files
 
 For every piece of the split (tools/render/wide.py's manifest) and every
 rendering (SoundFont SF, room ROOM) it runs the starter (--starter, default
@@ -340,7 +341,38 @@ def parse_args(argv):
     return a
 
 
+def collect(paths):
+    """A Markdown table: one row per split and rendering found in the --json files given."""
+    head = ["split", "rendering", "pieces", "auto F1", "auto F1 after shift", "true F1", "plain F1",
+            "basic-pitch F1", "aligned auto/true/plain/bp", "auto beat/num/down", "plain beat/num/down"]
+    lines = ["| " + " | ".join(head) + " |", "|" + "---|" * len(head)]
+    for path in paths:
+        with open(path) as f:
+            data = json.load(f)
+        for sf in SOUNDFONTS:
+            for room in ROOMS:
+                rows = [r for r in data["rows"] if r["soundfont"] == sf and r["room"] == room]
+                if not rows:
+                    continue
+                s = summary(rows)
+
+                def f1(system, figure="onset_f1"):
+                    return "–" if not s[f"{system}_count"] else \
+                        f"{s[f'{system}_{figure}']:.3f}" + ("" if system != "bp" or s["bp_count"] == len(rows)
+                                                          else f" ({s['bp_count']})")
+                lines.append("| " + " | ".join([
+                    data["split"], f"{sf} {room}", str(len(rows)), f1("auto"), f1("auto", "onset_f1_shifted"),
+                    f1("true"), f1("plain"), f1("bp"),
+                    "/".join(str(s[f"{x}_aligned"]) for x in SYSTEMS),
+                    " / ".join(f"{s[f'auto_{w}_share']:.0%}" for w in ("beat", "numerator", "downbeat")),
+                    " / ".join(f"{s[f'plain_{w}_share']:.0%}" for w in ("beat", "numerator", "downbeat"))]) + " |")
+    return "\n".join(lines)
+
+
 def main(argv):
+    if argv[:1] == ["--collect"]:
+        print(collect(argv[1:]))
+        return 0
     args = parse_args(argv)
     os.nice(10)                # the scoring too: the machine is shared
     pieces = load_pieces(args.corpus, args.split, args.piece)

@@ -4,6 +4,7 @@
     wide.py manifest [--corpus DIR]
     wide.py render [--corpus DIR] [--split dev|held] [--soundfont SF ...] [--room ROOM ...] [NAME ...]
     wide.py list
+    wide.py check [--corpus DIR]
 
 `manifest` writes DIR/manifest.json, DIR/ref/NAME.mid (the reference: the very
 file that is rendered) and DIR/truth/NAME.json (the written beats and bar
@@ -16,7 +17,9 @@ tools/render/wide_split.json, which `manifest` writes once when it is missing
 -1 dBFS, starting at the reference's time 0) and NAME.SF.ROOM.mono22050.wav
 (the peer transcriber's input) for the pieces of a split (or the NAMEs
 given), each SoundFont SF of SOUNDFONTS and room ROOM of ROOMS; renderings
-already there are kept. Everything is the same on every run.
+already there are kept. Everything is the same on every run. `check` reads every reference back with
+mido and checks that the bar lines of its own time signatures and tempo map
+fall on the truth's downbeats, and its notes within the audio (exit 1 if not).
 
 How a piece becomes a reference (see make_reference): the notes of the
 excerpt, in quarter notes from its first written downbeat (a pick-up
@@ -500,9 +503,55 @@ def render_one(corpus, name, sf, room):
     return wav
 
 
+def midi_bar_lines(path):
+    """Seconds of the bar lines of a MIDI file from its own time signatures and tempo map, the
+    partial first bar left out."""
+    mid = mido.MidiFile(path)
+    events, tick = [], 0
+    for msg in mid.tracks[0]:
+        tick += msg.time
+        events.append((tick, msg))
+    end = max(sum(m.time for m in t) for t in mid.tracks)
+    signatures = [(t, m.numerator, m.denominator) for t, m in events if m.type == "time_signature"]
+    tempi = [(t, m.tempo) for t, m in events if m.type == "set_tempo"]
+
+    def seconds(at):
+        total, prev, us = 0.0, 0, tempi[0][1]
+        for when, value in tempi:
+            if when > at:
+                break
+            total += (when - prev) * us / 1e6 / mid.ticks_per_beat
+            prev, us = when, value
+        return total + (at - prev) * us / 1e6 / mid.ticks_per_beat
+    lines, at = [], signatures[1][0] if len(signatures) > 1 else 0
+    while at < end:
+        lines.append(seconds(at))
+        num, den = [s[1:] for s in signatures if s[0] <= at][-1]
+        at += num * mid.ticks_per_beat * 4 // den
+    return lines
+
+
+def check(corpus):
+    """Problems of the references against their truth: a list of lines, empty when all agree."""
+    problems = []
+    for entry in load_manifest(corpus):
+        name = entry["name"]
+        with open(os.path.join(corpus, "truth", name + ".json")) as f:
+            truth = json.load(f)
+        ref = os.path.join(corpus, "ref", name + ".mid")
+        lines = midi_bar_lines(ref)[:len(truth["downbeats"])]
+        worst = max(abs(a - b) for a, b in zip(lines, truth["downbeats"]))
+        if len(lines) != len(truth["downbeats"]) or worst > 0.001:
+            problems.append(f"{name}: {len(lines)} bar lines, {len(truth['downbeats'])} downbeats, "
+                            f"{worst * 1000:.1f} ms apart")
+        if mido.MidiFile(ref).length > MAX_SECONDS + 1e-6:
+            problems.append(f"{name}: longer than {MAX_SECONDS} s")
+    return problems
+
+
 def main(argv):
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    ap.add_argument("command", choices=["manifest", "render", "list"])
+    ap.add_argument("command", choices=["manifest", "render", "list", "check"])
     ap.add_argument("--corpus", default=CORPUS)
     ap.add_argument("--split", choices=["dev", "held"])
     ap.add_argument("--soundfont", action="append", choices=list(SOUNDFONTS))
@@ -514,6 +563,10 @@ def main(argv):
             print(f"{e['split']:4s} {e['name']:28s} {e['metre']:5s} {e['beat_bpm']:6.1f} "
                   f"pickup {e['pickup_beats']:4.2f} {e['duration_s']:5.1f} s {e['family']}")
         return 0
+    if a.command == "check":
+        problems = check(a.corpus)
+        print("\n".join(problems) or "every reference agrees with its truth")
+        return 1 if problems else 0
     entries = load_manifest(a.corpus)
     if a.command == "list":
         for e in entries:
