@@ -63,6 +63,8 @@ DIVISION = 960                 # ticks per quarter note of a reference
 ABC_GRID = 96                  # abc2midi starts notes a tick late: its onsets are put on 1/96 quarter
 DRUMS = 9                      # the percussion channel, left out (the transcriber is pitched)
 CONTROLS = (7, 10, 11, 64)     # volume, pan, expression, sustain pedal: carried into an excerpt
+LOWEST_KEY = 21               # A0, the piano's lowest: abc2midi's low chord notes may go below,
+                               # where the scorer's frame measure (20 Hz and up) cannot take them
 MAX_SECONDS = 28.0            # the MIDI file's length; the rendering adds the instruments' release
 
 
@@ -179,7 +181,8 @@ def excerpt_midi(path, start_bar=0, bars=8, pickup_q=0.0, first_bar_q=0.0, grid=
     zero, stop = lines[start_bar], lines[start_bar + bars]
     begin = zero - pickup_q
     picked = [(on - zero, min(dur, stop - on), key + transpose, vel, ch) for on, dur, key, vel, ch in notes
-              if begin - 1e-9 <= on < stop - 1e-9 and ch != DRUMS and (channels is None or ch in channels)]
+              if begin - 1e-9 <= on < stop - 1e-9 and ch != DRUMS and (channels is None or ch in channels)
+              and key + transpose >= LOWEST_KEY]
     used = {n[4] for n in picked}
     progs = {ch: in_force(source_programs.get(ch, []), begin, 0) for ch in used}
     progs.update(programs or {})
