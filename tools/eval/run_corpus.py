@@ -51,20 +51,35 @@ CONFIGS = ("beats", "tempo")
 SYSTEMS = ("raw", "refined", "quantize", "peer")
 
 
-def true_beats(name, path):
-    """Writes the quarter-note beats of a piece as a tempo map (16-bit ms per beat, 65535 ends)."""
-    lengths = [round(1000 * 60 / bpm) for bpm in pieces_corpus.PIECES[name][0]().reference()["tempi"]]
+TEMPO_MAP_END = 65535
+
+
+def write_tempo_map(path, lengths_ms):
+    """Writes a tempo map for --tempo-map: 16-bit little-endian ms per beat, 65535 ends."""
+    lengths_ms = list(lengths_ms)
+    if not all(0 < ms < TEMPO_MAP_END for ms in lengths_ms):
+        raise ValueError(f"{path}: a beat outside 1..{TEMPO_MAP_END - 1} ms")
     with open(path, "wb") as f:
-        for ms in lengths + [65535]:
+        for ms in lengths_ms + [TEMPO_MAP_END]:
             f.write(int(ms).to_bytes(2, "little"))
     return path
 
 
-def metre_option(name):
-    """--time-signature for the true-tempo runs, whose tempo map counts quarter notes:
-    the bar in quarters (6/8 as 3/4); none (4/4) for a bar that is no whole number of them."""
-    num, den = pieces_corpus.PIECES[name][0]().metre
+def true_beats(name, path):
+    """Writes the quarter-note beats of a piece as a tempo map."""
+    lengths = [round(1000 * 60 / bpm) for bpm in pieces_corpus.PIECES[name][0]().reference()["tempi"]]
+    return write_tempo_map(path, lengths)
+
+
+def quarter_metre(num, den):
+    """--time-signature for a tempo map that counts quarter notes: the bar in quarters
+    (6/8 as 3/4, 2/2 as 4/4); none (4/4) for a bar that is no whole number of them."""
     return ["--time-signature", f"{num * 4 // den}/4"] if (num * 4) % den == 0 else []
+
+
+def metre_option(name):
+    """--time-signature for the true-tempo runs of a piece."""
+    return quarter_metre(*pieces_corpus.PIECES[name][0]().metre)
 
 
 def starter_command(args, name, sf, config, variant):
