@@ -123,6 +123,8 @@ class TimeZero(unittest.TestCase):
                 downbeats = self.ref["downbeats"]
                 self.assertAlmostEqual(signatures[-1][0], downbeats[0], delta=BAR_WINDOW)
                 for at in bar_lines(midi, events, signatures, 12):
+                    if at > downbeats[-1] + BAR_WINDOW:
+                        break  # past the piece's last bar (bars of two written bars reach it sooner)
                     nearest = min(downbeats, key=lambda d: abs(d - at))
                     self.assertAlmostEqual(at, nearest, delta=BAR_WINDOW)
 
