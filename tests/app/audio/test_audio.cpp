@@ -45,6 +45,20 @@ double strengthAt(const std::vector<float> &x, int channels, int rate, double hz
     return std::sqrt(s1 * s1 + s2 * s2 - c * s1 * s2) / (x.size() / channels);
 }
 
+
+// Writes interleaved float samples as a float WAV file; false when libsndfile cannot.
+bool writeFloatWav(const std::string &path, int rate, int channels, const std::vector<float> &samples) {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE *f = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!f)
+        return false;
+    sf_writef_float(f, samples.data(), sf_count_t(samples.size()) / channels);
+    return sf_close(f) == 0;
+}
+
 }  // namespace
 
 TEST(Audio, TheEngineReadsPlainPcmAsItIs) {
@@ -137,17 +151,11 @@ TEST(Audio, Converts48000Hz24BitTo44100Hz16BitKeepingPitchAndLength) {
 
 TEST(Audio, ScalesLoudFloatFilesInsteadOfClipping) {
     ScratchDir dir;
-    SF_INFO info{};
-    info.samplerate = 44100;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
     std::vector<float> x(44100);
     for (size_t i = 0; i < x.size(); ++i)
         x[i] = 4.0f * float(std::sin(2 * M_PI * 220 * double(i) / 44100));
-    SNDFILE *f = sf_open((dir.path + "loud.wav").c_str(), SFM_WRITE, &info);
-    ASSERT_NE(f, nullptr);
-    sf_writef_float(f, x.data(), sf_count_t(x.size()));
-    sf_close(f);
+    ASSERT_TRUE(writeFloatWav(dir.path + "loud.wav", 44100, 1, x));
+    SF_INFO info{};
     std::string error;
     ASSERT_EQ(convertForEngine(dir.path + "loud.wav", dir.path + "out.wav", nullptr, error), Conversion::Done) << error;
     std::vector<float> y = readSamples(dir.path + "out.wav", info);
@@ -165,23 +173,18 @@ TEST(Audio, ScalesLoudFloatFilesInsteadOfClipping) {
 // other channel of its frame, nor spread through the resampler: it is a silent sample, counted.
 TEST(Audio, NonFiniteSamplesAreSilentAndCounted) {
     ScratchDir dir;
-    SF_INFO info{};
-    info.samplerate = 48000;
-    info.channels = 2;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
     std::vector<float> x(2 * 48000);
     for (size_t i = 0; i < x.size(); ++i)
         x[i] = 0.5f * float(std::sin(2 * M_PI * 440 * double(i / 2) / 48000));
     x[2 * 12000] = std::numeric_limits<float>::infinity();
     x[2 * 24000 + 1] = std::numeric_limits<float>::quiet_NaN();
     x[2 * 36000] = -std::numeric_limits<float>::infinity();
-    SNDFILE *f = sf_open((dir.path + "inf.wav").c_str(), SFM_WRITE, &info);
-    ASSERT_NE(f, nullptr);
-    sf_writef_float(f, x.data(), sf_count_t(x.size() / 2));
-    sf_close(f);
+    ASSERT_TRUE(writeFloatWav(dir.path + "inf.wav", 48000, 2, x));
+    SF_INFO info{};
     std::string error;
     int64_t nonFinite = -1;
-    ASSERT_EQ(convertForEngine(dir.path + "inf.wav", dir.path + "out.wav", nullptr, error, &nonFinite), Conversion::Done) << error;
+    ASSERT_EQ(convertForEngine(dir.path + "inf.wav", dir.path + "out.wav", nullptr, error, &nonFinite),
+              Conversion::Done) << error;
     EXPECT_EQ(nonFinite, 3);
     std::vector<float> y = readSamples(dir.path + "out.wav", info);
     float peak = 0;
@@ -268,7 +271,8 @@ TEST(Audio, CompressedFilesKeepTheTimelineOfTheirWav) {
     ASSERT_EQ(reference.size(), tones.size());
     for (const std::string name : {"in.flac", "in.ogg", "in.mp3", "untagged.mp3"}) {
         std::string error;
-        ASSERT_EQ(convertForEngine(dir.path + name, dir.path + name + ".wav", nullptr, error), Conversion::Done) << error;
+        ASSERT_EQ(convertForEngine(dir.path + name, dir.path + name + ".wav", nullptr, error), Conversion::Done)
+            << error;
         std::vector<double> starts = soundStarts(dir.path + name + ".wav");
         ASSERT_EQ(starts.size(), reference.size()) << name;
         for (size_t i = 0; i < starts.size(); ++i)
