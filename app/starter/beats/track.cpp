@@ -1,4 +1,5 @@
-// Reading the region to analyse and running libaubio's beat tracker and onset detection over it.
+// Reading the region to analyse and running libaubio's beat tracker over it, fed from one
+// magnitude spectrum per hop that also gives the onset strength.
 #include "app/starter/beats/beats.h"
 
 #include <algorithm>
@@ -7,6 +8,11 @@
 #include <utility>
 
 #include <aubio/aubio.h>
+// libaubio's beat tracker and peak picking, run on a detection function of our own, are in the
+// headers of its unstable interface, which aubio.h leaves out.
+#include <aubio/mathutils.h>
+#include <aubio/onset/peakpicker.h>
+#include <aubio/tempo/beattracking.h>
 #include <sndfile.h>
 
 #include "app/starter/audio/progress.h"
@@ -21,14 +27,22 @@ constexpr double SilentPeak = 1e-4;
 // Blocks quieter than this count as silence for the tracker: below the dither only.
 constexpr smpl_t DitherSilenceDb = -115;
 
-struct TempoCloser {
-    void operator()(aubio_tempo_t *t) const { del_aubio_tempo(t); }
+// libaubio's tempo tracker looks back over about this many seconds of its detection function.
+constexpr double TrackerMemorySeconds = 5.8;
+// The threshold of the tracker's peak picking, as libaubio's tempo tracker sets it.
+constexpr smpl_t TrackerThreshold = 0.3f;
+// The onset strength is libaubio's "default" onset descriptor: the high-frequency content of
+// the log-compressed magnitudes, log(Compression * m + 1).
+constexpr smpl_t OnsetCompression = 1.0f;
+
+struct DescriptorCloser {
+    void operator()(aubio_specdesc_t *d) const { del_aubio_specdesc(d); }
 };
-struct OnsetCloser {
-    void operator()(aubio_onset_t *o) const { del_aubio_onset(o); }
+struct PeakPickerCloser {
+    void operator()(aubio_peakpicker_t *p) const { del_aubio_peakpicker(p); }
 };
-struct VectorCloser {
-    void operator()(fvec_t *v) const { del_fvec(v); }
+struct BeatTrackingCloser {
+    void operator()(aubio_beattracking_t *b) const { del_aubio_beattracking(b); }
 };
 
 // The analysis window of the tracker for a sample rate: 1024 samples at 44100 Hz.
@@ -57,14 +71,78 @@ void reserveHops(BeatTrack &track, size_t hops) {
 
 namespace {
 
-// The libaubio objects that follow one recording, hop by hop.
+// libaubio's tempo tracking, hop by hop, on the spectral flux of the hop spectrum: its detection
+// function is peak-picked into a window of about six seconds, which its beat tracker reads every
+// quarter window to place the beats of the next quarter.
+struct Tempo {
+    std::unique_ptr<aubio_specdesc_t, DescriptorCloser> flux;
+    std::unique_ptr<aubio_peakpicker_t, PeakPickerCloser> picker;
+    std::unique_ptr<aubio_beattracking_t, BeatTrackingCloser> tracker;
+    std::unique_ptr<fvec_t, FvecCloser> detection, picked, window, beats;  // one value, one value, the window, the beats
+    uint_t windowLength = 0, step = 0, hop = 0, rate = 0;
+    sint_t position = 0;     // where the next detection value goes in the window's last quarter
+    uint_t frames = 0;       // samples taken so far
+    uint_t lastBeat = 0;     // the latest beat, in samples
+};
+
+// The spectra and trackers that follow one recording, hop by hop.
 struct Followers {
-    std::unique_ptr<aubio_tempo_t, TempoCloser> tracker;
-    std::unique_ptr<aubio_onset_t, OnsetCloser> onsets;
-    std::unique_ptr<fvec_t, VectorCloser> in, out;
+    MagnitudeFollower hopSpectrum;    // the tracker's window, framed as libaubio's phase vocoder
+    std::unique_ptr<cvec_t, CvecCloser> compressed;  // its magnitudes, log-compressed
+    std::unique_ptr<aubio_specdesc_t, DescriptorCloser> onsetDescriptor;
+    std::unique_ptr<fvec_t, FvecCloser> in, onset;
+    Tempo tempo;
     SpectrumFollower spectrum;
     uint32_t noise = 1;
 };
+
+// Sets up libaubio's tempo tracking for windows of `window` samples every `hop`; false when it cannot.
+bool startTempo(Tempo &t, uint_t window, uint_t hop, int rate) {
+    t.windowLength = std::max<uint_t>(4, aubio_next_power_of_two(static_cast<uint_t>(TrackerMemorySeconds * rate / hop)));
+    t.step = t.windowLength / 4;
+    t.hop = hop;
+    t.rate = static_cast<uint_t>(rate);
+    char flux[] = "specflux";
+    t.flux.reset(new_aubio_specdesc(flux, window));
+    t.picker.reset(new_aubio_peakpicker());
+    t.tracker.reset(new_aubio_beattracking(t.windowLength, hop, t.rate));
+    t.detection.reset(new_fvec(1));
+    t.picked.reset(new_fvec(1));
+    t.window.reset(new_fvec(t.windowLength));
+    t.beats.reset(new_fvec(t.step));
+    if (!t.flux || !t.picker || !t.tracker || !t.detection || !t.picked || !t.window || !t.beats)
+        return false;
+    aubio_peakpicker_set_threshold(t.picker.get(), TrackerThreshold);
+    return true;
+}
+
+// One hop of tempo tracking on the hop's magnitudes; the beat's place within the hop (0..1), 0 for none
+// or when the hop lies below silenceDb. A beat moves the tracker's latest beat (Tempo::lastBeat).
+smpl_t tempoHop(Tempo &t, const cvec_t *magnitudes, const fvec_t *samples, smpl_t silenceDb) {
+    aubio_specdesc_do(t.flux.get(), magnitudes, t.detection.get());
+    smpl_t *window = t.window->data;
+    if (t.position == static_cast<sint_t>(t.step) - 1) {
+        aubio_beattracking_do(t.tracker.get(), t.window.get(), t.beats.get());
+        std::copy(window + t.step, window + t.windowLength, window);
+        std::fill(window + t.windowLength - t.step, window + t.windowLength, 0.0f);
+        t.position = -1;
+    }
+    ++t.position;
+    aubio_peakpicker_do(t.picker.get(), t.detection.get(), t.picked.get());
+    window[t.windowLength - t.step + static_cast<uint_t>(t.position)] =
+        aubio_peakpicker_get_thresholded_input(t.picker.get())->data[0];
+    // beats->data[0] holds how many of the entries after it are beats (as positions in hops).
+    smpl_t beat = 0;
+    for (uint_t i = 1; i < t.beats->data[0]; ++i) {
+        smpl_t at = t.beats->data[i];
+        if (t.position == std::floor(at)) {
+            beat = aubio_silence_detection(samples, silenceDb) == 1 ? 0 : at - std::floor(at);
+            t.lastBeat = t.frames + static_cast<uint_t>(std::round(beat * static_cast<smpl_t>(t.hop)));
+        }
+    }
+    t.frames += t.hop;
+    return beat;
+}
 
 // Opens the recording and finds the region [start, end) in it (clamped like the engine's:
 // a start before the audio or beyond its end means its beginning); false with a sentence.
@@ -87,19 +165,19 @@ bool openRegion(const std::string &path, double start, double end, SndFile &file
     return true;
 }
 
-// Sets up the tracker, the onset detection and the spectrum for hops of hop samples; false with a sentence.
+// Sets up the hop spectrum, the tracker, the onset strength and the metre's spectrum for windows
+// of `window` samples every `hop`; false with a sentence.
 bool startFollowers(Followers &f, uint_t window, uint_t hop, int rate, std::string &error) {
-    f.tracker.reset(new_aubio_tempo("default", window, hop, static_cast<uint_t>(rate)));
-    f.onsets.reset(new_aubio_onset("default", window, hop, static_cast<uint_t>(rate)));
+    char hfc[] = "hfc";
+    f.compressed.reset(new_cvec(window));
+    f.onsetDescriptor.reset(new_aubio_specdesc(hfc, window));
     f.in.reset(new_fvec(hop));
-    f.out.reset(new_fvec(1));
-    if (!f.tracker || !f.onsets || !f.in || !f.out) {
+    f.onset.reset(new_fvec(1));
+    if (!startMagnitudes(f.hopSpectrum, window, true) || !f.compressed || !f.onsetDescriptor || !f.in || !f.onset ||
+        !startTempo(f.tempo, window, hop, rate)) {
         error = "cannot be analysed for its beats (the beat tracker could not be set up)";
         return false;
     }
-    // The tracker drops a beat that falls into digital silence; a faint noise floor keeps
-    // the beats of dry, synthetic recordings whose notes stop dead.
-    aubio_tempo_set_silence(f.tracker.get(), DitherSilenceDb);
     if (!startSpectrum(f.spectrum, hop, rate)) {
         error = "cannot be analysed for its beats (the spectrum could not be set up)";
         return false;
@@ -121,17 +199,23 @@ double mixHop(Followers &f, const std::vector<float> &block, sf_count_t got, int
     return hopPeak;
 }
 
-// Runs the tracker, the onset detection and the spectrum over the hop in the followers' input.
+// Runs the tracker, the onset strength and the metre's spectrum over the hop in the followers' input.
 void followHop(Followers &f, BeatTrack &track) {
-    aubio_tempo_do(f.tracker.get(), f.in.get(), f.out.get());
-    double beat = track.regionStart + static_cast<double>(aubio_tempo_get_last_s(f.tracker.get()));
-    if (f.out->data[0] != 0 && beat >= track.regionStart && beat < track.regionEnd &&
+    pushSamples(f.hopSpectrum, f.in->data, f.in->length);
+    takeMagnitudes(f.hopSpectrum, f.hopSpectrum.spectrum->length);
+    // The tracker drops a beat that falls into digital silence; a faint noise floor (mixHop) keeps
+    // the beats of dry, synthetic recordings whose notes stop dead.
+    smpl_t place = tempoHop(f.tempo, f.hopSpectrum.spectrum.get(), f.in.get(), DitherSilenceDb);
+    double beat = track.regionStart + static_cast<double>(f.tempo.lastBeat / static_cast<smpl_t>(f.tempo.rate));
+    if (place != 0 && beat >= track.regionStart && beat < track.regionEnd &&
         (track.beats.empty() || beat > track.beats.back())) {
         track.beats.push_back(beat);
-        track.periods.push_back(aubio_tempo_get_period_s(f.tracker.get()));
+        track.periods.push_back(aubio_beattracking_get_period_s(f.tempo.tracker.get()));
     }
-    aubio_onset_do(f.onsets.get(), f.in.get(), f.out.get());
-    track.onsetStrength.push_back(aubio_onset_get_descriptor(f.onsets.get()));
+    std::copy(f.hopSpectrum.spectrum->norm, f.hopSpectrum.spectrum->norm + f.compressed->length, f.compressed->norm);
+    cvec_logmag(f.compressed.get(), OnsetCompression);
+    aubio_specdesc_do(f.onsetDescriptor.get(), f.compressed.get(), f.onset.get());
+    track.onsetStrength.push_back(f.onset->data[0]);
     addSpectrumHop(f.spectrum, f.in.get(), track.spectrum);
 }
 

@@ -1,8 +1,11 @@
-// Chroma and bass onsets from libaubio's FFT.
+// Magnitude spectra from FFTW, framed as libaubio frames them, and the chroma and bass onsets read from them.
 #include "app/starter/metre/spectrum.h"
 
 #include <algorithm>
 #include <cmath>
+
+// fvec_shift is in the headers of libaubio's unstable interface, which aubio.h leaves out.
+#include <aubio/mathutils.h>
 
 namespace {
 
@@ -16,28 +19,66 @@ constexpr unsigned WindowHops = 8;
 
 }  // namespace
 
+bool startMagnitudes(MagnitudeFollower &f, unsigned size, bool centred) {
+    char hann[] = "hanningz";
+    if (size < 2 || size % 2 != 0)
+        return false;
+    f.input.reset(static_cast<float *>(fftwf_malloc(sizeof(float) * size)));
+    f.output.reset(static_cast<float *>(fftwf_malloc(sizeof(float) * size)));
+    f.samples.reset(new_fvec(size));
+    f.shape.reset(new_aubio_window(hann, size));
+    f.spectrum.reset(new_cvec(size));
+    f.centred = centred;
+    if (!f.input || !f.output || !f.samples || !f.shape || !f.spectrum)
+        return false;
+    f.plan = halfComplexPlan(static_cast<int>(size), f.input.get(), f.output.get());
+    return f.plan != nullptr;
+}
+
+void pushSamples(MagnitudeFollower &f, const smpl_t *samples, unsigned count) {
+    smpl_t *w = f.samples->data;
+    std::copy(w + count, w + f.samples->length, w);
+    std::copy(samples, samples + count, w + f.samples->length - count);
+}
+
+void takeMagnitudes(MagnitudeFollower &f, unsigned bins) {
+    unsigned size = f.samples->length, middle = size / 2;
+    fvec_t input{size, f.input.get()};
+    std::copy(f.samples->data, f.samples->data + size, input.data);
+    fvec_weight(&input, f.shape.get());
+    if (f.centred)
+        fvec_shift(&input);
+    fftwf_execute_r2r(f.plan, input.data, f.output.get());
+    // libaubio's norm: the absolute real part at 0 and at the middle, the modulus between them
+    // (the half-complex layout holds the real parts upwards, then the imaginary ones downwards).
+    const float *out = f.output.get();
+    smpl_t *norm = f.spectrum->norm;
+    bins = std::min(bins, middle + 1);
+    for (unsigned i = 0; i < bins; ++i)
+        norm[i] = i == 0 || i == middle ? std::fabs(out[i]) : std::sqrt(out[i] * out[i] + out[size - i] * out[size - i]);
+}
+
 bool startSpectrum(SpectrumFollower &f, unsigned hop, int rate) {
     unsigned window = hop * WindowHops;
-    char hann[] = "hanningz";
-    f.fft.reset(new_aubio_fft(window));
-    f.spectrum.reset(new_cvec(window));
-    f.window.reset(new_fvec(window));
-    f.shape.reset(new_aubio_window(hann, window));
-    f.shaped.reset(new_fvec(window));
-    if (!f.fft || !f.spectrum || !f.window || !f.shape || !f.shaped || rate <= 0)
+    if (rate <= 0 || !startMagnitudes(f.window, window, false))
         return false;
     f.hop = hop;
-    f.pitchClass.assign(f.spectrum->length, -1);
+    f.pitchClass.assign(f.window.spectrum->length, -1);
     f.bassBins.clear();
-    for (unsigned bin = 1; bin < f.spectrum->length; ++bin) {
+    f.bins = 0;
+    for (unsigned bin = 1; bin < f.window.spectrum->length; ++bin) {
         double hz = static_cast<double>(bin) * rate / window;
         if (hz >= LowestChromaHz && hz <= HighestChromaHz) {
             long semitone = std::lround(12 * std::log2(hz / 440.0)) + 9;
             f.pitchClass[bin] = static_cast<int>(((semitone % 12) + 12) % 12);
+            f.bins = bin + 1;
         }
-        if (hz >= LowestBassHz && hz <= HighestBassHz)
+        if (hz >= LowestBassHz && hz <= HighestBassHz) {
             f.bassBins.push_back(static_cast<int>(bin));
+            f.bins = std::max(f.bins, bin + 1);
+        }
     }
+    f.pitchClass.resize(f.bins);
     f.lastBass.assign(f.bassBins.size(), 0.0f);
     return true;
 }
@@ -56,25 +97,21 @@ void addSpectrumHop(SpectrumFollower &f, const fvec_t *samples, SpectralTrack &t
     // Between two spectra a hop repeats the bass onsets of the one before.
     track.chromaEvery = SpectrumChromaEvery;
     bool fresh = track.bassFlux.size() % SpectrumChromaEvery == 0;
-    if (!f.fft || samples->length != f.hop) {
+    if (!f.window.plan || samples->length != f.hop) {
         if (fresh)
             track.chroma.push_back({});
         track.bassFlux.push_back(0);
         return;
     }
-    smpl_t *w = f.window->data;
-    std::copy(w + f.hop, w + f.window->length, w);
-    std::copy(samples->data, samples->data + f.hop, w + f.window->length - f.hop);
+    pushSamples(f.window, samples->data, f.hop);
     if (!fresh) {
         track.bassFlux.push_back(track.bassFlux.back());
         return;
     }
-    fvec_copy(f.window.get(), f.shaped.get());
-    fvec_weight(f.shaped.get(), f.shape.get());
-    aubio_fft_do(f.fft.get(), f.shaped.get(), f.spectrum.get());
+    takeMagnitudes(f.window, f.bins);
     std::array<float, 12> chroma{};
     float flux = 0;
-    const smpl_t *norm = f.spectrum->norm;
+    const smpl_t *norm = f.window.spectrum->norm;
     for (size_t bin = 0; bin < f.pitchClass.size(); ++bin)
         if (f.pitchClass[bin] >= 0 && std::isfinite(norm[bin]))
             chroma[static_cast<size_t>(f.pitchClass[bin])] += norm[bin] * norm[bin];

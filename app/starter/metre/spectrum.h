@@ -1,7 +1,9 @@
 // The metre of a recording: the beat a musician would write, the bar and its
-// first downbeat. This folder owns that judgement; this file the spectral
-// features it reads from the audio: a chroma (the energy of each pitch class)
-// and the onsets of the bass, one value per analysis hop of the beat tracker.
+// first downbeat. This folder owns that judgement; this file the spectra the
+// beat tracker and the metre read from the audio, hop by hop: magnitude
+// spectra from FFTW (no phase is computed), and from them the metre's
+// features, a chroma (the energy of each pitch class) and the onsets of the
+// bass, one value per analysis hop of the beat tracker.
 #pragma once
 
 #include <array>
@@ -9,6 +11,8 @@
 #include <vector>
 
 #include <aubio/aubio.h>
+
+#include "app/starter/refine/spectra.h"
 
 // A spectrum is taken every this many hops; the chroma keeps one entry per spectrum.
 constexpr unsigned SpectrumChromaEvery = 2;
@@ -21,8 +25,8 @@ struct SpectralTrack {
     unsigned chromaEvery = 1;                   // hops per chroma entry
 };
 
-struct FftCloser {
-    void operator()(aubio_fft_t *f) const { del_aubio_fft(f); }
+struct FftwFree {
+    void operator()(float *p) const { fftwf_free(p); }
 };
 struct CvecCloser {
     void operator()(cvec_t *c) const { del_cvec(c); }
@@ -31,19 +35,37 @@ struct FvecCloser {
     void operator()(fvec_t *v) const { del_fvec(v); }
 };
 
-// What turns hops of samples into spectral features: the latest window of samples, taken
-// through libaubio's FFT every few hops.
+// The latest window of samples and its magnitude spectrum, taken with one FFTW transform.
+// The samples are framed, windowed and transformed as libaubio frames and transforms them (its
+// Hann window "hanningz", with `centred` its phase vocoder's half-window rotation, and FFTW's
+// half-complex transform), so that the magnitudes equal those of libaubio's FFT bit for bit;
+// the phase is never computed.
+struct MagnitudeFollower {
+    fftwf_plan plan = nullptr;                  // FFTW's plan for the window's length
+    std::unique_ptr<float, FftwFree> input, output;  // its arrays
+    std::unique_ptr<fvec_t, FvecCloser> samples, shape;  // the latest samples; the Hann window
+    std::unique_ptr<cvec_t, CvecCloser> spectrum;        // norm: the magnitudes (phas is unused)
+    bool centred = false;
+};
+
+// What turns hops of samples into the metre's features: a long window (eight hops) taken
+// every SpectrumChromaEvery hops, fine enough for the bass.
 struct SpectrumFollower {
-    std::unique_ptr<aubio_fft_t, FftCloser> fft;
-    std::unique_ptr<cvec_t, CvecCloser> spectrum;
-    std::unique_ptr<fvec_t, FvecCloser> window, shape, shaped;  // the samples, the Hann window, their product
+    MagnitudeFollower window;
     std::vector<int> pitchClass;      // per bin: 0..11, -1 outside the chroma's range
     std::vector<int> bassBins;        // bins of the bass band
     std::vector<float> lastBass;      // their log magnitudes at the previous spectrum
+    unsigned bins = 0;                // bins the features read: those below this
     unsigned hop = 0;
 };
 
-/** Sets up the follower for hops of `hop` samples at `rate`; false when libaubio cannot. */
+/** Sets up a follower of `size` samples (even) at zero; false when it cannot be allocated. */
+bool startMagnitudes(MagnitudeFollower &follower, unsigned size, bool centred);
+/** Slides the window by `count` samples (at most its length) and appends them. */
+void pushSamples(MagnitudeFollower &follower, const smpl_t *samples, unsigned count);
+/** Magnitudes of bins [0, bins) of the window into follower.spectrum->norm, as aubio_fft_do gives them. */
+void takeMagnitudes(MagnitudeFollower &follower, unsigned bins);
+/** Sets up the follower for hops of `hop` samples at `rate`; false when it cannot. */
 bool startSpectrum(SpectrumFollower &follower, unsigned hop, int rate);
 /** Hops the chroma of a track covers. */
 size_t chromaHops(const SpectralTrack &track);

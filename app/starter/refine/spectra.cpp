@@ -7,6 +7,7 @@
 #include <limits>
 #include <map>
 #include <mutex>
+#include <utility>
 
 namespace {
 
@@ -16,9 +17,10 @@ constexpr long WindowStep = 1L << 16;
 
 std::mutex planLock;  // FFTW's planner is not thread-safe
 
-// FFTW plans by size, destroyed with FFTW's own tables when the process ends.
+// FFTW plans by size and kind (true: real to half-complex), destroyed with FFTW's own tables when
+// the process ends.
 struct PlanCache {
-    std::map<int, fftwf_plan> plans;
+    std::map<std::pair<int, bool>, fftwf_plan> plans;
     ~PlanCache() {
         for (auto &entry : plans)
             fftwf_destroy_plan(entry.second);
@@ -26,14 +28,19 @@ struct PlanCache {
     }
 };
 
-// The plan of a size, made once and kept for the life of the process.
-fftwf_plan planFor(int size, float *in, fftwf_complex *out) {
+// The plan of a size and kind, made by make(in, out) once and kept for the life of the process.
+template <class Make> fftwf_plan cachedPlan(int size, bool halfComplex, Make make) {
     static PlanCache cache;
     std::lock_guard<std::mutex> guard(planLock);
-    auto it = cache.plans.find(size);
+    auto it = cache.plans.find({size, halfComplex});
     if (it == cache.plans.end())
-        it = cache.plans.emplace(size, fftwf_plan_dft_r2c_1d(size, in, out, FFTW_ESTIMATE)).first;
+        it = cache.plans.emplace(std::make_pair(size, halfComplex), make()).first;
     return it->second;
+}
+
+// The real-to-complex plan of a size.
+fftwf_plan planFor(int size, float *in, fftwf_complex *out) {
+    return cachedPlan(size, false, [&] { return fftwf_plan_dft_r2c_1d(size, in, out, FFTW_ESTIMATE); });
 }
 
 // Reads up to count frames of the file from `first` on, mixed to mono; the frames read, 0 at its end.
@@ -60,6 +67,10 @@ long readFileMono(MonoSource &s, long first, long count, float *out) {
 }
 
 }  // namespace
+
+fftwf_plan halfComplexPlan(int size, float *in, float *out) {
+    return cachedPlan(size, true, [&] { return fftwf_plan_r2r_1d(size, in, out, FFTW_R2HC, FFTW_ESTIMATE); });
+}
 
 void TransformDeleter::operator()(Transform *t) const {
     fftwf_free(t->input);
