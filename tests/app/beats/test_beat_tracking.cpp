@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
+#include <utility>
 
 #include <sndfile.h>
 
@@ -292,6 +293,71 @@ TEST(Tracking, FindsTheBeatsOfARecording) {
         EXPECT_GE(hitRate(truth, f), 0.9) << rate;
         EXPECT_NEAR(medianTempo(f), 100, 2) << rate;
         EXPECT_NEAR(t.firstSound, 0.2, 0.03);
+    }
+}
+
+// What libaubio's own tempo and onset objects give for the whole of a recording, fed hop by hop
+// with the samples trackBeats feeds its tracker: mixed to mono with its faint noise.
+struct LibaubioTrack {
+    std::vector<double> beats, periods;
+    std::vector<float> onsetStrength;
+};
+LibaubioTrack libaubioTrack(const std::string &path, uint_t hop) {
+    LibaubioTrack r;
+    SF_INFO info{};
+    SNDFILE *file = sf_open(path.c_str(), SFM_READ, &info);
+    if (!file)
+        return r;
+    aubio_tempo_t *tempo = new_aubio_tempo("default", 2 * hop, hop, static_cast<uint_t>(info.samplerate));
+    aubio_onset_t *onset = new_aubio_onset("default", 2 * hop, hop, static_cast<uint_t>(info.samplerate));
+    aubio_tempo_set_silence(tempo, -115);
+    fvec_t *in = new_fvec(hop), *out = new_fvec(1);
+    std::vector<float> block(static_cast<size_t>(hop) * static_cast<size_t>(info.channels));
+    uint32_t noise = 1;
+    for (sf_count_t done = 0; done < info.frames; done += hop) {
+        sf_count_t want = std::min<sf_count_t>(hop, info.frames - done);
+        sf_count_t got = sf_readf_float(file, block.data(), want);
+        for (uint_t i = 0; i < hop; ++i) {
+            double sum = 0;
+            for (int c = 0; i < got && c < info.channels; ++c)
+                sum += block[i * static_cast<size_t>(info.channels) + static_cast<size_t>(c)];
+            noise = noise * 1664525u + 1013904223u;
+            in->data[i] = static_cast<smpl_t>(sum / info.channels + (static_cast<double>(noise >> 8) / 16777216.0 - 0.5) * 2e-5);
+        }
+        aubio_tempo_do(tempo, in, out);
+        double beat = static_cast<double>(aubio_tempo_get_last_s(tempo));
+        if (out->data[0] != 0 && beat < static_cast<double>(info.frames) / info.samplerate &&
+            (r.beats.empty() || beat > r.beats.back())) {
+            r.beats.push_back(beat);
+            r.periods.push_back(aubio_tempo_get_period_s(tempo));
+        }
+        aubio_onset_do(onset, in, out);
+        r.onsetStrength.push_back(aubio_onset_get_descriptor(onset));
+        if (got < want)
+            break;
+    }
+    del_fvec(in);
+    del_fvec(out);
+    del_aubio_onset(onset);
+    del_aubio_tempo(tempo);
+    sf_close(file);
+    return r;
+}
+
+TEST(Tracking, TheBeatsAndOnsetStrengthAreLibaubiosOwnBitForBit) {
+    ScratchDir dir;
+    std::vector<double> truth = evenBeats(0.3, 0.47, 40);
+    for (auto [rate, channels] : {std::pair{44100, 2}, {22050, 1}, {11025, 1}}) {
+        std::string path = dir.path + "beats" + std::to_string(rate) + ".wav";
+        ASSERT_TRUE(writeTones(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, rate, channels, beatTones(truth), 20.1));
+        BeatTrack t;
+        std::string error;
+        ASSERT_TRUE(trackBeats(path, 0, 0, t, nullptr, error)) << error;
+        LibaubioTrack r = libaubioTrack(path, static_cast<uint_t>(std::lround(t.hopSeconds * rate)));
+        EXPECT_GE(t.beats.size(), 30u) << rate;
+        EXPECT_EQ(t.beats, r.beats) << rate;
+        EXPECT_EQ(t.periods, r.periods) << rate;
+        EXPECT_EQ(t.onsetStrength, r.onsetStrength) << rate;
     }
 }
 
