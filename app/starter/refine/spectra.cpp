@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <map>
@@ -17,29 +16,7 @@ constexpr long ReadFrames = 4096;
 constexpr long WindowStep = 1L << 16;
 
 // Bands whose sums the processor works on at once (see bandLevels).
-constexpr int SideBySide = 4;
-
-// The table of the fast logarithm: intervals of the mantissa [1, 2), and the ln 2 split so that
-// k * Ln2High is exact for any exponent k of a double (its low 32 bits are zero).
-constexpr int LogTableBits = 7;
-constexpr int LogTableSize = 1 << LogTableBits;
-constexpr double Ln2High = 6.93147180369123816490e-01, Ln2Low = 1.90821492927058770002e-10;
-// An error bound of the fast 10 log10(x) against std::log10's, relative to 1 + |result|: several
-// hundred times the rounding errors of either (each below 1e-15).
-constexpr double FastDecibelError = 1e-12;
-
-// For each interval of the mantissa: the reciprocal of its centre, and the natural log of that centre.
-struct LogTable {
-    double reciprocal[LogTableSize];
-    double logCentre[LogTableSize];
-    LogTable() {
-        for (int i = 0; i < LogTableSize; ++i) {
-            reciprocal[i] = 1 / (1 + (i + 0.5) / LogTableSize);
-            logCentre[i] = -std::log(reciprocal[i]);
-        }
-    }
-};
-const LogTable logTable;
+constexpr int SideBySide = 8;
 
 std::mutex planLock;  // FFTW's planner is not thread-safe
 
@@ -155,25 +132,6 @@ BandTable bandTable(int size, int rate, double referencePitch) {
     return table;
 }
 
-float decibels(double x) {
-    if (!(x >= std::numeric_limits<double>::min() && x <= std::numeric_limits<double>::max()))
-        return static_cast<float>(10 * std::log10(x));
-    // x = 2^k m with m in [1, 2); m = c (1 + r) with c the centre of m's interval, |r| < 1/256.
-    uint64_t bits;
-    std::memcpy(&bits, &x, sizeof bits);
-    int k = static_cast<int>(bits >> 52) - 1023;
-    int i = static_cast<int>((bits >> (52 - LogTableBits)) & (LogTableSize - 1));
-    uint64_t mantissaBits = (bits & ((uint64_t{1} << 52) - 1)) | (uint64_t{1023} << 52);
-    double m;
-    std::memcpy(&m, &mantissaBits, sizeof m);
-    double r = m * logTable.reciprocal[i] - 1;
-    double log1pR = r * (1 + r * (-1.0 / 2 + r * (1.0 / 3 + r * (-1.0 / 4 + r * (1.0 / 5 + r * (-1.0 / 6))))));
-    double ln = k * Ln2High + (logTable.logCentre[i] + (log1pR + k * Ln2Low));
-    double y = ln * (10 / M_LN10), margin = FastDecibelError * (1 + std::fabs(y));
-    float low = static_cast<float>(y - margin), high = static_cast<float>(y + margin);
-    return low == high ? low : static_cast<float>(10 * std::log10(x));
-}
-
 void bandLevels(const Transform &t, const BandTable &table, double reference, float *levels) {
     const double floor = std::pow(10.0, -LevelFloorDb / 10);
     // The same partial of neighbouring keys is summed side by side: each band's sum keeps its own
@@ -196,7 +154,7 @@ void bandLevels(const Transform &t, const BandTable &table, double reference, fl
                 const Band &b = table.bands[(p + j) * PartialCount + h];
                 for (int k = n == SideBySide ? common : 0; k < b.count; ++k)
                     e[j] += w[j][k] * q[j][k];
-                levels[(p + j) * PartialCount + h] = decibels(e[j] / reference + floor);
+                levels[(p + j) * PartialCount + h] = static_cast<float>(10 * std::log10(e[j] / reference + floor));
             }
         }
 }

@@ -78,10 +78,6 @@ TransformPtr makeTransform(int size);
 void spectrum(Transform &t, const float *x);
 /** Triangular bands of half a semitone each side (at least 1.5 bins) around every partial. */
 BandTable bandTable(int size, int rate, double referencePitch);
-/** 10 log10(x) rounded to float, always the float 10 * std::log10(x) rounds to, in a fraction of its
- *  time: a table-driven logarithm gives it, unless x lies so near a float's rounding boundary that its
- *  error could matter (or outside the normal doubles), where std::log10 does. */
-float decibels(double x);
 /** Levels in dB re reference (floored LevelFloorDb below it) of every key's partials. */
 void bandLevels(const Transform &t, const BandTable &table, double reference, float *levels);
 /** The 1/h-weighted sum of the positive rises between two hops' levels, per key (the larger of two
