@@ -5,7 +5,7 @@
 #
 #   sh bench/compare.sh [BUILD_DIR] [SECONDS]
 #
-# Needs hyperfine, aubio-tools and python3. The finest grid is timed once on
+# Needs hyperfine, aubio-tools and python3 (tools/deps.sh bench installs them). The finest grid is timed once on
 # the first minute only (FINE_SECONDS changes it; it is by far the slowest);
 # the rest run three to five times. Each line gives the wall-clock time and
 # the processor time (all threads), both also as multiples of real time.
