@@ -7,6 +7,8 @@
 // fvec_shift is in the headers of libaubio's unstable interface, which aubio.h leaves out.
 #include <aubio/mathutils.h>
 
+#include "app/starter/refine/spectra.h"
+
 namespace {
 
 // The chroma covers about A1 to B6; the bass band lies below 140 Hz (D3).

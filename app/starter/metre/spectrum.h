@@ -11,8 +11,7 @@
 #include <vector>
 
 #include <aubio/aubio.h>
-
-#include "app/starter/refine/spectra.h"
+#include <fftw3.h>
 
 // A spectrum is taken every this many hops; the chroma keeps one entry per spectrum.
 constexpr unsigned SpectrumChromaEvery = 2;
