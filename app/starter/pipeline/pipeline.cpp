@@ -4,7 +4,7 @@
 #include <exception>
 
 #include "app/starter/audio/progress.h"
-#include "app/starter/cli/exit_code.h"
+#include "app/starter/protocol/exit_code.h"
 #include "app/starter/protocol/engine_process.h"
 
 namespace {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/starter/pipeline/batch.h"
+#include "app/starter/score/score_file.h"
 
 // Ctrl-C presses and termination requests, counted by the signal handlers.
 extern std::atomic<int> interruptCount;
@@ -32,6 +33,9 @@ std::string defaultOutputName(const std::string &input, const std::string &folde
 /** One job per input with its output; false with a sentence when outputs collide. */
 bool planJobs(const std::vector<std::string> &inputs, const std::string &output,
               std::vector<Job> &jobs, std::string &error);
+/** Sets each job's score output and whether its MIDI file is kept; false with a sentence on conflict. */
+bool planScoreOutputs(std::vector<Job> &jobs, const std::string &output, const ScoreChoice &choice,
+                      std::string &error);
 
 /** Checks an input file; false with the exit code and a sentence. */
 bool checkInput(const std::string &input, int &code, std::string &error);

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "app/starter/cli/exit_code.h"
+#include "app/starter/protocol/exit_code.h"
 #include "app/starter/cli/messages.h"
 
 namespace {

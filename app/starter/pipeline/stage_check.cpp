@@ -12,10 +12,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/starter/cli/exit_code.h"
+#include "app/starter/protocol/exit_code.h"
 #include "app/starter/cli/messages.h"
 #include "app/starter/cli/names.h"
-#include "app/starter/pipeline/regular_file.h"
+#include "app/starter/files/regular_file.h"
 #include "app/starter/protocol/engine_process.h"
 #include "app/starter/score/score_file.h"
 

@@ -2,7 +2,7 @@
 // 16-bit PCM WAV in the private folder.
 #include "app/starter/pipeline/pipeline.h"
 
-#include "app/starter/cli/exit_code.h"
+#include "app/starter/protocol/exit_code.h"
 
 bool stageConvert(Job &job) {
     job.audio.wave = job.workspace.source;

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "app/starter/cli/exit_code.h"
+#include "app/starter/protocol/exit_code.h"
 #include "app/starter/cli/messages.h"
 #include "app/starter/protocol/engine_process.h"
 

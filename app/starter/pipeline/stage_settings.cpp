@@ -3,7 +3,7 @@
 // metre and the region that start the grid on the first beat.
 #include "app/starter/pipeline/pipeline.h"
 
-#include "app/starter/cli/exit_code.h"
+#include "app/starter/protocol/exit_code.h"
 #include "app/starter/cli/names.h"
 #include "app/starter/protocol/engine_process.h"
 #include "app/starter/protocol/settings_check.h"

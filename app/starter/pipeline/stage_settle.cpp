@@ -8,10 +8,10 @@
 #include <cmath>
 #include <cstring>
 
-#include "app/starter/cli/exit_code.h"
+#include "app/starter/protocol/exit_code.h"
 #include "app/starter/cli/messages.h"
 #include "app/starter/midi/midi_reader.h"
-#include "app/starter/pipeline/regular_file.h"
+#include "app/starter/files/regular_file.h"
 #include "app/starter/score/score_file.h"
 
 namespace {
