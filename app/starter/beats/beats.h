@@ -40,9 +40,16 @@ struct TempoPlan {
     std::string fallback;       // why the tempo is constant, "" when tracked
 };
 
-/** Tracks the beats of [start, end) of an audio file (end <= start: to its end); false with a sentence. */
+// Why the beats of a file could not be tracked.
+enum class BeatFailure {
+    Unreadable,  // the audio cannot be read, or the region cannot be reached: the file's fault
+    SetUp,       // the tracker or the spectrum could not be set up: a fault of this program
+};
+
+/** Tracks the beats of [start, end) of an audio file (end <= start: to its end); false with a
+ *  sentence fragment ("cannot be read for its beats (...)") and, when failure is given, its kind. */
 bool trackBeats(const std::string &path, double start, double end, BeatTrack &track,
-                const std::atomic<bool> *stop, std::string &error);
+                const std::atomic<bool> *stop, std::string &error, BeatFailure *failure = nullptr);
 /** Median tempo of beat times in beats per minute; 0 with fewer than two beats. */
 double medianTempo(const std::vector<double> &beats);
 /** Median tempo of tempo-file values in beats per minute; 0 when none is a beat. */
