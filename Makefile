@@ -11,11 +11,16 @@ FUZZ_BUILD := build/fuzz
 FUZZ_SEED ?= 0
 FUZZ_SECONDS ?= 60
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+# Quiet builds: no "Entering directory" lines from the makes CMake runs, and Ninja for a
+# build folder configured afresh when it is installed (a folder keeps the generator it has).
+MAKEFLAGS += --no-print-directory
+NINJA := $(if $(shell command -v ninja 2>/dev/null),-G Ninja)
+generator = $(if $(wildcard $(1)/CMakeCache.txt),,$(NINJA))
 
-.PHONY: all deps demo test test-sanitize test-tsan fuzz fuzz-run bench install clean
+.PHONY: all deps demo test test-fast test-sanitize test-tsan fuzz fuzz-run bench install clean
 
 all: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake -S . -B $(BUILD) $(call generator,$(BUILD)) -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(BUILD) -j $(JOBS)
 
 deps:
@@ -27,21 +32,25 @@ demo: all
 test: all
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# The quick subset for the edit-compile loop: the tests labelled fast (tests/labels.cmake).
+test-fast: all
+	cd $(BUILD) && ctest --output-on-failure --no-tests=error -j $(JOBS) -L fast
+
 test-sanitize: deps
-	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=ON
+	cmake -S . -B $(ASAN_BUILD) $(call generator,$(ASAN_BUILD)) -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=ON
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # A report ends the program it came from (the test binary, or a starter it runs) with code 66:
 # a failed test.
 test-tsan: deps
-	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTSAN=ON
+	cmake -S . -B $(TSAN_BUILD) $(call generator,$(TSAN_BUILD)) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTSAN=ON
 	cmake --build $(TSAN_BUILD) -j $(JOBS) --target sonoscriptor-starter-tests
 	cd $(TSAN_BUILD) && TSAN_OPTIONS="halt_on_error=1 exitcode=66" \
 		ctest --output-on-failure --no-tests=error -j $(JOBS) -R '$(TSAN_TESTS)'
 
 fuzz: deps
-	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ -DFUZZ=ON
+	cmake -S . -B $(FUZZ_BUILD) $(call generator,$(FUZZ_BUILD)) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ -DFUZZ=ON
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 
 fuzz-run: fuzz

@@ -6,7 +6,7 @@
 
 #include <unistd.h>
 
-#include "app/starter/cli/exit_code.h"
+#include "app/starter/protocol/exit_code.h"
 #include "app/starter/cli/options.h"
 #include "app/starter/pipeline/pipeline.h"
 #include "app/starter/protocol/engine_process.h"

@@ -8,7 +8,6 @@
 
 #include "app/starter/audio/audio.h"
 #include "app/starter/beats/pulse.h"
-#include "app/starter/cli/names.h"
 #include "app/starter/metre/metre.h"
 #include "input/input.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/starter/metre/spectrum.h"
+#include "app/starter/metre/beat_track.h"
 #include "app/starter/protocol/settings_file.h"
 #include "input/input.h"
 
@@ -19,19 +19,6 @@ constexpr double SlowestTrackedTempo = 30;
 constexpr double FastestTrackedTempo = 300;
 // Shortest region in which a beat is looked for, in seconds.
 constexpr double ShortestBeatRegion = 4;
-
-// Everything the beat tracker found in one region of a recording.
-struct BeatTrack {
-    std::vector<double> beats;  // seconds from the start of the file, rising
-    std::vector<double> periods;  // the tracker's beat period at each beat, in seconds (0: none yet)
-    std::vector<float> onsetStrength;  // the onset detection function, one value per hop
-    SpectralTrack spectrum;     // chroma and bass onsets, one per onset strength
-    double hopSeconds = 0;      // time between two onset strengths
-    double regionStart = 0;     // the region tracked, in seconds of the file
-    double regionEnd = 0;
-    double firstSound = -1;     // first moment above the noise floor, -1 for silence
-    double peak = 0;            // largest sample magnitude, 0..1
-};
 
 // What the starter does with the tempo of one recording.
 struct TempoPlan {
@@ -53,9 +40,16 @@ struct TempoPlan {
     std::string fallback;       // why the tempo is constant, "" when tracked
 };
 
-/** Tracks the beats of [start, end) of an audio file (end <= start: to its end); false with a sentence. */
+// Why the beats of a file could not be tracked.
+enum class BeatFailure {
+    Unreadable,  // the audio cannot be read, or the region cannot be reached: the file's fault
+    SetUp,       // the tracker or the spectrum could not be set up: a fault of this program
+};
+
+/** Tracks the beats of [start, end) of an audio file (end <= start: to its end); false with a
+ *  sentence fragment ("cannot be read for its beats (...)") and, when failure is given, its kind. */
 bool trackBeats(const std::string &path, double start, double end, BeatTrack &track,
-                const std::atomic<bool> *stop, std::string &error);
+                const std::atomic<bool> *stop, std::string &error, BeatFailure *failure = nullptr);
 /** Median tempo of beat times in beats per minute; 0 with fewer than two beats. */
 double medianTempo(const std::vector<double> &beats);
 /** Median tempo of tempo-file values in beats per minute; 0 when none is a beat. */

@@ -233,10 +233,12 @@ void settleFirstSound(BeatTrack &track, const std::vector<std::pair<size_t, doub
 }  // namespace
 
 bool trackBeats(const std::string &path, double start, double end, BeatTrack &track,
-                const std::atomic<bool> *stop, std::string &error) {
+                const std::atomic<bool> *stop, std::string &error, BeatFailure *failure) {
     SF_INFO info{};
     SndFile file;
     sf_count_t first = 0, count = 0;
+    if (failure)
+        *failure = BeatFailure::Unreadable;
     if (!openRegion(path, start, end, file, info, first, count, error))
         return false;
     track = BeatTrack{};
@@ -247,6 +249,8 @@ bool trackBeats(const std::string &path, double start, double end, BeatTrack &tr
     uint_t window = trackerWindow(info.samplerate), hop = window / 2;
     track.hopSeconds = static_cast<double>(hop) / info.samplerate;
     Followers f;
+    if (failure)
+        *failure = BeatFailure::SetUp;
     if (!startFollowers(f, window, hop, info.samplerate, error))
         return false;
     std::vector<float> block(static_cast<size_t>(hop) * static_cast<size_t>(info.channels));

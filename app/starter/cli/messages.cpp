@@ -10,6 +10,7 @@
 
 #include "app/starter/beats/beats.h"
 #include "app/starter/cli/names.h"
+#include "app/starter/protocol/exit_code.h"
 #include "app/starter/score/score_file.h"
 
 namespace {
@@ -252,4 +253,15 @@ std::string summaryParagraph(const RunReport &r) {
             .append(r.nonFiniteSamples == 1 ? " sample was" : " samples were")
             .append(" infinite or not a number and counted as silence.");
     return text;
+}
+
+int beatFailureCode(BeatFailure kind) {
+    return exitStatus(kind == BeatFailure::Unreadable ? ExitCode::Unsupported : ExitCode::EngineFailed);
+}
+
+std::string beatFailureSentence(BeatFailure kind, const std::string &what) {
+    if (kind == BeatFailure::Unreadable)
+        return "The file " + what + "; export it as a WAV, FLAC or Ogg file.";
+    return "The file " + what + "; this is a fault of sonoscriptor, not of the file: please report it with the "
+           "recording, or give the tempo with --tempo.";
 }

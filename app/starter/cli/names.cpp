@@ -65,14 +65,6 @@ bool wholeInteger(const std::string &text, int lo, int hi, int &value) {
     return true;
 }
 
-std::string numberText(double value) { return numberText("%.10g", value); }
-
-std::string numberText(const char *pattern, double value) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, pattern, value);
-    return buffer;
-}
-
 bool parseKeyName(const std::string &name, int &keySignature, int &minor) {
     int accidental;
     std::string rest;

@@ -11,10 +11,6 @@ std::string lowerCase(std::string text);
 bool wholeNumber(const std::string &text, double &value);
 /** A whole integer within lo..hi written as a decimal number; false otherwise. */
 bool wholeInteger(const std::string &text, int lo, int hi, int &value);
-/** Text of a number for the settings file (up to 10 significant digits). */
-std::string numberText(double value);
-/** A number written with a printf pattern for one double, such as "%.1f", "%g" or "%.17g". */
-std::string numberText(const char *pattern, double value);
 
 /** Key signature and mode of a key name such as C, Am, Eb, F#m, "Bb minor". */
 bool parseKeyName(const std::string &name, int &keySignature, int &minor);

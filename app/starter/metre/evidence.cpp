@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/starter/beats/beats.h"
+#include "app/starter/metre/beat_track.h"
 
 namespace {
 

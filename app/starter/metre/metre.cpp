@@ -3,7 +3,7 @@
 
 #include <cmath>
 
-#include "app/starter/beats/beats.h"
+#include "app/starter/metre/beat_track.h"
 
 namespace {
 

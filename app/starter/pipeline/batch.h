@@ -38,12 +38,23 @@ struct BeatsFound {
     TempoPlan tempo;                // what it found and what is done with it
 };
 
-// What writing the settings hands on: the engine's files.
+// A region of a recording in seconds; an end of 0, or not after the start, is the end of the file.
+struct Region {
+    double start = 0;
+    double end = 0;
+};
+
+// What writing the settings hands on: the engine's files, and the values the engine reads
+// in them, so that no later stage reads the settings text back.
 struct EngineFiles {
-    SettingsList settings;          // the settings written for this file
+    SettingsList settings;          // the settings written for this file (checked against the engine's reader)
     std::string settingsPath;
     std::string statusPath;
     std::string midiPath;           // the engine's output inside tempDir
+    std::string tempoPath;          // the tempo file the engine follows, "" for none
+    std::vector<uint16_t> tempoMap; // its values, empty when there is none or it cannot be read
+    Region region;                  // the region the engine analyses (its start may lie before the audio)
+    double tempo = 120;             // the tempo the engine writes, beats per minute
 };
 
 // What the engine run hands on.

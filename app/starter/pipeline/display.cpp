@@ -9,7 +9,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include "app/starter/cli/exit_code.h"
+#include "app/starter/protocol/exit_code.h"
 #include "app/starter/pipeline/pipeline.h"
 
 namespace {

@@ -1,10 +1,10 @@
 // One input's way through the stages, from the check to the file in place.
-#include "app/starter/pipeline/pipeline.h"
+#include "app/starter/pipeline/stages.h"
 
 #include <exception>
 
 #include "app/starter/audio/progress.h"
-#include "app/starter/cli/exit_code.h"
+#include "app/starter/protocol/exit_code.h"
 #include "app/starter/protocol/engine_process.h"
 
 namespace {
@@ -59,7 +59,9 @@ void runPipeline(Job &job, const BatchConfig &config, JobProgress &progress, siz
         if (prepareAndRun(job, config, progress, index)) {
             if (!config.raw && job.run.code == 0)
                 enter(job, progress, config, index, Stage::Refining);
-            stageRefine(job, config);
+            if (!config.keepDir.empty())
+                keepEngineFiles(job.input, job.files, config.keepDir);
+            job.refinement = stageRefine(job.audio, job.files, job.run, job.workspace.tempDir, config);
             enter(job, progress, config, index, Stage::Settling);
             progress.fraction = job.run.code == 0 ? 1.0 : job.run.percent / 100.0;
             stageSettle(job, config);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/starter/pipeline/batch.h"
+#include "app/starter/score/score_file.h"
 
 // Ctrl-C presses and termination requests, counted by the signal handlers.
 extern std::atomic<int> interruptCount;
@@ -32,32 +33,19 @@ std::string defaultOutputName(const std::string &input, const std::string &folde
 /** One job per input with its output; false with a sentence when outputs collide. */
 bool planJobs(const std::vector<std::string> &inputs, const std::string &output,
               std::vector<Job> &jobs, std::string &error);
+/** Sets each job's score output and whether its MIDI file is kept; false with a sentence on conflict. */
+bool planScoreOutputs(std::vector<Job> &jobs, const std::string &output, const ScoreChoice &choice,
+                      std::string &error);
 
 /** Checks an input file; false with the exit code and a sentence. */
 bool checkInput(const std::string &input, int &code, std::string &error);
 /** Checks an output file and its folder; false with the exit code and a sentence. */
 bool checkOutput(const std::string &output, const BatchConfig &config, int &code, std::string &error);
 
-// The stages. Each returns false when the file has ended, its outcome filled in.
-/** Checks the input and the outputs, makes the private folder and examines the audio. */
-bool stageCheck(Job &job, const BatchConfig &config);
-/** Converts the input when the engine cannot read it as it is. */
-bool stageConvert(Job &job);
-/** Finds the beats of the audio the engine will read and plans the tempo. */
-bool stageFindBeats(Job &job, const BatchConfig &config);
-/** Writes the settings and status files of the engine. */
-bool stageWriteSettings(Job &job, const BatchConfig &config);
-/** Runs the engine to its end, passing on cancel requests; progress goes to fraction. */
-bool stageRunEngine(Job &job, const BatchConfig &config, JobProgress &progress);
-/** Refines the engine's notes by the attacks in the recording; the engine's file stays when it cannot. */
-void stageRefine(Job &job, const BatchConfig &config);
-/** Writes the summary and moves the MIDI file and the score into place. */
-void stageSettle(Job &job, const BatchConfig &config);
-
 /** Runs every stage of one job and removes its private folder; the outcome says how it ended. */
 void runPipeline(Job &job, const BatchConfig &config, JobProgress &progress, size_t index);
 /** The region of the file the settings ask to analyse, in seconds (end 0: to the end). */
-void settingsRegion(const SettingsList &settings, double &start, double &end);
+Region settingsRegion(const SettingsList &settings);
 /** Ends a job with a code and a sentence. */
 void failJob(Job &job, int code, const std::string &message);
 /** Ends a job that a Ctrl-C or a termination signal stopped before its engine ran. */

@@ -13,9 +13,9 @@
 #include <fftw3.h>
 #include <unistd.h>
 
-#include "app/starter/cli/exit_code.h"
+#include "app/starter/protocol/exit_code.h"
 #include "app/starter/pipeline/display.h"
-#include "app/starter/pipeline/regular_file.h"
+#include "app/starter/files/regular_file.h"
 
 namespace {
 

@@ -29,10 +29,9 @@ constexpr double PacedLinearUpTo = 0.9;
 // region asked for.
 void audioSeconds(const Job &job, const BatchConfig &config, double &whole, double &region) {
     whole = job.workspace.audio.seconds;
-    double start, end;
-    settingsRegion(config.settings, start, end);
-    end = end > 0 ? std::min(end, whole) : whole;
-    region = std::max(0.0, end - std::max(0.0, start));
+    Region asked = settingsRegion(config.settings);
+    double end = asked.end > 0 ? std::min(asked.end, whole) : whole;
+    region = std::max(0.0, end - std::max(0.0, asked.start));
 }
 
 // Seconds of work a stage is expected to take for this job; 0 for a stage it does not run.

@@ -1,10 +1,10 @@
 // Beat finding: the beats of the region the engine will read, and the tempo
 // plan made of them; with --beats, the listing that ends the file.
-#include "app/starter/pipeline/pipeline.h"
+#include "app/starter/pipeline/stages.h"
 
 #include <cstdio>
 
-#include "app/starter/cli/exit_code.h"
+#include "app/starter/protocol/exit_code.h"
 #include "app/starter/cli/messages.h"
 
 namespace {
@@ -22,12 +22,13 @@ void finishListing(Job &job, double regionStart) {
 }  // namespace
 
 bool stageFindBeats(Job &job, const BatchConfig &config) {
-    double start, end, tempo = settingDecimal(config.settings, "Tempo", 120);
-    settingsRegion(config.settings, start, end);
+    double tempo = settingDecimal(config.settings, "Tempo", 120);
+    Region region = settingsRegion(config.settings);
     BeatTrack track;
     std::string error;
-    if (!trackBeats(job.audio.wave, start, end, track, &stopRequested, error)) {
-        failJob(job, exitStatus(ExitCode::Unsupported), "The file " + error + "; export it as a WAV, FLAC or Ogg file.");
+    BeatFailure failure;
+    if (!trackBeats(job.audio.wave, region.start, region.end, track, &stopRequested, error, &failure)) {
+        failJob(job, beatFailureCode(failure), beatFailureSentence(failure, error));
         return false;
     }
     if (stopRequested) {
@@ -38,7 +39,7 @@ bool stageFindBeats(Job &job, const BatchConfig &config) {
     job.beats.ran = true;
     if (!config.beatsOnly)
         return true;
-    finishListing(job, start);
+    finishListing(job, region.start);
     return false;
 }
 

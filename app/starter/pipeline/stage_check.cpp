@@ -1,6 +1,6 @@
 // The first stage: the input can be read, the outputs can be written, and
 // the audio is something the starter can decode.
-#include "app/starter/pipeline/pipeline.h"
+#include "app/starter/pipeline/stages.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -12,10 +12,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/starter/cli/exit_code.h"
+#include "app/starter/protocol/exit_code.h"
 #include "app/starter/cli/messages.h"
 #include "app/starter/cli/names.h"
-#include "app/starter/pipeline/regular_file.h"
+#include "app/starter/files/regular_file.h"
 #include "app/starter/protocol/engine_process.h"
 #include "app/starter/score/score_file.h"
 
@@ -75,8 +75,7 @@ bool copyStandardInput(const std::string &dest, std::string &error) {
 // False, with the job ended, when the start asked for lies at or beyond the end of the audio:
 // the engine would transcribe the whole file instead.
 bool startWithinTheAudio(Job &job, const BatchConfig &config) {
-    double start, end;
-    settingsRegion(config.settings, start, end);
+    const double start = settingsRegion(config.settings).start;
     const double length = job.workspace.audio.seconds;
     if (start <= 0 || start < length)
         return true;

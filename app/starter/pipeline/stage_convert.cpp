@@ -1,8 +1,8 @@
 // The conversion: audio the engine cannot read as it is becomes a 44100 Hz
 // 16-bit PCM WAV in the private folder.
-#include "app/starter/pipeline/pipeline.h"
+#include "app/starter/pipeline/stages.h"
 
-#include "app/starter/cli/exit_code.h"
+#include "app/starter/protocol/exit_code.h"
 
 bool stageConvert(Job &job) {
     job.audio.wave = job.workspace.source;

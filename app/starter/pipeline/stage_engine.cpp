@@ -1,12 +1,12 @@
 // Running the engine: start it, read its progress, turn a first Ctrl-C into
 // cancel requests, kill it when everything stops at once, and judge how it
 // ended.
-#include "app/starter/pipeline/pipeline.h"
+#include "app/starter/pipeline/stages.h"
 
 #include <filesystem>
 #include <thread>
 
-#include "app/starter/cli/exit_code.h"
+#include "app/starter/protocol/exit_code.h"
 #include "app/starter/cli/messages.h"
 #include "app/starter/protocol/engine_process.h"
 

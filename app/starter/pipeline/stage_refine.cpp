@@ -1,6 +1,6 @@
 // Refining the engine's notes by the attacks in the recording (and keeping
 // the engine's own files for developers who ask for them).
-#include "app/starter/pipeline/pipeline.h"
+#include "app/starter/pipeline/stages.h"
 
 #include <filesystem>
 #include <new>
@@ -17,31 +17,15 @@ namespace {
 // of audio, 4.5 s and 2.9 s for another run of them).
 constexpr double EvidencePassShare = 0.65;
 
-// Copies the settings file, the tempo map and the engine's MIDI file of a job into the keep folder.
-void keepEngineFiles(const Job &job, const std::string &dir) {
-    std::string name = (fs::path(dir) / fs::path(job.input).stem()).string();
-    std::error_code ec;
-    auto copy = [&](const std::string &from, const char *suffix) {
-        if (!from.empty() && fs::is_regular_file(from, ec))
-            fs::copy_file(from, name + suffix, fs::copy_options::overwrite_existing, ec);
-    };
-    copy(job.files.settingsPath, ".settings.txt");
-    copy(getSetting(job.files.settings, "TempoFile"), ".tempo.bin");
-    copy(job.files.midiPath, ".engine.mid");
-}
-
-// Writes the refined notes into the private folder; false when that cannot be done.
-bool refineInto(Job &job, const BatchConfig &config, const std::string &refined) {
-    RefineInput input{getSetting(job.files.settings, "WaveFile"), job.files.midiPath, job.files.settings, {}, 0};
-    double end;
-    settingsRegion(config.settings, input.regionStart, end);
-    std::string map = getSetting(job.files.settings, "TempoFile"), error;
-    if (!map.empty() && !readTempoMap(map, input.tempoMap))
-        input.tempoMap.clear();
+// Writes the refined notes into refined; false when that cannot be done.
+bool refineInto(const EngineAudio &audio, const EngineFiles &files, const BatchConfig &config,
+                const std::string &refined, RefineCounts &counts) {
+    RefineInput input{audio.wave, files.midiPath, files.settings, files.tempoMap, settingsRegion(config.settings).start};
+    std::string error;
     RefineSession session;
     try {
         return prepareRefinement(input, session, &stopRequested, error) &&
-               writeRefinement(session, RefineThresholds{}, config.quantize, refined, job.refinement.counts, error);
+               writeRefinement(session, RefineThresholds{}, config.quantize, refined, counts, error);
     } catch (const std::bad_alloc &) {
         return false;  // too long a recording for the memory at hand
     }
@@ -49,21 +33,34 @@ bool refineInto(Job &job, const BatchConfig &config, const std::string &refined)
 
 }  // namespace
 
-void stageRefine(Job &job, const BatchConfig &config) {
-    job.refinement.midiPath = job.files.midiPath;
-    if (!config.keepDir.empty())
-        keepEngineFiles(job, config.keepDir);
-    if (config.raw || job.run.code != 0)
-        return;
+void keepEngineFiles(const std::string &input, const EngineFiles &files, const std::string &dir) {
+    std::string name = (fs::path(dir) / fs::path(input).stem()).string();
+    std::error_code ec;
+    auto copy = [&](const std::string &from, const char *suffix) {
+        if (!from.empty() && fs::is_regular_file(from, ec))
+            fs::copy_file(from, name + suffix, fs::copy_options::overwrite_existing, ec);
+    };
+    copy(files.settingsPath, ".settings.txt");
+    copy(files.tempoPath, ".tempo.bin");
+    copy(files.midiPath, ".engine.mid");
+}
+
+Refinement stageRefine(const EngineAudio &audio, const EngineFiles &files, const EngineRun &run,
+                       const std::string &tempDir, const BatchConfig &config) {
+    Refinement result;
+    result.midiPath = files.midiPath;
+    if (config.raw || run.code != 0)
+        return result;
     // When the notes cannot be refined, the engine's file is written as it is.
-    std::string refined = job.workspace.tempDir + "refined.mid";
+    std::string refined = tempDir + "refined.mid";
     setProgressRange(0, EvidencePassShare);
-    bool written = refineInto(job, config, refined);
+    bool written = refineInto(audio, files, config, refined, result.counts);
     setProgressRange(0, 1);
     if (written) {
-        job.refinement.midiPath = refined;
-        job.refinement.refined = true;
+        result.midiPath = refined;
+        result.refined = true;
     } else {
-        job.refinement.cancelled = stopRequested;
+        result.cancelled = stopRequested;
     }
+    return result;
 }

@@ -1,28 +1,25 @@
 // The last stage: the summary of the run, then the score and the MIDI file
 // moved from the private folder into place, never over a file that appeared
 // meanwhile unless --force allows it.
-#include "app/starter/pipeline/pipeline.h"
+#include "app/starter/pipeline/stages.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 
-#include "app/starter/cli/exit_code.h"
+#include "app/starter/protocol/exit_code.h"
 #include "app/starter/cli/messages.h"
 #include "app/starter/midi/midi_reader.h"
-#include "app/starter/pipeline/regular_file.h"
+#include "app/starter/files/regular_file.h"
 #include "app/starter/score/score_file.h"
 
 namespace {
 
-// Seconds of audio the settings ask to analyse.
+// Seconds of audio the engine was asked to analyse.
 double analysedSeconds(const Job &job) {
     double duration = job.workspace.audio.seconds;
-    if (settingInt(job.files.settings, "EntireWave", 0) != 0)
-        return duration;
-    double start = settingDecimal(job.files.settings, "StartPoint", 0);
-    double end = settingDecimal(job.files.settings, "EndPoint", 0);
+    double start = job.files.region.start, end = job.files.region.end;
     start = start > duration || start < 0 ? 0 : start;
     end = end <= start || end > duration ? duration : end;
     return end - start;
@@ -69,18 +66,18 @@ TempoSource tempoSourceOf(const Job &job) {
         return TempoSource::Tracked;
     if (job.beats.ran)
         return TempoSource::Fallback;
-    return getSetting(job.files.settings, "TempoFile").empty() ? TempoSource::Given : TempoSource::Map;
+    return job.files.tempoPath.empty() ? TempoSource::Given : TempoSource::Map;
 }
 
-// The key and the audio of the report, from the MIDI file, the final status line and the settings.
-void describeKeyAndAudio(const Job &job, const MidiContent &midi, RunReport &r) {
+// The key and the audio of the report, from the MIDI file, the final status line and the settings asked for.
+void describeKeyAndAudio(const Job &job, const SettingsList &asked, const MidiContent &midi, RunReport &r) {
     const StatusLine &status = job.run.status;
     // The MIDI file writes "no key signature" as C major; the final status line keeps 8 for it.
     r.keySignature = isFinal(status.kind) ? status.keySignature : midi.hasKeySignature ? midi.keySignature : 8;
     r.mode = midi.hasKeySignature ? midi.mode : status.mode;
-    int sig = settingInt(job.files.settings, "KeySignature", 8);
-    bool constrained = settingInt(job.files.settings, "Constrain", 0) != 0 && sig >= -7 && sig <= 7;
-    r.keyDetected = settingInt(job.files.settings, "AutoDetectKey", 1) != 0 && !constrained;
+    int sig = settingInt(asked, "KeySignature", 8);
+    bool constrained = settingInt(asked, "Constrain", 0) != 0 && sig >= -7 && sig <= 7;
+    r.keyDetected = settingInt(asked, "AutoDetectKey", 1) != 0 && !constrained;
     r.audioSeconds = coveredSeconds(job, midi);
     r.elapsedSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - job.workspace.started).count();
@@ -90,7 +87,7 @@ void describeKeyAndAudio(const Job &job, const MidiContent &midi, RunReport &r) 
 }
 
 // Fills the report of a finished or cancelled run from the MIDI file and the status.
-RunReport reportOf(const Job &job, const MidiContent &midi) {
+RunReport reportOf(const Job &job, const SettingsList &asked, const MidiContent &midi) {
     RunReport r;
     r.input = job.input;
     r.output = (job.output == "-" ? "standard output" : job.output) +
@@ -102,8 +99,8 @@ RunReport reportOf(const Job &job, const MidiContent &midi) {
         r.lowest = std::min(r.lowest, n.key);
         r.highest = std::max(r.highest, n.key);
     }
-    describeKeyAndAudio(job, midi, r);
-    r.tempo = settingDecimal(job.files.settings, "Tempo", 120);
+    describeKeyAndAudio(job, asked, midi, r);
+    r.tempo = job.files.tempo;
     r.tempoSource = tempoSourceOf(job);
     const TempoPlan &plan = job.beats.tempo;
     r.beats = plan.beatCount;
@@ -152,13 +149,13 @@ bool placeFile(const std::string &from, const std::string &to, bool mayReplace, 
 }
 
 // Writes the score of the MIDI file into the private folder and moves it into place.
-bool placeScore(const Job &job, const MidiContent &midi, bool read, bool mayReplace, int &code,
+bool placeScore(const Job &job, const BatchConfig &config, const MidiContent &midi, bool read, int &code,
                 std::string &error) {
     std::string score = job.workspace.tempDir + "score";
-    ScoreRequest request{scoreTitle(job.input), settingDecimal(job.files.settings, "Resolution", 4),
+    ScoreRequest request{scoreTitle(job.input), settingDecimal(config.settings, "Resolution", 4),
                          isCompressedScoreName(job.scoreOutput)};
     if (read && writeScoreFile(midi, request, score, error))
-        return placeFile(score, job.scoreOutput, mayReplace, code, error);
+        return placeFile(score, job.scoreOutput, config.force, code, error);
     code = exitStatus(ExitCode::WriteFailed);
     error = "The score " + job.scoreOutput + " could not be written: " +
             (read ? error : "the engine's MIDI file cannot be read") + ".";
@@ -176,10 +173,10 @@ void stageSettle(Job &job, const BatchConfig &config) {
     if (!read)
         midi = MidiContent{};
     Outcome &out = job.outcome;
-    out = Outcome{settledCode(job), summaryParagraph(reportOf(job, midi)), OutcomeKind::Summary, false};
+    out = Outcome{settledCode(job), summaryParagraph(reportOf(job, config.settings, midi)), OutcomeKind::Summary, false};
     int code = 0;
     bool placed = true;
-    if (!job.scoreOutput.empty() && !placeScore(job, midi, read, config.force, code, error))
+    if (!job.scoreOutput.empty() && !placeScore(job, config, midi, read, code, error))
         out.code = std::max(out.code, code), out.message = error, placed = false;
     if (job.keepMidi && !placeFile(job.refinement.midiPath, job.output, config.force, code, error))
         out.code = std::max(out.code, code), out.message = error, placed = false;

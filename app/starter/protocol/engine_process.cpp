@@ -14,7 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "app/starter/cli/exit_code.h"
+#include "app/starter/protocol/exit_code.h"
 #include "app/starter/protocol/settings_file.h"
 #include "engine/engine.h"  // LaunchToken, the engine's third argument
 

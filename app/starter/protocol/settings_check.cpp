@@ -1,7 +1,7 @@
 // Reading back what the starter wrote, with the engine's own line reader.
 #include "app/starter/protocol/settings_check.h"
 
-#include "app/starter/pipeline/regular_file.h"
+#include "app/starter/files/regular_file.h"
 #include "input/input.h"
 
 namespace {

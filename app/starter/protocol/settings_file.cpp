@@ -4,11 +4,12 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 
-#include "app/starter/pipeline/regular_file.h"
+#include "app/starter/files/regular_file.h"
 #include "input/input.h"
 
 namespace {
@@ -42,6 +43,14 @@ size_t keyRank(const std::string &key) {
 }
 
 }  // namespace
+
+std::string numberText(double value) { return numberText("%.10g", value); }
+
+std::string numberText(const char *pattern, double value) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, pattern, value);
+    return buffer;
+}
 
 const std::vector<std::string> &settingsKeys() {
     static const std::vector<std::string> keys = [] {

@@ -16,6 +16,10 @@ struct SettingsEntry {
 // Entries in the order they are set; a key occurs at most once.
 using SettingsList = std::vector<SettingsEntry>;
 
+/** Text of a number for the settings file (up to 10 significant digits). */
+std::string numberText(double value);
+/** A number written with a printf pattern for one double, such as "%.1f", "%g" or "%.17g". */
+std::string numberText(const char *pattern, double value);
 /** The 44 settings keys, without "=", in the order the engine tests them. */
 const std::vector<std::string> &settingsKeys();
 /** True when key is one of the 44 settings keys (case-sensitive). */

@@ -1,5 +1,5 @@
-// The MusicXML output of the sonoscriptor command: which files a run writes,
-// and writing a score file (.musicxml, .xml, or compressed .mxl) from the
+// The MusicXML output of the sonoscriptor command: what a score's file name
+// says, and writing a score file (.musicxml, .xml, or compressed .mxl) from the
 // engine's MIDI file.
 #pragma once
 
@@ -7,8 +7,6 @@
 #include <vector>
 
 #include "app/starter/midi/midi_reader.h"
-
-struct Job;
 
 // How a score file is written.
 struct ScoreRequest {
@@ -37,6 +35,3 @@ std::string scoreTitle(const std::string &input);
 /** Writes the score of a MIDI file to path; false with a reason when it cannot. */
 bool writeScoreFile(const MidiContent &midi, const ScoreRequest &request, const std::string &path,
                     std::string &error);
-/** Sets each job's score output and whether its MIDI file is kept; false with a sentence on conflict. */
-bool planScoreOutputs(std::vector<Job> &jobs, const std::string &output, const ScoreChoice &choice,
-                      std::string &error);

@@ -3,11 +3,11 @@
 // -o FILE ending in .musicxml, .xml or .mxl writes only the score (with
 // --format both, the MIDI file beside it too); --musicxml FILE adds a score to
 // the MIDI file of one input; --format chooses for names made from the inputs.
-#include "app/starter/score/score_file.h"
+#include "app/starter/pipeline/pipeline.h"
 
 #include <filesystem>
 
-#include "app/starter/pipeline/batch.h"
+#include "app/starter/score/score_file.h"
 
 namespace fs = std::filesystem;
 

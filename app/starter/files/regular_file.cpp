@@ -1,6 +1,6 @@
 // Files named on the command line: non-blocking opens, bounded reads, and a
 // move into place that never replaces a file it was not allowed to replace.
-#include "app/starter/pipeline/regular_file.h"
+#include "app/starter/files/regular_file.h"
 
 #include <cerrno>
 #include <cstdio>

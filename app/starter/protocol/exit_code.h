@@ -12,7 +12,7 @@ enum class ExitCode : int {
     WriteFailed = 5,      // writing the MIDI file, the score or the converted audio failed
     OutOfMemory = 6,      // the engine ran out of memory
     BadTiming = 7,        // the settings give a timing the MIDI file cannot hold
-    EngineFailed = 8,     // the engine could not be run to its end
+    EngineFailed = 8,     // the engine could not be run to its end, or the beat tracker could not be set up
     BadCommandLine = 9,   // the command line is wrong
     Interrupted = 130,    // stopped at once by a second Ctrl-C (SIGTERM, SIGHUP: 128 + signal)
 };
