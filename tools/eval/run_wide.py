@@ -5,6 +5,15 @@
                 [--soundfont SF ...] [--room ROOM ...] [--piece NAME ...]
                 [--json FILE] [--markdown FILE] [-j N]
     run_wide.py --collect JSON ...     one summary row per rendering of earlier --json files
+    run_wide.py --tables [--corpus DIR] JSON ... > TABLES.md
+                                       the tables the README shows, from earlier --json files
+                                       (one per rendering, or one with them all), basic-pitch
+                                       scored again from CORPUS/bp/ so that its latest outputs
+                                       count: a summary row per rendering (means, aligned
+                                       counts, beat/numerator/downbeat shares), then per
+                                       rendering a row per piece (auto, true tempo, plain
+                                       baseline, basic-pitch unshifted onset F1, the best
+                                       shift where not aligned, and the judgements)
 
 For every piece of the split (tools/render/wide.py's manifest) and every
 rendering (SoundFont SF, room ROOM) it runs the starter (--starter, default
@@ -372,9 +381,46 @@ def collect(paths):
     return "\n".join(lines)
 
 
+def tables(paths, corpus):
+    """The README's tables from --json files: basic-pitch scored again from corpus/bp, a summary row
+    per rendering, then each rendering's per-piece table."""
+    by_split = {}
+    for path in paths:
+        with open(path) as f:
+            data = json.load(f)
+        for r in data["rows"]:
+            r["bp"] = figures(os.path.join(corpus, "ref", r["piece"] + ".mid"),
+                              os.path.join(corpus, "bp", f"{r['piece']}.{r['soundfont']}.{r['room']}.mid"))
+        by_split.setdefault(data["split"], []).extend(data["rows"])
+    merged = []
+    for split, rows in by_split.items():
+        path = os.path.join("/tmp", f"run_wide_tables_{os.getpid()}_{split}.json")
+        with open(path, "w") as f:
+            json.dump({"split": split, "rows": rows}, f)
+        merged.append(path)
+    parts = ["## Every rendering: means (unshifted onset F1)\n", collect(merged), ""]
+    for path in merged:
+        os.remove(path)
+    parts.append("basic-pitch's F1 is the mean over the pieces it has run on; (n) gives their number "
+                 "when some are missing.\n")
+    for split, rows in by_split.items():
+        for sf in SOUNDFONTS:
+            for room in ROOMS:
+                chosen = [r for r in rows if r["soundfont"] == sf and r["room"] == room]
+                if chosen:
+                    parts.append(f"## {sf}, {room} ({split} pieces)\n\n{table(chosen)}\n")
+    return "\n".join(parts)
+
+
 def main(argv):
     if argv[:1] == ["--collect"]:
         print(collect(argv[1:]))
+        return 0
+    if argv[:1] == ["--tables"]:
+        rest, corpus = argv[1:], CORPUS
+        if rest[:1] == ["--corpus"]:
+            corpus, rest = rest[1], rest[2:]
+        print(tables(rest, corpus))
         return 0
     args = parse_args(argv)
     os.nice(10)                # the scoring too: the machine is shared

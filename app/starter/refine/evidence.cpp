@@ -17,7 +17,7 @@ namespace {
 // Hops of rises a file's sweep holds before it looks for the attacks in them.
 constexpr int SweepBlock = 2048;
 // Hops of rises either side of a candidate that decide it.
-constexpr int AttackReach = 5;
+constexpr int AttackReach = AttackReachHops;
 // A file whose levels and rises take at most this many bytes keeps them all (about 40 s of audio).
 constexpr double KeptValuesBytes = 8 << 20;
 

@@ -23,8 +23,15 @@ constexpr int PartialCount = 6;
 // Partials of a key whose own rise is kept: 1, 2 and 3.
 constexpr int KeptPartials = 3;
 
-// One attack candidate: the short window's peak time in seconds of the file
-// (the latency is not yet taken off) and its strength in dB of rise.
+// The farthest an attack's start lies before its steepest rise, in hops: 80 ms, the slowest swell
+// of a bowed string or an organ pipe.
+constexpr int RiseStartHops = 8;
+// Hops of rises either side of a hop that decide the attack candidates found there (a rise start
+// RiseStartHops before a peak 3 hops away, and one more to place it between hops).
+constexpr int AttackReachHops = 12;
+
+// One attack candidate: the time in seconds of the file where its short rise starts (the latency
+// is not yet taken off) and its strength in dB of rise.
 struct Attack {
     double time;
     float strength;
@@ -83,7 +90,7 @@ bool measureSamples(std::vector<float> mono, const EvidenceGeometry &g, AttackEv
 /** Finds the attack candidates from the rises (called by measureSamples). */
 void findAttacks(AttackEvidence &e);
 /** Appends the attack candidates at hops [from, to) of a recording of `hops` hops; the rows must
- *  cover the hops 5 either side (within the recording). The lists are sorted by time afterwards. */
+ *  cover the hops AttackReachHops either side (within the recording). The lists are sorted by time afterwards. */
 void findAttacksIn(const RiseRows &rows, int hops, double hopSeconds, int from, int to,
                    std::vector<std::vector<Attack>> &attacks);
 /** Sorts each key's attack candidates by time (stable). */

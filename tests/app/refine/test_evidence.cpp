@@ -128,3 +128,24 @@ TEST_F(AttackEvidenceSweep, RefinesNotesAsTheValuesKeptDo) {
         EXPECT_EQ(swept[k].off, kept[k].off);
     }
 }
+
+// A tone that swells by 40 dB over 80 ms as a bowed string does: its attack is placed where it
+// starts to sound, not in the middle of its swell; a sudden tone's stays within 25 ms.
+TEST(AttackTiming, ASwellIsPlacedAtItsStart) {
+    const int rate = 44100;
+    const double start = 1.0, frequency = 440.0;
+    for (double swell : {0.0, 0.08}) {
+        std::vector<float> x(static_cast<size_t>(3 * rate), 0.0f);
+        for (size_t i = static_cast<size_t>(start * rate); i < static_cast<size_t>(2.5 * rate); ++i) {
+            double t = static_cast<double>(i) / rate - start;
+            double gain = t < swell ? std::pow(10.0, 2 * (t / swell - 1)) : 1.0;
+            for (int h = 1; h <= 4; ++h)
+                x[i] += static_cast<float>(0.3 * gain / h * std::sin(2 * M_PI * frequency * h * t));
+        }
+        AttackEvidence e;
+        ASSERT_TRUE(measureSamples(x, geometryFor(rate, 440), e, nullptr));
+        const Attack *a = strongestAttack(e, 69, start - 0.1, start + 0.1, 1.0, RefineThresholds{});
+        ASSERT_NE(a, nullptr) << swell;
+        EXPECT_NEAR(a->time - RefineThresholds{}.attackLatency, start, 0.025) << swell;
+    }
+}

@@ -11,6 +11,10 @@
 
 namespace {
 
+// A sudden tone's attack is placed where the short window first hears it rise, up to half that
+// window (23 ms) before the tone starts; the notes of these tones are checked within this much.
+constexpr double SuddenToneEarly = 0.025;
+
 // Evidence of tones written as a 44100 Hz WAV file.
 AttackEvidence evidenceOf(const std::vector<ToneNote> &tones, double seconds) {
     ScratchDir dir;
@@ -50,8 +54,8 @@ TEST(RefineRules, AToneStruckAgainWhileItRingsBecomesTwoNotes) {
     std::vector<TimedNote> out = refine({note(60, 0.5, 3.0)}, e, counts);
     ASSERT_EQ(out.size(), 2u);
     EXPECT_EQ(counts.split, 1);
-    EXPECT_NEAR(out[0].on, 0.5, 0.015);
-    EXPECT_NEAR(out[1].on, 1.5, 0.015);
+    EXPECT_NEAR(out[0].on, 0.5, SuddenToneEarly);
+    EXPECT_NEAR(out[1].on, 1.5, SuddenToneEarly);
     EXPECT_NEAR(out[0].off, out[1].on, 1e-9) << "the first ends where the second starts";
     EXPECT_NEAR(out[1].off, 3.0, 1e-9);
 }
@@ -63,8 +67,8 @@ TEST(RefineRules, ANotePlayedAfterItsGridStepLandsOnItsAttack) {
         RefineCounts counts;
         std::vector<TimedNote> out = refine({note(64, engineOnset, 2.0), note(55, 2.0, 3.0)}, e, counts);
         ASSERT_EQ(out.size(), 2u);
-        EXPECT_NEAR(out[0].on, 1.03, 0.010) << engineOnset;
-        EXPECT_NEAR(out[1].on, 2.0, 0.010);
+        EXPECT_NEAR(out[0].on, 1.03, SuddenToneEarly) << engineOnset;
+        EXPECT_NEAR(out[1].on, 2.0, SuddenToneEarly);
         EXPECT_EQ(counts.moved, engineOnset > 1.1 ? 1 : 0);
     }
 }
@@ -80,7 +84,7 @@ TEST(RefineRules, AnOctavePartialIsDroppedAndAPlayedOctaveKept) {
     EXPECT_EQ(counts.dropped, 1);
     EXPECT_EQ(out[0].key, 48);
     EXPECT_EQ(out[1].key, 60);
-    EXPECT_NEAR(out[1].on, 2.5, 0.015);
+    EXPECT_NEAR(out[1].on, 2.5, SuddenToneEarly);
 }
 
 TEST(RefineRules, ANoteWithoutAnythingHeardIsDropped) {
@@ -100,7 +104,7 @@ TEST(RefineRules, SilenceAndASustainedToneChangeNothing) {
     std::vector<TimedNote> out = refine({note(57, 0.5, 4.5)}, e, counts);
     ASSERT_EQ(out.size(), 1u);
     EXPECT_EQ(counts.moved + counts.split + counts.dropped, 0);
-    EXPECT_NEAR(out[0].on, 0.5, 0.015);
+    EXPECT_NEAR(out[0].on, 0.5, SuddenToneEarly);
     EXPECT_NEAR(out[0].off, 4.5, 1e-9);
 }
 
