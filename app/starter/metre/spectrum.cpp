@@ -7,7 +7,7 @@
 // fvec_shift is in the headers of libaubio's unstable interface, which aubio.h leaves out.
 #include <aubio/mathutils.h>
 
-#include "app/starter/refine/spectra.h"
+#include "app/starter/audio/fft_plans.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <map>
-#include <mutex>
 #include <utility>
+
+#include "app/starter/audio/fft_plans.h"
 
 namespace {
 
@@ -17,34 +17,6 @@ constexpr long WindowStep = 1L << 16;
 
 // Bands whose sums the processor works on at once (see bandLevels).
 constexpr int SideBySide = 8;
-
-std::mutex planLock;  // FFTW's planner is not thread-safe
-
-// FFTW plans by size and kind (true: real to half-complex), destroyed with FFTW's own tables when
-// the process ends.
-struct PlanCache {
-    std::map<std::pair<int, bool>, fftwf_plan> plans;
-    ~PlanCache() {
-        for (auto &entry : plans)
-            fftwf_destroy_plan(entry.second);
-        fftwf_cleanup();
-    }
-};
-
-// The plan of a size and kind, made by make(in, out) once and kept for the life of the process.
-template <class Make> fftwf_plan cachedPlan(int size, bool halfComplex, Make make) {
-    static PlanCache cache;
-    std::lock_guard<std::mutex> guard(planLock);
-    auto it = cache.plans.find({size, halfComplex});
-    if (it == cache.plans.end())
-        it = cache.plans.emplace(std::make_pair(size, halfComplex), make()).first;
-    return it->second;
-}
-
-// The real-to-complex plan of a size.
-fftwf_plan planFor(int size, float *in, fftwf_complex *out) {
-    return cachedPlan(size, false, [&] { return fftwf_plan_dft_r2c_1d(size, in, out, FFTW_ESTIMATE); });
-}
 
 // Reads up to count frames of the file from `first` on, mixed to mono; the frames read, 0 at its end.
 long readFileMono(MonoSource &s, long first, long count, float *out) {
@@ -71,10 +43,6 @@ long readFileMono(MonoSource &s, long first, long count, float *out) {
 
 }  // namespace
 
-fftwf_plan halfComplexPlan(int size, float *in, float *out) {
-    return cachedPlan(size, true, [&] { return fftwf_plan_r2r_1d(size, in, out, FFTW_R2HC, FFTW_ESTIMATE); });
-}
-
 void TransformDeleter::operator()(Transform *t) const {
     fftwf_free(t->input);
     fftwf_free(t->output);
@@ -86,7 +54,7 @@ TransformPtr makeTransform(int size) {
     t->size = size;
     t->input = static_cast<float *>(fftwf_malloc(sizeof(float) * size));
     t->output = static_cast<fftwf_complex *>(fftwf_malloc(sizeof(fftwf_complex) * (size / 2 + 1)));
-    t->plan = planFor(size, t->input, t->output);
+    t->plan = realPlan(size, t->input, t->output);
     t->window.resize(size);
     for (int i = 0; i < size; ++i)
         t->window[i] = static_cast<float>(0.5 - 0.5 * std::cos(2 * M_PI * i / size));

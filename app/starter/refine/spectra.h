@@ -69,9 +69,6 @@ struct SampleWindow {
     long first = 0;
 };
 
-/** FFTW's real to half-complex plan of a size (the layout libaubio's FFT uses), for arrays aligned as
- *  fftwf_malloc aligns them; made once per size, under the lock that guards every plan made here. */
-fftwf_plan halfComplexPlan(int size, float *in, float *out);
 /** A transform of one window size; plans are made once per size, under a lock. */
 TransformPtr makeTransform(int size);
 /** Power spectrum of size samples at x (windowed) into t.power. */
