@@ -1,6 +1,6 @@
 // Tempo file: beat durations that space the frames of each beat. The file is
-// read here without run state, so the starter reads the tempo files it writes
-// with these same functions.
+// read here without run state, so the starter reads a tempo file it is given,
+// and its tests read the ones it writes, with these same functions.
 #include <sys/stat.h>
 
 #include "input/input.h"
