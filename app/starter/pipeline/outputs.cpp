@@ -40,6 +40,11 @@ bool planNamed(Job &job, const ScoreChoice &choice, std::string &error) {
                 ".musicxml file with -o.";
         return false;
     }
+    if (choice.format == "both" && job.output == "-") {
+        error = "-o - writes one file to standard output, but --format both asks for two; name a file with -o, "
+                "or add the score with --musicxml FILE.";
+        return false;
+    }
     job.scoreOutput = !choice.musicxml.empty() ? choice.musicxml
                       : choice.format == "both" ? withExtension(job.output, ".musicxml")
                                                 : "";

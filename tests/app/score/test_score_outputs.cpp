@@ -103,6 +103,7 @@ TEST_F(ScoreOutputs, ContradictionsAreRefused) {
         {"song.wav", "-o", "a.musicxml", "--musicxml", "b.musicxml"},
         {"song.wav", "other.wav", "--musicxml", "b.musicxml"},
         {"song.wav", "--musicxml", "song.mid"},
+        {"song.wav", "-o", "-", "--format", "both"},
         {"song.wav", "--format", "pdf"}};
     for (const auto &line : lines) {
         CommandResult r = run(line);
