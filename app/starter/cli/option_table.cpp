@@ -36,8 +36,9 @@ OptionHandler turnOn(bool StarterOptions::*field) {
 
 void defineOutputOptions(CommandLine &line, int cores) {
     valueOption(line, "-o,--output", "OUT", Output,
-                "write OUT; with several inputs OUT is a folder\n"
-                "(default: INPUT's name with \".mid\", beside it)", store(&StarterOptions::output));
+                "write OUT; with several inputs OUT is a folder; - is\n"
+                "standard output (default: INPUT's name with \".mid\",\n"
+                "beside it)", store(&StarterOptions::output));
     valueOption(line, "--musicxml", "FILE", Output,
                 "also write the score as MusicXML into FILE (.musicxml,\n"
                 ".xml, or compressed .mxl); -o song.musicxml writes\n"
