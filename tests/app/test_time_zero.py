@@ -16,9 +16,17 @@ Checks, with no shift of any kind:
   - the MusicXML file: a first measure numbered 0 and implicit, one quarter
     note long, and its first note the piece's first;
   - --beats: no beat listed before the start of the file.
+
+And in compound time (Pop Goes the Weasel, 6/8 at 100 dotted quarters a
+minute), read with mido: a time signature of 6/8 clicking every 36 MIDI
+clocks (the dotted quarter), a tempo in microseconds a quarter note that
+gives the dotted beat heard, the notes at the times they were played; the
+summary and the score's metronome mark speak of the same dotted beat.
 """
+import bisect
 import json
 import os
+import re
 import shutil
 import subprocess
 import tempfile
@@ -28,6 +36,8 @@ import xml.etree.ElementTree as ET
 from rendered import STARTER, beat_pieces, mido, require_renderer
 
 PIECE = "susanna-104"
+COMPOUND = "weasel-100"
+TEMPO_TOLERANCE = 0.04     # share of the true dotted beat's tempo
 FIRST_NOTE_WINDOW = 0.050  # seconds between the first note written and the first played
 BAR_WINDOW = 0.070         # seconds between a bar line written and a true one
 
@@ -54,9 +64,9 @@ def midi_timeline(path):
 
 
 def bar_lines(midi, events, signatures, count):
-    """Seconds of the first `count` bar lines from the last time signature on (ticks per beat of its denominator)."""
-    _, start, numerator, _ = signatures[-1]
-    bar = numerator * midi.ticks_per_beat
+    """Seconds of the first `count` bar lines from the last time signature on (ticks per quarter note)."""
+    _, start, numerator, denominator = signatures[-1]
+    bar = numerator * midi.ticks_per_beat * 4 // denominator
     wanted = [start + k * bar for k in range(count)]
     tempo, last_tick, seconds, out = 500000, 0, 0.0, []
     tempos = [(t, m.tempo) for t, m in events if m.type == "set_tempo"]
@@ -146,6 +156,80 @@ class TimeZero(unittest.TestCase):
         times = [float(line.split()[0]) for line in self.beats.stdout.splitlines() if not line.startswith("#")]
         self.assertTrue(times)
         self.assertGreaterEqual(min(times), 0.0)
+
+
+def note_times(midi, events):
+    """(seconds, key) of every note-on, through the file's tempo map."""
+    tempo, last_tick, seconds, out = 500000, 0, 0.0, []
+    for tick, msg in events:
+        seconds += mido.tick2second(tick - last_tick, midi.ticks_per_beat, tempo)
+        last_tick = tick
+        if msg.type == "set_tempo":
+            tempo = msg.tempo
+        elif msg.type == "note_on" and msg.velocity > 0:
+            out.append((seconds, msg.note))
+    return out
+
+
+class CompoundTime(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        require_renderer()
+        cls.folder = tempfile.mkdtemp(prefix="sonoscriptor-compound-")
+        paths = beat_pieces.write(cls.folder, COMPOUND, wav=True)
+        with open(paths["json"]) as f:
+            cls.ref = json.load(f)
+        cls.out = os.path.join(cls.folder, "weasel.mid")
+        cls.result = subprocess.run([STARTER, "--format", "both", "-o", cls.out, paths["wav"]],
+                                 capture_output=True, text=True, timeout=300)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.folder, ignore_errors=True)
+
+    def played(self):
+        """(seconds, key) of the reference notes: their onsets in beats on the true beats."""
+        beats = self.ref["beats"]
+        out = []
+        for onset, key in self.ref["notes"]:
+            i = min(int(onset), len(beats) - 2)
+            out.append((beats[i] + (onset - i) * (beats[i + 1] - beats[i]), key))
+        return out
+
+    def test_midi_counts_quarters_and_clicks_on_the_dotted_beat(self):
+        self.assertEqual(self.result.returncode, 0, self.result.stderr)
+        _, _, midi, events = midi_timeline(self.out)
+        metre = [m for _, m in events if m.type == "time_signature"][-1]
+        self.assertEqual((metre.numerator, metre.denominator, metre.clocks_per_click), (6, 8, 36))
+        written = note_times(midi, events)
+        first = written[0][0]
+        onsets = [t for t, m in events if m.type == "note_on" and m.velocity > 0]
+        middle = onsets[len(onsets) // 2]
+        tempo = [m.tempo for t, m in events if m.type == "set_tempo" and t <= middle][-1]  # the tempo mid-piece
+        dotted = 60e6 / tempo * 2 / 3  # a dotted quarter is three eighths, two of them a quarter
+        self.assertLessEqual(abs(dotted / self.ref["tempo"] - 1), TEMPO_TOLERANCE, f"{tempo} us a quarter")
+        self.assertGreater(first, -1e-9)
+        # The notes written lie within 50 ms of a note played on their key, counted from the file's start.
+        by_key = {}
+        for seconds, key in self.played():
+            by_key.setdefault(key, []).append(seconds)
+        found = 0
+        for seconds, key in written:
+            times = sorted(by_key.get(key, []))
+            i = bisect.bisect_left(times, seconds)
+            found += any(abs(times[j] - seconds) <= FIRST_NOTE_WINDOW for j in (i - 1, i) if 0 <= j < len(times))
+        self.assertGreaterEqual(found / len(written), 0.8, f"{found} of {len(written)} written")
+
+    def test_summary_and_score_speak_of_the_dotted_beat(self):
+        self.assertEqual(self.result.returncode, 0, self.result.stderr)
+        match = re.search(r"Tempo: ([0-9.]+) dotted-quarter beats per minute", self.result.stdout)
+        self.assertIsNotNone(match, self.result.stdout)
+        self.assertLessEqual(abs(float(match.group(1)) / self.ref["tempo"] - 1), TEMPO_TOLERANCE)
+        root = ET.parse(os.path.splitext(self.out)[0] + ".musicxml").getroot()
+        metronome = root.find(".//metronome")
+        self.assertEqual(metronome.find("beat-unit").text, "quarter")
+        self.assertIsNotNone(metronome.find("beat-unit-dot"))
+        self.assertLessEqual(abs(float(metronome.find("per-minute").text) / self.ref["tempo"] - 1), TEMPO_TOLERANCE)
 
 
 if __name__ == "__main__":

@@ -70,6 +70,7 @@ void applyMeta(MidiContent &m, uint8_t type, const std::vector<uint8_t> &data, i
     if (type == 0x58 && data.size() >= 2) {
         m.numerator = data[0];
         m.denominatorPower = data[1];
+        m.clocksPerClick = data.size() >= 3 ? data[2] : 24;
         m.signatures.push_back({tick, data[0], data[1]});
     }
     if (type == 0x59 && data.size() == 2) {
@@ -190,4 +191,19 @@ bool readMidiFile(const std::string &path, MidiContent &content, std::string &er
     }
     std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     return parseMidi(bytes, content, error);
+}
+
+bool compoundMetre(int numerator, int denominatorPower) {
+    return numerator % 3 == 0 && numerator > 3 && denominatorPower >= 2;
+}
+
+int clicksClocks(int numerator, int denominatorPower) {
+    constexpr int ClocksPerWhole = 96;
+    int note = ClocksPerWhole >> std::clamp(denominatorPower, 0, 6);
+    return std::max(1, compoundMetre(numerator, denominatorPower) ? 3 * note : note);
+}
+
+int divisionNotePower(const MidiContent &content) {
+    constexpr int EngineClocks = 24;
+    return content.clocksPerClick == EngineClocks ? content.denominatorPower : 2;
 }

@@ -44,6 +44,7 @@ struct MidiContent {
     int mode = 0;                  // 0 major, 1 minor
     int numerator = 4;             // time signature (the last one read)
     int denominatorPower = 2;
+    int clocksPerClick = 24;       // MIDI clocks a metronome click (the last time signature read)
     std::vector<MidiSignature> signatures;  // every time signature event, in file order
     int program = -1;              // first program change, -1 when none
     std::vector<MidiNote> notes;   // in order of their note-on
@@ -61,3 +62,13 @@ struct MidiContent {
 bool parseMidi(const std::vector<uint8_t> &bytes, MidiContent &content, std::string &error);
 /** Reads and parses a Standard MIDI File; false with a reason when it cannot. */
 bool readMidiFile(const std::string &path, MidiContent &content, std::string &error);
+/** True for a metre counted in dotted beats of three of its note value: 6/8, 9/8, 12/8, 6/4 ... */
+bool compoundMetre(int numerator, int denominatorPower);
+/** MIDI clocks of one metronome click of the starter's files: the beat counted, at 24 clocks a
+ *  quarter (36 in 6/8, 12 in 3/8, 48 in 2/2); at least 1. */
+int clicksClocks(int numerator, int denominatorPower);
+/** Log2 of the note value one division of the file counts (2: a quarter note, as MIDI defines it).
+ *  The engine counts its division and tempo in beats of the time signature's lower number and
+ *  writes 24 clocks a click in every metre; the starter's files count quarters and click on the
+ *  beat counted (36 clocks in 6/8), so a metre other than x/4 with 24 clocks a click is the engine's. */
+int divisionNotePower(const MidiContent &content);

@@ -84,9 +84,8 @@ bool countableStep(double stepsPerBeat) {
 
 // The leading events with the pick-up's time signature in place of the metre's, and the metre's
 // at the first bar line; unchanged without a pick-up.
-std::vector<uint8_t> withPickup(const MidiContent &engine, const Timeline &t, const WrittenTime &w,
+std::vector<uint8_t> withPickup(std::vector<uint8_t> leading, const Timeline &t, const WrittenTime &w,
                                 std::vector<MidiEvent> &events) {
-    std::vector<uint8_t> leading = engine.leadingEvents;
     if (w.pickupSteps <= 0 || w.pickupSteps > 255 || !countableStep(t.stepsPerBeat) ||
         leading.size() < SignatureAt + SignatureBytes || leading[SignatureAt] != 0xFF ||
         leading[SignatureAt + 1] != 0x58 || leading[SignatureAt + 2] != 4)
@@ -95,6 +94,40 @@ std::vector<uint8_t> withPickup(const MidiContent &engine, const Timeline &t, co
     pickupSignature(w.pickupSteps, metre[4], t.stepsPerBeat, leading[SignatureAt + 3], leading[SignatureAt + 4]);
     events.push_back({w.pickupSteps * TicksPerStep, TempoRank, metre});
     return leading;
+}
+
+// How the written file counts time. The engine's division and tempo count beats of the time
+// signature's lower number (an eighth in 6/8, so a dotted beat of 144 reads as 432 a minute); the
+// written file counts quarter notes as MIDI defines them and clicks on the beat counted. Its ticks
+// are the engine's: the division and every tempo change by one factor, so each tick keeps its time.
+struct Counting {
+    int division;      // ticks a quarter note (the engine's where no quarter fits in 15 bits)
+    double scale;      // quarters' microseconds over the engine's beats'
+    int clocks;        // MIDI clocks a click; 0: the engine's kept
+};
+
+// The written file's counting for the engine's file and metre.
+Counting countingOf(const MidiContent &engine, int numerator, int denominatorPower) {
+    double scale = std::ldexp(1.0, std::clamp(denominatorPower, 0, 6) - 2);
+    double division = engine.division * scale;
+    if (division != std::floor(division) || division < 1 || division > 32767)
+        return {engine.division, 1.0, 0};
+    return {static_cast<int>(division), scale, clicksClocks(numerator, denominatorPower)};
+}
+
+// The leading events counted as the written file counts: its click in the time signature and its
+// tempo in microseconds a quarter.
+void countLeading(std::vector<uint8_t> &leading, const Counting &c) {
+    constexpr size_t ClocksAt = SignatureAt + 5, TempoAt = SignatureAt + SignatureBytes + 1;
+    if (c.clocks == 0 || leading.size() < TempoAt + 6 || leading[SignatureAt] != 0xFF ||
+        leading[SignatureAt + 1] != 0x58 || leading[TempoAt] != 0xFF || leading[TempoAt + 1] != 0x51 ||
+        leading[TempoAt + 2] != 3)
+        return;
+    leading[ClocksAt] = static_cast<uint8_t>(std::min(c.clocks, 255));
+    int64_t micros = (leading[TempoAt + 3] << 16) | (leading[TempoAt + 4] << 8) | leading[TempoAt + 5];
+    micros = std::clamp<int64_t>(std::llround(static_cast<double>(micros) * c.scale), 1, 16777215);
+    for (int i = 0; i < 3; ++i)
+        leading[TempoAt + 3 + i] = static_cast<uint8_t>(micros >> (8 * (2 - i)));
 }
 
 }  // namespace
@@ -125,9 +158,13 @@ std::vector<uint8_t> refinedMidi(const MidiContent &engine, const std::vector<Ti
         events.push_back({tick, MarkerRank, metaEvent(0x06, std::vector<uint8_t>(m.text.begin(), m.text.end()))});
         last = std::max(last, tick);
     }
-    std::vector<uint8_t> leading = withPickup(engine, t, w, events);
-    addTempos(events, t, w, engine.division, engine.microsPerBeat, last);
-    return oneTrackFile(engine.division, leading, std::move(events));
+    Counting c = countingOf(engine, engine.numerator, engine.denominatorPower);
+    std::vector<uint8_t> leading = engine.leadingEvents;
+    countLeading(leading, c);
+    leading = withPickup(std::move(leading), t, w, events);
+    int64_t micros = std::clamp<int64_t>(std::llround(static_cast<double>(engine.microsPerBeat) * c.scale), 1, 16777215);
+    addTempos(events, t, w, c.division, micros, last);
+    return oneTrackFile(c.division, leading, std::move(events));
 }
 
 bool writeBytes(const std::string &path, const std::vector<uint8_t> &bytes, std::string &error) {

@@ -2,6 +2,9 @@
 // tempo, key signature, text, program change), its chord markers, the
 // refined notes at their ticks, and the tempo of every beat when the grid
 // followed a tempo file, so that the file plays in time with the recording.
+// Its division and tempi count quarter notes as MIDI defines them (the
+// engine's count beats of the metre's note value: eighths in 6/8), and its
+// time signature clicks on the beat counted.
 #pragma once
 
 #include <cstdint>

@@ -68,7 +68,12 @@ float fundamentalRise(const std::vector<Working> &w, size_t self, const ProbedEv
     return static_cast<float>(probeValue(v, riseProbe(v.evidence, pitch, 0, time, th)));
 }
 
-// The strongest attack of note self's key in [from, to] that no other note of the key starts on.
+// The strongest attack of note self's key in [from, to] that no other note of the key starts on and
+// where the key's fundamental rises. A note an octave or two below may start there as well, its
+// partials all that rises: the attack is taken all the same, for a note and its lower octave are
+// often struck together, and refusing it left such notes where the engine wrote them or drew them
+// to a weaker rise a step away (50 to 90 ms early on the development pieces); an upper partner
+// that does not rise beyond the lower note's partials is dropped afterwards (dropPartners).
 const Attack *strongestFree(const ProbedEvidence &v, const std::vector<Working> &w, size_t self, double from,
                             double to, double minStrength, const RefineThresholds &th) {
     int pitch = w[self].note.pitch;
@@ -77,7 +82,8 @@ const Attack *strongestFree(const ProbedEvidence &v, const std::vector<Working> 
         double t = a.time - th.attackLatency;
         if (t < from || t > to || a.strength < minStrength || (best && a.strength <= best->strength))
             continue;
-        if (!claimed(w, self, pitch, t, th.nearWindow) && fundamentalRise(w, self, v, pitch, t, th) >= th.ownFundamental)
+        if (!claimed(w, self, pitch, t, th.nearWindow) &&
+            probeValue(v, riseProbe(v.evidence, pitch, 0, t, th)) >= th.ownFundamental)
             best = &a;
     }
     return best;

@@ -23,10 +23,10 @@ bool chooseGrid(const MidiContent &midi, double resolution, ScoreGrid &g, std::s
     g.numerator = midi.numerator >= 1 && midi.numerator <= 99 ? midi.numerator : 4;
     g.denominatorPower = dp;
     g.stepsPerBeat = int64_t{1} << (g.resolution - dp);
+    g.stepsPerDivision = int64_t{1} << (g.resolution - std::clamp(divisionNotePower(midi), 0, g.resolution));
     g.barSteps = g.numerator * g.stepsPerBeat;
     // 6/8, 9/8, 12/8 (and 6/4 ...) are counted in dotted beats of three.
-    bool compound = g.numerator % 3 == 0 && g.numerator > 3 && dp >= 2;
-    g.countSteps = compound ? 3 * g.stepsPerBeat : g.stepsPerBeat;
+    g.countSteps = compoundMetre(g.numerator, dp) ? 3 * g.stepsPerBeat : g.stepsPerBeat;
     int64_t counts = g.barSteps / g.countSteps;
     g.groupSteps = counts >= 4 && counts % 2 == 0 ? 2 * g.countSteps : g.countSteps;
     g.divisions = 1 << (g.resolution - 2);
@@ -34,9 +34,9 @@ bool chooseGrid(const MidiContent &midi, double resolution, ScoreGrid &g, std::s
 }
 
 int64_t stepOfTick(const ScoreGrid &grid, int division, int64_t tick) {
-    // round(tick * stepsPerBeat / division), exactly, for tick >= 0.
+    // round(tick * stepsPerDivision / division), exactly, for tick >= 0.
     tick = std::max<int64_t>(tick, 0);
-    return (2 * tick * grid.stepsPerBeat + division) / (2 * int64_t{division});
+    return (2 * tick * grid.stepsPerDivision + division) / (2 * int64_t{division});
 }
 
 std::vector<ScoreNote> snapNotes(const MidiContent &midi, const ScoreGrid &grid) {

@@ -83,8 +83,8 @@ void writeOffset(Xml &o, int64_t offset) {
 void writeTempo(Xml &o, const Score &s, const TempoMark &t, int64_t offset) {
     int level = 2, dots = 0;
     noteValue(s.grid, s.grid.countSteps, level, dots);
-    double perCount = t.beatsPerMinute * static_cast<double>(s.grid.stepsPerBeat) / s.grid.countSteps;
-    double quarters = t.beatsPerMinute * static_cast<double>(s.grid.stepsPerBeat) / s.grid.divisions;
+    double perCount = t.beatsPerMinute * static_cast<double>(s.grid.stepsPerDivision) / s.grid.countSteps;
+    double quarters = t.beatsPerMinute * static_cast<double>(s.grid.stepsPerDivision) / s.grid.divisions;
     open(o, "direction");
     attribute(o, "placement", "above");
     open(o, "direction-type");

@@ -19,7 +19,8 @@ struct ScoreGrid {
     int resolution = 4;          // log2 of steps per whole note
     int numerator = 4;
     int denominatorPower = 2;    // log2 of the beat's note value
-    int64_t stepsPerBeat = 4;    // steps in one beat of the MIDI file (its division)
+    int64_t stepsPerBeat = 4;    // steps in one beat of the time signature's note value
+    int64_t stepsPerDivision = 4;  // steps in the MIDI file's division (a quarter; the engine's: a beat)
     int64_t barSteps = 16;
     int64_t countSteps = 4;      // steps of a counted beat: a dotted beat in 6/8, 9/8, 12/8
     int64_t groupSteps = 4;      // steps of a beat group: two counted beats in 4/4 and 12/8
@@ -80,7 +81,7 @@ struct ChordSymbol {
     int bassAlter = 0;
 };
 
-// A tempo mark: beats (of the time signature's note value) per minute.
+// A tempo mark: beats of the MIDI file's division per minute (quarters; the engine's file: its beats).
 struct TempoMark {
     int64_t at = 0;
     double beatsPerMinute = 120;

@@ -125,3 +125,53 @@ TEST(RefineRewrite, APickUpBeforeTheFirstBarLineStartsTheFileAtTheRegionsStart) 
     EXPECT_EQ(m.tempos[2].tick, 48);
     EXPECT_EQ(m.tempos[2].microsPerBeat, 500000);
 }
+
+TEST(RefineRewrite, CompoundTimeCountsQuarterNotesAndClicksOnTheDottedBeat) {
+    // The engine's 6/8 on a grid of 16ths of 125 ms: 96 ticks and 250000 us an eighth, a click of 24
+    // clocks. The written file counts quarters as MIDI does: 192 ticks and 500000 us a quarter (a
+    // dotted beat of 80 a minute), a click of 36 clocks; every tick keeps its time.
+    MidiContent engine = engineLike();
+    engine.division = 96;
+    engine.numerator = 6;
+    engine.denominatorPower = 3;
+    engine.microsPerBeat = 250000;
+    engine.leadingEvents[4] = 6;
+    engine.leadingEvents[5] = 3;
+    engine.leadingEvents[12] = 0x03;  // 250000 us
+    engine.leadingEvents[13] = 0xD0;
+    engine.leadingEvents[14] = 0x90;
+    Timeline t = grid(false, 0.0);
+    t.barSteps = 12;  // 16ths: two a beat
+    t.stepsPerBeat = 2;
+    for (double start : {0.0, 0.03}) {
+        std::vector<TimedNote> notes{note(60, start, 0.5), note(64, 0.25, 0.5), note(67, 1.5, 1.75)};
+        MidiContent m = parsed(refinedMidi(engine, notes, t, writtenTime(t, start), false));
+        EXPECT_EQ(m.division, 192);
+        EXPECT_EQ(m.numerator, 6);
+        EXPECT_EQ(m.denominatorPower, 3);
+        EXPECT_EQ(m.clocksPerClick, 36);
+        EXPECT_EQ(divisionNotePower(m), 2);
+        ASSERT_FALSE(m.tempos.empty());
+        EXPECT_EQ(m.tempos.front().microsPerBeat, 500000) << "the leading tempo counts quarters too";
+        EXPECT_EQ(m.tempos.back().microsPerBeat, 500000);
+        ASSERT_EQ(m.notes.size(), notes.size());
+        for (size_t i = 0; i < notes.size(); ++i) {
+            double seconds = start, tick = 0, micros = 0;
+            for (const MidiTempo &e : m.tempos) {  // in tick order: the file's tempo map
+                if (e.tick > m.notes[i].onTick)
+                    break;
+                seconds += (static_cast<double>(e.tick) - tick) * micros / 1e6 / m.division;
+                tick = static_cast<double>(e.tick);
+                micros = static_cast<double>(e.microsPerBeat);
+            }
+            seconds += (static_cast<double>(m.notes[i].onTick) - tick) * micros / 1e6 / m.division;
+            EXPECT_NEAR(seconds, notes[i].on, 0.002) << "note " << i << " from " << start;
+        }
+    }
+    // The engine's own convention stays where no quarter fits in the division's 15 bits.
+    engine.division = 24000;
+    MidiContent m = parsed(refinedMidi(engine, {note(60, 1.0, 1.5)}, t, writtenTime(t, 0.0), false));
+    EXPECT_EQ(m.division, 24000);
+    EXPECT_EQ(m.clocksPerClick, 24);
+    EXPECT_EQ(divisionNotePower(m), 3);
+}

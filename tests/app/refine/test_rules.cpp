@@ -87,6 +87,22 @@ TEST(RefineRules, AnOctavePartialIsDroppedAndAPlayedOctaveKept) {
     EXPECT_NEAR(out[1].on, 2.5, SuddenToneEarly);
 }
 
+TEST(RefineRules, AnOnsetAStepEarlyMovesToTheAttackItSharesWithALowerOctave) {
+    // G4 struck with G2 or G3 at 1 s (G4 is a partial of both); the engine wrote G4 a step early. Its
+    // onset goes to the attack they share, and is judged there: kept where it rises beyond the lower
+    // note's partials, else dropped as one of them; never left a step early.
+    for (int low : {43, 55}) {
+        AttackEvidence e = evidenceOf({{low, 1.0, 2.0}, {67, 1.0, 1.0}}, 3);
+        RefineCounts counts;
+        std::vector<TimedNote> out = refine({note(low, 1.0, 3.0), note(67, 0.875, 2.0)}, e, counts);
+        EXPECT_EQ(counts.moved, 1) << low;
+        ASSERT_FALSE(out.empty());
+        EXPECT_EQ(out[0].key, low);
+        for (const TimedNote &n : out)
+            EXPECT_NEAR(n.on, 1.0, SuddenToneEarly) << low << ": key " << n.key;
+    }
+}
+
 TEST(RefineRules, ANoteWithoutAnythingHeardIsDropped) {
     AttackEvidence e = evidenceOf({{67, 1.0, 1.0}}, 3);
     RefineCounts counts;

@@ -125,6 +125,15 @@ TEST(ScoreFile, MetresOfThreeAndSixEights) {
     EXPECT_EQ(r.measureLengths, (std::vector<int64_t>{12, 12}));
     expectSameNotes(r.notes, expected(jig.notes));
     EXPECT_EQ(r.perMinute, (std::vector<std::string>{"40"}));  // 120 8ths a minute: 40 dotted quarters
+    // The same jig as MIDI counts it (the starter's refined file): 16 ticks and 1 s a quarter, 36 clocks a click.
+    MidiContent counted = jig;
+    counted.division = 16;
+    counted.clocksPerClick = 36;
+    counted.tempos = {{0, 1000000}};
+    r = written(counted);
+    EXPECT_EQ(r.measureLengths, (std::vector<int64_t>{12, 12}));
+    expectSameNotes(r.notes, expected(counted.notes));
+    EXPECT_EQ(r.perMinute, (std::vector<std::string>{"40"}));
 }
 
 TEST(ScoreFile, KeysOfSevenSharpsAndSevenFlats) {
