@@ -126,7 +126,11 @@ int printLevels(const std::string &audio, const std::string &path) {
         std::fprintf(stderr, "sonoscriptor-refine: %s\n", error.empty() ? "the notes cannot be read" : error.c_str());
         return 3;
     }
-    std::vector<double> levels = attackLevels(notes, e, RefineThresholds{});
+    std::vector<Probe> wanted;
+    for (const TimedNote &x : notes)
+        if (x.pitch >= LowestPitch && x.pitch <= HighestPitch)
+            wanted.push_back(attackLevelProbe(e, x.pitch, x.on, RefineThresholds{}));
+    std::vector<double> levels = attackLevels(notes, probeEvidence(e, wanted), RefineThresholds{});
     for (size_t i = 0; i < notes.size(); ++i)
         std::printf("%.4f %d %.3f\n", notes[i].on, notes[i].pitch, levels[i]);
     return 0;

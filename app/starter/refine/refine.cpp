@@ -6,7 +6,6 @@
 
 #include "app/starter/audio/audio.h"
 #include "app/starter/refine/rewrite.h"
-#include "app/starter/refine/velocity.h"
 
 namespace {
 
@@ -116,6 +115,6 @@ bool prepareRefinement(const RefineInput &input, RefineSession &s, const std::at
 
 bool writeRefinement(const RefineSession &s, const RefineThresholds &th, bool quantize, const std::string &out,
                      RefineCounts &counts, std::string &error) {
-    std::vector<TimedNote> notes = withVelocities(applyRules(s.notes, s.evidence, s.timeline, th, counts), s.evidence, th);
+    std::vector<TimedNote> notes = applyRules(s.notes, s.evidence, s.timeline, th, counts);
     return writeBytes(out, refinedMidi(s.engine, notes, s.timeline, s.written, quantize), error);
 }

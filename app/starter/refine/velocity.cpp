@@ -1,4 +1,5 @@
-// Velocities from attack levels: one probe per note, a calibrated curve and the
+// Velocities from attack levels: one probe per note (asked with the rules' own,
+// so that a long file is read once for both), a calibrated line and the
 // recording's own typical level.
 #include "app/starter/refine/velocity.h"
 
@@ -29,21 +30,18 @@ bool measurable(int pitch) { return pitch >= LowestPitch && pitch <= HighestPitc
 
 }  // namespace
 
-Probe attackLevelProbe(const AttackEvidence &e, const TimedNote &n, const RefineThresholds &th) {
-    int onset = static_cast<int>(std::lround((n.on + th.attackLatency) / e.hopSeconds));
-    return {ProbeKind::MeanLevel, n.pitch, onset + LevelFromHops, onset + LevelToHops};
+Probe attackLevelProbe(const AttackEvidence &e, int pitch, double onset, const RefineThresholds &th) {
+    int hop = static_cast<int>(std::lround((onset + th.attackLatency) / e.hopSeconds));
+    return {ProbeKind::MeanLevel, pitch, hop + LevelFromHops, hop + LevelToHops};
 }
 
-std::vector<double> attackLevels(const std::vector<TimedNote> &notes, const AttackEvidence &e,
+std::vector<double> attackLevels(const std::vector<TimedNote> &notes, const ProbedEvidence &v,
                                  const RefineThresholds &th) {
-    std::vector<Probe> wanted;
-    for (const TimedNote &n : notes)
-        if (measurable(n.pitch))
-            wanted.push_back(attackLevelProbe(e, n, th));
-    ProbedEvidence v = probeEvidence(e, wanted);
     std::vector<double> levels;
     for (const TimedNote &n : notes)
-        levels.push_back(measurable(n.pitch) && e.hops > 0 ? probeValue(v, attackLevelProbe(e, n, th)) : 0.0);
+        levels.push_back(measurable(n.pitch) && v.evidence.hops > 0
+                             ? probeValue(v, attackLevelProbe(v.evidence, n.pitch, n.on, th))
+                             : 0.0);
     return levels;
 }
 
@@ -79,11 +77,11 @@ int velocityOf(double level, double typical) {
     return static_cast<int>(std::clamp<long>(std::lround(v), 1, 127));
 }
 
-std::vector<TimedNote> withVelocities(std::vector<TimedNote> notes, const AttackEvidence &e,
+std::vector<TimedNote> withVelocities(std::vector<TimedNote> notes, const ProbedEvidence &v,
                                       const RefineThresholds &th) {
-    if (notes.empty() || e.hops == 0)
+    if (notes.empty() || v.evidence.hops == 0)
         return notes;
-    std::vector<double> all = attackLevels(notes, e, th), levels;
+    std::vector<double> all = attackLevels(notes, v, th), levels;
     std::vector<int> pitches;
     for (size_t i = 0; i < notes.size(); ++i)
         if (measurable(notes[i].pitch)) {
@@ -96,4 +94,13 @@ std::vector<TimedNote> withVelocities(std::vector<TimedNote> notes, const Attack
     for (TimedNote &n : notes)
         n.velocity = velocityOf(measurable(n.pitch) ? levels[next++] : typical, typical);
     return notes;
+}
+
+std::vector<TimedNote> withVelocities(const std::vector<TimedNote> &notes, const AttackEvidence &e,
+                                      const RefineThresholds &th) {
+    std::vector<Probe> wanted;
+    for (const TimedNote &n : notes)
+        if (measurable(n.pitch))
+            wanted.push_back(attackLevelProbe(e, n.pitch, n.on, th));
+    return withVelocities(notes, probeEvidence(e, wanted), th);
 }
