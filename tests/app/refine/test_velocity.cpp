@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <sstream>
 
 #include <sndfile.h>
 
@@ -114,4 +115,28 @@ TEST(RefineVelocity, TheCurveRisesWithLevelAndStaysInRange) {
     }
     EXPECT_EQ(typicalLevel({-3, -20, -9}), -9);
     EXPECT_EQ(typicalLevel({}), 0);
+}
+
+TEST(RefineVelocity, TheRefinementToolPrintsTheLevelsTheCalibrationFits) {
+    ScratchDir dir;
+    Struck s = struck(69, {0.1, 0.3, 1.0});
+    ASSERT_TRUE(writeTones(dir.path + "tones.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, s.tones, 3));
+    writeText(dir.path + "notes.txt", "0.5 69\n1.0 69\n1.5 69\n");
+    CommandResult r = runCommand({REFINE_TOOL_PATH, "--levels", dir.path + "tones.wav", dir.path + "notes.txt"}, {},
+                                 dir.path);
+    ASSERT_EQ(r.code, 0) << r.err;
+    std::istringstream lines(r.out);
+    double on = 0, level = 0, previous = -100;
+    int key = 0, count = 0;
+    while (lines >> on >> key >> level) {
+        EXPECT_EQ(key, 69);
+        EXPECT_GT(level, previous + 5) << "about 10 dB between the tones";
+        previous = level;
+        ++count;
+    }
+    EXPECT_EQ(count, 3);
+    EXPECT_LE(previous, 0) << "in dB re the recording's loudest band";
+    writeText(dir.path + "bad.txt", "0.5 sixty-nine\n");
+    EXPECT_EQ(runCommand({REFINE_TOOL_PATH, "--levels", dir.path + "tones.wav", dir.path + "bad.txt"}, {}, dir.path).code,
+              3);
 }
