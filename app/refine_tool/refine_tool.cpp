@@ -4,9 +4,13 @@
 //   sonoscriptor-refine AUDIO.wav ENGINE.mid OUT_DIR --settings SETTINGS.txt
 //                       [--tempo-map MAP.bin] [--params FILE] [--quantize]
 //   sonoscriptor-refine --list-params
+//   sonoscriptor-refine --levels AUDIO.wav NOTES.txt
 //
 // FILE holds one parameter set per line (NAME=VALUE pairs separated by blanks,
 // an empty line for the defaults); line i gives OUT_DIR/i.mid.
+// With --levels, NOTES.txt holds one note a line (onset in seconds, MIDI key)
+// and the tool prints each note's attack level in dB re the loudest band, the
+// measurement the velocities are made from (tools/calibrate/velocity.py).
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +19,7 @@
 
 #include "app/starter/beats/beats.h"
 #include "app/starter/refine/refine.h"
+#include "app/starter/refine/velocity.h"
 
 namespace fs = std::filesystem;
 
@@ -25,12 +30,14 @@ struct ToolOptions {
     std::string audio, engine, outDir, settings, tempoMap, params;
     bool quantize = false;
     bool list = false;
+    bool levels = false;
 };
 
 int usage(const std::string &error) {
     std::fprintf(stderr, "sonoscriptor-refine: %s\nUsage: sonoscriptor-refine AUDIO.wav ENGINE.mid OUT_DIR --settings "
                          "SETTINGS.txt [--tempo-map MAP.bin] [--params FILE] [--quantize]\n"
-                         "       sonoscriptor-refine --list-params\n", error.c_str());
+                         "       sonoscriptor-refine --list-params\n"
+                         "       sonoscriptor-refine --levels AUDIO.wav NOTES.txt\n", error.c_str());
     return 9;
 }
 
@@ -50,6 +57,8 @@ bool parseArgs(const std::vector<std::string> &args, ToolOptions &o, std::string
             o.quantize = true;
         } else if (a == "--list-params") {
             o.list = true;
+        } else if (a == "--levels") {
+            o.levels = true;
         } else if (a.size() > 1 && a[0] == '-') {
             error = "there is no option " + a;
             return false;
@@ -59,6 +68,10 @@ bool parseArgs(const std::vector<std::string> &args, ToolOptions &o, std::string
     }
     if (o.list)
         return true;
+    if (o.levels && positional.size() == 2) {
+        o.audio = positional[0], o.engine = positional[1];
+        return true;
+    }
     if (positional.size() != 3 || o.settings.empty()) {
         error = "give AUDIO.wav, ENGINE.mid, OUT_DIR and --settings";
         return false;
@@ -100,6 +113,29 @@ bool stageInput(const ToolOptions &o, RefineInput &input, std::string &error) {
     return true;
 }
 
+// Prints the attack level of each note listed in path (onset in seconds, key) in the recording audio.
+int printLevels(const std::string &audio, const std::string &path) {
+    std::ifstream in(path);
+    std::vector<TimedNote> notes;
+    TimedNote n;
+    while (in >> n.on >> n.pitch)
+        notes.push_back(n);
+    AttackEvidence e;
+    std::string error;
+    if (!in.eof() || !measureFile(audio, 440, e, nullptr, error)) {
+        std::fprintf(stderr, "sonoscriptor-refine: %s\n", error.empty() ? "the notes cannot be read" : error.c_str());
+        return 3;
+    }
+    std::vector<Probe> wanted;
+    for (const TimedNote &x : notes)
+        if (x.pitch >= LowestPitch && x.pitch <= HighestPitch)
+            wanted.push_back(attackLevelProbe(e, x.pitch, x.on, RefineThresholds{}));
+    std::vector<double> levels = attackLevels(notes, probeEvidence(e, wanted), RefineThresholds{});
+    for (size_t i = 0; i < notes.size(); ++i)
+        std::printf("%.4f %d %.3f\n", notes[i].on, notes[i].pitch, levels[i]);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -113,6 +149,8 @@ int main(int argc, char **argv) {
             std::printf("%s=%.10g\n", f.name, defaults.*f.field);
         return 0;
     }
+    if (o.levels)
+        return printLevels(o.audio, o.engine);
     RefineInput input;
     std::vector<std::string> lines;
     std::error_code ec;

@@ -120,7 +120,7 @@ bool writeTones(const std::string &path, int format, int rate, int channels,
             for (int h = 1; h <= 4; ++h)
                 v += std::sin(2 * M_PI * f0 * h * t) / h;
             for (int c = 0; c < channels; ++c)
-                x[static_cast<size_t>(first + i) * channels + c] += static_cast<float>(0.2 * env * v);
+                x[static_cast<size_t>(first + i) * channels + c] += static_cast<float>(0.2 * n.gain * env * v);
         }
     }
     bool ok = sf_writef_float(f, x.data(), frames) == frames;

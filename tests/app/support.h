@@ -38,6 +38,7 @@ struct ToneNote {
     int key;
     double start;
     double length;
+    double gain = 1;  // amplitude, 1 the usual
 };
 
 /** Writes notes as decaying harmonic tones; format is a libsndfile format code. */

@@ -270,6 +270,12 @@ def cell(fig):
     return f"{fig['onset_f1']:.3f}" + ("" if fig["aligned"] else f" ({fig['best_shift_s']:+.2f} s)")
 
 
+def velocity_cell(r):
+    """The velocity-aware note F1 of the auto output and of basic-pitch's."""
+    return " / ".join(f"{r[s]['velocity_f1']:.3f}" if r.get(s) and "velocity_f1" in r[s] else "–"
+                      for s in ("auto", "bp"))
+
+
 def marks(m):
     return "".join("✓" if m[k] else "✗" for k in ("beat", "numerator", "downbeat"))
 
@@ -277,7 +283,7 @@ def marks(m):
 def table(rows):
     """One rendering's table: a row per piece and the means and shares."""
     head = ["piece", "metre", "beat", "auto F1", "true F1", "plain F1", "basic-pitch F1",
-            "auto: tempo, metre, 1st downbeat", "auto b/n/d", "plain b/n/d"]
+            "velocity F1 auto / bp", "auto: tempo, metre, 1st downbeat", "auto b/n/d", "plain b/n/d"]
     lines = ["| " + " | ".join(head) + " |", "|" + "---|" * len(head)]
     for r in rows:
         a = r.get("metre_auto", {})
@@ -287,9 +293,13 @@ def table(rows):
         lines.append("| " + " | ".join([
             f"`{r['piece']}`", r["metre"], f"{r['beat_bpm_median']:.0f}",
             cell(r.get("auto")), cell(r.get("true")), cell(r.get("plain")), cell(r.get("bp")),
-            found, marks(a) if a else "–", marks(r["metre_plain"]) if "metre_plain" in r else "–"]) + " |")
+            velocity_cell(r), found, marks(a) if a else "–",
+            marks(r["metre_plain"]) if "metre_plain" in r else "–"]) + " |")
     means = [mean(rows, s) for s in SYSTEMS]
-    lines.append("| **mean** | | | " + " | ".join(f"**{m:.3f}**" if n else "–" for m, n in means) + " | | "
+    velocities = " / ".join(f"**{m:.3f}**" if n else "–" for m, n in
+                            (mean(rows, "auto", "velocity_f1"), mean(rows, "bp", "velocity_f1")))
+    lines.append("| **mean** | | | " + " | ".join(f"**{m:.3f}**" if n else "–" for m, n in means)
+                 + f" | {velocities} | | "
                  + f"{share(rows, 'auto', 'beat'):.0%} / {share(rows, 'auto', 'numerator'):.0%} / "
                  f"{share(rows, 'auto', 'downbeat'):.0%} | "
                  f"{share(rows, 'plain', 'beat'):.0%} / {share(rows, 'plain', 'numerator'):.0%} / "
@@ -356,7 +366,8 @@ def parse_args(argv):
 def collect(paths):
     """A Markdown table: one row per split and rendering found in the --json files given."""
     head = ["split", "rendering", "pieces", "auto F1", "auto F1 after shift", "true F1", "plain F1",
-            "basic-pitch F1", "aligned auto/true/plain/bp", "auto beat/num/down", "plain beat/num/down"]
+            "basic-pitch F1", "velocity F1 auto/bp", "aligned auto/true/plain/bp", "auto beat/num/down",
+            "plain beat/num/down"]
     lines = ["| " + " | ".join(head) + " |", "|" + "---|" * len(head)]
     for path in paths:
         with open(path) as f:
@@ -374,7 +385,7 @@ def collect(paths):
                                                           else f" ({s['bp_count']})")
                 lines.append("| " + " | ".join([
                     data["split"], f"{sf} {room}", str(len(rows)), f1("auto"), f1("auto", "onset_f1_shifted"),
-                    f1("true"), f1("plain"), f1("bp"),
+                    f1("true"), f1("plain"), f1("bp"), f1("auto", "velocity_f1") + " / " + f1("bp", "velocity_f1"),
                     "/".join(str(s[f"{x}_aligned"]) for x in SYSTEMS),
                     " / ".join(f"{s[f'auto_{w}_share']:.0%}" for w in ("beat", "numerator", "downbeat")),
                     " / ".join(f"{s[f'plain_{w}_share']:.0%}" for w in ("beat", "numerator", "downbeat"))]) + " |")

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "app/starter/refine/probes.h"
+#include "app/starter/refine/velocity.h"
 
 namespace {
 
@@ -214,8 +215,8 @@ std::vector<TimedNote> tidy(const std::vector<Working> &w) {
 }
 
 // Every probe the rules may ask about these notes: the level after each onset, the partner rises at
-// each onset and at each attack an onset may move to, and the fundamental's rise and level at each
-// attack strong enough to move or split a note.
+// each onset and at each attack an onset may move to, the fundamental's rise and level at each
+// attack strong enough to move or split a note, and the attack level (the velocity) at each.
 std::vector<Probe> wantedProbes(const std::vector<TimedNote> &notes, const AttackEvidence &e, const Timeline &t,
                                 const RefineThresholds &th) {
     std::set<int> pitches;
@@ -231,6 +232,7 @@ std::vector<Probe> wantedProbes(const std::vector<TimedNote> &notes, const Attac
     for (const TimedNote &n : notes)
         if (measurable(n.pitch)) {
             wanted.push_back(levelProbe(e, ProbeKind::MeanLevel, n.pitch, n.on, n.on + stepLengthAt(t, n.on), th));
+            wanted.push_back(attackLevelProbe(e, n.pitch, n.on, th));
             partners(n.pitch, n.on);
         }
     double weakest = std::min({th.nearStrength, th.moveStrength, th.splitStrength});
@@ -241,6 +243,7 @@ std::vector<Probe> wantedProbes(const std::vector<TimedNote> &notes, const Attac
             double at = a.time - th.attackLatency;
             wanted.push_back(riseProbe(e, pitch, 0, at, th));
             wanted.push_back(levelProbe(e, ProbeKind::MeanFundamental, pitch, at, at + th.splitGap, th));
+            wanted.push_back(attackLevelProbe(e, pitch, at, th));
             partners(pitch, at);
         }
     return wanted;
@@ -282,5 +285,5 @@ std::vector<TimedNote> applyRules(const std::vector<TimedNote> &notes, const Att
     }
     if (th.splitOn != 0)
         splitNotes(w, v, t, th, counts);
-    return tidy(w);
+    return withVelocities(tidy(w), v, th);
 }

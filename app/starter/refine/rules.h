@@ -26,7 +26,8 @@ struct RefineCounts {
     int dropped = 0;
 };
 
-/** Applies move, drop and split, in that order, to notes sorted by onset; returns them sorted. */
+/** Applies move, drop and split, in that order, to notes sorted by onset; returns them sorted, with
+ *  velocities from their attack levels (velocity.h). */
 std::vector<TimedNote> applyRules(const std::vector<TimedNote> &notes, const AttackEvidence &e, const Timeline &t,
                                   const RefineThresholds &th, RefineCounts &counts);
 /** The strongest attack of pitch within [from, to] (times less the latency) of at least minStrength;

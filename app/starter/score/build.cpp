@@ -1,5 +1,5 @@
 // Building the score of a MIDI file: grid, the file's pick-up, measures, staves,
-// voices, spelling, tempo marks and chord symbols.
+// voices, spelling, tempo marks, chord symbols and dynamics.
 #include "app/starter/score/score.h"
 
 #include <algorithm>
@@ -90,5 +90,6 @@ bool buildScore(const MidiContent &midi, double resolution, const std::string &t
     spellScore(score);
     score.tempos = barTempos(tempoMarks(midi, score.grid), pickup);
     score.chords = chordSymbols(midi, score);
+    score.dynamics = dynamicMarks(midi, score.grid, shift);
     return true;
 }

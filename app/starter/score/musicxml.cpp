@@ -126,11 +126,29 @@ void writeHarmony(Xml &o, const ChordSymbol &c, int64_t offset) {
     close(o);
 }
 
-// Tempo marks and chord symbols that fall within the event at [start, start + length).
+void writeDynamics(Xml &o, const DynamicMark &d, int64_t offset) {
+    open(o, "direction");
+    attribute(o, "placement", "below");
+    open(o, "direction-type");
+    open(o, "dynamics");
+    empty(o, d.mark.c_str());
+    close(o);
+    close(o);
+    writeOffset(o, offset);
+    element(o, "staff", "1");
+    // The sound's dynamics are a percentage of velocity 90.
+    empty(o, "sound", "dynamics", decimal(d.velocity * 100.0 / 90, 2));
+    close(o);
+}
+
+// Tempo marks, dynamics and chord symbols that fall within the event at [start, start + length).
 void writeAnnotations(Xml &o, const Score &s, int64_t start, int64_t length) {
     for (const TempoMark &t : s.tempos)
         if (t.at >= start && t.at < start + length)
             writeTempo(o, s, t, t.at - start);
+    for (const DynamicMark &d : s.dynamics)
+        if (d.at >= start && d.at < start + length)
+            writeDynamics(o, d, d.at - start);
     for (const ChordSymbol &c : s.chords)
         if (c.at >= start && c.at < start + length)
             writeHarmony(o, c, c.at - start);

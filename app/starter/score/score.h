@@ -1,7 +1,7 @@
 // Sheet music from the engine's MIDI file. This folder owns everything the
 // MusicXML output needs: the grid the notes are snapped to, staves and
 // voices, note values with ties and rests, pitch spelling, chord symbols,
-// tempo marks, and writing .musicxml and .mxl files.
+// tempo marks, dynamics, and writing .musicxml and .mxl files.
 //
 // All times here are grid steps: the finer of a 16th note and the grid of
 // the Resolution setting (at most a 64th, at least the time signature's
@@ -87,6 +87,13 @@ struct TempoMark {
     double beatsPerMinute = 120;
 };
 
+// A dynamics mark (p, mf or f) and the velocity it asks of a player.
+struct DynamicMark {
+    int64_t at = 0;
+    std::string mark;
+    int velocity = 80;
+};
+
 // One measure: where it lies and what its staves hold.
 struct ScoreMeasure {
     std::string number;
@@ -110,6 +117,7 @@ struct Score {
     std::vector<ScoreMeasure> measures;
     std::vector<TempoMark> tempos;
     std::vector<ChordSymbol> chords;
+    std::vector<DynamicMark> dynamics;
 };
 
 // grid.cpp
@@ -153,6 +161,11 @@ SpelledPitch spellKey(int key, int fifths, bool minor);
 void spellScore(Score &score);
 /** Parses a chord name such as "C", "F#m", "Bb7", "Dm7/A"; false when it is none. */
 bool parseChordName(const std::string &name, ChordSymbol &symbol);
+
+// dynamics.cpp
+/** Dynamics marks where the notes' velocities change clearly and lastingly (shift: the steps of the
+    full first bar before the file's start); none when every note has one velocity. */
+std::vector<DynamicMark> dynamicMarks(const MidiContent &midi, const ScoreGrid &grid, int64_t shift);
 
 // build.cpp
 /** Builds the score of a MIDI file; false with a reason when it cannot. */

@@ -231,3 +231,35 @@ TEST(ScoreFile, ReportsWhatCannotBeWritten) {
     EXPECT_EQ(scoreTitle("/music/Für Elise.wav"), "Für Elise");
     EXPECT_EQ(scoreTitle("bad\xff\n.wav"), "bad?");
 }
+
+TEST(ScoreFile, DynamicsMarkAClearChangeOnceAndNotEveryNote) {
+    // Four bars of soft quarters with an accent on each bar line, then four loud bars with a soft
+    // note in each: one p at the start and one f where the loud playing begins.
+    std::vector<MidiNote> notes;
+    for (int64_t bar = 0; bar < 8; ++bar)
+        for (int64_t beat = 0; beat < 4; ++beat) {
+            int velocity = bar < 4 ? (beat == 0 ? 80 : 45) : (beat == 2 ? 70 : 110);
+            notes.push_back({67, velocity, 4 * (16 * bar + 4 * beat), 4 * (16 * bar + 4 * beat + 4)});
+        }
+    ScratchDir dir;
+    std::string path = dir.path + "dynamics.musicxml", error;
+    ASSERT_TRUE(writeScoreFile(songOf(notes), {"title", 4, false}, path, error)) << error;
+    EXPECT_EQ(schemaProblems(path), "");
+    std::string text = fileText(path);
+    std::erase_if(text, [](char c) { return c == ' ' || c == '\n'; });
+    size_t marks = 0;
+    for (size_t at = text.find("<dynamics>"); at != std::string::npos; at = text.find("<dynamics>", at + 1))
+        ++marks;
+    EXPECT_EQ(marks, 2u);
+    size_t p = text.find("<dynamics><p/></dynamics>"), f = text.find("<dynamics><f/></dynamics>");
+    ASSERT_NE(p, std::string::npos);
+    ASSERT_NE(f, std::string::npos);
+    EXPECT_LT(p, text.find("<measurenumber=\"2\""));
+    EXPECT_GT(f, text.find("<measurenumber=\"5\""));
+    EXPECT_LT(f, text.find("<measurenumber=\"6\""));
+    // One velocity throughout (the engine's own files) has no marks.
+    for (MidiNote &n : notes)
+        n.velocity = 127;
+    ASSERT_TRUE(writeScoreFile(songOf(notes), {"title", 4, false}, path, error)) << error;
+    EXPECT_EQ(fileText(path).find("<dynamics>"), std::string::npos);
+}
