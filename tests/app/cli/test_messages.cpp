@@ -37,49 +37,49 @@ TEST(Messages, EveryFailureHasItsOwnSentence) {
     SettingsList none;
     std::set<std::string> seen;
     for (auto [code, detail] : engineFailures()) {
-        std::string s = failureSentence(code, detail, none);
+        std::string s = engineFailureSentence(code, detail, engineSettings(none));
         EXPECT_TRUE(seen.insert(s).second) << code << "." << detail << ": " << s;
         EXPECT_NE(s.find(';'), std::string::npos) << "says what to do: " << s;
         EXPECT_EQ(s.back(), '.') << s;
         EXPECT_EQ(s.find('\n'), std::string::npos) << s;
     }
-    EXPECT_NE(failureSentence(0, 0, none).find("complete"), std::string::npos);
-    EXPECT_NE(failureSentence(1, 0, none).find("cancelled"), std::string::npos);
+    EXPECT_NE(engineFailureSentence(0, 0, engineSettings(none)).find("complete"), std::string::npos);
+    EXPECT_NE(engineFailureSentence(1, 0, engineSettings(none)).find("cancelled"), std::string::npos);
 }
 
 TEST(Messages, SayWhatTheEngineAccepts) {
     SettingsList none;
-    std::string rate = failureSentence(4, 10, none);
+    std::string rate = engineFailureSentence(4, 10, engineSettings(none));
     for (const char *r : {"11025", "22050", "44100"})
         EXPECT_NE(rate.find(r), std::string::npos) << rate;
-    EXPECT_NE(failureSentence(4, 11, none).find("16-bit"), std::string::npos);
-    EXPECT_NE(failureSentence(4, 17, none).find("PCM"), std::string::npos);
+    EXPECT_NE(engineFailureSentence(4, 11, engineSettings(none)).find("16-bit"), std::string::npos);
+    EXPECT_NE(engineFailureSentence(4, 17, engineSettings(none)).find("PCM"), std::string::npos);
 }
 
 TEST(Messages, UnknownDetailsFallBackToTheirClass) {
     SettingsList none;
-    EXPECT_NE(failureSentence(5, 99, none).find("disk"), std::string::npos);
-    EXPECT_NE(failureSentence(3, -1, none).find("opened"), std::string::npos);
-    EXPECT_NE(failureSentence(42, 0, none).find("42"), std::string::npos);
+    EXPECT_NE(engineFailureSentence(5, 99, engineSettings(none)).find("disk"), std::string::npos);
+    EXPECT_NE(engineFailureSentence(3, -1, engineSettings(none)).find("opened"), std::string::npos);
+    EXPECT_NE(engineFailureSentence(42, 0, engineSettings(none)).find("42"), std::string::npos);
 }
 
 TEST(Messages, TimingSentencesNameTheSettingsCombination) {
     SettingsList coarse = {{"Sensitivity", "0"}, {"Resolution", "0"}, {"Speed", "100"}};
-    std::string zero = failureSentence(7, 24, coarse);
+    std::string zero = engineFailureSentence(7, 24, engineSettings(coarse));
     EXPECT_NE(zero.find("Sensitivity 0"), std::string::npos) << zero;
     EXPECT_NE(zero.find("Resolution 0"), std::string::npos) << zero;
     EXPECT_NE(zero.find("0.25"), std::string::npos) << zero;
     SettingsList fine = {{"Sensitivity", "7"}, {"Resolution", "8"}, {"Speed", "999"}};
-    std::string big = failureSentence(7, 25, fine);
+    std::string big = engineFailureSentence(7, 25, engineSettings(fine));
     EXPECT_NE(big.find("32767"), std::string::npos) << big;
     EXPECT_NE(big.find("Speed 999%"), std::string::npos) << big;
     // Ticks per beat are the frames per beat x 48 / 2^Sensitivity: 5115 frames, 122757 ticks.
     SettingsList wide = {{"Tempo", "60"}, {"Resolution", "8"}, {"Speed", "999"}, {"TimeSignatureDenominator", "0"}};
-    std::string wideSentence = failureSentence(7, 25, wide);
+    std::string wideSentence = engineFailureSentence(7, 25, engineSettings(wide));
     EXPECT_NE(wideSentence.find("would be 122757 ticks per beat"), std::string::npos) << wideSentence;
     SettingsList slow = {{"Tempo", "2"}};
-    EXPECT_NE(failureSentence(7, 27, slow).find("2 beats per minute"), std::string::npos);
-    EXPECT_NE(failureSentence(7, 26, {{"Tempo", "1e9"}}).find("too fast"), std::string::npos);
+    EXPECT_NE(engineFailureSentence(7, 27, engineSettings(slow)).find("2 beats per minute"), std::string::npos);
+    EXPECT_NE(engineFailureSentence(7, 26, engineSettings({{"Tempo", "1e9"}})).find("too fast"), std::string::npos);
 }
 
 TEST(Messages, NamesNotesAndKeys) {
