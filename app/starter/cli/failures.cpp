@@ -3,6 +3,7 @@
 
 #include "app/starter/cli/messages.h"
 #include "app/starter/protocol/exit_code.h"
+#include "app/starter/protocol/settings_check.h"
 #include "app/starter/score/score_file.h"
 
 namespace {
@@ -48,6 +49,29 @@ std::string fileSentence(const Failure &f) {
     }
 }
 
+// The sentences of settings that would not reach the engine as written.
+std::string settingsSentence(const Failure &f) {
+    const std::string &key = f.subject;
+    switch (f.kind) {
+    case FailureKind::SettingsTooLong:
+        return "The value of " + key + " is longer than the engine reads (254 characters to a line, the key "
+               "included); shorten it.";
+    case FailureKind::SettingsHoldKey:
+        return "The value of " + key + " contains \"" + f.cause + "=\", so the engine would read it as " + f.cause +
+               "; a value may not contain a settings key.";
+    case FailureKind::SettingsHoldBreak:
+        return "The value of " + key + " would not reach the engine as given (it holds a line break or a NUL "
+               "character); give it without them.";
+    case FailureKind::SettingsNotReadBack:
+        return "The settings file could not be read back as it was written; make sure the temporary folder "
+               "(TMPDIR) is not full.";
+    case FailureKind::SettingsUnreadable:
+        return "The settings file written for the engine cannot be read back (" + f.cause + "); make sure the "
+               "temporary folder (TMPDIR) is writable.";
+    default: return "";
+    }
+}
+
 // The sentences of the work on a file: conversion, beats, the engine.
 std::string workSentence(const Failure &f) {
     switch (f.kind) {
@@ -63,8 +87,9 @@ std::string workSentence(const Failure &f) {
                "the recording, or give the tempo with --tempo.";
     case FailureKind::SettingsNotWritten:
         return "The engine's settings could not be written into the temporary folder; make sure it is not full.";
-    case FailureKind::SettingsRefused:
-    case FailureKind::EngineNotStarted: return f.cause;
+    case FailureKind::EngineNotStarted:
+        return "The engine " + f.subject + " could not be started: " + f.cause + "; reinstall sonoscriptor or name "
+               "the engine with --engine.";
     case FailureKind::EngineSignalled:
         return "The engine stopped unexpectedly (signal " + std::to_string(f.number) + "); this is a fault in "
                "sonoscriptor-engine, please report it with the recording.";
@@ -104,6 +129,19 @@ std::string endSentence(const Failure &f) {
 
 }  // namespace
 
+Failure settingsFailure(const SettingsProblem &problem) {
+    FailureKind kind = FailureKind::None;
+    switch (problem.kind) {
+    case SettingsProblemKind::None: break;
+    case SettingsProblemKind::TooLong: kind = FailureKind::SettingsTooLong; break;
+    case SettingsProblemKind::HoldsKey: kind = FailureKind::SettingsHoldKey; break;
+    case SettingsProblemKind::HoldsBreak: kind = FailureKind::SettingsHoldBreak; break;
+    case SettingsProblemKind::NotReadBack: kind = FailureKind::SettingsNotReadBack; break;
+    case SettingsProblemKind::Unreadable: kind = FailureKind::SettingsUnreadable; break;
+    }
+    return failureOf(kind, problem.key, problem.detail);
+}
+
 int failureCode(const Failure &f) {
     switch (f.kind) {
     case FailureKind::None: return exitStatus(ExitCode::Done);
@@ -119,7 +157,11 @@ int failureCode(const Failure &f) {
     case FailureKind::OutputNotWritten:
     case FailureKind::ScoreNotWritten: return exitStatus(ExitCode::WriteFailed);
     case FailureKind::StartBeyondEnd:
-    case FailureKind::SettingsRefused: return exitStatus(ExitCode::BadCommandLine);
+    case FailureKind::SettingsTooLong:
+    case FailureKind::SettingsHoldKey:
+    case FailureKind::SettingsHoldBreak:
+    case FailureKind::SettingsNotReadBack:
+    case FailureKind::SettingsUnreadable: return exitStatus(ExitCode::BadCommandLine);
     case FailureKind::NoTempFolder:
     case FailureKind::BeatTrackerSetUp:
     case FailureKind::SettingsNotWritten:
@@ -137,8 +179,10 @@ int failureCode(const Failure &f) {
 }
 
 std::string failureSentence(const Failure &f) {
-    std::string sentence = fileSentence(f);
-    if (sentence.empty())
-        sentence = workSentence(f);
-    return sentence.empty() ? endSentence(f) : sentence;
+    for (auto sentenceOf : {fileSentence, settingsSentence, workSentence, endSentence}) {
+        std::string sentence = sentenceOf(f);
+        if (!sentence.empty())
+            return sentence;
+    }
+    return "";
 }

@@ -253,3 +253,30 @@ std::string summaryParagraph(const RunReport &r) {
             .append(" infinite or not a number and counted as silence.");
     return text;
 }
+
+std::string cancelSentence(bool engineRunning, bool refining, bool beforeEngine, bool waiting) {
+    std::string text = "sonoscriptor: cancelling";
+    if (engineRunning)
+        text += "; the engine finishes the MIDI file with the notes found so far";
+    if (refining)
+        text += "; a file being refined is written with the engine's notes, not refined";
+    if (beforeEngine)
+        text += "; a file not yet transcribed gets no MIDI file";
+    if (waiting)
+        text += "; files not started are skipped";
+    return text + " (press Ctrl-C again to stop at once).";
+}
+
+std::string stopSentence(int stopped, int notStarted, bool changedNothing) {
+    if (changedNothing)
+        return "sonoscriptor: the stop came after every file had ended; each is reported above as it ended.";
+    auto files = [](int n) { return std::to_string(n) + (n == 1 ? " file" : " files"); };
+    std::string text = "sonoscriptor: stopped at once";
+    if (stopped > 0)
+        text += "; no MIDI file was written for the " + files(stopped) + " in progress";
+    else if (notStarted == 0)
+        text += "; no MIDI file was written";
+    if (notStarted > 0)
+        text += std::string("; ") + files(notStarted) + (notStarted == 1 ? " was" : " were") + " not started";
+    return text + ".";
+}

@@ -49,6 +49,12 @@ struct RunReport {
 
 /** One plain sentence for an engine code and detail, with the settings as the engine read them. */
 std::string engineFailureSentence(int code, int detail, const Settings &engine);
+/** What a first Ctrl-C does, by where the files stand: an engine running, a file being refined,
+ *  one not yet transcribed, files waiting. */
+std::string cancelSentence(bool engineRunning, bool refining, bool beforeEngine, bool waiting);
+/** The last line of a run stopped at once: files stopped in progress and files not started; or,
+ *  when the stop changed nothing, that every file had ended before it. */
+std::string stopSentence(int stopped, int notStarted, bool changedNothing);
 /** The one-paragraph summary of a finished or cancelled transcription. */
 std::string summaryParagraph(const RunReport &report);
 /** The sentence that says a constant tempo replaces beats that were not found. */

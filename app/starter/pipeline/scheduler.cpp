@@ -13,9 +13,10 @@
 #include <fftw3.h>
 #include <unistd.h>
 
-#include "app/starter/protocol/exit_code.h"
-#include "app/starter/pipeline/display.h"
+#include "app/starter/cli/messages.h"
 #include "app/starter/files/regular_file.h"
+#include "app/starter/pipeline/display.h"
+#include "app/starter/protocol/exit_code.h"
 
 namespace {
 
@@ -57,16 +58,7 @@ std::string cancelNotice(const Queue &q) {
         refining = refining || s == Stage::Refining;
         waiting = waiting || s == Stage::Waiting;
     }
-    std::string text = "sonoscriptor: cancelling";
-    if (engine)
-        text += "; the engine finishes the MIDI file with the notes found so far";
-    if (refining)
-        text += "; a file being refined is written with the engine's notes, not refined";
-    if (before)
-        text += "; a file not yet transcribed gets no MIDI file";
-    if (waiting)
-        text += "; files not started are skipped";
-    return text + " (press Ctrl-C again to stop at once).";
+    return cancelSentence(engine, refining, before, waiting);
 }
 
 // The first Ctrl-C: the engines are cancelled by their workers; files not taken are skipped.
@@ -99,11 +91,6 @@ int worstCode(const std::vector<Job> &jobs) {
     return worst;
 }
 
-// "2 files" or "1 file".
-std::string files(int n) {
-    return std::to_string(n) + (n == 1 ? " file" : " files");
-}
-
 // After a second Ctrl-C, SIGTERM or SIGHUP: the workers have killed their engines and removed
 // the files in progress. Reports the files that ended (their outputs are in place), then says
 // which were stopped or never started, and gives the exit code. A stop that came after every
@@ -124,19 +111,10 @@ int stoppedAtOnce(Queue &q, Display &d) {
         return j.outcome.kind == OutcomeKind::Listing ||
                (j.outcome.kind == OutcomeKind::Summary && j.outcome.code <= exitStatus(ExitCode::Cancelled));
     });
-    if (stopped + notStarted == 0 && written) {
-        std::fputs("sonoscriptor: the stop came after every file had ended; each is reported above as it "
-                   "ended.\n", stderr);
+    bool changedNothing = stopped + notStarted == 0 && written;
+    std::fprintf(stderr, "%s\n", stopSentence(stopped, notStarted, changedNothing).c_str());
+    if (changedNothing)
         return worstCode(q.jobs);
-    }
-    std::string text = "sonoscriptor: stopped at once";
-    if (stopped > 0)
-        text += "; no MIDI file was written for the " + files(stopped) + " in progress";
-    else if (notStarted == 0)
-        text += "; no MIDI file was written";
-    if (notStarted > 0)
-        text += std::string("; ") + files(notStarted) + (notStarted == 1 ? " was" : " were") + " not started";
-    std::fprintf(stderr, "%s.\n", text.c_str());
     return terminateSignal ? 128 + terminateSignal : exitStatus(ExitCode::Interrupted);
 }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "app/starter/cli/failures.h"
 #include "app/starter/protocol/engine_process.h"
 #include "app/starter/protocol/settings_check.h"
 
@@ -54,8 +55,6 @@ Staged<EngineFiles> stageWriteSettings(const EngineAudio &audio, const BeatsFoun
         return r;
     }
     // The check that the engine reads every entry as written; nothing later reads the file.
-    std::string problem = settingsFileProblem(f.settingsPath, f.settings.list);
-    if (!problem.empty())
-        r.failure = failureOf(FailureKind::SettingsRefused, f.settingsPath, problem);
+    r.failure = settingsFailure(settingsFileProblem(f.settingsPath, f.settings.list));
     return r;
 }

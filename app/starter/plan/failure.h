@@ -35,8 +35,12 @@ enum class FailureKind {
     BeatsUnreadable,         // the audio cannot be read for its beats: the tracker's words in cause
     BeatTrackerSetUp,        // the tracker could not be set up (a fault of this program): its words in cause
     SettingsNotWritten,
-    SettingsRefused,         // the settings file does not read back as written: the protocol's sentence in cause
-    EngineNotStarted,        // the protocol's sentence in cause
+    SettingsTooLong,         // subject: the key whose line is longer than the engine reads
+    SettingsHoldKey,         // subject: the key whose value holds another key, cause: that key
+    SettingsHoldBreak,       // subject: the key whose value holds a line break or a NUL
+    SettingsNotReadBack,     // the settings file does not read back as written
+    SettingsUnreadable,      // the settings file cannot be read back: cause
+    EngineNotStarted,        // subject: the engine, cause: the system's words
     EngineSignalled,         // number: the signal
     NoLaunchToken,
     NoEngineMidi,

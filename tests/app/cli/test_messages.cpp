@@ -4,6 +4,7 @@
 #include <set>
 #include <utility>
 
+#include "app/starter/cli/failures.h"
 #include "app/starter/cli/messages.h"
 
 namespace {
@@ -216,4 +217,17 @@ TEST(Messages, WritesDurations) {
     EXPECT_EQ(durationText(4.3), "4.3 s");
     EXPECT_EQ(durationText(42.4), "42 s");
     EXPECT_EQ(durationText(192), "3 min 12 s");
+}
+
+TEST(Messages, SettingsThatWouldNotReachTheEngineNameTheirKey) {
+    SettingsList list = {{"Transpose", "0MidiFile=x"}};
+    Failure f = settingsFailure(readBackProblem(settingsText(list), list));
+    EXPECT_EQ(failureCode(f), 9);
+    EXPECT_EQ(failureSentence(f), "The value of Transpose contains \"MidiFile=\", so the engine would read it as "
+                                  "MidiFile; a value may not contain a settings key.");
+    list = {{"Tempo", "90"}};
+    EXPECT_EQ(settingsFailure(readBackProblem(settingsText(list), list)).kind, FailureKind::None);
+    EXPECT_EQ(failureSentence(failureOf(FailureKind::EngineNotStarted, "/x/engine", "No such file or directory")),
+              "The engine /x/engine could not be started: No such file or directory; reinstall sonoscriptor or "
+              "name the engine with --engine.");
 }

@@ -13,7 +13,7 @@ const EnginePaths Paths{"/music/take.wav", "/tmp/run/out.mid", "/opt/data", ""};
 // Renders, checks the text against the engine's line reader and the values against its reading.
 RenderedSettings rendered(const SettingsList &asked, const EnginePaths &paths, const FollowedBeats *beats) {
     RenderedSettings r = renderSettings(asked, paths, beats);
-    EXPECT_EQ(readBackProblem(r.text, r.list), "") << r.text;
+    EXPECT_EQ(readBackProblem(r.text, r.list).kind, SettingsProblemKind::None) << r.text;
     Settings read = engineReading(r.text);
     EXPECT_EQ(r.region.start, read.EntireWave ? 0 : read.StartPoint);
     EXPECT_EQ(r.engine.Tempo, read.Tempo);
