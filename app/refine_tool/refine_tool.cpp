@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "app/starter/beats/beats.h"
+#include "app/starter/protocol/settings_file.h"
 #include "app/starter/refine/refine.h"
 #include "app/starter/refine/velocity.h"
 
@@ -98,9 +99,11 @@ bool readParamLines(const std::string &path, std::vector<std::string> &lines) {
 bool stageInput(const ToolOptions &o, RefineInput &input, std::string &error) {
     input.wavePath = o.audio;
     input.engineMidiPath = o.engine;
-    if (!readSettingsFile(o.settings, input.settings, error))
+    SettingsList settings;
+    if (!readSettingsFile(o.settings, settings, error))
         return false;
-    std::string map = o.tempoMap.empty() ? getSetting(input.settings, "TempoFile") : o.tempoMap;
+    input.engine = engineSettings(settings);
+    std::string map = o.tempoMap.empty() ? getSetting(settings, "TempoFile") : o.tempoMap;
     std::error_code ec;
     if (!map.empty() && fs::is_regular_file(map, ec) && !readTempoMap(map, input.tempoMap)) {
         error = "the tempo map " + map + " cannot be read";

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "app/starter/beats/beats.h"
+#include "app/starter/cli/failures.h"
 #include "app/starter/cli/names.h"
 #include "app/starter/cli/options.h"
 #include "app/starter/protocol/settings_check.h"
@@ -92,6 +93,7 @@ bool composeSettings(const StarterOptions &options, SettingsList &settings, std:
         error = "--end must come after --start.";
         return false;
     }
-    error = readBackProblem(settingsText(settings), settings);
-    return error.empty();
+    Failure problem = settingsFailure(readBackProblem(settingsText(settings), settings));
+    error = failureSentence(problem);
+    return problem.kind == FailureKind::None;
 }

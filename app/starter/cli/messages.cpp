@@ -8,7 +8,7 @@
 #include <map>
 #include <utility>
 
-#include "app/starter/beats/beats.h"
+#include "app/starter/audio/audio.h"
 #include "app/starter/cli/names.h"
 #include "app/starter/protocol/exit_code.h"
 #include "app/starter/score/score_file.h"
@@ -22,10 +22,9 @@ std::string gridWords(const Settings &t) {
            numberText("%g", t.Speed) + "%";
 }
 
-std::string timingSentence(int detail, const SettingsList &s) {
-    Settings t;
+std::string timingSentence(int detail, Settings t) {
     TimeBase tb;
-    timeBaseCheck(s, t, tb);
+    timeBaseVerdict(t, ConvertedRate, 1, ConvertedBits, tb);
     // The engine checks the analysis frames per beat first, then the MIDI ticks per beat
     // (frames x 48 / 2^Sensitivity); the sentence names the count that broke the limit.
     bool frames = detail == 24 ? tb.framesRounded == 0 : tb.framesRounded > 32767;
@@ -166,9 +165,9 @@ std::string speedWords(const RunReport &r) {
 
 }  // namespace
 
-std::string failureSentence(int code, int detail, const SettingsList &settings) {
+std::string engineFailureSentence(int code, int detail, const Settings &engine) {
     if (code == 7)
-        return timingSentence(detail, settings);
+        return timingSentence(detail, engine);
     auto it = fixedSentences().find({code, detail});
     if (it != fixedSentences().end())
         return it->second;
@@ -255,13 +254,29 @@ std::string summaryParagraph(const RunReport &r) {
     return text;
 }
 
-int beatFailureCode(BeatFailure kind) {
-    return exitStatus(kind == BeatFailure::Unreadable ? ExitCode::Unsupported : ExitCode::EngineFailed);
+std::string cancelSentence(bool engineRunning, bool refining, bool beforeEngine, bool waiting) {
+    std::string text = "sonoscriptor: cancelling";
+    if (engineRunning)
+        text += "; the engine finishes the MIDI file with the notes found so far";
+    if (refining)
+        text += "; a file being refined is written with the engine's notes, not refined";
+    if (beforeEngine)
+        text += "; a file not yet transcribed gets no MIDI file";
+    if (waiting)
+        text += "; files not started are skipped";
+    return text + " (press Ctrl-C again to stop at once).";
 }
 
-std::string beatFailureSentence(BeatFailure kind, const std::string &what) {
-    if (kind == BeatFailure::Unreadable)
-        return "The file " + what + "; export it as a WAV, FLAC or Ogg file.";
-    return "The file " + what + "; this is a fault of sonoscriptor, not of the file: please report it with the "
-           "recording, or give the tempo with --tempo.";
+std::string stopSentence(int stopped, int notStarted, bool changedNothing) {
+    if (changedNothing)
+        return "sonoscriptor: the stop came after every file had ended; each is reported above as it ended.";
+    auto files = [](int n) { return std::to_string(n) + (n == 1 ? " file" : " files"); };
+    std::string text = "sonoscriptor: stopped at once";
+    if (stopped > 0)
+        text += "; no MIDI file was written for the " + files(stopped) + " in progress";
+    else if (notStarted == 0)
+        text += "; no MIDI file was written";
+    if (notStarted > 0)
+        text += std::string("; ") + files(notStarted) + (notStarted == 1 ? " was" : " were") + " not started";
+    return text + ".";
 }

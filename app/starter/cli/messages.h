@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "app/starter/beats/beats.h"
 #include "app/starter/protocol/settings_file.h"
+#include "input/input.h"
 
 // Where the tempo of a run came from.
 enum class TempoSource {
@@ -47,18 +47,18 @@ struct RunReport {
     int dropped = 0;
 };
 
-/** One plain sentence for an engine code and detail, with the settings of the run. */
-std::string failureSentence(int code, int detail, const SettingsList &settings);
+/** One plain sentence for an engine code and detail, with the settings as the engine read them. */
+std::string engineFailureSentence(int code, int detail, const Settings &engine);
+/** What a first Ctrl-C does, by where the files stand: an engine running, a file being refined,
+ *  one not yet transcribed, files waiting. */
+std::string cancelSentence(bool engineRunning, bool refining, bool beforeEngine, bool waiting);
+/** The last line of a run stopped at once: files stopped in progress and files not started; or,
+ *  when the stop changed nothing, that every file had ended before it. */
+std::string stopSentence(int stopped, int notStarted, bool changedNothing);
 /** The one-paragraph summary of a finished or cancelled transcription. */
 std::string summaryParagraph(const RunReport &report);
 /** The sentence that says a constant tempo replaces beats that were not found. */
 std::string fallbackSentence(const std::string &reason, double tempo);
-/** The exit code of a file whose beats could not be tracked: 4 when the audio cannot be read, 8 for
- *  a fault of this program. */
-int beatFailureCode(BeatFailure kind);
-/** The sentence for a file whose beats could not be tracked, from the tracker's words (what); only
- *  a file that cannot be read is worth exporting again. */
-std::string beatFailureSentence(BeatFailure kind, const std::string &what);
 /** The metre in words with its source: "3/4 time, found from the accents and chord changes". */
 std::string metreWords(int numerator, int denominatorPower, bool given, bool judged, bool weak);
 /** Name of a MIDI key with its octave, e.g. 60 -> "C4" (flats: "Db4" for 61). */

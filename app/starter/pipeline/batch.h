@@ -1,4 +1,5 @@
-// The files of a run and what each stage of the pipeline hands on to the next.
+// What each stage of the pipeline hands on to the next, how the work on a file
+// ended, and what the scheduler keeps of every file.
 #pragma once
 
 #include <atomic>
@@ -9,7 +10,9 @@
 
 #include "app/starter/audio/audio.h"
 #include "app/starter/beats/beats.h"
-#include "app/starter/protocol/settings_file.h"
+#include "app/starter/plan/failure.h"
+#include "app/starter/plan/run_plan.h"
+#include "app/starter/protocol/engine_settings.h"
 #include "app/starter/protocol/status.h"
 #include "app/starter/refine/rules.h"
 
@@ -38,23 +41,14 @@ struct BeatsFound {
     TempoPlan tempo;                // what it found and what is done with it
 };
 
-// A region of a recording in seconds; an end of 0, or not after the start, is the end of the file.
-struct Region {
-    double start = 0;
-    double end = 0;
-};
-
-// What writing the settings hands on: the engine's files, and the values the engine reads
-// in them, so that no later stage reads the settings text back.
+// What writing the settings hands on: the engine's files, and what the engine reads in them.
 struct EngineFiles {
-    SettingsList settings;          // the settings written for this file (checked against the engine's reader)
+    RenderedSettings settings;      // the settings written, as the engine reads them
     std::string settingsPath;
     std::string statusPath;
     std::string midiPath;           // the engine's output inside tempDir
     std::string tempoPath;          // the tempo file the engine follows, "" for none
     std::vector<uint16_t> tempoMap; // its values, empty when there is none or it cannot be read
-    Region region;                  // the region the engine analyses (its start may lie before the audio)
-    double tempo = 120;             // the tempo the engine writes, beats per minute
 };
 
 // What the engine run hands on.
@@ -82,18 +76,18 @@ struct Outcome {
     bool stopped = false;           // stopped at once by a second Ctrl-C or a termination signal
 };
 
-// One input file on its way to a MIDI file: what the command line asks, then what each stage made.
+// A stage's result: its value, or why the file ended there (failure.kind None: it went on).
+template <class T>
+struct Staged {
+    T value{};
+    Failure failure{};
+    bool ok() const { return failure.kind == FailureKind::None; }
+};
+
+// What the scheduler keeps of one file.
 struct Job {
-    std::string input;              // as given on the command line
-    std::string output;             // the MIDI file to write (the score when keepMidi is false)
-    std::string scoreOutput;        // the MusicXML file to write, "" when none
-    bool keepMidi = true;           // the MIDI file goes to output
-    Workspace workspace;
-    EngineAudio audio;
-    BeatsFound beats;
-    EngineFiles files;
-    EngineRun run;
-    Refinement refinement;
+    FilePlan file;
+    std::string audioDescription;   // what the input is, for the progress line (set before Converting)
     Outcome outcome;
 };
 
@@ -110,20 +104,5 @@ struct JobProgress {
     std::atomic<std::chrono::steady_clock::time_point> entered{};
 };
 
-// What every job shares.
-struct BatchConfig {
-    std::string enginePath;
-    std::string dataDir;            // the filter records, with trailing '/'
-    SettingsList settings;          // composed settings without the paths
-    bool force = false;             // an output may replace a file of its name
-    bool quiet = false;
-    int jobs = 1;                   // files worked on at once
-    std::vector<std::string> protectedPaths;  // files never to be overwritten
-    bool trackBeats = false;        // find the beats in each recording and follow them
-    bool beatsOnly = false;         // print the beats found instead of transcribing
-    bool raw = false;               // the engine's MIDI file as it is, not refined
-    bool quantize = false;          // refined notes snapped to the grid
-    std::string keepDir;            // where the engine's files are kept, "" for nowhere
-    // Called by a worker as the file of that index enters a stage; empty for no one.
-    std::function<void(size_t, Stage)> stageWatcher;
-};
+// Called by a worker as the file of that index enters a stage; empty for no one.
+using StageWatcher = std::function<void(size_t, Stage)>;

@@ -40,7 +40,7 @@ std::string percentText(double fraction) {
 // What a file is doing, in words.
 std::string stageWords(const Job &job, Stage stage) {
     switch (stage) {
-    case Stage::Converting: return "converting " + job.workspace.audio.description + " to 44100 Hz 16-bit";
+    case Stage::Converting: return "converting " + job.audioDescription + " to 44100 Hz 16-bit";
     case Stage::FindingBeats: return "finding the beats";
     case Stage::WritingSettings:
     case Stage::RunningEngine: return "transcribing";
@@ -98,7 +98,7 @@ void drawLive(Display &d) {
 }  // namespace
 
 std::string progressLine(const Job &job, Stage stage, double share, bool cancelling, int width) {
-    std::string name = shortName(job.input, 28);
+    std::string name = shortName(job.file.input, 28);
     std::string line = name + std::string(std::max<int>(1, 30 - int(name.size())), ' ');
     int bar = std::clamp(width - int(line.size()) - 40, 10, 30);
     int filled = static_cast<int>(std::clamp(share, 0.0, 1.0) * bar + 0.5);
@@ -146,6 +146,6 @@ void reportJob(Display &d, const Job &job) {
     } else if (out.kind == OutcomeKind::Summary && out.code <= exitStatus(ExitCode::Cancelled)) {
         printAbove(d, d.summariesToStderr ? d.errors : stdout, out.message);
     } else {
-        printAbove(d, d.errors, "sonoscriptor: " + job.input + ": " + out.message);
+        printAbove(d, d.errors, "sonoscriptor: " + job.file.input + ": " + out.message);
     }
 }

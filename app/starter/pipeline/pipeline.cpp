@@ -1,78 +1,110 @@
-// One input's way through the stages, from the check to the file in place.
+// One input's way through the stages, from the check to the file in place:
+// each stage is given the values it needs and hands on what it made.
 #include "app/starter/pipeline/stages.h"
 
 #include <exception>
 
 #include "app/starter/audio/progress.h"
-#include "app/starter/protocol/exit_code.h"
+#include "app/starter/cli/failures.h"
+#include "app/starter/cli/listing.h"
 #include "app/starter/protocol/engine_process.h"
 
 namespace {
 
-// Marks the stage a job enters: for the progress line and for whoever watches the stages.
-void enter(const Job &job, JobProgress &progress, const BatchConfig &config, size_t index, Stage stage) {
-    progress.fraction = 0;
-    planStageShare(job, config, stage, progress);
-    progress.stage = stage;
-    if (config.stageWatcher)
-        config.stageWatcher(index, stage);
+// One file on its way: what it is, where it stands, and what its stages made.
+struct Run {
+    Job &job;
+    const RunPlan &plan;
+    JobProgress &progress;
+    size_t index;
+    const StageWatcher &watcher;
+    FileResults results;
+};
+
+// Marks the stage a file enters: for the progress line and for whoever watches the stages.
+void enter(Run &r, Stage stage) {
+    const AudioInfo &audio = r.results.workspace.audio;
+    r.progress.fraction = 0;
+    planStageShare(r.job.file, r.plan, audio.seconds, audio.readableAsIs, stage, r.progress);
+    r.progress.stage = stage;
+    if (r.watcher)
+        r.watcher(r.index, stage);
 }
 
-// The stages up to the engine's file; false when the job ended on the way.
-bool prepareAndRun(Job &job, const BatchConfig &config, JobProgress &progress, size_t index) {
-    enter(job, progress, config, index, Stage::Checking);
-    if (!stageCheck(job, config))
+// Takes a stage's value (also when it failed: the check's private folder is still to be removed);
+// false, with the file ended, when it failed.
+template <class T>
+bool took(Run &r, Staged<T> staged, T &into) {
+    into = std::move(staged.value);
+    if (!staged.ok())
+        r.job.outcome = outcomeOf(staged.failure);
+    return staged.ok();
+}
+
+// The stages up to the engine's file; false when the file ended on the way.
+bool prepareAndRun(Run &r) {
+    FileResults &f = r.results;
+    enter(r, Stage::Checking);
+    if (!took(r, stageCheck(r.job.file, r.plan), f.workspace))
         return false;
-    if (!job.workspace.audio.readableAsIs)
-        enter(job, progress, config, index, Stage::Converting);
-    if (!stageConvert(job))
+    r.job.audioDescription = f.workspace.audio.description;
+    if (!f.workspace.audio.readableAsIs)
+        enter(r, Stage::Converting);
+    if (!took(r, stageConvert(f.workspace), f.audio))
         return false;
-    if (config.trackBeats || config.beatsOnly) {
-        enter(job, progress, config, index, Stage::FindingBeats);
-        if (!stageFindBeats(job, config))
+    if (r.plan.tempoChoice == TempoChoice::Track || r.plan.beatsOnly) {
+        enter(r, Stage::FindingBeats);
+        if (!took(r, stageFindBeats(f.audio, r.plan), f.beats))
             return false;
+        if (r.plan.beatsOnly) {
+            r.job.outcome = Outcome{0, beatListing(r.job.file.input, f.beats.tempo, r.plan.region.start),
+                                    OutcomeKind::Listing, false};
+            return false;
+        }
     }
-    enter(job, progress, config, index, Stage::WritingSettings);
-    if (!stageWriteSettings(job, config))
+    enter(r, Stage::WritingSettings);
+    if (!took(r, stageWriteSettings(f.audio, f.beats, r.plan, f.workspace.tempDir), f.files))
         return false;
-    enter(job, progress, config, index, Stage::RunningEngine);
-    return stageRunEngine(job, config, progress);
+    enter(r, Stage::RunningEngine);
+    return took(r, stageRunEngine(f.files, r.plan.enginePath, r.progress), f.run);
+}
+
+// The refinement and the settling of a file whose engine wrote a MIDI file.
+void refineAndSettle(Run &r) {
+    FileResults &f = r.results;
+    if (!r.plan.raw && f.run.code == 0)
+        enter(r, Stage::Refining);
+    if (!r.plan.keepDir.empty())
+        keepEngineFiles(r.job.file.input, f.files, r.plan.keepDir);
+    f.refinement = stageRefine(f.audio, f.files, f.run, f.workspace.tempDir, r.plan);
+    enter(r, Stage::Settling);
+    r.progress.fraction = f.run.code == 0 ? 1.0 : f.run.percent / 100.0;
+    r.job.outcome = stageSettle(r.job.file, r.plan, f);
 }
 
 }  // namespace
 
-void failJob(Job &job, int code, const std::string &message) {
-    job.outcome = Outcome{code, message, OutcomeKind::Failure, false};
+Outcome outcomeOf(const Failure &failure) {
+    bool stopped = failure.kind == FailureKind::StoppedAtOnce || failure.kind == FailureKind::NotStartedStopped;
+    return Outcome{failureCode(failure), failureSentence(failure), OutcomeKind::Failure, stopped};
 }
 
-void failInterrupted(Job &job) {
-    if (stopAtOnce())
-        job.outcome = Outcome{exitStatus(ExitCode::Interrupted), "stopped at once", OutcomeKind::Failure, true};
-    else
-        failJob(job, exitStatus(ExitCode::Cancelled), "cancelled before the transcription started; no MIDI file "
-                                                      "was written.");
+Failure interrupted() {
+    return failureOf(stopAtOnce() ? FailureKind::StoppedAtOnce : FailureKind::CancelledBeforeEngine);
 }
 
-void runPipeline(Job &job, const BatchConfig &config, JobProgress &progress, size_t index) {
+void runPipeline(Job &job, const RunPlan &plan, JobProgress &progress, size_t index, const StageWatcher &watcher) {
+    Run r{job, plan, progress, index, watcher, {}};
     setProgressSink(&progress.fraction);
     try {
-        if (prepareAndRun(job, config, progress, index)) {
-            if (!config.raw && job.run.code == 0)
-                enter(job, progress, config, index, Stage::Refining);
-            if (!config.keepDir.empty())
-                keepEngineFiles(job.input, job.files, config.keepDir);
-            job.refinement = stageRefine(job.audio, job.files, job.run, job.workspace.tempDir, config);
-            enter(job, progress, config, index, Stage::Settling);
-            progress.fraction = job.run.code == 0 ? 1.0 : job.run.percent / 100.0;
-            stageSettle(job, config);
-        }
+        if (prepareAndRun(r))
+            refineAndSettle(r);
     } catch (const std::exception &e) {
         // Out of memory, or a file system that failed under us: this file ends, the others go on.
-        failJob(job, exitStatus(ExitCode::EngineFailed), std::string("The file could not be transcribed (") +
-                                                             e.what() + "); please report it with the recording.");
+        job.outcome = outcomeOf(failureOf(FailureKind::Crashed, "", e.what()));
     }
     setProgressSink(nullptr);
-    removeTempDir(job.workspace.tempDir);
-    job.workspace.tempDir.clear();
-    enter(job, progress, config, index, Stage::Done);
+    removeTempDir(r.results.workspace.tempDir);
+    r.results.workspace.tempDir.clear();
+    enter(r, Stage::Done);
 }

@@ -13,15 +13,18 @@
 #include <fftw3.h>
 #include <unistd.h>
 
-#include "app/starter/protocol/exit_code.h"
-#include "app/starter/pipeline/display.h"
+#include "app/starter/cli/messages.h"
 #include "app/starter/files/regular_file.h"
+#include "app/starter/pipeline/display.h"
+#include "app/starter/protocol/exit_code.h"
 
 namespace {
 
 // The files of a run and which of them a worker has taken.
 struct Queue {
-    std::vector<Job> &jobs;
+    const RunPlan &plan;
+    const StageWatcher &watcher;
+    std::vector<Job> jobs;
     std::vector<JobProgress> progress;
     size_t reported = 0;            // the files before this one have been reported
     std::mutex lock;                // guards next
@@ -38,10 +41,10 @@ bool takeNext(Queue &q, size_t &index) {
 }
 
 // A worker: takes files one after another and runs each through every stage.
-void work(Queue &q, const BatchConfig &config) {
+void work(Queue &q) {
     size_t index;
     while (takeNext(q, index))
-        runPipeline(q.jobs[index], config, q.progress[index], index);
+        runPipeline(q.jobs[index], q.plan, q.progress[index], index, q.watcher);
 }
 
 // What a first Ctrl-C does to the files, by the stages they are in: it promises no notes to a
@@ -55,16 +58,7 @@ std::string cancelNotice(const Queue &q) {
         refining = refining || s == Stage::Refining;
         waiting = waiting || s == Stage::Waiting;
     }
-    std::string text = "sonoscriptor: cancelling";
-    if (engine)
-        text += "; the engine finishes the MIDI file with the notes found so far";
-    if (refining)
-        text += "; a file being refined is written with the engine's notes, not refined";
-    if (before)
-        text += "; a file not yet transcribed gets no MIDI file";
-    if (waiting)
-        text += "; files not started are skipped";
-    return text + " (press Ctrl-C again to stop at once).";
+    return cancelSentence(engine, refining, before, waiting);
 }
 
 // The first Ctrl-C: the engines are cancelled by their workers; files not taken are skipped.
@@ -72,7 +66,7 @@ void beginCancel(Queue &q, Display &d) {
     printAbove(d, d.errors, cancelNotice(q));
     std::lock_guard<std::mutex> guard(q.lock);
     for (; q.next < q.jobs.size(); ++q.next) {
-        failJob(q.jobs[q.next], exitStatus(ExitCode::Cancelled), "not started (cancelled).");
+        q.jobs[q.next].outcome = outcomeOf(failureOf(FailureKind::NotStartedCancelled));
         q.progress[q.next].stage = Stage::Done;
     }
 }
@@ -97,11 +91,6 @@ int worstCode(const std::vector<Job> &jobs) {
     return worst;
 }
 
-// "2 files" or "1 file".
-std::string files(int n) {
-    return std::to_string(n) + (n == 1 ? " file" : " files");
-}
-
 // After a second Ctrl-C, SIGTERM or SIGHUP: the workers have killed their engines and removed
 // the files in progress. Reports the files that ended (their outputs are in place), then says
 // which were stopped or never started, and gives the exit code. A stop that came after every
@@ -110,7 +99,7 @@ int stoppedAtOnce(Queue &q, Display &d) {
     int notStarted = 0;
     for (size_t i = 0; i < q.jobs.size(); ++i)
         if (q.progress[i].stage == Stage::Waiting) {
-            q.jobs[i].outcome = Outcome{exitStatus(ExitCode::Interrupted), "not started", OutcomeKind::Failure, true};
+            q.jobs[i].outcome = outcomeOf(failureOf(FailureKind::NotStartedStopped));
             q.progress[i].stage = Stage::Done;
             ++notStarted;
         }
@@ -122,27 +111,18 @@ int stoppedAtOnce(Queue &q, Display &d) {
         return j.outcome.kind == OutcomeKind::Listing ||
                (j.outcome.kind == OutcomeKind::Summary && j.outcome.code <= exitStatus(ExitCode::Cancelled));
     });
-    if (stopped + notStarted == 0 && written) {
-        std::fputs("sonoscriptor: the stop came after every file had ended; each is reported above as it "
-                   "ended.\n", stderr);
+    bool changedNothing = stopped + notStarted == 0 && written;
+    std::fprintf(stderr, "%s\n", stopSentence(stopped, notStarted, changedNothing).c_str());
+    if (changedNothing)
         return worstCode(q.jobs);
-    }
-    std::string text = "sonoscriptor: stopped at once";
-    if (stopped > 0)
-        text += "; no MIDI file was written for the " + files(stopped) + " in progress";
-    else if (notStarted == 0)
-        text += "; no MIDI file was written";
-    if (notStarted > 0)
-        text += std::string("; ") + files(notStarted) + (notStarted == 1 ? " was" : " were") + " not started";
-    std::fprintf(stderr, "%s.\n", text.c_str());
     return terminateSignal ? 128 + terminateSignal : exitStatus(ExitCode::Interrupted);
 }
 
 // True when a file of the run is written into what descriptor fd leads to.
 bool writesInto(const std::vector<Job> &jobs, int fd) {
     return std::any_of(jobs.begin(), jobs.end(), [fd](const Job &j) {
-        return (j.keepMidi && reachesDescriptor(j.output, fd)) ||
-               (!j.scoreOutput.empty() && reachesDescriptor(j.scoreOutput, fd));
+        return (j.file.keepMidi && reachesDescriptor(j.file.output, fd)) ||
+               (!j.file.scoreOutput.empty() && reachesDescriptor(j.file.scoreOutput, fd));
     });
 }
 
@@ -163,28 +143,31 @@ void watch(Queue &q, Display &d) {
 
 }  // namespace
 
-int runBatch(std::vector<Job> &jobs, const BatchConfig &config) {
+int runBatch(const RunPlan &plan, const StageWatcher &watcher) {
     // libaubio and the attack evidence plan FFTs on several threads at once.
     fftwf_make_planner_thread_safe();
-    Queue q{jobs, std::vector<JobProgress>(jobs.size()), 0, {}, 0};
+    std::vector<Job> jobs;
+    for (const FilePlan &file : plan.files)
+        jobs.push_back(Job{file, "", {}});
+    Queue q{plan, watcher, std::move(jobs), std::vector<JobProgress>(plan.files.size()), 0, {}, 0};
     LibraryNotes notes;
-    bool toStandardOutput = !config.beatsOnly && writesInto(jobs, STDOUT_FILENO);
+    bool toStandardOutput = !plan.beatsOnly && writesInto(q.jobs, STDOUT_FILENO);
     // A file written into standard error (/dev/stderr, /dev/fd/2) must reach it, not the pipe that
     // catches the libraries' notes.
-    if (!writesInto(jobs, STDERR_FILENO))
+    if (!writesInto(q.jobs, STDERR_FILENO))
         catchLibraryNotes(notes);
-    Display d{!config.quiet && isatty(fileno(notes.errors)), 0, &jobs, &q.progress, notes.errors, &notes,
-              config.quiet, {}, toStandardOutput};
-    size_t workers = std::min(jobs.size(), static_cast<size_t>(std::max(1, config.jobs)));
+    Display d{!plan.quiet && isatty(fileno(notes.errors)), 0, &q.jobs, &q.progress, notes.errors, &notes,
+              plan.quiet, {}, toStandardOutput};
+    size_t workers = std::min(q.jobs.size(), static_cast<size_t>(std::max(1, plan.jobs)));
     std::vector<std::thread> threads;
     try {
         for (size_t i = 0; i < workers; ++i)
-            threads.emplace_back(work, std::ref(q), std::cref(config));
+            threads.emplace_back(work, std::ref(q));
     } catch (const std::system_error &) {
         // The system gives fewer threads than asked for: the ones started take every file.
     }
     if (threads.empty())
-        work(q, config);
+        work(q);
     watch(q, d);
     for (std::thread &t : threads)
         t.join();
@@ -195,5 +178,5 @@ int runBatch(std::vector<Job> &jobs, const BatchConfig &config) {
         return stoppedAtOnce(q, d);
     reportEnded(q, d);
     clearLive(d);
-    return worstCode(jobs);
+    return worstCode(q.jobs);
 }

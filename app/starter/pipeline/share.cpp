@@ -25,42 +25,44 @@ constexpr double ScoreCost = 0.0003;     // the MusicXML score, when one is writ
 // the line, and one shorter than expected jumps only forward.
 constexpr double PacedLinearUpTo = 0.9;
 
-// Seconds of audio each stage works through: the conversion the whole file, the others the
-// region asked for.
-void audioSeconds(const Job &job, const BatchConfig &config, double &whole, double &region) {
-    whole = job.workspace.audio.seconds;
-    Region asked = settingsRegion(config.settings);
-    double end = asked.end > 0 ? std::min(asked.end, whole) : whole;
-    region = std::max(0.0, end - std::max(0.0, asked.start));
-}
+// What a file's stages work through: the conversion the whole recording, the others the
+// region asked for (seconds).
+struct FileWork {
+    double whole = 0;
+    double region = 0;
+    bool converted = false;
+};
 
-// Seconds of work a stage is expected to take for this job; 0 for a stage it does not run.
-double stageCost(const Job &job, const BatchConfig &config, Stage stage) {
-    double whole, region;
-    audioSeconds(job, config, whole, region);
-    const bool transcribing = !config.beatsOnly;
+// Seconds of work a stage is expected to take for this file; 0 for a stage it does not run.
+double stageCost(const FilePlan &file, const RunPlan &plan, const FileWork &w, Stage stage) {
+    const bool transcribing = !plan.beatsOnly;
     switch (stage) {
-    case Stage::Converting: return job.workspace.audio.readableAsIs ? 0 : ConvertCost * whole;
-    case Stage::FindingBeats: return config.trackBeats || config.beatsOnly ? BeatsCost * region : 0;
-    case Stage::RunningEngine: return transcribing ? EngineCost * region : 0;
-    case Stage::Refining: return transcribing && !config.raw ? RefineCost * region : 0;
+    case Stage::Converting: return w.converted ? ConvertCost * w.whole : 0;
+    case Stage::FindingBeats:
+        return plan.tempoChoice == TempoChoice::Track || plan.beatsOnly ? BeatsCost * w.region : 0;
+    case Stage::RunningEngine: return transcribing ? EngineCost * w.region : 0;
+    case Stage::Refining: return transcribing && !plan.raw ? RefineCost * w.region : 0;
     case Stage::Settling:
-        return transcribing ? (SettleCost + (job.scoreOutput.empty() ? 0 : ScoreCost)) * region : 0;
+        return transcribing ? (SettleCost + (file.scoreOutput.empty() ? 0 : ScoreCost)) * w.region : 0;
     default: return 0;
     }
 }
 
 }  // namespace
 
-void planStageShare(const Job &job, const BatchConfig &config, Stage stage, JobProgress &progress) {
+void planStageShare(const FilePlan &file, const RunPlan &plan, double audioSeconds, bool readableAsIs, Stage stage,
+                    JobProgress &progress) {
+    FileWork w{audioSeconds, 0, !readableAsIs};
+    double end = plan.region.end > 0 ? std::min(plan.region.end, audioSeconds) : audioSeconds;
+    w.region = std::max(0.0, end - std::max(0.0, plan.region.start));
     double before = 0, total = 0;
     for (int s = static_cast<int>(Stage::Checking); s < static_cast<int>(Stage::Done); ++s) {
-        double cost = stageCost(job, config, static_cast<Stage>(s));
+        double cost = stageCost(file, plan, w, static_cast<Stage>(s));
         total += cost;
         if (s < static_cast<int>(stage))
             before += cost;
     }
-    double own = stage == Stage::Done ? 0 : stageCost(job, config, stage);
+    double own = stage == Stage::Done ? 0 : stageCost(file, plan, w, stage);
     progress.before = total > 0 ? before / total : stage == Stage::Done ? 1 : 0;
     progress.span = total > 0 ? own / total : 0;
     progress.expectedSeconds = own;

@@ -7,7 +7,6 @@
 #include <thread>
 
 #include "app/starter/protocol/exit_code.h"
-#include "app/starter/cli/messages.h"
 #include "app/starter/protocol/engine_process.h"
 
 namespace {
@@ -20,7 +19,8 @@ constexpr auto PollEvery = std::chrono::milliseconds(50);
 constexpr auto CancelAgainAfter = std::chrono::milliseconds(300);
 
 // Waits for the engine to end; false when everything stopped at once and it was killed.
-bool watchEngine(Job &job, pid_t pid, JobProgress &progress, int &exitCode, bool &signalled) {
+bool watchEngine(const EngineFiles &files, pid_t pid, JobProgress &progress, EngineRun &run, int &exitCode,
+                 bool &signalled) {
     Clock::time_point lastCancel;
     while (!processEnded(pid, exitCode, signalled)) {
         if (stopAtOnce()) {
@@ -31,11 +31,11 @@ bool watchEngine(Job &job, pid_t pid, JobProgress &progress, int &exitCode, bool
         if (interruptCount >= 1 && (!progress.cancelling || Clock::now() - lastCancel >= CancelAgainAfter)) {
             progress.cancelling = true;
             lastCancel = Clock::now();
-            requestCancel(job.files.statusPath);
+            requestCancel(files.statusPath);
         }
-        StatusLine s = readStatus(job.files.statusPath);
+        StatusLine s = readStatus(files.statusPath);
         if (s.kind == StatusKind::Progress) {
-            job.run.percent = s.percent;
+            run.percent = s.percent;
             progress.fraction = s.percent / 100.0;
         }
         std::this_thread::sleep_for(PollEvery);
@@ -43,50 +43,47 @@ bool watchEngine(Job &job, pid_t pid, JobProgress &progress, int &exitCode, bool
     return true;
 }
 
-// Judges how the engine ended; true when it wrote a MIDI file to go on with (code 0 or 1).
-bool judgeEngine(Job &job, int exitCode, bool signalled) {
-    const int failed = exitStatus(ExitCode::EngineFailed);
-    StatusLine status = readStatus(job.files.statusPath);
-    job.run.code = exitCode;
-    job.run.status = status;
-    job.run.detail = status.kind == StatusKind::Failure && status.code == exitCode ? status.detail : -1;
+// Judges how the engine ended: the failure, unless it wrote a MIDI file to go on with (code 0 or 1).
+Failure judgeEngine(const EngineFiles &files, EngineRun &run, int exitCode, bool signalled) {
+    StatusLine status = readStatus(files.statusPath);
+    run.code = exitCode;
+    run.status = status;
+    run.detail = status.kind == StatusKind::Failure && status.code == exitCode ? status.detail : -1;
+    Failure f;
     if (signalled)
-        failJob(job, failed, "The engine stopped unexpectedly (signal " + std::to_string(exitCode - 128) +
-                                 "); this is a fault in sonoscriptor-engine, please report it with the recording.");
+        f.kind = FailureKind::EngineSignalled, f.number = exitCode - 128;
     else if (exitCode == 0 && !isFinal(status.kind))
-        failJob(job, failed, "The engine ended without a result: it did not accept the launch token; check that "
-                             "--engine names sonoscriptor-engine.");
-    else if (exitCode <= exitStatus(ExitCode::Cancelled) && !std::filesystem::exists(job.files.midiPath))
-        failJob(job, failed, "The engine ended without writing a MIDI file; check that --engine names "
-                             "sonoscriptor-engine.");
+        f.kind = FailureKind::NoLaunchToken;
+    else if (exitCode <= exitStatus(ExitCode::Cancelled) && !std::filesystem::exists(files.midiPath))
+        f.kind = FailureKind::NoEngineMidi;
     else if (exitCode <= exitStatus(ExitCode::Cancelled))
-        return true;
+        return f;
     else if (exitCode <= exitStatus(ExitCode::BadTiming))
-        failJob(job, exitCode, failureSentence(exitCode, job.run.detail, job.files.settings));
+        f.kind = FailureKind::EngineCode, f.number = exitCode, f.detail = run.detail, f.engine = files.settings.engine;
     else
-        failJob(job, failed, "The engine ended with the unknown code " + std::to_string(exitCode) +
-                                 "; check that --engine names sonoscriptor-engine.");
-    return false;
+        f.kind = FailureKind::UnknownEngineCode, f.number = exitCode;
+    return f;
 }
 
 }  // namespace
 
-bool stageRunEngine(Job &job, const BatchConfig &config, JobProgress &progress) {
+Staged<EngineRun> stageRunEngine(const EngineFiles &files, const std::string &enginePath, JobProgress &progress) {
+    Staged<EngineRun> r;
     if (stopRequested) {
-        failInterrupted(job);
-        return false;
+        r.failure = interrupted();
+        return r;
     }
     pid_t pid;
     std::string error;
-    if (!startEngine(config.enginePath, job.files.settingsPath, job.files.statusPath, pid, error)) {
-        failJob(job, exitStatus(ExitCode::EngineFailed), error);
-        return false;
+    if (!startEngine(enginePath, files.settingsPath, files.statusPath, pid, error)) {
+        r.failure = failureOf(FailureKind::EngineNotStarted, enginePath, error);
+        return r;
     }
     int exitCode = 0;
     bool signalled = false;
-    if (!watchEngine(job, pid, progress, exitCode, signalled)) {
-        failInterrupted(job);
-        return false;
-    }
-    return judgeEngine(job, exitCode, signalled);
+    if (!watchEngine(files, pid, progress, r.value, exitCode, signalled))
+        r.failure = interrupted();
+    else
+        r.failure = judgeEngine(files, r.value, exitCode, signalled);
+    return r;
 }

@@ -18,14 +18,14 @@ namespace {
 constexpr double EvidencePassShare = 0.65;
 
 // Writes the refined notes into refined; false when that cannot be done.
-bool refineInto(const EngineAudio &audio, const EngineFiles &files, const BatchConfig &config,
-                const std::string &refined, RefineCounts &counts) {
-    RefineInput input{audio.wave, files.midiPath, files.settings, files.tempoMap, settingsRegion(config.settings).start};
+bool refineInto(const EngineAudio &audio, const EngineFiles &files, const RunPlan &plan, const std::string &refined,
+                RefineCounts &counts) {
+    RefineInput input{audio.wave, files.midiPath, files.settings.engine, files.tempoMap, plan.region.start};
     std::string error;
     RefineSession session;
     try {
         return prepareRefinement(input, session, &stopRequested, error) &&
-               writeRefinement(session, RefineThresholds{}, config.quantize, refined, counts, error);
+               writeRefinement(session, RefineThresholds{}, plan.quantize, refined, counts, error);
     } catch (const std::bad_alloc &) {
         return false;  // too long a recording for the memory at hand
     }
@@ -46,15 +46,15 @@ void keepEngineFiles(const std::string &input, const EngineFiles &files, const s
 }
 
 Refinement stageRefine(const EngineAudio &audio, const EngineFiles &files, const EngineRun &run,
-                       const std::string &tempDir, const BatchConfig &config) {
+                       const std::string &tempDir, const RunPlan &plan) {
     Refinement result;
     result.midiPath = files.midiPath;
-    if (config.raw || run.code != 0)
+    if (plan.raw || run.code != 0)
         return result;
     // When the notes cannot be refined, the engine's file is written as it is.
     std::string refined = tempDir + "refined.mid";
     setProgressRange(0, EvidencePassShare);
-    bool written = refineInto(audio, files, config, refined, result.counts);
+    bool written = refineInto(audio, files, plan, refined, result.counts);
     setProgressRange(0, 1);
     if (written) {
         result.midiPath = refined;

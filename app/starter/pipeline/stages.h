@@ -1,28 +1,39 @@
 // The stages one input goes through, for the pipeline that runs them in order
-// (pipeline.cpp) and the tests of each stage's seams.
+// (pipeline.cpp) and the tests of each stage's seams. Each takes what it needs
+// as values and returns what it made, or the failure that ends the file.
 #pragma once
 
 #include <string>
 
 #include "app/starter/pipeline/pipeline.h"
 
-// The stages. Each returns false when the file has ended, its outcome filled in.
+// Everything the stages made for one file, for the last stage's summary.
+struct FileResults {
+    Workspace workspace;
+    EngineAudio audio;
+    BeatsFound beats;
+    EngineFiles files;
+    EngineRun run;
+    Refinement refinement;
+};
+
 /** Checks the input and the outputs, makes the private folder and examines the audio. */
-bool stageCheck(Job &job, const BatchConfig &config);
-/** Converts the input when the engine cannot read it as it is. */
-bool stageConvert(Job &job);
-/** Finds the beats of the audio the engine will read and plans the tempo. */
-bool stageFindBeats(Job &job, const BatchConfig &config);
-/** Writes the settings and status files of the engine. */
-bool stageWriteSettings(Job &job, const BatchConfig &config);
+Staged<Workspace> stageCheck(const FilePlan &file, const RunPlan &plan);
+/** Converts the input when the engine cannot read it as it is, into the private folder. */
+Staged<EngineAudio> stageConvert(const Workspace &workspace);
+/** Finds the beats of the region asked for in the audio the engine will read, and plans the tempo. */
+Staged<BeatsFound> stageFindBeats(const EngineAudio &audio, const RunPlan &plan);
+/** Writes the settings, status and tempo files of the engine into tempDir. */
+Staged<EngineFiles> stageWriteSettings(const EngineAudio &audio, const BeatsFound &beats, const RunPlan &plan,
+                                       const std::string &tempDir);
 /** Runs the engine to its end, passing on cancel requests; progress goes to fraction. */
-bool stageRunEngine(Job &job, const BatchConfig &config, JobProgress &progress);
+Staged<EngineRun> stageRunEngine(const EngineFiles &files, const std::string &enginePath, JobProgress &progress);
 /** Copies the settings file, the tempo map and the engine's MIDI file of an input into folder
  *  dir (for developers: --keep-engine-files). */
 void keepEngineFiles(const std::string &input, const EngineFiles &files, const std::string &dir);
 /** Refines the engine's notes by the attacks in the recording the engine read, into tempDir;
  *  the engine's file stays when it cannot, or when the run was cancelled or --raw asks so. */
 Refinement stageRefine(const EngineAudio &audio, const EngineFiles &files, const EngineRun &run,
-                       const std::string &tempDir, const BatchConfig &config);
+                       const std::string &tempDir, const RunPlan &plan);
 /** Writes the summary and moves the MIDI file and the score into place. */
-void stageSettle(Job &job, const BatchConfig &config);
+Outcome stageSettle(const FilePlan &file, const RunPlan &plan, const FileResults &results);

@@ -182,8 +182,7 @@ bool startEngine(const std::string &engine, const std::string &settingsPath,
         e = posix_spawn(&pid, engine.c_str(), &setUp.actions, &setUp.attributes, argv.data(), environ);
     if (e == 0)
         return true;
-    error = "The engine " + engine + " could not be started: " + std::strerror(e) +
-            "; reinstall sonoscriptor or name the engine with --engine.";
+    error = std::strerror(e);
     return false;
 }
 

@@ -26,7 +26,7 @@ std::string engineArgument(const std::string &path);
 
 /** Starts the engine with settings, status and the launch token, in a process group of its own
  *  (a terminal's Ctrl-C reaches only the starter), with default signal handling, nothing blocked,
- *  standard input and output on /dev/null; false with a sentence. */
+ *  standard input and output on /dev/null; false with the system's words in error. */
 bool startEngine(const std::string &engine, const std::string &settingsPath,
                  const std::string &statusPath, pid_t &pid, std::string &error);
 /** True when the process has ended; status is its exit code, or 128 + signal (8 when it cannot be waited for). */

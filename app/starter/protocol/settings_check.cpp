@@ -18,24 +18,21 @@ bool readsAs(const TextPiece &piece, const SettingsEntry &entry) {
     return SettingsKeys[index] == entry.key + "=" && value == entry.value;
 }
 
-// The sentence for an entry whose own line does not read back as itself.
-std::string entryProblem(const SettingsEntry &entry) {
+// Why an entry's own line does not read back as itself; kind None when it does.
+SettingsProblem entryProblem(const SettingsEntry &entry) {
     std::vector<TextPiece> pieces = splitTextLines(entry.key + "=" + entry.value + "\n");
     if (pieces.size() == 1 && readsAs(pieces[0], entry))
-        return "";
+        return SettingsProblem{};
     if (pieces.size() != 1 || pieces[0].cut)
-        return "The value of " + entry.key + " is longer than the engine reads (254 characters to a line, the "
-               "key included); shorten it.";
+        return SettingsProblem{SettingsProblemKind::TooLong, entry.key, ""};
     std::string value;
     int index = settingsLineEntry(pieces[0].text, value);
     if (index >= 0 && SettingsKeys[index] != entry.key + "=") {
         std::string other = SettingsKeys[index];
         other.pop_back();
-        return "The value of " + entry.key + " contains \"" + other + "=\", so the engine would read it as " +
-               other + "; a value may not contain a settings key.";
+        return SettingsProblem{SettingsProblemKind::HoldsKey, entry.key, other};
     }
-    return "The value of " + entry.key + " would not reach the engine as given (it holds a line break or a NUL "
-           "character); give it without them.";
+    return SettingsProblem{SettingsProblemKind::HoldsBreak, entry.key, ""};
 }
 
 }  // namespace
@@ -47,27 +44,25 @@ bool engineTakes(const SettingsEntry &entry) {
            settingsLineEntry(pieces[0].text, value) >= 0;
 }
 
-std::string readBackProblem(const std::string &text, const SettingsList &list) {
+SettingsProblem readBackProblem(const std::string &text, const SettingsList &list) {
     SettingsList sorted = inEngineOrder(list);
     std::vector<TextPiece> pieces = splitTextLines(text);
     bool sound = pieces.size() == sorted.size();
     for (size_t i = 0; sound && i < pieces.size(); ++i)
         sound = readsAs(pieces[i], sorted[i]);
     if (sound)
-        return "";
+        return SettingsProblem{};
     for (const SettingsEntry &entry : sorted) {
-        std::string problem = entryProblem(entry);
-        if (!problem.empty())
+        SettingsProblem problem = entryProblem(entry);
+        if (problem.kind != SettingsProblemKind::None)
             return problem;
     }
-    return "The settings file could not be read back as it was written; make sure the temporary folder "
-           "(TMPDIR) is not full.";
+    return SettingsProblem{SettingsProblemKind::NotReadBack, "", ""};
 }
 
-std::string settingsFileProblem(const std::string &path, const SettingsList &list) {
+SettingsProblem settingsFileProblem(const std::string &path, const SettingsList &list) {
     std::string text, reason;
     if (!readRegularFile(path, MaxSettingsFileBytes, text, reason))
-        return "The settings file written for the engine cannot be read back (" + reason +
-               "); make sure the temporary folder (TMPDIR) is writable.";
+        return SettingsProblem{SettingsProblemKind::Unreadable, "", reason};
     return readBackProblem(text, list);
 }

@@ -125,12 +125,14 @@ int leadingInt(const std::string &text) { return parseInt(text.c_str()); }
 
 double leadingDecimal(const std::string &text) { return parseDecimal(text.c_str()); }
 
-Settings engineSettings(const SettingsList &list) {
+Settings engineReading(const std::string &text) {
     Settings s = defaultSettings();
-    for (const TextPiece &piece : splitTextLines(settingsText(list)))
+    for (const TextPiece &piece : splitTextLines(text))
         applySettingsLineTo(s, piece.text);
     return s;
 }
+
+Settings engineSettings(const SettingsList &list) { return engineReading(settingsText(list)); }
 
 std::string lineKey(const std::string &line) {
     for (const std::string &key : settingsKeys())

@@ -48,8 +48,10 @@ int leadingInt(const std::string &text);
 /** The engine's decimal reading (parseDecimal): atof-like after every ',' has become '.'. */
 double leadingDecimal(const std::string &text);
 
-/** The engine's settings after its defaults and the entries of list, read by its own line reader
- *  (values it ignores, such as an empty one, leave the default). */
+/** The engine's settings after its defaults and the lines of settings-file text, read by its own
+ *  line reader (values it ignores, such as an empty one, leave the default). */
+Settings engineReading(const std::string &text);
+/** The engine's reading of the settings-file text of list. */
 Settings engineSettings(const SettingsList &list);
 
 /** Key of one line as the engine matches it (first key literal found), or "". */

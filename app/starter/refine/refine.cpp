@@ -43,8 +43,8 @@ double alignment(const MidiContent &engine, const AttackEvidence &e, const Timel
 }
 
 // The transposition the engine applied (out of range: none).
-int transposeOf(const SettingsList &s) {
-    int v = settingInt(s, "Transpose", 0);
+int transposeOf(const Settings &s) {
+    int v = s.Transpose;
     return v < -127 || v > 127 ? 0 : v;
 }
 
@@ -95,20 +95,20 @@ bool prepareRefinement(const RefineInput &input, RefineSession &s, const std::at
         error = "the engine's MIDI file is not laid out as the engine writes it";
         return false;
     }
-    if (settingInt(input.settings, "PitchMode", 999) == 0) {
+    if (input.engine.PitchMode == 0) {
         error = "every note is written on one key";
         return false;
     }
-    double referencePitch = settingInt(input.settings, "ReferencePitch", 440);
+    double referencePitch = input.engine.ReferencePitch;
     referencePitch = referencePitch < 435 || referencePitch > 445 ? 440 : referencePitch;
     if (!measureFile(input.wavePath, referencePitch, s.evidence, stop, error))
         return false;
     WaveHeader header = readWaveFileHeader(input.wavePath);
-    if (!buildTimeline(input.settings, input.tempoMap, header, s.evidence.hops * s.evidence.hopSeconds, s.timeline,
+    if (!buildTimeline(input.engine, input.tempoMap, header, s.evidence.hops * s.evidence.hopSeconds, s.timeline,
                        error))
         return false;
     s.timeline.droppedSteps = bestDroppedSteps(s.engine, s.evidence, s.timeline);
-    s.notes = timedNotes(s.engine, s.timeline, transposeOf(input.settings));
+    s.notes = timedNotes(s.engine, s.timeline, transposeOf(input.engine));
     s.written = writtenTime(s.timeline, input.regionStart);
     return true;
 }

@@ -14,13 +14,12 @@
 #include "app/starter/refine/rules.h"
 #include "app/starter/refine/thresholds.h"
 #include "app/starter/refine/timeline.h"
-#include "app/starter/protocol/settings_file.h"
 
 // What the stage starts from.
 struct RefineInput {
     std::string wavePath;            // the WAV file the engine read
     std::string engineMidiPath;      // the engine's MIDI file
-    SettingsList settings;           // the settings the engine was given
+    Settings engine{};               // the settings as the engine read them
     std::vector<uint16_t> tempoMap;  // the tempo file's values, empty when it followed none
     double regionStart = 0;          // seconds of the file where the analysed region starts: the refined file's tick 0
 };

@@ -23,14 +23,12 @@ struct FrameRule {
 };
 
 // The analysis rate: VirtualSR when it is 11025, 22050 or 44100 and not above the file's (filter path 11025).
-int analysisRate(const SettingsList &s, int rate) {
-    Settings e = engineSettings(s);
+int analysisRate(const Settings &e, int rate) {
     return analysisRateFor(e.Filter == -1 ? e.VirtualSR : FilterVirtualSR, rate);
 }
 
 // The grid's geometry from the metre, tempo, resolution and sensitivity.
-void gridGeometry(const SettingsList &s, int vsr, FrameRule &r, Timeline &t) {
-    Settings e = engineSettings(s);
+void gridGeometry(const Settings &e, int vsr, FrameRule &r, Timeline &t) {
     int num = numeratorInRange(e.TimeSignatureNumerator), den = denominatorInRange(e.TimeSignatureDenominator);
     int sens = sensitivityInRange(e.Sensitivity);
     float res = resolutionInRange(e.Resolution);
@@ -76,7 +74,7 @@ void replayFrames(const FrameRule &r, const std::vector<uint16_t> &map, double u
 
 }  // namespace
 
-bool buildTimeline(const SettingsList &s, const std::vector<uint16_t> &map, const WaveHeader &h,
+bool buildTimeline(const Settings &s, const std::vector<uint16_t> &map, const WaveHeader &h,
                    double audioSeconds, Timeline &t, std::string &error) {
     if (!h.riff || h.rate <= 0 || h.channels <= 0 || h.bits < 8 || h.dataOffset < 0) {
         error = "the recording's WAV header cannot be read as the engine reads it";
@@ -89,7 +87,7 @@ bool buildTimeline(const SettingsList &s, const std::vector<uint16_t> &map, cons
     int vsr = analysisRate(s, h.rate);
     r.stride = std::max(1, inputStrideFor(h.rate, vsr, h.channels, h.bits));
     r.dataOffset = h.dataOffset;
-    double start = settingInt(s, "EntireWave", 0) != 0 ? 0 : settingDecimal(s, "StartPoint", 0);
+    double start = s.EntireWave != 0 ? 0 : s.StartPoint;
     if (!std::isfinite(start))
         start = 0;
     r.startByte = startByteAt(regionStart(start, audioSeconds, audioSeconds), h.rate, r.bytesPerFrame, h.dataOffset);

@@ -8,8 +8,7 @@
 #include <vector>
 
 #include "app/starter/audio/audio.h"
-#include "app/starter/protocol/settings_file.h"
-#include "input/input.h"  // TicksPerStep
+#include "input/input.h"  // Settings, TicksPerStep
 
 // The engine's grid in one recording.
 struct Timeline {
@@ -32,9 +31,10 @@ struct WrittenTime {
     int64_t pickupSteps = 0;    // grid steps before the first bar line (0: the file starts on one)
 };
 
-/** The grid the engine follows with these settings over a WAV file with this header (map: the
- *  tempo file's values, empty for none); false with a sentence when the header cannot be used. */
-bool buildTimeline(const SettingsList &settings, const std::vector<uint16_t> &map, const WaveHeader &header,
+/** The grid the engine follows with these settings (as it read them) over a WAV file with this
+ *  header (map: the tempo file's values, empty for none); false with a sentence when the header
+ *  cannot be used. */
+bool buildTimeline(const Settings &engine, const std::vector<uint16_t> &map, const WaveHeader &header,
                    double audioSeconds, Timeline &timeline, std::string &error);
 /** Seconds of the file at grid step j (fractions between steps; extended at the ends). */
 double secondsAtStep(const Timeline &t, double step);

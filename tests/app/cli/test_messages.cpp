@@ -4,6 +4,7 @@
 #include <set>
 #include <utility>
 
+#include "app/starter/cli/failures.h"
 #include "app/starter/cli/messages.h"
 
 namespace {
@@ -37,49 +38,49 @@ TEST(Messages, EveryFailureHasItsOwnSentence) {
     SettingsList none;
     std::set<std::string> seen;
     for (auto [code, detail] : engineFailures()) {
-        std::string s = failureSentence(code, detail, none);
+        std::string s = engineFailureSentence(code, detail, engineSettings(none));
         EXPECT_TRUE(seen.insert(s).second) << code << "." << detail << ": " << s;
         EXPECT_NE(s.find(';'), std::string::npos) << "says what to do: " << s;
         EXPECT_EQ(s.back(), '.') << s;
         EXPECT_EQ(s.find('\n'), std::string::npos) << s;
     }
-    EXPECT_NE(failureSentence(0, 0, none).find("complete"), std::string::npos);
-    EXPECT_NE(failureSentence(1, 0, none).find("cancelled"), std::string::npos);
+    EXPECT_NE(engineFailureSentence(0, 0, engineSettings(none)).find("complete"), std::string::npos);
+    EXPECT_NE(engineFailureSentence(1, 0, engineSettings(none)).find("cancelled"), std::string::npos);
 }
 
 TEST(Messages, SayWhatTheEngineAccepts) {
     SettingsList none;
-    std::string rate = failureSentence(4, 10, none);
+    std::string rate = engineFailureSentence(4, 10, engineSettings(none));
     for (const char *r : {"11025", "22050", "44100"})
         EXPECT_NE(rate.find(r), std::string::npos) << rate;
-    EXPECT_NE(failureSentence(4, 11, none).find("16-bit"), std::string::npos);
-    EXPECT_NE(failureSentence(4, 17, none).find("PCM"), std::string::npos);
+    EXPECT_NE(engineFailureSentence(4, 11, engineSettings(none)).find("16-bit"), std::string::npos);
+    EXPECT_NE(engineFailureSentence(4, 17, engineSettings(none)).find("PCM"), std::string::npos);
 }
 
 TEST(Messages, UnknownDetailsFallBackToTheirClass) {
     SettingsList none;
-    EXPECT_NE(failureSentence(5, 99, none).find("disk"), std::string::npos);
-    EXPECT_NE(failureSentence(3, -1, none).find("opened"), std::string::npos);
-    EXPECT_NE(failureSentence(42, 0, none).find("42"), std::string::npos);
+    EXPECT_NE(engineFailureSentence(5, 99, engineSettings(none)).find("disk"), std::string::npos);
+    EXPECT_NE(engineFailureSentence(3, -1, engineSettings(none)).find("opened"), std::string::npos);
+    EXPECT_NE(engineFailureSentence(42, 0, engineSettings(none)).find("42"), std::string::npos);
 }
 
 TEST(Messages, TimingSentencesNameTheSettingsCombination) {
     SettingsList coarse = {{"Sensitivity", "0"}, {"Resolution", "0"}, {"Speed", "100"}};
-    std::string zero = failureSentence(7, 24, coarse);
+    std::string zero = engineFailureSentence(7, 24, engineSettings(coarse));
     EXPECT_NE(zero.find("Sensitivity 0"), std::string::npos) << zero;
     EXPECT_NE(zero.find("Resolution 0"), std::string::npos) << zero;
     EXPECT_NE(zero.find("0.25"), std::string::npos) << zero;
     SettingsList fine = {{"Sensitivity", "7"}, {"Resolution", "8"}, {"Speed", "999"}};
-    std::string big = failureSentence(7, 25, fine);
+    std::string big = engineFailureSentence(7, 25, engineSettings(fine));
     EXPECT_NE(big.find("32767"), std::string::npos) << big;
     EXPECT_NE(big.find("Speed 999%"), std::string::npos) << big;
     // Ticks per beat are the frames per beat x 48 / 2^Sensitivity: 5115 frames, 122757 ticks.
     SettingsList wide = {{"Tempo", "60"}, {"Resolution", "8"}, {"Speed", "999"}, {"TimeSignatureDenominator", "0"}};
-    std::string wideSentence = failureSentence(7, 25, wide);
+    std::string wideSentence = engineFailureSentence(7, 25, engineSettings(wide));
     EXPECT_NE(wideSentence.find("would be 122757 ticks per beat"), std::string::npos) << wideSentence;
     SettingsList slow = {{"Tempo", "2"}};
-    EXPECT_NE(failureSentence(7, 27, slow).find("2 beats per minute"), std::string::npos);
-    EXPECT_NE(failureSentence(7, 26, {{"Tempo", "1e9"}}).find("too fast"), std::string::npos);
+    EXPECT_NE(engineFailureSentence(7, 27, engineSettings(slow)).find("2 beats per minute"), std::string::npos);
+    EXPECT_NE(engineFailureSentence(7, 26, engineSettings({{"Tempo", "1e9"}})).find("too fast"), std::string::npos);
 }
 
 TEST(Messages, NamesNotesAndKeys) {
@@ -216,4 +217,17 @@ TEST(Messages, WritesDurations) {
     EXPECT_EQ(durationText(4.3), "4.3 s");
     EXPECT_EQ(durationText(42.4), "42 s");
     EXPECT_EQ(durationText(192), "3 min 12 s");
+}
+
+TEST(Messages, SettingsThatWouldNotReachTheEngineNameTheirKey) {
+    SettingsList list = {{"Transpose", "0MidiFile=x"}};
+    Failure f = settingsFailure(readBackProblem(settingsText(list), list));
+    EXPECT_EQ(failureCode(f), 9);
+    EXPECT_EQ(failureSentence(f), "The value of Transpose contains \"MidiFile=\", so the engine would read it as "
+                                  "MidiFile; a value may not contain a settings key.");
+    list = {{"Tempo", "90"}};
+    EXPECT_EQ(settingsFailure(readBackProblem(settingsText(list), list)).kind, FailureKind::None);
+    EXPECT_EQ(failureSentence(failureOf(FailureKind::EngineNotStarted, "/x/engine", "No such file or directory")),
+              "The engine /x/engine could not be started: No such file or directory; reinstall sonoscriptor or "
+              "name the engine with --engine.");
 }

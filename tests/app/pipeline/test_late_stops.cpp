@@ -10,9 +10,8 @@
 #include <functional>
 #include <thread>
 
-#include "app/starter/cli/options.h"
+#include "app/starter/cli/run_plan.h"
 #include "app/starter/pipeline/pipeline.h"
-#include "app/starter/score/score_file.h"
 #include "tests/app/starter_rig.h"
 
 namespace fs = std::filesystem;
@@ -55,32 +54,22 @@ struct LateStops : StarterRig {
     int runAt(std::vector<std::string> args, size_t index, Stage when, const std::function<void()> &act) {
         args.insert(args.end(), {"--quiet", "-j", "1"});
         StarterOptions options;
-        SettingsList settings;
-        std::vector<Job> jobs;
+        RunPlan plan;
         std::string error, data = SOURCE_DIR "/data/";
         EXPECT_TRUE(parseCommandLine(args, data, options, error)) << error;
-        EXPECT_TRUE(composeSettings(options, settings, error)) << error;
-        std::vector<std::string> inputs;
-        for (const std::string &input : options.inputs)
-            inputs.push_back(dir.path + input);
-        std::string output = options.output.empty() ? "" : dir.path + options.output;
-        EXPECT_TRUE(planJobs(inputs, output, jobs, error)) << error;
-        EXPECT_TRUE(planScoreOutputs(jobs, output, {options.format, options.musicxml}, error)) << error;
-        BatchConfig config;
-        config.enginePath = engine;
-        config.dataDir = data;
-        config.settings = settings;
-        config.quiet = true;
-        config.protectedPaths = inputs;
-        config.trackBeats = tempoToBeTracked(settings);
-        config.stageWatcher = [&](size_t i, Stage stage) {
-            if (i == index && stage == when)
-                act();
-        };
+        for (std::string &input : options.inputs)
+            input = dir.path + input;
+        if (!options.output.empty())
+            options.output = dir.path + options.output;
+        options.enginePath = engine;
+        EXPECT_TRUE(buildRunPlan(options, data, plan, error)) << error;
         setenv("TMPDIR", tmp.c_str(), 1);
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
-        int code = runBatch(jobs, config);
+        int code = runBatch(plan, [&](size_t i, Stage stage) {
+            if (i == index && stage == when)
+                act();
+        });
         out = testing::internal::GetCapturedStdout();
         err = testing::internal::GetCapturedStderr();
         return code;

@@ -52,19 +52,14 @@ struct StageTimes {
 struct Scheduler : StarterRig {
     // Lists the beats of two recordings with jobs workers; the stage times go to times.
     int listBeats(int jobs, StageTimes &times) {
-        std::vector<Job> batch;
-        for (const char *name : {"a.wav", "b.wav"}) {
-            Job job;
-            job.input = dir.path + name;
-            batch.push_back(job);
-        }
-        BatchConfig config;
-        config.jobs = jobs;
-        config.beatsOnly = true;
-        config.quiet = true;
-        config.stageWatcher = [&](size_t index, Stage stage) { times.note(index, stage); };
+        RunPlan plan;
+        for (const char *name : {"a.wav", "b.wav"})
+            plan.files.push_back(FilePlan{dir.path + name, "", "", true});
+        plan.jobs = jobs;
+        plan.beatsOnly = true;
+        plan.quiet = true;
         testing::internal::CaptureStdout();
-        int code = runBatch(batch, config);
+        int code = runBatch(plan, [&](size_t index, Stage stage) { times.note(index, stage); });
         std::string listings = testing::internal::GetCapturedStdout();
         EXPECT_EQ(std::count(listings.begin(), listings.end(), '#'), 2) << listings;
         return code;
@@ -99,15 +94,13 @@ TEST_F(Scheduler, ConversionAndBeatFindingSayHowFarTheyHaveGot) {
 
 // Workers check the outputs of several files in one folder at the same moment.
 TEST_F(Scheduler, OutputsInOneFolderAreCheckedAtOnce) {
-    BatchConfig config;
+    RunPlan plan;
     std::atomic<int> refused{0};
     std::vector<std::thread> workers;
     for (int w = 0; w < 4; ++w)
         workers.emplace_back([&, w] {
             for (int i = 0; i < 200; ++i) {
-                int code;
-                std::string error;
-                if (!checkOutput(dir.path + std::to_string(w) + ".mid", config, code, error))
+                if (checkOutput(dir.path + std::to_string(w) + ".mid", plan).kind != FailureKind::None)
                     ++refused;
             }
         });
@@ -136,23 +129,22 @@ TEST_F(Scheduler, TheEngineRunsInAProcessGroupOfItsOwn) {
 // The shares of the stages a job runs add up to the whole file, in order, each by its measured
 // cost; a stage whose reports lag moves on by time, ever more slowly, and never past its end.
 TEST(ProgressShare, StagesShareTheWholeFileByTheirCost) {
-    Job job;
-    job.workspace.audio.seconds = 180;
-    BatchConfig config;
-    config.trackBeats = true;
+    FilePlan file;
+    RunPlan plan;
+    plan.tempoChoice = TempoChoice::Track;
     double lastEnd = 0;
     JobProgress p;
     for (Stage s : {Stage::Checking, Stage::Converting, Stage::FindingBeats, Stage::WritingSettings,
                     Stage::RunningEngine, Stage::Refining, Stage::Settling}) {
-        planStageShare(job, config, s, p);
+        planStageShare(file, plan, 180, false, s, p);
         EXPECT_NEAR(p.before, lastEnd, 1e-12) << int(s);
         lastEnd = p.before + p.span;
     }
     EXPECT_NEAR(lastEnd, 1.0, 1e-12);
-    planStageShare(job, config, Stage::Refining, p);
+    planStageShare(file, plan, 180, false, Stage::Refining, p);
     EXPECT_GT(p.span, 0.3) << "refining costs most";
-    config.raw = true;
-    planStageShare(job, config, Stage::Refining, p);
+    plan.raw = true;
+    planStageShare(file, plan, 180, false, Stage::Refining, p);
     EXPECT_EQ(p.span, 0.0);
     EXPECT_NEAR(p.before, 1.0, 0.01);
     double previous = 0.2;

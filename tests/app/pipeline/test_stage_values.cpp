@@ -1,13 +1,15 @@
-// The stages' seams: a stage given values, checked on the values it hands on. What writing
-// the settings hands on must be what the engine reads in the files it wrote (read here with
-// the engine's own line reader and tempo-file reader), so that no later stage reads them back;
-// a beat-tracking failure is judged by its kind, not by its words.
+// The stages' seams: a stage given values, checked on the value it returns. What writing the
+// settings returns must be what the engine reads in the files it wrote (read here with the
+// engine's own line reader and tempo-file reader), so that no later stage reads them back;
+// a failure is a kind with its cause, and only the command line makes its sentence.
 #include <gtest/gtest.h>
 
 #include <sndfile.h>
 
-#include "app/starter/cli/messages.h"
+#include "app/starter/cli/failures.h"
+#include "app/starter/cli/run_plan.h"
 #include "app/starter/pipeline/stages.h"
+#include "app/starter/protocol/engine_process.h"
 #include "input/input.h"
 #include "tests/app/support.h"
 
@@ -33,21 +35,45 @@ std::vector<uint16_t> engineTempoValues(const std::string &path) {
 class StageValues : public ::testing::Test {
 protected:
     TempDir dir;
-    Job job;
-    BatchConfig config;
+    std::string input;
+    EngineAudio audio;
+    RunPlan plan;
 
     void SetUp() override {
-        job.input = dir.file("take.wav");
-        ASSERT_TRUE(writeTones(job.input, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, testMelody(), 12));
-        job.workspace.tempDir = dir.path + "/";
-        job.audio.wave = job.input;
-        config.dataDir = dir.path + "/";
-        config.settings = {{"VirtualSR", "11025"}, {"Resolution", "4"}};
+        input = dir.file("take.wav");
+        ASSERT_TRUE(writeTones(input, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, testMelody(), 12));
+        audio.wave = input;
+        plan.dataDir = dir.path + "/";
+        ask({});
+    }
+
+    // The plan of these settings over the starter's defaults.
+    void ask(const SettingsList &asked) {
+        SettingsList settings = starterDefaults();
+        for (const SettingsEntry &e : asked)
+            setSetting(settings, e.key, e.value);
+        readPlanSettings(settings, plan);
+    }
+
+    // Writes the settings of the beats found; the stage's value, checked against the engine's reading.
+    EngineFiles written(const BeatsFound &beats) {
+        Staged<EngineFiles> r = stageWriteSettings(audio, beats, plan, dir.path + "/");
+        EXPECT_TRUE(r.ok()) << failureSentence(r.failure);
+        const EngineFiles &f = r.value;
+        Settings read = engineReading(f.settingsPath);
+        EXPECT_EQ(f.settings.engine.StartPoint, read.StartPoint);
+        EXPECT_EQ(f.settings.engine.EndPoint, read.EndPoint);
+        EXPECT_EQ(f.settings.engine.Tempo, read.Tempo);
+        EXPECT_EQ(f.settings.engine.TempoFile, read.TempoFile);
+        EXPECT_EQ(f.tempoPath, read.TempoFile);
+        return f;
     }
 
     // A tempo plan that follows beats 0.6 s apart from a downbeat 0.3 s before the audio.
-    static TempoPlan trackedPlan() {
-        TempoPlan plan;
+    static BeatsFound trackedBeats() {
+        BeatsFound beats;
+        beats.ran = true;
+        TempoPlan &plan = beats.tempo;
         plan.tracked = true;
         plan.tempo = 99.86;
         plan.startPoint = -0.3;
@@ -55,77 +81,86 @@ protected:
         plan.numerator = 3;
         plan.denominatorPower = 2;
         plan.map = {600, 600, 601, 599, TempoMapEnd};
-        return plan;
+        return beats;
     }
 };
 
 TEST_F(StageValues, TrackedBeatsHandOnWhatTheEngineReads) {
-    job.beats.tempo = trackedPlan();
-    ASSERT_TRUE(stageWriteSettings(job, config)) << job.outcome.message;
-    Settings read = engineReading(job.files.settingsPath);
-    EXPECT_EQ(job.files.region.start, read.StartPoint);
-    EXPECT_EQ(job.files.region.end, read.EndPoint);
-    EXPECT_EQ(job.files.tempo, read.Tempo);
-    EXPECT_EQ(job.files.tempoPath, read.TempoFile);
-    EXPECT_EQ(job.files.tempoMap, engineTempoValues(job.files.tempoPath));
-    EXPECT_EQ(job.files.tempoMap, (std::vector<uint16_t>{600, 600, 601, 599}));
-    EXPECT_LE(job.files.region.start, 0);  // the grid starts on the downbeat before the audio
+    EngineFiles f = written(trackedBeats());
+    EXPECT_EQ(f.tempoMap, engineTempoValues(f.tempoPath));
+    EXPECT_EQ(f.tempoMap, (std::vector<uint16_t>{600, 600, 601, 599}));
+    EXPECT_LE(f.settings.region.start, 0);  // the grid starts on the downbeat before the audio
+    EXPECT_EQ(f.settings.region.end, 11.5);
+    EXPECT_EQ(f.settings.engine.TimeSignatureNumerator, 3);
+    EXPECT_EQ(f.settings.engine.Tempo, 99.86);
 }
 
 TEST_F(StageValues, TheRegionAndMapAskedForAreHandedOnAsTheEngineReadsThem) {
     // An end asked for stays; a given tempo map is followed as it is.
     std::string map = dir.file("given.map");
     ASSERT_TRUE(writeTempoMap(map, {500, 520, TempoMapEnd}));
-    config.settings.push_back({"EntireWave", "0"});
-    config.settings.push_back({"StartPoint", "1.25"});
-    config.settings.push_back({"EndPoint", "9.5"});
-    config.settings.push_back({"Tempo", "96.5"});
-    config.settings.push_back({"TempoFile", map});
-    ASSERT_TRUE(stageWriteSettings(job, config)) << job.outcome.message;
-    Settings read = engineReading(job.files.settingsPath);
-    EXPECT_EQ(job.files.region.start, read.StartPoint);
-    EXPECT_EQ(job.files.region.end, read.EndPoint);
-    EXPECT_EQ(job.files.region.start, 1.25);
-    EXPECT_EQ(job.files.tempo, read.Tempo);
-    EXPECT_EQ(job.files.tempoPath, read.TempoFile);
-    EXPECT_EQ(job.files.tempoMap, (std::vector<uint16_t>{500, 520}));
+    ask({{"EntireWave", "0"}, {"StartPoint", "1.25"}, {"EndPoint", "9.5"}, {"Tempo", "96.5"}, {"TempoFile", map}});
+    ASSERT_EQ(plan.tempoChoice, TempoChoice::Map);
+    EngineFiles f = written(BeatsFound{});
+    EXPECT_EQ(f.settings.region.start, 1.25);
+    EXPECT_EQ(f.settings.region.end, 9.5);
+    EXPECT_EQ(f.tempoMap, (std::vector<uint16_t>{500, 520}));
 
     // The tracked plan ends the region where the beats were tracked, unless an end was asked for.
-    Job tracked = job;
-    tracked.beats.tempo = trackedPlan();
-    config.settings = {{"StartPoint", "1.25"}, {"EntireWave", "0"}};
-    ASSERT_TRUE(stageWriteSettings(tracked, config)) << tracked.outcome.message;
-    EXPECT_EQ(tracked.files.region.end, 11.5);
-    EXPECT_EQ(tracked.files.region.end, engineReading(tracked.files.settingsPath).EndPoint);
+    ask({{"StartPoint", "1.25"}, {"EntireWave", "0"}});
+    EXPECT_EQ(written(trackedBeats()).settings.region.end, 11.5);
+    ask({{"StartPoint", "1.25"}, {"EndPoint", "9.5"}, {"EntireWave", "0"}});
+    EXPECT_EQ(written(trackedBeats()).settings.region.end, 9.5);
 }
 
 TEST_F(StageValues, WholeFileAndNoTempoAreTheEngineDefaults) {
-    config.settings.push_back({"EntireWave", "1"});
-    config.settings.push_back({"StartPoint", "3"});
-    ASSERT_TRUE(stageWriteSettings(job, config)) << job.outcome.message;
-    EXPECT_EQ(job.files.region.start, 0);
-    EXPECT_EQ(job.files.region.end, 0);
-    EXPECT_EQ(job.files.tempo, engineReading(job.files.settingsPath).Tempo);
-    EXPECT_TRUE(job.files.tempoPath.empty());
-    EXPECT_TRUE(job.files.tempoMap.empty());
+    ask({{"EntireWave", "1"}, {"StartPoint", "3"}});
+    EngineFiles f = written(BeatsFound{});
+    EXPECT_EQ(f.settings.region.start, 0);
+    EXPECT_EQ(f.settings.region.end, 0);
+    EXPECT_EQ(f.settings.engine.Tempo, 120);
+    EXPECT_TRUE(f.tempoPath.empty());
+    EXPECT_TRUE(f.tempoMap.empty());
 }
 
-TEST(BeatFailures, OnlyAFileThatCannotBeReadIsSentBackToBeExported) {
-    TempDir dir;
-    writeText(dir.file("text.wav"), "not audio at all");
-    BeatTrack track;
-    std::string error;
-    BeatFailure failure = BeatFailure::SetUp;
-    ASSERT_FALSE(trackBeats(dir.file("text.wav"), 0, 0, track, nullptr, error, &failure));
-    EXPECT_EQ(failure, BeatFailure::Unreadable);
-    EXPECT_EQ(beatFailureCode(failure), 4);
-    EXPECT_EQ(beatFailureSentence(failure, error), "The file " + error + "; export it as a WAV, FLAC or Ogg file.");
+TEST_F(StageValues, TheCheckHandsOnTheAudioOrWhyItEnds) {
+    plan.beatsOnly = true;  // no outputs to check
+    Staged<Workspace> checked = stageCheck(FilePlan{input, "", "", true}, plan);
+    ASSERT_TRUE(checked.ok()) << failureSentence(checked.failure);
+    EXPECT_EQ(checked.value.source, input);
+    EXPECT_NEAR(checked.value.audio.seconds, 12, 1e-9);
+    Staged<EngineAudio> converted = stageConvert(checked.value);
+    EXPECT_TRUE(converted.ok());
+    EXPECT_EQ(converted.value.wave, input);  // a 16-bit WAV is read as it is
+    removeTempDir(checked.value.tempDir);
+
+    // A start past the end is a failure with both times; the sentence is the command line's.
+    ask({{"EntireWave", "0"}, {"StartPoint", "20"}});
+    checked = stageCheck(FilePlan{input, "", "", true}, plan);
+    removeTempDir(checked.value.tempDir);
+    ASSERT_EQ(checked.failure.kind, FailureKind::StartBeyondEnd);
+    EXPECT_EQ(checked.failure.start, 20);
+    EXPECT_NEAR(checked.failure.length, 12, 1e-9);
+    EXPECT_EQ(failureCode(checked.failure), 9);
+    EXPECT_EQ(failureSentence(checked.failure), "The start 20 s lies beyond the end of the recording, which is 12 s "
+                                                "long; give --start a time before its end.");
+}
+
+TEST_F(StageValues, OnlyAFileThatCannotBeReadIsSentBackToBeExported) {
+    audio.wave = dir.file("text.wav");
+    writeText(audio.wave, "not audio at all");
+    Staged<BeatsFound> found = stageFindBeats(audio, plan);
+    ASSERT_EQ(found.failure.kind, FailureKind::BeatsUnreadable);
+    EXPECT_EQ(failureCode(found.failure), 4);
+    EXPECT_EQ(failureSentence(found.failure), "The file " + found.failure.cause + "; export it as a WAV, FLAC or "
+                                              "Ogg file.");
 
     // A tracker that cannot be set up is this program's fault: no advice to export the file again.
-    const std::string setUp = "cannot be analysed for its beats (the beat tracker could not be set up)";
-    EXPECT_EQ(beatFailureCode(BeatFailure::SetUp), 8);
-    EXPECT_EQ(beatFailureSentence(BeatFailure::SetUp, setUp).find("export"), std::string::npos);
-    EXPECT_NE(beatFailureSentence(BeatFailure::SetUp, setUp).find("report it"), std::string::npos);
+    Failure setUp = failureOf(FailureKind::BeatTrackerSetUp, audio.wave,
+                              "cannot be analysed for its beats (the beat tracker could not be set up)");
+    EXPECT_EQ(failureCode(setUp), 8);
+    EXPECT_EQ(failureSentence(setUp).find("export"), std::string::npos);
+    EXPECT_NE(failureSentence(setUp).find("report it"), std::string::npos);
 }
 
 }  // namespace

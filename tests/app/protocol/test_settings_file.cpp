@@ -65,22 +65,24 @@ TEST(SettingsFile, ConvertsNumbersLikeTheCLibrary) {
 // What the engine's line reader would take differently from what was written.
 TEST(SettingsFile, ReadBackFindsValuesTheEngineWouldTakeOtherwise) {
     SettingsList sound = {{"Tempo", ""}, {"ExePath", "/"}, {"KeyMin", " 36 "}, {"MidiFile", "/a b/x.mid"}};
-    EXPECT_EQ(readBackProblem(settingsText(sound), sound), "");
+    EXPECT_EQ(readBackProblem(settingsText(sound), sound).kind, SettingsProblemKind::None);
     const struct {
         SettingsEntry entry;
-        const char *words;
+        SettingsProblemKind kind;
+        const char *other;
     } cases[] = {
-        {{"Transpose", "0MidiFile=x"}, "read it as MidiFile"},
-        {{"Tempo", "1KeyMin=3"}, "read it as KeyMin"},
-        {{"ExePath", "/" + std::string(250, 'x') + "/"}, "longer than the engine reads"},
-        {{"KeyMin", std::string("3\0" "6", 3)}, "NUL"},
-        {{"KeyMin", "36\r"}, "line break"},
+        {{"Transpose", "0MidiFile=x"}, SettingsProblemKind::HoldsKey, "MidiFile"},
+        {{"Tempo", "1KeyMin=3"}, SettingsProblemKind::HoldsKey, "KeyMin"},
+        {{"ExePath", "/" + std::string(250, 'x') + "/"}, SettingsProblemKind::TooLong, ""},
+        {{"KeyMin", std::string("3\0" "6", 3)}, SettingsProblemKind::HoldsBreak, ""},
+        {{"KeyMin", "36\r"}, SettingsProblemKind::HoldsBreak, ""},
     };
     for (const auto &c : cases) {
         SettingsList list = sound;
         list.push_back(c.entry);
-        std::string problem = readBackProblem(settingsText(list), list);
-        EXPECT_NE(problem.find(c.entry.key), std::string::npos) << problem;
-        EXPECT_NE(problem.find(c.words), std::string::npos) << problem;
+        SettingsProblem problem = readBackProblem(settingsText(list), list);
+        EXPECT_EQ(problem.kind, c.kind) << c.entry.key;
+        EXPECT_EQ(problem.key, c.entry.key);
+        EXPECT_EQ(problem.detail, c.other);
     }
 }

@@ -10,6 +10,7 @@
 #include <sndfile.h>
 
 #include "app/starter/beats/beats.h"
+#include "app/starter/protocol/settings_file.h"
 #include "app/starter/refine/refine.h"
 #include "engine/engine.h"
 #include "tests/app/support.h"
@@ -28,7 +29,9 @@ RefineSession transcribe(const ScratchDir &dir, const std::vector<ToneNote> &ton
     EXPECT_EQ(r.code, 0) << r.err;
     RefineInput input{dir.path + "piece.wav", dir.path + "piece.engine.mid", {}, {}};
     std::string error;
-    EXPECT_TRUE(readSettingsFile(dir.path + "piece.settings.txt", input.settings, error)) << error;
+    SettingsList settings;
+    EXPECT_TRUE(readSettingsFile(dir.path + "piece.settings.txt", settings, error)) << error;
+    input.engine = engineSettings(settings);
     readTempoMap(dir.path + "piece.tempo.bin", input.tempoMap);
     RefineSession s;
     EXPECT_TRUE(prepareRefinement(input, s, nullptr, error)) << error;
@@ -167,7 +170,7 @@ TEST(RefineTimeline, EveryFrameStartsWhereTheEngineStartsIt) {
         if (r.tempoFile)
             readTempoMap(dir.path + "tempo.bin", map);
         Timeline t;
-        ASSERT_TRUE(buildTimeline(list, map, header, 3.0, t, error)) << error;
+        ASSERT_TRUE(buildTimeline(engineSettings(list), map, header, 3.0, t, error)) << error;
 
         input_rig::releaseInput();
         run = RunState{};

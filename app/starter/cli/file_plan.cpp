@@ -1,5 +1,5 @@
 // Which output each input is written to.
-#include "app/starter/pipeline/pipeline.h"
+#include "app/starter/cli/run_plan.h"
 
 #include <filesystem>
 #include <set>
@@ -14,8 +14,8 @@ std::string defaultOutputName(const std::string &input, const std::string &folde
     return (dir / name).string();
 }
 
-bool planJobs(const std::vector<std::string> &inputs, const std::string &output,
-              std::vector<Job> &jobs, std::string &error) {
+bool planFiles(const std::vector<std::string> &inputs, const std::string &output, std::vector<FilePlan> &files,
+               std::string &error) {
     std::error_code ec;
     bool outputIsFolder = !output.empty() && (fs::is_directory(output, ec) || output.back() == '/');
     if (inputs.size() > 1 && !output.empty() && !outputIsFolder) {
@@ -24,16 +24,16 @@ bool planJobs(const std::vector<std::string> &inputs, const std::string &output,
     }
     std::set<std::string> taken;
     for (const std::string &input : inputs) {
-        Job job;
-        job.input = input;
-        job.output = output.empty() || outputIsFolder ? defaultOutputName(input, output) : output;
-        std::string key = fs::absolute(job.output).lexically_normal().string();
+        FilePlan file;
+        file.input = input;
+        file.output = output.empty() || outputIsFolder ? defaultOutputName(input, output) : output;
+        std::string key = fs::absolute(file.output).lexically_normal().string();
         if (!taken.insert(key).second) {
-            error = "Two inputs would both be written to " + job.output +
+            error = "Two inputs would both be written to " + file.output +
                     "; rename one of them or transcribe them one at a time with -o.";
             return false;
         }
-        jobs.push_back(job);
+        files.push_back(file);
     }
     return true;
 }

@@ -1,0 +1,15 @@
+// The sentence and the exit code of every way the work on a file can end
+// without its outputs: the one place where a Failure becomes words.
+#pragma once
+
+#include <string>
+
+#include "app/starter/plan/failure.h"
+#include "app/starter/protocol/settings_check.h"
+
+/** The failure of settings that would not reach the engine as written (kind None when they would). */
+Failure settingsFailure(const SettingsProblem &problem);
+/** The exit code of a failure. */
+int failureCode(const Failure &failure);
+/** The sentence for a failure, as printed after "sonoscriptor: INPUT: ". */
+std::string failureSentence(const Failure &failure);

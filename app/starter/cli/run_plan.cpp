@@ -1,0 +1,81 @@
+// The run plan: the composed settings read once into the values the stages
+// take, and the inputs and outputs of the command line.
+#include "app/starter/cli/run_plan.h"
+
+#include "app/starter/protocol/engine_process.h"
+
+namespace {
+
+// Inputs and output from the command line, else from the settings file; the settings keep no paths.
+void takeFileNames(const StarterOptions &options, SettingsList &settings, std::vector<std::string> &inputs,
+                   std::string &output) {
+    inputs = options.inputs;
+    output = options.output;
+    if (inputs.empty() && !getSetting(settings, "WaveFile").empty()) {
+        inputs.push_back(getSetting(settings, "WaveFile"));
+        if (output.empty())
+            output = getSetting(settings, "MidiFile");
+    }
+    removeSetting(settings, "WaveFile");
+    removeSetting(settings, "MidiFile");
+}
+
+// Files that no output may replace.
+std::vector<std::string> protectedPaths(const StarterOptions &options, const std::vector<std::string> &inputs) {
+    std::vector<std::string> paths;
+    for (const std::string &input : inputs)
+        if (input != StandardInput)  // names no file
+            paths.push_back(input);
+    if (!options.tempoMap.empty())
+        paths.push_back(options.tempoMap);
+    if (!options.settingsFile.empty())
+        paths.push_back(options.settingsFile);
+    return paths;
+}
+
+}  // namespace
+
+void readPlanSettings(const SettingsList &s, RunPlan &plan) {
+    plan.settings = s;
+    plan.region = settingsRegion(s);
+    plan.tempoMap = getSetting(s, "TempoFile");
+    plan.tempoChoice = tempoToBeTracked(s) ? TempoChoice::Track : plan.tempoMap.empty() ? TempoChoice::Given
+                                                                                         : TempoChoice::Map;
+    plan.tempo = settingDecimal(s, "Tempo", 120);
+    plan.grid = settingDecimal(s, "Resolution", 4);
+    KeyChoice &key = plan.key;
+    key.signature = settingInt(s, "KeySignature", 8);
+    key.mode = settingInt(s, "MajorMinor", 0);
+    key.constrained = settingInt(s, "Constrain", 0) != 0 && key.signature >= -7 && key.signature <= 7;
+    key.detect = settingInt(s, "AutoDetectKey", 1) != 0 && !key.constrained;
+    plan.instrument = settingInt(s, "Filter", -1);
+}
+
+bool buildRunPlan(const StarterOptions &options, const std::string &dataDir, RunPlan &plan, std::string &error) {
+    SettingsList settings;
+    if (!composeSettings(options, settings, error))
+        return false;
+    std::vector<std::string> inputs;
+    std::string output;
+    takeFileNames(options, settings, inputs, output);
+    if (inputs.empty()) {
+        error = "Give the recording to transcribe, for example: sonoscriptor song.wav";
+        return false;
+    }
+    plan = RunPlan{};
+    if (!planFiles(inputs, output, plan.files, error) ||
+        !planScoreOutputs(plan.files, output, {options.format, options.musicxml}, error))
+        return false;
+    readPlanSettings(settings, plan);
+    plan.enginePath = options.enginePath.empty() ? defaultEnginePath() : options.enginePath;
+    plan.dataDir = dataDir;
+    plan.beatsOnly = options.beatsOnly;
+    plan.raw = options.raw;
+    plan.quantize = options.quantize;
+    plan.keepDir = options.keepDir;
+    plan.force = options.force;
+    plan.quiet = options.quiet;
+    plan.jobs = options.jobs > 0 ? options.jobs : coreCount();
+    plan.protectedPaths = protectedPaths(options, inputs);
+    return true;
+}

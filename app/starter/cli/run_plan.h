@@ -1,0 +1,25 @@
+// The run plan made from the command line: the files to read and write, the
+// settings composed from the options, and the values the stages take from them.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/starter/cli/options.h"
+#include "app/starter/plan/run_plan.h"
+#include "app/starter/score/score_file.h"
+
+/** Output name for an input: its name with ".mid" in the same folder, or in folder
+ *  ("stdin.mid" for standard input). */
+std::string defaultOutputName(const std::string &input, const std::string &folder);
+/** One file plan per input with its output; false with a sentence when outputs collide. */
+bool planFiles(const std::vector<std::string> &inputs, const std::string &output, std::vector<FilePlan> &files,
+               std::string &error);
+/** Sets each file's score output and whether its MIDI file is kept; false with a sentence on conflict. */
+bool planScoreOutputs(std::vector<FilePlan> &files, const std::string &output, const ScoreChoice &choice,
+                      std::string &error);
+/** The values the stages take from composed settings: region, tempo, grid, key and instrument. */
+void readPlanSettings(const SettingsList &settings, RunPlan &plan);
+/** The plan of a run from parsed options (the settings composed, the files planned, the defaults
+ *  filled in: the engine beside this program, jobs as many as cores); false with a sentence. */
+bool buildRunPlan(const StarterOptions &options, const std::string &dataDir, RunPlan &plan, std::string &error);

@@ -1,0 +1,63 @@
+// The run plan: everything a run of the starter is asked to do, as plain values.
+// The command line builds it (cli/run_plan.h); the pipeline runs it, each stage
+// taking from it what it needs. This folder sits below both.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/starter/protocol/engine_settings.h"
+#include "app/starter/protocol/settings_file.h"
+
+// The input name that reads the recording from standard input.
+inline const std::string StandardInput = "-";
+
+// Where the tempo of the notes comes from.
+enum class TempoChoice {
+    Track,  // the beats found in each recording, or a constant tempo when none is steady
+    Given,  // a constant tempo asked for (or the engine's default)
+    Map,    // a tempo file given by the user
+};
+
+// The key asked for.
+struct KeyChoice {
+    int signature = 8;         // -7..7 sharps (negative: flats), 8 for none
+    int mode = 0;              // 0 major, 1 minor
+    bool detect = true;        // the engine looks for the key
+    bool constrained = false;  // the notes are held to the key's scale
+};
+
+// One input and the files written for it.
+struct FilePlan {
+    std::string input;         // as given on the command line ("-": standard input)
+    std::string output;        // the MIDI file to write (the score when keepMidi is false)
+    std::string scoreOutput;   // the MusicXML file to write, "" when none
+    bool keepMidi = true;      // the MIDI file goes to output
+};
+
+// What one run does to every input.
+struct RunPlan {
+    std::vector<FilePlan> files;
+    std::string enginePath;
+    std::string dataDir;             // the filter records, with a trailing '/'
+    // The engine's settings asked for (defaults, the --settings file, the options), without the
+    // paths of a run: what the settings file renders. The fields below are read from them once.
+    SettingsList settings;
+    Region region;                   // the analysed region asked for (end 0: to the end)
+    TempoChoice tempoChoice = TempoChoice::Track;
+    double tempo = 120;              // beats per minute: the tempo given, or the fallback of tracking
+    std::string tempoMap;            // the tempo file of TempoChoice::Map
+    double grid = 4;                 // the grid's resolution (4: sixteenth notes)
+    KeyChoice key;
+    int instrument = -1;             // the instrument's filter record, -1 for none
+    // What to write.
+    bool beatsOnly = false;          // print the beats found instead of transcribing
+    bool raw = false;                // the engine's MIDI file as it is, not refined
+    bool quantize = false;           // refined notes snapped to the grid
+    std::string keepDir;             // where the engine's files are kept, "" for nowhere
+    // How to write it.
+    bool force = false;              // an output may replace a file of its name
+    bool quiet = false;              // no progress lines
+    int jobs = 1;                    // files worked on at once
+    std::vector<std::string> protectedPaths;  // files never to be overwritten
+};

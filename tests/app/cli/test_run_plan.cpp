@@ -1,0 +1,97 @@
+// The run plan a command line makes: golden command lines and the plan's values,
+// the one place the stages take the region, tempo, grid, key and files from.
+#include <gtest/gtest.h>
+
+#include "app/starter/beats/beats.h"
+#include "app/starter/cli/run_plan.h"
+#include "tests/app/support.h"
+
+namespace {
+
+const std::string DataDir = SOURCE_DIR "/data/";
+
+// The plan of a command line; the test fails when it is refused.
+RunPlan planOf(const std::vector<std::string> &args) {
+    StarterOptions options;
+    RunPlan plan;
+    std::string error;
+    EXPECT_TRUE(parseCommandLine(args, DataDir, options, error) && buildRunPlan(options, DataDir, plan, error))
+        << error;
+    return plan;
+}
+
+// The files of a plan as "input > output + score" (without "+ score" when there is none), or
+// "input > score (no MIDI)" when only the score is written.
+std::vector<std::string> filesOf(const RunPlan &plan) {
+    std::vector<std::string> out;
+    for (const FilePlan &f : plan.files)
+        out.push_back(f.input + " > " + (!f.keepMidi ? f.scoreOutput + " (no MIDI)"
+                                         : f.output + (f.scoreOutput.empty() ? "" : " + " + f.scoreOutput)));
+    return out;
+}
+
+}  // namespace
+
+TEST(RunPlanOf, TheDefaultsFollowTheBeatsOfTheWholeFile) {
+    RunPlan p = planOf({"song.wav"});
+    EXPECT_EQ(filesOf(p), (std::vector<std::string>{"song.wav > song.mid"}));
+    EXPECT_EQ(p.tempoChoice, TempoChoice::Track);
+    EXPECT_EQ(p.tempo, 120);
+    EXPECT_EQ(p.region.start, 0);
+    EXPECT_EQ(p.region.end, 0);
+    EXPECT_EQ(p.grid, 4);
+    EXPECT_EQ(p.key.signature, 8);
+    EXPECT_TRUE(p.key.detect);
+    EXPECT_FALSE(p.key.constrained);
+    EXPECT_EQ(p.instrument, -1);
+    EXPECT_FALSE(p.beatsOnly || p.raw || p.quantize || p.force);
+    EXPECT_EQ(p.jobs, coreCount());
+    EXPECT_EQ(p.dataDir, DataDir);
+    EXPECT_EQ(p.protectedPaths, (std::vector<std::string>{"song.wav"}));
+    EXPECT_EQ(settingsText(p.settings), "VirtualSR=11025\nResolution=4\n");
+}
+
+TEST(RunPlanOf, OptionsBecomeThePlansValues) {
+    RunPlan p = planOf({"--tempo", "66", "-o", "p.mid", "--musicxml", "p.musicxml", "--key", "Em", "--scale-only",
+                        "--grid", "8th", "--start", "2", "--end", "9.5", "--filter", "19", "--raw", "-j", "3",
+                        "--force", "p.wav"});
+    EXPECT_EQ(filesOf(p), (std::vector<std::string>{"p.wav > p.mid + p.musicxml"}));
+    EXPECT_EQ(p.tempoChoice, TempoChoice::Given);
+    EXPECT_EQ(p.tempo, 66);
+    EXPECT_EQ(p.region.start, 2);
+    EXPECT_EQ(p.region.end, 9.5);
+    EXPECT_EQ(p.grid, 3);
+    EXPECT_EQ(p.key.signature, 1);
+    EXPECT_EQ(p.key.mode, 1);
+    EXPECT_TRUE(p.key.constrained);
+    EXPECT_FALSE(p.key.detect);
+    EXPECT_EQ(p.instrument, 19);
+    EXPECT_TRUE(p.raw && p.force);
+    EXPECT_EQ(p.jobs, 3);
+}
+
+TEST(RunPlanOf, ATempoMapIsFollowedAtItsMedianTempo) {
+    ScratchDir dir;
+    std::string map = dir.path + "beats.map";
+    ASSERT_TRUE(writeTempoMap(map, {400, 400, 500, TempoMapEnd}));
+    RunPlan p = planOf({"--tempo-map", map, "--format", "musicxml", "a.wav", "b.wav"});
+    EXPECT_EQ(filesOf(p), (std::vector<std::string>{"a.wav > a.musicxml (no MIDI)", "b.wav > b.musicxml (no MIDI)"}));
+    EXPECT_EQ(p.tempoChoice, TempoChoice::Map);
+    EXPECT_EQ(p.tempoMap, map);
+    EXPECT_EQ(p.tempo, 150);
+    EXPECT_EQ(p.protectedPaths, (std::vector<std::string>{"a.wav", "b.wav", map}));
+}
+
+TEST(RunPlanOf, ASettingsFileMayNameTheFilesButThePlansSettingsHoldNoPaths) {
+    ScratchDir dir;
+    writeText(dir.path + "run.txt", "WaveFile=take.wav\nMidiFile=take-notes.mid\nEntireWave=1\nStartPoint=4\n");
+    RunPlan p = planOf({"--settings", dir.path + "run.txt", "--beats"});
+    EXPECT_EQ(filesOf(p), (std::vector<std::string>{"take.wav > take-notes.mid"}));
+    EXPECT_TRUE(p.beatsOnly);
+    EXPECT_EQ(p.region.start, 0) << "the whole file, whatever StartPoint says";
+    EXPECT_FALSE(hasSetting(p.settings, "WaveFile") || hasSetting(p.settings, "MidiFile"));
+
+    p = planOf({"-"});
+    EXPECT_EQ(filesOf(p), (std::vector<std::string>{"- > stdin.mid"}));
+    EXPECT_TRUE(p.protectedPaths.empty()) << "standard input names no file";
+}
