@@ -4,14 +4,15 @@
 #   tools/deps.sh        the build, the tests and the demo
 #   tools/deps.sh eval   those and the evaluation's: the wide corpus (tools/render/wide.py,
 #                        whose published pieces are read from some of these packages)
-#                        and its harness (tools/eval/run_wide.py)
+#                        and its harness (tools/eval/run_wide.py, whose plain baseline
+#                        runs aubiotrack)
 #   tools/deps.sh bench  those and the timing against aubio (bench/compare.sh)
 set -e
 pkgs="g++ cmake make pkg-config libgtest-dev libbenchmark-dev python3 python3-mido python3-numpy
 libsndfile1-dev libmpg123-dev libsoxr-dev libaubio-dev libfftw3-dev libxml2-dev libzip-dev libcli11-dev
 libxml2-utils musescore3 fluidsynth fluid-soundfont-gm clang libclang-rt-14-dev"
 eval_pkgs="abcmidi planetblupi-music-midi musescore3-common musescore-general-soundfont-small
-timgm6mb-soundfont sox python3-scipy python3-mir-eval"
+timgm6mb-soundfont sox python3-scipy python3-mir-eval aubio-tools"
 bench_pkgs="hyperfine aubio-tools"
 [ "${1:-}" = eval ] && pkgs="$pkgs $eval_pkgs"
 [ "${1:-}" = bench ] && pkgs="$pkgs $bench_pkgs"

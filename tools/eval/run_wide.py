@@ -3,7 +3,7 @@
 
     run_wide.py [--corpus DIR] [--split dev|held] [--starter PATH] [--work DIR]
                 [--soundfont SF ...] [--room ROOM ...] [--piece NAME ...]
-                [--json FILE] [--markdown FILE] [-j N]
+                [--metre-only] [--json FILE] [--markdown FILE] [-j N]
     run_wide.py --collect JSON ...     one summary row per rendering of earlier --json files
     run_wide.py --tables [--corpus DIR] JSON ... > TABLES.md
                                        the tables the README shows, from earlier --json files
@@ -25,7 +25,9 @@ the reference with the shared scorer (50 ms onsets, unshifted):
          notes of the reference (its first entry the time from the file's start
          to the first quarter of the music) and --time-signature with the bar in
          quarters (6/8 as 3/4, 12/8 as 6/4, 2/2 as 4/4; none for 9/8)
-  plain  the plain reading: the beats `--beats` prints, from the first strong
+  plain  the plain reading, independent of the starter's own choice of level:
+         the beats of libaubio's beat tracker as a user would run it
+         (`aubiotrack -i WAV`, Debian's aubio-tools), from the first strong
          onset on (see first_strong_onset), given with --tempo-map (its first
          entry the time to that onset) and --time-signature 4/4
 
@@ -84,6 +86,7 @@ ONSET_LEVEL = 0.1
 ONSET_RISE = 2.0
 ONSET_LOOKBACK = 3
 MAP_TAIL_S = 1.0               # a tempo map covers the audio and this much more
+AUBIOTRACK = "aubiotrack"      # the plain baseline's tracker (Debian aubio-tools)
 
 
 # ---------------------------------------------------------------- inputs
@@ -197,12 +200,30 @@ def judge_listing(truth, found):
             "metre": "%d/%d" % tuple(found["metre"]) if found and found["metre"] else None}
 
 
-def plain_reading(listing, onset):
-    """The plain reading of a --beats listing: its beats from the first strong onset on, the
-    first of them moved onto the onset, the printed tempo, 4/4, a downbeat on the onset."""
-    beats = [b for b in (listing["beats"] if listing else []) if b > onset + 0.05]
-    return {"tempo": listing["tempo"] if listing else None, "metre": (4, 4),
-            "beats": [onset] + beats, "downbeats": [onset], "header": "plain"}
+def aubio_beats(wav):
+    """Beat times (seconds) of libaubio's own tracker run as a user would: `aubiotrack -i WAV`
+    with its defaults; [] when it finds none or cannot run."""
+    text, _, err = run([AUBIOTRACK, "-i", wav])
+    if err:
+        return []
+    beats = []
+    for word in text.split():
+        try:
+            beats.append(float(word))
+        except ValueError:
+            pass
+    return beats
+
+
+def plain_reading(beats, onset):
+    """The plain reading from an independent tracker's beats: the tempo of their median
+    inter-beat interval, 4/4, a downbeat on the first strong onset, and the beats after it
+    (the first moved onto the onset) for the tempo map."""
+    gaps = [b - a for a, b in zip(beats, beats[1:]) if b > a]
+    tempo = 60 / statistics.median(gaps) if gaps else None
+    later = [b for b in beats if b > onset + 0.05]
+    return {"tempo": tempo, "metre": (4, 4), "beats": [onset] + later, "downbeats": [onset],
+            "header": "plain (aubiotrack)"}
 
 
 def one(args, piece, sf, room):
@@ -225,10 +246,12 @@ def one(args, piece, sf, room):
         row["errors"]["beats"] = err
     row["beats_header"] = listing["header"] if listing else None
     onset = first_strong_onset(wav)
-    plain = plain_reading(listing, onset)
+    plain = plain_reading(aubio_beats(wav), onset)
     row["first_strong_onset_s"] = onset
     row["metre_auto"] = judge_listing(truth, listing)
     row["metre_plain"] = judge_listing(truth, plain)
+    if args.metre_only:
+        return row
     num, den = (int(x) for x in truth["metre"].split("/"))
     work = os.path.join(args.work, key)
     os.makedirs(work, exist_ok=True)
@@ -353,6 +376,8 @@ def parse_args(argv):
     ap.add_argument("--room", action="append", choices=list(ROOMS))
     ap.add_argument("--piece", action="append")
     ap.add_argument("-j", "--jobs", type=int, default=2)
+    ap.add_argument("--metre-only", action="store_true",
+                    help="judge only the beat, metre and downbeat (no MIDI files, no onset F1)")
     ap.add_argument("--json")
     ap.add_argument("--markdown")
     a = ap.parse_args(argv)
