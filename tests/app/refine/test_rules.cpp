@@ -7,6 +7,7 @@
 #include <sndfile.h>
 
 #include "app/starter/refine/rules.h"
+#include "tests/app/refine/tone_evidence.h"
 #include "tests/app/support.h"
 
 namespace {
@@ -14,17 +15,6 @@ namespace {
 // A sudden tone's attack is placed where the short window first hears it rise, up to half that
 // window (23 ms) before the tone starts; the notes of these tones are checked within this much.
 constexpr double SuddenToneEarly = 0.025;
-
-// Evidence of tones written as a 44100 Hz WAV file.
-AttackEvidence evidenceOf(const std::vector<ToneNote> &tones, double seconds) {
-    ScratchDir dir;
-    std::string path = dir.path + "tones.wav";
-    EXPECT_TRUE(writeTones(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, tones, seconds));
-    AttackEvidence e;
-    std::string error;
-    EXPECT_TRUE(measureFile(path, 440, e, nullptr, error)) << error;
-    return e;
-}
 
 // A constant grid of 16ths at 120 beats per minute from 0 s.
 Timeline grid() {

@@ -8,20 +8,10 @@
 #include <sndfile.h>
 
 #include "app/starter/refine/velocity.h"
+#include "tests/app/refine/tone_evidence.h"
 #include "tests/app/support.h"
 
 namespace {
-
-// Evidence of tones written as a 44100 Hz WAV file.
-AttackEvidence evidenceOf(const std::vector<ToneNote> &tones, double seconds) {
-    ScratchDir dir;
-    std::string path = dir.path + "tones.wav";
-    EXPECT_TRUE(writeTones(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, tones, seconds));
-    AttackEvidence e;
-    std::string error;
-    EXPECT_TRUE(measureFile(path, 440, e, nullptr, error)) << error;
-    return e;
-}
 
 TimedNote note(int key, double on, double off) {
     TimedNote n;
