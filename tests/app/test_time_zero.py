@@ -100,15 +100,19 @@ def measure_length(measure):
     return longest
 
 
+def rendered(folder, piece):
+    """The piece rendered into folder: its reference (beats, downbeats, notes) and its WAV file."""
+    paths = beat_pieces.write(folder, piece, wav=True)
+    with open(paths["json"]) as f:
+        return json.load(f), paths["wav"]
+
+
 class TimeZero(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         require_renderer()
         cls.folder = tempfile.mkdtemp(prefix="sonoscriptor-time-zero-")
-        paths = beat_pieces.write(cls.folder, PIECE, wav=True)
-        with open(paths["json"]) as f:
-            cls.ref = json.load(f)
-        cls.wav = paths["wav"]
+        cls.ref, cls.wav = rendered(cls.folder, PIECE)
         cls.runs = {}
         for name, extra in (("plain", []), ("quantized", ["--quantize"])):
             out = os.path.join(cls.folder, name + ".mid")
@@ -176,11 +180,9 @@ class CompoundTime(unittest.TestCase):
     def setUpClass(cls):
         require_renderer()
         cls.folder = tempfile.mkdtemp(prefix="sonoscriptor-compound-")
-        paths = beat_pieces.write(cls.folder, COMPOUND, wav=True)
-        with open(paths["json"]) as f:
-            cls.ref = json.load(f)
+        cls.ref, wav = rendered(cls.folder, COMPOUND)
         cls.out = os.path.join(cls.folder, "weasel.mid")
-        cls.result = subprocess.run([STARTER, "--format", "both", "-o", cls.out, paths["wav"]],
+        cls.result = subprocess.run([STARTER, "--format", "both", "-o", cls.out, wav],
                                  capture_output=True, text=True, timeout=300)
 
     @classmethod
