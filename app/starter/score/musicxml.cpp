@@ -102,6 +102,17 @@ void writeTempo(Xml &o, const Score &s, const TempoMark &t, int64_t offset) {
     close(o);
 }
 
+void writeTempoWords(Xml &o, const TempoWords &w, int64_t offset) {
+    open(o, "direction");
+    attribute(o, "placement", "above");
+    open(o, "direction-type");
+    element(o, "words", w.text);
+    close(o);
+    writeOffset(o, offset);
+    element(o, "staff", "1");
+    close(o);
+}
+
 void writeStepAlter(Xml &o, const char *stepName, const char *alterName, char step, int alter) {
     element(o, stepName, std::string(1, step));
     if (alter != 0)
@@ -146,6 +157,9 @@ void writeAnnotations(Xml &o, const Score &s, int64_t start, int64_t length) {
     for (const TempoMark &t : s.tempos)
         if (t.at >= start && t.at < start + length)
             writeTempo(o, s, t, t.at - start);
+    for (const TempoWords &w : s.tempoWords)
+        if (w.at >= start && w.at < start + length)
+            writeTempoWords(o, w, w.at - start);
     for (const DynamicMark &d : s.dynamics)
         if (d.at >= start && d.at < start + length)
             writeDynamics(o, d, d.at - start);

@@ -87,6 +87,12 @@ struct TempoMark {
     double beatsPerMinute = 120;
 };
 
+// A tempo instruction in words over the staff ("rit.", "accel.") where the tempo drifts.
+struct TempoWords {
+    int64_t at = 0;
+    std::string text;
+};
+
 // A dynamics mark (p, mf or f) and the velocity it asks of a player.
 struct DynamicMark {
     int64_t at = 0;
@@ -116,6 +122,7 @@ struct Score {
     char singleClef = 'G';       // the clef of a single staff: 'G' or 'F'
     std::vector<ScoreMeasure> measures;
     std::vector<TempoMark> tempos;
+    std::vector<TempoWords> tempoWords;
     std::vector<ChordSymbol> chords;
     std::vector<DynamicMark> dynamics;
 };
@@ -130,8 +137,9 @@ std::vector<ScoreNote> snapNotes(const MidiContent &midi, const ScoreGrid &grid)
 /** Steps of the file's pick-up: its first time signature's span when a second follows within a bar
     of the metre; 0 when the file starts on a bar line. */
 int64_t pickupSteps(const MidiContent &midi, const ScoreGrid &grid);
-/** The tempo marks of the file: its first tempo, then changes of 2 % or more, on the grid. */
-std::vector<TempoMark> tempoMarks(const MidiContent &midi, const ScoreGrid &grid);
+/** The file's tempo on the grid: the tempo from each step where it changes (the last event at a
+    step wins), from step 0 on (a MIDI file's 120 before its first event). */
+std::vector<TempoMark> tempoMap(const MidiContent &midi, const ScoreGrid &grid);
 /** Measures covering the notes (at least one), the first a pick-up when shift > 0. */
 std::vector<ScoreMeasure> layMeasures(const ScoreGrid &grid, int64_t shift, int64_t lastEnd);
 
@@ -161,6 +169,19 @@ SpelledPitch spellKey(int key, int fifths, bool minor);
 void spellScore(Score &score);
 /** Parses a chord name such as "C", "F#m", "Bb7", "Dm7/A"; false when it is none. */
 bool parseChordName(const std::string &name, ChordSymbol &symbol);
+
+// tempo.cpp
+// The tempo marks and words of a score, as a copyist writes them.
+struct ScoreTempo {
+    std::vector<TempoMark> marks;
+    std::vector<TempoWords> words;
+};
+/** The average tempo of each measure (the beats it holds over the time it lasts) under a tempo map. */
+std::vector<double> measureTempos(const std::vector<TempoMark> &map, const std::vector<ScoreMeasure> &measures);
+/** One mark at the start from the first bars' tempo; a new mark only where the tempo stays more than
+    about 8 % away from the last for two bars or more, at a bar line; a drift over three bars or more
+    written as "rit." or "accel." where it starts, with a mark where it settles. */
+ScoreTempo copyistTempo(const std::vector<TempoMark> &map, const std::vector<ScoreMeasure> &measures);
 
 // dynamics.cpp
 /** Dynamics marks where the notes' velocities change clearly and lastingly (shift: the steps of the

@@ -104,9 +104,11 @@ void readDirectionOrAttributes(xmlNode *c, ReadScore &r) {
         r.harmonies.push_back(childText(root, "root-step") + (alter == "1" ? "#" : alter == "-1" ? "b" : "") + " " +
                               childText(c, "kind"));
     } else if (named(c, "direction")) {
-        xmlNode *metronome = child(child(c, "direction-type"), "metronome");
+        xmlNode *type = child(c, "direction-type"), *metronome = child(type, "metronome");
         if (metronome)
             r.perMinute.push_back(childText(metronome, "per-minute"));
+        if (child(type, "words"))
+            r.tempoWords.push_back(childText(type, "words"));
     }
 }
 

@@ -164,11 +164,14 @@ TEST(ScoreFile, NotesFarOutsideTheStaves) {
 }
 
 TEST(ScoreFile, TempoChangesAndChordSymbols) {
-    MidiContent m = songOf({note(60, 0, 64)});
-    m.tempos = {{0, 500000}, {16, 497512}, {32, 545455}, {48, 600000}, {64, 606061}};
+    // Bars of 64 ticks: 118 after a wobble, 100 from bar 4, then slowing over the last three bars.
+    MidiContent m = songOf({note(60, 0, 11 * 16)});  // eleven bars
+    m.tempos = {{0, 500000}, {16, 497512}, {32, 508475}, {256, 600000}, {320, 606061},
+                {512, 652174}, {576, 714286}, {640, 789474}};
     m.markers = {{0, "C"}, {64, "C"}, {128, "Am"}, {192, "G7"}, {200, "N.C."}};
     ReadScore r = written(m);
-    EXPECT_EQ(r.perMinute, (std::vector<std::string>{"120", "110", "100"}));
+    EXPECT_EQ(r.perMinute, (std::vector<std::string>{"118", "99"}));  // the first bars; a step to 100, then 99
+    EXPECT_EQ(r.tempoWords, (std::vector<std::string>{"rit."}));
     EXPECT_EQ(r.harmonies, (std::vector<std::string>{"C major", "A minor", "G dominant"}));
 }
 
