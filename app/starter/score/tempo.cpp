@@ -13,8 +13,8 @@ namespace {
 
 // A bar's tempo further than this share from the last mark's, for two bars in a row, is a new tempo.
 constexpr double ChangeShare = 0.08;
-// A bar moving on by more than this share from the one before is still on its way (a drift, or
-// the bar in which a step falls).
+// A bar moving on by more than this share from the one before (or two bars by more than this from
+// the one two before) is still on its way: a drift, or the bar in which a step falls.
 constexpr double MovingShare = 0.03;
 // Bars whose tempo sets the first mark: the beats found at the start take a bar or two to settle,
 // so the median of the first four.
@@ -33,9 +33,12 @@ double median(std::vector<double> v) {
     return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
-// The tempo a mark at bar `at` gives: the mean of it and the bar after.
-double settledTempo(const std::vector<double> &tempos, size_t at) {
-    return at + 1 < tempos.size() ? (tempos[at] + tempos[at + 1]) / 2 : tempos[at];
+// Whether the tempo moves on after bar `at` in direction dir: by more than MovingShare over the
+// next bar or the next two (an even rit. slows by only a few per cent a bar).
+bool stillMoving(const std::vector<double> &tempos, size_t at, int dir) {
+    return (at + 1 < tempos.size() && side(tempos[at + 1], tempos[at], MovingShare) == dir) ||
+           (at + 2 < tempos.size() && side(tempos[at + 2], tempos[at], MovingShare) == dir &&
+            dir * (tempos[at + 1] - tempos[at]) > 0);
 }
 
 }  // namespace
@@ -79,15 +82,15 @@ ScoreTempo copyistTempo(const std::vector<TempoMark> &map, const std::vector<Sco
         size_t from = b, to = b;
         while (from > last + 1 && side(t[from - 1], current, MovingShare) == dir && dir * (t[from] - t[from - 1]) > 0)
             --from;
-        while (to + 1 < t.size() && side(t[to + 1], t[to], MovingShare) == dir)
+        while (stillMoving(t, to, dir))
             ++to;
         size_t at = to;
         if (to + 1 - from >= DriftBars) {
             out.words.push_back({bars[from].start, dir < 0 ? "rit." : "accel."});
             at = to + 1;
         }
-        if (at < t.size()) {
-            current = settledTempo(t, at);
+        if (at + 1 < t.size()) {  // a settled tempo reads two bars: none after a closing drift
+            current = (t[at] + t[at + 1]) / 2;
             out.marks.push_back({bars[at].start, current});
         } else {
             current = t.back();

@@ -158,6 +158,13 @@ TEST(ScoreTempo, AStepIsANewMarkAtItsBarAndADriftIsWrittenInWords) {
     EXPECT_EQ(t.words[0].at, 8 * 16);
     EXPECT_EQ(t.marks.size(), 1u) << "a closing rit. needs no mark after it";
 
+    std::vector<double> even(16);  // slowing evenly from 120 to 82.5, about 2 % a bar
+    for (size_t bar = 0; bar < even.size(); ++bar)
+        even[bar] = 120 - 2.5 * static_cast<double>(bar);
+    t = tempoOfBars(even);
+    EXPECT_EQ(t.words.size(), 1u) << "one rit. for one even slowing";
+    EXPECT_EQ(t.marks.size(), 1u);
+
     std::vector<double> accel = {80, 80, 80, 80, 86, 93, 100, 100, 100};
     t = tempoOfBars(accel);
     ASSERT_EQ(t.words.size(), 1u);
