@@ -108,9 +108,12 @@ std::vector<std::pair<int64_t, int64_t>> splitSpan(const ScoreGrid &g, int64_t s
     int type, dots;
     bool single = noteValue(g, end - start, type, dots);
     // A value may hold beats and beat groups only when it starts on a stronger position than
-    // any it crosses; within a beat any plain or dotted value will do.
-    if (single && strongest <= 2)
-        single = strongest > metricLevel(g, start);
+    // any it crosses, or on a beat and crosses only beats (a half note on beat 2 of 3/4); within
+    // a beat any plain or dotted value will do.
+    if (single && strongest <= 2) {
+        int from = metricLevel(g, start);
+        single = strongest > from || (strongest == from && from > 0);
+    }
     if (single || at < 0) {
         out.push_back({start, end});
         return out;

@@ -39,7 +39,9 @@ TEST(ScoreRhythm, SplitsWhereTheMetreAsks) {
     EXPECT_EQ(splitSpan(common, 0, 5), (Spans{{0, 4}, {4, 5}}));       // no single value: split at the beat
     ScoreGrid waltz = gridOf(3, 2);
     EXPECT_EQ(splitSpan(waltz, 0, 12), (Spans{{0, 12}}));
-    EXPECT_EQ(splitSpan(waltz, 4, 12), (Spans{{4, 8}, {8, 12}}));
+    EXPECT_EQ(splitSpan(waltz, 4, 12), (Spans{{4, 12}}));              // half on beat 2 of 3/4: one note
+    EXPECT_EQ(splitSpan(waltz, 6, 12), (Spans{{6, 8}, {8, 12}}));       // off the beat: the beat shows
+    EXPECT_EQ(splitSpan(gridOf(2, 2), 4, 12), (Spans{{4, 8}, {8, 12}}));  // never over a bar line
     ScoreGrid jig = gridOf(6, 3);  // two dotted quarters of 6 steps
     EXPECT_EQ(jig.countSteps, 6);
     EXPECT_EQ(splitSpan(jig, 0, 12), (Spans{{0, 12}}));
