@@ -70,6 +70,8 @@ bool buildScore(const MidiContent &midi, double resolution, const std::string &t
         splitStaves(notes);
     for (int staff = 1; staff <= score.staves; ++staff) {
         std::vector<std::vector<VoiceChord>> voices = assignVoices(notes, staff);
+        for (std::vector<VoiceChord> &voice : voices)
+            closeShortGaps(score.grid, shift, notes, voice);
         fillMeasures(score, voices[0], staff, 1);
         fillMeasures(score, voices[1], staff, 2);
     }

@@ -202,9 +202,15 @@ void writeNote(Xml &o, const Score &s, const ScoreVoice &v, const ScoreEvent &e,
         element(o, "accidental", e.accidentals[i]);
     if (s.staves == 2)
         element(o, "staff", std::to_string(v.staff));
-    if (e.tieFromPrevious || e.tieToNext) {
+    bool staccato = e.staccato && i == 0;
+    if (e.tieFromPrevious || e.tieToNext || staccato) {
         open(o, "notations");
         writeTies(o, e, "tied");
+        if (staccato) {
+            open(o, "articulations");
+            empty(o, "staccato");
+            close(o);
+        }
         close(o);
     }
     close(o);

@@ -40,6 +40,7 @@ struct VoiceChord {
     int64_t start = 0;
     int64_t end = 0;
     std::vector<int> keys;       // highest first
+    bool staccato = false;       // written to the next onset of its line, sounding a third of it or less
 };
 
 // A pitch as written: letter, alteration and octave.
@@ -59,6 +60,7 @@ struct ScoreEvent {
     bool tieToNext = false;
     bool tieFromPrevious = false;
     bool wholeMeasureRest = false;
+    bool staccato = false;
     int typeLevel = 2;           // 0 whole, 1 half, 2 quarter, ... (log2 of the note value)
     int dots = 0;
 };
@@ -159,6 +161,12 @@ bool noteValue(const ScoreGrid &grid, int64_t length, int &typeLevel, int &dots)
 int metricLevel(const ScoreGrid &grid, int64_t positionInBar);
 /** Note values of [start, end) within one measure, split where the metre asks; positions in the bar. */
 std::vector<std::pair<int64_t, int64_t>> splitSpan(const ScoreGrid &grid, int64_t start, int64_t end);
+/** A voice's chords written to the next onset of the line where that lies within a beat of their
+    start, the span is one written value (shift: steps of the full first bar before the score's
+    start) and none of their keys is struck again before it, so a short note reads as its value and
+    not as a shorter one and a rest: staccato when it sounded a third of that value or less. */
+void closeShortGaps(const ScoreGrid &grid, int64_t shift, const std::vector<ScoreNote> &notes,
+                    std::vector<VoiceChord> &chords);
 /** Fills the measures with the voices' chords and rests, tied across splits and barlines. */
 void fillMeasures(Score &score, const std::vector<VoiceChord> &chords, int staff, int voice);
 

@@ -39,6 +39,7 @@ struct ReadScore {
     std::vector<std::string> tempoWords;  // words over the staff, e.g. "rit."
     std::string fifths, mode, beats, beatType, firstMeasureNumber;
     int divisions = 0;
+    int staccatos = 0;                    // notes with a staccato mark
     bool firstImplicit = false;
 };
 
