@@ -178,6 +178,8 @@ void writeTies(Xml &o, const ScoreEvent &e, const char *name) {
 // One note of a chord (index i), or the rest when the event has no keys.
 void writeNote(Xml &o, const Score &s, const ScoreVoice &v, const ScoreEvent &e, size_t i) {
     open(o, "note");
+    if (e.hidden)
+        attribute(o, "print-object", "no");
     if (i > 0)
         empty(o, "chord");
     if (e.keys.empty()) {

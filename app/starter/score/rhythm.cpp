@@ -169,3 +169,15 @@ void fillMeasures(Score &score, const std::vector<VoiceChord> &chords, int staff
         m.voices.push_back(measureVoice(score.grid, m, chords, first, staff, voice));
     }
 }
+
+void hideRestsUnderNotes(Score &score) {
+    for (ScoreMeasure &m : score.measures)
+        for (ScoreVoice &first : m.voices) {
+            bool silent = first.voice == 1 && first.events.size() == 1 && first.events[0].wholeMeasureRest;
+            bool otherPlays = std::any_of(m.voices.begin(), m.voices.end(), [&](const ScoreVoice &v) {
+                return v.staff == first.staff && v.voice != 1;
+            });
+            if (silent && otherPlays)
+                first.events[0].hidden = true;
+        }
+}

@@ -60,6 +60,7 @@ struct ScoreEvent {
     bool tieToNext = false;
     bool tieFromPrevious = false;
     bool wholeMeasureRest = false;
+    bool hidden = false;         // a rest not printed: its voice is silent while the other plays
     bool staccato = false;
     int typeLevel = 2;           // 0 whole, 1 half, 2 quarter, ... (log2 of the note value)
     int dots = 0;
@@ -169,6 +170,8 @@ void closeShortGaps(const ScoreGrid &grid, int64_t shift, const std::vector<Scor
                     std::vector<VoiceChord> &chords);
 /** Fills the measures with the voices' chords and rests, tied across splits and barlines. */
 void fillMeasures(Score &score, const std::vector<VoiceChord> &chords, int staff, int voice);
+/** Hides the whole-bar rest of a staff's first voice in the measures where its second voice plays. */
+void hideRestsUnderNotes(Score &score);
 
 // spelling.cpp
 /** The written pitch of a key in a key signature and mode. */

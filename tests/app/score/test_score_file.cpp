@@ -117,6 +117,24 @@ TEST(ScoreFile, ShortNotesAreWrittenToTheNextOnsetOfTheirLine) {
     EXPECT_EQ(r.staccatos, 3);
 }
 
+TEST(ScoreFile, AVoiceSilentForABarHidesItsRestUnderTheOtherVoice) {
+    // Quarters over a note held for two bars in the treble staff; in bar 2 only the held note sounds.
+    std::vector<MidiNote> notes = {note(64, 0, 32)};
+    for (int64_t at = 0; at < 16; at += 4)
+        notes.push_back(note(76 + at % 8, at, at + 4));
+    ScratchDir dir;
+    std::string path = dir.path + "voices.musicxml", error;
+    ASSERT_TRUE(writeScoreFile(songOf(notes), {"title", 4, false}, path, error)) << error;
+    EXPECT_EQ(schemaProblems(path), "");
+    ReadScore r = readScore(path);
+    EXPECT_EQ(r.problems, std::vector<std::string>{});
+    EXPECT_EQ(r.notes.size(), notes.size());
+    std::string text = fileText(path);
+    size_t hidden = text.find("<note print-object=\"no\">");
+    ASSERT_NE(hidden, std::string::npos);
+    EXPECT_EQ(text.find("<rest measure=\"yes\"/>", hidden), text.find("<rest", hidden));
+}
+
 TEST(ScoreFile, AnEmptyTranscriptionIsOneBarOfRests) {
     ReadScore r = written(songOf({}));
     EXPECT_TRUE(r.notes.empty());
