@@ -43,20 +43,6 @@ std::vector<ChordSymbol> chordSymbols(const MidiContent &midi, const Score &scor
     return chords;
 }
 
-// Tempo marks from the first bar line on; the one in force there is written at the start, over a
-// pick-up whose lead-in has a tempo of its own.
-std::vector<TempoMark> barTempos(const std::vector<TempoMark> &marks, int64_t pickup) {
-    std::vector<TempoMark> out;
-    for (TempoMark m : marks) {
-        if (m.at <= pickup) {
-            m.at = 0;
-            out.clear();
-        }
-        out.push_back(m);
-    }
-    return out;
-}
-
 }  // namespace
 
 bool buildScore(const MidiContent &midi, double resolution, const std::string &title, Score &score,
@@ -84,11 +70,16 @@ bool buildScore(const MidiContent &midi, double resolution, const std::string &t
         splitStaves(notes);
     for (int staff = 1; staff <= score.staves; ++staff) {
         std::vector<std::vector<VoiceChord>> voices = assignVoices(notes, staff);
+        for (std::vector<VoiceChord> &voice : voices)
+            closeShortGaps(score.grid, shift, notes, voice);
         fillMeasures(score, voices[0], staff, 1);
         fillMeasures(score, voices[1], staff, 2);
     }
+    hideRestsUnderNotes(score);
     spellScore(score);
-    score.tempos = barTempos(tempoMarks(midi, score.grid), pickup);
+    ScoreTempo tempo = copyistTempo(tempoMap(midi, score.grid), score.measures);
+    score.tempos = tempo.marks;
+    score.tempoWords = tempo.words;
     score.chords = chordSymbols(midi, score);
     score.dynamics = dynamicMarks(midi, score.grid, shift);
     return true;

@@ -1,16 +1,9 @@
-// The grid of the score: snapping ticks to steps, the pick-up, tempo marks
+// The grid of the score: snapping ticks to steps, the pick-up, the tempo map
 // and the measures.
 #include "app/starter/score/score.h"
 
 #include <algorithm>
 #include <cmath>
-
-namespace {
-
-// A change of tempo smaller than this share of the last mark is not written.
-constexpr double TempoChangeShare = 0.02;
-
-}  // namespace
 
 bool chooseGrid(const MidiContent &midi, double resolution, ScoreGrid &g, std::string &error) {
     if (midi.division <= 0 || midi.division >= 0x8000) {
@@ -80,28 +73,23 @@ int64_t pickupSteps(const MidiContent &midi, const ScoreGrid &grid) {
     return steps < grid.barSteps ? steps : 0;
 }
 
-std::vector<TempoMark> tempoMarks(const MidiContent &midi, const ScoreGrid &grid) {
+std::vector<TempoMark> tempoMap(const MidiContent &midi, const ScoreGrid &grid) {
     std::vector<MidiTempo> events = midi.tempos;
     std::stable_sort(events.begin(), events.end(),
                      [](const MidiTempo &a, const MidiTempo &b) { return a.tick < b.tick; });
-    std::vector<TempoMark> marks;
+    std::vector<TempoMark> map;
     if (events.empty() || events.front().tick > 0)
-        marks.push_back({0, 120.0});  // a MIDI file's tempo before its first tempo event
+        map.push_back({0, 120.0});  // a MIDI file's tempo before its first tempo event
     for (const MidiTempo &e : events) {
         if (e.microsPerBeat <= 0)
             continue;
-        TempoMark mark{stepOfTick(grid, midi.division, e.tick), 60e6 / static_cast<double>(e.microsPerBeat)};
-        if (!marks.empty() && marks.back().at == mark.at) {
-            marks.back() = mark;  // the last event at a step wins
-            if (marks.size() >= 2 && std::abs(mark.beatsPerMinute / marks[marks.size() - 2].beatsPerMinute - 1) <
-                                         TempoChangeShare)
-                marks.pop_back();
-            continue;
-        }
-        if (marks.empty() || std::abs(mark.beatsPerMinute / marks.back().beatsPerMinute - 1) >= TempoChangeShare)
-            marks.push_back(mark);
+        TempoMark t{stepOfTick(grid, midi.division, e.tick), 60e6 / static_cast<double>(e.microsPerBeat)};
+        if (!map.empty() && map.back().at == t.at)
+            map.back() = t;  // the last event at a step wins
+        else
+            map.push_back(t);
     }
-    return marks;
+    return map;
 }
 
 std::vector<ScoreMeasure> layMeasures(const ScoreGrid &grid, int64_t shift, int64_t lastEnd) {

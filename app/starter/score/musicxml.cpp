@@ -102,6 +102,17 @@ void writeTempo(Xml &o, const Score &s, const TempoMark &t, int64_t offset) {
     close(o);
 }
 
+void writeTempoWords(Xml &o, const TempoWords &w, int64_t offset) {
+    open(o, "direction");
+    attribute(o, "placement", "above");
+    open(o, "direction-type");
+    element(o, "words", w.text);
+    close(o);
+    writeOffset(o, offset);
+    element(o, "staff", "1");
+    close(o);
+}
+
 void writeStepAlter(Xml &o, const char *stepName, const char *alterName, char step, int alter) {
     element(o, stepName, std::string(1, step));
     if (alter != 0)
@@ -146,6 +157,9 @@ void writeAnnotations(Xml &o, const Score &s, int64_t start, int64_t length) {
     for (const TempoMark &t : s.tempos)
         if (t.at >= start && t.at < start + length)
             writeTempo(o, s, t, t.at - start);
+    for (const TempoWords &w : s.tempoWords)
+        if (w.at >= start && w.at < start + length)
+            writeTempoWords(o, w, w.at - start);
     for (const DynamicMark &d : s.dynamics)
         if (d.at >= start && d.at < start + length)
             writeDynamics(o, d, d.at - start);
@@ -164,6 +178,8 @@ void writeTies(Xml &o, const ScoreEvent &e, const char *name) {
 // One note of a chord (index i), or the rest when the event has no keys.
 void writeNote(Xml &o, const Score &s, const ScoreVoice &v, const ScoreEvent &e, size_t i) {
     open(o, "note");
+    if (e.hidden)
+        attribute(o, "print-object", "no");
     if (i > 0)
         empty(o, "chord");
     if (e.keys.empty()) {
@@ -188,9 +204,15 @@ void writeNote(Xml &o, const Score &s, const ScoreVoice &v, const ScoreEvent &e,
         element(o, "accidental", e.accidentals[i]);
     if (s.staves == 2)
         element(o, "staff", std::to_string(v.staff));
-    if (e.tieFromPrevious || e.tieToNext) {
+    bool staccato = e.staccato && i == 0;
+    if (e.tieFromPrevious || e.tieToNext || staccato) {
         open(o, "notations");
         writeTies(o, e, "tied");
+        if (staccato) {
+            open(o, "articulations");
+            empty(o, "staccato");
+            close(o);
+        }
         close(o);
     }
     close(o);

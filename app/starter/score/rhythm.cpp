@@ -4,12 +4,19 @@
 
 #include <algorithm>
 #include <climits>
+#include <map>
 
 namespace {
 
+// A note written to the next onset of its line is marked staccato when it sounded this fraction of
+// its written value or less (1 / StaccatoShare). Half would mark the early releases of decaying
+// tones (harpsichord, guitar, piano) that the development pieces play legato; a third marks only
+// notes clearly let go.
+constexpr int64_t StaccatoShare = 3;
+
 // Appends the written pieces of [start, end) (score times) of measure m to voice.
 void addSpan(const ScoreGrid &g, const ScoreMeasure &m, ScoreVoice &voice, int64_t start, int64_t end,
-             const std::vector<int> &keys, bool tieIn, bool tieOut) {
+             const std::vector<int> &keys, bool tieIn, bool tieOut, bool staccato) {
     int64_t toBar = m.metricOffset - m.start;
     std::vector<std::pair<int64_t, int64_t>> pieces = splitSpan(g, start + toBar, end + toBar);
     for (size_t i = 0; i < pieces.size(); ++i) {
@@ -19,6 +26,7 @@ void addSpan(const ScoreGrid &g, const ScoreMeasure &m, ScoreVoice &voice, int64
         e.keys = keys;
         e.tieFromPrevious = !keys.empty() && (i > 0 || tieIn);
         e.tieToNext = !keys.empty() && (i + 1 < pieces.size() || tieOut);
+        e.staccato = staccato && i == 0 && !tieIn;
         noteValue(g, e.length, e.typeLevel, e.dots);
         voice.events.push_back(e);
     }
@@ -34,8 +42,8 @@ ScoreVoice measureVoice(const ScoreGrid &g, const ScoreMeasure &m, const std::ve
         if (e <= s)
             continue;
         if (s > at)
-            addSpan(g, m, v, at, s, {}, false, false);
-        addSpan(g, m, v, s, e, chords[i].keys, chords[i].start < s, chords[i].end > e);
+            addSpan(g, m, v, at, s, {}, false, false, false);
+        addSpan(g, m, v, s, e, chords[i].keys, chords[i].start < s, chords[i].end > e, chords[i].staccato);
         at = e;
     }
     if (at == m.start && !m.implicit) {
@@ -47,7 +55,7 @@ ScoreVoice measureVoice(const ScoreGrid &g, const ScoreMeasure &m, const std::ve
         return v;
     }
     if (at < end)
-        addSpan(g, m, v, at, end, {}, false, false);
+        addSpan(g, m, v, at, end, {}, false, false, false);
     return v;
 }
 
@@ -108,9 +116,12 @@ std::vector<std::pair<int64_t, int64_t>> splitSpan(const ScoreGrid &g, int64_t s
     int type, dots;
     bool single = noteValue(g, end - start, type, dots);
     // A value may hold beats and beat groups only when it starts on a stronger position than
-    // any it crosses; within a beat any plain or dotted value will do.
-    if (single && strongest <= 2)
-        single = strongest > metricLevel(g, start);
+    // any it crosses, or on a beat and crosses only beats (a half note on beat 2 of 3/4); within
+    // a beat any plain or dotted value will do.
+    if (single && strongest <= 2) {
+        int from = metricLevel(g, start);
+        single = strongest > from || (strongest == from && from > 0);
+    }
     if (single || at < 0) {
         out.push_back({start, end});
         return out;
@@ -119,6 +130,32 @@ std::vector<std::pair<int64_t, int64_t>> splitSpan(const ScoreGrid &g, int64_t s
     std::vector<std::pair<int64_t, int64_t>> rest = splitSpan(g, at, end);
     out.insert(out.end(), rest.begin(), rest.end());
     return out;
+}
+
+void closeShortGaps(const ScoreGrid &grid, int64_t shift, const std::vector<ScoreNote> &notes,
+                    std::vector<VoiceChord> &chords) {
+    // Each key's onsets anywhere in the score: a chord is not written over its own keys' next strike.
+    std::map<int, std::vector<int64_t>> onsets;
+    for (const ScoreNote &n : notes)
+        onsets[n.key].push_back(n.start);
+    for (auto &[key, starts] : onsets)
+        std::sort(starts.begin(), starts.end());
+    auto struckAgainBefore = [&](const VoiceChord &c, int64_t end) {
+        return std::any_of(c.keys.begin(), c.keys.end(), [&](int key) {
+            const std::vector<int64_t> &s = onsets[key];
+            auto next = std::upper_bound(s.begin(), s.end(), c.start);
+            return next != s.end() && *next < end;
+        });
+    };
+    for (size_t i = 0; i + 1 < chords.size(); ++i) {
+        VoiceChord &c = chords[i];
+        int64_t next = chords[i + 1].start, span = next - c.start, sounding = c.end - c.start;
+        if (c.end >= next || span > grid.countSteps || splitSpan(grid, c.start + shift, next + shift).size() > 1 ||
+            struckAgainBefore(c, next))
+            continue;
+        c.staccato = StaccatoShare * sounding <= span;
+        c.end = next;
+    }
 }
 
 void fillMeasures(Score &score, const std::vector<VoiceChord> &chords, int staff, int voice) {
@@ -131,4 +168,16 @@ void fillMeasures(Score &score, const std::vector<VoiceChord> &chords, int staff
             continue;
         m.voices.push_back(measureVoice(score.grid, m, chords, first, staff, voice));
     }
+}
+
+void hideRestsUnderNotes(Score &score) {
+    for (ScoreMeasure &m : score.measures)
+        for (ScoreVoice &first : m.voices) {
+            bool silent = first.voice == 1 && first.events.size() == 1 && first.events[0].wholeMeasureRest;
+            bool otherPlays = std::any_of(m.voices.begin(), m.voices.end(), [&](const ScoreVoice &v) {
+                return v.staff == first.staff && v.voice != 1;
+            });
+            if (silent && otherPlays)
+                first.events[0].hidden = true;
+        }
 }

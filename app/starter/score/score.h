@@ -40,6 +40,7 @@ struct VoiceChord {
     int64_t start = 0;
     int64_t end = 0;
     std::vector<int> keys;       // highest first
+    bool staccato = false;       // written to the next onset of its line, sounding a third of it or less
 };
 
 // A pitch as written: letter, alteration and octave.
@@ -59,6 +60,8 @@ struct ScoreEvent {
     bool tieToNext = false;
     bool tieFromPrevious = false;
     bool wholeMeasureRest = false;
+    bool hidden = false;         // a rest not printed: its voice is silent while the other plays
+    bool staccato = false;
     int typeLevel = 2;           // 0 whole, 1 half, 2 quarter, ... (log2 of the note value)
     int dots = 0;
 };
@@ -85,6 +88,12 @@ struct ChordSymbol {
 struct TempoMark {
     int64_t at = 0;
     double beatsPerMinute = 120;
+};
+
+// A tempo instruction in words over the staff ("rit.", "accel.") where the tempo drifts.
+struct TempoWords {
+    int64_t at = 0;
+    std::string text;
 };
 
 // A dynamics mark (p, mf or f) and the velocity it asks of a player.
@@ -116,6 +125,7 @@ struct Score {
     char singleClef = 'G';       // the clef of a single staff: 'G' or 'F'
     std::vector<ScoreMeasure> measures;
     std::vector<TempoMark> tempos;
+    std::vector<TempoWords> tempoWords;
     std::vector<ChordSymbol> chords;
     std::vector<DynamicMark> dynamics;
 };
@@ -130,8 +140,9 @@ std::vector<ScoreNote> snapNotes(const MidiContent &midi, const ScoreGrid &grid)
 /** Steps of the file's pick-up: its first time signature's span when a second follows within a bar
     of the metre; 0 when the file starts on a bar line. */
 int64_t pickupSteps(const MidiContent &midi, const ScoreGrid &grid);
-/** The tempo marks of the file: its first tempo, then changes of 2 % or more, on the grid. */
-std::vector<TempoMark> tempoMarks(const MidiContent &midi, const ScoreGrid &grid);
+/** The file's tempo on the grid: the tempo from each step where it changes (the last event at a
+    step wins), from step 0 on (a MIDI file's 120 before its first event). */
+std::vector<TempoMark> tempoMap(const MidiContent &midi, const ScoreGrid &grid);
 /** Measures covering the notes (at least one), the first a pick-up when shift > 0. */
 std::vector<ScoreMeasure> layMeasures(const ScoreGrid &grid, int64_t shift, int64_t lastEnd);
 
@@ -151,8 +162,16 @@ bool noteValue(const ScoreGrid &grid, int64_t length, int &typeLevel, int &dots)
 int metricLevel(const ScoreGrid &grid, int64_t positionInBar);
 /** Note values of [start, end) within one measure, split where the metre asks; positions in the bar. */
 std::vector<std::pair<int64_t, int64_t>> splitSpan(const ScoreGrid &grid, int64_t start, int64_t end);
+/** A voice's chords written to the next onset of the line where that lies within a beat of their
+    start, the span is one written value (shift: steps of the full first bar before the score's
+    start) and none of their keys is struck again before it, so a short note reads as its value and
+    not as a shorter one and a rest: staccato when it sounded a third of that value or less. */
+void closeShortGaps(const ScoreGrid &grid, int64_t shift, const std::vector<ScoreNote> &notes,
+                    std::vector<VoiceChord> &chords);
 /** Fills the measures with the voices' chords and rests, tied across splits and barlines. */
 void fillMeasures(Score &score, const std::vector<VoiceChord> &chords, int staff, int voice);
+/** Hides the whole-bar rest of a staff's first voice in the measures where its second voice plays. */
+void hideRestsUnderNotes(Score &score);
 
 // spelling.cpp
 /** The written pitch of a key in a key signature and mode. */
@@ -161,6 +180,19 @@ SpelledPitch spellKey(int key, int fifths, bool minor);
 void spellScore(Score &score);
 /** Parses a chord name such as "C", "F#m", "Bb7", "Dm7/A"; false when it is none. */
 bool parseChordName(const std::string &name, ChordSymbol &symbol);
+
+// tempo.cpp
+// The tempo marks and words of a score, as a copyist writes them.
+struct ScoreTempo {
+    std::vector<TempoMark> marks;
+    std::vector<TempoWords> words;
+};
+/** The average tempo of each measure (the beats it holds over the time it lasts) under a tempo map. */
+std::vector<double> measureTempos(const std::vector<TempoMark> &map, const std::vector<ScoreMeasure> &measures);
+/** One mark at the start from the first bars' tempo; a new mark only where the tempo stays more than
+    about 8 % away from the last for two bars or more, at a bar line; a drift over three bars or more
+    written as "rit." or "accel." where it starts, with a mark where it settles. */
+ScoreTempo copyistTempo(const std::vector<TempoMark> &map, const std::vector<ScoreMeasure> &measures);
 
 // dynamics.cpp
 /** Dynamics marks where the notes' velocities change clearly and lastingly (shift: the steps of the

@@ -63,19 +63,26 @@ struct MeasureState {
     std::map<std::string, int64_t> voiceEnds;
 };
 
-void readNote(xmlNode *note, MeasureState &m, ReadScore &r, std::map<int, size_t> &open) {
+// The notes whose ties are still open, by voice ("staff/voice") and key: a tie joins two notes
+// of one key in one voice.
+using TieStarts = std::map<std::pair<std::string, int>, size_t>;
+
+void readNote(xmlNode *note, MeasureState &m, ReadScore &r, TieStarts &open) {
     int64_t duration = std::atoll(childText(note, "duration").c_str());
     int64_t onset = child(note, "chord") ? m.lastOnset : m.pos;
     if (!child(note, "chord"))
         m.pos += duration;
     m.lastOnset = onset;
-    m.voiceEnds[childText(note, "staff") + "/" + childText(note, "voice")] = onset + duration;
+    const std::string voice = childText(note, "staff") + "/" + childText(note, "voice");
+    m.voiceEnds[voice] = onset + duration;
     xmlNode *pitch = child(note, "pitch");
     if (!pitch)
         return;
     ReadNote n{keyOf(pitch), m.start + onset, duration, std::max(1, std::atoi(childText(note, "staff").c_str()))};
+    if (child(child(child(note, "notations"), "articulations"), "staccato"))
+        ++r.staccatos;
     if (hasTie(note, "stop")) {
-        auto it = open.find(n.key);
+        auto it = open.find({voice, n.key});
         if (it == open.end() || r.notes[it->second].onset + r.notes[it->second].duration != n.onset) {
             r.problems.push_back("a tie ends on key " + std::to_string(n.key) + " where none started");
             return;
@@ -87,7 +94,7 @@ void readNote(xmlNode *note, MeasureState &m, ReadScore &r, std::map<int, size_t
     }
     r.notes.push_back(n);
     if (hasTie(note, "start"))
-        open[n.key] = r.notes.size() - 1;
+        open[{voice, n.key}] = r.notes.size() - 1;
 }
 
 void readDirectionOrAttributes(xmlNode *c, ReadScore &r) {
@@ -104,13 +111,15 @@ void readDirectionOrAttributes(xmlNode *c, ReadScore &r) {
         r.harmonies.push_back(childText(root, "root-step") + (alter == "1" ? "#" : alter == "-1" ? "b" : "") + " " +
                               childText(c, "kind"));
     } else if (named(c, "direction")) {
-        xmlNode *metronome = child(child(c, "direction-type"), "metronome");
+        xmlNode *type = child(c, "direction-type"), *metronome = child(type, "metronome");
         if (metronome)
             r.perMinute.push_back(childText(metronome, "per-minute"));
+        if (child(type, "words"))
+            r.tempoWords.push_back(childText(type, "words"));
     }
 }
 
-void readMeasure(xmlNode *measure, MeasureState &m, ReadScore &r, std::map<int, size_t> &open) {
+void readMeasure(xmlNode *measure, MeasureState &m, ReadScore &r, TieStarts &open) {
     m.pos = 0;
     m.voiceEnds.clear();
     for (xmlNode *c = measure->children; c; c = c->next) {
@@ -142,7 +151,7 @@ ReadScore readDocument(xmlDoc *doc) {
     }
     xmlNode *part = child(xmlDocGetRootElement(doc), "part");
     MeasureState m;
-    std::map<int, size_t> open;
+    TieStarts open;
     for (xmlNode *measure = part ? part->children : nullptr; measure; measure = measure->next) {
         if (!named(measure, "measure"))
             continue;

@@ -36,8 +36,10 @@ struct ReadScore {
     std::vector<std::string> problems;    // voices that do not fill their measure, ties left open
     std::vector<std::string> harmonies;   // root (with alter) and kind, e.g. "Bb minor"
     std::vector<std::string> perMinute;   // the metronome marks' texts
+    std::vector<std::string> tempoWords;  // words over the staff, e.g. "rit."
     std::string fifths, mode, beats, beatType, firstMeasureNumber;
     int divisions = 0;
+    int staccatos = 0;                    // notes with a staccato mark
     bool firstImplicit = false;
 };
 

@@ -6,6 +6,7 @@
 
 #include <zip.h>
 
+#include "app/starter/score/score.h"
 #include "app/starter/score/score_file.h"
 #include "tests/app/score/score_support.h"
 #include "tests/app/support.h"
@@ -62,6 +63,22 @@ std::vector<MidiNote> randomHands(std::mt19937 &rng, int64_t steps) {
 
 }  // namespace
 
+// The notes as written: a chord that falls silent before the next chord of its hand, within a beat
+// of its start and one written value away, is written to that chord (each hand of randomHands is
+// one line).
+std::vector<MidiNote> writtenToNextOnset(std::vector<MidiNote> notes, const ScoreGrid &grid) {
+    for (MidiNote &n : notes) {
+        int64_t next = -1;
+        for (const MidiNote &o : notes)
+            if ((o.key >= 60) == (n.key >= 60) && o.onTick > n.onTick && (next < 0 || o.onTick < next))
+                next = o.onTick;
+        if (next > n.offTick && next - n.onTick <= 4 * grid.countSteps &&
+            splitSpan(grid, n.onTick / 4, next / 4).size() == 1)
+            n.offTick = next;
+    }
+    return notes;
+}
+
 TEST(ScoreFile, RandomHandsComeBackNoteForNote) {
     std::mt19937 rng(18);
     const std::vector<std::pair<int, int>> metres = {{4, 2}, {3, 4}, {6, 3}, {5, 2}, {7, 3}, {12, 3}, {2, 1}};
@@ -72,7 +89,10 @@ TEST(ScoreFile, RandomHandsComeBackNoteForNote) {
             m.division = power <= 4 ? 4 * (16 >> power) : 4;
             ReadScore r = written(m);
             SCOPED_TRACE(std::to_string(numerator) + "/" + std::to_string(1 << power));
-            std::vector<ReadNote> want = expected(m.notes);
+            ScoreGrid grid;
+            std::string error;
+            ASSERT_TRUE(chooseGrid(m, 4, grid, error));
+            std::vector<ReadNote> want = expected(writtenToNextOnset(m.notes, grid));
             expectSameNotes(r.notes, want);
             int64_t bar = numerator * (16 >> power);
             for (int64_t length : r.measureLengths)
@@ -81,6 +101,38 @@ TEST(ScoreFile, RandomHandsComeBackNoteForNote) {
             EXPECT_EQ(r.beatType, std::to_string(1 << power));
         }
     }
+}
+
+TEST(ScoreFile, ShortNotesAreWrittenToTheNextOnsetOfTheirLine) {
+    // 8ths sounding a 16th each, quarters sounding a 16th, a quarter released a little early, then
+    // quarters with a quarter rest between: only notes within a beat of the next one are written to
+    // it, and those that sounded a third of their value or less are staccato.
+    MidiContent m = songOf({note(72, 0, 1), note(74, 2, 3), note(76, 4, 5), note(77, 6, 7),
+                            note(79, 8, 9), note(77, 12, 13), note(76, 16, 17), note(74, 20, 23),
+                            note(72, 24, 28), note(74, 32, 36)});
+    ReadScore r = written(m);
+    ASSERT_EQ(r.notes.size(), 10u);
+    for (size_t i = 0; i < r.notes.size(); ++i)
+        EXPECT_EQ(r.notes[i].duration, i < 4 ? 2 : 4) << "note " << i;
+    EXPECT_EQ(r.staccatos, 3);
+}
+
+TEST(ScoreFile, AVoiceSilentForABarHidesItsRestUnderTheOtherVoice) {
+    // Quarters over a note held for two bars in the treble staff; in bar 2 only the held note sounds.
+    std::vector<MidiNote> notes = {note(64, 0, 32)};
+    for (int64_t at = 0; at < 16; at += 4)
+        notes.push_back(note(76 + at % 8, at, at + 4));
+    ScratchDir dir;
+    std::string path = dir.path + "voices.musicxml", error;
+    ASSERT_TRUE(writeScoreFile(songOf(notes), {"title", 4, false}, path, error)) << error;
+    EXPECT_EQ(schemaProblems(path), "");
+    ReadScore r = readScore(path);
+    EXPECT_EQ(r.problems, std::vector<std::string>{});
+    EXPECT_EQ(r.notes.size(), notes.size());
+    std::string text = fileText(path);
+    size_t hidden = text.find("<note print-object=\"no\">");
+    ASSERT_NE(hidden, std::string::npos);
+    EXPECT_EQ(text.find("<rest measure=\"yes\"/>", hidden), text.find("<rest", hidden));
 }
 
 TEST(ScoreFile, AnEmptyTranscriptionIsOneBarOfRests) {
@@ -164,11 +216,14 @@ TEST(ScoreFile, NotesFarOutsideTheStaves) {
 }
 
 TEST(ScoreFile, TempoChangesAndChordSymbols) {
-    MidiContent m = songOf({note(60, 0, 64)});
-    m.tempos = {{0, 500000}, {16, 497512}, {32, 545455}, {48, 600000}, {64, 606061}};
+    // Bars of 64 ticks: 118 after a wobble, 100 from bar 4, then slowing over the last three bars.
+    MidiContent m = songOf({note(60, 0, 11 * 16)});  // eleven bars
+    m.tempos = {{0, 500000}, {16, 497512}, {32, 508475}, {256, 600000}, {320, 606061},
+                {512, 652174}, {576, 714286}, {640, 789474}};
     m.markers = {{0, "C"}, {64, "C"}, {128, "Am"}, {192, "G7"}, {200, "N.C."}};
     ReadScore r = written(m);
-    EXPECT_EQ(r.perMinute, (std::vector<std::string>{"120", "110", "100"}));
+    EXPECT_EQ(r.perMinute, (std::vector<std::string>{"118", "99"}));  // the first bars; a step to 100, then 99
+    EXPECT_EQ(r.tempoWords, (std::vector<std::string>{"rit."}));
     EXPECT_EQ(r.harmonies, (std::vector<std::string>{"C major", "A minor", "G dominant"}));
 }
 

@@ -1,5 +1,8 @@
 // Notation rules of the score: note values and ties, pitch spelling,
 // staves and voices, chord names, the grid and the tempo marks.
+#include <algorithm>
+#include <random>
+
 #include <gtest/gtest.h>
 
 #include "app/starter/score/score.h"
@@ -36,7 +39,9 @@ TEST(ScoreRhythm, SplitsWhereTheMetreAsks) {
     EXPECT_EQ(splitSpan(common, 0, 5), (Spans{{0, 4}, {4, 5}}));       // no single value: split at the beat
     ScoreGrid waltz = gridOf(3, 2);
     EXPECT_EQ(splitSpan(waltz, 0, 12), (Spans{{0, 12}}));
-    EXPECT_EQ(splitSpan(waltz, 4, 12), (Spans{{4, 8}, {8, 12}}));
+    EXPECT_EQ(splitSpan(waltz, 4, 12), (Spans{{4, 12}}));              // half on beat 2 of 3/4: one note
+    EXPECT_EQ(splitSpan(waltz, 6, 12), (Spans{{6, 8}, {8, 12}}));       // off the beat: the beat shows
+    EXPECT_EQ(splitSpan(gridOf(2, 2), 4, 12), (Spans{{4, 8}, {8, 12}}));  // never over a bar line
     ScoreGrid jig = gridOf(6, 3);  // two dotted quarters of 6 steps
     EXPECT_EQ(jig.countSteps, 6);
     EXPECT_EQ(splitSpan(jig, 0, 12), (Spans{{0, 12}}));
@@ -88,21 +93,113 @@ TEST(ScoreGrid, FollowsTheResolutionAndTheMetre) {
     EXPECT_EQ(stepOfTick(common, 16, -3), 0);
 }
 
-TEST(ScoreGrid, TempoMarksLeaveOutSmallChanges) {
+TEST(ScoreGrid, TheTempoMapKeepsEveryChangeAndTheLastEventAtAStep) {
     MidiContent m = songOf({});
-    m.tempos = {{0, 500000}, {16, 495868}, {32, 454545}, {48, 600000}, {48, 500000}, {64, 494000}};
-    std::vector<TempoMark> marks = tempoMarks(m, gridOf(4, 2));
-    ASSERT_EQ(marks.size(), 3u);  // 120; 121 is left out; 132 at beat 3; 100 then 120 on beat 4: 120 wins
-    EXPECT_NEAR(marks[0].beatsPerMinute, 120, 1e-9);
-    EXPECT_EQ(marks[1].at, 8);
-    EXPECT_NEAR(marks[1].beatsPerMinute, 132, 0.01);
-    EXPECT_EQ(marks[2].at, 12);
-    EXPECT_NEAR(marks[2].beatsPerMinute, 120, 1e-9);
+    m.tempos = {{0, 500000}, {16, 495868}, {48, 600000}, {48, 500000}, {64, 0}};
+    std::vector<TempoMark> map = tempoMap(m, gridOf(4, 2));
+    ASSERT_EQ(map.size(), 3u);  // 120; 121 at beat 2; 100 then 120 on beat 4: 120 wins; no tempo of 0
+    EXPECT_EQ(map[1].at, 4);
+    EXPECT_NEAR(map[1].beatsPerMinute, 121, 0.01);
+    EXPECT_EQ(map[2].at, 12);
+    EXPECT_NEAR(map[2].beatsPerMinute, 120, 1e-9);
     m.tempos = {{32, 1000000}};
-    marks = tempoMarks(m, gridOf(4, 2));
-    ASSERT_EQ(marks.size(), 2u);  // the MIDI default before the first event
-    EXPECT_NEAR(marks[0].beatsPerMinute, 120, 1e-9);
-    EXPECT_NEAR(marks[1].beatsPerMinute, 60, 1e-9);
+    map = tempoMap(m, gridOf(4, 2));
+    ASSERT_EQ(map.size(), 2u);  // the MIDI default before the first event
+    EXPECT_NEAR(map[0].beatsPerMinute, 120, 1e-9);
+    EXPECT_NEAR(map[1].beatsPerMinute, 60, 1e-9);
+}
+
+// A tempo map of one tempo per beat (4 steps) from per-bar tempos, each beat's tempo moved by the
+// given wobble pattern (shares, repeating).
+std::vector<TempoMark> beatTempos(const std::vector<double> &bars, const std::vector<double> &wobble = {0}) {
+    std::vector<TempoMark> map;
+    for (size_t bar = 0; bar < bars.size(); ++bar)
+        for (int beat = 0; beat < 4; ++beat) {
+            size_t i = bar * 4 + beat;
+            map.push_back({static_cast<int64_t>(i) * 4, bars[bar] * (1 + wobble[i % wobble.size()])});
+        }
+    return map;
+}
+
+ScoreTempo tempoOfBars(const std::vector<double> &bars, const std::vector<double> &wobble = {0}) {
+    return copyistTempo(beatTempos(bars, wobble), layMeasures(gridOf(4, 2), 0, 16 * static_cast<int64_t>(bars.size())));
+}
+
+TEST(ScoreTempo, ASteadyPieceWithBeatToBeatWobbleGetsOneMark) {
+    ScoreTempo t = tempoOfBars(std::vector<double>(16, 138), {0.015, -0.014, 0.029, -0.03, 0.0, 0.02, -0.025});
+    ASSERT_EQ(t.marks.size(), 1u);
+    EXPECT_EQ(t.marks[0].at, 0);
+    EXPECT_NEAR(t.marks[0].beatsPerMinute, 138, 2);
+    EXPECT_TRUE(t.words.empty());
+    std::vector<double> accent(16, 120);
+    accent[5] = 140;  // one bar pushed on does not move the tempo
+    EXPECT_EQ(tempoOfBars(accent).marks.size(), 1u);
+}
+
+TEST(ScoreTempo, AStepIsANewMarkAtItsBarAndADriftIsWrittenInWords) {
+    std::vector<double> step(12, 120);
+    std::fill(step.begin() + 6, step.end(), 90);
+    ScoreTempo t = tempoOfBars(step);
+    ASSERT_EQ(t.marks.size(), 2u);
+    EXPECT_EQ(t.marks[1].at, 6 * 16);
+    EXPECT_NEAR(t.marks[1].beatsPerMinute, 90, 1e-9);
+    EXPECT_TRUE(t.words.empty());
+
+    std::vector<double> rit = {120, 120, 120, 120, 120, 110, 100, 90, 84, 84, 84, 84};
+    t = tempoOfBars(rit);
+    ASSERT_EQ(t.words.size(), 1u);
+    EXPECT_EQ(t.words[0].text, "rit.");
+    EXPECT_EQ(t.words[0].at, 5 * 16);
+    ASSERT_EQ(t.marks.size(), 2u);
+    EXPECT_EQ(t.marks[1].at, 9 * 16) << "the mark stands where the tempo has settled";
+    EXPECT_NEAR(t.marks[1].beatsPerMinute, 84, 1e-9);
+
+    std::vector<double> ending = {100, 100, 100, 100, 100, 100, 100, 100, 93, 85, 76};
+    t = tempoOfBars(ending);
+    ASSERT_EQ(t.words.size(), 1u);
+    EXPECT_EQ(t.words[0].at, 8 * 16);
+    EXPECT_EQ(t.marks.size(), 1u) << "a closing rit. needs no mark after it";
+
+    std::vector<double> even(16);  // slowing evenly from 120 to 82.5, about 2 % a bar
+    for (size_t bar = 0; bar < even.size(); ++bar)
+        even[bar] = 120 - 2.5 * static_cast<double>(bar);
+    t = tempoOfBars(even);
+    EXPECT_EQ(t.words.size(), 1u) << "one rit. for one even slowing";
+    EXPECT_EQ(t.marks.size(), 1u);
+
+    std::vector<double> accel = {80, 80, 80, 80, 86, 93, 100, 100, 100};
+    t = tempoOfBars(accel);
+    ASSERT_EQ(t.words.size(), 1u);
+    EXPECT_EQ(t.words[0].text, "accel.");
+}
+
+TEST(ScoreTempo, ThePickUpsLeadInDoesNotSetTheFirstMark) {
+    std::vector<TempoMark> map = {{0, 45}, {8, 120}};  // a slow lead-in before the first beat of a half-bar pick-up
+    ScoreTempo t = copyistTempo(map, layMeasures(gridOf(4, 2), 8, 8 + 4 * 16));
+    ASSERT_EQ(t.marks.size(), 1u);
+    EXPECT_EQ(t.marks[0].at, 0);
+    EXPECT_NEAR(t.marks[0].beatsPerMinute, 120, 1e-9);
+}
+
+TEST(ScoreTempo, NeverTwoMarksOrWordsInOneBar) {
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> jump(-0.25, 0.25);
+    for (int trial = 0; trial < 200; ++trial) {
+        std::vector<double> bars(20);
+        double tempo = 100;
+        for (double &b : bars)
+            b = tempo = std::clamp(tempo * (1 + (random() % 3 == 0 ? jump(random) : 0)), 30.0, 300.0);
+        ScoreTempo t = tempoOfBars(bars, {jump(random) / 5, jump(random) / 5});
+        std::vector<int64_t> at;
+        for (const TempoMark &m : t.marks)
+            at.push_back(m.at / 16);
+        for (const TempoWords &w : t.words)
+            at.push_back(w.at / 16);
+        std::sort(at.begin(), at.end());
+        EXPECT_EQ(std::adjacent_find(at.begin(), at.end()), at.end()) << "trial " << trial;
+        for (const TempoMark &m : t.marks)
+            EXPECT_EQ(m.at % 16, 0) << "marks stand at bar lines";
+    }
 }
 
 TEST(ScoreSpelling, FollowsTheKeySignature) {
