@@ -47,10 +47,10 @@ std::vector<double> windowCorrelation(const std::vector<double> &x, size_t from,
         zero += x[h] * x[h];
     std::vector<double> r;
     for (int lag : lags) {
-        double sum = 0, n = 0;
+        double sum = 0;
         for (size_t h = from; h + static_cast<size_t>(lag) < to; ++h)
-            sum += x[h] * x[h + static_cast<size_t>(lag)], n += 1;
-        r.push_back(zero > 0 && n > 0 ? sum / n / (zero / static_cast<double>(to - from)) : 0);
+            sum += x[h] * x[h + static_cast<size_t>(lag)];
+        r.push_back(zero > 0 ? sum / zero : 0);
     }
     return r;
 }
@@ -80,26 +80,6 @@ std::vector<size_t> continuousPath(const std::vector<std::vector<double>> &r, co
     return path;
 }
 
-// The onset strength above its local mean over this many hops either side (about a quarter of
-// a second at the usual hop), the rest 0: the peaks of attacks without the slow swell of a
-// room or of held notes, whose correlation falls with every lag and favours the shortest.
-constexpr long LocalMeanHops = 22;
-
-// The strength's rise above its local mean (half-wave rectified).
-std::vector<float> aboveLocalMean(const std::vector<float> &strength) {
-    long n = static_cast<long>(strength.size());
-    std::vector<double> sums(strength.size() + 1, 0.0);
-    for (size_t h = 0; h < strength.size(); ++h)
-        sums[h + 1] = sums[h] + strength[h];
-    std::vector<float> out(strength.size(), 0.0f);
-    for (long h = 0; h < n; ++h) {
-        long from = std::max(0L, h - LocalMeanHops), to = std::min(n, h + LocalMeanHops + 1);
-        double mean = (sums[static_cast<size_t>(to)] - sums[static_cast<size_t>(from)]) / static_cast<double>(to - from);
-        out[static_cast<size_t>(h)] = static_cast<float>(std::max(0.0, strength[static_cast<size_t>(h)] - mean));
-    }
-    return out;
-}
-
 }  // namespace
 
 PulseCurve followPulse(const std::vector<float> &strength, double priorHops) {
@@ -110,7 +90,7 @@ PulseCurve followPulse(const std::vector<float> &strength, double priorHops) {
     int longest = static_cast<int>(std::ceil(priorHops * LongestShare));
     if (strength.size() < static_cast<size_t>(2 * longest))
         return curve;
-    std::vector<double> x = standardised(aboveLocalMean(strength));
+    std::vector<double> x = standardised(strength);
     std::vector<int> lags;
     for (int lag = shortest; lag <= longest; ++lag)
         lags.push_back(lag);
@@ -120,14 +100,8 @@ PulseCurve followPulse(const std::vector<float> &strength, double priorHops) {
         r.push_back(windowCorrelation(x, from, std::min(x.size(), centre + WindowHops / 2), lags));
     }
     std::vector<size_t> path = continuousPath(r, lags);
-    // How clear the pulse is, judged on the whole strength (slow attacks of organ and strings
-    // show in its swell more than in its peaks).
-    std::vector<double> whole = standardised(strength);
-    for (size_t w = 0; w < path.size(); ++w) {
-        size_t centre = w * StepHops, from = centre > WindowHops / 2 ? centre - WindowHops / 2 : 0;
-        curve.clarity += windowCorrelation(whole, from, std::min(x.size(), centre + WindowHops / 2),
-                                           {lags[path[w]]})[0] / static_cast<double>(path.size());
-    }
+    for (size_t w = 0; w < path.size(); ++w)
+        curve.clarity += r[w][path[w]] / static_cast<double>(path.size());
     curve.periods.resize(x.size());
     for (size_t h = 0; h < x.size(); ++h) {
         double at = static_cast<double>(h) / StepHops;

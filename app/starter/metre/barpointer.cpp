@@ -34,14 +34,6 @@ constexpr double BassWeight = 0.5;
 // development pieces (1.5, 3, 5 and 8 tried; 5 found the most numerators and downbeats).
 constexpr double HarmonyWeight = 5;
 
-// Most pieces begin on a downbeat (20 of the 32 development pieces; a pick-up is the
-// exception), so a path whose first unit (the beat at the first sound) is a downbeat starts
-// with this much log-likelihood more: a pick-up needs that much evidence. Chosen on the
-// development pieces (3, 10, 20, 30 and 40 tried on six renderings; 10 and 20 found the most
-// first downbeats, 40 lost beats and numerators). It decides the phase only: the fit that
-// compares readings leaves it out.
-constexpr double StartOnDownbeat = 10;
-
 // The log of a Gaussian density.
 double logNormal(double x, double mean, double spread) {
     double z = (x - mean) / spread;
@@ -101,14 +93,14 @@ std::vector<std::array<double, 5>> unitFits(const std::vector<double> &accents, 
 }
 
 // The best path of the pointer through the units' fits at the places of a bar; fit is the
-// path's total, without the prior on where the path starts.
+// path's total.
 BarPath bestPath(const std::vector<std::array<double, 5>> &fits, const std::vector<BarPlace> &places) {
     size_t states = places.size();
     std::vector<double> score(states), next(states);
     std::vector<int> start(states), nextStart(states);  // the position each path had at the first unit
     auto fitAt = [&](size_t k, size_t j) { return fits[k][static_cast<size_t>(places[j])]; };
     for (size_t j = 0; j < states; ++j)
-        score[j] = fitAt(0, j) + (j == 0 ? StartOnDownbeat : 0), start[j] = static_cast<int>(j);
+        score[j] = fitAt(0, j), start[j] = static_cast<int>(j);
     for (size_t k = 1; k < fits.size(); ++k) {
         // The pointer moves on one unit. (Letting a bar end a beat early, at a cost of 4 or 10
         // in log-likelihood, found fewer first downbeats on the development pieces.)
@@ -122,7 +114,7 @@ BarPath bestPath(const std::vector<std::array<double, 5>> &fits, const std::vect
     }
     size_t best = static_cast<size_t>(std::max_element(score.begin(), score.end()) - score.begin());
     int bar = static_cast<int>(states);
-    return {score[best] - (start[best] == 0 ? StartOnDownbeat : 0), (bar - start[best]) % bar};
+    return {score[best], (bar - start[best]) % bar};
 }
 
 // The shares of onsets at each place along a path of the first downbeat at `phase`, drawn

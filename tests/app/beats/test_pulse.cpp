@@ -63,20 +63,6 @@ TEST(Pulse, TheCurveFollowsAGradualChangeWithoutJumpingLevels) {
     EXPECT_LE(beats.size(), at.size() + 2);  // one beat per pulse: neither halves nor doubles
 }
 
-TEST(Pulse, ASlowSwellDoesNotPullTheCurveToItsShortestPeriod) {
-    // Attacks every 50 hops under a loudness that rises and falls over 400 (phrases, a room,
-    // held strings): the swell's correlation falls with every lag and, read with the attacks,
-    // pulled the curve to the shortest period searched (39 hops).
-    std::vector<float> s(4100);
-    for (size_t h = 0; h < s.size(); ++h)
-        s[h] = static_cast<float>(5 + 2 * std::sin(2 * M_PI * static_cast<double>(h) / 400) + (h % 50 == 10 ? 2 : 0));
-    PulseCurve c = followPulse(s, 56);
-    ASSERT_EQ(c.periods.size(), s.size());
-    for (size_t h : {500u, 2000u, 3500u})
-        EXPECT_NEAR(c.periods[h], 50, 1) << "hop " << h;
-    EXPECT_GT(c.clarity, 0.5);
-}
-
 TEST(Pulse, BeatsGoOnThroughMissingPulsesAtThePeriod) {
     std::vector<double> at = drifting(0, 50, 50, 40);
     std::vector<double> heard = at;
