@@ -87,17 +87,20 @@ void describeKeyAndAudio(const FileResults &f, const KeyChoice &key, const MidiC
 
 // The tempo of the report: the one the engine wrote, the beats followed, or why none was.
 void describeTempo(const FileResults &f, RunReport &r) {
-    r.tempo = f.files.settings.engine.Tempo;
+    const Settings &engine = f.files.settings.engine;
+    r.tempo = engine.Tempo;
     r.tempoSource = tempoSourceOf(f);
     const TempoPlan &plan = f.beats.tempo;
     r.beats = plan.beatCount;
-    if (plan.tracked) {
+    if (plan.tracked)
         r.metre = planMetreWords(plan);
-        // In compound time the engine's beat is the eighth; people count the dotted quarter.
-        r.dottedBeat = plan.denominatorPower == 3 && plan.numerator % 3 == 0;
-        if (r.dottedBeat)
-            r.tempo = std::floor(r.tempo / 3 * 100 + 0.5) / 100;
-    }
+    // In compound time the engine's beat is the eighth; people count the dotted quarter, whether
+    // the metre was found or given with a tempo of the engine's own beats.
+    int numerator = plan.tracked ? plan.numerator : numeratorInRange(engine.TimeSignatureNumerator);
+    int power = plan.tracked ? plan.denominatorPower : denominatorInRange(engine.TimeSignatureDenominator);
+    r.dottedBeat = r.tempoSource != TempoSource::Fallback && power == 3 && numerator % 3 == 0;
+    if (r.dottedBeat)
+        r.tempo = std::floor(r.tempo / 3 * 100 + 0.5) / 100;
     r.tempoFallback = plan.fallback;
     if (r.tempoSource == TempoSource::Fallback)
         r.tempo = plan.tempo;

@@ -459,6 +459,10 @@ TEST_F(BeatStarter, AGivenTempoOrTempoMapTurnsTrackingOff) {
     EXPECT_EQ(getSetting(recorded(), "Tempo"), "90");
     EXPECT_EQ(getSetting(recorded(), "TempoFile"), "");
     EXPECT_NE(r.out.find("Tempo: a constant 90 beats per minute."), std::string::npos) << r.out;
+    // In 6/8 the tempo given counts the engine's beat, the eighth; the summary names the dotted beat.
+    r = run({"steady.wav", "--tempo", "240", "--time-signature", "6/8"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("Tempo: a constant 80 dotted-quarter beats per minute."), std::string::npos) << r.out;
     // A map plays at its median tempo unless a tempo is given as well.
     ASSERT_TRUE(writeTempoMap(dir.path + "map.bin", {500, 500, 600, TempoMapEnd}));
     r = run({"steady.wav", "--tempo-map", "map.bin"});
