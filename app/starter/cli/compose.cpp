@@ -54,7 +54,7 @@ bool takeMapTempo(SettingsList &settings, std::string &error) {
         return false;
     if (!map.empty() && !hasSetting(settings, "Tempo") && readTempoMap(map, values)) {
         double tempo = std::floor(medianMapTempo(values) * 100 + 0.5) / 100;
-        if (tempo > 0 && timeBaseAccepts(tempo, settings))
+        if (tempo > 0 && timeBaseAccepts(tempo, engineSettings(settings)))
             setSetting(settings, "Tempo", numberText(tempo));
     }
     return true;
