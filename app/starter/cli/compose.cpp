@@ -36,7 +36,8 @@ bool layerSettings(const StarterOptions &options, SettingsList &settings, std::s
     settings = starterDefaults();
     if (!options.settingsFile.empty()) {
         SettingsList fromFile;
-        if (!readSettingsFile(options.settingsFile, fromFile, error))
+        error = settingsFileSentence(options.settingsFile, readSettingsFile(options.settingsFile, fromFile));
+        if (!error.empty())
             return false;
         for (const SettingsEntry &e : fromFile)
             setSetting(settings, e.key, e.value);

@@ -145,6 +145,22 @@ std::string endSentence(const Failure &f) {
 
 }  // namespace
 
+std::string settingsFileSentence(const std::string &path, const SettingsFileProblem &problem) {
+    const std::string file = "The settings file " + path;
+    switch (problem.fault) {
+    case SettingsFileFault::None: return "";
+    case SettingsFileFault::Unreadable: return file + " cannot be read (" + problem.cause + "); check its name.";
+    case SettingsFileFault::NotRegular:
+        return file + " is not a regular file (a pipe, a socket or a device); give a settings file saved on disk.";
+    case SettingsFileFault::TooLarge:
+        return file + " is larger than 1 MB, far more than its 44 keys need; check that it is a settings file.";
+    case SettingsFileFault::LineCut:
+        return file + " has a line longer than the 254 characters the engine reads, so its value of " +
+               problem.cause + " would be cut; shorten that line.";
+    }
+    return "";
+}
+
 Failure audioFailure(const std::string &input, const AudioInfo &info, const std::string &cause) {
     FailureKind kind = FailureKind::None;
     switch (info.fault) {

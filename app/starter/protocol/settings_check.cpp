@@ -100,10 +100,11 @@ bool sameSettings(const Settings &a, const Settings &b) {
 }
 
 SettingsProblem settingsFileProblem(const std::string &path, const SettingsList &list, const Settings &values) {
-    std::string text, reason;
-    if (!readRegularFile(path, MaxSettingsFileBytes, text, reason))
-        return SettingsProblem{SettingsProblemKind::Unreadable, "", reason};
-    SettingsProblem problem = readBackProblem(text, list);
+    std::string text, cause;
+    FileReadFault fault = readRegularFile(path, MaxSettingsFileBytes, text, cause);
+    if (fault == FileReadFault::Unreadable)
+        return SettingsProblem{SettingsProblemKind::Unreadable, "", cause};
+    SettingsProblem problem = readBackProblem(fault == FileReadFault::None ? text : "", list);
     if (problem.kind == SettingsProblemKind::None && !sameSettings(engineReading(text), values))
         problem.kind = SettingsProblemKind::NotReadBack;
     return problem;
