@@ -184,6 +184,12 @@ TEST_F(StageValues, OnlyAFileThatCannotBeReadIsSentBackToBeExported) {
         EXPECT_EQ(failureSentence(setUp).find("export"), std::string::npos);
         EXPECT_NE(failureSentence(setUp).find("report it"), std::string::npos);
     }
+    // So is a resampler that cannot be set up for a rate the check let through (it was worded as
+    // a file to export again, with exit code 4).
+    Failure resampler = failureOf(FailureKind::Unresampled, audio.wave, "invalid rate");
+    EXPECT_EQ(failureCode(resampler), 8);
+    EXPECT_EQ(failureSentence(resampler), "The file cannot be resampled (invalid rate); this is a fault of "
+                                          "sonoscriptor, not of the file: please report it with the recording.");
     EXPECT_EQ(failureSentence(beatFailure(audio.wave, BeatFailure::TrackerSetUp, "")),
               "The file cannot be analysed for its beats (the beat tracker could not be set up); this is a fault of "
               "sonoscriptor, not of the file: please report it with the recording, or give the tempo with --tempo.");
