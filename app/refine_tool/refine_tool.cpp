@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "app/starter/beats/beats.h"
+#include "app/starter/cli/failures.h"
 #include "app/starter/protocol/settings_file.h"
 #include "app/starter/refine/refine.h"
 #include "app/starter/refine/velocity.h"
@@ -100,7 +101,8 @@ bool stageInput(const ToolOptions &o, RefineInput &input, std::string &error) {
     input.wavePath = o.audio;
     input.engineMidiPath = o.engine;
     SettingsList settings;
-    if (!readSettingsFile(o.settings, settings, error))
+    error = settingsFileSentence(o.settings, readSettingsFile(o.settings, settings));
+    if (!error.empty())
         return false;
     input.engine = engineSettings(settings);
     std::string map = o.tempoMap.empty() ? getSetting(settings, "TempoFile") : o.tempoMap;

@@ -20,8 +20,18 @@ constexpr int HighestInputRate = 768000;
 // The engine reads the first 4132 bytes of a WAV file in one piece.
 constexpr int EngineHeaderBytes = WaveHeaderArea;
 
+// Why a file is no audio the starter can read.
+enum class AudioFault {
+    None,
+    Unreadable,       // the file cannot be opened
+    NotAudio,         // libsndfile reads no audio in it (its words in the cause)
+    Empty,            // it holds no sample frame
+    ImplausibleRate,  // its header claims a rate outside LowestInputRate..HighestInputRate
+};
+
 // What the starter knows about one input file.
 struct AudioInfo {
+    AudioFault fault = AudioFault::None;  // why it cannot be read, None when it can
     bool readableAsIs = false;  // the engine reads the file unchanged
     std::string reason;         // why not, when it does not
     std::string description;    // e.g. "48000 Hz 24-bit stereo WAV"
@@ -53,12 +63,19 @@ std::string engineRejection(const WaveHeader &h, int64_t fileSize);
 double engineStartPoint(double seconds, const WaveHeader &h);
 /** The header fields of a WAV file as the engine takes them; riff false when it cannot be read. */
 WaveHeader readWaveFileHeader(const std::string &path);
-/** Examines an audio file; false with a sentence when it is no audio the starter can read. */
-bool inspectAudio(const std::string &path, AudioInfo &info, std::string &error);
+/** Examines an audio file; false with info.fault set (and libsndfile's words in cause) when it is
+ *  no audio the starter can read. */
+bool inspectAudio(const std::string &path, AudioInfo &info, std::string &cause);
 // How a conversion ended.
-enum class Conversion { Done, Undecodable, WriteFailed, Stopped };
-/** Decodes path into a 44100 Hz 16-bit PCM WAV at dest; stops early when *stop is set. Unless it is
- *  Done, error says why. Infinite and NaN samples become silence; *nonFinite (when given) says how
- *  many there were. */
+enum class Conversion {
+    Done,
+    Undecodable,  // libsndfile cannot decode the file (its words in the cause)
+    Unresampled,  // libsoxr could not be set up for the file's rate (its words in the cause)
+    WriteFailed,  // the WAV file could not be written
+    Stopped,
+};
+/** Decodes path into a 44100 Hz 16-bit PCM WAV at dest; stops early when *stop is set. When the
+ *  decoder or the resampler fails, cause holds its words. Infinite and NaN samples become
+ *  silence; *nonFinite (when given) says how many there were. */
 Conversion convertForEngine(const std::string &path, const std::string &dest, const std::atomic<bool> *stop,
-                            std::string &error, int64_t *nonFinite = nullptr);
+                            std::string &cause, int64_t *nonFinite = nullptr);

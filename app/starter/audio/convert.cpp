@@ -183,11 +183,12 @@ bool finishWave(FILE *out, int channels, uint64_t &bytes) {
 }  // namespace
 
 Conversion convertForEngine(const std::string &path, const std::string &dest, const std::atomic<bool> *stop,
-                            std::string &error, int64_t *nonFinite) {
+                            std::string &cause, int64_t *nonFinite) {
     SF_INFO info{};
     SndFile in(sf_open(path.c_str(), SFM_READ, &info));
+    cause.clear();
     if (!in || info.channels <= 0 || info.samplerate <= 0) {
-        error = std::string("cannot be decoded (") + sf_strerror(in.get()) + ")";
+        cause = sf_strerror(in.get());
         return Conversion::Undecodable;
     }
     int channels = info.channels == 2 ? 2 : 1;
@@ -203,21 +204,20 @@ Conversion convertForEngine(const std::string &path, const std::string &dest, co
                             : soxr_create(info.samplerate, ConvertedRate, unsigned(channels),
                                           &soxrError, &io, &quality, nullptr));
     File out(std::fopen(dest.c_str(), "wb"));
-    if (soxrError || !out) {
-        error = soxrError ? std::string("cannot be resampled (") + soxrError + ")"
-                          : "cannot be converted: the temporary folder is not writable";
-        return soxrError ? Conversion::Undecodable : Conversion::WriteFailed;
+    if (soxrError) {
+        cause = soxrError;
+        return Conversion::Unresampled;
     }
+    if (!out)
+        return Conversion::WriteFailed;
     std::vector<uint8_t> header = waveHeaderBytes(ConvertedRate, channels, 0);
     uint64_t bytes = 0;
     bool ok = std::fwrite(header.data(), 1, header.size(), out.get()) == header.size();
     std::vector<float> buffer(static_cast<size_t>(ChunkFrames * info.channels)), mixed;
     sf_count_t n, skip = unrecordedDelay(path, info);
     while (ok && (n = sf_readf_float(in.get(), buffer.data(), ChunkFrames)) > 0) {
-        if (stop && *stop) {
-            error = "conversion cancelled";
+        if (stop && *stop)
             return Conversion::Stopped;
-        }
         reportProgress(static_cast<double>(sf_seek(in.get(), 0, SEEK_CUR)), static_cast<double>(info.frames));
         sf_count_t dropped = std::min(skip, n);
         std::copy(buffer.begin() + dropped * info.channels, buffer.begin() + n * info.channels, buffer.begin());
@@ -230,7 +230,5 @@ Conversion convertForEngine(const std::string &path, const std::string &dest, co
         ok = writeResampled(resampler.get(), {}, channels, out.get(), bytes);
     ok = ok && finishWave(out.get(), channels, bytes);
     ok = (std::fclose(out.release()) == 0) && ok;
-    if (!ok)
-        error = "cannot be converted: writing the temporary WAV file failed (is the disk full?)";
     return ok ? Conversion::Done : Conversion::WriteFailed;
 }

@@ -171,11 +171,12 @@ std::string engineRejection(const WaveHeader &h, int64_t fileSize) {
     return "";
 }
 
-bool inspectAudio(const std::string &path, AudioInfo &info, std::string &error) {
+bool inspectAudio(const std::string &path, AudioInfo &info, std::string &cause) {
     int64_t size = 0;
     std::vector<uint8_t> head = fileHead(path, 8192, size);
+    cause.clear();
     if (size < 0) {
-        error = "cannot be read";
+        info.fault = AudioFault::Unreadable;
         return false;
     }
     WaveHeader header = readWaveHeader(head, size);
@@ -184,7 +185,8 @@ bool inspectAudio(const std::string &path, AudioInfo &info, std::string &error) 
     SF_INFO sf{};
     SndFile file(sf_open(path.c_str(), SFM_READ, &sf));
     if (!file) {
-        error = std::string("is not audio that can be read (") + sf_strerror(nullptr) + ")";
+        info.fault = AudioFault::NotAudio;
+        cause = sf_strerror(nullptr);
         return false;
     }
     info.rate = sf.samplerate;
@@ -192,16 +194,9 @@ bool inspectAudio(const std::string &path, AudioInfo &info, std::string &error) 
     info.frames = sf.frames;
     info.seconds = sf.samplerate > 0 ? double(sf.frames) / sf.samplerate : 0;
     info.description = describe(sf);
-    if (sf.frames <= 0 || sf.samplerate <= 0 || sf.channels <= 0) {
-        error = "holds no audio";
-        return false;
-    }
-    if (sf.samplerate < LowestInputRate || sf.samplerate > HighestInputRate) {
-        error = "claims a sample rate of " + std::to_string(sf.samplerate) + " Hz, outside the " +
-                std::to_string(LowestInputRate) + " to " + std::to_string(HighestInputRate) +
-                " Hz of real recordings (is its header damaged?)";
-        return false;
-    }
-    return true;
+    if (sf.frames <= 0 || sf.samplerate <= 0 || sf.channels <= 0)
+        info.fault = AudioFault::Empty;
+    else if (sf.samplerate < LowestInputRate || sf.samplerate > HighestInputRate)
+        info.fault = AudioFault::ImplausibleRate;
+    return info.fault == AudioFault::None;
 }
-

@@ -170,21 +170,16 @@ std::vector<uint16_t> tempoMapValues(const std::vector<double> &beats) {
     return values;
 }
 
-int timeBaseCheck(const SettingsList &settings, Settings &settled, TimeBase &tb) {
-    settled = engineSettings(settings);
-    return timeBaseVerdict(settled, ConvertedRate, 1, ConvertedBits, tb);
-}
-
-bool timeBaseAccepts(double tempo, const SettingsList &settings) {
+bool timeBaseAccepts(double tempo, const Settings &settings) {
     if (!std::isfinite(tempo) || tempo <= 0)
         return false;
-    Settings settled = engineSettings(settings);
+    Settings settled = settings;
     settled.Tempo = tempo;
     TimeBase tb;
     return timeBaseVerdict(settled, ConvertedRate, 1, ConvertedBits, tb) == 0;
 }
 
-TempoPlan planTempo(const BeatTrack &track, const SettingsList &settings, double fallbackTempo) {
+TempoPlan planTempo(const BeatTrack &track, const Settings &settings, bool metreGiven, double fallbackTempo) {
     TempoPlan plan;
     plan.beatCount = static_cast<int>(track.beats.size());
     plan.tempo = fallbackTempo;
@@ -192,20 +187,18 @@ TempoPlan planTempo(const BeatTrack &track, const SettingsList &settings, double
     plan.fallback = judgeBeats(track, beats, plan.pulseWeak);
     if (!plan.fallback.empty())
         return plan;
-    plan.metreGiven = hasSetting(settings, "TimeSignatureNumerator") ||
-                      hasSetting(settings, "TimeSignatureDenominator");
-    MetreBounds bounds = plan.metreGiven ? boundsOf(settingInt(settings, "TimeSignatureNumerator", 4),
-                                                    settingInt(settings, "TimeSignatureDenominator", 2))
-                                         : MetreBounds{};
+    plan.metreGiven = metreGiven;
+    MetreBounds bounds = metreGiven ? boundsOf(settings.TimeSignatureNumerator, settings.TimeSignatureDenominator)
+                                    : MetreBounds{};
     Metre metre = findMetre(track, beats, bounds);
     double beatTempo = medianTempo(metre.beats);
     if (beatTempo < SlowestTrackedTempo || beatTempo > FastestTrackedTempo) {
         plan.fallback = outsideTempos(beatTempo);
         return plan;
     }
-    SettingsList written = settings;
-    if (!plan.metreGiven)
-        setSetting(written, "TimeSignatureDenominator", std::to_string(metre.denominatorPower));
+    Settings written = settings;
+    if (!metreGiven)
+        written.TimeSignatureDenominator = metre.denominatorPower;
     // A steady beat has at least two beats, so a tempo within the tempos followed.
     double tempo = std::floor(medianTempo(metre.gridBeats) * 100 + 0.5) / 100;
     if (!timeBaseAccepts(tempo, written)) {

@@ -42,14 +42,16 @@ struct TempoPlan {
 
 // Why the beats of a file could not be tracked.
 enum class BeatFailure {
-    Unreadable,  // the audio cannot be read, or the region cannot be reached: the file's fault
-    SetUp,       // the tracker or the spectrum could not be set up: a fault of this program
+    Unreadable,        // the audio cannot be read (libsndfile's words in cause): the file's fault
+    RegionUnreachable, // the region asked for cannot be reached in it: the file's fault
+    TrackerSetUp,      // the tracker or the onset strength could not be set up: a fault of this program
+    SpectrumSetUp,     // the metre's spectrum could not be set up: a fault of this program
 };
 
-/** Tracks the beats of [start, end) of an audio file (end <= start: to its end); false with a
- *  sentence fragment ("cannot be read for its beats (...)") and, when failure is given, its kind. */
+/** Tracks the beats of [start, end) of an audio file (end <= start: to its end); false with the
+ *  failure's kind (when failure is given) and what the library said in cause ("" for nothing). */
 bool trackBeats(const std::string &path, double start, double end, BeatTrack &track,
-                const std::atomic<bool> *stop, std::string &error, BeatFailure *failure = nullptr);
+                const std::atomic<bool> *stop, std::string &cause, BeatFailure *failure = nullptr);
 /** Median tempo of beat times in beats per minute; 0 with fewer than two beats. */
 double medianTempo(const std::vector<double> &beats);
 /** Median tempo of tempo-file values in beats per minute; 0 when none is a beat. */
@@ -62,13 +64,12 @@ std::string unsteadyReason(const BeatTrack &track);
 std::vector<double> beatsToFollow(const BeatTrack &track);
 /** Tempo-file values: each beat's duration in milliseconds from the first beat, then TempoMapEnd. */
 std::vector<uint16_t> tempoMapValues(const std::vector<double> &beats);
-/** The engine's time-base verdict on settings for a converted WAV file: 0 or the code-7 detail;
- *  settled receives the grid values the engine settles on. */
-int timeBaseCheck(const SettingsList &settings, Settings &settled, TimeBase &tb);
-/** True when the engine's MIDI time-base checks accept this tempo with these settings. */
-bool timeBaseAccepts(double tempo, const SettingsList &settings);
-/** The tempo plan of a track under the settings; constant tempo at fallbackTempo with a reason. */
-TempoPlan planTempo(const BeatTrack &track, const SettingsList &settings, double fallbackTempo);
+/** True when the engine's MIDI time-base checks accept this tempo with these settings (as the
+ *  engine reads them) for a converted WAV file. */
+bool timeBaseAccepts(double tempo, const Settings &settings);
+/** The tempo plan of a track under the settings as the engine reads them (metreGiven: their
+ *  time signature was asked for and stays); constant tempo at fallbackTempo with a reason. */
+TempoPlan planTempo(const BeatTrack &track, const Settings &settings, bool metreGiven, double fallbackTempo);
 /** Writes tempo-file values as 16-bit little-endian numbers; false when that fails. */
 bool writeTempoMap(const std::string &path, const std::vector<uint16_t> &values);
 /** Reads a tempo file's values up to its end marker or its end; false when it cannot be read. */

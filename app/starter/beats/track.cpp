@@ -145,12 +145,13 @@ smpl_t tempoHop(Tempo &t, const cvec_t *magnitudes, const fvec_t *samples, smpl_
 }
 
 // Opens the recording and finds the region [start, end) in it (clamped like the engine's:
-// a start before the audio or beyond its end means its beginning); false with a sentence.
+// a start before the audio or beyond its end means its beginning); false with the failure's kind.
 bool openRegion(const std::string &path, double start, double end, SndFile &file, SF_INFO &info,
-                sf_count_t &first, sf_count_t &count, std::string &error) {
+                sf_count_t &first, sf_count_t &count, std::string &cause, BeatFailure &failure) {
     file.reset(sf_open(path.c_str(), SFM_READ, &info));
     if (!file || info.channels < 1 || info.samplerate < 1) {
-        error = "cannot be read for its beats (" + std::string(sf_strerror(file.get())) + ")";
+        cause = sf_strerror(file.get());
+        failure = BeatFailure::Unreadable;
         return false;
     }
     double seconds = static_cast<double>(info.frames) / info.samplerate;
@@ -159,15 +160,15 @@ bool openRegion(const std::string &path, double start, double end, SndFile &file
     first = static_cast<sf_count_t>(start * info.samplerate);
     count = static_cast<sf_count_t>(end * info.samplerate) - first;
     if (count > 0 && first > 0 && sf_seek(file.get(), first, SEEK_SET) < 0) {
-        error = "cannot be read for its beats (the region cannot be reached)";
+        failure = BeatFailure::RegionUnreachable;
         return false;
     }
     return true;
 }
 
 // Sets up the hop spectrum, the tracker, the onset strength and the metre's spectrum for windows
-// of `window` samples every `hop`; false with a sentence.
-bool startFollowers(Followers &f, uint_t window, uint_t hop, int rate, std::string &error) {
+// of `window` samples every `hop`; false with the failure's kind.
+bool startFollowers(Followers &f, uint_t window, uint_t hop, int rate, BeatFailure &failure) {
     char hfc[] = "hfc";
     f.compressed.reset(new_cvec(window));
     f.onsetDescriptor.reset(new_aubio_specdesc(hfc, window));
@@ -175,11 +176,11 @@ bool startFollowers(Followers &f, uint_t window, uint_t hop, int rate, std::stri
     f.onset.reset(new_fvec(1));
     if (!startMagnitudes(f.hopSpectrum, window, true) || !f.compressed || !f.onsetDescriptor || !f.in || !f.onset ||
         !startTempo(f.tempo, window, hop, rate)) {
-        error = "cannot be analysed for its beats (the beat tracker could not be set up)";
+        failure = BeatFailure::TrackerSetUp;
         return false;
     }
     if (!startSpectrum(f.spectrum, hop, rate)) {
-        error = "cannot be analysed for its beats (the spectrum could not be set up)";
+        failure = BeatFailure::SpectrumSetUp;
         return false;
     }
     return true;
@@ -233,14 +234,17 @@ void settleFirstSound(BeatTrack &track, const std::vector<std::pair<size_t, doub
 }  // namespace
 
 bool trackBeats(const std::string &path, double start, double end, BeatTrack &track,
-                const std::atomic<bool> *stop, std::string &error, BeatFailure *failure) {
+                const std::atomic<bool> *stop, std::string &cause, BeatFailure *failure) {
     SF_INFO info{};
     SndFile file;
     sf_count_t first = 0, count = 0;
-    if (failure)
-        *failure = BeatFailure::Unreadable;
-    if (!openRegion(path, start, end, file, info, first, count, error))
+    BeatFailure failed = BeatFailure::Unreadable;
+    cause.clear();
+    if (!openRegion(path, start, end, file, info, first, count, cause, failed)) {
+        if (failure)
+            *failure = failed;
         return false;
+    }
     track = BeatTrack{};
     track.regionStart = static_cast<double>(first) / info.samplerate;
     track.regionEnd = track.regionStart + static_cast<double>(count) / info.samplerate;
@@ -249,10 +253,11 @@ bool trackBeats(const std::string &path, double start, double end, BeatTrack &tr
     uint_t window = trackerWindow(info.samplerate), hop = window / 2;
     track.hopSeconds = static_cast<double>(hop) / info.samplerate;
     Followers f;
-    if (failure)
-        *failure = BeatFailure::SetUp;
-    if (!startFollowers(f, window, hop, info.samplerate, error))
+    if (!startFollowers(f, window, hop, info.samplerate, failed)) {
+        if (failure)
+            *failure = failed;
         return false;
+    }
     std::vector<float> block(static_cast<size_t>(hop) * static_cast<size_t>(info.channels));
     reserveHops(track, static_cast<size_t>(count / hop) + 1);
     std::vector<std::pair<size_t, double>> louder;

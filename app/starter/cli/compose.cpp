@@ -36,7 +36,8 @@ bool layerSettings(const StarterOptions &options, SettingsList &settings, std::s
     settings = starterDefaults();
     if (!options.settingsFile.empty()) {
         SettingsList fromFile;
-        if (!readSettingsFile(options.settingsFile, fromFile, error))
+        error = settingsFileSentence(options.settingsFile, readSettingsFile(options.settingsFile, fromFile));
+        if (!error.empty())
             return false;
         for (const SettingsEntry &e : fromFile)
             setSetting(settings, e.key, e.value);
@@ -54,7 +55,7 @@ bool takeMapTempo(SettingsList &settings, std::string &error) {
         return false;
     if (!map.empty() && !hasSetting(settings, "Tempo") && readTempoMap(map, values)) {
         double tempo = std::floor(medianMapTempo(values) * 100 + 0.5) / 100;
-        if (tempo > 0 && timeBaseAccepts(tempo, settings))
+        if (tempo > 0 && timeBaseAccepts(tempo, engineSettings(settings)))
             setSetting(settings, "Tempo", numberText(tempo));
     }
     return true;

@@ -1,6 +1,7 @@
 // What each kind of failure says, and the exit code it ends with.
 #include "app/starter/cli/failures.h"
 
+#include "app/starter/audio/audio.h"
 #include "app/starter/cli/messages.h"
 #include "app/starter/protocol/exit_code.h"
 #include "app/starter/protocol/settings_check.h"
@@ -9,6 +10,9 @@
 namespace {
 
 const std::string CheckEngine = "; check that --engine names sonoscriptor-engine.";
+const std::string GiveAudio = "; give a WAV, FLAC or Ogg recording.";
+const std::string ExportAudio = "; export it as a WAV, FLAC or Ogg file.";
+const std::string OurFault = "; this is a fault of sonoscriptor, not of the file: please report it with the recording";
 
 // The sentences of a file that cannot be read or written before any work is done.
 std::string fileSentence(const Failure &f) {
@@ -25,7 +29,13 @@ std::string fileSentence(const Failure &f) {
                "sonoscriptor - -o song.mid";
     case FailureKind::StandardInputUnread:
         return "Standard input could not be read into the temporary folder; make sure it is not full.";
-    case FailureKind::NotAudio: return "The file " + f.cause + "; give a WAV, FLAC or Ogg recording.";
+    case FailureKind::AudioUnreadable: return "The file cannot be read" + GiveAudio;
+    case FailureKind::NotAudio: return "The file is not audio that can be read (" + f.cause + ")" + GiveAudio;
+    case FailureKind::NoAudio: return "The file holds no audio" + GiveAudio;
+    case FailureKind::ImplausibleRate:
+        return "The file claims a sample rate of " + std::to_string(f.number) + " Hz, outside the " +
+               std::to_string(LowestInputRate) + " to " + std::to_string(HighestInputRate) +
+               " Hz of real recordings (is its header damaged?)" + GiveAudio;
     case FailureKind::StartBeyondEnd:
         return "The start " + numberText(f.start) + " s lies beyond the end of the recording, which is " +
                durationText(f.length) + " long; give --start a time before its end.";
@@ -80,11 +90,17 @@ std::string workSentence(const Failure &f) {
     case FailureKind::ConversionNotWritten:
         return "The converted audio could not be written to the temporary folder; make sure TMPDIR (or /tmp) is "
                "not full and no file-size limit (ulimit -f) stops it.";
-    case FailureKind::Undecodable:
-    case FailureKind::BeatsUnreadable: return "The file " + f.cause + "; export it as a WAV, FLAC or Ogg file.";
+    case FailureKind::Undecodable: return "The file cannot be decoded (" + f.cause + ")" + ExportAudio;
+    case FailureKind::Unresampled: return "The file cannot be resampled (" + f.cause + ")" + OurFault + ".";
+    case FailureKind::BeatsUnreadable: return "The file cannot be read for its beats (" + f.cause + ")" + ExportAudio;
+    case FailureKind::BeatsRegionUnreachable:
+        return "The file cannot be read for its beats (the region cannot be reached)" + ExportAudio;
     case FailureKind::BeatTrackerSetUp:
-        return "The file " + f.cause + "; this is a fault of sonoscriptor, not of the file: please report it with "
-               "the recording, or give the tempo with --tempo.";
+        return "The file cannot be analysed for its beats (the beat tracker could not be set up)" + OurFault +
+               ", or give the tempo with --tempo.";
+    case FailureKind::BeatSpectrumSetUp:
+        return "The file cannot be analysed for its beats (the spectrum could not be set up)" + OurFault +
+               ", or give the tempo with --tempo.";
     case FailureKind::SettingsNotWritten:
         return "The engine's settings could not be written into the temporary folder; make sure it is not full.";
     case FailureKind::EngineNotStarted:
@@ -129,6 +145,46 @@ std::string endSentence(const Failure &f) {
 
 }  // namespace
 
+std::string settingsFileSentence(const std::string &path, const SettingsFileProblem &problem) {
+    const std::string file = "The settings file " + path;
+    switch (problem.fault) {
+    case SettingsFileFault::None: return "";
+    case SettingsFileFault::Unreadable: return file + " cannot be read (" + problem.cause + "); check its name.";
+    case SettingsFileFault::NotRegular:
+        return file + " is not a regular file (a pipe, a socket or a device); give a settings file saved on disk.";
+    case SettingsFileFault::TooLarge:
+        return file + " is larger than 1 MB, far more than its 44 keys need; check that it is a settings file.";
+    case SettingsFileFault::LineCut:
+        return file + " has a line longer than the 254 characters the engine reads, so its value of " +
+               problem.cause + " would be cut; shorten that line.";
+    }
+    return "";
+}
+
+Failure audioFailure(const std::string &input, const AudioInfo &info, const std::string &cause) {
+    FailureKind kind = FailureKind::None;
+    switch (info.fault) {
+    case AudioFault::None: break;
+    case AudioFault::Unreadable: kind = FailureKind::AudioUnreadable; break;
+    case AudioFault::NotAudio: kind = FailureKind::NotAudio; break;
+    case AudioFault::Empty: kind = FailureKind::NoAudio; break;
+    case AudioFault::ImplausibleRate: kind = FailureKind::ImplausibleRate; break;
+    }
+    Failure f = failureOf(kind, input, cause);
+    f.number = info.rate;
+    return f;
+}
+
+Failure beatFailure(const std::string &wave, BeatFailure failure, const std::string &cause) {
+    switch (failure) {
+    case BeatFailure::Unreadable: return failureOf(FailureKind::BeatsUnreadable, wave, cause);
+    case BeatFailure::RegionUnreachable: return failureOf(FailureKind::BeatsRegionUnreachable, wave);
+    case BeatFailure::TrackerSetUp: return failureOf(FailureKind::BeatTrackerSetUp, wave);
+    case BeatFailure::SpectrumSetUp: return failureOf(FailureKind::BeatSpectrumSetUp, wave);
+    }
+    return Failure{};
+}
+
 Failure settingsFailure(const SettingsProblem &problem) {
     FailureKind kind = FailureKind::None;
     switch (problem.kind) {
@@ -149,9 +205,13 @@ int failureCode(const Failure &f) {
     case FailureKind::NotStartedCancelled: return exitStatus(ExitCode::Cancelled);
     case FailureKind::StandardInputTerminal:
     case FailureKind::StandardInputUnread: return exitStatus(ExitCode::ReadFailed);
+    case FailureKind::AudioUnreadable:
     case FailureKind::NotAudio:
+    case FailureKind::NoAudio:
+    case FailureKind::ImplausibleRate:
     case FailureKind::Undecodable:
-    case FailureKind::BeatsUnreadable: return exitStatus(ExitCode::Unsupported);
+    case FailureKind::BeatsUnreadable:
+    case FailureKind::BeatsRegionUnreachable: return exitStatus(ExitCode::Unsupported);
     case FailureKind::ConversionNotWritten:
     case FailureKind::StreamNotWritten:
     case FailureKind::OutputNotWritten:
@@ -163,7 +223,9 @@ int failureCode(const Failure &f) {
     case FailureKind::SettingsNotReadBack:
     case FailureKind::SettingsUnreadable: return exitStatus(ExitCode::BadCommandLine);
     case FailureKind::NoTempFolder:
+    case FailureKind::Unresampled:
     case FailureKind::BeatTrackerSetUp:
+    case FailureKind::BeatSpectrumSetUp:
     case FailureKind::SettingsNotWritten:
     case FailureKind::EngineNotStarted:
     case FailureKind::EngineSignalled:

@@ -4,9 +4,17 @@
 
 #include <string>
 
+#include "app/starter/audio/audio.h"
+#include "app/starter/beats/beats.h"
 #include "app/starter/plan/failure.h"
 #include "app/starter/protocol/settings_check.h"
 
+/** The failure of an input that is no audio the starter can read (kind None when it is). */
+Failure audioFailure(const std::string &input, const AudioInfo &info, const std::string &cause);
+/** The failure of beats that could not be tracked in the audio file wave. */
+Failure beatFailure(const std::string &wave, BeatFailure failure, const std::string &cause);
+/** The sentence for a settings file given with --settings that cannot be read ("" when it can). */
+std::string settingsFileSentence(const std::string &path, const SettingsFileProblem &problem);
 /** The failure of settings that would not reach the engine as written (kind None when they would). */
 Failure settingsFailure(const SettingsProblem &problem);
 /** The exit code of a failure. */

@@ -127,10 +127,15 @@ std::string rangeWords(const RunReport &r) {
     return ", from " + noteName(r.lowest, flats) + " to " + noteName(r.highest, flats);
 }
 
+// "song.mid and song.musicxml", or "standard output".
+std::string outputWords(const RunReport &r) {
+    return (r.output == "-" ? "standard output" : r.output) + (r.scoreOutput.empty() ? "" : " and " + r.scoreOutput);
+}
+
 // "312 notes written, from C2 to A6", or the cancelled form.
 std::string notesWords(const RunReport &r) {
     std::string n = std::to_string(r.notes) + (r.notes == 1 ? " note" : " notes");
-    std::string file = isScoreFileName(r.output) ? "score" : "MIDI file";
+    std::string file = isScoreFileName(outputWords(r)) ? "score" : "MIDI file";
     if (r.code == 1 && r.refineCancelled)
         return "the refinement was cancelled; the " + file + " holds the engine's " + n + ", not refined" +
                rangeWords(r);
@@ -242,7 +247,7 @@ std::string refineWords(const RunReport &r) {
 }
 
 std::string summaryParagraph(const RunReport &r) {
-    std::string text = r.input + " -> " + r.output + ": " + notesWords(r) + "; " + keyWords(r) + ". " +
+    std::string text = r.input + " -> " + outputWords(r) + ": " + notesWords(r) + "; " + keyWords(r) + ". " +
                        refineWords(r) + speedWords(r) + "." + tempoWords(r);
     if (!r.conversion.empty())
         text.append(" The audio (").append(r.conversion).append(") was converted to 44100 Hz 16-bit WAV for the engine")
@@ -252,6 +257,26 @@ std::string summaryParagraph(const RunReport &r) {
             .append(r.nonFiniteSamples == 1 ? " sample was" : " samples were")
             .append(" infinite or not a number and counted as silence.");
     return text;
+}
+
+std::string stageWords(Stage stage, const std::string &audioDescription, bool cancelling) {
+    if (cancelling)
+        return "cancelling";
+    switch (stage) {
+    case Stage::Converting: return "converting " + audioDescription + " to 44100 Hz 16-bit";
+    case Stage::FindingBeats: return "finding the beats";
+    case Stage::WritingSettings:
+    case Stage::RunningEngine: return "transcribing";
+    case Stage::Refining: return "refining the notes";
+    case Stage::Settling: return "writing";
+    default: return "starting";
+    }
+}
+
+std::string decoderNoteLine(const std::string &note) { return "sonoscriptor: the audio decoder says: " + note; }
+
+std::string fileFailureLine(const std::string &input, const std::string &sentence) {
+    return "sonoscriptor: " + input + ": " + sentence;
 }
 
 std::string cancelSentence(bool engineRunning, bool refining, bool beforeEngine, bool waiting) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "app/starter/plan/stage.h"
 #include "app/starter/protocol/settings_file.h"
 #include "input/input.h"
 
@@ -20,7 +21,8 @@ enum class TempoSource {
 // What a finished transcription reports in its summary.
 struct RunReport {
     std::string input;            // as given on the command line
-    std::string output;           // the MIDI file written
+    std::string output;           // the file written ("-": standard output)
+    std::string scoreOutput;      // the score written beside the MIDI file, "" for none
     int code = 0;                 // 0 done, 1 cancelled
     double percent = 100;         // share transcribed when cancelled, as the engine last said
     int notes = 0;
@@ -55,6 +57,12 @@ std::string cancelSentence(bool engineRunning, bool refining, bool beforeEngine,
 /** The last line of a run stopped at once: files stopped in progress and files not started; or,
  *  when the stop changed nothing, that every file had ended before it. */
 std::string stopSentence(int stopped, int notStarted, bool changedNothing);
+/** What a file is doing, as its progress line says it (audioDescription: what it is converted from). */
+std::string stageWords(Stage stage, const std::string &audioDescription, bool cancelling);
+/** The line that passes on what the audio decoder printed. */
+std::string decoderNoteLine(const std::string &note);
+/** The line of a file whose work ended without its outputs: the input, then the failure's sentence. */
+std::string fileFailureLine(const std::string &input, const std::string &sentence);
 /** The one-paragraph summary of a finished or cancelled transcription. */
 std::string summaryParagraph(const RunReport &report);
 /** The sentence that says a constant tempo replaces beats that were not found. */

@@ -36,19 +36,22 @@ std::vector<std::string> protectedPaths(const StarterOptions &options, const std
 }  // namespace
 
 void readPlanSettings(const SettingsList &s, RunPlan &plan) {
-    plan.settings = s;
-    plan.region = settingsRegion(s);
-    plan.tempoMap = getSetting(s, "TempoFile");
+    plan.asked = s;
+    const Settings &e = plan.engine = engineSettings(s);
+    plan.metreGiven = hasSetting(s, "TimeSignatureNumerator") || hasSetting(s, "TimeSignatureDenominator");
+    plan.region = settingsRegion(e);
+    plan.tempoMap = e.TempoFile;
     plan.tempoChoice = tempoToBeTracked(s) ? TempoChoice::Track : plan.tempoMap.empty() ? TempoChoice::Given
                                                                                          : TempoChoice::Map;
-    plan.tempo = settingDecimal(s, "Tempo", 120);
-    plan.grid = settingDecimal(s, "Resolution", 4);
+    plan.tempo = e.Tempo;
+    // The score's grid in double, as asked: the engine keeps a float of it.
+    plan.grid = settingDecimal(s, "Resolution", e.Resolution);
     KeyChoice &key = plan.key;
-    key.signature = settingInt(s, "KeySignature", 8);
-    key.mode = settingInt(s, "MajorMinor", 0);
-    key.constrained = settingInt(s, "Constrain", 0) != 0 && key.signature >= -7 && key.signature <= 7;
-    key.detect = settingInt(s, "AutoDetectKey", 1) != 0 && !key.constrained;
-    plan.instrument = settingInt(s, "Filter", -1);
+    key.signature = e.KeySignature;
+    key.mode = e.MajorMinor;
+    key.constrained = e.Constrain != 0 && key.signature >= -7 && key.signature <= 7;
+    key.detect = e.AutoDetectKey != 0 && !key.constrained;
+    plan.instrument = e.Filter;
 }
 
 bool buildRunPlan(const StarterOptions &options, const std::string &dataDir, RunPlan &plan, std::string &error) {

@@ -18,7 +18,8 @@ bool planFiles(const std::vector<std::string> &inputs, const std::string &output
 /** Sets each file's score output and whether its MIDI file is kept; false with a sentence on conflict. */
 bool planScoreOutputs(std::vector<FilePlan> &files, const std::string &output, const ScoreChoice &choice,
                       std::string &error);
-/** The values the stages take from composed settings: region, tempo, grid, key and instrument. */
+/** Reads composed settings into the plan once, with the engine's own reader: the settings as the
+ *  engine reads them, and the region, tempo, metre, grid, key and instrument the stages take. */
 void readPlanSettings(const SettingsList &settings, RunPlan &plan);
 /** The plan of a run from parsed options (the settings composed, the files planned, the defaults
  *  filled in: the engine beside this program, jobs as many as cores); false with a sentence. */

@@ -35,27 +35,30 @@ int openWithoutBlocking(const std::string &path, struct stat &st) {
     return fd;
 }
 
-bool readRegularFile(const std::string &path, size_t maxBytes, std::string &text, std::string &reason) {
+FileReadFault readRegularFile(const std::string &path, size_t maxBytes, std::string &text, std::string &cause) {
     struct stat st{};
     int fd = openWithoutBlocking(path, st);
     if (fd < 0) {
-        reason = std::strerror(errno);
-        return false;
+        cause = std::strerror(errno);
+        return FileReadFault::Unreadable;
     }
-    bool regular = S_ISREG(st.st_mode);
-    reason = !regular ? "is not a regular file" : static_cast<size_t>(st.st_size) > maxBytes ? "is too large" : "";
+    FileReadFault fault = !S_ISREG(st.st_mode)                         ? FileReadFault::NotRegular
+                          : static_cast<size_t>(st.st_size) > maxBytes ? FileReadFault::TooLarge
+                                                                       : FileReadFault::None;
     text.clear();
     char chunk[65536];
     ssize_t got = 0;
-    while (reason.empty() && (got = read(fd, chunk, sizeof chunk)) > 0) {
+    while (fault == FileReadFault::None && (got = read(fd, chunk, sizeof chunk)) > 0) {
         text.append(chunk, static_cast<size_t>(got));
         if (text.size() > maxBytes)
-            reason = "is too large";  // it grew while being read
+            fault = FileReadFault::TooLarge;  // it grew while being read
     }
-    if (reason.empty() && got < 0)
-        reason = std::strerror(errno);
+    if (fault == FileReadFault::None && got < 0) {
+        cause = std::strerror(errno);
+        fault = FileReadFault::Unreadable;
+    }
     close(fd);
-    return reason.empty();
+    return fault;
 }
 
 namespace {
@@ -191,8 +194,8 @@ bool reachesDescriptor(const std::string &path, int fd) {
 }
 
 bool streamFile(const std::string &from, const std::string &to, const std::function<bool()> &keepWaiting) {
-    std::string bytes, reason;
-    if (!readRegularFile(from, MaxStreamedBytes, bytes, reason)) {
+    std::string bytes, cause;
+    if (readRegularFile(from, MaxStreamedBytes, bytes, cause) != FileReadFault::None) {
         errno = EIO;
         return false;
     }

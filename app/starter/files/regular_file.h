@@ -11,9 +11,16 @@
 /** Opens path read-only without blocking; -1 with errno when it cannot be opened. The
  *  caller checks st (filled by fstat) for a regular file and closes the descriptor. */
 int openWithoutBlocking(const std::string &path, struct stat &st);
-/** Whole content of a regular file of at most maxBytes; false with a short reason
- *  ("is not a regular file", "is larger than 1 MB", or the system's words). */
-bool readRegularFile(const std::string &path, size_t maxBytes, std::string &text, std::string &reason);
+// Why a file could not be read whole.
+enum class FileReadFault {
+    None,
+    Unreadable,  // it cannot be opened or read: the system's words in the cause
+    NotRegular,  // a folder, a pipe, a socket or a device
+    TooLarge,    // more than the bytes asked for at most
+};
+/** Whole content of a regular file of at most maxBytes into text; the fault when it cannot be
+ *  read (None when it can), with the system's words in cause for Unreadable. */
+FileReadFault readRegularFile(const std::string &path, size_t maxBytes, std::string &text, std::string &cause);
 /** Moves from to to, across file systems too; without replace it fails with EEXIST when to
  *  exists, even when to appears during the move. False with errno set on failure. */
 bool moveFile(const std::string &from, const std::string &to, bool replace);

@@ -12,13 +12,11 @@
 #include "app/starter/beats/beats.h"
 #include "app/starter/plan/failure.h"
 #include "app/starter/plan/run_plan.h"
+#include "app/starter/plan/stage.h"
 #include "app/starter/protocol/engine_settings.h"
 #include "app/starter/protocol/status.h"
 #include "app/starter/refine/rules.h"
 
-// The stages one input goes through, in order.
-enum class Stage : int { Waiting, Checking, Converting, FindingBeats, WritingSettings, RunningEngine, Refining,
-                         Settling, Done };
 
 // What the check hands on: the private folder and what the audio is.
 struct Workspace {

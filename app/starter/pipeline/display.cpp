@@ -9,6 +9,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include "app/starter/cli/messages.h"
 #include "app/starter/protocol/exit_code.h"
 #include "app/starter/pipeline/pipeline.h"
 
@@ -35,19 +36,6 @@ std::string percentText(double fraction) {
     char text[16];
     std::snprintf(text, sizeof text, "%3.0f%%", std::clamp(fraction, 0.0, 1.0) * 100);
     return text;
-}
-
-// What a file is doing, in words.
-std::string stageWords(const Job &job, Stage stage) {
-    switch (stage) {
-    case Stage::Converting: return "converting " + job.audioDescription + " to 44100 Hz 16-bit";
-    case Stage::FindingBeats: return "finding the beats";
-    case Stage::WritingSettings:
-    case Stage::RunningEngine: return "transcribing";
-    case Stage::Refining: return "refining the notes";
-    case Stage::Settling: return "writing";
-    default: return "starting";
-    }
 }
 
 // The share of a running file's work done, never less than what was shown before.
@@ -103,7 +91,7 @@ std::string progressLine(const Job &job, Stage stage, double share, bool cancell
     int bar = std::clamp(width - int(line.size()) - 40, 10, 30);
     int filled = static_cast<int>(std::clamp(share, 0.0, 1.0) * bar + 0.5);
     line.append(1, '[').append(filled, '#').append(bar - filled, '-').append("] ").append(percentText(share));
-    line += "  " + (cancelling ? std::string("cancelling") : stageWords(job, stage));
+    line += "  " + stageWords(stage, job.audioDescription, cancelling);
     return line.substr(0, static_cast<size_t>(width - 1));
 }
 
@@ -119,7 +107,7 @@ void passOnNotes(Display &d) {
         return;
     for (const std::string &line : takeLibraryNotes(*d.notes))
         if (!d.quiet && !line.empty())
-            printAbove(d, d.errors, "sonoscriptor: the audio decoder says: " + line);
+            printAbove(d, d.errors, decoderNoteLine(line));
 }
 
 void redraw(Display &d) {
@@ -146,6 +134,6 @@ void reportJob(Display &d, const Job &job) {
     } else if (out.kind == OutcomeKind::Summary && out.code <= exitStatus(ExitCode::Cancelled)) {
         printAbove(d, d.summariesToStderr ? d.errors : stdout, out.message);
     } else {
-        printAbove(d, d.errors, "sonoscriptor: " + job.file.input + ": " + out.message);
+        printAbove(d, d.errors, fileFailureLine(job.file.input, out.message));
     }
 }

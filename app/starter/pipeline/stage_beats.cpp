@@ -2,22 +2,22 @@
 // plan made of them.
 #include "app/starter/pipeline/stages.h"
 
+#include "app/starter/cli/failures.h"
+
 Staged<BeatsFound> stageFindBeats(const EngineAudio &audio, const RunPlan &plan) {
     Staged<BeatsFound> r;
     BeatTrack track;
-    std::string error;
-    BeatFailure failure;
-    if (!trackBeats(audio.wave, plan.region.start, plan.region.end, track, &stopRequested, error, &failure)) {
-        r.failure = failureOf(failure == BeatFailure::Unreadable ? FailureKind::BeatsUnreadable
-                                                                 : FailureKind::BeatTrackerSetUp,
-                              audio.wave, error);
+    std::string cause;
+    BeatFailure failure = BeatFailure::Unreadable;
+    if (!trackBeats(audio.wave, plan.region.start, plan.region.end, track, &stopRequested, cause, &failure)) {
+        r.failure = beatFailure(audio.wave, failure, cause);
         return r;
     }
     if (stopRequested) {
         r.failure = interrupted();
         return r;
     }
-    r.value.tempo = planTempo(track, plan.settings, plan.tempo > 0 ? plan.tempo : 120);
+    r.value.tempo = planTempo(track, plan.engine, plan.metreGiven, plan.tempo > 0 ? plan.tempo : 120);
     r.value.ran = true;
     return r;
 }

@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "app/starter/cli/failures.h"
 #include "app/starter/files/regular_file.h"
 #include "app/starter/protocol/engine_process.h"
 #include "app/starter/score/score_file.h"
@@ -149,9 +150,9 @@ Staged<Workspace> stageCheck(const FilePlan &file, const RunPlan &plan) {
         r.failure = copyStandardInput(w.source);
     if (!r.ok() && stopRequested)
         r.failure = interrupted();
-    std::string error;
-    if (r.ok() && !inspectAudio(w.source, w.audio, error))
-        r.failure = failureOf(FailureKind::NotAudio, file.input, error);
+    std::string cause;
+    if (r.ok() && !inspectAudio(w.source, w.audio, cause))
+        r.failure = audioFailure(file.input, w.audio, cause);
     if (r.ok())
         r.failure = startWithinTheAudio(plan, w.audio);
     return r;

@@ -9,12 +9,13 @@ Staged<EngineAudio> stageConvert(const Workspace &workspace) {
     if (workspace.audio.readableAsIs)
         return r;
     audio.wave = workspace.tempDir + "audio.wav";
-    std::string error;
-    switch (convertForEngine(workspace.source, audio.wave, &stopRequested, error, &audio.nonFiniteSamples)) {
+    std::string cause;
+    switch (convertForEngine(workspace.source, audio.wave, &stopRequested, cause, &audio.nonFiniteSamples)) {
     case Conversion::Done: audio.converted = true; break;
     case Conversion::Stopped: r.failure = interrupted(); break;
     case Conversion::WriteFailed: r.failure = failureOf(FailureKind::ConversionNotWritten); break;
-    case Conversion::Undecodable: r.failure = failureOf(FailureKind::Undecodable, workspace.source, error); break;
+    case Conversion::Undecodable: r.failure = failureOf(FailureKind::Undecodable, workspace.source, cause); break;
+    case Conversion::Unresampled: r.failure = failureOf(FailureKind::Unresampled, workspace.source, cause); break;
     }
     return r;
 }

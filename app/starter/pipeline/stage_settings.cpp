@@ -49,12 +49,13 @@ Staged<EngineFiles> stageWriteSettings(const EngineAudio &audio, const BeatsFoun
     EnginePaths paths{settingsSafePath(audio.wave, dir + "input"), f.midiPath,
                       settingsSafePath(plan.dataDir, dir + "data"), f.tempoPath};
     FollowedBeats followed = beats.tempo.tracked ? followedBeats(beats.tempo, audio.wave) : FollowedBeats{};
-    f.settings = renderSettings(plan.settings, paths, beats.tempo.tracked ? &followed : nullptr);
+    f.settings = renderSettings(plan.asked, plan.engine, paths, beats.tempo.tracked ? &followed : nullptr);
     if (!placed || !replaceFileText(f.settingsPath, f.settings.text) || !replaceFileText(f.statusPath, "0")) {
         r.failure = failureOf(FailureKind::SettingsNotWritten);
         return r;
     }
-    // The check that the engine reads every entry as written; nothing later reads the file.
-    r.failure = settingsFailure(settingsFileProblem(f.settingsPath, f.settings.list));
+    // The check that the engine reads every entry as written, and the values handed on in them;
+    // nothing later reads the file.
+    r.failure = settingsFailure(settingsFileProblem(f.settingsPath, f.settings.list, f.settings.engine));
     return r;
 }

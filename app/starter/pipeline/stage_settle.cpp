@@ -110,8 +110,8 @@ void describeTempo(const FileResults &f, RunReport &r) {
 RunReport reportOf(const FilePlan &file, const RunPlan &plan, const FileResults &f, const MidiContent &midi) {
     RunReport r;
     r.input = file.input;
-    r.output = (file.output == "-" ? "standard output" : file.output) +
-               (file.keepMidi && !file.scoreOutput.empty() ? " and " + file.scoreOutput : "");
+    r.output = file.output;
+    r.scoreOutput = file.keepMidi ? file.scoreOutput : "";
     r.code = settledCode(f);
     r.percent = f.run.code == 0 ? 100 : f.run.percent;
     r.notes = static_cast<int>(midi.notes.size());

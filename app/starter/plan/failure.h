@@ -17,7 +17,10 @@ enum class FailureKind {
     InputNotRegular,         // a pipe, a socket or a device
     StandardInputTerminal,   // "-" on a terminal
     StandardInputUnread,     // standard input could not be copied
-    NotAudio,                // the decoder's words in cause ("is not audio that can be read (...)")
+    AudioUnreadable,         // the file cannot be opened to examine its audio
+    NotAudio,                // libsndfile reads no audio in it: its words in cause
+    NoAudio,                 // it holds no sample frame
+    ImplausibleRate,         // number: the sample rate its header claims
     StartBeyondEnd,          // --start (start) at or after the end of the audio (length)
     // The outputs, before the work (subject: the output or its folder).
     OutputIsInput,
@@ -31,9 +34,12 @@ enum class FailureKind {
     // The work.
     NoTempFolder,
     ConversionNotWritten,
-    Undecodable,             // the converter's words in cause
-    BeatsUnreadable,         // the audio cannot be read for its beats: the tracker's words in cause
-    BeatTrackerSetUp,        // the tracker could not be set up (a fault of this program): its words in cause
+    Undecodable,             // the decoder cannot read the file: its words in cause
+    Unresampled,             // the resampler could not be set up (a fault of this program): its words in cause
+    BeatsUnreadable,         // the audio cannot be read for its beats: libsndfile's words in cause
+    BeatsRegionUnreachable,  // the region asked for cannot be reached in the audio
+    BeatTrackerSetUp,        // the beat tracker could not be set up (a fault of this program)
+    BeatSpectrumSetUp,       // the metre's spectrum could not be set up (a fault of this program)
     SettingsNotWritten,
     SettingsTooLong,         // subject: the key whose line is longer than the engine reads
     SettingsHoldKey,         // subject: the key whose value holds another key, cause: that key
@@ -65,7 +71,7 @@ struct Failure {
     FailureKind kind = FailureKind::None;
     std::string subject;     // the file or folder it concerns, "" for none
     std::string cause;       // what a library, the system or a lower layer said, "" for none
-    int number = 0;          // a signal or the engine's code
+    int number = 0;          // a signal, the engine's code or a sample rate
     int detail = -1;         // the detail of the engine's final status line, -1 for none
     double start = 0;        // StartBeyondEnd: the start asked for, seconds
     double length = 0;       // StartBeyondEnd: the recording's length, seconds

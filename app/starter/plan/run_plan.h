@@ -41,8 +41,12 @@ struct RunPlan {
     std::string enginePath;
     std::string dataDir;             // the filter records, with a trailing '/'
     // The engine's settings asked for (defaults, the --settings file, the options), without the
-    // paths of a run: what the settings file renders. The fields below are read from them once.
-    SettingsList settings;
+    // paths of a run. `asked` keeps each value as it was given: protocol/ renders it into the
+    // settings file, and nothing reads it. `engine` is the engine's own reading of it, made once
+    // where the plan is made; the stages take it and the fields below, never the text.
+    SettingsList asked;
+    Settings engine{};
+    bool metreGiven = false;         // a time signature is asked for: it stays as asked
     Region region;                   // the analysed region asked for (end 0: to the end)
     TempoChoice tempoChoice = TempoChoice::Track;
     double tempo = 120;              // beats per minute: the tempo given, or the fallback of tracking

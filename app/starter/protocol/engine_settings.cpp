@@ -5,51 +5,70 @@
 
 namespace {
 
-// The paths of the run: the audio, the MIDI file, the filter records and the tempo file.
-void setPaths(SettingsList &s, const EnginePaths &paths) {
-    setSetting(s, "WaveFile", paths.wave);
-    setSetting(s, "MidiFile", paths.midi);
-    if (!hasSetting(s, "ExePath"))
-        setSetting(s, "ExePath", paths.dataDir.back() == '/' ? paths.dataDir : paths.dataDir + "/");
-    if (!paths.tempoFile.empty())
-        setSetting(s, "TempoFile", paths.tempoFile);
+// Sets a text key in the entries and in the values, as the engine's line reader takes its line.
+void setText(RenderedSettings &r, const std::string &key, const std::string &value) {
+    setSetting(r.list, key, value);
+    applySettingsLineTo(r.engine, key + "=" + value);
 }
 
-// The grid starts on the first beat and follows the beats from there.
-void followBeats(SettingsList &s, const FollowedBeats &beats) {
-    setSetting(s, "Tempo", numberText(beats.tempo));
+// The paths of the run: the audio, the MIDI file, the filter records and the tempo file.
+void setPaths(RenderedSettings &r, const EnginePaths &paths) {
+    setText(r, "WaveFile", paths.wave);
+    setText(r, "MidiFile", paths.midi);
+    if (!hasSetting(r.list, "ExePath"))
+        setText(r, "ExePath", paths.dataDir.back() == '/' ? paths.dataDir : paths.dataDir + "/");
+    if (!paths.tempoFile.empty())
+        setText(r, "TempoFile", paths.tempoFile);
+}
+
+// The grid starts on the first beat and follows the beats from there. Every number is written so
+// that it reads back as the very value set.
+void followBeats(RenderedSettings &r, const FollowedBeats &beats) {
+    Settings &e = r.engine;
+    // A tempo of two decimals (beats.h) and 10 digits: the text reads back as this double.
+    setSetting(r.list, "Tempo", numberText(beats.tempo));
+    e.Tempo = beats.tempo;
     if (!beats.metreGiven) {
-        setSetting(s, "TimeSignatureNumerator", std::to_string(beats.numerator));
-        setSetting(s, "TimeSignatureDenominator", std::to_string(beats.denominatorPower));
+        setSetting(r.list, "TimeSignatureNumerator", std::to_string(beats.numerator));
+        setSetting(r.list, "TimeSignatureDenominator", std::to_string(beats.denominatorPower));
+        e.TimeSignatureNumerator = beats.numerator;
+        e.TimeSignatureDenominator = beats.denominatorPower;
         // The chord blocks keep their four beats: a block a bar lost notes in 3/4.
-        if (!hasSetting(s, "ChordRes"))
-            setSetting(s, "ChordRes", "4");
+        if (!hasSetting(r.list, "ChordRes")) {
+            setSetting(r.list, "ChordRes", "4");
+            e.ChordRes = 4;
+        }
     }
     // Both ends are written with 17 digits, so that they read back as the very same doubles.
-    setSetting(s, "StartPoint", numberText("%.17g", beats.start));
+    setSetting(r.list, "StartPoint", numberText("%.17g", beats.start));
+    e.StartPoint = beats.start;
     // "To the end" must be said: after a start below 0, an end of 0 is a time.
-    double end = settingsRegion(s).end;
-    if (!(end > 0 && end > beats.start))
-        setSetting(s, "EndPoint", numberText("%.17g", beats.end));
-    setSetting(s, "EntireWave", "0");
+    double end = settingsRegion(e).end;
+    if (!(end > 0 && end > beats.start)) {
+        setSetting(r.list, "EndPoint", numberText("%.17g", beats.end));
+        e.EndPoint = beats.end;
+    }
+    setSetting(r.list, "EntireWave", "0");
+    e.EntireWave = 0;
 }
 
 }  // namespace
 
-Region settingsRegion(const SettingsList &settings) {
-    if (settingInt(settings, "EntireWave", 0) != 0)
+Region settingsRegion(const Settings &settings) {
+    if (settings.EntireWave != 0)
         return Region{};
-    return Region{settingDecimal(settings, "StartPoint", 0), settingDecimal(settings, "EndPoint", 0)};
+    return Region{settings.StartPoint, settings.EndPoint};
 }
 
-RenderedSettings renderSettings(const SettingsList &asked, const EnginePaths &paths, const FollowedBeats *beats) {
+RenderedSettings renderSettings(const SettingsList &asked, const Settings &askedReading, const EnginePaths &paths,
+                                const FollowedBeats *beats) {
     RenderedSettings r;
     r.list = asked;
-    setPaths(r.list, paths);
+    r.engine = askedReading;
+    setPaths(r, paths);
     if (beats)
-        followBeats(r.list, *beats);
+        followBeats(r, *beats);
     r.text = settingsText(r.list);
-    r.engine = engineReading(r.text);
-    r.region = r.engine.EntireWave != 0 ? Region{} : Region{r.engine.StartPoint, r.engine.EndPoint};
+    r.region = settingsRegion(r.engine);
     return r;
 }

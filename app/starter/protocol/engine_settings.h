@@ -1,6 +1,7 @@
 // The settings file of one engine run, rendered once from the settings asked
-// for, the run's files and the beats it follows; with what the engine reads in
-// it, so that nothing after it reads the text back.
+// for, the run's files and the beats it follows; with the values the engine
+// reads in it, set as values, so that nothing reads the text back (but the
+// check that the engine's line reader finds them in it: settings_check.h).
 #pragma once
 
 #include <string>
@@ -14,8 +15,8 @@ struct Region {
     double end = 0;
 };
 
-/** The region settings ask to analyse, in seconds (end 0: to the end). */
-Region settingsRegion(const SettingsList &settings);
+/** The region the engine analyses under these settings, in seconds (end 0: to the end). */
+Region settingsRegion(const Settings &settings);
 
 // The files of one engine run, as the settings file can carry them (see settingsSafePath).
 struct EnginePaths {
@@ -39,10 +40,12 @@ struct FollowedBeats {
 struct RenderedSettings {
     SettingsList list;          // the entries, as set
     std::string text;           // the settings file's text
-    Settings engine{};          // the engine's reading of text: its defaults, then every line it takes
+    Settings engine{};          // the values the engine reads in text
     Region region;              // the region it analyses (end 0: to the end)
 };
 
-/** The settings of one run: those asked for, the run's files, and when beats is given, the grid
- *  that follows them (tempo, metre unless asked for, and the region from the first downbeat). */
-RenderedSettings renderSettings(const SettingsList &asked, const EnginePaths &paths, const FollowedBeats *beats);
+/** The settings of one run: those asked for (as given, and as the engine reads them), the run's
+ *  files, and when beats is given, the grid that follows them (tempo, metre unless asked for, and
+ *  the region from the first downbeat). */
+RenderedSettings renderSettings(const SettingsList &asked, const Settings &askedReading, const EnginePaths &paths,
+                                const FollowedBeats *beats);

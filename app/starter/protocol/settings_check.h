@@ -28,5 +28,8 @@ struct SettingsProblem {
 /** Kind None when text, read with the engine's line reader, gives every entry of list as written
  *  (text being settingsText(list)); else what is wrong with the first entry that does not. */
 SettingsProblem readBackProblem(const std::string &text, const SettingsList &list);
-/** Reads the settings file at path back and checks it like readBackProblem. */
-SettingsProblem settingsFileProblem(const std::string &path, const SettingsList &list);
+/** True when two readings of settings hold the same values (floating-point ones to the bit). */
+bool sameSettings(const Settings &a, const Settings &b);
+/** Reads the settings file at path back and checks it like readBackProblem, and that the engine's
+ *  reading of it holds the values handed on (NotReadBack when it does not). */
+SettingsProblem settingsFileProblem(const std::string &path, const SettingsList &list, const Settings &values);

@@ -160,25 +160,19 @@ std::string cutSettingsKey(const std::string &text) {
     return "";
 }
 
-bool readSettingsFile(const std::string &path, SettingsList &list, std::string &error) {
-    std::string text, reason;
-    if (!readRegularFile(path, MaxSettingsFileBytes, text, reason)) {
-        error = "The settings file " + path +
-                (reason == "is not a regular file" ? " is not a regular file (a pipe, a socket or a device); "
-                                                     "give a settings file saved on disk."
-                 : reason == "is too large"        ? " is larger than 1 MB, far more than its 44 keys need; "
-                                                     "check that it is a settings file."
-                                                   : " cannot be read (" + reason + "); check its name.");
-        return false;
+SettingsFileProblem readSettingsFile(const std::string &path, SettingsList &list) {
+    std::string text, cause;
+    switch (readRegularFile(path, MaxSettingsFileBytes, text, cause)) {
+    case FileReadFault::None: break;
+    case FileReadFault::Unreadable: return {SettingsFileFault::Unreadable, cause};
+    case FileReadFault::NotRegular: return {SettingsFileFault::NotRegular, ""};
+    case FileReadFault::TooLarge: return {SettingsFileFault::TooLarge, ""};
     }
     std::string cut = cutSettingsKey(text);
-    if (!cut.empty()) {
-        error = "The settings file " + path + " has a line longer than the 254 characters the engine reads, "
-                "so its value of " + cut + " would be cut; shorten that line.";
-        return false;
-    }
+    if (!cut.empty())
+        return {SettingsFileFault::LineCut, cut};
     parseSettingsText(text, list);
-    return true;
+    return {};
 }
 
 SettingsList inEngineOrder(const SettingsList &list) {

@@ -63,9 +63,21 @@ constexpr size_t MaxSettingsFileBytes = 1 << 20;
 void parseSettingsText(const std::string &text, SettingsList &list);
 /** The key of the first line that the engine would take cut into pieces, or "". */
 std::string cutSettingsKey(const std::string &text);
-/** Reads a settings file (a regular file of at most 1 MB, no line cut) into list;
- *  false with a sentence in error otherwise. */
-bool readSettingsFile(const std::string &path, SettingsList &list, std::string &error);
+// Why a settings file cannot be read.
+enum class SettingsFileFault {
+    None,
+    Unreadable,  // it cannot be opened or read: the system's words in the cause
+    NotRegular,  // a folder, a pipe, a socket or a device
+    TooLarge,    // larger than MaxSettingsFileBytes
+    LineCut,     // a line longer than the engine reads would cut a value: its key in the cause
+};
+struct SettingsFileProblem {
+    SettingsFileFault fault = SettingsFileFault::None;
+    std::string cause;
+};
+/** Reads a settings file (a regular file of at most 1 MB, no line cut) into list; the problem's
+ *  fault is None when it could. */
+SettingsFileProblem readSettingsFile(const std::string &path, SettingsList &list);
 /** The entries of list in the order the engine tests their keys. */
 SettingsList inEngineOrder(const SettingsList &list);
 /** Settings-file text of list, one Key=Value line each, in the engine's key order. */

@@ -127,8 +127,11 @@ TEST(Audio, RefusesWhatIsNoAudio) {
     AudioInfo info;
     std::string error;
     EXPECT_FALSE(inspectAudio(dir.path + "notes.txt", info, error));
-    EXPECT_NE(error.find("not audio"), std::string::npos) << error;
+    EXPECT_EQ(info.fault, AudioFault::NotAudio);
+    EXPECT_FALSE(error.empty()) << "libsndfile's words";
+    info = AudioInfo{};
     EXPECT_FALSE(inspectAudio(dir.path + "missing.wav", info, error));
+    EXPECT_EQ(info.fault, AudioFault::Unreadable);
 }
 
 TEST(Audio, Converts48000Hz24BitTo44100Hz16BitKeepingPitchAndLength) {
@@ -219,7 +222,6 @@ TEST(Audio, StopsWhenAskedTo) {
     std::atomic<bool> stop{true};
     std::string error;
     EXPECT_EQ(convertForEngine(dir.path + "in.flac", dir.path + "out.wav", &stop, error), Conversion::Stopped);
-    EXPECT_NE(error.find("cancelled"), std::string::npos);
 }
 
 namespace {

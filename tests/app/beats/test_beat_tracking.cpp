@@ -145,7 +145,7 @@ TEST(Tempo, MedianOfBeatsAndOfMaps) {
 }
 
 TEST(Tempo, TheTimeBaseChecksOfTheEngine) {
-    SettingsList defaults;
+    Settings defaults = defaultSettings();
     for (double bpm : {30.0, 60.0, 120.0, 300.0, 1000.0})
         EXPECT_TRUE(timeBaseAccepts(bpm, defaults)) << bpm;
     // Slower than about 3.6 beats per minute no longer fits 24 bits of microseconds.
@@ -155,9 +155,9 @@ TEST(Tempo, TheTimeBaseChecksOfTheEngine) {
     EXPECT_FALSE(timeBaseAccepts(1e12, defaults));
     // A grid too fine for a 16-bit division fails at every tempo.
     SettingsList fine{{"Sensitivity", "7"}, {"Resolution", "8"}, {"TimeSignatureDenominator", "0"}};
-    EXPECT_FALSE(timeBaseAccepts(120, fine));
+    EXPECT_FALSE(timeBaseAccepts(120, engineSettings(fine)));
     // Speed is an integer to the engine: 0.5 reads as 0, which means the usual 100%.
-    EXPECT_TRUE(timeBaseAccepts(120, {{"Speed", "0.5"}}));
+    EXPECT_TRUE(timeBaseAccepts(120, engineSettings({{"Speed", "0.5"}})));
 }
 
 TEST(Steadiness, ASteadyPulseIsFollowed) {
@@ -230,7 +230,7 @@ TEST(Following, AVeryFastBeatIsTakenTwoAtATimeOnItsStrongerHalf) {
 
 TEST(Planning, TrackedBeatsBecomeTheStartTheTempoAndTheMap) {
     BeatTrack t = clearTrack(evenBeats(0.25, 60 / 97.0, 24), 16);
-    TempoPlan p = planTempo(t, {}, 120);
+    TempoPlan p = planTempo(t, defaultSettings(), false, 120);
     ASSERT_TRUE(p.tracked) << p.fallback;
     EXPECT_NEAR(p.tempo, 97.0, 0.3);  // beats fall on 10 ms hops here
     EXPECT_EQ(p.tempo, std::floor(p.tempo * 100 + 0.5) / 100);
@@ -251,7 +251,7 @@ TEST(Planning, TrackedBeatsBecomeTheStartTheTempoAndTheMap) {
 
 TEST(Planning, ASlowPulseGetsItsBeat) {
     // Clicks at 40 a minute: followed at 40, not doubled, not the constant fallback.
-    TempoPlan p = planTempo(clearTrack(evenBeats(0.5, 1.5, 24), 37), {}, 120);
+    TempoPlan p = planTempo(clearTrack(evenBeats(0.5, 1.5, 24), 37), defaultSettings(), false, 120);
     ASSERT_TRUE(p.tracked) << p.fallback;
     EXPECT_NEAR(p.beatTempo, 40, 0.5);
     // 3/4 at 60 whose tracker heard only the bars (20 a minute): a faster level is written.
@@ -260,19 +260,19 @@ TEST(Planning, ASlowPulseGetsItsBeat) {
         float &s = t.onsetStrength.at(static_cast<size_t>(b / t.hopSeconds + 0.5) + 1);
         s = std::max(s, 6.0f);  // the downbeats stay at 10
     }
-    p = planTempo(t, {}, 120);
+    p = planTempo(t, defaultSettings(), false, 120);
     ASSERT_TRUE(p.tracked) << p.fallback;
     EXPECT_GE(p.beatTempo, SlowestTrackedTempo);
 }
 
 TEST(Planning, FallsBackToTheConstantTempoWithOneReason) {
-    TempoPlan p = planTempo(clearTrack({}, 10), {}, 96);
+    TempoPlan p = planTempo(clearTrack({}, 10), defaultSettings(), false, 96);
     EXPECT_FALSE(p.tracked);
     EXPECT_EQ(p.tempo, 96);
     EXPECT_TRUE(p.map.empty());
     EXPECT_NE(p.fallback.find("silent"), std::string::npos);
     SettingsList fine{{"Sensitivity", "7"}, {"Resolution", "8"}, {"TimeSignatureDenominator", "0"}};
-    p = planTempo(clearTrack(evenBeats(0.25, 0.6, 24), 16), fine, 120);
+    p = planTempo(clearTrack(evenBeats(0.25, 0.6, 24), 16), engineSettings(fine), true, 120);
     EXPECT_FALSE(p.tracked);
     EXPECT_EQ(p.fallback.rfind("the tempo found (", 0), 0u) << p.fallback;
     EXPECT_NE(p.fallback.find(" cannot be written into a MIDI file with these settings"), std::string::npos);
@@ -383,8 +383,9 @@ TEST(Tracking, KeepsToTheRegionAndReadsSilenceAsSilence) {
     EXPECT_EQ(t.firstSound, -1);
     EXPECT_NE(unsteadyReason(t).find("silent"), std::string::npos);
     writeText(dir.path + "text.wav", "not audio at all");
-    EXPECT_FALSE(trackBeats(dir.path + "text.wav", 0, 0, t, nullptr, error));
-    EXPECT_NE(error.find("cannot be read"), std::string::npos);
+    BeatFailure failure = BeatFailure::TrackerSetUp;
+    EXPECT_FALSE(trackBeats(dir.path + "text.wav", 0, 0, t, nullptr, error, &failure));
+    EXPECT_EQ(failure, BeatFailure::Unreadable) << error;
 }
 
 }  // namespace

@@ -96,6 +96,14 @@ TEST(Messages, NamesNotesAndKeys) {
     EXPECT_EQ(keyName(8, 0), "");
 }
 
+TEST(Messages, AProgressLineSaysWhatTheFileIsDoing) {
+    EXPECT_EQ(stageWords(Stage::Converting, "48000 Hz 24-bit stereo WAV", false),
+              "converting 48000 Hz 24-bit stereo WAV to 44100 Hz 16-bit");
+    EXPECT_EQ(stageWords(Stage::RunningEngine, "", false), "transcribing");
+    EXPECT_EQ(stageWords(Stage::RunningEngine, "", true), "cancelling");
+    EXPECT_EQ(fileFailureLine("a.wav", "The file holds no audio."), "sonoscriptor: a.wav: The file holds no audio.");
+}
+
 TEST(Messages, SummarySaysWhatWasWritten) {
     RunReport r;
     r.input = "song.wav";
@@ -139,6 +147,12 @@ TEST(Messages, SummaryOfACancelAndOfNothingFound) {
     EXPECT_NE(s.find("no key signature"), std::string::npos) << s;
     r.output = "song.musicxml";
     EXPECT_NE(summaryParagraph(r).find("the score keeps the 1 note"), std::string::npos);
+    // Both files are named, the score last; standard output by its name.
+    r.output = "-";
+    r.scoreOutput = "song.mxl";
+    EXPECT_NE(summaryParagraph(r).find(" -> standard output and song.mxl: cancelled"), std::string::npos);
+    EXPECT_NE(summaryParagraph(r).find("the score keeps the 1 note"), std::string::npos);
+    r.scoreOutput = "";
     r.code = 0;
     r.notes = 0;
     r.lowest = 128;

@@ -48,7 +48,7 @@ TEST(RunPlanOf, TheDefaultsFollowTheBeatsOfTheWholeFile) {
     EXPECT_EQ(p.jobs, coreCount());
     EXPECT_EQ(p.dataDir, DataDir);
     EXPECT_EQ(p.protectedPaths, (std::vector<std::string>{"song.wav"}));
-    EXPECT_EQ(settingsText(p.settings), "VirtualSR=11025\nResolution=4\n");
+    EXPECT_EQ(settingsText(p.asked), "VirtualSR=11025\nResolution=4\n");
 }
 
 TEST(RunPlanOf, OptionsBecomeThePlansValues) {
@@ -89,7 +89,16 @@ TEST(RunPlanOf, ASettingsFileMayNameTheFilesButThePlansSettingsHoldNoPaths) {
     EXPECT_EQ(filesOf(p), (std::vector<std::string>{"take.wav > take-notes.mid"}));
     EXPECT_TRUE(p.beatsOnly);
     EXPECT_EQ(p.region.start, 0) << "the whole file, whatever StartPoint says";
-    EXPECT_FALSE(hasSetting(p.settings, "WaveFile") || hasSetting(p.settings, "MidiFile"));
+    EXPECT_FALSE(hasSetting(p.asked, "WaveFile") || hasSetting(p.asked, "MidiFile"));
+
+    // The stages take the engine's own reading: a value it ignores leaves its default.
+    writeText(dir.path + "keys.txt", "AutoDetectKey=\nKeySignature=\nTimeSignatureDenominator=3\n");
+    p = planOf({"--settings", dir.path + "keys.txt", "a.wav"});
+    EXPECT_TRUE(p.key.detect);
+    EXPECT_EQ(p.key.signature, 8);
+    EXPECT_TRUE(p.metreGiven);
+    EXPECT_EQ(p.engine.TimeSignatureDenominator, 3);
+    EXPECT_EQ(p.engine.TimeSignatureNumerator, 4);
 
     p = planOf({"-"});
     EXPECT_EQ(filesOf(p), (std::vector<std::string>{"- > stdin.mid"}));

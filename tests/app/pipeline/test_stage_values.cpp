@@ -10,13 +10,14 @@
 #include "app/starter/cli/run_plan.h"
 #include "app/starter/pipeline/stages.h"
 #include "app/starter/protocol/engine_process.h"
+#include "app/starter/protocol/settings_check.h"
 #include "input/input.h"
 #include "tests/app/support.h"
 
 namespace {
 
 // The engine's reading of a settings file it would be given.
-Settings engineReading(const std::string &path) {
+Settings engineFileReading(const std::string &path) {
     std::vector<std::string> lines;
     EXPECT_TRUE(readTextLines(path.c_str(), lines)) << path;
     Settings s = defaultSettings();
@@ -60,11 +61,8 @@ protected:
         Staged<EngineFiles> r = stageWriteSettings(audio, beats, plan, dir.path + "/");
         EXPECT_TRUE(r.ok()) << failureSentence(r.failure);
         const EngineFiles &f = r.value;
-        Settings read = engineReading(f.settingsPath);
-        EXPECT_EQ(f.settings.engine.StartPoint, read.StartPoint);
-        EXPECT_EQ(f.settings.engine.EndPoint, read.EndPoint);
-        EXPECT_EQ(f.settings.engine.Tempo, read.Tempo);
-        EXPECT_EQ(f.settings.engine.TempoFile, read.TempoFile);
+        Settings read = engineFileReading(f.settingsPath);
+        EXPECT_TRUE(sameSettings(f.settings.engine, read)) << f.settings.text;
         EXPECT_EQ(f.tempoPath, read.TempoFile);
         return f;
     }
@@ -146,21 +144,55 @@ TEST_F(StageValues, TheCheckHandsOnTheAudioOrWhyItEnds) {
                                                 "long; give --start a time before its end.");
 }
 
+TEST_F(StageValues, TheCheckSaysWhyAFileIsNoAudio) {
+    plan.beatsOnly = true;
+    // What examined the audio hands on a kind; the command line's sentences are those of before.
+    auto refusal = [&](const std::string &path) {
+        Staged<Workspace> checked = stageCheck(FilePlan{path, "", "", true}, plan);
+        removeTempDir(checked.value.tempDir);
+        EXPECT_EQ(failureCode(checked.failure), 4) << path;
+        return checked.failure;
+    };
+    writeText(dir.file("notes.wav"), std::string(5000, 'x'));
+    Failure f = refusal(dir.file("notes.wav"));
+    ASSERT_EQ(f.kind, FailureKind::NotAudio);
+    EXPECT_EQ(failureSentence(f), "The file is not audio that can be read (" + f.cause + "); give a WAV, FLAC or "
+                                  "Ogg recording.");
+    ASSERT_TRUE(writeTones(dir.file("empty.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, {}, 0));
+    EXPECT_EQ(failureSentence(refusal(dir.file("empty.wav"))), "The file holds no audio; give a WAV, FLAC or Ogg "
+                                                               "recording.");
+    ASSERT_TRUE(writeTones(dir.file("slow.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 500, 1, {}, 1));
+    EXPECT_EQ(failureSentence(refusal(dir.file("slow.wav"))),
+              "The file claims a sample rate of 500 Hz, outside the 1000 to 768000 Hz of real recordings (is its "
+              "header damaged?); give a WAV, FLAC or Ogg recording.");
+}
+
 TEST_F(StageValues, OnlyAFileThatCannotBeReadIsSentBackToBeExported) {
     audio.wave = dir.file("text.wav");
     writeText(audio.wave, "not audio at all");
     Staged<BeatsFound> found = stageFindBeats(audio, plan);
     ASSERT_EQ(found.failure.kind, FailureKind::BeatsUnreadable);
     EXPECT_EQ(failureCode(found.failure), 4);
-    EXPECT_EQ(failureSentence(found.failure), "The file " + found.failure.cause + "; export it as a WAV, FLAC or "
-                                              "Ogg file.");
+    EXPECT_EQ(failureSentence(found.failure), "The file cannot be read for its beats (" + found.failure.cause +
+                                              "); export it as a WAV, FLAC or Ogg file.");
 
-    // A tracker that cannot be set up is this program's fault: no advice to export the file again.
-    Failure setUp = failureOf(FailureKind::BeatTrackerSetUp, audio.wave,
-                              "cannot be analysed for its beats (the beat tracker could not be set up)");
-    EXPECT_EQ(failureCode(setUp), 8);
-    EXPECT_EQ(failureSentence(setUp).find("export"), std::string::npos);
-    EXPECT_NE(failureSentence(setUp).find("report it"), std::string::npos);
+    // A tracker or spectrum that cannot be set up is this program's fault: no advice to export the
+    // file again, and the failure carries no words of a lower layer.
+    for (BeatFailure kind : {BeatFailure::TrackerSetUp, BeatFailure::SpectrumSetUp}) {
+        Failure setUp = beatFailure(audio.wave, kind, "");
+        EXPECT_EQ(failureCode(setUp), 8);
+        EXPECT_EQ(failureSentence(setUp).find("export"), std::string::npos);
+        EXPECT_NE(failureSentence(setUp).find("report it"), std::string::npos);
+    }
+    // So is a resampler that cannot be set up for a rate the check let through (it was worded as
+    // a file to export again, with exit code 4).
+    Failure resampler = failureOf(FailureKind::Unresampled, audio.wave, "invalid rate");
+    EXPECT_EQ(failureCode(resampler), 8);
+    EXPECT_EQ(failureSentence(resampler), "The file cannot be resampled (invalid rate); this is a fault of "
+                                          "sonoscriptor, not of the file: please report it with the recording.");
+    EXPECT_EQ(failureSentence(beatFailure(audio.wave, BeatFailure::TrackerSetUp, "")),
+              "The file cannot be analysed for its beats (the beat tracker could not be set up); this is a fault of "
+              "sonoscriptor, not of the file: please report it with the recording, or give the tempo with --tempo.");
 }
 
 }  // namespace

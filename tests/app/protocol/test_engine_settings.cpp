@@ -5,18 +5,20 @@
 
 #include "app/starter/protocol/engine_settings.h"
 #include "app/starter/protocol/settings_check.h"
+#include "tests/app/support.h"
 
 namespace {
 
 const EnginePaths Paths{"/music/take.wav", "/tmp/run/out.mid", "/opt/data", ""};
 
-// Renders, checks the text against the engine's line reader and the values against its reading.
+// Renders, checks the text against the engine's line reader and every value set against its
+// reading of the text.
 RenderedSettings rendered(const SettingsList &asked, const EnginePaths &paths, const FollowedBeats *beats) {
-    RenderedSettings r = renderSettings(asked, paths, beats);
+    RenderedSettings r = renderSettings(asked, engineSettings(asked), paths, beats);
     EXPECT_EQ(readBackProblem(r.text, r.list).kind, SettingsProblemKind::None) << r.text;
     Settings read = engineReading(r.text);
+    EXPECT_TRUE(sameSettings(r.engine, read)) << r.text;
     EXPECT_EQ(r.region.start, read.EntireWave ? 0 : read.StartPoint);
-    EXPECT_EQ(r.engine.Tempo, read.Tempo);
     return r;
 }
 
@@ -63,4 +65,29 @@ TEST(EngineSettings, FollowedBeatsStartTheGridOnTheirFirstDownbeat) {
     EXPECT_EQ(r.engine.TimeSignatureDenominator, 3);
     EXPECT_EQ(r.region.end, 8);
     EXPECT_EQ(r.text.find("ChordRes"), std::string::npos);
+}
+
+TEST(EngineSettings, TheValuesSetAreWhatTheEngineReadsInTheText) {
+    // Tempos of two decimals and ends of any double, over odd settings asked for: the values
+    // handed on never need the text read back.
+    EnginePaths mapped = Paths;
+    mapped.tempoFile = "/tmp/run/tempo.map";
+    const SettingsList odd[] = {{}, {{"EntireWave", "1"}, {"EndPoint", "3"}}, {{"EndPoint", ""}, {"ChordRes", "2"}},
+                                {{"Resolution", "2,5"}, {"Tempo", "97,3"}, {"StartPoint", " 4"}}};
+    for (const SettingsList &asked : odd)
+        for (double tempo : {30.0, 99.86, 123.45, 299.99})
+            for (double start : {-0.3, 0.0, 1.0 / 3, 7.123456789012345}) {
+                FollowedBeats beats{tempo, 3, 3, false, start, start + 10.1};
+                rendered(asked, mapped, &beats);
+            }
+}
+
+TEST(EngineSettings, TheCheckFindsAValueTheTextDoesNotCarry) {
+    ScratchDir dir;
+    RenderedSettings r = rendered({{"Tempo", "66"}}, Paths, nullptr);
+    writeText(dir.path + "settings.txt", r.text);
+    EXPECT_EQ(settingsFileProblem(dir.path + "settings.txt", r.list, r.engine).kind, SettingsProblemKind::None);
+    r.engine.Tempo = 66.5;  // a value handed on that the file does not say
+    EXPECT_EQ(settingsFileProblem(dir.path + "settings.txt", r.list, r.engine).kind,
+              SettingsProblemKind::NotReadBack);
 }

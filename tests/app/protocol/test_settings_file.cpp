@@ -46,12 +46,13 @@ TEST(SettingsFile, WritesInTheEngineOrderAndReadsBack) {
     ScratchDir dir;
     ASSERT_TRUE(writeSettingsFile(dir.path + "s.txt", list));
     SettingsList back;
-    std::string error;
-    ASSERT_TRUE(readSettingsFile(dir.path + "s.txt", back, error));
+    ASSERT_EQ(readSettingsFile(dir.path + "s.txt", back).fault, SettingsFileFault::None);
     EXPECT_EQ(getSetting(back, "Tempo"), "96");
     EXPECT_EQ(getSetting(back, "ExePath"), "/data/");
-    EXPECT_FALSE(readSettingsFile(dir.path + "missing.txt", back, error));
-    EXPECT_NE(error.find("cannot be read"), std::string::npos);
+    SettingsFileProblem missing = readSettingsFile(dir.path + "missing.txt", back);
+    EXPECT_EQ(missing.fault, SettingsFileFault::Unreadable);
+    EXPECT_FALSE(missing.cause.empty()) << "the system's words";
+    EXPECT_EQ(readSettingsFile(dir.path, back).fault, SettingsFileFault::NotRegular);
 }
 
 TEST(SettingsFile, ConvertsNumbersLikeTheCLibrary) {

@@ -30,7 +30,7 @@ RefineSession transcribe(const ScratchDir &dir, const std::vector<ToneNote> &ton
     RefineInput input{dir.path + "piece.wav", dir.path + "piece.engine.mid", {}, {}};
     std::string error;
     SettingsList settings;
-    EXPECT_TRUE(readSettingsFile(dir.path + "piece.settings.txt", settings, error)) << error;
+    EXPECT_EQ(readSettingsFile(dir.path + "piece.settings.txt", settings).fault, SettingsFileFault::None);
     input.engine = engineSettings(settings);
     readTempoMap(dir.path + "piece.tempo.bin", input.tempoMap);
     RefineSession s;
@@ -160,7 +160,7 @@ TEST(RefineTimeline, EveryFrameStartsWhereTheEngineStartsIt) {
         writeFile(dir.path + "settings.txt", r.settings);
         SettingsList list;
         std::string error;
-        ASSERT_TRUE(readSettingsFile(dir.path + "settings.txt", list, error)) << error;
+        ASSERT_EQ(readSettingsFile(dir.path + "settings.txt", list).fault, SettingsFileFault::None);
         Settings settled;
         TimeBase tb;
         WaveHeader header = readWaveFileHeader(dir.path + "in.wav");
