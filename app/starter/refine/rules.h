@@ -24,9 +24,10 @@ struct RefineCounts {
     int moved = 0;
     int split = 0;
     int dropped = 0;
+    int added = 0;
 };
 
-/** Applies move, drop and split, in that order, to notes sorted by onset; returns them sorted, with
+/** Applies move, drop, split and (when on) the proposal of notes the engine did not write, in that order, to notes sorted by onset; returns them sorted, with
  *  velocities from their attack levels (velocity.h). */
 std::vector<TimedNote> applyRules(const std::vector<TimedNote> &notes, const AttackEvidence &e, const Timeline &t,
                                   const RefineThresholds &th, RefineCounts &counts);

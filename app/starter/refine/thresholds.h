@@ -23,9 +23,15 @@ struct RefineThresholds {
     double splitStrength = 5.0;    // an attack this strong inside a note starts a new one
     double splitAfter = 1.5;       // ... at least this many steps after the note's onset
     double splitGap = 0.12;        // ... and this long after the previous split
+    double addStrength = 8.0;      // an attack this strong of a key with no note near it proposes one ...
+    double addFundamental = 3.0;   // ... where its fundamental rises this much ...
+    double addLevel = -20.0;       // ... and stays at least this loud (the fundamental, mean over splitGap) ...
+    double addGap = 0.1;           // ... and no note of the key starts this close or sounds over it
+    double addLength = 4.0;        // a proposed note lasts this many steps (or to its key's next note)
     double moveOn = 1;             // 0 turns the move rule off
     double splitOn = 1;            // 0 turns the split rule off
     double dropOn = 1;             // 0 turns both drop rules off
+    double addOn = 0;              // 0 turns the proposal rule off
 };
 
 // One threshold's name and place, for tools that set them by name.
