@@ -203,6 +203,9 @@ bool keyBusy(const std::vector<Working> &w, int pitch, double time, double windo
 bool explainedBelow(const std::vector<Working> &w, const ProbedEvidence &v, int pitch, double time,
                     const RefineThresholds &th) {
     for (int interval : {12, 19, 24})
+        if (th.addBelow > 0 && probeValue(v, riseProbe(v.evidence, pitch, interval, time, th)) < th.addBelow)
+            return true;
+    for (int interval : {12, 19, 24})
         for (const Working &x : w)
             if (!x.dropped && x.note.pitch == pitch - interval && x.note.on <= time + th.partnerWindow &&
                 x.note.off > time - th.partnerWindow) {

@@ -25,6 +25,7 @@ const std::vector<ThresholdField> &thresholdFields() {
         {"addFundamental", &RefineThresholds::addFundamental},
         {"addLevel", &RefineThresholds::addLevel},
         {"addGap", &RefineThresholds::addGap},
+        {"addBelow", &RefineThresholds::addBelow},
         {"addLength", &RefineThresholds::addLength},
         {"moveOn", &RefineThresholds::moveOn},
         {"splitOn", &RefineThresholds::splitOn},
