@@ -3,6 +3,10 @@
 
     recall.py prepare --soundfont SF --room ROOM [--split dev] [--starter PATH] [--work DIR] [-j N]
     recall.py try PARAMS --soundfont SF --room ROOM ... [--refine PATH] [--work DIR] [--breakdown]
+    recall.py table --soundfont SF --room ROOM [--split S] --work BEFORE --after AFTER
+
+`table` prints a Markdown table, a row per piece and the means, of the onset F1, precision and
+recall (unshifted) of the auto outputs that `prepare` left in BEFORE and AFTER, and of basic-pitch's.
 
 `prepare` runs the starter once per piece of the split (auto mode, `--keep-engine-files`) and keeps
 the engine's files in WORK/NAME.SF.ROOM/. `try` refines each kept engine file with every line of
@@ -69,9 +73,11 @@ def refine_one(args, key, params):
     os.makedirs(out, exist_ok=True)
     for f in os.listdir(out):
         os.remove(os.path.join(out, f))
+    tempo = os.path.join(work, key + ".tempo.bin")  # the settings name a temporary copy
     proc = subprocess.run(["nice", "-n", "10", args.refine, os.path.join(CORPUS, "audio", key + ".wav"),
                            os.path.join(work, key + ".engine.mid"), out, "--settings",
-                           os.path.join(work, key + ".settings.txt"), "--params", params],
+                           os.path.join(work, key + ".settings.txt"), "--params", params]
+                          + (["--tempo-map", tempo] if os.path.exists(tempo) else []),
                           capture_output=True, text=True)
     counts = proc.stdout.strip().splitlines()
     ref = read_notes(os.path.join(CORPUS, "ref", key.split(".")[0] + ".mid"))
@@ -136,9 +142,32 @@ def breakdown(ref, est):
     return out
 
 
+def table(todo, works):
+    """Per piece: F1 (P/R) of the auto output in each work folder and of basic-pitch's; the means."""
+    lines = ["| piece | " + " | ".join(os.path.basename(w.rstrip("/")) for w in works) + " | basic-pitch |",
+             "|---|" + "---|" * (len(works) + 1)]
+    sums = []
+    for key in todo:
+        ref = read_notes(os.path.join(CORPUS, "ref", key.split(".")[0] + ".mid"))
+        paths = [os.path.join(w, key, "auto.mid") for w in works] + [os.path.join(CORPUS, "bp", key + ".mid")]
+        figs = [onset_figures(ref, read_notes(p, skip_percussion=False)) if os.path.exists(p) else None
+                for p in paths]
+        sums.append(figs)
+        lines.append(f"| `{key.split('.')[0]}` | " + " | ".join(
+            f"{f['f1']:.3f} ({f['p']:.2f}/{f['r']:.2f})" if f else "–" for f in figs) + " |")
+    means = []
+    for i in range(len(works) + 1):
+        got = [row[i] for row in sums if row[i]]
+        means.append(f"**{np.mean([f['f1'] for f in got]):.3f}** ({np.mean([f['p'] for f in got]):.2f}/"
+                     f"{np.mean([f['r'] for f in got]):.2f})" if got else "–")
+    lines.append("| **mean** | " + " | ".join(means) + " |")
+    return "\n".join(lines)
+
+
 def main(argv):
     ap = argparse.ArgumentParser()
-    ap.add_argument("what", choices=["prepare", "try"])
+    ap.add_argument("what", choices=["prepare", "try", "table"])
+    ap.add_argument("--after", help="the work folder of the version compared (table)")
     ap.add_argument("params", nargs="?")
     ap.add_argument("--soundfont", action="append", required=True)
     ap.add_argument("--room", action="append", required=True)
@@ -155,6 +184,9 @@ def main(argv):
     with concurrent.futures.ThreadPoolExecutor(a.jobs) as pool:
         if a.what == "prepare":
             list(pool.map(lambda k: prepare_one(a, k), todo))
+            return 0
+        if a.what == "table":
+            print(table(todo, [a.work, a.after]))
             return 0
         results = list(pool.map(lambda k: refine_one(a, k, a.params), todo))
     lines = len(results[0][1])
