@@ -27,8 +27,8 @@ struct RefineCounts {
     int added = 0;
 };
 
-/** Applies move, drop, split and (when on) the proposal of notes the engine did not write, in that order, to notes sorted by onset; returns them sorted, with
- *  velocities from their attack levels (velocity.h). */
+/** Applies move, drop, split and the proposal of notes the engine did not write, in that order, to
+ *  notes sorted by onset; returns them sorted, with velocities from their attack levels (velocity.h). */
 std::vector<TimedNote> applyRules(const std::vector<TimedNote> &notes, const AttackEvidence &e, const Timeline &t,
                                   const RefineThresholds &th, RefineCounts &counts);
 /** The strongest attack of pitch within [from, to] (times less the latency) of at least minStrength;
