@@ -8,8 +8,8 @@
 `table` prints a Markdown table, a row per piece and the means, of the onset F1, precision and
 recall (unshifted) of the auto outputs that `prepare` left in BEFORE and AFTER, and of basic-pitch's.
 
-Every SoundFont given is taken with every room given. `prepare` runs the starter once per piece of the split (auto mode, `--keep-engine-files`) and keeps
-the engine's files in WORK/NAME.SF.ROOM/. `try` refines each kept engine file with every line of
+Every SoundFont given is taken with every room given. `prepare` runs the starter once per piece
+of the split (auto mode, `--keep-engine-files`) and keeps the engine's files in WORK/NAME.SF.ROOM/. `try` refines each kept engine file with every line of
 PARAMS (threshold sets as `sonoscriptor-refine --params` reads them) and prints, per line, the mean
 unshifted onset F1, precision and recall over the pieces, with basic-pitch's beside them. With
 --breakdown it also sorts each line's misses and extras:
