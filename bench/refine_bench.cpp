@@ -2,7 +2,10 @@
 // spectra, the band levels and rises of 88 keys, the attack candidates;
 // target: at most 0.5 s of CPU per minute), and a long WAV file swept block
 // by block on every core, with the growth of the peak resident memory it
-// causes (target: bounded by the attacks, not by the samples or spectra).
+// causes (target: bounded by the attacks, not by the samples or spectra);
+// and the whole refinement of a file (evidence and rules, notes proposed where
+// the engine wrote every other note), per minute of audio (target: at most 1 s
+// of CPU per minute).
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -16,6 +19,7 @@
 
 #include "app/starter/refine/evidence.h"
 #include "app/starter/refine/probes.h"
+#include "app/starter/refine/rules.h"
 
 namespace {
 
@@ -113,5 +117,35 @@ void BM_AttackEvidenceOfLongFile(benchmark::State &state) {
     state.counters["peak_growth_MiB"] = (peakKiB - baseKiB) / 1024;
 }
 BENCHMARK(BM_AttackEvidenceOfLongFile)->Arg(10)->Arg(60)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+
+// The refinement of state.range(0) minutes of the minute of notes read from a file (swept, its probes
+// measured again): every other note written, on a grid of 16ths at 120 beats per minute.
+void BM_RefinementPerMinute(benchmark::State &state) {
+    int minutes = static_cast<int>(state.range(0));
+    std::string path = longRecording(minutes);
+    Timeline t;
+    for (int j = 0; j <= minutes * 480 + 1; ++j)
+        t.stepTimes.push_back(j * 0.125);
+    std::vector<TimedNote> written;
+    for (int n = 0; n < 240 * minutes; n += 2) {
+        TimedNote x;
+        x.key = x.pitch = 40 + (n * 7) % 40;
+        x.on = n * 0.25;
+        x.off = x.on + 0.25;
+        written.push_back(x);
+    }
+    RefineCounts counts;
+    for (auto _ : state) {
+        AttackEvidence e;
+        std::string error;
+        measureFile(path, 440, e, nullptr, error);
+        std::vector<TimedNote> out = applyRules(written, e, t, RefineThresholds{}, counts);
+        benchmark::DoNotOptimize(out.data());
+    }
+    std::remove(path.c_str());
+    state.SetLabel(std::to_string(minutes) + " min of 44100 Hz stereo WAV (divide by the minutes)");
+    state.counters["added"] = counts.added;
+}
+BENCHMARK(BM_RefinementPerMinute)->Arg(2)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->Iterations(2)->UseRealTime();
 
 }  // namespace

@@ -181,7 +181,8 @@ int main(int argc, char **argv) {
             std::fprintf(stderr, "sonoscriptor-refine: %s\n", error.empty() ? ec.message().c_str() : error.c_str());
             return 5;
         }
-        std::printf("%zu moved=%d split=%d dropped=%d\n", i, counts.moved, counts.split, counts.dropped);
+        std::printf("%zu moved=%d split=%d dropped=%d added=%d\n", i, counts.moved, counts.split, counts.dropped,
+                    counts.added);
     }
     return 0;
 }

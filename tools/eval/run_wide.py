@@ -34,7 +34,8 @@ the reference with the shared scorer (50 ms onsets, unshifted):
 and reads basic-pitch's output from the corpus (bp/NAME.SF.ROOM.mid) when it
 is there. The figures of every output: onset_f1 (unshifted: the one that
 counts), aligned (best constant shift within 20 ms), best_shift_s,
-onset_f1_shifted, velocity_f1.
+onset_f1_shifted, velocity_f1, and the unshifted onset precision (onset_p) and
+recall (onset_r) beside the F1 (in the tables as F1 (P/R)).
 
 The metre: `sonoscriptor --beats WAV` prints the beats, the downbeats, the
 median tempo and the time signature; tools/eval/metre.py judges them against
@@ -78,7 +79,8 @@ from score import score  # noqa: E402
 
 CONFIGS = ("auto", "true", "plain")
 SYSTEMS = CONFIGS + ("bp",)
-FIGURES = ("onset_f1", "aligned", "best_shift_s", "onset_f1_shifted", "velocity_f1", "n_ref", "n_est")
+FIGURES = ("onset_f1", "onset_p", "onset_r", "aligned", "best_shift_s", "onset_f1_shifted", "velocity_f1", "n_ref",
+           "n_est")
 # The first strong onset: the first 10 ms frame whose level reaches a tenth of the loudest frame's
 # (-20 dB), and rises there by 6 dB or more over the frame 30 ms before; else the first frame that
 # reaches -20 dB at all.
@@ -293,7 +295,8 @@ def mean(rows, system, figure="onset_f1"):
 def cell(fig):
     if not fig or "error" in fig:
         return "–"
-    return f"{fig['onset_f1']:.3f}" + ("" if fig["aligned"] else f" ({fig['best_shift_s']:+.2f} s)")
+    pr = f" ({fig['onset_p']:.2f}/{fig['onset_r']:.2f})" if "onset_p" in fig else ""
+    return f"{fig['onset_f1']:.3f}" + pr + ("" if fig["aligned"] else f" ({fig['best_shift_s']:+.2f} s)")
 
 
 def velocity_cell(r):
@@ -308,7 +311,7 @@ def marks(m):
 
 def table(rows):
     """One rendering's table: a row per piece and the means and shares."""
-    head = ["piece", "metre", "beat", "auto F1", "true F1", "plain F1", "basic-pitch F1",
+    head = ["piece", "metre", "beat", "auto F1 (P/R)", "true F1 (P/R)", "plain F1 (P/R)", "basic-pitch F1 (P/R)",
             "velocity F1 auto / bp", "auto: tempo, metre, 1st downbeat", "auto b/n/d", "plain b/n/d"]
     lines = ["| " + " | ".join(head) + " |", "|" + "---|" * len(head)]
     for r in rows:
@@ -322,9 +325,12 @@ def table(rows):
             velocity_cell(r), found, marks(a) if a else "–",
             marks(r["metre_plain"]) if "metre_plain" in r else "–"]) + " |")
     means = [mean(rows, s) for s in SYSTEMS]
+    prs = [(mean(rows, s, "onset_p"), mean(rows, s, "onset_r")) for s in SYSTEMS]
     velocities = " / ".join(f"**{m:.3f}**" if n else "–" for m, n in
                             (mean(rows, "auto", "velocity_f1"), mean(rows, "bp", "velocity_f1")))
-    lines.append("| **mean** | | | " + " | ".join(f"**{m:.3f}**" if n else "–" for m, n in means)
+    lines.append("| **mean** | | | " + " | ".join(
+        (f"**{m:.3f}**" + (f" ({p[0]:.2f}/{r[0]:.2f})" if p[1] else "")) if n else "–"
+        for (m, n), (p, r) in zip(means, prs))
                  + f" | {velocities} | | "
                  + f"{share(rows, 'auto', 'beat'):.0%} / {share(rows, 'auto', 'numerator'):.0%} / "
                  f"{share(rows, 'auto', 'downbeat'):.0%} | "
@@ -341,7 +347,7 @@ def summary(rows):
     """The overall figures of a set of rows (all renderings of a split)."""
     out = {"renderings": len(rows)}
     for s in SYSTEMS:
-        for fig in ("onset_f1", "onset_f1_shifted", "velocity_f1"):
+        for fig in ("onset_f1", "onset_p", "onset_r", "onset_f1_shifted", "velocity_f1"):
             out[f"{s}_{fig}"] = round(mean(rows, s, fig)[0], 4)
         out[f"{s}_aligned"] = sum(1 for r in rows if r.get(s) and r[s].get("aligned"))
         out[f"{s}_count"] = mean(rows, s)[1]
@@ -397,7 +403,8 @@ def parse_args(argv):
 def collect(paths):
     """A Markdown table: one row per split and rendering found in the --json files given."""
     head = ["split", "rendering", "pieces", "auto F1", "auto F1 after shift", "true F1", "plain F1",
-            "basic-pitch F1", "velocity F1 auto/bp", "aligned auto/true/plain/bp", "auto beat/num/down",
+            "basic-pitch F1", "auto P/R", "basic-pitch P/R", "velocity F1 auto/bp", "aligned auto/true/plain/bp",
+            "auto beat/num/down",
             "plain beat/num/down"]
     lines = ["| " + " | ".join(head) + " |", "|" + "---|" * len(head)]
     for path in paths:
@@ -416,7 +423,8 @@ def collect(paths):
                                                           else f" ({s['bp_count']})")
                 lines.append("| " + " | ".join([
                     data["split"], f"{sf} {room}", str(len(rows)), f1("auto"), f1("auto", "onset_f1_shifted"),
-                    f1("true"), f1("plain"), f1("bp"), f1("auto", "velocity_f1") + " / " + f1("bp", "velocity_f1"),
+                    f1("true"), f1("plain"), f1("bp"), f1("auto", "onset_p") + " / " + f1("auto", "onset_r"),
+                    f1("bp", "onset_p") + " / " + f1("bp", "onset_r"), f1("auto", "velocity_f1") + " / " + f1("bp", "velocity_f1"),
                     "/".join(str(s[f"{x}_aligned"]) for x in SYSTEMS),
                     " / ".join(f"{s[f'auto_{w}_share']:.0%}" for w in ("beat", "numerator", "downbeat")),
                     " / ".join(f"{s[f'plain_{w}_share']:.0%}" for w in ("beat", "numerator", "downbeat"))]) + " |")

@@ -189,6 +189,70 @@ void splitNotes(std::vector<Working> &w, const ProbedEvidence &v, const Timeline
     }
 }
 
+// True when a note of pitch sounds at time, or starts within window of it.
+bool keyBusy(const std::vector<Working> &w, int pitch, double time, double window) {
+    for (const Working &x : w)
+        if (!x.dropped && x.note.pitch == pitch && x.note.on - window <= time &&
+            (x.note.off > time || time - x.note.on <= window))
+            return true;
+    return false;
+}
+
+// True when a note 12, 19 or 24 semitones below pitch sounds at time (or starts within the partner
+// window of it) and pitch does not rise there beyond that note's partials.
+bool explainedBelow(const std::vector<Working> &w, const ProbedEvidence &v, int pitch, double time,
+                    const RefineThresholds &th) {
+    for (int interval : {12, 19, 24})
+        if (th.addBelow > 0 && probeValue(v, riseProbe(v.evidence, pitch, interval, time, th)) < th.addBelow)
+            return true;
+    for (int interval : {12, 19, 24})
+        for (const Working &x : w)
+            if (!x.dropped && x.note.pitch == pitch - interval && x.note.on <= time + th.partnerWindow &&
+                x.note.off > time - th.partnerWindow) {
+                if (probeValue(v, riseProbe(v.evidence, pitch, interval, time, th)) < th.partnerStrength)
+                    return true;
+                break;
+            }
+    return false;
+}
+
+// Whether an attack of pitch at `at` is a note of its own that nothing written accounts for: strong,
+// its fundamental rising and lasting, no note of its key near, and not the partials of a lower note.
+bool proposable(const std::vector<Working> &w, const ProbedEvidence &v, int pitch, const Attack &a, double at,
+                const RefineThresholds &th) {
+    return a.strength >= th.addStrength && !keyBusy(w, pitch, at, th.addGap) &&
+           probeValue(v, riseProbe(v.evidence, pitch, 0, at, th)) >= th.addFundamental &&
+           meanLevel(v, ProbeKind::MeanFundamental, pitch, at, at + th.splitGap, th) >= th.addLevel &&
+           !explainedBelow(w, v, pitch, at, th);
+}
+
+// Adds a note at each attack the written notes do not account for, the lowest keys first so that a
+// note added below explains its partials above. The notes added are written as the first note is
+// (its channel and transposition); none are added to a file without notes.
+void proposeNotes(std::vector<Working> &w, const ProbedEvidence &v, const Timeline &t, const RefineThresholds &th,
+                  RefineCounts &counts) {
+    if (w.empty())
+        return;
+    const TimedNote model = w.front().note;
+    for (int pitch = LowestPitch; pitch <= HighestPitch; ++pitch) {
+        int key = pitch + model.key - model.pitch;
+        if (key < 0 || key > 127)
+            continue;
+        for (const Attack &a : v.evidence.attacks[pitch - LowestPitch]) {
+            double at = a.time - th.attackLatency;
+            if (at < 0 || !proposable(w, v, pitch, a, at, th))
+                continue;
+            TimedNote n = model;
+            n.key = key;
+            n.pitch = pitch;
+            n.on = at;
+            n.off = at + th.addLength * stepLengthAt(t, at);
+            w.push_back({n, true, false});
+            counts.added += 1;
+        }
+    }
+}
+
 // The kept notes sorted by onset; a key's note ends where its next one starts.
 std::vector<TimedNote> tidy(const std::vector<Working> &w) {
     std::vector<TimedNote> out;
@@ -246,6 +310,18 @@ std::vector<Probe> wantedProbes(const std::vector<TimedNote> &notes, const Attac
             wanted.push_back(attackLevelProbe(e, pitch, at, th));
             partners(pitch, at);
         }
+    if (th.addOn != 0)
+        for (int pitch = LowestPitch; pitch <= HighestPitch; ++pitch)
+            for (const Attack &a : e.attacks[pitch - LowestPitch]) {
+                double at = a.time - th.attackLatency;
+                if (a.strength < th.addStrength)
+                    continue;
+                wanted.push_back(riseProbe(e, pitch, 0, at, th));
+                wanted.push_back(levelProbe(e, ProbeKind::MeanFundamental, pitch, at, at + th.splitGap, th));
+                wanted.push_back(attackLevelProbe(e, pitch, at, th));
+                for (int interval : {12, 19, 24})
+                    wanted.push_back(riseProbe(e, pitch, interval, at, th));
+            }
     return wanted;
 }
 
@@ -285,5 +361,7 @@ std::vector<TimedNote> applyRules(const std::vector<TimedNote> &notes, const Att
     }
     if (th.splitOn != 0)
         splitNotes(w, v, t, th, counts);
+    if (th.addOn != 0)
+        proposeNotes(w, v, t, th, counts);
     return withVelocities(tidy(w), v, th);
 }

@@ -24,10 +24,11 @@ struct RefineCounts {
     int moved = 0;
     int split = 0;
     int dropped = 0;
+    int added = 0;
 };
 
-/** Applies move, drop and split, in that order, to notes sorted by onset; returns them sorted, with
- *  velocities from their attack levels (velocity.h). */
+/** Applies move, drop, split and the proposal of notes the engine did not write, in that order, to
+ *  notes sorted by onset; returns them sorted, with velocities from their attack levels (velocity.h). */
 std::vector<TimedNote> applyRules(const std::vector<TimedNote> &notes, const AttackEvidence &e, const Timeline &t,
                                   const RefineThresholds &th, RefineCounts &counts);
 /** The strongest attack of pitch within [from, to] (times less the latency) of at least minStrength;

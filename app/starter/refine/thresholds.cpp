@@ -21,9 +21,16 @@ const std::vector<ThresholdField> &thresholdFields() {
         {"splitStrength", &RefineThresholds::splitStrength},
         {"splitAfter", &RefineThresholds::splitAfter},
         {"splitGap", &RefineThresholds::splitGap},
+        {"addStrength", &RefineThresholds::addStrength},
+        {"addFundamental", &RefineThresholds::addFundamental},
+        {"addLevel", &RefineThresholds::addLevel},
+        {"addGap", &RefineThresholds::addGap},
+        {"addBelow", &RefineThresholds::addBelow},
+        {"addLength", &RefineThresholds::addLength},
         {"moveOn", &RefineThresholds::moveOn},
         {"splitOn", &RefineThresholds::splitOn},
         {"dropOn", &RefineThresholds::dropOn},
+        {"addOn", &RefineThresholds::addOn},
     };
     return fields;
 }

@@ -20,12 +20,23 @@ struct RefineThresholds {
     double dropLevel = -20.0;      // ... a level below this over the first step: the note is dropped
     double partnerWindow = 0.04;   // an upper partner's own attack is looked for this close to its onset
     double partnerStrength = 3.0;  // ... and must rise this much beyond the lower note's unshared partials
-    double splitStrength = 5.0;    // an attack this strong inside a note starts a new one
+    double splitStrength = 3.0;    // an attack this strong inside a note starts a new one (5 held more re-strikes
+                                   // over: F1 +0.013 FluidR3 dry, +0.002 MuseScore room, development pieces)
     double splitAfter = 1.5;       // ... at least this many steps after the note's onset
     double splitGap = 0.12;        // ... and this long after the previous split
+    double addStrength = 7.0;      // an attack this strong of a key with no note near it proposes one (6 and 10
+                                   // no better on the development pieces) ...
+    double addFundamental = 3.0;   // ... where its fundamental rises this much ...
+    double addLevel = -20.0;       // ... and stays at least this loud (the fundamental, mean over splitGap) ...
+    double addGap = 0.1;           // ... and no note of the key starts this close or sounds over it ...
+    double addBelow = 3.0;         // ... and it rises this much beyond the partials of the keys 12, 19 and 24 below
+                                   // (each, whether written or not: a lower note's attack explains its partials)
+    double addLength = 1.0;        // a proposed note lasts this many steps (or to its key's next note): a longer
+                                   // one hides the next attack of its key
     double moveOn = 1;             // 0 turns the move rule off
     double splitOn = 1;            // 0 turns the split rule off
     double dropOn = 1;             // 0 turns both drop rules off
+    double addOn = 1;              // 0 turns the proposal rule off
 };
 
 // One threshold's name and place, for tools that set them by name.

@@ -1,5 +1,5 @@
 // The refinement rules on synthetic recordings: re-strikes, late onsets,
-// octave partials, silence and a sustained tone.
+// octave partials, notes the engine missed, silence and a sustained tone.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -48,6 +48,34 @@ TEST(RefineRules, AToneStruckAgainWhileItRingsBecomesTwoNotes) {
     EXPECT_NEAR(out[1].on, 1.5, SuddenToneEarly);
     EXPECT_NEAR(out[0].off, out[1].on, 1e-9) << "the first ends where the second starts";
     EXPECT_NEAR(out[1].off, 3.0, 1e-9);
+}
+
+// A bowed tone of key from `start` to `end` s at 44100 Hz: a 40 ms swell, then a steady level; the bow
+// changes at `again` s: the level falls to a tenth over 40 ms and swells back over 40 ms (an attack
+// of 3.6 dB, which a threshold of 5 dB held over).
+std::vector<float> bowedTone(int key, double start, double again, double end, double seconds) {
+    std::vector<float> x(static_cast<size_t>(seconds * 44100), 0.0f);
+    double f0 = 440 * std::pow(2.0, (key - 69) / 12.0);
+    for (size_t i = static_cast<size_t>(start * 44100); i < x.size() && i < end * 44100; ++i) {
+        double t = static_cast<double>(i) / 44100, env = std::min(1.0, (t - start) / 0.04);
+        double d = std::abs(t - again);
+        env *= d < 0.04 ? 1 - 0.9 * (1 - d / 0.04) : 1;
+        double v = 0;
+        for (int h = 1; h <= 4; ++h)
+            v += std::sin(2 * M_PI * f0 * h * t) / h;
+        x[i] = static_cast<float>(0.2 * env * v);
+    }
+    return x;
+}
+
+TEST(RefineRules, ABowedNoteReStruckWhileItRingsBecomesTwoNotes) {
+    AttackEvidence e;
+    ASSERT_TRUE(measureSamples(bowedTone(67, 0.5, 1.6, 3.0, 3.5), geometryFor(44100, 440), e, nullptr));
+    RefineCounts counts;
+    std::vector<TimedNote> out = refine({note(67, 0.5, 3.0)}, e, counts);
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_NEAR(out[0].on, 0.5, SuddenToneEarly);
+    EXPECT_NEAR(out[1].on, 1.6, 0.05);
 }
 
 TEST(RefineRules, ANotePlayedAfterItsGridStepLandsOnItsAttack) {
@@ -105,13 +133,54 @@ TEST(RefineRules, ANoteWithoutAnythingHeardIsDropped) {
 TEST(RefineRules, SilenceAndASustainedToneChangeNothing) {
     RefineCounts counts;
     EXPECT_TRUE(refine({}, evidenceOf({}, 3), counts).empty());
-    EXPECT_EQ(counts.moved + counts.split + counts.dropped, 0);
+    EXPECT_EQ(counts.moved + counts.split + counts.dropped + counts.added, 0);
     AttackEvidence e = evidenceOf({{57, 0.5, 4.0}}, 5);
     std::vector<TimedNote> out = refine({note(57, 0.5, 4.5)}, e, counts);
     ASSERT_EQ(out.size(), 1u);
-    EXPECT_EQ(counts.moved + counts.split + counts.dropped, 0);
+    EXPECT_EQ(counts.moved + counts.split + counts.dropped + counts.added, 0);
     EXPECT_NEAR(out[0].on, 0.5, SuddenToneEarly);
     EXPECT_NEAR(out[0].off, 4.5, 1e-9);
+}
+
+TEST(RefineRules, ANoteTheEngineMissedIsAddedAtItsAttackButNotItsPartials) {
+    // E5 and G5 of a second voice over C3 and the C4 an octave above it; the engine wrote C3 alone.
+    // E5 and G5 are added at their attacks; C4 too, for it is struck, but nothing at C3's partials
+    // (C4 at 1 s, G4, C5) where nothing but C3 was struck.
+    AttackEvidence e = evidenceOf({{48, 1.0, 4.0}, {76, 1.5, 1.0}, {79, 2.5, 1.0}, {60, 3.5, 1.0}}, 5);
+    RefineCounts counts;
+    std::vector<TimedNote> out = refine({note(48, 1.0, 5.0)}, e, counts);
+    ASSERT_EQ(out.size(), 4u);
+    EXPECT_EQ(counts.added, 3);
+    int keys[] = {48, 76, 79, 60};
+    double onsets[] = {1.0, 1.5, 2.5, 3.5};
+    for (size_t i = 0; i < out.size(); ++i) {
+        EXPECT_EQ(out[i].key, keys[i]);
+        EXPECT_NEAR(out[i].on, onsets[i], SuddenToneEarly) << out[i].key;
+    }
+}
+
+TEST(RefineRules, AnUnwrittenLowNoteIsAddedAndExplainsItsPartials) {
+    // The engine wrote only a high E6; G2 is struck beneath it and added, lowest first, and its
+    // octave, twelfth and double octave (which rise with it) are not.
+    AttackEvidence e = evidenceOf({{88, 0.3, 1.0}, {43, 1.5, 2.0}}, 4);
+    RefineCounts counts;
+    std::vector<TimedNote> out = refine({note(88, 0.3, 1.3)}, e, counts);
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(counts.added, 1);
+    EXPECT_EQ(out[1].key, 43);
+    EXPECT_NEAR(out[1].on, 1.5, SuddenToneEarly);
+}
+
+TEST(RefineRules, AddedNotesTakeTheTranspositionOfTheWrittenOnes) {
+    // Written two semitones up: the key heard is the key written less 2.
+    AttackEvidence e = evidenceOf({{60, 0.5, 1.0}, {67, 1.5, 1.0}}, 3);
+    TimedNote written = note(62, 0.5, 1.5);
+    written.pitch = 60;
+    RefineCounts counts;
+    std::vector<TimedNote> out = refine({written}, e, counts);
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(out[1].pitch, 67);
+    EXPECT_EQ(out[1].key, 69);
 }
 
 TEST(RefineRules, NotesOutsideTheMeasuredKeysAreKeptAsTheyAre) {
