@@ -36,6 +36,16 @@ std::vector<TimedNote> refine(const std::vector<TimedNote> &notes, const AttackE
     return applyRules(notes, e, grid(), RefineThresholds{}, counts);
 }
 
+// The rules with the proposal of notes on and splits at attacks of 3 dB (both off by default
+// until they gain on pieces they were not chosen on).
+std::vector<TimedNote> refineProposing(const std::vector<TimedNote> &notes, const AttackEvidence &e,
+                                       RefineCounts &counts) {
+    RefineThresholds th;
+    th.addOn = 1;
+    th.splitStrength = 3;
+    return applyRules(notes, e, grid(), th, counts);
+}
+
 }  // namespace
 
 TEST(RefineRules, AToneStruckAgainWhileItRingsBecomesTwoNotes) {
@@ -72,7 +82,7 @@ TEST(RefineRules, ABowedNoteReStruckWhileItRingsBecomesTwoNotes) {
     AttackEvidence e;
     ASSERT_TRUE(measureSamples(bowedTone(67, 0.5, 1.6, 3.0, 3.5), geometryFor(44100, 440), e, nullptr));
     RefineCounts counts;
-    std::vector<TimedNote> out = refine({note(67, 0.5, 3.0)}, e, counts);
+    std::vector<TimedNote> out = refineProposing({note(67, 0.5, 3.0)}, e, counts);
     ASSERT_EQ(out.size(), 2u);
     EXPECT_NEAR(out[0].on, 0.5, SuddenToneEarly);
     EXPECT_NEAR(out[1].on, 1.6, 0.05);
@@ -135,11 +145,14 @@ TEST(RefineRules, SilenceAndASustainedToneChangeNothing) {
     EXPECT_TRUE(refine({}, evidenceOf({}, 3), counts).empty());
     EXPECT_EQ(counts.moved + counts.split + counts.dropped + counts.added, 0);
     AttackEvidence e = evidenceOf({{57, 0.5, 4.0}}, 5);
-    std::vector<TimedNote> out = refine({note(57, 0.5, 4.5)}, e, counts);
-    ASSERT_EQ(out.size(), 1u);
-    EXPECT_EQ(counts.moved + counts.split + counts.dropped + counts.added, 0);
-    EXPECT_NEAR(out[0].on, 0.5, SuddenToneEarly);
-    EXPECT_NEAR(out[0].off, 4.5, 1e-9);
+    for (auto rules : {refine, refineProposing}) {
+        std::vector<TimedNote> out = rules({note(57, 0.5, 4.5)}, e, counts);
+        ASSERT_EQ(out.size(), 1u);
+        EXPECT_EQ(counts.moved + counts.split + counts.dropped + counts.added, 0);
+        EXPECT_NEAR(out[0].on, 0.5, SuddenToneEarly);
+        EXPECT_NEAR(out[0].off, 4.5, 1e-9);
+    }
+    EXPECT_TRUE(refineProposing({}, evidenceOf({}, 3), counts).empty());
 }
 
 TEST(RefineRules, ANoteTheEngineMissedIsAddedAtItsAttackButNotItsPartials) {
@@ -148,7 +161,7 @@ TEST(RefineRules, ANoteTheEngineMissedIsAddedAtItsAttackButNotItsPartials) {
     // (C4 at 1 s, G4, C5) where nothing but C3 was struck.
     AttackEvidence e = evidenceOf({{48, 1.0, 4.0}, {76, 1.5, 1.0}, {79, 2.5, 1.0}, {60, 3.5, 1.0}}, 5);
     RefineCounts counts;
-    std::vector<TimedNote> out = refine({note(48, 1.0, 5.0)}, e, counts);
+    std::vector<TimedNote> out = refineProposing({note(48, 1.0, 5.0)}, e, counts);
     ASSERT_EQ(out.size(), 4u);
     EXPECT_EQ(counts.added, 3);
     int keys[] = {48, 76, 79, 60};
@@ -164,7 +177,7 @@ TEST(RefineRules, AnUnwrittenLowNoteIsAddedAndExplainsItsPartials) {
     // octave, twelfth and double octave (which rise with it) are not.
     AttackEvidence e = evidenceOf({{88, 0.3, 1.0}, {43, 1.5, 2.0}}, 4);
     RefineCounts counts;
-    std::vector<TimedNote> out = refine({note(88, 0.3, 1.3)}, e, counts);
+    std::vector<TimedNote> out = refineProposing({note(88, 0.3, 1.3)}, e, counts);
     ASSERT_EQ(out.size(), 2u);
     EXPECT_EQ(counts.added, 1);
     EXPECT_EQ(out[1].key, 43);
@@ -177,7 +190,7 @@ TEST(RefineRules, AddedNotesTakeTheTranspositionOfTheWrittenOnes) {
     TimedNote written = note(62, 0.5, 1.5);
     written.pitch = 60;
     RefineCounts counts;
-    std::vector<TimedNote> out = refine({written}, e, counts);
+    std::vector<TimedNote> out = refineProposing({written}, e, counts);
     ASSERT_EQ(out.size(), 2u);
     EXPECT_EQ(out[1].pitch, 67);
     EXPECT_EQ(out[1].key, 69);
