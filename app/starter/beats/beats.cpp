@@ -33,13 +33,6 @@ constexpr double ClearPulse = 0.3;
 constexpr double LevelReach = 3;
 
 // The sentence that rejects a beat outside the tempos written.
-std::string outsideTempos(double tempo) {
-    return "the beat found (" + numberText("%.1f", tempo) + " beats per minute) is outside the tempos "
-           "followed, " + numberText("%g", SlowestTrackedTempo) + " to " + numberText("%g", FastestTrackedTempo) +
-           " beats per minute";
-}
-
-
 double median(std::vector<double> v) {
     if (v.empty())
         return 0;
@@ -119,23 +112,22 @@ std::vector<double> beatsAlong(const BeatTrack &track, const PulseCurve &pulse) 
 
 // Why the recording has no steady beat to follow, or "" with the beats to follow in beats;
 // the pulse is followed once for both. weak: the pulse is faint or at another level.
-std::string judgeBeats(const BeatTrack &track, std::vector<double> &beats, bool &weak) {
+NoBeat judgeBeats(const BeatTrack &track, std::vector<double> &beats, bool &weak) {
     if (track.regionEnd - track.regionStart < ShortestBeatRegion)
-        return "the recording is too short to find its beat (under " + numberText("%g", ShortestBeatRegion) +
-               " seconds)";
+        return {NoBeatKind::TooShort};
     if (track.firstSound < 0)
-        return "the recording is silent";
+        return {NoBeatKind::Silent};
     if (track.beats.size() < 4)
-        return "no steady beat was found in the recording";
+        return {NoBeatKind::TooFewBeats};
     PulseCurve pulse = followClearestPulse(track.onsetStrength, priorPeriodHops(track), LeastPulseClarity, weak);
     if (pulse.clarity < LeastPulseClarity)
-        return "no beat stands out in the recording (it has no clear pulse)";
+        return {NoBeatKind::NoClearPulse};
     weak = weak || pulse.clarity < ClearPulse;
     beats = beatsAlong(track, pulse);
     double tempo = medianTempo(beats);
     if (tempo * LevelReach < SlowestTrackedTempo || tempo > FastestTrackedTempo * LevelReach)
-        return outsideTempos(tempo);
-    return "";
+        return {NoBeatKind::OutsideTempos, tempo};
+    return {};
 }
 
 }  // namespace
@@ -145,7 +137,7 @@ double pulseClarity(const BeatTrack &track) {
     return followClearestPulse(track.onsetStrength, priorPeriodHops(track), LeastPulseClarity, otherLevel).clarity;
 }
 
-std::string unsteadyReason(const BeatTrack &track) {
+NoBeat unsteadyReason(const BeatTrack &track) {
     std::vector<double> beats;
     bool weak;
     return judgeBeats(track, beats, weak);
@@ -185,7 +177,7 @@ TempoPlan planTempo(const BeatTrack &track, const Settings &settings, bool metre
     plan.tempo = fallbackTempo;
     std::vector<double> beats;
     plan.fallback = judgeBeats(track, beats, plan.pulseWeak);
-    if (!plan.fallback.empty())
+    if (plan.fallback.kind != NoBeatKind::None)
         return plan;
     plan.metreGiven = metreGiven;
     MetreBounds bounds = metreGiven ? boundsOf(settings.TimeSignatureNumerator, settings.TimeSignatureDenominator)
@@ -193,7 +185,7 @@ TempoPlan planTempo(const BeatTrack &track, const Settings &settings, bool metre
     Metre metre = findMetre(track, beats, bounds);
     double beatTempo = medianTempo(metre.beats);
     if (beatTempo < SlowestTrackedTempo || beatTempo > FastestTrackedTempo) {
-        plan.fallback = outsideTempos(beatTempo);
+        plan.fallback = {NoBeatKind::OutsideTempos, beatTempo};
         return plan;
     }
     Settings written = settings;
@@ -202,8 +194,7 @@ TempoPlan planTempo(const BeatTrack &track, const Settings &settings, bool metre
     // A steady beat has at least two beats, so a tempo within the tempos followed.
     double tempo = std::floor(medianTempo(metre.gridBeats) * 100 + 0.5) / 100;
     if (!timeBaseAccepts(tempo, written)) {
-        plan.fallback = "the tempo found (" + numberText("%.1f", tempo) +
-                        " beats per minute) cannot be written into a MIDI file with these settings";
+        plan.fallback = {NoBeatKind::NotWritable, tempo};
         return plan;
     }
     plan.tracked = true;

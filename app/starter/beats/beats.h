@@ -20,6 +20,21 @@ constexpr double FastestTrackedTempo = 300;
 // Shortest region in which a beat is looked for, in seconds.
 constexpr double ShortestBeatRegion = 4;
 
+// Why no beat is followed: the kind, and the tempo found where that is the reason.
+enum class NoBeatKind {
+    None,          // a beat is followed
+    TooShort,      // the region is shorter than ShortestBeatRegion
+    Silent,        // the recording is silent
+    TooFewBeats,   // the tracker found fewer than four beats
+    NoClearPulse,  // no pulse stands out
+    OutsideTempos, // the beat found lies outside SlowestTrackedTempo..FastestTrackedTempo
+    NotWritable,   // the tempo found cannot be written into a MIDI file with the settings
+};
+struct NoBeat {
+    NoBeatKind kind = NoBeatKind::None;
+    double tempoFound = 0;  // beats per minute, for OutsideTempos and NotWritable
+};
+
 // What the starter does with the tempo of one recording.
 struct TempoPlan {
     bool tracked = false;       // true: follow the beats; false: constant tempo
@@ -37,7 +52,7 @@ struct TempoPlan {
     bool pulseWeak = false;     // the pulse was found only at another metrical level, or is faint
     std::vector<uint16_t> map;  // tempo-file values when tracked (the engine's beats), ending in TempoMapEnd
     int beatCount = 0;          // beats found by the tracker; when tracked, the beats followed
-    std::string fallback;       // why the tempo is constant, "" when tracked
+    NoBeat fallback;            // why the tempo is constant (kind None when tracked)
 };
 
 // Why the beats of a file could not be tracked.
@@ -58,8 +73,8 @@ double medianTempo(const std::vector<double> &beats);
 double medianMapTempo(const std::vector<uint16_t> &values);
 /** How clear the pulse is: about 0.1 for noise and speech, 0.3 and more for music. */
 double pulseClarity(const BeatTrack &track);
-/** "" when the beats form a steady pulse, else one plain sentence saying why not. */
-std::string unsteadyReason(const BeatTrack &track);
+/** Why the beats do not form a steady pulse; kind None when they do. */
+NoBeat unsteadyReason(const BeatTrack &track);
 /** The beats to follow: placed on the onsets along the tracker's period as it drifts, back to the first sound. */
 std::vector<double> beatsToFollow(const BeatTrack &track);
 /** Tempo-file values: each beat's duration in milliseconds from the first beat, then TempoMapEnd. */

@@ -231,8 +231,29 @@ std::string metreWords(int numerator, int denominatorPower, bool given, bool jud
     return name + ", found from the accents and chord changes" + (weak ? " (weak evidence)" : "");
 }
 
-std::string fallbackSentence(const std::string &reason, double tempo) {
-    std::string sentence = reason.empty() ? "no steady beat was found" : reason;
+// Why no beat is followed, as a clause ("the recording is silent").
+std::string noBeatWords(const NoBeat &reason) {
+    switch (reason.kind) {
+    case NoBeatKind::TooShort:
+        return "the recording is too short to find its beat (under " + numberText("%g", ShortestBeatRegion) +
+               " seconds)";
+    case NoBeatKind::Silent: return "the recording is silent";
+    case NoBeatKind::NoClearPulse: return "no beat stands out in the recording (it has no clear pulse)";
+    case NoBeatKind::OutsideTempos:
+        return "the beat found (" + numberText("%.1f", reason.tempoFound) + " beats per minute) is outside the "
+               "tempos followed, " + numberText("%g", SlowestTrackedTempo) + " to " +
+               numberText("%g", FastestTrackedTempo) + " beats per minute";
+    case NoBeatKind::NotWritable:
+        return "the tempo found (" + numberText("%.1f", reason.tempoFound) +
+               " beats per minute) cannot be written into a MIDI file with these settings";
+    case NoBeatKind::TooFewBeats: return "no steady beat was found in the recording";
+    case NoBeatKind::None: break;
+    }
+    return "no steady beat was found";
+}
+
+std::string fallbackSentence(const NoBeat &reason, double tempo) {
+    std::string sentence = noBeatWords(reason);
     sentence[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(sentence[0])));
     return sentence + ", so the tempo is a constant " + numberText("%.6g", tempo) +
            " beats per minute; give the tempo with --tempo if it is another.";

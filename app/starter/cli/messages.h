@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "app/starter/beats/beats.h"
 #include "app/starter/plan/stage.h"
 #include "app/starter/protocol/settings_file.h"
 #include "input/input.h"
@@ -40,7 +41,7 @@ struct RunReport {
     double tempo = 0;             // beats per minute of the beat counted (in 6/8 the dotted quarter)
     bool dottedBeat = false;      // the beat counted is a dotted quarter (6/8, 9/8, 12/8)
     int beats = 0;                // beats found, when tracked
-    std::string tempoFallback;    // why no beat was followed, when Fallback
+    NoBeat tempoFallback;         // why no beat was followed, when Fallback
     std::string metre;            // the metre of the beats followed and its source, "" for none
     bool refined = false;         // the attack evidence refined the notes
     bool refineCancelled = false; // a cancel stopped the refinement: the engine's notes as they are
@@ -66,7 +67,7 @@ std::string fileFailureLine(const std::string &input, const std::string &sentenc
 /** The one-paragraph summary of a finished or cancelled transcription. */
 std::string summaryParagraph(const RunReport &report);
 /** The sentence that says a constant tempo replaces beats that were not found. */
-std::string fallbackSentence(const std::string &reason, double tempo);
+std::string fallbackSentence(const NoBeat &reason, double tempo);
 /** The metre in words with its source: "3/4 time, found from the accents and chord changes". */
 std::string metreWords(int numerator, int denominatorPower, bool given, bool judged, bool weak);
 /** Name of a MIDI key with its octave, e.g. 60 -> "C4" (flats: "Db4" for 61). */

@@ -162,23 +162,23 @@ TEST(Tempo, TheTimeBaseChecksOfTheEngine) {
 
 TEST(Steadiness, ASteadyPulseIsFollowed) {
     BeatTrack t = clearTrack(evenBeats(0.5, 0.6, 20), 12.5);
-    EXPECT_EQ(unsteadyReason(t), "");
+    EXPECT_EQ(unsteadyReason(t).kind, NoBeatKind::None);
     EXPECT_GT(pulseClarity(t), 0.5);
 }
 
 TEST(Steadiness, EachReasonForAConstantTempo) {
     BeatTrack t = clearTrack(evenBeats(0.5, 0.6, 5), 3.5);
-    EXPECT_NE(unsteadyReason(t).find("too short"), std::string::npos);
+    EXPECT_EQ(unsteadyReason(t).kind, NoBeatKind::TooShort);
     t = clearTrack({}, 10);
-    EXPECT_NE(unsteadyReason(t).find("silent"), std::string::npos);
+    EXPECT_EQ(unsteadyReason(t).kind, NoBeatKind::Silent);
     t = clearTrack(evenBeats(0.5, 0.6, 3), 10);
-    EXPECT_NE(unsteadyReason(t).find("no steady beat"), std::string::npos);
+    EXPECT_EQ(unsteadyReason(t).kind, NoBeatKind::TooFewBeats);
     t = clearTrack(evenBeats(0.5, 0.6, 16), 10);
     t.onsetStrength.assign(t.onsetStrength.size(), 1.0f);  // noise: no onset stands out
-    EXPECT_NE(unsteadyReason(t).find("no beat stands out"), std::string::npos);
+    EXPECT_EQ(unsteadyReason(t).kind, NoBeatKind::NoClearPulse);
     t = clearTrack(evenBeats(0.5, 0.6, 3), 10);
     t.beats.clear();                                        // the tracker heard no beat
-    EXPECT_NE(unsteadyReason(t).find("no steady beat"), std::string::npos);
+    EXPECT_EQ(unsteadyReason(t).kind, NoBeatKind::TooFewBeats);
 }
 
 TEST(Following, BeatsFallOnTheOnsetsAlsoWhereTheTrackerSkippedThem) {
@@ -231,7 +231,7 @@ TEST(Following, AVeryFastBeatIsTakenTwoAtATimeOnItsStrongerHalf) {
 TEST(Planning, TrackedBeatsBecomeTheStartTheTempoAndTheMap) {
     BeatTrack t = clearTrack(evenBeats(0.25, 60 / 97.0, 24), 16);
     TempoPlan p = planTempo(t, defaultSettings(), false, 120);
-    ASSERT_TRUE(p.tracked) << p.fallback;
+    ASSERT_TRUE(p.tracked) << static_cast<int>(p.fallback.kind);
     EXPECT_NEAR(p.tempo, 97.0, 0.3);  // beats fall on 10 ms hops here
     EXPECT_EQ(p.tempo, std::floor(p.tempo * 100 + 0.5) / 100);
     // The grid starts on the downbeat at or before the first beat, at most a bar before it.
@@ -246,13 +246,13 @@ TEST(Planning, TrackedBeatsBecomeTheStartTheTempoAndTheMap) {
     ASSERT_EQ(p.map.size(), static_cast<size_t>(p.beatCount));
     ASSERT_EQ(p.beats.size(), static_cast<size_t>(p.beatCount));
     EXPECT_EQ(p.map.back(), TempoMapEnd);
-    EXPECT_TRUE(p.fallback.empty());
+    EXPECT_EQ(p.fallback.kind, NoBeatKind::None);
 }
 
 TEST(Planning, ASlowPulseGetsItsBeat) {
     // Clicks at 40 a minute: followed at 40, not doubled, not the constant fallback.
     TempoPlan p = planTempo(clearTrack(evenBeats(0.5, 1.5, 24), 37), defaultSettings(), false, 120);
-    ASSERT_TRUE(p.tracked) << p.fallback;
+    ASSERT_TRUE(p.tracked) << static_cast<int>(p.fallback.kind);
     EXPECT_NEAR(p.beatTempo, 40, 0.5);
     // 3/4 at 60 whose tracker heard only the bars (20 a minute): a faster level is written.
     BeatTrack t = clearTrack(evenBeats(0.5, 3, 12), 37);
@@ -261,7 +261,7 @@ TEST(Planning, ASlowPulseGetsItsBeat) {
         s = std::max(s, 6.0f);  // the downbeats stay at 10
     }
     p = planTempo(t, defaultSettings(), false, 120);
-    ASSERT_TRUE(p.tracked) << p.fallback;
+    ASSERT_TRUE(p.tracked) << static_cast<int>(p.fallback.kind);
     EXPECT_GE(p.beatTempo, SlowestTrackedTempo);
 }
 
@@ -270,13 +270,12 @@ TEST(Planning, FallsBackToTheConstantTempoWithOneReason) {
     EXPECT_FALSE(p.tracked);
     EXPECT_EQ(p.tempo, 96);
     EXPECT_TRUE(p.map.empty());
-    EXPECT_NE(p.fallback.find("silent"), std::string::npos);
+    EXPECT_EQ(p.fallback.kind, NoBeatKind::Silent);
     SettingsList fine{{"Sensitivity", "7"}, {"Resolution", "8"}, {"TimeSignatureDenominator", "0"}};
     p = planTempo(clearTrack(evenBeats(0.25, 0.6, 24), 16), engineSettings(fine), true, 120);
     EXPECT_FALSE(p.tracked);
-    EXPECT_EQ(p.fallback.rfind("the tempo found (", 0), 0u) << p.fallback;
-    EXPECT_NE(p.fallback.find(" cannot be written into a MIDI file with these settings"), std::string::npos);
-    EXPECT_EQ(p.fallback.back(), 's');  // a clause: the summary sentence goes on after it
+    EXPECT_EQ(p.fallback.kind, NoBeatKind::NotWritable);
+    EXPECT_GT(p.fallback.tempoFound, 0);
 }
 
 TEST(Tracking, FindsTheBeatsOfARecording) {
@@ -288,7 +287,7 @@ TEST(Tracking, FindsTheBeatsOfARecording) {
         BeatTrack t;
         std::string error;
         ASSERT_TRUE(trackBeats(path, 0, 0, t, nullptr, error)) << error;
-        EXPECT_EQ(unsteadyReason(t), "") << rate;
+        EXPECT_EQ(unsteadyReason(t).kind, NoBeatKind::None) << rate;
         std::vector<double> f = beatsToFollow(t);
         EXPECT_GE(hitRate(truth, f), 0.9) << rate;
         EXPECT_NEAR(medianTempo(f), 100, 2) << rate;
@@ -381,7 +380,7 @@ TEST(Tracking, KeepsToTheRegionAndReadsSilenceAsSilence) {
     ASSERT_TRUE(writeTones(quiet, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, {}, 6));
     ASSERT_TRUE(trackBeats(quiet, 0, 0, t, nullptr, error));
     EXPECT_EQ(t.firstSound, -1);
-    EXPECT_NE(unsteadyReason(t).find("silent"), std::string::npos);
+    EXPECT_EQ(unsteadyReason(t).kind, NoBeatKind::Silent);
     writeText(dir.path + "text.wav", "not audio at all");
     BeatFailure failure = BeatFailure::TrackerSetUp;
     EXPECT_FALSE(trackBeats(dir.path + "text.wav", 0, 0, t, nullptr, error, &failure));

@@ -220,11 +220,25 @@ TEST(Messages, TheSummaryNamesTheTempoAndWhereItCameFrom) {
     EXPECT_EQ(summaryParagraph(r), plain + " Tempo: 96.4 beats per minute; the notes follow the beats of the tempo map.");
     r.tempoSource = TempoSource::Fallback;
     r.tempo = 120;
-    r.tempoFallback = "the recording is silent";
+    r.tempoFallback = {NoBeatKind::Silent};
     EXPECT_EQ(summaryParagraph(r), plain + " The recording is silent, so the tempo is a constant 120 beats per "
                                            "minute; give the tempo with --tempo if it is another.");
-    EXPECT_EQ(fallbackSentence("", 90), "No steady beat was found, so the tempo is a constant 90 beats per minute; "
+    EXPECT_EQ(fallbackSentence({}, 90), "No steady beat was found, so the tempo is a constant 90 beats per minute; "
                                         "give the tempo with --tempo if it is another.");
+    // Each reason the beats hand up, worded here (the words the beat finder used to send up itself).
+    const std::pair<NoBeat, const char *> reasons[] = {
+        {{NoBeatKind::TooShort}, "The recording is too short to find its beat (under 4 seconds)"},
+        {{NoBeatKind::TooFewBeats}, "No steady beat was found in the recording"},
+        {{NoBeatKind::NoClearPulse}, "No beat stands out in the recording (it has no clear pulse)"},
+        {{NoBeatKind::OutsideTempos, 412.35}, "The beat found (412.4 beats per minute) is outside the tempos "
+                                              "followed, 30 to 300 beats per minute"},
+        {{NoBeatKind::NotWritable, 250.5}, "The tempo found (250.5 beats per minute) cannot be written into a "
+                                           "MIDI file with these settings"},
+    };
+    for (const auto &[reason, words] : reasons)
+        EXPECT_EQ(fallbackSentence(reason, 120), std::string(words) + ", so the tempo is a constant 120 beats per "
+                                                                      "minute; give the tempo with --tempo if it is "
+                                                                      "another.");
 }
 
 TEST(Messages, WritesDurations) {
