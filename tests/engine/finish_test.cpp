@@ -1,6 +1,7 @@
 // Finish routine: completed, cancelled and failed runs, what becomes of the
 // MIDI output in each, and write failures at the end of a run.
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <sys/sysmacros.h>
 #include <thread>
@@ -93,7 +94,11 @@ void cancelLongRun(const std::function<void(const EngineDir &)> &cancel) {
     writeLongToneWav(dir.wavPath(), 300);
     dir.prepare("Tempo=480\nResolution=6\n");  // a fine grid keeps even a fast engine busy for seconds
     Spawned engine = startEngine({dir.settingsPath(), dir.statusPath(), "+"});  // 300 s at 8 beats per second
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    // Cancelled once the status shows progress, so that some notes were written: on a loaded
+    // machine (or under the sanitizers) a fixed wait may end before the engine has begun.
+    auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::atof(firstField(dir.status()).c_str()) <= 0 && std::chrono::steady_clock::now() < giveUp)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     cancel(dir);
     EXPECT_EQ(waitEngine(engine), 1);
     expectCompleteMidi(dir.midiPath());

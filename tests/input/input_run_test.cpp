@@ -185,7 +185,7 @@ TEST_F(InputRunTest, EmptyKeyRangeRunsWithoutNotes) {
         EXPECT_EQ(r.exitCode, 0) << lines;
         EXPECT_EQ(r.status.rfind("100,128,-1,", 0), 0u) << lines << r.status;
         EXPECT_EQ(readFile(dir.file("out.mid")).size(), 102u) << lines;
-        EXPECT_LT(seconds, 20.0) << lines;
+        EXPECT_LT(seconds, 120.0) << lines;  // a guard against a loop over the empty range, not a speed target
     }
 }
 
