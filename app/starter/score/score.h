@@ -149,7 +149,10 @@ std::vector<ScoreMeasure> layMeasures(const ScoreGrid &grid, int64_t shift, int6
 // staves.cpp
 /** Number of staves: two for a piano or when the notes need both clefs; sets the single clef. */
 int chooseStaves(const std::vector<ScoreNote> &notes, int program, char &singleClef);
-/** Puts each note on the upper or lower staff, keeping each hand's chord on one staff. */
+/** Puts each note on the upper (right hand) or lower (left hand) staff by following the hands'
+    lines through the onsets: each onset's keys are cut between the hands where that continues
+    each hand's last chords best, keeps the hands on their own staves and uncrossed (the left hand
+    may strike bass and accompaniment together up to two octaves apart). */
 void splitStaves(std::vector<ScoreNote> &notes);
 /** The notes of one staff in at most two voices of chords, the upper line first. A note held a step
     into the next onset ends there; a third line shortens the voice that ends first. */

@@ -77,6 +77,133 @@ std::vector<ScoreNote> legatoTrimmed(const std::vector<ScoreNote> &notes, int st
     return out;
 }
 
+// The last chord one hand played: its lowest and highest key and the step where it falls silent.
+struct HandChord {
+    int low = 0, high = 0;
+    int64_t end = 0;
+    int reachLow = 0, reachHigh = 0;  // the keys this chord and the one before it span
+    bool operator==(const HandChord &) const = default;
+};
+
+// One way of giving the onsets so far to the hands: hand[0] the right, hand[1] the left.
+struct HandPath {
+    double cost = 0;
+    HandChord hand[2];
+    size_t parent = 0;  // the path it continues, in the previous onset's beam
+    int cut = 0;        // the keys below the cut go to the left hand; -1: split by placeHands
+};
+
+// The weights were chosen on the solo piano pieces of the development half of the corpus, whose
+// references keep the melody in the right hand and bass and accompaniment in the left.
+constexpr size_t HandBeam = 24;      // paths kept from one onset to the next
+constexpr double ReachCost = 1.0;    // per semitone a chord reaches past its hand's last two chords
+constexpr double StepCost = 0.25;    // per semitone a chord's edges move from its hand's last chord
+constexpr double LedgerCost = 3.0;   // per semitone beyond the hand's own staff
+constexpr double CrossCost = 2.0;    // per semitone a hand reaches past the other's sounding chord
+constexpr double StretchCost = 0.5;  // per semitone a hand's chord is wider than an octave
+constexpr int StretchMost = 12;      // bass and accompaniment struck together: up to two octaves
+constexpr int TrebleFloor = 64;      // E4, the treble staff's bottom line: the right hand's floor
+constexpr HandChord RightHome = {72, 72, 0, 72, 72}, LeftHome = {48, 48, 0, 48, 48};
+
+// The cost of hand h (0 right, 1 left) playing the keys low..high at step start after `path`.
+double handCost(const HandPath &path, int h, int low, int high, int64_t start) {
+    const HandChord &last = path.hand[h], &other = path.hand[1 - h];
+    double cost = ReachCost * (std::max(0, last.reachLow - low) + std::max(0, high - last.reachHigh));
+    cost += StepCost * (std::abs(low - last.low) + std::abs(high - last.high)) / 2.0;
+    cost += LedgerCost * (h == 0 ? std::max(0, TrebleFloor - low) : std::max(0, high - BassHighest));
+    cost += StretchCost * std::max(0, high - low - HandSpan);
+    if (other.end > start)
+        cost += CrossCost * (h == 0 ? std::max(0, other.high - low) : std::max(0, high - other.low));
+    return cost;
+}
+
+// Extends `path` by one onset's keys (rising) cut at `cut`; false when a hand's part is wider
+// than bass and accompaniment together.
+bool extendPath(const HandPath &path, const std::vector<ScoreNote *> &group, int cut, HandPath &next) {
+    next = path;
+    int n = static_cast<int>(group.size());
+    for (int h = 0; h < 2; ++h) {
+        int from = h == 0 ? cut : 0, to = h == 0 ? n : cut;
+        if (from == to)
+            continue;
+        int low = group[from]->key, high = group[to - 1]->key;
+        if (high - low > HandSpan + StretchMost)
+            return false;
+        next.cost += handCost(path, h, low, high, group[0]->start);
+        int64_t end = 0;
+        for (int i = from; i < to; ++i)
+            end = std::max(end, group[i]->end);
+        next.hand[h] = {low, high, end, std::min(low, path.hand[h].low), std::max(high, path.hand[h].high)};
+    }
+    next.cut = cut;
+    return true;
+}
+
+// Extends `path` by an onset no two hands can reach: split at its widest gaps by placeHands.
+HandPath splitPath(const HandPath &path, std::vector<ScoreNote *> &group) {
+    placeHands(group, 0, group.size());
+    HandPath next = path;
+    next.cut = -1;
+    for (int h = 0; h < 2; ++h) {
+        bool any = false;
+        for (const ScoreNote *n : group)
+            if (n->staff == h + 1) {
+                HandChord &c = next.hand[h];
+                if (!any)
+                    c = {n->key, n->key, 0, std::min(n->key, c.low), std::max(n->key, c.high)};
+                c.low = std::min(c.low, n->key), c.high = std::max(c.high, n->key);
+                c.reachLow = std::min(c.reachLow, n->key), c.reachHigh = std::max(c.reachHigh, n->key);
+                c.end = std::max(c.end, n->end);
+                any = true;
+            }
+    }
+    return next;
+}
+
+// For each onset (keys rising), the cut between the hands that follows both hands' lines best:
+// a beam search over the onsets, each hand's cost measured from its own last chord.
+std::vector<int> handCuts(std::vector<std::vector<ScoreNote *>> &groups) {
+    std::vector<std::vector<HandPath>> beams;
+    HandPath start;
+    start.hand[0] = RightHome, start.hand[1] = LeftHome;
+    std::vector<HandPath> beam = {start};
+    for (auto &group : groups) {
+        std::vector<HandPath> next;
+        for (size_t p = 0; p < beam.size(); ++p) {
+            for (int cut = 0; cut <= static_cast<int>(group.size()); ++cut) {
+                HandPath extended;
+                if (extendPath(beam[p], group, cut, extended)) {
+                    extended.parent = p;
+                    next.push_back(extended);
+                }
+            }
+        }
+        if (next.empty())
+            for (size_t p = 0; p < beam.size(); ++p) {
+                next.push_back(splitPath(beam[p], group));
+                next.back().parent = p;
+            }
+        std::stable_sort(next.begin(), next.end(), [](const HandPath &a, const HandPath &b) { return a.cost < b.cost; });
+        std::vector<HandPath> kept;
+        for (const HandPath &path : next) {
+            bool same = false;
+            for (const HandPath &k : kept)
+                same = same || (k.hand[0] == path.hand[0] && k.hand[1] == path.hand[1]);
+            if (!same && kept.size() < HandBeam)
+                kept.push_back(path);
+        }
+        beams.push_back(kept);
+        beam = kept;
+    }
+    std::vector<int> cuts(groups.size());
+    size_t at = 0;
+    for (size_t g = groups.size(); g-- > 0;) {
+        cuts[g] = beams[g][at].cut;
+        at = beams[g][at].parent;
+    }
+    return cuts;
+}
+
 }  // namespace
 
 int chooseStaves(const std::vector<ScoreNote> &notes, int program, char &singleClef) {
@@ -100,15 +227,24 @@ int chooseStaves(const std::vector<ScoreNote> &notes, int program, char &singleC
 }
 
 void splitStaves(std::vector<ScoreNote> &notes) {
-    size_t i = 0;
-    while (i < notes.size()) {
-        size_t j = i;
+    std::vector<std::vector<ScoreNote *>> groups;
+    for (size_t i = 0; i < notes.size();) {
         std::vector<ScoreNote *> group;
+        size_t j = i;
         for (; j < notes.size() && notes[j].start == notes[i].start; ++j)
             group.push_back(&notes[j]);
         std::sort(group.begin(), group.end(), [](const ScoreNote *a, const ScoreNote *b) { return a->key < b->key; });
-        placeHands(group, 0, group.size());
+        groups.push_back(std::move(group));
         i = j;
+    }
+    std::vector<int> cuts = handCuts(groups);
+    for (size_t g = 0; g < groups.size(); ++g) {
+        if (cuts[g] < 0) {
+            placeHands(groups[g], 0, groups[g].size());
+            continue;
+        }
+        for (size_t i = 0; i < groups[g].size(); ++i)
+            groups[g][i]->staff = static_cast<int>(i) < cuts[g] ? 2 : 1;
     }
 }
 

@@ -36,23 +36,30 @@ std::vector<ReadNote> expected(const std::vector<MidiNote> &notes, int64_t shift
     return out;
 }
 
-void expectSameNotes(const std::vector<ReadNote> &got, const std::vector<ReadNote> &want) {
+// The notes read back against those expected; `staves`: also each note's staff.
+void expectSameNotes(const std::vector<ReadNote> &got, const std::vector<ReadNote> &want, bool staves = true) {
     ASSERT_EQ(got.size(), want.size());
     for (size_t i = 0; i < got.size(); ++i) {
         EXPECT_EQ(got[i].key, want[i].key) << "note " << i;
         EXPECT_EQ(got[i].onset, want[i].onset) << "note " << i;
         EXPECT_EQ(got[i].duration, want[i].duration) << "note " << i;
-        EXPECT_EQ(got[i].staff, want[i].staff) << "note " << i;
+        if (staves) {
+            EXPECT_EQ(got[i].staff, want[i].staff) << "note " << i;
+        }
     }
 }
 
-// Random lines for both hands: chords of up to three notes, any lengths, rests between.
+// Random lines for both hands: chords of up to three notes, any lengths, rests between; each
+// hand's lowest note moves at most a fourth at a time, the right hand's within E4-D#5, the left's
+// within C2-B2.
 std::vector<MidiNote> randomHands(std::mt19937 &rng, int64_t steps) {
     std::vector<MidiNote> notes;
-    for (int low : {60, 36}) {
-        for (int64_t at = low == 60 ? 0 : rng() % 5; at < steps;) {  // no pick-up
+    for (int low : {64, 36}) {
+        int root = low + rng() % 12;
+        for (int64_t at = low == 64 ? 0 : rng() % 5; at < steps;) {  // no pick-up
             int64_t length = 1 + rng() % 40;
-            int size = 1 + rng() % 3, root = low + rng() % 12;
+            int size = 1 + rng() % 3;
+            root = std::clamp(root + static_cast<int>(rng() % 11) - 5, low, low + 11);
             for (int k = 0; k < size; ++k)
                 notes.push_back(note(root + 4 * k, at, at + length));
             at += length + rng() % 6;
@@ -200,7 +207,9 @@ TEST(ScoreFile, KeysOfSevenSharpsAndSevenFlats) {
             ReadScore r = written(m);
             EXPECT_EQ(r.fifths, std::to_string(fifths));
             EXPECT_EQ(r.mode, mode ? "minor" : "major");
-            expectSameNotes(r.notes, expected(m.notes));  // the spelling sounds the same keys
+            // The spelling sounds the same keys (one line rising across both staves: its staves
+            // are the hands' business).
+            expectSameNotes(r.notes, expected(m.notes), false);
         }
     }
 }
@@ -241,7 +250,7 @@ TEST(ScoreFile, FinerGridsAndNotesOffTheGrid) {
 TEST(ScoreFile, CompressedScoreHasItsContainer) {
     ScratchDir dir;
     std::string path = dir.path + "song.mxl", error;
-    MidiContent m = songOf({note(60, 0, 4), note(64, 4, 8)});
+    MidiContent m = songOf({note(67, 0, 4), note(72, 4, 8)});
     ASSERT_TRUE(writeScoreFile(m, {"song", 4, true}, path, error)) << error;
     int code = 0;
     zip_t *zip = zip_open(path.c_str(), ZIP_RDONLY, &code);

@@ -241,7 +241,7 @@ TEST(ScoreSpelling, PrintsAccidentalsOncePerMeasure) {
 
 TEST(ScoreStaves, KeepsAHandsChordOnOneStaff) {
     std::vector<ScoreNote> notes = {{48, 0, 4}, {52, 0, 4}, {55, 0, 4}, {72, 0, 4}, {76, 0, 4},  // two hands
-                                    {59, 4, 8}, {62, 4, 8}, {67, 4, 8},                           // B3-D4-G4
+                                    {64, 4, 8}, {67, 4, 8}, {72, 4, 8},                           // E4-G4-C5
                                     {53, 8, 12}, {57, 8, 12}, {60, 8, 12},                        // F3-A3-C4
                                     {59, 12, 16}};
     splitStaves(notes);
@@ -256,6 +256,39 @@ TEST(ScoreStaves, KeepsAHandsChordOnOneStaff) {
     EXPECT_EQ(chooseStaves({{30, 0, 1}, {64, 0, 1}}, 32, clef), 1);
     EXPECT_EQ(clef, 'F');
     EXPECT_EQ(chooseStaves({{40, 0, 1}, {80, 0, 1}}, 24, clef), 2);
+}
+
+// The staff of each note of `notes` after splitStaves, in order.
+std::vector<int> stavesOf(std::vector<ScoreNote> notes) {
+    splitStaves(notes);
+    std::vector<int> staves;
+    for (const ScoreNote &n : notes)
+        staves.push_back(n.staff);
+    return staves;
+}
+
+TEST(ScoreStaves, HandsFollowTheirLines) {
+    // An Alberti bass C3-G3-E3-G3, then G3-D4-B3-D4 and F3-C4-A3-C4 under a melody held each bar.
+    std::vector<ScoreNote> alberti;
+    for (int bar = 0; bar < 3; ++bar) {
+        int root = std::vector<int>{48, 55, 53}[bar];
+        alberti.push_back({76 + bar, bar * 16, bar * 16 + 16});
+        for (int i = 0; i < 4; ++i)
+            alberti.push_back({root + std::vector<int>{0, 7, 4, 7}[i], bar * 16 + i * 4, bar * 16 + i * 4 + 4});
+    }
+    std::sort(alberti.begin(), alberti.end(), [](const ScoreNote &a, const ScoreNote &b) { return a.start < b.start; });
+    std::vector<int> want;
+    for (const ScoreNote &n : alberti)
+        want.push_back(n.key >= 76 ? 1 : 2);
+    EXPECT_EQ(stavesOf(alberti), want);
+    // A melody note struck with the left hand's chord F3-A3-C4 stays in the right hand.
+    EXPECT_EQ(stavesOf({{53, 0, 8}, {57, 0, 8}, {60, 0, 8}, {69, 0, 4}, {67, 4, 8},
+                        {53, 8, 16}, {57, 8, 16}, {60, 8, 16}, {65, 8, 16}}),
+              (std::vector<int>{2, 2, 2, 1, 1, 2, 2, 2, 1}));
+    // Bass, then an accompaniment just below middle C under a melody near it stays in the left hand.
+    EXPECT_EQ(stavesOf({{40, 0, 4}, {67, 0, 8}, {55, 4, 8}, {59, 4, 8}, {43, 8, 12}, {64, 8, 16},
+                        {55, 12, 16}, {59, 12, 16}, {65, 16, 24}, {40, 16, 20}, {57, 20, 24}, {60, 20, 24}}),
+              (std::vector<int>{2, 1, 2, 2, 2, 1, 2, 2, 1, 2, 2, 2}));
 }
 
 TEST(ScoreVoices, TwoVoicesAtMostTheUpperFirst) {
