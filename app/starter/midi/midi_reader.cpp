@@ -2,6 +2,7 @@
 #include "app/starter/midi/midi_reader.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -187,6 +188,9 @@ bool parseMidi(const std::vector<uint8_t> &bytes, MidiContent &m, std::string &e
 }
 
 bool hasMidiHeader(const std::string &path) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec))
+        return false;  // a pipe or a device is never opened, nor waited on
     std::ifstream in(path, std::ios::binary);
     std::vector<uint8_t> bytes(4);
     if (!in.read(reinterpret_cast<char *>(bytes.data()), 4))
