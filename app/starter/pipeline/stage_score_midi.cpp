@@ -3,6 +3,8 @@
 // and key the file holds, and moved into place like any output.
 #include "app/starter/pipeline/stages.h"
 
+#include <utility>
+
 #include "app/starter/cli/failures.h"
 #include "app/starter/cli/messages.h"
 #include "app/starter/midi/midi_reader.h"
@@ -10,6 +12,15 @@
 #include "app/starter/score/score_file.h"
 
 namespace {
+
+// A MIDI input as the MIDI standard reads it: its division counts quarter notes in every metre.
+// Only the engine's own files count the metre's note value (6/8: eighths); they are told from the
+// starter's by their 24 clocks a click in a metre other than x/4, which is also what most other
+// programs write in 6/8. So the clicks are set to the starter's, whose division counts quarters.
+MidiContent countingQuarters(MidiContent midi) {
+    midi.clocksPerClick = clicksClocks(midi.numerator, midi.denominatorPower);
+    return midi;
+}
 
 // Writes the score into the private folder and moves it into place; kind None when it is there.
 Failure placeMidiScore(const FilePlan &file, const RunPlan &plan, const MidiContent &midi, int &bars) {
@@ -37,6 +48,7 @@ Outcome stageScoreMidi(const FilePlan &file, const RunPlan &plan) {
     std::string error;
     if (f.kind == FailureKind::None && !readMidiFile(file.input, midi, error))
         f = failureOf(FailureKind::MidiUnreadable, file.input, error);
+    midi = countingQuarters(std::move(midi));
     MidiScoreReport report{file.input, file.output, static_cast<int>(midi.notes.size()), 0, !midi.tempos.empty(),
                            !midi.signatures.empty()};
     if (f.kind == FailureKind::None)

@@ -68,6 +68,23 @@ TEST_F(MidiInput, NoTempoAndNoTimeSignatureGiveTheMidiDefaults) {
     EXPECT_EQ(score.notes[0].duration, score.divisions);
 }
 
+TEST_F(MidiInput, ItsDivisionCountsQuarterNotesInEveryMetre) {
+    // Three 8ths and a dotted quarter in 6/8, with the 24 clocks a click most programs write.
+    MidiContent jig = songOf({{60, 90, 0, 8}, {62, 90, 8, 16}, {64, 90, 16, 24}, {67, 90, 24, 48}}, 6, 3);
+    writeMidiFile(dir.path + "jig.mid", jig);
+    CommandResult r = run({"jig.mid"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("score of 4 notes in 1 bar."), std::string::npos) << r.out;
+    ReadScore score = readScore(dir.path + "jig.musicxml");
+    EXPECT_EQ(score.beats + "/" + score.beatType, "6/8");
+    ASSERT_EQ(score.notes.size(), 4u);
+    for (size_t i = 0; i < jig.notes.size(); ++i) {
+        EXPECT_EQ(score.notes[i].onset * jig.division, jig.notes[i].onTick * score.divisions) << i;
+        EXPECT_EQ(score.notes[i].duration * jig.division,
+                  (jig.notes[i].offTick - jig.notes[i].onTick) * score.divisions) << i;
+    }
+}
+
 TEST_F(MidiInput, TheSameNotesGiveTheSameScoreAsTheAudioPath) {
     writeMidiFile(dir.path + "engine.mid", midi);
     CommandResult r = run({"--tempo", "120", "song.wav", "--format", "both"}, {"FAKE_MIDI=" + dir.path + "engine.mid"});
