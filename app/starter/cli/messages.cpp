@@ -260,7 +260,7 @@ std::string summaryParagraph(const RunReport &r) {
 }
 
 std::string midiScoreSummary(const MidiScoreReport &r) {
-    std::string text = r.input + " -> " + r.output + ": score of " + std::to_string(r.notes) +
+    std::string text = r.input + " -> " + (r.output == "-" ? "standard output" : r.output) + ": score of " + std::to_string(r.notes) +
                        (r.notes == 1 ? " note" : " notes") + " in " + std::to_string(r.bars) +
                        (r.bars == 1 ? " bar." : " bars.");
     if (!r.tempoGiven)
