@@ -1,5 +1,6 @@
 // sonoscriptor: transcribes recordings into MIDI files by running
 // sonoscriptor-engine once per file.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -43,7 +44,8 @@ int main(int argc, char **argv) {
     RunPlan plan;
     if (!buildRunPlan(options, dataDir, plan, error))
         return usageError(error);
-    if (access(plan.enginePath.c_str(), X_OK) != 0) {
+    bool transcribing = std::any_of(plan.files.begin(), plan.files.end(), [](const FilePlan &f) { return !f.midiInput; });
+    if (transcribing && access(plan.enginePath.c_str(), X_OK) != 0) {
         std::fprintf(stderr, "sonoscriptor: the engine %s was not found; build it with make, or name it with "
                              "--engine.\n", plan.enginePath.c_str());
         return exitStatus(ExitCode::EngineFailed);

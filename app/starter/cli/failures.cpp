@@ -39,6 +39,9 @@ std::string fileSentence(const Failure &f) {
     case FailureKind::StartBeyondEnd:
         return "The start " + numberText(f.start) + " s lies beyond the end of the recording, which is " +
                durationText(f.length) + " long; give --start a time before its end.";
+    case FailureKind::MidiUnreadable:
+        return "The MIDI file cannot be read (" + f.cause + "); check that it is a Standard MIDI File, or export "
+               "it again.";
     case FailureKind::OutputIsInput: return "The output " + s + " is one of the inputs; choose another name with -o.";
     case FailureKind::OutputUnwritable:
         return "The output " + s + " is a socket or a block device, which is never replaced; choose a file name "
@@ -161,6 +164,17 @@ std::string settingsFileSentence(const std::string &path, const SettingsFileProb
     return "";
 }
 
+std::string midiOutputSentence(const std::string &input, const std::string &asked) {
+    return input + " is a MIDI file already, so there is nothing to transcribe: sonoscriptor writes only its "
+           "score. Drop " + asked + ", or name a .musicxml or .mxl file with -o.";
+}
+
+std::string midiOptionSentence(const std::string &input, const std::string &option) {
+    return input + " is a MIDI file: its score takes the notes, tempo, metre and key written in it, and " + option +
+           " shapes the transcription of a recording. Drop " + option + ", or give the MIDI file in a run of its "
+           "own.";
+}
+
 Failure audioFailure(const std::string &input, const AudioInfo &info, const std::string &cause) {
     FailureKind kind = FailureKind::None;
     switch (info.fault) {
@@ -207,6 +221,7 @@ int failureCode(const Failure &f) {
     case FailureKind::StandardInputUnread: return exitStatus(ExitCode::ReadFailed);
     case FailureKind::AudioUnreadable:
     case FailureKind::NotAudio:
+    case FailureKind::MidiUnreadable:
     case FailureKind::NoAudio:
     case FailureKind::ImplausibleRate:
     case FailureKind::Undecodable:

@@ -17,6 +17,10 @@ Failure beatFailure(const std::string &wave, BeatFailure failure, const std::str
 std::string settingsFileSentence(const std::string &path, const SettingsFileProblem &problem);
 /** The failure of settings that would not reach the engine as written (kind None when they would). */
 Failure settingsFailure(const SettingsProblem &problem);
+/** The sentence that refuses a MIDI output (asked: "-o x.mid", "--format both") for a MIDI input. */
+std::string midiOutputSentence(const std::string &input, const std::string &asked);
+/** The sentence that refuses an option shaping a transcription (option: "--tempo") with a MIDI input. */
+std::string midiOptionSentence(const std::string &input, const std::string &option);
 /** The exit code of a failure. */
 int failureCode(const Failure &failure);
 /** The sentence for a failure, as printed after "sonoscriptor: INPUT: ". */

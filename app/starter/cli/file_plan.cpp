@@ -4,12 +4,18 @@
 #include <filesystem>
 #include <set>
 
+#include "app/starter/midi/midi_reader.h"
+
 namespace fs = std::filesystem;
+
+bool isMidiInput(const std::string &input) {
+    return input != StandardInput && (hasMidiHeader(input) || isMidiFileName(input));
+}
 
 std::string defaultOutputName(const std::string &input, const std::string &folder) {
     fs::path in(input == StandardInput ? "stdin" : input);
     fs::path name = in.filename();
-    name.replace_extension(".mid");
+    name.replace_extension(isMidiInput(input) ? ".musicxml" : ".mid");
     fs::path dir = folder.empty() ? in.parent_path() : fs::path(folder);
     return (dir / name).string();
 }
@@ -26,6 +32,7 @@ bool planFiles(const std::vector<std::string> &inputs, const std::string &output
     for (const std::string &input : inputs) {
         FilePlan file;
         file.input = input;
+        file.midiInput = isMidiInput(input);
         file.output = output.empty() || outputIsFolder ? defaultOutputName(input, output) : output;
         std::string key = fs::absolute(file.output).lexically_normal().string();
         if (!taken.insert(key).second) {

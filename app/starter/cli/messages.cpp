@@ -280,6 +280,17 @@ std::string summaryParagraph(const RunReport &r) {
     return text;
 }
 
+std::string midiScoreSummary(const MidiScoreReport &r) {
+    std::string text = r.input + " -> " + (r.output == "-" ? "standard output" : r.output) + ": score of " + std::to_string(r.notes) +
+                       (r.notes == 1 ? " note" : " notes") + " in " + std::to_string(r.bars) +
+                       (r.bars == 1 ? " bar." : " bars.");
+    if (!r.tempoGiven)
+        text += " The file gives no tempo, so the score is at 120 beats per minute, as MIDI files are by default.";
+    if (!r.metreGiven)
+        text += " The file gives no time signature, so the score is in 4/4 time, as MIDI files are by default.";
+    return text;
+}
+
 std::string stageWords(Stage stage, const std::string &audioDescription, bool cancelling) {
     if (cancelling)
         return "cancelling";

@@ -66,6 +66,19 @@ std::string decoderNoteLine(const std::string &note);
 std::string fileFailureLine(const std::string &input, const std::string &sentence);
 /** The one-paragraph summary of a finished or cancelled transcription. */
 std::string summaryParagraph(const RunReport &report);
+// What the summary of a MIDI input's score says.
+struct MidiScoreReport {
+    std::string input;            // the MIDI file, as given
+    std::string output;           // the score written
+    int notes = 0;
+    int bars = 0;
+    bool tempoGiven = true;       // the file holds a tempo event (else 120 beats per minute)
+    bool metreGiven = true;       // the file holds a time signature (else 4/4)
+};
+
+/** The summary of a MIDI input's score: "piece.mid -> piece.musicxml: score of 12 notes in 4 bars.",
+ *  then the MIDI defaults the score took where the file gives no tempo or time signature. */
+std::string midiScoreSummary(const MidiScoreReport &report);
 /** The sentence that says a constant tempo replaces beats that were not found. */
 std::string fallbackSentence(const NoBeat &reason, double tempo);
 /** The metre in words with its source: "3/4 time, found from the accents and chord changes". */

@@ -152,7 +152,9 @@ void defineOptions(CommandLine &line, const std::string &dataDir, int cores) {
         "Each INPUT (WAV, FLAC, Ogg or any other format libsndfile reads) becomes a MIDI\n"
         "file beside it, named like the input with \".mid\". Audio that the engine cannot\n"
         "read as it is is first converted to a temporary 44100 Hz 16-bit WAV. An INPUT\n"
-        "of - reads standard input (written to stdin.mid unless -o names the output).\n");
+        "of - reads standard input (written to stdin.mid unless -o names the output).\n"
+        "A MIDI file as INPUT is not transcribed: its score is written, named like it\n"
+        "with \".musicxml\", from its own notes, tempo, metre and key.\n");
     line.inputs = line.app.add_option("INPUT", line.inputValues);
     defineOutputOptions(line, cores);
     defineTimingOptions(line);

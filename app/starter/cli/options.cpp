@@ -89,6 +89,7 @@ bool takeValues(const CommandLine &line, StarterOptions &options, std::string &e
         if (handler == line.handlers.end())
             continue;
         size_t k = taken[option]++;
+        options.given.push_back(option->get_name());
         const std::vector<std::string> &values = option->results();
         if (!handler->second(k < values.size() ? values[k] : std::string(), options, error))
             return false;

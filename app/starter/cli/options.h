@@ -33,6 +33,7 @@ struct StarterOptions {
     bool raw = false;            // --raw: the engine's MIDI file as it wrote it
     bool quantize = false;       // --quantize: refined notes snapped to the grid
     std::string keepDir;         // --keep-engine-files: where the engine's files are kept
+    std::vector<std::string> given;  // the long name of every option given ("--tempo"), in order
 };
 
 /** Parses the arguments (without the program name); false with a sentence in error. */

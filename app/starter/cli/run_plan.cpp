@@ -2,6 +2,10 @@
 // take, and the inputs and outputs of the command line.
 #include "app/starter/cli/run_plan.h"
 
+#include <algorithm>
+#include <set>
+
+#include "app/starter/cli/failures.h"
 #include "app/starter/protocol/engine_process.h"
 
 namespace {
@@ -33,7 +37,27 @@ std::vector<std::string> protectedPaths(const StarterOptions &options, const std
     return paths;
 }
 
+// True for an option that says how a score is written or placed, the only ones a MIDI input takes.
+bool shapesTheOutputOnly(const std::string &option) {
+    static const std::set<std::string> options = {"--output", "--musicxml", "--format", "--force", "--jobs",
+                                                   "--quiet", "--grid", "--engine", "--help", "--version"};
+    return options.count(option) > 0;
+}
+
 }  // namespace
+
+bool refuseTranscriptionOptions(const std::vector<FilePlan> &files, const std::vector<std::string> &given,
+                                std::string &error) {
+    auto midi = std::find_if(files.begin(), files.end(), [](const FilePlan &f) { return f.midiInput; });
+    if (midi == files.end())
+        return true;
+    for (const std::string &option : given)
+        if (!shapesTheOutputOnly(option)) {
+            error = midiOptionSentence(midi->input, option);
+            return false;
+        }
+    return true;
+}
 
 void readPlanSettings(const SettingsList &s, RunPlan &plan) {
     plan.asked = s;
@@ -66,7 +90,7 @@ bool buildRunPlan(const StarterOptions &options, const std::string &dataDir, Run
         return false;
     }
     plan = RunPlan{};
-    if (!planFiles(inputs, output, plan.files, error) ||
+    if (!planFiles(inputs, output, plan.files, error) || !refuseTranscriptionOptions(plan.files, options.given, error) ||
         !planScoreOutputs(plan.files, output, {options.format, options.musicxml}, error))
         return false;
     readPlanSettings(settings, plan);

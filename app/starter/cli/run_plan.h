@@ -9,8 +9,12 @@
 #include "app/starter/plan/run_plan.h"
 #include "app/starter/score/score_file.h"
 
+/** True when an input is a MIDI file to write the score of: it begins with a MIDI header, or its
+ *  name ends in .mid or .midi (a damaged one is then refused by the MIDI reader, not taken as
+ *  audio). Standard input is always a recording. */
+bool isMidiInput(const std::string &input);
 /** Output name for an input: its name with ".mid" in the same folder, or in folder
- *  ("stdin.mid" for standard input). */
+ *  ("stdin.mid" for standard input); a MIDI input's score, with ".musicxml". */
 std::string defaultOutputName(const std::string &input, const std::string &folder);
 /** One file plan per input with its output; false with a sentence when outputs collide. */
 bool planFiles(const std::vector<std::string> &inputs, const std::string &output, std::vector<FilePlan> &files,
@@ -18,6 +22,10 @@ bool planFiles(const std::vector<std::string> &inputs, const std::string &output
 /** Sets each file's score output and whether its MIDI file is kept; false with a sentence on conflict. */
 bool planScoreOutputs(std::vector<FilePlan> &files, const std::string &output, const ScoreChoice &choice,
                       std::string &error);
+/** With a MIDI input, refuses the options that shape a transcription: the score takes its notes,
+ *  tempo, metre and key from the file. False with a sentence. */
+bool refuseTranscriptionOptions(const std::vector<FilePlan> &files, const std::vector<std::string> &given,
+                                std::string &error);
 /** Reads composed settings into the plan once, with the engine's own reader: the settings as the
  *  engine reads them, and the region, tempo, metre, grid, key and instrument the stages take. */
 void readPlanSettings(const SettingsList &settings, RunPlan &plan);

@@ -3,7 +3,11 @@
 // -o FILE ending in .musicxml, .xml or .mxl writes only the score (with
 // --format both, the MIDI file beside it too); --musicxml FILE adds a score to
 // the MIDI file of one input; --format chooses for names made from the inputs.
+// A MIDI input has one output, its score: named with -o or --musicxml, or made
+// from its name.
 #include "app/starter/cli/run_plan.h"
+
+#include "app/starter/cli/failures.h"
 
 #include <filesystem>
 
@@ -61,6 +65,28 @@ void planDefault(FilePlan &file, const ScoreChoice &choice) {
     }
 }
 
+// The output of a MIDI input: its score alone. A MIDI file or a score beside one is refused, as
+// there is nothing to transcribe.
+bool planMidiScore(FilePlan &file, bool named, const ScoreChoice &choice, std::string &error) {
+    if (choice.format == "midi" || choice.format == "both") {
+        error = midiOutputSentence(file.input, "--format " + choice.format);
+        return false;
+    }
+    if (named && isMidiFileName(file.output)) {
+        error = midiOutputSentence(file.input, "-o " + file.output);
+        return false;
+    }
+    if (named && !choice.musicxml.empty()) {
+        error = "-o and --musicxml both name the score of " + file.input + "; give one of them.";
+        return false;
+    }
+    if (!choice.musicxml.empty())
+        file.output = choice.musicxml;
+    file.scoreOutput = file.output;
+    file.keepMidi = false;
+    return true;
+}
+
 }  // namespace
 
 bool planScoreOutputs(std::vector<FilePlan> &files, const std::string &output, const ScoreChoice &choice,
@@ -76,6 +102,11 @@ bool planScoreOutputs(std::vector<FilePlan> &files, const std::string &output, c
     std::error_code ec;
     bool named = !output.empty() && !fs::is_directory(output, ec) && output.back() != '/';
     for (FilePlan &file : files) {
+        if (file.midiInput) {
+            if (!planMidiScore(file, named, choice, error))
+                return false;
+            continue;
+        }
         if (named && !planNamed(file, choice, error))
             return false;
         if (!named)

@@ -2,10 +2,14 @@
 #include "app/starter/midi/midi_reader.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
 namespace {
+
+// The first four bytes of every Standard MIDI File: "MThd".
+constexpr uint32_t HeaderTag = 0x4D546864;
 
 // Read position over the file's bytes.
 struct Cursor {
@@ -163,7 +167,7 @@ bool takeTrack(Cursor c, MidiContent &m, std::string &error) {
 bool parseMidi(const std::vector<uint8_t> &bytes, MidiContent &m, std::string &error) {
     Cursor c{bytes, 0, bytes.size()};
     uint32_t tag, length, format, tracks, division;
-    if (!takeNumber(c, 4, tag) || tag != 0x4D546864 || !takeNumber(c, 4, length) ||
+    if (!takeNumber(c, 4, tag) || tag != HeaderTag || !takeNumber(c, 4, length) ||
         length < 6 || !takeNumber(c, 2, format) || !takeNumber(c, 2, tracks) ||
         !takeNumber(c, 2, division)) {
         error = "it does not start with a MIDI header";
@@ -181,6 +185,19 @@ bool parseMidi(const std::vector<uint8_t> &bytes, MidiContent &m, std::string &e
         c.pos = chunkEnd;
     }
     return true;
+}
+
+bool hasMidiHeader(const std::string &path) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec))
+        return false;  // a pipe or a device is never opened, nor waited on
+    std::ifstream in(path, std::ios::binary);
+    std::vector<uint8_t> bytes(4);
+    if (!in.read(reinterpret_cast<char *>(bytes.data()), 4))
+        return false;
+    Cursor c{bytes, 0, bytes.size()};
+    uint32_t tag;
+    return takeNumber(c, 4, tag) && tag == HeaderTag;
 }
 
 bool readMidiFile(const std::string &path, MidiContent &content, std::string &error) {

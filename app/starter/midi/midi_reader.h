@@ -60,6 +60,9 @@ struct MidiContent {
 
 /** Parses a Standard MIDI File from bytes; false with a reason when malformed. */
 bool parseMidi(const std::vector<uint8_t> &bytes, MidiContent &content, std::string &error);
+/** True when the file at path is a regular file that begins as a Standard MIDI File does ("MThd"),
+ *  whatever its name; a pipe or a device is never opened. */
+bool hasMidiHeader(const std::string &path);
 /** Reads and parses a Standard MIDI File; false with a reason when it cannot. */
 bool readMidiFile(const std::string &path, MidiContent &content, std::string &error);
 /** True for a metre counted in dotted beats of three of its note value: 6/8, 9/8, 12/8, 6/4 ... */

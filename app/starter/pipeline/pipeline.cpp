@@ -97,8 +97,12 @@ void runPipeline(Job &job, const RunPlan &plan, JobProgress &progress, size_t in
     Run r{job, plan, progress, index, watcher, {}};
     setProgressSink(&progress.fraction);
     try {
-        if (prepareAndRun(r))
+        if (job.file.midiInput) {
+            enter(r, Stage::Settling);
+            job.outcome = stageScoreMidi(job.file, plan);
+        } else if (prepareAndRun(r)) {
             refineAndSettle(r);
+        }
     } catch (const std::exception &e) {
         // Out of memory, or a file system that failed under us: this file ends, the others go on.
         job.outcome = outcomeOf(failureOf(FailureKind::Crashed, "", e.what()));

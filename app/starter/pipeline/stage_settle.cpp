@@ -129,26 +129,6 @@ RunReport reportOf(const FilePlan &file, const RunPlan &plan, const FileResults 
     return r;
 }
 
-// Moves a finished file to its place, or writes it into the pipe or device the output names:
-// never over a file that appeared meanwhile unless it may be replaced, never over a folder,
-// a socket or a device (an output refused), else a failed write. A stop ends a wait for a
-// reader of a pipe. The failure's kind is None when the file is in place.
-Failure placeFile(const std::string &from, const std::string &to, bool mayReplace) {
-    OutputTarget kind = classifyOutput(to);
-    if (kind == OutputTarget::Stream || kind == OutputTarget::StandardOutput) {
-        if (streamFile(from, to, [] { return !stopAtOnce(); }))
-            return Failure{};
-        return failureOf(errno == EEXIST ? FailureKind::StreamRefused : FailureKind::StreamNotWritten, to,
-                         std::strerror(errno));
-    }
-    bool placeable = kind != OutputTarget::Folder && kind != OutputTarget::Unwritable;
-    if (!placeable)
-        errno = EEXIST;
-    if (placeable && moveFile(from, to, mayReplace))
-        return Failure{};
-    return failureOf(errno == EEXIST ? FailureKind::OutputAppeared : FailureKind::OutputNotWritten, to);
-}
-
 // Writes the score of the MIDI file into the private folder and moves it into place.
 Failure placeScore(const FilePlan &file, const RunPlan &plan, const std::string &tempDir, const MidiContent &midi,
                    bool read) {
@@ -170,6 +150,22 @@ bool inPlace(Outcome &out, const Failure &failure) {
 }
 
 }  // namespace
+
+Failure placeFile(const std::string &from, const std::string &to, bool mayReplace) {
+    OutputTarget kind = classifyOutput(to);
+    if (kind == OutputTarget::Stream || kind == OutputTarget::StandardOutput) {
+        if (streamFile(from, to, [] { return !stopAtOnce(); }))
+            return Failure{};
+        return failureOf(errno == EEXIST ? FailureKind::StreamRefused : FailureKind::StreamNotWritten, to,
+                         std::strerror(errno));
+    }
+    bool placeable = kind != OutputTarget::Folder && kind != OutputTarget::Unwritable;
+    if (!placeable)
+        errno = EEXIST;
+    if (placeable && moveFile(from, to, mayReplace))
+        return Failure{};
+    return failureOf(errno == EEXIST ? FailureKind::OutputAppeared : FailureKind::OutputNotWritten, to);
+}
 
 Outcome stageSettle(const FilePlan &file, const RunPlan &plan, const FileResults &f) {
     if (stopAtOnce())

@@ -35,5 +35,12 @@ void keepEngineFiles(const std::string &input, const EngineFiles &files, const s
  *  the engine's file stays when it cannot, or when the run was cancelled or --raw asks so. */
 Refinement stageRefine(const EngineAudio &audio, const EngineFiles &files, const EngineRun &run,
                        const std::string &tempDir, const RunPlan &plan);
+/** Moves a finished file to its place, or writes it into the pipe or device the output names:
+ *  never over a file that appeared meanwhile unless mayReplace, never over a folder, a socket or a
+ *  device (an output refused), else a failed write. A stop ends a wait for a reader of a pipe.
+ *  The failure's kind is None when the file is in place. */
+Failure placeFile(const std::string &from, const std::string &to, bool mayReplace);
+/** The one stage of a MIDI input: checks it and its output, reads it and puts its score in place. */
+Outcome stageScoreMidi(const FilePlan &file, const RunPlan &plan);
 /** Writes the summary and moves the MIDI file and the score into place. */
 Outcome stageSettle(const FilePlan &file, const RunPlan &plan, const FileResults &results);

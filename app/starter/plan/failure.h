@@ -22,6 +22,7 @@ enum class FailureKind {
     NoAudio,                 // it holds no sample frame
     ImplausibleRate,         // number: the sample rate its header claims
     StartBeyondEnd,          // --start (start) at or after the end of the audio (length)
+    MidiUnreadable,          // a MIDI input the MIDI reader refuses: its words in cause
     // The outputs, before the work (subject: the output or its folder).
     OutputIsInput,
     OutputUnwritable,        // a socket or a block device

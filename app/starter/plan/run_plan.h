@@ -33,6 +33,7 @@ struct FilePlan {
     std::string output;        // the MIDI file to write (the score when keepMidi is false)
     std::string scoreOutput;   // the MusicXML file to write, "" when none
     bool keepMidi = true;      // the MIDI file goes to output
+    bool midiInput = false;    // the input is a MIDI file: its score is written, nothing is transcribed
 };
 
 // What one run does to every input.

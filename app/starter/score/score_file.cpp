@@ -84,9 +84,13 @@ bool isScoreFileName(const std::string &path) {
     return ext == ".musicxml" || ext == ".xml" || ext == ".mxl";
 }
 
-bool isKnownOutputName(const std::string &path) {
+bool isMidiFileName(const std::string &path) {
     std::string ext = lowerExtension(path);
-    return ext.empty() || ext == ".mid" || ext == ".midi" || isScoreFileName(path);
+    return ext == ".mid" || ext == ".midi";
+}
+
+bool isKnownOutputName(const std::string &path) {
+    return lowerExtension(path).empty() || isMidiFileName(path) || isScoreFileName(path);
 }
 
 bool isCompressedScoreName(const std::string &path) {
@@ -104,10 +108,17 @@ std::string scoreTitle(const std::string &input) {
 
 bool writeScoreFile(const MidiContent &midi, const ScoreRequest &request, const std::string &path,
                     std::string &error) {
+    int measures = 0;
+    return writeScoreFile(midi, request, path, error, measures);
+}
+
+bool writeScoreFile(const MidiContent &midi, const ScoreRequest &request, const std::string &path,
+                    std::string &error, int &measures) {
     Score score;
     std::string document;
     if (!buildScore(midi, request.resolution, request.title, score, error) ||
         !scoreDocument(score, document, error))
         return false;
+    measures = static_cast<int>(score.measures.size());
     return request.compressed ? writeCompressed(path, document, error) : writePlain(path, document, error);
 }

@@ -23,6 +23,8 @@ struct ScoreChoice {
 
 /** True for names ending in .musicxml, .xml or .mxl (any case). */
 bool isScoreFileName(const std::string &path);
+/** True for names ending in .mid or .midi (any case). */
+bool isMidiFileName(const std::string &path);
 /** True for names an output may have: a MIDI name (.mid, .midi), a score name, or none
  *  (a device such as /dev/stdout); any other extension names a format never written. */
 bool isKnownOutputName(const std::string &path);
@@ -35,3 +37,6 @@ std::string scoreTitle(const std::string &input);
 /** Writes the score of a MIDI file to path; false with a reason when it cannot. */
 bool writeScoreFile(const MidiContent &midi, const ScoreRequest &request, const std::string &path,
                     std::string &error);
+/** The same, with the number of measures written into measures. */
+bool writeScoreFile(const MidiContent &midi, const ScoreRequest &request, const std::string &path,
+                    std::string &error, int &measures);
