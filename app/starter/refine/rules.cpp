@@ -202,17 +202,17 @@ bool keyBusy(const std::vector<Working> &w, int pitch, double time, double windo
 // window of it) and pitch does not rise there beyond that note's partials.
 bool explainedBelow(const std::vector<Working> &w, const ProbedEvidence &v, int pitch, double time,
                     const RefineThresholds &th) {
-    for (int interval : {12, 19, 24})
-        if (th.addBelow > 0 && probeValue(v, riseProbe(v.evidence, pitch, interval, time, th)) < th.addBelow)
+    for (int interval : {12, 19, 24}) {
+        double rise = probeValue(v, riseProbe(v.evidence, pitch, interval, time, th));
+        if (th.addBelow > 0 && rise < th.addBelow)
             return true;
-    for (int interval : {12, 19, 24})
-        for (const Working &x : w)
-            if (!x.dropped && x.note.pitch == pitch - interval && x.note.on <= time + th.partnerWindow &&
-                x.note.off > time - th.partnerWindow) {
-                if (probeValue(v, riseProbe(v.evidence, pitch, interval, time, th)) < th.partnerStrength)
-                    return true;
-                break;
-            }
+        bool sounding = std::any_of(w.begin(), w.end(), [&](const Working &x) {
+            return !x.dropped && x.note.pitch == pitch - interval && x.note.on <= time + th.partnerWindow &&
+                   x.note.off > time - th.partnerWindow;
+        });
+        if (sounding && rise < th.partnerStrength)
+            return true;
+    }
     return false;
 }
 

@@ -47,13 +47,14 @@ std::vector<double> measureTempos(const std::vector<TempoMark> &map, const std::
     std::vector<double> tempos;
     for (const ScoreMeasure &m : measures) {
         const int64_t end = m.start + m.length;
+        // The map rises by step: the entry in force at the measure's start, then those within it.
+        size_t i = std::upper_bound(map.begin(), map.end(), m.start,
+                                    [](int64_t at, const TempoMark &t) { return at < t.at; }) - map.begin();
+        double tempo = i > 0 ? map[i - 1].beatsPerMinute : map.empty() ? 120.0 : map.front().beatsPerMinute;
         double minutesPerStep = 0;  // in beats-per-minute units: steps over tempo
-        double tempo = map.empty() ? 120.0 : map.front().beatsPerMinute;
-        for (size_t i = 0; i < map.size(); ++i) {
+        for (i = i > 0 ? i - 1 : 0; i < map.size() && map[i].at < end; ++i) {
             int64_t from = std::max(map[i].at, m.start);
             int64_t to = std::min(i + 1 < map.size() ? map[i + 1].at : end, end);
-            if (map[i].at <= m.start)
-                tempo = map[i].beatsPerMinute;
             if (to > from)
                 minutesPerStep += static_cast<double>(to - from) / map[i].beatsPerMinute;
         }
