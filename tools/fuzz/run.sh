@@ -17,9 +17,10 @@ seed() {  # seed TARGET FILE...: copies seed files into the target's corpus
 seed settings_fuzz "$root/tests/fuzz/seeds/settings.txt"
 seed tempo_fuzz "$root/tests/fuzz/seeds/tempo.bin"
 seed filter_index_fuzz "$root/data/filter.txt"
+seed midi_score_fuzz "$root/examples/prelude.mid" "$root/examples/minuet-ritardando.mid"
 mkdir -p "$build/corpus/wav_header_fuzz"
 head -c 4132 "$root/examples/prelude.wav" > "$build/corpus/wav_header_fuzz/prelude-head.wav"
-for target in settings_fuzz wav_header_fuzz tempo_fuzz filter_index_fuzz; do
+for target in settings_fuzz wav_header_fuzz tempo_fuzz filter_index_fuzz midi_score_fuzz; do
   echo "fuzzing $target for $seconds s"
   "$build/$target" -max_total_time="$seconds" -seed="$random_seed" -timeout=10 -print_final_stats=1 \
     -artifact_prefix="$build/$target-" "$build/corpus/$target" 2>"$build/$target.log" ||

@@ -122,6 +122,20 @@ TEST_F(MidiInput, ADamagedFileEndsWithASentence) {
     EXPECT_TRUE(leftNothingBehind());
 }
 
+// Two notes eleven thousand hours apart at 120 beats a minute: a score of them would fill millions
+// of empty measures, so none is written.
+TEST_F(MidiInput, NotesTooFarApartForAScoreAreRefused) {
+    writeText(dir.path + "far.mid", std::string("MThd\0\0\0\6\0\0\0\1\0\x60MTrk\0\0\0\x17", 22) +
+                                        std::string("\0\x90\x3c\x64\x60\x80\x3c\x40\xff\xff\xff\x7f\x90\x3e\x64"
+                                                    "\x60\x80\x3e\x40\0\xff\x2f\0", 23));
+    CommandResult r = run({"far.mid"});
+    EXPECT_EQ(r.code, 5) << r.err;
+    EXPECT_NE(r.err.find("could not be written: its notes would fill more than 100000 measures."), std::string::npos)
+        << r.err;
+    EXPECT_FALSE(fs::exists(dir.path + "far.musicxml"));
+    EXPECT_TRUE(leftNothingBehind());
+}
+
 TEST_F(MidiInput, WhatMakesNoSenseWithItIsRefused) {
     const std::vector<std::pair<std::vector<std::string>, std::string>> lines = {
         {{"piece.mid", "-o", "x.mid"}, "piece.mid is a MIDI file already, so there is nothing to transcribe"},
