@@ -11,6 +11,9 @@ reference note (same key, 50 ms) stand on that hand's staff.
 
     tools/eval/notation_counts.py --split dev --starter build/sonoscriptor [--soundfont fluid]
         [--room dry] [--piece NAME ...] [--work DIR] [--json OUT]
+
+With --reference, both scores are made from the corpus's reference MIDI file itself (the starter
+takes a MIDI file as input), which measures the writing of a score apart from the transcription.
 """
 import argparse
 import bisect
@@ -113,12 +116,16 @@ def hands(piece, ours_score, ours_midi):
 
 
 def one_piece(args, piece):
-    wav = os.path.join(CORPUS, "audio", f"{piece}.{args.soundfont}.{args.room}.wav")
-    mid = os.path.join(args.work, f"{piece}.mid")
     ours = os.path.join(args.work, f"{piece}.musicxml")
     theirs = os.path.join(args.work, f"{piece}.musescore.musicxml")
-    subprocess.run([args.starter, "-q", "-j", "1", "--force", "--format", "both", wav, "-o", mid],
-                   check=True, capture_output=True)
+    if args.reference:
+        mid = os.path.join(CORPUS, "ref", f"{piece}.mid")
+        subprocess.run([args.starter, "-q", "--force", mid, "-o", ours], check=True, capture_output=True)
+    else:
+        wav = os.path.join(CORPUS, "audio", f"{piece}.{args.soundfont}.{args.room}.wav")
+        mid = os.path.join(args.work, f"{piece}.mid")
+        subprocess.run([args.starter, "-q", "-j", "1", "--force", "--format", "both", wav, "-o", mid],
+                       check=True, capture_output=True)
     env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
     subprocess.run(["mscore3", "-o", theirs, mid], check=True, capture_output=True, env=env, timeout=300)
     row = {"piece": piece, "ours": counts(ours), "musescore": counts(theirs)}
@@ -134,6 +141,8 @@ def main():
     ap.add_argument("--soundfont", default="fluid")
     ap.add_argument("--room", default="dry")
     ap.add_argument("--piece", action="append")
+    ap.add_argument("--reference", action="store_true",
+                    help="score the reference MIDI files themselves (MIDI in), so no transcription error is involved")
     ap.add_argument("--work", default="/tmp/notation-counts")
     ap.add_argument("--json")
     args = ap.parse_args()

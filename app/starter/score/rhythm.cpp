@@ -18,7 +18,7 @@ constexpr int64_t StaccatoShare = 3;
 void addSpan(const ScoreGrid &g, const ScoreMeasure &m, ScoreVoice &voice, int64_t start, int64_t end,
              const std::vector<int> &keys, bool tieIn, bool tieOut, bool staccato) {
     int64_t toBar = m.metricOffset - m.start;
-    std::vector<std::pair<int64_t, int64_t>> pieces = splitSpan(g, start + toBar, end + toBar);
+    std::vector<std::pair<int64_t, int64_t>> pieces = splitSpan(g, start + toBar, end + toBar, keys.empty());
     for (size_t i = 0; i < pieces.size(); ++i) {
         ScoreEvent e;
         e.start = pieces[i].first - toBar;
@@ -57,6 +57,15 @@ ScoreVoice measureVoice(const ScoreGrid &g, const ScoreMeasure &m, const std::ve
     if (at < end)
         addSpan(g, m, v, at, end, {}, false, false, false);
     return v;
+}
+
+// The syncopation of a bar of four simple beats (4/4, 4/2): a value of two or three beats struck on
+// the second, written whole over the middle of the bar (quarter, half, quarter). Rests and compound
+// bars keep the middle shown: a dotted half on the second beat of 12/8 is tied.
+bool offBeatSyncopation(const ScoreGrid &g, int64_t start, int64_t end) {
+    int64_t counts = (end - start) / g.countSteps;
+    return g.countSteps == g.stepsPerBeat && g.barSteps == 4 * g.countSteps && start % g.barSteps == g.countSteps &&
+           (end - start) % g.countSteps == 0 && (counts == 2 || counts == 3);
 }
 
 }  // namespace
@@ -100,7 +109,7 @@ int metricLevel(const ScoreGrid &g, int64_t position) {
     return level;
 }
 
-std::vector<std::pair<int64_t, int64_t>> splitSpan(const ScoreGrid &g, int64_t start, int64_t end) {
+std::vector<std::pair<int64_t, int64_t>> splitSpan(const ScoreGrid &g, int64_t start, int64_t end, bool rest) {
     std::vector<std::pair<int64_t, int64_t>> out;
     if (end <= start)
         return out;
@@ -120,15 +129,15 @@ std::vector<std::pair<int64_t, int64_t>> splitSpan(const ScoreGrid &g, int64_t s
     // a beat any plain or dotted value will do.
     if (single && strongest <= 2) {
         int from = metricLevel(g, start);
-        single = strongest > from || (strongest == from && from > 0);
+        single = strongest > from || (strongest == from && from > 0) || (!rest && offBeatSyncopation(g, start, end));
     }
     if (single || at < 0) {
         out.push_back({start, end});
         return out;
     }
-    out = splitSpan(g, start, at);
-    std::vector<std::pair<int64_t, int64_t>> rest = splitSpan(g, at, end);
-    out.insert(out.end(), rest.begin(), rest.end());
+    out = splitSpan(g, start, at, rest);
+    std::vector<std::pair<int64_t, int64_t>> after = splitSpan(g, at, end, rest);
+    out.insert(out.end(), after.begin(), after.end());
     return out;
 }
 

@@ -147,7 +147,8 @@ std::vector<TempoMark> tempoMap(const MidiContent &midi, const ScoreGrid &grid);
 std::vector<ScoreMeasure> layMeasures(const ScoreGrid &grid, int64_t shift, int64_t lastEnd);
 
 // staves.cpp
-/** Number of staves: two for a piano or when the notes need both clefs; sets the single clef. */
+/** Number of staves: two when the notes need both clefs, and for a piano unless it plays a single line
+    on the treble staff; sets the single clef. Notes in onset order. */
 int chooseStaves(const std::vector<ScoreNote> &notes, int program, char &singleClef);
 /** Puts each note on the upper (right hand) or lower (left hand) staff by following the hands'
     lines through the onsets: each onset's keys are cut between the hands where that continues
@@ -163,8 +164,10 @@ std::vector<std::vector<VoiceChord>> assignVoices(const std::vector<ScoreNote> &
 bool noteValue(const ScoreGrid &grid, int64_t length, int &typeLevel, int &dots);
 /** Metrical strength of a position in the bar: 0 bar, 1 group, 2 beat, 3 and up within the beat. */
 int metricLevel(const ScoreGrid &grid, int64_t positionInBar);
-/** Note values of [start, end) within one measure, split where the metre asks; positions in the bar. */
-std::vector<std::pair<int64_t, int64_t>> splitSpan(const ScoreGrid &grid, int64_t start, int64_t end);
+/** Note values of [start, end) within one measure, split where the metre asks; positions in the bar.
+    A rest keeps the middle of a bar of four beats shown where a syncopated note may cross it. */
+std::vector<std::pair<int64_t, int64_t>> splitSpan(const ScoreGrid &grid, int64_t start, int64_t end,
+                                                   bool rest = false);
 /** A voice's chords written to the next onset of the line where that lies within a beat of their
     start, the span is one written value (shift: steps of the full first bar before the score's
     start) and none of their keys is struck again before it, so a short note reads as its value and

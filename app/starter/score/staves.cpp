@@ -93,6 +93,17 @@ struct HandPath {
     int cut = 0;        // the keys below the cut go to the left hand; -1: split by placeHands
 };
 
+// True when no two notes sound at once, but for a legato overlap (notes in onset order).
+bool singleLine(const std::vector<ScoreNote> &notes) {
+    int64_t end = 0;
+    for (size_t i = 0; i < notes.size(); ++i) {
+        if (i > 0 && notes[i].start < end - LegatoSteps)
+            return false;
+        end = std::max(end, notes[i].end);
+    }
+    return true;
+}
+
 // The weights were chosen on the solo piano pieces of the development half of the corpus, whose
 // references keep the melody in the right hand and bass and accompaniment in the left.
 constexpr size_t HandBeam = 24;      // paths kept from one onset to the next
@@ -208,15 +219,17 @@ std::vector<int> handCuts(std::vector<std::vector<ScoreNote *>> &groups) {
 
 int chooseStaves(const std::vector<ScoreNote> &notes, int program, char &singleClef) {
     singleClef = 'G';
-    if (program >= 0 && program <= 7)
-        return 2;  // the piano family reads from two staves
-    if (notes.empty())
-        return 1;
     int low = 127, high = 0;
     for (const ScoreNote &n : notes) {
         low = std::min(low, n.key);
         high = std::max(high, n.key);
     }
+    // The piano family reads from two staves, but for a tune played alone in the treble: a second
+    // staff would hold rests, and the hands' lines would send its lowest notes there.
+    if (program >= 0 && program <= 7)
+        return notes.empty() || low < TrebleLowest || !singleLine(notes) ? 2 : 1;
+    if (notes.empty())
+        return 1;
     if (low >= TrebleLowest)
         return 1;
     if (high <= BassHighest) {

@@ -32,7 +32,10 @@ TEST(ScoreRhythm, SplitsWhereTheMetreAsks) {
     EXPECT_EQ(splitSpan(common, 0, 16), (Spans{{0, 16}}));             // whole
     EXPECT_EQ(splitSpan(common, 0, 12), (Spans{{0, 12}}));             // dotted half from the downbeat
     EXPECT_EQ(splitSpan(common, 8, 16), (Spans{{8, 16}}));             // half on beat 3
-    EXPECT_EQ(splitSpan(common, 4, 12), (Spans{{4, 8}, {8, 12}}));     // half on beat 2: tied over the middle
+    EXPECT_EQ(splitSpan(common, 4, 12), (Spans{{4, 12}}));             // half on beat 2: quarter, half, quarter
+    EXPECT_EQ(splitSpan(common, 4, 16), (Spans{{4, 16}}));             // and a dotted half
+    EXPECT_EQ(splitSpan(common, 4, 12, true), (Spans{{4, 8}, {8, 12}}));  // but rests show the middle
+    EXPECT_EQ(splitSpan(common, 6, 12), (Spans{{6, 8}, {8, 12}}));     // off the beat: tied over the middle
     EXPECT_EQ(splitSpan(common, 1, 8), (Spans{{1, 4}, {4, 8}}));       // dotted 8th + quarter
     EXPECT_EQ(splitSpan(common, 2, 6), (Spans{{2, 4}, {4, 6}}));       // off-beat quarter: 8th + 8th
     EXPECT_EQ(splitSpan(common, 1, 3), (Spans{{1, 3}}));               // syncopation within a beat is kept
@@ -250,7 +253,11 @@ TEST(ScoreStaves, KeepsAHandsChordOnOneStaff) {
         staves.push_back(n.staff);
     EXPECT_EQ(staves, (std::vector<int>{2, 2, 2, 1, 1, 1, 1, 1, 2, 2, 2, 2}));
     char clef = 0;
-    EXPECT_EQ(chooseStaves({{40, 0, 1}}, 0, clef), 2);       // a piano: always two staves
+    EXPECT_EQ(chooseStaves({{40, 0, 1}}, 0, clef), 2);       // a piano: two staves,
+    EXPECT_EQ(chooseStaves({{67, 0, 4}, {62, 0, 4}}, 0, clef), 2);  // for a chord, for two lines at once
+    EXPECT_EQ(chooseStaves({{67, 0, 6}, {64, 4, 8}}, 0, clef), 2);
+    EXPECT_EQ(chooseStaves({{67, 0, 5}, {55, 4, 8}, {72, 8, 9}}, 0, clef), 1);  // but for a tune in the treble
+    EXPECT_EQ(clef, 'G');
     EXPECT_EQ(chooseStaves({{55, 0, 1}, {90, 0, 1}}, 73, clef), 1);
     EXPECT_EQ(clef, 'G');
     EXPECT_EQ(chooseStaves({{30, 0, 1}, {64, 0, 1}}, 32, clef), 1);
