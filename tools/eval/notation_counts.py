@@ -13,7 +13,9 @@ reference note (same key, 50 ms) stand on that hand's staff.
         [--room dry] [--piece NAME ...] [--work DIR] [--json OUT]
 
 With --reference, both scores are made from the corpus's reference MIDI file itself (the starter
-takes a MIDI file as input), which measures the writing of a score apart from the transcription.
+takes a MIDI file as input), which measures the writing of a score apart from the transcription;
+and MuseScore reads our score back into a MIDI file, whose notes are compared with the reference's
+(distinct keys and onsets on the 16th grid).
 """
 import argparse
 import bisect
@@ -115,6 +117,17 @@ def hands(piece, ours_score, ours_midi):
     return agree, matched
 
 
+def round_trip(ours, mid, work, piece, env):
+    """Distinct notes of the MIDI file (key and onset on the 16th grid; a unison doubled on two
+    channels is one note of a one-part score) found again in MuseScore's reading of our score,
+    exported back to MIDI: (found, notes)."""
+    back = os.path.join(work, f"{piece}.roundtrip.mid")
+    subprocess.run(["mscore3", "-o", back, ours], check=True, capture_output=True, env=env, timeout=300)
+    grid = lambda notes: {(key, round(quarters * 4)) for key, quarters, _, _ in notes}
+    want = grid(midi_notes(mid))
+    return len(want & grid(midi_notes(back))), len(want)
+
+
 def one_piece(args, piece):
     ours = os.path.join(args.work, f"{piece}.musicxml")
     theirs = os.path.join(args.work, f"{piece}.musescore.musicxml")
@@ -129,6 +142,8 @@ def one_piece(args, piece):
     env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
     subprocess.run(["mscore3", "-o", theirs, mid], check=True, capture_output=True, env=env, timeout=300)
     row = {"piece": piece, "ours": counts(ours), "musescore": counts(theirs)}
+    if args.reference:
+        row["round_trip"] = round_trip(ours, mid, args.work, piece, env)
     if piece.startswith("piano-"):
         row["hands"] = hands(piece, ours, mid)
     return row
@@ -163,6 +178,13 @@ def main():
     fewer = sum(r["ours"]["ties"] <= r["musescore"]["ties"] and r["ours"]["rests"] <= r["musescore"]["rests"]
                 for r in rows)
     print(f"pieces with no more ties and no more rests than MuseScore's import: {fewer} of {len(rows)}")
+    trips = [r for r in rows if "round_trip" in r]
+    if trips:
+        lost = [f"{r['piece']} {r['round_trip'][0]}/{r['round_trip'][1]}" for r in trips
+                if r["round_trip"][0] < r["round_trip"][1]]
+        print(f"round trip (MuseScore reads our score back; key and onset on the 16th grid): "
+              f"{sum(r['round_trip'][0] for r in trips)}/{sum(r['round_trip'][1] for r in trips)} notes; "
+              f"short: {', '.join(lost) or 'none'}")
     piano = [r for r in rows if "hands" in r]
     if piano:
         print("notes on the staff of the reference's hand (solo piano): " +
