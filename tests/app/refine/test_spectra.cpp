@@ -1,5 +1,7 @@
-// The band levels of the attack evidence: the bands summed side by side equal
-// their plain sums, level for level.
+// The band levels of the attack evidence: the bands summed side by side (with
+// and without AVX2), and the decibels taken from the natural logarithm, equal
+// their plain forms, level for level; the levels of the keys asked for alone
+// equal those of every key.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,6 +13,54 @@
 namespace {
 
 float plainDecibels(double x) { return static_cast<float>(10 * std::log10(x)); }
+
+// A repeatable uniform value in [0, 1).
+double uniform(uint64_t &state) {
+    state = state * 6364136223846793005u + 1442695040888963407u;
+    return static_cast<double>(state >> 11) / 9007199254740992.0;
+}
+
+TEST(Decibels, EqualLibmsTenLog10BitForBit) {
+    uint64_t state = 5;
+    // Powers over the whole range the levels meet and beyond, and values crowding about 1 (0 dB).
+    for (int i = 0; i < 2000000; ++i) {
+        double x = i % 2 ? std::pow(10.0, -30 + 60 * uniform(state)) : 1 + (uniform(state) - 0.5) * 1e-3;
+        ASSERT_EQ(decibels(x), plainDecibels(x)) << x;
+    }
+    for (double x : {1.0, 1e-4, 1e-4 + 1e-20, 0.1, 10.0, 1e300, 4.9e-324})
+        EXPECT_EQ(decibels(x), plainDecibels(x)) << x;
+    EXPECT_TRUE(std::isnan(decibels(std::nan(""))));
+    EXPECT_EQ(decibels(HUGE_VAL), plainDecibels(HUGE_VAL));
+    EXPECT_EQ(decibels(0.0), plainDecibels(0.0));
+}
+
+TEST(BandLevels, SideBySideSumsAreThePlainSumsWithAndWithoutVectors) {
+    uint64_t state = 3;
+    std::vector<float> weights(8 * 64), power(8 * 64);
+    for (size_t i = 0; i < weights.size(); ++i) {
+        weights[i] = static_cast<float>(uniform(state));
+        power[i] = static_cast<float>(std::pow(10.0, -12 + 14 * uniform(state)));
+    }
+    const float *w[8], *q[8];
+    for (int j = 0; j < 8; ++j) {
+        w[j] = weights.data() + 64 * j;
+        q[j] = power.data() + 64 * j + j;  // bands that start at bins of their own
+    }
+    for (int count : {0, 1, 7, 8, 9, 16, 23, 56}) {
+        double plain[8] = {1, 2, 3, 4, 5, 6, 7, 8}, scalar[8], vector[8];
+        std::copy(plain, plain + 8, scalar);
+        std::copy(plain, plain + 8, vector);
+        for (int j = 0; j < 8; ++j)
+            for (int k = 0; k < count; ++k)
+                plain[j] += w[j][k] * q[j][k];
+        sumSideBySide(w, q, count, scalar, false);
+        sumSideBySide(w, q, count, vector, true);
+        for (int j = 0; j < 8; ++j) {
+            EXPECT_EQ(scalar[j], plain[j]) << count << " band " << j;
+            EXPECT_EQ(vector[j], plain[j]) << count << " band " << j;
+        }
+    }
+}
 
 TEST(BandLevels, EqualThePlainSumOfEachBand) {
     for (int size : {2048, 8192}) {
@@ -30,6 +80,14 @@ TEST(BandLevels, EqualThePlainSumOfEachBand) {
                 e += table.weights[b.weightStart + k] * t->power[b.first + k];
             ASSERT_EQ(levels[i], plainDecibels(e / 3.5 + std::pow(10.0, -LevelFloorDb / 10))) << size << " band " << i;
         }
+        // Keys asked for alone, in whole groups of eight and singly: their levels as above, no other written.
+        bool wanted[PitchCount] = {};
+        for (int p : {0, 1, 2, 3, 4, 5, 6, 7, 30, 61, 87})
+            wanted[p] = true;
+        std::vector<float> some(BandsPerHop, 1234.0f);
+        bandLevels(*t, table, 3.5, some.data(), wanted);
+        for (int i = 0; i < BandsPerHop; ++i)
+            ASSERT_EQ(some[i], wanted[i / PartialCount] ? levels[i] : 1234.0f) << size << " band " << i;
     }
 }
 
