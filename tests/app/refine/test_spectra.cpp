@@ -34,6 +34,22 @@ TEST(Decibels, EqualLibmsTenLog10BitForBit) {
     EXPECT_EQ(decibels(0.0), plainDecibels(0.0));
 }
 
+TEST(Spectrum, PowersAreThoseOfTheWindowedTransformBinForBin) {
+    for (int size : {16, 2048, 8192}) {
+        TransformPtr t = makeTransform(size);
+        uint64_t state = 9;
+        std::vector<float> x(size);
+        for (float &v : x)
+            v = static_cast<float>(uniform(state) - 0.5);
+        spectrum(*t, x.data());
+        for (int i = 0; i < size; ++i)
+            ASSERT_EQ(t->input[i], x[i] * t->window[i]) << size << " sample " << i;
+        for (int k = 0; k <= size / 2; ++k)
+            ASSERT_EQ(t->power[k], t->output[k][0] * t->output[k][0] + t->output[k][1] * t->output[k][1])
+                << size << " bin " << k;
+    }
+}
+
 TEST(BandLevels, SideBySideSumsAreThePlainSumsWithAndWithoutVectors) {
     uint64_t state = 3;
     std::vector<float> weights(8 * 64), power(8 * 64);
