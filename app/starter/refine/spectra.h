@@ -79,8 +79,10 @@ BandTable bandTable(int size, int rate, double referencePitch);
  *  each of 8 bands j side by side; with vector, eight bins at a time where the processor has AVX2
  *  (the same sums, bit for bit). */
 void sumSideBySide(const float *const *w, const float *const *q, int count, double *e, bool vector = true);
-/** static_cast<float>(10 * std::log10(x)), bit for bit, at about a third of its cost. */
+/** static_cast<float>(10 * std::log10(x)), bit for bit, at a fraction of its cost. */
 float decibels(double x);
+/** The same of 8 values at once. */
+void decibels(const double *x, float *out);
 /** Levels in dB re reference (floored LevelFloorDb below it) of every key's partials; with wanted
  *  (one flag per key from LowestPitch) only those of the keys wanted are written, each exactly as
  *  without it. */
