@@ -4,6 +4,7 @@
 // equal those of every key.
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -20,18 +21,31 @@ double uniform(uint64_t &state) {
     return static_cast<double>(state >> 11) / 9007199254740992.0;
 }
 
-TEST(Decibels, EqualLibmsTenLog10BitForBit) {
+TEST(Decibels, EqualLibmsTenLog10BitForBitWithAndWithoutVectors) {
     uint64_t state = 5;
     // Powers over the whole range the levels meet and beyond, and values crowding about 1 (0 dB).
-    for (int i = 0; i < 2000000; ++i) {
-        double x = i % 2 ? std::pow(10.0, -30 + 60 * uniform(state)) : 1 + (uniform(state) - 0.5) * 1e-3;
-        ASSERT_EQ(decibels(x), plainDecibels(x)) << x;
+    double x[8];
+    float scalar[8], vector[8];
+    for (int i = 0; i < 250000; ++i) {
+        for (int j = 0; j < 8; ++j)
+            x[j] = j % 2 ? std::pow(10.0, -30 + 60 * uniform(state)) : 1 + (uniform(state) - 0.5) * 1e-3;
+        decibels(x, scalar, false);
+        decibels(x, vector, true);
+        for (int j = 0; j < 8; ++j) {
+            ASSERT_EQ(scalar[j], plainDecibels(x[j])) << x[j];
+            ASSERT_EQ(vector[j], plainDecibels(x[j])) << x[j];
+        }
     }
-    for (double x : {1.0, 1e-4, 1e-4 + 1e-20, 0.1, 10.0, 1e300, 4.9e-324})
-        EXPECT_EQ(decibels(x), plainDecibels(x)) << x;
-    EXPECT_TRUE(std::isnan(decibels(std::nan(""))));
-    EXPECT_EQ(decibels(HUGE_VAL), plainDecibels(HUGE_VAL));
-    EXPECT_EQ(decibels(0.0), plainDecibels(0.0));
+    // Edges: exactly 0 dB, the floor, the ends of the doubles, and what has no logarithm.
+    double edges[] = {1.0, 1e-4, 1e300, DBL_MIN, 4.9e-324, HUGE_VAL, 0.0, -1.0};
+    for (bool vectors : {false, true}) {
+        float out[8];
+        decibels(edges, out, vectors);
+        for (int j = 0; j < 7; ++j)
+            EXPECT_EQ(out[j], plainDecibels(edges[j])) << edges[j];
+        EXPECT_TRUE(std::isnan(out[7]));
+        EXPECT_EQ(decibels(0.5), plainDecibels(0.5));
+    }
 }
 
 TEST(Spectrum, PowersAreThoseOfTheWindowedTransformBinForBin) {
