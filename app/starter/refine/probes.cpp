@@ -166,7 +166,9 @@ std::vector<KeyNeed> keyNeeds(const ProbePass &s, size_t begin, size_t end) {
     std::vector<KeyNeed> needs;
     for (size_t i = begin; i < end; ++i) {
         const Probe &q = s.probes[s.order[i]];
-        int from = firstHop(q, s.e.hops) - LongHalfSpan, to = lastHop(q, s.e.hops) + LongHalfSpan + 1;
+        // The levels drawn between measured hops need those of the measured hops either side.
+        int from = firstHop(q, s.e.hops) - LongHalfSpan - (LongEvery - 1);
+        int to = lastHop(q, s.e.hops) + LongHalfSpan + LongEvery;
         for (int key : {q.pitch, q.pitch - intervalOf(q.kind)})
             if (measurable(key) && (key == q.pitch || intervalOf(q.kind) != 0)) {
                 needs.push_back({from, key - LowestPitch, 1});
@@ -182,13 +184,14 @@ std::vector<KeyNeed> keyNeeds(const ProbePass &s, size_t begin, size_t end) {
 bool measureStretch(ProbePass &s, const Stretch &stretch) {
     const EvidenceGeometry &g = s.e.source.geometry;
     const int from = stretch.from, to = stretch.to;
-    LevelRing ring = floorRing(2 * LongHalfSpan + 1);
+    LevelRing ring = floorRing(2 * LongHalfSpan + LongEvery);
     std::vector<Cell> cells(PitchCount);
     std::vector<KeyNeed> needs = keyNeeds(s, stretch.begin, stretch.end);
     int count[PitchCount] = {};
     bool wanted[PitchCount] = {};
     size_t next = 0;
-    for (long t = std::max(0, from - LongHalfSpan); t <= to + LongHalfSpan; ++t) {
+    const long first = measuredAtOrBefore(std::max(0, from - LongHalfSpan));
+    for (long t = first; t <= measuredAtOrBefore(to + LongHalfSpan + LongEvery - 1); t += LongEvery) {
         for (; next < needs.size() && needs[next].hop <= t; ++next) {
             count[needs[next].key] += needs[next].delta;
             wanted[needs[next].key] = count[needs[next].key] > 0;
@@ -198,10 +201,12 @@ bool measureStretch(ProbePass &s, const Stretch &stretch) {
             return false;
         spectrum(*s.longT, x);
         bandLevels(*s.longT, s.bands, s.e.source.longReference, ring.at(t), wanted);
-        if (t - LongHalfSpan < from)
-            continue;
-        cellsAt(s.bands, ring, t - LongHalfSpan, cells);
-        feedProbes(s, static_cast<int>(t - LongHalfSpan), cells);
+        if (t > first)
+            drawBetween(ring, t - LongEvery, t, wanted);
+        for (long u = std::max<long>(from, t - LongEvery + 1 - LongHalfSpan); u <= std::min<long>(t - LongHalfSpan, to); ++u) {
+            cellsAt(s.bands, ring, u, cells);
+            feedProbes(s, static_cast<int>(u), cells);
+        }
     }
     return true;
 }

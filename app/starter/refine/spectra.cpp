@@ -334,6 +334,16 @@ LevelRing floorRing(int depth) {
     return LevelRing{depth, std::vector<float>(static_cast<size_t>(depth) * BandsPerHop, static_cast<float>(-LevelFloorDb))};
 }
 
+void drawBetween(LevelRing &ring, long before, long after, const bool *wanted) {
+    const float *a = ring.at(before), *b = ring.at(after);
+    for (long t = before + 1; t < after; ++t) {
+        float *row = ring.at(t), share = static_cast<float>(t - before) / static_cast<float>(after - before);
+        for (int p = 0; p < PitchCount; ++p)
+            for (int i = p * PartialCount; (!wanted || wanted[p]) && i < (p + 1) * PartialCount; ++i)
+                row[i] = a[i] + (b[i] - a[i]) * share;
+    }
+}
+
 bool readMono(MonoSource &s, long first, long count, float *out) {
     long from = std::clamp(first, 0L, s.total), to = std::clamp(first + count, 0L, s.total);
     std::fill(out, out + count, 0.0f);

@@ -13,6 +13,9 @@
 
 // Hops between the levels a short rise compares, and half the span of a long rise.
 constexpr int ShortLagNear = 2, ShortLagFar = 3, LongHalfSpan = 8;
+// The long window's levels are measured every this many hops, at multiples of it, and drawn in a
+// straight line (in dB) between: the window spans 19 hops, so its levels change slowly from hop to hop.
+constexpr int LongEvery = 1;
 // Values per hop of the band levels: every key's partials.
 constexpr int BandsPerHop = PitchCount * PartialCount;
 
@@ -94,6 +97,11 @@ void weightedRise(const BandTable &table, const float *now, const float *before,
                   float *partials, size_t partialStride);
 /** A ring of depth rows at the level floor. */
 LevelRing floorRing(int depth);
+/** Fills the rows of hops between measured hops `before` and `after` of a ring in a straight line
+ *  between theirs, for the keys wanted (every key without wanted). */
+void drawBetween(LevelRing &ring, long before, long after, const bool *wanted = nullptr);
+/** The measured hop at or before hop t (t >= 0). */
+inline long measuredAtOrBefore(long t) { return t / LongEvery * LongEvery; }
 /** Reads count raw mono samples from first on (zeros outside the recording); false on a read error. */
 bool readMono(MonoSource &s, long first, long count, float *out);
 /** The largest magnitude of the raw mono samples; -1 on a read error. */
