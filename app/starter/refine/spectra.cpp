@@ -61,26 +61,35 @@ long readFileMono(MonoSource &s, long first, long count, float *out) {
     return done;
 }
 
-// Adds w[j][k] * q[j][k] (the product a float, the sum a double) to e[j] for k from `from` to count,
-// in that order, for each of SideBySide bands j.
-void sumSideBySideFrom(const float *const *w, const float *const *q, int from, int count, double *e) {
-    for (int k = from; k < count; ++k)
+// Adds w[j][k] * q[j][k] (the product a float, the sum a double) to e[j] for k < counts[j], in
+// order of k, for each of SideBySide bands j: the bins all have side by side, then each band's rest.
+void sumSideBySidePlain(const float *const *w, const float *const *q, const int *counts, double *e) {
+    int common = *std::min_element(counts, counts + SideBySide);
+    for (int k = 0; k < common; ++k)
         for (int j = 0; j < SideBySide; ++j)
+            e[j] += w[j][k] * q[j][k];
+    for (int j = 0; j < SideBySide; ++j)
+        for (int k = common; k < counts[j]; ++k)
             e[j] += w[j][k] * q[j][k];
 }
 
 // The same sums with AVX2, eight bins of the eight bands at a time: the products of each band's
 // eight bins, transposed so that each vector holds one bin of every band, are added bin by bin, so
-// that every band's sum takes its terms in the same order (and has the same value) as above.
-__attribute__((target("avx2"))) void sumSideBySideAvx2(const float *const *w, const float *const *q, int count,
+// that every band's sum takes its terms in the same order (and has the same value) as above. A
+// band's bins past its count are loaded as 0 (masked loads read nothing there) and add +0, which
+// leaves its sum, never -0, as it is.
+__attribute__((target("avx2"))) void sumSideBySideAvx2(const float *const *w, const float *const *q, const int *counts,
                                                        double *e) {
     static_assert(SideBySide == 8, "one AVX2 vector of floats per bin");
     __m256d low = _mm256_loadu_pd(e), high = _mm256_loadu_pd(e + 4);
-    int k = 0;
-    for (; k + 8 <= count; k += 8) {
+    const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    int most = *std::max_element(counts, counts + SideBySide);
+    for (int k = 0; k < most; k += 8) {
         __m256 r[8], t[8];
-        for (int j = 0; j < 8; ++j)
-            r[j] = _mm256_mul_ps(_mm256_loadu_ps(w[j] + k), _mm256_loadu_ps(q[j] + k));
+        for (int j = 0; j < 8; ++j) {
+            __m256i mask = _mm256_cmpgt_epi32(_mm256_set1_epi32(counts[j] - k), lanes);
+            r[j] = _mm256_mul_ps(_mm256_maskload_ps(w[j] + k, mask), _mm256_maskload_ps(q[j] + k, mask));
+        }
         for (int j = 0; j < 8; j += 2) {
             t[j] = _mm256_unpacklo_ps(r[j], r[j + 1]);
             t[j + 1] = _mm256_unpackhi_ps(r[j], r[j + 1]);
@@ -92,7 +101,7 @@ __attribute__((target("avx2"))) void sumSideBySideAvx2(const float *const *w, co
             r[j + 3] = _mm256_shuffle_ps(t[j + 1], t[j + 3], _MM_SHUFFLE(3, 2, 3, 2));
         }
         // r[i] now holds bins i and i + 4 of bands 0-3, r[4 + i] those of bands 4-7.
-        for (int i = 0; i < 8; ++i) {
+        for (int i = 0; i < 8 && k + i < most; ++i) {
             __m256 bin = _mm256_permute2f128_ps(r[i % 4], r[4 + i % 4], i < 4 ? 0x20 : 0x31);
             low = _mm256_add_pd(low, _mm256_cvtps_pd(_mm256_castps256_ps128(bin)));
             high = _mm256_add_pd(high, _mm256_cvtps_pd(_mm256_extractf128_ps(bin, 1)));
@@ -100,7 +109,6 @@ __attribute__((target("avx2"))) void sumSideBySideAvx2(const float *const *w, co
     }
     _mm256_storeu_pd(e, low);
     _mm256_storeu_pd(e + 4, high);
-    sumSideBySideFrom(w, q, k, count, e);
 }
 
 // ln x for a positive, normal, finite x, within 2^-49 of it relative: x = m 2^e with m in
@@ -189,12 +197,12 @@ __attribute__((target("avx2"))) int powersAvx2(const fftwf_complex *bins, int co
 
 }  // namespace
 
-void sumSideBySide(const float *const *w, const float *const *q, int count, double *e, bool vector) {
+void sumSideBySide(const float *const *w, const float *const *q, const int *counts, double *e, bool vector) {
     static const bool avx2 = hasAvx2();
     if (vector && avx2)
-        sumSideBySideAvx2(w, q, count, e);
+        sumSideBySideAvx2(w, q, counts, e);
     else
-        sumSideBySideFrom(w, q, 0, count, e);
+        sumSideBySidePlain(w, q, counts, e);
 }
 
 void TransformDeleter::operator()(Transform *t) const {
@@ -285,25 +293,27 @@ void bandLevels(const Transform &t, const BandTable &table, double reference, fl
     // order (so its value is exact), while the processor overlaps the chains of additions.
     for (int h = 0; h < PartialCount; ++h)
         for (int p = 0; p < PitchCount; p += SideBySide) {
-            int n = std::min(SideBySide, PitchCount - p), common = std::numeric_limits<int>::max();
+            int n = std::min(SideBySide, PitchCount - p);
+            if (wanted && std::none_of(wanted + p, wanted + p + n, [](bool w) { return w; }))
+                continue;
             bool whole = n == SideBySide && (!wanted || std::all_of(wanted + p, wanted + p + n, [](bool w) { return w; }));
             const float *w[SideBySide], *q[SideBySide];
+            int counts[SideBySide];
             double e[SideBySide] = {};
             for (int j = 0; j < n; ++j) {
                 const Band &b = table.bands[(p + j) * PartialCount + h];
                 w[j] = table.weights.data() + b.weightStart;
                 q[j] = t.power.data() + b.first;
-                common = std::min(common, b.count);
+                counts[j] = b.count;
             }
             if (whole)
-                sumSideBySide(w, q, common, e);
+                sumSideBySide(w, q, counts, e);
             double x[SideBySide] = {1, 1, 1, 1, 1, 1, 1, 1};  // 0 dB for the keys not wanted
             float level[SideBySide];
             for (int j = 0; j < n; ++j) {
                 if (!whole && wanted && !wanted[p + j])
                     continue;
-                const Band &b = table.bands[(p + j) * PartialCount + h];
-                for (int k = whole ? common : 0; k < b.count; ++k)
+                for (int k = 0; !whole && k < counts[j]; ++k)
                     e[j] += w[j][k] * q[j][k];
                 x[j] = e[j] / reference + floor;
             }

@@ -78,10 +78,10 @@ TransformPtr makeTransform(int size);
 void spectrum(Transform &t, const float *x);
 /** Triangular bands of half a semitone each side (at least 1.5 bins) around every partial. */
 BandTable bandTable(int size, int rate, double referencePitch);
-/** Adds w[j][k] * q[j][k] (a float product) to the double e[j] for k < count, in order of k, for
- *  each of 8 bands j side by side; with vector, eight bins at a time where the processor has AVX2
- *  (the same sums, bit for bit). */
-void sumSideBySide(const float *const *w, const float *const *q, int count, double *e, bool vector = true);
+/** Adds w[j][k] * q[j][k] (a float product, never negative) to the double e[j] (at least +0) for
+ *  k < counts[j], in order of k, for each of 8 bands j side by side; with vector, eight bins at a
+ *  time where the processor has AVX2 (the same sums, bit for bit). */
+void sumSideBySide(const float *const *w, const float *const *q, const int *counts, double *e, bool vector = true);
 /** static_cast<float>(10 * std::log10(x)), bit for bit, at a fraction of its cost. */
 float decibels(double x);
 /** The same of 8 values at once; with vector, four at a time where the processor has AVX2. */

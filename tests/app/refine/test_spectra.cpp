@@ -76,18 +76,24 @@ TEST(BandLevels, SideBySideSumsAreThePlainSumsWithAndWithoutVectors) {
         w[j] = weights.data() + 64 * j;
         q[j] = power.data() + 64 * j + j;  // bands that start at bins of their own
     }
-    for (int count : {0, 1, 7, 8, 9, 16, 23, 56}) {
-        double plain[8] = {1, 2, 3, 4, 5, 6, 7, 8}, scalar[8], vector[8];
-        std::copy(plain, plain + 8, scalar);
-        std::copy(plain, plain + 8, vector);
-        for (int j = 0; j < 8; ++j)
-            for (int k = 0; k < count; ++k)
-                plain[j] += w[j][k] * q[j][k];
-        sumSideBySide(w, q, count, scalar, false);
-        sumSideBySide(w, q, count, vector, true);
-        for (int j = 0; j < 8; ++j) {
-            EXPECT_EQ(scalar[j], plain[j]) << count << " band " << j;
-            EXPECT_EQ(vector[j], plain[j]) << count << " band " << j;
+    // Bands of one count, and of counts that differ (some past a multiple of 8, one empty).
+    for (int most : {0, 1, 3, 7, 8, 9, 16, 23, 56}) {
+        for (bool alike : {true, false}) {
+            int counts[8];
+            for (int j = 0; j < 8; ++j)
+                counts[j] = alike ? most : std::max(0, most - 3 * j + (j == 5 ? -most : 0));
+            double plain[8] = {1, 2, 3, 4, 5, 6, 7, 8}, scalar[8], vector[8];
+            std::copy(plain, plain + 8, scalar);
+            std::copy(plain, plain + 8, vector);
+            for (int j = 0; j < 8; ++j)
+                for (int k = 0; k < counts[j]; ++k)
+                    plain[j] += w[j][k] * q[j][k];
+            sumSideBySide(w, q, counts, scalar, false);
+            sumSideBySide(w, q, counts, vector, true);
+            for (int j = 0; j < 8; ++j) {
+                EXPECT_EQ(scalar[j], plain[j]) << most << " band " << j;
+                EXPECT_EQ(vector[j], plain[j]) << most << " band " << j;
+            }
         }
     }
 }
