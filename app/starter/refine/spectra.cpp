@@ -73,6 +73,12 @@ void sumSideBySidePlain(const float *const *w, const float *const *q, const int 
             e[j] += w[j][k] * q[j][k];
 }
 
+// Adds one bin of eight bands (floats) to their sums: bands 0-3 in low, 4-7 in high.
+__attribute__((target("avx2"))) inline void addBin(__m256 bin, __m256d &low, __m256d &high) {
+    low = _mm256_add_pd(low, _mm256_cvtps_pd(_mm256_castps256_ps128(bin)));
+    high = _mm256_add_pd(high, _mm256_cvtps_pd(_mm256_extractf128_ps(bin, 1)));
+}
+
 // The same sums with AVX2, eight bins of the eight bands at a time: the products of each band's
 // eight bins, transposed so that each vector holds one bin of every band, are added bin by bin, so
 // that every band's sum takes its terms in the same order (and has the same value) as above. A
@@ -101,11 +107,10 @@ __attribute__((target("avx2"))) void sumSideBySideAvx2(const float *const *w, co
             r[j + 3] = _mm256_shuffle_ps(t[j + 1], t[j + 3], _MM_SHUFFLE(3, 2, 3, 2));
         }
         // r[i] now holds bins i and i + 4 of bands 0-3, r[4 + i] those of bands 4-7.
-        for (int i = 0; i < 8 && k + i < most; ++i) {
-            __m256 bin = _mm256_permute2f128_ps(r[i % 4], r[4 + i % 4], i < 4 ? 0x20 : 0x31);
-            low = _mm256_add_pd(low, _mm256_cvtps_pd(_mm256_castps256_ps128(bin)));
-            high = _mm256_add_pd(high, _mm256_cvtps_pd(_mm256_extractf128_ps(bin, 1)));
-        }
+        for (int i = 0; i < 4 && k + i < most; ++i)
+            addBin(_mm256_permute2f128_ps(r[i], r[4 + i], 0x20), low, high);
+        for (int i = 4; i < 8 && k + i < most; ++i)
+            addBin(_mm256_permute2f128_ps(r[i - 4], r[i], 0x31), low, high);
     }
     _mm256_storeu_pd(e, low);
     _mm256_storeu_pd(e + 4, high);
