@@ -93,8 +93,10 @@ __attribute__((target("avx2"))) void sumSideBySideAvx2(const float *const *w, co
     for (int k = 0; k < most; k += 8) {
         __m256 r[8], t[8];
         for (int j = 0; j < 8; ++j) {
+            // A band already summed loads nothing, from its start (no pointer past its end is formed).
+            int at = counts[j] > k ? k : 0;
             __m256i mask = _mm256_cmpgt_epi32(_mm256_set1_epi32(counts[j] - k), lanes);
-            r[j] = _mm256_mul_ps(_mm256_maskload_ps(w[j] + k, mask), _mm256_maskload_ps(q[j] + k, mask));
+            r[j] = _mm256_mul_ps(_mm256_maskload_ps(w[j] + at, mask), _mm256_maskload_ps(q[j] + at, mask));
         }
         for (int j = 0; j < 8; j += 2) {
             t[j] = _mm256_unpacklo_ps(r[j], r[j + 1]);
