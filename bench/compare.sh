@@ -8,7 +8,8 @@
 # Needs hyperfine, aubio-tools and python3 (tools/deps.sh bench installs them). The finest grid is timed once on
 # the first minute only (FINE_SECONDS changes it; it is by far the slowest);
 # the rest run three to five times. Each line gives the wall-clock time and
-# the processor time (all threads), both also as multiples of real time.
+# the processor time (all threads), both also as multiples of real time; the
+# end-to-end run is also timed on one core (taskset -c 0, -j 1).
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-$here/../build}" && pwd)
@@ -52,4 +53,9 @@ done
 unset SONOSCRIPTOR_THREADS
 run "engine finest grid, all cores" "$fine_seconds" 1 "$engine" "$tmp/finest.txt" "$tmp/finest.status" +
 run "sonoscriptor end to end" "$seconds" 3 "$build/sonoscriptor" --quiet --force -o "$tmp/starter-out.mid" "$tmp/rec.wav"
+# The target of the default run: 100x real time on one core (its threads share the core).
+if command -v taskset >/dev/null 2>&1; then
+    run "sonoscriptor end to end, one core" "$seconds" 3 taskset -c 0 "$build/sonoscriptor" -j 1 --quiet --force \
+        -o "$tmp/starter-out.mid" "$tmp/rec.wav"
+fi
 run "aubionotes" "$seconds" 3 aubionotes -i "$tmp/rec.wav"

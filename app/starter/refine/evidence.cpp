@@ -80,35 +80,45 @@ void keepHop(Sweep &s, long u, LevelRing &longRing, const float *shortRow) {
     }
 }
 
-// The attacks of hops [from, to): both spectra at each hop that they depend on, the rises at
-// each hop once the levels 8 hops later are known.
+// The attacks of hops [from, to): both spectra at each hop that they depend on (the long one every
+// LongEvery hops, drawn between), the rises at each hop once the levels 8 hops later are known.
 bool sweepHops(Sweep &s, long from, long to, const std::atomic<bool> *stop) {
-    LevelRing shortRing = floorRing(ShortLagFar + 1), longRing = floorRing(2 * LongHalfSpan + 1);
-    LevelRing shortRises{LongHalfSpan + 1, std::vector<float>((LongHalfSpan + 1) * BandsPerHop, 0.0f)};
+    LevelRing shortRing = floorRing(ShortLagFar + 1), longRing = floorRing(2 * LongHalfSpan + LongEvery);
+    const int risesDepth = LongHalfSpan + LongEvery;
+    LevelRing shortRises{risesDepth, std::vector<float>(static_cast<size_t>(risesDepth) * BandsPerHop, 0.0f)};
     SampleWindow window;
     const long hop = s.g.hop, hops = s.e.hops;
     s.rowsFirst = static_cast<int>(std::max(0L, from - AttackReach));
     s.searched = static_cast<int>(from);
     s.attacks.assign(PitchCount, {});
-    const long first = std::max(0L, from - AttackReach - LongHalfSpan), last = std::min(hops, to + AttackReach) + LongHalfSpan;
-    for (long t = first; t < last; ++t) {
+    const long first = measuredAtOrBefore(std::max(0L, from - AttackReach - LongHalfSpan));
+    const long last = std::min(hops, to + AttackReach) + LongHalfSpan;
+    // The long levels run on to the measured hop at or after the last hop.
+    const long end = measuredAtOrBefore(last - 1 + LongEvery - 1) + 1;
+    for (long t = first; t < end; ++t) {
         if (stop && *stop && t % 64 == 0)
             return false;
         if (t % 64 == 0)  // the parts are alike, so the calling thread's part tells how far the sweep is
-            reportProgress(static_cast<double>(t - first), static_cast<double>(last - first));
+            reportProgress(static_cast<double>(t - first), static_cast<double>(end - first));
+        if (t % LongEvery != 0 && t >= last)
+            continue;
         const float *x = samplesAt(s.source, window, t * hop - s.g.longSize / 2, s.g.longSize);
         if (!x)
             return false;
-        if (t < hops) {
+        if (t < hops && t < last) {
             spectrum(*s.shortT, x + (s.g.longSize - s.g.shortSize) / 2);
             bandLevels(*s.shortT, s.tables.shortBands, s.tables.shortRef, shortRing.at(t));
             weightedRise(s.tables.shortBands, shortRing.at(t), shortRing.at(t - ShortLagNear),
                          shortRing.at(t - ShortLagFar), shortRises.at(t), nullptr, 0);
         }
+        if (t % LongEvery != 0)
+            continue;
         spectrum(*s.longT, x);
         bandLevels(*s.longT, s.tables.longBands, s.tables.longRef, longRing.at(t));
-        if (t - LongHalfSpan >= s.rowsFirst)
-            keepHop(s, t - LongHalfSpan, longRing, shortRises.at(t - LongHalfSpan));
+        if (t > first)
+            drawBetween(longRing, t - LongEvery, t);
+        for (long u = std::max<long>(s.rowsFirst, t - LongEvery + 1 - LongHalfSpan); u <= std::min(t, last - 1) - LongHalfSpan; ++u)
+            keepHop(s, u, longRing, shortRises.at(u));
     }
     searchRows(s, static_cast<int>(to));
     return true;

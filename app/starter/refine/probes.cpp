@@ -155,21 +155,58 @@ void feedProbes(ProbePass &s, int u, const std::vector<Cell> &cells) {
                    s.active.end());
 }
 
-// Measures the long levels over hops [from - 8, to + 8] and feeds the cells of [from, to]; false on a read error.
-bool measureStretch(ProbePass &s, int from, int to) {
+// A change in the keys whose long levels a stretch needs: from hop on, key's count changes by delta.
+struct KeyNeed {
+    int hop, key, delta;
+};
+
+// The levels each probe in order[begin, end) reads: those of its key (and of its lower key) over its
+// hops and LongHalfSpan either side, where its rises look; in the order of their hops.
+std::vector<KeyNeed> keyNeeds(const ProbePass &s, size_t begin, size_t end) {
+    std::vector<KeyNeed> needs;
+    for (size_t i = begin; i < end; ++i) {
+        const Probe &q = s.probes[s.order[i]];
+        // The levels drawn between measured hops need those of the measured hops either side.
+        int from = firstHop(q, s.e.hops) - LongHalfSpan - (LongEvery - 1);
+        int to = lastHop(q, s.e.hops) + LongHalfSpan + LongEvery;
+        for (int key : {q.pitch, q.pitch - intervalOf(q.kind)})
+            if (measurable(key) && (key == q.pitch || intervalOf(q.kind) != 0)) {
+                needs.push_back({from, key - LowestPitch, 1});
+                needs.push_back({to, key - LowestPitch, -1});
+            }
+    }
+    std::stable_sort(needs.begin(), needs.end(), [](const KeyNeed &a, const KeyNeed &b) { return a.hop < b.hop; });
+    return needs;
+}
+
+// Measures the long levels over hops [from - 8, to + 8] and feeds the cells of [from, to]; false on a
+// read error. Only the levels of the keys the stretch's probes read at each hop are measured.
+bool measureStretch(ProbePass &s, const Stretch &stretch) {
     const EvidenceGeometry &g = s.e.source.geometry;
-    LevelRing ring = floorRing(2 * LongHalfSpan + 1);
+    const int from = stretch.from, to = stretch.to;
+    LevelRing ring = floorRing(2 * LongHalfSpan + LongEvery);
     std::vector<Cell> cells(PitchCount);
-    for (long t = std::max(0, from - LongHalfSpan); t <= to + LongHalfSpan; ++t) {
+    std::vector<KeyNeed> needs = keyNeeds(s, stretch.begin, stretch.end);
+    int count[PitchCount] = {};
+    bool wanted[PitchCount] = {};
+    size_t next = 0;
+    const long first = measuredAtOrBefore(std::max(0, from - LongHalfSpan));
+    for (long t = first; t <= measuredAtOrBefore(to + LongHalfSpan + LongEvery - 1); t += LongEvery) {
+        for (; next < needs.size() && needs[next].hop <= t; ++next) {
+            count[needs[next].key] += needs[next].delta;
+            wanted[needs[next].key] = count[needs[next].key] > 0;
+        }
         const float *x = samplesAt(s.source, s.window, t * g.hop - g.longSize / 2, g.longSize);
         if (!x)
             return false;
         spectrum(*s.longT, x);
-        bandLevels(*s.longT, s.bands, s.e.source.longReference, ring.at(t));
-        if (t - LongHalfSpan < from)
-            continue;
-        cellsAt(s.bands, ring, t - LongHalfSpan, cells);
-        feedProbes(s, static_cast<int>(t - LongHalfSpan), cells);
+        bandLevels(*s.longT, s.bands, s.e.source.longReference, ring.at(t), wanted);
+        if (t > first)
+            drawBetween(ring, t - LongEvery, t, wanted);
+        for (long u = std::max<long>(from, t - LongEvery + 1 - LongHalfSpan); u <= std::min<long>(t - LongHalfSpan, to); ++u) {
+            cellsAt(s.bands, ring, u, cells);
+            feedProbes(s, static_cast<int>(u), cells);
+        }
     }
     return true;
 }
@@ -204,7 +241,7 @@ bool measureStretches(const AttackEvidence &e, const BandTable &bands, const std
     s.source.total = e.source.frames;
     s.source.peak = e.source.peak;
     for (size_t i = first; i < last; ++i)
-        if (!measureStretch(s, stretches[i].from, stretches[i].to))
+        if (!measureStretch(s, stretches[i]))
             return false;
     return true;
 }

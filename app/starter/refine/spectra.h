@@ -13,6 +13,9 @@
 
 // Hops between the levels a short rise compares, and half the span of a long rise.
 constexpr int ShortLagNear = 2, ShortLagFar = 3, LongHalfSpan = 8;
+// The long window's levels are measured every this many hops, at multiples of it, and drawn in a
+// straight line (in dB) between: the window spans 19 hops, so its levels change slowly from hop to hop.
+constexpr int LongEvery = 1;
 // Values per hop of the band levels: every key's partials.
 constexpr int BandsPerHop = PitchCount * PartialCount;
 
@@ -75,14 +78,30 @@ TransformPtr makeTransform(int size);
 void spectrum(Transform &t, const float *x);
 /** Triangular bands of half a semitone each side (at least 1.5 bins) around every partial. */
 BandTable bandTable(int size, int rate, double referencePitch);
-/** Levels in dB re reference (floored LevelFloorDb below it) of every key's partials. */
-void bandLevels(const Transform &t, const BandTable &table, double reference, float *levels);
+/** Adds w[j][k] * q[j][k] (a float product, never negative) to the double e[j] (at least +0) for
+ *  k < counts[j], in order of k, for each of 8 bands j side by side; with vector, eight bins at a
+ *  time where the processor has AVX2 (the same sums, bit for bit). */
+void sumSideBySide(const float *const *w, const float *const *q, const int *counts, double *e, bool vector = true);
+/** static_cast<float>(10 * std::log10(x)), bit for bit, at a fraction of its cost. */
+float decibels(double x);
+/** The same of 8 values at once; with vector, four at a time where the processor has AVX2. */
+void decibels(const double *x, float *out, bool vector = true);
+/** Levels in dB re reference (floored LevelFloorDb below it) of every key's partials; with wanted
+ *  (one flag per key from LowestPitch) only those of the keys wanted are written, each exactly as
+ *  without it. */
+void bandLevels(const Transform &t, const BandTable &table, double reference, float *levels,
+                const bool *wanted = nullptr);
 /** The 1/h-weighted sum of the positive rises between two hops' levels, per key (the larger of two
  *  earlier hops with before2); the rises of partials 1..KeptPartials into partials when given. */
 void weightedRise(const BandTable &table, const float *now, const float *before, const float *before2, float *out,
                   float *partials, size_t partialStride);
 /** A ring of depth rows at the level floor. */
 LevelRing floorRing(int depth);
+/** Fills the rows of hops between measured hops `before` and `after` of a ring in a straight line
+ *  between theirs, for the keys wanted (every key without wanted). */
+void drawBetween(LevelRing &ring, long before, long after, const bool *wanted = nullptr);
+/** The measured hop at or before hop t (t >= 0). */
+inline long measuredAtOrBefore(long t) { return t / LongEvery * LongEvery; }
 /** Reads count raw mono samples from first on (zeros outside the recording); false on a read error. */
 bool readMono(MonoSource &s, long first, long count, float *out);
 /** The largest magnitude of the raw mono samples; -1 on a read error. */
