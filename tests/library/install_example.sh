@@ -1,11 +1,12 @@
 #!/bin/sh
 # Installs the build into a temporary prefix and builds the example program against the
 # installed package as a user would: with pkg-config against the shared library, and with
-# CMake's find_package against the static one. Both must transcribe the bundled Prelude to the
+# CMake's find_package against the static one; and the Python module where the prefix's Python
+# finds it. Each must transcribe the bundled Prelude to the
 # MIDI file the installed command writes, byte for byte.
-# Usage: install_example.sh BUILD_DIR SOURCE_DIR CXX
+# Usage: install_example.sh BUILD_DIR SOURCE_DIR CXX [PYTHON]
 set -eu
-build=$1 source=$2 cxx=$3
+build=$1 source=$2 cxx=$3 python=${4:-/usr/bin/python3}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
@@ -32,4 +33,19 @@ cmake --build "$work/consumer" >/dev/null
 cp "$work/consumer/print_notes" "$prefix/bin/print_notes"
 "$prefix/bin/print_notes" "$prelude" "$work/static.mid" >/dev/null
 cmp "$work/command.mid" "$work/static.mid"
+
+# The Python module, where the prefix's Python looks for it, from a path and from an array.
+module=$(find "$prefix" -name 'sonoscriptor.cpython-*.so' | head -n 1)
+if [ -n "$module" ]; then
+  PYTHONPATH=$(dirname "$module") "$python" - "$prelude" "$work/command.mid" <<'PY'
+import sys, wave
+import numpy as np
+import sonoscriptor
+prelude, command = sys.argv[1], open(sys.argv[2], "rb").read()
+assert sonoscriptor.transcribe(prelude).midi_bytes == command
+with wave.open(prelude) as w:
+    frames = np.frombuffer(w.readframes(w.getnframes()), dtype="<i2").reshape(-1, w.getnchannels())
+    assert sonoscriptor.transcribe(frames, sample_rate=w.getframerate()).midi_bytes == command
+PY
+fi
 echo "the installed package builds the example; it writes the command's MIDI file"
