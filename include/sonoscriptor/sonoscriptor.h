@@ -30,8 +30,8 @@ namespace sonoscriptor {
 // How far a transcription has got.
 struct Progress {
     double fraction = 0;   // of the whole work, 0 to 1
-    std::string stage;     // what it is doing, in words: "checking", "converting", "finding beats",
-                           // "writing settings", "running the engine", "refining", "settling", "done"
+    std::string stage;     // what it is doing: "checking", "converting", "finding beats", "writing settings",
+                           // "running the engine", "refining", "settling"; "done" last, with fraction 1
 };
 
 // What to transcribe and how: the command's options, each unset one at the command's default.
@@ -58,15 +58,16 @@ struct Options {
     const std::atomic<bool> *cancel = nullptr;
 };
 
-// One note. Times are seconds of the recording.
+// One note. Times are seconds of the recording (with raw, seconds of the engine's MIDI file from the
+// start of the part transcribed).
 struct Note {
     double onset = 0;
     double offset = 0;
     int pitch = 60;        // MIDI key number
     int velocity = 64;     // 1..127
     int bar = 1;           // bar number: 1 the first full bar, 0 a pick-up before it
-    double beat = 1;       // beat within the bar from 1, in the time signature's note value (2.5: half way
-                           // through the second beat)
+    double beat = 1;       // beat within the bar from 1 (2.5: half way through the second), in beats
+                           // counted: the signature's note value, a dotted one in 6/8, 9/8, 12/8
 };
 
 // The tempo from a time on, in quarter notes per minute as the MIDI file holds it.
@@ -97,14 +98,14 @@ struct Chord {
 struct Transcription {
     std::vector<Note> notes;              // in order of onsets
     std::vector<TempoChange> tempo_map;   // in order of time, the first at time of the first event
-    std::vector<double> beats;            // seconds of every beat counted
+    std::vector<double> beats;            // seconds of every beat counted: those tracked, else the MIDI file's
     std::vector<double> downbeats;        // the beats that begin a bar
     bool beats_tracked = false;           // found in the recording (false: a given or constant tempo)
     TimeSignature time_signature;         // the metre of the music (after any pick-up)
     Key key;
     std::vector<Chord> chords;
-    // What the writers need: the Standard MIDI File the command writes, the score's title
-    // and the grid (steps per quarter note's whole: 4 for sixteenths).
+    // What the writers need: the Standard MIDI File the command writes (the notes above are read
+    // from it), the score's title (the input's name) and the grid's resolution (4: sixteenths).
     std::vector<std::uint8_t> midi_file;
     std::string title;
     double grid = 4;
@@ -150,9 +151,11 @@ Transcription transcribe(const float *samples, std::size_t frames, int sample_ra
 Transcription transcribe(const std::vector<float> &samples, int sample_rate, int channels,
                          const Options &options = {});
 
-/** Writes the Standard MIDI File of a transcription. Throws Error (WriteFailed). */
+/** Writes the Standard MIDI File of a transcription (its midi_file: the file as transcribed, whatever
+ *  became of its notes since). Throws Error (WriteFailed). */
 void write_midi(const Transcription &transcription, const std::string &path);
-/** Writes its score as MusicXML (.musicxml, .xml, or compressed .mxl). Throws Error (WriteFailed). */
+/** Writes its score as MusicXML (.musicxml, .xml, or compressed .mxl), made from its midi_file as the
+ *  command makes it. Throws Error (WriteFailed). */
 void write_musicxml(const Transcription &transcription, const std::string &path);
 
 /** The library's version, "MAJOR.MINOR.PATCH". */
