@@ -82,11 +82,18 @@ struct Staged {
     bool ok() const { return failure.kind == FailureKind::None; }
 };
 
+// What a transcribed file's run found besides its outputs, for a caller that keeps it (the library).
+struct FileFindings {
+    TempoPlan tempo;                // the beats followed and the metre found (tracked false: none)
+    StatusLine status;              // the engine's last status line (its key)
+};
+
 // What the scheduler keeps of one file.
 struct Job {
     FilePlan file;
     std::string audioDescription;   // what the input is, for the progress line (set before Converting)
     Outcome outcome;
+    FileFindings findings;          // set when its engine ran
 };
 
 // Where a running file stands, shared by the worker that runs it and the thread that draws.

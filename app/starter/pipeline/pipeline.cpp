@@ -80,6 +80,7 @@ void refineAndSettle(Run &r) {
     enter(r, Stage::Settling);
     r.progress.fraction = f.run.code == 0 ? 1.0 : f.run.percent / 100.0;
     r.job.outcome = stageSettle(r.job.file, r.plan, f);
+    r.job.findings = FileFindings{f.beats.tempo, f.run.status};
 }
 
 }  // namespace

@@ -148,7 +148,7 @@ int runBatch(const RunPlan &plan, const StageWatcher &watcher) {
     fftwf_make_planner_thread_safe();
     std::vector<Job> jobs;
     for (const FilePlan &file : plan.files)
-        jobs.push_back(Job{file, "", {}});
+        jobs.push_back(Job{file, "", {}, {}});
     Queue q{plan, watcher, std::move(jobs), std::vector<JobProgress>(plan.files.size()), 0, {}, 0};
     LibraryNotes notes;
     bool toStandardOutput = !plan.beatsOnly && writesInto(q.jobs, STDOUT_FILENO);

@@ -1,0 +1,193 @@
+// The Python module sonoscriptor: libsonoscriptor's transcribe() for a file or a NumPy array,
+// the notes as a NumPy structured array, and sonoscriptor.Error with the command's sentence.
+// The work runs with the GIL released; the calling thread takes it back only to report
+// progress, to look at a cancel event and to let Ctrl-C (KeyboardInterrupt) stop the work.
+#include <atomic>
+#include <cstring>
+#include <limits>
+
+#include <pybind11/functional.h>
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+#include <sonoscriptor/sonoscriptor.h>
+
+namespace py = pybind11;
+using namespace pybind11::literals;
+
+namespace {
+
+// sonoscriptor.Error, made once with the module and kept for the life of the interpreter.
+PyObject *errorType = nullptr;
+
+// Raises sonoscriptor.Error for the library's error: str() is the command's line; exit_code,
+// kind and sentence say the rest.
+void raiseError(const sonoscriptor::Error &e) {
+    py::object error = py::reinterpret_borrow<py::object>(errorType)(e.what());
+    error.attr("exit_code") = e.exit_code();
+    error.attr("sentence") = e.sentence();
+    PyErr_SetObject(errorType, error.ptr());
+}
+
+// The keyword arguments a transcription takes, as the library's options.
+sonoscriptor::Options optionsOf(const py::kwargs &kwargs) {
+    sonoscriptor::Options o;
+    for (const auto &[keyHandle, value] : kwargs) {
+        std::string key = py::cast<std::string>(keyHandle);
+        if (value.is_none())
+            continue;
+        if (key == "tempo") o.tempo = value.cast<double>();
+        else if (key == "time_signature") o.time_signature = value.cast<std::string>();
+        else if (key == "grid") o.grid = value.cast<std::string>();
+        else if (key == "key") o.key = value.cast<std::string>();
+        else if (key == "scale_only") o.scale_only = value.cast<bool>();
+        else if (key == "instrument") o.instrument = value.cast<std::string>();
+        else if (key == "start") o.start = value.cast<double>();
+        else if (key == "end") o.end = value.cast<double>();
+        else if (key == "transpose") o.transpose = value.cast<int>();
+        else if (key == "raw") o.raw = value.cast<bool>();
+        else if (key == "quantize") o.quantize = value.cast<bool>();
+        else if (key == "tempo_map") o.tempo_map = py::str(value).cast<std::string>();
+        else if (key == "settings_file") o.settings_file = py::str(value).cast<std::string>();
+        else if (key == "settings")
+            for (const auto &[k, v] : value.cast<py::dict>())
+                o.settings.emplace_back(py::str(k).cast<std::string>(), py::str(v).cast<std::string>());
+        else if (key == "command_options") o.command_options = value.cast<std::vector<std::string>>();
+        else if (key == "engine") o.engine = py::str(value).cast<std::string>();
+        else throw py::type_error("transcribe() got an unexpected keyword argument '" + key + "'");
+    }
+    return o;
+}
+
+// Interleaved float samples of a NumPy array of frames (one dimension: one channel; two:
+// frames by channels); whole-number arrays are read at their full scale (int16: 1/32768).
+std::vector<float> samplesOf(const py::array &array, int &channels) {
+    if (array.ndim() != 1 && array.ndim() != 2)
+        throw py::value_error("give samples as a 1-dimensional array (one channel) or frames by channels");
+    channels = array.ndim() == 2 ? static_cast<int>(array.shape(1)) : 1;
+    py::dtype type = array.dtype();
+    double scale = 1;
+    if (type.kind() == 'i')
+        scale = std::ldexp(1.0, 8 * static_cast<int>(type.itemsize()) - 1);
+    else if (type.kind() != 'f')
+        throw py::type_error("give samples as floats (-1..1) or signed integers");
+    auto doubles = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(array);
+    std::vector<float> samples(static_cast<size_t>(doubles.size()));
+    const double *data = doubles.data();
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<float>(data[i] / scale);
+    return samples;
+}
+
+// Transcribes with the GIL released; progress, cancel and Ctrl-C are looked at with it held.
+sonoscriptor::Transcription run(const py::object &source, std::optional<int> sampleRate, const py::kwargs &kwargs) {
+    py::kwargs rest;
+    py::object progress = py::none(), cancel = py::none();
+    for (const auto &[key, value] : kwargs) {
+        std::string name = py::cast<std::string>(key);
+        if (name == "progress") progress = py::reinterpret_borrow<py::object>(value);
+        else if (name == "cancel") cancel = py::reinterpret_borrow<py::object>(value);
+        else rest[key] = value;
+    }
+    sonoscriptor::Options options = optionsOf(rest);
+    std::atomic<bool> cancelled{false};
+    options.cancel = &cancelled;
+    options.progress = [&](const sonoscriptor::Progress &p) {
+        py::gil_scoped_acquire held;
+        if (PyErr_CheckSignals() != 0)
+            throw py::error_already_set();
+        if (!cancel.is_none() && cancel.attr("is_set")().cast<bool>())
+            cancelled = true;
+        if (!progress.is_none())
+            progress(p.fraction, p.stage);
+    };
+    bool isArray = py::isinstance<py::array>(source) || py::isinstance<py::list>(source);
+    if (!isArray) {
+        std::string path = py::str(py::module_::import("os").attr("fspath")(source)).cast<std::string>();
+        py::gil_scoped_release released;
+        return sonoscriptor::transcribe(path, options);
+    }
+    if (!sampleRate)
+        throw py::value_error("give the sample_rate of an array of samples");
+    int channels = 1;
+    std::vector<float> samples = samplesOf(py::array::ensure(source), channels);
+    py::gil_scoped_release released;
+    return sonoscriptor::transcribe(samples, *sampleRate, channels, options);
+}
+
+template <class T>
+py::array_t<T> arrayOf(const std::vector<T> &values) {
+    return py::array_t<T>(static_cast<py::ssize_t>(values.size()), values.data());
+}
+
+}  // namespace
+
+PYBIND11_MODULE(sonoscriptor, m) {
+    m.doc() = "Polyphonic music transcription: notes, beats, metre and key of recordings, as the "
+              "sonoscriptor command finds them.";
+    m.attr("__version__") = sonoscriptor::version();
+    PYBIND11_NUMPY_DTYPE(sonoscriptor::Note, onset, offset, pitch, velocity, bar, beat);
+    PYBIND11_NUMPY_DTYPE(sonoscriptor::TempoChange, time, bpm);
+    py::object error = py::reinterpret_steal<py::object>(
+        PyErr_NewExceptionWithDoc("sonoscriptor.Error",
+                                  "A transcription failed: str() is the command's line, exit_code its exit "
+                                  "status, sentence its sentence.",
+                                  nullptr, nullptr));
+    m.attr("Error") = error;
+    errorType = error.release().ptr();  // kept for the life of the interpreter
+    py::register_exception_translator([](std::exception_ptr p) {
+        try {
+            if (p)
+                std::rethrow_exception(p);
+        } catch (const sonoscriptor::Error &e) {
+            raiseError(e);
+        }
+    });
+
+    py::class_<sonoscriptor::Transcription>(m, "Transcription", "What a recording was transcribed into.")
+        .def_property_readonly("notes", [](const sonoscriptor::Transcription &t) { return arrayOf(t.notes); },
+                               "the notes in order of onsets: a structured array of onset and offset (seconds), "
+                               "pitch (MIDI key), velocity, bar (0: a pick-up) and beat (from 1)")
+        .def_property_readonly("tempo_map", [](const sonoscriptor::Transcription &t) { return arrayOf(t.tempo_map); },
+                               "the tempo from each time on: a structured array of time (seconds) and bpm "
+                               "(quarter notes a minute)")
+        .def_property_readonly("beats", [](const sonoscriptor::Transcription &t) { return arrayOf(t.beats); },
+                               "seconds of every beat counted")
+        .def_property_readonly("downbeats", [](const sonoscriptor::Transcription &t) { return arrayOf(t.downbeats); },
+                               "seconds of the beats that begin a bar")
+        .def_readonly("beats_tracked", &sonoscriptor::Transcription::beats_tracked)
+        .def_property_readonly("time_signature", [](const sonoscriptor::Transcription &t) {
+            return py::make_tuple(t.time_signature.numerator, t.time_signature.denominator);
+        }, "(numerator, denominator)")
+        .def_property_readonly("key", [](const sonoscriptor::Transcription &t) -> py::object {
+            return t.key.known ? py::str(t.key.name) : py::object(py::none());
+        }, "the key, e.g. 'A minor'; None when none was found or asked for")
+        .def_property_readonly("key_fifths", [](const sonoscriptor::Transcription &t) -> py::object {
+            return t.key.known ? py::int_(t.key.fifths) : py::object(py::none());
+        }, "the key signature: sharps, or flats when negative; None without a key")
+        .def_property_readonly("chords", [](const sonoscriptor::Transcription &t) {
+            py::list chords;
+            for (const sonoscriptor::Chord &c : t.chords)
+                chords.append(py::make_tuple(c.time, c.name));
+            return chords;
+        }, "the chord markers: (seconds, name)")
+        .def_property_readonly("midi_bytes", [](const sonoscriptor::Transcription &t) {
+            return py::bytes(reinterpret_cast<const char *>(t.midi_file.data()), t.midi_file.size());
+        }, "the Standard MIDI File the command writes")
+        .def("write_midi", [](const sonoscriptor::Transcription &t, const py::object &path) {
+            sonoscriptor::write_midi(t, py::str(py::module_::import("os").attr("fspath")(path)).cast<std::string>());
+        }, "path"_a, "Writes the MIDI file.")
+        .def("write_musicxml", [](const sonoscriptor::Transcription &t, const py::object &path) {
+            sonoscriptor::write_musicxml(t, py::str(py::module_::import("os").attr("fspath")(path)).cast<std::string>());
+        }, "path"_a, "Writes the score as MusicXML (.musicxml, .xml, or compressed .mxl).")
+        .def("__repr__", [](const sonoscriptor::Transcription &t) {
+            return "<sonoscriptor.Transcription: " + std::to_string(t.notes.size()) + " notes>";
+        });
+
+    m.def("transcribe", &run, "path_or_array"_a, "sample_rate"_a = py::none(),
+          "Transcribes a recording: a path, or a NumPy array of samples (frames, or frames by channels; "
+          "floats -1..1 or signed integers) with its sample_rate. Keywords: the command's options "
+          "(tempo, time_signature, grid, key, scale_only, instrument, start, end, transpose, raw, "
+          "quantize, tempo_map, settings_file, settings={KEY: VALUE}, command_options=[...], engine), "
+          "progress=callable(fraction, stage) and cancel=threading.Event(). Raises sonoscriptor.Error.");
+}

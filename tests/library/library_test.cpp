@@ -1,0 +1,274 @@
+// Tests of libsonoscriptor: a transcription of the bundled Prelude against the
+// command's own run of it (its MIDI file and score byte for byte, its notes against
+// the piece's score in seconds), samples in against the file, errors against the
+// command's sentences, cancel and progress, and bars and beats of made-up files.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+
+#include <sndfile.h>
+
+#include "app/library/library.h"
+#include "app/starter/midi/midi_reader.h"
+#include "tests/support/support.h"
+
+namespace {
+
+const std::string Prelude = std::string(SOURCE_DIR) + "/examples/prelude.wav";
+const std::string PreludeScore = std::string(SOURCE_DIR) + "/examples/prelude.mid";
+
+// The threads of this process.
+size_t threadCount() {
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/task"),
+                                             std::filesystem::directory_iterator()));
+}
+
+std::vector<uint8_t> bytesOf(const std::string &path) {
+    std::string text = readFile(path);
+    return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+// One library run and one command run of the Prelude, shared by the tests that compare them.
+class PreludeRuns : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dir = new TempDir();
+        command = new CommandResult(runCommand({STARTER_PATH, "--quiet", Prelude, "-o", dir->file("command.mid"),
+                                                "--musicxml", dir->file("command.musicxml")},
+                                               {}, dir->path));
+        transcription = new sonoscriptor::Transcription(sonoscriptor::transcribe(Prelude));
+    }
+    static void TearDownTestSuite() {
+        delete transcription;
+        delete command;
+        delete dir;
+    }
+    static TempDir *dir;
+    static CommandResult *command;
+    static sonoscriptor::Transcription *transcription;
+};
+TempDir *PreludeRuns::dir = nullptr;
+CommandResult *PreludeRuns::command = nullptr;
+sonoscriptor::Transcription *PreludeRuns::transcription = nullptr;
+
+TEST_F(PreludeRuns, WritesTheCommandsMidiFileAndScore) {
+    ASSERT_EQ(command->code, 0) << command->err;
+    const sonoscriptor::Transcription &t = *transcription;
+    EXPECT_EQ(t.midi_file, bytesOf(dir->file("command.mid")));
+    sonoscriptor::write_midi(t, dir->file("library.mid"));
+    EXPECT_EQ(readFile(dir->file("library.mid")), readFile(dir->file("command.mid")));
+    sonoscriptor::write_musicxml(t, dir->file("library.musicxml"));
+    EXPECT_EQ(readFile(dir->file("library.musicxml")), readFile(dir->file("command.musicxml")));
+    MidiContent midi;
+    std::string error;
+    ASSERT_TRUE(readMidiFile(dir->file("command.mid"), midi, error)) << error;
+    ASSERT_EQ(t.notes.size(), midi.notes.size());
+}
+
+// The notes in seconds of the recording: most fall within 50 ms of a note of the same key in the
+// piece's score (66 quarter notes a minute from 0 s, every onset on the sixteenth-note grid).
+TEST_F(PreludeRuns, NotesFallWhereThePieceHasThem) {
+    MidiContent score;
+    std::string error;
+    ASSERT_TRUE(readMidiFile(PreludeScore, score, error)) << error;
+    double secondsPerTick = 60.0 / 66 / score.division;
+    const std::vector<sonoscriptor::Note> &notes = transcription->notes;
+    ASSERT_FALSE(notes.empty());
+    size_t near = 0;
+    for (const sonoscriptor::Note &n : notes) {
+        EXPECT_LT(n.onset, n.offset);
+        EXPECT_GE(n.bar, 0);
+        EXPECT_GE(n.beat, 1);
+        near += std::any_of(score.notes.begin(), score.notes.end(), [&](const MidiNote &s) {
+            return s.key == n.pitch && std::abs(static_cast<double>(s.onTick) * secondsPerTick - n.onset) < 0.05;
+        });
+    }
+    EXPECT_GT(near, notes.size() * 8 / 10);
+    EXPECT_TRUE(std::is_sorted(notes.begin(), notes.end(),
+                               [](const auto &a, const auto &b) { return a.onset < b.onset; }));
+    // The metre and the key the run found; downbeats are beats.
+    EXPECT_TRUE(transcription->key.known);
+    EXPECT_EQ(transcription->key.name, "C major");
+    EXPECT_FALSE(transcription->tempo_map.empty());
+    for (double d : transcription->downbeats)
+        EXPECT_NE(std::find(transcription->beats.begin(), transcription->beats.end(), d), transcription->beats.end());
+}
+
+// Samples read from the file as floats give the file's transcription.
+TEST_F(PreludeRuns, SamplesGiveTheFilesNotes) {
+    SF_INFO info{};
+    SNDFILE *file = sf_open(Prelude.c_str(), SFM_READ, &info);
+    ASSERT_NE(file, nullptr);
+    std::vector<float> samples(static_cast<size_t>(info.frames * info.channels));
+    ASSERT_EQ(sf_readf_float(file, samples.data(), info.frames), info.frames);
+    sf_close(file);
+    sonoscriptor::Transcription t = sonoscriptor::transcribe(samples, info.samplerate, info.channels);
+    EXPECT_EQ(t.midi_file, transcription->midi_file);
+    ASSERT_EQ(t.notes.size(), transcription->notes.size());
+    for (size_t i = 0; i < t.notes.size(); ++i)
+        EXPECT_EQ(t.notes[i].onset, transcription->notes[i].onset);
+}
+
+// An error carries the command's exit code and sentence.
+TEST(LibraryErrors, SayWhatTheCommandSays) {
+    TempDir dir;
+    struct Case {
+        std::vector<std::string> commandArgs;
+        std::string input;
+        sonoscriptor::Options options;
+    };
+    sonoscriptor::Options badTempo;
+    badTempo.tempo = 0;
+    sonoscriptor::Options badKey;
+    badKey.key = "H#";
+    std::vector<Case> cases = {
+        {{dir.file("missing.wav")}, dir.file("missing.wav"), {}},
+        {{"--tempo", "0", Prelude}, Prelude, badTempo},
+        {{"--key", "H#", Prelude}, Prelude, badKey},
+    };
+    writeFile(dir.file("noise.wav"), "not audio at all");
+    cases.push_back({{dir.file("noise.wav")}, dir.file("noise.wav"), {}});
+    for (const Case &c : cases) {
+        std::vector<std::string> args = {STARTER_PATH, "--quiet", "-o", dir.file("out.mid")};
+        args.insert(args.end(), c.commandArgs.begin(), c.commandArgs.end());
+        CommandResult command = runCommand(args, {}, dir.path);
+        try {
+            sonoscriptor::transcribe(c.input, c.options);
+            ADD_FAILURE() << c.input << " was transcribed";
+        } catch (const sonoscriptor::Error &e) {
+            EXPECT_EQ(e.exit_code(), command.code) << e.what();
+            EXPECT_NE(command.err.find(e.what()), std::string::npos) << command.err << " / " << e.what();
+            EXPECT_NE(std::string(e.what()).find(e.sentence()), std::string::npos);
+        }
+    }
+}
+
+// A cancel stops the engine: the call throws Cancelled, leaves no thread behind, and the next
+// transcription runs as if nothing had happened.
+TEST(LibraryCancel, StopsTheRunAndLeavesNothingBehind) {
+    size_t threads = threadCount();
+    std::atomic<bool> cancel{false};
+    std::vector<sonoscriptor::Progress> seen;
+    sonoscriptor::Options options;
+    options.cancel = &cancel;
+    options.progress = [&](const sonoscriptor::Progress &p) {
+        seen.push_back(p);
+        if (p.stage == "running the engine")
+            cancel = true;
+    };
+    try {
+        sonoscriptor::transcribe(Prelude, options);
+        ADD_FAILURE() << "not cancelled";
+    } catch (const sonoscriptor::Error &e) {
+        EXPECT_EQ(e.kind(), sonoscriptor::ErrorKind::Cancelled) << e.what();
+    }
+    EXPECT_EQ(threadCount(), threads);
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.back().stage, "done");
+    EXPECT_EQ(seen.back().fraction, 1.0);
+    for (size_t i = 1; i < seen.size(); ++i)
+        EXPECT_GE(seen[i].fraction, seen[i - 1].fraction - 1e-9);
+    sonoscriptor::Options quick;
+    quick.end = 4;
+    EXPECT_FALSE(sonoscriptor::transcribe(Prelude, quick).notes.empty());
+}
+
+// A callback that throws stops the work; its exception comes out of the call.
+TEST(LibraryCancel, ACallbacksExceptionStopsTheRun) {
+    sonoscriptor::Options options;
+    options.progress = [](const sonoscriptor::Progress &p) {
+        if (p.stage == "running the engine")
+            throw std::logic_error("enough");
+    };
+    EXPECT_THROW(sonoscriptor::transcribe(Prelude, options), std::logic_error);
+}
+
+// A file with a pick-up of one quarter before bars of 3/4, at 60 quarter notes a minute, its tick 0
+// two seconds into the recording.
+MidiContent pickupFile() {
+    MidiContent midi;
+    midi.division = 480;
+    midi.numerator = 3;
+    midi.signatures = {{0, 1, 2}, {480, 3, 2}};
+    midi.tempos = {{0, 1000000}};
+    midi.notes = {{60, 80, 0, 480, 0}, {64, 90, 480, 960, 0}, {67, 100, 480 + 1440 + 240, 2640, 0}};
+    midi.lastTick = 3360;
+    return midi;
+}
+
+TEST(LibraryBars, APickupIsBarZeroAndEndsAFullBar) {
+    sonoscriptor::Transcription t = transcriptionOf({}, pickupFile(), FileFindings{}, 2.0);
+    ASSERT_EQ(t.notes.size(), 3u);
+    EXPECT_DOUBLE_EQ(t.notes[0].onset, 2.0);
+    EXPECT_DOUBLE_EQ(t.notes[0].offset, 3.0);
+    EXPECT_EQ(t.notes[0].bar, 0);
+    EXPECT_DOUBLE_EQ(t.notes[0].beat, 3.0);
+    EXPECT_EQ(t.notes[1].bar, 1);
+    EXPECT_DOUBLE_EQ(t.notes[1].beat, 1.0);
+    EXPECT_DOUBLE_EQ(t.notes[2].onset, 6.5);
+    EXPECT_EQ(t.notes[2].bar, 2);
+    EXPECT_DOUBLE_EQ(t.notes[2].beat, 1.5);
+    EXPECT_EQ(t.time_signature.numerator, 3);
+    EXPECT_EQ(t.time_signature.denominator, 4);
+    // Not tracked: the beats are the file's, one a second from the pick-up's beat on.
+    EXPECT_EQ(t.beats, (std::vector<double>{2, 3, 4, 5, 6, 7, 8, 9}));
+    EXPECT_EQ(t.downbeats, (std::vector<double>{3, 6, 9}));
+    EXPECT_FALSE(t.beats_tracked);
+}
+
+TEST(LibraryBars, CompoundMetresCountDottedBeatsAndTempoChangesMoveSeconds) {
+    MidiContent midi;
+    midi.division = 480;
+    midi.numerator = 6;
+    midi.denominatorPower = 3;
+    midi.clocksPerClick = 36;  // the starter's 6/8: a division counts a quarter
+    midi.signatures = {{0, 6, 3}};
+    midi.tempos = {{0, 500000}, {960, 1000000}};
+    midi.notes = {{60, 80, 720, 960, 0}, {62, 80, 1440, 1680, 0}};
+    midi.lastTick = 1680;
+    sonoscriptor::Transcription t = transcriptionOf({}, midi, FileFindings{}, 0);
+    EXPECT_EQ(t.notes[0].bar, 1);
+    EXPECT_DOUBLE_EQ(t.notes[0].beat, 2.0);
+    EXPECT_EQ(t.notes[1].bar, 2);
+    EXPECT_DOUBLE_EQ(t.notes[1].beat, 1.0);
+    EXPECT_DOUBLE_EQ(t.notes[0].onset, 0.75);
+    EXPECT_DOUBLE_EQ(t.notes[1].onset, 2.0);  // 1 s for two quarters at 120, then 1 s a quarter
+    ASSERT_EQ(t.tempo_map.size(), 2u);
+    EXPECT_DOUBLE_EQ(t.tempo_map[1].time, 1.0);
+    EXPECT_DOUBLE_EQ(t.tempo_map[1].bpm, 60);
+    EXPECT_EQ(t.time_signature.denominator, 8);
+}
+
+TEST(LibraryBars, TrackedBeatsAndTheKeyComeFromTheRun) {
+    FileFindings findings;
+    findings.tempo.tracked = true;
+    findings.tempo.beats = {0.5, 1.0, 1.5, 2.0};
+    findings.tempo.downbeats = {false, true, false, false};
+    findings.status.kind = StatusKind::Success;
+    findings.status.keySignature = -3;
+    findings.status.mode = 1;
+    MidiContent midi = pickupFile();
+    midi.markers = {{480, std::string("Am\0\0", 4)}};
+    midi.hasKeySignature = true;
+    midi.keySignature = -3;
+    midi.mode = 1;
+    sonoscriptor::Transcription t = transcriptionOf({}, midi, findings, 0);
+    EXPECT_TRUE(t.beats_tracked);
+    EXPECT_EQ(t.beats, findings.tempo.beats);
+    EXPECT_EQ(t.downbeats, (std::vector<double>{1.0}));
+    EXPECT_EQ(t.key.name, "C minor");
+    EXPECT_EQ(t.key.fifths, -3);
+    EXPECT_TRUE(t.key.minor);
+    ASSERT_EQ(t.chords.size(), 1u);
+    EXPECT_EQ(t.chords[0].name, "Am");
+    EXPECT_DOUBLE_EQ(t.chords[0].time, 1.0);
+    // No key: the engine's final line says 8 where the MIDI file holds C major.
+    findings.status.keySignature = 8;
+    midi.keySignature = 0;
+    midi.mode = 0;
+    EXPECT_FALSE(transcriptionOf({}, midi, findings, 0).key.known);
+}
+
+}  // namespace
