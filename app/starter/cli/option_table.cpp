@@ -35,6 +35,7 @@ OptionHandler turnOn(bool StarterOptions::*field) {
     return [field](const std::string &, StarterOptions &o, std::string &) { o.*field = true; return true; };
 }
 
+// cores 0: the help of no one machine (the manual page).
 void defineOutputOptions(CommandLine &line, int cores) {
     valueOption(line, "-o,--output", "OUT", Output,
                 "write OUT; with several inputs OUT is a folder; - is\n"
@@ -57,7 +58,9 @@ void defineOutputOptions(CommandLine &line, int cores) {
                 "outputs, exit code and kind, sentence, notes, times\n"
                 "(default: none)", onReport);
     valueOption(line, "-j,--jobs", "N", Output,
-                "transcribe N files at once (default: " + std::to_string(cores) + ", the cores)", onJobs);
+                "transcribe N files at once (default: " +
+                    (cores > 0 ? std::to_string(cores) + ", the cores)" : "the number of cores)"),
+                onJobs);
     switchOption(line, "-q,--quiet", Output,
                  "no progress bar and no notes of the audio decoder\n"
                  "(default: a bar when standard error is a terminal)", turnOn(&StarterOptions::quiet));

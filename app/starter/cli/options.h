@@ -51,6 +51,12 @@ bool parseCommandLine(const std::vector<std::string> &args, const std::string &d
                       StarterOptions &options, std::string &error);
 /** The --help text: every option with its default. */
 std::string helpText(const std::string &dataDir, int cores);
+/** The manual page sonoscriptor(1) in roff, from the option definitions (dataDir: the installed
+ *  data folder the page names). */
+std::string manPageText(const std::string &dataDir, const std::string &version);
+/** A bash completion script for sonoscriptor: its option names, and files after the options that
+ *  take a value. */
+std::string bashCompletionText();
 /** The starter's own defaults, where they differ from the engine's. */
 SettingsList starterDefaults();
 /** True when the settings leave the tempo to be found in the audio (no Tempo, no TempoFile). */
