@@ -99,7 +99,7 @@ void runPipeline(Job &job, const RunPlan &plan, JobProgress &progress, size_t in
     auto started = std::chrono::steady_clock::now();
     setProgressSink(&progress.fraction);
     try {
-        if (plan.skipExisting && outputsComplete(job.file)) {
+        if (plan.skipExisting && !plan.beatsOnly && outputsComplete(job.file)) {
             job.outcome = skippedOutcome(job.file);
         } else if (job.file.midiInput) {
             enter(r, Stage::Settling);

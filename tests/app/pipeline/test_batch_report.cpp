@@ -112,6 +112,9 @@ TEST(BatchSkip, SkipsAndReports) {
     ASSERT_EQ(lines.size(), 4u);  // appended
     EXPECT_EQ(lines[2]["exit_kind"], "skipped");
     EXPECT_EQ(lines[3]["exit_kind"], "cannot-open");
+    // --beats writes nothing: an existing MIDI file is no reason to skip it.
+    r = runStarter({"--engine", ENGINE_PATH, "--beats", "--skip-existing", "a.wav"}, dir.path, {"TMPDIR=" + dir.path});
+    EXPECT_EQ(r.out.find("skipped"), std::string::npos) << r.out;
     second.insert(second.begin(), "--force");
     r = runStarter(second, dir.path, {"TMPDIR=" + dir.path});
     EXPECT_EQ(r.code, 0) << r.err;
