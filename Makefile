@@ -76,11 +76,12 @@ bench: all
 install: all
 	cmake --install $(BUILD)
 
-# The Debian package sonoscriptor_VERSION_ARCH.deb in build/, built for /usr in its own folder;
+# The Debian package sonoscriptor_VERSION_ARCH.deb in build/, built for /usr in its own folder
+# without the tests;
 # its dependencies on Debian's libraries come from dpkg-shlibdeps.
 package: deps-package
 	cmake -S . -B $(PACKAGE_BUILD) $(call generator,$(PACKAGE_BUILD)) -DCMAKE_BUILD_TYPE=Release \
-		-DCMAKE_INSTALL_PREFIX=/usr
+		-DCMAKE_INSTALL_PREFIX=/usr -DSONOSCRIPTOR_TESTS=OFF
 	cmake --build $(PACKAGE_BUILD) -j $(JOBS)
 	cd $(PACKAGE_BUILD) && cpack -G DEB -B $(CURDIR)/$(BUILD)
 

@@ -6,8 +6,10 @@ set(CPACK_PACKAGE_NAME sonoscriptor)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "Sonoscriptor developers <sonoscriptor@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "polyphonic music recognition: recordings to MIDI files and scores")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-  "polyphonic music recognition: recordings to MIDI files and scores\n It turns a recorded performance into a Standard MIDI File with notes, chord-name\n markers, key signature, time signature and tempo, and writes it as sheet music\n (MusicXML), following the beats it finds in the recording.")
+set(CPACK_PACKAGE_DESCRIPTION
+  "It turns a recorded performance into a Standard MIDI File with notes, chord-name\n\
+markers, key signature, time signature and tempo, and writes it as sheet music\n\
+(MusicXML), following the beats it finds in the recording.")
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
