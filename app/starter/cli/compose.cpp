@@ -31,7 +31,16 @@ bool checkTempoMap(const std::string &map, std::string &error) {
     return true;
 }
 
-// Defaults, then the --settings file, then the options; false when the file cannot be read.
+// The engine's level threshold when OutputThreshold is not set: on the general analysis (its
+// levels reach 508) and on an instrument's templates (127).
+constexpr int GeneralLevelThreshold = 6;
+constexpr int TemplateLevelThreshold = 3;
+// Each step of --sensitivity divides the level threshold by the square root of 2 (3 dB): from
+// step 1 to 10 the general analysis goes from 24 to 1, the templates' from 12 to 1.
+constexpr double LevelStep = 1.4142135623730951;
+
+// Defaults, then the --settings file, then the level threshold of --sensitivity, then the other
+// options (a later OutputThreshold among them wins); false when the file cannot be read.
 bool layerSettings(const StarterOptions &options, SettingsList &settings, std::string &error) {
     settings = starterDefaults();
     if (!options.settingsFile.empty()) {
@@ -42,9 +51,29 @@ bool layerSettings(const StarterOptions &options, SettingsList &settings, std::s
         for (const SettingsEntry &e : fromFile)
             setSetting(settings, e.key, e.value);
     }
+    if (options.sensitivity != 0) {
+        // The analysis path is the one the whole command line chooses, whatever the order.
+        SettingsList chosen = settings;
+        for (const SettingsEntry &e : options.assignments)
+            setSetting(chosen, e.key, e.value);
+        bool templates = settingInt(chosen, "Filter", -1) != -1;
+        setSetting(settings, "OutputThreshold", std::to_string(levelThresholdAt(options.sensitivity, templates)));
+    }
     for (const SettingsEntry &e : options.assignments)
         setSetting(settings, e.key, e.value);
     return true;
+}
+
+// The lowest note asked for must not lie above the highest.
+bool checkNoteRange(const SettingsList &settings, std::string &error) {
+    if (!hasSetting(settings, "KeyMin") || !hasSetting(settings, "KeyMax"))
+        return true;
+    int lowest = settingInt(settings, "KeyMin", 0), highest = settingInt(settings, "KeyMax", 127);
+    if (lowest <= highest || lowest > 127)  // 999: the filter record's or the engine's
+        return true;
+    error = "The lowest note (" + std::to_string(lowest) + ") lies above the highest (" + std::to_string(highest) +
+            "); give --lowest-note a lower note than --highest-note.";
+    return false;
 }
 
 // With a tempo map and no tempo, the map's median tempo, so that its beats keep their length.
@@ -67,6 +96,12 @@ SettingsList starterDefaults() {
     return {{"VirtualSR", "11025"}, {"Resolution", "4"}};
 }
 
+int levelThresholdAt(int sensitivity, bool templates) {
+    double base = templates ? TemplateLevelThreshold : GeneralLevelThreshold;
+    double t = base * std::pow(LevelStep, DefaultSensitivity - sensitivity);
+    return std::max(1, static_cast<int>(std::lround(t)));
+}
+
 bool tempoToBeTracked(const SettingsList &settings) {
     return !hasSetting(settings, "Tempo") && getSetting(settings, "TempoFile").empty();
 }
@@ -81,7 +116,7 @@ bool composeSettings(const StarterOptions &options, SettingsList &settings, std:
             return false;
         }
     }
-    if (!takeMapTempo(settings, error))
+    if (!checkNoteRange(settings, error) || !takeMapTempo(settings, error))
         return false;
     double tempo = settingDecimal(settings, "Tempo", 120);
     if (!(tempo >= SlowestTempo && tempo <= FastestTempo)) {

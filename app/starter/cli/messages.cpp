@@ -337,3 +337,24 @@ std::string stopSentence(int stopped, int notStarted, bool changedNothing) {
         text += std::string("; ") + files(notStarted) + (notStarted == 1 ? " was" : " were") + " not started";
     return text + ".";
 }
+
+std::string skippedSentence(const std::string &input, const std::vector<std::string> &outputs) {
+    std::string names;
+    for (size_t i = 0; i < outputs.size(); ++i)
+        names += (i == 0 ? "" : i + 1 == outputs.size() ? " and " : ", ") + outputs[i];
+    return input + ": skipped; " + names + (outputs.size() == 1 ? " is" : " are") +
+           " already in place and whole (--skip-existing).";
+}
+
+std::string exitKindWord(int code) {
+    static const char *const words[] = {"done",         "cancelled",     "read-failed", "cannot-open",
+                                        "unsupported",  "write-failed",  "out-of-memory", "bad-timing",
+                                        "engine-failed", "bad-command-line"};
+    if (code >= 0 && code < static_cast<int>(sizeof words / sizeof *words))
+        return words[code];
+    return code >= 128 ? "stopped" : "unknown";
+}
+
+std::string reportUnwritableSentence(const std::string &path, const std::string &cause) {
+    return "The report " + path + " cannot be written (" + cause + "); nothing was transcribed.";
+}

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/starter/beats/beats.h"
 #include "app/starter/plan/stage.h"
@@ -66,6 +67,13 @@ std::string decoderNoteLine(const std::string &note);
 std::string fileFailureLine(const std::string &input, const std::string &sentence);
 /** The one-paragraph summary of a finished or cancelled transcription. */
 std::string summaryParagraph(const RunReport &report);
+/** The summary of an input --skip-existing skipped: "song.wav: skipped; song.mid is in place." */
+std::string skippedSentence(const std::string &input, const std::vector<std::string> &outputs);
+/** The report file cannot be opened for appending: the system's words in cause. */
+std::string reportUnwritableSentence(const std::string &path, const std::string &cause);
+/** A word for an exit code, for the lines of --report: done, cancelled, read-failed, ...; "stopped"
+ *  for 130 and 128 + a signal. */
+std::string exitKindWord(int code);
 // What the summary of a MIDI input's score says.
 struct MidiScoreReport {
     std::string input;            // the MIDI file, as given

@@ -43,6 +43,24 @@ int majorSignature(int pc, int accidental) {
 
 }  // namespace
 
+bool parseNoteName(const std::string &text, int &key) {
+    if (wholeInteger(text, 0, 127, key))
+        return true;
+    int accidental = 0;
+    std::string octave;
+    int pc = pitchClass(text, accidental, octave);
+    bool octaveWritten = octave == "-1" || (octave.size() == 1 && std::isdigit(static_cast<unsigned char>(octave[0])));
+    if (pc < 0 || !octaveWritten)
+        return false;
+    // The letter's own octave decides: B#3 is C4 and Cb4 is B3.
+    int letter = ((pc - accidental) % 12 + 12) % 12;
+    int k = (std::atoi(octave.c_str()) + 1) * 12 + letter + accidental;
+    if (k < 0 || k > 127)
+        return false;
+    key = k;
+    return true;
+}
+
 std::string lowerCase(std::string text) {
     for (char &c : text)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));

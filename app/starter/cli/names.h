@@ -16,6 +16,9 @@ bool wholeInteger(const std::string &text, int lo, int hi, int &value);
 bool parseKeyName(const std::string &name, int &keySignature, int &minor);
 /** Numerator and denominator power of "3/4", "6/8"; false when malformed. */
 bool parseTimeSignature(const std::string &text, int &numerator, int &denominatorPower);
+/** The MIDI key 0..127 of a note name in scientific pitch notation, A0 (21), C#3 (49), Bb2 (46),
+ *  c-1 (0), C4 (60), or of a key number 0..127; false otherwise. */
+bool parseNoteName(const std::string &text, int &key);
 /** Resolution for a grid word (8th, 16th, 32nd, ...); -1 when unknown. */
 int gridResolution(const std::string &word);
 

@@ -7,6 +7,7 @@ namespace {
 
 const char *const Output = "Output";
 const char *const Music = "Music";
+const char *const Detection = "Detection";
 const char *const Engine = "Engine settings";
 
 // An option that takes a value, once or repeatedly; each value goes to handle in command-line order.
@@ -34,6 +35,7 @@ OptionHandler turnOn(bool StarterOptions::*field) {
     return [field](const std::string &, StarterOptions &o, std::string &) { o.*field = true; return true; };
 }
 
+// cores 0: the help of no one machine (the manual page).
 void defineOutputOptions(CommandLine &line, int cores) {
     valueOption(line, "-o,--output", "OUT", Output,
                 "write OUT; with several inputs OUT is a folder; - is\n"
@@ -48,8 +50,17 @@ void defineOutputOptions(CommandLine &line, int cores) {
                 "INPUT when -o names no file (default midi)", onFormat);
     switchOption(line, "--force", Output, "replace an output file that exists (default: refuse)",
                  turnOn(&StarterOptions::force));
+    switchOption(line, "--skip-existing", Output,
+                 "skip an INPUT whose outputs all exist and are whole\n"
+                 "(default: refuse existing outputs, see --force)", turnOn(&StarterOptions::skipExisting));
+    valueOption(line, "--report", "FILE.jsonl", Output,
+                "append one JSON line per INPUT to FILE as it ends:\n"
+                "outputs, exit code and kind, sentence, notes, times\n"
+                "(default: none)", onReport);
     valueOption(line, "-j,--jobs", "N", Output,
-                "transcribe N files at once (default: " + std::to_string(cores) + ", the cores)", onJobs);
+                "transcribe N files at once (default: " +
+                    (cores > 0 ? std::to_string(cores) + ", the cores)" : "the number of cores)"),
+                onJobs);
     switchOption(line, "-q,--quiet", Output,
                  "no progress bar and no notes of the audio decoder\n"
                  "(default: a bar when standard error is a terminal)", turnOn(&StarterOptions::quiet));
@@ -111,6 +122,24 @@ void defineSoundOptions(CommandLine &line, const std::string &dataDir) {
                 });
 }
 
+void defineDetectionOptions(CommandLine &line) {
+    valueOption(line, "--shortest-note", "MS", Detection,
+                "write no note shorter than MS milliseconds at the\n"
+                "piece's tempo: MinimumLength in the engine's frames\n"
+                "(default: 2 frames, a 16th note)", onShortestNote);
+    valueOption(line, "--lowest-note", "NOTE", Detection,
+                "lowest note analysed, a name such as A0, C#3, Bb2\n"
+                "or a MIDI key number: KeyMin (default C1, 24)",
+                [](const std::string &v, StarterOptions &o, std::string &e) { return onNote("--lowest-note", "KeyMin", v, o, e); });
+    valueOption(line, "--highest-note", "NOTE", Detection,
+                "highest note analysed: KeyMax (default C7, 96)",
+                [](const std::string &v, StarterOptions &o, std::string &e) { return onNote("--highest-note", "KeyMax", v, o, e); });
+    valueOption(line, "--sensitivity", "1..10", Detection,
+                "how readily a note is taken, 1 fewest to 10 most:\n"
+                "OutputThreshold and the refinement's thresholds\n"
+                "(default 5)", onSensitivity);
+}
+
 void defineRefineOptions(CommandLine &line) {
     switchOption(line, "--raw", Music,
                  "write the engine's notes exactly as it wrote them\n"
@@ -160,6 +189,7 @@ void defineOptions(CommandLine &line, const std::string &dataDir, int cores) {
     defineTimingOptions(line);
     defineSoundOptions(line, dataDir);
     defineRefineOptions(line);
+    defineDetectionOptions(line);
     defineEngineOptions(line);
     std::string defaults;
     for (const SettingsEntry &e : starterDefaults())

@@ -140,6 +140,38 @@ bool onSet(const std::string &v, StarterOptions &o, std::string &error) {
     return true;
 }
 
+bool onNote(const char *option, const char *key, const std::string &v, StarterOptions &o, std::string &error) {
+    int k;
+    if (!parseNoteName(v, k)) {
+        error = std::string(option) + " takes a note name such as A0, C#3, Bb2 or C4 (middle C), or a MIDI key "
+                "number from 0 to 127.";
+        return false;
+    }
+    assignSetting(o, key, std::to_string(k));
+    return true;
+}
+
+bool onShortestNote(const std::string &v, StarterOptions &o, std::string &error) {
+    double ms;
+    if (!wholeNumber(v, ms) || ms < ShortestNoteMs || ms > LongestShortestNoteMs) {
+        error = "--shortest-note takes the length of the shortest note to write in milliseconds, from 1 to 10000, "
+                "for example --shortest-note 100.";
+        return false;
+    }
+    o.shortestNoteMs = ms;
+    return true;
+}
+
+bool onSensitivity(const std::string &v, StarterOptions &o, std::string &error) {
+    if (!wholeInteger(v, LeastSensitivity, MostSensitivity, o.sensitivity)) {
+        error = "--sensitivity takes a whole number from 1 (fewest notes) to 10 (most notes); 5 is the default.";
+        return false;
+    }
+    // The level threshold it sets replaces one set before it; one set after it wins.
+    removeSetting(o.assignments, "OutputThreshold");
+    return true;
+}
+
 bool onFormat(const std::string &v, StarterOptions &o, std::string &error) {
     if (v != "midi" && v != "musicxml" && v != "both") {
         error = "--format takes midi, musicxml or both.";
@@ -154,6 +186,20 @@ bool onJobs(const std::string &v, StarterOptions &o, std::string &error) {
         error = "-j takes the number of files to transcribe at once, 1 or more.";
         return false;
     }
+    return true;
+}
+
+bool onReport(const std::string &v, StarterOptions &o, std::string &error) {
+    std::error_code ec;
+    fs::path folder = fs::path(v).parent_path();
+    bool appendable = fs::exists(v, ec) ? fs::is_regular_file(v, ec) && access(v.c_str(), W_OK) == 0
+                                        : access(folder.empty() ? "." : folder.c_str(), W_OK) == 0;
+    if (v.empty() || !appendable) {
+        error = "--report takes a file to append a line to for each input (its folder must exist and be "
+                "writable); " + v + " cannot be written.";
+        return false;
+    }
+    o.report = v;
     return true;
 }
 

@@ -29,9 +29,17 @@ bool onRange(const char *option, const char *key, int lo, int hi, const char *wh
 bool onTempoMap(const std::string &v, StarterOptions &o, std::string &error);
 /** --set: KEY=VALUE for a settings key, suggesting the spelling of a misspelt one. */
 bool onSet(const std::string &v, StarterOptions &o, std::string &error);
+/** --lowest-note and --highest-note: a note name or key number into key (KeyMin or KeyMax). */
+bool onNote(const char *option, const char *key, const std::string &v, StarterOptions &o, std::string &error);
+/** --shortest-note: milliseconds, ShortestNoteMs to LongestShortestNoteMs, turned into MinimumLength per file. */
+bool onShortestNote(const std::string &v, StarterOptions &o, std::string &error);
+/** --sensitivity: 1..10, turned into OutputThreshold where it was given and into the refinement's thresholds. */
+bool onSensitivity(const std::string &v, StarterOptions &o, std::string &error);
 /** --format: midi, musicxml or both. */
 bool onFormat(const std::string &v, StarterOptions &o, std::string &error);
 /** -j: files at once, 1 to 1024. */
 bool onJobs(const std::string &v, StarterOptions &o, std::string &error);
+/** --report: a file that can be appended to (it need not exist; its folder must). */
+bool onReport(const std::string &v, StarterOptions &o, std::string &error);
 /** --keep-engine-files: a writable folder. */
 bool onKeepDir(const std::string &v, StarterOptions &o, std::string &error);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/starter/plan/run_plan.h"
 #include "app/starter/protocol/settings_file.h"
 
 // The tempos the starter passes on, in beats per minute: a MIDI file holds none slower,
@@ -14,11 +15,18 @@
 constexpr double SlowestTempo = 3.6;
 constexpr double FastestTempo = 1000;
 
+// The lengths --shortest-note takes, in milliseconds: the engine holds a note at least one frame
+// (a 64th note at 1000 beats per minute is 3.75 ms), and caps it at a whole note's worth of frames.
+constexpr double ShortestNoteMs = 1;
+constexpr double LongestShortestNoteMs = 10000;
+
 // Everything the command line asks for.
 struct StarterOptions {
     std::vector<std::string> inputs;
     std::string output;          // -o: a file (one input) or a folder
     bool force = false;          // replace an existing output
+    bool skipExisting = false;   // --skip-existing: an input whose outputs are all complete is skipped
+    std::string report;          // --report: the JSON lines file each input's result is appended to
     bool quiet = false;          // no progress bar
     bool help = false;
     bool version = false;
@@ -33,6 +41,8 @@ struct StarterOptions {
     bool raw = false;            // --raw: the engine's MIDI file as it wrote it
     bool quantize = false;       // --quantize: refined notes snapped to the grid
     std::string keepDir;         // --keep-engine-files: where the engine's files are kept
+    double shortestNoteMs = 0;   // --shortest-note: milliseconds, 0 for the engine's MinimumLength as set
+    int sensitivity = 0;         // --sensitivity 1..10, 0 when not given
     std::vector<std::string> given;  // the long name of every option given ("--tempo"), in order
 };
 
@@ -41,12 +51,22 @@ bool parseCommandLine(const std::vector<std::string> &args, const std::string &d
                       StarterOptions &options, std::string &error);
 /** The --help text: every option with its default. */
 std::string helpText(const std::string &dataDir, int cores);
+/** The manual page sonoscriptor(1) in roff, from the option definitions (dataDir: the installed
+ *  data folder the page names). */
+std::string manPageText(const std::string &dataDir, const std::string &version);
+/** A bash completion script for sonoscriptor: its option names, and files after the options that
+ *  take a value. */
+std::string bashCompletionText();
 /** The starter's own defaults, where they differ from the engine's. */
 SettingsList starterDefaults();
 /** True when the settings leave the tempo to be found in the audio (no Tempo, no TempoFile). */
 bool tempoToBeTracked(const SettingsList &settings);
 /** Defaults, then the --settings file, then the options; false with a sentence on conflict. */
 bool composeSettings(const StarterOptions &options, SettingsList &settings, std::string &error);
+
+/** The engine's level threshold (OutputThreshold) at a --sensitivity, on the general analysis or
+ *  with an instrument's templates: the engine's own default at DefaultSensitivity. */
+int levelThresholdAt(int sensitivity, bool templates);
 
 /** Number of processor cores, at least 1. */
 int coreCount();

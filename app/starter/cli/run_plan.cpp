@@ -40,7 +40,8 @@ std::vector<std::string> protectedPaths(const StarterOptions &options, const std
 // True for an option that says how a score is written or placed, the only ones a MIDI input takes.
 bool shapesTheOutputOnly(const std::string &option) {
     static const std::set<std::string> options = {"--output", "--musicxml", "--format", "--force", "--jobs",
-                                                   "--quiet", "--grid", "--engine", "--help", "--version"};
+                                                   "--quiet", "--grid", "--engine", "--help", "--version",
+                                                   "--skip-existing", "--report"};
     return options.count(option) > 0;
 }
 
@@ -100,7 +101,11 @@ bool buildRunPlan(const StarterOptions &options, const std::string &dataDir, Run
     plan.raw = options.raw;
     plan.quantize = options.quantize;
     plan.keepDir = options.keepDir;
+    plan.shortestNoteMs = options.shortestNoteMs;
+    plan.sensitivity = options.sensitivity != 0 ? options.sensitivity : DefaultSensitivity;
     plan.force = options.force;
+    plan.skipExisting = options.skipExisting;
+    plan.reportPath = options.report;
     plan.quiet = options.quiet;
     plan.jobs = options.jobs > 0 ? options.jobs : coreCount();
     plan.protectedPaths = protectedPaths(options, inputs);

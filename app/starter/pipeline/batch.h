@@ -72,6 +72,9 @@ struct Outcome {
     std::string message;            // summary, listing or failure sentence
     OutcomeKind kind = OutcomeKind::Failure;
     bool stopped = false;           // stopped at once by a second Ctrl-C or a termination signal
+    bool skipped = false;           // --skip-existing: its outputs were in place, nothing was done
+    int notes = -1;                 // notes written, -1 when none was
+    double audioSeconds = -1;       // the audio transcribed, -1 when unknown
 };
 
 // A stage's result: its value, or why the file ended there (failure.kind None: it went on).
@@ -94,6 +97,7 @@ struct Job {
     std::string audioDescription;   // what the input is, for the progress line (set before Converting)
     Outcome outcome;
     FileFindings findings;          // set when its engine ran
+    double seconds = 0;             // wall-clock time of its work
 };
 
 // Where a running file stands, shared by the worker that runs it and the thread that draws.

@@ -7,6 +7,7 @@
 #include "app/starter/audio/progress.h"
 #include "app/starter/cli/failures.h"
 #include "app/starter/cli/listing.h"
+#include "app/starter/pipeline/report.h"
 #include "app/starter/protocol/engine_process.h"
 
 namespace {
@@ -96,9 +97,12 @@ Failure interrupted() {
 
 void runPipeline(Job &job, const RunPlan &plan, JobProgress &progress, size_t index, const StageWatcher &watcher) {
     Run r{job, plan, progress, index, watcher, {}};
+    auto started = std::chrono::steady_clock::now();
     setProgressSink(&progress.fraction);
     try {
-        if (job.file.midiInput) {
+        if (plan.skipExisting && !plan.beatsOnly && outputsComplete(job.file)) {
+            job.outcome = skippedOutcome(job.file);
+        } else if (job.file.midiInput) {
             enter(r, Stage::Settling);
             job.outcome = stageScoreMidi(job.file, plan);
         } else if (prepareAndRun(r)) {
@@ -111,5 +115,6 @@ void runPipeline(Job &job, const RunPlan &plan, JobProgress &progress, size_t in
     setProgressSink(nullptr);
     removeTempDir(r.results.workspace.tempDir);
     r.results.workspace.tempDir.clear();
+    job.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     enter(r, Stage::Done);
 }

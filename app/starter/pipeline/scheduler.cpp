@@ -16,6 +16,7 @@
 #include "app/starter/cli/messages.h"
 #include "app/starter/files/regular_file.h"
 #include "app/starter/pipeline/display.h"
+#include "app/starter/pipeline/report.h"
 #include "app/starter/protocol/exit_code.h"
 
 namespace {
@@ -29,6 +30,7 @@ struct Queue {
     size_t reported = 0;            // the files before this one have been reported
     std::mutex lock;                // guards next
     size_t next = 0;                // the first file no worker has taken
+    ReportFile report;              // --report, when asked for
 };
 
 // The next file for a worker, or false when there is none (or a Ctrl-C came).
@@ -43,8 +45,10 @@ bool takeNext(Queue &q, size_t &index) {
 // A worker: takes files one after another and runs each through every stage.
 void work(Queue &q) {
     size_t index;
-    while (takeNext(q, index))
+    while (takeNext(q, index)) {
         runPipeline(q.jobs[index], q.plan, q.progress[index], index, q.watcher);
+        appendReport(q.report, q.jobs[index]);
+    }
 }
 
 // What a first Ctrl-C does to the files, by the stages they are in: it promises no notes to a
@@ -148,8 +152,13 @@ int runBatch(const RunPlan &plan, const StageWatcher &watcher) {
     fftwf_make_planner_thread_safe();
     std::vector<Job> jobs;
     for (const FilePlan &file : plan.files)
-        jobs.push_back(Job{file, "", {}, {}});
-    Queue q{plan, watcher, std::move(jobs), std::vector<JobProgress>(plan.files.size()), 0, {}, 0};
+        jobs.push_back(Job{file, "", {}, {}, 0});
+    Queue q{plan, watcher, std::move(jobs), std::vector<JobProgress>(plan.files.size()), 0, {}, 0, {}};
+    std::string error;
+    if (!plan.reportPath.empty() && !openReport(q.report, plan.reportPath, error)) {
+        std::fprintf(stderr, "sonoscriptor: %s\n", reportUnwritableSentence(plan.reportPath, error).c_str());
+        return exitStatus(ExitCode::CannotOpen);
+    }
     LibraryNotes notes;
     bool toStandardOutput = !plan.beatsOnly && writesInto(q.jobs, STDOUT_FILENO);
     // A file written into standard error (/dev/stderr, /dev/fd/2) must reach it, not the pipe that
@@ -171,6 +180,7 @@ int runBatch(const RunPlan &plan, const StageWatcher &watcher) {
     watch(q, d);
     for (std::thread &t : threads)
         t.join();
+    closeReport(q.report);
     releaseLibraryNotes(notes);
     d.errors = stderr;
     passOnNotes(d);

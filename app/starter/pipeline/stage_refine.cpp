@@ -25,7 +25,8 @@ bool refineInto(const EngineAudio &audio, const EngineFiles &files, const RunPla
     RefineSession session;
     try {
         return prepareRefinement(input, session, &stopRequested, error) &&
-               writeRefinement(session, RefineThresholds{}, plan.quantize, refined, counts, error);
+               writeRefinement(session, moreSensitive(RefineThresholds{}, plan.sensitivity - DefaultSensitivity),
+                               plan.quantize, refined, counts, error);
     } catch (const std::bad_alloc &) {
         return false;  // too long a recording for the memory at hand
     }

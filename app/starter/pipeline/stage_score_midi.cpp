@@ -55,5 +55,7 @@ Outcome stageScoreMidi(const FilePlan &file, const RunPlan &plan) {
         f = placeMidiScore(file, plan, midi, report.bars);
     if (f.kind != FailureKind::None)
         return outcomeOf(f);
-    return Outcome{0, midiScoreSummary(report), OutcomeKind::Summary, false};
+    Outcome out{0, midiScoreSummary(report), OutcomeKind::Summary, false};
+    out.notes = report.notes;
+    return out;
 }

@@ -50,6 +50,8 @@ Staged<EngineFiles> stageWriteSettings(const EngineAudio &audio, const BeatsFoun
                       settingsSafePath(plan.dataDir, dir + "data"), f.tempoPath};
     FollowedBeats followed = beats.tempo.tracked ? followedBeats(beats.tempo, audio.wave) : FollowedBeats{};
     f.settings = renderSettings(plan.asked, plan.engine, paths, beats.tempo.tracked ? &followed : nullptr);
+    if (plan.shortestNoteMs > 0)
+        holdShortestNote(f.settings, plan.shortestNoteMs);
     if (!placed || !replaceFileText(f.settingsPath, f.settings.text) || !replaceFileText(f.statusPath, "0")) {
         r.failure = failureOf(FailureKind::SettingsNotWritten);
         return r;

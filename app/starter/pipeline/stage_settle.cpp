@@ -175,7 +175,10 @@ Outcome stageSettle(const FilePlan &file, const RunPlan &plan, const FileResults
     bool read = readMidiFile(f.refinement.midiPath, midi, error);
     if (!read)
         midi = MidiContent{};
-    Outcome out{settledCode(f), summaryParagraph(reportOf(file, plan, f, midi)), OutcomeKind::Summary, false};
+    RunReport report = reportOf(file, plan, f, midi);
+    Outcome out{settledCode(f), summaryParagraph(report), OutcomeKind::Summary, false};
+    out.notes = report.notes;
+    out.audioSeconds = report.audioSeconds;
     bool placed = true;
     if (!file.scoreOutput.empty())
         placed = inPlace(out, placeScore(file, plan, f.workspace.tempDir, midi, read));

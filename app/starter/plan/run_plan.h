@@ -12,6 +12,12 @@
 // The input name that reads the recording from standard input.
 inline const std::string StandardInput = "-";
 
+// --sensitivity: how readily a note is taken, from 1 (fewest notes) to 10 (most). The default
+// keeps the engine's and the refinement's own thresholds; each step away moves both.
+constexpr int LeastSensitivity = 1;
+constexpr int MostSensitivity = 10;
+constexpr int DefaultSensitivity = 5;
+
 // Where the tempo of the notes comes from.
 enum class TempoChoice {
     Track,  // the beats found in each recording, or a constant tempo when none is steady
@@ -55,6 +61,8 @@ struct RunPlan {
     double grid = 4;                 // the grid's resolution (4: sixteenth notes)
     KeyChoice key;
     int instrument = -1;             // the instrument's filter record, -1 for none
+    double shortestNoteMs = 0;       // the shortest note in ms, set per file as MinimumLength; 0: as asked
+    int sensitivity = DefaultSensitivity;  // moves the refinement's thresholds (the engine's is in asked)
     // What to write.
     bool beatsOnly = false;          // print the beats found instead of transcribing
     bool raw = false;                // the engine's MIDI file as it is, not refined
@@ -62,6 +70,8 @@ struct RunPlan {
     std::string keepDir;             // where the engine's files are kept, "" for nowhere
     // How to write it.
     bool force = false;              // an output may replace a file of its name
+    bool skipExisting = false;       // an input whose outputs are all in place and whole is not worked on
+    std::string reportPath;          // one JSON line per input is appended here, "" for none
     bool quiet = false;              // no progress lines
     int jobs = 1;                    // files worked on at once
     std::vector<std::string> protectedPaths;  // files never to be overwritten

@@ -3,6 +3,9 @@
 // region that start the grid on the first beat.
 #include "app/starter/protocol/engine_settings.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace {
 
 // Sets a text key in the entries and in the values, as the engine's line reader takes its line.
@@ -71,4 +74,15 @@ RenderedSettings renderSettings(const SettingsList &asked, const Settings &asked
     r.text = settingsText(r.list);
     r.region = settingsRegion(r.engine);
     return r;
+}
+
+void holdShortestNote(RenderedSettings &r, double ms) {
+    const Settings &e = r.engine;
+    double framesPerBeat = gridFramesPerBeat(sensitivityInRange(e.Sensitivity), resolutionInRange(e.Resolution),
+                                             denominatorInRange(e.TimeSignatureDenominator));
+    double frameMs = 60000.0 / (tempoInRange(e.Tempo) * framesPerBeat);
+    // A thousandth of a frame of slack: 125 ms of 62.5 ms frames is 2 frames, not 3.
+    int frames = std::max(1, static_cast<int>(std::ceil(ms / frameMs - 1e-3)));
+    setText(r, "MinimumLength", std::to_string(frames));
+    r.text = settingsText(r.list);
 }

@@ -49,3 +49,8 @@ struct RenderedSettings {
  *  the region from the first downbeat). */
 RenderedSettings renderSettings(const SettingsList &asked, const Settings &askedReading, const EnginePaths &paths,
                                 const FollowedBeats *beats);
+
+/** Sets MinimumLength to the frames of the engine's grid (at its tempo, sensitivity, resolution and
+ *  note value) that last at least ms, at least 1: a note shorter than ms at that tempo is not
+ *  written. The engine caps it at a whole note's worth of frames. */
+void holdShortestNote(RenderedSettings &r, double ms);

@@ -5,6 +5,25 @@
 #include <cstdlib>
 #include <sstream>
 
+namespace {
+
+// A step of sensitivity: the factor on the rises (four steps halve them: at the most sensitive a
+// split needs 2.1 dB, at the least 10 dB), and the dB on the levels.
+const double RiseStep = std::pow(2.0, 0.25);
+constexpr double LevelStepDb = 3.0;
+
+}  // namespace
+
+RefineThresholds moreSensitive(RefineThresholds t, int steps) {
+    double rise = std::pow(RiseStep, -steps);
+    t.dropStrength *= rise;
+    t.partnerStrength *= rise;
+    t.splitStrength *= rise;
+    t.addStrength *= rise;
+    t.dropLevel -= LevelStepDb * steps;
+    return t;
+}
+
 const std::vector<ThresholdField> &thresholdFields() {
     static const std::vector<ThresholdField> fields = {
         {"attackLatency", &RefineThresholds::attackLatency},

@@ -47,6 +47,11 @@ struct ThresholdField {
     double RefineThresholds::*field;
 };
 
+/** The thresholds that decide whether a note is taken (dropStrength, dropLevel, partnerStrength,
+ *  splitStrength, addStrength), moved `steps` steps towards more notes (negative: fewer) from t:
+ *  each step divides the rises by 2^(1/4) and lowers the level by 3 dB, as the engine's level
+ *  threshold moves 3 dB a step of --sensitivity. */
+RefineThresholds moreSensitive(RefineThresholds t, int steps);
 /** Every threshold with its name, in the order of the struct. */
 const std::vector<ThresholdField> &thresholdFields();
 /** Sets the threshold called name from text; false with a sentence when either is wrong. */

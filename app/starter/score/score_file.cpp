@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include <libxml/parser.h>
 #include <libxml/xmlstring.h>
 #include <zip.h>
 
@@ -121,4 +122,20 @@ bool writeScoreFile(const MidiContent &midi, const ScoreRequest &request, const 
         return false;
     measures = static_cast<int>(score.measures.size());
     return request.compressed ? writeCompressed(path, document, error) : writePlain(path, document, error);
+}
+
+bool scoreFileWhole(const std::string &path) {
+    if (isCompressedScoreName(path)) {
+        int code = 0;
+        zip_t *zip = zip_open(path.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
+        if (!zip)
+            return false;
+        bool holdsScore = zip_name_locate(zip, RootName, 0) >= 0;
+        zip_discard(zip);
+        return holdsScore;
+    }
+    xmlDocPtr doc = xmlReadFile(path.c_str(), nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    bool whole = doc && xmlDocGetRootElement(doc);
+    xmlFreeDoc(doc);
+    return whole;
 }

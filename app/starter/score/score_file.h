@@ -34,6 +34,9 @@ constexpr const char *KnownOutputExtensions = ".mid or .midi for a MIDI file, .m
 bool isCompressedScoreName(const std::string &path);
 /** The title for an input file: its name without folder and extension. */
 std::string scoreTitle(const std::string &input);
+/** True when the score file at path is whole: a .mxl archive that libzip opens with its consistency
+ *  check, or a MusicXML document that libxml2 parses to its end. */
+bool scoreFileWhole(const std::string &path);
 /** Writes the score of a MIDI file to path; false with a reason when it cannot. */
 bool writeScoreFile(const MidiContent &midi, const ScoreRequest &request, const std::string &path,
                     std::string &error);
