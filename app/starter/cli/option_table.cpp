@@ -2,6 +2,7 @@
 // and handler. The --help text is made from these definitions alone.
 #include "app/starter/cli/command_line.h"
 #include "app/starter/cli/option_values.h"
+#include "app/starter/notes/note_list.h"
 
 namespace {
 
@@ -34,6 +35,16 @@ OptionHandler turnOn(bool StarterOptions::*field) {
     return [field](const std::string &, StarterOptions &o, std::string &) { o.*field = true; return true; };
 }
 
+// --notes: a name ending in .csv or .json.
+bool onNotes(const std::string &v, StarterOptions &o, std::string &e) {
+    if (!isNoteListName(v)) {
+        e = "--notes takes a file name ending in .csv or .json, not " + (v.empty() ? std::string("nothing") : v) + ".";
+        return false;
+    }
+    o.notes = v;
+    return true;
+}
+
 void defineOutputOptions(CommandLine &line, int cores) {
     valueOption(line, "-o,--output", "OUT", Output,
                 "write OUT; with several inputs OUT is a folder; - is\n"
@@ -46,6 +57,12 @@ void defineOutputOptions(CommandLine &line, int cores) {
     valueOption(line, "--format", "FORMAT", Output,
                 "midi, musicxml or both: the files written for each\n"
                 "INPUT when -o names no file (default midi)", onFormat);
+    valueOption(line, "--notes", "FILE", Output,
+                "also write the notes as a list into FILE: .csv (onset,\n"
+                "offset, pitch, velocity, bar, beat) or .json (with the\n"
+                "tempo map, beats, metre, key and chords); with several\n"
+                "inputs, one list beside each MIDI file, named like it\n"
+                "with FILE's extension (default: no list)", onNotes);
     switchOption(line, "--force", Output, "replace an output file that exists (default: refuse)",
                  turnOn(&StarterOptions::force));
     valueOption(line, "-j,--jobs", "N", Output,
