@@ -171,7 +171,10 @@ void defineOptions(CommandLine &line, const std::string &dataDir, int cores) {
         "read as it is is first converted to a temporary 44100 Hz 16-bit WAV. An INPUT\n"
         "of - reads standard input (written to stdin.mid unless -o names the output).\n"
         "A MIDI file as INPUT is not transcribed: its score is written, named like it\n"
-        "with \".musicxml\", from its own notes, tempo, metre and key.\n");
+        "with \".musicxml\", from its own notes, tempo, metre and key.\n"
+        "\n"
+        "sonoscriptor serve starts a web page on this machine that does the same for\n"
+        "recordings dropped into a browser (sonoscriptor serve --help).\n");
     line.inputs = line.app.add_option("INPUT", line.inputValues);
     defineOutputOptions(line, cores);
     defineTimingOptions(line);

@@ -134,7 +134,7 @@ RunReport reportOf(const FilePlan &file, const RunPlan &plan, const FileResults 
 Failure placeScore(const FilePlan &file, const RunPlan &plan, const std::string &tempDir, const MidiContent &midi,
                    bool read) {
     std::string score = tempDir + "score", error;
-    ScoreRequest request{scoreTitle(file.input), plan.grid, isCompressedScoreName(file.scoreOutput)};
+    ScoreRequest request{file.title.empty() ? scoreTitle(file.input) : file.title, plan.grid, isCompressedScoreName(file.scoreOutput)};
     if (read && writeScoreFile(midi, request, score, error))
         return placeFile(score, file.scoreOutput, plan.force);
     return failureOf(FailureKind::ScoreNotWritten, file.scoreOutput, read ? error : "");
