@@ -9,7 +9,8 @@
 set(slow_suites "^(starter\\.)?(OutputBytes|RealEngine|TimeBase|StopSignals|Instruments|Scheduler|\
 AttackEvidenceSweep|BeatStarter|Refusals|Outputs|StarterFixture|ScoreFile|OutputGuard|ScoreOutputs|\
 RefineTimeline|Audio|ScoreMuseScore|TrackerTest|ScoreWithTheEngine|LateStops|FinishRun|StatusRun|\
-TempoFile|RefineRules|Pulse|MetreChoice|Following|Metre|TempoMap|Tracking|Planning|MidiInput|MidiInputWithTheEngine)\\.")
+TempoFile|RefineRules|Pulse|MetreChoice|Following|Metre|TempoMap|Tracking|Planning|MidiInput|MidiInputWithTheEngine|\
+ServeThreads)\\.")
 
 foreach(program engine starter)
   if(program STREQUAL engine)

@@ -14,6 +14,8 @@ libxml2-utils musescore3 fluidsynth fluid-soundfont-gm clang libclang-rt-14-dev"
 eval_pkgs="abcmidi planetblupi-music-midi musescore3-common musescore-general-soundfont-small
 timgm6mb-soundfont sox python3-scipy python3-mir-eval aubio-tools"
 bench_pkgs="hyperfine aubio-tools"
+# sonoscriptor serve: its HTTP server and JSON writer (building), and its page's browser test (tests).
+pkgs="$pkgs libcpp-httplib-dev nlohmann-json3-dev chromium chromium-driver python3-selenium"
 [ "${1:-}" = eval ] && pkgs="$pkgs $eval_pkgs"
 [ "${1:-}" = bench ] && pkgs="$pkgs $bench_pkgs"
 missing=""
