@@ -200,7 +200,7 @@ function play(card, recording, notes) {
   card.playing = { start, from, voices: [] };
   if (recording) {
     card.audio.currentTime = from;
-    setTimeout(() => card.playing && card.audio.play(), 100);
+    setTimeout(() => card.playing && card.audio.play().catch(() => {}), 100);
   }
   if (notes) {
     for (const n of card.list.notes) {
@@ -211,7 +211,9 @@ function play(card, recording, notes) {
   }
   const step = () => {
     if (!card.playing) return;
-    const t = from + Math.max(0, ctx.currentTime - start);
+    // The recording's own clock while it plays alone; the synth's otherwise.
+    const t = recording && !notes && !card.audio.paused ? card.audio.currentTime
+                                                        : from + Math.max(0, ctx.currentTime - start);
     moveCursor(card, t);
     if (t > lastSecond(card)) return stopPlayback(card);
     card.frame = requestAnimationFrame(step);
