@@ -57,12 +57,13 @@ class Server:
         body, content_type = multipart(path, fields, name)
         return self.json("POST", "/api/transcriptions", body, dict({"Content-Type": content_type}, **(headers or {})))
 
-    def upload_refused(self, path):
+    def upload_refused(self, path, headers=None):
         """POSTs a recording on a raw socket, reading the answer even when the server stops the
         upload early and closes; (status, answer)."""
         body, content_type = multipart(path, ())
-        head = (f"POST /api/transcriptions HTTP/1.1\r\nHost: 127.0.0.1:{self.port}\r\n"
-                f"Content-Type: {content_type}\r\nContent-Length: {len(body)}\r\nConnection: close\r\n\r\n")
+        fields = dict({"Host": f"127.0.0.1:{self.port}", "Content-Type": content_type,
+                       "Content-Length": str(len(body)), "Connection": "close"}, **(headers or {}))
+        head = "POST /api/transcriptions HTTP/1.1\r\n" + "".join(f"{k}: {v}\r\n" for k, v in fields.items()) + "\r\n"
         with socket.create_connection(("127.0.0.1", self.port), timeout=30) as s:
             try:
                 s.sendall(head.encode() + body)
