@@ -1,11 +1,9 @@
-// The server's threads at work: uploads from two clients at once, two
-// transcriptions running together, a cancel, polls from several clients, and
-// a stop while work is queued. make test-tsan runs it under ThreadSanitizer,
+// The server's threads at work: uploads while transcriptions run, two running
+// together, a cancel, polls, and a stop while work is queued. make test-tsan runs it under ThreadSanitizer,
 // whose reports end the server with code 66.
 #include <csignal>
 #include <filesystem>
 #include <regex>
-#include <thread>
 
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -52,30 +50,30 @@ TEST(ServeThreads, UploadsCancelsPollsAndAStop) {
     ScratchDir dir;
     std::string tmp = dir.path + "tmp/";
     std::filesystem::create_directory(tmp);
-    Spawned server = spawnCommand({STARTER_PATH, "serve", "--port", "0", "-j", "2"}, {"TMPDIR=" + tmp}, dir.path);
+    // Under ThreadSanitizer a report ends the server with code 66; the uninstrumented HTTP library's
+    // inner workings are left out (tsan.supp).
+    std::string tsan = "TSAN_OPTIONS=halt_on_error=1 exitcode=66 suppressions=" + std::string(SOURCE_DIR) +
+                       "/tests/app/serve/tsan.supp";
+    Spawned server = spawnCommand({STARTER_PATH, "serve", "--port", "0", "-j", "2"}, {"TMPDIR=" + tmp, tsan}, dir.path);
     int port = 0;
     ASSERT_TRUE(waitUntil([&] { return (port = printedPort(server)) > 0; }, 60)) << fileText(server.errPath);
     std::string audio = fileText(std::string(SOURCE_DIR) + "/examples/prelude.wav");
 
-    std::string a, b;
-    std::thread first([&] { a = upload(port, audio, "a.wav"); });
-    std::thread second([&] { b = upload(port, audio, "b.wav"); });
-    first.join();
-    second.join();
-    std::string c = upload(port, audio, "c.wav");
-    ASSERT_FALSE(a.empty() || b.empty() || c.empty());
+    // One client thread: the HTTP library's client is not built for ThreadSanitizer, and the
+    // server's threads are what is watched (its pool answers while two workers run).
+    std::string a = upload(port, audio, "a.wav"), b = upload(port, audio, "b.wav"), c = upload(port, audio, "c.wav");
+    ASSERT_FALSE(a.empty() || b.empty() || c.empty()) << fileText(server.errPath);
     httplib::Client client("127.0.0.1", port);
     auto cancelled = client.Delete("/api/transcriptions/" + c);
     ASSERT_TRUE(cancelled);
     EXPECT_EQ(cancelled->status, 202);
 
-    std::vector<std::thread> pollers;
-    std::vector<std::string> last(3);
-    std::vector<std::string> ids{a, b, c};
-    for (size_t i = 0; i < ids.size(); ++i)
-        pollers.emplace_back([&, i] { waitUntil([&] { return ended(last[i] = stateOf(port, ids[i])); }, 240); });
-    for (std::thread &t : pollers)
-        t.join();
+    std::vector<std::string> last(3), ids{a, b, c};
+    waitUntil([&] {
+        for (size_t i = 0; i < ids.size(); ++i)
+            last[i] = stateOf(port, ids[i]);
+        return ended(last[0]) && ended(last[1]) && ended(last[2]);
+    }, 240);
     EXPECT_EQ(last, (std::vector<std::string>{"done", "done", "cancelled"}));
 
     std::string d = upload(port, audio, "d.wav");  // still running or queued when the server stops
