@@ -13,6 +13,7 @@ import os
 import shutil
 import signal
 import tempfile
+import time
 import unittest
 import wave
 
@@ -95,8 +96,10 @@ class ServeApi(unittest.TestCase):
         longer_recording(long, 6)
         status, answer = self.server.upload(long)
         job = "/api/transcriptions/" + answer["id"]
+        end = time.time() + 120
         while self.server.json("GET", job)[1]["stage"] != "transcribing":
-            pass
+            self.assertLess(time.time(), end, "the engine never ran")
+            time.sleep(0.01)
         self.assertEqual(self.server.json("DELETE", job), (202, {"id": answer["id"], "state": "cancelling"}))
         view = self.server.wait(answer["id"])
         self.assertEqual(view["state"], "cancelled", view)
