@@ -11,7 +11,7 @@ prefix_flag = $(if $(PREFIX),-DCMAKE_INSTALL_PREFIX=$(PREFIX))
 # ThreadSanitizer watches (a few minutes). Left out: the long beat-finding stop, and the
 # two presses on two threads at once, whose timing ThreadSanitizer's deferred delivery
 # of signals changes (it runs a handler only at the thread's next intercepted call).
-TSAN_TESTS := starter\.(Scheduler|LateStops|StopSignals\.WhileTheEngine|StarterFixture\.(CtrlC|ASecondCtrlC|BatchGoesOn|SeveralInputs)|Refusals\.Termination)
+TSAN_TESTS := starter\.(Scheduler|LateStops|StopSignals\.WhileTheEngine|StarterFixture\.(CtrlC|ASecondCtrlC|BatchGoesOn|SeveralInputs)|Refusals\.Termination|ServeThreads)
 FUZZ_BUILD := build/fuzz
 FUZZ_SEED ?= 0
 FUZZ_SECONDS ?= 60

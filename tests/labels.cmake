@@ -10,7 +10,7 @@ set(slow_suites "^(starter\\.)?(OutputBytes|RealEngine|TimeBase|StopSignals|Inst
 AttackEvidenceSweep|BeatStarter|Refusals|Outputs|StarterFixture|ScoreFile|OutputGuard|ScoreOutputs|\
 RefineTimeline|Audio|ScoreMuseScore|TrackerTest|ScoreWithTheEngine|LateStops|FinishRun|StatusRun|\
 TempoFile|RefineRules|RefinedBytes|Pulse|MetreChoice|Following|Metre|TempoMap|Tracking|Planning|MidiInput|MidiInputWithTheEngine|\
-DetectionRuns|BatchSkip)\\.")
+DetectionRuns|BatchSkip|ServeThreads)\\.")
 
 foreach(program engine starter)
   if(program STREQUAL engine)

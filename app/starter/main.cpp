@@ -12,6 +12,7 @@
 #include "app/starter/pipeline/pipeline.h"
 #include "app/starter/protocol/engine_process.h"
 #include "app/starter/protocol/exit_code.h"
+#include "app/starter/serve/serve.h"
 
 #ifndef STARTER_VERSION
 #define STARTER_VERSION "0"
@@ -30,6 +31,8 @@ int usageError(const std::string &error) {
 int main(int argc, char **argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     std::string dataDir = defaultDataDir(), error;
+    if (isServeCommand(args))
+        return runServe({args.begin() + 1, args.end()}, dataDir);
     StarterOptions options;
     if (!parseCommandLine(args, dataDir, options, error))
         return usageError(error);

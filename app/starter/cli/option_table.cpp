@@ -2,6 +2,7 @@
 // and handler. The --help text is made from these definitions alone.
 #include "app/starter/cli/command_line.h"
 #include "app/starter/cli/option_values.h"
+#include "app/starter/notes/note_list.h"
 
 namespace {
 
@@ -35,6 +36,16 @@ OptionHandler turnOn(bool StarterOptions::*field) {
     return [field](const std::string &, StarterOptions &o, std::string &) { o.*field = true; return true; };
 }
 
+// --notes: a name ending in .csv or .json.
+bool onNotes(const std::string &v, StarterOptions &o, std::string &e) {
+    if (!isNoteListName(v)) {
+        e = "--notes takes a file name ending in .csv or .json, not " + (v.empty() ? std::string("nothing") : v) + ".";
+        return false;
+    }
+    o.notes = v;
+    return true;
+}
+
 // cores 0: the help of no one machine (the manual page).
 void defineOutputOptions(CommandLine &line, int cores) {
     valueOption(line, "-o,--output", "OUT", Output,
@@ -48,6 +59,12 @@ void defineOutputOptions(CommandLine &line, int cores) {
     valueOption(line, "--format", "FORMAT", Output,
                 "midi, musicxml or both: the files written for each\n"
                 "INPUT when -o names no file (default midi)", onFormat);
+    valueOption(line, "--notes", "FILE", Output,
+                "also write the notes as a list into FILE: .csv (onset,\n"
+                "offset, pitch, velocity, bar, beat) or .json (with the\n"
+                "tempo map, beats, metre, key and chords); with several\n"
+                "inputs, one list beside each MIDI file, named like it\n"
+                "with FILE's extension (default: no list)", onNotes);
     switchOption(line, "--force", Output, "replace an output file that exists (default: refuse)",
                  turnOn(&StarterOptions::force));
     switchOption(line, "--skip-existing", Output,
@@ -183,7 +200,10 @@ void defineOptions(CommandLine &line, const std::string &dataDir, int cores) {
         "read as it is is first converted to a temporary 44100 Hz 16-bit WAV. An INPUT\n"
         "of - reads standard input (written to stdin.mid unless -o names the output).\n"
         "A MIDI file as INPUT is not transcribed: its score is written, named like it\n"
-        "with \".musicxml\", from its own notes, tempo, metre and key.\n");
+        "with \".musicxml\", from its own notes, tempo, metre and key.\n"
+        "\n"
+        "sonoscriptor serve starts a web page on this machine that does the same for\n"
+        "recordings dropped into a browser (sonoscriptor serve --help).\n");
     line.inputs = line.app.add_option("INPUT", line.inputValues);
     defineOutputOptions(line, cores);
     defineTimingOptions(line);

@@ -37,6 +37,7 @@ struct StarterOptions {
     std::string tempoMap;        // --tempo-map, as given
     std::string format;          // --format: "", midi, musicxml or both
     std::string musicxml;        // --musicxml: a score beside the MIDI file
+    std::string notes;           // --notes: the note list (.csv or .json)
     SettingsList assignments;    // the options as settings, in command-line order
     bool raw = false;            // --raw: the engine's MIDI file as it wrote it
     bool quantize = false;       // --quantize: refined notes snapped to the grid

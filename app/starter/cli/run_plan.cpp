@@ -92,7 +92,8 @@ bool buildRunPlan(const StarterOptions &options, const std::string &dataDir, Run
     }
     plan = RunPlan{};
     if (!planFiles(inputs, output, plan.files, error) || !refuseTranscriptionOptions(plan.files, options.given, error) ||
-        !planScoreOutputs(plan.files, output, {options.format, options.musicxml}, error))
+        !planScoreOutputs(plan.files, output, {options.format, options.musicxml}, error) ||
+        !planNoteLists(plan.files, options.notes, error))
         return false;
     readPlanSettings(settings, plan);
     plan.enginePath = options.enginePath.empty() ? defaultEnginePath() : options.enginePath;

@@ -22,6 +22,10 @@ bool planFiles(const std::vector<std::string> &inputs, const std::string &output
 /** Sets each file's score output and whether its MIDI file is kept; false with a sentence on conflict. */
 bool planScoreOutputs(std::vector<FilePlan> &files, const std::string &output, const ScoreChoice &choice,
                       std::string &error);
+/** Sets each file's note list from --notes (notes: "" for none): the name given for one input;
+ *  with several, each input's MIDI output with the extension of the name given (.csv or .json),
+ *  beside it. False with a sentence when a list would take the name of another output. */
+bool planNoteLists(std::vector<FilePlan> &files, const std::string &notes, std::string &error);
 /** With a MIDI input, refuses the options that shape a transcription: the score takes its notes,
  *  tempo, metre and key from the file. False with a sentence. */
 bool refuseTranscriptionOptions(const std::vector<FilePlan> &files, const std::vector<std::string> &given,

@@ -19,6 +19,12 @@ extern std::atomic<int> terminateSignal;
 // refinement of the notes stop at once.
 extern std::atomic<bool> stopRequested;
 
+/** Gives the calling thread a cancel flag of its own (nullptr: none): while it is set, the stages
+ *  on this thread stop on it instead of on stopRequested, and its engine is asked to cancel as on
+ *  a first Ctrl-C. The web server cancels one transcription at a time with it. */
+void setThreadCancel(const std::atomic<bool> *flag);
+/** The flag the stages on this thread stop on: its own cancel flag, else stopRequested. */
+const std::atomic<bool> *stopFlag();
 /** Installs the handlers for Ctrl-C and termination, and ignores broken pipes and file-size limits. */
 void installSignalHandlers();
 /** True after a second Ctrl-C, SIGTERM or SIGHUP: everything stops at once. */

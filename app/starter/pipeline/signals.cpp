@@ -14,6 +14,8 @@ static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_alw
 
 namespace {
 
+thread_local const std::atomic<bool> *threadCancel = nullptr;
+
 // Two Ctrl-C presses may reach two threads at once: the count is one atomic step.
 void onInterrupt(int) {
     int saved = errno;
@@ -47,4 +49,12 @@ void installSignalHandlers() {
 
 bool stopAtOnce() {
     return terminateSignal != 0 || interruptCount >= 2;
+}
+
+void setThreadCancel(const std::atomic<bool> *flag) {
+    threadCancel = flag;
+}
+
+const std::atomic<bool> *stopFlag() {
+    return threadCancel ? threadCancel : &stopRequested;
 }

@@ -9,11 +9,11 @@ Staged<BeatsFound> stageFindBeats(const EngineAudio &audio, const RunPlan &plan)
     BeatTrack track;
     std::string cause;
     BeatFailure failure = BeatFailure::Unreadable;
-    if (!trackBeats(audio.wave, plan.region.start, plan.region.end, track, &stopRequested, cause, &failure)) {
+    if (!trackBeats(audio.wave, plan.region.start, plan.region.end, track, stopFlag(), cause, &failure)) {
         r.failure = beatFailure(audio.wave, failure, cause);
         return r;
     }
-    if (stopRequested) {
+    if (*stopFlag()) {
         r.failure = interrupted();
         return r;
     }

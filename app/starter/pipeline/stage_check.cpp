@@ -77,6 +77,35 @@ Failure startWithinTheAudio(const RunPlan &plan, const AudioInfo &audio) {
     return f;
 }
 
+// The failure of an output's place: the name is looked at, its folder and what is there now
+// (knownName false: the name's type is refused).
+Failure checkPlace(const std::string &output, const RunPlan &plan, bool knownName) {
+    fs::path target(output);
+    std::string folder = target.parent_path().empty() ? "." : target.parent_path().string();
+    std::error_code ec;
+    // The name itself is looked at (a link as a link), so that what the last stage meets is known now.
+    OutputTarget kind = classifyOutput(output);
+    if (isProtected(output, plan))
+        return failureOf(FailureKind::OutputIsInput, output);
+    if (kind == OutputTarget::Stream || kind == OutputTarget::StandardOutput)
+        return Failure{};  // written into at the end, never replaced
+    if (kind == OutputTarget::Unwritable)
+        return failureOf(FailureKind::OutputUnwritable, output);
+    if (!knownName)
+        return failureOf(FailureKind::OutputUnknownType, target.extension().string());
+    if (!fs::is_directory(folder, ec))
+        return failureOf(FailureKind::OutputFolderMissing, folder);
+    if (kind == OutputTarget::Folder)
+        return failureOf(FailureKind::OutputIsFolder, output);
+    if (kind == OutputTarget::Link && !plan.force)
+        return failureOf(FailureKind::OutputIsLink, output);
+    if (kind == OutputTarget::File && !plan.force)
+        return failureOf(FailureKind::OutputExists, output);
+    if (!writableFolder(folder))
+        return failureOf(FailureKind::OutputFolderNotWritable, folder);
+    return Failure{};
+}
+
 // The failure of the first input or output that cannot be used; kind None when all can.
 Failure checkFiles(const FilePlan &file, const RunPlan &plan) {
     Failure f;
@@ -86,6 +115,8 @@ Failure checkFiles(const FilePlan &file, const RunPlan &plan) {
         f = checkOutput(file.output, plan);
     if (f.kind == FailureKind::None && !plan.beatsOnly && file.keepMidi && !file.scoreOutput.empty())
         f = checkOutput(file.scoreOutput, plan);
+    if (f.kind == FailureKind::None && !plan.beatsOnly && !file.notesOutput.empty())
+        f = checkPlace(file.notesOutput, plan, true);  // its name was checked with --notes
     return f;
 }
 
@@ -106,31 +137,9 @@ Failure checkInput(const std::string &input) {
 }
 
 Failure checkOutput(const std::string &output, const RunPlan &plan) {
-    fs::path target(output);
-    std::string folder = target.parent_path().empty() ? "." : target.parent_path().string();
-    std::error_code ec;
-    // The name itself is looked at (a link as a link), so that what the last stage meets is known now.
-    OutputTarget kind = classifyOutput(output);
-    if (isProtected(output, plan))
-        return failureOf(FailureKind::OutputIsInput, output);
-    if (kind == OutputTarget::Stream || kind == OutputTarget::StandardOutput)
-        return Failure{};  // written into at the end, never replaced
-    if (kind == OutputTarget::Unwritable)
-        return failureOf(FailureKind::OutputUnwritable, output);
-    if (!isKnownOutputName(output))
-        return failureOf(FailureKind::OutputUnknownType, target.extension().string());
-    if (!fs::is_directory(folder, ec))
-        return failureOf(FailureKind::OutputFolderMissing, folder);
-    if (kind == OutputTarget::Folder)
-        return failureOf(FailureKind::OutputIsFolder, output);
-    if (kind == OutputTarget::Link && !plan.force)
-        return failureOf(FailureKind::OutputIsLink, output);
-    if (kind == OutputTarget::File && !plan.force)
-        return failureOf(FailureKind::OutputExists, output);
-    if (!writableFolder(folder))
-        return failureOf(FailureKind::OutputFolderNotWritable, folder);
-    return Failure{};
+    return checkPlace(output, plan, isKnownOutputName(output));
 }
+
 
 Staged<Workspace> stageCheck(const FilePlan &file, const RunPlan &plan) {
     Staged<Workspace> r;

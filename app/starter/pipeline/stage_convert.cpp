@@ -10,7 +10,7 @@ Staged<EngineAudio> stageConvert(const Workspace &workspace) {
         return r;
     audio.wave = workspace.tempDir + "audio.wav";
     std::string cause;
-    switch (convertForEngine(workspace.source, audio.wave, &stopRequested, cause, &audio.nonFiniteSamples)) {
+    switch (convertForEngine(workspace.source, audio.wave, stopFlag(), cause, &audio.nonFiniteSamples)) {
     case Conversion::Done: audio.converted = true; break;
     case Conversion::Stopped: r.failure = interrupted(); break;
     case Conversion::WriteFailed: r.failure = failureOf(FailureKind::ConversionNotWritten); break;

@@ -28,7 +28,7 @@ bool watchEngine(const EngineFiles &files, pid_t pid, JobProgress &progress, Eng
             waitProcess(pid, signalled);
             return false;
         }
-        if (interruptCount >= 1 && (!progress.cancelling || Clock::now() - lastCancel >= CancelAgainAfter)) {
+        if ((interruptCount >= 1 || *stopFlag()) && (!progress.cancelling || Clock::now() - lastCancel >= CancelAgainAfter)) {
             progress.cancelling = true;
             lastCancel = Clock::now();
             requestCancel(files.statusPath);
@@ -69,7 +69,7 @@ Failure judgeEngine(const EngineFiles &files, EngineRun &run, int exitCode, bool
 
 Staged<EngineRun> stageRunEngine(const EngineFiles &files, const std::string &enginePath, JobProgress &progress) {
     Staged<EngineRun> r;
-    if (stopRequested) {
+    if (*stopFlag()) {
         r.failure = interrupted();
         return r;
     }

@@ -24,7 +24,7 @@ bool refineInto(const EngineAudio &audio, const EngineFiles &files, const RunPla
     std::string error;
     RefineSession session;
     try {
-        return prepareRefinement(input, session, &stopRequested, error) &&
+        return prepareRefinement(input, session, stopFlag(), error) &&
                writeRefinement(session, moreSensitive(RefineThresholds{}, plan.sensitivity - DefaultSensitivity),
                                plan.quantize, refined, counts, error);
     } catch (const std::bad_alloc &) {
@@ -61,7 +61,7 @@ Refinement stageRefine(const EngineAudio &audio, const EngineFiles &files, const
         result.midiPath = refined;
         result.refined = true;
     } else {
-        result.cancelled = stopRequested;
+        result.cancelled = *stopFlag();
     }
     return result;
 }

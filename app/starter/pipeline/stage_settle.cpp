@@ -12,6 +12,7 @@
 #include "app/starter/cli/messages.h"
 #include "app/starter/files/regular_file.h"
 #include "app/starter/midi/midi_reader.h"
+#include "app/starter/notes/note_list.h"
 #include "app/starter/protocol/exit_code.h"
 #include "app/starter/score/score_file.h"
 
@@ -133,10 +134,21 @@ RunReport reportOf(const FilePlan &file, const RunPlan &plan, const FileResults 
 Failure placeScore(const FilePlan &file, const RunPlan &plan, const std::string &tempDir, const MidiContent &midi,
                    bool read) {
     std::string score = tempDir + "score", error;
-    ScoreRequest request{scoreTitle(file.input), plan.grid, isCompressedScoreName(file.scoreOutput)};
+    ScoreRequest request{file.title.empty() ? scoreTitle(file.input) : file.title, plan.grid, isCompressedScoreName(file.scoreOutput)};
     if (read && writeScoreFile(midi, request, score, error))
         return placeFile(score, file.scoreOutput, plan.force);
     return failureOf(FailureKind::ScoreNotWritten, file.scoreOutput, read ? error : "");
+}
+
+// Writes the note list of the MIDI file into the private folder and moves it into place.
+Failure placeNoteList(const FilePlan &file, const RunPlan &plan, const std::string &tempDir, const MidiContent &midi,
+                      bool read) {
+    std::string list = tempDir + "notes", error;
+    NoteList notes = noteListOf(midi);
+    std::string key = notes.hasKey ? keyName(notes.fifths, notes.minor ? 1 : 0) : "";
+    if (read && writeNoteList(notes, isJsonNoteList(file.notesOutput), key, list, error))
+        return placeFile(list, file.notesOutput, plan.force);
+    return failureOf(FailureKind::OutputNotWritten, file.notesOutput);
 }
 
 // True when an output is in place; else the outcome takes the failure's sentence, and its code when higher.
@@ -184,6 +196,8 @@ Outcome stageSettle(const FilePlan &file, const RunPlan &plan, const FileResults
         placed = inPlace(out, placeScore(file, plan, f.workspace.tempDir, midi, read));
     if (file.keepMidi)
         placed = inPlace(out, placeFile(f.refinement.midiPath, file.output, plan.force)) && placed;
+    if (!file.notesOutput.empty())
+        placed = inPlace(out, placeNoteList(file, plan, f.workspace.tempDir, midi, read)) && placed;
     if (!placed && stopAtOnce())
         return outcomeOf(interrupted());  // a stop ended the wait for a pipe's reader
     return out;

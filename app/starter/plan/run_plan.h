@@ -40,6 +40,8 @@ struct FilePlan {
     std::string scoreOutput;   // the MusicXML file to write, "" when none
     bool keepMidi = true;      // the MIDI file goes to output
     bool midiInput = false;    // the input is a MIDI file: its score is written, nothing is transcribed
+    std::string title{};       // the score's title, "" for the input's name (the web server's uploads)
+    std::string notesOutput{}; // the note list to write (.csv or .json), "" when none
 };
 
 // What one run does to every input.

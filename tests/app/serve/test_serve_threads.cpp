@@ -1,0 +1,85 @@
+// The server's threads at work: uploads while transcriptions run, two running
+// together, a cancel, polls, and a stop while work is queued. make test-tsan runs it under ThreadSanitizer,
+// whose reports end the server with code 66.
+#include <csignal>
+#include <filesystem>
+#include <regex>
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <nlohmann/json.hpp>
+
+#include "tests/app/support.h"
+
+namespace {
+
+// The port the server printed in its address, 0 while it has printed none.
+int printedPort(const Spawned &server) {
+    std::smatch m;
+    std::string out = fileText(server.outPath);
+    return std::regex_search(out, m, std::regex(R"(http://127\.0\.0\.1:(\d+)/)")) ? std::stoi(m[1]) : 0;
+}
+
+// Uploads a recording with a tempo of 66; its id, "" when refused.
+std::string upload(int port, const std::string &audio, const std::string &name) {
+    httplib::Client client("127.0.0.1", port);
+    client.set_read_timeout(120);
+    httplib::MultipartFormDataItems items{{"audio", audio, name, "audio/wav"}, {"tempo", "66", "", ""}};
+    auto res = client.Post("/api/transcriptions", items);
+    if (!res || res->status != 201)
+        return "";
+    nlohmann::json answer = nlohmann::json::parse(res->body, nullptr, false);
+    return answer.is_object() ? answer.value("id", "") : "";
+}
+
+// The state of a transcription, "" when it cannot be read.
+std::string stateOf(int port, const std::string &id) {
+    httplib::Client client("127.0.0.1", port);
+    auto res = client.Get("/api/transcriptions/" + id);
+    nlohmann::json view = nlohmann::json::parse(res ? res->body : "", nullptr, false);
+    return view.is_object() ? view.value("state", "") : "";
+}
+
+bool ended(const std::string &state) {
+    return state == "done" || state == "failed" || state == "cancelled";
+}
+
+}  // namespace
+
+TEST(ServeThreads, UploadsCancelsPollsAndAStop) {
+    ScratchDir dir;
+    std::string tmp = dir.path + "tmp/";
+    std::filesystem::create_directory(tmp);
+    // Under ThreadSanitizer a report ends the server with code 66; the uninstrumented HTTP library's
+    // inner workings are left out (tsan.supp).
+    std::string tsan = "TSAN_OPTIONS=halt_on_error=1 exitcode=66 suppressions=" + std::string(SOURCE_DIR) +
+                       "/tests/app/serve/tsan.supp";
+    Spawned server = spawnCommand({STARTER_PATH, "serve", "--port", "0", "-j", "2"}, {"TMPDIR=" + tmp, tsan}, dir.path);
+    int port = 0;
+    ASSERT_TRUE(waitUntil([&] { return (port = printedPort(server)) > 0; }, 60)) << fileText(server.errPath);
+    std::string audio = fileText(std::string(SOURCE_DIR) + "/examples/prelude.wav");
+
+    // One client thread: the HTTP library's client is not built for ThreadSanitizer, and the
+    // server's threads are what is watched (its pool answers while two workers run).
+    std::string a = upload(port, audio, "a.wav"), b = upload(port, audio, "b.wav"), c = upload(port, audio, "c.wav");
+    ASSERT_FALSE(a.empty() || b.empty() || c.empty()) << fileText(server.errPath);
+    httplib::Client client("127.0.0.1", port);
+    auto cancelled = client.Delete("/api/transcriptions/" + c);
+    ASSERT_TRUE(cancelled);
+    EXPECT_EQ(cancelled->status, 202);
+
+    std::vector<std::string> last(3), ids{a, b, c};
+    waitUntil([&] {
+        for (size_t i = 0; i < ids.size(); ++i)
+            last[i] = stateOf(port, ids[i]);
+        return ended(last[0]) && ended(last[1]) && ended(last[2]);
+    }, 240);
+    EXPECT_EQ(last, (std::vector<std::string>{"done", "done", "cancelled"}));
+
+    std::string d = upload(port, audio, "d.wav");  // still running or queued when the server stops
+    ASSERT_FALSE(d.empty());
+    kill(server.pid, SIGTERM);
+    CommandResult r = waitCommandFor(server, 120);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(folderEntries(tmp).empty());
+}
