@@ -68,7 +68,7 @@ double secondsAt(const TimeBase &base, int64_t tick) {
 // The bars of the file: the metre of its last time signature, after a pick-up when the first
 // signature spans less than a bar before the second (as the score lays its measures).
 struct Bars {
-    double beatTicks = 0;      // ticks of one beat of the time signature's note value
+    double beatTicks = 0;      // ticks of one beat: the signature's note value, dotted in 6/8, 9/8, 12/8
     double barTicks = 0;
     double shift = 0;          // ticks of the full first bar before tick 0 (the pick-up's missing part)
 };
@@ -76,8 +76,9 @@ struct Bars {
 Bars barsOf(const MidiContent &midi) {
     Bars b;
     double wholeTicks = static_cast<double>(midi.division) * std::ldexp(1.0, divisionNotePower(midi));
-    b.beatTicks = wholeTicks / std::ldexp(1.0, midi.denominatorPower);
-    b.barTicks = b.beatTicks * std::max(1, midi.numerator);
+    double noteTicks = wholeTicks / std::ldexp(1.0, midi.denominatorPower);
+    b.barTicks = noteTicks * std::max(1, midi.numerator);
+    b.beatTicks = compoundMetre(midi.numerator, midi.denominatorPower) ? 3 * noteTicks : noteTicks;
     const std::vector<MidiSignature> &s = midi.signatures;
     if (s.size() >= 2 && s[0].tick == 0 && s[1].tick > 0 && static_cast<double>(s[1].tick) < b.barTicks)
         b.shift = b.barTicks - static_cast<double>(s[1].tick);

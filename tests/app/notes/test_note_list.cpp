@@ -50,7 +50,7 @@ TEST(NoteList, JsonHoldsTheTempoMapBeatsMetreKeyAndChords) {
     EXPECT_EQ(j["chords"], nlohmann::json::parse(R"([{"time_s": 1.5, "name": "Am"}])"));
 }
 
-TEST(NoteList, CompoundTimeCountsTheEighthsOfTheBar) {
+TEST(NoteList, CompoundTimeCountsDottedBeats) {
     // The starter's 6/8: quarters in the division, a click every 36 MIDI clocks.
     MidiContent m;
     m.division = 480;
@@ -62,12 +62,14 @@ TEST(NoteList, CompoundTimeCountsTheEighthsOfTheBar) {
     NoteList list = noteListOf(m);
     ASSERT_EQ(list.notes.size(), 2u);
     EXPECT_EQ(list.notes[0].bar, 1);
-    EXPECT_DOUBLE_EQ(list.notes[0].beat, 4.0);
+    EXPECT_DOUBLE_EQ(list.notes[0].beat, 2.0);  // the fourth eighth begins the second dotted beat
     EXPECT_EQ(list.notes[1].bar, 2);
-    EXPECT_DOUBLE_EQ(list.notes[1].beat, 2.0);
+    EXPECT_DOUBLE_EQ(list.notes[1].beat, 1.333);
     EXPECT_EQ(list.denominator, 8);
-    EXPECT_EQ(list.beats.size(), 9u);           // every eighth from 0 to the last note's end
+    EXPECT_EQ(list.beats.size(), 3u);           // every dotted quarter from 0 to the last note's end
     EXPECT_EQ(list.downbeats, (std::vector<double>{0.0, 1.5}));
+    ASSERT_EQ(list.tempos.size(), 1u);
+    EXPECT_DOUBLE_EQ(list.tempos[0].beatsPerMinute, 80);  // 120 quarters: 80 dotted quarters
 }
 
 TEST(NoteList, AFileWithoutATimeBaseListsNothing) {
