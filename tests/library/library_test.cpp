@@ -12,6 +12,7 @@
 
 #include "app/library/library.h"
 #include "app/starter/midi/midi_reader.h"
+#include "app/starter/notes/note_list.h"
 #include "tests/support/support.h"
 
 namespace {
@@ -239,6 +240,29 @@ TEST(LibraryBars, CompoundMetresCountDottedBeatsAndTempoChangesMoveSeconds) {
     EXPECT_DOUBLE_EQ(t.tempo_map[1].time, 1.0);
     EXPECT_DOUBLE_EQ(t.tempo_map[1].bpm, 60);
     EXPECT_EQ(t.time_signature.denominator, 8);
+}
+
+// The note list (--notes) counts bars and beats with code of its own: both must agree on the files
+// the command writes (a pick-up, then one metre; compound metres in dotted beats).
+TEST(LibraryBars, TheNoteListCountsTheSameBarsAndBeats) {
+    MidiContent jig;
+    jig.division = 480;
+    jig.numerator = 6;
+    jig.denominatorPower = 3;
+    jig.clocksPerClick = 36;
+    jig.signatures = {{0, 2, 3}, {480, 6, 3}};
+    jig.notes = {{60, 80, 0, 240, 0}, {62, 80, 240, 480, 0}, {64, 80, 480, 1200, 0}, {65, 80, 1320, 1920, 0},
+                 {67, 80, 2000, 2400, 0}};
+    jig.lastTick = 2400;
+    for (const MidiContent &midi : {pickupFile(), jig}) {
+        sonoscriptor::Transcription t = transcriptionOf({}, midi, FileFindings{}, 0);
+        NoteList list = noteListOf(midi);
+        ASSERT_EQ(t.notes.size(), list.notes.size());
+        for (size_t i = 0; i < t.notes.size(); ++i) {
+            EXPECT_EQ(t.notes[i].bar, list.notes[i].bar) << i;
+            EXPECT_NEAR(t.notes[i].beat, list.notes[i].beat, 0.0005) << i;
+        }
+    }
 }
 
 TEST(LibraryBars, TrackedBeatsAndTheKeyComeFromTheRun) {
