@@ -122,8 +122,11 @@ def test_progress_cancel_and_ctrl_c():
     assert caught.value.exit_code == 1
     assert seen[-1] == (1.0, "done")
     assert all(b[0] >= a[0] - 1e-9 for a, b in zip(seen, seen[1:]))
-    # Ctrl-C while it works: KeyboardInterrupt, and the next transcription runs as usual.
+    # Ctrl-C while it works: KeyboardInterrupt, and the next transcription runs as usual. Four
+    # minutes of the Prelude take seconds, so the interrupt 0.3 s in comes while it works.
+    frames, rate = prelude_frames()
+    long_recording = np.tile(frames, (16, 1))
     threading.Timer(0.3, _thread.interrupt_main).start()
     with pytest.raises(KeyboardInterrupt):
-        sonoscriptor.transcribe(PRELUDE)
+        sonoscriptor.transcribe(long_recording, sample_rate=rate)
     assert len(sonoscriptor.transcribe(PRELUDE, end=3).notes) > 0
