@@ -35,8 +35,8 @@ bool checkTempoMap(const std::string &map, std::string &error) {
 // levels reach 508) and on an instrument's templates (127).
 constexpr int GeneralLevelThreshold = 6;
 constexpr int TemplateLevelThreshold = 3;
-// Each step of --sensitivity divides the level threshold by the square root of 2 (3 dB): from
-// step 1 to 10 the general analysis goes from 24 to 1, the templates' from 12 to 1.
+// Each step of --sensitivity divides the level threshold by the square root of 2 (3 dB): from the
+// least sensitive (1) to the most (10) the general analysis goes from 24 to 1, the templates' from 12 to 1.
 constexpr double LevelStep = 1.4142135623730951;
 
 // Defaults, then the --settings file, then the level threshold of --sensitivity, then the other
