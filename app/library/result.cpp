@@ -11,35 +11,6 @@
 
 namespace {
 
-// Seconds from tick 0 of a MIDI file, through its tempo events.
-struct TickClock {
-    int division = 480;
-    std::vector<MidiTempo> tempos;  // in order of tick
-
-    double seconds(double tick) const {
-        double micros = 0, at = 0, perBeat = 500000;  // a MIDI file's 120 before its first tempo event
-        for (const MidiTempo &t : tempos) {
-            if (static_cast<double>(t.tick) >= tick)
-                break;
-            micros += (static_cast<double>(t.tick) - at) * perBeat;
-            at = static_cast<double>(t.tick);
-            perBeat = static_cast<double>(t.microsPerBeat);
-        }
-        micros += (tick - at) * perBeat;
-        return division > 0 ? micros / 1e6 / division : 0;
-    }
-};
-
-TickClock clockOf(const MidiContent &midi) {
-    TickClock clock{midi.division, {}};
-    for (const MidiTempo &t : midi.tempos)
-        if (t.microsPerBeat > 0)
-            clock.tempos.push_back(t);
-    std::stable_sort(clock.tempos.begin(), clock.tempos.end(),
-                     [](const MidiTempo &a, const MidiTempo &b) { return a.tick < b.tick; });
-    return clock;
-}
-
 // A stretch of the file in one time signature, from its tick on.
 struct Segment {
     double tick = 0;
@@ -150,13 +121,13 @@ std::string chordName(std::string text) {
     return text;
 }
 
-void addNotes(const MidiContent &midi, const TickClock &clock, const Bars &bars, double start,
+void addNotes(const MidiContent &midi, const MidiClock &clock, const Bars &bars, double start,
               sonoscriptor::Transcription &t) {
     for (const MidiNote &n : midi.notes) {
         sonoscriptor::Note note;
         double off = static_cast<double>(n.offTick >= 0 ? n.offTick : std::max(midi.lastTick, n.onTick));
-        note.onset = start + clock.seconds(static_cast<double>(n.onTick));
-        note.offset = start + clock.seconds(off);
+        note.onset = start + secondsAt(clock, static_cast<double>(n.onTick));
+        note.offset = start + secondsAt(clock, off);
         note.pitch = n.key;
         note.velocity = n.velocity;
         placeInBar(bars, static_cast<double>(n.onTick), note.bar, note.beat);
@@ -167,7 +138,7 @@ void addNotes(const MidiContent &midi, const TickClock &clock, const Bars &bars,
     });
 }
 
-void addBeats(const MidiContent &midi, const TickClock &clock, const Bars &bars, const TempoPlan &tempo,
+void addBeats(const MidiContent &midi, const MidiClock &clock, const Bars &bars, const TempoPlan &tempo,
               double start, sonoscriptor::Transcription &t) {
     t.beats_tracked = tempo.tracked;
     if (tempo.tracked) {
@@ -181,7 +152,7 @@ void addBeats(const MidiContent &midi, const TickClock &clock, const Bars &bars,
     std::vector<bool> downbeats;
     gridBeats(bars, static_cast<double>(midi.lastTick), ticks, downbeats);
     for (size_t i = 0; i < ticks.size(); ++i) {
-        t.beats.push_back(start + clock.seconds(ticks[i]));
+        t.beats.push_back(start + secondsAt(clock, ticks[i]));
         if (downbeats[i])
             t.downbeats.push_back(t.beats.back());
     }
@@ -192,25 +163,17 @@ void addBeats(const MidiContent &midi, const TickClock &clock, const Bars &bars,
 sonoscriptor::Transcription transcriptionOf(const std::vector<uint8_t> &bytes, const MidiContent &midi,
                                             const FileFindings &findings, double regionStart) {
     sonoscriptor::Transcription t;
-    TickClock clock = clockOf(midi);
+    MidiClock clock = midiClockOf(midi);
     Bars bars = barsOf(midi);
     addNotes(midi, clock, bars, regionStart, t);
-    if (clock.tempos.empty() || clock.tempos.front().tick > 0)
-        t.tempo_map.push_back({regionStart, 120});
-    for (const MidiTempo &e : clock.tempos) {
-        sonoscriptor::TempoChange change{regionStart + clock.seconds(static_cast<double>(e.tick)),
-                                         60e6 / static_cast<double>(e.microsPerBeat)};
-        if (!t.tempo_map.empty() && t.tempo_map.back().time == change.time)
-            t.tempo_map.back() = change;  // the last event at a time wins
-        else
-            t.tempo_map.push_back(change);
-    }
+    for (size_t i = 0; i < clock.ticks.size(); ++i)
+        t.tempo_map.push_back({regionStart + clock.seconds[i], 60e6 / static_cast<double>(clock.microsPerBeat[i])});
     addBeats(midi, clock, bars, findings.tempo, regionStart, t);
     const Segment &metre = bars.segments[bars.pickup ? 1 : 0];
     t.time_signature = {metre.numerator, 1 << metre.denominatorPower};
     t.key = keyOf(midi, findings.status);
     for (const MidiMarker &m : midi.markers)
-        t.chords.push_back({regionStart + clock.seconds(static_cast<double>(m.tick)), chordName(m.text)});
+        t.chords.push_back({regionStart + secondsAt(clock, static_cast<double>(m.tick)), chordName(m.text)});
     t.midi_file = bytes;
     return t;
 }

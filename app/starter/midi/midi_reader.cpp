@@ -224,3 +224,37 @@ int divisionNotePower(const MidiContent &content) {
     constexpr int EngineClocks = 24;
     return content.clocksPerClick == EngineClocks ? content.denominatorPower : 2;
 }
+
+MidiClock midiClockOf(const MidiContent &content) {
+    std::vector<MidiTempo> events = content.tempos;
+    std::stable_sort(events.begin(), events.end(), [](const MidiTempo &a, const MidiTempo &b) { return a.tick < b.tick; });
+    MidiClock clock;
+    double division = std::max(1, content.division);
+    clock.ticks.push_back(0);
+    clock.seconds.push_back(0);
+    clock.microsPerBeat.push_back(500000);
+    clock.secondsPerTick.push_back(500000e-6 / division);
+    for (const MidiTempo &e : events) {
+        if (e.microsPerBeat <= 0 || e.tick < 0)
+            continue;
+        double at = clock.seconds.back() + static_cast<double>(e.tick - clock.ticks.back()) * clock.secondsPerTick.back();
+        double perTick = static_cast<double>(e.microsPerBeat) * 1e-6 / division;
+        if (e.tick == clock.ticks.back()) {
+            clock.microsPerBeat.back() = e.microsPerBeat;
+            clock.secondsPerTick.back() = perTick;
+            continue;
+        }
+        clock.ticks.push_back(e.tick);
+        clock.seconds.push_back(at);
+        clock.microsPerBeat.push_back(e.microsPerBeat);
+        clock.secondsPerTick.push_back(perTick);
+    }
+    return clock;
+}
+
+double secondsAt(const MidiClock &clock, double tick) {
+    auto after = std::upper_bound(clock.ticks.begin(), clock.ticks.end(), tick,
+                                  [](double t, int64_t start) { return t < static_cast<double>(start); });
+    size_t i = after == clock.ticks.begin() ? 0 : static_cast<size_t>(after - clock.ticks.begin()) - 1;
+    return clock.seconds[i] + (tick - static_cast<double>(clock.ticks[i])) * clock.secondsPerTick[i];
+}

@@ -58,6 +58,15 @@ struct MidiContent {
     std::vector<uint8_t> leadingEvents;
 };
 
+// Seconds from tick 0 of a MIDI file through its tempo events: where each tempo begins, in ticks
+// and seconds, and its microseconds a quarter (a division) and seconds a tick from there on.
+struct MidiClock {
+    std::vector<int64_t> ticks;
+    std::vector<double> seconds;
+    std::vector<int64_t> microsPerBeat;
+    std::vector<double> secondsPerTick;
+};
+
 /** Parses a Standard MIDI File from bytes; false with a reason when malformed. */
 bool parseMidi(const std::vector<uint8_t> &bytes, MidiContent &content, std::string &error);
 /** True when the file at path is a regular file that begins as a Standard MIDI File does ("MThd"),
@@ -75,3 +84,8 @@ int clicksClocks(int numerator, int denominatorPower);
  *  writes 24 clocks a click in every metre; the starter's files count quarters and click on the
  *  beat counted (36 clocks in 6/8), so a metre other than x/4 with 24 clocks a click is the engine's. */
 int divisionNotePower(const MidiContent &content);
+/** The clock of a file with a division: 120 quarter notes a minute before its first tempo event,
+ *  as MIDI has it; of several events at one tick the last wins, and events of no length are passed. */
+MidiClock midiClockOf(const MidiContent &content);
+/** Seconds from tick 0 at a tick (a fraction of a tick too, for beats of a grid). */
+double secondsAt(const MidiClock &clock, double tick);

@@ -26,45 +26,6 @@ double rounded(double x, double steps) {
     return std::round(x * steps) / steps;
 }
 
-// Where each tempo begins, in ticks and seconds, for turning ticks into seconds.
-struct TimeBase {
-    std::vector<int64_t> ticks;
-    std::vector<double> seconds;
-    std::vector<double> secondsPerTick;
-};
-
-// The tempo map as segments from tick 0 (120 quarter notes a minute before the first event, as
-// MIDI has it); events at one tick: the last wins.
-TimeBase timeBaseOf(const MidiContent &midi) {
-    std::vector<MidiTempo> events = midi.tempos;
-    std::stable_sort(events.begin(), events.end(), [](const MidiTempo &a, const MidiTempo &b) { return a.tick < b.tick; });
-    TimeBase base;
-    double perTick = 500000e-6 / midi.division;
-    base.ticks.push_back(0);
-    base.seconds.push_back(0);
-    base.secondsPerTick.push_back(perTick);
-    for (const MidiTempo &e : events) {
-        if (e.microsPerBeat <= 0 || e.tick < 0)
-            continue;
-        double at = base.seconds.back() + static_cast<double>(e.tick - base.ticks.back()) * base.secondsPerTick.back();
-        perTick = static_cast<double>(e.microsPerBeat) * 1e-6 / midi.division;
-        if (e.tick == base.ticks.back()) {
-            base.secondsPerTick.back() = perTick;
-            continue;
-        }
-        base.ticks.push_back(e.tick);
-        base.seconds.push_back(at);
-        base.secondsPerTick.push_back(perTick);
-    }
-    return base;
-}
-
-double secondsAt(const TimeBase &base, int64_t tick) {
-    size_t i = static_cast<size_t>(std::upper_bound(base.ticks.begin(), base.ticks.end(), tick) - base.ticks.begin());
-    i = i == 0 ? 0 : i - 1;
-    return base.seconds[i] + static_cast<double>(tick - base.ticks[i]) * base.secondsPerTick[i];
-}
-
 // The bars of the file: the metre of its last time signature, after a pick-up when the first
 // signature spans less than a bar before the second (as the score lays its measures).
 struct Bars {
@@ -94,13 +55,13 @@ void barAndBeat(const Bars &b, int64_t tick, int &bar, double &beat) {
 }
 
 // Every beat and bar line from time zero to the end of the last note.
-void listBeats(const Bars &b, const TimeBase &base, int64_t end, NoteList &list) {
+void listBeats(const Bars &b, const MidiClock &base, int64_t end, NoteList &list) {
     double first = std::ceil(b.shift / b.beatTicks);
     double count = std::min(MostBeats, std::floor((static_cast<double>(end) + b.shift) / b.beatTicks) - first + 1);
     for (double k = 0; k < count; ++k) {
         double beatIndex = first + k;
         auto tick = static_cast<int64_t>(std::llround(beatIndex * b.beatTicks - b.shift));
-        double t = rounded(secondsAt(base, tick), TimeUnit);
+        double t = rounded(secondsAt(base, static_cast<double>(tick)), TimeUnit);
         list.beats.push_back(t);
         double intoBar = std::fmod(beatIndex * b.beatTicks, b.barTicks);
         if (intoBar < 0.5 || b.barTicks - intoBar < 0.5)
@@ -131,15 +92,15 @@ NoteList noteListOf(const MidiContent &midi) {
     list.minor = midi.mode == 1;
     if (midi.division <= 0)
         return list;
-    TimeBase base = timeBaseOf(midi);
+    MidiClock base = midiClockOf(midi);
     Bars bars = barsOf(midi);
     int64_t end = 0;
     for (const MidiNote &n : midi.notes) {
         int64_t off = std::max(n.onTick, n.offTick < 0 ? midi.lastTick : n.offTick);
         end = std::max(end, off);
         ListedNote l;
-        l.onset = rounded(secondsAt(base, n.onTick), TimeUnit);
-        l.offset = rounded(secondsAt(base, off), TimeUnit);
+        l.onset = rounded(secondsAt(base, static_cast<double>(n.onTick)), TimeUnit);
+        l.offset = rounded(secondsAt(base, static_cast<double>(off)), TimeUnit);
         l.pitch = n.key;
         l.velocity = n.velocity;
         barAndBeat(bars, n.onTick, l.bar, l.beat);
@@ -152,7 +113,7 @@ NoteList noteListOf(const MidiContent &midi) {
         list.tempos.push_back({rounded(base.seconds[i], TimeUnit),
                                rounded(60 / (bars.beatTicks * base.secondsPerTick[i]), BeatUnit)});
     for (const MidiMarker &m : midi.markers)
-        list.chords.push_back({rounded(secondsAt(base, m.tick), TimeUnit), m.text});
+        list.chords.push_back({rounded(secondsAt(base, static_cast<double>(m.tick)), TimeUnit), m.text});
     if (!list.notes.empty())
         listBeats(bars, base, end, list);
     return list;
