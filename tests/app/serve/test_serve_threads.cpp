@@ -35,6 +35,7 @@ std::string upload(int port, const std::string &audio, const std::string &name) 
 // The state of a transcription, "" when it cannot be read.
 std::string stateOf(int port, const std::string &id) {
     httplib::Client client("127.0.0.1", port);
+    client.set_read_timeout(30);
     auto res = client.Get("/api/transcriptions/" + id);
     nlohmann::json view = nlohmann::json::parse(res ? res->body : "", nullptr, false);
     return view.is_object() ? view.value("state", "") : "";
@@ -43,6 +44,25 @@ std::string stateOf(int port, const std::string &id) {
 bool ended(const std::string &state) {
     return state == "done" || state == "failed" || state == "cancelled";
 }
+
+// What a failure shows: whether the server is still there, and what it wrote on its standard error
+// (a ThreadSanitizer report among it).
+std::string serverState(const Spawned &server) {
+    return std::string(processGone(server.pid) ? "the server is gone" : "the server still runs") +
+           "; its standard error:\n" + fileText(server.errPath);
+}
+
+// Ends the server's process group when the test leaves early, so no server outlives a failure.
+struct ServerGuard {
+    const Spawned &server;
+    bool reaped = false;
+    ~ServerGuard() {
+        if (!reaped) {
+            kill(-server.pid, SIGKILL);
+            waitCommand(server);
+        }
+    }
+};
 
 }  // namespace
 
@@ -55,6 +75,7 @@ TEST(ServeThreads, UploadsCancelsPollsAndAStop) {
     std::string tsan = "TSAN_OPTIONS=halt_on_error=1 exitcode=66 suppressions=" + std::string(SOURCE_DIR) +
                        "/tests/app/serve/tsan.supp";
     Spawned server = spawnCommand({STARTER_PATH, "serve", "--port", "0", "-j", "2"}, {"TMPDIR=" + tmp, tsan}, dir.path);
+    ServerGuard guard{server};
     int port = 0;
     ASSERT_TRUE(waitUntil([&] { return (port = printedPort(server)) > 0; }, 60)) << fileText(server.errPath);
     std::string audio = fileText(std::string(SOURCE_DIR) + "/examples/prelude.wav");
@@ -62,10 +83,10 @@ TEST(ServeThreads, UploadsCancelsPollsAndAStop) {
     // One client thread: the HTTP library's client is not built for ThreadSanitizer, and the
     // server's threads are what is watched (its pool answers while two workers run).
     std::string a = upload(port, audio, "a.wav"), b = upload(port, audio, "b.wav"), c = upload(port, audio, "c.wav");
-    ASSERT_FALSE(a.empty() || b.empty() || c.empty()) << fileText(server.errPath);
+    ASSERT_FALSE(a.empty() || b.empty() || c.empty()) << serverState(server);
     httplib::Client client("127.0.0.1", port);
     auto cancelled = client.Delete("/api/transcriptions/" + c);
-    ASSERT_TRUE(cancelled);
+    ASSERT_TRUE(cancelled) << serverState(server);
     EXPECT_EQ(cancelled->status, 202);
 
     std::vector<std::string> last(3), ids{a, b, c};
@@ -74,12 +95,13 @@ TEST(ServeThreads, UploadsCancelsPollsAndAStop) {
             last[i] = stateOf(port, ids[i]);
         return ended(last[0]) && ended(last[1]) && ended(last[2]);
     }, 240);
-    EXPECT_EQ(last, (std::vector<std::string>{"done", "done", "cancelled"}));
+    ASSERT_EQ(last, (std::vector<std::string>{"done", "done", "cancelled"})) << serverState(server);
 
     std::string d = upload(port, audio, "d.wav");  // still running or queued when the server stops
-    ASSERT_FALSE(d.empty());
+    ASSERT_FALSE(d.empty()) << serverState(server);
     kill(server.pid, SIGTERM);
     CommandResult r = waitCommandFor(server, 120);
+    guard.reaped = true;
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_TRUE(folderEntries(tmp).empty());
 }
