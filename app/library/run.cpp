@@ -34,9 +34,6 @@ using sonoscriptor::ErrorKind;
 // How often the calling thread looks at the work: the command's progress line does so as often.
 constexpr auto LookEvery = std::chrono::milliseconds(50);
 
-// One transcription at a time: the pipeline's stop flags belong to the whole process.
-std::mutex runLock;
-
 // The stages in the words Progress::stage gives them.
 const char *stageName(Stage stage) {
     switch (stage) {
@@ -102,24 +99,22 @@ void report(const sonoscriptor::Options &options, const JobProgress &p) {
     options.progress({fileShare(p.before, p.span, p.fraction, elapsed, p.expectedSeconds), stageName(p.stage)});
 }
 
-// Asks the pipeline to stop as a first Ctrl-C asks the command: the engine finishes early.
-void requestStop() {
-    interruptCount = 1;
-    stopRequested = true;
-}
-
 // Runs the plan's one file on a worker thread; this thread reports its progress and passes on a
 // cancel until it ends. A callback's exception stops the work and is thrown once it has ended.
 Job runWatched(const RunPlan &plan, const sonoscriptor::Options &options) {
     Job job{plan.files.front(), "", {}, {}};
     JobProgress progress;
     std::atomic<bool> ended{false};
+    // The work's own stop flag: a cancel ends this transcription as a first Ctrl-C ends the
+    // command's (the engine finishes early), and leaves others running in the process alone.
+    std::atomic<bool> stop{false};
     std::thread worker([&] {
+        setThreadCancel(&stop);
         runPipeline(job, plan, progress, 0, {});
+        setThreadCancel(nullptr);
         ended = true;
     });
     std::exception_ptr thrown;
-    bool stopping = false;
     while (!ended) {
         try {
             if (options.progress && !thrown)
@@ -127,15 +122,11 @@ Job runWatched(const RunPlan &plan, const sonoscriptor::Options &options) {
         } catch (...) {
             thrown = std::current_exception();
         }
-        if (!stopping && (thrown || (options.cancel && options.cancel->load()))) {
-            stopping = true;
-            requestStop();
-        }
+        if (thrown || (options.cancel && options.cancel->load()))
+            stop = true;
         std::this_thread::sleep_for(LookEvery);
     }
     worker.join();
-    interruptCount = 0;
-    stopRequested = false;
     if (thrown)
         std::rethrow_exception(thrown);
     if (options.progress)
@@ -157,7 +148,6 @@ sonoscriptor::Transcription run(const std::string &input, const std::string &tit
     // libaubio and the attack evidence plan FFTs on several threads at once.
     std::call_once(fftwThreads, [] { fftwf_make_planner_thread_safe(); });
     RunPlan plan = planOf(options, input, folder.path + "transcription.mid");
-    std::lock_guard<std::mutex> one(runLock);
     Job job = runWatched(plan, options);
     if (job.outcome.code != 0)
         throw errorOf(input, job.outcome);

@@ -10,7 +10,7 @@
 // the notes refined by the attacks heard in the recording. The MIDI file written is the
 // one the command writes for the same recording and options.
 //
-// One transcription runs at a time in a process: calls from several threads take turns.
+// Calls from several threads run at once, each with its own cancel flag and progress.
 // Link with `pkg-config --cflags --libs sonoscriptor`, or in CMake with
 // find_package(Sonoscriptor) and the target Sonoscriptor::sonoscriptor.
 #pragma once

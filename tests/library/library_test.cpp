@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <thread>
 
 #include <sndfile.h>
 
@@ -174,6 +175,39 @@ TEST(LibraryCancel, StopsTheRunAndLeavesNothingBehind) {
     sonoscriptor::Options quick;
     quick.end = 4;
     EXPECT_FALSE(sonoscriptor::transcribe(Prelude, quick).notes.empty());
+}
+
+// Two transcriptions at once on two threads: a cancel of one ends that one alone, and the other
+// gives what it gives by itself.
+TEST(LibraryCancel, ACancelEndsOneOfTwoRunningTogether) {
+    sonoscriptor::Options quick;
+    quick.end = 4;
+    std::vector<sonoscriptor::Note> alone = sonoscriptor::transcribe(Prelude, quick).notes;
+    std::atomic<bool> cancel{false}, otherStarted{false};
+    sonoscriptor::Options cancelled;
+    cancelled.cancel = &cancel;
+    cancelled.progress = [&](const sonoscriptor::Progress &p) {
+        bool early = p.stage != "refining" && p.stage != "settling" && p.stage != "done";
+        if (early && otherStarted)
+            cancel = true;
+    };
+    bool wasCancelled = false;
+    std::thread first([&] {
+        try {
+            sonoscriptor::transcribe(Prelude, cancelled);
+        } catch (const sonoscriptor::Error &e) {
+            wasCancelled = e.kind() == sonoscriptor::ErrorKind::Cancelled;
+        }
+    });
+    quick.progress = [&](const sonoscriptor::Progress &) { otherStarted = true; };
+    std::vector<sonoscriptor::Note> together = sonoscriptor::transcribe(Prelude, quick).notes;
+    first.join();
+    EXPECT_TRUE(wasCancelled);
+    ASSERT_EQ(together.size(), alone.size());
+    for (size_t i = 0; i < alone.size(); ++i) {
+        EXPECT_EQ(together[i].pitch, alone[i].pitch);
+        EXPECT_DOUBLE_EQ(together[i].onset, alone[i].onset);
+    }
 }
 
 // A callback that throws stops the work; its exception comes out of the call.
