@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <map>
 
 namespace {
 
@@ -39,8 +41,8 @@ void placeHands(std::vector<ScoreNote *> &group, size_t lo, size_t hi) {
     placeHands(group, cut, hi);
 }
 
-// Adds a note to one of two voices (see assignVoices).
-void placeInVoice(std::vector<std::vector<VoiceChord>> &voices, const ScoreNote &n) {
+// Adds a note to one of two voices (see assignVoices); nextStrike: where its key is struck again.
+void placeInVoice(std::vector<std::vector<VoiceChord>> &voices, const ScoreNote &n, int64_t nextStrike) {
     for (auto &v : voices)
         if (!v.empty() && v.back().start == n.start && v.back().end == n.end) {
             v.back().keys.push_back(n.key);
@@ -51,11 +53,19 @@ void placeInVoice(std::vector<std::vector<VoiceChord>> &voices, const ScoreNote 
             v.push_back({n.start, n.end, {n.key}});
             return;
         }
+    // Both voices hold a chord: the note joins the one struck with it whose length is nearest its
+    // own and takes that length, but ends the chord before its key is struck again (a player, and
+    // a reader's playback, cannot strike a key the score still holds).
+    VoiceChord *chord = nullptr;
     for (auto &v : voices)
-        if (v.back().start == n.start) {
-            v.back().keys.push_back(n.key);  // the note takes the chord's length
-            return;
-        }
+        if (v.back().start == n.start &&
+            (!chord || std::abs(v.back().end - n.end) < std::abs(chord->end - n.end)))
+            chord = &v.back();
+    if (chord) {
+        chord->keys.push_back(n.key);
+        chord->end = std::min(chord->end, nextStrike);
+        return;
+    }
     auto &v = voices[0].back().end <= voices[1].back().end ? voices[0] : voices[1];
     v.back().end = n.start;  // a third line: the voice that ends first is cut short
     v.push_back({n.start, n.end, {n.key}});
@@ -262,9 +272,17 @@ void splitStaves(std::vector<ScoreNote> &notes) {
 }
 
 std::vector<std::vector<VoiceChord>> assignVoices(const std::vector<ScoreNote> &notes, int staff) {
+    std::map<int, std::vector<int64_t>> onsets;  // each key's strikes on both staves, in order
+    for (const ScoreNote &n : notes)
+        onsets[n.key].push_back(n.start);
+    for (auto &[key, starts] : onsets)
+        std::sort(starts.begin(), starts.end());
     std::vector<std::vector<VoiceChord>> voices(2);
-    for (const ScoreNote &n : legatoTrimmed(notes, staff))
-        placeInVoice(voices, n);
+    for (const ScoreNote &n : legatoTrimmed(notes, staff)) {
+        const std::vector<int64_t> &starts = onsets[n.key];
+        auto next = std::upper_bound(starts.begin(), starts.end(), n.start);
+        placeInVoice(voices, n, next == starts.end() ? INT64_MAX : *next);
+    }
     double mean[2] = {0, 0};
     for (int i = 0; i < 2; ++i) {
         size_t count = 0;

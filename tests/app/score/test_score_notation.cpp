@@ -322,6 +322,28 @@ TEST(ScoreVoices, TwoVoicesAtMostTheUpperFirst) {
     EXPECT_EQ(ends, 2);
 }
 
+TEST(ScoreVoices, AKeyStruckAgainIsNotHeldOverItsRestrike) {
+    // D4 held over a bar, a C4-A3 chord and D3, D2 of other lengths struck with it, then D3 and D2
+    // struck again: the short notes join a chord, but no chord may hold a key past its next strike.
+    std::vector<ScoreNote> notes = {{62, 0, 15}, {60, 0, 3}, {57, 0, 3}, {50, 0, 1}, {38, 0, 2},
+                                    {60, 3, 4},  {57, 3, 4}, {50, 3, 4}, {38, 3, 4}, {50, 4, 5}, {38, 4, 6}};
+    auto voices = assignVoices(notes, 1);
+    size_t keys = 0;
+    for (const auto &voice : voices)
+        for (const VoiceChord &c : voice)
+            for (int key : c.keys) {
+                ++keys;
+                for (const ScoreNote &n : notes)
+                    EXPECT_FALSE(n.key == key && n.start > c.start && n.start < c.end)
+                        << key << " held from " << c.start << " to " << c.end << " over its strike at " << n.start;
+            }
+    EXPECT_EQ(keys, notes.size());
+    // D4 keeps its length in one voice; the short notes join the chord nearest their length.
+    ASSERT_FALSE(voices[0].empty());
+    EXPECT_EQ(voices[0][0].keys, std::vector<int>{62});
+    EXPECT_EQ(voices[0][0].end, 15);
+}
+
 TEST(ScoreChords, ReadsTheEnginesChordNames) {
     ChordSymbol c;
     ASSERT_TRUE(parseChordName("F#m", c));
