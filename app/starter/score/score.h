@@ -153,10 +153,13 @@ int chooseStaves(const std::vector<ScoreNote> &notes, int program, char &singleC
 /** Puts each note on the upper (right hand) or lower (left hand) staff by following the hands'
     lines through the onsets: each onset's keys are cut between the hands where that continues
     each hand's last chords best, keeps the hands on their own staves and uncrossed (the left hand
-    may strike bass and accompaniment together up to two octaves apart). */
+    may strike bass and accompaniment together up to two octaves apart), and keeps a figure of
+    single notes, each struck where the one before ends, in one hand. */
 void splitStaves(std::vector<ScoreNote> &notes);
 /** The notes of one staff in at most two voices of chords, the upper line first. A note held a step
-    into the next onset ends there; a third line shortens the voice that ends first. */
+    into the next onset ends there, and so does a note held longer into the next note of its line
+    (one note, a fifth or less away, no other note sounding); a third line shortens the voice that
+    ends first; a note joining a chord never holds its key over its next strike. */
 std::vector<std::vector<VoiceChord>> assignVoices(const std::vector<ScoreNote> &notes, int staff);
 
 // rhythm.cpp

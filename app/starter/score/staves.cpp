@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <map>
 
 namespace {
 
@@ -12,6 +14,7 @@ constexpr int HandSpan = 12;       // the widest chord one hand plays, in semito
 constexpr int TrebleLowest = 55;   // G3: three ledger lines below the treble staff
 constexpr int BassHighest = 64;    // E4: three ledger lines above the bass staff
 constexpr int64_t LegatoSteps = 1; // a note held this far into the next onset is ended there
+constexpr int LineStep = 7;        // a fifth: the widest step of one line held into its next note
 
 // Places the notes lo..hi (sorted by key, rising) of one onset: an octave or less is one
 // hand's chord, placed by its middle; a wider group is split at its widest gap.
@@ -39,8 +42,8 @@ void placeHands(std::vector<ScoreNote *> &group, size_t lo, size_t hi) {
     placeHands(group, cut, hi);
 }
 
-// Adds a note to one of two voices (see assignVoices).
-void placeInVoice(std::vector<std::vector<VoiceChord>> &voices, const ScoreNote &n) {
+// Adds a note to one of two voices (see assignVoices); nextStrike: where its key is struck again.
+void placeInVoice(std::vector<std::vector<VoiceChord>> &voices, const ScoreNote &n, int64_t nextStrike) {
     for (auto &v : voices)
         if (!v.empty() && v.back().start == n.start && v.back().end == n.end) {
             v.back().keys.push_back(n.key);
@@ -51,28 +54,49 @@ void placeInVoice(std::vector<std::vector<VoiceChord>> &voices, const ScoreNote 
             v.push_back({n.start, n.end, {n.key}});
             return;
         }
+    // Both voices hold a chord: the note joins the one struck with it whose length is nearest its
+    // own and takes that length, but ends the chord before its key is struck again (a player, and
+    // a reader's playback, cannot strike a key the score still holds).
+    VoiceChord *chord = nullptr;
     for (auto &v : voices)
-        if (v.back().start == n.start) {
-            v.back().keys.push_back(n.key);  // the note takes the chord's length
-            return;
-        }
+        if (v.back().start == n.start &&
+            (!chord || std::abs(v.back().end - n.end) < std::abs(chord->end - n.end)))
+            chord = &v.back();
+    if (chord) {
+        chord->keys.push_back(n.key);
+        chord->end = std::min(chord->end, nextStrike);
+        return;
+    }
     auto &v = voices[0].back().end <= voices[1].back().end ? voices[0] : voices[1];
     v.back().end = n.start;  // a third line: the voice that ends first is cut short
     v.push_back({n.start, n.end, {n.key}});
 }
 
-// The notes of one staff, each ended at the next onset when it is held at most LegatoSteps into it.
+// The notes of one staff, each ended at the next onset when it is held at most LegatoSteps into it,
+// or when it is held longer into a note of its own line: the next onset is one note within
+// LineStep of it that outlasts it, and no other note sounds into it. A copyist writes such an
+// overlap as the line's legato, not as a second voice full of rests.
 std::vector<ScoreNote> legatoTrimmed(const std::vector<ScoreNote> &notes, int staff) {
     std::vector<ScoreNote> out;
     for (const ScoreNote &n : notes)
         if (n.staff == staff)
             out.push_back(n);
     size_t next = 0;
-    for (ScoreNote &n : out) {
+    int64_t endBefore = 0;  // the latest end of the notes before the current one, as trimmed
+    for (size_t i = 0; i < out.size(); ++i) {
+        ScoreNote &n = out[i];
         while (next < out.size() && out[next].start <= n.start)
             ++next;
-        if (next < out.size() && n.end > out[next].start && n.end - out[next].start <= LegatoSteps)
-            n.end = out[next].start;
+        if (next < out.size() && n.end > out[next].start) {
+            const ScoreNote &to = out[next];
+            bool alone = endBefore <= to.start && (next + 1 == out.size() || out[next + 1].start > to.start);
+            for (size_t j = i + 1; j < next && alone; ++j)
+                alone = out[j].end <= to.start;
+            bool line = alone && n.end < to.end && std::abs(to.key - n.key) <= LineStep;
+            if (n.end - to.start <= LegatoSteps || line)
+                n.end = to.start;
+        }
+        endBefore = std::max(endBefore, n.end);
     }
     return out;
 }
@@ -91,6 +115,9 @@ struct HandPath {
     HandChord hand[2];
     size_t parent = 0;  // the path it continues, in the previous onset's beam
     int cut = 0;        // the keys below the cut go to the left hand; -1: split by placeHands
+    int single = -1;    // the hand that struck the last onset when it was one note, else -1
+    int64_t singleEnd = 0;  // where that note ends
+    int singleKey = 0;      // and its key
 };
 
 // True when no two notes sound at once, but for a legato overlap (notes in onset order).
@@ -114,6 +141,13 @@ constexpr double CrossCost = 2.0;    // per semitone a hand reaches past the oth
 constexpr double StretchCost = 0.5;  // per semitone a hand's chord is wider than an octave
 constexpr int StretchMost = 12;      // bass and accompaniment struck together: up to two octaves
 constexpr int TrebleFloor = 64;      // E4, the treble staff's bottom line: the right hand's floor
+// A hand taking over a figure (one note struck where the note before it, alone, in the other hand and
+// within one hand's reach of it, ends) pays more than the left hand reaching a broken chord's top note a fourth above E4 (about 31:
+// reach 12, ledger 15, step 4): a prelude's figure from E3 to A4 stays in the left hand under the
+// right hand's held note, as its reference writes it. Chosen on the development half (20, 40, 60,
+// 100 tried on the reference files and the transcriptions: 20 left figures split, 60 and 100 lost
+// hands on the transcriptions).
+constexpr double FigureCost = 40.0;
 constexpr HandChord RightHome = {72, 72, 0, 72, 72}, LeftHome = {48, 48, 0, 48, 48};
 
 // The cost of hand h (0 right, 1 left) playing the keys low..high at step start after `path`.
@@ -140,13 +174,24 @@ bool extendPath(const HandPath &path, const std::vector<ScoreNote *> &group, int
         int low = group[from]->key, high = group[to - 1]->key;
         if (high - low > HandSpan + StretchMost)
             return false;
-        next.cost += handCost(path, h, low, high, group[0]->start);
         int64_t end = 0;
         for (int i = from; i < to; ++i)
             end = std::max(end, group[i]->end);
+        next.cost += handCost(path, h, low, high, group[0]->start);
         next.hand[h] = {low, high, end, std::min(low, path.hand[h].low), std::max(high, path.hand[h].high)};
     }
     next.cut = cut;
+    next.single = -1;
+    if (n == 1) {  // one note: a figure's next note stays in the hand that struck the note it follows
+        int h = cut == 0 ? 0 : 1;
+        int64_t start = group[0]->start;
+        if (path.single >= 0 && path.single != h && path.singleEnd >= start && path.singleEnd <= start + LegatoSteps &&
+            std::abs(group[0]->key - path.singleKey) <= HandSpan + StretchMost)
+            next.cost += FigureCost;
+        next.single = h;
+        next.singleEnd = group[0]->end;
+        next.singleKey = group[0]->key;
+    }
     return true;
 }
 
@@ -262,9 +307,17 @@ void splitStaves(std::vector<ScoreNote> &notes) {
 }
 
 std::vector<std::vector<VoiceChord>> assignVoices(const std::vector<ScoreNote> &notes, int staff) {
+    std::map<int, std::vector<int64_t>> onsets;  // each key's strikes on both staves, in order
+    for (const ScoreNote &n : notes)
+        onsets[n.key].push_back(n.start);
+    for (auto &[key, starts] : onsets)
+        std::sort(starts.begin(), starts.end());
     std::vector<std::vector<VoiceChord>> voices(2);
-    for (const ScoreNote &n : legatoTrimmed(notes, staff))
-        placeInVoice(voices, n);
+    for (const ScoreNote &n : legatoTrimmed(notes, staff)) {
+        const std::vector<int64_t> &starts = onsets[n.key];
+        auto next = std::upper_bound(starts.begin(), starts.end(), n.start);
+        placeInVoice(voices, n, next == starts.end() ? INT64_MAX : *next);
+    }
     double mean[2] = {0, 0};
     for (int i = 0; i < 2; ++i) {
         size_t count = 0;

@@ -35,6 +35,15 @@ MidiContent jigWithPickup() {
     return m;
 }
 
+// A low chord of three lengths struck at once, its short keys struck again while the long one holds.
+MidiContent restrikesUnderAHeldNote() {
+    MidiContent m = songOf({note(50, 0, 15), note(45, 0, 3), note(41, 0, 3), note(38, 0, 1), note(26, 0, 2),
+                            note(45, 3, 4), note(41, 3, 4), note(38, 3, 4), note(26, 3, 4), note(38, 4, 5),
+                            note(26, 4, 6), note(38, 8, 16), note(31, 8, 16)});
+    m.program = 32;  // a bass: one staff
+    return m;
+}
+
 // (key, onset in quarter notes) of every note, onsets counted from the first.
 std::set<std::pair<int, double>> onsets(const MidiContent &m, double ticksPerQuarter) {
     std::set<std::pair<int, double>> out;
@@ -51,7 +60,8 @@ std::set<std::pair<int, double>> onsets(const MidiContent &m, double ticksPerQua
 TEST(ScoreMuseScore, PlaysBackTheSameNotes) {
     ScratchDir dir;
     const std::vector<std::pair<std::string, MidiContent>> pieces = {{"piano", pianoPiece()},
-                                                                     {"jig", jigWithPickup()}};
+                                                                     {"jig", jigWithPickup()},
+                                                                     {"restrikes", restrikesUnderAHeldNote()}};
     std::string job = "[";
     for (const auto &[name, midi] : pieces) {
         std::string error;

@@ -298,6 +298,30 @@ TEST(ScoreStaves, HandsFollowTheirLines) {
               (std::vector<int>{2, 1, 2, 2, 2, 1, 2, 2, 1, 2, 2, 2}));
 }
 
+TEST(ScoreStaves, AFigureStaysInOneHand) {
+    // A broken chord A3-E3-A4-C4-E4 in 16ths under the right hand's held C5, twice, then a bar of
+    // G2-D3-G3-B3-D4 under B4: the figure's top notes stay in the left hand with the rest of it.
+    std::vector<ScoreNote> notes;
+    const std::vector<std::vector<int>> figures = {{57, 52, 69, 60, 64}, {43, 50, 55, 59, 62}};
+    for (int bar = 0; bar < 2; ++bar) {
+        notes.push_back({bar == 0 ? 72 : 71, bar * 16, bar * 16 + 16});
+        for (int i = 0; i < 16; ++i) {
+            int key = figures[bar][i % 5];
+            notes.push_back({key, bar * 16 + i, bar * 16 + i + 1});
+        }
+    }
+    std::sort(notes.begin(), notes.end(), [](const ScoreNote &a, const ScoreNote &b) {
+        return a.start != b.start ? a.start < b.start : a.key > b.key;
+    });
+    std::vector<int> want;
+    for (const ScoreNote &n : notes)
+        want.push_back(n.end - n.start == 16 ? 1 : 2);
+    EXPECT_EQ(stavesOf(notes), want);
+    // A melody and a bass taking turns, each held over the other's note, keep their own hands.
+    EXPECT_EQ(stavesOf({{76, 0, 5}, {45, 4, 9}, {74, 8, 13}, {43, 12, 17}, {72, 16, 20}}),
+              (std::vector<int>{1, 2, 1, 2, 1}));
+}
+
 TEST(ScoreVoices, TwoVoicesAtMostTheUpperFirst) {
     // A held low note under a running line, and a chord of equal notes.
     std::vector<ScoreNote> notes = {{72, 0, 2}, {60, 0, 16}, {74, 2, 4}, {76, 4, 8}, {79, 4, 8}};
@@ -311,6 +335,14 @@ TEST(ScoreVoices, TwoVoicesAtMostTheUpperFirst) {
     ASSERT_EQ(voices[0].size(), 3u);
     EXPECT_EQ(voices[0][0].end, 4);
     EXPECT_TRUE(voices[1].empty());
+    // A line whose notes ring two steps into the next stays one voice; a held bass under it keeps its own.
+    voices = assignVoices({{67, 0, 6}, {65, 4, 10}, {64, 8, 14}, {60, 12, 16}}, 1);
+    ASSERT_EQ(voices[0].size(), 4u);
+    EXPECT_TRUE(voices[1].empty());
+    EXPECT_EQ(voices[0][1].end, 8);
+    voices = assignVoices({{48, 0, 16}, {67, 0, 6}, {65, 4, 10}, {64, 8, 16}}, 1);
+    ASSERT_EQ(voices[1].size(), 1u);
+    EXPECT_EQ(voices[1][0].end, 16);
     // A third line cuts short the voice that ends first.
     notes = {{60, 0, 16}, {64, 0, 8}, {67, 2, 6}};
     voices = assignVoices(notes, 1);
@@ -320,6 +352,28 @@ TEST(ScoreVoices, TwoVoicesAtMostTheUpperFirst) {
         for (auto &c : v)
             ends += c.keys[0] == 64 ? c.end : 0;
     EXPECT_EQ(ends, 2);
+}
+
+TEST(ScoreVoices, AKeyStruckAgainIsNotHeldOverItsRestrike) {
+    // D4 held over a bar, a C4-A3 chord and D3, D2 of other lengths struck with it, then D3 and D2
+    // struck again: the short notes join a chord, but no chord may hold a key past its next strike.
+    std::vector<ScoreNote> notes = {{62, 0, 15}, {60, 0, 3}, {57, 0, 3}, {50, 0, 1}, {38, 0, 2},
+                                    {60, 3, 4},  {57, 3, 4}, {50, 3, 4}, {38, 3, 4}, {50, 4, 5}, {38, 4, 6}};
+    auto voices = assignVoices(notes, 1);
+    size_t keys = 0;
+    for (const auto &voice : voices)
+        for (const VoiceChord &c : voice)
+            for (int key : c.keys) {
+                ++keys;
+                for (const ScoreNote &n : notes)
+                    EXPECT_FALSE(n.key == key && n.start > c.start && n.start < c.end)
+                        << key << " held from " << c.start << " to " << c.end << " over its strike at " << n.start;
+            }
+    EXPECT_EQ(keys, notes.size());
+    // D4 keeps its length in one voice; the short notes join the chord nearest their length.
+    ASSERT_FALSE(voices[0].empty());
+    EXPECT_EQ(voices[0][0].keys, std::vector<int>{62});
+    EXPECT_EQ(voices[0][0].end, 15);
 }
 
 TEST(ScoreChords, ReadsTheEnginesChordNames) {
