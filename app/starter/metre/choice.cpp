@@ -44,9 +44,9 @@ constexpr long LeastBars = 3;
 constexpr double SlowestBeat = 30, FastestBeat = 300;
 // What the engine's notes add to a reading's fit (per tracked beat) for each standard deviation
 // by which they mark its downbeats above the units at the same place in a tracked beat: bass
-// notes, long notes, chord changes. Chosen on the development pieces (0.5/0.5/0.5 as per-place
-// likelihoods pulled every level faster; these contrasts 0.2 to 0.3 each moved 314 to 323 of 576
-// judgements against 322 without notes).
+// notes, long notes, chord changes. Chosen on the development pieces: per-place likelihoods of
+// the same evidence pulled levels faster (256 of 576 judgements right against 322 without notes);
+// contrasts of 0.2 to 0.3 each gave 314 to 323.
 constexpr double NoteBassWeight = 0.3;
 constexpr double NoteLengthWeight = 0.3;
 constexpr double NoteHarmonyWeight = 0.2;
@@ -94,7 +94,7 @@ std::vector<double> chordChanges(const std::vector<std::array<double, 12>> &sum,
 
 // How far the values at the downbeats of a bar of `bar` units from `phase` stand above those
 // at the same place within a tracked beat (so that a bar of one tracked beat, or of a part of
-// one, gains nothing): the difference of their means; negative values are unknown.
+// one, gains nothing): the difference of their means; NaN values are unknown.
 double downbeatContrast(const std::vector<double> &v, int bar, int phase) {
     size_t step = static_cast<size_t>(std::gcd(bar, MetreUnitsPerBeat)), b = static_cast<size_t>(bar);
     double down = 0, nDown = 0, all = 0, nAll = 0;
