@@ -171,7 +171,8 @@ bool timeBaseAccepts(double tempo, const Settings &settings) {
     return timeBaseVerdict(settled, ConvertedRate, 1, ConvertedBits, tb) == 0;
 }
 
-TempoPlan planTempo(const BeatTrack &track, const Settings &settings, bool metreGiven, double fallbackTempo) {
+TempoPlan planTempo(const BeatTrack &track, const Settings &settings, bool metreGiven, double fallbackTempo,
+                    const MetreInput &input) {
     TempoPlan plan;
     plan.beatCount = static_cast<int>(track.beats.size());
     plan.tempo = fallbackTempo;
@@ -182,7 +183,7 @@ TempoPlan planTempo(const BeatTrack &track, const Settings &settings, bool metre
     plan.metreGiven = metreGiven;
     MetreBounds bounds = metreGiven ? boundsOf(settings.TimeSignatureNumerator, settings.TimeSignatureDenominator)
                                     : MetreBounds{};
-    Metre metre = findMetre(track, beats, bounds);
+    Metre metre = findMetre(track, beats, bounds, input);
     double beatTempo = medianTempo(metre.beats);
     if (beatTempo < SlowestTrackedTempo || beatTempo > FastestTrackedTempo) {
         plan.fallback = {NoBeatKind::OutsideTempos, beatTempo};

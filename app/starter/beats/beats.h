@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/starter/metre/beat_track.h"
+#include "app/starter/metre/metre.h"
 #include "app/starter/protocol/settings_file.h"
 #include "input/input.h"
 
@@ -83,8 +84,10 @@ std::vector<uint16_t> tempoMapValues(const std::vector<double> &beats);
  *  engine reads them) for a converted WAV file. */
 bool timeBaseAccepts(double tempo, const Settings &settings);
 /** The tempo plan of a track under the settings as the engine reads them (metreGiven: their
- *  time signature was asked for and stays); constant tempo at fallbackTempo with a reason. */
-TempoPlan planTempo(const BeatTrack &track, const Settings &settings, bool metreGiven, double fallbackTempo);
+ *  time signature was asked for and stays); constant tempo at fallbackTempo with a reason. The
+ *  input may ask for the plain reading, or add the engine's notes along the same tracked beats. */
+TempoPlan planTempo(const BeatTrack &track, const Settings &settings, bool metreGiven, double fallbackTempo,
+                    const MetreInput &input = {});
 /** Writes tempo-file values as 16-bit little-endian numbers; false when that fails. */
 bool writeTempoMap(const std::string &path, const std::vector<uint16_t> &values);
 /** Reads a tempo file's values up to its end marker or its end; false when it cannot be read. */

@@ -3,6 +3,7 @@
 #include "app/starter/cli/run_plan.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <set>
 
 #include "app/starter/cli/failures.h"
@@ -102,6 +103,7 @@ bool buildRunPlan(const StarterOptions &options, const std::string &dataDir, Run
     plan.raw = options.raw;
     plan.quantize = options.quantize;
     plan.keepDir = options.keepDir;
+    plan.metreFromNotes = std::getenv("SONOSCRIPTOR_METRE_NOTES") != nullptr;
     plan.shortestNoteMs = options.shortestNoteMs;
     plan.sensitivity = options.sensitivity != 0 ? options.sensitivity : DefaultSensitivity;
     plan.force = options.force;

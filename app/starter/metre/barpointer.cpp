@@ -93,8 +93,9 @@ std::vector<std::array<double, 5>> unitFits(const std::vector<double> &accents, 
 }
 
 // The best path of the pointer through the units' fits at the places of a bar; fit is the
-// path's total.
-BarPath bestPath(const std::vector<std::array<double, 5>> &fits, const std::vector<BarPlace> &places) {
+// path's total per tracked beat plus the bonus of its phase.
+BarPath bestPath(const std::vector<std::array<double, 5>> &fits, const std::vector<BarPlace> &places,
+                 const std::vector<double> &phaseBonus) {
     size_t states = places.size();
     std::vector<double> score(states), next(states);
     std::vector<int> start(states), nextStart(states);  // the position each path had at the first unit
@@ -112,8 +113,14 @@ BarPath bestPath(const std::vector<std::array<double, 5>> &fits, const std::vect
             score[j] = next[j] + fitAt(k, j);
         std::swap(start, nextStart);
     }
-    size_t best = static_cast<size_t>(std::max_element(score.begin(), score.end()) - score.begin());
+    // Each path's total per tracked beat, with what other evidence says of its phase.
     int bar = static_cast<int>(states);
+    for (size_t j = 0; j < states; ++j) {
+        size_t phase = static_cast<size_t>((bar - start[j]) % bar);
+        double bonus = phase < phaseBonus.size() ? phaseBonus[phase] : 0;
+        score[j] = score[j] * MetreUnitsPerBeat / static_cast<double>(fits.size()) + bonus;
+    }
+    size_t best = static_cast<size_t>(std::max_element(score.begin(), score.end()) - score.begin());
     return {score[best], (bar - start[best]) % bar};
 }
 
@@ -135,7 +142,8 @@ Chances piecesChances(const std::vector<double> &accents, const std::vector<BarP
 }  // namespace
 
 BarPath followBarPointer(const std::vector<double> &accents, const std::vector<double> &bass,
-                         const std::vector<double> &change, const MetreChoice &reading) {
+                         const std::vector<double> &change, const MetreChoice &reading,
+                         const std::vector<double> &phaseBonus) {
     int bar = reading.beatUnits * reading.barBeats;
     if (accents.empty() || bar < 1 || reading.parts < 1 || reading.beatUnits % reading.parts != 0)
         return {};
@@ -144,9 +152,7 @@ BarPath followBarPointer(const std::vector<double> &accents, const std::vector<d
         places[static_cast<size_t>(j)] = placeInBar(reading, j);
     // A first path with the measured shares of onsets finds the bar; a second one with the
     // piece's own shares along it judges how well the reading explains the piece.
-    BarPath first = bestPath(unitFits(accents, bass, change, OnsetChance), places);
+    BarPath first = bestPath(unitFits(accents, bass, change, OnsetChance), places, phaseBonus);
     Chances own = piecesChances(accents, places, first.phase);
-    BarPath path = bestPath(unitFits(accents, bass, change, own), places);
-    path.fit = path.fit * MetreUnitsPerBeat / static_cast<double>(accents.size());
-    return path;
+    return bestPath(unitFits(accents, bass, change, own), places, phaseBonus);
 }

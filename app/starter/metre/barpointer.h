@@ -32,6 +32,8 @@ double unitFit(BarPlace place, const Chances &chance, double accent, double bass
 /** The best path of the bar pointer under the reading through accents, bass and the chord
  *  changes a beat either side of every unit (all one value per grid unit): a first path with
  *  the measured chances of an onset finds the bar's phase, a second with the piece's own
- *  shares of onsets at the parts along it gives the fit. */
+ *  shares of onsets at the parts along it gives the fit. phaseBonus (one per phase, or empty)
+ *  adds what other evidence says of each phase to the fit per tracked beat. */
 BarPath followBarPointer(const std::vector<double> &accents, const std::vector<double> &bass,
-                         const std::vector<double> &change, const MetreChoice &reading);
+                         const std::vector<double> &change, const MetreChoice &reading,
+                         const std::vector<double> &phaseBonus = {});

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 
 #include "app/starter/metre/barpointer.h"
 
@@ -41,6 +42,18 @@ constexpr double CompoundCost = 0.3;
 // A reading is judged over at least this many bars.
 constexpr long LeastBars = 3;
 constexpr double SlowestBeat = 30, FastestBeat = 300;
+// What the engine's notes add to a reading's fit (per tracked beat) for each standard deviation
+// by which they mark its downbeats above the units at the same place in a tracked beat: bass
+// notes, long notes, chord changes. Chosen on the development pieces: per-place likelihoods of
+// the same evidence pulled levels faster (256 of 576 judgements right against 322 without notes);
+// contrasts of 0.2 to 0.3 each gave 314 to 323.
+constexpr double NoteBassWeight = 0.3;
+constexpr double NoteLengthWeight = 0.3;
+constexpr double NoteHarmonyWeight = 0.2;
+// How much a bar over which the notes' pattern repeats is worth (per tracked beat, for a
+// pattern that repeats exactly): nothing. At 0.5 it favoured bars of two bars (12/8 for 6/8),
+// as every multiple of a pattern's period repeats as well as the period.
+constexpr double RepeatWeight = 0;
 
 // The values in standard deviations around their mean (all 0 when constant).
 std::vector<double> standardised(const std::vector<double> &v) {
@@ -65,11 +78,10 @@ double chromaChange(const std::array<double, 12> &a, const std::array<double, 12
     return aa > 0 && bb > 0 ? 1 - ab / std::sqrt(aa * bb) : 0;
 }
 
-// The chord change at every unit: the chroma of the `beat` units before it against that of the
-// `beat` units from it; -1 where either reaches beyond the evidence.
-std::vector<double> chordChanges(const MetreEvidence &e, int beat) {
-    size_t units = chromaUnits(e), b = static_cast<size_t>(beat);
-    const std::vector<std::array<double, 12>> &sum = e.chromaSums;
+// The chord change at every unit of running chroma sums: the chroma of the `beat` units before it
+// against that of the `beat` units from it; -1 where either reaches beyond the evidence.
+std::vector<double> chordChanges(const std::vector<std::array<double, 12>> &sum, int beat) {
+    size_t units = sum.empty() ? 0 : sum.size() - 1, b = static_cast<size_t>(beat);
     std::vector<double> change(units, -1.0);
     for (size_t k = b; k + b <= units; ++k) {
         std::array<double, 12> before{}, after{};
@@ -78,6 +90,62 @@ std::vector<double> chordChanges(const MetreEvidence &e, int beat) {
         change[k] = chromaChange(before, after);
     }
     return change;
+}
+
+// How far the values at the downbeats of a bar of `bar` units from `phase` stand above those
+// at the same place within a tracked beat (so that a bar of one tracked beat, or of a part of
+// one, gains nothing): the difference of their means; NaN values are unknown.
+double downbeatContrast(const std::vector<double> &v, int bar, int phase) {
+    size_t step = static_cast<size_t>(std::gcd(bar, MetreUnitsPerBeat)), b = static_cast<size_t>(bar);
+    double down = 0, nDown = 0, all = 0, nAll = 0;
+    for (size_t k = static_cast<size_t>(phase) % step; k < v.size(); k += step) {
+        if (std::isnan(v[k]))
+            continue;
+        all += v[k], nAll += 1;
+        if (k % b == static_cast<size_t>(phase) % b)
+            down += v[k], nDown += 1;
+    }
+    return nDown > 0 && nAll > 0 ? down / nDown - all / nAll : 0;
+}
+
+// The chord changes with unknown ones as NaN, in standard deviations.
+std::vector<double> knownChanges(std::vector<double> change) {
+    double mean = 0, energy = 0, n = 0;
+    for (double c : change)
+        if (c >= 0)
+            mean += c, n += 1;
+    mean /= std::max(n, 1.0);
+    for (double c : change)
+        if (c >= 0)
+            energy += (c - mean) * (c - mean);
+    double sd = std::sqrt(energy / std::max(n, 1.0));
+    for (double &c : change)
+        c = c < 0 ? NAN : sd > 0 ? (c - mean) / sd : 0;
+    return change;
+}
+
+// What the engine's notes say of each phase of a reading's bar (empty without notes): their
+// bass, lengths and chord changes at its downbeats, and how alike the bars' note patterns are.
+std::vector<double> notesByPhase(const NoteEvidence &n, const MetreChoice &c) {
+    if (n.bass.empty())
+        return {};
+    int bar = c.beatUnits * c.barBeats;
+    std::vector<double> change = knownChanges(chordChanges(n.chromaSums, c.beatUnits));
+    double repeat = RepeatWeight * patternRepeat(n, bar);
+    auto marked = [&](int b, int phase) {
+        return NoteBassWeight * downbeatContrast(n.bass, b, phase) +
+               NoteLengthWeight * downbeatContrast(n.lengths, b, phase) +
+               NoteHarmonyWeight * downbeatContrast(change, b, phase);
+    };
+    // A bar of two shorter ones gains no more than the shorter bar at the same downbeat: with
+    // half as many downbeats and twice the phases to choose from, it would otherwise gain by
+    // chance alone (12/8 for 6/8).
+    int half = bar % 2 == 0 && (bar / 2) % std::gcd(bar, MetreUnitsPerBeat) == 0 ? bar / 2 : 0;
+    std::vector<double> bonus(static_cast<size_t>(bar));
+    for (int phase = 0; phase < bar; ++phase)
+        bonus[static_cast<size_t>(phase)] =
+            repeat + (half ? std::min(marked(bar, phase), marked(half, phase % half)) : marked(bar, phase));
+    return bonus;
 }
 
 // The mean accent at the units that split the reading's beats at share/parts of a beat.
@@ -125,7 +193,8 @@ MetreChoice bestPhase(const MetreEvidence &e, const Reading &r, MetreChoice c) {
     c.score = -INFINITY;
     if (static_cast<long>(r.accents.size()) < LeastBars * bar || bpm < SlowestBeat || bpm > FastestBeat)
         return c;
-    BarPath path = followBarPointer(r.accents, r.bass, chordChanges(e, c.beatUnits), c);
+    BarPath path = followBarPointer(r.accents, r.bass, chordChanges(e.chromaSums, c.beatUnits), c,
+                                    notesByPhase(e.notes, c));
     c.phase = path.phase;
     c.score = path.fit + readingPrior(r.accents, c, e.trackedTempo);
     return c;

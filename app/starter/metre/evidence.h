@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "app/starter/metre/notes.h"
+
 struct BeatTrack;
 
 // Grid units per tracked beat: halves, thirds, quarters and sixths of it lie on the grid.
@@ -19,6 +21,7 @@ struct MetreEvidence {
     std::vector<std::array<double, 12>> chromaSums;  // running sums of the pitch-class energy from a unit
                                                      // to the next: [k] sums the units before k
     double trackedTempo = 0;                    // beats per minute of the tracked beats
+    NoteEvidence notes;                         // the engine's notes along the same units (empty: none)
 };
 
 /** Time in seconds of grid unit k along the beats (two or more); before and after them at the

@@ -47,13 +47,17 @@ MetreBounds boundsOf(int numerator, int denominatorPower) {
     return {numerator, 2};
 }
 
-Metre findMetre(const BeatTrack &track, const std::vector<double> &tracked, const MetreBounds &bounds) {
+Metre findMetre(const BeatTrack &track, const std::vector<double> &tracked, const MetreBounds &bounds,
+                const MetreInput &input) {
     Metre m;
     if (tracked.size() < 2)
         return m;
     MetreChoice c{MetreUnitsPerBeat, bounds.parts ? bounds.parts : 2, bounds.barBeats ? bounds.barBeats : 4, 0, 0, 0};
-    if (tracked.size() >= LeastTrackedBeats) {
-        c = chooseMetre(gatherEvidence(track, tracked), bounds);
+    if (tracked.size() >= LeastTrackedBeats && !input.plain) {
+        MetreEvidence e = gatherEvidence(track, tracked);
+        if (input.notes)
+            e.notes = noteEvidence(*input.notes, tracked);
+        c = chooseMetre(e, bounds);
         m.judged = c.score != 0;
         m.weak = m.judged && c.margin < WeakMargin;
     }

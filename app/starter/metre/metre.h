@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/starter/metre/choice.h"
+#include "app/starter/metre/notes.h"
 
 struct BeatTrack;
 
@@ -21,9 +22,16 @@ struct Metre {
     bool weak = false;            // the evidence hardly prefers this metre to another
 };
 
+// What the metre is judged by besides the audio.
+struct MetreInput {
+    bool plain = false;                          // no judgement: the tracked beats in 4/4 from the first
+    const std::vector<HeardNote> *notes = nullptr;  // the engine's notes along the tracked beats, if any
+};
+
 /** The metre of a track along its tracked beats (two or more), the first at or before the
  *  first sound. Bounds fix the bar from the settings. The first written beat is the last
  *  downbeat at or before the first sound, so a pick-up keeps its place in the bar. */
-Metre findMetre(const BeatTrack &track, const std::vector<double> &tracked, const MetreBounds &bounds);
+Metre findMetre(const BeatTrack &track, const std::vector<double> &tracked, const MetreBounds &bounds,
+                const MetreInput &input = {});
 /** The bounds a time signature in the settings puts on the metre (numerator 0: none). */
 MetreBounds boundsOf(int numerator, int denominatorPower);

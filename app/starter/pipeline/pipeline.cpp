@@ -55,7 +55,7 @@ bool prepareAndRun(Run &r) {
         return false;
     if (r.plan.tempoChoice == TempoChoice::Track || r.plan.beatsOnly) {
         enter(r, Stage::FindingBeats);
-        if (!took(r, stageFindBeats(f.audio, r.plan), f.beats))
+        if (!took(r, stageFindBeats(f.audio, r.plan, f.workspace.tempDir), f.beats))
             return false;
         if (r.plan.beatsOnly) {
             r.job.outcome = Outcome{0, beatListing(r.job.file.input, f.beats.tempo, r.plan.region.start),

@@ -21,8 +21,10 @@ struct FileResults {
 Staged<Workspace> stageCheck(const FilePlan &file, const RunPlan &plan);
 /** Converts the input when the engine cannot read it as it is, into the private folder. */
 Staged<EngineAudio> stageConvert(const Workspace &workspace);
-/** Finds the beats of the region asked for in the audio the engine will read, and plans the tempo. */
-Staged<BeatsFound> stageFindBeats(const EngineAudio &audio, const RunPlan &plan);
+/** Finds the beats of the region asked for in the audio the engine will read, and plans the tempo;
+ *  with the metre from notes asked for, a first engine run in tempDir ("": none) adds its notes
+ *  to the evidence of the metre. */
+Staged<BeatsFound> stageFindBeats(const EngineAudio &audio, const RunPlan &plan, const std::string &tempDir = "");
 /** Writes the settings, status and tempo files of the engine into tempDir. */
 Staged<EngineFiles> stageWriteSettings(const EngineAudio &audio, const BeatsFound &beats, const RunPlan &plan,
                                        const std::string &tempDir);

@@ -70,6 +70,7 @@ struct RunPlan {
     bool raw = false;                // the engine's MIDI file as it is, not refined
     bool quantize = false;           // refined notes snapped to the grid
     std::string keepDir;             // where the engine's files are kept, "" for nowhere
+    bool metreFromNotes = false;     // the metre judged also by a first engine run's notes
     // How to write it.
     bool force = false;              // an output may replace a file of its name
     bool skipExisting = false;       // an input whose outputs are all in place and whole is not worked on

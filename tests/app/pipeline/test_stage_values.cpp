@@ -4,6 +4,8 @@
 // a failure is a kind with its cause, and only the command line makes its sentence.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <sndfile.h>
 
 #include "app/starter/cli/failures.h"
@@ -193,6 +195,29 @@ TEST_F(StageValues, OnlyAFileThatCannotBeReadIsSentBackToBeExported) {
     EXPECT_EQ(failureSentence(beatFailure(audio.wave, BeatFailure::TrackerSetUp, "")),
               "The file cannot be analysed for its beats (the beat tracker could not be set up); this is a fault of "
               "sonoscriptor, not of the file: please report it with the recording, or give the tempo with --tempo.");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(StageValues, TheMetreFromNotesRunsTheEngineFirstAlongTheTrackedBeats) {
+    plan.enginePath = ENGINE_PATH;
+    plan.dataDir = std::string(SOURCE_DIR) + "/data/";
+    Staged<BeatsFound> plain = stageFindBeats(audio, plan, dir.path + "/");
+    ASSERT_TRUE(plain.ok());
+    ASSERT_TRUE(plain.value.tempo.tracked);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("first-out.mid")));
+    plan.metreFromNotes = true;
+    Staged<BeatsFound> found = stageFindBeats(audio, plan, dir.path + "/");
+    ASSERT_TRUE(found.ok());
+    // The engine ran along the tracked beats and wrote notes; the plan still follows those beats.
+    EXPECT_TRUE(std::filesystem::exists(dir.file("first-out.mid")));
+    EXPECT_TRUE(found.value.tempo.tracked);
+    EXPECT_FALSE(found.value.tempo.beats.empty());
+    // Without a folder for it, no first run.
+    Staged<BeatsFound> without = stageFindBeats(audio, plan);
+    EXPECT_EQ(without.value.tempo.beats, plain.value.tempo.beats);
 }
 
 }  // namespace
