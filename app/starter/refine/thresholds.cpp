@@ -32,6 +32,7 @@ const std::vector<ThresholdField> &thresholdFields() {
         {"moveBefore", &RefineThresholds::moveBefore},
         {"moveAfter", &RefineThresholds::moveAfter},
         {"moveStrength", &RefineThresholds::moveStrength},
+        {"joinWindow", &RefineThresholds::joinWindow},
         {"ownFundamental", &RefineThresholds::ownFundamental},
         {"dropStrength", &RefineThresholds::dropStrength},
         {"dropLevel", &RefineThresholds::dropLevel},
