@@ -129,12 +129,15 @@ std::vector<bool> confirmedAsWritten(const std::vector<TimedNote> &written, cons
     return near;
 }
 
-// Starts each note the move rule took to an attack with the first onset of another key's note that
-// lies within joinWindow and half a grid step before it (a note at its own attack, or moved to one).
-// The pipes or bows of a chord speak together, but a key whose partials the chord before still
-// sounds rises late: a low organ pipe under a chord reaches its attack 50 to 75 ms after the keys
-// around it, and the engine writes it a step late. A note the engine wrote where its attack is
-// keeps that attack.
+// How far apart the notes of one chord may start, in seconds.
+constexpr double ChordSpread = 0.015;
+
+// Starts each note the move rule took to an attack with the first onset of a chord within joinWindow
+// and half a grid step before it: at least joinMates notes of other keys starting within ChordSpread
+// of one another, each at its own attack or moved to one. The pipes or bows of a chord speak together,
+// but a key whose partials the chord before still sounds rises late: a low organ pipe under a chord
+// reaches its attack 50 to 75 ms after the keys around it, and the engine writes it a step late. A
+// note the engine wrote where its attack is keeps that attack.
 void joinChords(std::vector<Working> &w, const std::vector<TimedNote> &written, const AttackEvidence &e,
                 const Timeline &t, const RefineThresholds &th) {
     if (th.joinWindow <= 0)
@@ -151,11 +154,15 @@ void joinChords(std::vector<Working> &w, const std::vector<TimedNote> &written, 
             continue;
         double from = n.on - std::min(th.joinWindow, 0.5 * stepLengthAt(t, n.on));
         auto it = std::lower_bound(struck.begin(), struck.end(), std::make_pair(from, -1));
-        for (; it != struck.end() && it->first < n.on; ++it)
-            if (it->second != n.pitch) {
+        for (; it != struck.end() && it->first < n.on; ++it) {
+            int mates = 0;
+            for (auto m = it; m != struck.end() && m->first <= it->first + ChordSpread; ++m)
+                mates += m->second != n.pitch;
+            if (it->second != n.pitch && mates >= th.joinMates) {
                 n.on = it->first;
                 break;
             }
+        }
     }
 }
 

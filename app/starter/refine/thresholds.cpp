@@ -33,6 +33,7 @@ const std::vector<ThresholdField> &thresholdFields() {
         {"moveAfter", &RefineThresholds::moveAfter},
         {"moveStrength", &RefineThresholds::moveStrength},
         {"joinWindow", &RefineThresholds::joinWindow},
+        {"joinMates", &RefineThresholds::joinMates},
         {"ownFundamental", &RefineThresholds::ownFundamental},
         {"dropStrength", &RefineThresholds::dropStrength},
         {"dropLevel", &RefineThresholds::dropLevel},
