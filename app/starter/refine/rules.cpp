@@ -119,6 +119,53 @@ void moveOnsets(std::vector<Working> &w, const ProbedEvidence &v, const Timeline
     }
 }
 
+// True for each note confirmed by a strong attack of its key at the onset the engine wrote.
+std::vector<bool> confirmedAsWritten(const std::vector<TimedNote> &written, const AttackEvidence &e,
+                                     const RefineThresholds &th) {
+    std::vector<bool> near(written.size());
+    for (size_t i = 0; i < written.size(); ++i)
+        near[i] = strongestAttack(e, written[i].pitch, written[i].on - th.nearWindow, written[i].on + th.nearWindow,
+                                  th.nearStrength, th) != nullptr;
+    return near;
+}
+
+// How far apart the notes of one chord may start, in seconds.
+constexpr double ChordSpread = 0.015;
+
+// Starts each note the move rule took to an attack with the first onset of a chord within joinWindow
+// and half a grid step before it: at least joinMates notes of other keys starting within ChordSpread
+// of one another, each at its own attack or moved to one. The pipes or bows of a chord speak together,
+// but a key whose partials the chord before still sounds rises late: a low organ pipe under a chord
+// reaches its attack 50 to 75 ms after the keys around it, and the engine writes it a step late. A
+// note the engine wrote where its attack is keeps that attack.
+void joinChords(std::vector<Working> &w, const std::vector<TimedNote> &written, const AttackEvidence &e,
+                const Timeline &t, const RefineThresholds &th) {
+    if (th.joinWindow <= 0)
+        return;
+    std::vector<bool> near = confirmedAsWritten(written, e, th);
+    std::vector<std::pair<double, int>> struck;  // the onsets at attacks, and their keys
+    for (size_t i = 0; i < w.size(); ++i)
+        if (w[i].confirmed)
+            struck.push_back({w[i].note.on, w[i].note.pitch});
+    std::sort(struck.begin(), struck.end());
+    for (size_t i = 0; i < w.size(); ++i) {
+        TimedNote &n = w[i].note;
+        if (!w[i].confirmed || near[i])
+            continue;
+        double from = n.on - std::min(th.joinWindow, 0.5 * stepLengthAt(t, n.on));
+        auto it = std::lower_bound(struck.begin(), struck.end(), std::make_pair(from, -1));
+        for (; it != struck.end() && it->first < n.on; ++it) {
+            int mates = 0;
+            for (auto m = it; m != struck.end() && m->first <= it->first + ChordSpread; ++m)
+                mates += m->second != n.pitch;
+            if (it->second != n.pitch && mates >= th.joinMates) {
+                n.on = it->first;
+                break;
+            }
+        }
+    }
+}
+
 // Drops unconfirmed notes without an attack in their span and with a weak level over their first step.
 void dropWeak(std::vector<Working> &w, const ProbedEvidence &v, const Timeline &t, const RefineThresholds &th,
               RefineCounts &counts) {
@@ -355,6 +402,7 @@ std::vector<TimedNote> applyRules(const std::vector<TimedNote> &notes, const Att
         return tidy(w);
     ProbedEvidence v = probeEvidence(e, wantedProbes(notes, e, t, th));
     moveOnsets(w, v, t, th, counts);
+    joinChords(w, notes, e, t, th);
     if (th.dropOn != 0) {
         dropWeak(w, v, t, th, counts);
         dropPartners(w, v, th, counts);

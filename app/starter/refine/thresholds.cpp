@@ -32,6 +32,8 @@ const std::vector<ThresholdField> &thresholdFields() {
         {"moveBefore", &RefineThresholds::moveBefore},
         {"moveAfter", &RefineThresholds::moveAfter},
         {"moveStrength", &RefineThresholds::moveStrength},
+        {"joinWindow", &RefineThresholds::joinWindow},
+        {"joinMates", &RefineThresholds::joinMates},
         {"ownFundamental", &RefineThresholds::ownFundamental},
         {"dropStrength", &RefineThresholds::dropStrength},
         {"dropLevel", &RefineThresholds::dropLevel},

@@ -15,6 +15,10 @@ struct RefineThresholds {
     double moveBefore = 3.0;       // an unconfirmed onset is looked for this many steps earlier
     double moveAfter = 1.5;        // ... and this many steps later
     double moveStrength = 4.0;     // the weakest attack a note is moved to
+    double joinWindow = 0.0;       // a note moved to an attack at most this much (and half a step) after a chord
+                                   // starts with it: a chord's slow pipes speak together (0: off; at 0.08 the
+                                   // development pieces lost, FluidR3 dry auto F1 0.6956 -> 0.6899)
+    double joinMates = 1;          // ... a chord: at least this many notes of other keys at their attacks
     double ownFundamental = 1.0;   // a note is moved or split only where its fundamental rises this much
     double dropStrength = 6.0;     // no attack this strong in that span, and ...
     double dropLevel = -20.0;      // ... a level below this over the first step: the note is dropped
