@@ -4,9 +4,6 @@
 #include <algorithm>
 #include <cmath>
 
-// fvec_shift is in the headers of libaubio's unstable interface, which aubio.h leaves out.
-#include <aubio/mathutils.h>
-
 #include "app/starter/audio/fft_plans.h"
 
 namespace {
@@ -26,14 +23,14 @@ bool startMagnitudes(MagnitudeFollower &f, unsigned size, bool centred) {
     if (size < 2 || size % 2 != 0)
         return false;
     f.input.reset(static_cast<float *>(fftwf_malloc(sizeof(float) * size)));
-    f.output.reset(static_cast<float *>(fftwf_malloc(sizeof(float) * size)));
+    f.output.reset(static_cast<fftwf_complex *>(fftwf_malloc(sizeof(fftwf_complex) * (size / 2 + 1))));
     f.samples.reset(new_fvec(size));
     f.shape.reset(new_aubio_window(hann, size));
     f.spectrum.reset(new_cvec(size));
     f.centred = centred;
     if (!f.input || !f.output || !f.samples || !f.shape || !f.spectrum)
         return false;
-    f.plan = halfComplexPlan(static_cast<int>(size), f.input.get(), f.output.get());
+    f.plan = realPlan(static_cast<int>(size), f.input.get(), f.output.get());
     return f.plan != nullptr;
 }
 
@@ -43,21 +40,37 @@ void pushSamples(MagnitudeFollower &f, const smpl_t *samples, unsigned count) {
     std::copy(samples, samples + count, w + f.samples->length - count);
 }
 
+namespace {
+
+// out[i] = x[i] * w[i] for i < count, a loop the compiler vectorises (the products are the same).
+void weighInto(const float *__restrict x, const float *__restrict w, size_t count, float *__restrict out) {
+    for (size_t i = 0; i < count; ++i)
+        out[i] = x[i] * w[i];
+}
+
+}  // namespace
+
+void windowSamples(const MagnitudeFollower &f, float *out) {
+    size_t size = f.samples->length, half = f.centred ? size / 2 : 0;
+    const smpl_t *x = f.samples->data, *w = f.shape->data;
+    // Centred, the window's second half comes first: libaubio's fvec_shift of an even length.
+    weighInto(x + half, w + half, size - half, out);
+    weighInto(x, w, half, out + size - half);
+}
+
 void takeMagnitudes(MagnitudeFollower &f, unsigned bins) {
     unsigned size = f.samples->length, middle = size / 2;
-    fvec_t input{size, f.input.get()};
-    std::copy(f.samples->data, f.samples->data + size, input.data);
-    fvec_weight(&input, f.shape.get());
-    if (f.centred)
-        fvec_shift(&input);
-    fftwf_execute_r2r(f.plan, input.data, f.output.get());
-    // libaubio's norm: the absolute real part at 0 and at the middle, the modulus between them
-    // (the half-complex layout holds the real parts upwards, then the imaginary ones downwards).
-    const float *out = f.output.get();
+    windowSamples(f, f.input.get());
+    fftwf_execute_dft_r2c(f.plan, f.input.get(), f.output.get());
+    // libaubio's norm: the absolute real part at 0 and at the middle, the modulus between them.
+    const fftwf_complex *out = f.output.get();
     smpl_t *norm = f.spectrum->norm;
     bins = std::min(bins, middle + 1);
     for (unsigned i = 0; i < bins; ++i)
-        norm[i] = i == 0 || i == middle ? std::fabs(out[i]) : std::sqrt(out[i] * out[i] + out[size - i] * out[size - i]);
+        norm[i] = std::sqrt(out[i][0] * out[i][0] + out[i][1] * out[i][1]);
+    norm[0] = std::fabs(out[0][0]);
+    if (bins > middle)
+        norm[middle] = std::fabs(out[middle][0]);
 }
 
 bool startSpectrum(SpectrumFollower &f, unsigned hop, int rate) {

@@ -25,7 +25,7 @@ struct SpectralTrack {
 };
 
 struct FftwFree {
-    void operator()(float *p) const { fftwf_free(p); }
+    void operator()(void *p) const { fftwf_free(p); }
 };
 struct CvecCloser {
     void operator()(cvec_t *c) const { del_cvec(c); }
@@ -35,13 +35,15 @@ struct FvecCloser {
 };
 
 // The latest window of samples and its magnitude spectrum, taken with one FFTW transform.
-// The samples are framed, windowed and transformed as libaubio frames and transforms them (its
-// Hann window "hanningz", with `centred` its phase vocoder's half-window rotation, and FFTW's
-// half-complex transform), so that the magnitudes equal those of libaubio's FFT bit for bit;
-// the phase is never computed.
+// The samples are framed and windowed as libaubio frames them (its Hann window "hanningz", with
+// `centred` its phase vocoder's half-window rotation) and their magnitudes taken as libaubio takes
+// them, from FFTW's real-to-complex transform: a quarter of the cost of the half-complex one
+// libaubio uses (FFTW has vector code for the one, not for the other), equal to its magnitudes
+// within a few units in the last place. The phase is never computed.
 struct MagnitudeFollower {
     fftwf_plan plan = nullptr;                  // FFTW's plan for the window's length
-    std::unique_ptr<float, FftwFree> input, output;  // its arrays
+    std::unique_ptr<float, FftwFree> input;     // the windowed samples
+    std::unique_ptr<fftwf_complex, FftwFree> output;  // their transform, bins 0..size/2
     std::unique_ptr<fvec_t, FvecCloser> samples, shape;  // the latest samples; the Hann window
     std::unique_ptr<cvec_t, CvecCloser> spectrum;        // norm: the magnitudes (phas is unused)
     bool centred = false;
@@ -62,7 +64,11 @@ struct SpectrumFollower {
 bool startMagnitudes(MagnitudeFollower &follower, unsigned size, bool centred);
 /** Slides the window by `count` samples (at most its length) and appends them. */
 void pushSamples(MagnitudeFollower &follower, const smpl_t *samples, unsigned count);
-/** Magnitudes of bins [0, bins) of the window into follower.spectrum->norm, as aubio_fft_do gives them. */
+/** The window's samples times the Hann window into out (size floats), rotated by half a window
+ *  when centred: what libaubio's FFT and phase vocoder transform. */
+void windowSamples(const MagnitudeFollower &follower, float *out);
+/** Magnitudes of bins [0, bins) of the window into follower.spectrum->norm, as aubio_fft_do takes
+ *  them from its transform. */
 void takeMagnitudes(MagnitudeFollower &follower, unsigned bins);
 /** Sets up the follower for hops of `hop` samples at `rate`; false when it cannot. */
 bool startSpectrum(SpectrumFollower &follower, unsigned hop, int rate);

@@ -343,7 +343,9 @@ LibaubioTrack libaubioTrack(const std::string &path, uint_t hop) {
     return r;
 }
 
-TEST(Tracking, TheBeatsAndOnsetStrengthAreLibaubiosOwnBitForBit) {
+// The beats and periods are libaubio's own; the onset strength within float rounding of its own
+// (the hop spectrum comes from FFTW's real-to-complex transform, libaubio's from the half-complex one).
+TEST(Tracking, TheBeatsAreLibaubiosOwnAndTheOnsetStrengthItsWithinRounding) {
     ScratchDir dir;
     std::vector<double> truth = evenBeats(0.3, 0.47, 40);
     for (auto [rate, channels] : {std::pair{44100, 2}, {22050, 1}, {11025, 1}}) {
@@ -356,7 +358,10 @@ TEST(Tracking, TheBeatsAndOnsetStrengthAreLibaubiosOwnBitForBit) {
         EXPECT_GE(t.beats.size(), 30u) << rate;
         EXPECT_EQ(t.beats, r.beats) << rate;
         EXPECT_EQ(t.periods, r.periods) << rate;
-        EXPECT_EQ(t.onsetStrength, r.onsetStrength) << rate;
+        ASSERT_EQ(t.onsetStrength.size(), r.onsetStrength.size()) << rate;
+        for (size_t i = 0; i < t.onsetStrength.size(); ++i)
+            ASSERT_NEAR(t.onsetStrength[i], r.onsetStrength[i], 1e-5 * (1 + std::fabs(r.onsetStrength[i])))
+                << rate << " hop " << i;
     }
 }
 
