@@ -20,8 +20,9 @@ struct RefineThresholds {
     double dropLevel = -20.0;      // ... a level below this over the first step: the note is dropped
     double partnerWindow = 0.04;   // an upper partner's own attack is looked for this close to its onset
     double partnerStrength = 2.0;  // ... and must rise this much beyond the lower note's unshared partials (3 dropped
-                                   // octaves played with their lower note: F1 -0.004 and -0.002 on the development
-                                   // pieces, FluidR3 dry and MuseScore room, -0.001 and -0.002 on the held-out ones)
+                                   // octaves played with their lower note: 2 gained 0.004 and 0.002 of F1 on the
+                                   // development pieces, FluidR3 dry and MuseScore room, and 0.0004 to 0.002 on the
+                                   // held-out ones of all six renderings)
     double splitStrength = 5.0;    // an attack this strong inside a note starts a new one (3 split more re-strikes
                                    // on the development pieces, F1 +0.013 FluidR3 dry, +0.002 MuseScore room, but
                                    // not on the held-out ones: +0.000 and -0.007)
@@ -54,7 +55,10 @@ struct RefineThresholds {
     double restrikeOn = 0;         // 1 turns the rule of soft re-strikes on (it gained 0.009 and 0.007 on the
                                    // development pieces, FluidR3 dry and MuseScore room, and 0.000 and -0.004 on
                                    // the held-out ones: off until it holds)
-    double partnerOn = 1;          // 0 turns the rule of partners of ringing notes off
+    double partnerOn = 0;          // 1 turns the rule of partners of ringing notes on (beside partnerStrength 2
+                                   // alone it moved F1 by -0.0015 and +0.0007 on the development pieces, FluidR3 dry
+                                   // and MuseScore room, and lost 0.002 on the held-out TimGM6mb ones: off until it
+                                   // holds)
     double addOn = 0;              // 1 turns the proposal rule on (it gained 0.02 on the development pieces and
                                    // lost 0.011 on the held-out ones: off until it holds)
 };

@@ -91,5 +91,5 @@ TEST(RefinePartners, AnOctaveOverARingingNoteWithoutAnAttackIsDroppedAndAPlayedO
     EXPECT_EQ(out[0].key, 48);
     EXPECT_EQ(out[1].key, 67);
     EXPECT_NEAR(out[1].on, 3.0, SuddenToneEarly);
-    EXPECT_EQ(refine(written, e, true, true, counts).size(), 2u) << "by default as well";
+    EXPECT_EQ(refine(written, e, true, true, counts).size(), 2u) << "with the re-strikes on as well";
 }
