@@ -5,69 +5,13 @@
 #include <cmath>
 #include <set>
 
+#include "app/starter/refine/partners.h"
 #include "app/starter/refine/probes.h"
+#include "app/starter/refine/restrike.h"
 #include "app/starter/refine/velocity.h"
+#include "app/starter/refine/working.h"
 
 namespace {
-
-// The shortest note kept, in seconds; two onsets of one key closer than this are one note.
-constexpr double ShortestNote = 0.02;
-
-// A note on its way through the rules.
-struct Working {
-    TimedNote note;
-    bool confirmed = false;  // an attack of its key lies at its onset
-    bool dropped = false;
-};
-
-// True when another note of pitch than self starts within window of time.
-bool claimed(const std::vector<Working> &w, size_t self, int pitch, double time, double window) {
-    for (size_t i = 0; i < w.size(); ++i)
-        if (i != self && !w[i].dropped && w[i].note.pitch == pitch && std::abs(w[i].note.on - time) <= window)
-            return true;
-    return false;
-}
-
-// Hop of a time of the recording in the evidence (the latency put back).
-int hopOf(const AttackEvidence &e, double time, const RefineThresholds &th) {
-    return static_cast<int>(std::lround((time + th.attackLatency) / e.hopSeconds));
-}
-
-// The hops of a mean level (kind) of pitch over [from, to].
-Probe levelProbe(const AttackEvidence &e, ProbeKind kind, int pitch, double from, double to,
-                 const RefineThresholds &th) {
-    int a = hopOf(e, from, th);
-    return {kind, pitch, a, std::max(a, hopOf(e, to, th))};
-}
-
-// The hops of pitch's own rise near time, or (interval not 0) its rise beyond a lower key's partials.
-Probe riseProbe(const AttackEvidence &e, int pitch, int interval, double time, const RefineThresholds &th) {
-    return {interval == 0 ? ProbeKind::FundamentalRise : partnerKind(interval), pitch,
-            hopOf(e, time - th.partnerWindow, th), hopOf(e, time + th.partnerWindow, th)};
-}
-
-// Mean of a level (kind) of pitch over [from, to], in dB re the loudest band.
-double meanLevel(const ProbedEvidence &v, ProbeKind kind, int pitch, double from, double to,
-                 const RefineThresholds &th) {
-    return probeValue(v, levelProbe(v.evidence, kind, pitch, from, to, th));
-}
-
-bool measurable(int pitch) { return pitch >= LowestPitch && pitch <= HighestPitch; }
-
-// The rise of pitch's fundamental near time: a note of its own starts there when it rises, whatever
-// the notes above do with its upper partials. 0 when a note starting then, 12, 19, 24, 28 or 31
-// semitones below, has a partial on that fundamental.
-float fundamentalRise(const std::vector<Working> &w, size_t self, const ProbedEvidence &v, int pitch, double time,
-                      const RefineThresholds &th) {
-    for (size_t i = 0; i < w.size(); ++i) {
-        if (i == self || w[i].dropped || std::abs(w[i].note.on - time) > th.partnerWindow)
-            continue;
-        for (int interval : {12, 19, 24, 28, 31})
-            if (w[i].note.pitch == pitch - interval)
-                return 0;
-    }
-    return static_cast<float>(probeValue(v, riseProbe(v.evidence, pitch, 0, time, th)));
-}
 
 // The strongest attack of note self's key in [from, to] that no other note of the key starts on and
 // where the key's fundamental rises. A note an octave or two below may start there as well, its
@@ -225,11 +169,7 @@ void splitNotes(std::vector<Working> &w, const ProbedEvidence &v, const Timeline
             if (fundamentalRise(w, current, v, n.pitch, at, th) < th.ownFundamental ||
                 meanLevel(v, ProbeKind::MeanFundamental, n.pitch, at, at + th.splitGap, th) < th.dropLevel)
                 continue;
-            Working piece = w[current];
-            piece.note.on = at;
-            n.off = at;
-            w.push_back(piece);
-            current = w.size() - 1;
+            current = splitAt(w, current, at);
             last = at;
             counts.split += 1;
         }
@@ -349,9 +289,11 @@ std::vector<Probe> wantedProbes(const std::vector<TimedNote> &notes, const Attac
     double weakest = std::min({th.nearStrength, th.moveStrength, th.splitStrength});
     for (int pitch : pitches)
         for (const Attack &a : e.attacks[pitch - LowestPitch]) {
+            double at = a.time - th.attackLatency;
+            if (th.restrikeOn != 0 && a.strength >= th.restrikeStrength)
+                restrikeProbes(e, pitch, at, th, wanted);
             if (a.strength < weakest)
                 continue;
-            double at = a.time - th.attackLatency;
             wanted.push_back(riseProbe(e, pitch, 0, at, th));
             wanted.push_back(levelProbe(e, ProbeKind::MeanFundamental, pitch, at, at + th.splitGap, th));
             wanted.push_back(attackLevelProbe(e, pitch, at, th));
@@ -409,6 +351,10 @@ std::vector<TimedNote> applyRules(const std::vector<TimedNote> &notes, const Att
     }
     if (th.splitOn != 0)
         splitNotes(w, v, t, th, counts);
+    if (th.restrikeOn != 0)
+        splitRestrikes(w, v, t, th, counts);
+    if (th.partnerOn != 0)
+        dropSoundingPartners(w, v, th, counts);
     if (th.addOn != 0)
         proposeNotes(w, v, t, th, counts);
     return withVelocities(tidy(w), v, th);

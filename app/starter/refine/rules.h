@@ -1,6 +1,7 @@
 // The rules that reconcile the engine's notes with the attacks heard:
 // move an onset to its attack, split a note at a re-strike, drop a note
-// that nothing in the recording supports.
+// that nothing in the recording supports or that a lower note's partials
+// explain.
 #pragma once
 
 #include <vector>
@@ -27,7 +28,8 @@ struct RefineCounts {
     int added = 0;
 };
 
-/** Applies move, drop, split and the proposal of notes the engine did not write, in that order, to
+/** Applies move, drop, split, the splits at soft re-strikes (restrike.h), the drop of partners of
+ *  ringing notes (partners.h) and the proposal of notes the engine did not write, in that order, to
  *  notes sorted by onset; returns them sorted, with velocities from their attack levels (velocity.h). */
 std::vector<TimedNote> applyRules(const std::vector<TimedNote> &notes, const AttackEvidence &e, const Timeline &t,
                                   const RefineThresholds &th, RefineCounts &counts);

@@ -19,6 +19,8 @@ RefineThresholds moreSensitive(RefineThresholds t, int steps) {
     t.dropStrength *= rise;
     t.partnerStrength *= rise;
     t.splitStrength *= rise;
+    t.restrikeStrength *= rise;
+    t.partnerAttack *= rise;
     t.addStrength *= rise;
     t.dropLevel -= LevelStepDb * steps;
     return t;
@@ -48,9 +50,17 @@ const std::vector<ThresholdField> &thresholdFields() {
         {"addGap", &RefineThresholds::addGap},
         {"addBelow", &RefineThresholds::addBelow},
         {"addLength", &RefineThresholds::addLength},
+        {"restrikeStrength", &RefineThresholds::restrikeStrength},
+        {"restrikeRise", &RefineThresholds::restrikeRise},
+        {"restrikeRenewal", &RefineThresholds::restrikeRenewal},
+        {"restrikeAfter", &RefineThresholds::restrikeAfter},
+        {"partnerAttack", &RefineThresholds::partnerAttack},
+        {"partnerOwnRise", &RefineThresholds::partnerOwnRise},
         {"moveOn", &RefineThresholds::moveOn},
         {"splitOn", &RefineThresholds::splitOn},
         {"dropOn", &RefineThresholds::dropOn},
+        {"restrikeOn", &RefineThresholds::restrikeOn},
+        {"partnerOn", &RefineThresholds::partnerOn},
         {"addOn", &RefineThresholds::addOn},
     };
     return fields;

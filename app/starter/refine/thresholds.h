@@ -23,7 +23,10 @@ struct RefineThresholds {
     double dropStrength = 6.0;     // no attack this strong in that span, and ...
     double dropLevel = -20.0;      // ... a level below this over the first step: the note is dropped
     double partnerWindow = 0.04;   // an upper partner's own attack is looked for this close to its onset
-    double partnerStrength = 3.0;  // ... and must rise this much beyond the lower note's unshared partials
+    double partnerStrength = 2.0;  // ... and must rise this much beyond the lower note's unshared partials (3 dropped
+                                   // octaves played with their lower note: 2 gained 0.004 and 0.002 of F1 on the
+                                   // development pieces, FluidR3 dry and MuseScore room, and 0.0004 to 0.002 on the
+                                   // held-out ones of all six renderings)
     double splitStrength = 5.0;    // an attack this strong inside a note starts a new one (3 split more re-strikes
                                    // on the development pieces, F1 +0.013 FluidR3 dry, +0.002 MuseScore room, but
                                    // not on the held-out ones: +0.000 and -0.007)
@@ -38,9 +41,28 @@ struct RefineThresholds {
                                    // (each, whether written or not: a lower note's attack explains its partials)
     double addLength = 1.0;        // a proposed note lasts this many steps (or to its key's next note): a longer
                                    // one hides the next attack of its key
+    double restrikeStrength = 3.0; // an attack this strong inside a note, too weak to split it, ... (2 split too
+                                   // many notes at accents of the ringing ones, 4 missed most bowed and plucked
+                                   // re-strikes on the development pieces)
+    double restrikeRise = 2.0;     // ... where the key's fundamental rises this much (a bow changed with a dip to a
+                                   // tenth rises 2-3 dB; 3 and 4 found fewer re-strikes on the development pieces) ...
+    double restrikeRenewal = 0.0;  // ... and its partials come back at least as loud as just before (a soft
+                                   // accent of a ringing key comes back no louder) ...
+    double restrikeAfter = 0.75;   // ... at least this many steps after the note's onset, starts a new one (a legato
+                                   // line repeats a key a step apart; 1.5 missed those)
+    double partnerAttack = 5.0;    // a note over a lower one sounding before it, its partner, needs an attack of
+                                   // its own this strong at its onset (3 and 4 dropped too few, 6 played ones) ...
+    double partnerOwnRise = 3.0;   // ... rising this much beyond the partner's unshared partials, or is dropped
     double moveOn = 1;             // 0 turns the move rule off
     double splitOn = 1;            // 0 turns the split rule off
     double dropOn = 1;             // 0 turns both drop rules off
+    double restrikeOn = 0;         // 1 turns the rule of soft re-strikes on (it gained 0.009 and 0.007 on the
+                                   // development pieces, FluidR3 dry and MuseScore room, and 0.000 and -0.004 on
+                                   // the held-out ones: off until it holds)
+    double partnerOn = 0;          // 1 turns the rule of partners of ringing notes on (beside partnerStrength 2
+                                   // alone it moved F1 by -0.0015 and +0.0007 on the development pieces, FluidR3 dry
+                                   // and MuseScore room, and lost 0.002 on the held-out TimGM6mb ones: off until it
+                                   // holds)
     double addOn = 0;              // 1 turns the proposal rule on (it gained 0.02 on the development pieces and
                                    // lost 0.011 on the held-out ones: off until it holds)
 };
@@ -52,7 +74,7 @@ struct ThresholdField {
 };
 
 /** The thresholds that decide whether a note is taken (dropStrength, dropLevel, partnerStrength,
- *  splitStrength, addStrength), moved `steps` steps towards more notes (negative: fewer) from t:
+ *  splitStrength, restrikeStrength, partnerAttack, addStrength), moved `steps` steps towards more notes (negative: fewer) from t:
  *  each step divides the rises by 2^(1/4) and lowers the level by 3 dB, as the engine's level
  *  threshold moves 3 dB a step of --sensitivity. */
 RefineThresholds moreSensitive(RefineThresholds t, int steps);

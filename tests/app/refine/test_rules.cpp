@@ -60,24 +60,6 @@ TEST(RefineRules, AToneStruckAgainWhileItRingsBecomesTwoNotes) {
     EXPECT_NEAR(out[1].off, 3.0, 1e-9);
 }
 
-// A bowed tone of key from `start` to `end` s at 44100 Hz: a 40 ms swell, then a steady level; the bow
-// changes at `again` s: the level falls to a tenth over 40 ms and swells back over 40 ms (an attack
-// of 3.6 dB, which a threshold of 5 dB held over).
-std::vector<float> bowedTone(int key, double start, double again, double end, double seconds) {
-    std::vector<float> x(static_cast<size_t>(seconds * 44100), 0.0f);
-    double f0 = 440 * std::pow(2.0, (key - 69) / 12.0);
-    for (size_t i = static_cast<size_t>(start * 44100); i < x.size() && i < end * 44100; ++i) {
-        double t = static_cast<double>(i) / 44100, env = std::min(1.0, (t - start) / 0.04);
-        double d = std::abs(t - again);
-        env *= d < 0.04 ? 1 - 0.9 * (1 - d / 0.04) : 1;
-        double v = 0;
-        for (int h = 1; h <= 4; ++h)
-            v += std::sin(2 * M_PI * f0 * h * t) / h;
-        x[i] = static_cast<float>(0.2 * env * v);
-    }
-    return x;
-}
-
 TEST(RefineRules, ABowedNoteReStruckWhileItRingsBecomesTwoNotes) {
     AttackEvidence e;
     ASSERT_TRUE(measureSamples(bowedTone(67, 0.5, 1.6, 3.0, 3.5), geometryFor(44100, 440), e, nullptr));

@@ -1,0 +1,16 @@
+// Re-strikes of soft attacks: a key struck, bowed or plucked again while
+// its note still rings, told by the dip and rise of its own partials where
+// the broadband attack is too weak for a split.
+#pragma once
+
+#include <vector>
+
+#include "app/starter/refine/working.h"
+
+/** Splits each note at the attacks of its key inside it that are weaker than a split asks but where
+ *  its own fundamental rises clearly and its partials come back louder than they were just before. */
+void splitRestrikes(std::vector<Working> &w, const ProbedEvidence &v, const Timeline &t, const RefineThresholds &th,
+                    RefineCounts &counts);
+/** The probes splitRestrikes may ask about an attack of pitch at `at` (seconds, latency taken off). */
+void restrikeProbes(const AttackEvidence &e, int pitch, double at, const RefineThresholds &th,
+                    std::vector<Probe> &wanted);

@@ -1,0 +1,95 @@
+// Soft re-strikes of ringing notes and partners of ringing notes, on
+// synthetic recordings: each rule alone and with the others.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "app/starter/refine/rules.h"
+#include "tests/app/refine/tone_evidence.h"
+#include "tests/app/support.h"
+
+namespace {
+
+// A sudden tone's attack is placed up to half the short window (23 ms) before the tone starts.
+constexpr double SuddenToneEarly = 0.025;
+
+// A constant grid of 16ths at 120 beats per minute from 0 s.
+Timeline grid() {
+    Timeline t;
+    for (int j = 0; j < 400; ++j)
+        t.stepTimes.push_back(j * 0.125);
+    return t;
+}
+
+TimedNote note(int key, double on, double off) {
+    TimedNote n;
+    n.key = n.pitch = key;
+    n.on = on;
+    n.off = off;
+    return n;
+}
+
+// The rules with the soft re-strikes and the partners' rule on or off, the rest as by default.
+std::vector<TimedNote> refine(const std::vector<TimedNote> &notes, const AttackEvidence &e, bool restrike,
+                              bool partners, RefineCounts &counts) {
+    RefineThresholds th;
+    th.restrikeOn = restrike;
+    th.partnerOn = partners;
+    return applyRules(notes, e, grid(), th, counts);
+}
+
+}  // namespace
+
+TEST(RefineRestrikes, ABowedNoteReStruckSoftlyWhileItRingsBecomesTwoNotes) {
+    AttackEvidence e;
+    ASSERT_TRUE(measureSamples(bowedTone(67, 0.5, 1.6, 3.0, 3.5), geometryFor(44100, 440), e, nullptr));
+    RefineCounts counts;
+    EXPECT_EQ(refine({note(67, 0.5, 3.0)}, e, false, true, counts).size(), 1u) << "too soft for a split";
+    std::vector<TimedNote> out = refine({note(67, 0.5, 3.0)}, e, true, true, counts);
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(counts.split, 1);
+    EXPECT_NEAR(out[1].on, 1.6, 0.05);
+    EXPECT_NEAR(out[1].off, 3.0, 1e-9);
+}
+
+TEST(RefineRestrikes, APluckedNoteStruckAgainSoftlyWhileItRingsBecomesTwoNotes) {
+    AttackEvidence e = evidenceOf({{55, 0.5, 3.0}, {55, 1.75, 1.5, 0.6}}, 4);
+    RefineCounts counts;
+    std::vector<TimedNote> out = refine({note(55, 0.5, 3.5)}, e, true, true, counts);
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_NEAR(out[1].on, 1.75, SuddenToneEarly);
+}
+
+TEST(RefineRestrikes, ASteadyOrDecayingToneIsNotSplit) {
+    // A tone decaying from 0.5 s, a steady bowed tone without a change of bow, and a chord whose
+    // upper note is struck while the lower one rings (the lower one's partials rise, not its own).
+    AttackEvidence decaying = evidenceOf({{57, 0.5, 4.0}}, 5), chord = evidenceOf({{45, 0.5, 4.0}, {57, 2.0, 2.0}}, 5);
+    AttackEvidence steady;
+    ASSERT_TRUE(measureSamples(bowedTone(67, 0.5, 10, 4.0, 4.5), geometryFor(44100, 440), steady, nullptr));
+    RefineCounts counts;
+    EXPECT_EQ(refine({note(57, 0.5, 4.5)}, decaying, true, true, counts).size(), 1u);
+    EXPECT_EQ(refine({note(67, 0.5, 4.0)}, steady, true, true, counts).size(), 1u);
+    std::vector<TimedNote> out = refine({note(45, 0.5, 4.5), note(57, 2.0, 4.0)}, chord, true, true, counts);
+    EXPECT_EQ(std::count_if(out.begin(), out.end(), [](const TimedNote &n) { return n.key == 45; }), 1);
+}
+
+TEST(RefinePartners, AnOctaveOverARingingNoteWithoutAnAttackIsDroppedAndAPlayedOneKept) {
+    // C3 rings from 1 s; the engine wrote C4 from 2 s, which nothing struck, and G4 (a twelfth) from
+    // 3 s, which was played. The partners' rule alone (the drop rules off) drops C4 and keeps G4.
+    AttackEvidence e = evidenceOf({{48, 1.0, 4.0}, {67, 3.0, 1.0}}, 5);
+    RefineThresholds th;
+    th.dropOn = 0;
+    th.restrikeOn = 0;
+    std::vector<TimedNote> written = {note(48, 1.0, 5.0), note(60, 2.0, 2.75), note(67, 3.0, 4.0)};
+    RefineCounts counts;
+    th.partnerOn = 0;
+    EXPECT_EQ(applyRules(written, e, grid(), th, counts).size(), 3u);
+    th.partnerOn = 1;
+    std::vector<TimedNote> out = applyRules(written, e, grid(), th, counts);
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(counts.dropped, 1);
+    EXPECT_EQ(out[0].key, 48);
+    EXPECT_EQ(out[1].key, 67);
+    EXPECT_NEAR(out[1].on, 3.0, SuddenToneEarly);
+    EXPECT_EQ(refine(written, e, true, true, counts).size(), 2u) << "with the re-strikes on as well";
+}
