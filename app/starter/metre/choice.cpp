@@ -55,21 +55,6 @@ constexpr double NoteHarmonyWeight = 0.2;
 // as every multiple of a pattern's period repeats as well as the period.
 constexpr double RepeatWeight = 0;
 
-// The values in standard deviations around their mean (all 0 when constant).
-std::vector<double> standardised(const std::vector<double> &v) {
-    double mean = 0, energy = 0;
-    for (double x : v)
-        mean += x;
-    mean /= static_cast<double>(std::max<size_t>(v.size(), 1));
-    for (double x : v)
-        energy += (x - mean) * (x - mean);
-    double sd = std::sqrt(energy / static_cast<double>(std::max<size_t>(v.size(), 1)));
-    std::vector<double> z(v.size(), 0.0);
-    for (size_t i = 0; sd > 0 && std::isfinite(sd) && i < v.size(); ++i)
-        z[i] = (v[i] - mean) / sd;
-    return z;
-}
-
 // Cosine distance between two chroma vectors: 0 alike, 1 with no pitch class in common.
 double chromaChange(const std::array<double, 12> &a, const std::array<double, 12> &b) {
     double ab = 0, aa = 0, bb = 0;

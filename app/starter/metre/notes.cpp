@@ -12,20 +12,6 @@ namespace {
 // split by a hop or two of the refinement is still one chord).
 constexpr double TogetherSeconds = 0.03;
 
-// The values in units of their standard deviation around their mean (all 0 when constant).
-std::vector<double> standardised(std::vector<double> v) {
-    double mean = 0, energy = 0;
-    for (double x : v)
-        mean += x;
-    mean /= static_cast<double>(std::max<size_t>(v.size(), 1));
-    for (double x : v)
-        energy += (x - mean) * (x - mean);
-    double sd = std::sqrt(energy / static_cast<double>(std::max<size_t>(v.size(), 1)));
-    for (double &x : v)
-        x = sd > 0 && std::isfinite(sd) ? (x - mean) / sd : 0;
-    return v;
-}
-
 // True when no other note sounding or starting at the note's onset is lower (notes by onset).
 bool lowestThen(const std::vector<HeardNote> &notes, size_t i) {
     const HeardNote &n = notes[i];
@@ -51,6 +37,19 @@ std::vector<HeardNote> usable(std::vector<HeardNote> notes) {
 }
 
 }  // namespace
+
+std::vector<double> standardised(std::vector<double> v) {
+    double mean = 0, energy = 0;
+    for (double x : v)
+        mean += x;
+    mean /= static_cast<double>(std::max<size_t>(v.size(), 1));
+    for (double x : v)
+        energy += (x - mean) * (x - mean);
+    double sd = std::sqrt(energy / static_cast<double>(std::max<size_t>(v.size(), 1)));
+    for (double &x : v)
+        x = sd > 0 && std::isfinite(sd) ? (x - mean) / sd : 0;
+    return v;
+}
 
 double unitAt(const std::vector<double> &beats, double seconds) {
     size_t i = static_cast<size_t>(std::upper_bound(beats.begin(), beats.end(), seconds) - beats.begin());

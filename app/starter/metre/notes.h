@@ -24,6 +24,8 @@ struct NoteEvidence {
 /** The grid unit (with its fraction) at seconds along the beats (two or more): the inverse of
  *  unitTime; before and after them at the first and last beat period. */
 double unitAt(const std::vector<double> &beats, double seconds);
+/** The values in units of their standard deviation around their mean (all 0 when constant). */
+std::vector<double> standardised(std::vector<double> v);
 /** The evidence of the notes along the beats (two or more); empty without notes. */
 NoteEvidence noteEvidence(const std::vector<HeardNote> &notes, const std::vector<double> &beats);
 /** How alike the pattern of note onsets is to itself lag units later (cosine of the pitch

@@ -10,25 +10,6 @@
 
 namespace {
 
-// A sudden tone's attack is placed up to half the short window (23 ms) before the tone starts.
-constexpr double SuddenToneEarly = 0.025;
-
-// A constant grid of 16ths at 120 beats per minute from 0 s.
-Timeline grid() {
-    Timeline t;
-    for (int j = 0; j < 400; ++j)
-        t.stepTimes.push_back(j * 0.125);
-    return t;
-}
-
-TimedNote note(int key, double on, double off) {
-    TimedNote n;
-    n.key = n.pitch = key;
-    n.on = on;
-    n.off = off;
-    return n;
-}
-
 // The rules with the soft re-strikes and the partners' rule on or off, the rest as by default.
 std::vector<TimedNote> refine(const std::vector<TimedNote> &notes, const AttackEvidence &e, bool restrike,
                               bool partners, RefineCounts &counts) {

@@ -12,26 +12,6 @@
 
 namespace {
 
-// A sudden tone's attack is placed where the short window first hears it rise, up to half that
-// window (23 ms) before the tone starts; the notes of these tones are checked within this much.
-constexpr double SuddenToneEarly = 0.025;
-
-// A constant grid of 16ths at 120 beats per minute from 0 s.
-Timeline grid() {
-    Timeline t;
-    for (int j = 0; j < 400; ++j)
-        t.stepTimes.push_back(j * 0.125);
-    return t;
-}
-
-TimedNote note(int key, double on, double off) {
-    TimedNote n;
-    n.key = n.pitch = key;
-    n.on = on;
-    n.off = off;
-    return n;
-}
-
 std::vector<TimedNote> refine(const std::vector<TimedNote> &notes, const AttackEvidence &e, RefineCounts &counts) {
     return applyRules(notes, e, grid(), RefineThresholds{}, counts);
 }

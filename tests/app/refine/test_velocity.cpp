@@ -13,7 +13,8 @@
 
 namespace {
 
-TimedNote note(int key, double on, double off) {
+// A note as the engine writes it: at velocity 127.
+TimedNote engineNote(int key, double on, double off) {
     TimedNote n;
     n.key = n.pitch = key;
     n.on = on;
@@ -32,7 +33,7 @@ Struck struck(int key, const std::vector<double> &gains) {
     for (size_t i = 0; i < gains.size(); ++i) {
         double on = 0.5 + 0.5 * static_cast<double>(i);
         s.tones.push_back({key, on, 0.45, gains[i]});
-        s.notes.push_back(note(key, on, on + 0.45));
+        s.notes.push_back(engineNote(key, on, on + 0.45));
     }
     return s;
 }
@@ -82,11 +83,11 @@ TEST(RefineVelocity, AQuietAndALoudRecordingOfTheSameNotesGetTheSameDynamics) {
 
 TEST(RefineVelocity, SilenceAndASustainedToneAddNothing) {
     EXPECT_TRUE(withVelocities({}, evidenceOf({}, 2), RefineThresholds{}).empty());
-    std::vector<TimedNote> silent{note(60, 0.5, 1.0)};
+    std::vector<TimedNote> silent{engineNote(60, 0.5, 1.0)};
     std::vector<TimedNote> out = withVelocities(silent, evidenceOf({}, 2), RefineThresholds{});
     ASSERT_EQ(out.size(), 1u);
     EXPECT_EQ(out[0].on, 0.5);
-    out = withVelocities({note(57, 0.5, 4.5)}, evidenceOf({{57, 0.5, 4.0}}, 5), RefineThresholds{});
+    out = withVelocities({engineNote(57, 0.5, 4.5)}, evidenceOf({{57, 0.5, 4.0}}, 5), RefineThresholds{});
     ASSERT_EQ(out.size(), 1u);
     EXPECT_EQ(out[0].on, 0.5);
     EXPECT_EQ(out[0].off, 4.5);

@@ -9,7 +9,28 @@
 #include <sndfile.h>
 
 #include "app/starter/refine/evidence.h"
+#include "app/starter/refine/rules.h"
 #include "tests/app/support.h"
+
+// A sudden tone's attack is placed where the short window first hears it rise, up to half that
+// window (23 ms) before the tone starts; the notes of these tones are checked within this much.
+constexpr double SuddenToneEarly = 0.025;
+
+// A constant grid of 16ths at 120 beats per minute from 0 s.
+inline Timeline grid() {
+    Timeline t;
+    for (int j = 0; j < 400; ++j)
+        t.stepTimes.push_back(j * 0.125);
+    return t;
+}
+
+inline TimedNote note(int key, double on, double off) {
+    TimedNote n;
+    n.key = n.pitch = key;
+    n.on = on;
+    n.off = off;
+    return n;
+}
 
 /** Evidence of tones written as a 44100 Hz WAV file of the given length (A4 at 440 Hz). */
 inline AttackEvidence evidenceOf(const std::vector<ToneNote> &tones, double seconds) {
