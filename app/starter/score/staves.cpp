@@ -141,9 +141,10 @@ constexpr double CrossCost = 2.0;    // per semitone a hand reaches past the oth
 constexpr double StretchCost = 0.5;  // per semitone a hand's chord is wider than an octave
 constexpr int StretchMost = 12;      // bass and accompaniment struck together: up to two octaves
 constexpr int TrebleFloor = 64;      // E4, the treble staff's bottom line: the right hand's floor
-// A hand taking over a figure (one note struck where the note before it, alone, in the other hand and
-// within one hand's reach of it, ends) pays more than the left hand reaching a broken chord's top note a fourth above E4 (about 31:
-// reach 12, ledger 15, step 4): a prelude's figure from E3 to A4 stays in the left hand under the
+// A hand taking over a figure (one note struck where the note before it, alone, in the other hand
+// and within one hand's reach of it, ends) pays more than the left hand reaching a broken chord's
+// top note a fourth above E4 (about 31: 12 for the reach, 15 for the ledger lines and 4 for the
+// step): a prelude's figure from E3 to A4 stays in the left hand under the
 // right hand's held note, as its reference writes it. Chosen on the development half (20, 40, 60,
 // 100 tried on the reference files and the transcriptions: 20 left figures split, 60 and 100 lost
 // hands on the transcriptions).
