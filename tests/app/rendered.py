@@ -62,3 +62,13 @@ def matches(reference, output, tolerance):
             i += 1
         next_free[key] = i
     return found
+
+
+def note_ons(path):
+    """(seconds as the file plays, through its tempo map; key) of every note-on of a MIDI file."""
+    notes, now = [], 0.0
+    for msg in mido.MidiFile(path):
+        now += msg.time
+        if msg.type == "note_on" and msg.velocity > 0:
+            notes.append((now, msg.note))
+    return notes

@@ -27,7 +27,7 @@ import subprocess
 import tempfile
 import unittest
 
-from rendered import BUILD_DIR, STARTER, beat_pieces, matches, mido, require_renderer
+from rendered import BUILD_DIR, STARTER, beat_pieces, matches, mido, note_ons, require_renderer
 TOOL = os.path.join(BUILD_DIR, "sonoscriptor-refine")
 # The rule off (the defaults), and on.
 PARAMS = ["", "joinWindow=0.08"]
@@ -74,16 +74,6 @@ def chorale(path):
     return notes, [(at * seconds, chord[0] + 12) for at, chord in onsets]
 
 
-def played(path):
-    """(seconds as the file plays, key) of every note-on."""
-    notes, now = [], 0.0
-    for msg in mido.MidiFile(path):
-        now += msg.time
-        if msg.type == "note_on" and msg.velocity > 0:
-            notes.append((now, msg.note))
-    return notes
-
-
 class SlowAttacks(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -105,8 +95,8 @@ class SlowAttacks(unittest.TestCase):
         subprocess.run([TOOL, wav, base + ".engine.mid", refined, "--settings", base + ".settings.txt",
                         "--tempo-map", base + ".tempo.bin", "--params", params], check=True,
                        stdout=subprocess.DEVNULL)
-        cls.default = played(out)
-        cls.off, cls.on = (played(os.path.join(refined, f"{i}.mid")) for i in range(len(PARAMS)))
+        cls.default = note_ons(out)
+        cls.off, cls.on = (note_ons(os.path.join(refined, f"{i}.mid")) for i in range(len(PARAMS)))
 
     @classmethod
     def tearDownClass(cls):

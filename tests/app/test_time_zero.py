@@ -33,7 +33,7 @@ import tempfile
 import unittest
 import xml.etree.ElementTree as ET
 
-from rendered import STARTER, beat_pieces, mido, require_renderer
+from rendered import STARTER, beat_pieces, mido, note_ons, require_renderer
 
 PIECE = "susanna-104"
 COMPOUND = "weasel-100"
@@ -162,19 +162,6 @@ class TimeZero(unittest.TestCase):
         self.assertGreaterEqual(min(times), 0.0)
 
 
-def note_times(midi, events):
-    """(seconds, key) of every note-on, through the file's tempo map."""
-    tempo, last_tick, seconds, out = 500000, 0, 0.0, []
-    for tick, msg in events:
-        seconds += mido.tick2second(tick - last_tick, midi.ticks_per_beat, tempo)
-        last_tick = tick
-        if msg.type == "set_tempo":
-            tempo = msg.tempo
-        elif msg.type == "note_on" and msg.velocity > 0:
-            out.append((seconds, msg.note))
-    return out
-
-
 class CompoundTime(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -203,7 +190,7 @@ class CompoundTime(unittest.TestCase):
         _, _, midi, events = midi_timeline(self.out)
         metre = [m for _, m in events if m.type == "time_signature"][-1]
         self.assertEqual((metre.numerator, metre.denominator, metre.clocks_per_click), (6, 8, 36))
-        written = note_times(midi, events)
+        written = note_ons(self.out)
         first = written[0][0]
         onsets = [t for t, m in events if m.type == "note_on" and m.velocity > 0]
         middle = onsets[len(onsets) // 2]
