@@ -23,11 +23,10 @@ struct RefineThresholds {
     double dropStrength = 6.0;     // no attack this strong in that span, and ...
     double dropLevel = -20.0;      // ... a level below this over the first step: the note is dropped
     double partnerWindow = 0.04;   // an upper partner's own attack is looked for this close to its onset
-    double partnerStrength = 3.0;  // ... and must rise this much beyond the lower note's unshared partials (2 kept
-                                   // more octaves played with their lower note: 0.004 and 0.002 of F1 on the
-                                   // development pieces, FluidR3 dry and MuseScore room, and 0.0004 to 0.002 on the
-                                   // held-out ones of all six renderings; kept at 3 until the held-out tables
-                                   // are measured again with it)
+    double partnerStrength = 2.0;  // ... and must rise this much beyond the lower note's unshared partials (3 dropped
+                                   // more octaves played with their lower note: 2 gained 0.004 and 0.002 of F1 on
+                                   // the development pieces, FluidR3 dry and MuseScore room, and 0.0004 to 0.002
+                                   // on the held-out ones of all six renderings)
     double splitStrength = 5.0;    // an attack this strong inside a note starts a new one (3 split more re-strikes
                                    // on the development pieces, F1 +0.013 FluidR3 dry, +0.002 MuseScore room, but
                                    // not on the held-out ones: +0.000 and -0.007)
