@@ -153,8 +153,10 @@ TEST(Pulse, FollowingPeaksOnlyKeepsASteadyOrDriftingPulse) {
     size_t length = static_cast<size_t>(at.back()) + 30;
     c = followPulse(pulses(at, length), 50, true);
     ASSERT_FALSE(c.periods.empty());
-    for (size_t i = 10; i + 10 < at.size(); i += 10)
-        EXPECT_NEAR(c.periods[static_cast<size_t>(at[i])], at[i + 1] - at[i], 0.1 * (at[i + 1] - at[i])) << "beat " << i;
+    for (size_t i = 10; i + 10 < at.size(); i += 10) {
+        double local = at[i + 1] - at[i];
+        EXPECT_NEAR(c.periods[static_cast<size_t>(at[i])], local, 0.1 * local) << "beat " << i;
+    }
     // Too short for the lags beyond the range that a peak is judged against.
     EXPECT_TRUE(followPulse(pulses({10, 60}, 150), 50, true).periods.empty());
 }
