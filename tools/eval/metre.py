@@ -12,7 +12,8 @@ reused), runs `sonoscriptor --beats` on them and prints, per piece:
             70 ms) lies within 70 ms of the first written bar line
 then the share of pieces right on each, and the confusion of metrical
 levels: the printed tempo over the written one, to the nearest of 1/3, 1/2,
-2/3, 1, 3/2, 2, 3 (within 6 %), else "other".
+2/3, 3/4, 1, 4/3, 3/2, 2, 3 (within 6 %), else "other" (3/4: three beats
+found to four written, as a syncopated 3+3+2 pulse; 4/3: four to three).
 """
 import argparse
 import json
@@ -28,7 +29,7 @@ import beat_pieces  # noqa: E402
 
 TEMPO_TOLERANCE = 0.04
 DOWNBEAT_WINDOW = 0.070
-LEVELS = {"1/3": 1 / 3, "1/2": 1 / 2, "2/3": 2 / 3, "1": 1, "3/2": 3 / 2, "2": 2, "3": 3}
+LEVELS = {"1/3": 1 / 3, "1/2": 1 / 2, "2/3": 2 / 3, "3/4": 3 / 4, "1": 1, "4/3": 4 / 3, "3/2": 3 / 2, "2": 2, "3": 3}
 LEVEL_TOLERANCE = 0.06
 
 

@@ -111,15 +111,17 @@ std::vector<double> beatsAlong(const BeatTrack &track, const PulseCurve &pulse) 
 }
 
 // Why the recording has no steady beat to follow, or "" with the beats to follow in beats;
-// the pulse is followed once for both. weak: the pulse is faint or at another level.
-NoBeat judgeBeats(const BeatTrack &track, std::vector<double> &beats, bool &weak) {
+// the pulse is followed once for both (along peaks of its correlation only with peaksOnly).
+// weak: the pulse is faint or at another level.
+NoBeat judgeBeats(const BeatTrack &track, std::vector<double> &beats, bool &weak, bool peaksOnly = false) {
     if (track.regionEnd - track.regionStart < ShortestBeatRegion)
         return {NoBeatKind::TooShort};
     if (track.firstSound < 0)
         return {NoBeatKind::Silent};
     if (track.beats.size() < 4)
         return {NoBeatKind::TooFewBeats};
-    PulseCurve pulse = followClearestPulse(track.onsetStrength, priorPeriodHops(track), LeastPulseClarity, weak);
+    PulseCurve pulse =
+        followClearestPulse(track.onsetStrength, priorPeriodHops(track), LeastPulseClarity, weak, peaksOnly);
     if (pulse.clarity < LeastPulseClarity)
         return {NoBeatKind::NoClearPulse};
     weak = weak || pulse.clarity < ClearPulse;
@@ -177,7 +179,7 @@ TempoPlan planTempo(const BeatTrack &track, const Settings &settings, bool metre
     plan.beatCount = static_cast<int>(track.beats.size());
     plan.tempo = fallbackTempo;
     std::vector<double> beats;
-    plan.fallback = judgeBeats(track, beats, plan.pulseWeak);
+    plan.fallback = judgeBeats(track, beats, plan.pulseWeak, input.pulsePeaks);
     if (plan.fallback.kind != NoBeatKind::None)
         return plan;
     plan.metreGiven = metreGiven;

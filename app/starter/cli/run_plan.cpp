@@ -104,6 +104,7 @@ bool buildRunPlan(const StarterOptions &options, const std::string &dataDir, Run
     plan.quantize = options.quantize;
     plan.keepDir = options.keepDir;
     plan.metreFromNotes = std::getenv("SONOSCRIPTOR_METRE_NOTES") != nullptr;
+    plan.pulsePeaks = std::getenv("SONOSCRIPTOR_PULSE_PEAKS") != nullptr;
     plan.shortestNoteMs = options.shortestNoteMs;
     plan.sensitivity = options.sensitivity != 0 ? options.sensitivity : DefaultSensitivity;
     plan.force = options.force;

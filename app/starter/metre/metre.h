@@ -22,10 +22,11 @@ struct Metre {
     bool weak = false;            // the evidence hardly prefers this metre to another
 };
 
-// What the metre is judged by besides the audio.
+// What the metre is judged by besides the audio, and how the pulse under it is followed.
 struct MetreInput {
     bool plain = false;                          // no judgement: the tracked beats in 4/4 from the first
     const std::vector<HeardNote> *notes = nullptr;  // the engine's notes along the tracked beats, if any
+    bool pulsePeaks = false;                     // the pulse followed along peaks of its correlation only
 };
 
 /** The metre of a track along its tracked beats (two or more), the first at or before the

@@ -117,3 +117,48 @@ TEST(Pulse, WithoutAClearPulseAtThePriorOtherLevelsAreTried) {
 }
 
 }  // namespace
+
+namespace {
+
+// A slow swell of the onset strength (a room, held notes: 900 hops a cycle) with a weak pulse
+// on it every 50 hops.
+std::vector<float> pulseOnASwell() {
+    std::vector<float> s(4000);
+    for (size_t h = 0; h < s.size(); ++h)
+        s[h] = static_cast<float>(5 + 4 * std::sin(2 * M_PI * static_cast<double>(h) / 900) + (h % 50 == 10 ? 3 : 0));
+    return s;
+}
+
+TEST(Pulse, FollowingPeaksOnlyASwellDoesNotPullThePeriodToTheShortestLag) {
+    std::vector<float> s = pulseOnASwell();
+    // The swell's correlation falls with the lag: the plain curve sits on the shortest lag searched
+    // (0.7 of the prior), a period the music does not have.
+    PulseCurve plain = followPulse(s, 50);
+    EXPECT_NEAR(plain.periods[2000], 35, 1);
+    PulseCurve peaks = followPulse(s, 50, true);
+    ASSERT_EQ(peaks.periods.size(), s.size());
+    for (size_t h = 500; h < 3500; h += 500)
+        EXPECT_NEAR(peaks.periods[h], 50, 1) << "hop " << h;
+    bool other = true;
+    EXPECT_NEAR(followClearestPulse(s, 50, 0.2, other, true).periods[2000], 50, 1);
+    EXPECT_FALSE(other);
+}
+
+TEST(Pulse, FollowingPeaksOnlyKeepsASteadyOrDriftingPulse) {
+    std::vector<double> at = drifting(10, 50, 50, 60);
+    PulseCurve c = followPulse(pulses(at, 3050), 48, true);
+    for (double p : c.periods)
+        EXPECT_NEAR(p, 50, 1);
+    at = drifting(5, 40, 60, 80);
+    size_t length = static_cast<size_t>(at.back()) + 30;
+    c = followPulse(pulses(at, length), 50, true);
+    ASSERT_FALSE(c.periods.empty());
+    for (size_t i = 10; i + 10 < at.size(); i += 10) {
+        double local = at[i + 1] - at[i];
+        EXPECT_NEAR(c.periods[static_cast<size_t>(at[i])], local, 0.1 * local) << "beat " << i;
+    }
+    // Too short for the lags beyond the range that a peak is judged against.
+    EXPECT_TRUE(followPulse(pulses({10, 60}, 150), 50, true).periods.empty());
+}
+
+}  // namespace
