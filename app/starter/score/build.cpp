@@ -75,7 +75,7 @@ bool buildScore(const MidiContent &midi, double resolution, const std::string &t
         fillMeasures(score, voices[0], staff, 1);
         fillMeasures(score, voices[1], staff, 2);
     }
-    hideRestsUnderNotes(score);
+    hideSilentVoicesRests(score);
     spellScore(score);
     ScoreTempo tempo = copyistTempo(tempoMap(midi, score.grid), score.measures);
     score.tempos = tempo.marks;

@@ -179,14 +179,19 @@ void fillMeasures(Score &score, const std::vector<VoiceChord> &chords, int staff
     }
 }
 
-void hideRestsUnderNotes(Score &score) {
+void hideSilentVoicesRests(Score &score) {
     for (ScoreMeasure &m : score.measures)
-        for (ScoreVoice &first : m.voices) {
-            bool silent = first.voice == 1 && first.events.size() == 1 && first.events[0].wholeMeasureRest;
+        for (ScoreVoice &voice : m.voices) {
+            bool silent = std::all_of(voice.events.begin(), voice.events.end(),
+                                      [](const ScoreEvent &e) { return e.keys.empty(); });
+            bool wholeBar = voice.voice == 1 && voice.events.size() == 1 && voice.events[0].wholeMeasureRest;
             bool otherPlays = std::any_of(m.voices.begin(), m.voices.end(), [&](const ScoreVoice &v) {
-                return v.staff == first.staff && v.voice != 1;
+                return v.staff == voice.staff && v.voice != 1;
             });
-            if (silent && otherPlays)
-                first.events[0].hidden = true;
+            // A pick-up bar a staff does not play in is left blank: its rests keep the bar's length
+            // unseen, as the lead-in of one hand is printed without a rest in the other.
+            if ((silent && m.implicit) || (wholeBar && otherPlays))
+                for (ScoreEvent &e : voice.events)
+                    e.hidden = true;
         }
 }

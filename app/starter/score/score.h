@@ -179,8 +179,10 @@ void closeShortGaps(const ScoreGrid &grid, int64_t shift, const std::vector<Scor
                     std::vector<VoiceChord> &chords);
 /** Fills the measures with the voices' chords and rests, tied across splits and barlines. */
 void fillMeasures(Score &score, const std::vector<VoiceChord> &chords, int staff, int voice);
-/** Hides the whole-bar rest of a staff's first voice in the measures where its second voice plays. */
-void hideRestsUnderNotes(Score &score);
+/** Hides the rests of a voice that is silent where a reader needs no rest: the whole-bar rest of a
+    staff's first voice in the measures where its second voice plays, and the rests of a staff that
+    does not play in the pick-up bar. */
+void hideSilentVoicesRests(Score &score);
 
 // spelling.cpp
 /** The written pitch of a key in a key signature and mode. */

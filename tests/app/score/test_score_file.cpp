@@ -171,6 +171,36 @@ TEST(ScoreFile, TheFilesPickUpBarIsAnImplicitMeasureAndSilenceStaysInTime) {
     EXPECT_EQ(r.measureLengths, (std::vector<int64_t>{16, 16}));
 }
 
+// The rests a reader sees (not those with print-object="no") in measure `number` of MusicXML text.
+int printedRests(const std::string &text, const std::string &number) {
+    size_t from = text.find("<measure number=\"" + number + "\""), to = text.find("</measure>", from);
+    int rests = 0;
+    for (size_t at = text.find("<note", from); at < to; at = text.find("<note", at + 1))
+        rests += text.compare(at, 24, "<note print-object=\"no\">") != 0 &&
+                 text.find("<rest", at) < text.find("</note>", at);
+    return rests;
+}
+
+TEST(ScoreFile, AStaffSilentInThePickUpBarPrintsNoRestThere) {
+    // A piano's 2/4 pick-up played by the right hand alone, then by neither hand: the silent staves
+    // print nothing, and the pick-up keeps its length.
+    for (bool lead : {true, false}) {
+        MidiContent m = songOf({note(72, 8, 24), note(48, 8, 24)});
+        if (lead)
+            m.notes.insert(m.notes.begin(), note(67, 0, 8));
+        m.signatures = {{0, 2, 2}, {32, 4, 2}};
+        ScratchDir dir;
+        std::string path = dir.path + "pickup.musicxml", error;
+        ASSERT_TRUE(writeScoreFile(m, {"title", 4, false}, path, error)) << error;
+        EXPECT_EQ(schemaProblems(path), "");
+        ReadScore r = readScore(path);
+        EXPECT_EQ(r.problems, std::vector<std::string>{});
+        EXPECT_EQ(r.measureLengths, (std::vector<int64_t>{8, 16}));
+        expectSameNotes(r.notes, expected(m.notes));
+        EXPECT_EQ(printedRests(fileText(path), "0"), 0) << (lead ? "right hand's lead-in" : "empty pick-up");
+    }
+}
+
 TEST(ScoreFile, MetresOfThreeAndSixEights) {
     MidiContent waltz = songOf({note(55, 0, 12), note(67, 4, 12), note(71, 12, 24)}, 3, 2);
     ReadScore r = written(waltz);
