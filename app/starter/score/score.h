@@ -168,13 +168,14 @@ bool noteValue(const ScoreGrid &grid, int64_t length, int &typeLevel, int &dots)
 /** Metrical strength of a position in the bar: 0 bar, 1 group, 2 beat, 3 and up within the beat. */
 int metricLevel(const ScoreGrid &grid, int64_t positionInBar);
 /** Note values of [start, end) within one measure, split where the metre asks; positions in the bar.
-    A rest keeps the middle of a bar of four beats shown where a syncopated note may cross it. */
+    A rest keeps the beats shown where a syncopated note may cross them. */
 std::vector<std::pair<int64_t, int64_t>> splitSpan(const ScoreGrid &grid, int64_t start, int64_t end,
                                                    bool rest = false);
 /** A voice's chords written to the next onset of the line where that lies within a beat of their
-    start, the span is one written value (shift: steps of the full first bar before the score's
-    start) and none of their keys is struck again before it, so a short note reads as its value and
-    not as a shorter one and a rest: staccato when it sounded a third of that value or less. */
+    start, or where they sounded all but an eighth of the span, the span is one written value (shift:
+    steps of the full first bar before the score's start) and none of their keys is struck again
+    before it, so a note reads as its value and not as a shorter one and a rest: staccato when it
+    sounded a third of that value or less. */
 void closeShortGaps(const ScoreGrid &grid, int64_t shift, const std::vector<ScoreNote> &notes,
                     std::vector<VoiceChord> &chords);
 /** Fills the measures with the voices' chords and rests, tied across splits and barlines. */

@@ -70,16 +70,17 @@ std::vector<MidiNote> randomHands(std::mt19937 &rng, int64_t steps) {
 
 }  // namespace
 
-// The notes as written: a chord that falls silent before the next chord of its hand, within a beat
-// of its start and one written value away, is written to that chord (each hand of randomHands is
-// one line).
+// The notes as written: a chord that falls silent before the next chord of its hand, one written
+// value away and within a beat of its start or after sounding seven eighths of the span, is written
+// to that chord (each hand of randomHands is one line).
 std::vector<MidiNote> writtenToNextOnset(std::vector<MidiNote> notes, const ScoreGrid &grid) {
     for (MidiNote &n : notes) {
         int64_t next = -1;
         for (const MidiNote &o : notes)
             if ((o.key >= 60) == (n.key >= 60) && o.onTick > n.onTick && (next < 0 || o.onTick < next))
                 next = o.onTick;
-        if (next > n.offTick && next - n.onTick <= 4 * grid.countSteps &&
+        int64_t span = next - n.onTick;
+        if (next > n.offTick && (span <= 4 * grid.countSteps || 8 * (next - n.offTick) <= span) &&
             splitSpan(grid, n.onTick / 4, next / 4).size() == 1)
             n.offTick = next;
     }
@@ -112,15 +113,18 @@ TEST(ScoreFile, RandomHandsComeBackNoteForNote) {
 
 TEST(ScoreFile, ShortNotesAreWrittenToTheNextOnsetOfTheirLine) {
     // 8ths sounding a 16th each, quarters sounding a 16th, a quarter released a little early, then
-    // quarters with a quarter rest between: only notes within a beat of the next one are written to
-    // it, and those that sounded a third of their value or less are staccato.
+    // quarters with a quarter rest between, then a half note held seven 8ths and a half held three
+    // quarters: notes within a beat of the next one are written to it, and those that sounded a third
+    // of their value or less are staccato; a longer note only when released at its very end.
     MidiContent m = songOf({note(72, 0, 1), note(74, 2, 3), note(76, 4, 5), note(77, 6, 7),
                             note(79, 8, 9), note(77, 12, 13), note(76, 16, 17), note(74, 20, 23),
-                            note(72, 24, 28), note(74, 32, 36)});
+                            note(72, 24, 28), note(74, 32, 36), note(76, 40, 47), note(77, 48, 54),
+                            note(79, 56, 60)});
     ReadScore r = written(m);
-    ASSERT_EQ(r.notes.size(), 10u);
-    for (size_t i = 0; i < r.notes.size(); ++i)
-        EXPECT_EQ(r.notes[i].duration, i < 4 ? 2 : 4) << "note " << i;
+    std::vector<int64_t> durations;
+    for (const ReadNote &n : r.notes)
+        durations.push_back(n.duration);
+    EXPECT_EQ(durations, (std::vector<int64_t>{2, 2, 2, 2, 4, 4, 4, 4, 4, 4, 8, 6, 4}));
     EXPECT_EQ(r.staccatos, 3);
 }
 

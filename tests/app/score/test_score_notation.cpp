@@ -37,19 +37,25 @@ TEST(ScoreRhythm, SplitsWhereTheMetreAsks) {
     EXPECT_EQ(splitSpan(common, 4, 12, true), (Spans{{4, 8}, {8, 12}}));  // but rests show the middle
     EXPECT_EQ(splitSpan(common, 6, 12), (Spans{{6, 8}, {8, 12}}));     // off the beat: tied over the middle
     EXPECT_EQ(splitSpan(common, 1, 8), (Spans{{1, 4}, {4, 8}}));       // dotted 8th + quarter
-    EXPECT_EQ(splitSpan(common, 2, 6), (Spans{{2, 4}, {4, 6}}));       // off-beat quarter: 8th + 8th
+    EXPECT_EQ(splitSpan(common, 2, 6), (Spans{{2, 6}}));               // 8th, quarter, 8th: one quarter
+    EXPECT_EQ(splitSpan(common, 10, 14), (Spans{{10, 14}}));           // in either half of the bar
+    EXPECT_EQ(splitSpan(common, 6, 10), (Spans{{6, 8}, {8, 10}}));     // but over the middle: tied
+    EXPECT_EQ(splitSpan(common, 2, 6, true), (Spans{{2, 4}, {4, 6}})); // and rests show the beat
+    EXPECT_EQ(splitSpan(common, 1, 5), (Spans{{1, 4}, {4, 5}}));       // a 16th late: tied
     EXPECT_EQ(splitSpan(common, 1, 3), (Spans{{1, 3}}));               // syncopation within a beat is kept
     EXPECT_EQ(splitSpan(common, 0, 5), (Spans{{0, 4}, {4, 5}}));       // no single value: split at the beat
     ScoreGrid waltz = gridOf(3, 2);
     EXPECT_EQ(splitSpan(waltz, 0, 12), (Spans{{0, 12}}));
     EXPECT_EQ(splitSpan(waltz, 4, 12), (Spans{{4, 12}}));              // half on beat 2 of 3/4: one note
     EXPECT_EQ(splitSpan(waltz, 6, 12), (Spans{{6, 8}, {8, 12}}));       // off the beat: the beat shows
+    EXPECT_EQ(splitSpan(waltz, 6, 10), (Spans{{6, 10}}));              // 8th, quarter, 8th over beat 2
     EXPECT_EQ(splitSpan(gridOf(2, 2), 4, 12), (Spans{{4, 8}, {8, 12}}));  // never over a bar line
     ScoreGrid jig = gridOf(6, 3);  // two dotted quarters of 6 steps
     EXPECT_EQ(jig.countSteps, 6);
     EXPECT_EQ(splitSpan(jig, 0, 12), (Spans{{0, 12}}));
     EXPECT_EQ(splitSpan(jig, 0, 4), (Spans{{0, 4}}));
     EXPECT_EQ(splitSpan(jig, 2, 8), (Spans{{2, 6}, {6, 8}}));
+    EXPECT_EQ(splitSpan(jig, 3, 9), (Spans{{3, 6}, {6, 9}}));          // compound beats always show
     EXPECT_EQ(splitSpan(jig, 0, 10), (Spans{{0, 6}, {6, 10}}));
     ScoreGrid twelve = gridOf(12, 3);
     EXPECT_EQ(splitSpan(twelve, 0, 24), (Spans{{0, 24}}));            // dotted whole
