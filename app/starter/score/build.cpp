@@ -65,7 +65,7 @@ bool buildScore(const MidiContent &midi, double resolution, const std::string &t
         return false;
     }
     score.measures = layMeasures(score.grid, shift, lastEnd);
-    score.staves = chooseStaves(notes, score.program, score.singleClef);
+    score.staves = chooseStaves(notes, score.program, score.singleClef, score.clefOctave);
     if (score.staves == 2)
         splitStaves(notes);
     for (int staff = 1; staff <= score.staves; ++staff) {

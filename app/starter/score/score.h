@@ -123,6 +123,7 @@ struct Score {
     bool minor = false;
     int staves = 2;
     char singleClef = 'G';       // the clef of a single staff: 'G' or 'F'
+    int clefOctave = 0;          // -1: the single staff sounds an octave below its clef (a guitar's treble)
     std::vector<ScoreMeasure> measures;
     std::vector<TempoMark> tempos;
     std::vector<TempoWords> tempoWords;
@@ -148,8 +149,9 @@ std::vector<ScoreMeasure> layMeasures(const ScoreGrid &grid, int64_t shift, int6
 
 // staves.cpp
 /** Number of staves: two when the notes need both clefs, and for a piano unless it plays a single line
-    on the treble staff; sets the single clef. Notes in onset order. */
-int chooseStaves(const std::vector<ScoreNote> &notes, int program, char &singleClef);
+    on the treble staff; one treble staff an octave above the sound for a guitar; sets the single clef
+    and its octave. Notes in onset order. */
+int chooseStaves(const std::vector<ScoreNote> &notes, int program, char &singleClef, int &clefOctave);
 /** Puts each note on the upper (right hand) or lower (left hand) staff by following the hands'
     lines through the onsets: each onset's keys are cut between the hands where that continues
     each hand's last chords best, keeps the hands on their own staves and uncrossed (the left hand
@@ -159,7 +161,8 @@ void splitStaves(std::vector<ScoreNote> &notes);
 /** The notes of one staff in at most two voices of chords, the upper line first. A note held a step
     into the next onset ends there, and so does a note held longer into the next note of its line
     (one note, a fifth or less away, no other note sounding); a third line shortens the voice that
-    ends first; a note joining a chord never holds its key over its next strike. */
+    ends first; a note joins a chord struck with it only within one hand's reach (two octaves), and
+    never holds its key over its next strike. */
 std::vector<std::vector<VoiceChord>> assignVoices(const std::vector<ScoreNote> &notes, int staff);
 
 // rhythm.cpp
