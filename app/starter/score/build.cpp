@@ -65,7 +65,7 @@ bool buildScore(const MidiContent &midi, double resolution, const std::string &t
         return false;
     }
     score.measures = layMeasures(score.grid, shift, lastEnd);
-    score.staves = chooseStaves(notes, score.program, score.singleClef);
+    score.staves = chooseStaves(notes, score.program, score.singleClef, score.clefOctave);
     if (score.staves == 2)
         splitStaves(notes);
     for (int staff = 1; staff <= score.staves; ++staff) {
@@ -75,7 +75,7 @@ bool buildScore(const MidiContent &midi, double resolution, const std::string &t
         fillMeasures(score, voices[0], staff, 1);
         fillMeasures(score, voices[1], staff, 2);
     }
-    hideRestsUnderNotes(score);
+    hideSilentVoicesRests(score);
     spellScore(score);
     ScoreTempo tempo = copyistTempo(tempoMap(midi, score.grid), score.measures);
     score.tempos = tempo.marks;

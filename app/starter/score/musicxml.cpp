@@ -70,6 +70,8 @@ void writeAttributes(Xml &o, const Score &s) {
         bool treble = s.staves == 2 ? staff == 1 : s.singleClef == 'G';
         element(o, "sign", treble ? "G" : "F");
         element(o, "line", treble ? "2" : "4");
+        if (s.staves == 1 && s.clefOctave != 0)
+            element(o, "clef-octave-change", std::to_string(s.clefOctave));
         close(o);
     }
     close(o);

@@ -13,6 +13,10 @@ namespace {
 // tones (harpsichord, guitar, piano) that the development pieces play legato; a third marks only
 // notes clearly let go.
 constexpr int64_t StaccatoShare = 3;
+// A note longer than a beat let go shortly before the next onset of its line, after sounding all
+// but this fraction of the span (1 / ReleaseShare), is written to that onset: a half note held
+// seven 8ths is a half note released, not a quarter tied to a dotted 8th and a 16th rest.
+constexpr int64_t ReleaseShare = 8;
 
 // Appends the written pieces of [start, end) (score times) of measure m to voice.
 void addSpan(const ScoreGrid &g, const ScoreMeasure &m, ScoreVoice &voice, int64_t start, int64_t end,
@@ -59,13 +63,20 @@ ScoreVoice measureVoice(const ScoreGrid &g, const ScoreMeasure &m, const std::ve
     return v;
 }
 
-// The syncopation of a bar of four simple beats (4/4, 4/2): a value of two or three beats struck on
-// the second, written whole over the middle of the bar (quarter, half, quarter). Rests and compound
-// bars keep the middle shown: a dotted half on the second beat of 12/8 is tied.
-bool offBeatSyncopation(const ScoreGrid &g, int64_t start, int64_t end) {
-    int64_t counts = (end - start) / g.countSteps;
-    return g.countSteps == g.stepsPerBeat && g.barSteps == 4 * g.countSteps && start % g.barSteps == g.countSteps &&
-           (end - start) % g.countSteps == 0 && (counts == 2 || counts == 3);
+// The syncopations a copyist writes as one note in simple metres: in a bar of four beats (4/4, 4/2)
+// a value of two or three beats struck on the second, over the middle of the bar (quarter, half,
+// quarter); and a beat's value struck half a beat late, over a beat that is not the middle of the
+// bar (8th, quarter, 8th). Rests and compound bars keep the beats shown: a dotted half on the second
+// beat of 12/8 is tied.
+bool writtenSyncopation(const ScoreGrid &g, int64_t start, int64_t end) {
+    if (g.countSteps != g.stepsPerBeat)
+        return false;
+    int64_t counts = (end - start) / g.countSteps, half = g.countSteps / 2, crossed = start + half;
+    bool middle = g.barSteps == 4 * g.countSteps && start % g.barSteps == g.countSteps &&
+                  (end - start) % g.countSteps == 0 && (counts == 2 || counts == 3);
+    bool halfBeatLate = g.countSteps % 2 == 0 && start % g.countSteps == half && end - start == g.countSteps &&
+                        metricLevel(g, crossed) > 0 && (g.groupSteps == g.countSteps || crossed % g.groupSteps != 0);
+    return middle || halfBeatLate;
 }
 
 }  // namespace
@@ -125,11 +136,11 @@ std::vector<std::pair<int64_t, int64_t>> splitSpan(const ScoreGrid &g, int64_t s
     int type, dots;
     bool single = noteValue(g, end - start, type, dots);
     // A value may hold beats and beat groups only when it starts on a stronger position than
-    // any it crosses, or on a beat and crosses only beats (a half note on beat 2 of 3/4); within
-    // a beat any plain or dotted value will do.
+    // any it crosses, or on a beat and crosses only beats (a half note on beat 2 of 3/4), or is a
+    // syncopation a copyist writes whole; within a beat any plain or dotted value will do.
     if (single && strongest <= 2) {
         int from = metricLevel(g, start);
-        single = strongest > from || (strongest == from && from > 0) || (!rest && offBeatSyncopation(g, start, end));
+        single = strongest > from || (strongest == from && from > 0) || (!rest && writtenSyncopation(g, start, end));
     }
     if (single || at < 0) {
         out.push_back({start, end});
@@ -159,8 +170,9 @@ void closeShortGaps(const ScoreGrid &grid, int64_t shift, const std::vector<Scor
     for (size_t i = 0; i + 1 < chords.size(); ++i) {
         VoiceChord &c = chords[i];
         int64_t next = chords[i + 1].start, span = next - c.start, sounding = c.end - c.start;
-        if (c.end >= next || span > grid.countSteps || splitSpan(grid, c.start + shift, next + shift).size() > 1 ||
-            struckAgainBefore(c, next))
+        bool released = ReleaseShare * (next - c.end) <= span;
+        if (c.end >= next || (span > grid.countSteps && !released) ||
+            splitSpan(grid, c.start + shift, next + shift).size() > 1 || struckAgainBefore(c, next))
             continue;
         c.staccato = StaccatoShare * sounding <= span;
         c.end = next;
@@ -179,14 +191,19 @@ void fillMeasures(Score &score, const std::vector<VoiceChord> &chords, int staff
     }
 }
 
-void hideRestsUnderNotes(Score &score) {
+void hideSilentVoicesRests(Score &score) {
     for (ScoreMeasure &m : score.measures)
-        for (ScoreVoice &first : m.voices) {
-            bool silent = first.voice == 1 && first.events.size() == 1 && first.events[0].wholeMeasureRest;
+        for (ScoreVoice &voice : m.voices) {
+            bool silent = std::all_of(voice.events.begin(), voice.events.end(),
+                                      [](const ScoreEvent &e) { return e.keys.empty(); });
+            bool wholeBar = voice.voice == 1 && voice.events.size() == 1 && voice.events[0].wholeMeasureRest;
             bool otherPlays = std::any_of(m.voices.begin(), m.voices.end(), [&](const ScoreVoice &v) {
-                return v.staff == first.staff && v.voice != 1;
+                return v.staff == voice.staff && v.voice != 1;
             });
-            if (silent && otherPlays)
-                first.events[0].hidden = true;
+            // A pick-up bar a staff does not play in is left blank: its rests keep the bar's length
+            // unseen, as the lead-in of one hand is printed without a rest in the other.
+            if ((silent && m.implicit) || (wholeBar && otherPlays))
+                for (ScoreEvent &e : voice.events)
+                    e.hidden = true;
         }
 }

@@ -123,6 +123,7 @@ struct Score {
     bool minor = false;
     int staves = 2;
     char singleClef = 'G';       // the clef of a single staff: 'G' or 'F'
+    int clefOctave = 0;          // -1: the single staff sounds an octave below its clef (a guitar's treble)
     std::vector<ScoreMeasure> measures;
     std::vector<TempoMark> tempos;
     std::vector<TempoWords> tempoWords;
@@ -148,8 +149,9 @@ std::vector<ScoreMeasure> layMeasures(const ScoreGrid &grid, int64_t shift, int6
 
 // staves.cpp
 /** Number of staves: two when the notes need both clefs, and for a piano unless it plays a single line
-    on the treble staff; sets the single clef. Notes in onset order. */
-int chooseStaves(const std::vector<ScoreNote> &notes, int program, char &singleClef);
+    on the treble staff; one treble staff an octave above the sound for a guitar; sets the single clef
+    and its octave. Notes in onset order. */
+int chooseStaves(const std::vector<ScoreNote> &notes, int program, char &singleClef, int &clefOctave);
 /** Puts each note on the upper (right hand) or lower (left hand) staff by following the hands'
     lines through the onsets: each onset's keys are cut between the hands where that continues
     each hand's last chords best, keeps the hands on their own staves and uncrossed (the left hand
@@ -159,7 +161,8 @@ void splitStaves(std::vector<ScoreNote> &notes);
 /** The notes of one staff in at most two voices of chords, the upper line first. A note held a step
     into the next onset ends there, and so does a note held longer into the next note of its line
     (one note, a fifth or less away, no other note sounding); a third line shortens the voice that
-    ends first; a note joining a chord never holds its key over its next strike. */
+    ends first; a note joins a chord struck with it only within one hand's reach (two octaves), and
+    never holds its key over its next strike. */
 std::vector<std::vector<VoiceChord>> assignVoices(const std::vector<ScoreNote> &notes, int staff);
 
 // rhythm.cpp
@@ -168,19 +171,22 @@ bool noteValue(const ScoreGrid &grid, int64_t length, int &typeLevel, int &dots)
 /** Metrical strength of a position in the bar: 0 bar, 1 group, 2 beat, 3 and up within the beat. */
 int metricLevel(const ScoreGrid &grid, int64_t positionInBar);
 /** Note values of [start, end) within one measure, split where the metre asks; positions in the bar.
-    A rest keeps the middle of a bar of four beats shown where a syncopated note may cross it. */
+    A rest keeps the beats shown where a syncopated note may cross them. */
 std::vector<std::pair<int64_t, int64_t>> splitSpan(const ScoreGrid &grid, int64_t start, int64_t end,
                                                    bool rest = false);
 /** A voice's chords written to the next onset of the line where that lies within a beat of their
-    start, the span is one written value (shift: steps of the full first bar before the score's
-    start) and none of their keys is struck again before it, so a short note reads as its value and
-    not as a shorter one and a rest: staccato when it sounded a third of that value or less. */
+    start, or where they sounded all but an eighth of the span, the span is one written value (shift:
+    steps of the full first bar before the score's start) and none of their keys is struck again
+    before it, so a note reads as its value and not as a shorter one and a rest: staccato when it
+    sounded a third of that value or less. */
 void closeShortGaps(const ScoreGrid &grid, int64_t shift, const std::vector<ScoreNote> &notes,
                     std::vector<VoiceChord> &chords);
 /** Fills the measures with the voices' chords and rests, tied across splits and barlines. */
 void fillMeasures(Score &score, const std::vector<VoiceChord> &chords, int staff, int voice);
-/** Hides the whole-bar rest of a staff's first voice in the measures where its second voice plays. */
-void hideRestsUnderNotes(Score &score);
+/** Hides the rests of a voice that is silent where a reader needs no rest: the whole-bar rest of a
+    staff's first voice in the measures where its second voice plays, and the rests of a staff that
+    does not play in the pick-up bar. */
+void hideSilentVoicesRests(Score &score);
 
 // spelling.cpp
 /** The written pitch of a key in a key signature and mode. */

@@ -11,10 +11,13 @@ namespace {
 
 constexpr int MiddleC = 60;
 constexpr int HandSpan = 12;       // the widest chord one hand plays, in semitones
+constexpr int StretchMost = 12;    // bass and accompaniment struck together: up to two octaves
 constexpr int TrebleLowest = 55;   // G3: three ledger lines below the treble staff
 constexpr int BassHighest = 64;    // E4: three ledger lines above the bass staff
 constexpr int64_t LegatoSteps = 1; // a note held this far into the next onset is ended there
 constexpr int LineStep = 7;        // a fifth: the widest step of one line held into its next note
+constexpr int FirstGuitar = 24, LastGuitar = 31;  // General MIDI's guitars, nylon to harmonics
+constexpr size_t GuitarStrings = 6;
 
 // Places the notes lo..hi (sorted by key, rising) of one onset: an octave or less is one
 // hand's chord, placed by its middle; a wider group is split at its widest gap.
@@ -42,10 +45,17 @@ void placeHands(std::vector<ScoreNote *> &group, size_t lo, size_t hi) {
     placeHands(group, cut, hi);
 }
 
+// True when one hand could strike key with the chord's keys: a bass and a tune struck together
+// further apart are two lines (a guitar's thumb and fingers), each kept in its own voice.
+bool withinReach(const VoiceChord &chord, int key) {
+    return std::all_of(chord.keys.begin(), chord.keys.end(),
+                       [&](int k) { return std::abs(k - key) <= HandSpan + StretchMost; });
+}
+
 // Adds a note to one of two voices (see assignVoices); nextStrike: where its key is struck again.
 void placeInVoice(std::vector<std::vector<VoiceChord>> &voices, const ScoreNote &n, int64_t nextStrike) {
     for (auto &v : voices)
-        if (!v.empty() && v.back().start == n.start && v.back().end == n.end) {
+        if (!v.empty() && v.back().start == n.start && v.back().end == n.end && withinReach(v.back(), n.key)) {
             v.back().keys.push_back(n.key);
             return;
         }
@@ -120,6 +130,23 @@ struct HandPath {
     int singleKey = 0;      // and its key
 };
 
+// The most notes sounding at once.
+size_t mostAtOnce(const std::vector<ScoreNote> &notes) {
+    std::vector<std::pair<int64_t, int>> changes;  // (step, +1 strike / -1 release), releases first
+    for (const ScoreNote &n : notes) {
+        changes.push_back({n.start, 1});
+        changes.push_back({n.end, -1});
+    }
+    std::sort(changes.begin(), changes.end());
+    size_t most = 0;
+    int64_t sounding = 0;
+    for (const auto &[step, change] : changes) {
+        sounding += change;
+        most = std::max(most, static_cast<size_t>(sounding));
+    }
+    return most;
+}
+
 // True when no two notes sound at once, but for a legato overlap (notes in onset order).
 bool singleLine(const std::vector<ScoreNote> &notes) {
     int64_t end = 0;
@@ -139,7 +166,6 @@ constexpr double StepCost = 0.25;    // per semitone a chord's edges move from i
 constexpr double LedgerCost = 3.0;   // per semitone beyond the hand's own staff
 constexpr double CrossCost = 2.0;    // per semitone a hand reaches past the other's sounding chord
 constexpr double StretchCost = 0.5;  // per semitone a hand's chord is wider than an octave
-constexpr int StretchMost = 12;      // bass and accompaniment struck together: up to two octaves
 constexpr int TrebleFloor = 64;      // E4, the treble staff's bottom line: the right hand's floor
 // A hand taking over a figure (one note struck where the note before it, alone, in the other hand
 // and within one hand's reach of it, ends) pays more than the left hand reaching a broken chord's
@@ -263,8 +289,16 @@ std::vector<int> handCuts(std::vector<std::vector<ScoreNote *>> &groups) {
 
 }  // namespace
 
-int chooseStaves(const std::vector<ScoreNote> &notes, int program, char &singleClef) {
+int chooseStaves(const std::vector<ScoreNote> &notes, int program, char &singleClef, int &clefOctave) {
     singleClef = 'G';
+    clefOctave = 0;
+    // The guitar family reads from one treble staff an octave above its sound: one player's bass,
+    // accompaniment and melody in two voices, not a piano's two hands. More notes at once than its
+    // strings are an ensemble's reduction led by a guitar: a pianist's two staves.
+    if (program >= FirstGuitar && program <= LastGuitar && mostAtOnce(notes) <= GuitarStrings) {
+        clefOctave = -1;
+        return 1;
+    }
     int low = 127, high = 0;
     for (const ScoreNote &n : notes) {
         low = std::min(low, n.key);

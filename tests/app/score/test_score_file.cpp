@@ -70,16 +70,17 @@ std::vector<MidiNote> randomHands(std::mt19937 &rng, int64_t steps) {
 
 }  // namespace
 
-// The notes as written: a chord that falls silent before the next chord of its hand, within a beat
-// of its start and one written value away, is written to that chord (each hand of randomHands is
-// one line).
+// The notes as written: a chord that falls silent before the next chord of its hand, one written
+// value away and within a beat of its start or after sounding seven eighths of the span, is written
+// to that chord (each hand of randomHands is one line).
 std::vector<MidiNote> writtenToNextOnset(std::vector<MidiNote> notes, const ScoreGrid &grid) {
     for (MidiNote &n : notes) {
         int64_t next = -1;
         for (const MidiNote &o : notes)
             if ((o.key >= 60) == (n.key >= 60) && o.onTick > n.onTick && (next < 0 || o.onTick < next))
                 next = o.onTick;
-        if (next > n.offTick && next - n.onTick <= 4 * grid.countSteps &&
+        int64_t span = next - n.onTick;
+        if (next > n.offTick && (span <= 4 * grid.countSteps || 8 * (next - n.offTick) <= span) &&
             splitSpan(grid, n.onTick / 4, next / 4).size() == 1)
             n.offTick = next;
     }
@@ -112,15 +113,18 @@ TEST(ScoreFile, RandomHandsComeBackNoteForNote) {
 
 TEST(ScoreFile, ShortNotesAreWrittenToTheNextOnsetOfTheirLine) {
     // 8ths sounding a 16th each, quarters sounding a 16th, a quarter released a little early, then
-    // quarters with a quarter rest between: only notes within a beat of the next one are written to
-    // it, and those that sounded a third of their value or less are staccato.
+    // quarters with a quarter rest between, then a half note held seven 8ths and a half held three
+    // quarters: notes within a beat of the next one are written to it, and those that sounded a third
+    // of their value or less are staccato; a longer note only when released at its very end.
     MidiContent m = songOf({note(72, 0, 1), note(74, 2, 3), note(76, 4, 5), note(77, 6, 7),
                             note(79, 8, 9), note(77, 12, 13), note(76, 16, 17), note(74, 20, 23),
-                            note(72, 24, 28), note(74, 32, 36)});
+                            note(72, 24, 28), note(74, 32, 36), note(76, 40, 47), note(77, 48, 54),
+                            note(79, 56, 60)});
     ReadScore r = written(m);
-    ASSERT_EQ(r.notes.size(), 10u);
-    for (size_t i = 0; i < r.notes.size(); ++i)
-        EXPECT_EQ(r.notes[i].duration, i < 4 ? 2 : 4) << "note " << i;
+    std::vector<int64_t> durations;
+    for (const ReadNote &n : r.notes)
+        durations.push_back(n.duration);
+    EXPECT_EQ(durations, (std::vector<int64_t>{2, 2, 2, 2, 4, 4, 4, 4, 4, 4, 8, 6, 4}));
     EXPECT_EQ(r.staccatos, 3);
 }
 
@@ -169,6 +173,36 @@ TEST(ScoreFile, TheFilesPickUpBarIsAnImplicitMeasureAndSilenceStaysInTime) {
     EXPECT_EQ(r.firstMeasureNumber, "1");
     EXPECT_FALSE(r.firstImplicit);
     EXPECT_EQ(r.measureLengths, (std::vector<int64_t>{16, 16}));
+}
+
+// The rests a reader sees (not those with print-object="no") in measure `number` of MusicXML text.
+int printedRests(const std::string &text, const std::string &number) {
+    size_t from = text.find("<measure number=\"" + number + "\""), to = text.find("</measure>", from);
+    int rests = 0;
+    for (size_t at = text.find("<note", from); at < to; at = text.find("<note", at + 1))
+        rests += text.compare(at, 24, "<note print-object=\"no\">") != 0 &&
+                 text.find("<rest", at) < text.find("</note>", at);
+    return rests;
+}
+
+TEST(ScoreFile, AStaffSilentInThePickUpBarPrintsNoRestThere) {
+    // A piano's 2/4 pick-up played by the right hand alone, then by neither hand: the silent staves
+    // print nothing, and the pick-up keeps its length.
+    for (bool lead : {true, false}) {
+        MidiContent m = songOf({note(72, 8, 24), note(48, 8, 24)});
+        if (lead)
+            m.notes.insert(m.notes.begin(), note(67, 0, 8));
+        m.signatures = {{0, 2, 2}, {32, 4, 2}};
+        ScratchDir dir;
+        std::string path = dir.path + "pickup.musicxml", error;
+        ASSERT_TRUE(writeScoreFile(m, {"title", 4, false}, path, error)) << error;
+        EXPECT_EQ(schemaProblems(path), "");
+        ReadScore r = readScore(path);
+        EXPECT_EQ(r.problems, std::vector<std::string>{});
+        EXPECT_EQ(r.measureLengths, (std::vector<int64_t>{8, 16}));
+        expectSameNotes(r.notes, expected(m.notes));
+        EXPECT_EQ(printedRests(fileText(path), "0"), 0) << (lead ? "right hand's lead-in" : "empty pick-up");
+    }
 }
 
 TEST(ScoreFile, MetresOfThreeAndSixEights) {

@@ -44,6 +44,15 @@ MidiContent restrikesUnderAHeldNote() {
     return m;
 }
 
+// A guitar's bass and tune on one staff read an octave above the sound: an off-beat quarter written
+// as one note, and a half note released before the next.
+MidiContent guitarPiece() {
+    MidiContent m = songOf({note(40, 0, 4), note(71, 0, 2), note(72, 2, 6), note(55, 4, 8), note(74, 6, 8),
+                            note(45, 8, 16), note(76, 8, 15), note(40, 16, 32), note(77, 16, 32)});
+    m.program = 24;
+    return m;
+}
+
 // (key, onset in quarter notes) of every note, onsets counted from the first.
 std::set<std::pair<int, double>> onsets(const MidiContent &m, double ticksPerQuarter) {
     std::set<std::pair<int, double>> out;
@@ -61,7 +70,8 @@ TEST(ScoreMuseScore, PlaysBackTheSameNotes) {
     ScratchDir dir;
     const std::vector<std::pair<std::string, MidiContent>> pieces = {{"piano", pianoPiece()},
                                                                      {"jig", jigWithPickup()},
-                                                                     {"restrikes", restrikesUnderAHeldNote()}};
+                                                                     {"restrikes", restrikesUnderAHeldNote()},
+                                                                     {"guitar", guitarPiece()}};
     std::string job = "[";
     for (const auto &[name, midi] : pieces) {
         std::string error;

@@ -37,19 +37,25 @@ TEST(ScoreRhythm, SplitsWhereTheMetreAsks) {
     EXPECT_EQ(splitSpan(common, 4, 12, true), (Spans{{4, 8}, {8, 12}}));  // but rests show the middle
     EXPECT_EQ(splitSpan(common, 6, 12), (Spans{{6, 8}, {8, 12}}));     // off the beat: tied over the middle
     EXPECT_EQ(splitSpan(common, 1, 8), (Spans{{1, 4}, {4, 8}}));       // dotted 8th + quarter
-    EXPECT_EQ(splitSpan(common, 2, 6), (Spans{{2, 4}, {4, 6}}));       // off-beat quarter: 8th + 8th
+    EXPECT_EQ(splitSpan(common, 2, 6), (Spans{{2, 6}}));               // 8th, quarter, 8th: one quarter
+    EXPECT_EQ(splitSpan(common, 10, 14), (Spans{{10, 14}}));           // in either half of the bar
+    EXPECT_EQ(splitSpan(common, 6, 10), (Spans{{6, 8}, {8, 10}}));     // but over the middle: tied
+    EXPECT_EQ(splitSpan(common, 2, 6, true), (Spans{{2, 4}, {4, 6}})); // and rests show the beat
+    EXPECT_EQ(splitSpan(common, 1, 5), (Spans{{1, 4}, {4, 5}}));       // a 16th late: tied
     EXPECT_EQ(splitSpan(common, 1, 3), (Spans{{1, 3}}));               // syncopation within a beat is kept
     EXPECT_EQ(splitSpan(common, 0, 5), (Spans{{0, 4}, {4, 5}}));       // no single value: split at the beat
     ScoreGrid waltz = gridOf(3, 2);
     EXPECT_EQ(splitSpan(waltz, 0, 12), (Spans{{0, 12}}));
     EXPECT_EQ(splitSpan(waltz, 4, 12), (Spans{{4, 12}}));              // half on beat 2 of 3/4: one note
     EXPECT_EQ(splitSpan(waltz, 6, 12), (Spans{{6, 8}, {8, 12}}));       // off the beat: the beat shows
+    EXPECT_EQ(splitSpan(waltz, 6, 10), (Spans{{6, 10}}));              // 8th, quarter, 8th over beat 2
     EXPECT_EQ(splitSpan(gridOf(2, 2), 4, 12), (Spans{{4, 8}, {8, 12}}));  // never over a bar line
     ScoreGrid jig = gridOf(6, 3);  // two dotted quarters of 6 steps
     EXPECT_EQ(jig.countSteps, 6);
     EXPECT_EQ(splitSpan(jig, 0, 12), (Spans{{0, 12}}));
     EXPECT_EQ(splitSpan(jig, 0, 4), (Spans{{0, 4}}));
     EXPECT_EQ(splitSpan(jig, 2, 8), (Spans{{2, 6}, {6, 8}}));
+    EXPECT_EQ(splitSpan(jig, 3, 9), (Spans{{3, 6}, {6, 9}}));          // compound beats always show
     EXPECT_EQ(splitSpan(jig, 0, 10), (Spans{{0, 6}, {6, 10}}));
     ScoreGrid twelve = gridOf(12, 3);
     EXPECT_EQ(splitSpan(twelve, 0, 24), (Spans{{0, 24}}));            // dotted whole
@@ -253,16 +259,27 @@ TEST(ScoreStaves, KeepsAHandsChordOnOneStaff) {
         staves.push_back(n.staff);
     EXPECT_EQ(staves, (std::vector<int>{2, 2, 2, 1, 1, 1, 1, 1, 2, 2, 2, 2}));
     char clef = 0;
-    EXPECT_EQ(chooseStaves({{40, 0, 1}}, 0, clef), 2);       // a piano: two staves,
-    EXPECT_EQ(chooseStaves({{67, 0, 4}, {62, 0, 4}}, 0, clef), 2);  // for a chord, for two lines at once
-    EXPECT_EQ(chooseStaves({{67, 0, 6}, {64, 4, 8}}, 0, clef), 2);
-    EXPECT_EQ(chooseStaves({{67, 0, 5}, {55, 4, 8}, {72, 8, 9}}, 0, clef), 1);  // but for a tune in the treble
+    int octave = 0;
+    EXPECT_EQ(chooseStaves({{40, 0, 1}}, 0, clef, octave), 2);       // a piano: two staves,
+    EXPECT_EQ(chooseStaves({{67, 0, 4}, {62, 0, 4}}, 0, clef, octave), 2);  // for a chord, for two lines at once
+    EXPECT_EQ(chooseStaves({{67, 0, 6}, {64, 4, 8}}, 0, clef, octave), 2);
+    EXPECT_EQ(chooseStaves({{67, 0, 5}, {55, 4, 8}, {72, 8, 9}}, 0, clef, octave), 1);  // but for a tune in the treble
     EXPECT_EQ(clef, 'G');
-    EXPECT_EQ(chooseStaves({{55, 0, 1}, {90, 0, 1}}, 73, clef), 1);
+    EXPECT_EQ(chooseStaves({{55, 0, 1}, {90, 0, 1}}, 73, clef, octave), 1);
     EXPECT_EQ(clef, 'G');
-    EXPECT_EQ(chooseStaves({{30, 0, 1}, {64, 0, 1}}, 32, clef), 1);
+    EXPECT_EQ(chooseStaves({{30, 0, 1}, {64, 0, 1}}, 32, clef, octave), 1);
     EXPECT_EQ(clef, 'F');
-    EXPECT_EQ(chooseStaves({{40, 0, 1}, {80, 0, 1}}, 24, clef), 2);
+    EXPECT_EQ(octave, 0);
+    // A guitar reads from one treble staff an octave above its sound; a reduction led by one, with
+    // more notes at once than six strings, from a pianist's two staves.
+    EXPECT_EQ(chooseStaves({{40, 0, 1}, {80, 0, 1}}, 24, clef, octave), 1);
+    EXPECT_EQ(clef, 'G');
+    EXPECT_EQ(octave, -1);
+    std::vector<ScoreNote> band;
+    for (int key : {36, 48, 55, 60, 64, 67, 72})
+        band.push_back({key, 0, 4});
+    EXPECT_EQ(chooseStaves(band, 26, clef, octave), 2);
+    EXPECT_EQ(octave, 0);
 }
 
 // The staff of each note of `notes` after splitStaves, in order.
@@ -343,6 +360,16 @@ TEST(ScoreVoices, TwoVoicesAtMostTheUpperFirst) {
     voices = assignVoices({{48, 0, 16}, {67, 0, 6}, {65, 4, 10}, {64, 8, 16}}, 1);
     ASSERT_EQ(voices[1].size(), 1u);
     EXPECT_EQ(voices[1][0].end, 16);
+    // A bass and a tune struck together further apart than one hand reaches are two lines, each in its
+    // own voice (a guitar's thumb and fingers); within reach they are one chord.
+    voices = assignVoices({{76, 0, 4}, {40, 0, 4}, {74, 4, 8}, {48, 4, 8}, {72, 8, 16}, {45, 8, 16}}, 1);
+    ASSERT_EQ(voices[0].size(), 3u);
+    ASSERT_EQ(voices[1].size(), 3u);
+    EXPECT_EQ(voices[0][1].keys, std::vector<int>{74});
+    EXPECT_EQ(voices[1][2].keys, std::vector<int>{45});
+    voices = assignVoices({{64, 0, 4}, {40, 0, 4}}, 1);
+    EXPECT_EQ(voices[0].size(), 1u);
+    EXPECT_TRUE(voices[1].empty());
     // A third line cuts short the voice that ends first.
     notes = {{60, 0, 16}, {64, 0, 8}, {67, 2, 6}};
     voices = assignVoices(notes, 1);
