@@ -347,6 +347,18 @@ void weightedRise(const BandTable &table, const float *now, const float *before,
     }
 }
 
+void cellValues(const BandTable &table, const float *now, float rise, const float *partials, size_t partialStride,
+                int p, float *out) {
+    float level = 0;
+    for (int h = 0; h < PartialCount; ++h)
+        level += table.partialWeight[p * PartialCount + h] * now[p * PartialCount + h];
+    out[0] = level;
+    out[1] = now[p * PartialCount];
+    out[2] = rise;
+    for (int h = 0; h < KeptPartials; ++h)
+        out[3 + h] = partials[h * partialStride + p];
+}
+
 LevelRing floorRing(int depth) {
     return LevelRing{depth, std::vector<float>(static_cast<size_t>(depth) * BandsPerHop, static_cast<float>(-LevelFloorDb))};
 }

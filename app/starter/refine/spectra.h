@@ -95,6 +95,10 @@ void bandLevels(const Transform &t, const BandTable &table, double reference, fl
  *  earlier hops with before2); the rises of partials 1..KeptPartials into partials when given. */
 void weightedRise(const BandTable &table, const float *now, const float *before, const float *before2, float *out,
                   float *partials, size_t partialStride);
+/** The cell values of key index p (see KeptCells) from its long levels `now`, its long rise and the
+ *  rises of its partials at partials[h * partialStride + p]. */
+void cellValues(const BandTable &table, const float *now, float rise, const float *partials, size_t partialStride,
+                int p, float *out);
 /** A ring of depth rows at the level floor. */
 LevelRing floorRing(int depth);
 /** Fills the rows of hops between measured hops `before` and `after` of a ring in a straight line
