@@ -112,5 +112,6 @@ bool readMono(MonoSource &s, long first, long count, float *out);
 float monoPeak(MonoSource &s);
 /** The scaled samples [from, from + count); from does not go back between calls. nullptr on a read error. */
 const float *samplesAt(MonoSource &s, SampleWindow &w, long from, long count);
-/** The loudest bin power of the long window t, sampled every fourth hop; -1 on a read error. */
+/** The loudest bin power of the long window t, sampled every fourth hop; -1 on a read error. Only the
+ *  windows whose bound reaches the loudest power found are transformed (the same maximum). */
 double loudestPower(Transform &t, MonoSource &s, int hop);
