@@ -3,6 +3,7 @@
 #include "app/starter/refine/evidence.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <memory>
 #include <thread>
@@ -29,6 +30,8 @@ constexpr int LeastHopsPerThread = 2048;
 struct SweepTables {
     BandTable shortBands, longBands;
     double shortRef = 0, longRef = 0;
+    bool allKeys = true;                   // else only the keys flagged:
+    std::array<bool, PitchCount> attacked{}, measured{};  // attacks found; levels measured (see onlyKeys)
 };
 
 // What one part of a sweep works with: its own samples, transforms, rows and attacks.
@@ -48,7 +51,7 @@ struct Sweep {
 // Searches the rows for attacks up to hop `to` and keeps the rows that later hops still need.
 void searchRows(Sweep &s, int to) {
     findAttacksIn(RiseRows{s.rowsFirst, s.shortRise.data(), s.longRise.data()}, s.e.hops, s.e.hopSeconds, s.searched,
-                  to, s.attacks);
+                  to, s.attacks, s.tables.allKeys ? nullptr : s.tables.attacked.data());
     s.searched = to;
     if (s.keepPlanes)
         return;
@@ -96,6 +99,7 @@ bool sweepHops(Sweep &s, long from, long to, const std::atomic<bool> *stop) {
     const int risesDepth = LongHalfSpan + LongEvery;
     LevelRing shortRises{risesDepth, std::vector<float>(static_cast<size_t>(risesDepth) * BandsPerHop, 0.0f)};
     SampleWindow window;
+    const bool *measured = s.tables.allKeys ? nullptr : s.tables.measured.data();
     const long hop = s.g.hop, hops = s.e.hops;
     s.rowsFirst = static_cast<int>(std::max(0L, from - AttackReach));
     s.searched = static_cast<int>(from);
@@ -118,14 +122,14 @@ bool sweepHops(Sweep &s, long from, long to, const std::atomic<bool> *stop) {
             return false;
         if (t < hops && t < last) {
             spectrum(*s.shortT, x + (s.g.longSize - s.g.shortSize) / 2);
-            bandLevels(*s.shortT, s.tables.shortBands, s.tables.shortRef, shortRing.at(t));
+            bandLevels(*s.shortT, s.tables.shortBands, s.tables.shortRef, shortRing.at(t), measured);
             weightedRise(s.tables.shortBands, shortRing.at(t), shortRing.at(t - ShortLagNear),
                          shortRing.at(t - ShortLagFar), shortRises.at(t), nullptr, 0);
         }
         if (t % LongEvery != 0)
             continue;
         spectrum(*s.longT, x);
-        bandLevels(*s.longT, s.tables.longBands, s.tables.longRef, longRing.at(t));
+        bandLevels(*s.longT, s.tables.longBands, s.tables.longRef, longRing.at(t), measured);
         if (t > first)
             drawBetween(longRing, t - LongEvery, t);
         for (long u = std::max<long>(s.rowsFirst, t - LongEvery + 1 - LongHalfSpan); u <= std::min(t, last - 1) - LongHalfSpan; ++u)
@@ -179,12 +183,20 @@ KeptCells keptCells(const std::vector<int> &keys, int hops, double bytes) {
 // Measures the source: its scale, the loudest band, then the sweep (in parts, each reading path
 // again, when a path is given); false on a read error or a stop.
 bool measureSource(MonoSource &source, const EvidenceGeometry &g, AttackEvidence &e, const std::string &path,
-                   const std::atomic<bool> *stop, const std::vector<int> &keys = {}, double cellsBytes = 0) {
+                   const std::atomic<bool> *stop, const EvidenceRequest &request = {}) {
     source.peak = monoPeak(source);
     if (source.peak < 0)
         return false;
     SweepTables tables{bandTable(g.shortSize, g.rate, g.referencePitch), bandTable(g.longSize, g.rate, g.referencePitch),
-                       0, 0};
+                       0, 0, !request.onlyKeys, {}, {}};
+    // A key's attacks rest on its own rises and its neighbours' long rises, each on their levels.
+    for (int key : request.keys)
+        for (int p = key - LowestPitch - 1; p <= key - LowestPitch + 1; ++p)
+            if (p >= 0 && p < PitchCount) {
+                tables.attacked[p] = tables.attacked[p] || p == key - LowestPitch;
+                tables.measured[p] = true;
+            }
+    widenToGroups(tables.measured.data());
     tables.longRef = loudestPower(*makeTransform(g.longSize), source, g.hop);
     if (tables.longRef < 0)
         return false;
@@ -208,7 +220,7 @@ bool measureSource(MonoSource &source, const EvidenceGeometry &g, AttackEvidence
             return false;
     }
     if (!keepPlanes)
-        e.cells = keptCells(keys, e.hops, cellsBytes);
+        e.cells = keptCells(request.keys, e.hops, request.cellsBytes);
     if (keepPlanes) {
         e.level.assign(cells, static_cast<float>(-LevelFloorDb));
         e.fundamentalLevel.assign(cells, static_cast<float>(-LevelFloorDb));
@@ -250,7 +262,7 @@ bool measureSamples(std::vector<float> x, const EvidenceGeometry &g, AttackEvide
 }
 
 bool measureFile(const std::string &path, double referencePitch, AttackEvidence &e,
-                 const std::atomic<bool> *stop, std::string &error, const std::vector<int> &keys, double cellsBytes) {
+                 const std::atomic<bool> *stop, std::string &error, const EvidenceRequest &request) {
     SF_INFO info{};
     SndFile file(sf_open(path.c_str(), SFM_READ, &info));
     if (!file || info.channels < 1 || info.samplerate < 1 || info.frames < 0) {
@@ -263,7 +275,7 @@ bool measureFile(const std::string &path, double referencePitch, AttackEvidence 
     source.total = static_cast<long>(info.frames);
     EvidenceGeometry g = geometryFor(info.samplerate, referencePitch);
     double valueBytes = (static_cast<double>(info.frames) / g.hop + 1) * PitchCount * (3 + KeptPartials) * sizeof(float);
-    if (!measureSource(source, g, e, valueBytes <= KeptValuesBytes ? "" : path, stop, keys, cellsBytes)) {
+    if (!measureSource(source, g, e, valueBytes <= KeptValuesBytes ? "" : path, stop, request)) {
         error = stop && *stop ? "cancelled" : "the recording " + path + " cannot be read to its end";
         return false;
     }

@@ -98,21 +98,30 @@ struct RiseRows {
 
 /** The window sizes and hop for a sample rate: 2048 and 8192 samples at 44100 Hz, scaled. */
 EvidenceGeometry geometryFor(int rate, double referencePitch);
+// What the caller of measureFile will read: the keys (MIDI notes) its probes ask about, and whether
+// it reads the attacks of those keys alone.
+struct EvidenceRequest {
+    std::vector<int> keys;
+    bool onlyKeys = false;               // only these keys' attacks (and the levels they rest on) are measured
+    double cellsBytes = KeptCellsBytes;  // room for the cells of a swept file
+};
+
 /** Measures a sound file mixed to mono, read block by block; a long one keeps only its attacks and,
- *  of the keys in `keys` (MIDI notes), the cells over as many first hops as cellsBytes holds (the
- *  rest is measured again on demand). False with a sentence, or when *stop is set. */
+ *  of the keys asked for, the cells over as many first hops as the request's room holds (the rest
+ *  is measured again on demand). With onlyKeys the other keys have no attacks and their levels are
+ *  not measured. False with a sentence, or when *stop is set. */
 bool measureFile(const std::string &path, double referencePitch, AttackEvidence &e,
-                 const std::atomic<bool> *stop, std::string &error, const std::vector<int> &keys = {},
-                 double cellsBytes = KeptCellsBytes);
+                 const std::atomic<bool> *stop, std::string &error, const EvidenceRequest &request = {});
 /** Measures mono samples (any scale): levels, rises and attack candidates; false when *stop is set. */
 bool measureSamples(std::vector<float> mono, const EvidenceGeometry &g, AttackEvidence &e,
                     const std::atomic<bool> *stop);
 /** Finds the attack candidates from the rises (called by measureSamples). */
 void findAttacks(AttackEvidence &e);
-/** Appends the attack candidates at hops [from, to) of a recording of `hops` hops; the rows must
- *  cover the hops AttackReachHops either side (within the recording). The lists are sorted by time afterwards. */
+/** Appends the attack candidates at hops [from, to) of a recording of `hops` hops (with keys, of the
+ *  keys flagged only, one flag per key from LowestPitch); the rows must cover the hops AttackReachHops
+ *  either side (within the recording). The lists are sorted by time afterwards. */
 void findAttacksIn(const RiseRows &rows, int hops, double hopSeconds, int from, int to,
-                   std::vector<std::vector<Attack>> &attacks);
+                   std::vector<std::vector<Attack>> &attacks, const bool *keys = nullptr);
 /** Sorts each key's attack candidates by time (stable). */
 void sortAttacks(std::vector<std::vector<Attack>> &attacks);
 /** A per-key array's value at hop (clamped into the recording) and pitch. */

@@ -380,6 +380,14 @@ void cellValues(const BandTable &table, const float *now, float rise, const floa
         out[3 + h] = partials[h * partialStride + p];
 }
 
+void widenToGroups(bool *keys) {
+    for (int p = 0; p < PitchCount; p += SideBySide) {
+        int n = std::min(SideBySide, PitchCount - p);
+        if (std::any_of(keys + p, keys + p + n, [](bool k) { return k; }))
+            std::fill(keys + p, keys + p + n, true);
+    }
+}
+
 LevelRing floorRing(int depth) {
     return LevelRing{depth, std::vector<float>(static_cast<size_t>(depth) * BandsPerHop, static_cast<float>(-LevelFloorDb))};
 }

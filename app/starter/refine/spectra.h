@@ -99,6 +99,9 @@ void weightedRise(const BandTable &table, const float *now, const float *before,
  *  rises of its partials at partials[h * partialStride + p]. */
 void cellValues(const BandTable &table, const float *now, float rise, const float *partials, size_t partialStride,
                 int p, float *out);
+/** Flags, besides the keys flagged, every key bandLevels sums side by side with one of them (whole
+ *  groups are summed at the speed of vectors, a few keys alone one by one). */
+void widenToGroups(bool *keys);
 /** A ring of depth rows at the level floor. */
 LevelRing floorRing(int depth);
 /** Fills the rows of hops between measured hops `before` and `after` of a ring in a straight line
