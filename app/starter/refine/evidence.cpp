@@ -272,6 +272,7 @@ bool measureFile(const std::string &path, double referencePitch, AttackEvidence 
     MonoSource source;
     source.file = file.get();
     source.channels = info.channels;
+    source.pcm16 = holds16Bit(info.format);
     source.total = static_cast<long>(info.frames);
     EvidenceGeometry g = geometryFor(info.samplerate, referencePitch);
     double valueBytes = (static_cast<double>(info.frames) / g.hop + 1) * PitchCount * (3 + KeptPartials) * sizeof(float);

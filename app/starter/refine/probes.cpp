@@ -253,6 +253,7 @@ bool measureStretches(const AttackEvidence &e, const BandTable &bands, const std
                 stretches[first].begin, stretches[last - 1].end, {}};
     s.source.file = file.get();
     s.source.channels = info.channels;
+    s.source.pcm16 = holds16Bit(info.format);
     s.source.total = e.source.frames;
     s.source.peak = e.source.peak;
     for (size_t i = first; i < last; ++i)

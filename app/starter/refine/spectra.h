@@ -63,7 +63,9 @@ struct MonoSource {
     long total = 0;       // sample frames in the recording
     long position = 0;    // the file's next frame
     float peak = 0;       // samples are divided by it (0: every sample reads as 0)
+    bool pcm16 = false;   // the file holds 16-bit samples: read as integers, scaled here (see readFileMono)
     std::vector<float> block;  // frames read from the file
+    std::vector<short> raw;    // the same as integers
 };
 
 // The stretch of scaled samples a sweep holds; it moves forward along the recording.
@@ -109,6 +111,8 @@ LevelRing floorRing(int depth);
 void drawBetween(LevelRing &ring, long before, long after, const bool *wanted = nullptr);
 /** The measured hop at or before hop t (t >= 0). */
 inline long measuredAtOrBefore(long t) { return t / LongEvery * LongEvery; }
+/** Whether a sound file of this format holds plain 16-bit integer samples (WAV, RF64 or AIFF). */
+bool holds16Bit(int format);
 /** Reads count raw mono samples from first on (zeros outside the recording); false on a read error. */
 bool readMono(MonoSource &s, long first, long count, float *out);
 /** The largest magnitude of the raw mono samples; -1 on a read error. */
