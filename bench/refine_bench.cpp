@@ -119,9 +119,11 @@ void BM_AttackEvidenceOfLongFile(benchmark::State &state) {
 BENCHMARK(BM_AttackEvidenceOfLongFile)->Arg(10)->Arg(60)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 
 // The refinement of state.range(0) minutes of the minute of notes read from a file (swept, its probes
-// measured again): every other note written, on a grid of 16ths at 120 beats per minute.
+// measured again): every other note written, on a grid of 16ths at 120 beats per minute. With
+// range(1) 1 as the starter measures it: the written notes' keys alone, their cells kept by the sweep.
 void BM_RefinementPerMinute(benchmark::State &state) {
     int minutes = static_cast<int>(state.range(0));
+    bool notesKeys = state.range(1) != 0;
     std::string path = longRecording(minutes);
     Timeline t;
     for (int j = 0; j <= minutes * 480 + 1; ++j)
@@ -135,17 +137,23 @@ void BM_RefinementPerMinute(benchmark::State &state) {
         written.push_back(x);
     }
     RefineCounts counts;
+    EvidenceRequest request;
+    for (const TimedNote &n : written)
+        request.keys.push_back(n.pitch);
+    request.onlyKeys = true;
     for (auto _ : state) {
         AttackEvidence e;
         std::string error;
-        measureFile(path, 440, e, nullptr, error);
+        measureFile(path, 440, e, nullptr, error, notesKeys ? request : EvidenceRequest{});
         std::vector<TimedNote> out = applyRules(written, e, t, RefineThresholds{}, counts);
         benchmark::DoNotOptimize(out.data());
     }
     std::remove(path.c_str());
-    state.SetLabel(std::to_string(minutes) + " min of 44100 Hz stereo WAV (divide by the minutes)");
+    state.SetLabel(std::to_string(minutes) + " min of 44100 Hz stereo WAV (divide by the minutes)" +
+                   (notesKeys ? ", the notes' keys" : ", every key"));
     state.counters["added"] = counts.added;
 }
-BENCHMARK(BM_RefinementPerMinute)->Arg(2)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->Iterations(2)->UseRealTime();
+BENCHMARK(BM_RefinementPerMinute)->Args({2, 0})->Args({2, 1})->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()
+    ->Iterations(2)->UseRealTime();
 
 }  // namespace

@@ -33,6 +33,27 @@ void BM_LongSpectrum(benchmark::State &state) {
 }
 BENCHMARK(BM_LongSpectrum)->Unit(benchmark::kMicrosecond);
 
+// The loudest bin power of a minute in memory (a tone struck every half second, its loudness
+// swelling and fading over the minute): every fourth hop's bound, and the spectra of the windows
+// whose bound reaches the loudest power found (before, all 1501 of them).
+void BM_LoudestPower(benchmark::State &state) {
+    std::vector<float> x(44100 * 60);
+    for (size_t i = 0; i < x.size(); ++i) {
+        double t = static_cast<double>(i) / 44100, struck = std::floor(t / 0.5), since = t - 0.5 * struck;
+        double f0 = 220 * std::pow(2.0, static_cast<double>(static_cast<int>(struck) % 7) / 12);
+        x[i] = static_cast<float>((0.6 + 0.4 * std::sin(t / 6)) * std::exp(-4 * since) * std::sin(2 * M_PI * f0 * since));
+    }
+    MonoSource source;
+    source.memory = &x;
+    source.total = static_cast<long>(x.size());
+    source.peak = 1;
+    TransformPtr t = makeTransform(8192);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(loudestPower(*t, source, 441));
+    state.SetLabel("60 s in memory, window 8192, every fourth hop of 441");
+}
+BENCHMARK(BM_LoudestPower)->Unit(benchmark::kMillisecond);
+
 // Band levels of every key (range 0) or of four keys (range 1) from one spectrum of range(1) samples.
 void BM_BandLevels(benchmark::State &state) {
     int size = static_cast<int>(state.range(0));

@@ -20,13 +20,13 @@ constexpr double EvidencePassShare = 0.65;
 // Writes the refined notes into refined; false when that cannot be done.
 bool refineInto(const EngineAudio &audio, const EngineFiles &files, const RunPlan &plan, const std::string &refined,
                 RefineCounts &counts) {
-    RefineInput input{audio.wave, files.midiPath, files.settings.engine, files.tempoMap, plan.region.start};
+    RefineThresholds th = moreSensitive(RefineThresholds{}, plan.sensitivity - DefaultSensitivity);
+    RefineInput input{audio.wave, files.midiPath, files.settings.engine, files.tempoMap, plan.region.start, th.addOn == 0};
     std::string error;
     RefineSession session;
     try {
         return prepareRefinement(input, session, stopFlag(), error) &&
-               writeRefinement(session, moreSensitive(RefineThresholds{}, plan.sensitivity - DefaultSensitivity),
-                               plan.quantize, refined, counts, error);
+               writeRefinement(session, th, plan.quantize, refined, counts, error);
     } catch (const std::bad_alloc &) {
         return false;  // too long a recording for the memory at hand
     }

@@ -80,13 +80,15 @@ double riseStart(const KeyRises &k, double peak, int lowest) {
 }  // namespace
 
 void findAttacksIn(const RiseRows &rows, int hops, double hopSeconds, int from, int to,
-                   std::vector<std::vector<Attack>> &attacks) {
+                   std::vector<std::vector<Attack>> &attacks, const bool *keys) {
     constexpr int Reach = HoldHops + PeakHops;  // forward; a rise start looks back up to AttackReachHops
     attacks.resize(PitchCount);
     int lo = std::max(0, from - Reach), hi = std::min(hops, to + Reach);
     int peaksFrom = std::max(0, from - PeakHops), peaksTo = std::min(hops, to + PeakHops);
     std::vector<float> strength(hi - lo);
     for (int p = 0; p < PitchCount; ++p) {
+        if (keys && !keys[p])
+            continue;
         KeyRises k{rows, p, hops, lo, hi};
         std::vector<float> held = heldLongRise(k, peaksFrom, peaksTo);
         for (int t = peaksFrom; t < peaksTo; ++t)

@@ -3,9 +3,10 @@
 // spectra (FFTW): a short window gives the time of a rise, a long one the
 // pitch; each key's first six partials are summed with weights 1/h.
 // A long recording read from a file is swept block by block and keeps only
-// its attacks; the levels and rises the rules ask for are measured again
-// where they are needed (see probes.h). Samples in memory and short files
-// keep every value.
+// its attacks and, over as many hops as a budget allows, the values of the
+// keys the rules will ask about; the rest they ask for is measured again
+// where it is needed (see probes.h). Samples in memory and short files keep
+// every value.
 #pragma once
 
 #include <atomic>
@@ -55,6 +56,22 @@ struct EvidenceSource {
     long frames = 0;           // sample frames read from it
 };
 
+// Values kept per key and hop for the probes of a swept file: the 1/h-weighted level, the level of
+// partial 1, the long rise and the rises of partials 1..KeptPartials.
+constexpr int CellValues = 3 + KeptPartials;
+// A swept file keeps the values of the keys asked for over its first hops, at most this many bytes
+// (about 45 s of 20 keys; the rest is measured again): with the sweep's rows of rises searched in
+// blocks of 256 hops instead of 2048, the peak memory of a minute's run stays below what it was.
+constexpr double KeptCellsBytes = 2 << 20;
+
+// The cells a sweep kept: the probes on these keys within these hops are read, not measured again.
+struct KeptCells {
+    std::vector<int> slot;      // per key from LowestPitch: its place in a hop's row, -1 when not kept
+    int keys = 0;               // keys kept per hop
+    int hops = 0;               // hops [0, hops) kept
+    std::vector<float> values;  // [(hop * keys + slot) * CellValues + value], values as above
+};
+
 // Everything measured in one recording. Per-key arrays hold one value per
 // hop and key at [hop * PitchCount + pitch - LowestPitch]; they are empty
 // for a file swept block by block.
@@ -69,6 +86,7 @@ struct AttackEvidence {
                                      // (released once the candidates are found)
     std::vector<std::vector<Attack>> attacks;  // per key from LowestPitch, in time order
     EvidenceSource source;
+    KeptCells cells;                 // of a swept file, the keys asked for at measuring
 };
 
 // The short and long rises of consecutive hops from hop `first` on, PitchCount values a hop.
@@ -80,19 +98,30 @@ struct RiseRows {
 
 /** The window sizes and hop for a sample rate: 2048 and 8192 samples at 44100 Hz, scaled. */
 EvidenceGeometry geometryFor(int rate, double referencePitch);
-/** Measures a sound file mixed to mono, read block by block; a long one keeps only its attacks (its
- *  levels and rises are measured again on demand). False with a sentence, or when *stop is set. */
+// What the caller of measureFile will read: the keys (MIDI notes) its probes ask about, and whether
+// it reads the attacks of those keys alone.
+struct EvidenceRequest {
+    std::vector<int> keys;
+    bool onlyKeys = false;               // only these keys' attacks (and the levels they rest on) are measured
+    double cellsBytes = KeptCellsBytes;  // room for the cells of a swept file
+};
+
+/** Measures a sound file mixed to mono, read block by block; a long one keeps only its attacks and,
+ *  of the keys asked for, the cells over as many first hops as the request's room holds (the rest
+ *  is measured again on demand). With onlyKeys the other keys have no attacks and their levels are
+ *  not measured. False with a sentence, or when *stop is set. */
 bool measureFile(const std::string &path, double referencePitch, AttackEvidence &e,
-                 const std::atomic<bool> *stop, std::string &error);
+                 const std::atomic<bool> *stop, std::string &error, const EvidenceRequest &request = {});
 /** Measures mono samples (any scale): levels, rises and attack candidates; false when *stop is set. */
 bool measureSamples(std::vector<float> mono, const EvidenceGeometry &g, AttackEvidence &e,
                     const std::atomic<bool> *stop);
 /** Finds the attack candidates from the rises (called by measureSamples). */
 void findAttacks(AttackEvidence &e);
-/** Appends the attack candidates at hops [from, to) of a recording of `hops` hops; the rows must
- *  cover the hops AttackReachHops either side (within the recording). The lists are sorted by time afterwards. */
+/** Appends the attack candidates at hops [from, to) of a recording of `hops` hops (with keys, of the
+ *  keys flagged only, one flag per key from LowestPitch); the rows must cover the hops AttackReachHops
+ *  either side (within the recording). The lists are sorted by time afterwards. */
 void findAttacksIn(const RiseRows &rows, int hops, double hopSeconds, int from, int to,
-                   std::vector<std::vector<Attack>> &attacks);
+                   std::vector<std::vector<Attack>> &attacks, const bool *keys = nullptr);
 /** Sorts each key's attack candidates by time (stable). */
 void sortAttacks(std::vector<std::vector<Attack>> &attacks);
 /** A per-key array's value at hop (clamped into the recording) and pitch. */

@@ -93,20 +93,35 @@ struct Pending {
     std::vector<Cell> own, lower;
 };
 
+// A cell from its values in the order KeptCells keeps them.
+Cell cellOf(const float *values) {
+    Cell c{values[0], values[1], values[2], {}};
+    for (int h = 0; h < KeptPartials; ++h)
+        c.partial[h] = values[3 + h];
+    return c;
+}
+
+// The cell of a key at a hop from the cells a sweep kept.
+Cell sweptCell(const KeptCells &k, int hop, int pitch) {
+    return cellOf(&k.values[(static_cast<size_t>(hop) * k.keys + k.slot[pitch - LowestPitch]) * CellValues]);
+}
+
+// Whether the sweep kept every cell a probe reads (its key's, and its lower key's, over its hops).
+bool sweptCovers(const AttackEvidence &e, const Probe &q) {
+    const KeptCells &k = e.cells;
+    auto kept = [&k](int pitch) { return measurable(pitch) && k.slot[pitch - LowestPitch] >= 0; };
+    int lower = q.pitch - intervalOf(q.kind);
+    return k.keys > 0 && e.hops > 0 && q.to >= q.from && kept(q.pitch) &&
+           (intervalOf(q.kind) == 0 || !measurable(lower) || kept(lower)) && std::clamp(q.to, 0, e.hops - 1) < k.hops;
+}
+
 // The cells of every key at hop u from the long levels at u - 8, u and u + 8.
 void cellsAt(const BandTable &bands, LevelRing &ring, long u, std::vector<Cell> &cells) {
-    float rise[PitchCount], partials[KeptPartials * PitchCount];
+    float rise[PitchCount], partials[KeptPartials * PitchCount], values[CellValues];
     weightedRise(bands, ring.at(u + LongHalfSpan), ring.at(u - LongHalfSpan), nullptr, rise, partials, PitchCount);
-    const float *now = ring.at(u);
     for (int p = 0; p < PitchCount; ++p) {
-        Cell &c = cells[p];
-        c.level = 0;
-        for (int h = 0; h < PartialCount; ++h)
-            c.level += bands.partialWeight[p * PartialCount + h] * now[p * PartialCount + h];
-        c.fundamental = now[p * PartialCount];
-        c.rise = rise[p];
-        for (int h = 0; h < KeptPartials; ++h)
-            c.partial[h] = partials[h * PitchCount + p];
+        cellValues(bands, ring.at(u), rise[p], partials, PitchCount, p, values);
+        cells[p] = cellOf(values);
     }
 }
 
@@ -238,6 +253,7 @@ bool measureStretches(const AttackEvidence &e, const BandTable &bands, const std
                 stretches[first].begin, stretches[last - 1].end, {}};
     s.source.file = file.get();
     s.source.channels = info.channels;
+    s.source.pcm16 = holds16Bit(info.format);
     s.source.total = e.source.frames;
     s.source.peak = e.source.peak;
     for (size_t i = first; i < last; ++i)
@@ -252,6 +268,8 @@ bool measureProbes(const AttackEvidence &e, const std::vector<Probe> &probes, st
     const EvidenceGeometry &g = e.source.geometry;
     BandTable bands = bandTable(g.longSize, g.rate, g.referencePitch);
     answers.assign(probes.size(), 0);
+    if (probes.empty())
+        return true;
     std::vector<uint32_t> order;
     for (size_t i = 0; i < probes.size(); ++i) {
         if (probes[i].to < probes[i].from)
@@ -310,10 +328,20 @@ ProbedEvidence probeEvidence(const AttackEvidence &e, std::vector<Probe> wanted)
     std::sort(wanted.begin(), wanted.end());
     wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
     wanted.shrink_to_fit();
-    if (measureProbes(e, wanted, v.answers))
-        v.probes = std::move(wanted);
-    else
-        v.answers.clear();
+    // Those whose cells the sweep kept are read; the rest are measured again.
+    std::vector<Probe> measured;
+    for (const Probe &q : wanted)
+        if (!sweptCovers(e, q))
+            measured.push_back(q);
+    std::vector<double> answers;
+    if (!measureProbes(e, measured, answers))
+        return v;
+    v.answers.reserve(wanted.size());
+    for (size_t i = 0, j = 0; i < wanted.size(); ++i)
+        v.answers.push_back(j < measured.size() && measured[j] == wanted[i]
+                                ? answers[j++]
+                                : evaluate(wanted[i], e.hops, [&e](int hop, int pitch) { return sweptCell(e.cells, hop, pitch); }));
+    v.probes = std::move(wanted);
     return v;
 }
 
@@ -324,6 +352,8 @@ double probeValue(const ProbedEvidence &v, const Probe &q) {
     auto it = std::lower_bound(v.probes.begin(), v.probes.end(), q);
     if (it != v.probes.end() && *it == q)
         return v.answers[static_cast<size_t>(it - v.probes.begin())];
+    if (sweptCovers(e, q))
+        return evaluate(q, e.hops, [&e](int hop, int pitch) { return sweptCell(e.cells, hop, pitch); });
     std::vector<double> one;
     if (!e.source.path.empty() && e.hops > 0 && measureProbes(e, {q}, one))
         return one.front();

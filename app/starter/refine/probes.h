@@ -2,7 +2,8 @@
 // its fundamental's largest rise, or its rise beyond a lower key's partials,
 // each over a span of hops. From evidence that keeps every value a probe is
 // read at once; for a swept file the probes a set of notes may ask are
-// listed first and measured in one pass along the recording.
+// listed first, read from the cells the sweep kept where it kept them, and
+// the rest measured in one pass along the recording.
 #pragma once
 
 #include <vector>

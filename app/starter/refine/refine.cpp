@@ -101,7 +101,13 @@ bool prepareRefinement(const RefineInput &input, RefineSession &s, const std::at
     }
     double referencePitch = input.engine.ReferencePitch;
     referencePitch = referencePitch < 435 || referencePitch > 445 ? 440 : referencePitch;
-    if (!measureFile(input.wavePath, referencePitch, s.evidence, stop, error))
+    // The rules ask about the keys of the engine's notes as heard (and the alignment about them as
+    // written): a long recording keeps their values as it is swept.
+    EvidenceRequest request;
+    request.onlyKeys = input.notesKeysOnly;
+    for (const MidiNote &n : s.engine.notes)
+        request.keys.insert(request.keys.end(), {n.key - transposeOf(input.engine), n.key});
+    if (!measureFile(input.wavePath, referencePitch, s.evidence, stop, error, request))
         return false;
     WaveHeader header = readWaveFileHeader(input.wavePath);
     if (!buildTimeline(input.engine, input.tempoMap, header, s.evidence.hops * s.evidence.hopSeconds, s.timeline,

@@ -22,6 +22,7 @@ struct RefineInput {
     Settings engine{};               // the settings as the engine read them
     std::vector<uint16_t> tempoMap;  // the tempo file's values, empty when it followed none
     double regionStart = 0;          // seconds of the file where the analysed region starts: the refined file's tick 0
+    bool notesKeysOnly = false;      // the rules read the attacks of the notes' keys alone (they propose no notes)
 };
 
 // Everything measured once for one recording and its engine file.

@@ -43,17 +43,30 @@ void mixToMono(const float *frames, long count, int channels, float *out) {
     }
 }
 
+// 16-bit samples as libsndfile's sf_readf_float gives them, a loop the compiler vectorises: each
+// times 2^-15, which is exact, so the floats are the same bit for bit (libsndfile's own loop takes
+// about ten times as long).
+void scale16Bit(const short *in, long count, float *out) {
+    constexpr float Scale = 1.0f / 0x8000;
+    for (long i = 0; i < count; ++i)
+        out[i] = static_cast<float>(in[i]) * Scale;
+}
+
 // Reads up to count frames of the file from `first` on, mixed to mono; the frames read, 0 at its end.
 long readFileMono(MonoSource &s, long first, long count, float *out) {
     if (s.position != first && sf_seek(s.file, first, SEEK_SET) < 0)
         return 0;
     s.position = first;
     s.block.resize(static_cast<size_t>(ReadFrames * s.channels));
+    s.raw.resize(s.pcm16 ? s.block.size() : 0);
     long done = 0;
     while (done < count) {
-        sf_count_t got = sf_readf_float(s.file, s.block.data(), std::min(ReadFrames, count - done));
+        sf_count_t got = s.pcm16 ? sf_readf_short(s.file, s.raw.data(), std::min(ReadFrames, count - done))
+                                 : sf_readf_float(s.file, s.block.data(), std::min(ReadFrames, count - done));
         if (got <= 0)
             break;
+        if (s.pcm16)
+            scale16Bit(s.raw.data(), got * s.channels, s.block.data());
         mixToMono(s.block.data(), got, s.channels, out + done);
         done += got;
         s.position += got;
@@ -202,6 +215,27 @@ __attribute__((target("avx2"))) int powersAvx2(const fftwf_complex *bins, int co
     return k;
 }
 
+// The magnitude of any bin of a window's transform is at most the sum of the magnitudes of its
+// windowed samples; FFTW's rounding, the float products and powers and the sum's own rounding
+// stay far below this share of its square (they are a few parts in ten thousand at most).
+constexpr double PowerBoundMargin = 1.1;
+
+// An upper bound of every bin power spectrum() finds for the size samples at x under window.
+double powerBound(const float *x, const float *window, int size) {
+    float part[8] = {};  // eight sums side by side, so that the loop is vectorised
+    int i = 0;
+    for (; i + 8 <= size; i += 8)
+        for (int j = 0; j < 8; ++j)
+            part[j] += std::abs(x[i + j]) * window[i + j];
+    double sum = 0;
+    for (; i < size; ++i)
+        sum += std::abs(x[i]) * window[i];
+    for (float p : part)
+        sum += p;
+    double bound = sum * sum * PowerBoundMargin;
+    return std::isfinite(bound) ? bound : std::numeric_limits<double>::infinity();
+}
+
 }  // namespace
 
 void sumSideBySide(const float *const *w, const float *const *q, const int *counts, double *e, bool vector) {
@@ -347,6 +381,26 @@ void weightedRise(const BandTable &table, const float *now, const float *before,
     }
 }
 
+void cellValues(const BandTable &table, const float *now, float rise, const float *partials, size_t partialStride,
+                int p, float *out) {
+    float level = 0;
+    for (int h = 0; h < PartialCount; ++h)
+        level += table.partialWeight[p * PartialCount + h] * now[p * PartialCount + h];
+    out[0] = level;
+    out[1] = now[p * PartialCount];
+    out[2] = rise;
+    for (int h = 0; h < KeptPartials; ++h)
+        out[3 + h] = partials[h * partialStride + p];
+}
+
+void widenToGroups(bool *keys) {
+    for (int p = 0; p < PitchCount; p += SideBySide) {
+        int n = std::min(SideBySide, PitchCount - p);
+        if (std::any_of(keys + p, keys + p + n, [](bool k) { return k; }))
+            std::fill(keys + p, keys + p + n, true);
+    }
+}
+
 LevelRing floorRing(int depth) {
     return LevelRing{depth, std::vector<float>(static_cast<size_t>(depth) * BandsPerHop, static_cast<float>(-LevelFloorDb))};
 }
@@ -359,6 +413,13 @@ void drawBetween(LevelRing &ring, long before, long after, const bool *wanted) {
             for (int i = p * PartialCount; (!wanted || wanted[p]) && i < (p + 1) * PartialCount; ++i)
                 row[i] = a[i] + (b[i] - a[i]) * share;
     }
+}
+
+bool holds16Bit(int format) {
+    int container = format & SF_FORMAT_TYPEMASK;
+    bool plain = container == SF_FORMAT_WAV || container == SF_FORMAT_WAVEX || container == SF_FORMAT_RF64 ||
+                 container == SF_FORMAT_AIFF;
+    return plain && (format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
 }
 
 bool readMono(MonoSource &s, long first, long count, float *out) {
@@ -412,13 +473,27 @@ const float *samplesAt(MonoSource &s, SampleWindow &w, long from, long count) {
 }
 
 double loudestPower(Transform &t, MonoSource &s, int hop) {
-    double peak = 1e-20;
+    // Each window's bound first (one read along the recording); then the spectra of the windows by
+    // their bounds, loudest first, until no bound left reaches the loudest power found.
+    std::vector<std::pair<double, long>> bounds;  // (bound on the power of any bin, the window's centre)
     SampleWindow w;
     for (long c = 0; c < s.total + hop; c += 4L * hop) {
         const float *x = samplesAt(s, w, c - t.size / 2, t.size);
         if (!x)
             return -1;
-        spectrum(t, x);
+        bounds.push_back({powerBound(x, t.window.data(), t.size), c});
+    }
+    std::stable_sort(bounds.begin(), bounds.end(), [](const auto &a, const auto &b) { return a.first > b.first; });
+    double peak = 1e-20;
+    std::vector<float> x(static_cast<size_t>(t.size));
+    for (const auto &[bound, c] : bounds) {
+        if (bound < peak)
+            break;
+        if (!readMono(s, c - t.size / 2, t.size, x.data()))
+            return -1;
+        for (float &v : x)  // scaled as samplesAt scales them
+            v = s.peak > 0 ? v / s.peak : 0.0f;
+        spectrum(t, x.data());
         peak = std::max(peak, static_cast<double>(*std::max_element(t.power.begin(), t.power.end())));
     }
     return peak;

@@ -63,7 +63,9 @@ struct MonoSource {
     long total = 0;       // sample frames in the recording
     long position = 0;    // the file's next frame
     float peak = 0;       // samples are divided by it (0: every sample reads as 0)
+    bool pcm16 = false;   // the file holds 16-bit samples: read as integers, scaled here (see readFileMono)
     std::vector<float> block;  // frames read from the file
+    std::vector<short> raw;    // the same as integers
 };
 
 // The stretch of scaled samples a sweep holds; it moves forward along the recording.
@@ -95,6 +97,13 @@ void bandLevels(const Transform &t, const BandTable &table, double reference, fl
  *  earlier hops with before2); the rises of partials 1..KeptPartials into partials when given. */
 void weightedRise(const BandTable &table, const float *now, const float *before, const float *before2, float *out,
                   float *partials, size_t partialStride);
+/** The cell values of key index p (see KeptCells) from its long levels `now`, its long rise and the
+ *  rises of its partials at partials[h * partialStride + p]. */
+void cellValues(const BandTable &table, const float *now, float rise, const float *partials, size_t partialStride,
+                int p, float *out);
+/** Flags, besides the keys flagged, every key bandLevels sums side by side with one of them (whole
+ *  groups are summed at the speed of vectors, a few keys alone one by one). */
+void widenToGroups(bool *keys);
 /** A ring of depth rows at the level floor. */
 LevelRing floorRing(int depth);
 /** Fills the rows of hops between measured hops `before` and `after` of a ring in a straight line
@@ -102,11 +111,14 @@ LevelRing floorRing(int depth);
 void drawBetween(LevelRing &ring, long before, long after, const bool *wanted = nullptr);
 /** The measured hop at or before hop t (t >= 0). */
 inline long measuredAtOrBefore(long t) { return t / LongEvery * LongEvery; }
+/** Whether a sound file of this format holds plain 16-bit integer samples (WAV, RF64 or AIFF). */
+bool holds16Bit(int format);
 /** Reads count raw mono samples from first on (zeros outside the recording); false on a read error. */
 bool readMono(MonoSource &s, long first, long count, float *out);
 /** The largest magnitude of the raw mono samples; -1 on a read error. */
 float monoPeak(MonoSource &s);
 /** The scaled samples [from, from + count); from does not go back between calls. nullptr on a read error. */
 const float *samplesAt(MonoSource &s, SampleWindow &w, long from, long count);
-/** The loudest bin power of the long window t, sampled every fourth hop; -1 on a read error. */
+/** The loudest bin power of the long window t, sampled every fourth hop; -1 on a read error. Only the
+ *  windows whose bound reaches the loudest power found are transformed (the same maximum). */
 double loudestPower(Transform &t, MonoSource &s, int hop);

@@ -46,7 +46,8 @@ class AttackEvidenceSweep : public ::testing::Test {
   protected:
     struct BothEvidence {
         ScratchDir dir;
-        AttackEvidence swept, kept;
+        // cached: the sweep keeps the cells of keys 52-71 over its first half, and finds their attacks alone
+        AttackEvidence swept, kept, cached;
     };
     static inline BothEvidence *both = nullptr;
 
@@ -56,6 +57,12 @@ class AttackEvidenceSweep : public ::testing::Test {
         ASSERT_TRUE(writeTones(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, minuteOfNotes(), 60));
         ASSERT_TRUE(measureFile(path, 440, both->swept, nullptr, error)) << error;
         ASSERT_TRUE(measureSamples(samplesOf(path), geometryFor(44100, 440), both->kept, nullptr));
+        std::vector<int> keys;
+        for (int key = 52; key < 72; ++key)
+            keys.push_back(key);
+        ASSERT_TRUE(measureFile(path, 440, both->cached, nullptr, error,
+                                EvidenceRequest{keys, true, 3000 * 20 * CellValues * sizeof(float)}))
+            << error;
     }
     static void TearDownTestSuite() {
         delete both;
@@ -96,6 +103,34 @@ TEST_F(AttackEvidenceSweep, AnswersEveryProbeAsTheValuesKeptDo) {
     // A probe not asked for beforehand is measured when it is asked.
     Probe late{ProbeKind::PartnerRise12, 64, 1000, 1012};
     EXPECT_EQ(probeValue(probeEvidence(b.swept, {}), late), probeValue(kept, late));
+}
+
+TEST_F(AttackEvidenceSweep, ReadsTheCellsAndFindsTheAttacksOfTheKeysAskedForAsTheValuesKeptGiveThem) {
+    const BothEvidence &b = *both;
+    ASSERT_EQ(b.cached.cells.keys, 20);
+    ASSERT_EQ(b.cached.cells.hops, 3000);
+    std::mt19937 random(28);
+    std::vector<Probe> probes;
+    for (int i = 0; i < 600; ++i) {
+        // Keys and hops in and around those kept: some probes are read, some measured again.
+        int from = static_cast<int>(random() % 3400) - 20;
+        probes.push_back({static_cast<ProbeKind>(random() % 6), 44 + static_cast<int>(random() % 36), from,
+                          from + static_cast<int>(random() % 30)});
+    }
+    ProbedEvidence cached = probeEvidence(b.cached, probes), kept = probeEvidence(b.kept, probes);
+    for (const Probe &q : probes)
+        ASSERT_EQ(probeValue(cached, q), probeValue(kept, q)) << static_cast<int>(q.kind) << " " << q.pitch << " " << q.from;
+    Probe late{ProbeKind::PartnerRise12, 64, 1000, 1012};
+    EXPECT_EQ(probeValue(probeEvidence(b.cached, {}), late), probeValue(kept, late));
+    // The attacks of the keys asked for are those of every key measured; the other keys have none.
+    for (int p = 0; p < PitchCount; ++p) {
+        bool asked = p + LowestPitch >= 52 && p + LowestPitch < 72;
+        ASSERT_EQ(b.cached.attacks[p].size(), asked ? b.kept.attacks[p].size() : 0u) << "key " << p + LowestPitch;
+        for (size_t i = 0; asked && i < b.kept.attacks[p].size(); ++i) {
+            EXPECT_EQ(b.cached.attacks[p][i].time, b.kept.attacks[p][i].time);
+            EXPECT_EQ(b.cached.attacks[p][i].strength, b.kept.attacks[p][i].strength);
+        }
+    }
 }
 
 TEST_F(AttackEvidenceSweep, RefinesNotesAsTheValuesKeptDo) {
