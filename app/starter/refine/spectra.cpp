@@ -52,6 +52,12 @@ void scale16Bit(const short *in, long count, float *out) {
         out[i] = static_cast<float>(in[i]) * Scale;
 }
 
+// The n samples at x divided by the recording's peak, as the evidence reads them (0 for silence).
+void scaleToPeak(const MonoSource &s, float *x, long n) {
+    for (long i = 0; i < n; ++i)
+        x[i] = s.peak > 0 ? x[i] / s.peak : 0.0f;
+}
+
 // Reads up to count frames of the file from `first` on, mixed to mono; the frames read, 0 at its end.
 long readFileMono(MonoSource &s, long first, long count, float *out) {
     if (s.position != first && sf_seek(s.file, first, SEEK_SET) < 0)
@@ -465,8 +471,7 @@ const float *samplesAt(MonoSource &s, SampleWindow &w, long from, long count) {
         std::copy(w.data.begin() + (from - w.first), w.data.end(), data.begin());
     if (!readMono(s, from + kept, static_cast<long>(data.size()) - kept, data.data() + kept))
         return nullptr;
-    for (long i = kept; i < static_cast<long>(data.size()); ++i)
-        data[i] = s.peak > 0 ? data[i] / s.peak : 0.0f;
+    scaleToPeak(s, data.data() + kept, static_cast<long>(data.size()) - kept);
     w.data = std::move(data);
     w.first = from;
     return w.data.data();
@@ -491,8 +496,7 @@ double loudestPower(Transform &t, MonoSource &s, int hop) {
             break;
         if (!readMono(s, c - t.size / 2, t.size, x.data()))
             return -1;
-        for (float &v : x)  // scaled as samplesAt scales them
-            v = s.peak > 0 ? v / s.peak : 0.0f;
+        scaleToPeak(s, x.data(), t.size);
         spectrum(t, x.data());
         peak = std::max(peak, static_cast<double>(*std::max_element(t.power.begin(), t.power.end())));
     }
