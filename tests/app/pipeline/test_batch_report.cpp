@@ -109,9 +109,10 @@ TEST(BatchSkip, SkipsAndReports) {
     EXPECT_NE(r.out.find("a.wav: skipped; a.mid is already in place"), std::string::npos) << r.out;
     EXPECT_NE(r.err.find("b.mid already exists"), std::string::npos) << r.err;
     lines = reportLines(dir.path + "r.jsonl");
-    ASSERT_EQ(lines.size(), 4u);  // appended
-    EXPECT_EQ(lines[2]["exit_kind"], "skipped");
-    EXPECT_EQ(lines[3]["exit_kind"], "cannot-open");
+    ASSERT_EQ(lines.size(), 4u);  // appended, each input's line as it ends
+    std::vector<nlohmann::json> appended(lines.begin() + 2, lines.end());
+    EXPECT_EQ(lineOf(appended, "a.wav")["exit_kind"], "skipped");
+    EXPECT_EQ(lineOf(appended, "b.wav")["exit_kind"], "cannot-open");
     // --beats writes nothing: an existing MIDI file is no reason to skip it.
     r = runStarter({"--engine", ENGINE_PATH, "--beats", "--skip-existing", "a.wav"}, dir.path, {"TMPDIR=" + dir.path});
     EXPECT_EQ(r.out.find("skipped"), std::string::npos) << r.out;
