@@ -162,7 +162,8 @@ void splitStaves(std::vector<ScoreNote> &notes);
     into the next onset ends there, and so does a note held longer into the next note of its line
     (one note, a fifth or less away, no other note sounding); a third line shortens the voice that
     ends first; a note joins a chord struck with it only within one hand's reach (two octaves), and
-    never holds its key over its next strike. */
+    never holds its key over its next strike. Where one voice rests exactly while the other's chords
+    sound, those chords' keys nearer the resting line move into it. */
 std::vector<std::vector<VoiceChord>> assignVoices(const std::vector<ScoreNote> &notes, int staff);
 
 // rhythm.cpp

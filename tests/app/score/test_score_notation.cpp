@@ -381,6 +381,26 @@ TEST(ScoreVoices, TwoVoicesAtMostTheUpperFirst) {
     EXPECT_EQ(ends, 2);
 }
 
+TEST(ScoreVoices, AnAccompanimentStruckWithTheTuneFillsItsOwnLine) {
+    // A tune E5-D5-C5 over an accompaniment in quarters and eighths; at D5 the accompaniment's G4-C4
+    // is struck with the tune and as long: it continues the accompaniment's voice, which prints no rest.
+    std::vector<ScoreNote> notes = {{76, 0, 8},  {67, 0, 4},  {60, 0, 4},  {67, 4, 8},  {59, 4, 8},
+                                    {74, 8, 12}, {67, 8, 12}, {60, 8, 12}, {72, 12, 16}, {65, 12, 14},
+                                    {59, 12, 14}, {64, 14, 16}, {60, 14, 16}};
+    auto voices = assignVoices(notes, 1);
+    ASSERT_EQ(voices[0].size(), 3u);
+    EXPECT_EQ(voices[0][1].keys, std::vector<int>{74});
+    ASSERT_EQ(voices[1].size(), 5u);
+    for (size_t i = 1; i < voices[1].size(); ++i)
+        EXPECT_EQ(voices[1][i].start, voices[1][i - 1].end) << "a rest before chord " << i;
+    EXPECT_EQ(voices[1][2].keys, (std::vector<int>{67, 60}));
+    // Where the accompaniment is silent after the chord, the chord stays whole with the tune.
+    notes.erase(notes.begin() + 9, notes.end());
+    voices = assignVoices(notes, 1);
+    ASSERT_EQ(voices[0].size(), 3u);
+    EXPECT_EQ(voices[0][1].keys, (std::vector<int>{74, 67, 60}));
+}
+
 TEST(ScoreVoices, AKeyStruckAgainIsNotHeldOverItsRestrike) {
     // D4 held over a bar, a C4-A3 chord and D3, D2 of other lengths struck with it, then D3 and D2
     // struck again: the short notes join a chord, but no chord may hold a key past its next strike.
