@@ -258,6 +258,22 @@ double handCost(const HandPath &path, int h, int low, int high, int64_t start) {
     return cost;
 }
 
+// True when the onset's top key (keys rising, more than one) continues the right hand's tune: the
+// note before it was the right hand's alone and ends where this onset starts, the top key lies a
+// line's step (a fifth) from it and nearer it than the left hand's last chord, and the next key
+// lies an octave or more below (a bass struck with the tune). A tune walking down to D4 over a
+// left-hand note then stays in the right hand, below its E4 floor.
+bool continuesTune(const HandPath &path, const std::vector<ScoreNote *> &group) {
+    size_t n = group.size();
+    int64_t start = group[0]->start;
+    if (n < 2 || path.single != 0 || path.singleEnd < start || path.singleEnd > start + LegatoSteps)
+        return false;
+    int top = group[n - 1]->key, step = std::abs(top - path.singleKey);
+    const HandChord &left = path.hand[1];
+    int fromLeft = top < left.low ? left.low - top : top > left.high ? top - left.high : 0;
+    return step <= LineStep && step < fromLeft && group[n - 2]->key <= top - HandSpan;
+}
+
 // Extends `path` by one onset's keys (rising) cut at `cut`; false when a hand's part is wider
 // than bass and accompaniment together.
 bool extendPath(const HandPath &path, const std::vector<ScoreNote *> &group, int cut, HandPath &next) {
@@ -277,6 +293,8 @@ bool extendPath(const HandPath &path, const std::vector<ScoreNote *> &group, int
         next.hand[h] = {low, high, end, std::min(low, path.hand[h].low), std::max(high, path.hand[h].high)};
     }
     next.cut = cut;
+    if (cut == n && continuesTune(path, group))  // the tune's note given to the left hand
+        next.cost += FigureCost;
     next.single = -1;
     if (n == 1) {  // one note: a figure's next note stays in the hand that struck the note it follows
         int h = cut == 0 ? 0 : 1;

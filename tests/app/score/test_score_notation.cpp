@@ -337,6 +337,15 @@ TEST(ScoreStaves, AFigureStaysInOneHand) {
     // A melody and a bass taking turns, each held over the other's note, keep their own hands.
     EXPECT_EQ(stavesOf({{76, 0, 5}, {45, 4, 9}, {74, 8, 13}, {43, 12, 17}, {72, 16, 20}}),
               (std::vector<int>{1, 2, 1, 2, 1}));
+    // A tune A4-F#4 walking down to D4 and E4, struck with left-hand notes an octave or more below
+    // (D3, then a held A3): the tune's D4 and E4 stay in the right hand.
+    EXPECT_EQ(stavesOf({{69, 0, 4}, {54, 0, 8}, {66, 4, 8}, {62, 8, 12}, {50, 8, 12}, {64, 12, 16},
+                        {57, 12, 20}, {66, 16, 20}, {67, 20, 24}, {45, 20, 24}}),
+              (std::vector<int>{1, 2, 1, 1, 2, 1, 2, 1, 1, 2}));
+    // A left-hand chord's top note a fifth under the tune's last note, the next key a third below
+    // it, is the chord's: B3-E3 with D4 after G#4 stays in the left hand.
+    EXPECT_EQ(stavesOf({{69, 0, 4}, {40, 0, 4}, {68, 4, 8}, {62, 8, 12}, {59, 8, 12}, {52, 8, 12}}),
+              (std::vector<int>{1, 2, 1, 2, 2, 2}));
 }
 
 TEST(ScoreVoices, TwoVoicesAtMostTheUpperFirst) {
