@@ -121,17 +121,21 @@ def hands(piece, ours_score, ours_midi):
     return agree, matched
 
 
+def on_grid(notes):
+    """The distinct (key, 16th) of notes as midi_notes gives them. Onsets are rounded half up, as the
+    score's grid snaps them: Python's round() takes an onset halfway between two 16ths to the even
+    one, and would count a note the score writes on the later 16th as lost."""
+    return {(key, math.floor(quarters * 4 + 0.5)) for key, quarters, _, _ in notes}
+
+
 def round_trip(ours, mid, work, piece, env):
     """Distinct notes of the MIDI file (key and onset on the 16th grid; a unison doubled on two
     channels is one note of a one-part score) found again in MuseScore's reading of our score,
     exported back to MIDI: (found, notes)."""
     back = os.path.join(work, f"{piece}.roundtrip.mid")
     subprocess.run(["mscore3", "-o", back, ours], check=True, capture_output=True, env=env, timeout=300)
-    # Half up, as the score's grid snaps: Python's round() takes an onset halfway between two 16ths
-    # to the even one, and would count a note the score writes on the later 16th as lost.
-    grid = lambda notes: {(key, math.floor(quarters * 4 + 0.5)) for key, quarters, _, _ in notes}
-    want = grid(midi_notes(mid))
-    return len(want & grid(midi_notes(back))), len(want)
+    want = on_grid(midi_notes(mid))
+    return len(want & on_grid(midi_notes(back))), len(want)
 
 
 def one_piece(args, piece):
