@@ -2,6 +2,7 @@
 // staves and voices, chord names, the grid and the tempo marks.
 #include <algorithm>
 #include <random>
+#include <set>
 
 #include <gtest/gtest.h>
 
@@ -408,6 +409,39 @@ TEST(ScoreVoices, AnAccompanimentStruckWithTheTuneFillsItsOwnLine) {
     voices = assignVoices(notes, 1);
     ASSERT_EQ(voices[0].size(), 3u);
     EXPECT_EQ(voices[0][1].keys, (std::vector<int>{74, 67, 60}));
+}
+
+TEST(ScoreVoices, RandomLinesKeepEveryStrikeInTwoOrderedVoices) {
+    // A tune over an accompaniment that is sometimes struck with it: every strike is in one voice
+    // once, and each voice's chords follow each other without overlapping.
+    std::mt19937 rng(36);
+    for (int round = 0; round < 200; ++round) {
+        std::vector<ScoreNote> notes;
+        for (int64_t at = 0; at < 64; at += 1 + static_cast<int64_t>(rng() % 4)) {
+            int64_t length = 1 + static_cast<int64_t>(rng() % 6);
+            for (int k = 0, size = static_cast<int>(rng() % 4); k < size; ++k) {
+                int64_t own = rng() % 2 ? length : 1 + static_cast<int64_t>(rng() % 6);  // struck with the rest or not
+                notes.push_back({52 + static_cast<int>(rng() % 30), at, at + own});
+            }
+        }
+        std::sort(notes.begin(), notes.end(), [](const ScoreNote &a, const ScoreNote &b) {
+            return a.start != b.start ? a.start < b.start : a.key > b.key;
+        });
+        notes.erase(std::unique(notes.begin(), notes.end(),
+                                [](const ScoreNote &a, const ScoreNote &b) { return a.start == b.start && a.key == b.key; }),
+                    notes.end());
+        std::multiset<std::pair<int64_t, int>> strikes, written;
+        for (const ScoreNote &n : notes)
+            strikes.insert({n.start, n.key});
+        for (const auto &voice : assignVoices(notes, 1))
+            for (size_t i = 0; i < voice.size(); ++i) {
+                EXPECT_TRUE(i == 0 || voice[i - 1].end <= voice[i].start) << "round " << round;
+                EXPECT_LT(voice[i].start, voice[i].end);
+                for (int key : voice[i].keys)
+                    written.insert({voice[i].start, key});
+            }
+        EXPECT_EQ(written, strikes) << "round " << round;
+    }
 }
 
 TEST(ScoreVoices, AKeyStruckAgainIsNotHeldOverItsRestrike) {
