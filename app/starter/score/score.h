@@ -156,7 +156,8 @@ int chooseStaves(const std::vector<ScoreNote> &notes, int program, char &singleC
     lines through the onsets: each onset's keys are cut between the hands where that continues
     each hand's last chords best, keeps the hands on their own staves and uncrossed (the left hand
     may strike bass and accompaniment together up to two octaves apart), and keeps a figure of
-    single notes, each struck where the one before ends, in one hand. */
+    single notes, each struck where the one before ends, in one hand, as it keeps the right hand's
+    tune when its next note, a fifth or less away, is struck over a bass an octave or more below. */
 void splitStaves(std::vector<ScoreNote> &notes);
 /** The notes of one staff in at most two voices of chords, the upper line first. A note held a step
     into the next onset ends there, and so does a note held longer into the next note of its line
