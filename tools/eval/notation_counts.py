@@ -15,12 +15,15 @@ reference note (same key, 50 ms) stand on that hand's staff.
 With --reference, both scores are made from the corpus's reference MIDI file itself (the starter
 takes a MIDI file as input), which measures the writing of a score apart from the transcription;
 and MuseScore reads our score back into a MIDI file, whose notes are compared with the reference's
-(distinct keys and onsets on the 16th grid).
+(distinct keys and onsets on the 16th grid). With --midi DIR, the MIDI files DIR/PIECE.mid (say,
+transcriptions kept from an earlier run's work directory) are scored through MIDI input, which
+gives the score the audio path gives for the same notes.
 """
 import argparse
 import bisect
 import concurrent.futures
 import json
+import math
 import os
 import re
 import subprocess
@@ -118,22 +121,28 @@ def hands(piece, ours_score, ours_midi):
     return agree, matched
 
 
+def on_grid(notes):
+    """The distinct (key, 16th) of notes as midi_notes gives them. Onsets are rounded half up, as the
+    score's grid snaps them: Python's round() takes an onset halfway between two 16ths to the even
+    one, and would count a note the score writes on the later 16th as lost."""
+    return {(key, math.floor(quarters * 4 + 0.5)) for key, quarters, _, _ in notes}
+
+
 def round_trip(ours, mid, work, piece, env):
     """Distinct notes of the MIDI file (key and onset on the 16th grid; a unison doubled on two
     channels is one note of a one-part score) found again in MuseScore's reading of our score,
     exported back to MIDI: (found, notes)."""
     back = os.path.join(work, f"{piece}.roundtrip.mid")
     subprocess.run(["mscore3", "-o", back, ours], check=True, capture_output=True, env=env, timeout=300)
-    grid = lambda notes: {(key, round(quarters * 4)) for key, quarters, _, _ in notes}
-    want = grid(midi_notes(mid))
-    return len(want & grid(midi_notes(back))), len(want)
+    want = on_grid(midi_notes(mid))
+    return len(want & on_grid(midi_notes(back))), len(want)
 
 
 def one_piece(args, piece):
     ours = os.path.join(args.work, f"{piece}.musicxml")
     theirs = os.path.join(args.work, f"{piece}.musescore.musicxml")
-    if args.reference:
-        mid = os.path.join(CORPUS, "ref", f"{piece}.mid")
+    if args.reference or args.midi:
+        mid = os.path.join(args.midi or os.path.join(CORPUS, "ref"), f"{piece}.mid")
         subprocess.run([args.starter, "-q", "--force", mid, "-o", ours], check=True, capture_output=True)
     else:
         wav = os.path.join(CORPUS, "audio", f"{piece}.{args.soundfont}.{args.room}.wav")
@@ -164,6 +173,9 @@ def main():
     ap.add_argument("--piece", action="append")
     ap.add_argument("--reference", action="store_true",
                     help="score the reference MIDI files themselves (MIDI in), so no transcription error is involved")
+    ap.add_argument("--midi", metavar="DIR",
+                    help="score DIR/PIECE.mid through MIDI input: transcriptions written before (a score "
+                         "change then needs no new transcription)")
     ap.add_argument("--work", default="/tmp/notation-counts")
     ap.add_argument("--json")
     ap.add_argument("-j", "--jobs", type=int, default=1, help="pieces scored at once")

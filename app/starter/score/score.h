@@ -156,13 +156,15 @@ int chooseStaves(const std::vector<ScoreNote> &notes, int program, char &singleC
     lines through the onsets: each onset's keys are cut between the hands where that continues
     each hand's last chords best, keeps the hands on their own staves and uncrossed (the left hand
     may strike bass and accompaniment together up to two octaves apart), and keeps a figure of
-    single notes, each struck where the one before ends, in one hand. */
+    single notes, each struck where the one before ends, in one hand, as it keeps the right hand's
+    tune when its next note, a fifth or less away, is struck over a bass an octave or more below. */
 void splitStaves(std::vector<ScoreNote> &notes);
 /** The notes of one staff in at most two voices of chords, the upper line first. A note held a step
     into the next onset ends there, and so does a note held longer into the next note of its line
     (one note, a fifth or less away, no other note sounding); a third line shortens the voice that
     ends first; a note joins a chord struck with it only within one hand's reach (two octaves), and
-    never holds its key over its next strike. */
+    never holds its key over its next strike. Where one voice rests exactly while the other's chords
+    sound, those chords' keys nearer the resting line move into it. */
 std::vector<std::vector<VoiceChord>> assignVoices(const std::vector<ScoreNote> &notes, int staff);
 
 // rhythm.cpp

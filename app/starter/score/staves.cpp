@@ -18,6 +18,7 @@ constexpr int64_t LegatoSteps = 1; // a note held this far into the next onset i
 constexpr int LineStep = 7;        // a fifth: the widest step of one line held into its next note
 constexpr int FirstGuitar = 24, LastGuitar = 31;  // General MIDI's guitars, nylon to harmonics
 constexpr size_t GuitarStrings = 6;
+constexpr int NoLine = 1000;  // the distance to a chord that is not there
 
 // Places the notes lo..hi (sorted by key, rising) of one onset: an octave or less is one
 // hand's chord, placed by its middle; a wider group is split at its widest gap.
@@ -80,6 +81,74 @@ void placeInVoice(std::vector<std::vector<VoiceChord>> &voices, const ScoreNote 
     auto &v = voices[0].back().end <= voices[1].back().end ? voices[0] : voices[1];
     v.back().end = n.start;  // a third line: the voice that ends first is cut short
     v.push_back({n.start, n.end, {n.key}});
+}
+
+// The nearest distance from key to a key of the chord, NoLine when there is no chord.
+int keyDistance(const VoiceChord *chord, int key) {
+    int nearest = NoLine;
+    if (chord)
+        for (int k : chord->keys)
+            nearest = std::min(nearest, std::abs(k - key));
+    return nearest;
+}
+
+using ChordRun = std::vector<VoiceChord>::iterator;
+
+// Splits the chords first..last of one voice (ownBefore and ownAfter: its chords either side) that
+// sound while the other voice rests between its chords `before` and `after`: the keys nearer that
+// line (its chord before, or the part moved from the chord before, and its chord after) than the
+// chords either side go to `moved`, the others to `kept`; false when a chord would move no key or all.
+bool splitForLine(ChordRun first, ChordRun last, const VoiceChord &before, const VoiceChord &after,
+                  const VoiceChord *ownBefore, const VoiceChord *ownAfter, std::vector<VoiceChord> &moved,
+                  std::vector<std::vector<int>> &kept) {
+    for (auto c = first; c != last; ++c) {
+        moved.push_back({c->start, c->end, {}});
+        const VoiceChord *line = moved.size() > 1 ? &moved[moved.size() - 2] : &before;
+        kept.emplace_back();
+        for (int key : c->keys) {
+            int toLine = std::min(keyDistance(line, key), keyDistance(&after, key));
+            int stay = std::min(keyDistance(ownBefore, key), keyDistance(ownAfter, key));
+            (toLine < stay ? moved.back().keys : kept.back()).push_back(key);
+        }
+        if (moved.back().keys.empty() || kept.back().empty())
+            return false;
+    }
+    return true;
+}
+
+// Where the other voice's line rests while one voice's chords sound (its chord before ends where the
+// first of them starts, its chord after starts where the last ends, and they follow each other
+// without a gap), each chord's keys nearer that line than the chords either side of them move into
+// it: an accompaniment struck with the tune, and joined to it, fills its own line's gap, and no rest
+// is printed there. Each chord keeps a key; a gap not filled exactly is left alone, so a chord
+// struck by all the lines together and followed by a rest stays whole.
+void fillLineGaps(std::vector<std::vector<VoiceChord>> &voices) {
+    for (int j = 0; j < 2; ++j) {
+        std::vector<VoiceChord> &own = voices[j], &other = voices[1 - j];
+        std::vector<VoiceChord> filled;
+        for (size_t g = 0; g + 1 < other.size(); ++g) {
+            const VoiceChord &before = other[g], &after = other[g + 1];
+            auto first = std::lower_bound(own.begin(), own.end(), before.end,
+                                          [](const VoiceChord &v, int64_t at) { return v.start < at; });
+            auto last = first;  // the chords that follow each other from where the line rests
+            while (last != own.end() && last->start < after.start && (last == first || std::prev(last)->end == last->start))
+                ++last;
+            if (before.end >= after.start || first == last || first->start != before.end ||
+                std::prev(last)->end != after.start || (last != own.end() && last->start < after.start))
+                continue;
+            std::vector<VoiceChord> moved;
+            std::vector<std::vector<int>> kept;
+            if (!splitForLine(first, last, before, after, first != own.begin() ? &*std::prev(first) : nullptr,
+                              last != own.end() ? &*last : nullptr, moved, kept))
+                continue;
+            for (size_t i = 0; i < moved.size(); ++i)
+                first[static_cast<std::ptrdiff_t>(i)].keys = kept[i];
+            filled.insert(filled.end(), moved.begin(), moved.end());
+        }
+        other.insert(other.end(), filled.begin(), filled.end());
+        std::stable_sort(other.begin(), other.end(),
+                         [](const VoiceChord &x, const VoiceChord &y) { return x.start < y.start; });
+    }
 }
 
 // The notes of one staff, each ended at the next onset when it is held at most LegatoSteps into it,
@@ -189,6 +258,22 @@ double handCost(const HandPath &path, int h, int low, int high, int64_t start) {
     return cost;
 }
 
+// True when the onset's top key (keys rising, more than one) continues the right hand's tune: the
+// note before it was the right hand's alone and ends where this onset starts, the top key lies a
+// line's step (a fifth) from it and nearer it than the left hand's last chord, and the next key
+// lies an octave or more below (a bass struck with the tune). A tune walking down to D4 over a
+// left-hand note then stays in the right hand, below its E4 floor.
+bool continuesTune(const HandPath &path, const std::vector<ScoreNote *> &group) {
+    size_t n = group.size();
+    int64_t start = group[0]->start;
+    if (n < 2 || path.single != 0 || path.singleEnd < start || path.singleEnd > start + LegatoSteps)
+        return false;
+    int top = group[n - 1]->key, step = std::abs(top - path.singleKey);
+    const HandChord &left = path.hand[1];
+    int fromLeft = top < left.low ? left.low - top : top > left.high ? top - left.high : 0;
+    return step <= LineStep && step < fromLeft && group[n - 2]->key <= top - HandSpan;
+}
+
 // Extends `path` by one onset's keys (rising) cut at `cut`; false when a hand's part is wider
 // than bass and accompaniment together.
 bool extendPath(const HandPath &path, const std::vector<ScoreNote *> &group, int cut, HandPath &next) {
@@ -208,6 +293,8 @@ bool extendPath(const HandPath &path, const std::vector<ScoreNote *> &group, int
         next.hand[h] = {low, high, end, std::min(low, path.hand[h].low), std::max(high, path.hand[h].high)};
     }
     next.cut = cut;
+    if (cut == n && continuesTune(path, group))  // the tune's note given to the left hand
+        next.cost += FigureCost;
     next.single = -1;
     if (n == 1) {  // one note: a figure's next note stays in the hand that struck the note it follows
         int h = cut == 0 ? 0 : 1;
@@ -353,6 +440,7 @@ std::vector<std::vector<VoiceChord>> assignVoices(const std::vector<ScoreNote> &
         auto next = std::upper_bound(starts.begin(), starts.end(), n.start);
         placeInVoice(voices, n, next == starts.end() ? INT64_MAX : *next);
     }
+    fillLineGaps(voices);
     double mean[2] = {0, 0};
     for (int i = 0; i < 2; ++i) {
         size_t count = 0;

@@ -2,6 +2,7 @@
 // staves and voices, chord names, the grid and the tempo marks.
 #include <algorithm>
 #include <random>
+#include <set>
 
 #include <gtest/gtest.h>
 
@@ -337,6 +338,15 @@ TEST(ScoreStaves, AFigureStaysInOneHand) {
     // A melody and a bass taking turns, each held over the other's note, keep their own hands.
     EXPECT_EQ(stavesOf({{76, 0, 5}, {45, 4, 9}, {74, 8, 13}, {43, 12, 17}, {72, 16, 20}}),
               (std::vector<int>{1, 2, 1, 2, 1}));
+    // A tune A4-F#4 walking down to D4 and E4, struck with left-hand notes an octave or more below
+    // (D3, then a held A3): the tune's D4 and E4 stay in the right hand.
+    EXPECT_EQ(stavesOf({{69, 0, 4}, {54, 0, 8}, {66, 4, 8}, {62, 8, 12}, {50, 8, 12}, {64, 12, 16},
+                        {57, 12, 20}, {66, 16, 20}, {67, 20, 24}, {45, 20, 24}}),
+              (std::vector<int>{1, 2, 1, 1, 2, 1, 2, 1, 1, 2}));
+    // A left-hand chord's top note a fifth under the tune's last note, the next key a third below
+    // it, is the chord's: B3-E3 with D4 after G#4 stays in the left hand.
+    EXPECT_EQ(stavesOf({{69, 0, 4}, {40, 0, 4}, {68, 4, 8}, {62, 8, 12}, {59, 8, 12}, {52, 8, 12}}),
+              (std::vector<int>{1, 2, 1, 2, 2, 2}));
 }
 
 TEST(ScoreVoices, TwoVoicesAtMostTheUpperFirst) {
@@ -379,6 +389,59 @@ TEST(ScoreVoices, TwoVoicesAtMostTheUpperFirst) {
         for (auto &c : v)
             ends += c.keys[0] == 64 ? c.end : 0;
     EXPECT_EQ(ends, 2);
+}
+
+TEST(ScoreVoices, AnAccompanimentStruckWithTheTuneFillsItsOwnLine) {
+    // A tune E5-D5-C5 over an accompaniment in quarters and eighths; at D5 the accompaniment's G4-C4
+    // is struck with the tune and as long: it continues the accompaniment's voice, which prints no rest.
+    std::vector<ScoreNote> notes = {{76, 0, 8},  {67, 0, 4},  {60, 0, 4},  {67, 4, 8},  {59, 4, 8},
+                                    {74, 8, 12}, {67, 8, 12}, {60, 8, 12}, {72, 12, 16}, {65, 12, 14},
+                                    {59, 12, 14}, {64, 14, 16}, {60, 14, 16}};
+    auto voices = assignVoices(notes, 1);
+    ASSERT_EQ(voices[0].size(), 3u);
+    EXPECT_EQ(voices[0][1].keys, std::vector<int>{74});
+    ASSERT_EQ(voices[1].size(), 5u);
+    for (size_t i = 1; i < voices[1].size(); ++i)
+        EXPECT_EQ(voices[1][i].start, voices[1][i - 1].end) << "a rest before chord " << i;
+    EXPECT_EQ(voices[1][2].keys, (std::vector<int>{67, 60}));
+    // Where the accompaniment is silent after the chord, the chord stays whole with the tune.
+    notes.erase(notes.begin() + 9, notes.end());
+    voices = assignVoices(notes, 1);
+    ASSERT_EQ(voices[0].size(), 3u);
+    EXPECT_EQ(voices[0][1].keys, (std::vector<int>{74, 67, 60}));
+}
+
+TEST(ScoreVoices, RandomLinesKeepEveryStrikeInTwoOrderedVoices) {
+    // A tune over an accompaniment that is sometimes struck with it: every strike is in one voice
+    // once, and each voice's chords follow each other without overlapping.
+    std::mt19937 rng(36);
+    for (int round = 0; round < 200; ++round) {
+        std::vector<ScoreNote> notes;
+        for (int64_t at = 0; at < 64; at += 1 + static_cast<int64_t>(rng() % 4)) {
+            int64_t length = 1 + static_cast<int64_t>(rng() % 6);
+            for (int k = 0, size = static_cast<int>(rng() % 4); k < size; ++k) {
+                int64_t own = rng() % 2 ? length : 1 + static_cast<int64_t>(rng() % 6);  // struck with the rest or not
+                notes.push_back({52 + static_cast<int>(rng() % 30), at, at + own});
+            }
+        }
+        std::sort(notes.begin(), notes.end(), [](const ScoreNote &a, const ScoreNote &b) {
+            return a.start != b.start ? a.start < b.start : a.key > b.key;
+        });
+        notes.erase(std::unique(notes.begin(), notes.end(),
+                                [](const ScoreNote &a, const ScoreNote &b) { return a.start == b.start && a.key == b.key; }),
+                    notes.end());
+        std::multiset<std::pair<int64_t, int>> strikes, written;
+        for (const ScoreNote &n : notes)
+            strikes.insert({n.start, n.key});
+        for (const auto &voice : assignVoices(notes, 1))
+            for (size_t i = 0; i < voice.size(); ++i) {
+                EXPECT_TRUE(i == 0 || voice[i - 1].end <= voice[i].start) << "round " << round;
+                EXPECT_LT(voice[i].start, voice[i].end);
+                for (int key : voice[i].keys)
+                    written.insert({voice[i].start, key});
+            }
+        EXPECT_EQ(written, strikes) << "round " << round;
+    }
 }
 
 TEST(ScoreVoices, AKeyStruckAgainIsNotHeldOverItsRestrike) {
