@@ -19,6 +19,13 @@ constexpr double QuietAccent = -0.33, QuietSpread = 0.2;
 // and the bass onsets (their mean and spread).
 constexpr double BassMean[] = {2.68, 1.13, 0.25, -0.25, -0.14};
 constexpr double BassSpread[] = {2.71, 1.45, 0.87, 0.44, 0.65};
+// The place whose bass values a place reads: with ReadingModel::partsBassBelowBeat, finer parts
+// and places between read the parts' (their own are narrow: a broken chord's low sixteenths
+// then cost a reading at the written beat more than one at its eighths).
+size_t bassPlace(BarPlace place, const ReadingModel &model) {
+    bool below = place == BarPlace::Finer || place == BarPlace::Between;
+    return static_cast<size_t>(model.partsBassBelowBeat && below ? BarPlace::Part : place);
+}
 // An accent above this is an onset.
 constexpr double OnsetLine = 0.5;
 // A piece's own share of onsets at a place counts as much as the shares above from this many
@@ -55,11 +62,12 @@ BarPlace placeInBar(const MetreChoice &reading, int j) {
     return BarPlace::Between;
 }
 
-double unitFit(BarPlace place, const Chances &chance, double accent, double bass, double change, double meanChange) {
-    size_t p = static_cast<size_t>(place);
+double unitFit(BarPlace place, const Chances &chance, double accent, double bass, double change, double meanChange,
+               const ReadingModel &model) {
+    size_t p = static_cast<size_t>(place), b = bassPlace(place, model);
     double heard = chance[p] * std::exp(logNormal(accent, OnsetAccent[p], OnsetSpread));
     double quiet = (1 - chance[p]) * std::exp(logNormal(accent, QuietAccent, QuietSpread));
-    double fit = std::log(heard + quiet + 1e-300) + BassWeight * logNormal(bass, BassMean[p], BassSpread[p]);
+    double fit = std::log(heard + quiet + 1e-300) + BassWeight * logNormal(bass, BassMean[b], BassSpread[b]);
     if (place == BarPlace::Downbeat && change >= 0)
         fit += HarmonyWeight * (change - meanChange);
     return fit;
@@ -82,13 +90,14 @@ namespace {
 
 // Each unit's fit at each place.
 std::vector<std::array<double, 5>> unitFits(const std::vector<double> &accents, const std::vector<double> &bass,
-                                            const std::vector<double> &change, const Chances &chance) {
+                                            const std::vector<double> &change, const Chances &chance,
+                                            const ReadingModel &model) {
     double usual = usualChange(change);
     std::vector<std::array<double, 5>> fits(accents.size());
     for (size_t k = 0; k < accents.size(); ++k)
         for (size_t p = 0; p < 5; ++p)
             fits[k][p] = unitFit(static_cast<BarPlace>(p), chance, accents[k], k < bass.size() ? bass[k] : 0,
-                                 k < change.size() ? change[k] : -1, usual);
+                                 k < change.size() ? change[k] : -1, usual, model);
     return fits;
 }
 
@@ -143,7 +152,7 @@ Chances piecesChances(const std::vector<double> &accents, const std::vector<BarP
 
 BarPath followBarPointer(const std::vector<double> &accents, const std::vector<double> &bass,
                          const std::vector<double> &change, const MetreChoice &reading,
-                         const std::vector<double> &phaseBonus) {
+                         const std::vector<double> &phaseBonus, const ReadingModel &model) {
     int bar = reading.beatUnits * reading.barBeats;
     if (accents.empty() || bar < 1 || reading.parts < 1 || reading.beatUnits % reading.parts != 0)
         return {};
@@ -152,7 +161,7 @@ BarPath followBarPointer(const std::vector<double> &accents, const std::vector<d
         places[static_cast<size_t>(j)] = placeInBar(reading, j);
     // A first path with the measured shares of onsets finds the bar; a second one with the
     // piece's own shares along it judges how well the reading explains the piece.
-    BarPath first = bestPath(unitFits(accents, bass, change, OnsetChance), places, phaseBonus);
+    BarPath first = bestPath(unitFits(accents, bass, change, OnsetChance, model), places, phaseBonus);
     Chances own = piecesChances(accents, places, first.phase);
-    return bestPath(unitFits(accents, bass, change, own), places, phaseBonus);
+    return bestPath(unitFits(accents, bass, change, own, model), places, phaseBonus);
 }

@@ -27,8 +27,10 @@ struct BarPath {
 BarPlace placeInBar(const MetreChoice &reading, int j);
 /** The log-likelihood of one unit's evidence at a place with these chances of an onset: accent and bass in standard
  *  deviations, change the chord change there (0..1, -1 when unknown, counted on beats only),
- *  meanChange the mean chord change over the reading's beats. */
-double unitFit(BarPlace place, const Chances &chance, double accent, double bass, double change, double meanChange);
+ *  meanChange the mean chord change over the reading's beats; the model says how bass below
+ *  the beat is read. */
+double unitFit(BarPlace place, const Chances &chance, double accent, double bass, double change, double meanChange,
+               const ReadingModel &model = {});
 /** The best path of the bar pointer under the reading through accents, bass and the chord
  *  changes a beat either side of every unit (all one value per grid unit): a first path with
  *  the measured chances of an onset finds the bar's phase, a second with the piece's own
@@ -36,4 +38,4 @@ double unitFit(BarPlace place, const Chances &chance, double accent, double bass
  *  adds what other evidence says of each phase to the fit per tracked beat. */
 BarPath followBarPointer(const std::vector<double> &accents, const std::vector<double> &bass,
                          const std::vector<double> &change, const MetreChoice &reading,
-                         const std::vector<double> &phaseBonus = {});
+                         const std::vector<double> &phaseBonus = {}, const ReadingModel &model = {});

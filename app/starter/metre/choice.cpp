@@ -172,14 +172,14 @@ struct Reading {
 
 // The best phase of one reading and its score; the score stays -infinity when it does not fit
 // the evidence.
-MetreChoice bestPhase(const MetreEvidence &e, const Reading &r, MetreChoice c) {
+MetreChoice bestPhase(const MetreEvidence &e, const Reading &r, MetreChoice c, const ReadingModel &model) {
     int bar = c.beatUnits * c.barBeats;
     double bpm = choiceTempo(c, e.trackedTempo);
     c.score = -INFINITY;
     if (static_cast<long>(r.accents.size()) < LeastBars * bar || bpm < SlowestBeat || bpm > FastestBeat)
         return c;
     BarPath path = followBarPointer(r.accents, r.bass, chordChanges(e.chromaSums, c.beatUnits), c,
-                                    notesByPhase(e.notes, c));
+                                    notesByPhase(e.notes, c), model);
     c.phase = path.phase;
     c.score = path.fit + readingPrior(r.accents, c, e.trackedTempo);
     return c;
@@ -193,7 +193,7 @@ double choiceTempo(const MetreChoice &c, double trackedTempo) {
     return trackedTempo * MetreUnitsPerBeat / c.beatUnits;
 }
 
-MetreChoice chooseMetre(const MetreEvidence &e, const MetreBounds &bounds) {
+MetreChoice chooseMetre(const MetreEvidence &e, const MetreBounds &bounds, const ReadingModel &model) {
     std::vector<MetreChoice> bests;
     Reading r = readingOf(e);
     for (int parts : {2, 3})
@@ -205,7 +205,7 @@ MetreChoice chooseMetre(const MetreEvidence &e, const MetreBounds &bounds) {
             if (bounds.barBeats)
                 bars = {bounds.barBeats};
             for (int n : bars)
-                bests.push_back(bestPhase(e, r, MetreChoice{b, parts, n, 0, 0, 0}));
+                bests.push_back(bestPhase(e, r, MetreChoice{b, parts, n, 0, 0, 0}, model));
         }
     MetreChoice best;
     best.score = -INFINITY;

@@ -57,7 +57,7 @@ Metre findMetre(const BeatTrack &track, const std::vector<double> &tracked, cons
         MetreEvidence e = gatherEvidence(track, tracked);
         if (input.notes)
             e.notes = noteEvidence(*input.notes, tracked);
-        c = chooseMetre(e, bounds);
+        c = chooseMetre(e, bounds, input.model);
         m.judged = c.score != 0;
         m.weak = m.judged && c.margin < WeakMargin;
     }

@@ -274,7 +274,7 @@ TEST(Planning, ThePlanCanFollowThePulseAlongPeaksOnly) {
     for (double b : t.beats)
         t.onsetStrength.at(static_cast<size_t>(b / t.hopSeconds + 0.5) + 1) += 3.0f;
     TempoPlan plain = planTempo(t, defaultSettings(), false, 120);
-    TempoPlan peaks = planTempo(t, defaultSettings(), false, 120, MetreInput{false, nullptr, true});
+    TempoPlan peaks = planTempo(t, defaultSettings(), false, 120, MetreInput{false, nullptr, true, {}});
     ASSERT_TRUE(plain.tracked && peaks.tracked);
     EXPECT_GT(std::fabs(medianTempo(plain.beats) / 120 - 1), 0.1) << medianTempo(plain.beats);
     EXPECT_NEAR(medianTempo(peaks.beats), 120, 2);

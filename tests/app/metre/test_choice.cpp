@@ -106,3 +106,33 @@ TEST(MetreEvidence, UnitTimesFollowTheBeatsAndGoOnBeyondThem) {
 }
 
 }  // namespace
+
+// Running sixteenths over a tracked eighth at 132: a 4/4 bar of quarters at 66 (96 units), one
+// chord a bar, accents and bass onsets as a broken-chord prelude gives them (its low notes
+// sound on sixteenths inside the beat, so the bass is busy between the eighths).
+MetreEvidence brokenChords(int bars) {
+    MetreEvidence e;
+    std::array<double, 12> c{}, g{};
+    c[0] = c[4] = c[7] = 1;
+    g[7] = g[11] = g[2] = 1;
+    for (int k = 0; k < bars * 8 * U; ++k) {
+        int j = k % (8 * U);
+        bool quarter = j % (2 * U) == 0, eighth = j % U == 0, sixteenth = j % (U / 2) == 0;
+        e.accents.push_back(j == 0 ? 4.8 : quarter ? 2.8 : eighth ? 1.6 : sixteenth ? 1.2 : -0.4);
+        bool low = (j / (U / 2)) % 4 == 1;  // a low note on every other sixteenth between the eighths
+        e.bass.push_back(j == 0 ? 3.5 : quarter ? 0.5 : eighth ? 1.0 : sixteenth ? (low ? 2.2 : -0.3) : -0.2);
+        addChroma(e, (k / (8 * U)) % 2 ? g : c);
+    }
+    e.trackedTempo = 132;
+    return e;
+}
+
+TEST(MetreChoice, BassInsideTheBeatReadAsAtItsPartsFindsTheQuarterUnderRunningSixteenths) {
+    MetreEvidence e = brokenChords(12);
+    MetreChoice measured = chooseMetre(e, {});
+    EXPECT_EQ(measured.beatUnits, U);  // as measured, the finer places' narrow bass wants the eighth
+    MetreChoice parts = chooseMetre(e, {}, ReadingModel{true});
+    EXPECT_EQ(parts.beatUnits, 2 * U);
+    EXPECT_EQ(parts.barBeats, 4);
+    EXPECT_EQ(parts.phase, 0);
+}
