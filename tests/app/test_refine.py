@@ -121,7 +121,7 @@ class Refinement(unittest.TestCase):
             self.assertEqual(a.read(), b.read())
         refined = run(["-o", self.out("refined.mid"), wav])
         self.assertEqual(refined.returncode, 0, refined.stderr)
-        self.assertRegex(refined.stdout, r"Attack evidence moved \d+ notes?, split \d+ and dropped \d+\.")
+        self.assertRegex(refined.stdout, r"Attack evidence moved \d+ notes?, split \d+, dropped \d+ and added \d+\.")
         reference = onsets(self.paths["prelude-80"]["mid"])
         f_raw = onset_f1(reference, onsets(self.out("raw.mid")))
         f_refined = onset_f1(reference, onsets(self.out("refined.mid")))

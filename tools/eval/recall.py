@@ -3,6 +3,7 @@
 
     recall.py prepare --soundfont SF --room ROOM [--split dev] [--starter PATH] [--work DIR] [-j N]
     recall.py try PARAMS --soundfont SF --room ROOM ... [--refine PATH] [--work DIR] [--breakdown]
+              [--per-rendering] [--per-piece]
     recall.py table --soundfont SF --room ROOM [--split S] --work BEFORE --after AFTER
 
 `table` prints a Markdown table, a row per piece and the means, of the onset F1, precision and
@@ -177,6 +178,7 @@ def main(argv):
     ap.add_argument("--work", default="/tmp/recall-eval/base")
     ap.add_argument("--breakdown", action="store_true")
     ap.add_argument("--per-piece", action="store_true")
+    ap.add_argument("--per-rendering", action="store_true", help="each line's mean F1 per rendering")
     ap.add_argument("-j", "--jobs", type=int, default=2)
     a = ap.parse_args(argv)
     os.nice(10)
@@ -203,6 +205,17 @@ def main(argv):
         if a.breakdown:
             text += " " + " ".join(f"{k}={sum(r[k] for r in rows)}" for k in rows[0] if k[:2] in ("m_", "x_"))
         print(text + f"   [{names[i] if i < len(names) else ''}]")
+    if a.per_rendering:
+        renderings = sorted({key.split(".", 1)[1] for key, _, _ in results})
+        print("rendering (F1 P/R): " + " ".join(f"{r:>16s}" for r in renderings) + "   mean F1")
+        for i in range(lines):
+            means, cells = [], []
+            for rendering in renderings:
+                rows = [r[i] for key, r, _ in results if key.split(".", 1)[1] == rendering and len(r) > i]
+                means.append(np.mean([r["f1"] for r in rows]))
+                cells.append(f"{means[-1]:.4f} {np.mean([r['p'] for r in rows]):.3f}/{np.mean([r['r'] for r in rows]):.3f}")
+            print(f"line {i:<9d} " + " ".join(f"{c:>16s}" for c in cells) + f" {np.mean(means):.4f}"
+                  f"   [{names[i] if i < len(names) else ''}]")
     if a.per_piece:
         for key, rows, b in results:
             print(key, " ".join(f"{r['f1']:.3f}" for r in rows), f"bp {b['f1']:.3f}" if b else "")

@@ -259,12 +259,13 @@ std::string fallbackSentence(const NoBeat &reason, double tempo) {
            " beats per minute; give the tempo with --tempo if it is another.";
 }
 
-// "Attack evidence moved 12 notes, split 5 and dropped 7. ", or "" when the notes were not refined.
+// "Attack evidence moved 12 notes, split 5, dropped 7 and added 3. ", or "" when the notes were not refined.
 std::string refineWords(const RunReport &r) {
     if (!r.refined)
         return "";
     return "Attack evidence moved " + std::to_string(r.moved) + (r.moved == 1 ? " note" : " notes") + ", split " +
-           std::to_string(r.split) + " and dropped " + std::to_string(r.dropped) + ". ";
+           std::to_string(r.split) + ", dropped " + std::to_string(r.dropped) + " and added " + std::to_string(r.added) +
+           ". ";
 }
 
 std::string summaryParagraph(const RunReport &r) {

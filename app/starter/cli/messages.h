@@ -46,9 +46,10 @@ struct RunReport {
     std::string metre;            // the metre of the beats followed and its source, "" for none
     bool refined = false;         // the attack evidence refined the notes
     bool refineCancelled = false; // a cancel stopped the refinement: the engine's notes as they are
-    int moved = 0;                // notes moved, split and dropped by it
+    int moved = 0;                // notes moved, split, dropped and added by it
     int split = 0;
     int dropped = 0;
+    int added = 0;
 };
 
 /** One plain sentence for an engine code and detail, with the settings as the engine read them. */

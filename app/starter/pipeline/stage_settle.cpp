@@ -127,6 +127,7 @@ RunReport reportOf(const FilePlan &file, const RunPlan &plan, const FileResults 
     r.moved = f.refinement.counts.moved;
     r.split = f.refinement.counts.split;
     r.dropped = f.refinement.counts.dropped;
+    r.added = f.refinement.counts.added;
     return r;
 }
 

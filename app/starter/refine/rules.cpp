@@ -203,6 +203,21 @@ bool explainedBelow(const std::vector<Working> &w, const ProbedEvidence &v, int 
     return false;
 }
 
+// Where a proposed note's peak across the keys is measured: the long window centred 30 to 150 ms
+// after its attack holds the note's first partials and little of what sounded before it.
+constexpr double PeakFrom = 0.03, PeakTo = 0.15;
+// The keys a note's peak is measured against: a semitone and a tone either side.
+constexpr int PeakNeighbours[] = {-2, -1, 1, 2};
+
+// How far the partials of pitch stand above those of the keys beside it just after `at`, in dB.
+double peakAcrossKeys(const ProbedEvidence &v, int pitch, double at, const RefineThresholds &th) {
+    double beside = -LevelFloorDb;
+    for (int d : PeakNeighbours)
+        if (measurable(pitch + d))
+            beside = std::max(beside, meanLevel(v, ProbeKind::MeanLevel, pitch + d, at + PeakFrom, at + PeakTo, th));
+    return meanLevel(v, ProbeKind::MeanLevel, pitch, at + PeakFrom, at + PeakTo, th) - beside;
+}
+
 // Whether an attack of pitch at `at` is a note of its own that nothing written accounts for: strong,
 // its fundamental rising and lasting, no note of its key near, and not the partials of a lower note.
 bool proposable(const std::vector<Working> &w, const ProbedEvidence &v, int pitch, const Attack &a, double at,
@@ -210,6 +225,7 @@ bool proposable(const std::vector<Working> &w, const ProbedEvidence &v, int pitc
     return a.strength >= th.addStrength && !keyBusy(w, pitch, at, th.addGap) &&
            probeValue(v, riseProbe(v.evidence, pitch, 0, at, th)) >= th.addFundamental &&
            meanLevel(v, ProbeKind::MeanFundamental, pitch, at, at + th.splitGap, th) >= th.addLevel &&
+           (th.addPeak <= -LevelFloorDb || peakAcrossKeys(v, pitch, at, th) >= th.addPeak) &&
            !explainedBelow(w, v, pitch, at, th);
 }
 
@@ -310,6 +326,12 @@ std::vector<Probe> wantedProbes(const std::vector<TimedNote> &notes, const Attac
                 wanted.push_back(attackLevelProbe(e, pitch, at, th));
                 for (int interval : {12, 19, 24})
                     wanted.push_back(riseProbe(e, pitch, interval, at, th));
+                if (th.addPeak <= -LevelFloorDb)
+                    continue;
+                wanted.push_back(levelProbe(e, ProbeKind::MeanLevel, pitch, at + PeakFrom, at + PeakTo, th));
+                for (int d : PeakNeighbours)
+                    if (measurable(pitch + d))
+                        wanted.push_back(levelProbe(e, ProbeKind::MeanLevel, pitch + d, at + PeakFrom, at + PeakTo, th));
             }
     return wanted;
 }

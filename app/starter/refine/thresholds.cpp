@@ -49,6 +49,7 @@ const std::vector<ThresholdField> &thresholdFields() {
         {"addLevel", &RefineThresholds::addLevel},
         {"addGap", &RefineThresholds::addGap},
         {"addBelow", &RefineThresholds::addBelow},
+        {"addPeak", &RefineThresholds::addPeak},
         {"addLength", &RefineThresholds::addLength},
         {"restrikeStrength", &RefineThresholds::restrikeStrength},
         {"restrikeRise", &RefineThresholds::restrikeRise},

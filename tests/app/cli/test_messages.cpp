@@ -128,8 +128,9 @@ TEST(Messages, SummarySaysWhatWasWritten) {
     r.moved = 1;
     r.split = 5;
     r.dropped = 7;
+    r.added = 3;
     std::string refined = summaryParagraph(r);
-    EXPECT_NE(refined.find("detected key E minor. Attack evidence moved 1 note, split 5 and dropped 7. 3 min 12 s"),
+    EXPECT_NE(refined.find("detected key E minor. Attack evidence moved 1 note, split 5, dropped 7 and added 3. 3 min 12 s"),
               std::string::npos) << refined;
 }
 

@@ -16,8 +16,8 @@ std::vector<TimedNote> refine(const std::vector<TimedNote> &notes, const AttackE
     return applyRules(notes, e, grid(), RefineThresholds{}, counts);
 }
 
-// The rules with the proposal of notes on and splits at attacks of 3 dB (both off by default
-// until they gain on pieces they were not chosen on).
+// The rules with the proposal of notes on and splits at attacks of 3 dB (the split off by default
+// until it gains on pieces it was not chosen on).
 std::vector<TimedNote> refineProposing(const std::vector<TimedNote> &notes, const AttackEvidence &e,
                                        RefineCounts &counts) {
     RefineThresholds th;
@@ -132,6 +132,38 @@ TEST(RefineRules, ANoteTheEngineMissedIsAddedAtItsAttackButNotItsPartials) {
         EXPECT_EQ(out[i].key, keys[i]);
         EXPECT_NEAR(out[i].on, onsets[i], SuddenToneEarly) << out[i].key;
     }
+}
+
+// A decaying harmonic tone of key added to x from `start` s (44100 Hz), as a plucked string.
+void addPlucked(std::vector<float> &x, int key, double start, double gain) {
+    double f0 = 440 * std::pow(2.0, (key - 69) / 12.0);
+    for (size_t i = static_cast<size_t>(start * 44100); i < x.size(); ++i) {
+        double t = static_cast<double>(i) / 44100 - start, v = 0;
+        for (int h = 1; h <= 4; ++h)
+            v += std::sin(2 * M_PI * f0 * h * t) / h;
+        x[i] += static_cast<float>(gain * std::exp(-t / 0.8) * v);
+    }
+}
+
+TEST(RefineRules, AnUnwrittenBassNoteIsAddedWithoutTheKeysBesideIt) {
+    // The engine wrote C4; A1 of a bass, unwritten, is plucked at 1.5 s. Low keys lie closer than the
+    // long window tells apart, so the keys a semitone and a tone beside A1 rise with it: only the key
+    // that stands above them is added (when any strong attack of its own proposed a note, they were too).
+    std::vector<float> x(static_cast<size_t>(3 * 44100), 0.0f);
+    addPlucked(x, 60, 0.5, 0.15);
+    addPlucked(x, 33, 1.5, 0.3);
+    AttackEvidence e;
+    ASSERT_TRUE(measureSamples(x, geometryFor(44100, 440), e, nullptr));
+    RefineCounts counts;
+    std::vector<TimedNote> out = refine({note(60, 0.5, 2.5)}, e, counts);
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(counts.added, 1);
+    EXPECT_EQ(out[1].key, 33);
+    EXPECT_NEAR(out[1].on, 1.5, SuddenToneEarly);
+    RefineThresholds anyPeak;
+    anyPeak.addPeak = -1000;
+    EXPECT_GT(applyRules({note(60, 0.5, 2.5)}, e, grid(), anyPeak, counts).size(), 2u)
+        << "without its peak across the keys the keys beside it are taken for notes";
 }
 
 TEST(RefineRules, AnUnwrittenLowNoteIsAddedAndExplainsItsPartials) {
