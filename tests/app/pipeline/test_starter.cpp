@@ -285,8 +285,10 @@ TEST_F(StarterFixture, TheProgressShareCoversTheWholeFileAndNeverGoesBack) {
     ASSERT_GE(shares.size(), 10u) << r.out;
     for (size_t i = 1; i < shares.size(); ++i)
         ASSERT_GE(shares[i], shares[i - 1]) << "line " << i << " of " << r.out;
-    EXPECT_LT(shares.front(), 20) << r.out;
     ASSERT_GT(whileTranscribing.size(), 3u) << "it moves between the engine's reports";
+    // The line is painted every 50 ms: on a loaded machine the quick conversion may pass unseen,
+    // but the beat finding, a third of the file's share, is shown before the engine runs.
+    EXPECT_LT(shares.front(), *whileTranscribing.begin()) << r.out;
     EXPECT_GT(*whileTranscribing.begin(), 30) << "the conversion and the beat finding count; no new start at 0 %";
 }
 
