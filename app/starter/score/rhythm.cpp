@@ -120,11 +120,19 @@ int metricLevel(const ScoreGrid &g, int64_t position) {
     return level;
 }
 
-std::vector<std::pair<int64_t, int64_t>> splitSpan(const ScoreGrid &g, int64_t start, int64_t end, bool rest) {
-    std::vector<std::pair<int64_t, int64_t>> out;
-    if (end <= start)
-        return out;
-    int strongest = INT_MAX;
+namespace {
+
+// The strongest position strictly inside start..end (the first of them) and its level; -1 when
+// there is none. A bar line is the strongest there is, so a span over one is cut at the first
+// without reading every step: a note or rest held over thousands of bars costs a step per bar.
+int64_t strongestInside(const ScoreGrid &g, int64_t start, int64_t end, int &strongest) {
+    int64_t intoBar = start % g.barSteps;
+    int64_t bar = start - (intoBar < 0 ? intoBar + g.barSteps : intoBar) + g.barSteps;
+    strongest = INT_MAX;
+    if (bar < end) {
+        strongest = 0;
+        return bar;
+    }
     int64_t at = -1;
     for (int64_t p = start + 1; p < end; ++p) {
         int level = metricLevel(g, p);
@@ -133,22 +141,35 @@ std::vector<std::pair<int64_t, int64_t>> splitSpan(const ScoreGrid &g, int64_t s
             at = p;
         }
     }
-    int type, dots;
-    bool single = noteValue(g, end - start, type, dots);
-    // A value may hold beats and beat groups only when it starts on a stronger position than
-    // any it crosses, or on a beat and crosses only beats (a half note on beat 2 of 3/4), or is a
-    // syncopation a copyist writes whole; within a beat any plain or dotted value will do.
-    if (single && strongest <= 2) {
-        int from = metricLevel(g, start);
-        single = strongest > from || (strongest == from && from > 0) || (!rest && writtenSyncopation(g, start, end));
+    return at;
+}
+
+}  // namespace
+
+std::vector<std::pair<int64_t, int64_t>> splitSpan(const ScoreGrid &g, int64_t start, int64_t end, bool rest) {
+    std::vector<std::pair<int64_t, int64_t>> out;
+    // Each pass writes the span whole or cuts it at its strongest position, writes the part before
+    // and goes on with the part after (a loop, not a recursion as deep as the bars it holds).
+    while (end > start) {
+        int strongest;
+        int64_t at = strongestInside(g, start, end, strongest);
+        int type, dots;
+        bool single = noteValue(g, end - start, type, dots);
+        // A value may hold beats and beat groups only when it starts on a stronger position than
+        // any it crosses, or on a beat and crosses only beats (a half note on beat 2 of 3/4), or is
+        // a syncopation a copyist writes whole; within a beat any plain or dotted value will do.
+        if (single && strongest <= 2) {
+            int from = metricLevel(g, start);
+            single = strongest > from || (strongest == from && from > 0) || (!rest && writtenSyncopation(g, start, end));
+        }
+        if (single || at < 0) {
+            out.push_back({start, end});
+            break;
+        }
+        std::vector<std::pair<int64_t, int64_t>> before = splitSpan(g, start, at, rest);
+        out.insert(out.end(), before.begin(), before.end());
+        start = at;
     }
-    if (single || at < 0) {
-        out.push_back({start, end});
-        return out;
-    }
-    out = splitSpan(g, start, at, rest);
-    std::vector<std::pair<int64_t, int64_t>> after = splitSpan(g, at, end, rest);
-    out.insert(out.end(), after.begin(), after.end());
     return out;
 }
 

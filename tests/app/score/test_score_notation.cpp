@@ -61,6 +61,14 @@ TEST(ScoreRhythm, SplitsWhereTheMetreAsks) {
     ScoreGrid twelve = gridOf(12, 3);
     EXPECT_EQ(splitSpan(twelve, 0, 24), (Spans{{0, 24}}));            // dotted whole
     EXPECT_EQ(splitSpan(twelve, 6, 18), (Spans{{6, 12}, {12, 18}}));   // over the middle of the bar
+    // A note held from beat 4 over 200000 bars of 3/4: cut at each bar line, as quickly as it is
+    // long (it once read every step again for every bar, and recursed once a bar).
+    constexpr int64_t Bars = 200000;
+    Spans held = splitSpan(waltz, 8, Bars * 12 + 4);
+    ASSERT_EQ(held.size(), static_cast<size_t>(Bars) + 1);
+    EXPECT_EQ(held.front(), (std::pair<int64_t, int64_t>{8, 12}));
+    EXPECT_EQ(held[Bars / 2], (std::pair<int64_t, int64_t>{Bars / 2 * 12, Bars / 2 * 12 + 12}));
+    EXPECT_EQ(held.back(), (std::pair<int64_t, int64_t>{Bars * 12, Bars * 12 + 4}));
 }
 
 TEST(ScoreRhythm, NoteValuesAndMetricLevels) {
