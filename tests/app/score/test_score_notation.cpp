@@ -61,7 +61,7 @@ TEST(ScoreRhythm, SplitsWhereTheMetreAsks) {
     ScoreGrid twelve = gridOf(12, 3);
     EXPECT_EQ(splitSpan(twelve, 0, 24), (Spans{{0, 24}}));            // dotted whole
     EXPECT_EQ(splitSpan(twelve, 6, 18), (Spans{{6, 12}, {12, 18}}));   // over the middle of the bar
-    // A note held from beat 4 over 200000 bars of 3/4: cut at each bar line, as quickly as it is
+    // A note held from beat 3 over 200000 bars of 3/4: cut at each bar line, as quickly as it is
     // long (it once read every step again for every bar, and recursed once a bar).
     constexpr int64_t Bars = 200000;
     Spans held = splitSpan(waltz, 8, Bars * 12 + 4);
