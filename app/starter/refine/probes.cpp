@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <queue>
 #include <thread>
 #include <tuple>
 
@@ -187,28 +189,35 @@ void feedProbes(ProbePass &s, int u, const std::vector<Cell> &cells) {
                    s.active.end());
 }
 
-// A change in the keys whose long levels a stretch needs: from hop on, key's count changes by delta.
-struct KeyNeed {
-    int hop, key, delta;
+// The keys whose long levels the probes of a stretch read at a hop, as the hops go forward.
+struct KeyWants {
+    size_t next = 0;  // the first probe (in order) not yet counted in
+    std::priority_queue<std::pair<int, int>, std::vector<std::pair<int, int>>, std::greater<>> ends;  // (hop, key)
+    int count[PitchCount] = {};
+    bool wanted[PitchCount] = {};
 };
 
-// The levels each probe in order[begin, end) reads: those of its key (and of its lower key) over its
-// hops and LongHalfSpan either side, where its rises look; in the order of their hops.
-std::vector<KeyNeed> keyNeeds(const ProbePass &s, size_t begin, size_t end) {
-    std::vector<KeyNeed> needs;
-    for (size_t i = begin; i < end; ++i) {
-        const Probe &q = s.probes[s.order[i]];
-        // The levels drawn between measured hops need those of the measured hops either side.
-        int from = firstHop(q, s.e.hops) - LongHalfSpan - (LongEvery - 1);
+// Counts in the keys of the probes in order[k.next, end) whose levels are read from hop t on, and
+// counts out those no longer read at t. A probe reads the levels of its key (and of its lower key)
+// over its hops and LongHalfSpan either side, where its rises look; the levels drawn between
+// measured hops need those of the measured hops either side.
+void wantsAt(const ProbePass &s, size_t end, KeyWants &k, long t) {
+    for (; k.next < end; ++k.next) {
+        const Probe &q = s.probes[s.order[k.next]];
+        if (firstHop(q, s.e.hops) - LongHalfSpan - (LongEvery - 1) > t)
+            break;  // the probes come by their first hop
         int to = lastHop(q, s.e.hops) + LongHalfSpan + LongEvery;
         for (int key : {q.pitch, q.pitch - intervalOf(q.kind)})
             if (measurable(key) && (key == q.pitch || intervalOf(q.kind) != 0)) {
-                needs.push_back({from, key - LowestPitch, 1});
-                needs.push_back({to, key - LowestPitch, -1});
+                k.count[key - LowestPitch] += 1;
+                k.wanted[key - LowestPitch] = true;
+                k.ends.push({to, key - LowestPitch});
             }
     }
-    std::stable_sort(needs.begin(), needs.end(), [](const KeyNeed &a, const KeyNeed &b) { return a.hop < b.hop; });
-    return needs;
+    for (; !k.ends.empty() && k.ends.top().first <= t; k.ends.pop()) {
+        int p = k.ends.top().second;
+        k.wanted[p] = --k.count[p] > 0;
+    }
 }
 
 // Measures the long levels over hops [from - 8, to + 8] and feeds the cells of [from, to]; false on a
@@ -218,16 +227,12 @@ bool measureStretch(ProbePass &s, const Stretch &stretch) {
     const int from = stretch.from, to = stretch.to;
     LevelRing ring = floorRing(2 * LongHalfSpan + LongEvery);
     std::vector<Cell> cells(PitchCount);
-    std::vector<KeyNeed> needs = keyNeeds(s, stretch.begin, stretch.end);
-    int count[PitchCount] = {};
-    bool wanted[PitchCount] = {};
-    size_t next = 0;
+    KeyWants keys;
+    keys.next = stretch.begin;
+    const bool *wanted = keys.wanted;
     const long first = measuredAtOrBefore(std::max(0, from - LongHalfSpan));
     for (long t = first; t <= measuredAtOrBefore(to + LongHalfSpan + LongEvery - 1); t += LongEvery) {
-        for (; next < needs.size() && needs[next].hop <= t; ++next) {
-            count[needs[next].key] += needs[next].delta;
-            wanted[needs[next].key] = count[needs[next].key] > 0;
-        }
+        wantsAt(s, stretch.end, keys, t);
         const float *x = samplesAt(s.source, s.window, t * g.hop - g.longSize / 2, g.longSize);
         if (!x)
             return false;
@@ -236,7 +241,7 @@ bool measureStretch(ProbePass &s, const Stretch &stretch) {
         if (t > first)
             drawBetween(ring, t - LongEvery, t, wanted);
         for (long u = std::max<long>(from, t - LongEvery + 1 - LongHalfSpan); u <= std::min<long>(t - LongHalfSpan, to); ++u) {
-            // The probes fed at u read the keys wanted from u - 8 on (see keyNeeds), so at t too.
+            // The probes fed at u read the keys wanted from u - 8 on (see wantsAt), so at t too.
             cellsAt(s.bands, ring, u, wanted, cells);
             feedProbes(s, static_cast<int>(u), cells);
         }
