@@ -120,7 +120,8 @@ BENCHMARK(BM_AttackEvidenceOfLongFile)->Arg(10)->Arg(60)->Unit(benchmark::kMilli
 
 // The refinement of state.range(0) minutes of the minute of notes read from a file (swept, its probes
 // measured again): every other note written, on a grid of 16ths at 120 beats per minute. With
-// range(1) 1 as the starter measures it: the written notes' keys alone, their cells kept by the sweep.
+// range(1) 0 every key, as the starter's default run measures it for its proposals (no cells kept);
+// with 1 as it measures with proposals off: the written notes' keys alone, their cells kept by the sweep.
 void BM_RefinementPerMinute(benchmark::State &state) {
     int minutes = static_cast<int>(state.range(0));
     bool notesKeys = state.range(1) != 0;

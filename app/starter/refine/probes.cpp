@@ -3,7 +3,10 @@
 #include "app/starter/refine/probes.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <functional>
 #include <memory>
+#include <queue>
 #include <thread>
 #include <tuple>
 
@@ -35,45 +38,58 @@ bool keepsValues(const AttackEvidence &e) {
            e.partialRise.size() == cells * KeptPartials;
 }
 
-// The largest rise of the key beyond what the lower key's partials that it does not share explain.
-template <class CellAt> double partnerOver(const Probe &q, int hops, CellAt cell) {
+// A probe's answer on its way, taken hop by hop over its span: the sum of its levels, or the largest
+// of its rises.
+struct Fold {
+    double sum = 0;
+    float best = 0;
+};
+
+// A fold before the first hop: a partner rise starts below any rise, the others at 0.
+Fold startFold(const Probe &q) { return Fold{0, intervalOf(q.kind) != 0 ? -1e9f : 0.0f}; }
+
+// Takes the cells at one hop u of a probe's span into its fold, `times` times over (a hop outside the
+// recording reads the nearest hop's cells); cell(pitch) gives the cells of that hop, asked only for
+// the keys the probe reads (its key when measurable, and a partner's lower key when measurable).
+template <class CellOf> void foldHop(const Probe &q, int hops, Fold &f, long times, CellOf cell) {
     static const float unshared12[KeptPartials] = {1.0f, 0.0f, 1.0f / 3};
     static const float unshared19[KeptPartials] = {1.0f, 0.5f, 0.0f};
     static const float unshared24[KeptPartials] = {1.0f, 0.5f, 1.0f / 3};
-    int interval = intervalOf(q.kind), lower = q.pitch - interval;
-    const float *weights = interval == 12 ? unshared12 : interval == 19 ? unshared19 : unshared24;
-    float total = weights[0] + weights[1] + weights[2];
-    float best = -1e9f;
-    for (int u = q.from; u <= q.to; ++u) {
-        float explained = 0;
-        int hop = std::clamp(u, 0, std::max(0, hops - 1));
-        for (int h = 0; h < KeptPartials && measurable(lower); ++h)
-            if (hops > 0)
-                explained += weights[h] * cell(hop, lower).partial[h];
-        float rise = hops == 0 || !measurable(q.pitch) ? 0.0f : cell(hop, q.pitch).rise;
-        best = std::max(best, rise - explained / total);
+    const int interval = intervalOf(q.kind), lower = q.pitch - interval;
+    if (interval != 0) {
+        // The largest rise of the key beyond what the lower key's partials that it does not share explain.
+        const float *weights = interval == 12 ? unshared12 : interval == 19 ? unshared19 : unshared24;
+        float total = weights[0] + weights[1] + weights[2], explained = 0;
+        for (int h = 0; h < KeptPartials && measurable(lower) && hops > 0; ++h)
+            explained += weights[h] * cell(lower).partial[h];
+        float rise = hops == 0 || !measurable(q.pitch) ? 0.0f : cell(q.pitch).rise;
+        for (long i = 0; i < times; ++i)
+            f.best = std::max(f.best, rise - explained / total);
+    } else if (q.kind == ProbeKind::FundamentalRise) {
+        for (long i = 0; i < times && hops > 0 && measurable(q.pitch); ++i)
+            f.best = std::max(f.best, cell(q.pitch).partial[0]);
+    } else if (hops > 0 && measurable(q.pitch)) {
+        const Cell c = cell(q.pitch);
+        for (long i = 0; i < times; ++i)
+            f.sum += q.kind == ProbeKind::MeanLevel ? c.level : c.fundamental;
     }
-    return best;
+}
+
+// The answer a probe's fold over its whole span gives.
+double finishFold(const Probe &q, const Fold &f) {
+    if (intervalOf(q.kind) != 0 || q.kind == ProbeKind::FundamentalRise)
+        return f.best;
+    return f.sum / (q.to - q.from + 1);
 }
 
 // A probe's answer from the cells of its hops; cell(hop, pitch) is asked for hops within the recording.
 template <class CellAt> double evaluate(const Probe &q, int hops, CellAt cell) {
-    if (intervalOf(q.kind) != 0)
-        return partnerOver(q, hops, cell);
-    if (q.kind == ProbeKind::FundamentalRise) {
-        float best = 0;
-        for (int u = q.from; u <= q.to; ++u)
-            best = std::max(best, cell(std::clamp(u, 0, hops - 1), q.pitch).partial[0]);
-        return best;
-    }
-    double sum = 0;
+    Fold f = startFold(q);
     for (int u = q.from; u <= q.to; ++u) {
-        if (hops == 0 || !measurable(q.pitch))
-            continue;
-        const Cell c = cell(std::clamp(u, 0, hops - 1), q.pitch);
-        sum += q.kind == ProbeKind::MeanLevel ? c.level : c.fundamental;
+        int hop = std::clamp(u, 0, std::max(0, hops - 1));
+        foldHop(q, hops, f, 1, [&cell, hop](int pitch) { return cell(hop, pitch); });
     }
-    return sum / (q.to - q.from + 1);
+    return finishFold(q, f);
 }
 
 // The cell of a key at a hop from the values kept.
@@ -86,11 +102,11 @@ Cell keptCell(const AttackEvidence &e, int hop, int pitch) {
     return c;
 }
 
-// A probe on its way: the cells of its key (and its lower key) at the hops of its span seen so far.
+// A probe on its way: its fold over the hops of its span seen so far.
 struct Pending {
-    size_t index;     // of the probe
+    uint32_t index;   // of the probe
     int first, last;  // its span clamped into the recording
-    std::vector<Cell> own, lower;
+    Fold fold;
 };
 
 // A cell from its values in the order KeptCells keeps them.
@@ -115,14 +131,15 @@ bool sweptCovers(const AttackEvidence &e, const Probe &q) {
            (intervalOf(q.kind) == 0 || !measurable(lower) || kept(lower)) && std::clamp(q.to, 0, e.hops - 1) < k.hops;
 }
 
-// The cells of every key at hop u from the long levels at u - 8, u and u + 8.
-void cellsAt(const BandTable &bands, LevelRing &ring, long u, std::vector<Cell> &cells) {
+// The cells of the keys flagged at hop u from the long levels at u - 8, u and u + 8.
+void cellsAt(const BandTable &bands, LevelRing &ring, long u, const bool *keys, std::vector<Cell> &cells) {
     float rise[PitchCount], partials[KeptPartials * PitchCount], values[CellValues];
-    weightedRise(bands, ring.at(u + LongHalfSpan), ring.at(u - LongHalfSpan), nullptr, rise, partials, PitchCount);
-    for (int p = 0; p < PitchCount; ++p) {
-        cellValues(bands, ring.at(u), rise[p], partials, PitchCount, p, values);
-        cells[p] = cellOf(values);
-    }
+    weightedRise(bands, ring.at(u + LongHalfSpan), ring.at(u - LongHalfSpan), nullptr, rise, partials, PitchCount, keys);
+    for (int p = 0; p < PitchCount; ++p)
+        if (keys[p]) {
+            cellValues(bands, ring.at(u), rise[p], partials, PitchCount, p, values);
+            cells[p] = cellOf(values);
+        }
 }
 
 // What one measuring pass (or one thread of it) works with.
@@ -149,49 +166,58 @@ struct Stretch {
 int firstHop(const Probe &q, int hops) { return std::clamp(q.from, 0, hops - 1); }
 int lastHop(const Probe &q, int hops) { return std::clamp(q.to, 0, hops - 1); }
 
+// How many hops of a probe's span read the cells of hop u of a recording of `hops` hops (those before
+// the recording read its first hop's, those after it its last hop's).
+long timesRead(const Probe &q, int hops, int u) {
+    long low = u == 0 ? std::min(q.from, 0) : u, high = u == hops - 1 ? std::max(q.to, u) : u;
+    return std::max(0L, std::min<long>(q.to, high) - std::max<long>(q.from, low) + 1);
+}
+
 // Hands the cells of hop u to the probes that cover it, and answers those that end there.
 void feedProbes(ProbePass &s, int u, const std::vector<Cell> &cells) {
     for (; s.next < s.end && firstHop(s.probes[s.order[s.next]], s.e.hops) == u; ++s.next) {
         const Probe &q = s.probes[s.order[s.next]];
-        s.active.push_back({s.order[s.next], u, lastHop(q, s.e.hops), {}, {}});
+        s.active.push_back({s.order[s.next], u, lastHop(q, s.e.hops), startFold(q)});
     }
     for (Pending &p : s.active) {
         const Probe &q = s.probes[p.index];
-        p.own.push_back(cells[q.pitch - LowestPitch]);
-        int lower = q.pitch - intervalOf(q.kind);
-        if (intervalOf(q.kind) != 0 && measurable(lower))
-            p.lower.push_back(cells[lower - LowestPitch]);
+        foldHop(q, s.e.hops, p.fold, timesRead(q, s.e.hops, u), [&cells](int pitch) { return cells[pitch - LowestPitch]; });
         if (p.last == u)
-            s.answers[p.index] = evaluate(q, s.e.hops, [&p, &q](int hop, int pitch) {
-                return (pitch == q.pitch ? p.own : p.lower)[hop - p.first];
-            });
+            s.answers[p.index] = finishFold(q, p.fold);
     }
     s.active.erase(std::remove_if(s.active.begin(), s.active.end(), [u](const Pending &p) { return p.last == u; }),
                    s.active.end());
 }
 
-// A change in the keys whose long levels a stretch needs: from hop on, key's count changes by delta.
-struct KeyNeed {
-    int hop, key, delta;
+// The keys whose long levels the probes of a stretch read at a hop, as the hops go forward.
+struct KeyWants {
+    size_t next = 0;  // the first probe (in order) not yet counted in
+    std::priority_queue<std::pair<int, int>, std::vector<std::pair<int, int>>, std::greater<>> ends;  // (hop, key)
+    int count[PitchCount] = {};
+    bool wanted[PitchCount] = {};
 };
 
-// The levels each probe in order[begin, end) reads: those of its key (and of its lower key) over its
-// hops and LongHalfSpan either side, where its rises look; in the order of their hops.
-std::vector<KeyNeed> keyNeeds(const ProbePass &s, size_t begin, size_t end) {
-    std::vector<KeyNeed> needs;
-    for (size_t i = begin; i < end; ++i) {
-        const Probe &q = s.probes[s.order[i]];
-        // The levels drawn between measured hops need those of the measured hops either side.
-        int from = firstHop(q, s.e.hops) - LongHalfSpan - (LongEvery - 1);
+// Counts in the keys of the probes in order[k.next, end) whose levels are read from hop t on, and
+// counts out those no longer read at t. A probe reads the levels of its key (and of its lower key)
+// over its hops and LongHalfSpan either side, where its rises look; the levels drawn between
+// measured hops need those of the measured hops either side.
+void wantsAt(const ProbePass &s, size_t end, KeyWants &k, long t) {
+    for (; k.next < end; ++k.next) {
+        const Probe &q = s.probes[s.order[k.next]];
+        if (firstHop(q, s.e.hops) - LongHalfSpan - (LongEvery - 1) > t)
+            break;  // the probes come by their first hop
         int to = lastHop(q, s.e.hops) + LongHalfSpan + LongEvery;
         for (int key : {q.pitch, q.pitch - intervalOf(q.kind)})
             if (measurable(key) && (key == q.pitch || intervalOf(q.kind) != 0)) {
-                needs.push_back({from, key - LowestPitch, 1});
-                needs.push_back({to, key - LowestPitch, -1});
+                k.count[key - LowestPitch] += 1;
+                k.wanted[key - LowestPitch] = true;
+                k.ends.push({to, key - LowestPitch});
             }
     }
-    std::stable_sort(needs.begin(), needs.end(), [](const KeyNeed &a, const KeyNeed &b) { return a.hop < b.hop; });
-    return needs;
+    for (; !k.ends.empty() && k.ends.top().first <= t; k.ends.pop()) {
+        int p = k.ends.top().second;
+        k.wanted[p] = --k.count[p] > 0;
+    }
 }
 
 // Measures the long levels over hops [from - 8, to + 8] and feeds the cells of [from, to]; false on a
@@ -201,16 +227,12 @@ bool measureStretch(ProbePass &s, const Stretch &stretch) {
     const int from = stretch.from, to = stretch.to;
     LevelRing ring = floorRing(2 * LongHalfSpan + LongEvery);
     std::vector<Cell> cells(PitchCount);
-    std::vector<KeyNeed> needs = keyNeeds(s, stretch.begin, stretch.end);
-    int count[PitchCount] = {};
-    bool wanted[PitchCount] = {};
-    size_t next = 0;
+    KeyWants keys;
+    keys.next = stretch.begin;
+    const bool *wanted = keys.wanted;
     const long first = measuredAtOrBefore(std::max(0, from - LongHalfSpan));
     for (long t = first; t <= measuredAtOrBefore(to + LongHalfSpan + LongEvery - 1); t += LongEvery) {
-        for (; next < needs.size() && needs[next].hop <= t; ++next) {
-            count[needs[next].key] += needs[next].delta;
-            wanted[needs[next].key] = count[needs[next].key] > 0;
-        }
+        wantsAt(s, stretch.end, keys, t);
         const float *x = samplesAt(s.source, s.window, t * g.hop - g.longSize / 2, g.longSize);
         if (!x)
             return false;
@@ -219,7 +241,8 @@ bool measureStretch(ProbePass &s, const Stretch &stretch) {
         if (t > first)
             drawBetween(ring, t - LongEvery, t, wanted);
         for (long u = std::max<long>(from, t - LongEvery + 1 - LongHalfSpan); u <= std::min<long>(t - LongHalfSpan, to); ++u) {
-            cellsAt(s.bands, ring, u, cells);
+            // The probes fed at u read the keys wanted from u - 8 on (see wantsAt), so at t too.
+            cellsAt(s.bands, ring, u, wanted, cells);
             feedProbes(s, static_cast<int>(u), cells);
         }
     }
@@ -262,21 +285,20 @@ bool measureStretches(const AttackEvidence &e, const BandTable &bands, const std
     return true;
 }
 
-// Measures the probes (answers: one each) along the recording, its stretches shared out among the
-// cores; false when the file cannot be read again.
-bool measureProbes(const AttackEvidence &e, const std::vector<Probe> &probes, std::vector<double> &answers) {
+// Measures the probes at the indices in order along the recording into their answers (one per probe),
+// its stretches shared out among the cores; false when the file cannot be read again.
+bool measureProbes(const AttackEvidence &e, const std::vector<Probe> &probes, std::vector<uint32_t> order,
+                   std::vector<double> &answers) {
     const EvidenceGeometry &g = e.source.geometry;
     BandTable bands = bandTable(g.longSize, g.rate, g.referencePitch);
-    answers.assign(probes.size(), 0);
-    if (probes.empty())
-        return true;
-    std::vector<uint32_t> order;
-    for (size_t i = 0; i < probes.size(); ++i) {
-        if (probes[i].to < probes[i].from)
+    // A probe without hops reads no cell.
+    auto empty = [&probes](uint32_t i) { return probes[i].to < probes[i].from; };
+    for (uint32_t i : order)
+        if (empty(i))
             answers[i] = evaluate(probes[i], e.hops, [](int, int) { return Cell{}; });
-        else
-            order.push_back(static_cast<uint32_t>(i));
-    }
+    order.erase(std::remove_if(order.begin(), order.end(), empty), order.end());
+    if (order.empty())
+        return true;
     std::stable_sort(order.begin(), order.end(),
                      [&](uint32_t a, uint32_t b) { return firstHop(probes[a], e.hops) < firstHop(probes[b], e.hops); });
     std::vector<Stretch> stretches = stretchesOf(probes, order, e.hops);
@@ -329,19 +351,23 @@ ProbedEvidence probeEvidence(const AttackEvidence &e, std::vector<Probe> wanted)
     wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
     wanted.shrink_to_fit();
     // Those whose cells the sweep kept are read; the rest are measured again.
-    std::vector<Probe> measured;
-    for (const Probe &q : wanted)
-        if (!sweptCovers(e, q))
-            measured.push_back(q);
-    std::vector<double> answers;
-    if (!measureProbes(e, measured, answers))
+    std::vector<double> answers(wanted.size(), 0);
+    auto swept = [&e](int hop, int pitch) { return sweptCell(e.cells, hop, pitch); };
+    size_t again = 0;
+    for (size_t i = 0; i < wanted.size(); ++i)
+        if (sweptCovers(e, wanted[i]))
+            answers[i] = evaluate(wanted[i], e.hops, swept);
+        else
+            again += 1;
+    std::vector<uint32_t> measured;
+    measured.reserve(again);
+    for (size_t i = 0; i < wanted.size(); ++i)
+        if (!sweptCovers(e, wanted[i]))
+            measured.push_back(static_cast<uint32_t>(i));
+    if (!measureProbes(e, wanted, std::move(measured), answers))
         return v;
-    v.answers.reserve(wanted.size());
-    for (size_t i = 0, j = 0; i < wanted.size(); ++i)
-        v.answers.push_back(j < measured.size() && measured[j] == wanted[i]
-                                ? answers[j++]
-                                : evaluate(wanted[i], e.hops, [&e](int hop, int pitch) { return sweptCell(e.cells, hop, pitch); }));
     v.probes = std::move(wanted);
+    v.answers = std::move(answers);
     return v;
 }
 
@@ -354,8 +380,8 @@ double probeValue(const ProbedEvidence &v, const Probe &q) {
         return v.answers[static_cast<size_t>(it - v.probes.begin())];
     if (sweptCovers(e, q))
         return evaluate(q, e.hops, [&e](int hop, int pitch) { return sweptCell(e.cells, hop, pitch); });
-    std::vector<double> one;
-    if (!e.source.path.empty() && e.hops > 0 && measureProbes(e, {q}, one))
+    std::vector<double> one(1, 0);
+    if (!e.source.path.empty() && e.hops > 0 && measureProbes(e, {q}, {0}, one))
         return one.front();
     return evaluate(q, e.hops, [](int, int) { return Cell{}; });
 }

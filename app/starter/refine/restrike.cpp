@@ -56,11 +56,10 @@ void splitRestrikes(std::vector<Working> &w, const ProbedEvidence &v, const Time
     }
 }
 
-void restrikeProbes(const AttackEvidence &e, int pitch, double at, const RefineThresholds &th,
-                    std::vector<Probe> &wanted) {
-    wanted.push_back(riseProbe(e, pitch, 0, at, th));
-    wanted.push_back(levelProbe(e, ProbeKind::MeanLevel, pitch, at + RenewalNear, at + RenewalFar, th));
-    wanted.push_back(levelProbe(e, ProbeKind::MeanLevel, pitch, at - RenewalFar, at - RenewalNear, th));
-    wanted.push_back(levelProbe(e, ProbeKind::MeanFundamental, pitch, at, at + th.splitGap, th));
-    wanted.push_back(attackLevelProbe(e, pitch, at, th));
+std::array<Probe, 5> restrikeProbes(const AttackEvidence &e, int pitch, double at, const RefineThresholds &th) {
+    return {riseProbe(e, pitch, 0, at, th),
+            levelProbe(e, ProbeKind::MeanLevel, pitch, at + RenewalNear, at + RenewalFar, th),
+            levelProbe(e, ProbeKind::MeanLevel, pitch, at - RenewalFar, at - RenewalNear, th),
+            levelProbe(e, ProbeKind::MeanFundamental, pitch, at, at + th.splitGap, th),
+            attackLevelProbe(e, pitch, at, th)};
 }

@@ -3,6 +3,7 @@
 // the broadband attack is too weak for a split.
 #pragma once
 
+#include <array>
 #include <vector>
 
 #include "app/starter/refine/working.h"
@@ -12,5 +13,4 @@
 void splitRestrikes(std::vector<Working> &w, const ProbedEvidence &v, const Timeline &t, const RefineThresholds &th,
                     RefineCounts &counts);
 /** The probes splitRestrikes may ask about an attack of pitch at `at` (seconds, latency taken off). */
-void restrikeProbes(const AttackEvidence &e, int pitch, double at, const RefineThresholds &th,
-                    std::vector<Probe> &wanted);
+std::array<Probe, 5> restrikeProbes(const AttackEvidence &e, int pitch, double at, const RefineThresholds &th);

@@ -281,25 +281,22 @@ std::vector<TimedNote> tidy(const std::vector<Working> &w) {
     return kept;
 }
 
-// Every probe the rules may ask about these notes: the level after each onset, the partner rises at
-// each onset and at each attack an onset may move to, the fundamental's rise and level at each
-// attack strong enough to move or split a note, and the attack level (the velocity) at each.
-std::vector<Probe> wantedProbes(const std::vector<TimedNote> &notes, const AttackEvidence &e, const Timeline &t,
-                                const RefineThresholds &th) {
-    std::set<int> pitches;
-    for (const TimedNote &n : notes)
-        if (measurable(n.pitch))
-            pitches.insert(n.pitch);
-    std::vector<Probe> wanted;
+// Hands add every probe the rules may ask about these notes (pitches: their measurable keys): the
+// level after each onset, the partner rises at each onset and at each attack an onset may move to,
+// the fundamental's rise and level at each attack strong enough to move or split a note, and the
+// attack level (the velocity) at each; with proposals, those of every strong attack of every key.
+template <class Add>
+void listProbes(const std::vector<TimedNote> &notes, const std::set<int> &pitches, const AttackEvidence &e,
+                const Timeline &t, const RefineThresholds &th, Add add) {
     auto partners = [&](int pitch, double time) {
         for (int interval : {12, 19, 24})
             if (pitches.count(pitch - interval))
-                wanted.push_back(riseProbe(e, pitch, interval, time, th));
+                add(riseProbe(e, pitch, interval, time, th));
     };
     for (const TimedNote &n : notes)
         if (measurable(n.pitch)) {
-            wanted.push_back(levelProbe(e, ProbeKind::MeanLevel, n.pitch, n.on, n.on + stepLengthAt(t, n.on), th));
-            wanted.push_back(attackLevelProbe(e, n.pitch, n.on, th));
+            add(levelProbe(e, ProbeKind::MeanLevel, n.pitch, n.on, n.on + stepLengthAt(t, n.on), th));
+            add(attackLevelProbe(e, n.pitch, n.on, th));
             partners(n.pitch, n.on);
         }
     double weakest = std::min({th.nearStrength, th.moveStrength, th.splitStrength});
@@ -307,12 +304,13 @@ std::vector<Probe> wantedProbes(const std::vector<TimedNote> &notes, const Attac
         for (const Attack &a : e.attacks[pitch - LowestPitch]) {
             double at = a.time - th.attackLatency;
             if (th.restrikeOn != 0 && a.strength >= th.restrikeStrength)
-                restrikeProbes(e, pitch, at, th, wanted);
+                for (const Probe &q : restrikeProbes(e, pitch, at, th))
+                    add(q);
             if (a.strength < weakest)
                 continue;
-            wanted.push_back(riseProbe(e, pitch, 0, at, th));
-            wanted.push_back(levelProbe(e, ProbeKind::MeanFundamental, pitch, at, at + th.splitGap, th));
-            wanted.push_back(attackLevelProbe(e, pitch, at, th));
+            add(riseProbe(e, pitch, 0, at, th));
+            add(levelProbe(e, ProbeKind::MeanFundamental, pitch, at, at + th.splitGap, th));
+            add(attackLevelProbe(e, pitch, at, th));
             partners(pitch, at);
         }
     if (th.addOn != 0)
@@ -321,18 +319,34 @@ std::vector<Probe> wantedProbes(const std::vector<TimedNote> &notes, const Attac
                 double at = a.time - th.attackLatency;
                 if (a.strength < th.addStrength)
                     continue;
-                wanted.push_back(riseProbe(e, pitch, 0, at, th));
-                wanted.push_back(levelProbe(e, ProbeKind::MeanFundamental, pitch, at, at + th.splitGap, th));
-                wanted.push_back(attackLevelProbe(e, pitch, at, th));
+                add(riseProbe(e, pitch, 0, at, th));
+                add(levelProbe(e, ProbeKind::MeanFundamental, pitch, at, at + th.splitGap, th));
+                add(attackLevelProbe(e, pitch, at, th));
                 for (int interval : {12, 19, 24})
-                    wanted.push_back(riseProbe(e, pitch, interval, at, th));
+                    add(riseProbe(e, pitch, interval, at, th));
                 if (th.addPeak <= -LevelFloorDb)
                     continue;
-                wanted.push_back(levelProbe(e, ProbeKind::MeanLevel, pitch, at + PeakFrom, at + PeakTo, th));
+                add(levelProbe(e, ProbeKind::MeanLevel, pitch, at + PeakFrom, at + PeakTo, th));
                 for (int d : PeakNeighbours)
                     if (measurable(pitch + d))
-                        wanted.push_back(levelProbe(e, ProbeKind::MeanLevel, pitch + d, at + PeakFrom, at + PeakTo, th));
+                        add(levelProbe(e, ProbeKind::MeanLevel, pitch + d, at + PeakFrom, at + PeakTo, th));
             }
+}
+
+// Every probe the rules may ask about these notes (see listProbes), counted first so that the list
+// takes no more room than it holds: on a long recording with proposals it is the largest thing
+// the rules keep.
+std::vector<Probe> wantedProbes(const std::vector<TimedNote> &notes, const AttackEvidence &e, const Timeline &t,
+                                const RefineThresholds &th) {
+    std::set<int> pitches;
+    for (const TimedNote &n : notes)
+        if (measurable(n.pitch))
+            pitches.insert(n.pitch);
+    size_t count = 0;
+    listProbes(notes, pitches, e, t, th, [&count](const Probe &) { count += 1; });
+    std::vector<Probe> wanted;
+    wanted.reserve(count);
+    listProbes(notes, pitches, e, t, th, [&wanted](const Probe &q) { wanted.push_back(q); });
     return wanted;
 }
 

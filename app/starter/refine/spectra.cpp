@@ -54,8 +54,9 @@ void scale16Bit(const short *in, long count, float *out) {
 
 // The n samples at x divided by the recording's peak, as the evidence reads them (0 for silence).
 void scaleToPeak(const MonoSource &s, float *x, long n) {
+    const float peak = s.peak;  // read once: x might alias it otherwise, which keeps the loop from vectorising
     for (long i = 0; i < n; ++i)
-        x[i] = s.peak > 0 ? x[i] / s.peak : 0.0f;
+        x[i] = peak > 0 ? x[i] / peak : 0.0f;
 }
 
 // Reads up to count frames of the file from `first` on, mixed to mono; the frames read, 0 at its end.
@@ -372,8 +373,10 @@ void bandLevels(const Transform &t, const BandTable &table, double reference, fl
 }
 
 void weightedRise(const BandTable &table, const float *now, const float *before, const float *before2, float *out,
-                  float *partials, size_t partialStride) {
+                  float *partials, size_t partialStride, const bool *keys) {
     for (int p = 0; p < PitchCount; ++p) {
+        if (keys && !keys[p])
+            continue;
         float sum = 0;
         for (int h = 0; h < PartialCount; ++h) {
             int i = p * PartialCount + h;
@@ -430,9 +433,12 @@ bool holds16Bit(int format) {
 
 bool readMono(MonoSource &s, long first, long count, float *out) {
     long from = std::clamp(first, 0L, s.total), to = std::clamp(first + count, 0L, s.total);
-    std::fill(out, out + count, 0.0f);
-    if (from >= to)
+    if (from >= to) {
+        std::fill(out, out + count, 0.0f);
         return true;
+    }
+    std::fill(out, out + (from - first), 0.0f);
+    std::fill(out + (to - first), out + count, 0.0f);
     if (s.memory) {
         std::copy(s.memory->begin() + from, s.memory->begin() + to, out + (from - first));
         return true;
@@ -465,15 +471,18 @@ const float *samplesAt(MonoSource &s, SampleWindow &w, long from, long count) {
     long end = w.first + static_cast<long>(w.data.size());
     if (from >= w.first && from + count <= end)
         return w.data.data() + (from - w.first);
-    std::vector<float> data(static_cast<size_t>(std::max(count, WindowStep)));
+    // The samples still wanted move to the front of the same buffer, the rest are read after them.
     long kept = from >= w.first && from < end ? end - from : 0;
-    if (kept > 0)
-        std::copy(w.data.begin() + (from - w.first), w.data.end(), data.begin());
-    if (!readMono(s, from + kept, static_cast<long>(data.size()) - kept, data.data() + kept))
-        return nullptr;
-    scaleToPeak(s, data.data() + kept, static_cast<long>(data.size()) - kept);
-    w.data = std::move(data);
+    if (kept > 0 && from > w.first)
+        std::copy(w.data.begin() + (from - w.first), w.data.end(), w.data.begin());
+    w.data.resize(static_cast<size_t>(std::max(count, WindowStep)));
     w.first = from;
+    long size = static_cast<long>(w.data.size());
+    if (!readMono(s, from + kept, size - kept, w.data.data() + kept)) {
+        w.data.clear();
+        return nullptr;
+    }
+    scaleToPeak(s, w.data.data() + kept, size - kept);
     return w.data.data();
 }
 

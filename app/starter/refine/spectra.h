@@ -94,9 +94,10 @@ void decibels(const double *x, float *out, bool vector = true);
 void bandLevels(const Transform &t, const BandTable &table, double reference, float *levels,
                 const bool *wanted = nullptr);
 /** The 1/h-weighted sum of the positive rises between two hops' levels, per key (the larger of two
- *  earlier hops with before2); the rises of partials 1..KeptPartials into partials when given. */
+ *  earlier hops with before2); the rises of partials 1..KeptPartials into partials when given. With
+ *  keys (one flag per key from LowestPitch) only those of the keys flagged are written. */
 void weightedRise(const BandTable &table, const float *now, const float *before, const float *before2, float *out,
-                  float *partials, size_t partialStride);
+                  float *partials, size_t partialStride, const bool *keys = nullptr);
 /** The cell values of key index p (see KeptCells) from its long levels `now`, its long rise and the
  *  rises of its partials at partials[h * partialStride + p]. */
 void cellValues(const BandTable &table, const float *now, float rise, const float *partials, size_t partialStride,

@@ -1,7 +1,8 @@
 // The band levels of the attack evidence: the bands summed side by side (with
 // and without AVX2), and the decibels taken from the natural logarithm, equal
-// their plain forms, level for level; the levels of the keys asked for alone
-// equal those of every key.
+// their plain forms, level for level; the levels and rises of the keys asked
+// for alone equal those of every key; the sample window that moves along a
+// recording holds the samples read afresh.
 #include <gtest/gtest.h>
 
 #include <cfloat>
@@ -124,6 +125,54 @@ TEST(BandLevels, EqualThePlainSumOfEachBand) {
         bandLevels(*t, table, 3.5, some.data(), wanted);
         for (int i = 0; i < BandsPerHop; ++i)
             ASSERT_EQ(some[i], wanted[i / PartialCount] ? levels[i] : 1234.0f) << size << " band " << i;
+    }
+}
+
+TEST(WeightedRise, OfTheKeysAskedForAloneEqualsThatOfEveryKey) {
+    BandTable table = bandTable(8192, 44100, 440);
+    uint64_t state = 5;
+    std::vector<float> now(BandsPerHop), before(BandsPerHop);
+    for (int i = 0; i < BandsPerHop; ++i) {
+        now[i] = static_cast<float>(-40 + 40 * uniform(state));
+        before[i] = static_cast<float>(-40 + 40 * uniform(state));
+    }
+    std::vector<float> rise(PitchCount), partials(KeptPartials * PitchCount);
+    weightedRise(table, now.data(), before.data(), nullptr, rise.data(), partials.data(), PitchCount);
+    bool keys[PitchCount] = {};
+    for (int p : {0, 9, 10, 44, 87})
+        keys[p] = true;
+    std::vector<float> some(PitchCount, 99.0f), someParts(KeptPartials * PitchCount, 99.0f);
+    weightedRise(table, now.data(), before.data(), nullptr, some.data(), someParts.data(), PitchCount, keys);
+    for (int p = 0; p < PitchCount; ++p) {
+        ASSERT_EQ(some[p], keys[p] ? rise[p] : 99.0f) << "key " << p;
+        for (int h = 0; h < KeptPartials; ++h)
+            ASSERT_EQ(someParts[h * PitchCount + p], keys[p] ? partials[h * PitchCount + p] : 99.0f) << "key " << p;
+    }
+}
+
+TEST(SampleWindow, HoldsTheScaledSamplesReadAfreshWhereverItMoves) {
+    uint64_t state = 7;
+    std::vector<float> recording(300000);
+    for (float &x : recording)
+        x = static_cast<float>(uniform(state) * 2 - 1);
+    MonoSource source;
+    source.memory = &recording;
+    source.total = static_cast<long>(recording.size());
+    source.peak = 0.75f;
+    SampleWindow window;
+    // Steps within the window, just past it, far past it, back to its start with more samples, and
+    // stretches over either end of the recording and longer than the window's least size.
+    const long steps[][2] = {{-4096, 8192}, {441, 8192},     {60000, 8192},    {441, 8192},  {70000, 2048},
+                             {0, 90000},    {100000, 8192},  {70000, 150000},  {1, 20},           {29000, 8192}};
+    long from = 0;
+    for (const auto &[step, count] : steps) {
+        from += step;
+        const float *got = samplesAt(source, window, from, count);
+        ASSERT_NE(got, nullptr);
+        std::vector<float> fresh(static_cast<size_t>(count));
+        ASSERT_TRUE(readMono(source, from, count, fresh.data()));
+        for (long i = 0; i < count; ++i)
+            ASSERT_EQ(got[i], fresh[static_cast<size_t>(i)] / source.peak) << from << " sample " << i;
     }
 }
 
