@@ -112,14 +112,14 @@ std::vector<double> beatsAlong(const BeatTrack &track, const PulseCurve &pulse) 
 
 // How the input asks the tempo curve's path to score the periods.
 PulseScore pulseScoreOf(const MetreInput &input) {
-    return input.pulsePeaks ? PulseScore::Peaks : input.pulsePlain ? PulseScore::Plain : PulseScore::Prominence;
+    return input.pulsePeaks ? PulseScore::Peaks : input.pulseProminence ? PulseScore::Prominence : PulseScore::Plain;
 }
 
 // Why the recording has no steady beat to follow, or "" with the beats to follow in beats;
 // the pulse is followed once for both, its path scored as asked. weak: the pulse is faint or
 // at another level.
 NoBeat judgeBeats(const BeatTrack &track, std::vector<double> &beats, bool &weak,
-                  PulseScore score = PulseScore::Prominence) {
+                  PulseScore score = PulseScore::Plain) {
     if (track.regionEnd - track.regionStart < ShortestBeatRegion)
         return {NoBeatKind::TooShort};
     if (track.firstSound < 0)

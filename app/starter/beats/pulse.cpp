@@ -37,7 +37,9 @@ constexpr double NotPeakCost = 0.2;
 // (neither 2/3, 3/4, 4/3 nor 3/2), so the beat's own parts and groups do not count against it.
 // On the development renderings (FluidR3 and MuseScore, 123) the path's median period lay
 // within a tenth of an edge of the periods searched on 44 with the plain correlation and on 11
-// with this; the pulse followed offered a reading at the written beat on 114 against 88.
+// with this; the pulse followed offered a reading at the written beat on 114 against 88. It
+// found more written beats on the development half and fewer first downbeats on the held-out
+// half, so it is a developer setting.
 constexpr double BesideShares[] = {0.8, 1.25};
 
 // The onset strength with its mean removed, in units of its standard deviation.

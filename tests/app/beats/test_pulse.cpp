@@ -133,7 +133,7 @@ TEST(Pulse, ASwellDoesNotPullTheProminentOrPeakPeriodToTheShortestLag) {
     std::vector<float> s = pulseOnASwell();
     // The swell's correlation falls with the lag: the plain curve sits on the shortest lag searched
     // (0.7 of the prior), a period the music does not have.
-    PulseCurve plain = followPulse(s, 50, PulseScore::Plain);
+    PulseCurve plain = followPulse(s, 50);
     EXPECT_NEAR(plain.periods[2000], 35, 1);
     for (PulseScore score : {PulseScore::Prominence, PulseScore::Peaks}) {
         PulseCurve c = followPulse(s, 50, score);
@@ -152,8 +152,8 @@ TEST(Pulse, TheProminentPeriodIsFoundAwayFromThePrior) {
     std::vector<float> s(5000);
     for (size_t h = 0; h < s.size(); ++h)
         s[h] = static_cast<float>(5 + 4 * std::sin(2 * M_PI * static_cast<double>(h) / 1100) + (h % 60 == 7 ? 3 : 0));
-    EXPECT_LT(followPulse(s, 45, PulseScore::Plain).periods[2500], 40);
-    PulseCurve c = followPulse(s, 45);
+    EXPECT_LT(followPulse(s, 45).periods[2500], 40);
+    PulseCurve c = followPulse(s, 45, PulseScore::Prominence);
     for (size_t h = 500; h < 4500; h += 500)
         EXPECT_NEAR(c.periods[h], 60, 1) << "hop " << h;
     std::vector<int64_t> beats = placeBeats(s, c.periods);
