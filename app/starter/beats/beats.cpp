@@ -110,10 +110,16 @@ std::vector<double> beatsAlong(const BeatTrack &track, const PulseCurve &pulse) 
     return beats;
 }
 
+// How the input asks the tempo curve's path to score the periods.
+PulseScore pulseScoreOf(const MetreInput &input) {
+    return input.pulsePeaks ? PulseScore::Peaks : input.pulseProminence ? PulseScore::Prominence : PulseScore::Plain;
+}
+
 // Why the recording has no steady beat to follow, or "" with the beats to follow in beats;
-// the pulse is followed once for both (along peaks of its correlation only with peaksOnly).
-// weak: the pulse is faint or at another level.
-NoBeat judgeBeats(const BeatTrack &track, std::vector<double> &beats, bool &weak, bool peaksOnly = false) {
+// the pulse is followed once for both, its path scored as asked. weak: the pulse is faint or
+// at another level.
+NoBeat judgeBeats(const BeatTrack &track, std::vector<double> &beats, bool &weak,
+                  PulseScore score = PulseScore::Plain) {
     if (track.regionEnd - track.regionStart < ShortestBeatRegion)
         return {NoBeatKind::TooShort};
     if (track.firstSound < 0)
@@ -121,7 +127,7 @@ NoBeat judgeBeats(const BeatTrack &track, std::vector<double> &beats, bool &weak
     if (track.beats.size() < 4)
         return {NoBeatKind::TooFewBeats};
     PulseCurve pulse =
-        followClearestPulse(track.onsetStrength, priorPeriodHops(track), LeastPulseClarity, weak, peaksOnly);
+        followClearestPulse(track.onsetStrength, priorPeriodHops(track), LeastPulseClarity, weak, score);
     if (pulse.clarity < LeastPulseClarity)
         return {NoBeatKind::NoClearPulse};
     weak = weak || pulse.clarity < ClearPulse;
@@ -179,7 +185,7 @@ TempoPlan planTempo(const BeatTrack &track, const Settings &settings, bool metre
     plan.beatCount = static_cast<int>(track.beats.size());
     plan.tempo = fallbackTempo;
     std::vector<double> beats;
-    plan.fallback = judgeBeats(track, beats, plan.pulseWeak, input.pulsePeaks);
+    plan.fallback = judgeBeats(track, beats, plan.pulseWeak, pulseScoreOf(input));
     if (plan.fallback.kind != NoBeatKind::None)
         return plan;
     plan.metreGiven = metreGiven;

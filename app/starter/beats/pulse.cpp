@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <utility>
 
 namespace {
@@ -30,6 +31,16 @@ constexpr double Tightness = 40;
 // development renderings the path sat on that edge in 58 of 192, all but 3 at a wrong beat.
 constexpr int PeakReach = 3;
 constexpr double NotPeakCost = 0.2;
+// Scoring prominence, a period's correlation counts above the mean of those at these shares of
+// it: a swell of the onset strength falls (or rises) smoothly with the period, so it gives
+// nothing, while a pulse stands above its neighbours. The shares are no simple ratio of a beat
+// (neither 2/3, 3/4, 4/3 nor 3/2), so the beat's own parts and groups do not count against it.
+// On the development renderings (FluidR3 and MuseScore, 123) the path's median period lay
+// within a tenth of an edge of the periods searched on 44 with the plain correlation and on 11
+// with this; the pulse followed offered a reading at the written beat on 114 against 88. It
+// found more written beats on the development half and fewer first downbeats on the held-out
+// half, so it is a developer setting.
+constexpr double BesideShares[] = {0.8, 1.25};
 
 // The onset strength with its mean removed, in units of its standard deviation.
 std::vector<double> standardised(const std::vector<float> &strength) {
@@ -102,39 +113,65 @@ std::vector<double> peakScores(const std::vector<double> &c, size_t first, size_
     return scores;
 }
 
+// The correlations c (at lags from `lowest` on) at the searched lags less the mean of those at
+// BesideShares of each lag.
+std::vector<double> prominences(const std::vector<double> &c, int lowest, const std::vector<int> &lags) {
+    std::vector<double> scores;
+    for (int lag : lags) {
+        double beside = 0;
+        for (double share : BesideShares) {
+            int near = static_cast<int>(std::floor(lag * share + 0.5));
+            beside += c[static_cast<size_t>(near - lowest)] / static_cast<double>(std::size(BesideShares));
+        }
+        scores.push_back(c[static_cast<size_t>(lag - lowest)] - beside);
+    }
+    return scores;
+}
+
+// The lags a window's correlation is taken at for the searched ones [shortest, longest]: those
+// that the score reads besides them.
+std::vector<int> readLags(int shortest, int longest, PulseScore score) {
+    int lowest = shortest, highest = longest;
+    if (score == PulseScore::Peaks)
+        lowest = std::max(1, shortest - PeakReach), highest = longest + PeakReach;
+    if (score == PulseScore::Prominence)
+        lowest = static_cast<int>(std::floor(shortest * BesideShares[0] + 0.5)),
+        highest = static_cast<int>(std::floor(longest * BesideShares[1] + 0.5));
+    std::vector<int> lags;
+    for (int lag = lowest; lag <= highest; ++lag)
+        lags.push_back(lag);
+    return lags;
+}
+
 }  // namespace
 
-PulseCurve followPulse(const std::vector<float> &strength, double priorHops, bool peaksOnly) {
+PulseCurve followPulse(const std::vector<float> &strength, double priorHops, PulseScore score) {
     PulseCurve curve;
     if (!(priorHops >= 4 && priorHops <= static_cast<double>(strength.size())))
         return curve;
     int shortest = static_cast<int>(std::floor(priorHops * ShortestShare));
     int longest = static_cast<int>(std::ceil(priorHops * LongestShare));
-    if (strength.size() < static_cast<size_t>(2 * (longest + (peaksOnly ? PeakReach : 0))))
+    if (strength.size() < static_cast<size_t>(2 * (longest + (score == PulseScore::Peaks ? PeakReach : 0))))
         return curve;
     std::vector<double> x = standardised(strength);
     std::vector<int> lags;
     for (int lag = shortest; lag <= longest; ++lag)
         lags.push_back(lag);
-    // Following peaks only, the lags reach PeakReach further either side, where peaks are judged.
-    std::vector<int> wide;
-    for (int lag = std::max(1, shortest - PeakReach); peaksOnly && lag <= longest + PeakReach; ++lag)
-        wide.push_back(lag);
-    size_t first = peaksOnly ? static_cast<size_t>(shortest - wide.front()) : 0;
+    std::vector<int> read = readLags(shortest, longest, score);
+    size_t first = static_cast<size_t>(shortest - read.front());
     std::vector<std::vector<double>> r, scored;
     for (size_t centre = 0; centre < x.size(); centre += StepHops) {
         size_t from = centre > WindowHops / 2 ? centre - WindowHops / 2 : 0;
         size_t to = std::min(x.size(), centre + WindowHops / 2);
-        if (!peaksOnly) {
-            r.push_back(windowCorrelation(x, from, to, lags));
-            continue;
-        }
-        std::vector<double> c = windowCorrelation(x, from, to, wide);
+        std::vector<double> c = windowCorrelation(x, from, to, read);
         r.emplace_back(c.begin() + static_cast<std::ptrdiff_t>(first),
                        c.begin() + static_cast<std::ptrdiff_t>(first + lags.size()));
-        scored.push_back(peakScores(c, first, lags.size()));
+        if (score == PulseScore::Peaks)
+            scored.push_back(peakScores(c, first, lags.size()));
+        else if (score == PulseScore::Prominence)
+            scored.push_back(prominences(c, read.front(), lags));
     }
-    std::vector<size_t> path = continuousPath(peaksOnly ? scored : r, lags);
+    std::vector<size_t> path = continuousPath(score == PulseScore::Plain ? r : scored, lags);
     for (size_t w = 0; w < path.size(); ++w)
         curve.clarity += r[w][path[w]] / static_cast<double>(path.size());
     curve.periods.resize(x.size());
@@ -148,13 +185,13 @@ PulseCurve followPulse(const std::vector<float> &strength, double priorHops, boo
 }
 
 PulseCurve followClearestPulse(const std::vector<float> &strength, double priorHops, double clear, bool &otherLevel,
-                               bool peaksOnly) {
-    PulseCurve pulse = followPulse(strength, priorHops, peaksOnly);
+                               PulseScore score) {
+    PulseCurve pulse = followPulse(strength, priorHops, score);
     otherLevel = false;
     for (double m : OtherLevels) {
         if (pulse.clarity >= clear)
             break;
-        PulseCurve other = followPulse(strength, priorHops * m, peaksOnly);
+        PulseCurve other = followPulse(strength, priorHops * m, score);
         if (other.clarity > pulse.clarity)
             pulse = std::move(other), otherLevel = true;
     }

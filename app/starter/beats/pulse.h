@@ -11,13 +11,22 @@ struct PulseCurve {
     double clarity = 0;           // mean normalised autocorrelation at the periods (0: noise)
 };
 
-/** Follows the beat period near priorHops through the recording, changing it only gradually;
- *  peaksOnly: along peaks of the correlation over the lags (a slope of it counts less). */
-PulseCurve followPulse(const std::vector<float> &strength, double priorHops, bool peaksOnly = false);
+// What the tempo curve's path scores at each period of a window.
+enum class PulseScore {
+    Plain,       // the correlation itself
+    Peaks,       // the correlation, less where a period nearby correlates more (a developer setting)
+    Prominence,  // the correlation above that at the periods a fifth shorter and a quarter longer
+                 // (a developer setting)
+};
+
+/** Follows the beat period near priorHops through the recording, changing it only gradually,
+ *  along the periods the score favours. */
+PulseCurve followPulse(const std::vector<float> &strength, double priorHops,
+                       PulseScore score = PulseScore::Plain);
 /** The pulse near priorHops; where it is less clear than `clear`, the clearest at 2, 3 and 1/2
  *  times the prior, with otherLevel set. */
 PulseCurve followClearestPulse(const std::vector<float> &strength, double priorHops, double clear, bool &otherLevel,
-                               bool peaksOnly = false);
+                               PulseScore score = PulseScore::Plain);
 /** Hop indices of beats on strong onsets about one local period apart (dynamic programming);
  *  none when a period is below 2 hops or longer than the strength. */
 std::vector<int64_t> placeBeats(const std::vector<float> &strength, const std::vector<double> &periods);

@@ -105,6 +105,7 @@ bool buildRunPlan(const StarterOptions &options, const std::string &dataDir, Run
     plan.keepDir = options.keepDir;
     plan.metreFromNotes = std::getenv("SONOSCRIPTOR_METRE_NOTES") != nullptr;
     plan.pulsePeaks = std::getenv("SONOSCRIPTOR_PULSE_PEAKS") != nullptr;
+    plan.pulseProminence = std::getenv("SONOSCRIPTOR_PULSE_PROMINENCE") != nullptr;
     plan.partsBassBelowBeat = std::getenv("SONOSCRIPTOR_METRE_PARTS_BASS") != nullptr;
     plan.shortestNoteMs = options.shortestNoteMs;
     plan.sensitivity = options.sensitivity != 0 ? options.sensitivity : DefaultSensitivity;

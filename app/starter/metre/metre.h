@@ -27,6 +27,7 @@ struct MetreInput {
     bool plain = false;                          // no judgement: the tracked beats in 4/4 from the first
     const std::vector<HeardNote> *notes = nullptr;  // the engine's notes along the tracked beats, if any
     bool pulsePeaks = false;                     // the pulse followed along peaks of its correlation only
+    bool pulseProminence = false;                // ... along its correlation's prominence
     ReadingModel model;                          // how the bar pointer reads the evidence
 };
 

@@ -72,6 +72,7 @@ struct RunPlan {
     std::string keepDir;             // where the engine's files are kept, "" for nowhere
     bool metreFromNotes = false;     // the metre judged also by a first engine run's notes
     bool pulsePeaks = false;         // the pulse followed along peaks of its correlation only
+    bool pulseProminence = false;    // ... along its correlation's prominence
     bool partsBassBelowBeat = false;  // the metre reads bass inside a beat as at its parts (ReadingModel)
     // How to write it.
     bool force = false;              // an output may replace a file of its name

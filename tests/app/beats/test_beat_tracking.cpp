@@ -265,18 +265,21 @@ TEST(Planning, ASlowPulseGetsItsBeat) {
     EXPECT_GE(p.beatTempo, SlowestTrackedTempo);
 }
 
-TEST(Planning, ThePlanCanFollowThePulseAlongPeaksOnly) {
+TEST(Planning, ThePlanCanFollowTheProminentPulseNotTheSlopeOfASwell) {
     // A weak click every half second (50 hops) on a slow swell of the onset strength, the tracker
-    // at the clicks: the plain curve slides to a shorter period, the curve along peaks keeps 120.
+    // at the clicks: the curve along the plain correlation (the default) slides to a shorter
+    // period; along its prominence and along its peaks it keeps 120.
     BeatTrack t = clearTrack(evenBeats(0.1, 0.5, 80), 40.5);
     for (size_t h = 0; h < t.onsetStrength.size(); ++h)
         t.onsetStrength[h] = static_cast<float>(5 + 4 * std::sin(2 * M_PI * static_cast<double>(h) / 900));
     for (double b : t.beats)
         t.onsetStrength.at(static_cast<size_t>(b / t.hopSeconds + 0.5) + 1) += 3.0f;
     TempoPlan plain = planTempo(t, defaultSettings(), false, 120);
-    TempoPlan peaks = planTempo(t, defaultSettings(), false, 120, MetreInput{false, nullptr, true, {}});
-    ASSERT_TRUE(plain.tracked && peaks.tracked);
+    TempoPlan prominent = planTempo(t, defaultSettings(), false, 120, MetreInput{false, nullptr, false, true, {}});
+    TempoPlan peaks = planTempo(t, defaultSettings(), false, 120, MetreInput{false, nullptr, true, false, {}});
+    ASSERT_TRUE(prominent.tracked && plain.tracked && peaks.tracked);
     EXPECT_GT(std::fabs(medianTempo(plain.beats) / 120 - 1), 0.1) << medianTempo(plain.beats);
+    EXPECT_NEAR(medianTempo(prominent.beats), 120, 2);
     EXPECT_NEAR(medianTempo(peaks.beats), 120, 2);
 }
 

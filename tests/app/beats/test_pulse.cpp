@@ -129,36 +129,54 @@ std::vector<float> pulseOnASwell() {
     return s;
 }
 
-TEST(Pulse, FollowingPeaksOnlyASwellDoesNotPullThePeriodToTheShortestLag) {
+TEST(Pulse, ASwellDoesNotPullTheProminentOrPeakPeriodToTheShortestLag) {
     std::vector<float> s = pulseOnASwell();
     // The swell's correlation falls with the lag: the plain curve sits on the shortest lag searched
     // (0.7 of the prior), a period the music does not have.
     PulseCurve plain = followPulse(s, 50);
     EXPECT_NEAR(plain.periods[2000], 35, 1);
-    PulseCurve peaks = followPulse(s, 50, true);
-    ASSERT_EQ(peaks.periods.size(), s.size());
-    for (size_t h = 500; h < 3500; h += 500)
-        EXPECT_NEAR(peaks.periods[h], 50, 1) << "hop " << h;
-    bool other = true;
-    EXPECT_NEAR(followClearestPulse(s, 50, 0.2, other, true).periods[2000], 50, 1);
-    EXPECT_FALSE(other);
+    for (PulseScore score : {PulseScore::Prominence, PulseScore::Peaks}) {
+        PulseCurve c = followPulse(s, 50, score);
+        ASSERT_EQ(c.periods.size(), s.size());
+        for (size_t h = 500; h < 3500; h += 500)
+            EXPECT_NEAR(c.periods[h], 50, 1) << "hop " << h << ", score " << static_cast<int>(score);
+        bool other = true;
+        EXPECT_NEAR(followClearestPulse(s, 50, 0.2, other, score).periods[2000], 50, 1);
+        EXPECT_FALSE(other);
+    }
+}
+
+TEST(Pulse, TheProminentPeriodIsFoundAwayFromThePrior) {
+    // Clicks every 60 hops on a swell, the prior at 45: the plain curve stays near the shortest lag,
+    // the prominent one goes to the clicks' period, 1.33 times the prior (within the periods searched).
+    std::vector<float> s(5000);
+    for (size_t h = 0; h < s.size(); ++h)
+        s[h] = static_cast<float>(5 + 4 * std::sin(2 * M_PI * static_cast<double>(h) / 1100) + (h % 60 == 7 ? 3 : 0));
+    EXPECT_LT(followPulse(s, 45).periods[2500], 40);
+    PulseCurve c = followPulse(s, 45, PulseScore::Prominence);
+    for (size_t h = 500; h < 4500; h += 500)
+        EXPECT_NEAR(c.periods[h], 60, 1) << "hop " << h;
+    std::vector<int64_t> beats = placeBeats(s, c.periods);
+    ASSERT_GT(beats.size(), 10u);
+    for (size_t i = 1; i + 1 < beats.size(); ++i)
+        EXPECT_EQ(beats[i] % 60, 7) << "beat " << i;
 }
 
 TEST(Pulse, FollowingPeaksOnlyKeepsASteadyOrDriftingPulse) {
     std::vector<double> at = drifting(10, 50, 50, 60);
-    PulseCurve c = followPulse(pulses(at, 3050), 48, true);
+    PulseCurve c = followPulse(pulses(at, 3050), 48, PulseScore::Peaks);
     for (double p : c.periods)
         EXPECT_NEAR(p, 50, 1);
     at = drifting(5, 40, 60, 80);
     size_t length = static_cast<size_t>(at.back()) + 30;
-    c = followPulse(pulses(at, length), 50, true);
+    c = followPulse(pulses(at, length), 50, PulseScore::Peaks);
     ASSERT_FALSE(c.periods.empty());
     for (size_t i = 10; i + 10 < at.size(); i += 10) {
         double local = at[i + 1] - at[i];
         EXPECT_NEAR(c.periods[static_cast<size_t>(at[i])], local, 0.1 * local) << "beat " << i;
     }
     // Too short for the lags beyond the range that a peak is judged against.
-    EXPECT_TRUE(followPulse(pulses({10, 60}, 150), 50, true).periods.empty());
+    EXPECT_TRUE(followPulse(pulses({10, 60}, 150), 50, PulseScore::Peaks).periods.empty());
 }
 
 }  // namespace
