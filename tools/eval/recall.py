@@ -207,14 +207,15 @@ def main(argv):
         print(text + f"   [{names[i] if i < len(names) else ''}]")
     if a.per_rendering:
         renderings = sorted({key.split(".", 1)[1] for key, _, _ in results})
-        print("rendering (F1 P/R): " + " ".join(f"{r:>16s}" for r in renderings) + "   mean F1")
+        print("rendering (F1 P/R V): " + " ".join(f"{r:>24s}" for r in renderings) + "   mean F1")
         for i in range(lines):
             means, cells = [], []
             for rendering in renderings:
                 rows = [r[i] for key, r, _ in results if key.split(".", 1)[1] == rendering and len(r) > i]
                 means.append(np.mean([r["f1"] for r in rows]))
-                cells.append(f"{means[-1]:.4f} {np.mean([r['p'] for r in rows]):.3f}/{np.mean([r['r'] for r in rows]):.3f}")
-            print(f"line {i:<9d} " + " ".join(f"{c:>16s}" for c in cells) + f" {np.mean(means):.4f}"
+                cells.append(f"{means[-1]:.4f} {np.mean([r['p'] for r in rows]):.3f}/{np.mean([r['r'] for r in rows]):.3f}"
+                             f" V {np.mean([r['v'] for r in rows]):.3f}")
+            print(f"line {i:<11d} " + " ".join(f"{c:>24s}" for c in cells) + f" {np.mean(means):.4f}"
                   f"   [{names[i] if i < len(names) else ''}]")
     if a.per_piece:
         for key, rows, b in results:
