@@ -12,7 +12,7 @@ recall (unshifted) of the auto outputs that `prepare` left in BEFORE and AFTER, 
 Every SoundFont given is taken with every room given. `prepare` runs the starter once per piece
 of the split (auto mode, `--keep-engine-files`) and keeps the engine's files in WORK/NAME.SF.ROOM/. `try` refines each kept engine file with every line of
 PARAMS (threshold sets as `sonoscriptor-refine --params` reads them) and prints, per line, the mean
-unshifted onset F1, precision and recall over the pieces, with basic-pitch's beside them. With
+unshifted onset F1, precision and recall and the velocity F1 (V) over the pieces, with basic-pitch's beside them. With
 --breakdown it also sorts each line's misses and extras:
 
   misses  unproposed  no written note of the key within 50 ms of the onset nor sounding over it
@@ -42,7 +42,7 @@ from evaluate import SCORE_PY  # noqa: E402
 sys.path.insert(0, os.path.dirname(SCORE_PY))
 import mir_eval  # noqa: E402
 from midinotes import read_notes  # noqa: E402
-from score import as_arrays, hz, note_prf  # noqa: E402
+from score import as_arrays, hz, note_prf, velocity_f1  # noqa: E402
 
 CORPUS = "/work/corpus"
 TOLERANCE = 0.05
@@ -96,9 +96,9 @@ def refine_one(args, key, params):
 
 
 def onset_figures(ref, est):
-    """Unshifted onset precision, recall and F1 (the shared scorer's)."""
+    """Unshifted onset precision, recall and F1, and the velocity-aware F1 (the shared scorer's)."""
     p, r, f = note_prf(*as_arrays(ref), *as_arrays(est), None)
-    return {"f1": f, "p": p, "r": r}
+    return {"f1": f, "p": p, "r": r, "v": velocity_f1(ref, est)}
 
 
 def sounding(notes, pitch, t, before=TOLERANCE):
@@ -195,26 +195,27 @@ def main(argv):
     bps = [b for _, _, b in results if b]
     if bps:
         print(f"basic-pitch: F1 {np.mean([b['f1'] for b in bps]):.4f} P {np.mean([b['p'] for b in bps]):.4f} "
-              f"R {np.mean([b['r'] for b in bps]):.4f} ({len(bps)})")
+              f"R {np.mean([b['r'] for b in bps]):.4f} V {np.mean([b['v'] for b in bps]):.4f} ({len(bps)})")
     with open(a.params) as f:
         names = f.read().splitlines() or [""]
     for i in range(lines):
         rows = [r[i] for _, r, _ in results if len(r) > i]
         text = (f"line {i} F1 {np.mean([r['f1'] for r in rows]):.4f} P {np.mean([r['p'] for r in rows]):.4f} "
-                f"R {np.mean([r['r'] for r in rows]):.4f}")
+                f"R {np.mean([r['r'] for r in rows]):.4f} V {np.mean([r['v'] for r in rows]):.4f}")
         if a.breakdown:
             text += " " + " ".join(f"{k}={sum(r[k] for r in rows)}" for k in rows[0] if k[:2] in ("m_", "x_"))
         print(text + f"   [{names[i] if i < len(names) else ''}]")
     if a.per_rendering:
         renderings = sorted({key.split(".", 1)[1] for key, _, _ in results})
-        print("rendering (F1 P/R): " + " ".join(f"{r:>16s}" for r in renderings) + "   mean F1")
+        print("rendering (F1 P/R V): " + " ".join(f"{r:>24s}" for r in renderings) + "   mean F1")
         for i in range(lines):
             means, cells = [], []
             for rendering in renderings:
                 rows = [r[i] for key, r, _ in results if key.split(".", 1)[1] == rendering and len(r) > i]
                 means.append(np.mean([r["f1"] for r in rows]))
-                cells.append(f"{means[-1]:.4f} {np.mean([r['p'] for r in rows]):.3f}/{np.mean([r['r'] for r in rows]):.3f}")
-            print(f"line {i:<9d} " + " ".join(f"{c:>16s}" for c in cells) + f" {np.mean(means):.4f}"
+                cells.append(f"{means[-1]:.4f} {np.mean([r['p'] for r in rows]):.3f}/{np.mean([r['r'] for r in rows]):.3f}"
+                             f" V {np.mean([r['v'] for r in rows]):.3f}")
+            print(f"line {i:<11d} " + " ".join(f"{c:>24s}" for c in cells) + f" {np.mean(means):.4f}"
                   f"   [{names[i] if i < len(names) else ''}]")
     if a.per_piece:
         for key, rows, b in results:

@@ -127,6 +127,18 @@ void dropWeak(std::vector<Working> &w, const ProbedEvidence &v, const Timeline &
     }
 }
 
+// Where a proposed note's peak across the keys is measured: the long window centred 30 to 150 ms
+// after its attack holds the note's first partials and little of what sounded before it.
+constexpr double PeakFrom = 0.03, PeakTo = 0.15;
+
+// How far the partials of pitch stand above those of the key `interval` semitones below it just after
+// `at`, in dB (negative: below them). A lower note alone leaves on an upper key only its own upper
+// partials, well below its key's level; a key near that level sounds a note of its own.
+double levelOverLower(const ProbedEvidence &v, int pitch, int interval, double at, const RefineThresholds &th) {
+    return meanLevel(v, ProbeKind::MeanLevel, pitch, at + PeakFrom, at + PeakTo, th) -
+           meanLevel(v, ProbeKind::MeanLevel, pitch - interval, at + PeakFrom, at + PeakTo, th);
+}
+
 // The interval (12, 19 or 24) from a note sounding below n at its onset (or starting within window), or 0.
 int lowerPartner(const std::vector<Working> &w, const TimedNote &n, double window) {
     for (int interval : {12, 19, 24})
@@ -136,14 +148,26 @@ int lowerPartner(const std::vector<Working> &w, const TimedNote &n, double windo
     return 0;
 }
 
-// Drops upper partners of sounding notes that have no attack of their own.
+// The interval (12, 19 or 24) from a note starting below n within window of its onset, or 0.
+int struckPartner(const std::vector<Working> &w, const TimedNote &n, double window) {
+    for (int interval : {12, 19, 24})
+        for (const Working &x : w)
+            if (!x.dropped && x.note.pitch == n.pitch - interval && std::abs(x.note.on - n.on) <= window)
+                return interval;
+    return 0;
+}
+
+// Drops upper partners of sounding notes that have no attack of their own, and those struck with
+// their lower note whose key stands well below the lower key's: its partials alone.
 void dropPartners(std::vector<Working> &w, const ProbedEvidence &v, const RefineThresholds &th, RefineCounts &counts) {
     for (Working &x : w) {
         const TimedNote &n = x.note;
         if (x.dropped || !measurable(n.pitch))
             continue;
         int interval = lowerPartner(w, n, th.partnerWindow);
-        if (interval != 0 && probeValue(v, riseProbe(v.evidence, n.pitch, interval, n.on, th)) < th.partnerStrength) {
+        int struck = th.partnerLevel > -LevelFloorDb ? struckPartner(w, n, th.partnerWindow) : 0;
+        if ((interval != 0 && probeValue(v, riseProbe(v.evidence, n.pitch, interval, n.on, th)) < th.partnerStrength) ||
+            (struck != 0 && levelOverLower(v, n.pitch, struck, n.on, th) < th.partnerLevel)) {
             x.dropped = true;
             counts.dropped += 1;
         }
@@ -190,22 +214,21 @@ bool keyBusy(const std::vector<Working> &w, int pitch, double time, double windo
 bool explainedBelow(const std::vector<Working> &w, const ProbedEvidence &v, int pitch, double time,
                     const RefineThresholds &th) {
     for (int interval : {12, 19, 24}) {
-        double rise = probeValue(v, riseProbe(v.evidence, pitch, interval, time, th));
-        if (th.addBelow > 0 && rise < th.addBelow)
-            return true;
         bool sounding = std::any_of(w.begin(), w.end(), [&](const Working &x) {
             return !x.dropped && x.note.pitch == pitch - interval && x.note.on <= time + th.partnerWindow &&
                    x.note.off > time - th.partnerWindow;
         });
+        if (sounding && th.addOver > -LevelFloorDb && levelOverLower(v, pitch, interval, time, th) >= th.addOver)
+            continue;
+        double rise = probeValue(v, riseProbe(v.evidence, pitch, interval, time, th));
+        if (th.addBelow > 0 && rise < th.addBelow)
+            return true;
         if (sounding && rise < th.partnerStrength)
             return true;
     }
     return false;
 }
 
-// Where a proposed note's peak across the keys is measured: the long window centred 30 to 150 ms
-// after its attack holds the note's first partials and little of what sounded before it.
-constexpr double PeakFrom = 0.03, PeakTo = 0.15;
 // The keys a note's peak is measured against: a semitone and a tone either side.
 constexpr int PeakNeighbours[] = {-2, -1, 1, 2};
 
@@ -298,6 +321,12 @@ void listProbes(const std::vector<TimedNote> &notes, const std::set<int> &pitche
             add(levelProbe(e, ProbeKind::MeanLevel, n.pitch, n.on, n.on + stepLengthAt(t, n.on), th));
             add(attackLevelProbe(e, n.pitch, n.on, th));
             partners(n.pitch, n.on);
+            if (th.partnerLevel <= -LevelFloorDb)
+                continue;
+            add(levelProbe(e, ProbeKind::MeanLevel, n.pitch, n.on + PeakFrom, n.on + PeakTo, th));
+            for (int interval : {12, 19, 24})
+                if (pitches.count(n.pitch - interval))
+                    add(levelProbe(e, ProbeKind::MeanLevel, n.pitch - interval, n.on + PeakFrom, n.on + PeakTo, th));
         }
     double weakest = std::min({th.nearStrength, th.moveStrength, th.splitStrength});
     for (int pitch : pitches)
@@ -322,11 +351,14 @@ void listProbes(const std::vector<TimedNote> &notes, const std::set<int> &pitche
                 add(riseProbe(e, pitch, 0, at, th));
                 add(levelProbe(e, ProbeKind::MeanFundamental, pitch, at, at + th.splitGap, th));
                 add(attackLevelProbe(e, pitch, at, th));
-                for (int interval : {12, 19, 24})
+                for (int interval : {12, 19, 24}) {
                     add(riseProbe(e, pitch, interval, at, th));
+                    if (th.addOver > -LevelFloorDb && measurable(pitch - interval))
+                        add(levelProbe(e, ProbeKind::MeanLevel, pitch - interval, at + PeakFrom, at + PeakTo, th));
+                }
+                add(levelProbe(e, ProbeKind::MeanLevel, pitch, at + PeakFrom, at + PeakTo, th));
                 if (th.addPeak <= -LevelFloorDb)
                     continue;
-                add(levelProbe(e, ProbeKind::MeanLevel, pitch, at + PeakFrom, at + PeakTo, th));
                 for (int d : PeakNeighbours)
                     if (measurable(pitch + d))
                         add(levelProbe(e, ProbeKind::MeanLevel, pitch + d, at + PeakFrom, at + PeakTo, th));

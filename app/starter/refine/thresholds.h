@@ -27,24 +27,35 @@ struct RefineThresholds {
                                    // more octaves played with their lower note: 2 gained 0.004 and 0.002 of F1 on
                                    // the development pieces, FluidR3 dry and MuseScore room, and 0.0004 to 0.002
                                    // on the held-out ones of all six renderings)
+    double partnerLevel = -6.0;    // ... and a note struck with a note 12, 19 or 24 below it whose key's partials stand
+                                   // more than this below the lower key's (dB, 30-150 ms after) is dropped too: the
+                                   // lower note's own upper partials (of the engine's notes so placed on the FluidR3
+                                   // development renderings, 89 were extras and 20 right; -4, -5 and -8 gained less;
+                                   // -1000: never)
     double splitStrength = 5.0;    // an attack this strong inside a note starts a new one (3 split more re-strikes
                                    // on the development pieces, F1 +0.013 FluidR3 dry, +0.002 MuseScore room, but
                                    // not on the held-out ones: +0.000 and -0.007)
     double splitAfter = 1.5;       // ... at least this many steps after the note's onset
     double splitGap = 0.12;        // ... and this long after the previous split
-    double addStrength = 7.0;      // an attack this strong of a key with no note near it proposes one (6 and 10
-                                   // no better on the development pieces) ...
+    double addStrength = 6.0;      // an attack this strong of a key with no note near it proposes one (7 before
+                                   // addOver and addBelow 4; 5 no better on the development pieces) ...
     double addFundamental = 3.0;   // ... where its fundamental rises this much ...
     double addLevel = -20.0;       // ... and stays at least this loud (the fundamental, mean over splitGap) ...
     double addGap = 0.1;           // ... and no note of the key starts this close or sounds over it ...
-    double addBelow = 3.0;         // ... and it rises this much beyond the partials of the keys 12, 19 and 24 below
-                                   // (each, whether written or not: a lower note's attack explains its partials)
+    double addBelow = 4.0;         // ... and it rises this much beyond the partials of the keys 12, 19 and 24 below
+                                   // (each, whether written or not: a lower note's attack explains its partials; 3
+                                   // before addOver, 5 no better on the development pieces)
     double addPeak = 2.0;          // ... and the key's partials stand this much above those of the keys a semitone
                                    // and a tone either side of it, 30-150 ms after the attack (a note is a peak
                                    // across the keys; a drum, a strum or a bow's noise raises them all: of the
                                    // notes the rule added on the development pieces without it, 1055 of 3321 in
                                    // band pieces were right; 0, 1 and 2 dB gained alike there, 4 and 6 less;
                                    // -1000: not asked)
+    double addOver = -3.0;         // ... unless a note 12, 19 or 24 below sounds and the key's partials stand at least
+                                   // this near the lower key's (dB, 30-150 ms after the attack): a lower note alone
+                                   // leaves its upper partials well below its own key's level, so such a key sounds
+                                   // a note of its own however little it rose (-2 and -4 gained less on the
+                                   // development pieces; -1000: never)
     double addLength = 1.0;        // a proposed note lasts this many steps (or to its key's next note): a longer
                                    // one hides the next attack of its key
     double restrikeStrength = 3.0; // an attack this strong inside a note, too weak to split it, ... (2 split too

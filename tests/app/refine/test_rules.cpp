@@ -199,6 +199,42 @@ TEST(RefineRules, NotesOutsideTheMeasuredKeysAreKeptAsTheyAre) {
     EXPECT_NEAR(out[0].on, 0.3, 1e-9);
 }
 
+TEST(RefineRules, AnOctaveStruckWithItsLowerNoteIsTakenByItsLevelAndAPartialIsNot) {
+    // C3 and C4 (a little louder, a tune over its bass) plucked together at 1 s; the engine wrote C3
+    // alone. Both rise together, so C4 rises little beyond C3's own partials; but its key stands near
+    // C3's (2 dB below), as C3's upper partials alone never do (10 dB below): it is added. Where C3
+    // alone sounds, and the engine wrote C4 with it, C4 is dropped.
+    auto played = [](bool octave) {
+        std::vector<float> x(static_cast<size_t>(3 * 44100), 0.0f);
+        addPlucked(x, 48, 1.0, 0.3);
+        if (octave)
+            addPlucked(x, 60, 1.0, 0.45);
+        AttackEvidence e;
+        EXPECT_TRUE(measureSamples(x, geometryFor(44100, 440), e, nullptr));
+        return e;
+    };
+    AttackEvidence both = played(true), alone = played(false);
+    RefineCounts counts;
+    std::vector<TimedNote> out = refine({note(48, 1.0, 2.5)}, both, counts);
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(counts.added, 1);
+    EXPECT_EQ(out[1].key, 60);
+    EXPECT_NEAR(out[1].on, 1.0, SuddenToneEarly);
+    RefineThresholds byRise;
+    byRise.addOver = -1000;
+    EXPECT_EQ(applyRules({note(48, 1.0, 2.5)}, both, grid(), byRise, counts).size(), 1u)
+        << "its rise beyond the lower note's partials alone does not tell it";
+    out = refine({note(48, 1.0, 2.5), note(60, 1.0, 2.0)}, alone, counts);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].key, 48);
+    RefineThresholds byLevel;
+    byLevel.partnerStrength = -1000;
+    EXPECT_EQ(applyRules({note(48, 1.0, 2.5), note(60, 1.0, 2.0)}, alone, grid(), byLevel, counts).size(), 1u)
+        << "its level alone drops the lower note's partial";
+    EXPECT_EQ(applyRules({note(48, 1.0, 2.5), note(60, 1.0, 2.0)}, both, grid(), byLevel, counts).size(), 2u)
+        << "and keeps a played octave";
+}
+
 TEST(RefineThresholdsTest, ParametersAreSetByNameOverTheDefaults) {
     RefineThresholds t;
     std::string error;
