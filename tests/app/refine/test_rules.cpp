@@ -145,15 +145,27 @@ void addPlucked(std::vector<float> &x, int key, double start, double gain) {
     }
 }
 
+// One plucked tone: its key, start in seconds and gain.
+struct Pluck {
+    int key;
+    double start, gain;
+};
+
+// The evidence of three seconds of plucked tones (44100 Hz).
+AttackEvidence pluckedEvidence(std::initializer_list<Pluck> tones) {
+    std::vector<float> x(static_cast<size_t>(3 * 44100), 0.0f);
+    for (const Pluck &p : tones)
+        addPlucked(x, p.key, p.start, p.gain);
+    AttackEvidence e;
+    EXPECT_TRUE(measureSamples(x, geometryFor(44100, 440), e, nullptr));
+    return e;
+}
+
 TEST(RefineRules, AnUnwrittenBassNoteIsAddedWithoutTheKeysBesideIt) {
     // The engine wrote C4; A1 of a bass, unwritten, is plucked at 1.5 s. Low keys lie closer than the
     // long window tells apart, so the keys a semitone and a tone beside A1 rise with it: only the key
     // that stands above them is added (when any strong attack of its own proposed a note, they were too).
-    std::vector<float> x(static_cast<size_t>(3 * 44100), 0.0f);
-    addPlucked(x, 60, 0.5, 0.15);
-    addPlucked(x, 33, 1.5, 0.3);
-    AttackEvidence e;
-    ASSERT_TRUE(measureSamples(x, geometryFor(44100, 440), e, nullptr));
+    AttackEvidence e = pluckedEvidence({{60, 0.5, 0.15}, {33, 1.5, 0.3}});
     RefineCounts counts;
     std::vector<TimedNote> out = refine({note(60, 0.5, 2.5)}, e, counts);
     ASSERT_EQ(out.size(), 2u);
@@ -204,16 +216,7 @@ TEST(RefineRules, AnOctaveStruckWithItsLowerNoteIsTakenByItsLevelAndAPartialIsNo
     // alone. Both rise together, so C4 rises little beyond C3's own partials; but its key stands near
     // C3's (2 dB below), as C3's upper partials alone never do (10 dB below): it is added. Where C3
     // alone sounds, and the engine wrote C4 with it, C4 is dropped.
-    auto played = [](bool octave) {
-        std::vector<float> x(static_cast<size_t>(3 * 44100), 0.0f);
-        addPlucked(x, 48, 1.0, 0.3);
-        if (octave)
-            addPlucked(x, 60, 1.0, 0.45);
-        AttackEvidence e;
-        EXPECT_TRUE(measureSamples(x, geometryFor(44100, 440), e, nullptr));
-        return e;
-    };
-    AttackEvidence both = played(true), alone = played(false);
+    AttackEvidence both = pluckedEvidence({{48, 1.0, 0.3}, {60, 1.0, 0.45}}), alone = pluckedEvidence({{48, 1.0, 0.3}});
     RefineCounts counts;
     std::vector<TimedNote> out = refine({note(48, 1.0, 2.5)}, both, counts);
     ASSERT_EQ(out.size(), 2u);
