@@ -145,6 +145,14 @@ void addPlucked(std::vector<float> &x, int key, double start, double gain) {
     }
 }
 
+// The engine's notes with one note added after them: key, starting at `on`.
+void expectOneAdded(const std::vector<TimedNote> &out, const RefineCounts &counts, int key, double on) {
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(counts.added, 1);
+    EXPECT_EQ(out[1].key, key);
+    EXPECT_NEAR(out[1].on, on, SuddenToneEarly);
+}
+
 // One plucked tone: its key, start in seconds and gain.
 struct Pluck {
     int key;
@@ -168,10 +176,7 @@ TEST(RefineRules, AnUnwrittenBassNoteIsAddedWithoutTheKeysBesideIt) {
     AttackEvidence e = pluckedEvidence({{60, 0.5, 0.15}, {33, 1.5, 0.3}});
     RefineCounts counts;
     std::vector<TimedNote> out = refine({note(60, 0.5, 2.5)}, e, counts);
-    ASSERT_EQ(out.size(), 2u);
-    EXPECT_EQ(counts.added, 1);
-    EXPECT_EQ(out[1].key, 33);
-    EXPECT_NEAR(out[1].on, 1.5, SuddenToneEarly);
+    expectOneAdded(out, counts, 33, 1.5);
     RefineThresholds anyPeak;
     anyPeak.addPeak = -1000;
     EXPECT_GT(applyRules({note(60, 0.5, 2.5)}, e, grid(), anyPeak, counts).size(), 2u)
@@ -184,10 +189,7 @@ TEST(RefineRules, AnUnwrittenLowNoteIsAddedAndExplainsItsPartials) {
     AttackEvidence e = evidenceOf({{88, 0.3, 1.0}, {43, 1.5, 2.0}}, 4);
     RefineCounts counts;
     std::vector<TimedNote> out = refineProposing({note(88, 0.3, 1.3)}, e, counts);
-    ASSERT_EQ(out.size(), 2u);
-    EXPECT_EQ(counts.added, 1);
-    EXPECT_EQ(out[1].key, 43);
-    EXPECT_NEAR(out[1].on, 1.5, SuddenToneEarly);
+    expectOneAdded(out, counts, 43, 1.5);
 }
 
 TEST(RefineRules, AddedNotesTakeTheTranspositionOfTheWrittenOnes) {
@@ -219,10 +221,7 @@ TEST(RefineRules, AnOctaveStruckWithItsLowerNoteIsTakenByItsLevelAndAPartialIsNo
     AttackEvidence both = pluckedEvidence({{48, 1.0, 0.3}, {60, 1.0, 0.45}}), alone = pluckedEvidence({{48, 1.0, 0.3}});
     RefineCounts counts;
     std::vector<TimedNote> out = refine({note(48, 1.0, 2.5)}, both, counts);
-    ASSERT_EQ(out.size(), 2u);
-    EXPECT_EQ(counts.added, 1);
-    EXPECT_EQ(out[1].key, 60);
-    EXPECT_NEAR(out[1].on, 1.0, SuddenToneEarly);
+    expectOneAdded(out, counts, 60, 1.0);
     RefineThresholds byRise;
     byRise.addOver = -1000;
     EXPECT_EQ(applyRules({note(48, 1.0, 2.5)}, both, grid(), byRise, counts).size(), 1u)
