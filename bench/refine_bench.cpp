@@ -103,8 +103,8 @@ void BM_AttackEvidenceOfLongFile(benchmark::State &state) {
             for (const Attack &a : e.attacks[p])
                 if (a.strength >= 4) {
                     int hop = static_cast<int>(a.time / e.hopSeconds);
-                    wanted.push_back({ProbeKind::FundamentalRise, p + LowestPitch, hop - 4, hop + 4});
-                    wanted.push_back({ProbeKind::PartnerRise12, p + LowestPitch, hop - 4, hop + 4});
+                    wanted.push_back({ProbeKind::FundamentalRise, static_cast<std::int16_t>(p + LowestPitch), hop - 4, hop + 4});
+                    wanted.push_back({ProbeKind::PartnerRise12, static_cast<std::int16_t>(p + LowestPitch), hop - 4, hop + 4});
                 }
         probes = wanted.size();
         ProbedEvidence v = probeEvidence(e, std::move(wanted));

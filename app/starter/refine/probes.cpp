@@ -207,7 +207,7 @@ void wantsAt(const ProbePass &s, size_t end, KeyWants &k, long t) {
         if (firstHop(q, s.e.hops) - LongHalfSpan - (LongEvery - 1) > t)
             break;  // the probes come by their first hop
         int to = lastHop(q, s.e.hops) + LongHalfSpan + LongEvery;
-        for (int key : {q.pitch, q.pitch - intervalOf(q.kind)})
+        for (int key : {int{q.pitch}, q.pitch - intervalOf(q.kind)})
             if (measurable(key) && (key == q.pitch || intervalOf(q.kind) != 0)) {
                 k.count[key - LowestPitch] += 1;
                 k.wanted[key - LowestPitch] = true;

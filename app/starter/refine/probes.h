@@ -6,12 +6,13 @@
 // the rest measured in one pass along the recording.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "app/starter/refine/evidence.h"
 
 // What a probe measures over its hops (each clamped into the recording).
-enum class ProbeKind {
+enum class ProbeKind : std::uint8_t {
     MeanLevel,             // mean of the 1/h-weighted level
     MeanFundamental,       // mean of the fundamental's level
     FundamentalRise,       // largest rise of the fundamental, at least 0
@@ -20,10 +21,11 @@ enum class ProbeKind {
     PartnerRise24,         // ... two octaves below
 };
 
-// One question to the evidence: a kind, a key and the hops [from, to].
+// One question to the evidence: a kind, a key and the hops [from, to]. Twelve bytes: a long
+// recording's rules list tens of thousands, and the list is the largest thing they keep.
 struct Probe {
     ProbeKind kind = ProbeKind::MeanLevel;
-    int pitch = 60;
+    std::int16_t pitch = 60;
     int from = 0;
     int to = 0;
     bool operator<(const Probe &o) const;

@@ -32,7 +32,7 @@ bool measurable(int pitch) { return pitch >= LowestPitch && pitch <= HighestPitc
 
 Probe attackLevelProbe(const AttackEvidence &e, int pitch, double onset, const RefineThresholds &th) {
     int hop = static_cast<int>(std::lround((onset + th.attackLatency) / e.hopSeconds));
-    return {ProbeKind::MeanLevel, pitch, hop + LevelFromHops, hop + LevelToHops};
+    return {ProbeKind::MeanLevel, static_cast<std::int16_t>(pitch), hop + LevelFromHops, hop + LevelToHops};
 }
 
 std::vector<double> attackLevels(const std::vector<TimedNote> &notes, const ProbedEvidence &v,

@@ -25,11 +25,11 @@ bool claimed(const std::vector<Working> &w, size_t self, int pitch, double time,
 Probe levelProbe(const AttackEvidence &e, ProbeKind kind, int pitch, double from, double to,
                  const RefineThresholds &th) {
     int a = hopOf(e, from, th);
-    return {kind, pitch, a, std::max(a, hopOf(e, to, th))};
+    return {kind, static_cast<std::int16_t>(pitch), a, std::max(a, hopOf(e, to, th))};
 }
 
 Probe riseProbe(const AttackEvidence &e, int pitch, int interval, double time, const RefineThresholds &th) {
-    return {interval == 0 ? ProbeKind::FundamentalRise : partnerKind(interval), pitch,
+    return {interval == 0 ? ProbeKind::FundamentalRise : partnerKind(interval), static_cast<std::int16_t>(pitch),
             hopOf(e, time - th.partnerWindow, th), hopOf(e, time + th.partnerWindow, th)};
 }
 

@@ -93,8 +93,9 @@ TEST_F(AttackEvidenceSweep, AnswersEveryProbeAsTheValuesKeptDo) {
     std::vector<Probe> probes;
     for (int i = 0; i < 400; ++i) {
         int from = static_cast<int>(random() % (b.kept.hops + 40)) - 20;
-        probes.push_back({static_cast<ProbeKind>(random() % 6), LowestPitch + static_cast<int>(random() % PitchCount),
-                          from, from + static_cast<int>(random() % 30)});
+        probes.push_back({static_cast<ProbeKind>(random() % 6),
+                          static_cast<std::int16_t>(LowestPitch + static_cast<int>(random() % PitchCount)), from,
+                          from + static_cast<int>(random() % 30)});
     }
     ProbedEvidence swept = probeEvidence(b.swept, probes), kept = probeEvidence(b.kept, probes);
     EXPECT_TRUE(kept.answers.empty()) << "values kept are read, not measured";
@@ -114,7 +115,7 @@ TEST_F(AttackEvidenceSweep, ReadsTheCellsAndFindsTheAttacksOfTheKeysAskedForAsTh
     for (int i = 0; i < 600; ++i) {
         // Keys and hops in and around those kept: some probes are read, some measured again.
         int from = static_cast<int>(random() % 3400) - 20;
-        probes.push_back({static_cast<ProbeKind>(random() % 6), 44 + static_cast<int>(random() % 36), from,
+        probes.push_back({static_cast<ProbeKind>(random() % 6), static_cast<std::int16_t>(44 + random() % 36), from,
                           from + static_cast<int>(random() % 30)});
     }
     ProbedEvidence cached = probeEvidence(b.cached, probes), kept = probeEvidence(b.kept, probes);
