@@ -63,12 +63,13 @@ template <class CellOf> void foldHop(const Probe &q, int hops, Fold &f, long tim
         for (int h = 0; h < KeptPartials && measurable(lower) && hops > 0; ++h)
             explained += weights[h] * cell(lower).partial[h];
         float rise = hops == 0 || !measurable(q.pitch) ? 0.0f : cell(q.pitch).rise;
-        for (long i = 0; i < times; ++i)
+        if (times > 0)
             f.best = std::max(f.best, rise - explained / total);
     } else if (q.kind == ProbeKind::FundamentalRise) {
-        for (long i = 0; i < times && hops > 0 && measurable(q.pitch); ++i)
+        if (times > 0 && hops > 0 && measurable(q.pitch))
             f.best = std::max(f.best, cell(q.pitch).partial[0]);
     } else if (hops > 0 && measurable(q.pitch)) {
+        // A sum takes the hop as often as the span reads it, one at a time, as the hops come.
         const Cell c = cell(q.pitch);
         for (long i = 0; i < times; ++i)
             f.sum += q.kind == ProbeKind::MeanLevel ? c.level : c.fundamental;
