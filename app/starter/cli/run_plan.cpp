@@ -107,7 +107,6 @@ bool buildRunPlan(const StarterOptions &options, const std::string &dataDir, Run
     plan.pulsePeaks = std::getenv("SONOSCRIPTOR_PULSE_PEAKS") != nullptr;
     plan.pulseProminence = std::getenv("SONOSCRIPTOR_PULSE_PROMINENCE") != nullptr;
     plan.partsBassBelowBeat = std::getenv("SONOSCRIPTOR_METRE_PARTS_BASS") != nullptr;
-    plan.levelGrids = std::getenv("SONOSCRIPTOR_METRE_LEVEL_GRIDS") != nullptr;
     plan.shortestNoteMs = options.shortestNoteMs;
     plan.sensitivity = options.sensitivity != 0 ? options.sensitivity : DefaultSensitivity;
     plan.force = options.force;

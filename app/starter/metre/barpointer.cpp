@@ -150,20 +150,6 @@ Chances piecesChances(const std::vector<double> &accents, const std::vector<BarP
 
 }  // namespace
 
-double barlessFit(const std::vector<double> &accents, const std::vector<double> &bass, const ReadingModel &model) {
-    if (accents.empty())
-        return 0;
-    double on = 0;
-    for (double a : accents)
-        on += a > OnsetLine;
-    Chances chance = OnsetChance;
-    chance[static_cast<size_t>(BarPlace::Part)] = std::clamp(on / static_cast<double>(accents.size()), 0.01, 0.99);
-    double sum = 0;
-    for (size_t k = 0; k < accents.size(); ++k)
-        sum += unitFit(BarPlace::Part, chance, accents[k], k < bass.size() ? bass[k] : 0, -1, 0, model);
-    return sum * MetreUnitsPerBeat / static_cast<double>(accents.size());
-}
-
 BarPath followBarPointer(const std::vector<double> &accents, const std::vector<double> &bass,
                          const std::vector<double> &change, const MetreChoice &reading,
                          const std::vector<double> &phaseBonus, const ReadingModel &model) {

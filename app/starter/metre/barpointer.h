@@ -31,10 +31,6 @@ BarPlace placeInBar(const MetreChoice &reading, int j);
  *  the beat is read. */
 double unitFit(BarPlace place, const Chances &chance, double accent, double bass, double change, double meanChange,
                const ReadingModel &model = {});
-/** The log-likelihood per twelve units of accents and bass explained without a bar: every unit
- *  a part of a beat with the piece's own share of onsets. What a reading's fit gains over it is
- *  what its bar explains, comparable between grids of different units. */
-double barlessFit(const std::vector<double> &accents, const std::vector<double> &bass, const ReadingModel &model = {});
 /** The best path of the bar pointer under the reading through accents, bass and the chord
  *  changes a beat either side of every unit (all one value per grid unit): a first path with
  *  the measured chances of an onset finds the bar's phase, a second with the piece's own

@@ -11,6 +11,9 @@
 
 namespace {
 
+// Beats of a reading in grid units: a third, half, two thirds, one, three halves, two and
+// three tracked beats.
+constexpr int BeatUnitChoices[] = {4, 6, 8, 12, 18, 24, 36};
 // Beats per bar of simple time (2/4, 3/4, 4/4) and of compound time (6/8, 9/8, 12/8).
 constexpr int SimpleBars[] = {2, 3, 4};
 constexpr int CompoundBars[] = {2, 3, 4};
@@ -151,12 +154,12 @@ double tempoPrior(double bpm) {
     return -0.5 * octaves * octaves;
 }
 
-// The prior of a reading (log, per tracked beat), compound the evidence of its compound split.
-double readingPrior(const MetreChoice &c, double trackedTempo, double compound) {
+// The prior of a reading at its phase (log, per tracked beat).
+double readingPrior(const std::vector<double> &accents, const MetreChoice &c, double trackedTempo) {
     int part = c.beatUnits / c.parts;
     bool tripleRelation = (c.beatUnits % MetreUnitsPerBeat != 0 && MetreUnitsPerBeat % c.beatUnits != 0) ||
                           (part % MetreUnitsPerBeat != 0 && MetreUnitsPerBeat % part != 0);
-    bool compoundUnclear = c.parts == 3 && compound < CompoundClear;
+    bool compoundUnclear = c.parts == 3 && compoundEvidence(accents, c) < CompoundClear;
     return PriorWeight * tempoPrior(choiceTempo(c, trackedTempo)) - barCost(c.barBeats, c.parts) -
            (c.beatUnits < MetreUnitsPerBeat ? FasterLevelCost : 0) - (tripleRelation ? TripleRelationCost : 0) -
            (compoundUnclear ? CompoundCost : 0);
@@ -165,37 +168,24 @@ double readingPrior(const MetreChoice &c, double trackedTempo, double compound) 
 // The evidence as the bar pointer reads it: accents and bass in standard deviations over the units.
 struct Reading {
     std::vector<double> accents, bass;
-    double barless = 0;  // their fit without a bar (barlessFit)
 };
 
-// The best phase of one reading (its beat and phase in units of the tracked beats) and its
-// score, judged on the grid of the evidence, on which the reading's beat spans gridBeat units
-// (its own beatUnits on the tracked beats' grid, twelve on its level's); the score stays
-// -infinity when it does not fit the evidence.
-MetreChoice bestPhase(const MetreEvidence &e, const Reading &r, MetreChoice c, double trackedTempo, int gridBeat,
-                      const ReadingModel &model) {
-    MetreChoice g = c;
-    g.beatUnits = gridBeat;
-    int bar = g.beatUnits * g.barBeats;
-    double bpm = choiceTempo(c, trackedTempo);
+// The best phase of one reading and its score; the score stays -infinity when it does not fit
+// the evidence.
+MetreChoice bestPhase(const MetreEvidence &e, const Reading &r, MetreChoice c, const ReadingModel &model) {
+    int bar = c.beatUnits * c.barBeats;
+    double bpm = choiceTempo(c, e.trackedTempo);
     c.score = -INFINITY;
     if (static_cast<long>(r.accents.size()) < LeastBars * bar || bpm < SlowestBeat || bpm > FastestBeat)
         return c;
-    BarPath path = followBarPointer(r.accents, r.bass, chordChanges(e.chromaSums, g.beatUnits), g,
-                                    notesByPhase(e.notes, g), model);
-    g.phase = path.phase;
-    c.phase = (path.phase * c.beatUnits + gridBeat / 2) / gridBeat % (c.beatUnits * c.barBeats);
-    // What the bar explains beyond the barless reading of the same units, per tracked beat.
-    double explained = (path.fit - r.barless) * gridBeat / c.beatUnits;
-    c.score = explained + readingPrior(c, trackedTempo, compoundEvidence(r.accents, g));
+    BarPath path = followBarPointer(r.accents, r.bass, chordChanges(e.chromaSums, c.beatUnits), c,
+                                    notesByPhase(e.notes, c), model);
+    c.phase = path.phase;
+    c.score = path.fit + readingPrior(r.accents, c, e.trackedTempo);
     return c;
 }
 
-Reading readingOf(const MetreEvidence &e, const ReadingModel &model) {
-    Reading r{standardised(e.accents), standardised(e.bass), 0};
-    r.barless = barlessFit(r.accents, r.bass, model);
-    return r;
-}
+Reading readingOf(const MetreEvidence &e) { return {standardised(e.accents), standardised(e.bass)}; }
 
 }  // namespace
 
@@ -203,11 +193,9 @@ double choiceTempo(const MetreChoice &c, double trackedTempo) {
     return trackedTempo * MetreUnitsPerBeat / c.beatUnits;
 }
 
-namespace {
-
-// Every reading within the bounds, at phase 0.
-std::vector<MetreChoice> readingsWithin(const MetreBounds &bounds) {
-    std::vector<MetreChoice> readings;
+MetreChoice chooseMetre(const MetreEvidence &e, const MetreBounds &bounds, const ReadingModel &model) {
+    std::vector<MetreChoice> bests;
+    Reading r = readingOf(e);
     for (int parts : {2, 3})
         for (int b : BeatUnitChoices) {
             if (b % parts != 0 || (bounds.parts && bounds.parts != parts))
@@ -217,14 +205,8 @@ std::vector<MetreChoice> readingsWithin(const MetreBounds &bounds) {
             if (bounds.barBeats)
                 bars = {bounds.barBeats};
             for (int n : bars)
-                readings.push_back(MetreChoice{b, parts, n, 0, 0, 0});
+                bests.push_back(bestPhase(e, r, MetreChoice{b, parts, n, 0, 0, 0}, model));
         }
-    return readings;
-}
-
-// The best of the scored readings with its margin over the best with another beat or bar; a
-// default one (score 0) when none fits.
-MetreChoice bestOf(const std::vector<MetreChoice> &bests, const MetreBounds &bounds) {
     MetreChoice best;
     best.score = -INFINITY;
     for (const MetreChoice &c : bests)
@@ -239,27 +221,4 @@ MetreChoice bestOf(const std::vector<MetreChoice> &bests, const MetreBounds &bou
             second = c.score;
     best.margin = std::isfinite(second) ? best.score - second : 0;
     return best;
-}
-
-}  // namespace
-
-MetreChoice chooseMetre(const MetreEvidence &e, const MetreBounds &bounds, const ReadingModel &model) {
-    std::vector<MetreChoice> bests;
-    Reading r = readingOf(e, model);
-    for (const MetreChoice &c : readingsWithin(bounds))
-        bests.push_back(bestPhase(e, r, c, e.trackedTempo, c.beatUnits, model));
-    return bestOf(bests, bounds);
-}
-
-MetreChoice chooseMetreByLevels(const std::vector<LevelEvidence> &levels, const MetreBounds &bounds,
-                                const ReadingModel &model) {
-    std::vector<MetreChoice> bests;
-    for (const LevelEvidence &level : levels) {
-        Reading r = readingOf(level.evidence, model);
-        double trackedTempo = level.evidence.trackedTempo * level.beatUnits / MetreUnitsPerBeat;
-        for (const MetreChoice &c : readingsWithin(bounds))
-            if (c.beatUnits == level.beatUnits)
-                bests.push_back(bestPhase(level.evidence, r, c, trackedTempo, MetreUnitsPerBeat, model));
-    }
-    return bestOf(bests, bounds);
 }

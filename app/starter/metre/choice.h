@@ -22,22 +22,6 @@ struct ReadingModel {
     // not on the level. More written beats on the development pieces, fewer downbeats and as
     // many right judgements on the held-out ones, so it is off.
     bool partsBassBelowBeat = false;
-    // Each beat level is judged on a grid of its own: twelfths of that level's beats, so that
-    // every reading's beat spans as many units, its parts and finer parts as many, and its fit
-    // is per beat of its own. On the tracked beat's grid alone, a faster level reads the same
-    // units with more beats and places of its own and gains by that (a developer setting).
-    bool levelGrids = false;
-};
-
-// Beats of a reading in grid units: a third, half, two thirds, one, three halves, two and
-// three tracked beats.
-inline constexpr int BeatUnitChoices[] = {4, 6, 8, 12, 18, 24, 36};
-
-// The evidence on the grid of one beat level: twelfths of beats beatUnits units of the tracked
-// beats apart (its trackedTempo that level's tempo).
-struct LevelEvidence {
-    int beatUnits = MetreUnitsPerBeat;
-    MetreEvidence evidence;
 };
 
 // What the settings fix about the bar; 0: free.
@@ -51,7 +35,3 @@ double choiceTempo(const MetreChoice &c, double trackedTempo);
 /** The best reading of the evidence within the bounds, each judged by its bar pointer's best
  *  path and its prior; a default one (score 0) when none fits. */
 MetreChoice chooseMetre(const MetreEvidence &e, const MetreBounds &bounds, const ReadingModel &model = {});
-/** The best reading when every beat level is judged on its own grid (one entry per level), as
- *  chooseMetre does on one grid; the reading's beat and phase in units of the tracked beats. */
-MetreChoice chooseMetreByLevels(const std::vector<LevelEvidence> &levels, const MetreBounds &bounds,
-                                const ReadingModel &model = {});

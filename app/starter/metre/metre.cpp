@@ -37,42 +37,6 @@ std::vector<long> beatUnits(const std::vector<double> &tracked, const MetreChoic
     return units;
 }
 
-// The beats of a level beatUnits units of the tracked beats apart, from the first tracked beat.
-std::vector<double> levelBeats(const std::vector<double> &tracked, int beatUnits) {
-    std::vector<double> beats;
-    long last = static_cast<long>(tracked.size() - 1) * MetreUnitsPerBeat;
-    for (long k = 0; k <= last; k += beatUnits)
-        beats.push_back(unitTime(tracked, k));
-    return beats;
-}
-
-// The evidence of every beat level on a grid of its own, with the engine's notes if given.
-std::vector<LevelEvidence> levelEvidence(const BeatTrack &track, const std::vector<double> &tracked,
-                                         const MetreInput &input) {
-    std::vector<LevelEvidence> levels;
-    for (int b : BeatUnitChoices) {
-        std::vector<double> beats = levelBeats(tracked, b);
-        if (beats.size() < 2)
-            continue;
-        levels.push_back({b, gatherEvidence(track, beats)});
-        if (input.notes)
-            levels.back().evidence.notes = noteEvidence(*input.notes, beats);
-    }
-    return levels;
-}
-
-// The best reading of the track along its tracked beats, on the tracked beats' grid or on each
-// level's own as the model asks.
-MetreChoice chosenReading(const BeatTrack &track, const std::vector<double> &tracked, const MetreBounds &bounds,
-                          const MetreInput &input) {
-    if (input.model.levelGrids)
-        return chooseMetreByLevels(levelEvidence(track, tracked, input), bounds, input.model);
-    MetreEvidence e = gatherEvidence(track, tracked);
-    if (input.notes)
-        e.notes = noteEvidence(*input.notes, tracked);
-    return chooseMetre(e, bounds, input.model);
-}
-
 }  // namespace
 
 MetreBounds boundsOf(int numerator, int denominatorPower) {
@@ -90,7 +54,10 @@ Metre findMetre(const BeatTrack &track, const std::vector<double> &tracked, cons
         return m;
     MetreChoice c{MetreUnitsPerBeat, bounds.parts ? bounds.parts : 2, bounds.barBeats ? bounds.barBeats : 4, 0, 0, 0};
     if (tracked.size() >= LeastTrackedBeats && !input.plain) {
-        c = chosenReading(track, tracked, bounds, input);
+        MetreEvidence e = gatherEvidence(track, tracked);
+        if (input.notes)
+            e.notes = noteEvidence(*input.notes, tracked);
+        c = chooseMetre(e, bounds, input.model);
         m.judged = c.score != 0;
         m.weak = m.judged && c.margin < WeakMargin;
     }

@@ -74,7 +74,6 @@ struct RunPlan {
     bool pulsePeaks = false;         // the pulse followed along peaks of its correlation only
     bool pulseProminence = false;    // ... along its correlation's prominence
     bool partsBassBelowBeat = false;  // the metre reads bass inside a beat as at its parts (ReadingModel)
-    bool levelGrids = false;         // the metre judges every beat level on a grid of its own (ReadingModel)
     // How to write it.
     bool force = false;              // an output may replace a file of its name
     bool skipExisting = false;       // an input whose outputs are all in place and whole is not worked on

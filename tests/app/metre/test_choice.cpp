@@ -136,23 +136,3 @@ TEST(MetreChoice, BassInsideTheBeatReadAsAtItsPartsFindsTheQuarterUnderRunningSi
     EXPECT_EQ(parts.barBeats, 4);
     EXPECT_EQ(parts.phase, 0);
 }
-
-TEST(MetreChoiceByLevels, TheTrackedLevelAloneReadsAsOnTheTrackedGrid) {
-    MetreEvidence e = piece(48, U, 3, U / 2, 0, 100);
-    MetreChoice onTracked = chooseMetre(e, {});
-    MetreChoice byLevels = chooseMetreByLevels({{U, e}}, {});
-    EXPECT_EQ(byLevels.beatUnits, onTracked.beatUnits);
-    EXPECT_EQ(byLevels.parts, onTracked.parts);
-    EXPECT_EQ(byLevels.barBeats, onTracked.barBeats);
-    EXPECT_EQ(byLevels.phase, onTracked.phase);
-}
-
-TEST(MetreChoiceByLevels, ASlowerLevelsPhaseIsGivenInTrackedUnits) {
-    // Quarters at 40 on their own grid (eighths at 80 tracked): 4/4, the first downbeat on the
-    // second quarter, two tracked beats in.
-    MetreChoice c = chooseMetreByLevels({{2 * U, piece(32, U, 4, U / 2, U, 40)}}, {});
-    EXPECT_EQ(c.beatUnits, 2 * U);
-    EXPECT_EQ(c.barBeats, 4);
-    EXPECT_EQ(c.phase, 2 * U);
-    EXPECT_NEAR(choiceTempo(c, 80), 40, 1e-9);
-}
