@@ -35,13 +35,15 @@ int64_t stepOfTick(const ScoreGrid &grid, int division, int64_t tick) {
 namespace {
 
 // A beat is written in triplets when each of its onsets that the plain grid and the grid of six to
-// the beat would write apart lies within 1 / TripletTolerance of a beat of a sixth, and it has two
-// such onsets, or the beat before or after it has one: triplets played or rendered as written. A
-// transcription's onsets scatter some 20 ms about the beat's points, and a single onset near a third
-// of a beat is as often a plain note played unevenly. Chosen on the development half: a 24th or a
-// 48th, or one onset alone, gave dozens of beats in triplets in the transcriptions of pieces that
-// have none.
-constexpr int64_t TripletTolerance = 72;
+// the beat would write apart lies within 1 / TripletTolerance of a beat (under 2 ms at 120 a
+// minute) of a sixth, and it has two such onsets, or the beat before or after it has one: triplets
+// as a notation program or a sequencer writes them. Played timing, and a transcription's, scatters
+// milliseconds about the beat's points, and a plain note played unevenly is as near a third of the
+// beat as not. Chosen on the development half: its reference files get the same beats in triplets
+// with 72 as with 288, but in its transcriptions 72 or 96 wrote 22 triplet brackets in five pieces
+// (2 ties and 12 rests more than the plain grid), 144 or 192 six in two (4 ties, 4 rests more), and
+// 288 none; one onset without a neighbour wrote 14 brackets in four (6 ties, 10 rests more).
+constexpr int64_t TripletTolerance = 288;
 
 // Where a tick lies against the beats of the plain grid: the beat it falls in (counted in the bar's
 // beats from the score's first full bar), how far into that beat in units of a tick's share of a

@@ -145,7 +145,7 @@ bool chooseGrid(const MidiContent &midi, double resolution, ScoreGrid &grid, std
 /** The grid step nearest to a tick. */
 int64_t stepOfTick(const ScoreGrid &grid, int division, int64_t tick);
 /** The beats (their first steps) to write in triplets: those whose onsets off the plain grid lie on
-    sixths of the beat within a 72nd of a beat, two of them, or one beside a beat with such an onset;
+    sixths of the beat within a 288th of a beat, two of them, or one beside a beat with such an onset;
     in a simple metre whose beat holds four steps or more (shift: steps of the full first bar before
     the score's start), none in compound metres, whose beat is ternary already. */
 std::vector<int64_t> chooseTripletBeats(const MidiContent &midi, const ScoreGrid &grid, int64_t shift);
