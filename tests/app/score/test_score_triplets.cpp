@@ -1,5 +1,7 @@
 // Beats written in triplets: which beats take the grid of three or six, the
 // values and brackets written in them, and the MIDI file's timing kept.
+#include <random>
+
 #include <gtest/gtest.h>
 
 #include "app/starter/score/score.h"
@@ -163,4 +165,37 @@ TEST(ScoreTriplets, CompoundMetresAndAFineGridKeepTheirBeats) {
                                                {3, 5, 0, false}, {3, 5, 0, false}, {18, 3, 1, false},
                                                {24, 2, 0, false}, {24, 2, 0, false}}));
     documentOf(s, m);
+}
+
+TEST(ScoreTriplets, RandomLinesOverPlainAndTripletBeatsComeBackAtTheirTimes) {
+    // Four bars of a tune over a bass: each beat of the tune in 16ths, thirds or sixths, its notes
+    // released early at random; the bass struck on beats and half beats, held up to three beats.
+    std::mt19937 rng(25);
+    for (int trial = 0; trial < 12; ++trial) {
+        std::vector<int64_t> onsets;
+        for (int64_t beat = 0; beat < 16; ++beat) {
+            int kind = static_cast<int>(rng() % 3);
+            int64_t unit = kind == 0 ? 12 : kind == 1 ? 16 : 8;
+            for (int64_t at = 0; at < 48; at += unit)
+                if (at == 0 || (kind > 0 && at % 16 == 0) || rng() % 2)
+                    onsets.push_back(48 * beat + at);
+        }
+        std::vector<MidiNote> notes;
+        for (size_t i = 0; i < onsets.size(); ++i) {
+            int64_t next = i + 1 < onsets.size() ? onsets[i + 1] : 768;
+            int64_t gap = (next - onsets[i]) % 16 == 0 ? 8 : 12;  // a sixth or a 16th early, or none
+            int64_t end = next - (next - onsets[i] > gap && rng() % 2 ? gap : 0);
+            notes.push_back({67 + static_cast<int>(rng() % 12), 90, onsets[i], end, 0});
+        }
+        for (int64_t at = 0; at < 768;) {
+            int64_t length = 24 * (1 + static_cast<int64_t>(rng() % 6));
+            notes.push_back({36 + static_cast<int>(rng() % 12), 90, at, std::min<int64_t>(at + length, 768), 1});
+            at += length;
+        }
+        MidiContent m = tripletSong(notes);
+        Score s = built(m);
+        EXPECT_EQ(s.grid.tuplet, 3);
+        std::string doc = documentOf(s, m);
+        EXPECT_EQ(count(doc, "<tuplet type=\"start\""), count(doc, "<tuplet type=\"stop\"/>")) << trial;
+    }
 }
