@@ -56,7 +56,10 @@ bool buildScore(const MidiContent &midi, double resolution, const std::string &t
     score.fifths = midi.hasKeySignature ? std::clamp(midi.keySignature, -7, 7) : 0;
     score.minor = midi.hasKeySignature && midi.mode == 1;
     int64_t pickup = pickupSteps(midi, score.grid), shift = pickup > 0 ? score.grid.barSteps - pickup : 0;
-    useTriplets(score.grid, chooseTripletBeats(midi, score.grid, shift));
+    // A file too long for a score is refused below; only one that fits is read for triplets, whose
+    // steps are three times as many.
+    if (stepOfTick(score.grid, midi.division, midi.lastTick) / score.grid.barSteps <= MaxMeasures)
+        useTriplets(score.grid, chooseTripletBeats(midi, score.grid, shift));
     pickup *= score.grid.tuplet;
     shift *= score.grid.tuplet;
     std::vector<ScoreNote> notes = snapNotes(midi, score.grid, shift);
