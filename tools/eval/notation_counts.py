@@ -15,7 +15,8 @@ reference note (same key, 50 ms) stand on that hand's staff.
 With --reference, both scores are made from the corpus's reference MIDI file itself (the starter
 takes a MIDI file as input), which measures the writing of a score apart from the transcription;
 and MuseScore reads our score back into a MIDI file, whose notes are compared with the reference's
-(distinct keys and onsets on the 16th grid). With --midi DIR, the MIDI files DIR/PIECE.mid (say,
+(distinct keys and onsets on the 16th grid or the grid of a quarter's sixths, whichever the score
+wrote). With --midi DIR, the MIDI files DIR/PIECE.mid (say,
 transcriptions kept from an earlier run's work directory) are scored through MIDI input, which
 gives the score the audio path gives for the same notes.
 """
@@ -122,20 +123,29 @@ def hands(piece, ours_score, ours_midi):
 
 
 def on_grid(notes):
-    """The distinct (key, 16th) of notes as midi_notes gives them. Onsets are rounded half up, as the
-    score's grid snaps them: Python's round() takes an onset halfway between two 16ths to the even
-    one, and would count a note the score writes on the later 16th as lost."""
-    return {(key, math.floor(quarters * 4 + 0.5)) for key, quarters, _, _ in notes}
+    """The distinct (key, 16th, sixth of a quarter) of notes as midi_notes gives them: the nearest
+    point of the plain grid and of the triplet grid (a quarter's thirds and sixths), either of which
+    the score may write the onset on. Onsets are rounded half up, as the score's grid snaps them:
+    Python's round() takes an onset halfway between two 16ths to the even one, and would count a
+    note the score writes on the later 16th as lost."""
+    return {(key, math.floor(quarters * 4 + 0.5), math.floor(quarters * 6 + 0.5)) for key, quarters, _, _ in notes}
+
+
+def found_on_grid(want, back):
+    """The notes of want (as on_grid gives them) that back's notes strike on the same key exactly on
+    one of their two grid points (in 48ths of a quarter, where both grids meet)."""
+    struck = {(key, round(quarters * 48)) for key, quarters, _, _ in back}
+    return [w for w in want if (w[0], 12 * w[1]) in struck or (w[0], 8 * w[2]) in struck]
 
 
 def round_trip(ours, mid, work, piece, env):
-    """Distinct notes of the MIDI file (key and onset on the 16th grid; a unison doubled on two
-    channels is one note of a one-part score) found again in MuseScore's reading of our score,
-    exported back to MIDI: (found, notes)."""
+    """Distinct notes of the MIDI file (key and onset on the 16th or the triplet grid; a unison
+    doubled on two channels is one note of a one-part score) found again in MuseScore's reading of
+    our score, exported back to MIDI: (found, notes)."""
     back = os.path.join(work, f"{piece}.roundtrip.mid")
     subprocess.run(["mscore3", "-o", back, ours], check=True, capture_output=True, env=env, timeout=300)
     want = on_grid(midi_notes(mid))
-    return len(want & on_grid(midi_notes(back))), len(want)
+    return len(found_on_grid(want, midi_notes(back))), len(want)
 
 
 def one_piece(args, piece):
@@ -202,7 +212,7 @@ def main():
     if trips:
         lost = [f"{r['piece']} {r['round_trip'][0]}/{r['round_trip'][1]}" for r in trips
                 if r["round_trip"][0] < r["round_trip"][1]]
-        print(f"round trip (MuseScore reads our score back; key and onset on the 16th grid): "
+        print(f"round trip (MuseScore reads our score back; key and onset on the 16th or the triplet grid): "
               f"{sum(r['round_trip'][0] for r in trips)}/{sum(r['round_trip'][1] for r in trips)} notes; "
               f"short: {', '.join(lost) or 'none'}")
     piano = [r for r in rows if "hands" in r]

@@ -55,8 +55,14 @@ bool buildScore(const MidiContent &midi, double resolution, const std::string &t
     score.partName = partName(score.program);
     score.fifths = midi.hasKeySignature ? std::clamp(midi.keySignature, -7, 7) : 0;
     score.minor = midi.hasKeySignature && midi.mode == 1;
-    std::vector<ScoreNote> notes = snapNotes(midi, score.grid);
     int64_t pickup = pickupSteps(midi, score.grid), shift = pickup > 0 ? score.grid.barSteps - pickup : 0;
+    // A file too long for a score is refused below; only one that fits is read for triplets, whose
+    // steps are three times as many.
+    if (stepOfTick(score.grid, midi.division, midi.lastTick) / score.grid.barSteps <= MaxMeasures)
+        useTriplets(score.grid, chooseTripletBeats(midi, score.grid, shift));
+    pickup *= score.grid.tuplet;
+    shift *= score.grid.tuplet;
+    std::vector<ScoreNote> notes = snapNotes(midi, score.grid, shift);
     int64_t lastEnd = 0;
     for (const ScoreNote &n : notes)
         lastEnd = std::max(lastEnd, n.end);
@@ -65,11 +71,12 @@ bool buildScore(const MidiContent &midi, double resolution, const std::string &t
         return false;
     }
     score.measures = layMeasures(score.grid, shift, lastEnd);
-    score.staves = chooseStaves(notes, score.program, score.singleClef, score.clefOctave);
+    int64_t legato = score.grid.tuplet;
+    score.staves = chooseStaves(notes, score.program, score.singleClef, score.clefOctave, legato);
     if (score.staves == 2)
-        splitStaves(notes);
+        splitStaves(notes, legato);
     for (int staff = 1; staff <= score.staves; ++staff) {
-        std::vector<std::vector<VoiceChord>> voices = assignVoices(notes, staff);
+        std::vector<std::vector<VoiceChord>> voices = assignVoices(notes, staff, legato);
         for (std::vector<VoiceChord> &voice : voices)
             closeShortGaps(score.grid, shift, notes, voice);
         fillMeasures(score, voices[0], staff, 1);

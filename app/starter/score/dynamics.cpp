@@ -61,7 +61,7 @@ std::vector<DynamicMark> dynamicMarks(const MidiContent &midi, const ScoreGrid &
     std::map<int64_t, int64_t> firstOnset;     // bar index: its first onset in steps
     int lowest = 128, highest = -1;
     for (const MidiNote &n : midi.notes) {
-        int64_t step = stepOfTick(grid, midi.division, n.onTick), bar = (step + shift) / grid.barSteps;
+        int64_t step = snapTick(grid, midi.division, shift, n.onTick), bar = (step + shift) / grid.barSteps;
         bars[bar].push_back(n.velocity);
         firstOnset.try_emplace(bar, step);
         firstOnset[bar] = std::min(firstOnset[bar], step);

@@ -177,6 +177,15 @@ void writeTies(Xml &o, const ScoreEvent &e, const char *name) {
         empty(o, name, "type", "start");
 }
 
+// The bracket of a beat in triplets, with its number: where it starts or where it stops.
+void writeTuplet(Xml &o, bool start) {
+    open(o, "tuplet");
+    attribute(o, "type", start ? "start" : "stop");
+    if (start)
+        attribute(o, "bracket", "yes");
+    close(o);
+}
+
 // One note of a chord (index i), or the rest when the event has no keys.
 void writeNote(Xml &o, const Score &s, const ScoreVoice &v, const ScoreEvent &e, size_t i) {
     open(o, "note");
@@ -204,12 +213,26 @@ void writeNote(Xml &o, const Score &s, const ScoreVoice &v, const ScoreEvent &e,
         empty(o, "dot");
     if (!e.keys.empty() && !e.accidentals[i].empty())
         element(o, "accidental", e.accidentals[i]);
+    if (e.triplet) {  // three in the time of two of the beat's halves
+        int half = 3, dots = 0;
+        noteValue(s.grid, s.grid.stepsPerBeat / 2, half, dots);
+        open(o, "time-modification");
+        element(o, "actual-notes", "3");
+        element(o, "normal-notes", "2");
+        element(o, "normal-type", typeName(half));
+        close(o);
+    }
     if (s.staves == 2)
         element(o, "staff", std::to_string(v.staff));
     bool staccato = e.staccato && i == 0;
-    if (e.tieFromPrevious || e.tieToNext || staccato) {
+    bool bracket = i == 0 && (e.tripletStart || e.tripletStop);
+    if (e.tieFromPrevious || e.tieToNext || staccato || bracket) {
         open(o, "notations");
         writeTies(o, e, "tied");
+        if (bracket && e.tripletStart)
+            writeTuplet(o, true);
+        if (bracket && e.tripletStop)
+            writeTuplet(o, false);
         if (staccato) {
             open(o, "articulations");
             empty(o, "staccato");

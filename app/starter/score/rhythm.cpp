@@ -21,18 +21,34 @@ constexpr int64_t ReleaseShare = 8;
 // Appends the written pieces of [start, end) (score times) of measure m to voice.
 void addSpan(const ScoreGrid &g, const ScoreMeasure &m, ScoreVoice &voice, int64_t start, int64_t end,
              const std::vector<int> &keys, bool tieIn, bool tieOut, bool staccato) {
-    int64_t toBar = m.metricOffset - m.start;
-    std::vector<std::pair<int64_t, int64_t>> pieces = splitSpan(g, start + toBar, end + toBar, keys.empty());
+    std::vector<std::pair<int64_t, int64_t>> pieces =
+        writtenPieces(g, m.metricOffset - m.start, start, end, keys.empty());
     for (size_t i = 0; i < pieces.size(); ++i) {
         ScoreEvent e;
-        e.start = pieces[i].first - toBar;
+        e.start = pieces[i].first;
         e.length = pieces[i].second - pieces[i].first;
         e.keys = keys;
         e.tieFromPrevious = !keys.empty() && (i > 0 || tieIn);
         e.tieToNext = !keys.empty() && (i + 1 < pieces.size() || tieOut);
         e.staccato = staccato && i == 0 && !tieIn;
-        noteValue(g, e.length, e.typeLevel, e.dots);
+        e.triplet = tripletBeatOf(g, pieces[i].first, pieces[i].second) >= 0;
+        noteValue(g, e.triplet ? e.length * 3 / 2 : e.length, e.typeLevel, e.dots);
         voice.events.push_back(e);
+    }
+}
+
+// Marks the first and the last of each beat's triplet events in a voice.
+void markTriplets(const ScoreGrid &g, ScoreVoice &v) {
+    auto beatOf = [&](size_t i) {
+        const ScoreEvent &e = v.events[i];
+        return e.triplet ? tripletBeatOf(g, e.start, e.start + e.length) : -1;
+    };
+    for (size_t i = 0; i < v.events.size(); ++i) {
+        int64_t beat = beatOf(i);
+        if (beat < 0)
+            continue;
+        v.events[i].tripletStart = i == 0 || beatOf(i - 1) != beat;
+        v.events[i].tripletStop = i + 1 == v.events.size() || beatOf(i + 1) != beat;
     }
 }
 
@@ -60,6 +76,7 @@ ScoreVoice measureVoice(const ScoreGrid &g, const ScoreMeasure &m, const std::ve
     }
     if (at < end)
         addSpan(g, m, v, at, end, {}, false, false, false);
+    markTriplets(g, v);
     return v;
 }
 
@@ -82,6 +99,11 @@ bool writtenSyncopation(const ScoreGrid &g, int64_t start, int64_t end) {
 }  // namespace
 
 bool noteValue(const ScoreGrid &g, int64_t length, int &typeLevel, int &dots) {
+    if (length % g.tuplet != 0) {
+        dots = 0;
+        return false;
+    }
+    length /= g.tuplet;
     for (dots = 0; dots <= 1; ++dots) {
         if (dots == 1 && length % 3 != 0)
             continue;
@@ -108,7 +130,7 @@ int metricLevel(const ScoreGrid &g, int64_t position) {
         return 2;
     int64_t within = p % g.countSteps, unit = g.countSteps;
     int level = 3;
-    if (unit % 3 == 0) {  // a dotted beat: its thirds first
+    if (g.countSteps != g.stepsPerBeat) {  // a dotted beat: its thirds first
         unit /= 3;
         if (within % unit == 0)
             return 3;
@@ -173,6 +195,69 @@ std::vector<std::pair<int64_t, int64_t>> splitSpan(const ScoreGrid &g, int64_t s
     return out;
 }
 
+int64_t tripletBeatOf(const ScoreGrid &g, int64_t start, int64_t end) {
+    auto after = std::upper_bound(g.tripletBeats.begin(), g.tripletBeats.end(), start);
+    if (after == g.tripletBeats.begin())
+        return -1;
+    int64_t beat = *std::prev(after);
+    return end <= beat + g.stepsPerBeat && end - start < g.stepsPerBeat ? beat : -1;
+}
+
+namespace {
+
+// The pieces of [start, end) within one beat written in triplets: one value of three to the time of
+// two where it fits, else cut at the first third of the beat inside it, or else its first sixth.
+void tripletPieces(const ScoreGrid &g, int64_t beat, int64_t start, int64_t end,
+                   std::vector<std::pair<int64_t, int64_t>> &out) {
+    int64_t third = g.stepsPerBeat / 3, sixth = g.stepsPerBeat / 6;
+    while (end > start) {
+        int type, dots;
+        if ((end - start) * 3 % 2 == 0 && noteValue(g, (end - start) * 3 / 2, type, dots)) {
+            out.push_back({start, end});
+            return;
+        }
+        int64_t cut = beat + ((start - beat) / third + 1) * third;
+        if (cut >= end)
+            cut = beat + ((start - beat) / sixth + 1) * sixth;
+        if (cut >= end) {  // off the grid of sixths: written as it is
+            out.push_back({start, end});
+            return;
+        }
+        out.push_back({start, cut});
+        start = cut;
+    }
+}
+
+}  // namespace
+
+std::vector<std::pair<int64_t, int64_t>> writtenPieces(const ScoreGrid &g, int64_t toBar, int64_t start,
+                                                       int64_t end, bool rest) {
+    // Cut where the span enters or leaves a beat in triplets part of the way.
+    std::vector<int64_t> cuts = {start};
+    auto beat = std::upper_bound(g.tripletBeats.begin(), g.tripletBeats.end(), start - g.stepsPerBeat);
+    for (; beat != g.tripletBeats.end() && *beat < end; ++beat) {
+        int64_t from = *beat, to = *beat + g.stepsPerBeat;
+        if (from >= start && to <= end)
+            continue;
+        if (from > start && from > cuts.back())
+            cuts.push_back(from);
+        if (to < end && to > cuts.back())
+            cuts.push_back(to);
+    }
+    cuts.push_back(end);
+    std::vector<std::pair<int64_t, int64_t>> out;
+    for (size_t i = 0; i + 1 < cuts.size(); ++i) {
+        int64_t s = cuts[i], e = cuts[i + 1], within = tripletBeatOf(g, s, e);
+        if (within >= 0) {
+            tripletPieces(g, within, s, e, out);
+            continue;
+        }
+        for (const auto &[from, to] : splitSpan(g, s + toBar, e + toBar, rest))
+            out.push_back({from - toBar, to - toBar});
+    }
+    return out;
+}
+
 void closeShortGaps(const ScoreGrid &grid, int64_t shift, const std::vector<ScoreNote> &notes,
                     std::vector<VoiceChord> &chords) {
     // Each key's onsets anywhere in the score: a chord is not written over its own keys' next strike.
@@ -193,7 +278,7 @@ void closeShortGaps(const ScoreGrid &grid, int64_t shift, const std::vector<Scor
         int64_t next = chords[i + 1].start, span = next - c.start, sounding = c.end - c.start;
         bool released = ReleaseShare * (next - c.end) <= span;
         if (c.end >= next || (span > grid.countSteps && !released) ||
-            splitSpan(grid, c.start + shift, next + shift).size() > 1 || struckAgainBefore(c, next))
+            writtenPieces(grid, shift, c.start, next).size() > 1 || struckAgainBefore(c, next))
             continue;
         c.staccato = StaccatoShare * sounding <= span;
         c.end = next;

@@ -5,7 +5,9 @@
 //
 // All times here are grid steps: the finer of a 16th note and the grid of
 // the Resolution setting (at most a 64th, at least the time signature's
-// note value), counted from the start of the first measure.
+// note value), counted from the start of the first measure. When some beats
+// are written in triplets, a step is a third of that, so that a beat's
+// thirds and sixths lie on steps too.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +27,9 @@ struct ScoreGrid {
     int64_t countSteps = 4;      // steps of a counted beat: a dotted beat in 6/8, 9/8, 12/8
     int64_t groupSteps = 4;      // steps of a beat group: two counted beats in 4/4 and 12/8
     int divisions = 4;           // steps per quarter note
+    int64_t tuplet = 1;          // 3 when some beats are written in triplets: every count above is in thirds
+                                 // of the plain grid's steps, whose values are then multiples of 3
+    std::vector<int64_t> tripletBeats;  // the steps where a beat written in triplets starts, rising
 };
 
 // One note on the grid, after snapping.
@@ -64,6 +69,9 @@ struct ScoreEvent {
     bool staccato = false;
     int typeLevel = 2;           // 0 whole, 1 half, 2 quarter, ... (log2 of the note value)
     int dots = 0;
+    bool triplet = false;        // within a beat written in triplets: three values in the time of two
+    bool tripletStart = false;   // the first of its voice's events in that beat
+    bool tripletStop = false;    // the last
 };
 
 // One voice of one staff within one measure.
@@ -136,8 +144,19 @@ struct Score {
 bool chooseGrid(const MidiContent &midi, double resolution, ScoreGrid &grid, std::string &error);
 /** The grid step nearest to a tick. */
 int64_t stepOfTick(const ScoreGrid &grid, int division, int64_t tick);
-/** Notes snapped to the grid, at least a step long, one note per key at a time. */
-std::vector<ScoreNote> snapNotes(const MidiContent &midi, const ScoreGrid &grid);
+/** The beats (their first steps) to write in triplets: those whose onsets off the plain grid lie on
+    sixths of the beat within a 288th of a beat, two of them, or one beside a beat with such an onset;
+    in a simple metre whose beat holds four steps or more (shift: steps of the full first bar before
+    the score's start), none in compound metres, whose beat is ternary already. */
+std::vector<int64_t> chooseTripletBeats(const MidiContent &midi, const ScoreGrid &grid, int64_t shift);
+/** The grid in thirds of its steps with these beats (in its own steps) written in triplets; the grid
+    as it is when there are none. */
+void useTriplets(ScoreGrid &grid, const std::vector<int64_t> &beats);
+/** The grid point nearest to a tick: a sixth of the beat within a beat written in triplets, a step
+    elsewhere (either may be the next beat's start). */
+int64_t snapTick(const ScoreGrid &grid, int division, int64_t shift, int64_t tick);
+/** Notes snapped to the grid (snapTick), at least a step long, one note per key at a time. */
+std::vector<ScoreNote> snapNotes(const MidiContent &midi, const ScoreGrid &grid, int64_t shift = 0);
 /** Steps of the file's pick-up: its first time signature's span when a second follows within a bar
     of the metre; 0 when the file starts on a bar line. */
 int64_t pickupSteps(const MidiContent &midi, const ScoreGrid &grid);
@@ -150,26 +169,38 @@ std::vector<ScoreMeasure> layMeasures(const ScoreGrid &grid, int64_t shift, int6
 // staves.cpp
 /** Number of staves: two when the notes need both clefs, and for a piano unless it plays a single line
     on the treble staff; one treble staff an octave above the sound for a guitar; sets the single clef
-    and its octave. Notes in onset order. */
-int chooseStaves(const std::vector<ScoreNote> &notes, int program, char &singleClef, int &clefOctave);
+    and its octave. Notes in onset order; legato: the steps of the plain grid's step (a single line's
+    notes may overlap that much). */
+int chooseStaves(const std::vector<ScoreNote> &notes, int program, char &singleClef, int &clefOctave,
+                 int64_t legato = 1);
 /** Puts each note on the upper (right hand) or lower (left hand) staff by following the hands'
     lines through the onsets: each onset's keys are cut between the hands where that continues
     each hand's last chords best, keeps the hands on their own staves and uncrossed (the left hand
     may strike bass and accompaniment together up to two octaves apart), and keeps a figure of
     single notes, each struck where the one before ends, in one hand, as it keeps the right hand's
-    tune when its next note, a fifth or less away, is struck over a bass an octave or more below. */
-void splitStaves(std::vector<ScoreNote> &notes);
+    tune when its next note, a fifth or less away, is struck over a bass an octave or more below.
+    legato: the steps of the plain grid's step, the overlap of a figure's notes. */
+void splitStaves(std::vector<ScoreNote> &notes, int64_t legato = 1);
 /** The notes of one staff in at most two voices of chords, the upper line first. A note held a step
     into the next onset ends there, and so does a note held longer into the next note of its line
     (one note, a fifth or less away, no other note sounding); a third line shortens the voice that
     ends first; a note joins a chord struck with it only within one hand's reach (two octaves), and
     never holds its key over its next strike. Where one voice rests exactly while the other's chords
-    sound, those chords' keys nearer the resting line move into it. */
-std::vector<std::vector<VoiceChord>> assignVoices(const std::vector<ScoreNote> &notes, int staff);
+    sound, those chords' keys nearer the resting line move into it. legato: the steps of the plain
+    grid's step, the overlap ended as a line's legato. */
+std::vector<std::vector<VoiceChord>> assignVoices(const std::vector<ScoreNote> &notes, int staff,
+                                                  int64_t legato = 1);
 
 // rhythm.cpp
 /** The plain or dotted value of length steps (typeLevel 0 whole, 1 half, ...); false when none. */
 bool noteValue(const ScoreGrid &grid, int64_t length, int &typeLevel, int &dots);
+/** The beat written in triplets that holds [start, end) and is longer than it; -1 when none. */
+int64_t tripletBeatOf(const ScoreGrid &grid, int64_t start, int64_t end);
+/** The written pieces of [start, end) (score steps; toBar: what turns them into positions in the bar):
+    a part of a beat written in triplets is cut off at the beat and written in values of three to the
+    time of two, cut at the beat's thirds and then sixths where no value fits; the rest as splitSpan. */
+std::vector<std::pair<int64_t, int64_t>> writtenPieces(const ScoreGrid &grid, int64_t toBar, int64_t start,
+                                                       int64_t end, bool rest = false);
 /** Metrical strength of a position in the bar: 0 bar, 1 group, 2 beat, 3 and up within the beat. */
 int metricLevel(const ScoreGrid &grid, int64_t positionInBar);
 /** Note values of [start, end) within one measure, split where the metre asks; positions in the bar.

@@ -14,7 +14,6 @@ constexpr int HandSpan = 12;       // the widest chord one hand plays, in semito
 constexpr int StretchMost = 12;    // bass and accompaniment struck together: up to two octaves
 constexpr int TrebleLowest = 55;   // G3: three ledger lines below the treble staff
 constexpr int BassHighest = 64;    // E4: three ledger lines above the bass staff
-constexpr int64_t LegatoSteps = 1; // a note held this far into the next onset is ended there
 constexpr int LineStep = 7;        // a fifth: the widest step of one line held into its next note
 constexpr int FirstGuitar = 24, LastGuitar = 31;  // General MIDI's guitars, nylon to harmonics
 constexpr size_t GuitarStrings = 6;
@@ -151,11 +150,12 @@ void fillLineGaps(std::vector<std::vector<VoiceChord>> &voices) {
     }
 }
 
-// The notes of one staff, each ended at the next onset when it is held at most LegatoSteps into it,
+// The notes of one staff, each ended at the next onset when it is held at most `legato` steps (one
+// step of the plain grid) into it,
 // or when it is held longer into a note of its own line: the next onset is one note within
 // LineStep of it that outlasts it, and no other note sounds into it. A copyist writes such an
 // overlap as the line's legato, not as a second voice full of rests.
-std::vector<ScoreNote> legatoTrimmed(const std::vector<ScoreNote> &notes, int staff) {
+std::vector<ScoreNote> legatoTrimmed(const std::vector<ScoreNote> &notes, int staff, int64_t legato) {
     std::vector<ScoreNote> out;
     for (const ScoreNote &n : notes)
         if (n.staff == staff)
@@ -172,7 +172,7 @@ std::vector<ScoreNote> legatoTrimmed(const std::vector<ScoreNote> &notes, int st
             for (size_t j = i + 1; j < next && alone; ++j)
                 alone = out[j].end <= to.start;
             bool line = alone && n.end < to.end && std::abs(to.key - n.key) <= LineStep;
-            if (n.end - to.start <= LegatoSteps || line)
+            if (n.end - to.start <= legato || line)
                 n.end = to.start;
         }
         endBefore = std::max(endBefore, n.end);
@@ -216,11 +216,12 @@ size_t mostAtOnce(const std::vector<ScoreNote> &notes) {
     return most;
 }
 
-// True when no two notes sound at once, but for a legato overlap (notes in onset order).
-bool singleLine(const std::vector<ScoreNote> &notes) {
+// True when no two notes sound at once, but for a legato overlap of at most `legato` steps (notes in
+// onset order).
+bool singleLine(const std::vector<ScoreNote> &notes, int64_t legato) {
     int64_t end = 0;
     for (size_t i = 0; i < notes.size(); ++i) {
-        if (i > 0 && notes[i].start < end - LegatoSteps)
+        if (i > 0 && notes[i].start < end - legato)
             return false;
         end = std::max(end, notes[i].end);
     }
@@ -263,10 +264,10 @@ double handCost(const HandPath &path, int h, int low, int high, int64_t start) {
 // line's step (a fifth) from it and nearer it than the left hand's last chord, and the next key
 // lies an octave or more below (a bass struck with the tune). A tune walking down to D4 over a
 // left-hand note then stays in the right hand, below its E4 floor.
-bool continuesTune(const HandPath &path, const std::vector<ScoreNote *> &group) {
+bool continuesTune(const HandPath &path, const std::vector<ScoreNote *> &group, int64_t legato) {
     size_t n = group.size();
     int64_t start = group[0]->start;
-    if (n < 2 || path.single != 0 || path.singleEnd < start || path.singleEnd > start + LegatoSteps)
+    if (n < 2 || path.single != 0 || path.singleEnd < start || path.singleEnd > start + legato)
         return false;
     int top = group[n - 1]->key, step = std::abs(top - path.singleKey);
     const HandChord &left = path.hand[1];
@@ -276,7 +277,8 @@ bool continuesTune(const HandPath &path, const std::vector<ScoreNote *> &group) 
 
 // Extends `path` by one onset's keys (rising) cut at `cut`; false when a hand's part is wider
 // than bass and accompaniment together.
-bool extendPath(const HandPath &path, const std::vector<ScoreNote *> &group, int cut, HandPath &next) {
+bool extendPath(const HandPath &path, const std::vector<ScoreNote *> &group, int cut, int64_t legato,
+                HandPath &next) {
     next = path;
     int n = static_cast<int>(group.size());
     for (int h = 0; h < 2; ++h) {
@@ -293,13 +295,13 @@ bool extendPath(const HandPath &path, const std::vector<ScoreNote *> &group, int
         next.hand[h] = {low, high, end, std::min(low, path.hand[h].low), std::max(high, path.hand[h].high)};
     }
     next.cut = cut;
-    if (cut == n && continuesTune(path, group))  // the tune's note given to the left hand
+    if (cut == n && continuesTune(path, group, legato))  // the tune's note given to the left hand
         next.cost += FigureCost;
     next.single = -1;
     if (n == 1) {  // one note: a figure's next note stays in the hand that struck the note it follows
         int h = cut == 0 ? 0 : 1;
         int64_t start = group[0]->start;
-        if (path.single >= 0 && path.single != h && path.singleEnd >= start && path.singleEnd <= start + LegatoSteps &&
+        if (path.single >= 0 && path.single != h && path.singleEnd >= start && path.singleEnd <= start + legato &&
             std::abs(group[0]->key - path.singleKey) <= HandSpan + StretchMost)
             next.cost += FigureCost;
         next.single = h;
@@ -332,7 +334,7 @@ HandPath splitPath(const HandPath &path, std::vector<ScoreNote *> &group) {
 
 // For each onset (keys rising), the cut between the hands that follows both hands' lines best:
 // a beam search over the onsets, each hand's cost measured from its own last chord.
-std::vector<int> handCuts(std::vector<std::vector<ScoreNote *>> &groups) {
+std::vector<int> handCuts(std::vector<std::vector<ScoreNote *>> &groups, int64_t legato) {
     std::vector<std::vector<HandPath>> beams;
     HandPath start;
     start.hand[0] = RightHome, start.hand[1] = LeftHome;
@@ -342,7 +344,7 @@ std::vector<int> handCuts(std::vector<std::vector<ScoreNote *>> &groups) {
         for (size_t p = 0; p < beam.size(); ++p) {
             for (int cut = 0; cut <= static_cast<int>(group.size()); ++cut) {
                 HandPath extended;
-                if (extendPath(beam[p], group, cut, extended)) {
+                if (extendPath(beam[p], group, cut, legato, extended)) {
                     extended.parent = p;
                     next.push_back(extended);
                 }
@@ -376,7 +378,8 @@ std::vector<int> handCuts(std::vector<std::vector<ScoreNote *>> &groups) {
 
 }  // namespace
 
-int chooseStaves(const std::vector<ScoreNote> &notes, int program, char &singleClef, int &clefOctave) {
+int chooseStaves(const std::vector<ScoreNote> &notes, int program, char &singleClef, int &clefOctave,
+                 int64_t legato) {
     singleClef = 'G';
     clefOctave = 0;
     // The guitar family reads from one treble staff an octave above its sound: one player's bass,
@@ -394,7 +397,7 @@ int chooseStaves(const std::vector<ScoreNote> &notes, int program, char &singleC
     // The piano family reads from two staves, but for a tune played alone in the treble: a second
     // staff would hold rests, and the hands' lines would send its lowest notes there.
     if (program >= 0 && program <= 7)
-        return notes.empty() || low < TrebleLowest || !singleLine(notes) ? 2 : 1;
+        return notes.empty() || low < TrebleLowest || !singleLine(notes, legato) ? 2 : 1;
     if (notes.empty())
         return 1;
     if (low >= TrebleLowest)
@@ -406,7 +409,7 @@ int chooseStaves(const std::vector<ScoreNote> &notes, int program, char &singleC
     return 2;
 }
 
-void splitStaves(std::vector<ScoreNote> &notes) {
+void splitStaves(std::vector<ScoreNote> &notes, int64_t legato) {
     std::vector<std::vector<ScoreNote *>> groups;
     for (size_t i = 0; i < notes.size();) {
         std::vector<ScoreNote *> group;
@@ -417,7 +420,7 @@ void splitStaves(std::vector<ScoreNote> &notes) {
         groups.push_back(std::move(group));
         i = j;
     }
-    std::vector<int> cuts = handCuts(groups);
+    std::vector<int> cuts = handCuts(groups, legato);
     for (size_t g = 0; g < groups.size(); ++g) {
         if (cuts[g] < 0) {
             placeHands(groups[g], 0, groups[g].size());
@@ -428,14 +431,14 @@ void splitStaves(std::vector<ScoreNote> &notes) {
     }
 }
 
-std::vector<std::vector<VoiceChord>> assignVoices(const std::vector<ScoreNote> &notes, int staff) {
+std::vector<std::vector<VoiceChord>> assignVoices(const std::vector<ScoreNote> &notes, int staff, int64_t legato) {
     std::map<int, std::vector<int64_t>> onsets;  // each key's strikes on both staves, in order
     for (const ScoreNote &n : notes)
         onsets[n.key].push_back(n.start);
     for (auto &[key, starts] : onsets)
         std::sort(starts.begin(), starts.end());
     std::vector<std::vector<VoiceChord>> voices(2);
-    for (const ScoreNote &n : legatoTrimmed(notes, staff)) {
+    for (const ScoreNote &n : legatoTrimmed(notes, staff, legato)) {
         const std::vector<int64_t> &starts = onsets[n.key];
         auto next = std::upper_bound(starts.begin(), starts.end(), n.start);
         placeInVoice(voices, n, next == starts.end() ? INT64_MAX : *next);

@@ -96,6 +96,30 @@ TEST_F(MidiInput, TheSameNotesGiveTheSameScoreAsTheAudioPath) {
     EXPECT_EQ(fileText(dir.path + "song.musicxml"), fileText(dir.path + "from-audio.musicxml"));
 }
 
+TEST_F(MidiInput, TripletsAreWrittenAlikeFromAudioAndFromMidi) {
+    MidiContent swing = songOf({});
+    swing.division = 48;  // a swung pair a beat, then a beat of triplet 8ths
+    for (int64_t beat = 0; beat < 3; ++beat) {
+        swing.notes.push_back({60 + static_cast<int>(beat), 90, 48 * beat, 48 * beat + 32, 0});
+        swing.notes.push_back({64, 90, 48 * beat + 32, 48 * beat + 48, 0});
+    }
+    for (int64_t third = 0; third < 3; ++third)
+        swing.notes.push_back({67 + static_cast<int>(third), 90, 144 + 16 * third, 160 + 16 * third, 0});
+    writeMidiFile(dir.path + "engine.mid", swing);
+    CommandResult r = run({"--tempo", "120", "song.wav", "--format", "both"}, {"FAKE_MIDI=" + dir.path + "engine.mid"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    fs::rename(dir.path + "song.musicxml", dir.path + "from-audio.musicxml");
+    r = run({"song.mid"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    std::string score = fileText(dir.path + "song.musicxml");
+    EXPECT_EQ(score, fileText(dir.path + "from-audio.musicxml"));
+    size_t brackets = 0;
+    for (size_t at = score.find("<tuplet type=\"start\""); at != std::string::npos;
+         at = score.find("<tuplet type=\"start\"", at + 1))
+        ++brackets;
+    EXPECT_EQ(brackets, 4u);
+}
+
 TEST(MidiInputWithTheEngine, ThePreludesMidiFileGivesItsScoreAgain) {
     ScratchDir dir;
     CommandResult r = runStarter({"--engine", ENGINE_PATH, "-q", std::string(SOURCE_DIR) + "/examples/prelude.wav",
