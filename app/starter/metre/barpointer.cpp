@@ -186,8 +186,8 @@ BarPath followBarPointer(const std::vector<double> &accents, const std::vector<d
         places[static_cast<size_t>(j)] = placeInBar(reading, j);
     // A first path with the measured shares of onsets finds the bar; a second one with the
     // piece's own shares along it judges how well the reading explains the piece. The bar's
-    // phase rests on the Gaussian bass (the downbeats' loud bass against the beats' softer one;
-    // the mixture, whose onsets spread as wide on both, found fewer first downbeats).
+    // phase rests on the Gaussian bass: it tells a downbeat's loud bass from a beat's more
+    // firmly than the mixture, which found fewer first downbeats on the development pieces.
     ReadingModel phaseModel = model;
     phaseModel.bassMixture = false;
     BarPath first = bestPath(unitFits(accents, bass, change, {OnsetChance, BassChance}, phaseModel), places, phaseBonus);
