@@ -19,6 +19,14 @@ constexpr double QuietAccent = -0.33, QuietSpread = 0.2;
 // and the bass onsets (their mean and spread).
 constexpr double BassMean[] = {2.68, 1.13, 0.25, -0.25, -0.14};
 constexpr double BassSpread[] = {2.71, 1.45, 0.87, 0.44, 0.65};
+// The bass as a mixture (ReadingModel::bassMixture), measured on the development pieces along
+// their written beats, all six renderings (92,808 units; bass in standard deviations over the
+// units, an onset where it exceeds OnsetLine): how likely a unit holds a bass onset at each
+// place, the level of an onset there and the level where there is none.
+constexpr Chances BassChance = {0.72, 0.52, 0.26, 0.09, 0.11};
+constexpr double BassOnsetMean[] = {3.19, 2.06, 1.47, 1.38, 1.56};
+constexpr double BassOnsetSpread[] = {2.47, 1.34, 0.91, 0.90, 1.05};
+constexpr double QuietBass = -0.31, QuietBassSpread = 0.29;
 // The place whose bass values a place reads: with ReadingModel::partsBassBelowBeat, finer parts
 // and places between read the parts' (their own are narrow: a broken chord's low sixteenths
 // then cost a reading at the written beat more than one at its eighths).
@@ -47,6 +55,23 @@ double logNormal(double x, double mean, double spread) {
     return -0.5 * z * z - std::log(spread);
 }
 
+// The log-likelihood of an onset-or-quiet mixture: an onset with this chance, its level about
+// onsetMean, otherwise the quiet level.
+double logMixture(double x, double chance, double onsetMean, double onsetSpread, double quietMean,
+                  double quietSpread) {
+    double heard = chance * std::exp(logNormal(x, onsetMean, onsetSpread));
+    double quiet = (1 - chance) * std::exp(logNormal(x, quietMean, quietSpread));
+    return std::log(heard + quiet + 1e-300);
+}
+
+// What a unit's bass says of place b (after bassPlace), weighted against the accents.
+double bassFit(size_t b, double bass, const Chances &bassChance, const ReadingModel &model) {
+    double fit = model.bassMixture
+                     ? logMixture(bass, bassChance[b], BassOnsetMean[b], BassOnsetSpread[b], QuietBass, QuietBassSpread)
+                     : logNormal(bass, BassMean[b], BassSpread[b]);
+    return BassWeight * fit;
+}
+
 }  // namespace
 
 BarPlace placeInBar(const MetreChoice &reading, int j) {
@@ -62,12 +87,11 @@ BarPlace placeInBar(const MetreChoice &reading, int j) {
     return BarPlace::Between;
 }
 
-double unitFit(BarPlace place, const Chances &chance, double accent, double bass, double change, double meanChange,
-               const ReadingModel &model) {
-    size_t p = static_cast<size_t>(place), b = bassPlace(place, model);
-    double heard = chance[p] * std::exp(logNormal(accent, OnsetAccent[p], OnsetSpread));
-    double quiet = (1 - chance[p]) * std::exp(logNormal(accent, QuietAccent, QuietSpread));
-    double fit = std::log(heard + quiet + 1e-300) + BassWeight * logNormal(bass, BassMean[b], BassSpread[b]);
+double unitFit(BarPlace place, const PlaceChances &chance, double accent, double bass, double change,
+               double meanChange, const ReadingModel &model) {
+    size_t p = static_cast<size_t>(place);
+    double fit = logMixture(accent, chance.onset[p], OnsetAccent[p], OnsetSpread, QuietAccent, QuietSpread) +
+                 bassFit(bassPlace(place, model), bass, chance.bass, model);
     if (place == BarPlace::Downbeat && change >= 0)
         fit += HarmonyWeight * (change - meanChange);
     return fit;
@@ -90,7 +114,7 @@ namespace {
 
 // Each unit's fit at each place.
 std::vector<std::array<double, 5>> unitFits(const std::vector<double> &accents, const std::vector<double> &bass,
-                                            const std::vector<double> &change, const Chances &chance,
+                                            const std::vector<double> &change, const PlaceChances &chance,
                                             const ReadingModel &model) {
     double usual = usualChange(change);
     std::vector<std::array<double, 5>> fits(accents.size());
@@ -133,18 +157,19 @@ BarPath bestPath(const std::vector<std::array<double, 5>> &fits, const std::vect
     return {score[best], (bar - start[best]) % bar};
 }
 
-// The shares of onsets at each place along a path of the first downbeat at `phase`, drawn
-// towards the measured shares where the piece has few units of a place.
-Chances piecesChances(const std::vector<double> &accents, const std::vector<BarPlace> &places, int phase) {
+// The shares of onsets (values above OnsetLine) at each place along a path of the first
+// downbeat at `phase`, drawn towards the measured shares where the piece has few units of a place.
+Chances piecesChances(const std::vector<double> &values, const Chances &measured, const std::vector<BarPlace> &places,
+                      int phase) {
     std::array<double, 5> on{}, all{};
     size_t bar = places.size();
-    for (size_t k = 0; k < accents.size(); ++k) {
+    for (size_t k = 0; k < values.size(); ++k) {
         size_t p = static_cast<size_t>(places[(k + bar - static_cast<size_t>(phase) % bar) % bar]);
-        on[p] += accents[k] > OnsetLine, all[p] += 1;
+        on[p] += values[k] > OnsetLine, all[p] += 1;
     }
     Chances c;
     for (size_t p = 0; p < 5; ++p)
-        c[p] = p < OwnChancesFrom ? OnsetChance[p] : std::clamp((on[p] + ChanceUnits * OnsetChance[p]) / (all[p] + ChanceUnits), 0.01, 0.99);
+        c[p] = p < OwnChancesFrom ? measured[p] : std::clamp((on[p] + ChanceUnits * measured[p]) / (all[p] + ChanceUnits), 0.01, 0.99);
     return c;
 }
 
@@ -160,8 +185,16 @@ BarPath followBarPointer(const std::vector<double> &accents, const std::vector<d
     for (int j = 0; j < bar; ++j)
         places[static_cast<size_t>(j)] = placeInBar(reading, j);
     // A first path with the measured shares of onsets finds the bar; a second one with the
-    // piece's own shares along it judges how well the reading explains the piece.
-    BarPath first = bestPath(unitFits(accents, bass, change, OnsetChance, model), places, phaseBonus);
-    Chances own = piecesChances(accents, places, first.phase);
-    return bestPath(unitFits(accents, bass, change, own, model), places, phaseBonus);
+    // piece's own shares along it judges how well the reading explains the piece. The bar's
+    // phase rests on the Gaussian bass: it tells a downbeat's loud bass from a beat's more
+    // firmly than the mixture, which found fewer first downbeats on the development pieces.
+    ReadingModel phaseModel = model;
+    phaseModel.bassMixture = false;
+    BarPath first = bestPath(unitFits(accents, bass, change, {OnsetChance, BassChance}, phaseModel), places, phaseBonus);
+    PlaceChances own{piecesChances(accents, OnsetChance, places, first.phase),
+                     model.bassMixture ? piecesChances(bass, BassChance, places, first.phase) : BassChance};
+    BarPath judged = bestPath(unitFits(accents, bass, change, own, model), places, phaseBonus);
+    if (model.bassMixture)
+        judged.phase = first.phase;
+    return judged;
 }

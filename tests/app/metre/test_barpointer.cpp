@@ -45,6 +45,23 @@ TEST(BarPointer, FindsThePhaseAndExplainsTheRightBarBest) {
     EXPECT_GT(three.fit, followBarPointer(accents, bass, change, {U / 2, 2, 3, 0, 0, 0}).fit);
 }
 
+TEST(BarPointer, ALoudBassOnsetInsideTheBeatCostsTheMixtureLittle) {
+    PlaceChances chance{{0.9, 0.8, 0.5, 0.2, 0.05}, {0.7, 0.5, 0.25, 0.1, 0.1}};
+    ReadingModel gaussian, mixture{false, true};
+    // What a low note (bass 3 standard deviations) costs at a place against a quiet bass there.
+    auto cost = [&](BarPlace place, const ReadingModel &m) {
+        return unitFit(place, chance, 0, -0.3, -1, 0, m) - unitFit(place, chance, 0, 3, -1, 0, m);
+    };
+    // On a sixteenth the narrow Gaussian of the finer parts makes it cost as much as several
+    // bars of evidence; as one onset among few it costs about what its rarity says.
+    EXPECT_GT(cost(BarPlace::Finer, gaussian), 10);
+    EXPECT_GT(cost(BarPlace::Finer, mixture), 0);
+    EXPECT_LT(cost(BarPlace::Finer, mixture), 3);
+    // Rarer places still cost more, and downbeats carry the loud bass.
+    EXPECT_LT(cost(BarPlace::Part, mixture), cost(BarPlace::Finer, mixture));
+    EXPECT_LT(cost(BarPlace::Downbeat, mixture), cost(BarPlace::Beat, mixture));
+}
+
 TEST(BarPointer, NothingToFollow) {
     BarPath p = followBarPointer({}, {}, {}, {U, 2, 4, 0, 0, 0});
     EXPECT_EQ(p.fit, 0);

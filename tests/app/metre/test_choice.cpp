@@ -136,3 +136,13 @@ TEST(MetreChoice, BassInsideTheBeatReadAsAtItsPartsFindsTheQuarterUnderRunningSi
     EXPECT_EQ(parts.barBeats, 4);
     EXPECT_EQ(parts.phase, 0);
 }
+
+TEST(MetreChoice, BassAsOnsetOrQuietFindsTheQuarterUnderRunningSixteenths) {
+    MetreEvidence e = brokenChords(12);
+    EXPECT_EQ(chooseMetre(e, {}).beatUnits, U);  // one Gaussian a place: the low sixteenths want the eighth
+    MetreChoice mixture = chooseMetre(e, {}, ReadingModel{false, true});
+    EXPECT_EQ(mixture.beatUnits, 2 * U);
+    EXPECT_EQ(mixture.barBeats, 4);
+    EXPECT_EQ(mixture.parts, 2);
+    EXPECT_EQ(mixture.phase, 0);
+}
