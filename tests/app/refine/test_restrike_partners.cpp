@@ -83,6 +83,7 @@ TEST(RefineRestrikes, AHeldNoteSwellingWithoutADipIsNotSplitButOneThatFadedIs) {
     RefineCounts counts;
     EXPECT_EQ(refine({note(67, 0.5, 3.0)}, e, true, true, counts).size(), 1u);
     RefineThresholds th;
+    th.restrikeOn = 1;
     th.restrikeDecay = -1000;  // every note taken for a faded one
     std::vector<TimedNote> out = applyRules({note(67, 0.5, 3.0)}, e, grid(), th, counts);
     ASSERT_EQ(out.size(), 2u);
