@@ -19,10 +19,14 @@ Probe dipProbe(const AttackEvidence &e, int pitch, double at, const RefineThresh
     return levelProbe(e, ProbeKind::MeanLevel, pitch, at - DipBefore, at + DipAfter, th);
 }
 
+// The key's level just before `at` (60 to 120 ms), in dB.
+double levelBefore(const ProbedEvidence &v, int pitch, double at, const RefineThresholds &th) {
+    return meanLevel(v, ProbeKind::MeanLevel, pitch, at - RenewalFar, at - RenewalNear, th);
+}
+
 // How much louder the key's partials are just after `at` than just before it, in dB.
 double renewal(const ProbedEvidence &v, int pitch, double at, const RefineThresholds &th) {
-    return meanLevel(v, ProbeKind::MeanLevel, pitch, at + RenewalNear, at + RenewalFar, th) -
-           meanLevel(v, ProbeKind::MeanLevel, pitch, at - RenewalFar, at - RenewalNear, th);
+    return probeValue(v, settledLevelProbe(v.evidence, pitch, at, th)) - levelBefore(v, pitch, at, th);
 }
 
 // Whether an attack at `at` inside note `current` is a re-strike of its key: its fundamental rises
@@ -45,10 +49,8 @@ bool strongEnough(const std::vector<Working> &w, size_t current, const ProbedEvi
     if (strength < th.restrikeStrength)
         return false;
     int pitch = w[current].note.pitch;
-    double on = w[current].note.on;
-    double before = meanLevel(v, ProbeKind::MeanLevel, pitch, at - RenewalFar, at - RenewalNear, th);
-    return meanLevel(v, ProbeKind::MeanLevel, pitch, on + RenewalNear, on + RenewalFar, th) - before >=
-               th.restrikeDecay ||
+    double before = levelBefore(v, pitch, at, th);
+    return probeValue(v, settledLevelProbe(v.evidence, pitch, w[current].note.on, th)) - before >= th.restrikeDecay ||
            before - probeValue(v, dipProbe(v.evidence, pitch, at, th)) >= th.restrikeDip;
 }
 

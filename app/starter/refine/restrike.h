@@ -9,7 +9,8 @@
 #include "app/starter/refine/working.h"
 
 /** Splits each note at the attacks of its key inside it that are weaker than a split asks but where
- *  its own fundamental rises clearly and its partials come back louder than they were just before. */
+ *  its own fundamental rises clearly and its partials come back louder than they were just before;
+ *  a note that has not faded since it began is split only where its partials also dip there. */
 void splitRestrikes(std::vector<Working> &w, const ProbedEvidence &v, const Timeline &t, const RefineThresholds &th,
                     RefineCounts &counts);
 /** The probe of pitch's level 60-120 ms after a note's onset (or a re-strike) at `on`: what

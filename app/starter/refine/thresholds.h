@@ -69,10 +69,12 @@ struct RefineThresholds {
                                    // line repeats a key a step apart; 1.5 missed those) ...
     double restrikeDecay = 1.0;    // ... but a note whose partials stand less than this many dB below their level
                                    // just after it began (a bowed, blown or organ note, not a struck or plucked one)
-                                   // is re-struck only where they dip at least ... (0 and 2 gained less on the
-                                   // development pieces; every note taken for a faded one lost 0.04 on the bowed)
-    double restrikeDip = 3.0;      // ... this many dB below their level just before (over +-20 ms of the attack: a
-                                   // changed bow, a new breath; 0.5-2 gained less)
+                                   // is re-struck only where they dip at least ... (1.5, 2 and 3 gained less on the
+                                   // development pieces; every note taken for a faded one lost 0.04-0.05 a file on
+                                   // the bowed)
+    double restrikeDip = 3.0;      // ... this many dB below their level 60-120 ms before (from 30 ms before the
+                                   // attack to 10 ms after: a changed bow, a new breath; 2.5 and 3.5 within 0.0003 on
+                                   // the development pieces; 3 hears a bow changed with a dip to a tenth)
     double partnerAttack = 5.0;    // a note over a lower one sounding before it, its partner, needs an attack of
                                    // its own this strong at its onset (3 and 4 dropped too few, 6 played ones) ...
     double partnerOwnRise = 3.0;   // ... rising this much beyond the partner's unshared partials, or is dropped
