@@ -10,11 +10,23 @@ namespace {
 // The long window (186 ms) centred 60 to 120 ms from an attack holds little of the other side of
 // it: the key's level there before and after is what it was and what it became.
 constexpr double RenewalNear = 0.06, RenewalFar = 0.12;
+// The key's level from 30 ms before an attack to 10 ms after: where a held note dips before it comes
+// back (an attack is placed where its rise starts, at or just after the bottom of the dip).
+constexpr double DipBefore = 0.03, DipAfter = 0.01;
+
+// The probe of the key's level where a held note dips at an attack at `at`.
+Probe dipProbe(const AttackEvidence &e, int pitch, double at, const RefineThresholds &th) {
+    return levelProbe(e, ProbeKind::MeanLevel, pitch, at - DipBefore, at + DipAfter, th);
+}
+
+// The key's level just before `at` (60 to 120 ms), in dB.
+double levelBefore(const ProbedEvidence &v, int pitch, double at, const RefineThresholds &th) {
+    return meanLevel(v, ProbeKind::MeanLevel, pitch, at - RenewalFar, at - RenewalNear, th);
+}
 
 // How much louder the key's partials are just after `at` than just before it, in dB.
 double renewal(const ProbedEvidence &v, int pitch, double at, const RefineThresholds &th) {
-    return meanLevel(v, ProbeKind::MeanLevel, pitch, at + RenewalNear, at + RenewalFar, th) -
-           meanLevel(v, ProbeKind::MeanLevel, pitch, at - RenewalFar, at - RenewalNear, th);
+    return probeValue(v, settledLevelProbe(v.evidence, pitch, at, th)) - levelBefore(v, pitch, at, th);
 }
 
 // Whether an attack at `at` inside note `current` is a re-strike of its key: its fundamental rises
@@ -28,7 +40,25 @@ bool restruck(const std::vector<Working> &w, size_t current, const ProbedEvidenc
            meanLevel(v, ProbeKind::MeanFundamental, pitch, at, at + th.splitGap, th) >= th.dropLevel;
 }
 
+// Whether an attack of `strength` at `at` is strong enough to re-strike note `current`: a note whose
+// partials have faded since it began (struck or plucked) is re-struck by a weak attack; one held at
+// its level (bowed, blown), whose swells and vibrato bring weak attacks of its own key, only where
+// its partials dip there (a changed bow, a new breath).
+bool strongEnough(const std::vector<Working> &w, size_t current, const ProbedEvidence &v, double strength, double at,
+                  const RefineThresholds &th) {
+    if (strength < th.restrikeStrength)
+        return false;
+    int pitch = w[current].note.pitch;
+    double before = levelBefore(v, pitch, at, th);
+    return probeValue(v, settledLevelProbe(v.evidence, pitch, w[current].note.on, th)) - before >= th.restrikeDecay ||
+           before - probeValue(v, dipProbe(v.evidence, pitch, at, th)) >= th.restrikeDip;
+}
+
 }  // namespace
+
+Probe settledLevelProbe(const AttackEvidence &e, int pitch, double on, const RefineThresholds &th) {
+    return levelProbe(e, ProbeKind::MeanLevel, pitch, on + RenewalNear, on + RenewalFar, th);
+}
 
 void splitRestrikes(std::vector<Working> &w, const ProbedEvidence &v, const Timeline &t, const RefineThresholds &th,
                     RefineCounts &counts) {
@@ -46,7 +76,7 @@ void splitRestrikes(std::vector<Working> &w, const ProbedEvidence &v, const Time
             double at = a.time - th.attackLatency;
             if (at > w[current].note.off - ShortestNote)
                 break;
-            if (a.strength < th.restrikeStrength || at < earliest || at < last + th.splitGap ||
+            if (at < earliest || at < last + th.splitGap || !strongEnough(w, current, v, a.strength, at, th) ||
                 !restruck(w, current, v, at, th))
                 continue;
             current = splitAt(w, current, at);
@@ -56,10 +86,9 @@ void splitRestrikes(std::vector<Working> &w, const ProbedEvidence &v, const Time
     }
 }
 
-std::array<Probe, 5> restrikeProbes(const AttackEvidence &e, int pitch, double at, const RefineThresholds &th) {
-    return {riseProbe(e, pitch, 0, at, th),
-            levelProbe(e, ProbeKind::MeanLevel, pitch, at + RenewalNear, at + RenewalFar, th),
+std::array<Probe, 6> restrikeProbes(const AttackEvidence &e, int pitch, double at, const RefineThresholds &th) {
+    return {riseProbe(e, pitch, 0, at, th), settledLevelProbe(e, pitch, at, th),
             levelProbe(e, ProbeKind::MeanLevel, pitch, at - RenewalFar, at - RenewalNear, th),
             levelProbe(e, ProbeKind::MeanFundamental, pitch, at, at + th.splitGap, th),
-            attackLevelProbe(e, pitch, at, th)};
+            dipProbe(e, pitch, at, th), attackLevelProbe(e, pitch, at, th)};
 }

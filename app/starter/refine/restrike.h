@@ -9,8 +9,12 @@
 #include "app/starter/refine/working.h"
 
 /** Splits each note at the attacks of its key inside it that are weaker than a split asks but where
- *  its own fundamental rises clearly and its partials come back louder than they were just before. */
+ *  its own fundamental rises clearly and its partials come back louder than they were just before;
+ *  a note that has not faded since it began is split only where its partials also dip there. */
 void splitRestrikes(std::vector<Working> &w, const ProbedEvidence &v, const Timeline &t, const RefineThresholds &th,
                     RefineCounts &counts);
+/** The probe of pitch's level 60-120 ms after a note's onset (or a re-strike) at `on`: what
+ *  splitRestrikes measures a later attack's fading against. */
+Probe settledLevelProbe(const AttackEvidence &e, int pitch, double on, const RefineThresholds &th);
 /** The probes splitRestrikes may ask about an attack of pitch at `at` (seconds, latency taken off). */
-std::array<Probe, 5> restrikeProbes(const AttackEvidence &e, int pitch, double at, const RefineThresholds &th);
+std::array<Probe, 6> restrikeProbes(const AttackEvidence &e, int pitch, double at, const RefineThresholds &th);

@@ -320,6 +320,8 @@ void listProbes(const std::vector<TimedNote> &notes, const std::set<int> &pitche
         if (measurable(n.pitch)) {
             add(levelProbe(e, ProbeKind::MeanLevel, n.pitch, n.on, n.on + stepLengthAt(t, n.on), th));
             add(attackLevelProbe(e, n.pitch, n.on, th));
+            if (th.restrikeOn != 0)
+                add(settledLevelProbe(e, n.pitch, n.on, th));
             partners(n.pitch, n.on);
             if (th.partnerLevel <= -LevelFloorDb)
                 continue;
@@ -340,6 +342,8 @@ void listProbes(const std::vector<TimedNote> &notes, const std::set<int> &pitche
             add(riseProbe(e, pitch, 0, at, th));
             add(levelProbe(e, ProbeKind::MeanFundamental, pitch, at, at + th.splitGap, th));
             add(attackLevelProbe(e, pitch, at, th));
+            if (th.restrikeOn != 0)
+                add(settledLevelProbe(e, pitch, at, th));  // an onset moved here
             partners(pitch, at);
         }
     if (th.addOn != 0)

@@ -57,6 +57,8 @@ const std::vector<ThresholdField> &thresholdFields() {
         {"restrikeRise", &RefineThresholds::restrikeRise},
         {"restrikeRenewal", &RefineThresholds::restrikeRenewal},
         {"restrikeAfter", &RefineThresholds::restrikeAfter},
+        {"restrikeDecay", &RefineThresholds::restrikeDecay},
+        {"restrikeDip", &RefineThresholds::restrikeDip},
         {"partnerAttack", &RefineThresholds::partnerAttack},
         {"partnerOwnRise", &RefineThresholds::partnerOwnRise},
         {"moveOn", &RefineThresholds::moveOn},

@@ -66,16 +66,24 @@ struct RefineThresholds {
     double restrikeRenewal = 0.0;  // ... and its partials come back at least as loud as just before (a soft
                                    // accent of a ringing key comes back no louder) ...
     double restrikeAfter = 0.75;   // ... at least this many steps after the note's onset, starts a new one (a legato
-                                   // line repeats a key a step apart; 1.5 missed those)
+                                   // line repeats a key a step apart; 1.5 missed those) ...
+    double restrikeDecay = 1.0;    // ... but a note whose partials stand less than this many dB below their level
+                                   // just after it began (a bowed, blown or organ note, not a struck or plucked one)
+                                   // is re-struck only where they dip at least ... (1.5, 2 and 3 gained less on the
+                                   // development pieces; every note taken for a faded one lost 0.04-0.05 a file on
+                                   // the bowed)
+    double restrikeDip = 3.0;      // ... this many dB below their level 60-120 ms before (from 30 ms before the
+                                   // attack to 10 ms after: a changed bow, a new breath; 2.5 and 3.5 within 0.0003 on
+                                   // the development pieces; 3 hears a bow changed with a dip to a tenth)
     double partnerAttack = 5.0;    // a note over a lower one sounding before it, its partner, needs an attack of
                                    // its own this strong at its onset (3 and 4 dropped too few, 6 played ones) ...
     double partnerOwnRise = 3.0;   // ... rising this much beyond the partner's unshared partials, or is dropped
     double moveOn = 1;             // 0 turns the move rule off
     double splitOn = 1;            // 0 turns the split rule off
     double dropOn = 1;             // 0 turns both drop rules off
-    double restrikeOn = 0;         // 1 turns the rule of soft re-strikes on (it gained 0.009 and 0.007 on the
-                                   // development pieces, FluidR3 dry and MuseScore room, and 0.000 and -0.004 on
-                                   // the held-out ones: off until it holds)
+    double restrikeOn = 0;         // 1 turns the rule of soft re-strikes on (with a held note re-struck only where
+                                   // it dips it gained 0.010 on the development pieces, all six renderings, and
+                                   // -0.002 to +0.003 on the held-out ones: the bowed still lose; off until it holds)
     double partnerOn = 0;          // 1 turns the rule of partners of ringing notes on (beside partnerStrength 2
                                    // alone it moved F1 by -0.0015 and +0.0007 on the development pieces, FluidR3 dry
                                    // and MuseScore room, and lost 0.002 on the held-out TimGM6mb ones: off until it

@@ -74,3 +74,18 @@ TEST(RefinePartners, AnOctaveOverARingingNoteWithoutAnAttackIsDroppedAndAPlayedO
     EXPECT_NEAR(out[1].on, 3.0, SuddenToneEarly);
     EXPECT_EQ(refine(written, e, true, true, counts).size(), 2u) << "with the re-strikes on as well";
 }
+
+TEST(RefineRestrikes, AHeldNoteSwellingWithoutADipIsNotSplitButOneThatFadedIs) {
+    // The swell is an attack of the key's own partials that rise and stay: a note that had faded
+    // (as a struck one does) would be re-struck by it; a held one is not, for its partials never dip.
+    AttackEvidence e;
+    ASSERT_TRUE(measureSamples(swelledTone(67, 0.5, 1.6, 3.0, 3.5), geometryFor(44100, 440), e, nullptr));
+    RefineCounts counts;
+    EXPECT_EQ(refine({note(67, 0.5, 3.0)}, e, true, true, counts).size(), 1u);
+    RefineThresholds th;
+    th.restrikeOn = 1;
+    th.restrikeDecay = -1000;  // every note taken for a faded one
+    std::vector<TimedNote> out = applyRules({note(67, 0.5, 3.0)}, e, grid(), th, counts);
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_NEAR(out[1].on, 1.6, 0.05);
+}
