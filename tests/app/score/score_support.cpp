@@ -229,3 +229,10 @@ ReadScore readScoreText(const std::string &text) {
     return readDocument(xmlReadMemory(text.data(), static_cast<int>(text.size()), "score.musicxml", nullptr,
                                       XML_PARSE_NONET));
 }
+
+size_t countIn(const std::string &text, const std::string &what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}

@@ -47,3 +47,5 @@ struct ReadScore {
 ReadScore readScore(const std::string &path);
 /** Reads the MusicXML text of a document in memory. */
 ReadScore readScoreText(const std::string &text);
+/** How many times `what` stands in `text`. */
+size_t countIn(const std::string &text, const std::string &what);

@@ -64,13 +64,6 @@ std::string documentOf(const Score &s, const MidiContent &m) {
     return doc;
 }
 
-size_t count(const std::string &text, const std::string &what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++n;
-    return n;
-}
-
 }  // namespace
 
 TEST(ScoreTriplets, ABeatOfTripletEighthsIsThreeEighthsInTheTimeOfTwo) {
@@ -85,10 +78,10 @@ TEST(ScoreTriplets, ABeatOfTripletEighthsIsThreeEighthsInTheTimeOfTwo) {
     EXPECT_TRUE(e[0].tripletStart && !e[0].tripletStop && !e[1].tripletStart && !e[1].tripletStop);
     EXPECT_TRUE(!e[2].tripletStart && e[2].tripletStop);
     std::string doc = documentOf(s, m);
-    EXPECT_EQ(count(doc, "<actual-notes>3</actual-notes>"), 3u);
-    EXPECT_EQ(count(doc, "<normal-type>eighth</normal-type>"), 3u);
-    EXPECT_EQ(count(doc, "<tuplet type=\"start\" bracket=\"yes\"/>"), 1u);
-    EXPECT_EQ(count(doc, "<tuplet type=\"stop\"/>"), 1u);
+    EXPECT_EQ(countIn(doc, "<actual-notes>3</actual-notes>"), 3u);
+    EXPECT_EQ(countIn(doc, "<normal-type>eighth</normal-type>"), 3u);
+    EXPECT_EQ(countIn(doc, "<tuplet type=\"start\" bracket=\"yes\"/>"), 1u);
+    EXPECT_EQ(countIn(doc, "<tuplet type=\"stop\"/>"), 1u);
 }
 
 TEST(ScoreTriplets, StraightSixteenthsStayOnThePlainGridEvenWhenPlayedUnevenly) {
@@ -146,7 +139,7 @@ TEST(ScoreTriplets, ANoteLeavingATripletBeatIsTiedAtTheBeat) {
     EXPECT_TRUE(e[2].tieToNext && e[3].tieFromPrevious && !e[3].triplet);
     EXPECT_TRUE(e[5].keys.empty() && e[5].tripletStart && e[7].tripletStop && e[8].keys.empty());
     std::string doc = documentOf(s, m);
-    EXPECT_EQ(count(doc, "<tuplet type=\"start\""), 2u);
+    EXPECT_EQ(countIn(doc, "<tuplet type=\"start\""), 2u);
 }
 
 TEST(ScoreTriplets, CompoundMetresAndAFineGridKeepTheirBeats) {
@@ -196,6 +189,6 @@ TEST(ScoreTriplets, RandomLinesOverPlainAndTripletBeatsComeBackAtTheirTimes) {
         Score s = built(m);
         EXPECT_EQ(s.grid.tuplet, 3);
         std::string doc = documentOf(s, m);
-        EXPECT_EQ(count(doc, "<tuplet type=\"start\""), count(doc, "<tuplet type=\"stop\"/>")) << trial;
+        EXPECT_EQ(countIn(doc, "<tuplet type=\"start\""), countIn(doc, "<tuplet type=\"stop\"/>")) << trial;
     }
 }
