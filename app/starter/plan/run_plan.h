@@ -75,6 +75,7 @@ struct RunPlan {
     bool pulseProminence = false;    // ... along its correlation's prominence
     bool partsBassBelowBeat = false;  // the metre reads bass inside a beat as at its parts (ReadingModel)
     bool bassMixture = false;         // the metre reads bass as onsets or quiet at each place (ReadingModel)
+    bool accentsRemeasured = false;   // the metre reads the accents by their levels measured again (ReadingModel)
     // How to write it.
     bool force = false;              // an output may replace a file of its name
     bool skipExisting = false;       // an input whose outputs are all in place and whole is not worked on

@@ -62,6 +62,24 @@ TEST(BarPointer, ALoudBassOnsetInsideTheBeatCostsTheMixtureLittle) {
     EXPECT_LT(cost(BarPlace::Downbeat, mixture), cost(BarPlace::Beat, mixture));
 }
 
+TEST(BarPointer, RemeasuredSharesExpectSilentBeatsAndKeepThePhase) {
+    std::vector<double> full, sparse, bass, change;
+    piece(60, 3, U, full, bass);
+    sparse = full;
+    for (size_t k = 0; k < sparse.size(); ++k)  // every other bar's downbeat and beats silent
+        if ((k + 2 * U) / (3 * U) % 2 == 1 && sparse[k] > 2)
+            sparse[k] = -0.3;
+    MetreChoice threeFour{U, 2, 3, 0, 0, 0};
+    ReadingModel first, remeasured{false, false, true};
+    BarPath sparseFirst = followBarPointer(sparse, bass, change, threeFour, {}, first);
+    BarPath sparseAgain = followBarPointer(sparse, bass, change, threeFour, {}, remeasured);
+    EXPECT_GT(sparseAgain.fit, sparseFirst.fit);
+    EXPECT_LT(followBarPointer(full, bass, change, threeFour, {}, remeasured).fit,
+              followBarPointer(full, bass, change, threeFour, {}, first).fit);
+    EXPECT_EQ(sparseFirst.phase, U);
+    EXPECT_EQ(sparseAgain.phase, U);
+}
+
 TEST(BarPointer, NothingToFollow) {
     BarPath p = followBarPointer({}, {}, {}, {U, 2, 4, 0, 0, 0});
     EXPECT_EQ(p.fit, 0);
