@@ -90,12 +90,15 @@ Staged<BeatsFound> stageFindBeats(const EngineAudio &audio, const RunPlan &plan,
         return r;
     }
     double fallback = plan.tempo > 0 ? plan.tempo : 120;
-    r.value.tempo =
-        planTempo(track, plan.engine, plan.metreGiven, fallback, MetreInput{false, nullptr, plan.pulsePeaks, plan.pulseProminence, {plan.partsBassBelowBeat, plan.bassMixture, plan.accentsRemeasured}});
+    MetreInput input{false, nullptr, plan.pulsePeaks, plan.pulseProminence,
+                     {plan.partsBassBelowBeat, plan.bassMixture, plan.accentsRemeasured}};
+    r.value.tempo = planTempo(track, plan.engine, plan.metreGiven, fallback, input);
     std::vector<HeardNote> notes;
     if (plan.metreFromNotes && !tempDir.empty() && r.value.tempo.tracked && !plan.metreGiven &&
-        firstRunNotes(audio, track, plan, fallback, tempDir, notes))
-        r.value.tempo = planTempo(track, plan.engine, false, fallback, MetreInput{false, &notes, plan.pulsePeaks, plan.pulseProminence, {plan.partsBassBelowBeat, plan.bassMixture, plan.accentsRemeasured}});
+        firstRunNotes(audio, track, plan, fallback, tempDir, notes)) {
+        input.notes = &notes;
+        r.value.tempo = planTempo(track, plan.engine, false, fallback, input);
+    }
     r.value.ran = true;
     return r;
 }
