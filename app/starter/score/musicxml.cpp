@@ -316,6 +316,10 @@ void writeScore(Xml &o, const Score &s) {
 template <typename Body>
 bool writeDocument(Body body, std::string &document, std::string &error) {
     xmlBufferPtr buffer = xmlBufferCreate();
+    // The default scheme grows the buffer by what each write needs, copying it
+    // each time: a long score would take time quadratic in its length.
+    if (buffer)
+        xmlBufferSetAllocationScheme(buffer, XML_BUFFER_ALLOC_DOUBLEIT);
     Xml o;
     o.w = buffer ? xmlNewTextWriterMemory(buffer, 0) : nullptr;
     o.ok = o.w && xmlTextWriterSetIndent(o.w, 1) >= 0 && xmlTextWriterSetIndentString(o.w, x("  ")) >= 0 &&
