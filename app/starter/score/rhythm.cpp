@@ -285,7 +285,8 @@ void closeShortGaps(const ScoreGrid &grid, int64_t shift, const std::vector<Scor
     }
 }
 
-void fillMeasures(Score &score, const std::vector<VoiceChord> &chords, int staff, int voice) {
+void fillMeasures(Score &score, const ScoreGrid &grid, const std::vector<VoiceChord> &chords, int staff,
+                  int voice) {
     size_t first = 0;
     for (ScoreMeasure &m : score.measures) {
         while (first < chords.size() && chords[first].end <= m.start)
@@ -293,7 +294,7 @@ void fillMeasures(Score &score, const std::vector<VoiceChord> &chords, int staff
         bool any = first < chords.size() && chords[first].start < m.start + m.length;
         if (voice > 1 && !any)
             continue;
-        m.voices.push_back(measureVoice(score.grid, m, chords, first, staff, voice));
+        m.voices.push_back(measureVoice(grid, m, chords, first, staff, voice));
     }
 }
 
