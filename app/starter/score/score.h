@@ -223,8 +223,9 @@ void closeShortGaps(const ScoreGrid &grid, int64_t shift, const std::vector<Scor
 void fillMeasures(Score &score, const ScoreGrid &grid, const std::vector<VoiceChord> &chords, int staff,
                   int voice);
 /** Hides the rests of a voice that is silent where a reader needs no rest: the whole-bar rest of a
-    staff's first voice in the measures where its second voice plays, and the rests of a staff that
-    does not play in the pick-up bar. */
+    staff's first voice in the measures where its second voice plays, the rests of a staff that does
+    not play in the pick-up bar, and a second voice's rests before its first note in a bar it enters
+    and after its last note in a bar it leaves. */
 void hideSilentVoicesRests(Score &score);
 
 // spelling.cpp
