@@ -77,10 +77,11 @@ bool buildScore(const MidiContent &midi, double resolution, const std::string &t
         splitStaves(notes, legato);
     for (int staff = 1; staff <= score.staves; ++staff) {
         std::vector<std::vector<VoiceChord>> voices = assignVoices(notes, staff, legato);
-        for (std::vector<VoiceChord> &voice : voices)
-            closeShortGaps(score.grid, shift, notes, voice);
-        fillMeasures(score, voices[0], staff, 1);
-        fillMeasures(score, voices[1], staff, 2);
+        for (size_t v = 0; v < voices.size(); ++v) {
+            ScoreGrid grid = voiceGrid(score.grid, voices[v]);
+            closeShortGaps(grid, shift, notes, voices[v]);
+            fillMeasures(score, grid, voices[v], staff, static_cast<int>(v) + 1);
+        }
     }
     hideSilentVoicesRests(score);
     spellScore(score);

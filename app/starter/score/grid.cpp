@@ -76,6 +76,15 @@ int64_t unitAt(const ScoreGrid &g, int64_t shift, int64_t step) {
     return triplet ? g.stepsPerBeat / 6 : g.tuplet;
 }
 
+// The beat written in triplets that holds a step strictly inside it; -1 when none.
+int64_t tripletBeatAround(const ScoreGrid &g, int64_t step) {
+    auto after = std::upper_bound(g.tripletBeats.begin(), g.tripletBeats.end(), step);
+    if (after == g.tripletBeats.begin())
+        return -1;
+    int64_t beat = *std::prev(after);
+    return step > beat && step < beat + g.stepsPerBeat ? beat : -1;
+}
+
 }  // namespace
 
 std::vector<int64_t> chooseTripletBeats(const MidiContent &midi, const ScoreGrid &g, int64_t shift) {
@@ -138,6 +147,33 @@ int64_t snapTick(const ScoreGrid &g, int division, int64_t shift, int64_t tick) 
     int64_t beatStart = p.beat * g.stepsPerBeat - shift;
     bool triplet = std::binary_search(g.tripletBeats.begin(), g.tripletBeats.end(), beatStart);
     return beatStart + (triplet ? p.sixth * (g.stepsPerBeat / 6) : p.step * g.tuplet);
+}
+
+ScoreGrid voiceGrid(const ScoreGrid &g, std::vector<VoiceChord> &chords) {
+    // A voice that strikes nothing between the plain grid's steps in a beat another voice writes in
+    // triplets (a chord held over a bass in triplets) is written in plain values there: sixths would
+    // only add ties. Its releases there are read on the plain grid, as the beat's own triplets are not
+    // its rhythm.
+    ScoreGrid own = g;
+    own.tripletBeats.clear();
+    for (const VoiceChord &c : chords) {
+        int64_t beat = tripletBeatAround(g, c.start);
+        if (beat >= 0 && (c.start - beat) % g.tuplet != 0)
+            own.tripletBeats.push_back(beat);
+    }
+    std::sort(own.tripletBeats.begin(), own.tripletBeats.end());
+    own.tripletBeats.erase(std::unique(own.tripletBeats.begin(), own.tripletBeats.end()), own.tripletBeats.end());
+    for (VoiceChord &c : chords) {
+        int64_t beat = tripletBeatAround(g, c.end);
+        if (beat < 0 || (c.end - beat) % g.tuplet == 0 ||
+            std::binary_search(own.tripletBeats.begin(), own.tripletBeats.end(), beat))
+            continue;
+        // The nearest plain step: a sixth off the plain grid is never halfway between two of them.
+        int64_t plain = beat + (2 * (c.end - beat) + g.tuplet) / (2 * g.tuplet) * g.tuplet;
+        if (plain > c.start)
+            c.end = plain;
+    }
+    return own;
 }
 
 std::vector<ScoreNote> snapNotes(const MidiContent &midi, const ScoreGrid &grid, int64_t shift) {

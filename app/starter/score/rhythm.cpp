@@ -285,7 +285,8 @@ void closeShortGaps(const ScoreGrid &grid, int64_t shift, const std::vector<Scor
     }
 }
 
-void fillMeasures(Score &score, const std::vector<VoiceChord> &chords, int staff, int voice) {
+void fillMeasures(Score &score, const ScoreGrid &grid, const std::vector<VoiceChord> &chords, int staff,
+                  int voice) {
     size_t first = 0;
     for (ScoreMeasure &m : score.measures) {
         while (first < chords.size() && chords[first].end <= m.start)
@@ -293,12 +294,38 @@ void fillMeasures(Score &score, const std::vector<VoiceChord> &chords, int staff
         bool any = first < chords.size() && chords[first].start < m.start + m.length;
         if (voice > 1 && !any)
             continue;
-        m.voices.push_back(measureVoice(score.grid, m, chords, first, staff, voice));
+        m.voices.push_back(measureVoice(grid, m, chords, first, staff, voice));
     }
 }
 
+namespace {
+
+// True when the measure writes this voice of this staff.
+bool writesVoice(const ScoreMeasure &m, int staff, int voice) {
+    return std::any_of(m.voices.begin(), m.voices.end(),
+                       [&](const ScoreVoice &v) { return v.staff == staff && v.voice == voice; });
+}
+
+// Hides the rests of a second voice before its first note in a bar it enters and after its last
+// note in a bar it leaves: a line that joins the other voice's chords, or a few notes struck under a
+// held one, appear without rests, as in keyboard music; its rests between notes stay.
+void hideEntryAndExitRests(ScoreVoice &v, bool enters, bool leaves) {
+    auto sounds = [](const ScoreEvent &e) { return !e.keys.empty(); };
+    auto first = std::find_if(v.events.begin(), v.events.end(), sounds);
+    if (first == v.events.end())
+        return;
+    auto last = std::find_if(v.events.rbegin(), v.events.rend(), sounds).base();
+    for (auto e = v.events.begin(); enters && e != first; ++e)
+        e->hidden = true;
+    for (auto e = last; leaves && e != v.events.end(); ++e)
+        e->hidden = true;
+}
+
+}  // namespace
+
 void hideSilentVoicesRests(Score &score) {
-    for (ScoreMeasure &m : score.measures)
+    for (size_t k = 0; k < score.measures.size(); ++k) {
+        ScoreMeasure &m = score.measures[k];
         for (ScoreVoice &voice : m.voices) {
             bool silent = std::all_of(voice.events.begin(), voice.events.end(),
                                       [](const ScoreEvent &e) { return e.keys.empty(); });
@@ -311,5 +338,10 @@ void hideSilentVoicesRests(Score &score) {
             if ((silent && m.implicit) || (wholeBar && otherPlays))
                 for (ScoreEvent &e : voice.events)
                     e.hidden = true;
+            if (voice.voice != 1)
+                hideEntryAndExitRests(voice, k == 0 || !writesVoice(score.measures[k - 1], voice.staff, voice.voice),
+                                      k + 1 == score.measures.size() ||
+                                          !writesVoice(score.measures[k + 1], voice.staff, voice.voice));
         }
+    }
 }

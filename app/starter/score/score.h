@@ -155,6 +155,10 @@ void useTriplets(ScoreGrid &grid, const std::vector<int64_t> &beats);
 /** The grid point nearest to a tick: a sixth of the beat within a beat written in triplets, a step
     elsewhere (either may be the next beat's start). */
 int64_t snapTick(const ScoreGrid &grid, int division, int64_t shift, int64_t tick);
+/** The grid one voice is written on: the score's, with only those of its triplet beats in which one
+    of the voice's chords starts on a sixth of the beat off the plain grid. In the others the voice
+    keeps the plain grid: its chords' ends there move to the nearest plain step. */
+ScoreGrid voiceGrid(const ScoreGrid &grid, std::vector<VoiceChord> &chords);
 /** Notes snapped to the grid (snapTick), at least a step long, one note per key at a time. */
 std::vector<ScoreNote> snapNotes(const MidiContent &midi, const ScoreGrid &grid, int64_t shift = 0);
 /** Steps of the file's pick-up: its first time signature's span when a second follows within a bar
@@ -214,11 +218,14 @@ std::vector<std::pair<int64_t, int64_t>> splitSpan(const ScoreGrid &grid, int64_
     sounded a third of that value or less. */
 void closeShortGaps(const ScoreGrid &grid, int64_t shift, const std::vector<ScoreNote> &notes,
                     std::vector<VoiceChord> &chords);
-/** Fills the measures with the voices' chords and rests, tied across splits and barlines. */
-void fillMeasures(Score &score, const std::vector<VoiceChord> &chords, int staff, int voice);
+/** Fills the measures with a voice's chords and rests, tied across splits and barlines, in the values
+    of the voice's grid (voiceGrid). */
+void fillMeasures(Score &score, const ScoreGrid &grid, const std::vector<VoiceChord> &chords, int staff,
+                  int voice);
 /** Hides the rests of a voice that is silent where a reader needs no rest: the whole-bar rest of a
-    staff's first voice in the measures where its second voice plays, and the rests of a staff that
-    does not play in the pick-up bar. */
+    staff's first voice in the measures where its second voice plays, the rests of a staff that does
+    not play in the pick-up bar, and a second voice's rests before its first note in a bar it enters
+    and after its last note in a bar it leaves. */
 void hideSilentVoicesRests(Score &score);
 
 // spelling.cpp

@@ -146,6 +146,30 @@ TEST(ScoreFile, AVoiceSilentForABarHidesItsRestUnderTheOtherVoice) {
     EXPECT_EQ(text.find("<rest measure=\"yes\"/>", hidden), text.find("<rest", hidden));
 }
 
+TEST(ScoreFile, ASecondVoiceEnteringAndLeavingWithinABarPrintsOnlyTheRestsBetweenItsNotes) {
+    // Two 8ths under a tune of quarters, on beat 2 and after beat 3; in bar 2 the tune holds alone.
+    std::vector<MidiNote> notes = {note(76, 0, 4),  note(74, 4, 8), note(67, 4, 6), note(72, 8, 12),
+                                   note(67, 10, 12), note(71, 12, 16), note(72, 16, 32)};
+    ScratchDir dir;
+    std::string path = dir.path + "voices.musicxml", error;
+    ASSERT_TRUE(writeScoreFile(songOf(notes), {"title", 4, false}, path, error)) << error;
+    EXPECT_EQ(schemaProblems(path), "");
+    ReadScore r = readScore(path);
+    EXPECT_EQ(r.problems, std::vector<std::string>{});
+    EXPECT_EQ(r.notes.size(), notes.size());
+    std::string text = fileText(path);
+    size_t bar2 = text.find("<measure number=\"2\"");
+    ASSERT_NE(bar2, std::string::npos);
+    std::string first = text.substr(0, bar2);
+    // The second voice: a hidden quarter rest, G4, the gap between its notes as two printed 8th rests
+    // (either side of beat 3), G4, a hidden quarter rest; the first voice has no rest and the empty
+    // bass staff a whole-bar rest.
+    EXPECT_EQ(countIn(first, "<note print-object=\"no\">"), 2u);
+    EXPECT_EQ(countIn(first, "<rest/>"), 4u);
+    EXPECT_EQ(countIn(first, "<rest measure=\"yes\"/>"), 1u);
+    EXPECT_EQ(countIn(text.substr(bar2), "<voice>2</voice>"), 0u);
+}
+
 TEST(ScoreFile, AnEmptyTranscriptionIsOneBarOfRests) {
     ReadScore r = written(songOf({}));
     EXPECT_TRUE(r.notes.empty());

@@ -192,3 +192,43 @@ TEST(ScoreTriplets, RandomLinesOverPlainAndTripletBeatsComeBackAtTheirTimes) {
         EXPECT_EQ(countIn(doc, "<tuplet type=\"start\""), countIn(doc, "<tuplet type=\"stop\"/>")) << trial;
     }
 }
+
+TEST(ScoreTriplets, EachVoiceTakesTripletsOnlyWhereItStrikesThem) {
+    // The bass plays triplet 8ths on beats 2 and 4 and quarters elsewhere; over it the treble holds a
+    // chord from the middle of beat 2 to five sixths into beat 4 (sequenced with the triplets' gate).
+    std::vector<MidiNote> notes = {{40, 90, 0, 48, 1},    {43, 90, 48, 64, 1},   {47, 90, 64, 80, 1},
+                                   {43, 90, 80, 96, 1},   {40, 90, 96, 144, 1},  {43, 90, 144, 160, 1},
+                                   {47, 90, 160, 176, 1}, {43, 90, 176, 192, 1}, {72, 90, 72, 184, 0},
+                                   {76, 90, 72, 184, 0}};
+    MidiContent m = tripletSong(notes);
+    Score s = built(m);
+    ASSERT_EQ(s.grid.tripletBeats, (std::vector<int64_t>{12, 36}));
+    auto voiceOf = [&](int staff) -> const std::vector<ScoreEvent> & {
+        for (const ScoreVoice &v : s.measures.at(0).voices)
+            if (v.staff == staff && v.voice == 1)
+                return v.events;
+        ADD_FAILURE() << "no voice on staff " << staff;
+        return s.measures.at(0).voices.at(0).events;
+    };
+    // The treble is written as the plain grid writes it: a dotted quarter rest, the chord as an 8th
+    // tied to a quarter tied to a dotted 8th (released on the nearest 16th), a 16th rest.
+    EXPECT_EQ(written(voiceOf(1)), (Written{{18, 2, 1, false}, {6, 3, 0, false}, {12, 2, 0, false},
+                                           {9, 3, 1, false}, {3, 4, 0, false}}));
+    const std::vector<ScoreEvent> &bass = voiceOf(2);
+    EXPECT_EQ(written(bass), (Written{{12, 2, 0, false}, {4, 3, 0, true}, {4, 3, 0, true}, {4, 3, 0, true},
+                                      {12, 2, 0, false}, {4, 3, 0, true}, {4, 3, 0, true}, {4, 3, 0, true}}));
+    std::string doc = documentOf(s, m);
+    EXPECT_EQ(countIn(doc, "<tie type=\"start\"/>"), 4u);  // two ties of two keys
+    EXPECT_EQ(countIn(doc, "<tuplet type=\"start\" bracket=\"yes\"/>"), 2u);
+    EXPECT_EQ(countIn(doc, "<actual-notes>3</actual-notes>"), 6u);
+
+    // A triplet the treble strikes itself in beat 4 puts that beat of the treble in triplets, and only
+    // that beat: the chord is cut at its last third.
+    notes[8].offTick = notes[9].offTick = 176;
+    notes.push_back({79, 90, 176, 192, 0});
+    m = tripletSong(notes);
+    s = built(m);
+    EXPECT_EQ(written(voiceOf(1)), (Written{{18, 2, 1, false}, {6, 3, 0, false}, {12, 2, 0, false},
+                                           {8, 2, 0, true}, {4, 3, 0, true}}));
+    documentOf(s, m);
+}
