@@ -82,17 +82,21 @@ ScoreVoice measureVoice(const ScoreGrid &g, const ScoreMeasure &m, const std::ve
 
 // The syncopations a copyist writes as one note in simple metres: in a bar of four beats (4/4, 4/2)
 // a value of two or three beats struck on the second, over the middle of the bar (quarter, half,
-// quarter); and a beat's value struck half a beat late, over a beat that is not the middle of the
-// bar (8th, quarter, 8th). Rests and compound bars keep the beats shown: a dotted half on the second
-// beat of 12/8 is tied.
+// quarter); a beat's value struck half a beat late, over a beat that is not the middle of the bar
+// (8th, quarter, 8th); and in a bar of two or four beats a beat and a half struck half a beat late
+// that fills its half of the bar (8th, dotted quarter). Rests and compound bars keep the beats shown:
+// a dotted half on the second beat of 12/8 is tied, and so is 8th, dotted quarter in 3/4.
 bool writtenSyncopation(const ScoreGrid &g, int64_t start, int64_t end) {
     if (g.countSteps != g.stepsPerBeat)
         return false;
     int64_t counts = (end - start) / g.countSteps, half = g.countSteps / 2, crossed = start + half;
     bool middle = g.barSteps == 4 * g.countSteps && start % g.barSteps == g.countSteps &&
                   (end - start) % g.countSteps == 0 && (counts == 2 || counts == 3);
-    bool halfBeatLate = g.countSteps % 2 == 0 && start % g.countSteps == half && end - start == g.countSteps &&
-                        metricLevel(g, crossed) > 0 && (g.groupSteps == g.countSteps || crossed % g.groupSteps != 0);
+    int64_t halfBar = 2 * g.countSteps;
+    bool fillsHalfBar = end - start == g.countSteps + half && g.barSteps % halfBar == 0 && end % halfBar == 0;
+    bool halfBeatLate = g.countSteps % 2 == 0 && start % g.countSteps == half &&
+                        (end - start == g.countSteps || fillsHalfBar) && metricLevel(g, crossed) > 0 &&
+                        (g.groupSteps == g.countSteps || crossed % g.groupSteps != 0);
     return middle || halfBeatLate;
 }
 

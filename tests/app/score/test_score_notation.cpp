@@ -42,6 +42,11 @@ TEST(ScoreRhythm, SplitsWhereTheMetreAsks) {
     EXPECT_EQ(splitSpan(common, 10, 14), (Spans{{10, 14}}));           // in either half of the bar
     EXPECT_EQ(splitSpan(common, 6, 10), (Spans{{6, 8}, {8, 10}}));     // but over the middle: tied
     EXPECT_EQ(splitSpan(common, 2, 6, true), (Spans{{2, 4}, {4, 6}})); // and rests show the beat
+    EXPECT_EQ(splitSpan(common, 2, 8), (Spans{{2, 8}}));               // 8th, dotted quarter to the middle
+    EXPECT_EQ(splitSpan(common, 10, 16), (Spans{{10, 16}}));           // and to the bar line
+    EXPECT_EQ(splitSpan(common, 2, 8, true), (Spans{{2, 4}, {4, 8}})); // not a rest
+    EXPECT_EQ(splitSpan(common, 2, 10), (Spans{{2, 8}, {8, 10}}));     // over the middle: tied there
+    EXPECT_EQ(splitSpan(gridOf(2, 2), 2, 8), (Spans{{2, 8}}));         // 2/4: the whole bar is a half
     EXPECT_EQ(splitSpan(common, 1, 5), (Spans{{1, 4}, {4, 5}}));       // a 16th late: tied
     EXPECT_EQ(splitSpan(common, 1, 3), (Spans{{1, 3}}));               // syncopation within a beat is kept
     EXPECT_EQ(splitSpan(common, 0, 5), (Spans{{0, 4}, {4, 5}}));       // no single value: split at the beat
@@ -50,6 +55,7 @@ TEST(ScoreRhythm, SplitsWhereTheMetreAsks) {
     EXPECT_EQ(splitSpan(waltz, 4, 12), (Spans{{4, 12}}));              // half on beat 2 of 3/4: one note
     EXPECT_EQ(splitSpan(waltz, 6, 12), (Spans{{6, 8}, {8, 12}}));       // off the beat: the beat shows
     EXPECT_EQ(splitSpan(waltz, 6, 10), (Spans{{6, 10}}));              // 8th, quarter, 8th over beat 2
+    EXPECT_EQ(splitSpan(waltz, 2, 8), (Spans{{2, 4}, {4, 8}}));        // 3/4 has no halves: the beat shows
     EXPECT_EQ(splitSpan(gridOf(2, 2), 4, 12), (Spans{{4, 8}, {8, 12}}));  // never over a bar line
     ScoreGrid jig = gridOf(6, 3);  // two dotted quarters of 6 steps
     EXPECT_EQ(jig.countSteps, 6);
@@ -69,6 +75,31 @@ TEST(ScoreRhythm, SplitsWhereTheMetreAsks) {
     EXPECT_EQ(held.front(), (std::pair<int64_t, int64_t>{8, 12}));
     EXPECT_EQ(held[Bars / 2], (std::pair<int64_t, int64_t>{Bars / 2 * 12, Bars / 2 * 12 + 12}));
     EXPECT_EQ(held.back(), (std::pair<int64_t, int64_t>{Bars * 12, Bars * 12 + 4}));
+}
+
+TEST(ScoreRhythm, AnEighthLateDottedQuarterFillingHalfABarIsOneNote) {
+    // Two bars of a tune in 4/4 (a 16th is 4 ticks): G4, F#4 struck an 8th late and held to the middle
+    // of the bar, a rest, D4; then F#4, G4 struck an 8th late and held over the middle, F#4, Eb4, F#4.
+    std::vector<MidiNote> notes = {{67, 90, 0, 8},   {66, 90, 8, 32},   {62, 90, 48, 64},  {66, 90, 64, 72},
+                                   {67, 90, 72, 104}, {66, 90, 104, 112}, {63, 90, 112, 120}, {66, 90, 120, 128}};
+    MidiContent m = songOf(notes);
+    Score s;
+    std::string error, doc;
+    ASSERT_TRUE(buildScore(m, 4, "t", s, error)) << error;
+    ASSERT_EQ(s.measures.size(), 2u);
+    auto lengths = [&](size_t measure) {
+        std::vector<std::pair<int64_t, bool>> out;  // length, tied to the next
+        for (const ScoreEvent &e : s.measures[measure].voices.at(0).events)
+            out.push_back({e.length, e.tieToNext});
+        return out;
+    };
+    // 8th, dotted quarter, quarter rest, quarter; the note held over the middle is tied only there.
+    EXPECT_EQ(lengths(0), (std::vector<std::pair<int64_t, bool>>{{2, false}, {6, false}, {4, false}, {4, false}}));
+    EXPECT_EQ(lengths(1), (std::vector<std::pair<int64_t, bool>>{
+                              {2, false}, {6, true}, {2, false}, {2, false}, {2, false}, {2, false}}));
+    ASSERT_TRUE(scoreDocument(s, doc, error)) << error;
+    EXPECT_EQ(countIn(doc, "<tie type=\"start\"/>"), 1u);
+    EXPECT_EQ(readScoreText(doc).notes.size(), notes.size());
 }
 
 TEST(ScoreRhythm, NoteValuesAndMetricLevels) {
