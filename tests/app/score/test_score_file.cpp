@@ -13,14 +13,18 @@
 
 namespace {
 
-// Writes the score of m, checks it against the schema and reads it back.
-ReadScore written(const MidiContent &m, const std::string &name = "score.musicxml", double resolution = 4) {
+// Writes the score of m, checks it against the schema and reads it back; `text`, when given,
+// receives the file's text.
+ReadScore written(const MidiContent &m, const std::string &name = "score.musicxml", double resolution = 4,
+                  std::string *text = nullptr) {
     ScratchDir dir;
     std::string path = dir.path + name, error;
     EXPECT_TRUE(writeScoreFile(m, {"title", resolution, false}, path, error)) << error;
     EXPECT_EQ(schemaProblems(path), "");
     ReadScore r = readScore(path);
     EXPECT_EQ(r.problems, std::vector<std::string>{});
+    if (text)
+        *text = fileText(path);
     return r;
 }
 
@@ -133,14 +137,8 @@ TEST(ScoreFile, AVoiceSilentForABarHidesItsRestUnderTheOtherVoice) {
     std::vector<MidiNote> notes = {note(64, 0, 32)};
     for (int64_t at = 0; at < 16; at += 4)
         notes.push_back(note(76 + at % 8, at, at + 4));
-    ScratchDir dir;
-    std::string path = dir.path + "voices.musicxml", error;
-    ASSERT_TRUE(writeScoreFile(songOf(notes), {"title", 4, false}, path, error)) << error;
-    EXPECT_EQ(schemaProblems(path), "");
-    ReadScore r = readScore(path);
-    EXPECT_EQ(r.problems, std::vector<std::string>{});
-    EXPECT_EQ(r.notes.size(), notes.size());
-    std::string text = fileText(path);
+    std::string text;
+    EXPECT_EQ(written(songOf(notes), "voices.musicxml", 4, &text).notes.size(), notes.size());
     size_t hidden = text.find("<note print-object=\"no\">");
     ASSERT_NE(hidden, std::string::npos);
     EXPECT_EQ(text.find("<rest measure=\"yes\"/>", hidden), text.find("<rest", hidden));
@@ -150,14 +148,8 @@ TEST(ScoreFile, ASecondVoiceEnteringAndLeavingWithinABarPrintsOnlyTheRestsBetwee
     // Two 8ths under a tune of quarters, on beat 2 and after beat 3; in bar 2 the tune holds alone.
     std::vector<MidiNote> notes = {note(76, 0, 4),  note(74, 4, 8), note(67, 4, 6), note(72, 8, 12),
                                    note(67, 10, 12), note(71, 12, 16), note(72, 16, 32)};
-    ScratchDir dir;
-    std::string path = dir.path + "voices.musicxml", error;
-    ASSERT_TRUE(writeScoreFile(songOf(notes), {"title", 4, false}, path, error)) << error;
-    EXPECT_EQ(schemaProblems(path), "");
-    ReadScore r = readScore(path);
-    EXPECT_EQ(r.problems, std::vector<std::string>{});
-    EXPECT_EQ(r.notes.size(), notes.size());
-    std::string text = fileText(path);
+    std::string text;
+    EXPECT_EQ(written(songOf(notes), "voices.musicxml", 4, &text).notes.size(), notes.size());
     size_t bar2 = text.find("<measure number=\"2\"");
     ASSERT_NE(bar2, std::string::npos);
     std::string first = text.substr(0, bar2);
