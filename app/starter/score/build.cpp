@@ -65,16 +65,21 @@ bool buildScore(const MidiContent &midi, double resolution, const std::string &t
     std::vector<ScoreNote> notes = snapNotes(midi, score.grid, shift);
     int64_t lastEnd = 0;
     for (const ScoreNote &n : notes)
-        lastEnd = std::max(lastEnd, n.end);
+        lastEnd = std::max({lastEnd, n.end, n.released});
     if (lastEnd / score.grid.barSteps > MaxMeasures) {
         error = "its notes would fill more than " + std::to_string(MaxMeasures) + " measures";
         return false;
     }
-    score.measures = layMeasures(score.grid, shift, lastEnd);
     int64_t legato = score.grid.tuplet;
     score.staves = chooseStaves(notes, score.program, score.singleClef, score.clefOctave, legato);
-    if (score.staves == 2)
+    if (score.staves == 2) {
         splitStaves(notes, legato);
+        holdAcrossStaves(notes);
+    }
+    lastEnd = 0;
+    for (const ScoreNote &n : notes)
+        lastEnd = std::max(lastEnd, n.end);
+    score.measures = layMeasures(score.grid, shift, lastEnd);
     for (int staff = 1; staff <= score.staves; ++staff) {
         std::vector<std::vector<VoiceChord>> voices = assignVoices(notes, staff, legato);
         for (size_t v = 0; v < voices.size(); ++v) {

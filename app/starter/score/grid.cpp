@@ -199,6 +199,7 @@ std::vector<ScoreNote> snapNotes(const MidiContent &midi, const ScoreGrid &grid,
                 kept.back().end = std::max(kept.back().end, n.end);
                 continue;
             }
+            kept.back().released = kept.back().end;
             kept.back().end = n.start;
         }
         kept.push_back(n);

@@ -38,6 +38,7 @@ struct ScoreNote {
     int64_t start = 0;
     int64_t end = 1;
     int staff = 1;               // 1 upper (or only), 2 lower
+    int64_t released = 0;        // where the key was let go when its next strike ended the note sooner; 0: at end
 };
 
 // Notes that start and end together in one voice; no keys: a rest.
@@ -159,7 +160,9 @@ int64_t snapTick(const ScoreGrid &grid, int division, int64_t shift, int64_t tic
     of the voice's chords starts on a sixth of the beat off the plain grid. In the others the voice
     keeps the plain grid: its chords' ends there move to the nearest plain step. */
 ScoreGrid voiceGrid(const ScoreGrid &grid, std::vector<VoiceChord> &chords);
-/** Notes snapped to the grid (snapTick), at least a step long, one note per key at a time. */
+/** Notes snapped to the grid (snapTick), at least a step long, one note per key at a time: a later
+    strike of a key ends the note before it (which keeps where it was released), strikes at one step
+    merge. */
 std::vector<ScoreNote> snapNotes(const MidiContent &midi, const ScoreGrid &grid, int64_t shift = 0);
 /** Steps of the file's pick-up: its first time signature's span when a second follows within a bar
     of the metre; 0 when the file starts on a bar line. */
@@ -185,6 +188,10 @@ int chooseStaves(const std::vector<ScoreNote> &notes, int program, char &singleC
     tune when its next note, a fifth or less away, is struck over a bass an octave or more below.
     legato: the steps of the plain grid's step, the overlap of a figure's notes. */
 void splitStaves(std::vector<ScoreNote> &notes, int64_t legato = 1);
+/** A note ended by a strike of its key on the other staff sounds on to its release when its own
+    staff strikes nothing from there to the release: one hand holds the key while the other strikes
+    it, a unison of the two staves. Notes in onset order (snapNotes). */
+void holdAcrossStaves(std::vector<ScoreNote> &notes);
 /** The notes of one staff in at most two voices of chords, the upper line first. A note held a step
     into the next onset ends there, and so does a note held longer into the next note of its line
     (one note, a fifth or less away, no other note sounding); a third line shortens the voice that

@@ -431,6 +431,24 @@ void splitStaves(std::vector<ScoreNote> &notes, int64_t legato) {
     }
 }
 
+void holdAcrossStaves(std::vector<ScoreNote> &notes) {
+    auto startsBefore = [](const ScoreNote &n, int64_t at) { return n.start < at; };
+    for (ScoreNote &n : notes) {
+        if (n.released <= n.end)
+            continue;
+        // The strike that ended it (its key's next, at its end) stands on the other staff, and its
+        // own staff strikes nothing from there to its release (a strike of its key there included).
+        bool otherHand = false, alone = true;
+        for (auto o = std::lower_bound(notes.begin(), notes.end(), n.end, startsBefore);
+             o != notes.end() && o->start < n.released && alone; ++o) {
+            otherHand = otherHand || (o->start == n.end && o->key == n.key && o->staff != n.staff);
+            alone = o->staff != n.staff;
+        }
+        if (otherHand && alone)
+            n.end = n.released;
+    }
+}
+
 std::vector<std::vector<VoiceChord>> assignVoices(const std::vector<ScoreNote> &notes, int staff, int64_t legato) {
     std::map<int, std::vector<int64_t>> onsets;  // each key's strikes on both staves, in order
     for (const ScoreNote &n : notes)

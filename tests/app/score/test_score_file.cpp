@@ -162,6 +162,34 @@ TEST(ScoreFile, ASecondVoiceEnteringAndLeavingWithinABarPrintsOnlyTheRestsBetwee
     EXPECT_EQ(countIn(text.substr(bar2), "<voice>2</voice>"), 0u);
 }
 
+TEST(ScoreFile, AKeyHeldInOneHandIsStruckAgainByTheOther) {
+    // The right hand holds E4-C5, then G4-D5, while the left hand's figure (C3, G3, E4, G3 in 8ths)
+    // strikes E4 inside the first chord: the held E4 and the figure's are both written whole, each on
+    // its own staff.
+    std::vector<MidiNote> notes = {note(64, 0, 8), note(72, 0, 8), note(67, 8, 16), note(74, 8, 16)};
+    for (int64_t at = 0; at < 16; at += 8)
+        for (auto [key, step] : std::vector<std::pair<int, int64_t>>{{48, 0}, {55, 2}, {64, 4}, {55, 6}})
+            notes.push_back(note(key, at + step, at + step + 2));
+    ReadScore r = written(songOf(notes), "unison.musicxml");
+    expectSameNotes(r.notes, expected(notes), false);
+    for (const ReadNote &n : r.notes)
+        if (n.key == 64) {
+            EXPECT_EQ(n.staff, n.duration == 2 ? 2 : 1) << "E4 at " << n.onset;
+        }
+
+    // One hand striking the key it holds ends its note there; so does the other hand when the
+    // holding staff strikes another note before the release.
+    std::vector<MidiNote> one = {note(65, 0, 6), note(65, 2, 4), note(69, 4, 8)};
+    expectSameNotes(written(songOf(one)).notes, {{65, 0, 2, 1}, {65, 2, 2, 1}, {69, 4, 4, 1}});
+    std::vector<MidiNote> busy = {note(65, 0, 8), note(77, 0, 8), note(41, 0, 2), note(65, 2, 4), note(72, 4, 8)};
+    ReadScore b = written(songOf(busy));
+    ASSERT_EQ(b.notes.size(), busy.size());
+    for (const ReadNote &n : b.notes)
+        if (n.key == 65) {
+            EXPECT_EQ(n.duration, 2) << "F4 at " << n.onset;
+        }
+}
+
 TEST(ScoreFile, AnEmptyTranscriptionIsOneBarOfRests) {
     ReadScore r = written(songOf({}));
     EXPECT_TRUE(r.notes.empty());
