@@ -75,17 +75,23 @@ std::vector<MidiNote> randomHands(std::mt19937 &rng, int64_t steps) {
 }  // namespace
 
 // The notes as written: a chord that falls silent before the next chord of its hand, one written
-// value away and within a beat of its start or after sounding seven eighths of the span, is written
-// to that chord (each hand of randomHands is one line).
+// value away and within a beat of its start, or released with a rest no longer than the shortest
+// piece it would be tied from, is written to that chord (each hand of randomHands is one line).
 std::vector<MidiNote> writtenToNextOnset(std::vector<MidiNote> notes, const ScoreGrid &grid) {
     for (MidiNote &n : notes) {
         int64_t next = -1;
         for (const MidiNote &o : notes)
             if ((o.key >= 60) == (n.key >= 60) && o.onTick > n.onTick && (next < 0 || o.onTick < next))
                 next = o.onTick;
-        int64_t span = next - n.onTick;
-        if (next > n.offTick && (span <= 4 * grid.countSteps || 8 * (next - n.offTick) <= span) &&
-            splitSpan(grid, n.onTick / 4, next / 4).size() == 1)
+        if (next <= n.offTick || splitSpan(grid, n.onTick / 4, next / 4).size() != 1)
+            continue;
+        // Released: as sounded (its end on the nearest 16th) it is tied, and the rest is no longer
+        // than the shortest of its tied pieces.
+        int64_t end = (n.offTick + 2) / 4, shortest = next / 4 - end;
+        auto sounded = splitSpan(grid, n.onTick / 4, end);
+        for (const auto &[from, to] : sounded)
+            shortest = std::min(shortest, to - from);
+        if (next - n.onTick <= 4 * grid.countSteps || (sounded.size() > 1 && shortest == next / 4 - end))
             n.offTick = next;
     }
     return notes;
@@ -118,17 +124,20 @@ TEST(ScoreFile, RandomHandsComeBackNoteForNote) {
 TEST(ScoreFile, ShortNotesAreWrittenToTheNextOnsetOfTheirLine) {
     // 8ths sounding a 16th each, quarters sounding a 16th, a quarter released a little early, then
     // quarters with a quarter rest between, then a half note held seven 8ths and a half held three
-    // quarters: notes within a beat of the next one are written to it, and those that sounded a third
-    // of their value or less are staccato; a longer note only when released at its very end.
+    // quarters, then a dotted half released an 8th and one released a quarter before the next note:
+    // notes within a beat of the next one are written to it, and those that sounded a third of their
+    // value or less are staccato; a longer note only when as sounded it would be tied and the rest is
+    // no longer than its shortest tied piece (a half tied to an 8th, then an 8th rest).
     MidiContent m = songOf({note(72, 0, 1), note(74, 2, 3), note(76, 4, 5), note(77, 6, 7),
                             note(79, 8, 9), note(77, 12, 13), note(76, 16, 17), note(74, 20, 23),
                             note(72, 24, 28), note(74, 32, 36), note(76, 40, 47), note(77, 48, 54),
-                            note(79, 56, 60)});
+                            note(79, 56, 60), note(81, 64, 74), note(79, 76, 80), note(77, 80, 88),
+                            note(76, 92, 96)});
     ReadScore r = written(m);
     std::vector<int64_t> durations;
     for (const ReadNote &n : r.notes)
         durations.push_back(n.duration);
-    EXPECT_EQ(durations, (std::vector<int64_t>{2, 2, 2, 2, 4, 4, 4, 4, 4, 4, 8, 6, 4}));
+    EXPECT_EQ(durations, (std::vector<int64_t>{2, 2, 2, 2, 4, 4, 4, 4, 4, 4, 8, 6, 4, 12, 4, 8, 4}));
     EXPECT_EQ(r.staccatos, 3);
 }
 
