@@ -190,12 +190,36 @@ TEST(ScoreFile, AKeyHeldInOneHandIsStruckAgainByTheOther) {
     // holding staff strikes another note before the release.
     std::vector<MidiNote> one = {note(65, 0, 6), note(65, 2, 4), note(69, 4, 8)};
     expectSameNotes(written(songOf(one)).notes, {{65, 0, 2, 1}, {65, 2, 2, 1}, {69, 4, 4, 1}});
-    std::vector<MidiNote> busy = {note(65, 0, 8), note(77, 0, 8), note(41, 0, 2), note(65, 2, 4), note(72, 4, 8)};
+    std::vector<MidiNote> busy = {note(65, 0, 8), note(77, 0, 8), note(41, 0, 2), note(65, 2, 4), note(72, 4, 8),
+                                  note(45, 4, 8)};
     ReadScore b = written(songOf(busy));
     ASSERT_EQ(b.notes.size(), busy.size());
     for (const ReadNote &n : b.notes)
         if (n.key == 65) {
-            EXPECT_EQ(n.duration, 2) << "F4 at " << n.onset;
+            EXPECT_EQ(n.duration, 2) << "F4 at " << n.onset << " staff " << n.staff;
+        }
+}
+
+TEST(ScoreFile, ATuneNoteTheOtherHandStrikesAgainStaysInTheTune) {
+    // 12/8: the left hand's figure in 8ths (A♭2, E♭4, C4, E♭4, then B♭2, F4, D4, F4) under the tune's
+    // C5 and B♭4, then F4, a dotted quarter struck with the figure's B♭2 and struck again by the
+    // figure an 8th later: the tune's F4 stays in the treble staff, written whole, and the figure's
+    // F4 in the bass staff; so does the figure's D4 after it.
+    std::vector<MidiNote> notes = {note(72, 0, 12), note(70, 12, 24), note(65, 24, 30), note(68, 30, 36),
+                                   note(74, 36, 42), note(72, 42, 46), note(70, 46, 48)};
+    for (int64_t at = 0; at < 48; at += 8) {
+        bool second = at >= 24;
+        for (auto [key, step] : std::vector<std::pair<int, int64_t>>{{second ? 46 : 44, 0}, {second ? 65 : 63, 2},
+                                                                     {second ? 62 : 60, 4}, {second ? 65 : 63, 6}})
+            notes.push_back(note(key, at + step, at + step + 2));
+    }
+    MidiContent m = songOf(notes, 12, 3);
+    m.division = 8;  // ticks per 8th, 4 per 16th
+    ReadScore r = written(m, "tune.musicxml");
+    expectSameNotes(r.notes, expected(notes), false);
+    for (const ReadNote &n : r.notes)
+        if (n.onset >= 24 && n.onset <= 28 && (n.key == 65 || n.key == 62)) {
+            EXPECT_EQ(n.staff, n.duration == 6 ? 1 : 2) << n.key << " at " << n.onset;
         }
 }
 
