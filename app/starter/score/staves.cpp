@@ -96,7 +96,9 @@ using ChordRun = std::vector<VoiceChord>::iterator;
 // Splits the chords first..last of one voice (ownBefore and ownAfter: its chords either side) that
 // sound while the other voice rests between its chords `before` and `after`: the keys nearer that
 // line (its chord before, or the part moved from the chord before, and its chord after) than the
-// chords either side go to `moved`, the others to `kept`; false when a chord would move no key or all.
+// chords either side go to `moved`, the others to `kept`; false when a chord would move no key, or
+// all of them but for one chord between two of its own voice's chords that it touches (the note of
+// another line, struck as both voices fell silent).
 bool splitForLine(ChordRun first, ChordRun last, const VoiceChord &before, const VoiceChord &after,
                   const VoiceChord *ownBefore, const VoiceChord *ownAfter, std::vector<VoiceChord> &moved,
                   std::vector<std::vector<int>> &kept) {
@@ -109,7 +111,9 @@ bool splitForLine(ChordRun first, ChordRun last, const VoiceChord &before, const
             int stay = std::min(keyDistance(ownBefore, key), keyDistance(ownAfter, key));
             (toLine < stay ? moved.back().keys : kept.back()).push_back(key);
         }
-        if (moved.back().keys.empty() || kept.back().empty())
+        bool whole = last - first == 1 && ownBefore && ownBefore->end == c->start && ownAfter &&
+                     ownAfter->start == c->end;
+        if (moved.back().keys.empty() || (kept.back().empty() && !whole))
             return false;
     }
     return true;
@@ -119,8 +123,10 @@ bool splitForLine(ChordRun first, ChordRun last, const VoiceChord &before, const
 // first of them starts, its chord after starts where the last ends, and they follow each other
 // without a gap), each chord's keys nearer that line than the chords either side of them move into
 // it: an accompaniment struck with the tune, and joined to it, fills its own line's gap, and no rest
-// is printed there. Each chord keeps a key; a gap not filled exactly is left alone, so a chord
-// struck by all the lines together and followed by a rest stays whole.
+// is printed there. Each chord keeps a key, unless it is one chord that touches its own voice's
+// chords either side: a figure's note struck where the tune and the figure fell silent together
+// went to the tune's voice and goes back whole to the figure's. A gap not filled exactly is left
+// alone, so a chord struck by all the lines together and followed by a rest stays whole.
 void fillLineGaps(std::vector<std::vector<VoiceChord>> &voices) {
     for (int j = 0; j < 2; ++j) {
         std::vector<VoiceChord> &own = voices[j], &other = voices[1 - j];
@@ -144,6 +150,8 @@ void fillLineGaps(std::vector<std::vector<VoiceChord>> &voices) {
                 first[static_cast<std::ptrdiff_t>(i)].keys = kept[i];
             filled.insert(filled.end(), moved.begin(), moved.end());
         }
+        own.erase(std::remove_if(own.begin(), own.end(), [](const VoiceChord &c) { return c.keys.empty(); }),
+                  own.end());
         other.insert(other.end(), filled.begin(), filled.end());
         std::stable_sort(other.begin(), other.end(),
                          [](const VoiceChord &x, const VoiceChord &y) { return x.start < y.start; });
