@@ -13,10 +13,6 @@ namespace {
 // tones (harpsichord, guitar, piano) that the development pieces play legato; a third marks only
 // notes clearly let go.
 constexpr int64_t StaccatoShare = 3;
-// A note longer than a beat let go shortly before the next onset of its line, after sounding all
-// but this fraction of the span (1 / ReleaseShare), is written to that onset: a half note held
-// seven 8ths is a half note released, not a quarter tied to a dotted 8th and a 16th rest.
-constexpr int64_t ReleaseShare = 8;
 
 // Appends the written pieces of [start, end) (score times) of measure m to voice.
 void addSpan(const ScoreGrid &g, const ScoreMeasure &m, ScoreVoice &voice, int64_t start, int64_t end,
@@ -262,6 +258,25 @@ std::vector<std::pair<int64_t, int64_t>> writtenPieces(const ScoreGrid &g, int64
     return out;
 }
 
+namespace {
+
+// True when a chord longer than a beat, let go before `next` (the next onset of its line, the span
+// one written value), reads as that value released: as sounded it would be written tied, and the
+// rest after it is no longer than the shortest of its tied pieces. A dotted half released an 8th
+// early is a dotted half, not a half tied to an 8th and an 8th rest; a half held seven 8ths is a
+// half; a half held three quarters, a dotted quarter and its 8th rest with no tie, keeps its rest.
+bool releasedEarly(const ScoreGrid &grid, int64_t shift, const VoiceChord &c, int64_t next) {
+    std::vector<std::pair<int64_t, int64_t>> sounded = writtenPieces(grid, shift, c.start, c.end);
+    if (sounded.size() < 2)
+        return false;
+    int64_t shortest = INT64_MAX;
+    for (const auto &[from, to] : sounded)
+        shortest = std::min(shortest, to - from);
+    return next - c.end <= shortest;
+}
+
+}  // namespace
+
 void closeShortGaps(const ScoreGrid &grid, int64_t shift, const std::vector<ScoreNote> &notes,
                     std::vector<VoiceChord> &chords) {
     // Each key's onsets anywhere in the score: a chord is not written over its own keys' next strike.
@@ -280,8 +295,7 @@ void closeShortGaps(const ScoreGrid &grid, int64_t shift, const std::vector<Scor
     for (size_t i = 0; i + 1 < chords.size(); ++i) {
         VoiceChord &c = chords[i];
         int64_t next = chords[i + 1].start, span = next - c.start, sounding = c.end - c.start;
-        bool released = ReleaseShare * (next - c.end) <= span;
-        if (c.end >= next || (span > grid.countSteps && !released) ||
+        if (c.end >= next || (span > grid.countSteps && !releasedEarly(grid, shift, c, next)) ||
             writtenPieces(grid, shift, c.start, next).size() > 1 || struckAgainBefore(c, next))
             continue;
         c.staccato = StaccatoShare * sounding <= span;

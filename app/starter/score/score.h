@@ -219,7 +219,8 @@ int metricLevel(const ScoreGrid &grid, int64_t positionInBar);
 std::vector<std::pair<int64_t, int64_t>> splitSpan(const ScoreGrid &grid, int64_t start, int64_t end,
                                                    bool rest = false);
 /** A voice's chords written to the next onset of the line where that lies within a beat of their
-    start, or where they sounded all but an eighth of the span, the span is one written value (shift:
+    start, or where as sounded they would be tied and the rest after them is no longer than their
+    shortest tied piece, the span is one written value (shift:
     steps of the full first bar before the score's start) and none of their keys is struck again
     before it, so a note reads as its value and not as a shorter one and a rest: staccato when it
     sounded a third of that value or less. */

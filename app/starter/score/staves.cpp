@@ -96,7 +96,9 @@ using ChordRun = std::vector<VoiceChord>::iterator;
 // Splits the chords first..last of one voice (ownBefore and ownAfter: its chords either side) that
 // sound while the other voice rests between its chords `before` and `after`: the keys nearer that
 // line (its chord before, or the part moved from the chord before, and its chord after) than the
-// chords either side go to `moved`, the others to `kept`; false when a chord would move no key or all.
+// chords either side go to `moved`, the others to `kept`; false when a chord would move no key, or
+// all of them but for one chord between two of its own voice's chords that it touches (the note of
+// another line, struck as both voices fell silent).
 bool splitForLine(ChordRun first, ChordRun last, const VoiceChord &before, const VoiceChord &after,
                   const VoiceChord *ownBefore, const VoiceChord *ownAfter, std::vector<VoiceChord> &moved,
                   std::vector<std::vector<int>> &kept) {
@@ -109,7 +111,9 @@ bool splitForLine(ChordRun first, ChordRun last, const VoiceChord &before, const
             int stay = std::min(keyDistance(ownBefore, key), keyDistance(ownAfter, key));
             (toLine < stay ? moved.back().keys : kept.back()).push_back(key);
         }
-        if (moved.back().keys.empty() || kept.back().empty())
+        bool whole = last - first == 1 && ownBefore && ownBefore->end == c->start && ownAfter &&
+                     ownAfter->start == c->end;
+        if (moved.back().keys.empty() || (kept.back().empty() && !whole))
             return false;
     }
     return true;
@@ -119,8 +123,10 @@ bool splitForLine(ChordRun first, ChordRun last, const VoiceChord &before, const
 // first of them starts, its chord after starts where the last ends, and they follow each other
 // without a gap), each chord's keys nearer that line than the chords either side of them move into
 // it: an accompaniment struck with the tune, and joined to it, fills its own line's gap, and no rest
-// is printed there. Each chord keeps a key; a gap not filled exactly is left alone, so a chord
-// struck by all the lines together and followed by a rest stays whole.
+// is printed there. Each chord keeps a key, unless it is one chord that touches its own voice's
+// chords either side: a figure's note struck where the tune and the figure fell silent together
+// went to the tune's voice and goes back whole to the figure's. A gap not filled exactly is left
+// alone, so a chord struck by all the lines together and followed by a rest stays whole.
 void fillLineGaps(std::vector<std::vector<VoiceChord>> &voices) {
     for (int j = 0; j < 2; ++j) {
         std::vector<VoiceChord> &own = voices[j], &other = voices[1 - j];
@@ -144,6 +150,8 @@ void fillLineGaps(std::vector<std::vector<VoiceChord>> &voices) {
                 first[static_cast<std::ptrdiff_t>(i)].keys = kept[i];
             filled.insert(filled.end(), moved.begin(), moved.end());
         }
+        own.erase(std::remove_if(own.begin(), own.end(), [](const VoiceChord &c) { return c.keys.empty(); }),
+                  own.end());
         other.insert(other.end(), filled.begin(), filled.end());
         std::stable_sort(other.begin(), other.end(),
                          [](const VoiceChord &x, const VoiceChord &y) { return x.start < y.start; });
@@ -185,6 +193,8 @@ struct HandChord {
     int low = 0, high = 0;
     int64_t end = 0;
     int reachLow = 0, reachHigh = 0;  // the keys this chord and the one before it span
+    int held = -1;                    // a key of it held on past its next strike, -1: none
+    int64_t heldTo = 0;               // where that key is let go
     bool operator==(const HandChord &) const = default;
 };
 
@@ -245,6 +255,11 @@ constexpr int TrebleFloor = 64;      // E4, the treble staff's bottom line: the 
 // 100 tried on the reference files and the transcriptions: 20 left figures split, 60 and 100 lost
 // hands on the transcriptions).
 constexpr double FigureCost = 40.0;
+// A hand striking alone a key its last chord still holds (held on past that strike by more than a
+// legato step) pays as much: the other hand holds the key, or strikes it. Onsets of several keys
+// pay nothing, as a band's reduction doubles keys in chords (charging them too lost printed rests
+// on the development half's band pieces, 419 -> 458).
+constexpr double HeldKeyCost = FigureCost;
 constexpr HandChord RightHome = {72, 72, 0, 72, 72}, LeftHome = {48, 48, 0, 48, 48};
 
 // The cost of hand h (0 right, 1 left) playing the keys low..high at step start after `path`.
@@ -259,20 +274,29 @@ double handCost(const HandPath &path, int h, int low, int high, int64_t start) {
     return cost;
 }
 
-// True when the onset's top key (keys rising, more than one) continues the right hand's tune: the
-// note before it was the right hand's alone and ends where this onset starts, the top key lies a
-// line's step (a fifth) from it and nearer it than the left hand's last chord, and the next key
-// lies an octave or more below (a bass struck with the tune). A tune walking down to D4 over a
-// left-hand note then stays in the right hand, below its E4 floor.
+// True when a note sounds on past its key's next strike by more than a legato step: one hand holds
+// it while the other strikes it again.
+bool heldOver(const ScoreNote &n, int64_t legato) { return n.released > n.end + legato; }
+
+// True when the onset's top key (keys rising, more than one) continues the right hand's tune, with a
+// bass an octave or more below it: it lies a line's step (a fifth) from the right hand's note that
+// ends where this onset starts, and either that note was struck alone, last, and the top key lies
+// nearer it than the left hand's last chord (a tune walking down to D4 over a left-hand note stays
+// in the right hand, below its E4 floor), or the top key is held over its next strike (a tune's note
+// the left hand's figure strikes again while it sounds is the tune's, however near the figure).
 bool continuesTune(const HandPath &path, const std::vector<ScoreNote *> &group, int64_t legato) {
     size_t n = group.size();
-    int64_t start = group[0]->start;
-    if (n < 2 || path.single != 0 || path.singleEnd < start || path.singleEnd > start + legato)
+    if (n < 2)
         return false;
-    int top = group[n - 1]->key, step = std::abs(top - path.singleKey);
-    const HandChord &left = path.hand[1];
-    int fromLeft = top < left.low ? left.low - top : top > left.high ? top - left.high : 0;
-    return step <= LineStep && step < fromLeft && group[n - 2]->key <= top - HandSpan;
+    int64_t start = group[0]->start;
+    const ScoreNote &top = *group[n - 1];
+    const HandChord &right = path.hand[0], &left = path.hand[1];
+    bool lone = path.single == 0 && path.singleEnd >= start && path.singleEnd <= start + legato;
+    bool rightEnds = right.low == right.high && right.end >= start && right.end <= start + legato;
+    int step = std::abs(top.key - (lone ? path.singleKey : right.low));
+    int fromLeft = top.key < left.low ? left.low - top.key : top.key > left.high ? top.key - left.high : 0;
+    return ((lone && step < fromLeft) || (rightEnds && heldOver(top, legato))) && step <= LineStep &&
+           group[n - 2]->key <= top.key - HandSpan;
 }
 
 // Extends `path` by one onset's keys (rising) cut at `cut`; false when a hand's part is wider
@@ -288,11 +312,19 @@ bool extendPath(const HandPath &path, const std::vector<ScoreNote *> &group, int
         int low = group[from]->key, high = group[to - 1]->key;
         if (high - low > HandSpan + StretchMost)
             return false;
-        int64_t end = 0;
-        for (int i = from; i < to; ++i)
-            end = std::max(end, group[i]->end);
-        next.cost += handCost(path, h, low, high, group[0]->start);
-        next.hand[h] = {low, high, end, std::min(low, path.hand[h].low), std::max(high, path.hand[h].high)};
+        int64_t end = 0, start = group[0]->start;
+        HandChord chord = {low, high, 0, std::min(low, path.hand[h].low), std::max(high, path.hand[h].high)};
+        for (int i = from; i < to; ++i) {
+            const ScoreNote &note = *group[i];
+            end = std::max(end, note.end);
+            if (n == 1 && note.key == path.hand[h].held && start < path.hand[h].heldTo)
+                next.cost += HeldKeyCost;
+            if (heldOver(note, legato))
+                chord.held = note.key, chord.heldTo = note.released;
+        }
+        chord.end = end;
+        next.cost += handCost(path, h, low, high, start);
+        next.hand[h] = chord;
     }
     next.cut = cut;
     if (cut == n && continuesTune(path, group, legato))  // the tune's note given to the left hand

@@ -75,17 +75,23 @@ std::vector<MidiNote> randomHands(std::mt19937 &rng, int64_t steps) {
 }  // namespace
 
 // The notes as written: a chord that falls silent before the next chord of its hand, one written
-// value away and within a beat of its start or after sounding seven eighths of the span, is written
-// to that chord (each hand of randomHands is one line).
+// value away and within a beat of its start, or released with a rest no longer than the shortest
+// piece it would be tied from, is written to that chord (each hand of randomHands is one line).
 std::vector<MidiNote> writtenToNextOnset(std::vector<MidiNote> notes, const ScoreGrid &grid) {
     for (MidiNote &n : notes) {
         int64_t next = -1;
         for (const MidiNote &o : notes)
             if ((o.key >= 60) == (n.key >= 60) && o.onTick > n.onTick && (next < 0 || o.onTick < next))
                 next = o.onTick;
-        int64_t span = next - n.onTick;
-        if (next > n.offTick && (span <= 4 * grid.countSteps || 8 * (next - n.offTick) <= span) &&
-            splitSpan(grid, n.onTick / 4, next / 4).size() == 1)
+        if (next <= n.offTick || splitSpan(grid, n.onTick / 4, next / 4).size() != 1)
+            continue;
+        // Released: as sounded (its end on the nearest 16th) it is tied, and the rest is no longer
+        // than the shortest of its tied pieces.
+        int64_t end = (n.offTick + 2) / 4, shortest = next / 4 - end;
+        auto sounded = splitSpan(grid, n.onTick / 4, end);
+        for (const auto &[from, to] : sounded)
+            shortest = std::min(shortest, to - from);
+        if (next - n.onTick <= 4 * grid.countSteps || (sounded.size() > 1 && shortest == next / 4 - end))
             n.offTick = next;
     }
     return notes;
@@ -118,17 +124,20 @@ TEST(ScoreFile, RandomHandsComeBackNoteForNote) {
 TEST(ScoreFile, ShortNotesAreWrittenToTheNextOnsetOfTheirLine) {
     // 8ths sounding a 16th each, quarters sounding a 16th, a quarter released a little early, then
     // quarters with a quarter rest between, then a half note held seven 8ths and a half held three
-    // quarters: notes within a beat of the next one are written to it, and those that sounded a third
-    // of their value or less are staccato; a longer note only when released at its very end.
+    // quarters, then a dotted half released an 8th and one released a quarter before the next note:
+    // notes within a beat of the next one are written to it, and those that sounded a third of their
+    // value or less are staccato; a longer note only when as sounded it would be tied and the rest is
+    // no longer than its shortest tied piece (a half tied to an 8th, then an 8th rest).
     MidiContent m = songOf({note(72, 0, 1), note(74, 2, 3), note(76, 4, 5), note(77, 6, 7),
                             note(79, 8, 9), note(77, 12, 13), note(76, 16, 17), note(74, 20, 23),
                             note(72, 24, 28), note(74, 32, 36), note(76, 40, 47), note(77, 48, 54),
-                            note(79, 56, 60)});
+                            note(79, 56, 60), note(81, 64, 74), note(79, 76, 80), note(77, 80, 88),
+                            note(76, 92, 96)});
     ReadScore r = written(m);
     std::vector<int64_t> durations;
     for (const ReadNote &n : r.notes)
         durations.push_back(n.duration);
-    EXPECT_EQ(durations, (std::vector<int64_t>{2, 2, 2, 2, 4, 4, 4, 4, 4, 4, 8, 6, 4}));
+    EXPECT_EQ(durations, (std::vector<int64_t>{2, 2, 2, 2, 4, 4, 4, 4, 4, 4, 8, 6, 4, 12, 4, 8, 4}));
     EXPECT_EQ(r.staccatos, 3);
 }
 
@@ -181,12 +190,36 @@ TEST(ScoreFile, AKeyHeldInOneHandIsStruckAgainByTheOther) {
     // holding staff strikes another note before the release.
     std::vector<MidiNote> one = {note(65, 0, 6), note(65, 2, 4), note(69, 4, 8)};
     expectSameNotes(written(songOf(one)).notes, {{65, 0, 2, 1}, {65, 2, 2, 1}, {69, 4, 4, 1}});
-    std::vector<MidiNote> busy = {note(65, 0, 8), note(77, 0, 8), note(41, 0, 2), note(65, 2, 4), note(72, 4, 8)};
+    std::vector<MidiNote> busy = {note(65, 0, 8), note(77, 0, 8), note(41, 0, 2), note(65, 2, 4), note(72, 4, 8),
+                                  note(45, 4, 8)};
     ReadScore b = written(songOf(busy));
     ASSERT_EQ(b.notes.size(), busy.size());
     for (const ReadNote &n : b.notes)
         if (n.key == 65) {
-            EXPECT_EQ(n.duration, 2) << "F4 at " << n.onset;
+            EXPECT_EQ(n.duration, 2) << "F4 at " << n.onset << " staff " << n.staff;
+        }
+}
+
+TEST(ScoreFile, ATuneNoteTheOtherHandStrikesAgainStaysInTheTune) {
+    // 12/8: the left hand's figure in 8ths (A♭2, E♭4, C4, E♭4, then B♭2, F4, D4, F4) under the tune's
+    // C5 and B♭4, then F4, a dotted quarter struck with the figure's B♭2 and struck again by the
+    // figure an 8th later: the tune's F4 stays in the treble staff, written whole, and the figure's
+    // F4 in the bass staff; so does the figure's D4 after it.
+    std::vector<MidiNote> notes = {note(72, 0, 12), note(70, 12, 24), note(65, 24, 30), note(68, 30, 36),
+                                   note(74, 36, 42), note(72, 42, 46), note(70, 46, 48)};
+    for (int64_t at = 0; at < 48; at += 8) {
+        bool second = at >= 24;
+        for (auto [key, step] : std::vector<std::pair<int, int64_t>>{{second ? 46 : 44, 0}, {second ? 65 : 63, 2},
+                                                                     {second ? 62 : 60, 4}, {second ? 65 : 63, 6}})
+            notes.push_back(note(key, at + step, at + step + 2));
+    }
+    MidiContent m = songOf(notes, 12, 3);
+    m.division = 8;  // ticks per 8th, 4 per 16th
+    ReadScore r = written(m, "tune.musicxml");
+    expectSameNotes(r.notes, expected(notes), false);
+    for (const ReadNote &n : r.notes)
+        if (n.onset >= 24 && n.onset <= 28 && (n.key == 65 || n.key == 62)) {
+            EXPECT_EQ(n.staff, n.duration == 6 ? 1 : 2) << n.key << " at " << n.onset;
         }
 }
 

@@ -450,6 +450,24 @@ TEST(ScoreVoices, AnAccompanimentStruckWithTheTuneFillsItsOwnLine) {
     EXPECT_EQ(voices[0][1].keys, (std::vector<int>{74, 67, 60}));
 }
 
+TEST(ScoreVoices, AFiguresNoteStruckAsTheTuneFallsSilentStaysInTheFigure) {
+    // A figure of 16ths (C5, A4, E5, C5, ...) under the tune's G6, released a 16th before F6: the
+    // figure's E5 struck where both voices fall silent goes first to the tune's voice, then back to the
+    // figure's, whose line it continues; the tune's voice keeps G6 and F6.
+    std::vector<ScoreNote> notes = {{91, 0, 7}, {89, 8, 12}};
+    for (int64_t at = 0; at < 12; ++at)
+        notes.push_back({std::vector<int>{72, 69, 76}[at % 3], at, at + 1});
+    std::sort(notes.begin(), notes.end(), [](const ScoreNote &a, const ScoreNote &b) {
+        return a.start != b.start ? a.start < b.start : a.key > b.key;
+    });
+    auto voices = assignVoices(notes, 1);
+    ASSERT_EQ(voices[0].size(), 2u);
+    EXPECT_EQ(voices[0][1].keys, std::vector<int>{89});
+    ASSERT_EQ(voices[1].size(), 12u);
+    for (size_t i = 1; i < voices[1].size(); ++i)
+        EXPECT_EQ(voices[1][i].start, voices[1][i - 1].end) << "a rest before chord " << i;
+}
+
 TEST(ScoreVoices, RandomLinesKeepEveryStrikeInTwoOrderedVoices) {
     // A tune over an accompaniment that is sometimes struck with it: every strike is in one voice
     // once, and each voice's chords follow each other without overlapping.
