@@ -319,8 +319,10 @@ bool extendPath(const HandPath &path, const std::vector<ScoreNote *> &group, int
             end = std::max(end, note.end);
             if (n == 1 && note.key == path.hand[h].held && start < path.hand[h].heldTo)
                 next.cost += HeldKeyCost;
-            if (heldOver(note, legato))
-                chord.held = note.key, chord.heldTo = note.released;
+            if (heldOver(note, legato)) {
+                chord.held = note.key;
+                chord.heldTo = note.released;
+            }
         }
         chord.end = end;
         next.cost += handCost(path, h, low, high, start);
