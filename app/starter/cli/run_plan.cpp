@@ -109,6 +109,7 @@ bool buildRunPlan(const StarterOptions &options, const std::string &dataDir, Run
     plan.partsBassBelowBeat = std::getenv("SONOSCRIPTOR_METRE_PARTS_BASS") != nullptr;
     plan.bassMixture = std::getenv("SONOSCRIPTOR_METRE_BASS_MIXTURE") != nullptr;
     plan.accentsRemeasured = std::getenv("SONOSCRIPTOR_METRE_ACCENTS_REMEASURED") != nullptr;
+    plan.metreFourThirds = std::getenv("SONOSCRIPTOR_METRE_FOUR_THIRDS") != nullptr;
     plan.shortestNoteMs = options.shortestNoteMs;
     plan.sensitivity = options.sensitivity != 0 ? options.sensitivity : DefaultSensitivity;
     plan.force = options.force;

@@ -198,7 +198,8 @@ MetreChoice chooseMetre(const MetreEvidence &e, const MetreBounds &bounds, const
     Reading r = readingOf(e);
     for (int parts : {2, 3})
         for (int b : BeatUnitChoices) {
-            if (b % parts != 0 || (bounds.parts && bounds.parts != parts))
+            if (b % parts != 0 || (bounds.parts && bounds.parts != parts) ||
+                (bounds.beatUnits && bounds.beatUnits != b))
                 continue;
             std::vector<int> bars(parts == 2 ? std::begin(SimpleBars) : std::begin(CompoundBars),
                                   parts == 2 ? std::end(SimpleBars) : std::end(CompoundBars));

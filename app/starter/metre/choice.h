@@ -40,6 +40,7 @@ struct ReadingModel {
 struct MetreBounds {
     int barBeats = 0;
     int parts = 0;
+    int beatUnits = 0;  // the beat in grid units; 0: any level of the tracked beat
 };
 
 /** The beat tempo of a reading in beats per minute. */

@@ -1,6 +1,7 @@
 // From the chosen reading to the written beats, the downbeats and the engine's beats.
 #include "app/starter/metre/metre.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "app/starter/metre/beat_track.h"
@@ -13,6 +14,37 @@ constexpr double WeakMargin = 0.1;
 constexpr double SoundBeforeDownbeat = 0.1;
 // Fewer tracked beats than this leave the metre unjudged.
 constexpr size_t LeastTrackedBeats = 8;
+// The other pulses MetreInput::fourThirds reads along, in tracked beats: three quarters of one
+// (the tracker took a pulse of three to four written beats) and four thirds (it took the dotted
+// eighth under a quarter beat). Their readings compete with those of the tracked beat on their
+// score alone: a cost for them, from -1 to 0.7 a beat, moved none of the development pieces'
+// judgements by more than two either way.
+constexpr double OtherPulses[] = {0.75, 4.0 / 3.0};
+
+// The best reading of the evidence along the beats.
+MetreChoice readingAlong(const BeatTrack &track, const std::vector<double> &beats, const MetreBounds &bounds,
+                         const MetreInput &input) {
+    MetreEvidence e = gatherEvidence(track, beats);
+    if (input.notes)
+        e.notes = noteEvidence(*input.notes, beats);
+    return chooseMetre(e, bounds, input.model);
+}
+
+// The best reading along each other pulse, its beat the pulse itself in simple time, where it
+// beats c: c and `grid` become that reading and its pulse.
+void readOtherPulses(const BeatTrack &track, const std::vector<double> &tracked, const MetreBounds &bounds,
+                     const MetreInput &input, MetreChoice &c, std::vector<double> &grid) {
+    if (bounds.parts == 3)
+        return;
+    for (double pulse : OtherPulses) {
+        std::vector<double> beats = beatsAtRatio(tracked, pulse);
+        if (beats.size() < LeastTrackedBeats)
+            continue;
+        MetreChoice other = readingAlong(track, beats, MetreBounds{bounds.barBeats, 2, MetreUnitsPerBeat}, input);
+        if (other.score > c.score)
+            c = other, grid = std::move(beats);
+    }
+}
 
 // The time signature of a reading.
 void signatureOf(const MetreChoice &c, Metre &m) {
@@ -39,6 +71,19 @@ std::vector<long> beatUnits(const std::vector<double> &tracked, const MetreChoic
 
 }  // namespace
 
+std::vector<double> beatsAtRatio(const std::vector<double> &tracked, double ratio) {
+    std::vector<double> beats;
+    if (tracked.size() < 2 || !(ratio > 0))
+        return beats;
+    double last = static_cast<double>(tracked.size() - 1);
+    for (long j = 0; static_cast<double>(j) * ratio <= last + 1e-9; ++j) {
+        double at = static_cast<double>(j) * ratio;
+        size_t i = std::min(static_cast<size_t>(at), tracked.size() - 2);
+        beats.push_back(tracked[i] + (at - static_cast<double>(i)) * (tracked[i + 1] - tracked[i]));
+    }
+    return beats;
+}
+
 MetreBounds boundsOf(int numerator, int denominatorPower) {
     if (numerator < 1 || numerator > 99)
         return {};
@@ -53,29 +98,30 @@ Metre findMetre(const BeatTrack &track, const std::vector<double> &tracked, cons
     if (tracked.size() < 2)
         return m;
     MetreChoice c{MetreUnitsPerBeat, bounds.parts ? bounds.parts : 2, bounds.barBeats ? bounds.barBeats : 4, 0, 0, 0};
+    std::vector<double> grid = tracked;  // the pulse the reading's units follow
     if (tracked.size() >= LeastTrackedBeats && !input.plain) {
-        MetreEvidence e = gatherEvidence(track, tracked);
-        if (input.notes)
-            e.notes = noteEvidence(*input.notes, tracked);
-        c = chooseMetre(e, bounds, input.model);
+        c = readingAlong(track, tracked, bounds, input);
+        if (input.fourThirds)
+            readOtherPulses(track, tracked, bounds, input, c, grid);
         m.judged = c.score != 0;
         m.weak = m.judged && c.margin < WeakMargin;
     }
     signatureOf(c, m);
-    double sound = track.firstSound < 0 ? tracked.front() : std::max(track.firstSound, tracked.front());
-    std::vector<long> units = beatUnits(tracked, c, m.judged ? sound : tracked.front());
+    double sound = track.firstSound < 0 ? grid.front() : std::max(track.firstSound, grid.front());
+    std::vector<long> units = beatUnits(grid, c, m.judged ? sound : grid.front());
     if (units.size() < 2) {
         // Too short for a bar of the reading: the tracked beats in 4/4.
+        grid = tracked;
         c = MetreChoice{MetreUnitsPerBeat, 2, 4, 0, 0, 0};
         m = Metre{};
-        units = beatUnits(tracked, c, tracked.front());
+        units = beatUnits(grid, c, grid.front());
     }
     long bar = static_cast<long>(c.beatUnits) * c.barBeats;
     for (long k : units) {
-        m.beats.push_back(unitTime(tracked, k));
+        m.beats.push_back(unitTime(grid, k));
         m.downbeats.push_back((k - units.front()) % bar == 0);
         for (int p = 0; p < (c.parts == 3 ? 3 : 1); ++p)
-            m.gridBeats.push_back(unitTime(tracked, k + p * c.beatUnits / 3));
+            m.gridBeats.push_back(unitTime(grid, k + p * c.beatUnits / 3));
     }
     return m;
 }

@@ -91,7 +91,7 @@ Staged<BeatsFound> stageFindBeats(const EngineAudio &audio, const RunPlan &plan,
     }
     double fallback = plan.tempo > 0 ? plan.tempo : 120;
     MetreInput input{false, nullptr, plan.pulsePeaks, plan.pulseProminence,
-                     {plan.partsBassBelowBeat, plan.bassMixture, plan.accentsRemeasured}};
+                     {plan.partsBassBelowBeat, plan.bassMixture, plan.accentsRemeasured}, plan.metreFourThirds};
     r.value.tempo = planTempo(track, plan.engine, plan.metreGiven, fallback, input);
     std::vector<HeardNote> notes;
     if (plan.metreFromNotes && !tempDir.empty() && r.value.tempo.tracked && !plan.metreGiven &&

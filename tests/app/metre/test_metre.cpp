@@ -138,4 +138,46 @@ TEST(Metre, TooFewBeatsKeepFourFourFromTheFirstBeat) {
     EXPECT_TRUE(findMetre(t, {}, {}).beats.empty());
 }
 
+TEST(Metre, BeatsAtRatioFollowTheTrackedBeatsInProportion) {
+    std::vector<double> tracked{0, 1, 3, 4};
+    std::vector<double> threeQuarters = beatsAtRatio(tracked, 0.75), fourThirds = beatsAtRatio(tracked, 4.0 / 3.0);
+    ASSERT_EQ(threeQuarters.size(), 5u);
+    const double expected[] = {0, 0.75, 2, 3.25, 4};
+    for (size_t i = 0; i < 5; ++i)
+        EXPECT_NEAR(threeQuarters[i], expected[i], 1e-9) << i;
+    ASSERT_EQ(fourThirds.size(), 3u);
+    EXPECT_NEAR(fourThirds[1], 1 + 2.0 / 3.0, 1e-9);
+    EXPECT_NEAR(fourThirds[2], 3 + 2.0 / 3.0, 1e-9);
+    EXPECT_TRUE(beatsAtRatio({1.0}, 0.75).empty());
+    EXPECT_TRUE(beatsAtRatio(tracked, 0).empty());
+}
+
+TEST(Metre, AQuarterBeatUnderATrackedDottedEighthIsReadAlongFourThirdsOfIt) {
+    // 4/4 at 120 from 1 s, the downbeats loudest, a new chord and the bass on each; the tracker
+    // took the dotted eighths (0.375 s), whose levels miss the quarter.
+    std::vector<double> quarters;
+    BeatTrack t = accentedTrack(1.0, 0.5, 64, {10, 4, 6, 4}, 1.0, quarters);
+    addBars(t, 1.0, 2.0);
+    addNoise(t);
+    std::vector<double> tracked;
+    for (double at = 1.0; at <= quarters.back() + 1e-9; at += 0.375)
+        tracked.push_back(at);
+    Metre plain = findMetre(t, tracked, {});
+    ASSERT_GE(plain.beats.size(), 2u);
+    EXPECT_GT(std::fabs(plain.beats[1] - plain.beats[0] - 0.5), 0.05);
+    MetreInput input;
+    input.fourThirds = true;
+    Metre m = findMetre(t, tracked, {}, input);
+    ASSERT_TRUE(m.judged);
+    EXPECT_EQ(m.numerator, 4);
+    EXPECT_EQ(m.denominatorPower, 2);
+    ASSERT_GE(m.beats.size(), 60u);
+    for (size_t i = 0; i < m.beats.size(); ++i) {
+        EXPECT_NEAR(m.beats[i], 1.0 + 0.5 * static_cast<double>(i), 1e-9) << i;
+        EXPECT_EQ(m.downbeats[i], i % 4 == 0) << i;
+    }
+    // A compound bar in the settings keeps the tracked pulse's levels.
+    EXPECT_EQ(findMetre(t, tracked, boundsOf(6, 3), input).beats, findMetre(t, tracked, boundsOf(6, 3)).beats);
+}
+
 }  // namespace
