@@ -41,8 +41,10 @@ void readOtherPulses(const BeatTrack &track, const std::vector<double> &tracked,
         if (beats.size() < LeastTrackedBeats)
             continue;
         MetreChoice other = readingAlong(track, beats, MetreBounds{bounds.barBeats, 2, MetreUnitsPerBeat}, input);
-        if (other.score > c.score)
-            c = other, grid = std::move(beats);
+        if (other.score > c.score) {
+            c = other;
+            grid = std::move(beats);
+        }
     }
 }
 
