@@ -38,7 +38,9 @@ struct MetreInput {
     // The tempo of libaubio's own tracker on the same samples (beats per minute; 0: none): the
     // reading of the tracked pulse whose beat keeps to it wins unless the best one leads it
     // clearly. A developer setting: +14 right judgements of 576 on the development pieces
-    // (beats +11, downbeats +3; 5 pieces better, 1 worse), short of a clear gain, so it is off.
+    // (beats +12, numerators -1, downbeats +3; 5 pieces better, 1 worse); with fourThirds +21
+    // there but -17 of 594 on the held-out pieces (slow chorales read at twice the beat), so it
+    // is off.
     double secondTempo = 0;
 };
 
