@@ -65,9 +65,12 @@ enum class BeatFailure {
 };
 
 /** Tracks the beats of [start, end) of an audio file (end <= start: to its end); false with the
- *  failure's kind (when failure is given) and what the library said in cause ("" for nothing). */
+ *  failure's kind (when failure is given) and what the library said in cause ("" for nothing).
+ *  With secondTracker, libaubio's own tempo tracker (its default detection function) runs on the
+ *  same samples too and leaves its beats in BeatTrack::secondBeats. */
 bool trackBeats(const std::string &path, double start, double end, BeatTrack &track,
-                const std::atomic<bool> *stop, std::string &cause, BeatFailure *failure = nullptr);
+                const std::atomic<bool> *stop, std::string &cause, BeatFailure *failure = nullptr,
+                bool secondTracker = false);
 /** Median tempo of beat times in beats per minute; 0 with fewer than two beats. */
 double medianTempo(const std::vector<double> &beats);
 /** Median tempo of tempo-file values in beats per minute; 0 when none is a beat. */

@@ -44,6 +44,9 @@ struct PeakPickerCloser {
 struct BeatTrackingCloser {
     void operator()(aubio_beattracking_t *b) const { del_aubio_beattracking(b); }
 };
+struct TempoCloser {
+    void operator()(aubio_tempo_t *t) const { del_aubio_tempo(t); }
+};
 
 // The analysis window of the tracker for a sample rate: 1024 samples at 44100 Hz.
 uint_t trackerWindow(int rate) {
@@ -92,6 +95,8 @@ struct Followers {
     std::unique_ptr<aubio_specdesc_t, DescriptorCloser> onsetDescriptor;
     std::unique_ptr<fvec_t, FvecCloser> in, onset;
     Tempo tempo;
+    std::unique_ptr<aubio_tempo_t, TempoCloser> second;  // libaubio's own tempo tracker, when asked
+    std::unique_ptr<fvec_t, FvecCloser> secondOut;
     SpectrumFollower spectrum;
     uint32_t noise = 1;
     std::vector<double> mono, dither;  // the hop's channel sums and its noise
@@ -168,8 +173,9 @@ bool openRegion(const std::string &path, double start, double end, SndFile &file
 }
 
 // Sets up the hop spectrum, the tracker, the onset strength and the metre's spectrum for windows
-// of `window` samples every `hop`; false with the failure's kind.
-bool startFollowers(Followers &f, uint_t window, uint_t hop, int rate, BeatFailure &failure) {
+// of `window` samples every `hop`, and libaubio's own tempo tracker when asked; false with the
+// failure's kind.
+bool startFollowers(Followers &f, uint_t window, uint_t hop, int rate, bool secondTracker, BeatFailure &failure) {
     char hfc[] = "hfc";
     f.compressed.reset(new_cvec(window));
     f.onsetDescriptor.reset(new_aubio_specdesc(hfc, window));
@@ -179,6 +185,15 @@ bool startFollowers(Followers &f, uint_t window, uint_t hop, int rate, BeatFailu
         !startTempo(f.tempo, window, hop, rate)) {
         failure = BeatFailure::TrackerSetUp;
         return false;
+    }
+    if (secondTracker) {
+        char method[] = "default";
+        f.second.reset(new_aubio_tempo(method, window, hop, static_cast<uint_t>(rate)));
+        f.secondOut.reset(new_fvec(1));
+        if (!f.second || !f.secondOut) {
+            failure = BeatFailure::TrackerSetUp;
+            return false;
+        }
     }
     if (!startSpectrum(f.spectrum, hop, rate)) {
         failure = BeatFailure::SpectrumSetUp;
@@ -224,6 +239,11 @@ void followHop(Followers &f, BeatTrack &track) {
         track.beats.push_back(beat);
         track.periods.push_back(aubio_beattracking_get_period_s(f.tempo.tracker.get()));
     }
+    if (f.second) {
+        aubio_tempo_do(f.second.get(), f.in.get(), f.secondOut.get());
+        if (f.secondOut->data[0] != 0)
+            track.secondBeats.push_back(track.regionStart + static_cast<double>(aubio_tempo_get_last_s(f.second.get())));
+    }
     std::copy(f.hopSpectrum.spectrum->norm, f.hopSpectrum.spectrum->norm + f.compressed->length, f.compressed->norm);
     cvec_logmag(f.compressed.get(), OnsetCompression);
     aubio_specdesc_do(f.onsetDescriptor.get(), f.compressed.get(), f.onset.get());
@@ -245,7 +265,7 @@ void settleFirstSound(BeatTrack &track, const std::vector<std::pair<size_t, doub
 }  // namespace
 
 bool trackBeats(const std::string &path, double start, double end, BeatTrack &track,
-                const std::atomic<bool> *stop, std::string &cause, BeatFailure *failure) {
+                const std::atomic<bool> *stop, std::string &cause, BeatFailure *failure, bool secondTracker) {
     SF_INFO info{};
     SndFile file;
     sf_count_t first = 0, count = 0;
@@ -264,7 +284,7 @@ bool trackBeats(const std::string &path, double start, double end, BeatTrack &tr
     uint_t window = trackerWindow(info.samplerate), hop = window / 2;
     track.hopSeconds = static_cast<double>(hop) / info.samplerate;
     Followers f;
-    if (!startFollowers(f, window, hop, info.samplerate, failed)) {
+    if (!startFollowers(f, window, hop, info.samplerate, secondTracker, failed)) {
         if (failure)
             *failure = failed;
         return false;

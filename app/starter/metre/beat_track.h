@@ -11,6 +11,7 @@
 struct BeatTrack {
     std::vector<double> beats;  // seconds from the start of the file, rising
     std::vector<double> periods;  // the tracker's beat period at each beat, in seconds (0: none yet)
+    std::vector<double> secondBeats;  // libaubio's own tempo tracker on the same samples, when asked
     std::vector<float> onsetStrength;  // the onset detection function, one value per hop
     SpectralTrack spectrum;     // chroma and bass onsets, one per onset strength
     double hopSeconds = 0;      // time between two onset strengths

@@ -46,5 +46,8 @@ struct MetreBounds {
 /** The beat tempo of a reading in beats per minute. */
 double choiceTempo(const MetreChoice &c, double trackedTempo);
 /** The best reading of the evidence within the bounds, each judged by its bar pointer's best
- *  path and its prior; a default one (score 0) when none fits. */
-MetreChoice chooseMetre(const MetreEvidence &e, const MetreBounds &bounds, const ReadingModel &model = {});
+ *  path and its prior; a default one (score 0) when none fits. With secondTempo (beats per
+ *  minute, > 0) from another tracker, the best reading whose beat keeps to it within 4 % wins
+ *  where one does and the evidence for the best one is not much stronger. */
+MetreChoice chooseMetre(const MetreEvidence &e, const MetreBounds &bounds, const ReadingModel &model = {},
+                        double secondTempo = 0);

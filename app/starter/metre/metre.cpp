@@ -21,13 +21,13 @@ constexpr size_t LeastTrackedBeats = 8;
 // judgements by more than two either way.
 constexpr double OtherPulses[] = {0.75, 4.0 / 3.0};
 
-// The best reading of the evidence along the beats.
+// The best reading of the evidence along the beats (keeping to another tracker's tempo where one does).
 MetreChoice readingAlong(const BeatTrack &track, const std::vector<double> &beats, const MetreBounds &bounds,
-                         const MetreInput &input) {
+                         const MetreInput &input, double secondTempo = 0) {
     MetreEvidence e = gatherEvidence(track, beats);
     if (input.notes)
         e.notes = noteEvidence(*input.notes, beats);
-    return chooseMetre(e, bounds, input.model);
+    return chooseMetre(e, bounds, input.model, secondTempo);
 }
 
 // The best reading along each other pulse, its beat the pulse itself in simple time, where it
@@ -102,7 +102,7 @@ Metre findMetre(const BeatTrack &track, const std::vector<double> &tracked, cons
     MetreChoice c{MetreUnitsPerBeat, bounds.parts ? bounds.parts : 2, bounds.barBeats ? bounds.barBeats : 4, 0, 0, 0};
     std::vector<double> grid = tracked;  // the pulse the reading's units follow
     if (tracked.size() >= LeastTrackedBeats && !input.plain) {
-        c = readingAlong(track, tracked, bounds, input);
+        c = readingAlong(track, tracked, bounds, input, input.secondTempo);
         if (input.fourThirds)
             readOtherPulses(track, tracked, bounds, input, c, grid);
         m.judged = c.score != 0;

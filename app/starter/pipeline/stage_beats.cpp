@@ -81,7 +81,8 @@ Staged<BeatsFound> stageFindBeats(const EngineAudio &audio, const RunPlan &plan,
     BeatTrack track;
     std::string cause;
     BeatFailure failure = BeatFailure::Unreadable;
-    if (!trackBeats(audio.wave, plan.region.start, plan.region.end, track, stopFlag(), cause, &failure)) {
+    if (!trackBeats(audio.wave, plan.region.start, plan.region.end, track, stopFlag(), cause, &failure,
+                    plan.metreSecondTracker)) {
         r.failure = beatFailure(audio.wave, failure, cause);
         return r;
     }
@@ -92,6 +93,7 @@ Staged<BeatsFound> stageFindBeats(const EngineAudio &audio, const RunPlan &plan,
     double fallback = plan.tempo > 0 ? plan.tempo : 120;
     MetreInput input{false, nullptr, plan.pulsePeaks, plan.pulseProminence,
                      {plan.partsBassBelowBeat, plan.bassMixture, plan.accentsRemeasured}, plan.metreFourThirds};
+    input.secondTempo = medianTempo(track.secondBeats);
     r.value.tempo = planTempo(track, plan.engine, plan.metreGiven, fallback, input);
     std::vector<HeardNote> notes;
     if (plan.metreFromNotes && !tempDir.empty() && r.value.tempo.tracked && !plan.metreGiven &&

@@ -313,6 +313,26 @@ TEST(Tracking, FindsTheBeatsOfARecording) {
     }
 }
 
+TEST(Tracking, LibaubiosOwnTrackerGivesASecondOpinionOnlyWhenAsked) {
+    ScratchDir dir;
+    std::vector<double> truth = evenBeats(0.2, 0.6, 50);
+    std::string path = dir.path + "second.wav";
+    ASSERT_TRUE(writeTones(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, beatTones(truth), 30.4));
+    BeatTrack plain, both;
+    std::string error;
+    ASSERT_TRUE(trackBeats(path, 0, 0, plain, nullptr, error)) << error;
+    ASSERT_TRUE(trackBeats(path, 0, 0, both, nullptr, error, nullptr, true)) << error;
+    EXPECT_TRUE(plain.secondBeats.empty());
+    // It follows the clicks or every other one (its own choice of level), on the clicks.
+    double tempo = medianTempo(both.secondBeats);
+    EXPECT_TRUE(std::fabs(tempo - 100) <= 2 || std::fabs(tempo - 50) <= 1) << tempo;
+    EXPECT_GE(hitRate(both.secondBeats, truth), 0.9);
+    EXPECT_GE(both.secondBeats.size(), 20u);
+    // The second tracker leaves what the first one found as it was.
+    EXPECT_EQ(plain.beats, both.beats);
+    EXPECT_EQ(plain.onsetStrength, both.onsetStrength);
+}
+
 // What libaubio's own tempo and onset objects give for the whole of a recording, fed hop by hop
 // with the samples trackBeats feeds its tracker: mixed to mono with its faint noise.
 struct LibaubioTrack {

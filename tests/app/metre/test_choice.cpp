@@ -146,3 +146,28 @@ TEST(MetreChoice, BassAsOnsetOrQuietFindsTheQuarterUnderRunningSixteenths) {
     EXPECT_EQ(mixture.parts, 2);
     EXPECT_EQ(mixture.phase, 0);
 }
+
+TEST(MetreChoice, AnotherTrackersTempoPicksTheLevelWhereTheEvidenceIsNotStrong) {
+    // Quarter notes at 80 tracked as eighths at 160, the bar clearly of quarters.
+    MetreEvidence e = piece(64, 2 * U, 4, U, 2 * U, 160);
+    MetreChoice own = chooseMetre(e, {});
+    ASSERT_EQ(own.beatUnits, 2 * U);
+    // A tempo the chosen beat keeps to, or one no level keeps to within 4 %, changes nothing.
+    for (double second : {80.0 * 1.03, 97.0, 0.0}) {
+        MetreChoice c = chooseMetre(e, {}, {}, second);
+        EXPECT_EQ(c.beatUnits, own.beatUnits) << second;
+        EXPECT_EQ(c.barBeats, own.barBeats) << second;
+        EXPECT_EQ(c.phase, own.phase) << second;
+    }
+    // The tracked eighths' best reading trails by more than half a unit of score: the quarter stays.
+    EXPECT_GT(own.score - chooseMetre(e, {0, 0, U}).score, 0.5);
+    EXPECT_EQ(chooseMetre(e, {}, {}, 160 * 0.97).beatUnits, 2 * U);
+    // 4/4 at the tracked level, its half level close behind: a tempo at the half level takes it.
+    MetreEvidence weak = piece(64, U, 4, U / 2, 0, 100);
+    MetreChoice weakOwn = chooseMetre(weak, {});
+    ASSERT_EQ(weakOwn.beatUnits, U);
+    EXPECT_LE(weakOwn.score - chooseMetre(weak, {0, 0, 2 * U}).score, 0.5);
+    MetreChoice swapped = chooseMetre(weak, {}, {}, 50);
+    EXPECT_EQ(swapped.beatUnits, 2 * U);
+    EXPECT_DOUBLE_EQ(choiceTempo(swapped, 100), 50);
+}
