@@ -20,6 +20,12 @@ ScoreGrid gridOf(int numerator, int denominatorPower, double resolution = 4) {
     return g;
 }
 
+// Each chord of a voice starts where the one before it ends: the voice prints no rest.
+void expectNoRests(const std::vector<VoiceChord> &voice) {
+    for (size_t i = 1; i < voice.size(); ++i)
+        EXPECT_EQ(voice[i].start, voice[i - 1].end) << "a rest before chord " << i;
+}
+
 std::string spelled(int key, int fifths, bool minor = false) {
     SpelledPitch p = spellKey(key, fifths, minor);
     std::string alter = p.alter == 2 ? "##" : p.alter == 1 ? "#" : p.alter == -1 ? "b" : p.alter == -2 ? "bb" : "";
@@ -440,8 +446,7 @@ TEST(ScoreVoices, AnAccompanimentStruckWithTheTuneFillsItsOwnLine) {
     ASSERT_EQ(voices[0].size(), 3u);
     EXPECT_EQ(voices[0][1].keys, std::vector<int>{74});
     ASSERT_EQ(voices[1].size(), 5u);
-    for (size_t i = 1; i < voices[1].size(); ++i)
-        EXPECT_EQ(voices[1][i].start, voices[1][i - 1].end) << "a rest before chord " << i;
+    expectNoRests(voices[1]);
     EXPECT_EQ(voices[1][2].keys, (std::vector<int>{67, 60}));
     // Where the accompaniment is silent after the chord, the chord stays whole with the tune.
     notes.erase(notes.begin() + 9, notes.end());
@@ -464,8 +469,7 @@ TEST(ScoreVoices, AFiguresNoteStruckAsTheTuneFallsSilentStaysInTheFigure) {
     ASSERT_EQ(voices[0].size(), 2u);
     EXPECT_EQ(voices[0][1].keys, std::vector<int>{89});
     ASSERT_EQ(voices[1].size(), 12u);
-    for (size_t i = 1; i < voices[1].size(); ++i)
-        EXPECT_EQ(voices[1][i].start, voices[1][i - 1].end) << "a rest before chord " << i;
+    expectNoRests(voices[1]);
 }
 
 TEST(ScoreVoices, RandomLinesKeepEveryStrikeInTwoOrderedVoices) {
