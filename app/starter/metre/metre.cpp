@@ -71,6 +71,19 @@ std::vector<long> beatUnits(const std::vector<double> &tracked, const MetreChoic
     return units;
 }
 
+// The phase of a bar of four beats moved by half a bar where the written beats from `first` (the
+// unit of the first downbeat, at or before the first sound) put the sound past the downbeat and
+// at or before the bar's middle; the phase unchanged otherwise.
+int shorterPickupPhase(const std::vector<double> &grid, const MetreChoice &c, long first, double sound) {
+    long bar = static_cast<long>(c.beatUnits) * c.barBeats, half = bar / 2;
+    double beat = unitTime(grid, c.beatUnits) - unitTime(grid, 0);
+    bool pastDownbeat = sound > unitTime(grid, first) + SoundBeforeDownbeat * beat;
+    bool byMiddle = sound <= unitTime(grid, first + half) + SoundBeforeDownbeat * beat;
+    if (c.barBeats != 4 || !(beat > 0) || !pastDownbeat || !byMiddle)
+        return c.phase;
+    return static_cast<int>(((first + half) % bar + bar) % bar);
+}
+
 }  // namespace
 
 std::vector<double> beatsAtRatio(const std::vector<double> &tracked, double ratio) {
@@ -111,6 +124,10 @@ Metre findMetre(const BeatTrack &track, const std::vector<double> &tracked, cons
     signatureOf(c, m);
     double sound = track.firstSound < 0 ? grid.front() : std::max(track.firstSound, grid.front());
     std::vector<long> units = beatUnits(grid, c, m.judged ? sound : grid.front());
+    if (input.shortPickup && m.judged && !units.empty()) {
+        c.phase = shorterPickupPhase(grid, c, units.front(), sound);
+        units = beatUnits(grid, c, sound);
+    }
     if (units.size() < 2) {
         // Too short for a bar of the reading: the tracked beats in 4/4.
         grid = tracked;

@@ -94,6 +94,7 @@ Staged<BeatsFound> stageFindBeats(const EngineAudio &audio, const RunPlan &plan,
     MetreInput input{false, nullptr, plan.pulsePeaks, plan.pulseProminence,
                      {plan.partsBassBelowBeat, plan.bassMixture, plan.accentsRemeasured}, plan.metreFourThirds};
     input.secondTempo = medianTempo(track.secondBeats);
+    input.shortPickup = plan.metreShortPickup;
     r.value.tempo = planTempo(track, plan.engine, plan.metreGiven, fallback, input);
     std::vector<HeardNote> notes;
     if (plan.metreFromNotes && !tempDir.empty() && r.value.tempo.tracked && !plan.metreGiven &&
