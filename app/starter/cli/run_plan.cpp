@@ -111,7 +111,7 @@ bool buildRunPlan(const StarterOptions &options, const std::string &dataDir, Run
     plan.accentsRemeasured = std::getenv("SONOSCRIPTOR_METRE_ACCENTS_REMEASURED") != nullptr;
     plan.metreFourThirds = std::getenv("SONOSCRIPTOR_METRE_FOUR_THIRDS") != nullptr;
     plan.metreSecondTracker = std::getenv("SONOSCRIPTOR_METRE_SECOND_TRACKER") != nullptr;
-    plan.metreShortPickup = std::getenv("SONOSCRIPTOR_METRE_SHORT_PICKUP") != nullptr;
+    plan.metreShortPickup = std::getenv("SONOSCRIPTOR_METRE_LONG_PICKUP") == nullptr;
     plan.shortestNoteMs = options.shortestNoteMs;
     plan.sensitivity = options.sensitivity != 0 ? options.sensitivity : DefaultSensitivity;
     plan.force = options.force;

@@ -78,7 +78,7 @@ struct RunPlan {
     bool accentsRemeasured = false;   // the metre reads the accents by their levels measured again (ReadingModel)
     bool metreFourThirds = false;     // the metre reads also along 3/4 and 4/3 of the tracked pulse (MetreInput)
     bool metreSecondTracker = false;  // libaubio's own tracker's tempo picks the level where it can (MetreInput)
-    bool metreShortPickup = false;    // a bar of four beats keeps its pick-up under half a bar (MetreInput)
+    bool metreShortPickup = true;     // a bar of four beats keeps its pick-up under half a bar (MetreInput)
     // How to write it.
     bool force = false;              // an output may replace a file of its name
     bool skipExisting = false;       // an input whose outputs are all in place and whole is not worked on

@@ -94,7 +94,7 @@ void addNoise(BeatTrack &t) {
     }
 }
 
-TEST(Metre, AShortPickUpSettingReadsAFourBeatBarFromTheHalfAfterTheFirstSound) {
+TEST(Metre, AFourBeatBarIsReadFromTheHalfAfterTheFirstSoundWhereThePickUpWouldBeHalfOrMore) {
     // 4/4 (given) at 120 whose bars (the loudest accent, the bass, a new chord) start on the
     // third tracked beat: the first sound at 1 s is half a bar before a downbeat.
     std::vector<double> tracked;
@@ -102,27 +102,27 @@ TEST(Metre, AShortPickUpSettingReadsAFourBeatBarFromTheHalfAfterTheFirstSound) {
     addBars(t, 2.0, 2.0);
     addNoise(t);
     MetreBounds four = boundsOf(4, 2);
-    Metre plain = findMetre(t, tracked, four);
+    MetreInput longPickup;
+    longPickup.shortPickup = false;
+    Metre plain = findMetre(t, tracked, four, longPickup);
     ASSERT_EQ(plain.numerator, 4);
     ASSERT_GE(plain.beats.size(), 8u);
     EXPECT_NEAR(plain.beats[0], 0.0, 1e-9);
     EXPECT_TRUE(plain.downbeats[0]);
     EXPECT_NEAR(plain.beats[4], 2.0, 1e-9);
     EXPECT_TRUE(plain.downbeats[4]);
-    MetreInput input;
-    input.shortPickup = true;
-    Metre m = findMetre(t, tracked, four, input);
+    Metre m = findMetre(t, tracked, four);
     ASSERT_EQ(m.numerator, 4);
     ASSERT_GE(m.beats.size(), 8u);
     for (size_t i = 0; i < 8; ++i) {
         EXPECT_NEAR(m.beats[i], 1.0 + 0.5 * static_cast<double>(i), 1e-9) << i;
         EXPECT_EQ(m.downbeats[i], i % 4 == 0) << i;
     }
-    // A pick-up of one beat is shorter than half the bar: the setting keeps it.
+    // A pick-up of one beat is shorter than half the bar: it is kept.
     BeatTrack late = t;
     late.firstSound = 1.5;
-    EXPECT_EQ(findMetre(late, tracked, four, input).downbeats, findMetre(late, tracked, four).downbeats);
-    EXPECT_EQ(findMetre(late, tracked, four, input).beats, findMetre(late, tracked, four).beats);
+    EXPECT_EQ(findMetre(late, tracked, four).downbeats, findMetre(late, tracked, four, longPickup).downbeats);
+    EXPECT_EQ(findMetre(late, tracked, four).beats, findMetre(late, tracked, four, longPickup).beats);
 }
 
 TEST(Metre, AnAccentedClickTrackInThreeFourGivesThreeFourOnItsDownbeats) {
