@@ -44,7 +44,7 @@ bool restruck(const std::vector<Working> &w, size_t current, const ProbedEvidenc
 // have faded since it began (struck or plucked) is re-struck by a weak attack; one held at its level
 // (bowed, blown), whose swells and vibrato bring weak attacks of its own key, only where its
 // partials dip there (a changed bow, a new breath).
-bool strongEnough(const std::vector<Working> &w, size_t current, const ProbedEvidence &v, double at,
+bool fadedOrDipped(const std::vector<Working> &w, size_t current, const ProbedEvidence &v, double at,
                   const RefineThresholds &th) {
     int pitch = w[current].note.pitch;
     double before = levelBefore(v, pitch, at, th);
@@ -79,7 +79,7 @@ void splitRestrikes(std::vector<Working> &w, const ProbedEvidence &v, const Time
             if (at > w[current].note.off - ShortestNote)
                 break;
             if (at < earliest || at < last + th.splitGap || !restrikeCandidate(a, th) ||
-                !strongEnough(w, current, v, at, th) || !restruck(w, current, v, at, th))
+                !fadedOrDipped(w, current, v, at, th) || !restruck(w, current, v, at, th))
                 continue;
             current = splitAt(w, current, at);
             last = at;

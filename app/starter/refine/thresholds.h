@@ -80,7 +80,7 @@ struct RefineThresholds {
                                    // or two, a swell inside a held note over 100 ms and more: on the development
                                    // pieces the onsets the rule added on a reference note of the key still sounding
                                    // fell from 218 to 41 and its right ones from 708 to 539; 3 and 3.25 kept more of
-                                   // both, 4 fewer; 0: not asked)
+                                   // both and lost more on the violin, 4 fewer; 0: not asked)
     double partnerAttack = 5.0;    // a note over a lower one sounding before it, its partner, needs an attack of
                                    // its own this strong at its onset (3 and 4 dropped too few, 6 played ones) ...
     double partnerOwnRise = 3.0;   // ... rising this much beyond the partner's unshared partials, or is dropped
