@@ -101,7 +101,7 @@ void findAttacksIn(const RiseRows &rows, int hops, double hopSeconds, int from, 
                 peak = u < t ? strength[u - lo] < strength[t - lo] : strength[u - lo] <= strength[t - lo];
             if (peak)
                 attacks[p].push_back({riseStart(k, shortPeak(k, t), std::max(0, rows.first)) * hopSeconds,
-                                      strength[t - lo]});
+                                      strength[t - lo], k.shortAt(t)});
         }
     }
 }

@@ -32,10 +32,13 @@ constexpr int RiseStartHops = 8;
 constexpr int AttackReachHops = 12;
 
 // One attack candidate: the time in seconds of the file where its short rise starts (the latency
-// is not yet taken off) and its strength in dB of rise.
+// is not yet taken off), its strength in dB of rise, and its key's short rise where that strength
+// peaks: how much its partials rose within 20-30 ms (a hammer or a pluck rises most of the way at
+// once, a swell of a bow or a breath a little a hop). Sixteen bytes.
 struct Attack {
     double time;
     float strength;
+    float shortRise;
 };
 
 // The spectra's geometry at one sample rate.

@@ -40,14 +40,12 @@ bool restruck(const std::vector<Working> &w, size_t current, const ProbedEvidenc
            meanLevel(v, ProbeKind::MeanFundamental, pitch, at, at + th.splitGap, th) >= th.dropLevel;
 }
 
-// Whether an attack of `strength` at `at` is strong enough to re-strike note `current`: a note whose
-// partials have faded since it began (struck or plucked) is re-struck by a weak attack; one held at
-// its level (bowed, blown), whose swells and vibrato bring weak attacks of its own key, only where
-// its partials dip there (a changed bow, a new breath).
-bool strongEnough(const std::vector<Working> &w, size_t current, const ProbedEvidence &v, double strength, double at,
+// Whether a soft re-strike candidate at `at` may re-strike note `current`: a note whose partials
+// have faded since it began (struck or plucked) is re-struck by a weak attack; one held at its level
+// (bowed, blown), whose swells and vibrato bring weak attacks of its own key, only where its
+// partials dip there (a changed bow, a new breath).
+bool fadedOrDipped(const std::vector<Working> &w, size_t current, const ProbedEvidence &v, double at,
                   const RefineThresholds &th) {
-    if (strength < th.restrikeStrength)
-        return false;
     int pitch = w[current].note.pitch;
     double before = levelBefore(v, pitch, at, th);
     return probeValue(v, settledLevelProbe(v.evidence, pitch, w[current].note.on, th)) - before >= th.restrikeDecay ||
@@ -55,6 +53,10 @@ bool strongEnough(const std::vector<Working> &w, size_t current, const ProbedEvi
 }
 
 }  // namespace
+
+bool restrikeCandidate(const Attack &a, const RefineThresholds &th) {
+    return a.strength >= th.restrikeStrength && a.shortRise >= th.restrikeSudden;
+}
 
 Probe settledLevelProbe(const AttackEvidence &e, int pitch, double on, const RefineThresholds &th) {
     return levelProbe(e, ProbeKind::MeanLevel, pitch, on + RenewalNear, on + RenewalFar, th);
@@ -76,8 +78,8 @@ void splitRestrikes(std::vector<Working> &w, const ProbedEvidence &v, const Time
             double at = a.time - th.attackLatency;
             if (at > w[current].note.off - ShortestNote)
                 break;
-            if (at < earliest || at < last + th.splitGap || !strongEnough(w, current, v, a.strength, at, th) ||
-                !restruck(w, current, v, at, th))
+            if (at < earliest || at < last + th.splitGap || !restrikeCandidate(a, th) ||
+                !fadedOrDipped(w, current, v, at, th) || !restruck(w, current, v, at, th))
                 continue;
             current = splitAt(w, current, at);
             last = at;

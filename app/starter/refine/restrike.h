@@ -1,6 +1,6 @@
 // Re-strikes of soft attacks: a key struck, bowed or plucked again while
-// its note still rings, told by the dip and rise of its own partials where
-// the broadband attack is too weak for a split.
+// its note still rings, told by the dip and sudden rise of its own partials
+// where the broadband attack is too weak for a split.
 #pragma once
 
 #include <array>
@@ -8,11 +8,15 @@
 
 #include "app/starter/refine/working.h"
 
-/** Splits each note at the attacks of its key inside it that are weaker than a split asks but where
- *  its own fundamental rises clearly and its partials come back louder than they were just before;
- *  a note that has not faded since it began is split only where its partials also dip there. */
+/** Splits each note at the sudden attacks of its key inside it (restrikeCandidate) that are weaker
+ *  than a split asks but where its own fundamental rises clearly and its partials come back louder
+ *  than they were just before; a note that has not faded since it began is split only where its
+ *  partials also dip there. */
 void splitRestrikes(std::vector<Working> &w, const ProbedEvidence &v, const Timeline &t, const RefineThresholds &th,
                     RefineCounts &counts);
+/** Whether an attack is strong enough and its key's partials rose suddenly enough for a soft re-strike
+ *  (restrikeStrength, restrikeSudden): a swell inside a held note rises too slowly. */
+bool restrikeCandidate(const Attack &a, const RefineThresholds &th);
 /** The probe of pitch's level 60-120 ms after a note's onset (or a re-strike) at `on`: what
  *  splitRestrikes measures a later attack's fading against. */
 Probe settledLevelProbe(const AttackEvidence &e, int pitch, double on, const RefineThresholds &th);

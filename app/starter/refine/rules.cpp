@@ -334,7 +334,7 @@ void listProbes(const std::vector<TimedNote> &notes, const std::set<int> &pitche
     for (int pitch : pitches)
         for (const Attack &a : e.attacks[pitch - LowestPitch]) {
             double at = a.time - th.attackLatency;
-            if (th.restrikeOn != 0 && a.strength >= th.restrikeStrength)
+            if (th.restrikeOn != 0 && restrikeCandidate(a, th))
                 for (const Probe &q : restrikeProbes(e, pitch, at, th))
                     add(q);
             if (a.strength < weakest)

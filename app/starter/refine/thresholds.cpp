@@ -59,6 +59,7 @@ const std::vector<ThresholdField> &thresholdFields() {
         {"restrikeAfter", &RefineThresholds::restrikeAfter},
         {"restrikeDecay", &RefineThresholds::restrikeDecay},
         {"restrikeDip", &RefineThresholds::restrikeDip},
+        {"restrikeSudden", &RefineThresholds::restrikeSudden},
         {"partnerAttack", &RefineThresholds::partnerAttack},
         {"partnerOwnRise", &RefineThresholds::partnerOwnRise},
         {"moveOn", &RefineThresholds::moveOn},

@@ -75,6 +75,12 @@ struct RefineThresholds {
     double restrikeDip = 3.0;      // ... this many dB below their level 60-120 ms before (from 30 ms before the
                                    // attack to 10 ms after: a changed bow, a new breath; 2.5 and 3.5 within 0.0003 on
                                    // the development pieces; 3 hears a bow changed with a dip to a tenth)
+    double restrikeSudden = 3.5;   // ... and only where the key's partials rose at least this much within 20-30 ms in
+                                   // the short window (a struck, plucked or re-bowed string comes back within a hop
+                                   // or two, a swell inside a held note over 100 ms and more: on the development
+                                   // pieces the onsets the rule added on a reference note of the key still sounding
+                                   // fell from 218 to 41 and its right ones from 708 to 539; 3 and 3.25 kept more of
+                                   // both and lost more on the violin, 4 fewer; 0: not asked)
     double partnerAttack = 5.0;    // a note over a lower one sounding before it, its partner, needs an attack of
                                    // its own this strong at its onset (3 and 4 dropped too few, 6 played ones) ...
     double partnerOwnRise = 3.0;   // ... rising this much beyond the partner's unshared partials, or is dropped
@@ -83,7 +89,9 @@ struct RefineThresholds {
     double dropOn = 1;             // 0 turns both drop rules off
     double restrikeOn = 0;         // 1 turns the rule of soft re-strikes on (with a held note re-struck only where
                                    // it dips it gained 0.010 on the development pieces, all six renderings, and
-                                   // -0.002 to +0.003 on the held-out ones: the bowed still lose; off until it holds)
+                                   // -0.002 to +0.003 on the held-out ones: the bowed still lost; with a sudden rise
+                                   // asked as well, +0.0098 on the development pieces and no family losing more
+                                   // than 0.0015 a file; off until it holds on the held-out ones)
     double partnerOn = 0;          // 1 turns the rule of partners of ringing notes on (beside partnerStrength 2
                                    // alone it moved F1 by -0.0015 and +0.0007 on the development pieces, FluidR3 dry
                                    // and MuseScore room, and lost 0.002 on the held-out TimGM6mb ones: off until it

@@ -81,6 +81,7 @@ TEST_F(AttackEvidenceSweep, FindsTheAttacksOfTheSamplesKeptInMemoryExactly) {
         for (size_t i = 0; i < b.kept.attacks[p].size(); ++i) {
             EXPECT_EQ(b.swept.attacks[p][i].time, b.kept.attacks[p][i].time);
             EXPECT_EQ(b.swept.attacks[p][i].strength, b.kept.attacks[p][i].strength);
+            EXPECT_EQ(b.swept.attacks[p][i].shortRise, b.kept.attacks[p][i].shortRise);
         }
         total += b.kept.attacks[p].size();
     }
@@ -130,6 +131,7 @@ TEST_F(AttackEvidenceSweep, ReadsTheCellsAndFindsTheAttacksOfTheKeysAskedForAsTh
         for (size_t i = 0; asked && i < b.kept.attacks[p].size(); ++i) {
             EXPECT_EQ(b.cached.attacks[p][i].time, b.kept.attacks[p][i].time);
             EXPECT_EQ(b.cached.attacks[p][i].strength, b.kept.attacks[p][i].strength);
+            EXPECT_EQ(b.cached.attacks[p][i].shortRise, b.kept.attacks[p][i].shortRise);
         }
     }
 }

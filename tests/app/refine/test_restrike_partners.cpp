@@ -85,7 +85,30 @@ TEST(RefineRestrikes, AHeldNoteSwellingWithoutADipIsNotSplitButOneThatFadedIs) {
     RefineThresholds th;
     th.restrikeOn = 1;
     th.restrikeDecay = -1000;  // every note taken for a faded one
+    th.restrikeSudden = 0;     // and its rise over 40 ms for a sudden one
     std::vector<TimedNote> out = applyRules({note(67, 0.5, 3.0)}, e, grid(), th, counts);
     ASSERT_EQ(out.size(), 2u);
     EXPECT_NEAR(out[1].on, 1.6, 0.05);
+}
+
+TEST(RefineRestrikes, AFadedNoteSwellingSlowlyStaysOneNoteWhileOneStruckAgainBecomesTwo) {
+    // Both notes fade from their full level, so the fading test takes either rise for a re-strike:
+    // one swells back from a quarter over 150 ms inside the one long note (an attack of 4.2 dB whose
+    // partials rise 2.1 dB within 20-30 ms), the other is struck again at half its level and is back
+    // within 5 ms (4.3 dB, too soft for a split, rising 4.1 dB at once).
+    AttackEvidence swell, struck;
+    ASSERT_TRUE(measureSamples(swelledTone(67, 0.5, 1.6, 3.0, 3.5, 0.15, 1.0, 0.25), geometryFor(44100, 440), swell,
+                               nullptr));
+    ASSERT_TRUE(measureSamples(swelledTone(67, 0.5, 1.6, 3.0, 3.5, 0.005, 1.0, 0.5), geometryFor(44100, 440), struck,
+                               nullptr));
+    RefineCounts counts;
+    EXPECT_EQ(refine({note(67, 0.5, 3.0)}, swell, true, true, counts).size(), 1u);
+    EXPECT_EQ(refine({note(67, 0.5, 3.0)}, struck, false, true, counts).size(), 1u) << "too soft for a split";
+    std::vector<TimedNote> out = refine({note(67, 0.5, 3.0)}, struck, true, true, counts);
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_NEAR(out[1].on, 1.6, SuddenToneEarly);
+    RefineThresholds th;
+    th.restrikeOn = 1;
+    th.restrikeSudden = 0;  // how sudden the rise is not asked
+    EXPECT_EQ(applyRules({note(67, 0.5, 3.0)}, swell, grid(), th, counts).size(), 2u);
 }

@@ -32,15 +32,19 @@ inline TimedNote note(int key, double on, double off) {
     return n;
 }
 
-// A held tone of key from `start` to `end` s at 44100 Hz with a 40 ms swell, at half its level until
-// `louder` s and then swelling to its full level over 40 ms without a dip (a bowed accent or a swell of
-// the bow: an attack of its own key, no new note).
-inline std::vector<float> swelledTone(int key, double start, double louder, double end, double seconds) {
+// A held tone of key from `start` to `end` s at 44100 Hz with a 40 ms swell, its level going in a
+// straight line from `from` to `to` of its full level until `louder` s and then rising to its full
+// level over `swell` s without a dip. By default half its level until then and a rise of 40 ms (a
+// bowed accent or a swell of the bow: an attack of its own key, no new note); a tone fading from its
+// full level and rising over 150 ms swells inside one long note, one rising within 5 ms is struck again.
+inline std::vector<float> swelledTone(int key, double start, double louder, double end, double seconds,
+                                      double swell = 0.04, double from = 0.5, double to = 0.5) {
     std::vector<float> x(static_cast<size_t>(seconds * 44100), 0.0f);
     double f0 = 440 * std::pow(2.0, (key - 69) / 12.0);
     for (size_t i = static_cast<size_t>(start * 44100); i < x.size() && i < end * 44100; ++i) {
         double t = static_cast<double>(i) / 44100, env = std::min(1.0, (t - start) / 0.04);
-        env *= t < louder ? 0.5 : std::min(1.0, 0.5 + 0.5 * (t - louder) / 0.04);
+        env *= t < louder ? from + (to - from) * (t - start) / (louder - start)
+                          : std::min(1.0, to + (1 - to) * (t - louder) / swell);
         double v = 0;
         for (int h = 1; h <= 4; ++h)
             v += std::sin(2 * M_PI * f0 * h * t) / h;
