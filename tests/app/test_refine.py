@@ -170,7 +170,7 @@ class Refinement(unittest.TestCase):
         self.assertIn("moveBefore=3", listed)
         params = self.out("params.txt")
         with open(params, "w") as f:
-            f.write("\nmoveOn=0 splitOn=0 dropOn=0 addOn=0\n")
+            f.write("\nmoveOn=0 splitOn=0 dropOn=0 restrikeOn=0 addOn=0\n")
         outdir = self.out("tool")
         os.makedirs(outdir, exist_ok=True)
         base = os.path.join(self.kept, "beats-prelude-80")

@@ -52,7 +52,7 @@ from score import as_arrays, hz  # noqa: E402
 NEAR = 0.15         # how far a note of the key may lie to be that miss's late or early note, in seconds
 ENGINE_NEAR = 0.15  # how far the engine's note of the key may lie to count as proposed
 ORIGIN_NEAR = 0.07  # an extra with an engine note of its key this close was the engine's
-NO_RULES = "nearStrength=1000 moveOn=0 splitOn=0 dropOn=0"
+NO_RULES = "nearStrength=1000 moveOn=0 splitOn=0 dropOn=0 restrikeOn=0 addOn=0"
 MISS_KINDS = ("late", "early", "held", "octave", "taken", "dropped", "unproposed")
 EXTRA_KINDS = ("x_timing", "x_repeat", "x_partial", "x_below", "x_other")
 EXTRA_COUNTS = ("shadowed", "reachable", "x_ruled")

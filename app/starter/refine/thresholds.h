@@ -87,11 +87,11 @@ struct RefineThresholds {
     double moveOn = 1;             // 0 turns the move rule off
     double splitOn = 1;            // 0 turns the split rule off
     double dropOn = 1;             // 0 turns both drop rules off
-    double restrikeOn = 0;         // 1 turns the rule of soft re-strikes on (with a held note re-struck only where
-                                   // it dips it gained 0.010 on the development pieces, all six renderings, and
-                                   // -0.002 to +0.003 on the held-out ones: the bowed still lost; with a sudden rise
-                                   // asked as well, +0.0098 on the development pieces and no family losing more
-                                   // than 0.0015 a file; off until it holds on the held-out ones)
+    double restrikeOn = 1;         // 0 turns the rule of soft re-strikes off (with a held note re-struck only where
+                                   // it dips it gained 0.010 on the development pieces and lost on the held-out
+                                   // bowed ones; with a sudden rise asked as well, +0.0098 on the development
+                                   // pieces, no family losing more than 0.0015 a file, and +0.0018 to +0.0042 on
+                                   // every held-out rendering)
     double partnerOn = 0;          // 1 turns the rule of partners of ringing notes on (beside partnerStrength 2
                                    // alone it moved F1 by -0.0015 and +0.0007 on the development pieces, FluidR3 dry
                                    // and MuseScore room, and lost 0.002 on the held-out TimGM6mb ones: off until it
