@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "app/starter/audio/audio.h"
+#include "app/starter/beats/dbn.h"
 #include "app/starter/beats/pulse.h"
 #include "app/starter/metre/metre.h"
 #include "input/input.h"
@@ -88,19 +89,11 @@ double medianMapTempo(const std::vector<uint16_t> &values) {
 
 namespace {
 
-// The beats placed along a pulse curve, taken two at a time when fast, reaching back to the
-// first sound.
-std::vector<double> beatsAlong(const BeatTrack &track, const PulseCurve &pulse) {
-    std::vector<int64_t> hops = placeBeats(track.onsetStrength, pulse.periods);
-    std::vector<double> beats;
-    for (int64_t h : hops)
-        beats.push_back(track.regionStart + (static_cast<double>(h) - OnsetLatencyHops) * track.hopSeconds);
-    if (medianTempo(beats) > HalvedAbove)
-        beats = strongerHalf(beats, hops, track.onsetStrength);
+// The beats from the last at or before the first sound: beats placed in the silence before it
+// go, and earlier beats at the first period are added where the first is later.
+std::vector<double> fromFirstSound(const BeatTrack &track, std::vector<double> beats) {
     if (beats.size() < 2)
         return beats;
-    // The grid starts on the last beat at or before the first sound: beats placed in the silence
-    // before it go, and earlier beats at the first period are added where the first is later.
     double sound = track.firstSound < 0 ? track.regionStart : track.firstSound;
     while (beats.size() > 2 && beats[1] <= sound + SoundBeforeBeat * (beats[2] - beats[1]))
         beats.erase(beats.begin());
@@ -108,6 +101,28 @@ std::vector<double> beatsAlong(const BeatTrack &track, const PulseCurve &pulse) 
     for (int i = 0; i < MaxBeatsBefore && beats.front() > sound + SoundBeforeBeat * period; ++i)
         beats.insert(beats.begin(), beats.front() - period);
     return beats;
+}
+
+// The beats at onset-strength hops, taken two at a time when fast, reaching back to the first
+// sound.
+std::vector<double> beatsAtHops(const BeatTrack &track, const std::vector<int64_t> &hops) {
+    std::vector<double> beats;
+    for (int64_t h : hops)
+        beats.push_back(track.regionStart + (static_cast<double>(h) - OnsetLatencyHops) * track.hopSeconds);
+    if (medianTempo(beats) > HalvedAbove)
+        beats = strongerHalf(beats, hops, track.onsetStrength);
+    return fromFirstSound(track, std::move(beats));
+}
+
+// The beats placed along a pulse curve.
+std::vector<double> beatsAlong(const BeatTrack &track, const PulseCurve &pulse) {
+    return beatsAtHops(track, placeBeats(track.onsetStrength, pulse.periods));
+}
+
+// The beats of the joint tempo-and-phase tracker.
+std::vector<double> framePulseAlong(const BeatTrack &track) {
+    return beatsAtHops(track,
+                       framePulseBeats(track.onsetStrength, track.hopSeconds, SlowestTrackedTempo, FastestTrackedTempo));
 }
 
 // How the input asks the tempo curve's path to score the periods.
@@ -191,7 +206,12 @@ TempoPlan planTempo(const BeatTrack &track, const Settings &settings, bool metre
     plan.metreGiven = metreGiven;
     MetreBounds bounds = metreGiven ? boundsOf(settings.TimeSignatureNumerator, settings.TimeSignatureDenominator)
                                     : MetreBounds{};
-    Metre metre = findMetre(track, beats, bounds, input);
+    MetreInput read = input;
+    if (input.framePulse != FramePulseUse::Off)
+        read.framePulseBeats = framePulseAlong(track);
+    if (input.framePulse == FramePulseUse::Instead && read.framePulseBeats.size() >= 2)
+        beats = read.framePulseBeats;
+    Metre metre = findMetre(track, beats, bounds, read);
     double beatTempo = medianTempo(metre.beats);
     if (beatTempo < SlowestTrackedTempo || beatTempo > FastestTrackedTempo) {
         plan.fallback = {NoBeatKind::OutsideTempos, beatTempo};

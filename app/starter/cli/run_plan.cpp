@@ -112,6 +112,8 @@ bool buildRunPlan(const StarterOptions &options, const std::string &dataDir, Run
     plan.metreFourThirds = std::getenv("SONOSCRIPTOR_METRE_FOUR_THIRDS") != nullptr;
     plan.metreSecondTracker = std::getenv("SONOSCRIPTOR_METRE_SECOND_TRACKER") != nullptr;
     plan.metreShortPickup = std::getenv("SONOSCRIPTOR_METRE_LONG_PICKUP") == nullptr;
+    const char *framePulse = std::getenv("SONOSCRIPTOR_METRE_FRAME_PULSE");
+    plan.metreFramePulse = !framePulse ? 0 : std::string(framePulse) == "instead" ? 1 : 2;
     plan.shortestNoteMs = options.shortestNoteMs;
     plan.sensitivity = options.sensitivity != 0 ? options.sensitivity : DefaultSensitivity;
     plan.force = options.force;

@@ -220,14 +220,23 @@ double choiceTempo(const MetreChoice &c, double trackedTempo) {
     return trackedTempo * MetreUnitsPerBeat / c.beatUnits;
 }
 
+bool amongLevels(double bpm, double pulseTempo) {
+    for (int b : BeatUnitChoices)
+        if (std::fabs(bpm / choiceTempo(MetreChoice{b, 2, 4, 0, 0, 0}, pulseTempo) - 1) <= SecondTempoAgreement)
+            return true;
+    return false;
+}
+
 MetreChoice chooseMetre(const MetreEvidence &e, const MetreBounds &bounds, const ReadingModel &model,
-                        double secondTempo) {
+                        double secondTempo, double otherPulse) {
     std::vector<MetreChoice> bests;
     Reading r = readingOf(e);
     for (int parts : {2, 3})
         for (int b : BeatUnitChoices) {
             if (b % parts != 0 || (bounds.parts && bounds.parts != parts) ||
-                (bounds.beatUnits && bounds.beatUnits != b))
+                (bounds.beatUnits && bounds.beatUnits != b) ||
+                (otherPulse > 0 && amongLevels(choiceTempo(MetreChoice{b, parts, 4, 0, 0, 0}, e.trackedTempo),
+                                               otherPulse)))
                 continue;
             std::vector<int> bars(parts == 2 ? std::begin(SimpleBars) : std::begin(CompoundBars),
                                   parts == 2 ? std::end(SimpleBars) : std::end(CompoundBars));

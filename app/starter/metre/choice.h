@@ -48,6 +48,10 @@ double choiceTempo(const MetreChoice &c, double trackedTempo);
 /** The best reading of the evidence within the bounds, each judged by its bar pointer's best
  *  path and its prior; a default one (score 0) when none fits. With secondTempo (beats per
  *  minute, > 0) from another tracker, the best reading whose beat keeps to it within 4 % wins
- *  where one does and the evidence for the best one is not much stronger. */
+ *  where one does and the evidence for the best one is not much stronger. With otherPulse
+ *  (beats per minute, > 0), only the readings whose beat no level of that pulse has. */
 MetreChoice chooseMetre(const MetreEvidence &e, const MetreBounds &bounds, const ReadingModel &model = {},
-                        double secondTempo = 0);
+                        double secondTempo = 0, double otherPulse = 0);
+/** Whether a beat of bpm keeps within 4 % to the beat of a reading of a pulse of pulseTempo (beats
+ *  per minute) at any of the levels a reading may take. */
+bool amongLevels(double bpm, double pulseTempo);

@@ -99,9 +99,13 @@ MetreEvidence gatherEvidence(const BeatTrack &t, const std::vector<double> &beat
                 sum[p] += chromaAt(t.spectrum, static_cast<size_t>(h))[p];
         addChroma(e, sum);
     }
-    double span = beats.back() - beats.front();
-    e.trackedTempo = span > 0 ? 60 * static_cast<double>(beats.size() - 1) / span : 0;
+    e.trackedTempo = meanTempo(beats);
     return e;
+}
+
+double meanTempo(const std::vector<double> &beats) {
+    double span = beats.size() < 2 ? 0 : beats.back() - beats.front();
+    return span > 0 ? 60 * static_cast<double>(beats.size() - 1) / span : 0;
 }
 
 void addChroma(MetreEvidence &e, const std::array<double, 12> &chroma) {

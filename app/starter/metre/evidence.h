@@ -27,6 +27,8 @@ struct MetreEvidence {
 /** Time in seconds of grid unit k along the beats (two or more); before and after them at the
  *  first and last beat period. */
 double unitTime(const std::vector<double> &beats, long k);
+/** The mean rate of beats in beats per minute, first to last; 0 for fewer than two. */
+double meanTempo(const std::vector<double> &beats);
 /** The evidence of the track along its beats (two or more). */
 MetreEvidence gatherEvidence(const BeatTrack &track, const std::vector<double> &beats);
 /** Appends the pitch-class energy of the next unit to the evidence's running sums. */

@@ -23,11 +23,11 @@ constexpr double OtherPulses[] = {0.75, 4.0 / 3.0};
 
 // The best reading of the evidence along the beats (keeping to another tracker's tempo where one does).
 MetreChoice readingAlong(const BeatTrack &track, const std::vector<double> &beats, const MetreBounds &bounds,
-                         const MetreInput &input, double secondTempo = 0) {
+                         const MetreInput &input, double secondTempo = 0, double otherPulse = 0) {
     MetreEvidence e = gatherEvidence(track, beats);
     if (input.notes)
         e.notes = noteEvidence(*input.notes, beats);
-    return chooseMetre(e, bounds, input.model, secondTempo);
+    return chooseMetre(e, bounds, input.model, secondTempo, otherPulse);
 }
 
 // The best reading along each other pulse, its beat the pulse itself in simple time, where it
@@ -45,6 +45,20 @@ void readOtherPulses(const BeatTrack &track, const std::vector<double> &tracked,
             c = other;
             grid = std::move(beats);
         }
+    }
+}
+
+// The best reading along the joint tracker's beats whose beat no level of the tracked pulse
+// has, where it beats c: c and `grid` become that reading and those beats.
+void readFramePulse(const BeatTrack &track, const std::vector<double> &tracked, const MetreBounds &bounds,
+                    const MetreInput &input, MetreChoice &c, std::vector<double> &grid) {
+    const std::vector<double> &beats = input.framePulseBeats;
+    if (beats.size() < LeastTrackedBeats)
+        return;
+    MetreChoice other = readingAlong(track, beats, bounds, input, 0, meanTempo(tracked));
+    if (other.score != 0 && other.score > c.score) {  // 0: no reading left to it
+        c = other;
+        grid = beats;
     }
 }
 
@@ -118,6 +132,8 @@ Metre findMetre(const BeatTrack &track, const std::vector<double> &tracked, cons
         c = readingAlong(track, tracked, bounds, input, input.secondTempo);
         if (input.fourThirds)
             readOtherPulses(track, tracked, bounds, input, c, grid);
+        if (input.framePulse == FramePulseUse::Besides)
+            readFramePulse(track, tracked, bounds, input, c, grid);
         m.judged = c.score != 0;
         m.weak = m.judged && c.margin < WeakMargin;
     }

@@ -22,6 +22,13 @@ struct Metre {
     bool weak = false;            // the evidence hardly prefers this metre to another
 };
 
+// How the beats of the joint tempo-and-phase tracker (beats/dbn.h) are used.
+enum class FramePulseUse {
+    Off,      // not tracked
+    Instead,  // the chooser reads its beats in place of the tracked ones
+    Besides,  // its readings whose beat no level of the tracked pulse has compete with theirs
+};
+
 // What the metre is judged by besides the audio, and how the pulse under it is followed.
 struct MetreInput {
     bool plain = false;                          // no judgement: the tracked beats in 4/4 from the first
@@ -48,6 +55,12 @@ struct MetreInput {
     // development renderings (8 pieces better; a hymn's three-beat pick-up worse) and 137 to 145
     // of the 198 held-out ones (6 pieces better, a gavotte worse), so it is the default.
     bool shortPickup = true;
+    // A second source of the pulse: a joint tempo-and-phase tracker over the onset strength. A
+    // developer setting: its pulse has the written beat among its readings on 162 of the 192
+    // development renderings against 135, but the chooser's judgements gain only 7 of 576
+    // besides the tracked pulse's readings and lose 6 read instead of them, so it is off.
+    FramePulseUse framePulse = FramePulseUse::Off;
+    std::vector<double> framePulseBeats{};  // its beats in seconds, filled by the tempo plan
 };
 
 /** The metre of a track along its tracked beats (two or more), the first at or before the

@@ -95,6 +95,9 @@ Staged<BeatsFound> stageFindBeats(const EngineAudio &audio, const RunPlan &plan,
                      {plan.partsBassBelowBeat, plan.bassMixture, plan.accentsRemeasured}, plan.metreFourThirds};
     input.secondTempo = medianTempo(track.secondBeats);
     input.shortPickup = plan.metreShortPickup;
+    input.framePulse = plan.metreFramePulse == 1   ? FramePulseUse::Instead
+                       : plan.metreFramePulse == 2 ? FramePulseUse::Besides
+                                                   : FramePulseUse::Off;
     r.value.tempo = planTempo(track, plan.engine, plan.metreGiven, fallback, input);
     std::vector<HeardNote> notes;
     if (plan.metreFromNotes && !tempDir.empty() && r.value.tempo.tracked && !plan.metreGiven &&

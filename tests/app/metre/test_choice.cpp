@@ -171,3 +171,20 @@ TEST(MetreChoice, AnotherTrackersTempoPicksTheLevelWhereTheEvidenceIsNotStrong) 
     EXPECT_EQ(swapped.beatUnits, 2 * U);
     EXPECT_DOUBLE_EQ(choiceTempo(swapped, 100), 50);
 }
+
+TEST(MetreChoice, ReadingsAnotherPulseHasAtALevelAreLeftOut) {
+    // The levels a reading may take, from a third to three tracked beats, each within 4 %.
+    for (double level : {3.0, 2.0, 1.5, 1.0, 2.0 / 3, 0.5, 1.0 / 3})
+        for (double off : {0.965, 1.035})
+            EXPECT_TRUE(amongLevels(120 * level * off, 120)) << level << " " << off;
+    for (double ratio : {0.75, 4.0 / 3, 1.25, 0.8, 1.0 * 1.05, 4.0})
+        EXPECT_FALSE(amongLevels(120 * ratio, 120)) << ratio;
+    // Another pulse the same as the tracked one leaves no reading; one at 5/4 of it, none of
+    // whose levels a reading has, leaves them all.
+    MetreEvidence e = piece(64, 2 * U, 4, U, 2 * U, 160);
+    EXPECT_EQ(chooseMetre(e, {}, {}, 0, 160).score, 0);
+    MetreChoice own = chooseMetre(e, {});
+    MetreChoice apart = chooseMetre(e, {}, {}, 0, 160 * 1.25);
+    EXPECT_EQ(apart.beatUnits, own.beatUnits);
+    EXPECT_DOUBLE_EQ(apart.score, own.score);
+}
