@@ -5,27 +5,12 @@
 #include <limits>
 
 #include "app/starter/beats/dbn.h"
+#include "tests/app/beats/synthetic_onsets.h"
 
 namespace {
 
 // The onset-strength hop of the starter's tracker, in seconds.
 constexpr double Hop = 256.0 / 22050;
-
-// An onset strength of 1 with clicks of the given heights at the given hops.
-std::vector<float> clicks(const std::vector<double> &at, const std::vector<float> &height, size_t length) {
-    std::vector<float> s(length, 1.0f);
-    for (size_t i = 0; i < at.size(); ++i)
-        s[static_cast<size_t>(at[i] + 0.5)] = height[i % height.size()];
-    return s;
-}
-
-// Click hops whose spacing goes from first to last period evenly, click by click.
-std::vector<double> drifting(double start, double first, double last, int count) {
-    std::vector<double> at{start};
-    for (int i = 1; i < count; ++i)
-        at.push_back(at.back() + first + (last - first) * (i - 1) / (count - 2));
-    return at;
-}
 
 // The beats from a hop before the first click to a hop after the last.
 std::vector<int64_t> beatsAmong(const std::vector<int64_t> &beats, const std::vector<double> &at) {
@@ -49,7 +34,7 @@ TEST(FramePulse, FollowsAClickTrackThroughARitardando) {
     std::vector<double> at = drifting(30, 40, 52, 40);
     for (int i = 0; i < 10; ++i)
         at.push_back(at.back() + 52);
-    std::vector<float> s = clicks(at, {10.0f}, static_cast<size_t>(at.back()) + 40);
+    std::vector<float> s = clickStrength(at, {10.0f}, static_cast<size_t>(at.back()) + 40);
     expectOnClicks(framePulseBeats(s, Hop, 30, 300), at);
 }
 
@@ -58,7 +43,7 @@ TEST(FramePulse, ThreeBeatsToTheBarGiveBeatsNotBars) {
     std::vector<double> at;
     for (int i = 0; i < 60; ++i)
         at.push_back(20 + 34.4 * i);
-    std::vector<float> s = clicks(at, {10.0f, 5.0f, 5.0f}, static_cast<size_t>(at.back()) + 40);
+    std::vector<float> s = clickStrength(at, {10.0f, 5.0f, 5.0f}, static_cast<size_t>(at.back()) + 40);
     expectOnClicks(framePulseBeats(s, Hop, 30, 300), at);
 }
 

@@ -5,25 +5,12 @@
 #include <random>
 
 #include "app/starter/beats/pulse.h"
+#include "tests/app/beats/synthetic_onsets.h"
 
 namespace {
 
 // An onset strength of 1 with pulses of 10 at the given hops.
-std::vector<float> pulses(const std::vector<double> &at, size_t length) {
-    std::vector<float> s(length, 1.0f);
-    for (double h : at)
-        if (h >= 0 && h < static_cast<double>(length))
-            s[static_cast<size_t>(h + 0.5)] = 10.0f;
-    return s;
-}
-
-// Pulse hops whose spacing goes from first to last period evenly, pulse by pulse.
-std::vector<double> drifting(double start, double first, double last, int count) {
-    std::vector<double> at{start};
-    for (int i = 1; i < count; ++i)
-        at.push_back(at.back() + first + (last - first) * (i - 1) / (count - 2));
-    return at;
-}
+std::vector<float> pulses(const std::vector<double> &at, size_t length) { return clickStrength(at, {10.0f}, length); }
 
 // Number of pulses with a beat at most tolerance hops away.
 int hits(const std::vector<double> &at, const std::vector<int64_t> &beats, double tolerance) {
