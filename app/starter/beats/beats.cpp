@@ -215,7 +215,7 @@ TempoPlan planTempo(const BeatTrack &track, const Settings &settings, bool metre
         FoldedPulse folded = foldPulse(read.framePulseBeats);
         beats = std::move(folded.beats);
         if (!bounds.beatUnits)
-            bounds.beatUnits = folded.beatUnits;
+            bounds = MetreBounds{bounds.barBeats, bounds.parts, folded.beatUnits, true};
     }
     Metre metre = findMetre(track, beats, bounds, read);
     double beatTempo = medianTempo(metre.beats);
