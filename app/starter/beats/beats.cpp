@@ -211,6 +211,12 @@ TempoPlan planTempo(const BeatTrack &track, const Settings &settings, bool metre
         read.framePulseBeats = framePulseAlong(track);
     if (input.framePulse == FramePulseUse::Instead && read.framePulseBeats.size() >= 2)
         beats = read.framePulseBeats;
+    if (input.framePulse == FramePulseUse::Folded && read.framePulseBeats.size() >= 2) {
+        FoldedPulse folded = foldPulse(read.framePulseBeats);
+        beats = std::move(folded.beats);
+        if (!bounds.beatUnits)
+            bounds = MetreBounds{bounds.barBeats, bounds.parts, folded.beatUnits, true};
+    }
     Metre metre = findMetre(track, beats, bounds, read);
     double beatTempo = medianTempo(metre.beats);
     if (beatTempo < SlowestTrackedTempo || beatTempo > FastestTrackedTempo) {

@@ -113,7 +113,10 @@ bool buildRunPlan(const StarterOptions &options, const std::string &dataDir, Run
     plan.metreSecondTracker = std::getenv("SONOSCRIPTOR_METRE_SECOND_TRACKER") != nullptr;
     plan.metreShortPickup = std::getenv("SONOSCRIPTOR_METRE_LONG_PICKUP") == nullptr;
     const char *framePulse = std::getenv("SONOSCRIPTOR_METRE_FRAME_PULSE");
-    plan.metreFramePulse = !framePulse ? 0 : std::string(framePulse) == "instead" ? 1 : 2;
+    plan.metreFramePulse = !framePulse                            ? 0
+                           : std::string(framePulse) == "instead" ? 1
+                           : std::string(framePulse) == "folded"  ? 3
+                                                                  : 2;
     plan.shortestNoteMs = options.shortestNoteMs;
     plan.sensitivity = options.sensitivity != 0 ? options.sensitivity : DefaultSensitivity;
     plan.force = options.force;

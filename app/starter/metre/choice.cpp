@@ -234,7 +234,8 @@ MetreChoice chooseMetre(const MetreEvidence &e, const MetreBounds &bounds, const
     for (int parts : {2, 3})
         for (int b : BeatUnitChoices) {
             if (b % parts != 0 || (bounds.parts && bounds.parts != parts) ||
-                (bounds.beatUnits && bounds.beatUnits != b) ||
+                (bounds.beatUnits && bounds.beatUnits != b &&
+                 !(bounds.dottedToo && parts == 3 && 2 * b == 3 * bounds.beatUnits)) ||
                 (otherPulse > 0 && amongLevels(choiceTempo(MetreChoice{b, parts, 4, 0, 0, 0}, e.trackedTempo),
                                                otherPulse)))
                 continue;

@@ -41,6 +41,8 @@ struct MetreBounds {
     int barBeats = 0;
     int parts = 0;
     int beatUnits = 0;  // the beat in grid units; 0: any level of the tracked beat
+    // With beatUnits: the compound reading whose dotted beat is three halves of it allowed too.
+    bool dottedToo = false;
 };
 
 /** The beat tempo of a reading in beats per minute. */

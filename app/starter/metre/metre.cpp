@@ -20,6 +20,8 @@ constexpr size_t LeastTrackedBeats = 8;
 // score alone: a cost for them, from -1 to 0.7 a beat, moved none of the development pieces'
 // judgements by more than two either way.
 constexpr double OtherPulses[] = {0.75, 4.0 / 3.0};
+// The most halvings or doublings of a pulse's tempo when it is folded (from 30 to 300 a minute: 2).
+constexpr int MostFoldSteps = 4;
 
 // The best reading of the evidence along the beats (keeping to another tracker's tempo where one does).
 MetreChoice readingAlong(const BeatTrack &track, const std::vector<double> &beats, const MetreBounds &bounds,
@@ -111,6 +113,20 @@ std::vector<double> beatsAtRatio(const std::vector<double> &tracked, double rati
         beats.push_back(tracked[i] + (at - static_cast<double>(i)) * (tracked[i + 1] - tracked[i]));
     }
     return beats;
+}
+
+FoldedPulse foldPulse(const std::vector<double> &beats) {
+    FoldedPulse f{beats, MetreUnitsPerBeat};
+    if (beats.size() < 2)
+        return f;
+    // Each step doubles or halves the tempo; a few cover the tempos a tracker follows.
+    for (int step = 0; step < MostFoldSteps && meanTempo(f.beats) < FoldedSlowest; ++step)
+        f.beats = beatsAtRatio(f.beats, 0.5);
+    for (int step = 0; step < MostFoldSteps && meanTempo(f.beats) >= 4 * FoldedSlowest && f.beats.size() >= 3; ++step)
+        f.beats = beatsAtRatio(f.beats, 2);
+    if (meanTempo(f.beats) >= 2 * FoldedSlowest)
+        f.beatUnits = 2 * MetreUnitsPerBeat;
+    return f;
 }
 
 MetreBounds boundsOf(int numerator, int denominatorPower) {

@@ -97,6 +97,7 @@ Staged<BeatsFound> stageFindBeats(const EngineAudio &audio, const RunPlan &plan,
     input.shortPickup = plan.metreShortPickup;
     input.framePulse = plan.metreFramePulse == 1   ? FramePulseUse::Instead
                        : plan.metreFramePulse == 2 ? FramePulseUse::Besides
+                       : plan.metreFramePulse == 3 ? FramePulseUse::Folded
                                                    : FramePulseUse::Off;
     r.value.tempo = planTempo(track, plan.engine, plan.metreGiven, fallback, input);
     std::vector<HeardNote> notes;

@@ -80,7 +80,8 @@ struct RunPlan {
     bool metreSecondTracker = false;  // libaubio's own tracker's tempo picks the level where it can (MetreInput)
     bool metreShortPickup = true;     // a bar of four beats keeps its pick-up under half a bar (MetreInput)
     int metreFramePulse = 0;          // a joint tempo-and-phase tracker's beats: 0 not used, 1 read instead of
-                                      // the tracked beats, 2 read besides them (MetreInput::framePulse)
+                                      // the tracked beats, 2 read besides them, 3 read instead of them
+                                      // at the level their tempo gives (MetreInput::framePulse)
     // How to write it.
     bool force = false;              // an output may replace a file of its name
     bool skipExisting = false;       // an input whose outputs are all in place and whole is not worked on

@@ -83,6 +83,21 @@ TEST(MetreChoice, TheSettingsFixTheBar) {
     EXPECT_EQ(c.parts, 3);
 }
 
+TEST(MetreChoice, AFixedBeatAllowsTheDottedBeatOfThreeHalvesOfItWhereAsked) {
+    // 6/8 at a dotted quarter of 65, the pulse taken at the quarter (97.5): the dotted beat is
+    // three halves of the pulse, split in three eighths.
+    MetreEvidence sixEight = piece(64, 3 * U / 2, 2, U / 2, 0, 97.5);
+    MetreChoice c = chooseMetre(sixEight, {0, 0, U, true});
+    EXPECT_EQ(c.parts, 3);
+    EXPECT_EQ(c.beatUnits, 3 * U / 2);
+    EXPECT_EQ(chooseMetre(sixEight, {0, 0, U}).beatUnits, U);
+    // Simple time at the fixed beat stays there, and no other level is taken.
+    c = chooseMetre(piece(48, U, 3, U / 2, 0, 100), {0, 0, U, true});
+    EXPECT_EQ(c.parts, 2);
+    EXPECT_EQ(c.beatUnits, U);
+    EXPECT_EQ(chooseMetre(piece(64, 2 * U, 4, U, 0, 160), {0, 0, U, true}).beatUnits, U);
+}
+
 TEST(MetreChoice, TooLittleEvidenceGivesTheDefault) {
     MetreChoice c = chooseMetre(MetreEvidence{}, {});
     EXPECT_EQ(c.beatUnits, U);

@@ -183,6 +183,44 @@ TEST(Metre, BeatsAtRatioFollowTheTrackedBeatsInProportion) {
     EXPECT_TRUE(beatsAtRatio(tracked, 0).empty());
 }
 
+// Beats every `seconds` from 0, n of them.
+std::vector<double> evenBeats(double seconds, int n) {
+    std::vector<double> beats;
+    for (int i = 0; i < n; ++i)
+        beats.push_back(i * seconds);
+    return beats;
+}
+
+TEST(Metre, AFoldedPulseTakesTheBeatWithinAnOctaveOfTempos) {
+    // 100 a minute: the pulse itself.
+    FoldedPulse at = foldPulse(evenBeats(0.6, 9));
+    EXPECT_EQ(at.beats, evenBeats(0.6, 9));
+    EXPECT_EQ(at.beatUnits, MetreUnitsPerBeat);
+    // 160 a minute: every other beat, the chooser left to place them.
+    FoldedPulse fast = foldPulse(evenBeats(0.375, 9));
+    EXPECT_EQ(fast.beats.size(), 9u);
+    EXPECT_EQ(fast.beatUnits, 2 * MetreUnitsPerBeat);
+    // 30 a minute: twice halved, to 120 with beats between beats.
+    FoldedPulse slow = foldPulse(evenBeats(2, 5));
+    ASSERT_EQ(slow.beats.size(), 17u);
+    for (size_t i = 0; i < slow.beats.size(); ++i)
+        EXPECT_NEAR(slow.beats[i], 0.5 * static_cast<double>(i), 1e-9) << i;
+    EXPECT_EQ(slow.beatUnits, MetreUnitsPerBeat);
+    // Near the edges of the octave: 72 and 139 a minute kept, 141 taken two at a time, 69 halved.
+    EXPECT_EQ(foldPulse(evenBeats(60.0 / 72, 5)).beats.size(), 5u);
+    EXPECT_EQ(foldPulse(evenBeats(60.0 / 72, 5)).beatUnits, MetreUnitsPerBeat);
+    EXPECT_EQ(foldPulse(evenBeats(60.0 / 139, 5)).beatUnits, MetreUnitsPerBeat);
+    EXPECT_EQ(foldPulse(evenBeats(60.0 / 141, 5)).beatUnits, 2 * MetreUnitsPerBeat);
+    EXPECT_EQ(foldPulse(evenBeats(60.0 / 69, 5)).beats.size(), 9u);
+    // 600 a minute: every other beat twice, to 150, then the beat two of those.
+    FoldedPulse fastest = foldPulse(evenBeats(0.1, 9));
+    EXPECT_EQ(fastest.beats.size(), 3u);
+    EXPECT_EQ(fastest.beatUnits, 2 * MetreUnitsPerBeat);
+    // Too short to have a tempo: as it is.
+    EXPECT_EQ(foldPulse({1.0}).beats, std::vector<double>{1.0});
+    EXPECT_TRUE(foldPulse({}).beats.empty());
+}
+
 TEST(Metre, AQuarterBeatUnderATrackedDottedEighthIsReadAlongFourThirdsOfIt) {
     // 4/4 at 120 from 1 s, the downbeats loudest, a new chord and the bass on each; the tracker
     // took the dotted eighths (0.375 s), whose levels miss the quarter.
