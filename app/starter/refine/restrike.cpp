@@ -37,7 +37,7 @@ bool restruck(const std::vector<Working> &w, size_t current, const ProbedEvidenc
     return !claimed(w, current, pitch, at, th.nearWindow) &&
            fundamentalRise(w, current, v, pitch, at, th) >= th.restrikeRise &&
            renewal(v, pitch, at, th) >= th.restrikeRenewal &&
-           meanLevel(v, ProbeKind::MeanFundamental, pitch, at, at + th.splitGap, th) >= th.dropLevel;
+           meanLevel(v, ProbeKind::MeanFundamental, pitch, at, at + th.splitGap, th) >= th.restrikeLevel;
 }
 
 // Whether a soft re-strike candidate at `at` may re-strike note `current`: a note whose partials

@@ -191,7 +191,7 @@ void splitNotes(std::vector<Working> &w, const ProbedEvidence &v, const Timeline
             if (claimed(w, current, n.pitch, at, th.nearWindow))
                 continue;
             if (fundamentalRise(w, current, v, n.pitch, at, th) < th.ownFundamental ||
-                meanLevel(v, ProbeKind::MeanFundamental, n.pitch, at, at + th.splitGap, th) < th.dropLevel)
+                meanLevel(v, ProbeKind::MeanFundamental, n.pitch, at, at + th.splitGap, th) < th.splitLevel)
                 continue;
             current = splitAt(w, current, at);
             last = at;

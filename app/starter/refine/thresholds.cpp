@@ -23,6 +23,8 @@ RefineThresholds moreSensitive(RefineThresholds t, int steps) {
     t.partnerAttack *= rise;
     t.addStrength *= rise;
     t.dropLevel -= LevelStepDb * steps;
+    t.splitLevel -= LevelStepDb * steps;
+    t.restrikeLevel -= LevelStepDb * steps;
     return t;
 }
 
@@ -45,6 +47,7 @@ const std::vector<ThresholdField> &thresholdFields() {
         {"splitStrength", &RefineThresholds::splitStrength},
         {"splitAfter", &RefineThresholds::splitAfter},
         {"splitGap", &RefineThresholds::splitGap},
+        {"splitLevel", &RefineThresholds::splitLevel},
         {"addStrength", &RefineThresholds::addStrength},
         {"addFundamental", &RefineThresholds::addFundamental},
         {"addLevel", &RefineThresholds::addLevel},
@@ -55,6 +58,7 @@ const std::vector<ThresholdField> &thresholdFields() {
         {"addLength", &RefineThresholds::addLength},
         {"restrikeStrength", &RefineThresholds::restrikeStrength},
         {"restrikeRise", &RefineThresholds::restrikeRise},
+        {"restrikeLevel", &RefineThresholds::restrikeLevel},
         {"restrikeRenewal", &RefineThresholds::restrikeRenewal},
         {"restrikeAfter", &RefineThresholds::restrikeAfter},
         {"restrikeDecay", &RefineThresholds::restrikeDecay},

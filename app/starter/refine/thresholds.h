@@ -21,7 +21,9 @@ struct RefineThresholds {
     double joinMates = 1;          // ... a chord: at least this many notes of other keys at their attacks
     double ownFundamental = 1.0;   // a note is moved or split only where its fundamental rises this much
     double dropStrength = 6.0;     // no attack this strong in that span, and ...
-    double dropLevel = -20.0;      // ... a level below this over the first step: the note is dropped
+    double dropLevel = -18.0;      // ... a level below this over the first step: the note is dropped (-20 before
+                                   // splitLevel and restrikeLevel were its own: -18 gained on all six renderings
+                                   // of the development pieces, lower levels lost organ, strings and violin)
     double partnerWindow = 0.04;   // an upper partner's own attack is looked for this close to its onset
     double partnerStrength = 2.0;  // ... and must rise this much beyond the lower note's unshared partials (3 dropped
                                    // more octaves played with their lower note: 2 gained 0.004 and 0.002 of F1 on
@@ -37,6 +39,8 @@ struct RefineThresholds {
                                    // not on the held-out ones: +0.000 and -0.007)
     double splitAfter = 1.5;       // ... at least this many steps after the note's onset
     double splitGap = 0.12;        // ... and this long after the previous split
+    double splitLevel = -26.0;     // ... and where the key's fundamental stays at least this loud (mean over
+                                   // splitGap after the attack; -20 before, with dropLevel; -26 to -30 gain alike)
     double addStrength = 6.0;      // an attack this strong of a key with no note near it proposes one (7 before
                                    // addOver and addBelow 4; 5 no better on the development pieces) ...
     double addFundamental = 3.0;   // ... where its fundamental rises this much ...
@@ -63,6 +67,8 @@ struct RefineThresholds {
                                    // re-strikes on the development pieces)
     double restrikeRise = 2.0;     // ... where the key's fundamental rises this much (a bow changed with a dip to a
                                    // tenth rises 2-3 dB; 3 and 4 found fewer re-strikes on the development pieces) ...
+    double restrikeLevel = -22.0;  // ... and then stays at least this loud (mean over splitGap after the attack;
+                                   // -20 before, with dropLevel; lower re-strikes more bow changes of the violin) ...
     double restrikeRenewal = 0.0;  // ... and its partials come back at least as loud as just before (a soft
                                    // accent of a ringing key comes back no louder) ...
     double restrikeAfter = 0.75;   // ... at least this many steps after the note's onset, starts a new one (a legato
@@ -108,7 +114,7 @@ struct ThresholdField {
 };
 
 /** The thresholds that decide whether a note is taken (dropStrength, dropLevel, partnerStrength,
- *  splitStrength, restrikeStrength, partnerAttack, addStrength), moved `steps` steps towards more notes (negative: fewer) from t:
+ *  splitStrength, splitLevel, restrikeStrength, restrikeLevel, partnerAttack, addStrength), moved `steps` steps towards more notes (negative: fewer) from t:
  *  each step divides the rises by 2^(1/4) and lowers the level by 3 dB, as the engine's level
  *  threshold moves 3 dB a step of --sensitivity. */
 RefineThresholds moreSensitive(RefineThresholds t, int steps);

@@ -113,6 +113,8 @@ TEST(Detection, SensitivityMovesTheRefinementTogether) {
     EXPECT_DOUBLE_EQ(more.splitStrength, base.splitStrength / 2);
     EXPECT_DOUBLE_EQ(fewer.dropStrength, base.dropStrength * 2);
     EXPECT_DOUBLE_EQ(more.dropLevel, base.dropLevel - 12);
+    EXPECT_DOUBLE_EQ(more.splitLevel, base.splitLevel - 12);
+    EXPECT_DOUBLE_EQ(fewer.restrikeLevel, base.restrikeLevel + 12);
     EXPECT_EQ(more.attackLatency, base.attackLatency);  // timing is not a note threshold
 }
 

@@ -237,6 +237,28 @@ TEST(RefineRules, AnOctaveStruckWithItsLowerNoteIsTakenByItsLevelAndAPartialIsNo
         << "and keeps a played octave";
 }
 
+TEST(RefineRules, TheDropSplitAndReStrikeLevelsAreAskedEachByItsOwnRule) {
+    // Each level set above the loudest band (+10 dB) in turn: only its own rule stops taking its note.
+    // An unplayed onset a second into a steady bowed tone (dropped only by its level), a tone struck
+    // again loudly (a split, the soft re-strikes off) and a bow changed softly (a re-strike).
+    AttackEvidence struck = evidenceOf({{60, 0.5, 2.5}, {60, 1.5, 1.5}}, 4), steady, bowed;
+    ASSERT_TRUE(measureSamples(bowedTone(67, 0.5, 10, 3.0, 3.5), geometryFor(44100, 440), steady, nullptr));
+    ASSERT_TRUE(measureSamples(bowedTone(67, 0.5, 1.6, 3.0, 3.5), geometryFor(44100, 440), bowed, nullptr));
+    double RefineThresholds::*levels[] = {&RefineThresholds::dropLevel, &RefineThresholds::splitLevel,
+                                          &RefineThresholds::restrikeLevel};
+    for (double RefineThresholds::*level : levels) {
+        RefineThresholds th;
+        th.*level = 10;
+        th.addOn = 0;
+        RefineCounts counts;
+        bool drop = level == &RefineThresholds::dropLevel, split = level == &RefineThresholds::splitLevel;
+        EXPECT_EQ(applyRules({note(67, 1.5, 2.5)}, steady, grid(), th, counts).size(), drop ? 0u : 1u);
+        EXPECT_EQ(applyRules({note(67, 0.5, 3.0)}, bowed, grid(), th, counts).size(), drop || split ? 2u : 1u);
+        th.restrikeOn = 0;
+        EXPECT_EQ(applyRules({note(60, 0.5, 3.0)}, struck, grid(), th, counts).size(), split ? 1u : 2u);
+    }
+}
+
 TEST(RefineThresholdsTest, ParametersAreSetByNameOverTheDefaults) {
     RefineThresholds t;
     std::string error;
