@@ -2,6 +2,7 @@
 // halves are beats of their own.
 #include <gtest/gtest.h>
 
+#include "app/starter/metre/beat_track.h"
 #include "app/starter/metre/metre.h"
 #include "app/starter/metre/split.h"
 
@@ -87,6 +88,46 @@ TEST(BeatHalves, AReadingsBeatsFollowTheGridFromItsPhase) {
     EXPECT_NEAR(beats[1], 5, 1e-9);
     EXPECT_EQ(readingBeats(grid, MetreChoice{12, 2, 4, 0, 0, 0}), grid);
     EXPECT_TRUE(readingBeats({1.0}, MetreChoice{12, 2, 4, 0, 0, 0}).empty());
+}
+
+}  // namespace
+
+namespace {
+
+// Tracked beats 2 s apart (30 a minute) over a pulse every half second whose chord moves
+// with every onset: the tracked level is chosen, and its halves are beats.
+BeatTrack halfSecondPulse(std::vector<double> &tracked) {
+    BeatTrack t;
+    t.hopSeconds = 0.01;
+    t.regionEnd = 64;
+    size_t hops = static_cast<size_t>(t.regionEnd / t.hopSeconds);
+    t.onsetStrength.assign(hops, 1.0f);
+    t.spectrum.chroma.assign(hops, {});
+    t.spectrum.bassFlux.assign(hops, 0.0f);
+    for (size_t h = 0; h < hops; ++h)
+        t.spectrum.chroma[h][(h / 50 * 7) % 12] = 1;
+    for (size_t h = 51; h < hops; h += 50)
+        t.onsetStrength[h] = 10;
+    tracked.clear();
+    for (int i = 0; i < 31; ++i)
+        tracked.push_back(0.5 + 2.0 * i);
+    t.firstSound = 0.5;
+    t.peak = 0.5;
+    return t;
+}
+
+TEST(BeatHalves, TheSettingReadsASlowBeatWithBeatsAtItsHalvesAsTwo) {
+    std::vector<double> tracked;
+    BeatTrack t = halfSecondPulse(tracked);
+    MetreInput split;
+    split.splitSlowBeat = true;
+    Metre today = findMetre(t, tracked, {}), two = findMetre(t, tracked, {}, split);
+    ASSERT_GE(today.beats.size(), 2u);
+    ASSERT_GE(two.beats.size(), 2u);
+    EXPECT_NEAR(today.beats[1] - today.beats[0], 2.0, 1e-6);
+    EXPECT_NEAR(two.beats[1] - two.beats[0], 1.0, 1e-6);
+    EXPECT_GT(two.beats.size(), today.beats.size() * 3 / 2);
+    EXPECT_TRUE(two.judged);
 }
 
 }  // namespace
