@@ -110,6 +110,7 @@ bool buildRunPlan(const StarterOptions &options, const std::string &dataDir, Run
     plan.bassMixture = std::getenv("SONOSCRIPTOR_METRE_BASS_MIXTURE") != nullptr;
     plan.accentsRemeasured = std::getenv("SONOSCRIPTOR_METRE_ACCENTS_REMEASURED") != nullptr;
     plan.metreFourThirds = std::getenv("SONOSCRIPTOR_METRE_FOUR_THIRDS") != nullptr;
+    plan.metreSplitSlowBeat = std::getenv("SONOSCRIPTOR_METRE_SPLIT_EVIDENCE") != nullptr;
     plan.metreSecondTracker = std::getenv("SONOSCRIPTOR_METRE_SECOND_TRACKER") != nullptr;
     plan.metreShortPickup = std::getenv("SONOSCRIPTOR_METRE_LONG_PICKUP") == nullptr;
     const char *framePulse = std::getenv("SONOSCRIPTOR_METRE_FRAME_PULSE");

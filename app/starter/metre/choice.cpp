@@ -71,20 +71,6 @@ double chromaChange(const std::array<double, 12> &a, const std::array<double, 12
     return aa > 0 && bb > 0 ? 1 - ab / std::sqrt(aa * bb) : 0;
 }
 
-// The chord change at every unit of running chroma sums: the chroma of the `beat` units before it
-// against that of the `beat` units from it; -1 where either reaches beyond the evidence.
-std::vector<double> chordChanges(const std::vector<std::array<double, 12>> &sum, int beat) {
-    size_t units = sum.empty() ? 0 : sum.size() - 1, b = static_cast<size_t>(beat);
-    std::vector<double> change(units, -1.0);
-    for (size_t k = b; k + b <= units; ++k) {
-        std::array<double, 12> before{}, after{};
-        for (size_t p = 0; p < 12; ++p)
-            before[p] = sum[k][p] - sum[k - b][p], after[p] = sum[k + b][p] - sum[k][p];
-        change[k] = chromaChange(before, after);
-    }
-    return change;
-}
-
 // How far the values at the downbeats of a bar of `bar` units from `phase` stand above those
 // at the same place within a tracked beat (so that a bar of one tracked beat, or of a part of
 // one, gains nothing): the difference of their means; NaN values are unknown.
@@ -215,6 +201,18 @@ MetreChoice bestAgreeing(const std::vector<MetreChoice> &bests, double trackedTe
 }
 
 }  // namespace
+
+std::vector<double> chordChanges(const std::vector<std::array<double, 12>> &sum, int beat) {
+    size_t units = sum.empty() ? 0 : sum.size() - 1, b = static_cast<size_t>(beat);
+    std::vector<double> change(units, -1.0);
+    for (size_t k = b; k + b <= units; ++k) {
+        std::array<double, 12> before{}, after{};
+        for (size_t p = 0; p < 12; ++p)
+            before[p] = sum[k][p] - sum[k - b][p], after[p] = sum[k + b][p] - sum[k][p];
+        change[k] = chromaChange(before, after);
+    }
+    return change;
+}
 
 double choiceTempo(const MetreChoice &c, double trackedTempo) {
     return trackedTempo * MetreUnitsPerBeat / c.beatUnits;

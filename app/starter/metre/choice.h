@@ -45,6 +45,10 @@ struct MetreBounds {
     bool dottedToo = false;
 };
 
+/** The chord change at every unit of running chroma sums (as MetreEvidence's): the cosine
+ *  distance of the chroma of the `beat` units before it from that of the `beat` units from it;
+ *  -1 where either reaches beyond the sums. */
+std::vector<double> chordChanges(const std::vector<std::array<double, 12>> &sum, int beat);
 /** The beat tempo of a reading in beats per minute. */
 double choiceTempo(const MetreChoice &c, double trackedTempo);
 /** The best reading of the evidence within the bounds, each judged by its bar pointer's best

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "app/starter/metre/beat_track.h"
+#include "app/starter/metre/split.h"
 
 namespace {
 
@@ -64,6 +65,25 @@ void readFramePulse(const BeatTrack &track, const std::vector<double> &tracked, 
     }
 }
 
+// Where the reading c along `grid` is a slow simple beat whose halves are beats of their own, c
+// and `grid` become the best reading along those halves, its beat one of them; unchanged otherwise.
+void splitSlowBeat(const BeatTrack &track, const MetreBounds &bounds, const MetreInput &input, MetreChoice &c,
+                   std::vector<double> &grid) {
+    if (c.parts != 2 || bounds.parts == 3)
+        return;
+    MetreEvidence e = gatherEvidence(track, grid);
+    if (!halvesAreBeats(beatHalves(e, c), choiceTempo(c, e.trackedTempo)))
+        return;
+    std::vector<double> halves = beatsAtRatio(readingBeats(grid, c), 0.5);
+    if (halves.size() < LeastTrackedBeats)
+        return;
+    MetreChoice split = readingAlong(track, halves, MetreBounds{bounds.barBeats, 2, MetreUnitsPerBeat}, input);
+    if (split.score == 0)  // no reading left to it
+        return;
+    c = split;
+    grid = std::move(halves);
+}
+
 // The time signature of a reading.
 void signatureOf(const MetreChoice &c, Metre &m) {
     m.numerator = c.parts == 3 ? 3 * c.barBeats : c.barBeats;
@@ -115,6 +135,16 @@ std::vector<double> beatsAtRatio(const std::vector<double> &tracked, double rati
     return beats;
 }
 
+std::vector<double> readingBeats(const std::vector<double> &grid, const MetreChoice &c) {
+    std::vector<double> beats;
+    long last = static_cast<long>(grid.size()) - 1;
+    if (last < 1 || c.beatUnits < 1)
+        return beats;
+    for (long k = c.phase % c.beatUnits; k <= last * MetreUnitsPerBeat; k += c.beatUnits)
+        beats.push_back(unitTime(grid, k));
+    return beats;
+}
+
 FoldedPulse foldPulse(const std::vector<double> &beats) {
     FoldedPulse f{beats, MetreUnitsPerBeat};
     if (beats.size() < 2)
@@ -150,6 +180,8 @@ Metre findMetre(const BeatTrack &track, const std::vector<double> &tracked, cons
             readOtherPulses(track, tracked, bounds, input, c, grid);
         if (input.framePulse == FramePulseUse::Besides)
             readFramePulse(track, tracked, bounds, input, c, grid);
+        if (input.splitSlowBeat && c.score != 0)
+            splitSlowBeat(track, bounds, input, c, grid);
         m.judged = c.score != 0;
         m.weak = m.judged && c.margin < WeakMargin;
     }

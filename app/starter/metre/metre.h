@@ -76,6 +76,12 @@ struct MetreInput {
     // the development pieces but 17 fewer of 594 on the held-out ones, so that is off too.
     FramePulseUse framePulse = FramePulseUse::Off;
     std::vector<double> framePulseBeats{};  // its beats in seconds, filled by the tempo plan
+    // A slow simple beat whose halves are accented and change chord as its beats do
+    // (halvesAreBeats) is read as two beats: the bar read again along them. A developer setting:
+    // 18 more right judgements of 576 on the development pieces (beats +15, first downbeats +3),
+    // 1 more of 594 on the held-out ones (beats +6, first downbeats -5; slow written beats and an
+    // oom-pah rag doubled), so it is off.
+    bool splitSlowBeat = false;
 };
 
 /** The metre of a track along its tracked beats (two or more), the first at or before the
@@ -90,5 +96,8 @@ std::vector<double> beatsAtRatio(const std::vector<double> &tracked, double rati
  *  FoldedSlowest .. 2 * FoldedSlowest beats a minute: made twice as fast (beats between
  *  beats) while slower, and the beat in grid units of its beats, two of them where faster. */
 FoldedPulse foldPulse(const std::vector<double> &beats);
+/** The beats of a reading along the grid (two or more beats): every beatUnits units from the
+ *  first unit at its phase, to the last beat of the grid. */
+std::vector<double> readingBeats(const std::vector<double> &grid, const MetreChoice &c);
 /** The bounds a time signature in the settings puts on the metre (numerator 0: none). */
 MetreBounds boundsOf(int numerator, int denominatorPower);

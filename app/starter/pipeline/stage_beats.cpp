@@ -95,6 +95,7 @@ Staged<BeatsFound> stageFindBeats(const EngineAudio &audio, const RunPlan &plan,
                      {plan.partsBassBelowBeat, plan.bassMixture, plan.accentsRemeasured}, plan.metreFourThirds};
     input.secondTempo = medianTempo(track.secondBeats);
     input.shortPickup = plan.metreShortPickup;
+    input.splitSlowBeat = plan.metreSplitSlowBeat;
     input.framePulse = plan.metreFramePulse == 1   ? FramePulseUse::Instead
                        : plan.metreFramePulse == 2 ? FramePulseUse::Besides
                        : plan.metreFramePulse == 3 ? FramePulseUse::Folded

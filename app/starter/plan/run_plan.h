@@ -77,6 +77,7 @@ struct RunPlan {
     bool bassMixture = false;         // the metre reads bass as onsets or quiet at each place (ReadingModel)
     bool accentsRemeasured = false;   // the metre reads the accents by their levels measured again (ReadingModel)
     bool metreFourThirds = false;     // the metre reads also along 3/4 and 4/3 of the tracked pulse (MetreInput)
+    bool metreSplitSlowBeat = false;  // a slow beat whose halves look like beats read as two (MetreInput)
     bool metreSecondTracker = false;  // libaubio's own tracker's tempo picks the level where it can (MetreInput)
     bool metreShortPickup = true;     // a bar of four beats keeps its pick-up under half a bar (MetreInput)
     int metreFramePulse = 0;          // a joint tempo-and-phase tracker's beats: 0 not used, 1 read instead of
