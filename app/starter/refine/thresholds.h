@@ -20,9 +20,7 @@ struct RefineThresholds {
                                    // development pieces lost, FluidR3 dry auto F1 0.6956 -> 0.6899)
     double joinMates = 1;          // ... a chord: at least this many notes of other keys at their attacks
     double ownFundamental = 1.0;   // a note is moved or split only where its fundamental rises this much
-    double dropStrength = 20.0;    // no attack this strong in that span, and ... (6 before; from 7 up every
-                                   // family of the development pieces gained, and from 20 up nothing more: an
-                                   // unconfirmed note below dropLevel is dropped almost whatever attack it has)
+    double dropStrength = 6.0;     // no attack this strong in that span, and ...
     double dropLevel = -18.0;      // ... a level below this over the first step: the note is dropped (-20 before
                                    // splitLevel and restrikeLevel were its own: -18 gained on all six renderings
                                    // of the development pieces, lower levels lost organ, strings and violin)
@@ -51,13 +49,12 @@ struct RefineThresholds {
     double addBelow = 4.0;         // ... and it rises this much beyond the partials of the keys 12, 19 and 24 below
                                    // (each, whether written or not: a lower note's attack explains its partials; 3
                                    // before addOver, 5 no better on the development pieces)
-    double addPeak = 1.5;          // ... and the key's partials stand this much above those of the keys a semitone
+    double addPeak = 2.0;          // ... and the key's partials stand this much above those of the keys a semitone
                                    // and a tone either side of it, 30-150 ms after the attack (a note is a peak
                                    // across the keys; a drum, a strum or a bow's noise raises them all: of the
                                    // notes the rule added on the development pieces without it, 1055 of 3321 in
                                    // band pieces were right; 0, 1 and 2 dB gained alike there, 4 and 6 less;
-                                   // 1.5 since the levels were apart, where the guitar lost least; -1000: not
-                                   // asked)
+                                   // -1000: not asked)
     double addOver = -3.0;         // ... unless a note 12, 19 or 24 below sounds and the key's partials stand at least
                                    // this near the lower key's (dB, 30-150 ms after the attack): a lower note alone
                                    // leaves its upper partials well below its own key's level, so such a key sounds
@@ -68,10 +65,8 @@ struct RefineThresholds {
     double restrikeStrength = 3.0; // an attack this strong inside a note, too weak to split it, ... (2 split too
                                    // many notes at accents of the ringing ones, 4 missed most bowed and plucked
                                    // re-strikes on the development pieces)
-    double restrikeRise = 0.5;     // ... where the key's fundamental rises this much (a bow changed with a dip to a
-                                   // tenth rises 2-3 dB; 3 and 4 found fewer re-strikes on the development pieces;
-                                   // 2 before the levels were apart, 0.1-1.5 gained alike since, 0 lost the
-                                   // harpsichord) ...
+    double restrikeRise = 2.0;     // ... where the key's fundamental rises this much (a bow changed with a dip to a
+                                   // tenth rises 2-3 dB; 3 and 4 found fewer re-strikes on the development pieces) ...
     double restrikeLevel = -22.0;  // ... and then stays at least this loud (mean over splitGap after the attack;
                                    // -20 before, with dropLevel; lower re-strikes more bow changes of the violin) ...
     double restrikeRenewal = 0.0;  // ... and its partials come back at least as loud as just before (a soft
