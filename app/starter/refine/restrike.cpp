@@ -30,14 +30,16 @@ double renewal(const ProbedEvidence &v, int pitch, double at, const RefineThresh
 }
 
 // Whether an attack at `at` inside note `current` is a re-strike of its key: its fundamental rises
-// (a note starting below explains none of it), it comes back louder than it was, and it sounds.
+// (a note starting below explains none of it, unless the fundamental then sounds loud enough to be the
+// key's own), it comes back louder than it was, and it sounds.
 bool restruck(const std::vector<Working> &w, size_t current, const ProbedEvidence &v, double at,
               const RefineThresholds &th) {
     int pitch = w[current].note.pitch;
-    return !claimed(w, current, pitch, at, th.nearWindow) &&
-           fundamentalRise(w, current, v, pitch, at, th) >= th.restrikeRise &&
-           renewal(v, pitch, at, th) >= th.restrikeRenewal &&
-           meanLevel(v, ProbeKind::MeanFundamental, pitch, at, at + th.splitGap, th) >= th.restrikeLevel;
+    double level = meanLevel(v, ProbeKind::MeanFundamental, pitch, at, at + th.splitGap, th);
+    bool rises = fundamentalRise(w, current, v, pitch, at, th) >= th.restrikeRise ||
+                 (level >= th.restrikeBelowLevel && startsBelow(w, current, pitch, at, th));
+    return !claimed(w, current, pitch, at, th.nearWindow) && rises && renewal(v, pitch, at, th) >= th.restrikeRenewal &&
+           level >= th.restrikeLevel;
 }
 
 // Whether a soft re-strike candidate at `at` may re-strike note `current`: a note whose partials

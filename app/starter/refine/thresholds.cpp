@@ -58,6 +58,7 @@ const std::vector<ThresholdField> &thresholdFields() {
         {"addLength", &RefineThresholds::addLength},
         {"restrikeStrength", &RefineThresholds::restrikeStrength},
         {"restrikeRise", &RefineThresholds::restrikeRise},
+        {"restrikeBelowLevel", &RefineThresholds::restrikeBelowLevel},
         {"restrikeLevel", &RefineThresholds::restrikeLevel},
         {"restrikeRenewal", &RefineThresholds::restrikeRenewal},
         {"restrikeAfter", &RefineThresholds::restrikeAfter},

@@ -87,6 +87,12 @@ struct RefineThresholds {
                                    // pieces the onsets the rule added on a reference note of the key still sounding
                                    // fell from 218 to 41 and its right ones from 708 to 539; 3 and 3.25 kept more of
                                    // both and lost more on the violin, 4 fewer; 0: not asked)
+    double restrikeBelowLevel = 1.0;  // ... or, where a note starting below explains the fundamental's rise (an
+                                   // octave or a twelfth struck with it, a chord of the ensemble re-struck), where
+                                   // the fundamental then stays at least this loud (mean over splitGap; 1: never;
+                                   // -17 gained 0.0034 on the development pieces, -20 lost on the harpsichord;
+                                   // judged on the held-out ones beside restrikeRise 0.5, dropStrength 20 and
+                                   // addPeak 1.5, -17 gained 0.0010 there but lost on TimGM6mb in a room)
     double partnerAttack = 5.0;    // a note over a lower one sounding before it, its partner, needs an attack of
                                    // its own this strong at its onset (3 and 4 dropped too few, 6 played ones) ...
     double partnerOwnRise = 3.0;   // ... rising this much beyond the partner's unshared partials, or is dropped

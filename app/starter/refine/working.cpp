@@ -38,17 +38,23 @@ double meanLevel(const ProbedEvidence &v, ProbeKind kind, int pitch, double from
     return probeValue(v, levelProbe(v.evidence, kind, pitch, from, to, th));
 }
 
-// A note of its own starts where its fundamental rises, whatever the notes above do with its upper
-// partials; a note starting then below it, whose partial lies on that fundamental, explains the rise.
-float fundamentalRise(const std::vector<Working> &w, size_t self, const ProbedEvidence &v, int pitch, double time,
-                      const RefineThresholds &th) {
+bool startsBelow(const std::vector<Working> &w, size_t self, int pitch, double time, const RefineThresholds &th) {
     for (size_t i = 0; i < w.size(); ++i) {
         if (i == self || w[i].dropped || std::abs(w[i].note.on - time) > th.partnerWindow)
             continue;
         for (int interval : {12, 19, 24, 28, 31})
             if (w[i].note.pitch == pitch - interval)
-                return 0;
+                return true;
     }
+    return false;
+}
+
+// A note of its own starts where its fundamental rises, whatever the notes above do with its upper
+// partials; a note starting then below it, whose partial lies on that fundamental, explains the rise.
+float fundamentalRise(const std::vector<Working> &w, size_t self, const ProbedEvidence &v, int pitch, double time,
+                      const RefineThresholds &th) {
+    if (startsBelow(w, self, pitch, time, th))
+        return 0;
     return static_cast<float>(probeValue(v, riseProbe(v.evidence, pitch, 0, time, th)));
 }
 

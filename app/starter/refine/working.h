@@ -30,6 +30,9 @@ Probe riseProbe(const AttackEvidence &e, int pitch, int interval, double time, c
 /** Mean of a level (kind) of pitch over [from, to], in dB re the loudest band. */
 double meanLevel(const ProbedEvidence &v, ProbeKind kind, int pitch, double from, double to,
                  const RefineThresholds &th);
+/** Whether a note other than `self`, not dropped, starts within partnerWindow of `time` 12, 19, 24, 28 or
+ *  31 semitones below `pitch`: one whose partial lies on that key's fundamental. */
+bool startsBelow(const std::vector<Working> &w, size_t self, int pitch, double time, const RefineThresholds &th);
 /** The rise of pitch's fundamental near time: 0 when a note other than self starting then 12, 19, 24,
  *  28 or 31 semitones below has a partial on that fundamental. */
 float fundamentalRise(const std::vector<Working> &w, size_t self, const ProbedEvidence &v, int pitch, double time,

@@ -112,3 +112,35 @@ TEST(RefineRestrikes, AFadedNoteSwellingSlowlyStaysOneNoteWhileOneStruckAgainBec
     th.restrikeSudden = 0;  // how sudden the rise is not asked
     EXPECT_EQ(applyRules({note(67, 0.5, 3.0)}, swell, grid(), th, counts).size(), 2u);
 }
+
+TEST(RefineRestrikes, ABowChangedWithAnOctaveBelowStartingIsTakenByItsLevelWhenAsked) {
+    // G4 bowed from 0.5 s changes bow at 1.6 s, where G3 starts below it: G3's second partial lies on
+    // G4's fundamental and explains its rise, so by default G4 stays one note. Asked to take a
+    // re-strike there by the fundamental's level, it becomes two; a level it never reaches, one. A
+    // steady G4 without a change of bow stays one note whatever G3 starting below does to its key.
+    auto mixed = [](double again) {
+        std::vector<float> x = bowedTone(67, 0.5, again, 3.0, 3.5), low = bowedTone(55, 1.6, 10, 3.0, 3.5);
+        for (size_t i = 0; i < x.size(); ++i)
+            x[i] += 0.25f * low[i];
+        return x;
+    };
+    AttackEvidence changed, steady;
+    ASSERT_TRUE(measureSamples(mixed(1.6), geometryFor(44100, 440), changed, nullptr));
+    ASSERT_TRUE(measureSamples(mixed(10), geometryFor(44100, 440), steady, nullptr));
+    auto g4s = [](const std::vector<TimedNote> &out) {
+        return std::count_if(out.begin(), out.end(), [](const TimedNote &n) { return n.key == 67; });
+    };
+    std::vector<TimedNote> written = {note(67, 0.5, 3.0), note(55, 1.6, 3.0)};
+    RefineCounts counts;
+    RefineThresholds th;
+    th.restrikeDip = 2;  // G3 fills the dip of the changed bow a little (2.7 dB)
+    EXPECT_EQ(g4s(applyRules(written, changed, grid(), th, counts)), 1);
+    th.restrikeBelowLevel = -30;
+    std::vector<TimedNote> out = applyRules(written, changed, grid(), th, counts);
+    ASSERT_EQ(g4s(out), 2);
+    auto second = std::find_if(out.begin(), out.end(), [](const TimedNote &n) { return n.key == 67 && n.on > 1; });
+    EXPECT_NEAR(second->on, 1.6, 0.05);
+    EXPECT_EQ(g4s(applyRules(written, steady, grid(), th, counts)), 1);
+    th.restrikeBelowLevel = 0.5;
+    EXPECT_EQ(g4s(applyRules(written, changed, grid(), th, counts)), 1);
+}
