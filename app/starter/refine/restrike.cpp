@@ -35,11 +35,12 @@ double renewal(const ProbedEvidence &v, int pitch, double at, const RefineThresh
 bool restruck(const std::vector<Working> &w, size_t current, const ProbedEvidence &v, double at,
               const RefineThresholds &th) {
     int pitch = w[current].note.pitch;
+    if (claimed(w, current, pitch, at, th.nearWindow))
+        return false;
     double level = meanLevel(v, ProbeKind::MeanFundamental, pitch, at, at + th.splitGap, th);
     bool rises = fundamentalRise(w, current, v, pitch, at, th) >= th.restrikeRise ||
                  (level >= th.restrikeBelowLevel && startsBelow(w, current, pitch, at, th));
-    return !claimed(w, current, pitch, at, th.nearWindow) && rises && renewal(v, pitch, at, th) >= th.restrikeRenewal &&
-           level >= th.restrikeLevel;
+    return rises && level >= th.restrikeLevel && renewal(v, pitch, at, th) >= th.restrikeRenewal;
 }
 
 // Whether a soft re-strike candidate at `at` may re-strike note `current`: a note whose partials
