@@ -283,14 +283,18 @@ AddFeatures addFeatures(const std::vector<Working> &w, const ProbedEvidence &v, 
     return f;
 }
 
+// The weakest attack the proposal rule judges: addStrength, or a list's gate where that is weaker.
+double weakestJudged(const RefineThresholds &th, const CandidateList *list) {
+    return list ? std::min(list->gate, th.addStrength) : th.addStrength;
+}
+
 // Whether an attack of pitch (key as written) at `at` is taken, by the conjunction of proposable or,
 // with addModel, by the learned model's chance; listed when a list is asked for and it is strong enough.
 bool judged(const std::vector<Working> &w, const ProbedEvidence &v, int pitch, int key, const Attack &a, double at,
             const RefineThresholds &th, CandidateList *list) {
     if (!list && th.addModel == 0)
         return proposable(w, v, pitch, a, at, th);
-    double gate = list ? std::min(list->gate, th.addStrength) : th.addStrength;
-    if (a.strength < gate || keyBusy(w, pitch, at, th.addGap))
+    if (a.strength < weakestJudged(th, list) || keyBusy(w, pitch, at, th.addGap))
         return false;
     AddFeatures f = addFeatures(w, v, pitch, a, at, th);
     double p = addProbability(f);
@@ -355,7 +359,8 @@ std::vector<TimedNote> tidy(const std::vector<Working> &w) {
 // Hands add every probe the rules may ask about these notes (pitches: their measurable keys): the
 // level after each onset, the partner rises at each onset and at each attack an onset may move to,
 // the fundamental's rise and level at each attack strong enough to move or split a note, and the
-// attack level (the velocity) at each; with proposals, those of every strong attack of every key.
+// attack level (the velocity) at each; with proposals, those of every strong attack of every key
+// (with the learned acceptance or a list of candidates, all that addFeatures measures).
 template <class Add>
 void listProbes(const std::vector<TimedNote> &notes, const std::set<int> &pitches, const AttackEvidence &e,
                 const Timeline &t, const RefineThresholds &th, const CandidateList *list, Add add) {
@@ -395,7 +400,7 @@ void listProbes(const std::vector<TimedNote> &notes, const std::set<int> &pitche
             partners(pitch, at);
         }
     bool measured = list || th.addModel != 0;  // every feature of the learned acceptance is asked
-    double gate = list ? std::min(list->gate, th.addStrength) : th.addStrength;
+    double gate = weakestJudged(th, list);
     if (th.addOn != 0)
         for (int pitch = LowestPitch; pitch <= HighestPitch; ++pitch)
             for (const Attack &a : e.attacks[pitch - LowestPitch]) {
