@@ -2,16 +2,21 @@
 // with many sets of thresholds, measuring the recording once.
 //
 //   sonoscriptor-refine AUDIO.wav ENGINE.mid OUT_DIR --settings SETTINGS.txt
-//                       [--tempo-map MAP.bin] [--params FILE] [--quantize]
+//                       [--tempo-map MAP.bin] [--params FILE] [--quantize] [--candidates GATE]
 //   sonoscriptor-refine --list-params
 //   sonoscriptor-refine --levels AUDIO.wav NOTES.txt
 //
 // FILE holds one parameter set per line (NAME=VALUE pairs separated by blanks,
-// an empty line for the defaults); line i gives OUT_DIR/i.mid.
+// an empty line for the defaults); line i gives OUT_DIR/i.mid. With --candidates,
+// line i also gives OUT_DIR/i.candidates.tsv: every attack at least GATE dB strong
+// of a key with no note near it that the proposal rule looked at, a row each
+// (time, key as written, its features, the learned model's chance, whether a
+// note was added; tools/eval/learn_add.py reads them).
 // With --levels, NOTES.txt holds one note a line (onset in seconds, MIDI key)
 // and the tool prints each note's attack level in dB re the loudest band, the
 // measurement the velocities are made from (tools/calibrate/velocity.py).
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -29,7 +34,7 @@ namespace {
 
 // The command line of the tool.
 struct ToolOptions {
-    std::string audio, engine, outDir, settings, tempoMap, params;
+    std::string audio, engine, outDir, settings, tempoMap, params, candidates;
     bool quantize = false;
     bool list = false;
     bool levels = false;
@@ -37,7 +42,7 @@ struct ToolOptions {
 
 int usage(const std::string &error) {
     std::fprintf(stderr, "sonoscriptor-refine: %s\nUsage: sonoscriptor-refine AUDIO.wav ENGINE.mid OUT_DIR --settings "
-                         "SETTINGS.txt [--tempo-map MAP.bin] [--params FILE] [--quantize]\n"
+                         "SETTINGS.txt [--tempo-map MAP.bin] [--params FILE] [--quantize] [--candidates GATE]\n"
                          "       sonoscriptor-refine --list-params\n"
                          "       sonoscriptor-refine --levels AUDIO.wav NOTES.txt\n", error.c_str());
     return 9;
@@ -48,7 +53,8 @@ bool parseArgs(const std::vector<std::string> &args, ToolOptions &o, std::string
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string &a = args[i];
         std::string *target = a == "--settings" ? &o.settings : a == "--tempo-map" ? &o.tempoMap
-                              : a == "--params"               ? &o.params : nullptr;
+                              : a == "--params"               ? &o.params
+                              : a == "--candidates"           ? &o.candidates : nullptr;
         if (target) {
             if (i + 1 >= args.size()) {
                 error = a + " needs a value";
@@ -73,6 +79,11 @@ bool parseArgs(const std::vector<std::string> &args, ToolOptions &o, std::string
     if (o.levels && positional.size() == 2) {
         o.audio = positional[0], o.engine = positional[1];
         return true;
+    }
+    char *end = nullptr;
+    if (!o.candidates.empty() && (std::strtod(o.candidates.c_str(), &end), *end != '\0')) {
+        error = "--candidates takes a strength in dB, not " + o.candidates;
+        return false;
     }
     if (positional.size() != 3 || o.settings.empty()) {
         error = "give AUDIO.wav, ENGINE.mid, OUT_DIR and --settings";
@@ -116,6 +127,27 @@ bool stageInput(const ToolOptions &o, RefineInput &input, std::string &error) {
         return false;
     }
     return true;
+}
+
+// Writes the proposal rule's candidates to path as tab-separated rows under a header; false when it cannot.
+bool writeCandidates(const std::string &path, const std::vector<AddCandidate> &found) {
+    std::ofstream out(path);
+    out << "time\tkey";
+    for (const char *name : AddFeatureNames)
+        out << '\t' << name;
+    out << "\tprobability\ttaken\n";
+    char cell[32];
+    for (const AddCandidate &c : found) {
+        std::snprintf(cell, sizeof cell, "%.4f", c.time);
+        out << cell << '\t' << c.key;
+        for (double x : addFeatureValues(c.features)) {
+            std::snprintf(cell, sizeof cell, "%.6g", x);
+            out << '\t' << cell;
+        }
+        std::snprintf(cell, sizeof cell, "%.6g", c.probability);
+        out << '\t' << cell << '\t' << (c.taken ? 1 : 0) << '\n';
+    }
+    return static_cast<bool>(out);
 }
 
 // Prints the attack level of each note listed in path (onset in seconds, key) in the recording audio.
@@ -175,8 +207,14 @@ int main(int argc, char **argv) {
     for (size_t i = 0; i < sets.size(); ++i) {
         std::string out = (fs::path(o.outDir) / (std::to_string(i) + ".mid")).string();
         RefineCounts counts;
-        bool ok = usable ? writeRefinement(session, sets[i], o.quantize, out, counts, error)
-                         : (fs::copy_file(o.engine, out, fs::copy_options::overwrite_existing, ec), !ec);
+        CandidateList list;
+        list.gate = o.candidates.empty() ? 0 : std::strtod(o.candidates.c_str(), nullptr);
+        bool ok = !usable ? (fs::copy_file(o.engine, out, fs::copy_options::overwrite_existing, ec), !ec)
+                  : o.candidates.empty() ? writeRefinement(session, sets[i], o.quantize, out, counts, error)
+                                         : writeRefinement(session, sets[i], o.quantize, out, counts, list, error);
+        if (ok && usable && !o.candidates.empty() &&
+            !writeCandidates((fs::path(o.outDir) / (std::to_string(i) + ".candidates.tsv")).string(), list.found))
+            error = "the candidates cannot be written", ok = false;
         if (!ok) {
             std::fprintf(stderr, "sonoscriptor-refine: %s\n", error.empty() ? ec.message().c_str() : error.c_str());
             return 5;

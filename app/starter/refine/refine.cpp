@@ -127,3 +127,9 @@ bool writeRefinement(const RefineSession &s, const RefineThresholds &th, bool qu
     std::vector<TimedNote> notes = applyRules(s.notes, s.evidence, s.timeline, th, counts);
     return writeBytes(out, refinedMidi(s.engine, notes, s.timeline, s.written, quantize), error);
 }
+
+bool writeRefinement(const RefineSession &s, const RefineThresholds &th, bool quantize, const std::string &out,
+                     RefineCounts &counts, CandidateList &list, std::string &error) {
+    std::vector<TimedNote> notes = applyRules(s.notes, s.evidence, s.timeline, th, counts, list);
+    return writeBytes(out, refinedMidi(s.engine, notes, s.timeline, s.written, quantize), error);
+}

@@ -41,6 +41,9 @@ bool prepareRefinement(const RefineInput &input, RefineSession &session, const s
 /** Applies the rules with these thresholds and writes the refined file to out. */
 bool writeRefinement(const RefineSession &session, const RefineThresholds &th, bool quantize, const std::string &out,
                      RefineCounts &counts, std::string &error);
+/** The same, listing the attacks the proposal rule looked at in list (a developer's dump). */
+bool writeRefinement(const RefineSession &session, const RefineThresholds &th, bool quantize, const std::string &out,
+                     RefineCounts &counts, CandidateList &list, std::string &error);
 /** The grid steps dropped before the file's tick 0 that line the engine's notes up best with the attacks. */
 int64_t bestDroppedSteps(const MidiContent &engine, const AttackEvidence &e, Timeline t);
 /** The engine's notes in seconds of the recording (the heard key is the written one less transpose). */

@@ -209,15 +209,20 @@ bool keyBusy(const std::vector<Working> &w, int pitch, double time, double windo
     return false;
 }
 
+// True when a note of pitch sounds within the partner window of time.
+bool soundsNear(const std::vector<Working> &w, int pitch, double time, const RefineThresholds &th) {
+    return std::any_of(w.begin(), w.end(), [&](const Working &x) {
+        return !x.dropped && x.note.pitch == pitch && x.note.on <= time + th.partnerWindow &&
+               x.note.off > time - th.partnerWindow;
+    });
+}
+
 // True when a note 12, 19 or 24 semitones below pitch sounds at time (or starts within the partner
 // window of it) and pitch does not rise there beyond that note's partials.
 bool explainedBelow(const std::vector<Working> &w, const ProbedEvidence &v, int pitch, double time,
                     const RefineThresholds &th) {
     for (int interval : {12, 19, 24}) {
-        bool sounding = std::any_of(w.begin(), w.end(), [&](const Working &x) {
-            return !x.dropped && x.note.pitch == pitch - interval && x.note.on <= time + th.partnerWindow &&
-                   x.note.off > time - th.partnerWindow;
-        });
+        bool sounding = soundsNear(w, pitch - interval, time, th);
         if (sounding && th.addOver > -LevelFloorDb && levelOverLower(v, pitch, interval, time, th) >= th.addOver)
             continue;
         double rise = probeValue(v, riseProbe(v.evidence, pitch, interval, time, th));
@@ -252,11 +257,58 @@ bool proposable(const std::vector<Working> &w, const ProbedEvidence &v, int pitc
            !explainedBelow(w, v, pitch, at, th);
 }
 
+// What the proposal rule measures of an attack of pitch at `at` (see AddFeatures).
+AddFeatures addFeatures(const std::vector<Working> &w, const ProbedEvidence &v, int pitch, const Attack &a, double at,
+                        const RefineThresholds &th) {
+    AddFeatures f;
+    f.strength = a.strength;
+    f.shortRise = a.shortRise;
+    f.rise = probeValue(v, riseProbe(v.evidence, pitch, 0, at, th));
+    f.level = meanLevel(v, ProbeKind::MeanFundamental, pitch, at, at + th.splitGap, th);
+    f.below = probeValue(v, riseProbe(v.evidence, pitch, 12, at, th));
+    for (int interval : {19, 24})
+        f.below = std::min(f.below, probeValue(v, riseProbe(v.evidence, pitch, interval, at, th)));
+    f.peak = peakAcrossKeys(v, pitch, at, th);
+    for (int interval : {12, 19, 24})
+        if (soundsNear(w, pitch - interval, at, th)) {
+            f.lowerSounds = 1;
+            f.over = levelOverLower(v, pitch, interval, at, th);
+            break;
+        }
+    f.attackLevel = probeValue(v, attackLevelProbe(v.evidence, pitch, at, th));
+    f.pitch = pitch;
+    f.sounding = static_cast<double>(std::count_if(w.begin(), w.end(), [at](const Working &x) {
+        return !x.dropped && x.note.on <= at && x.note.off > at;
+    }));
+    return f;
+}
+
+// The weakest attack the proposal rule judges: addStrength, or a list's gate where that is weaker.
+double weakestJudged(const RefineThresholds &th, const CandidateList *list) {
+    return list ? std::min(list->gate, th.addStrength) : th.addStrength;
+}
+
+// Whether an attack of pitch (key as written) at `at` is taken, by the conjunction of proposable or,
+// with addModel, by the learned model's chance; listed when a list is asked for and it is strong enough.
+bool judged(const std::vector<Working> &w, const ProbedEvidence &v, int pitch, int key, const Attack &a, double at,
+            const RefineThresholds &th, CandidateList *list) {
+    if (!list && th.addModel == 0)
+        return proposable(w, v, pitch, a, at, th);
+    if (a.strength < weakestJudged(th, list) || keyBusy(w, pitch, at, th.addGap))
+        return false;
+    AddFeatures f = addFeatures(w, v, pitch, a, at, th);
+    double p = addProbability(f);
+    bool taken = th.addModel == 0 ? proposable(w, v, pitch, a, at, th) : a.strength >= th.addStrength && p >= th.addCut;
+    if (list && a.strength >= list->gate)
+        list->found.push_back({at, key, f, p, taken});
+    return taken;
+}
+
 // Adds a note at each attack the written notes do not account for, the lowest keys first so that a
 // note added below explains its partials above. The notes added are written as the first note is
 // (its channel and transposition); none are added to a file without notes.
 void proposeNotes(std::vector<Working> &w, const ProbedEvidence &v, const Timeline &t, const RefineThresholds &th,
-                  RefineCounts &counts) {
+                  RefineCounts &counts, CandidateList *list) {
     if (w.empty())
         return;
     const TimedNote model = w.front().note;
@@ -266,7 +318,7 @@ void proposeNotes(std::vector<Working> &w, const ProbedEvidence &v, const Timeli
             continue;
         for (const Attack &a : v.evidence.attacks[pitch - LowestPitch]) {
             double at = a.time - th.attackLatency;
-            if (at < 0 || !proposable(w, v, pitch, a, at, th))
+            if (at < 0 || !judged(w, v, pitch, key, a, at, th, list))
                 continue;
             TimedNote n = model;
             n.key = key;
@@ -307,10 +359,11 @@ std::vector<TimedNote> tidy(const std::vector<Working> &w) {
 // Hands add every probe the rules may ask about these notes (pitches: their measurable keys): the
 // level after each onset, the partner rises at each onset and at each attack an onset may move to,
 // the fundamental's rise and level at each attack strong enough to move or split a note, and the
-// attack level (the velocity) at each; with proposals, those of every strong attack of every key.
+// attack level (the velocity) at each; with proposals, those of every strong attack of every key
+// (with the learned acceptance or a list of candidates, all that addFeatures measures).
 template <class Add>
 void listProbes(const std::vector<TimedNote> &notes, const std::set<int> &pitches, const AttackEvidence &e,
-                const Timeline &t, const RefineThresholds &th, Add add) {
+                const Timeline &t, const RefineThresholds &th, const CandidateList *list, Add add) {
     auto partners = [&](int pitch, double time) {
         for (int interval : {12, 19, 24})
             if (pitches.count(pitch - interval))
@@ -346,22 +399,24 @@ void listProbes(const std::vector<TimedNote> &notes, const std::set<int> &pitche
                 add(settledLevelProbe(e, pitch, at, th));  // an onset moved here
             partners(pitch, at);
         }
+    bool measured = list || th.addModel != 0;  // every feature of the learned acceptance is asked
+    double gate = weakestJudged(th, list);
     if (th.addOn != 0)
         for (int pitch = LowestPitch; pitch <= HighestPitch; ++pitch)
             for (const Attack &a : e.attacks[pitch - LowestPitch]) {
                 double at = a.time - th.attackLatency;
-                if (a.strength < th.addStrength)
+                if (a.strength < gate)
                     continue;
                 add(riseProbe(e, pitch, 0, at, th));
                 add(levelProbe(e, ProbeKind::MeanFundamental, pitch, at, at + th.splitGap, th));
                 add(attackLevelProbe(e, pitch, at, th));
                 for (int interval : {12, 19, 24}) {
                     add(riseProbe(e, pitch, interval, at, th));
-                    if (th.addOver > -LevelFloorDb && measurable(pitch - interval))
+                    if ((measured || th.addOver > -LevelFloorDb) && measurable(pitch - interval))
                         add(levelProbe(e, ProbeKind::MeanLevel, pitch - interval, at + PeakFrom, at + PeakTo, th));
                 }
                 add(levelProbe(e, ProbeKind::MeanLevel, pitch, at + PeakFrom, at + PeakTo, th));
-                if (th.addPeak <= -LevelFloorDb)
+                if (th.addPeak <= -LevelFloorDb && !measured)
                     continue;
                 for (int d : PeakNeighbours)
                     if (measurable(pitch + d))
@@ -373,16 +428,16 @@ void listProbes(const std::vector<TimedNote> &notes, const std::set<int> &pitche
 // takes no more room than it holds: on a long recording with proposals it is the largest thing
 // the rules keep.
 std::vector<Probe> wantedProbes(const std::vector<TimedNote> &notes, const AttackEvidence &e, const Timeline &t,
-                                const RefineThresholds &th) {
+                                const RefineThresholds &th, const CandidateList *list) {
     std::set<int> pitches;
     for (const TimedNote &n : notes)
         if (measurable(n.pitch))
             pitches.insert(n.pitch);
     size_t count = 0;
-    listProbes(notes, pitches, e, t, th, [&count](const Probe &) { count += 1; });
+    listProbes(notes, pitches, e, t, th, list, [&count](const Probe &) { count += 1; });
     std::vector<Probe> wanted;
     wanted.reserve(count);
-    listProbes(notes, pitches, e, t, th, [&wanted](const Probe &q) { wanted.push_back(q); });
+    listProbes(notes, pitches, e, t, th, list, [&wanted](const Probe &q) { wanted.push_back(q); });
     return wanted;
 }
 
@@ -406,15 +461,18 @@ float partnerRise(const AttackEvidence &e, int pitch, int interval, double time,
     return static_cast<float>(probeValue(ProbedEvidence{e, {}, {}}, riseProbe(e, pitch, interval, time, th)));
 }
 
-std::vector<TimedNote> applyRules(const std::vector<TimedNote> &notes, const AttackEvidence &e, const Timeline &t,
-                                  const RefineThresholds &th, RefineCounts &counts) {
+namespace {
+
+// The rules in their order (see applyRules), listing the proposal rule's candidates when list is given.
+std::vector<TimedNote> runRules(const std::vector<TimedNote> &notes, const AttackEvidence &e, const Timeline &t,
+                                const RefineThresholds &th, RefineCounts &counts, CandidateList *list) {
     counts = RefineCounts{};
     std::vector<Working> w;
     for (const TimedNote &n : notes)
         w.push_back({n, false, false});
     if (e.attacks.size() != PitchCount)
         return tidy(w);
-    ProbedEvidence v = probeEvidence(e, wantedProbes(notes, e, t, th));
+    ProbedEvidence v = probeEvidence(e, wantedProbes(notes, e, t, th, list));
     moveOnsets(w, v, t, th, counts);
     joinChords(w, notes, e, t, th);
     if (th.dropOn != 0) {
@@ -428,6 +486,18 @@ std::vector<TimedNote> applyRules(const std::vector<TimedNote> &notes, const Att
     if (th.partnerOn != 0)
         dropSoundingPartners(w, v, th, counts);
     if (th.addOn != 0)
-        proposeNotes(w, v, t, th, counts);
+        proposeNotes(w, v, t, th, counts, list);
     return withVelocities(tidy(w), v, th);
+}
+
+}  // namespace
+
+std::vector<TimedNote> applyRules(const std::vector<TimedNote> &notes, const AttackEvidence &e, const Timeline &t,
+                                  const RefineThresholds &th, RefineCounts &counts) {
+    return runRules(notes, e, t, th, counts, nullptr);
+}
+
+std::vector<TimedNote> applyRules(const std::vector<TimedNote> &notes, const AttackEvidence &e, const Timeline &t,
+                                  const RefineThresholds &th, RefineCounts &counts, CandidateList &list) {
+    return runRules(notes, e, t, th, counts, &list);
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/starter/refine/evidence.h"
+#include "app/starter/refine/learned.h"
 #include "app/starter/refine/thresholds.h"
 #include "app/starter/refine/timeline.h"
 
@@ -28,11 +29,31 @@ struct RefineCounts {
     int added = 0;
 };
 
+// One attack the proposal rule looked at: its time (seconds of the recording), its key as written,
+// what the rule measured there, the learned model's chance and whether a note was added.
+struct AddCandidate {
+    double time = 0;
+    int key = 60;
+    AddFeatures features;
+    double probability = 0;
+    bool taken = false;
+};
+
+// A developer's list of the attacks the proposal rule looks at: every one at least gate dB strong
+// of a key with no note near it (whatever the rule's own strength threshold).
+struct CandidateList {
+    double gate = 3;
+    std::vector<AddCandidate> found;
+};
+
 /** Applies move, drop, split, the splits at soft re-strikes (restrike.h), the drop of partners of
  *  ringing notes (partners.h) and the proposal of notes the engine did not write, in that order, to
  *  notes sorted by onset; returns them sorted, with velocities from their attack levels (velocity.h). */
 std::vector<TimedNote> applyRules(const std::vector<TimedNote> &notes, const AttackEvidence &e, const Timeline &t,
                                   const RefineThresholds &th, RefineCounts &counts);
+/** The same, listing the attacks the proposal rule looks at in list (with addOn 0 it looks at none). */
+std::vector<TimedNote> applyRules(const std::vector<TimedNote> &notes, const AttackEvidence &e, const Timeline &t,
+                                  const RefineThresholds &th, RefineCounts &counts, CandidateList &list);
 /** The strongest attack of pitch within [from, to] (times less the latency) of at least minStrength;
  *  nullptr when none. */
 const Attack *strongestAttack(const AttackEvidence &e, int pitch, double from, double to, double minStrength,

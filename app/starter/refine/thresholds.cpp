@@ -55,6 +55,8 @@ const std::vector<ThresholdField> &thresholdFields() {
         {"addBelow", &RefineThresholds::addBelow},
         {"addPeak", &RefineThresholds::addPeak},
         {"addOver", &RefineThresholds::addOver},
+        {"addModel", &RefineThresholds::addModel},
+        {"addCut", &RefineThresholds::addCut},
         {"addLength", &RefineThresholds::addLength},
         {"restrikeStrength", &RefineThresholds::restrikeStrength},
         {"restrikeRise", &RefineThresholds::restrikeRise},

@@ -60,6 +60,12 @@ struct RefineThresholds {
                                    // leaves its upper partials well below its own key's level, so such a key sounds
                                    // a note of its own however little it rose (-2 and -4 gained less on the
                                    // development pieces; -1000: never)
+    double addModel = 0;           // 1: an attack of a key with no note near it, at least addStrength strong, is taken
+                                   // where the learned model (learned.h) gives it at least addCut, in place of the
+                                   // conjunction above (addFundamental to addOver); 0: the conjunction
+    double addCut = 0.35;          // ... the least chance the model gives a note taken (best mean F1 out of fold on
+                                   // the development pieces, learn_add.py; refined out of fold with addStrength 5.5:
+                                   // 0.30 0.7600, 0.35 0.7610, 0.40 0.7603, 0.45 0.7588, the conjunction 0.7500)
     double addLength = 1.0;        // a proposed note lasts this many steps (or to its key's next note): a longer
                                    // one hides the next attack of its key
     double restrikeStrength = 3.0; // an attack this strong inside a note, too weak to split it, ... (2 split too

@@ -1,0 +1,34 @@
+// The learned acceptance of the notes the proposal rule looks at: what the
+// rule measures of an attack of a key with no note near it, and a logistic
+// model over those measurements, fitted on renderings of the development
+// pieces by tools/eval/learn_add.py, that gives the chance the attack starts
+// a note of the reference.
+#pragma once
+
+#include <array>
+#include <cstddef>
+
+// What the proposal rule measures of one attack (dB unless said otherwise).
+struct AddFeatures {
+    double strength = 0;   // the attack's strength, dB of rise
+    double shortRise = 0;  // its key's rise within 20-30 ms in the short window
+    double rise = 0;       // the rise of its key's fundamental
+    double level = 0;      // the fundamental's mean level over the split gap after it (re the loudest band)
+    double below = 0;      // its least rise beyond the partials of the keys 12, 19 and 24 below
+    double peak = 0;       // how far its key's partials stand above those a semitone and a tone beside it
+    double over = 0;       // how far they stand above those of a lower note 12, 19 or 24 below sounding then
+                           // (the nearest such; 0 when none sounds)
+    double lowerSounds = 0;  // 1 when such a lower note sounds, else 0
+    double attackLevel = 0;  // its key's level just after the attack (the velocity's measure)
+    double pitch = 60;       // the key heard
+    double sounding = 0;     // how many notes sound then
+};
+
+// How many inputs the model reads, and their names in the order the dump and the fit write them.
+constexpr std::size_t AddFeatureCount = 11;
+extern const std::array<const char *, AddFeatureCount> AddFeatureNames;
+
+/** The features in the order of AddFeatureNames. */
+std::array<double, AddFeatureCount> addFeatureValues(const AddFeatures &f);
+/** The model's chance, in [0, 1], that an attack with these features starts a note of its own. */
+double addProbability(const AddFeatures &f);

@@ -1,0 +1,74 @@
+// The learned acceptance of the proposal rule's candidates, and the list of candidates the
+// developer's dump writes.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "app/starter/refine/learned.h"
+#include "app/starter/refine/rules.h"
+#include "tests/app/refine/tone_evidence.h"
+
+namespace {
+
+// The thresholds of the learned acceptance over the attacks at least 5.5 dB strong.
+RefineThresholds learned() {
+    RefineThresholds th;
+    th.addModel = 1;
+    th.addStrength = 5.5;
+    return th;
+}
+
+}  // namespace
+
+TEST(LearnedAcceptance, AClearNoteIsTakenAndAFlatNoiseIsNot) {
+    // A key struck on its own: its fundamental rises and stays, it stands above its neighbours.
+    AddFeatures note;
+    note.strength = 12, note.shortRise = 8, note.rise = 8, note.level = -14, note.below = 8, note.peak = 6;
+    note.attackLevel = -16, note.pitch = 64, note.sounding = 3;
+    EXPECT_GE(addProbability(note), RefineThresholds{}.addCut);
+    // A drum or a strum under the same notes: as strong, but every key rises with it and its
+    // fundamental barely, and little of it stays.
+    AddFeatures drum = note;
+    drum.rise = 0.5, drum.level = -32, drum.below = 0.5, drum.peak = -0.5, drum.attackLevel = -28;
+    EXPECT_LT(addProbability(drum), RefineThresholds{}.addCut);
+    // Any input, however far out, gives a chance.
+    AddFeatures wild = note;
+    wild.strength = 1e300, wild.level = -1e300, wild.pitch = std::numeric_limits<double>::infinity();
+    double p = addProbability(wild);
+    EXPECT_TRUE(p >= 0 && p <= 1) << p;
+}
+
+TEST(LearnedAcceptance, MissedNotesAreAddedAndALowNotesPartialsAreNot) {
+    // E5 and G5 of a second voice over C3 and the C4 an octave above it; the engine wrote C3 alone
+    // (as the conjunction's test): the model adds the three struck notes and none of C3's partials.
+    AttackEvidence e = evidenceOf({{48, 1.0, 4.0}, {76, 1.5, 1.0}, {79, 2.5, 1.0}, {60, 3.5, 1.0}}, 5);
+    RefineCounts counts;
+    std::vector<TimedNote> out = applyRules({note(48, 1.0, 5.0)}, e, grid(), learned(), counts);
+    ASSERT_EQ(out.size(), 4u);
+    int keys[] = {48, 76, 79, 60};
+    for (size_t i = 0; i < out.size(); ++i)
+        EXPECT_EQ(out[i].key, keys[i]);
+}
+
+TEST(LearnedAcceptance, TheListedCandidatesAreThoseTheRuleJudged) {
+    AttackEvidence e = evidenceOf({{48, 1.0, 4.0}, {76, 1.5, 1.0}, {79, 2.5, 1.0}, {60, 3.5, 1.0}}, 5);
+    for (const RefineThresholds &th : {RefineThresholds{}, learned()}) {
+        RefineCounts plain, listing;
+        CandidateList list;
+        list.gate = 3;
+        std::vector<TimedNote> without = applyRules({note(48, 1.0, 5.0)}, e, grid(), th, plain);
+        std::vector<TimedNote> with = applyRules({note(48, 1.0, 5.0)}, e, grid(), th, listing, list);
+        ASSERT_EQ(with.size(), without.size()) << "listing changes no note";
+        for (size_t i = 0; i < with.size(); ++i)
+            EXPECT_TRUE(with[i].key == without[i].key && with[i].on == without[i].on && with[i].off == without[i].off);
+        int taken = 0;
+        for (const AddCandidate &c : list.found) {
+            EXPECT_GE(c.features.strength, list.gate);
+            EXPECT_DOUBLE_EQ(c.probability, addProbability(c.features));
+            taken += c.taken;
+        }
+        EXPECT_EQ(taken, plain.added);
+        EXPECT_GT(list.found.size(), static_cast<size_t>(plain.added)) << "weaker attacks are listed too";
+    }
+}
