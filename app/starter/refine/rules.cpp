@@ -298,7 +298,9 @@ bool judged(const std::vector<Working> &w, const ProbedEvidence &v, int pitch, i
         return false;
     AddFeatures f = addFeatures(w, v, pitch, a, at, th);
     double p = addProbability(f);
-    bool taken = th.addModel == 0 ? proposable(w, v, pitch, a, at, th) : a.strength >= th.addStrength && p >= th.addCut;
+    bool taken = th.addModel == 0 ? proposable(w, v, pitch, a, at, th)
+                                  : a.strength >= th.addStrength && p >= th.addCut &&
+                                        (th.addModelBelow == 0 || !explainedBelow(w, v, pitch, at, th));
     if (list && a.strength >= list->gate)
         list->found.push_back({at, key, f, p, taken});
     return taken;

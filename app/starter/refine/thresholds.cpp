@@ -57,6 +57,7 @@ const std::vector<ThresholdField> &thresholdFields() {
         {"addOver", &RefineThresholds::addOver},
         {"addModel", &RefineThresholds::addModel},
         {"addCut", &RefineThresholds::addCut},
+        {"addModelBelow", &RefineThresholds::addModelBelow},
         {"addLength", &RefineThresholds::addLength},
         {"restrikeStrength", &RefineThresholds::restrikeStrength},
         {"restrikeRise", &RefineThresholds::restrikeRise},

@@ -68,7 +68,7 @@ class ServeApi(unittest.TestCase):
         self.assertEqual(view["state"], "done", view)
         self.assertIsNone(view["error"])
         self.assertEqual(view["progress"], 1)
-        self.assertTrue(view["summary"].startswith("prelude.wav -> result.mid and result.musicxml: 63 notes"),
+        self.assertTrue(view["summary"].startswith("prelude.wav -> result.mid and result.musicxml: 64 notes"),
                         view["summary"])
         progress = [v["progress"] for v in seen]
         self.assertEqual(progress, sorted(progress))

@@ -68,7 +68,7 @@ class ServePage(unittest.TestCase):
         self.assertEqual(job.get_attribute("data-state"), "done", job.text)
         roll = job.find_element(By.CSS_SELECTOR, "canvas.roll")
         wait.until(lambda d: roll.get_attribute("data-notes"))
-        self.assertEqual(roll.get_attribute("data-notes"), "63")
+        self.assertEqual(roll.get_attribute("data-notes"), "64")
         self.assertGreaterEqual(int(roll.get_attribute("data-bars")), 4)
         score = job.find_element(By.CSS_SELECTOR, ".score")
         wait.until(lambda d: score.get_attribute("data-rendered") == "yes")
