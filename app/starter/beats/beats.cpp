@@ -33,25 +33,13 @@ constexpr double ClearPulse = 0.3;
 // written is still followed, and the written beat is judged against them.
 constexpr double LevelReach = 3;
 
-// The sentence that rejects a beat outside the tempos written.
-double median(std::vector<double> v) {
-    if (v.empty())
-        return 0;
-    size_t mid = v.size() / 2;
-    std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(mid), v.end());
-    double upper = v[mid];
-    if (v.size() % 2 == 1)
-        return upper;
-    return (*std::max_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(mid)) + upper) / 2;
-}
-
 // The median of the tracker's beat periods, in onset-strength hops; 0 when it has none.
 double priorPeriodHops(const BeatTrack &track) {
     std::vector<double> periods;
     for (double p : track.periods)
         if (p > 0)
             periods.push_back(p);
-    return track.hopSeconds > 0 ? median(periods) / track.hopSeconds : 0;
+    return track.hopSeconds > 0 ? medianOf(periods) / track.hopSeconds : 0;
 }
 
 // Every other beat, on the half whose onsets are the stronger.
@@ -68,22 +56,12 @@ std::vector<double> strongerHalf(const std::vector<double> &beats, const std::ve
 
 }  // namespace
 
-double medianTempo(const std::vector<double> &beats) {
-    // Spans of eight (or four) beats smooth the beats' step of one analysis hop.
-    size_t span = beats.size() > 24 ? 8 : beats.size() > 8 ? 4 : 1;
-    std::vector<double> d;
-    for (size_t i = span; i < beats.size(); ++i)
-        d.push_back((beats[i] - beats[i - span]) / static_cast<double>(span));
-    double m = median(d);
-    return m > 0 ? 60 / m : 0;
-}
-
 double medianMapTempo(const std::vector<uint16_t> &values) {
     std::vector<double> d;
     for (uint16_t v : values)
         if (v != 0 && v != TempoMapEnd)
             d.push_back(v);
-    double m = median(d);
+    double m = medianOf(d);
     return m > 0 ? 60000 / m : 0;
 }
 

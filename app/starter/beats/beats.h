@@ -71,8 +71,6 @@ enum class BeatFailure {
 bool trackBeats(const std::string &path, double start, double end, BeatTrack &track,
                 const std::atomic<bool> *stop, std::string &cause, BeatFailure *failure = nullptr,
                 bool secondTracker = false);
-/** Median tempo of beat times in beats per minute; 0 with fewer than two beats. */
-double medianTempo(const std::vector<double> &beats);
 /** Median tempo of tempo-file values in beats per minute; 0 when none is a beat. */
 double medianMapTempo(const std::vector<uint16_t> &values);
 /** How clear the pulse is: about 0.1 for noise and speech, 0.3 and more for music. */

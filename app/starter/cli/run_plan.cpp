@@ -113,6 +113,8 @@ bool buildRunPlan(const StarterOptions &options, const std::string &dataDir, Run
     plan.metreSplitSlowBeat = std::getenv("SONOSCRIPTOR_METRE_SPLIT_EVIDENCE") != nullptr;
     plan.metreSecondTracker = std::getenv("SONOSCRIPTOR_METRE_SECOND_TRACKER") != nullptr;
     plan.metreShortPickup = std::getenv("SONOSCRIPTOR_METRE_LONG_PICKUP") == nullptr;
+    const char *dump = std::getenv("SONOSCRIPTOR_METRE_DUMP");
+    plan.metreDumpPath = dump ? dump : "";
     const char *framePulse = std::getenv("SONOSCRIPTOR_METRE_FRAME_PULSE");
     plan.metreFramePulse = !framePulse                            ? 0
                            : std::string(framePulse) == "instead" ? 1

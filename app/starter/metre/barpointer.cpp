@@ -154,13 +154,15 @@ BarPath bestPath(const std::vector<std::array<double, 5>> &fits, const std::vect
     }
     // Each path's total per tracked beat, with what other evidence says of its phase.
     int bar = static_cast<int>(states);
+    std::vector<double> phaseFits(states);
     for (size_t j = 0; j < states; ++j) {
         size_t phase = static_cast<size_t>((bar - start[j]) % bar);
         double bonus = phase < phaseBonus.size() ? phaseBonus[phase] : 0;
         score[j] = score[j] * MetreUnitsPerBeat / static_cast<double>(fits.size()) + bonus;
+        phaseFits[phase] = score[j];
     }
     size_t best = static_cast<size_t>(std::max_element(score.begin(), score.end()) - score.begin());
-    return {score[best], (bar - start[best]) % bar};
+    return {score[best], (bar - start[best]) % bar, std::move(phaseFits)};
 }
 
 // The shares of onsets (values above OnsetLine) at each place along a path of the first

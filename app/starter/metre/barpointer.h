@@ -26,6 +26,7 @@ struct PlaceChances {
 struct BarPath {
     double fit = 0;   // log-likelihood of the evidence along the path, per tracked beat
     int phase = 0;    // the unit of the first downbeat on the path, 0 .. bar units - 1
+    std::vector<double> phaseFits;  // the best path's fit with its first downbeat at each phase
 };
 
 /** What position j (0 .. bar units - 1) of a bar of the reading is. */

@@ -8,6 +8,7 @@
 #include <numeric>
 
 #include "app/starter/metre/barpointer.h"
+#include "app/starter/metre/split.h"
 
 namespace {
 
@@ -62,6 +63,12 @@ constexpr double SecondTempoAgreement = 0.04;
 // development pieces from 0.1 to 2 and none (0.5 in every leave-one-piece-out fold): +14 right
 // judgements of 576 there; 0.4 and 0.6 gave +10 and +11, no limit -1.
 constexpr double SecondTempoYields = 0.5;
+
+// The features' names in the dump (ReadingFeature order).
+constexpr const char *FeatureNames[FeatureCount] = {
+    "fit",           "tempoPrior",    "logTempo",     "barCost",    "fasterLevel",
+    "tripleRelation", "compoundUnclear", "compoundEvidence", "downbeatAccent", "downbeatBass",
+    "downbeatChange", "halvesAccent",  "halvesBass",   "halvesChange", "agreesSecond"};
 
 // Cosine distance between two chroma vectors: 0 alike, 1 with no pitch class in common.
 double chromaChange(const std::array<double, 12> &a, const std::array<double, 12> &b) {
@@ -148,15 +155,47 @@ double tempoPrior(double bpm) {
     return -0.5 * octaves * octaves;
 }
 
+// Whether a reading's beat or its part stands in a triple relation (two thirds, three halves) to the tracked beat.
+bool inTripleRelation(const MetreChoice &c) {
+    int part = c.beatUnits / c.parts;
+    return (c.beatUnits % MetreUnitsPerBeat != 0 && MetreUnitsPerBeat % c.beatUnits != 0) ||
+           (part % MetreUnitsPerBeat != 0 && MetreUnitsPerBeat % part != 0);
+}
+
 // The prior of a reading at its phase (log, per tracked beat).
 double readingPrior(const std::vector<double> &accents, const MetreChoice &c, double trackedTempo) {
-    int part = c.beatUnits / c.parts;
-    bool tripleRelation = (c.beatUnits % MetreUnitsPerBeat != 0 && MetreUnitsPerBeat % c.beatUnits != 0) ||
-                          (part % MetreUnitsPerBeat != 0 && MetreUnitsPerBeat % part != 0);
+    bool tripleRelation = inTripleRelation(c);
     bool compoundUnclear = c.parts == 3 && compoundEvidence(accents, c) < CompoundClear;
     return PriorWeight * tempoPrior(choiceTempo(c, trackedTempo)) - barCost(c.barBeats, c.parts) -
            (c.beatUnits < MetreUnitsPerBeat ? FasterLevelCost : 0) - (tripleRelation ? TripleRelationCost : 0) -
            (compoundUnclear ? CompoundCost : 0);
+}
+
+// The features of a reading at its phase with the bar pointer's fit; agreeTempo as in scoreReadings.
+ReadingFeatures featuresOf(const MetreEvidence &e, const std::vector<double> &accents, const std::vector<double> &bass,
+                           const MetreChoice &c, double fit, double agreeTempo) {
+    double bpm = choiceTempo(c, e.trackedTempo);
+    int bar = c.beatUnits * c.barBeats;
+    double compound = c.parts == 3 ? compoundEvidence(accents, c) : 0;
+    BeatHalves h = beatHalves(e, c);
+    ReadingFeatures f{};
+    f[FeatureFit] = fit;
+    f[FeatureTempoPrior] = tempoPrior(bpm);
+    f[FeatureLogTempo] = std::log2(bpm / PriorTempo);
+    f[FeatureBarCost] = barCost(c.barBeats, c.parts);
+    f[FeatureFasterLevel] = c.beatUnits < MetreUnitsPerBeat ? 1 : 0;
+    f[FeatureTripleRelation] = inTripleRelation(c) ? 1 : 0;
+    f[FeatureCompoundUnclear] = c.parts == 3 && compound < CompoundClear ? 1 : 0;
+    f[FeatureCompoundEvidence] = compound;
+    f[FeatureDownbeatAccent] = downbeatContrast(accents, bar, c.phase);
+    f[FeatureDownbeatBass] = downbeatContrast(bass, bar, c.phase);
+    f[FeatureDownbeatChange] = downbeatContrast(knownChanges(chordChanges(e.chromaSums, c.beatUnits)), bar, c.phase);
+    f[FeatureHalvesAccent] = h.beatAccent - h.halfAccent;
+    f[FeatureHalvesBass] = h.beatBass - h.halfBass;
+    f[FeatureHalvesChange] = h.beatChange - h.halfChange;
+    f[FeatureAgreesSecond] =
+        agreeTempo > 0 && std::fabs(bpm / agreeTempo - 1) <= SecondTempoAgreement ? 1 : 0;
+    return f;
 }
 
 // The evidence as the bar pointer reads it: accents and bass in standard deviations over the units.
@@ -164,19 +203,30 @@ struct Reading {
     std::vector<double> accents, bass;
 };
 
-// The best phase of one reading and its score; the score stays -infinity when it does not fit
-// the evidence.
-MetreChoice bestPhase(const MetreEvidence &e, const Reading &r, MetreChoice c, const ReadingModel &model) {
+// The best phase of one reading, its score and its features; the score stays -infinity (and the
+// features 0) when it does not fit the evidence. With otherPhases, the reading at each of its
+// other phases with the downbeat on a beat follows it.
+void bestPhase(const MetreEvidence &e, const Reading &r, MetreChoice c, const ReadingModel &model, double agreeTempo,
+               bool otherPhases, std::vector<ScoredReading> &out) {
     int bar = c.beatUnits * c.barBeats;
     double bpm = choiceTempo(c, e.trackedTempo);
     c.score = -INFINITY;
-    if (static_cast<long>(r.accents.size()) < LeastBars * bar || bpm < SlowestBeat || bpm > FastestBeat)
-        return c;
+    if (static_cast<long>(r.accents.size()) < LeastBars * bar || bpm < SlowestBeat || bpm > FastestBeat) {
+        out.push_back({c, {}, true});
+        return;
+    }
     BarPath path = followBarPointer(r.accents, r.bass, chordChanges(e.chromaSums, c.beatUnits), c,
                                     notesByPhase(e.notes, c), model);
     c.phase = path.phase;
     c.score = path.fit + readingPrior(r.accents, c, e.trackedTempo);
-    return c;
+    out.push_back({c, featuresOf(e, r.accents, r.bass, c, path.fit, agreeTempo), true});
+    for (int beat = 1; otherPhases && path.phaseFits.size() == static_cast<size_t>(bar) && beat < c.barBeats; ++beat) {
+        MetreChoice other = c;
+        other.phase = (c.phase + beat * c.beatUnits) % bar;
+        double fit = path.phaseFits[static_cast<size_t>(other.phase)];
+        other.score = fit + readingPrior(r.accents, other, e.trackedTempo);
+        out.push_back({other, featuresOf(e, r.accents, r.bass, other, fit, agreeTempo), false});
+    }
 }
 
 Reading readingOf(const MetreEvidence &e) { return {standardised(e.accents), standardised(e.bass)}; }
@@ -225,9 +275,9 @@ bool amongLevels(double bpm, double pulseTempo) {
     return false;
 }
 
-MetreChoice chooseMetre(const MetreEvidence &e, const MetreBounds &bounds, const ReadingModel &model,
-                        double secondTempo, double otherPulse) {
-    std::vector<MetreChoice> bests;
+std::vector<ScoredReading> scoreReadings(const MetreEvidence &e, const MetreBounds &bounds, const ReadingModel &model,
+                                         double otherPulse, double agreeTempo, bool otherPhases) {
+    std::vector<ScoredReading> scored;
     Reading r = readingOf(e);
     for (int parts : {2, 3})
         for (int b : BeatUnitChoices) {
@@ -242,8 +292,20 @@ MetreChoice chooseMetre(const MetreEvidence &e, const MetreBounds &bounds, const
             if (bounds.barBeats)
                 bars = {bounds.barBeats};
             for (int n : bars)
-                bests.push_back(bestPhase(e, r, MetreChoice{b, parts, n, 0, 0, 0}, model));
+                bestPhase(e, r, MetreChoice{b, parts, n, 0, 0, 0}, model, agreeTempo, otherPhases, scored);
         }
+    return scored;
+}
+
+const char *featureName(int feature) {
+    return feature >= 0 && feature < FeatureCount ? FeatureNames[feature] : "";
+}
+
+MetreChoice chooseMetre(const MetreEvidence &e, const MetreBounds &bounds, const ReadingModel &model,
+                        double secondTempo, double otherPulse) {
+    std::vector<MetreChoice> bests;
+    for (const ScoredReading &s : scoreReadings(e, bounds, model, otherPulse))
+        bests.push_back(s.choice);
     MetreChoice best = bestAgreeing(bests, e.trackedTempo, secondTempo);
     if (!std::isfinite(best.score))
         return MetreChoice{MetreUnitsPerBeat, 2, bounds.barBeats ? bounds.barBeats : 4, 0, 0, 0};

@@ -36,6 +36,35 @@ struct ReadingModel {
     bool accentsRemeasured = false;
 };
 
+// What may weigh a reading: the bar pointer's fit and each prior term apart, and the evidence
+// at its downbeats and at its beats, for a reading at one phase.
+enum ReadingFeature {
+    FeatureFit,              // the bar pointer's best path, log-likelihood per tracked beat
+    FeatureTempoPrior,       // the log-Gaussian tempo prior, unweighted
+    FeatureLogTempo,         // log2 of the beat's tempo over 100 a minute
+    FeatureBarCost,          // the bar's cost against 4/4
+    FeatureFasterLevel,      // 1: a beat faster than the tracked pulse
+    FeatureTripleRelation,   // 1: a beat or part two thirds or three halves of the tracked beat
+    FeatureCompoundUnclear,  // 1: a compound reading without accents on both thirds
+    FeatureCompoundEvidence, // the thirds' accents over the halves' (0 in simple time)
+    FeatureDownbeatAccent,   // accents at the downbeats over those at the same place of a beat
+    FeatureDownbeatBass,     // ... the bass onsets
+    FeatureDownbeatChange,   // ... the chord changes, in standard deviations
+    FeatureHalvesAccent,     // accents at the beats over those at their halves
+    FeatureHalvesBass,       // ... the bass onsets
+    FeatureHalvesChange,     // ... the chord changes (cosine distance)
+    FeatureAgreesSecond,     // 1: the beat keeps to the second tracker's tempo within 4 %
+    FeatureCount
+};
+using ReadingFeatures = std::array<double, FeatureCount>;
+
+// One reading at a phase, its hand-set score and its features.
+struct ScoredReading {
+    MetreChoice choice;
+    ReadingFeatures features{};
+    bool bestPhase = true;  // the phase the bar pointer's best path takes
+};
+
 // What the settings fix about the bar; 0: free.
 struct MetreBounds {
     int barBeats = 0;
@@ -58,6 +87,15 @@ double choiceTempo(const MetreChoice &c, double trackedTempo);
  *  (beats per minute, > 0), only the readings whose beat no level of that pulse has. */
 MetreChoice chooseMetre(const MetreEvidence &e, const MetreBounds &bounds, const ReadingModel &model = {},
                         double secondTempo = 0, double otherPulse = 0);
+/** Every reading chooseMetre weighs, at its best phase, with its hand-set score (-infinity where
+ *  it does not fit the evidence) and its features; agreeTempo is the second tracker's tempo the
+ *  features compare the beat with (0: none). With otherPhases, each fitting reading is followed
+ *  by the same reading with its downbeat on each of its other beats. */
+std::vector<ScoredReading> scoreReadings(const MetreEvidence &e, const MetreBounds &bounds,
+                                         const ReadingModel &model = {}, double otherPulse = 0,
+                                         double agreeTempo = 0, bool otherPhases = false);
+/** The name of a feature as the dump writes it ("" for none). */
+const char *featureName(int feature);
 /** Whether a beat of bpm keeps within 4 % to the beat of a reading of a pulse of pulseTempo (beats
  *  per minute) at any of the levels a reading may take. */
 bool amongLevels(double bpm, double pulseTempo);

@@ -103,6 +103,27 @@ MetreEvidence gatherEvidence(const BeatTrack &t, const std::vector<double> &beat
     return e;
 }
 
+double medianOf(std::vector<double> v) {
+    if (v.empty())
+        return 0;
+    size_t mid = v.size() / 2;
+    std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(mid), v.end());
+    double upper = v[mid];
+    if (v.size() % 2 == 1)
+        return upper;
+    return (*std::max_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(mid)) + upper) / 2;
+}
+
+double medianTempo(const std::vector<double> &beats) {
+    // Spans of eight (or four) beats smooth the beats' step of one analysis hop.
+    size_t span = beats.size() > 24 ? 8 : beats.size() > 8 ? 4 : 1;
+    std::vector<double> d;
+    for (size_t i = span; i < beats.size(); ++i)
+        d.push_back((beats[i] - beats[i - span]) / static_cast<double>(span));
+    double m = medianOf(d);
+    return m > 0 ? 60 / m : 0;
+}
+
 double meanTempo(const std::vector<double> &beats) {
     double span = beats.size() < 2 ? 0 : beats.back() - beats.front();
     return span > 0 ? 60 * static_cast<double>(beats.size() - 1) / span : 0;

@@ -29,6 +29,10 @@ struct MetreEvidence {
 double unitTime(const std::vector<double> &beats, long k);
 /** The mean rate of beats in beats per minute, first to last; 0 for fewer than two. */
 double meanTempo(const std::vector<double> &beats);
+/** The median of values (the mean of the middle two for an even count); 0 for none. */
+double medianOf(std::vector<double> v);
+/** Median tempo of beat times in beats per minute; 0 with fewer than two beats. */
+double medianTempo(const std::vector<double> &beats);
 /** The evidence of the track along its beats (two or more). */
 MetreEvidence gatherEvidence(const BeatTrack &track, const std::vector<double> &beats);
 /** Appends the pitch-class energy of the next unit to the evidence's running sums. */

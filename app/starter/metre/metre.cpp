@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <string>
 
 #include "app/starter/metre/beat_track.h"
 #include "app/starter/metre/split.h"
@@ -23,6 +25,8 @@ constexpr size_t LeastTrackedBeats = 8;
 constexpr double OtherPulses[] = {0.75, 4.0 / 3.0};
 // The most halvings or doublings of a pulse's tempo when it is folded (from 30 to 300 a minute: 2).
 constexpr int MostFoldSteps = 4;
+// A beat this little before the region's start (seconds) is listed as within it, as --beats lists.
+constexpr double ListedBeforeRegion = 1e-4;
 
 // The best reading of the evidence along the beats (keeping to another tracker's tempo where one does).
 MetreChoice readingAlong(const BeatTrack &track, const std::vector<double> &beats, const MetreBounds &bounds,
@@ -120,6 +124,81 @@ int shorterPickupPhase(const std::vector<double> &grid, const MetreChoice &c, lo
     return static_cast<int>(((first + half) % bar + bar) % bar);
 }
 
+// The time signature, beats and downbeats the reading c along `grid` writes into m (judged and
+// weak already set), the first downbeat the last one at or before the first sound; the tracked
+// beats in 4/4 where the reading leaves fewer than two beats.
+void writeBeats(const std::vector<double> &tracked, std::vector<double> grid, MetreChoice c, double sound,
+                bool shortPickup, Metre &m) {
+    signatureOf(c, m);
+    std::vector<long> units = beatUnits(grid, c, m.judged ? sound : grid.front());
+    if (shortPickup && m.judged && !units.empty()) {
+        c.phase = shorterPickupPhase(grid, c, units.front(), sound);
+        units = beatUnits(grid, c, sound);
+    }
+    if (units.size() < 2) {
+        // Too short for a bar of the reading: the tracked beats in 4/4.
+        grid = tracked;
+        c = MetreChoice{MetreUnitsPerBeat, 2, 4, 0, 0, 0};
+        m = Metre{};
+        units = beatUnits(grid, c, grid.front());
+    }
+    long bar = static_cast<long>(c.beatUnits) * c.barBeats;
+    for (long k : units) {
+        m.beats.push_back(unitTime(grid, k));
+        m.downbeats.push_back((k - units.front()) % bar == 0);
+        for (int p = 0; p < (c.parts == 3 ? 3 : 1); ++p)
+            m.gridBeats.push_back(unitTime(grid, k + p * c.beatUnits / 3));
+    }
+}
+
+// One line of the dump: a reading, what it writes and its features.
+std::string dumpLine(const ScoredReading &s, const Metre &m, double firstDownbeat, bool chosen,
+                     double trackedTempo, double agreeTempo) {
+    char text[400];
+    std::snprintf(text, sizeof text,
+                  "{\"chosen\": %s, \"bestPhase\": %s, \"beatUnits\": %d, \"parts\": %d, \"barBeats\": %d, "
+                  "\"phase\": %d, \"score\": %.6g, \"bpm\": %.4f, \"numerator\": %d, \"firstDownbeat\": %.4f, "
+                  "\"trackedTempo\": %.4f, \"agreeTempo\": %.4f, \"features\": {",
+                  chosen ? "true" : "false", s.bestPhase ? "true" : "false", s.choice.beatUnits, s.choice.parts,
+                  s.choice.barBeats, s.choice.phase, s.choice.score, medianTempo(m.beats), m.numerator, firstDownbeat,
+                  trackedTempo, agreeTempo);
+    std::string line = text;
+    for (int i = 0; i < FeatureCount; ++i) {
+        std::snprintf(text, sizeof text, "%s\"%s\": %.6g", i ? ", " : "", featureName(i),
+                      s.features[static_cast<size_t>(i)]);
+        line += text;
+    }
+    return line + "}}\n";
+}
+
+// Appends every reading of the tracked pulse to the dump at path, the chosen one c marked (none
+// where c was read along another pulse).
+void dumpReadings(const std::string &path, const BeatTrack &track, const std::vector<double> &tracked,
+                  const MetreBounds &bounds, const MetreInput &input, const MetreChoice &c, double sound) {
+    MetreEvidence e = gatherEvidence(track, tracked);
+    if (input.notes)
+        e.notes = noteEvidence(*input.notes, tracked);
+    std::string lines;
+    for (const ScoredReading &s : scoreReadings(e, bounds, input.model, 0, input.agreeTempo, true)) {
+        if (!std::isfinite(s.choice.score))
+            continue;
+        Metre m;
+        m.judged = true;
+        writeBeats(tracked, tracked, s.choice, sound, input.shortPickup, m);
+        double first = -1;
+        for (size_t i = 0; i < m.beats.size() && first < 0; ++i)
+            if (m.downbeats[i] && m.beats[i] >= track.regionStart - ListedBeforeRegion)
+                first = m.beats[i];
+        bool chosen = s.choice.beatUnits == c.beatUnits && s.choice.parts == c.parts &&
+                      s.choice.barBeats == c.barBeats && s.choice.phase == c.phase;
+        lines += dumpLine(s, m, first, chosen, e.trackedTempo, input.agreeTempo);
+    }
+    if (std::FILE *f = std::fopen(path.c_str(), "a")) {
+        std::fwrite(lines.data(), 1, lines.size(), f);
+        std::fclose(f);
+    }
+}
+
 }  // namespace
 
 std::vector<double> beatsAtRatio(const std::vector<double> &tracked, double ratio) {
@@ -185,26 +264,9 @@ Metre findMetre(const BeatTrack &track, const std::vector<double> &tracked, cons
         m.judged = c.score != 0;
         m.weak = m.judged && c.margin < WeakMargin;
     }
-    signatureOf(c, m);
     double sound = track.firstSound < 0 ? grid.front() : std::max(track.firstSound, grid.front());
-    std::vector<long> units = beatUnits(grid, c, m.judged ? sound : grid.front());
-    if (input.shortPickup && m.judged && !units.empty()) {
-        c.phase = shorterPickupPhase(grid, c, units.front(), sound);
-        units = beatUnits(grid, c, sound);
-    }
-    if (units.size() < 2) {
-        // Too short for a bar of the reading: the tracked beats in 4/4.
-        grid = tracked;
-        c = MetreChoice{MetreUnitsPerBeat, 2, 4, 0, 0, 0};
-        m = Metre{};
-        units = beatUnits(grid, c, grid.front());
-    }
-    long bar = static_cast<long>(c.beatUnits) * c.barBeats;
-    for (long k : units) {
-        m.beats.push_back(unitTime(grid, k));
-        m.downbeats.push_back((k - units.front()) % bar == 0);
-        for (int p = 0; p < (c.parts == 3 ? 3 : 1); ++p)
-            m.gridBeats.push_back(unitTime(grid, k + p * c.beatUnits / 3));
-    }
+    if (!input.dumpPath.empty() && m.judged)
+        dumpReadings(input.dumpPath, track, tracked, bounds, input, c, sound);
+    writeBeats(tracked, grid, c, sound, input.shortPickup, m);
     return m;
 }

@@ -82,6 +82,12 @@ struct MetreInput {
     // 1 more of 594 on the held-out ones (beats +6, first downbeats -5; slow written beats and an
     // oom-pah rag doubled), so it is off.
     bool splitSlowBeat = false;
+    // The second tracker's tempo (beats per minute; 0: none) as one feature of each reading in
+    // the dump, without the say secondTempo has in the choice.
+    double agreeTempo = 0;
+    // A developer's dump: every reading of the tracked pulse with its features and the beat, bar
+    // and first downbeat it would write, one JSON line each, appended to this file ("": none).
+    std::string dumpPath{};
 };
 
 /** The metre of a track along its tracked beats (two or more), the first at or before the

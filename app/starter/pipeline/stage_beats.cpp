@@ -82,7 +82,7 @@ Staged<BeatsFound> stageFindBeats(const EngineAudio &audio, const RunPlan &plan,
     std::string cause;
     BeatFailure failure = BeatFailure::Unreadable;
     if (!trackBeats(audio.wave, plan.region.start, plan.region.end, track, stopFlag(), cause, &failure,
-                    plan.metreSecondTracker)) {
+                    plan.metreSecondTracker || !plan.metreDumpPath.empty())) {
         r.failure = beatFailure(audio.wave, failure, cause);
         return r;
     }
@@ -93,7 +93,9 @@ Staged<BeatsFound> stageFindBeats(const EngineAudio &audio, const RunPlan &plan,
     double fallback = plan.tempo > 0 ? plan.tempo : 120;
     MetreInput input{false, nullptr, plan.pulsePeaks, plan.pulseProminence,
                      {plan.partsBassBelowBeat, plan.bassMixture, plan.accentsRemeasured}, plan.metreFourThirds};
-    input.secondTempo = medianTempo(track.secondBeats);
+    input.secondTempo = plan.metreSecondTracker ? medianTempo(track.secondBeats) : 0;
+    input.agreeTempo = medianTempo(track.secondBeats);
+    input.dumpPath = plan.metreDumpPath;
     input.shortPickup = plan.metreShortPickup;
     input.splitSlowBeat = plan.metreSplitSlowBeat;
     input.framePulse = plan.metreFramePulse == 1   ? FramePulseUse::Instead

@@ -79,6 +79,7 @@ struct RunPlan {
     bool metreFourThirds = false;     // the metre reads also along 3/4 and 4/3 of the tracked pulse (MetreInput)
     bool metreSplitSlowBeat = false;  // a slow beat whose halves look like beats read as two (MetreInput)
     bool metreSecondTracker = false;  // libaubio's own tracker's tempo picks the level where it can (MetreInput)
+    std::string metreDumpPath;        // every reading and its features appended here (MetreInput)
     bool metreShortPickup = true;     // a bar of four beats keeps its pick-up under half a bar (MetreInput)
     int metreFramePulse = 0;          // a joint tempo-and-phase tracker's beats: 0 not used, 1 read instead of
                                       // the tracked beats, 2 read besides them, 3 read instead of them

@@ -203,3 +203,45 @@ TEST(MetreChoice, ReadingsAnotherPulseHasAtALevelAreLeftOut) {
     EXPECT_EQ(apart.beatUnits, own.beatUnits);
     EXPECT_DOUBLE_EQ(apart.score, own.score);
 }
+
+TEST(MetreChoice, EveryReadingsFeaturesRecomposeItsScoreAndItsOtherPhasesFallOnItsBeats) {
+    // 3/4 at the tracked level, a chord a bar; the second tracker at 102 a minute.
+    MetreEvidence e = piece(48, U, 3, U / 2, 0, 100);
+    std::vector<ScoredReading> all = scoreReadings(e, {}, {}, 0, 102, true);
+    MetreChoice chosen = chooseMetre(e, {});
+    const ScoredReading *best = nullptr, *threeFour = nullptr;
+    for (const ScoredReading &s : all) {
+        const ReadingFeatures &f = s.features;
+        if (!std::isfinite(s.choice.score))
+            continue;
+        // The fit and the prior's terms as the hand-set chooser weighs them.
+        double hand = f[FeatureFit] + 0.3 * f[FeatureTempoPrior] - f[FeatureBarCost] - 0.2 * f[FeatureFasterLevel] -
+                      0.15 * f[FeatureTripleRelation] - 0.3 * f[FeatureCompoundUnclear];
+        EXPECT_NEAR(hand, s.choice.score, 1e-9) << s.choice.beatUnits << " " << s.choice.barBeats;
+        EXPECT_EQ(f[FeatureAgreesSecond], s.choice.beatUnits == U ? 1 : 0) << s.choice.beatUnits;
+        EXPECT_DOUBLE_EQ(f[FeatureLogTempo], std::log2(choiceTempo(s.choice, 100) / 100));
+        if (s.bestPhase && (!best || s.choice.score > best->choice.score))
+            best = &s;
+        if (s.bestPhase && s.choice.beatUnits == U && s.choice.barBeats == 3 && s.choice.parts == 2)
+            threeFour = &s;
+    }
+    ASSERT_TRUE(best && threeFour);
+    EXPECT_EQ(best->choice.beatUnits, chosen.beatUnits);
+    EXPECT_EQ(best->choice.barBeats, chosen.barBeats);
+    EXPECT_EQ(best->choice.phase, chosen.phase);
+    // The other phases of 3/4: on its other beats, fitting no better, their chords changing less.
+    int others = 0;
+    for (const ScoredReading &s : all)
+        if (!s.bestPhase && s.choice.beatUnits == U && s.choice.barBeats == 3 && s.choice.parts == 2) {
+            ++others;
+            EXPECT_EQ(s.choice.phase % U, threeFour->choice.phase % U);
+            EXPECT_NE(s.choice.phase, threeFour->choice.phase);
+            EXPECT_LT(s.features[FeatureFit], threeFour->features[FeatureFit]);
+            EXPECT_LT(s.features[FeatureDownbeatChange], threeFour->features[FeatureDownbeatChange]);
+            EXPECT_LT(s.features[FeatureDownbeatAccent], threeFour->features[FeatureDownbeatAccent]);
+        }
+    EXPECT_EQ(others, 2);
+    // Without the other phases, only the best phase of each reading.
+    for (const ScoredReading &s : scoreReadings(e, {}))
+        EXPECT_TRUE(s.bestPhase);
+}

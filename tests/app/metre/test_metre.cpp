@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <string>
 
 #include "app/starter/beats/beats.h"
 #include "app/starter/metre/metre.h"
@@ -144,6 +147,44 @@ TEST(Metre, AnAccentedClickTrackInThreeFourGivesThreeFourOnItsDownbeats) {
             EXPECT_EQ(m.downbeats[i], std::lround((m.beats[i] - 1.2) / 0.6) % 3 == 0) << m.beats[i];
         }
     }
+}
+
+TEST(Metre, TheDumpHoldsEveryReadingAndTheChosenOneWritesWhatTheMetreWrites) {
+    std::vector<double> tracked;
+    BeatTrack t = accentedTrack(0.6, 0.6, 48, {4, 10, 4}, 0.6, tracked);
+    addOffBeats(t, tracked, 0.5, 2);
+    addBars(t, 1.2, 1.8);
+    addNoise(t);
+    std::string path = testing::TempDir() + "metre_dump.jsonl";
+    std::remove(path.c_str());
+    MetreInput input;
+    input.dumpPath = path;
+    Metre m = findMetre(t, tracked, {}, input);
+    Metre plain = findMetre(t, tracked, {});
+    EXPECT_EQ(m.beats, plain.beats);
+    EXPECT_EQ(m.downbeats, plain.downbeats);
+    std::ifstream in(path);
+    std::string line, chosen;
+    int lines = 0, chosenLines = 0;
+    while (std::getline(in, line)) {
+        ++lines;
+        EXPECT_EQ(line.rfind("{\"chosen\": ", 0), 0u) << line;
+        EXPECT_EQ(line.substr(line.size() - 2), "}}") << line;
+        if (line.rfind("{\"chosen\": true", 0) == 0)
+            chosen = line, ++chosenLines;
+    }
+    std::remove(path.c_str());
+    EXPECT_GT(lines, 36);  // the readings at their best phases and at their other ones
+    ASSERT_EQ(chosenLines, 1);
+    // The chosen reading's line gives the beat, bar and first downbeat the metre writes.
+    double first = -1;
+    for (size_t i = 0; i < m.beats.size() && first < 0; ++i)
+        if (m.downbeats[i])
+            first = m.beats[i];
+    char expect[200];
+    std::snprintf(expect, sizeof expect, "\"bpm\": %.4f, \"numerator\": %d, \"firstDownbeat\": %.4f,",
+                  medianTempo(m.beats), m.numerator, first);
+    EXPECT_NE(chosen.find(expect), std::string::npos) << chosen << "\n" << expect;
 }
 
 TEST(Metre, AGivenTimeSignatureBoundsTheBar) {
