@@ -219,7 +219,9 @@ void bestPhase(const MetreEvidence &e, const Reading &r, MetreChoice c, const Re
                                     notesByPhase(e.notes, c), model);
     c.phase = path.phase;
     c.score = path.fit + readingPrior(r.accents, c, e.trackedTempo);
-    out.push_back({c, featuresOf(e, r.accents, r.bass, c, path.fit, agreeTempo), true});
+    // The features cost a pass over the grid per reading: only a dump (with the other phases) reads them.
+    out.push_back({c, otherPhases ? featuresOf(e, r.accents, r.bass, c, path.fit, agreeTempo) : ReadingFeatures{},
+                   true});
     for (int beat = 1; otherPhases && path.phaseFits.size() == static_cast<size_t>(bar) && beat < c.barBeats; ++beat) {
         MetreChoice other = c;
         other.phase = (c.phase + beat * c.beatUnits) % bar;

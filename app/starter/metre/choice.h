@@ -88,9 +88,10 @@ double choiceTempo(const MetreChoice &c, double trackedTempo);
 MetreChoice chooseMetre(const MetreEvidence &e, const MetreBounds &bounds, const ReadingModel &model = {},
                         double secondTempo = 0, double otherPulse = 0);
 /** Every reading chooseMetre weighs, at its best phase, with its hand-set score (-infinity where
- *  it does not fit the evidence) and its features; agreeTempo is the second tracker's tempo the
- *  features compare the beat with (0: none). With otherPhases, each fitting reading is followed
- *  by the same reading with its downbeat on each of its other beats. */
+ *  it does not fit the evidence). With otherPhases (a developer's dump), each fitting reading
+ *  carries its features and is followed by the same reading with its downbeat on each of its
+ *  other beats; agreeTempo is the second tracker's tempo the features compare the beat with (0:
+ *  none). Without it the features stay 0. */
 std::vector<ScoredReading> scoreReadings(const MetreEvidence &e, const MetreBounds &bounds,
                                          const ReadingModel &model = {}, double otherPulse = 0,
                                          double agreeTempo = 0, bool otherPhases = false);
