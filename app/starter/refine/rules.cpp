@@ -336,14 +336,19 @@ void markKept(const std::vector<Working> &w, CandidateList &list, size_t row) {
 }
 
 // Drops the measured notes of w to which the learned model gives less than dropCut, every note
-// measured before any is dropped (as the model was fitted).
+// measured before any is dropped (as the model was fitted); with dropModel 2, after the weak-note
+// and partner drops, among the notes they kept.
 void dropByModel(std::vector<Working> &w, const std::vector<TimedNote> &written, const ProbedEvidence &v,
                  const Timeline &t, const RefineThresholds &th, RefineCounts &counts) {
     CandidateList notes;
     listJudged(w, written, v, t, th, notes);
+    if (th.dropModel == 2) {
+        dropWeak(w, v, t, th, counts);
+        dropPartners(w, v, th, counts);
+    }
     size_t row = 0;
     for (Working &x : w)
-        if (measurable(x.note.pitch) && dropProbability(notes.judged[row++].features) < th.dropCut) {
+        if (measurable(x.note.pitch) && dropProbability(notes.judged[row++].features) < th.dropCut && !x.dropped) {
             x.dropped = true;
             counts.dropped += 1;
         }

@@ -75,10 +75,10 @@ TEST(LearnedAcceptance, TheListedCandidatesAreThoseTheRuleJudged) {
 
 namespace {
 
-// The thresholds of the learned judgement of the engine's notes.
-RefineThresholds judging() {
+// The thresholds of the learned judgement of the engine's notes (2: after the hand-set drops).
+RefineThresholds judging(double model) {
     RefineThresholds th;
-    th.dropModel = 1;
+    th.dropModel = model;
     return th;
 }
 
@@ -107,7 +107,7 @@ TEST(LearnedDrop, TheListedNotesAreThoseTheRulesJudgedAndTheModelDropsTheUnheard
     // G4 sounds from 1 s; the engine also wrote B4 where nothing sounds and C3 below the measured keys.
     AttackEvidence e = evidenceOf({{67, 1.0, 1.0}}, 3);
     std::vector<TimedNote> written = {note(67, 1.0, 2.0), note(71, 2.5, 2.75)};
-    for (const RefineThresholds &th : {RefineThresholds{}, judging()}) {
+    for (const RefineThresholds &th : {RefineThresholds{}, judging(1), judging(2)}) {
         RefineCounts plain, listing;
         CandidateList list;
         std::vector<TimedNote> without = applyRules(written, e, grid(), th, plain);
