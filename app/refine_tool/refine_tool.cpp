@@ -11,7 +11,10 @@
 // line i also gives OUT_DIR/i.candidates.tsv: every attack at least GATE dB strong
 // of a key with no note near it that the proposal rule looked at, a row each
 // (time, key as written, its features, the learned model's chance, whether a
-// note was added; tools/eval/learn_add.py reads them).
+// note was added; tools/eval/learn_add.py reads them), and OUT_DIR/i.judged.tsv:
+// every measured note of the engine's as the drop rules met it, a row each (onset,
+// key as written, what they may measure there, whether they kept it;
+// tools/eval/learn_drop.py reads them).
 // With --levels, NOTES.txt holds one note a line (onset in seconds, MIDI key)
 // and the tool prints each note's attack level in dB re the loudest band, the
 // measurement the velocities are made from (tools/calibrate/velocity.py).
@@ -150,6 +153,26 @@ bool writeCandidates(const std::string &path, const std::vector<AddCandidate> &f
     return static_cast<bool>(out);
 }
 
+// Writes the notes the drop rules judged to path as tab-separated rows under a header; false when it cannot.
+bool writeJudged(const std::string &path, const std::vector<DropCandidate> &judged) {
+    std::ofstream out(path);
+    out << "time\tkey";
+    for (const char *name : DropFeatureNames)
+        out << '\t' << name;
+    out << "\tkept\n";
+    char cell[32];
+    for (const DropCandidate &c : judged) {
+        std::snprintf(cell, sizeof cell, "%.4f", c.time);
+        out << cell << '\t' << c.key;
+        for (double x : dropFeatureValues(c.features)) {
+            std::snprintf(cell, sizeof cell, "%.6g", x);
+            out << '\t' << cell;
+        }
+        out << '\t' << (c.kept ? 1 : 0) << '\n';
+    }
+    return static_cast<bool>(out);
+}
+
 // Prints the attack level of each note listed in path (onset in seconds, key) in the recording audio.
 int printLevels(const std::string &audio, const std::string &path) {
     std::ifstream in(path);
@@ -215,6 +238,9 @@ int main(int argc, char **argv) {
         if (ok && usable && !o.candidates.empty() &&
             !writeCandidates((fs::path(o.outDir) / (std::to_string(i) + ".candidates.tsv")).string(), list.found))
             error = "the candidates cannot be written", ok = false;
+        if (ok && usable && !o.candidates.empty() &&
+            !writeJudged((fs::path(o.outDir) / (std::to_string(i) + ".judged.tsv")).string(), list.judged))
+            error = "the judged notes cannot be written", ok = false;
         if (!ok) {
             std::fprintf(stderr, "sonoscriptor-refine: %s\n", error.empty() ? ec.message().c_str() : error.c_str());
             return 5;

@@ -8,6 +8,10 @@ const std::array<const char *, AddFeatureCount> AddFeatureNames = {
     "strength", "shortRise", "rise", "level", "below", "peak", "over", "lowerSounds", "attackLevel", "pitch",
     "sounding"};
 
+const std::array<const char *, DropFeatureCount> DropFeatureNames = {
+    "strength", "shortRise", "nearStrength", "level", "rise", "below", "over", "lowerSounds", "struck", "peak",
+    "attackLevel", "pitch", "sounding", "confirmed", "moved"};
+
 namespace {
 
 // One straight piece of the model's curve over one input: between lo and hi the chance's log-odds
@@ -81,6 +85,89 @@ constexpr Segment Segments[] = {
 };
 constexpr double Bias = -19.6221;
 
+// The model of the engine's own notes fitted on every development piece (tools/eval/learn_drop.py
+// fit --l2 30: every measured note of 32 pieces in six renderings as the drop rules meet it, 29283;
+// a reference onset of its key within 50 ms makes one right). The key's pieces stop at 84: above
+// it too few notes to learn from, and a steep fall there dropped a flute's high notes.
+// BEGIN DropSegments
+constexpr Segment DropSegments[] = {
+    {0, 0, 3, -0.0589688},  // strength
+    {0, 3, 6, -0.391913},  // strength
+    {0, 6, 9, 0.0036311},  // strength
+    {0, 9, 12, -0.0199295},  // strength
+    {0, 12, 18, -0.0662019},  // strength
+    {0, 18, 30, 0.169563},  // strength
+    {1, 0, 3, -0.0547046},  // shortRise
+    {1, 3, 6, 0.520823},  // shortRise
+    {1, 6, 12, 0.0275249},  // shortRise
+    {1, 12, 30, -0.0889096},  // shortRise
+    {2, 0, 3, 0.398038},  // nearStrength
+    {2, 3, 6, 0.697611},  // nearStrength
+    {2, 6, 9, -0.0388815},  // nearStrength
+    {2, 9, 12, -0.102292},  // nearStrength
+    {2, 12, 18, 0.141065},  // nearStrength
+    {2, 18, 30, 0.10095},  // nearStrength
+    {3, -40, -30, 0.00442448},  // level
+    {3, -30, -24, 0.0117689},  // level
+    {3, -24, -20, 0.0549414},  // level
+    {3, -20, -16, -0.054048},  // level
+    {3, -16, -10, 0.164333},  // level
+    {3, -10, 0, 0.108404},  // level
+    {4, 0, 1, 0.870707},  // rise
+    {4, 1, 2, 0.789975},  // rise
+    {4, 2, 3, -0.243249},  // rise
+    {4, 3, 6, -0.0482347},  // rise
+    {4, 6, 12, -0.0774413},  // rise
+    {4, 12, 30, 0.0472305},  // rise
+    {5, -10, 0, 0.0888349},  // below
+    {5, 0, 2, -0.0189176},  // below
+    {5, 2, 4, 0.290871},  // below
+    {5, 4, 8, 0.290477},  // below
+    {5, 8, 30, 0.19457},  // below
+    {6, -30, -8, -0.170295},  // over
+    {6, -8, -5, 0.200961},  // over
+    {6, -5, -3, 0.209616},  // over
+    {6, -3, 0, 0.223569},  // over
+    {6, 0, 10, 0.0489544},  // over
+    {7, 0, 1, -0.0412269},  // lowerSounds
+    {8, 0, 1, -0.992456},  // struck
+    {9, -20, -2, 0.13155},  // peak
+    {9, -2, 0, 0.306892},  // peak
+    {9, 0, 1, 0.139753},  // peak
+    {9, 1, 2, 0.438224},  // peak
+    {9, 2, 4, 0.137053},  // peak
+    {9, 4, 8, 0.0354542},  // peak
+    {9, 8, 30, -0.0452349},  // peak
+    {10, -40, -30, 0.114921},  // attackLevel
+    {10, -30, -25, 0.285531},  // attackLevel
+    {10, -25, -20, 0.00699595},  // attackLevel
+    {10, -20, -15, 0.0070994},  // attackLevel
+    {10, -15, -10, 0.423838},  // attackLevel
+    {11, 21, 36, -0.0579408},  // pitch
+    {11, 36, 48, 0.0974002},  // pitch
+    {11, 48, 60, 0.051988},  // pitch
+    {11, 60, 72, 0.0995661},  // pitch
+    {11, 72, 84, -0.167644},  // pitch
+    {12, 0, 1, -0.489723},  // sounding
+    {12, 1, 2, -0.153622},  // sounding
+    {12, 2, 4, -0.0129497},  // sounding
+    {12, 4, 8, 0.0642695},  // sounding
+    {12, 8, 16, 0.237475},  // sounding
+    {13, 0, 1, 0.181663},  // confirmed
+    {14, 0, 1, 0.417153},  // moved
+};
+constexpr double DropBias = -9.16587;
+// END DropSegments
+
+/** The log-odds of a model's segments and bias at inputs x. */
+template <std::size_t N, std::size_t M>
+double logOdds(const Segment (&segments)[M], double bias, const std::array<double, N> &x) {
+    double z = bias;
+    for (const Segment &s : segments)
+        z += s.weight * (std::clamp(x[s.input], s.lo, s.hi) - s.lo);
+    return z;
+}
+
 }  // namespace
 
 std::array<double, AddFeatureCount> addFeatureValues(const AddFeatures &f) {
@@ -89,9 +176,14 @@ std::array<double, AddFeatureCount> addFeatureValues(const AddFeatures &f) {
 }
 
 double addProbability(const AddFeatures &f) {
-    std::array<double, AddFeatureCount> x = addFeatureValues(f);
-    double z = Bias;
-    for (const Segment &s : Segments)
-        z += s.weight * (std::clamp(x[s.input], s.lo, s.hi) - s.lo);
-    return 1.0 / (1.0 + std::exp(-z));
+    return 1.0 / (1.0 + std::exp(-logOdds(Segments, Bias, addFeatureValues(f))));
+}
+
+std::array<double, DropFeatureCount> dropFeatureValues(const DropFeatures &f) {
+    return {f.strength, f.shortRise, f.nearStrength, f.level, f.rise,  f.below,     f.over,     f.lowerSounds,
+            f.struck,   f.peak,      f.attackLevel,  f.pitch, f.sounding, f.confirmed, f.moved};
+}
+
+double dropProbability(const DropFeatures &f) {
+    return 1.0 / (1.0 + std::exp(-logOdds(DropSegments, DropBias, dropFeatureValues(f))));
 }

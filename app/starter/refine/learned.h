@@ -32,3 +32,34 @@ extern const std::array<const char *, AddFeatureCount> AddFeatureNames;
 std::array<double, AddFeatureCount> addFeatureValues(const AddFeatures &f);
 /** The model's chance, in [0, 1], that an attack with these features starts a note of its own. */
 double addProbability(const AddFeatures &f);
+
+// What the drop rules may measure of one of the engine's notes where they judge it (dB unless said
+// otherwise; the onset is the one the move rule left).
+struct DropFeatures {
+    double strength = 0;     // the strongest attack of its key in the span the weak-note rule looks at (0: none)
+    double shortRise = 0;    // that attack's rise within 20-30 ms in the short window
+    double nearStrength = 0;  // the strongest attack of its key within partnerWindow of the onset (0: none)
+    double level = 0;        // its key's mean level over the first step (re the loudest band)
+    double rise = 0;         // the rise of its key's fundamental at the onset
+    double below = 0;        // its least rise beyond the partials of the keys 12, 19 and 24 below
+    double over = 0;         // how far its partials stand above those of a lower note 12, 19 or 24 below
+                             // sounding then (the nearest such; 0 when none sounds)
+    double lowerSounds = 0;  // 1 when such a lower note sounds, else 0
+    double struck = 0;       // 1 when such a lower note starts within partnerWindow of it, else 0
+    double peak = 0;         // how far its partials stand above those a semitone and a tone beside it
+    double attackLevel = 0;  // its key's level just after the onset (the velocity's measure)
+    double pitch = 60;       // the key heard
+    double sounding = 0;     // how many other notes sound at its onset
+    double confirmed = 0;    // 1 when an attack of its key lies at the onset the engine wrote
+    double moved = 0;        // 1 when the move rule took it to an attack
+};
+
+// How many inputs the drop model reads, and their names in the order the dump writes them.
+constexpr std::size_t DropFeatureCount = 15;
+extern const std::array<const char *, DropFeatureCount> DropFeatureNames;
+
+/** The features in the order of DropFeatureNames. */
+std::array<double, DropFeatureCount> dropFeatureValues(const DropFeatures &f);
+/** The drop model's chance, in [0, 1], that a note with these features starts where a note of the
+ *  reference does (dropModel keeps it where that is at least dropCut). */
+double dropProbability(const DropFeatures &f);

@@ -283,6 +283,77 @@ AddFeatures addFeatures(const std::vector<Working> &w, const ProbedEvidence &v, 
     return f;
 }
 
+// What the drop rules may measure of note i of w (see DropFeatures); near: an attack lies at the
+// onset the engine wrote.
+DropFeatures dropFeatures(const std::vector<Working> &w, size_t i, bool near, const ProbedEvidence &v,
+                          const Timeline &t, const RefineThresholds &th) {
+    const TimedNote &n = w[i].note;
+    double g = stepLengthAt(t, n.on);
+    DropFeatures f;
+    if (const Attack *a = strongestAttack(v.evidence, n.pitch, n.on - th.moveBefore * g, n.on + th.moveAfter * g,
+                                          0, th)) {
+        f.strength = a->strength;
+        f.shortRise = a->shortRise;
+    }
+    if (const Attack *a = strongestAttack(v.evidence, n.pitch, n.on - th.partnerWindow, n.on + th.partnerWindow,
+                                          0, th))
+        f.nearStrength = a->strength;
+    f.level = meanLevel(v, ProbeKind::MeanLevel, n.pitch, n.on, n.on + g, th);
+    f.rise = probeValue(v, riseProbe(v.evidence, n.pitch, 0, n.on, th));
+    f.below = probeValue(v, riseProbe(v.evidence, n.pitch, 12, n.on, th));
+    for (int interval : {19, 24})
+        f.below = std::min(f.below, probeValue(v, riseProbe(v.evidence, n.pitch, interval, n.on, th)));
+    if (int interval = lowerPartner(w, n, th.partnerWindow)) {
+        f.lowerSounds = 1;
+        f.over = levelOverLower(v, n.pitch, interval, n.on, th);
+    }
+    f.struck = struckPartner(w, n, th.partnerWindow) != 0 ? 1 : 0;
+    f.peak = peakAcrossKeys(v, n.pitch, n.on, th);
+    f.attackLevel = probeValue(v, attackLevelProbe(v.evidence, n.pitch, n.on, th));
+    f.pitch = n.pitch;
+    f.sounding = static_cast<double>(std::count_if(w.begin(), w.end(), [&n](const Working &x) {
+        return &x.note != &n && !x.dropped && x.note.on <= n.on && x.note.off > n.on;
+    }));
+    f.confirmed = near ? 1 : 0;
+    f.moved = w[i].confirmed && !near ? 1 : 0;
+    return f;
+}
+
+// Lists every measured note of w as the drop rules meet it, with what they may measure there.
+void listJudged(const std::vector<Working> &w, const std::vector<TimedNote> &written, const ProbedEvidence &v,
+                const Timeline &t, const RefineThresholds &th, CandidateList &list) {
+    std::vector<bool> near = confirmedAsWritten(written, v.evidence, th);
+    for (size_t i = 0; i < w.size(); ++i)
+        if (measurable(w[i].note.pitch))
+            list.judged.push_back({w[i].note.on, w[i].note.key, dropFeatures(w, i, near[i], v, t, th), true});
+}
+
+// Marks the notes listed from row on that the drop rules dropped (the measured notes of w in order).
+void markKept(const std::vector<Working> &w, CandidateList &list, size_t row) {
+    for (const Working &x : w)
+        if (measurable(x.note.pitch) && row < list.judged.size())
+            list.judged[row++].kept = !x.dropped;
+}
+
+// Drops the measured notes of w to which the learned model gives less than dropCut, every note
+// measured before any is dropped (as the model was fitted); with dropModel 2, after the weak-note
+// and partner drops, among the notes they kept.
+void dropByModel(std::vector<Working> &w, const std::vector<TimedNote> &written, const ProbedEvidence &v,
+                 const Timeline &t, const RefineThresholds &th, RefineCounts &counts) {
+    CandidateList notes;
+    listJudged(w, written, v, t, th, notes);
+    if (th.dropModel == 2) {
+        dropWeak(w, v, t, th, counts);
+        dropPartners(w, v, th, counts);
+    }
+    size_t row = 0;
+    for (Working &x : w)
+        if (measurable(x.note.pitch) && dropProbability(notes.judged[row++].features) < th.dropCut && !x.dropped) {
+            x.dropped = true;
+            counts.dropped += 1;
+        }
+}
+
 // The weakest attack the proposal rule judges: addStrength, or a list's gate where that is weaker.
 double weakestJudged(const RefineThresholds &th, const CandidateList *list) {
     return list ? std::min(list->gate, th.addStrength) : th.addStrength;
@@ -358,6 +429,22 @@ std::vector<TimedNote> tidy(const std::vector<Working> &w) {
     return kept;
 }
 
+// The probes dropFeatures asks at an onset of pitch at `at` besides the level over the first step and
+// the attack level.
+std::vector<Probe> onsetProbes(const AttackEvidence &e, int pitch, double at, const RefineThresholds &th) {
+    std::vector<Probe> q{riseProbe(e, pitch, 0, at, th),
+                         levelProbe(e, ProbeKind::MeanLevel, pitch, at + PeakFrom, at + PeakTo, th)};
+    for (int interval : {12, 19, 24}) {
+        q.push_back(riseProbe(e, pitch, interval, at, th));
+        if (measurable(pitch - interval))
+            q.push_back(levelProbe(e, ProbeKind::MeanLevel, pitch - interval, at + PeakFrom, at + PeakTo, th));
+    }
+    for (int d : PeakNeighbours)
+        if (measurable(pitch + d))
+            q.push_back(levelProbe(e, ProbeKind::MeanLevel, pitch + d, at + PeakFrom, at + PeakTo, th));
+    return q;
+}
+
 // Hands add every probe the rules may ask about these notes (pitches: their measurable keys): the
 // level after each onset, the partner rises at each onset and at each attack an onset may move to,
 // the fundamental's rise and level at each attack strong enough to move or split a note, and the
@@ -374,6 +461,9 @@ void listProbes(const std::vector<TimedNote> &notes, const std::set<int> &pitche
     for (const TimedNote &n : notes)
         if (measurable(n.pitch)) {
             add(levelProbe(e, ProbeKind::MeanLevel, n.pitch, n.on, n.on + stepLengthAt(t, n.on), th));
+            if (list || th.dropModel != 0)  // everything dropFeatures measures at an onset as written
+                for (const Probe &q : onsetProbes(e, n.pitch, n.on, th))
+                    add(q);
             add(attackLevelProbe(e, n.pitch, n.on, th));
             if (th.restrikeOn != 0)
                 add(settledLevelProbe(e, n.pitch, n.on, th));
@@ -400,6 +490,9 @@ void listProbes(const std::vector<TimedNote> &notes, const std::set<int> &pitche
             if (th.restrikeOn != 0)
                 add(settledLevelProbe(e, pitch, at, th));  // an onset moved here
             partners(pitch, at);
+            if (list || th.dropModel != 0)  // an onset moved here, as dropFeatures measures it
+                for (const Probe &q : onsetProbes(e, pitch, at, th))
+                    add(q);
         }
     bool measured = list || th.addModel != 0;  // every feature of the learned acceptance is asked
     double gate = weakestJudged(th, list);
@@ -477,10 +570,17 @@ std::vector<TimedNote> runRules(const std::vector<TimedNote> &notes, const Attac
     ProbedEvidence v = probeEvidence(e, wantedProbes(notes, e, t, th, list));
     moveOnsets(w, v, t, th, counts);
     joinChords(w, notes, e, t, th);
-    if (th.dropOn != 0) {
+    size_t listed = list ? list->judged.size() : 0;
+    if (list)
+        listJudged(w, notes, v, t, th, *list);
+    if (th.dropOn != 0 && th.dropModel != 0)
+        dropByModel(w, notes, v, t, th, counts);
+    else if (th.dropOn != 0) {
         dropWeak(w, v, t, th, counts);
         dropPartners(w, v, th, counts);
     }
+    if (list)
+        markKept(w, *list, listed);
     if (th.splitOn != 0)
         splitNotes(w, v, t, th, counts);
     if (th.restrikeOn != 0)

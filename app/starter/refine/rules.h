@@ -39,11 +39,22 @@ struct AddCandidate {
     bool taken = false;
 };
 
+// One of the engine's notes the drop rules judge: its onset (seconds of the recording), its key as
+// written, what they may measure there and whether they kept it.
+struct DropCandidate {
+    double time = 0;
+    int key = 60;
+    DropFeatures features;
+    bool kept = true;
+};
+
 // A developer's list of the attacks the proposal rule looks at: every one at least gate dB strong
-// of a key with no note near it (whatever the rule's own strength threshold).
+// of a key with no note near it (whatever the rule's own strength threshold); and of every measured
+// note of the engine the drop rules judge.
 struct CandidateList {
     double gate = 3;
     std::vector<AddCandidate> found;
+    std::vector<DropCandidate> judged;
 };
 
 /** Applies move, drop, split, the splits at soft re-strikes (restrike.h), the drop of partners of

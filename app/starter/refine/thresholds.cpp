@@ -41,6 +41,8 @@ const std::vector<ThresholdField> &thresholdFields() {
         {"ownFundamental", &RefineThresholds::ownFundamental},
         {"dropStrength", &RefineThresholds::dropStrength},
         {"dropLevel", &RefineThresholds::dropLevel},
+        {"dropModel", &RefineThresholds::dropModel},
+        {"dropCut", &RefineThresholds::dropCut},
         {"partnerWindow", &RefineThresholds::partnerWindow},
         {"partnerStrength", &RefineThresholds::partnerStrength},
         {"partnerLevel", &RefineThresholds::partnerLevel},

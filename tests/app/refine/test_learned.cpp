@@ -72,3 +72,56 @@ TEST(LearnedAcceptance, TheListedCandidatesAreThoseTheRuleJudged) {
         EXPECT_GT(list.found.size(), static_cast<size_t>(plain.added)) << "weaker attacks are listed too";
     }
 }
+
+namespace {
+
+// The thresholds of the learned judgement of the engine's notes (2: after the hand-set drops).
+RefineThresholds judging(double model) {
+    RefineThresholds th;
+    th.dropModel = model;
+    return th;
+}
+
+}  // namespace
+
+TEST(LearnedDrop, AStruckNoteIsKeptAndAnUnheardOneIsNot) {
+    // A note the engine wrote on its key's attack: it rises, stands above its neighbours, holds.
+    DropFeatures struck;
+    struck.strength = 14, struck.shortRise = 9, struck.nearStrength = 14, struck.level = -14, struck.rise = 10;
+    struck.below = 9, struck.peak = 8, struck.attackLevel = -14, struck.pitch = 64, struck.sounding = 3;
+    struck.confirmed = 1;
+    EXPECT_GE(dropProbability(struck), RefineThresholds{}.dropCut);
+    // One written with a lower octave struck with it, where nothing of its own rose.
+    DropFeatures partial = struck;
+    partial.strength = 2, partial.shortRise = 1, partial.nearStrength = 0, partial.level = -30, partial.rise = 0;
+    partial.below = 0, partial.peak = -2, partial.attackLevel = -32, partial.lowerSounds = 1, partial.struck = 1;
+    partial.over = -12, partial.confirmed = 0;
+    EXPECT_LT(dropProbability(partial), RefineThresholds{}.dropCut);
+    DropFeatures wild = struck;
+    wild.level = -1e300, wild.pitch = std::numeric_limits<double>::infinity();
+    double p = dropProbability(wild);
+    EXPECT_TRUE(p >= 0 && p <= 1) << p;
+}
+
+TEST(LearnedDrop, TheListedNotesAreThoseTheRulesJudgedAndTheModelDropsTheUnheard) {
+    // G4 sounds from 1 s; the engine also wrote B4 where nothing sounds and C3 below the measured keys.
+    AttackEvidence e = evidenceOf({{67, 1.0, 1.0}}, 3);
+    std::vector<TimedNote> written = {note(67, 1.0, 2.0), note(71, 2.5, 2.75)};
+    for (const RefineThresholds &th : {RefineThresholds{}, judging(1), judging(2)}) {
+        RefineCounts plain, listing;
+        CandidateList list;
+        std::vector<TimedNote> without = applyRules(written, e, grid(), th, plain);
+        std::vector<TimedNote> with = applyRules(written, e, grid(), th, listing, list);
+        ASSERT_EQ(with.size(), without.size()) << "listing changes no note";
+        ASSERT_EQ(list.judged.size(), written.size());
+        int dropped = 0;
+        for (const DropCandidate &c : list.judged)
+            dropped += !c.kept;
+        EXPECT_EQ(dropped, plain.dropped);
+        ASSERT_EQ(with.size(), 1u) << th.dropModel;
+        EXPECT_EQ(with[0].key, 67);
+        EXPECT_TRUE(list.judged[0].features.confirmed == 1 && list.judged[1].features.confirmed == 0);
+        EXPECT_GE(dropProbability(list.judged[0].features), th.dropCut);
+        EXPECT_LT(dropProbability(list.judged[1].features), th.dropCut);
+    }
+}
