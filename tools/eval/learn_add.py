@@ -62,13 +62,14 @@ KNOTS = [
 ]
 
 
-def dump_one(args, key):
+def dump_one(args, key, lines="addOn=0\n"):
+    """Refines one engine file with the lines given and then --params, listing what the rules judged."""
     src = os.path.join(args.work, key)
     out = os.path.join(args.out, key)
     os.makedirs(out, exist_ok=True)
     params = os.path.join(out, "params.txt")
     with open(params, "w") as f:
-        f.write("addOn=0\n" + args.params + "\n")
+        f.write(lines + args.params + "\n")
     tempo = os.path.join(src, key + ".tempo.bin")
     proc = subprocess.run(["nice", "-n", "10", args.refine, os.path.join(CORPUS, "audio", key + ".wav"),
                            os.path.join(src, key + ".engine.mid"), out, "--settings",
@@ -110,10 +111,10 @@ def label(key, out):
     return c
 
 
-def basis(x):
+def basis(x, knots_of=KNOTS):
     """The inputs as the model reads them: per input, its part within each segment between its knots."""
     cols = []
-    for i, knots in enumerate(KNOTS):
+    for i, knots in enumerate(knots_of):
         for lo, hi in zip(knots[:-1], knots[1:]):
             cols.append(np.clip(x[:, i], lo, hi) - lo)
     return np.stack(cols, 1)
@@ -121,7 +122,11 @@ def basis(x):
 
 def fit(x, y, l2):
     """Weights and bias on the basis of the raw inputs from an L2-penalised logistic fit on standardised ones."""
-    z = basis(x)
+    return fit_basis(basis(x), y, l2)
+
+
+def fit_basis(z, y, l2):
+    """Weights and bias on the basis z from an L2-penalised logistic fit on its standardised columns."""
     mu, sd = z.mean(0), z.std(0) + 1e-9
     s = (z - mu) / sd
 
@@ -143,8 +148,8 @@ def fit_on(a, files):
     return fit(x[strong], y[strong], a.l2)
 
 
-def prob(x, weights, bias):
-    return 1 / (1 + np.exp(-(basis(x) @ weights + bias)))
+def prob(x, weights, bias, knots_of=KNOTS):
+    return 1 / (1 + np.exp(-(basis(x, knots_of) @ weights + bias)))
 
 
 def mean_f1(files, taken):

@@ -22,7 +22,6 @@ import concurrent.futures
 import csv
 import json
 import os
-import subprocess
 import sys
 
 import numpy as np
@@ -32,7 +31,8 @@ ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, HERE)
 from recall import CORPUS, TOLERANCE, keys  # noqa: E402
 from evaluate import SCORE_PY  # noqa: E402
-from learn_add import fit  # noqa: E402
+import learn_add  # noqa: E402
+from learn_add import fit_basis  # noqa: E402
 
 sys.path.insert(0, os.path.dirname(SCORE_PY))
 import mir_eval  # noqa: E402
@@ -61,28 +61,7 @@ KNOTS = [
 
 
 def dump_one(args, key):
-    src = os.path.join(args.work, key)
-    out = os.path.join(args.out, key)
-    os.makedirs(out, exist_ok=True)
-    params = os.path.join(out, "params.txt")
-    with open(params, "w") as f:
-        f.write(args.params + "\n")
-    tempo = os.path.join(src, key + ".tempo.bin")
-    proc = subprocess.run(["nice", "-n", "10", args.refine, os.path.join(CORPUS, "audio", key + ".wav"),
-                           os.path.join(src, key + ".engine.mid"), out, "--settings",
-                           os.path.join(src, key + ".settings.txt"), "--params", params, "--candidates",
-                           str(args.gate)] + (["--tempo-map", tempo] if os.path.exists(tempo) else []),
-                          capture_output=True, text=True)
-    if proc.returncode != 0:
-        print(key, proc.stderr.strip(), file=sys.stderr)
-
-
-def basis(x):
-    cols = []
-    for i, knots in enumerate(KNOTS):
-        for lo, hi in zip(knots[:-1], knots[1:]):
-            cols.append(np.clip(x[:, i], lo, hi) - lo)
-    return np.stack(cols, 1)
+    learn_add.dump_one(args, key, "")
 
 
 def label(key, out):
@@ -112,23 +91,12 @@ def fit_on(a, files):
     return fit_basis(basis(x), y, a.l2)
 
 
-def fit_basis(z, y, l2):
-    from scipy.optimize import minimize
-    mu, sd = z.mean(0), z.std(0) + 1e-9
-    s = (z - mu) / sd
-
-    def loss(w):
-        t = s @ w[1:] + w[0]
-        g = 1 / (1 + np.exp(-t)) - y
-        return (np.logaddexp(0, t) - y * t).sum() + 0.5 * l2 * (w[1:] ** 2).sum(), \
-            np.concatenate([[g.sum()], s.T @ g + l2 * w[1:]])
-
-    w = minimize(loss, np.zeros(z.shape[1] + 1), jac=True, method="L-BFGS-B", options={"maxiter": 2000}).x
-    return w[1:] / sd, w[0] - (w[1:] * mu / sd).sum()
+def basis(x):
+    return learn_add.basis(x, KNOTS)
 
 
 def prob(x, weights, bias):
-    return 1 / (1 + np.exp(-(basis(x) @ weights + bias)))
+    return learn_add.prob(x, weights, bias, KNOTS)
 
 
 def write_weights(path, weights, bias):
