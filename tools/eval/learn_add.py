@@ -168,7 +168,8 @@ def pr(files, taken):
     return (t & y).sum() / max(t.sum(), 1), (t & y).sum() / max(y.sum(), 1), int(t.sum())
 
 
-def main(argv):
+def command_line():
+    """The options both fitting scripts take; each adds its own and -j."""
     ap = argparse.ArgumentParser()
     ap.add_argument("what", choices=["dump", "fit"])
     ap.add_argument("--work", default="/tmp/recall10/dev")
@@ -181,6 +182,26 @@ def main(argv):
     ap.add_argument("--refine", default=os.path.join(ROOT, "build", "sonoscriptor-refine"))
     ap.add_argument("--l2", type=float, default=1.0)
     ap.add_argument("--folds", type=int, default=4)
+    return ap
+
+
+def dump_all(a, todo, dump):
+    """Dumps every file of todo with dump(a, key), a.jobs at a time, at a low priority."""
+    os.nice(10)
+    with concurrent.futures.ThreadPoolExecutor(a.jobs) as pool:
+        list(pool.map(lambda k: dump(a, k), todo))
+
+
+def piece_folds(todo, count):
+    """The pieces of todo sorted and dealt into count folds in turn (every rendering of a piece in
+    its piece's fold): the fold of each key of todo, and the fold of each piece."""
+    pieces = sorted({k.split(".")[0] for k in todo})
+    fold_of = {p: i % count for i, p in enumerate(pieces)}
+    return np.array([fold_of[k.split(".")[0]] for k in todo]), fold_of
+
+
+def main(argv):
+    ap = command_line()
     ap.add_argument("--min-strength", type=float, default=5.5,
                     help="the model is fitted on and takes only candidates at least this strong (addStrength)")
     ap.add_argument("--check", action="store_true")
@@ -190,14 +211,10 @@ def main(argv):
         sys.exit("learn_add.py fits on the development half only")
     todo = keys(a)
     if a.what == "dump":
-        os.nice(10)
-        with concurrent.futures.ThreadPoolExecutor(a.jobs) as pool:
-            list(pool.map(lambda k: dump_one(a, k), todo))
+        dump_all(a, todo, dump_one)
         return 0
     files = [label(k, a.out) for k in todo]
-    pieces = sorted({k.split(".")[0] for k in todo})
-    fold_of = {p: i % a.folds for i, p in enumerate(pieces)}
-    folds = np.array([fold_of[k.split(".")[0]] for k in todo])
+    folds, _ = piece_folds(todo, a.folds)
     allowed = [c["x"][:, 0] >= a.min_strength for c in files]
     oof = [np.zeros(len(c["y"])) for c in files]
     for k in range(a.folds):

@@ -17,8 +17,6 @@ notes whose out-of-fold chance is at least a cut with today's rules, on the same
 onset F1 is estimated from the refined file's counts, less the notes today kept that the model
 drops and plus those it keeps that today dropped.
 """
-import argparse
-import concurrent.futures
 import csv
 import json
 import os
@@ -130,18 +128,7 @@ def pr(files, keep):
 
 
 def main(argv):
-    ap = argparse.ArgumentParser()
-    ap.add_argument("what", choices=["dump", "fit"])
-    ap.add_argument("--work", default="/tmp/recall10/dev")
-    ap.add_argument("--out", required=True)
-    ap.add_argument("--soundfont", action="append", required=True)
-    ap.add_argument("--room", action="append", required=True)
-    ap.add_argument("--split", default="dev")
-    ap.add_argument("--gate", type=float, default=3)
-    ap.add_argument("--params", default="")
-    ap.add_argument("--refine", default=os.path.join(ROOT, "build", "sonoscriptor-refine"))
-    ap.add_argument("--l2", type=float, default=1.0)
-    ap.add_argument("--folds", type=int, default=4)
+    ap = learn_add.command_line()
     ap.add_argument("--only", choices=["all", "unconfirmed"], default="all",
                     help="the notes the model may drop: all, or those without an attack at the onset written")
     ap.add_argument("--with-rules", action="store_true",
@@ -154,14 +141,10 @@ def main(argv):
         sys.exit("learn_drop.py fits on the development half only")
     todo = keys(a)
     if a.what == "dump":
-        os.nice(10)
-        with concurrent.futures.ThreadPoolExecutor(a.jobs) as pool:
-            list(pool.map(lambda k: dump_one(a, k), todo))
+        learn_add.dump_all(a, todo, dump_one)
         return 0
     files = [label(k, a.out) for k in todo]
-    pieces = sorted({k.split(".")[0] for k in todo})
-    fold_of = {p: i % a.folds for i, p in enumerate(pieces)}
-    folds = np.array([fold_of[k.split(".")[0]] for k in todo])
+    folds, fold_of = learn_add.piece_folds(todo, a.folds)
     judged = [np.ones(len(c["y"]), bool) if a.only == "all" else c["x"][:, FEATURES.index("confirmed")] == 0
               for c in files]
     oof = [np.ones(len(c["y"])) for c in files]
@@ -173,7 +156,7 @@ def main(argv):
         if a.weights:
             write_weights(os.path.join(a.weights, f"fold{k}.txt"), w, b)
             with open(os.path.join(a.weights, f"fold{k}.pieces"), "w") as f:
-                f.write("\n".join(p for p in pieces if fold_of[p] == k) + "\n")
+                f.write("\n".join(p for p in sorted(fold_of) if fold_of[p] == k) + "\n")
         for i in np.where(folds == k)[0]:
             oof[i] = np.where(judged[i], prob(files[i]["x"], w, b), 1.0)
     today = [c["kept"] for c in files]
