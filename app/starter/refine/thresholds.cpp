@@ -60,6 +60,7 @@ const std::vector<ThresholdField> &thresholdFields() {
         {"addModel", &RefineThresholds::addModel},
         {"addCut", &RefineThresholds::addCut},
         {"addModelBelow", &RefineThresholds::addModelBelow},
+        {"addSure", &RefineThresholds::addSure},
         {"addLength", &RefineThresholds::addLength},
         {"restrikeStrength", &RefineThresholds::restrikeStrength},
         {"restrikeRise", &RefineThresholds::restrikeRise},
