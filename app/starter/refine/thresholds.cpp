@@ -61,6 +61,7 @@ const std::vector<ThresholdField> &thresholdFields() {
         {"addCut", &RefineThresholds::addCut},
         {"addModelBelow", &RefineThresholds::addModelBelow},
         {"addSure", &RefineThresholds::addSure},
+        {"addSureBelow", &RefineThresholds::addSureBelow},
         {"addLength", &RefineThresholds::addLength},
         {"restrikeStrength", &RefineThresholds::restrikeStrength},
         {"restrikeRise", &RefineThresholds::restrikeRise},
