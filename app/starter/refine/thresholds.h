@@ -91,9 +91,9 @@ struct RefineThresholds {
                                    // of fold on the development pieces, the ensembles 0.010 a file, 0.40 more with
                                    // the guitar losing 0.0075 a file, 0.50 0.0039) ...
     double addSureBelow = -8;      // ... its least rise beyond the partials of the keys 12, 19 and 24 below is at
-                                   // least this (dB): a piano's accompaniment leaves its octaves and twelfths 7-13 dB
-                                   // under its own partials with a chance of 0.6-0.9 (-6 to -10 and none within
-                                   // 0.0002 on the development pieces)
+                                   // least this (dB): a piano's accompaniment leaves its octaves and twelfths 6-23 dB
+                                   // under its own partials with a chance of 0.5-0.9 (-6 to -10 and none within
+                                   // 0.0003 of each other on the development pieces)
     double addLength = 1.0;        // a proposed note lasts this many steps (or to its key's next note): a longer
                                    // one hides the next attack of its key
     double restrikeStrength = 3.0; // an attack this strong inside a note, too weak to split it, ... (2 split too
