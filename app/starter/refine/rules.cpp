@@ -359,8 +359,16 @@ double weakestJudged(const RefineThresholds &th, const CandidateList *list) {
     return list ? std::min(list->gate, th.addStrength) : th.addStrength;
 }
 
+// Whether the learned model is sure enough of an attack (its chance p, what was measured there f) to take
+// it whatever the partials of the keys below explain: addSure, addSureBelow.
+bool sure(double p, const AddFeatures &f, const RefineThresholds &th) {
+    return p >= th.addSure && f.below >= th.addSureBelow;
+}
+
 // Whether an attack of pitch (key as written) at `at` is taken, by the conjunction of proposable or,
-// with addModel, by the learned model's chance; listed when a list is asked for and it is strong enough.
+// with addModel, by the learned model's chance (and, with addModelBelow, unless the partials of a lower
+// key explain it, which a chance of addSure overrides where the key rose at least addSureBelow beyond
+// them); listed when a list is asked for and it is strong enough.
 bool judged(const std::vector<Working> &w, const ProbedEvidence &v, int pitch, int key, const Attack &a, double at,
             const RefineThresholds &th, CandidateList *list) {
     if (!list && th.addModel == 0)
@@ -371,7 +379,8 @@ bool judged(const std::vector<Working> &w, const ProbedEvidence &v, int pitch, i
     double p = addProbability(f);
     bool taken = th.addModel == 0 ? proposable(w, v, pitch, a, at, th)
                                   : a.strength >= th.addStrength && p >= th.addCut &&
-                                        (th.addModelBelow == 0 || !explainedBelow(w, v, pitch, at, th));
+                                        (th.addModelBelow == 0 || sure(p, f, th) ||
+                                         !explainedBelow(w, v, pitch, at, th));
     if (list && a.strength >= list->gate)
         list->found.push_back({at, key, f, p, taken});
     return taken;

@@ -60,6 +60,8 @@ const std::vector<ThresholdField> &thresholdFields() {
         {"addModel", &RefineThresholds::addModel},
         {"addCut", &RefineThresholds::addCut},
         {"addModelBelow", &RefineThresholds::addModelBelow},
+        {"addSure", &RefineThresholds::addSure},
+        {"addSureBelow", &RefineThresholds::addSureBelow},
         {"addLength", &RefineThresholds::addLength},
         {"restrikeStrength", &RefineThresholds::restrikeStrength},
         {"restrikeRise", &RefineThresholds::restrikeRise},
