@@ -159,6 +159,7 @@ bool takeTrack(Cursor c, MidiContent &m, std::string &error) {
             m.leadingEvents.insert(m.leadingEvents.end(), c.bytes.begin() + start, c.bytes.begin() + c.pos);
     }
     m.tracks += 1;
+    m.cutShort = m.cutShort || !endOfTrack;
     return true;
 }
 
@@ -180,6 +181,7 @@ bool parseMidi(const std::vector<uint8_t> &bytes, MidiContent &m, std::string &e
         if (!takeNumber(c, 4, tag) || !takeNumber(c, 4, length))
             break;
         size_t chunkEnd = c.pos + std::min<size_t>(length, c.end - c.pos);
+        m.cutShort = m.cutShort || length > c.end - c.pos;
         if (tag == 0x4D54726B && !takeTrack(Cursor{bytes, c.pos, chunkEnd}, m, error))
             return false;
         c.pos = chunkEnd;

@@ -53,6 +53,8 @@ struct MidiContent {
     int64_t lastTick = 0;          // tick of the last event read
     int format = 0;
     int tracks = 0;                // track chunks read
+    bool cutShort = false;         // a chunk runs past the end of the file, or a track has no end: what
+                                   // could be read was kept, but the file is not whole
     // The events before the first note or marker of the first track, as written (delta times
     // included), without the end of the track.
     std::vector<uint8_t> leadingEvents;

@@ -16,7 +16,8 @@
 
 namespace {
 
-// True when one output is a regular file in place that reads back whole.
+// True when one output is a regular file in place that reads back whole: a MIDI file cut between
+// two events parses, so its chunks must also reach their stated length and its tracks their end.
 bool outputWhole(const std::string &path) {
     if (classifyOutput(path) != OutputTarget::File)
         return false;
@@ -24,7 +25,7 @@ bool outputWhole(const std::string &path) {
         return scoreFileWhole(path);
     MidiContent midi;
     std::string error;
-    return readMidiFile(path, midi, error);
+    return readMidiFile(path, midi, error) && !midi.cutShort;
 }
 
 // A number for JSON: null when unknown (negative).

@@ -60,6 +60,26 @@ TEST(MidiReader, KeepsNotesThatNeverEnd) {
     ASSERT_TRUE(parseMidi(withTrack({0x00, 0x91, 0x30, 0x40}), m, error));
     ASSERT_EQ(m.notes.size(), 1u);
     EXPECT_EQ(m.notes[0].offTick, -1);
+    EXPECT_TRUE(m.cutShort) << "no end of track";
+}
+
+TEST(MidiReader, AFileCutBetweenTwoEventsReadsButIsNotWhole) {
+    // A file cut off between events parses (what was read is kept), but says it is cut short: the
+    // track chunk states more bytes than the file holds. --skip-existing must not take it as done.
+    std::vector<uint8_t> whole = withTrack({0x00, 0x90, 0x3C, 0x50, 0x60, 0x80, 0x3C, 0x40, 0x00, 0xFF, 0x2F, 0x00});
+    MidiContent m;
+    std::string error;
+    ASSERT_TRUE(parseMidi(whole, m, error)) << error;
+    EXPECT_FALSE(m.cutShort);
+    std::vector<uint8_t> cut(whole.begin(), whole.end() - 3);  // the end of track left out
+    MidiContent c;
+    ASSERT_TRUE(parseMidi(cut, c, error)) << error;
+    EXPECT_EQ(c.notes.size(), 1u);
+    EXPECT_TRUE(c.cutShort);
+    std::vector<uint8_t> ended(whole.begin(), whole.end() - 7);  // cut after the note-on, no length fixed
+    MidiContent e;
+    ASSERT_TRUE(parseMidi(ended, e, error)) << error;
+    EXPECT_TRUE(e.cutShort);
 }
 
 TEST(MidiReader, KeepsEveryTempoAndTheMarkers) {
