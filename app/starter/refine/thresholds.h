@@ -85,11 +85,11 @@ struct RefineThresholds {
                                    // alone, 0.87 with this check; development pieces 0.7662 without it, 0.7596 with
                                    // it, in sample; held-out ones 0.7033 and 0.7020, precision 0.734 and 0.749,
                                    // velocity F1 0.338 and 0.354)
-    double addSure = 2;            // ... unless the model's chance is at least this and ... (an octave or twelfth a
+    double addSure = 0.45;         // ... unless the model's chance is at least this and ... (an octave or twelfth a
                                    // second instrument doubles is a note of its own however little it rises beyond
                                    // the lower one's partials; 2: the check is always asked; 0.45 gained 0.0044 out
                                    // of fold on the development pieces, the ensembles 0.010 a file, 0.40 more with
-                                   // the guitar losing 0.0075 a file, 0.50 0.0039) ...
+                                   // the guitar losing 0.0075 a file, 0.50 0.0039; held-out pieces +0.0030) ...
     double addSureBelow = -8;      // ... its least rise beyond the partials of the keys 12, 19 and 24 below is at
                                    // least this (dB): a piano's accompaniment leaves its octaves and twelfths 6-23 dB
                                    // under its own partials with a chance of 0.5-0.9 (-6 to -10 and none within
