@@ -88,19 +88,19 @@ std::vector<double> beatsAtHops(const BeatTrack &track, const std::vector<int64_
     for (int64_t h : hops)
         beats.push_back(track.regionStart + (static_cast<double>(h) - OnsetLatencyHops) * track.hopSeconds);
     if (medianTempo(beats) > HalvedAbove)
-        beats = strongerHalf(beats, hops, track.onsetStrength);
+        beats = strongerHalf(beats, hops, pulseStrengthOf(track));
     return fromFirstSound(track, std::move(beats));
 }
 
 // The beats placed along a pulse curve.
 std::vector<double> beatsAlong(const BeatTrack &track, const PulseCurve &pulse) {
-    return beatsAtHops(track, placeBeats(track.onsetStrength, pulse.periods));
+    return beatsAtHops(track, placeBeats(pulseStrengthOf(track), pulse.periods));
 }
 
 // The beats of the joint tempo-and-phase tracker.
 std::vector<double> framePulseAlong(const BeatTrack &track) {
-    return beatsAtHops(track,
-                       framePulseBeats(track.onsetStrength, track.hopSeconds, SlowestTrackedTempo, FastestTrackedTempo));
+    return beatsAtHops(track, framePulseBeats(pulseStrengthOf(track), track.hopSeconds, SlowestTrackedTempo,
+                                              FastestTrackedTempo));
 }
 
 // How the input asks the tempo curve's path to score the periods.
@@ -120,7 +120,7 @@ NoBeat judgeBeats(const BeatTrack &track, std::vector<double> &beats, bool &weak
     if (track.beats.size() < 4)
         return {NoBeatKind::TooFewBeats};
     PulseCurve pulse =
-        followClearestPulse(track.onsetStrength, priorPeriodHops(track), LeastPulseClarity, weak, score);
+        followClearestPulse(pulseStrengthOf(track), priorPeriodHops(track), LeastPulseClarity, weak, score);
     if (pulse.clarity < LeastPulseClarity)
         return {NoBeatKind::NoClearPulse};
     weak = weak || pulse.clarity < ClearPulse;
@@ -135,7 +135,7 @@ NoBeat judgeBeats(const BeatTrack &track, std::vector<double> &beats, bool &weak
 
 double pulseClarity(const BeatTrack &track) {
     bool otherLevel;
-    return followClearestPulse(track.onsetStrength, priorPeriodHops(track), LeastPulseClarity, otherLevel).clarity;
+    return followClearestPulse(pulseStrengthOf(track), priorPeriodHops(track), LeastPulseClarity, otherLevel).clarity;
 }
 
 NoBeat unsteadyReason(const BeatTrack &track) {
@@ -146,7 +146,7 @@ NoBeat unsteadyReason(const BeatTrack &track) {
 
 std::vector<double> beatsToFollow(const BeatTrack &track) {
     bool otherLevel;
-    return beatsAlong(track, followClearestPulse(track.onsetStrength, priorPeriodHops(track), LeastPulseClarity,
+    return beatsAlong(track, followClearestPulse(pulseStrengthOf(track), priorPeriodHops(track), LeastPulseClarity,
                                                  otherLevel));
 }
 

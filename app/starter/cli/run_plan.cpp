@@ -120,6 +120,12 @@ bool buildRunPlan(const StarterOptions &options, const std::string &dataDir, Run
                            : std::string(framePulse) == "instead" ? 1
                            : std::string(framePulse) == "folded"  ? 3
                                                                   : 2;
+    const char *onset = std::getenv("SONOSCRIPTOR_ONSET_STRENGTH");
+    plan.onsetStrength = !onset                            ? 0
+                         : std::string(onset) == "flux"    ? 1
+                         : std::string(onset) == "pulse"   ? 2
+                         : std::string(onset) == "tracker" ? 3
+                                                           : 0;
     plan.shortestNoteMs = options.shortestNoteMs;
     plan.sensitivity = options.sensitivity != 0 ? options.sensitivity : DefaultSensitivity;
     plan.force = options.force;
