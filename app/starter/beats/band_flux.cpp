@@ -41,6 +41,15 @@ std::vector<BandSpan> spansOf(const fmat_t *coefficients) {
 
 }  // namespace
 
+OnsetStrength onsetStrengthNamed(const std::string &name) {
+    return name == "flux"          ? OnsetStrength::BandFlux
+           : name == "pulse"       ? OnsetStrength::PulseBandFlux
+           : name == "tracker"     ? OnsetStrength::TrackerBandFlux
+           : name == "period"      ? OnsetStrength::PeriodBandFlux
+           : name == "flux-floors" ? OnsetStrength::BandFluxOwnFloors
+                                   : OnsetStrength::HighFrequency;
+}
+
 std::vector<smpl_t> semitoneBandEdges(double lowestHz, double highestHz, unsigned bins, int rate) {
     std::vector<smpl_t> edges;
     if (bins < 2 || rate <= 0 || !(lowestHz > 0))

@@ -5,6 +5,7 @@
 // that were dark a hop before.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include <aubio/aubio.h>
@@ -19,7 +20,19 @@ enum class OnsetStrength {
                     // high-frequency content for the metre's accents
     TrackerBandFlux,  // as PulseBandFlux, and libaubio's beat tracker fed the band flux too in place of
                       // its own spectral flux
+    PeriodBandFlux,   // the band flux for the tempo curve's periods only; the high-frequency content
+                      // for the pulse's clarity, the beats placed along the periods and the accents
+    BandFluxOwnFloors,  // as BandFlux, the pulse's clarity floors scaled by BandFluxClarityShare
 };
+
+// The band flux correlates less with itself at the beat period than the high-frequency content
+// does: over the 192 development renderings its pulse's median clarity is 0.3305 against 0.537.
+// A clarity floor set on the high-frequency content is this share of it on the band flux.
+constexpr double BandFluxClarityShare = 0.615;
+
+/** The onset strength a developer setting names: "flux", "pulse", "tracker", "period" or
+ *  "flux-floors"; the high-frequency content for any other name. */
+OnsetStrength onsetStrengthNamed(const std::string &name);
 
 // One triangular band: the first bin it weighs and its weights from there on.
 struct BandSpan {

@@ -64,17 +64,25 @@ double ditherSample(uint32_t &state) {
 }
 
 
-// True when the pulse follows an onset strength of its own (BeatTrack::pulseStrength).
-bool pulseHasOwnStrength(OnsetStrength use) {
-    return use == OnsetStrength::PulseBandFlux || use == OnsetStrength::TrackerBandFlux;
+// True when the band flux is the track's onset strength.
+bool fluxIsOnsetStrength(OnsetStrength use) {
+    return use == OnsetStrength::BandFlux || use == OnsetStrength::BandFluxOwnFloors;
 }
 
-// Room for the features of a number of hops, so that the arrays never grow by copying; the
-// pulse's own onset strength only when it has one.
-void reserveHops(BeatTrack &track, size_t hops, bool pulseOwnStrength) {
+// The track's own array the hop's band flux is kept in besides its onset strength (the pulse's,
+// the tempo curve's periods'), or none.
+std::vector<float> *fluxKeptIn(OnsetStrength use, BeatTrack &track) {
+    return use == OnsetStrength::PulseBandFlux || use == OnsetStrength::TrackerBandFlux ? &track.pulseStrength
+           : use == OnsetStrength::PeriodBandFlux                                      ? &track.periodStrength
+                                                                                       : nullptr;
+}
+
+// Room for the features of a number of hops, so that the arrays never grow by copying; the band
+// flux's own array only when it has one.
+void reserveHops(BeatTrack &track, size_t hops, OnsetStrength use) {
     track.onsetStrength.reserve(hops);
-    if (pulseOwnStrength)
-        track.pulseStrength.reserve(hops);
+    if (std::vector<float> *kept = fluxKeptIn(use, track))
+        kept->reserve(hops);
     track.spectrum.bassFlux.reserve(hops);
     track.spectrum.chroma.reserve(hops / SpectrumChromaEvery + 1);
 }
@@ -270,9 +278,9 @@ void followHop(Followers &f, BeatTrack &track) {
     std::copy(f.hopSpectrum.spectrum->norm, f.hopSpectrum.spectrum->norm + f.compressed->length, f.compressed->norm);
     cvec_logmag(f.compressed.get(), OnsetCompression);
     aubio_specdesc_do(f.onsetDescriptor.get(), f.compressed.get(), f.onset.get());
-    track.onsetStrength.push_back(f.use == OnsetStrength::BandFlux ? flux : f.onset->data[0]);
-    if (pulseHasOwnStrength(f.use))
-        track.pulseStrength.push_back(flux);
+    track.onsetStrength.push_back(fluxIsOnsetStrength(f.use) ? flux : f.onset->data[0]);
+    if (std::vector<float> *kept = fluxKeptIn(f.use, track))
+        kept->push_back(flux);
     addSpectrumHop(f.spectrum, f.in.get(), track.spectrum);
 }
 
@@ -303,6 +311,7 @@ bool trackBeats(const std::string &path, double start, double end, BeatTrack &tr
         return false;
     }
     track = BeatTrack{};
+    track.clarityScale = use == OnsetStrength::BandFluxOwnFloors ? BandFluxClarityShare : 1;
     track.regionStart = static_cast<double>(first) / info.samplerate;
     track.regionEnd = track.regionStart + static_cast<double>(count) / info.samplerate;
     if (count <= 0)
@@ -316,7 +325,7 @@ bool trackBeats(const std::string &path, double start, double end, BeatTrack &tr
         return false;
     }
     std::vector<float> block(static_cast<size_t>(hop) * static_cast<size_t>(info.channels));
-    reserveHops(track, static_cast<size_t>(count / hop) + 1, pulseHasOwnStrength(use));
+    reserveHops(track, static_cast<size_t>(count / hop) + 1, use);
     std::vector<std::pair<size_t, double>> louder;
     size_t hops = 0;
     for (sf_count_t done = 0; done < count; done += hop) {

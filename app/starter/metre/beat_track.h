@@ -14,6 +14,9 @@ struct BeatTrack {
     std::vector<double> secondBeats;  // libaubio's own tempo tracker on the same samples, when asked
     std::vector<float> onsetStrength;  // the onset detection function, one value per hop
     std::vector<float> pulseStrength;  // the pulse's own, when it reads another one; empty: onsetStrength
+    std::vector<float> periodStrength;  // the tempo curve's own for its periods alone; empty: the pulse's
+    double clarityScale = 1;   // the pulse's clarity floors are this share of those set on the
+                               // high-frequency content (another strength correlates less)
     SpectralTrack spectrum;     // chroma and bass onsets, one per onset strength
     double hopSeconds = 0;      // time between two onset strengths
     double regionStart = 0;     // the region tracked, in seconds of the file

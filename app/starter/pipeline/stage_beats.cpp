@@ -74,14 +74,6 @@ bool firstRunNotes(const EngineAudio &audio, const BeatTrack &track, const RunPl
     return true;
 }
 
-// The onset strength the plan asks the tracker for.
-OnsetStrength onsetStrengthOf(const RunPlan &plan) {
-    return plan.onsetStrength == 1   ? OnsetStrength::BandFlux
-           : plan.onsetStrength == 2 ? OnsetStrength::PulseBandFlux
-           : plan.onsetStrength == 3 ? OnsetStrength::TrackerBandFlux
-                                     : OnsetStrength::HighFrequency;
-}
-
 }  // namespace
 
 Staged<BeatsFound> stageFindBeats(const EngineAudio &audio, const RunPlan &plan, const std::string &tempDir) {
@@ -90,7 +82,8 @@ Staged<BeatsFound> stageFindBeats(const EngineAudio &audio, const RunPlan &plan,
     std::string cause;
     BeatFailure failure = BeatFailure::Unreadable;
     if (!trackBeats(audio.wave, plan.region.start, plan.region.end, track, stopFlag(), cause, &failure,
-                    plan.metreSecondTracker || !plan.metreDumpPath.empty(), onsetStrengthOf(plan))) {
+                    plan.metreSecondTracker || !plan.metreDumpPath.empty(),
+                    static_cast<OnsetStrength>(plan.onsetStrength))) {
         r.failure = beatFailure(audio.wave, failure, cause);
         return r;
     }

@@ -123,12 +123,14 @@ TEST(BandFlux, ThePulseReadsItsOwnStrengthWhereAsked) {
     ScratchDir dir;
     std::string path = dir.path + "legato.wav";
     ASSERT_TRUE(writeLegato(path, 22050, {60, 64, 67, 72, 67, 64, 60, 55}, 0.6));
-    BeatTrack hfc, everywhere, pulse, tracker;
+    BeatTrack hfc, everywhere, pulse, tracker, period, floors;
     std::string error;
     ASSERT_TRUE(trackBeats(path, 0, 0, hfc, nullptr, error)) << error;
     ASSERT_TRUE(trackBeats(path, 0, 0, everywhere, nullptr, error, nullptr, false, OnsetStrength::BandFlux));
     ASSERT_TRUE(trackBeats(path, 0, 0, pulse, nullptr, error, nullptr, false, OnsetStrength::PulseBandFlux));
     ASSERT_TRUE(trackBeats(path, 0, 0, tracker, nullptr, error, nullptr, false, OnsetStrength::TrackerBandFlux));
+    ASSERT_TRUE(trackBeats(path, 0, 0, period, nullptr, error, nullptr, false, OnsetStrength::PeriodBandFlux));
+    ASSERT_TRUE(trackBeats(path, 0, 0, floors, nullptr, error, nullptr, false, OnsetStrength::BandFluxOwnFloors));
     // The default has no strength of the pulse's own; the others keep the high-frequency content
     // for the metre and give the pulse the band flux.
     EXPECT_TRUE(hfc.pulseStrength.empty());
@@ -138,7 +140,29 @@ TEST(BandFlux, ThePulseReadsItsOwnStrengthWhereAsked) {
     EXPECT_EQ(pulse.pulseStrength, everywhere.onsetStrength);
     EXPECT_EQ(&pulseStrengthOf(pulse), &pulse.pulseStrength);
     EXPECT_EQ(tracker.pulseStrength, everywhere.onsetStrength);
+    // The tempo curve's periods alone may read it; its clarity floors are scaled only where the
+    // pulse reads it everywhere with floors of its own.
+    EXPECT_TRUE(period.pulseStrength.empty() && hfc.periodStrength.empty() && pulse.periodStrength.empty());
+    EXPECT_EQ(period.onsetStrength, hfc.onsetStrength);
+    EXPECT_EQ(period.periodStrength, everywhere.onsetStrength);
+    EXPECT_EQ(floors.onsetStrength, everywhere.onsetStrength);
+    EXPECT_TRUE(floors.pulseStrength.empty() && floors.periodStrength.empty());
+    EXPECT_EQ(floors.clarityScale, BandFluxClarityShare);
+    for (const BeatTrack *t : {&hfc, &everywhere, &pulse, &tracker, &period})
+        EXPECT_EQ(t->clarityScale, 1);
     // Only the last feeds libaubio's tracker with it.
     EXPECT_EQ(pulse.beats, hfc.beats);
     EXPECT_EQ(everywhere.beats, hfc.beats);
+    EXPECT_EQ(period.beats, hfc.beats);
+    EXPECT_EQ(floors.beats, hfc.beats);
+}
+
+TEST(BandFlux, TheSettingNamesEachUseAndAnythingElseIsTheDefault) {
+    EXPECT_EQ(onsetStrengthNamed("flux"), OnsetStrength::BandFlux);
+    EXPECT_EQ(onsetStrengthNamed("pulse"), OnsetStrength::PulseBandFlux);
+    EXPECT_EQ(onsetStrengthNamed("tracker"), OnsetStrength::TrackerBandFlux);
+    EXPECT_EQ(onsetStrengthNamed("period"), OnsetStrength::PeriodBandFlux);
+    EXPECT_EQ(onsetStrengthNamed("flux-floors"), OnsetStrength::BandFluxOwnFloors);
+    for (const char *other : {"", "hfc", "Flux", "flux "})
+        EXPECT_EQ(onsetStrengthNamed(other), OnsetStrength::HighFrequency) << other;
 }
