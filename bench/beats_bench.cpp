@@ -18,14 +18,15 @@
 
 namespace {
 
-void BM_BeatStagePerMinute(benchmark::State &state) {
+// The beat stage over a minute of audio with the onset strength `use`.
+void beatStagePerMinute(benchmark::State &state, OnsetStrength use) {
     std::string path = "/tmp/sonoscriptor-beats-bench-" + std::to_string(getpid()) + ".wav";
     bench_setup::writeChordWav(path, 44100, 2, 60);
     size_t hops = 0;
     for (auto _ : state) {
         BeatTrack track;
         std::string error;
-        if (!trackBeats(path, 0, 0, track, nullptr, error))
+        if (!trackBeats(path, 0, 0, track, nullptr, error, nullptr, false, use))
             state.SkipWithError(error.c_str());
         hops = track.onsetStrength.size();
         benchmark::DoNotOptimize(track.beats.data());
@@ -34,7 +35,14 @@ void BM_BeatStagePerMinute(benchmark::State &state) {
     state.SetLabel("60 s of 44100 Hz 16-bit stereo WAV");
     state.counters["hops"] = static_cast<double>(hops);
 }
+
+void BM_BeatStagePerMinute(benchmark::State &state) { beatStagePerMinute(state, OnsetStrength::HighFrequency); }
 BENCHMARK(BM_BeatStagePerMinute)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
+
+// The same with the band flux as the onset strength (a developer setting): its cost is the
+// difference.
+void BM_BeatStageBandFluxPerMinute(benchmark::State &state) { beatStagePerMinute(state, OnsetStrength::BandFlux); }
+BENCHMARK(BM_BeatStageBandFluxPerMinute)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
 
 // A hop's magnitude spectrum as the beat stage takes it: range(0) samples (1024: the tracker's
 // window, every hop; 4096: the metre's, every other hop), Hann-windowed, FFTW's real-to-complex

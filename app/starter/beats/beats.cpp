@@ -88,24 +88,41 @@ std::vector<double> beatsAtHops(const BeatTrack &track, const std::vector<int64_
     for (int64_t h : hops)
         beats.push_back(track.regionStart + (static_cast<double>(h) - OnsetLatencyHops) * track.hopSeconds);
     if (medianTempo(beats) > HalvedAbove)
-        beats = strongerHalf(beats, hops, track.onsetStrength);
+        beats = strongerHalf(beats, hops, pulseStrengthOf(track));
     return fromFirstSound(track, std::move(beats));
 }
 
 // The beats placed along a pulse curve.
 std::vector<double> beatsAlong(const BeatTrack &track, const PulseCurve &pulse) {
-    return beatsAtHops(track, placeBeats(track.onsetStrength, pulse.periods));
+    return beatsAtHops(track, placeBeats(pulseStrengthOf(track), pulse.periods));
 }
 
 // The beats of the joint tempo-and-phase tracker.
 std::vector<double> framePulseAlong(const BeatTrack &track) {
-    return beatsAtHops(track,
-                       framePulseBeats(track.onsetStrength, track.hopSeconds, SlowestTrackedTempo, FastestTrackedTempo));
+    return beatsAtHops(track, framePulseBeats(pulseStrengthOf(track), track.hopSeconds, SlowestTrackedTempo,
+                                              FastestTrackedTempo));
 }
 
 // How the input asks the tempo curve's path to score the periods.
 PulseScore pulseScoreOf(const MetreInput &input) {
     return input.pulsePeaks ? PulseScore::Peaks : input.pulseProminence ? PulseScore::Prominence : PulseScore::Plain;
+}
+
+// The least clarity of a pulse to follow, in the scale of the strength the pulse is read on.
+double leastClarity(const BeatTrack &track) { return LeastPulseClarity * track.clarityScale; }
+
+// The pulse the beats follow, its path scored as asked: its clarity on the pulse's strength; its
+// periods, and whether they lie at another level than the tracker's (otherLevel), on the tempo
+// curve's own strength where it has one, else on the pulse's too.
+PulseCurve pulseOf(const BeatTrack &track, bool &otherLevel, PulseScore score = PulseScore::Plain) {
+    PulseCurve pulse = followClearestPulse(pulseStrengthOf(track), priorPeriodHops(track), leastClarity(track),
+                                           otherLevel, score);
+    if (track.periodStrength.empty())
+        return pulse;
+    PulseCurve periods =
+        followClearestPulse(track.periodStrength, priorPeriodHops(track), LeastPulseClarity, otherLevel, score);
+    periods.clarity = pulse.clarity;
+    return periods;
 }
 
 // Why the recording has no steady beat to follow, or "" with the beats to follow in beats;
@@ -119,11 +136,10 @@ NoBeat judgeBeats(const BeatTrack &track, std::vector<double> &beats, bool &weak
         return {NoBeatKind::Silent};
     if (track.beats.size() < 4)
         return {NoBeatKind::TooFewBeats};
-    PulseCurve pulse =
-        followClearestPulse(track.onsetStrength, priorPeriodHops(track), LeastPulseClarity, weak, score);
-    if (pulse.clarity < LeastPulseClarity)
+    PulseCurve pulse = pulseOf(track, weak, score);
+    if (pulse.clarity < leastClarity(track))
         return {NoBeatKind::NoClearPulse};
-    weak = weak || pulse.clarity < ClearPulse;
+    weak = weak || pulse.clarity < ClearPulse * track.clarityScale;
     beats = beatsAlong(track, pulse);
     double tempo = medianTempo(beats);
     if (tempo * LevelReach < SlowestTrackedTempo || tempo > FastestTrackedTempo * LevelReach)
@@ -135,7 +151,7 @@ NoBeat judgeBeats(const BeatTrack &track, std::vector<double> &beats, bool &weak
 
 double pulseClarity(const BeatTrack &track) {
     bool otherLevel;
-    return followClearestPulse(track.onsetStrength, priorPeriodHops(track), LeastPulseClarity, otherLevel).clarity;
+    return pulseOf(track, otherLevel).clarity;
 }
 
 NoBeat unsteadyReason(const BeatTrack &track) {
@@ -146,8 +162,7 @@ NoBeat unsteadyReason(const BeatTrack &track) {
 
 std::vector<double> beatsToFollow(const BeatTrack &track) {
     bool otherLevel;
-    return beatsAlong(track, followClearestPulse(track.onsetStrength, priorPeriodHops(track), LeastPulseClarity,
-                                                 otherLevel));
+    return beatsAlong(track, pulseOf(track, otherLevel));
 }
 
 std::vector<uint16_t> tempoMapValues(const std::vector<double> &beats) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/starter/beats/band_flux.h"
 #include "app/starter/metre/beat_track.h"
 #include "app/starter/metre/metre.h"
 #include "app/starter/protocol/settings_file.h"
@@ -67,13 +68,16 @@ enum class BeatFailure {
 /** Tracks the beats of [start, end) of an audio file (end <= start: to its end); false with the
  *  failure's kind (when failure is given) and what the library said in cause ("" for nothing).
  *  With secondTracker, libaubio's own tempo tracker (its default detection function) runs on the
- *  same samples too and leaves its beats in BeatTrack::secondBeats. */
+ *  same samples too and leaves its beats in BeatTrack::secondBeats. `use` says which onset
+ *  strength the pulse and the metre read (BeatTrack::onsetStrength, pulseStrength, periodStrength)
+ *  and the scale of the pulse's clarity floors (BeatTrack::clarityScale). */
 bool trackBeats(const std::string &path, double start, double end, BeatTrack &track,
                 const std::atomic<bool> *stop, std::string &cause, BeatFailure *failure = nullptr,
-                bool secondTracker = false);
+                bool secondTracker = false, OnsetStrength use = OnsetStrength::HighFrequency);
 /** Median tempo of tempo-file values in beats per minute; 0 when none is a beat. */
 double medianMapTempo(const std::vector<uint16_t> &values);
-/** How clear the pulse is: about 0.1 for noise and speech, 0.3 and more for music. */
+/** How clear the pulse is on the strength it is read on: about 0.1 for noise and speech, 0.3 and
+ *  more for music on the high-frequency content (BeatTrack::clarityScale times that on another). */
 double pulseClarity(const BeatTrack &track);
 /** Why the beats do not form a steady pulse; kind None when they do. */
 NoBeat unsteadyReason(const BeatTrack &track);

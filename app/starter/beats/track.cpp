@@ -17,6 +17,7 @@
 
 #include "app/starter/audio/progress.h"
 #include "app/starter/audio/sound_file.h"
+#include "app/starter/beats/band_flux.h"
 
 namespace {
 
@@ -63,9 +64,25 @@ double ditherSample(uint32_t &state) {
 }
 
 
-// Room for the features of a number of hops, so that the arrays never grow by copying.
-void reserveHops(BeatTrack &track, size_t hops) {
+// True when the band flux is the track's onset strength.
+bool fluxIsOnsetStrength(OnsetStrength use) {
+    return use == OnsetStrength::BandFlux || use == OnsetStrength::BandFluxOwnFloors;
+}
+
+// The track's own array the hop's band flux is kept in besides its onset strength (the pulse's,
+// the tempo curve's periods'), or none.
+std::vector<float> *fluxKeptIn(OnsetStrength use, BeatTrack &track) {
+    return use == OnsetStrength::PulseBandFlux || use == OnsetStrength::TrackerBandFlux ? &track.pulseStrength
+           : use == OnsetStrength::PeriodBandFlux                                      ? &track.periodStrength
+                                                                                       : nullptr;
+}
+
+// Room for the features of a number of hops, so that the arrays never grow by copying; the band
+// flux's own array only when it has one.
+void reserveHops(BeatTrack &track, size_t hops, OnsetStrength use) {
     track.onsetStrength.reserve(hops);
+    if (std::vector<float> *kept = fluxKeptIn(use, track))
+        kept->reserve(hops);
     track.spectrum.bassFlux.reserve(hops);
     track.spectrum.chroma.reserve(hops / SpectrumChromaEvery + 1);
 }
@@ -98,6 +115,8 @@ struct Followers {
     std::unique_ptr<aubio_tempo_t, TempoCloser> second;  // libaubio's own tempo tracker, when asked
     std::unique_ptr<fvec_t, FvecCloser> secondOut;
     SpectrumFollower spectrum;
+    OnsetStrength use = OnsetStrength::HighFrequency;
+    BandFlux bandFlux;  // when the onset strength asked for reads it
     uint32_t noise = 1;
     std::vector<double> mono, dither;  // the hop's channel sums and its noise
 };
@@ -122,10 +141,10 @@ bool startTempo(Tempo &t, uint_t window, uint_t hop, int rate) {
     return true;
 }
 
-// One hop of tempo tracking on the hop's magnitudes; the beat's place within the hop (0..1), 0 for none
-// or when the hop lies below silenceDb. A beat moves the tracker's latest beat (Tempo::lastBeat).
-smpl_t tempoHop(Tempo &t, const cvec_t *magnitudes, const fvec_t *samples, smpl_t silenceDb) {
-    aubio_specdesc_do(t.flux.get(), magnitudes, t.detection.get());
+// One hop of tempo tracking on the hop's detection value (already in Tempo::detection); the beat's
+// place within the hop (0..1), 0 for none or when the hop lies below silenceDb. A beat moves the
+// tracker's latest beat (Tempo::lastBeat).
+smpl_t tempoHop(Tempo &t, const fvec_t *samples, smpl_t silenceDb) {
     smpl_t *window = t.window->data;
     if (t.position == static_cast<sint_t>(t.step) - 1) {
         aubio_beattracking_do(t.tracker.get(), t.window.get(), t.beats.get());
@@ -175,8 +194,14 @@ bool openRegion(const std::string &path, double start, double end, SndFile &file
 // Sets up the hop spectrum, the tracker, the onset strength and the metre's spectrum for windows
 // of `window` samples every `hop`, and libaubio's own tempo tracker when asked; false with the
 // failure's kind.
-bool startFollowers(Followers &f, uint_t window, uint_t hop, int rate, bool secondTracker, BeatFailure &failure) {
+bool startFollowers(Followers &f, uint_t window, uint_t hop, int rate, bool secondTracker, OnsetStrength use,
+                    BeatFailure &failure) {
     char hfc[] = "hfc";
+    f.use = use;
+    if (use != OnsetStrength::HighFrequency && !startBandFlux(f.bandFlux, window, rate)) {
+        failure = BeatFailure::TrackerSetUp;
+        return false;
+    }
     f.compressed.reset(new_cvec(window));
     f.onsetDescriptor.reset(new_aubio_specdesc(hfc, window));
     f.in.reset(new_fvec(hop));
@@ -232,7 +257,13 @@ void followHop(Followers &f, BeatTrack &track) {
     takeMagnitudes(f.hopSpectrum, f.hopSpectrum.spectrum->length);
     // The tracker drops a beat that falls into digital silence; a faint noise floor (mixHop) keeps
     // the beats of dry, synthetic recordings whose notes stop dead.
-    smpl_t place = tempoHop(f.tempo, f.hopSpectrum.spectrum.get(), f.in.get(), DitherSilenceDb);
+    const cvec_t *magnitudes = f.hopSpectrum.spectrum.get();
+    float flux = f.use == OnsetStrength::HighFrequency ? 0.0f : bandFluxHop(f.bandFlux, magnitudes);
+    if (f.use == OnsetStrength::TrackerBandFlux)
+        f.tempo.detection->data[0] = flux;
+    else
+        aubio_specdesc_do(f.tempo.flux.get(), magnitudes, f.tempo.detection.get());
+    smpl_t place = tempoHop(f.tempo, f.in.get(), DitherSilenceDb);
     double beat = track.regionStart + static_cast<double>(f.tempo.lastBeat / static_cast<smpl_t>(f.tempo.rate));
     if (place != 0 && beat >= track.regionStart && beat < track.regionEnd &&
         (track.beats.empty() || beat > track.beats.back())) {
@@ -247,7 +278,9 @@ void followHop(Followers &f, BeatTrack &track) {
     std::copy(f.hopSpectrum.spectrum->norm, f.hopSpectrum.spectrum->norm + f.compressed->length, f.compressed->norm);
     cvec_logmag(f.compressed.get(), OnsetCompression);
     aubio_specdesc_do(f.onsetDescriptor.get(), f.compressed.get(), f.onset.get());
-    track.onsetStrength.push_back(f.onset->data[0]);
+    track.onsetStrength.push_back(fluxIsOnsetStrength(f.use) ? flux : f.onset->data[0]);
+    if (std::vector<float> *kept = fluxKeptIn(f.use, track))
+        kept->push_back(flux);
     addSpectrumHop(f.spectrum, f.in.get(), track.spectrum);
 }
 
@@ -265,7 +298,8 @@ void settleFirstSound(BeatTrack &track, const std::vector<std::pair<size_t, doub
 }  // namespace
 
 bool trackBeats(const std::string &path, double start, double end, BeatTrack &track,
-                const std::atomic<bool> *stop, std::string &cause, BeatFailure *failure, bool secondTracker) {
+                const std::atomic<bool> *stop, std::string &cause, BeatFailure *failure, bool secondTracker,
+                OnsetStrength use) {
     SF_INFO info{};
     SndFile file;
     sf_count_t first = 0, count = 0;
@@ -277,6 +311,7 @@ bool trackBeats(const std::string &path, double start, double end, BeatTrack &tr
         return false;
     }
     track = BeatTrack{};
+    track.clarityScale = use == OnsetStrength::BandFluxOwnFloors ? BandFluxClarityShare : 1;
     track.regionStart = static_cast<double>(first) / info.samplerate;
     track.regionEnd = track.regionStart + static_cast<double>(count) / info.samplerate;
     if (count <= 0)
@@ -284,13 +319,13 @@ bool trackBeats(const std::string &path, double start, double end, BeatTrack &tr
     uint_t window = trackerWindow(info.samplerate), hop = window / 2;
     track.hopSeconds = static_cast<double>(hop) / info.samplerate;
     Followers f;
-    if (!startFollowers(f, window, hop, info.samplerate, secondTracker, failed)) {
+    if (!startFollowers(f, window, hop, info.samplerate, secondTracker, use, failed)) {
         if (failure)
             *failure = failed;
         return false;
     }
     std::vector<float> block(static_cast<size_t>(hop) * static_cast<size_t>(info.channels));
-    reserveHops(track, static_cast<size_t>(count / hop) + 1);
+    reserveHops(track, static_cast<size_t>(count / hop) + 1, use);
     std::vector<std::pair<size_t, double>> louder;
     size_t hops = 0;
     for (sf_count_t done = 0; done < count; done += hop) {

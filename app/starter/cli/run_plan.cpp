@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <set>
 
+#include "app/starter/beats/band_flux.h"
 #include "app/starter/cli/failures.h"
 #include "app/starter/protocol/engine_process.h"
 
@@ -120,6 +121,8 @@ bool buildRunPlan(const StarterOptions &options, const std::string &dataDir, Run
                            : std::string(framePulse) == "instead" ? 1
                            : std::string(framePulse) == "folded"  ? 3
                                                                   : 2;
+    const char *onset = std::getenv("SONOSCRIPTOR_ONSET_STRENGTH");
+    plan.onsetStrength = static_cast<int>(onsetStrengthNamed(onset ? onset : ""));
     plan.shortestNoteMs = options.shortestNoteMs;
     plan.sensitivity = options.sensitivity != 0 ? options.sensitivity : DefaultSensitivity;
     plan.force = options.force;

@@ -82,7 +82,8 @@ Staged<BeatsFound> stageFindBeats(const EngineAudio &audio, const RunPlan &plan,
     std::string cause;
     BeatFailure failure = BeatFailure::Unreadable;
     if (!trackBeats(audio.wave, plan.region.start, plan.region.end, track, stopFlag(), cause, &failure,
-                    plan.metreSecondTracker || !plan.metreDumpPath.empty())) {
+                    plan.metreSecondTracker || !plan.metreDumpPath.empty(),
+                    static_cast<OnsetStrength>(plan.onsetStrength))) {
         r.failure = beatFailure(audio.wave, failure, cause);
         return r;
     }

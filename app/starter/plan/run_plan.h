@@ -84,6 +84,8 @@ struct RunPlan {
     int metreFramePulse = 0;          // a joint tempo-and-phase tracker's beats: 0 not used, 1 read instead of
                                       // the tracked beats, 2 read besides them, 3 read instead of them
                                       // at the level their tempo gives (MetreInput::framePulse)
+    int onsetStrength = 0;            // the onset strength and what reads it (OnsetStrength, named by
+                                      // onsetStrengthNamed): 0 libaubio's high-frequency content
     // How to write it.
     bool force = false;              // an output may replace a file of its name
     bool skipExisting = false;       // an input whose outputs are all in place and whole is not worked on

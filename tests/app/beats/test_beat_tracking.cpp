@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <random>
 #include <sstream>
 #include <utility>
 
@@ -181,6 +182,30 @@ TEST(Steadiness, EachReasonForAConstantTempo) {
     EXPECT_EQ(unsteadyReason(t).kind, NoBeatKind::TooFewBeats);
 }
 
+TEST(Steadiness, AStrengthThatCorrelatesLessHasItsClarityFloorsScaled) {
+    // Clicks every half second in noise: a pulse a little less clear than the least followed on
+    // the high-frequency content, above that floor in the band flux's scale and faint there.
+    BeatTrack t = clearTrack(evenBeats(0.5, 0.5, 36), 18.5);
+    std::mt19937 noise(7);
+    std::uniform_real_distribution<float> level(0.0f, 10.0f);
+    for (float &s : t.onsetStrength)
+        s += level(noise);
+    double clarity = pulseClarity(t);
+    ASSERT_LT(clarity, 0.2);
+    ASSERT_GT(clarity, 0.2 * BandFluxClarityShare);
+    EXPECT_EQ(unsteadyReason(t).kind, NoBeatKind::NoClearPulse);
+    t.clarityScale = BandFluxClarityShare;
+    EXPECT_EQ(unsteadyReason(t).kind, NoBeatKind::None);
+    TempoPlan p = planTempo(t, defaultSettings(), false, 120);
+    ASSERT_TRUE(p.tracked) << static_cast<int>(p.fallback.kind);
+    EXPECT_TRUE(p.pulseWeak);
+    // Noise alone is still no pulse in that scale.
+    t.onsetStrength.assign(t.onsetStrength.size(), 1.0f);
+    for (float &s : t.onsetStrength)
+        s += level(noise);
+    EXPECT_EQ(unsteadyReason(t).kind, NoBeatKind::NoClearPulse);
+}
+
 TEST(Following, BeatsFallOnTheOnsetsAlsoWhereTheTrackerSkippedThem) {
     std::vector<double> onsets = evenBeats(0.5, 0.5, 20);
     BeatTrack t = clearTrack(onsets, 10.4);
@@ -190,6 +215,28 @@ TEST(Following, BeatsFallOnTheOnsetsAlsoWhereTheTrackerSkippedThem) {
     ASSERT_GE(f.size(), 20u);
     for (size_t i = 0; i < 20; ++i)
         EXPECT_NEAR(f[i], onsets[i], 1e-9) << i;
+}
+
+TEST(Following, TheTempoCurveReadsItsPeriodsOnItsOwnStrengthAndTheBeatsStayOnTheOnsets) {
+    // Onsets every 0.2 s, the tracker at 0.5 s: periods of 0.4 and 0.6 s both fit the onsets.
+    // A strength of the tempo curve's own at 0.6 s gives beats 0.6 s apart, at 0.4 s 0.4 s
+    // apart, each on the onsets, and the clarity stays the onsets' own.
+    std::vector<double> onsets = evenBeats(0.4, 0.2, 140);
+    BeatTrack t = clearTrack(onsets, 28.4);
+    t.periods.assign(t.beats.size(), 0.5);
+    double clarity = pulseClarity(t);
+    for (double period : {0.6, 0.4}) {
+        t.periodStrength = clearTrack(evenBeats(0.4, period, static_cast<int>(27 / period)), 28.4).onsetStrength;
+        std::vector<double> f = beatsToFollow(t);
+        EXPECT_NEAR(medianTempo(f), 60 / period, 1) << period;
+        ASSERT_GE(f.size(), 20u);
+        for (size_t i = 1; i + 1 < f.size(); ++i) {
+            double onset = 0.4 + 0.2 * std::round((f[i] - 0.4) / 0.2);
+            EXPECT_NEAR(f[i], onset, 0.011) << period << " " << i;
+        }
+        EXPECT_EQ(pulseClarity(t), clarity);
+        EXPECT_EQ(unsteadyReason(t).kind, NoBeatKind::None);
+    }
 }
 
 TEST(Following, TheBeatFollowsARitardandoAndStartsAtTheFirstSound) {
