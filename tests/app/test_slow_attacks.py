@@ -13,7 +13,10 @@ than none (43 against 40 of 108: the file was not aligned).
 
 The rule that starts such a note with its chord (joinWindow) is off by
 default (it lost on the development pieces); sonoscriptor-refine runs it on
-the engine's file of the default run, with the proposal of notes off: the
+the engine's file of the default run as it was when the rule was measured
+(the high-frequency content as the beats' onset strength,
+SONOSCRIPTOR_ONSET_STRENGTH=hfc: the band flux's beats move the engine's
+grid and so its notes), with the proposal of notes off: the
 rule moves the engine's notes, and the low pipes the proposals add at their
 own late attacks (four since an upper note's own level) would judge them
 instead. Checks, with no shift of any kind:
@@ -90,7 +93,8 @@ class SlowAttacks(unittest.TestCase):
         os.makedirs(refined)
         os.makedirs(kept)
         out = os.path.join(cls.tmp, "out.mid")
-        subprocess.run([STARTER, "--keep-engine-files", kept, wav, "-o", out], check=True, stdout=subprocess.DEVNULL)
+        subprocess.run([STARTER, "--keep-engine-files", kept, wav, "-o", out], check=True, stdout=subprocess.DEVNULL,
+                       env=dict(os.environ, SONOSCRIPTOR_ONSET_STRENGTH="hfc"))
         params = os.path.join(cls.tmp, "params.txt")
         with open(params, "w") as f:
             f.write("\n".join(PARAMS) + "\n")

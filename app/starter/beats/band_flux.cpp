@@ -42,12 +42,12 @@ std::vector<BandSpan> spansOf(const fmat_t *coefficients) {
 }  // namespace
 
 OnsetStrength onsetStrengthNamed(const std::string &name) {
-    return name == "flux"          ? OnsetStrength::BandFlux
-           : name == "pulse"       ? OnsetStrength::PulseBandFlux
-           : name == "tracker"     ? OnsetStrength::TrackerBandFlux
-           : name == "period"      ? OnsetStrength::PeriodBandFlux
-           : name == "flux-floors" ? OnsetStrength::BandFluxOwnFloors
-                                   : OnsetStrength::HighFrequency;
+    return name == "hfc"       ? OnsetStrength::HighFrequency
+           : name == "flux"    ? OnsetStrength::BandFlux
+           : name == "pulse"   ? OnsetStrength::PulseBandFlux
+           : name == "tracker" ? OnsetStrength::TrackerBandFlux
+           : name == "period"  ? OnsetStrength::PeriodBandFlux
+                               : OnsetStrength::BandFluxOwnFloors;
 }
 
 std::vector<smpl_t> semitoneBandEdges(double lowestHz, double highestHz, unsigned bins, int rate) {

@@ -14,15 +14,16 @@
 
 // Where the onset strength comes from, and what reads it.
 enum class OnsetStrength {
-    HighFrequency,  // libaubio's high-frequency content everywhere (the default)
-    BandFlux,       // the band flux everywhere the onset strength is read
+    BandFluxOwnFloors,  // the default: the band flux everywhere the onset strength is read, the pulse's
+                        // clarity floors scaled by BandFluxClarityShare
+    HighFrequency,  // libaubio's high-frequency content everywhere (the default before the band flux)
+    BandFlux,       // the band flux everywhere, the floors as set on the high-frequency content
     PulseBandFlux,  // the band flux for the pulse (tempo curve, beat placement, joint tracker); the
                     // high-frequency content for the metre's accents
     TrackerBandFlux,  // as PulseBandFlux, and libaubio's beat tracker fed the band flux too in place of
                       // its own spectral flux
     PeriodBandFlux,   // the band flux for the tempo curve's periods only; the high-frequency content
                       // for the pulse's clarity, the beats placed along the periods and the accents
-    BandFluxOwnFloors,  // as BandFlux, the pulse's clarity floors scaled by BandFluxClarityShare
 };
 
 // The band flux correlates less with itself at the beat period than the high-frequency content
@@ -30,8 +31,8 @@ enum class OnsetStrength {
 // A clarity floor set on the high-frequency content is this share of it on the band flux.
 constexpr double BandFluxClarityShare = 0.615;
 
-/** The onset strength a developer setting names: "flux", "pulse", "tracker", "period" or
- *  "flux-floors"; the high-frequency content for any other name. */
+/** The onset strength a developer setting names: "hfc" (the high-frequency content), "flux",
+ *  "pulse", "tracker" or "period"; the default (the band flux on its own floors) for any other. */
 OnsetStrength onsetStrengthNamed(const std::string &name);
 
 // One triangular band: the first bin it weighs and its weights from there on.

@@ -73,7 +73,7 @@ enum class BeatFailure {
  *  and the scale of the pulse's clarity floors (BeatTrack::clarityScale). */
 bool trackBeats(const std::string &path, double start, double end, BeatTrack &track,
                 const std::atomic<bool> *stop, std::string &cause, BeatFailure *failure = nullptr,
-                bool secondTracker = false, OnsetStrength use = OnsetStrength::HighFrequency);
+                bool secondTracker = false, OnsetStrength use = OnsetStrength::BandFluxOwnFloors);
 /** Median tempo of tempo-file values in beats per minute; 0 when none is a beat. */
 double medianMapTempo(const std::vector<uint16_t> &values);
 /** How clear the pulse is on the strength it is read on: about 0.1 for noise and speech, 0.3 and

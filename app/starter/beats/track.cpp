@@ -115,7 +115,7 @@ struct Followers {
     std::unique_ptr<aubio_tempo_t, TempoCloser> second;  // libaubio's own tempo tracker, when asked
     std::unique_ptr<fvec_t, FvecCloser> secondOut;
     SpectrumFollower spectrum;
-    OnsetStrength use = OnsetStrength::HighFrequency;
+    OnsetStrength use = OnsetStrength::BandFluxOwnFloors;
     BandFlux bandFlux;  // when the onset strength asked for reads it
     uint32_t noise = 1;
     std::vector<double> mono, dither;  // the hop's channel sums and its noise

@@ -85,7 +85,7 @@ struct RunPlan {
                                       // the tracked beats, 2 read besides them, 3 read instead of them
                                       // at the level their tempo gives (MetreInput::framePulse)
     int onsetStrength = 0;            // the onset strength and what reads it (OnsetStrength, named by
-                                      // onsetStrengthNamed): 0 libaubio's high-frequency content
+                                      // onsetStrengthNamed): 0 the band flux on its own floors
     // How to write it.
     bool force = false;              // an output may replace a file of its name
     bool skipExisting = false;       // an input whose outputs are all in place and whole is not worked on

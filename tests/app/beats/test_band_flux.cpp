@@ -13,6 +13,7 @@
 
 #include "app/starter/beats/band_flux.h"
 #include "app/starter/beats/beats.h"
+#include "app/starter/plan/run_plan.h"
 #include "tests/app/support.h"
 
 namespace {
@@ -111,7 +112,7 @@ TEST(BandFlux, PeaksWhereALegatoLineChangesPitchWhereTheHighFrequencyContentDoes
     ASSERT_TRUE(writeLegato(path, 44100, keys, noteSeconds));
     BeatTrack hfc, flux;
     std::string error;
-    ASSERT_TRUE(trackBeats(path, 0, 0, hfc, nullptr, error)) << error;
+    ASSERT_TRUE(trackBeats(path, 0, 0, hfc, nullptr, error, nullptr, false, OnsetStrength::HighFrequency)) << error;
     ASSERT_TRUE(trackBeats(path, 0, 0, flux, nullptr, error, nullptr, false, OnsetStrength::BandFlux)) << error;
     double fluxPeak = leastPeakAtChanges(flux, keys.size(), noteSeconds);
     double hfcPeak = leastPeakAtChanges(hfc, keys.size(), noteSeconds);
@@ -125,7 +126,7 @@ TEST(BandFlux, ThePulseReadsItsOwnStrengthWhereAsked) {
     ASSERT_TRUE(writeLegato(path, 22050, {60, 64, 67, 72, 67, 64, 60, 55}, 0.6));
     BeatTrack hfc, everywhere, pulse, tracker, period, floors;
     std::string error;
-    ASSERT_TRUE(trackBeats(path, 0, 0, hfc, nullptr, error)) << error;
+    ASSERT_TRUE(trackBeats(path, 0, 0, hfc, nullptr, error, nullptr, false, OnsetStrength::HighFrequency)) << error;
     ASSERT_TRUE(trackBeats(path, 0, 0, everywhere, nullptr, error, nullptr, false, OnsetStrength::BandFlux));
     ASSERT_TRUE(trackBeats(path, 0, 0, pulse, nullptr, error, nullptr, false, OnsetStrength::PulseBandFlux));
     ASSERT_TRUE(trackBeats(path, 0, 0, tracker, nullptr, error, nullptr, false, OnsetStrength::TrackerBandFlux));
@@ -162,7 +163,9 @@ TEST(BandFlux, TheSettingNamesEachUseAndAnythingElseIsTheDefault) {
     EXPECT_EQ(onsetStrengthNamed("pulse"), OnsetStrength::PulseBandFlux);
     EXPECT_EQ(onsetStrengthNamed("tracker"), OnsetStrength::TrackerBandFlux);
     EXPECT_EQ(onsetStrengthNamed("period"), OnsetStrength::PeriodBandFlux);
-    EXPECT_EQ(onsetStrengthNamed("flux-floors"), OnsetStrength::BandFluxOwnFloors);
-    for (const char *other : {"", "hfc", "Flux", "flux "})
-        EXPECT_EQ(onsetStrengthNamed(other), OnsetStrength::HighFrequency) << other;
+    EXPECT_EQ(onsetStrengthNamed("hfc"), OnsetStrength::HighFrequency);
+    for (const char *other : {"", "flux-floors", "HFC", "flux "})
+        EXPECT_EQ(onsetStrengthNamed(other), OnsetStrength::BandFluxOwnFloors) << other;
+    EXPECT_EQ(static_cast<int>(OnsetStrength::BandFluxOwnFloors), RunPlan{}.onsetStrength)
+        << "a plan built without the setting runs the default";
 }
