@@ -44,12 +44,13 @@ within one 16th note of it, after the best constant shift in whole grid
 steps (up to 16 beats either way); notes are matched one to one.
 
 Measured (reference notes found, following the tracked beats / constant;
-every true beat hit, mean offset of the printed beats +1 to +2 ms):
+every true beat hit, mean offset of the printed beats -4 to -2 ms, the
+Prelude's +2 ms):
   minuet at 96        90 / 90 of 98
   minuet at 132       92 / 92 of 98
   Gymnopedie at 72    39 / 39 of 41
   Prelude at 80      100 / 90 of 128   followed in eighths (160)
-  ritardando          91 / 51 of 98
+  ritardando          92 / 51 of 98
   accelerando         91 / 46 of 98
 The margin of 3 notes allows an onset or two that the beats' jitter of
 about one analysis hop (11.6 ms) moves across a grid line. With its true
