@@ -251,6 +251,15 @@ double mixHop(Followers &f, const std::vector<float> &block, sf_count_t got, int
     return hopPeak;
 }
 
+// The high-frequency content of the hop's log-compressed magnitudes (only asked where it is read: a
+// logarithm a bin every hop).
+float highFrequencyContent(Followers &f) {
+    std::copy(f.hopSpectrum.spectrum->norm, f.hopSpectrum.spectrum->norm + f.compressed->length, f.compressed->norm);
+    cvec_logmag(f.compressed.get(), OnsetCompression);
+    aubio_specdesc_do(f.onsetDescriptor.get(), f.compressed.get(), f.onset.get());
+    return f.onset->data[0];
+}
+
 // Runs the tracker, the onset strength and the metre's spectrum over the hop in the followers' input.
 void followHop(Followers &f, BeatTrack &track) {
     pushSamples(f.hopSpectrum, f.in->data, f.in->length);
@@ -275,10 +284,7 @@ void followHop(Followers &f, BeatTrack &track) {
         if (f.secondOut->data[0] != 0)
             track.secondBeats.push_back(track.regionStart + static_cast<double>(aubio_tempo_get_last_s(f.second.get())));
     }
-    std::copy(f.hopSpectrum.spectrum->norm, f.hopSpectrum.spectrum->norm + f.compressed->length, f.compressed->norm);
-    cvec_logmag(f.compressed.get(), OnsetCompression);
-    aubio_specdesc_do(f.onsetDescriptor.get(), f.compressed.get(), f.onset.get());
-    track.onsetStrength.push_back(fluxIsOnsetStrength(f.use) ? flux : f.onset->data[0]);
+    track.onsetStrength.push_back(fluxIsOnsetStrength(f.use) ? flux : highFrequencyContent(f));
     if (std::vector<float> *kept = fluxKeptIn(f.use, track))
         kept->push_back(flux);
     addSpectrumHop(f.spectrum, f.in.get(), track.spectrum);
