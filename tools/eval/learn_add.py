@@ -89,15 +89,22 @@ def read_candidates(path):
             "taken": np.array([r["taken"] == "1" for r in rows], bool)}
 
 
-def label(key, out):
-    """One file's candidates with their labels, and its counts without proposals (ref, est, matched)."""
-    c = read_candidates(os.path.join(out, key, "1.candidates.tsv"))
+def reference_matches(key, out):
+    """A rendering's reference notes, the pairs (reference, written) its refined file 0.mid matches
+    within TOLERANCE, and that file's counts (ref, est, matched)."""
     ref = read_notes(os.path.join(CORPUS, "ref", key.split(".")[0] + ".mid"))
     est = read_notes(os.path.join(out, key, "0.mid"), skip_percussion=False)
     ri, rp = as_arrays(ref)
     ei, ep = as_arrays(est)
     pairs = mir_eval.transcription.match_notes(ri, hz(rp), ei, hz(ep), onset_tolerance=TOLERANCE,
                                                offset_ratio=None) if len(ref) and len(est) else []
+    return ref, pairs, (len(ref), len(est), len(pairs))
+
+
+def label(key, out):
+    """One file's candidates with their labels, and its counts without proposals (ref, est, matched)."""
+    c = read_candidates(os.path.join(out, key, "1.candidates.tsv"))
+    ref, pairs, counts = reference_matches(key, out)
     hit = {i for i, _ in pairs}
     y = np.zeros(len(c["time"]), bool)
     for i, r in enumerate(ref):
@@ -107,7 +114,7 @@ def label(key, out):
         if len(near):
             y[near[np.argmin(np.abs(c["time"][near] - r["onset"]))]] = True
     c["y"] = y
-    c["counts"] = (len(ref), len(est), len(pairs))
+    c["counts"] = counts
     return c
 
 

@@ -28,14 +28,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, HERE)
 from recall import CORPUS, TOLERANCE, keys  # noqa: E402
-from evaluate import SCORE_PY  # noqa: E402
 import learn_add  # noqa: E402
 from learn_add import fit_basis  # noqa: E402
-
-sys.path.insert(0, os.path.dirname(SCORE_PY))
-import mir_eval  # noqa: E402
-from midinotes import read_notes  # noqa: E402
-from score import as_arrays, hz  # noqa: E402
 
 FEATURES = ["strength", "shortRise", "nearStrength", "level", "rise", "below", "over", "lowerSounds", "struck",
             "peak", "attackLevel", "pitch", "sounding", "confirmed", "moved"]
@@ -69,17 +63,12 @@ def label(key, out):
     c = {"time": np.array([float(r["time"]) for r in rows]), "key": np.array([int(r["key"]) for r in rows]),
          "x": np.array([[float(r[n]) for n in FEATURES] for r in rows], float).reshape(-1, len(FEATURES)),
          "kept": np.array([r["kept"] == "1" for r in rows], bool)}
-    ref = read_notes(os.path.join(CORPUS, "ref", key.split(".")[0] + ".mid"))
-    est = read_notes(os.path.join(out, key, "0.mid"), skip_percussion=False)
-    ri, rp = as_arrays(ref)
-    ei, ep = as_arrays(est)
-    pairs = mir_eval.transcription.match_notes(ri, hz(rp), ei, hz(ep), onset_tolerance=TOLERANCE,
-                                               offset_ratio=None) if len(ref) and len(est) else []
+    ref, _, counts = learn_add.reference_matches(key, out)
     y = np.zeros(len(rows), bool)
     for r in ref:
         y |= (c["key"] == r["pitch"]) & (np.abs(c["time"] - r["onset"]) <= TOLERANCE)
     c["y"] = y
-    c["counts"] = (len(ref), len(est), len(pairs))
+    c["counts"] = counts
     return c
 
 
