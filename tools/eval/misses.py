@@ -33,6 +33,12 @@ Every extra (an unmatched note of the judged file) falls in the first kind that 
 
 and, separately, `x_ruled` counts the extras the rules made (no engine note of the key within
 70 ms: moved there, split or proposed).
+
+With --peer MARGIN only the files whose basic-pitch output (CORPUS/bp/) scores an unshifted onset
+F1 more than MARGIN above the judged file's are counted, and of their misses only the reference
+notes basic-pitch hits: where it beats us. Their unproposed misses are split into `shadowed` and
+`clear`, and a second table counts the same misses by register (`<48` ... `>=84`, MIDI keys) and
+by how many reference notes sound at the onset (`poly1` ... `poly6+`, the note itself included).
 """
 import argparse
 import collections
@@ -46,7 +52,7 @@ import tempfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, HERE)
-from recall import CORPUS, INTERVALS, TOLERANCE, keys, mir_eval, read_notes  # noqa: E402
+from recall import CORPUS, INTERVALS, TOLERANCE, keys, mir_eval, onset_figures, read_notes  # noqa: E402
 from score import as_arrays, hz  # noqa: E402
 
 NEAR = 0.15         # how far a note of the key may lie to be that miss's late or early note, in seconds
@@ -56,6 +62,8 @@ NO_RULES = "nearStrength=1000 moveOn=0 splitOn=0 dropOn=0 restrikeOn=0 addOn=0"
 MISS_KINDS = ("late", "early", "held", "octave", "taken", "dropped", "unproposed")
 EXTRA_KINDS = ("x_timing", "x_repeat", "x_partial", "x_below", "x_other")
 EXTRA_COUNTS = ("shadowed", "reachable", "x_ruled")
+REGISTERS = ((48, "<48"), (60, "48-59"), (72, "60-71"), (84, "72-83"), (128, ">=84"))
+PEER_COUNTS = ("files", "clear") + tuple(r for _, r in REGISTERS) + tuple(f"poly{n}" for n in range(1, 6)) + ("poly6+",)
 
 
 def families():
@@ -103,22 +111,35 @@ def extra_kind(x, ref):
     return "x_other"
 
 
-def classify(ref, est, engine, proposed):
-    """Counts of the misses and extras of est by kind (see the module's comment)."""
+def peer_counts(r, ref):
+    """The register of reference note r and the number of reference notes sounding at its onset."""
+    register = next(name for top, name in REGISTERS if r["pitch"] < top)
+    sounding = sum(1 for o in ref if o["onset"] <= r["onset"] + TOLERANCE and o["offset"] > r["onset"])
+    return [register, f"poly{sounding}" if sounding < 6 else "poly6+"]
+
+
+def classify(ref, est, engine, proposed, peer_hits=None):
+    """Counts of the misses and extras of est by kind (see the module's comment); with peer_hits (the
+    reference notes basic-pitch hits), of the misses among them alone, by register and polyphony too."""
     hit_ref, hit_est = matched(ref, est)
     free = set(range(len(est))) - hit_est
     reach, _ = matched(ref, proposed)
     out = collections.Counter({k: 0 for k in ("ref", "est", "hits") + MISS_KINDS + EXTRA_KINDS + EXTRA_COUNTS})
     out.update(ref=len(ref), est=len(est), hits=len(hit_ref))
     for i, r in enumerate(ref):
-        if i in hit_ref:
+        if i in hit_ref or (peer_hits is not None and i not in peer_hits):
             continue
         kind = miss_kind(r, est, free, engine)
         out[kind] += 1
         if kind == "unproposed":
-            out["shadowed"] += any(r["pitch"] - o["pitch"] in INTERVALS and o["onset"] <= r["onset"] + TOLERANCE
-                                   and o["offset"] > r["onset"] for o in ref)
+            shadowed = any(r["pitch"] - o["pitch"] in INTERVALS and o["onset"] <= r["onset"] + TOLERANCE
+                           and o["offset"] > r["onset"] for o in ref)
+            out["shadowed"] += shadowed
             out["reachable"] += i in reach
+            if peer_hits is not None:
+                out["clear"] += not shadowed
+        if peer_hits is not None:
+            out.update(peer_counts(r, ref))
     for j in sorted(free):
         x = est[j]
         out[extra_kind(x, ref)] += 1
@@ -140,7 +161,17 @@ def one(args, key):
                        + (["--tempo-map", tempo] if os.path.exists(tempo) else []), capture_output=True, check=True)
         est, engine, proposed = (read_notes(os.path.join(out, f"{i}.mid"), skip_percussion=False) for i in range(3))
     ref = read_notes(os.path.join(CORPUS, "ref", key.split(".")[0] + ".mid"))
-    return key, classify(ref, est, engine, proposed)
+    if args.peer is None:
+        return key, classify(ref, est, engine, proposed)
+    bp = os.path.join(CORPUS, "bp", key + ".mid")
+    if not os.path.exists(bp):
+        return key, None
+    peer = read_notes(bp, skip_percussion=False)
+    if onset_figures(ref, peer)["f1"] - onset_figures(ref, est)["f1"] <= args.peer:
+        return key, None
+    out = classify(ref, est, engine, proposed, matched(ref, peer)[0])
+    out["files"] += 1
+    return key, out
 
 
 def rows_table(groups):
@@ -156,6 +187,14 @@ def rows_table(groups):
     return "\n".join(lines)
 
 
+def peer_table(groups):
+    head = ["group"] + list(PEER_COUNTS)
+    lines = ["| " + " | ".join(head) + " |", "|" + "---|" * len(head)]
+    for name, c in groups:
+        lines.append("| " + " | ".join([name] + [str(c[k]) for k in PEER_COUNTS]) + " |")
+    return "\n".join(lines)
+
+
 def main(argv):
     ap = argparse.ArgumentParser()
     ap.add_argument("--soundfont", action="append", required=True)
@@ -166,10 +205,11 @@ def main(argv):
     ap.add_argument("--params", default="")
     ap.add_argument("--by", choices=["piece", "family", "rendering"], action="append")
     ap.add_argument("--json")
+    ap.add_argument("--peer", type=float, help="only where basic-pitch's F1 is this much above ours, and the notes it hits")
     ap.add_argument("-j", "--jobs", type=int, default=2)
     a = ap.parse_args(argv)
     with concurrent.futures.ThreadPoolExecutor(a.jobs) as pool:
-        results = dict(pool.map(lambda k: one(a, k), keys(a)))
+        results = {k: c for k, c in pool.map(lambda k: one(a, k), keys(a)) if c is not None}
     fam = families()
     if a.json:
         with open(a.json, "w") as f:
@@ -183,6 +223,8 @@ def main(argv):
         for c in groups.values():
             total.update(c)
         print(rows_table(sorted(groups.items()) + [("**all**", total)]) + "\n")
+        if a.peer is not None:
+            print(peer_table(sorted(groups.items()) + [("**all**", total)]) + "\n")
     return 0
 
 
