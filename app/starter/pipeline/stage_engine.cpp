@@ -44,28 +44,38 @@ bool watchEngine(const EngineFiles &files, pid_t pid, JobProgress &progress, Eng
 }
 
 // Judges how the engine ended: the failure, unless it wrote a MIDI file to go on with (code 0 or 1).
-Failure judgeEngine(const EngineFiles &files, EngineRun &run, int exitCode, bool signalled) {
+Failure judgeEngine(const EngineFiles &files, EngineRun &run, int exitCode, bool signalled, bool cancelRequested) {
     StatusLine status = readStatus(files.statusPath);
     run.code = exitCode;
     run.status = status;
     run.detail = status.kind == StatusKind::Failure && status.code == exitCode ? status.detail : -1;
     Failure f;
-    if (signalled)
-        f.kind = FailureKind::EngineSignalled, f.number = exitCode - 128;
-    else if (exitCode == 0 && !isFinal(status.kind))
-        f.kind = FailureKind::NoLaunchToken;
-    else if (exitCode <= exitStatus(ExitCode::Cancelled) && !std::filesystem::exists(files.midiPath))
-        f.kind = FailureKind::NoEngineMidi;
-    else if (exitCode <= exitStatus(ExitCode::Cancelled))
-        return f;
-    else if (exitCode <= exitStatus(ExitCode::BadTiming))
-        f.kind = FailureKind::EngineCode, f.number = exitCode, f.detail = run.detail, f.engine = files.settings.engine;
-    else
-        f.kind = FailureKind::UnknownEngineCode, f.number = exitCode;
+    f.kind = engineEnding(exitCode, signalled, status, std::filesystem::exists(files.midiPath), cancelRequested);
+    if (f.kind == FailureKind::EngineSignalled)
+        f.number = exitCode - 128;
+    else if (f.kind == FailureKind::EngineCode)
+        f.number = exitCode, f.detail = run.detail, f.engine = files.settings.engine;
+    else if (f.kind == FailureKind::UnknownEngineCode)
+        f.number = exitCode;
     return f;
 }
 
 }  // namespace
+
+FailureKind engineEnding(int exitCode, bool signalled, const StatusLine &status, bool midiWritten,
+                         bool cancelRequested) {
+    // A cancel request written as the engine wrote its final line can take that line's place: the
+    // engine then ended with success before it could read the request.
+    bool finishedBeforeCancel =
+        cancelRequested && status.kind == StatusKind::Control && status.control == -1;
+    if (signalled)
+        return FailureKind::EngineSignalled;
+    if (exitCode == 0 && !isFinal(status.kind) && !finishedBeforeCancel)
+        return FailureKind::NoLaunchToken;
+    if (exitCode <= exitStatus(ExitCode::Cancelled))
+        return midiWritten ? FailureKind::None : FailureKind::NoEngineMidi;
+    return exitCode <= exitStatus(ExitCode::BadTiming) ? FailureKind::EngineCode : FailureKind::UnknownEngineCode;
+}
 
 Staged<EngineRun> stageRunEngine(const EngineFiles &files, const std::string &enginePath, JobProgress &progress) {
     Staged<EngineRun> r;
@@ -84,6 +94,6 @@ Staged<EngineRun> stageRunEngine(const EngineFiles &files, const std::string &en
     if (!watchEngine(files, pid, progress, r.value, exitCode, signalled))
         r.failure = interrupted();
     else
-        r.failure = judgeEngine(files, r.value, exitCode, signalled);
+        r.failure = judgeEngine(files, r.value, exitCode, signalled, progress.cancelling);
     return r;
 }

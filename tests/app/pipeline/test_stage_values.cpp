@@ -12,6 +12,7 @@
 #include "app/starter/cli/run_plan.h"
 #include "app/starter/pipeline/stages.h"
 #include "app/starter/protocol/engine_process.h"
+#include "app/starter/protocol/status.h"
 #include "app/starter/protocol/settings_check.h"
 #include "input/input.h"
 #include "tests/app/support.h"
@@ -221,3 +222,28 @@ TEST_F(StageValues, TheMetreFromNotesRunsTheEngineFirstAlongTheTrackedBeats) {
 }
 
 }  // namespace
+
+// How an engine run ended, told from its exit code and its status file's last line. A cancel request
+// written just as the engine wrote its final line takes that line's place; the engine had ended with
+// success and its MIDI file is whole, so the run goes on with it rather than blame the engine.
+TEST(EngineEnding, TellsEachWayAnEngineEnds) {
+    StatusLine success = parseStatus("100,48,72,0,0");
+    StatusLine failure = parseStatus("-3.015,128,-1,8,0");
+    StatusLine cancelRequest = parseStatus("-1");
+    StatusLine progress = parseStatus("42.5,48,72,8,0");
+    ASSERT_EQ(success.kind, StatusKind::Success);
+    ASSERT_EQ(cancelRequest.kind, StatusKind::Control);
+    EXPECT_EQ(engineEnding(0, false, success, true, false), FailureKind::None);
+    EXPECT_EQ(engineEnding(0, false, success, false, false), FailureKind::NoEngineMidi);
+    EXPECT_EQ(engineEnding(1, false, failure, true, true), FailureKind::None);  // cancelled part-way
+    EXPECT_EQ(engineEnding(3, false, failure, false, false), FailureKind::EngineCode);
+    EXPECT_EQ(engineEnding(42, false, StatusLine{}, false, false), FailureKind::UnknownEngineCode);
+    EXPECT_EQ(engineEnding(137, true, progress, false, true), FailureKind::EngineSignalled);
+    // An engine that never took the launch token leaves the starter's own lines.
+    EXPECT_EQ(engineEnding(0, false, StatusLine{}, false, false), FailureKind::NoLaunchToken);
+    EXPECT_EQ(engineEnding(0, false, progress, true, false), FailureKind::NoLaunchToken);
+    EXPECT_EQ(engineEnding(0, false, cancelRequest, true, false), FailureKind::NoLaunchToken);
+    // The cancel request in place of the final line of an engine that ended with success.
+    EXPECT_EQ(engineEnding(0, false, cancelRequest, true, true), FailureKind::None);
+    EXPECT_EQ(engineEnding(0, false, cancelRequest, false, true), FailureKind::NoEngineMidi);
+}
