@@ -174,25 +174,26 @@ def one(args, key):
     return key, out
 
 
+def markdown(head, rows):
+    """A Markdown table of the head and the rows (lists of cells)."""
+    line = lambda cells: "| " + " | ".join(cells) + " |"
+    return "\n".join([line(head), "|" + "---|" * len(head)] + [line(r) for r in rows])
+
+
 def rows_table(groups):
     head = ["group", "ref", "hits", "P", "R"] + list(MISS_KINDS) + ["(shadowed", "reachable)"] + \
         [k[2:] for k in EXTRA_KINDS] + ["(ruled)"]
-    lines = ["| " + " | ".join(head) + " |", "|" + "---|" * len(head)]
+    rows = []
     for name, c in groups:
         p = c["hits"] / c["est"] if c["est"] else 0
         r = c["hits"] / c["ref"] if c["ref"] else 0
-        lines.append("| " + " | ".join([name, str(c["ref"]), str(c["hits"]), f"{p:.2f}", f"{r:.2f}"]
-                                       + [str(c[k]) for k in MISS_KINDS + ("shadowed", "reachable") + EXTRA_KINDS
-                                          + ("x_ruled",)]) + " |")
-    return "\n".join(lines)
+        rows.append([name, str(c["ref"]), str(c["hits"]), f"{p:.2f}", f"{r:.2f}"]
+                    + [str(c[k]) for k in MISS_KINDS + ("shadowed", "reachable") + EXTRA_KINDS + ("x_ruled",)])
+    return markdown(head, rows)
 
 
 def peer_table(groups):
-    head = ["group"] + list(PEER_COUNTS)
-    lines = ["| " + " | ".join(head) + " |", "|" + "---|" * len(head)]
-    for name, c in groups:
-        lines.append("| " + " | ".join([name] + [str(c[k]) for k in PEER_COUNTS]) + " |")
-    return "\n".join(lines)
+    return markdown(["group"] + list(PEER_COUNTS), [[name] + [str(c[k]) for k in PEER_COUNTS] for name, c in groups])
 
 
 def main(argv):
