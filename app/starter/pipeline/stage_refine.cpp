@@ -21,7 +21,8 @@ constexpr double EvidencePassShare = 0.65;
 bool refineInto(const EngineAudio &audio, const EngineFiles &files, const RunPlan &plan, const std::string &refined,
                 RefineCounts &counts) {
     RefineThresholds th = moreSensitive(RefineThresholds{}, plan.sensitivity - DefaultSensitivity);
-    RefineInput input{audio.wave, files.midiPath, files.settings.engine, files.tempoMap, plan.region.start, th.addOn == 0};
+    RefineInput input{audio.wave,        files.midiPath, files.settings.engine, files.tempoMap,
+                      plan.region.start, th.addOn == 0, plan.region.end};
     std::string error;
     RefineSession session;
     try {

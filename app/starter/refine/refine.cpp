@@ -14,6 +14,9 @@ constexpr size_t AlignmentNotes = 200;
 // The engine's files start with five events at tick 0 in 76 bytes: time signature, tempo, key
 // signature, its text and the program change.
 constexpr size_t EngineLeadingBytes = 76;
+// An attack's time is the start of its short rise, which comes before the note's onset: one this
+// close before the region's start or end is the attack of a note starting there (seconds).
+constexpr double RiseBeforeOnset = 0.05;
 
 // True when a file is laid out as the engine writes it.
 bool engineLayout(const MidiContent &m) {
@@ -49,6 +52,14 @@ int transposeOf(const Settings &s) {
 }
 
 }  // namespace
+
+void keepRegionAttacks(AttackEvidence &e, double start, double end) {
+    auto outside = [&](const Attack &a) {
+        return a.time < start - RiseBeforeOnset || (end > 0 && a.time >= end - RiseBeforeOnset);
+    };
+    for (std::vector<Attack> &list : e.attacks)
+        std::erase_if(list, outside);
+}
 
 int64_t bestDroppedSteps(const MidiContent &engine, const AttackEvidence &e, Timeline t) {
     if (engine.notes.empty() || t.stepsPerBar <= 0 || e.attacks.size() != PitchCount)
@@ -112,6 +123,7 @@ bool prepareRefinement(const RefineInput &input, RefineSession &s, const std::at
         request.keys.insert(request.keys.end(), {n.key - transposeOf(input.engine), n.key});
     if (!measureFile(input.wavePath, referencePitch, s.evidence, stop, error, request))
         return false;
+    keepRegionAttacks(s.evidence, input.regionStart, input.regionEnd);
     WaveHeader header = readWaveFileHeader(input.wavePath);
     if (!buildTimeline(input.engine, input.tempoMap, header, s.evidence.hops * s.evidence.hopSeconds, s.timeline,
                        error))

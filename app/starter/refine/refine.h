@@ -23,6 +23,7 @@ struct RefineInput {
     std::vector<uint16_t> tempoMap;  // the tempo file's values, empty when it followed none
     double regionStart = 0;          // seconds of the file where the analysed region starts: the refined file's tick 0
     bool notesKeysOnly = false;      // the rules read the attacks of the notes' keys alone (they propose no notes)
+    double regionEnd = 0;            // seconds of the file where the analysed region ends, 0 for the recording's end
 };
 
 // Everything measured once for one recording and its engine file.
@@ -44,6 +45,9 @@ bool writeRefinement(const RefineSession &session, const RefineThresholds &th, b
 /** The same, listing the attacks the proposal rule looked at in list (a developer's dump). */
 bool writeRefinement(const RefineSession &session, const RefineThresholds &th, bool quantize, const std::string &out,
                      RefineCounts &counts, CandidateList &list, std::string &error);
+/** Removes the attacks of notes starting before start or from end on (end 0: none at the end), so
+ *  that no note comes from audio outside the analysed region. */
+void keepRegionAttacks(AttackEvidence &e, double start, double end);
 /** The grid steps dropped before the file's tick 0 that line the engine's notes up best with the attacks. */
 int64_t bestDroppedSteps(const MidiContent &engine, const AttackEvidence &e, Timeline t);
 /** The engine's notes in seconds of the recording (the heard key is the written one less transpose). */

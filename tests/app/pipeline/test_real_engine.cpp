@@ -5,8 +5,11 @@
 #include <cmath>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
+#include <string>
 
 #include <sndfile.h>
 
@@ -124,4 +127,35 @@ TEST(RealEngine, AFirstBeatBeforeTheAudioStillGivesTheWholeRecording) {
     ASSERT_EQ(r.code, 0) << r.err;
     MidiContent m = notesOf(dir.path + "real.mid");
     EXPECT_GE(m.notes.size(), 18u) << r.out;
+}
+
+TEST(RealEngine, StartAndEndKeepTheNotesOfTheRegionAlone) {
+    // A different key every half second for 8 s; the part from 2 s to 5 s is transcribed.
+    ScratchDir dir;
+    const int keys[] = {60, 62, 64, 65, 67, 69, 71, 72};
+    std::vector<ToneNote> notes;
+    for (int i = 0; i < 16; ++i)
+        notes.push_back({keys[i % 8], 0.5 * i, 0.45});
+    ASSERT_TRUE(writeTones(dir.path + "scale.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, notes, 8));
+    CommandResult r = runStarter({"--engine", ENGINE_PATH, "--tempo", "120", "--start", "2", "--end", "5", "--notes",
+                                  "part.csv", "-o", "part.mid", "scale.wav"},
+                                 dir.path, {"TMPDIR=" + dir.path});
+    ASSERT_EQ(r.code, 0) << r.err;
+    std::istringstream csv(fileText(dir.path + "part.csv"));
+    std::string line;
+    std::getline(csv, line);  // the header
+    int count = 0;
+    while (std::getline(csv, line)) {
+        double on = 0, off = 0;
+        int key = 0;
+        ASSERT_EQ(std::sscanf(line.c_str(), "%lf,%lf,%d", &on, &off, &key), 3) << line;
+        // Tick 0 is 2 s into the recording: G4 sounds there, then a key every half second to 5 s.
+        int played = static_cast<int>(std::lround(on / 0.5)) + 4;
+        EXPECT_LT(on, 3.0) << line;
+        EXPECT_GT(off - on, 0.1) << line;
+        EXPECT_EQ(key, keys[played % 8]) << line;
+        ++count;
+    }
+    EXPECT_GE(count, 5) << fileText(dir.path + "part.csv");
+    EXPECT_LE(count, 6) << fileText(dir.path + "part.csv");
 }
