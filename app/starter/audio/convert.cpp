@@ -185,15 +185,16 @@ bool finishWave(FILE *out, int channels, uint64_t &bytes) {
 Conversion convertForEngine(const std::string &path, const std::string &dest, const std::atomic<bool> *stop,
                             std::string &cause, int64_t *nonFinite) {
     SF_INFO info{};
-    SndFile in(sf_open(path.c_str(), SFM_READ, &info));
+    SoundFile sound = openSound(path, info);
+    SNDFILE *in = sound.file.get();
     cause.clear();
     if (!in || info.channels <= 0 || info.samplerate <= 0) {
-        cause = sf_strerror(in.get());
+        cause = sf_strerror(in);
         return Conversion::Undecodable;
     }
     int channels = info.channels == 2 ? 2 : 1;
     int64_t unusable = 0;
-    float gain = fullScaleGain(in.get(), info, unusable);
+    float gain = fullScaleGain(in, info, unusable);
     if (nonFinite)
         *nonFinite = unusable;
     soxr_error_t soxrError = nullptr;
@@ -215,10 +216,10 @@ Conversion convertForEngine(const std::string &path, const std::string &dest, co
     bool ok = std::fwrite(header.data(), 1, header.size(), out.get()) == header.size();
     std::vector<float> buffer(static_cast<size_t>(ChunkFrames * info.channels)), mixed;
     sf_count_t n, skip = unrecordedDelay(path, info);
-    while (ok && (n = sf_readf_float(in.get(), buffer.data(), ChunkFrames)) > 0) {
+    while (ok && (n = sf_readf_float(in, buffer.data(), ChunkFrames)) > 0) {
         if (stop && *stop)
             return Conversion::Stopped;
-        reportProgress(static_cast<double>(sf_seek(in.get(), 0, SEEK_CUR)), static_cast<double>(info.frames));
+        reportProgress(static_cast<double>(sf_seek(in, 0, SEEK_CUR)), static_cast<double>(info.frames));
         sf_count_t dropped = std::min(skip, n);
         std::copy(buffer.begin() + dropped * info.channels, buffer.begin() + n * info.channels, buffer.begin());
         n -= dropped;

@@ -183,8 +183,8 @@ bool inspectAudio(const std::string &path, AudioInfo &info, std::string &cause) 
     info.reason = engineRejection(header, size);
     info.readableAsIs = info.reason.empty();
     SF_INFO sf{};
-    SndFile file(sf_open(path.c_str(), SFM_READ, &sf));
-    if (!file) {
+    SoundFile file = openSound(path, sf);
+    if (!file.file) {
         info.fault = AudioFault::NotAudio;
         cause = sf_strerror(nullptr);
         return false;

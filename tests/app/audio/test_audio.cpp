@@ -134,6 +134,33 @@ TEST(Audio, RefusesWhatIsNoAudio) {
     EXPECT_EQ(info.fault, AudioFault::Unreadable);
 }
 
+TEST(Audio, AWaveWhoseSizesWereNeverWrittenIsReadToItsEnd) {
+    // A recorder stopped before it wrote the sizes: the RIFF and data sizes stay 0, the audio follows.
+    ScratchDir dir;
+    ASSERT_TRUE(writeTones(dir.path + "whole.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 1, {{69, 0.0, 2.0}}, 2.0));
+    std::string bytes = readFile(dir.path + "whole.wav");
+    size_t data = bytes.find("data");
+    ASSERT_NE(data, std::string::npos);
+    for (size_t at : {size_t(4), data + 4})
+        bytes.replace(at, 4, std::string(4, '\0'));
+    writeText(dir.path + "unfinished.wav", bytes);
+    writeText(dir.path + "header-only.wav", bytes.substr(0, data + 8));
+    AudioInfo info;
+    std::string error;
+    ASSERT_TRUE(inspectAudio(dir.path + "unfinished.wav", info, error)) << error;
+    EXPECT_FALSE(info.readableAsIs);
+    EXPECT_EQ(info.frames, 96000);
+    ASSERT_EQ(convertForEngine(dir.path + "unfinished.wav", dir.path + "out.wav", nullptr, error), Conversion::Done)
+        << error;
+    SF_INFO sf;
+    std::vector<float> x = readSamples(dir.path + "out.wav", sf);
+    EXPECT_NEAR(double(sf.frames), 88200.0, 50.0);
+    EXPECT_GT(strengthAt(x, 1, 44100, 440), 20 * strengthAt(x, 1, 44100, 470));
+    info = AudioInfo{};
+    EXPECT_FALSE(inspectAudio(dir.path + "header-only.wav", info, error));
+    EXPECT_EQ(info.fault, AudioFault::Empty);
+}
+
 TEST(Audio, Converts48000Hz24BitTo44100Hz16BitKeepingPitchAndLength) {
     ScratchDir dir;
     ASSERT_TRUE(writeTones(dir.path + "in.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 48000, 2,
