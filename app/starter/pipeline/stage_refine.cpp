@@ -6,6 +6,7 @@
 #include <new>
 
 #include "app/starter/audio/progress.h"
+#include "app/starter/protocol/settings_file.h"
 #include "app/starter/refine/refine.h"
 
 namespace fs = std::filesystem;
@@ -22,7 +23,8 @@ bool refineInto(const EngineAudio &audio, const EngineFiles &files, const RunPla
                 RefineCounts &counts) {
     RefineThresholds th = moreSensitive(RefineThresholds{}, plan.sensitivity - DefaultSensitivity);
     RefineInput input{audio.wave,        files.midiPath, files.settings.engine, files.tempoMap,
-                      plan.region.start, th.addOn == 0, plan.region.end};
+                      plan.region.start, th.addOn == 0, plan.region.end,
+                      hasSetting(files.settings.list, "KeyMin") || hasSetting(files.settings.list, "KeyMax")};
     std::string error;
     RefineSession session;
     try {

@@ -61,6 +61,15 @@ void keepRegionAttacks(AttackEvidence &e, double start, double end) {
         std::erase_if(list, outside);
 }
 
+std::vector<TimedNote> withinKeys(const std::vector<TimedNote> &notes, const RefineSession &s, RefineCounts &counts) {
+    std::vector<TimedNote> kept;
+    for (const TimedNote &n : notes)
+        if (n.pitch >= s.lowestKey && n.pitch <= s.highestKey)
+            kept.push_back(n);
+    counts.added -= std::min<int>(counts.added, static_cast<int>(notes.size() - kept.size()));
+    return kept;
+}
+
 int64_t bestDroppedSteps(const MidiContent &engine, const AttackEvidence &e, Timeline t) {
     if (engine.notes.empty() || t.stepsPerBar <= 0 || e.attacks.size() != PitchCount)
         return 0;
@@ -124,6 +133,12 @@ bool prepareRefinement(const RefineInput &input, RefineSession &s, const std::at
     if (!measureFile(input.wavePath, referencePitch, s.evidence, stop, error, request))
         return false;
     keepRegionAttacks(s.evidence, input.regionStart, input.regionEnd);
+    // A key bound left unset (999) is the engine's or the filter record's: no bound here. The engine
+    // takes KeyMin from 1, and KeyMax from KeyMin to 127.
+    if (input.keysAsGiven && input.engine.KeyMin <= 127)
+        s.lowestKey = std::max(input.engine.KeyMin, 1);
+    if (input.keysAsGiven && input.engine.KeyMax <= 127)
+        s.highestKey = std::max(input.engine.KeyMax, s.lowestKey);
     WaveHeader header = readWaveFileHeader(input.wavePath);
     if (!buildTimeline(input.engine, input.tempoMap, header, s.evidence.hops * s.evidence.hopSeconds, s.timeline,
                        error))
@@ -136,12 +151,13 @@ bool prepareRefinement(const RefineInput &input, RefineSession &s, const std::at
 
 bool writeRefinement(const RefineSession &s, const RefineThresholds &th, bool quantize, const std::string &out,
                      RefineCounts &counts, std::string &error) {
-    std::vector<TimedNote> notes = applyRules(s.notes, s.evidence, s.timeline, th, counts);
+    std::vector<TimedNote> notes = withinKeys(applyRules(s.notes, s.evidence, s.timeline, th, counts), s, counts);
     return writeBytes(out, refinedMidi(s.engine, notes, s.timeline, s.written, quantize), error);
 }
 
 bool writeRefinement(const RefineSession &s, const RefineThresholds &th, bool quantize, const std::string &out,
                      RefineCounts &counts, CandidateList &list, std::string &error) {
-    std::vector<TimedNote> notes = applyRules(s.notes, s.evidence, s.timeline, th, counts, list);
+    std::vector<TimedNote> notes =
+        withinKeys(applyRules(s.notes, s.evidence, s.timeline, th, counts, list), s, counts);
     return writeBytes(out, refinedMidi(s.engine, notes, s.timeline, s.written, quantize), error);
 }

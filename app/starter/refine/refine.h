@@ -24,6 +24,7 @@ struct RefineInput {
     double regionStart = 0;          // seconds of the file where the analysed region starts: the refined file's tick 0
     bool notesKeysOnly = false;      // the rules read the attacks of the notes' keys alone (they propose no notes)
     double regionEnd = 0;            // seconds of the file where the analysed region ends, 0 for the recording's end
+    bool keysAsGiven = false;        // the key range (KeyMin, KeyMax) was given: no note comes from outside it
 };
 
 // Everything measured once for one recording and its engine file.
@@ -33,6 +34,8 @@ struct RefineSession {
     AttackEvidence evidence;
     Timeline timeline;
     WrittenTime written;           // the refined file's time
+    int lowestKey = 0;             // the keys heard that notes may have (KeyMin to KeyMax when given)
+    int highestKey = 127;
 };
 
 /** Reads the engine's file, measures the recording and lines the two up; false with a sentence
@@ -48,6 +51,9 @@ bool writeRefinement(const RefineSession &session, const RefineThresholds &th, b
 /** Removes the attacks of notes starting before start or from end on (end 0: none at the end), so
  *  that no note comes from audio outside the analysed region. */
 void keepRegionAttacks(AttackEvidence &e, double start, double end);
+/** The notes of the keys heard within the session's key range; the notes added outside it are
+ *  taken off counts.added. */
+std::vector<TimedNote> withinKeys(const std::vector<TimedNote> &notes, const RefineSession &s, RefineCounts &counts);
 /** The grid steps dropped before the file's tick 0 that line the engine's notes up best with the attacks. */
 int64_t bestDroppedSteps(const MidiContent &engine, const AttackEvidence &e, Timeline t);
 /** The engine's notes in seconds of the recording (the heard key is the written one less transpose). */

@@ -159,3 +159,28 @@ TEST(RealEngine, StartAndEndKeepTheNotesOfTheRegionAlone) {
     EXPECT_GE(count, 5) << fileText(dir.path + "part.csv");
     EXPECT_LE(count, 6) << fileText(dir.path + "part.csv");
 }
+
+TEST(RealEngine, TheKeyRangeGivenHoldsForTheNotesTheAttacksAdd) {
+    // C4 to C5 and back: notes of the keys left out must not come back through the attack evidence.
+    ScratchDir dir;
+    const int keys[] = {60, 62, 64, 65, 67, 69, 71, 72};
+    std::vector<ToneNote> notes;
+    for (int i = 0; i < 16; ++i)
+        notes.push_back({keys[i % 8], 0.5 * i, 0.45});
+    ASSERT_TRUE(writeTones(dir.path + "scale.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, notes, 8));
+    struct Case { std::vector<std::string> range; int lowest, highest; };
+    for (const Case &c : std::vector<Case>{{{"--highest-note", "E4"}, 0, 64},
+                                           {{"--lowest-note", "G4"}, 67, 127},
+                                           {{"--set", "KeyMin=64", "--set", "KeyMax=69", "--transpose", "12"}, 76, 81}}) {
+        std::vector<std::string> args{"--engine", ENGINE_PATH, "--force", "-o", "part.mid", "scale.wav"};
+        args.insert(args.end(), c.range.begin(), c.range.end());
+        CommandResult r = runStarter(args, dir.path, {"TMPDIR=" + dir.path});
+        ASSERT_EQ(r.code, 0) << r.err;
+        MidiContent m = notesOf(dir.path + "part.mid");
+        EXPECT_GE(m.notes.size(), 4u) << c.range[1] << ": " << r.out;
+        for (const MidiNote &n : m.notes) {
+            EXPECT_GE(n.key, c.lowest) << c.range[1];
+            EXPECT_LE(n.key, c.highest) << c.range[1];
+        }
+    }
+}
