@@ -3,6 +3,7 @@
 #include "app/starter/cli/options.h"
 
 #include <algorithm>
+#include <filesystem>
 
 #include <unistd.h>
 
@@ -59,7 +60,14 @@ std::string noSuchOption(const CommandLine &line, const std::string &arg) {
     std::string near = from == std::string::npos || from == 1
                            ? ""
                            : closestName(arg.substr(from, eq == std::string::npos ? eq : eq - from), names);
-    return "There is no option " + arg.substr(0, eq) + (near.empty() ? "." : "; did you mean --" + near + "?");
+    if (!near.empty())
+        return "There is no option " + arg.substr(0, eq) + "; did you mean --" + near + "?";
+    // A name with an extension, or of a file that exists, is most likely a recording.
+    std::error_code ec;
+    if (eq == std::string::npos && (std::filesystem::path(arg).has_extension() || std::filesystem::exists(arg, ec)))
+        return "There is no option " + arg + "; to transcribe a file of that name, give it after --: sonoscriptor -- " +
+               arg + ".";
+    return "There is no option " + arg.substr(0, eq) + ".";
 }
 
 // The first argument CLI11 did not take as an option or an input, or one it took as an input

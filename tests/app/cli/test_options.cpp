@@ -181,7 +181,9 @@ TEST(Options, NamesTheArgumentItCannotTake) {
     EXPECT_EQ(refusal({"x", "-j"}), "The option -j needs a value.");
     EXPECT_EQ(refusal({"--set"}), "The option --set needs a value.");
     EXPECT_EQ(refusal({"--quiet=1", "x"}), "The option --quiet takes no value.");
-    EXPECT_EQ(refusal({"-b.wav"}), "There is no option -b.wav.");
+    EXPECT_EQ(refusal({"-b.wav"}),
+              "There is no option -b.wav; to transcribe a file of that name, give it after --: sonoscriptor -- -b.wav.");
+    EXPECT_EQ(refusal({"-b"}), "There is no option -b.");
     EXPECT_EQ(refusal({"x", "--Tempo", "96"}), "There is no option --Tempo; did you mean --tempo?");
     EXPECT_EQ(refusal({"x", "--tmepo=90"}), "There is no option --tmepo; did you mean --tempo?");
     EXPECT_EQ(refusal({"x", "--keep-engine-file", "d"}),
