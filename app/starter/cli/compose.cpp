@@ -64,15 +64,29 @@ bool layerSettings(const StarterOptions &options, SettingsList &settings, std::s
     return true;
 }
 
-// The lowest note asked for must not lie above the highest.
+// The engine's key range for the general analysis when none is given: C1 to C7.
+constexpr int EngineKeyMin = 24, EngineKeyMax = 96;
+
+// The lowest note asked for must not lie above the highest, nor above the engine's highest when
+// only the lowest is given (and the other way round); an instrument's templates bring their own.
 bool checkNoteRange(const SettingsList &settings, std::string &error) {
-    if (!hasSetting(settings, "KeyMin") || !hasSetting(settings, "KeyMax"))
+    bool lowGiven = hasSetting(settings, "KeyMin"), highGiven = hasSetting(settings, "KeyMax");
+    bool general = settingInt(settings, "Filter", -1) == -1;
+    if (!(lowGiven && highGiven) && !(general && (lowGiven || highGiven)))
         return true;
-    int lowest = settingInt(settings, "KeyMin", 0), highest = settingInt(settings, "KeyMax", 127);
+    int lowest = lowGiven ? settingInt(settings, "KeyMin", 0) : EngineKeyMin;
+    int highest = highGiven ? settingInt(settings, "KeyMax", 127) : EngineKeyMax;
     if (lowest <= highest || lowest > 127)  // 999: the filter record's or the engine's
         return true;
-    error = "The lowest note (" + std::to_string(lowest) + ") lies above the highest (" + std::to_string(highest) +
-            "); give --lowest-note a lower note than --highest-note.";
+    if (!highGiven)
+        error = "The lowest note (" + std::to_string(lowest) + ") lies above the highest the engine analyses (" +
+                std::to_string(highest) + ", C7); give --highest-note too.";
+    else if (!lowGiven)
+        error = "The highest note (" + std::to_string(highest) + ") lies below the lowest the engine analyses (" +
+                std::to_string(lowest) + ", C1); give --lowest-note too.";
+    else
+        error = "The lowest note (" + std::to_string(lowest) + ") lies above the highest (" + std::to_string(highest) +
+                "); give --lowest-note a lower note than --highest-note.";
     return false;
 }
 

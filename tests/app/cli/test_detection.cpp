@@ -89,6 +89,19 @@ TEST(Detection, RefusesBadValues) {
                                                            {"--shortest-note", "20000", "x"}})
         EXPECT_EQ(refused(args).find(args[0] + " takes"), 0u) << args[0] << " " << args[1] << ": " << refused(args);
     EXPECT_NE(refused({"--lowest-note", "C5", "--highest-note", "C4", "x"}).find("lies above"), std::string::npos);
+    // One bound alone against the engine's other one (C1 to C7), but not against an instrument's.
+    EXPECT_EQ(refused({"--lowest-note", "C8", "x"}),
+              "The lowest note (108) lies above the highest the engine analyses (96, C7); give --highest-note too.");
+    EXPECT_EQ(refused({"--set", "KeyMax=21", "x"}),
+              "The highest note (21) lies below the lowest the engine analyses (24, C1); give --lowest-note too.");
+    EXPECT_EQ(refused({"--lowest-note", "C8", "--highest-note", "C9", "x"}), "");
+    EXPECT_EQ(refused({"--lowest-note", "C7", "x"}), "");
+    StarterOptions options;
+    std::string error;
+    SettingsList settings;
+    ASSERT_TRUE(parseCommandLine({"--instrument", "piano", "--lowest-note", "C8", "x"}, SOURCE_DIR "/data/", options,
+                                 error));
+    EXPECT_TRUE(composeSettings(options, settings, error)) << error;
 }
 
 TEST(Detection, ShortestNoteBecomesWholeFrames) {
