@@ -18,10 +18,11 @@
 
 namespace {
 
-// Seconds of audio the engine was asked to analyse.
-double analysedSeconds(const FileResults &f) {
+// Seconds of audio the engine was asked to analyse, from the start asked for (the engine may start
+// on a bar line before it).
+double analysedSeconds(const FileResults &f, double askedStart) {
     double duration = f.workspace.audio.seconds;
-    double start = f.files.settings.region.start, end = f.files.settings.region.end;
+    double start = std::max(f.files.settings.region.start, askedStart), end = f.files.settings.region.end;
     start = start > duration || start < 0 ? 0 : start;
     end = end <= start || end > duration ? duration : end;
     return end - start;
@@ -47,8 +48,8 @@ double midiSeconds(const MidiContent &midi, int64_t tick) {
 // Seconds of the analysed audio that the MIDI file covers: all of it after a complete run; after
 // a cancel, what the engine last said it had done or the end of the last note, whichever is later
 // (its progress may lag far behind the notes it wrote).
-double coveredSeconds(const FileResults &f, const MidiContent &midi) {
-    double analysed = analysedSeconds(f);
+double coveredSeconds(const FileResults &f, const MidiContent &midi, double askedStart) {
+    double analysed = analysedSeconds(f, askedStart);
     if (f.run.code == 0)
         return analysed;
     double lastEnd = 0;
@@ -72,13 +73,14 @@ TempoSource tempoSourceOf(const FileResults &f) {
 }
 
 // The key and the audio of the report, from the MIDI file, the final status line and the key asked for.
-void describeKeyAndAudio(const FileResults &f, const KeyChoice &key, const MidiContent &midi, RunReport &r) {
+void describeKeyAndAudio(const FileResults &f, const KeyChoice &key, const MidiContent &midi, double askedStart,
+                         RunReport &r) {
     const StatusLine &status = f.run.status;
     // The MIDI file writes "no key signature" as C major; the final status line keeps 8 for it.
     r.keySignature = isFinal(status.kind) ? status.keySignature : midi.hasKeySignature ? midi.keySignature : 8;
     r.mode = midi.hasKeySignature ? midi.mode : status.mode;
     r.keyDetected = key.detect;
-    r.audioSeconds = coveredSeconds(f, midi);
+    r.audioSeconds = coveredSeconds(f, midi, askedStart);
     r.elapsedSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - f.workspace.started).count();
     r.conversion = f.audio.converted ? f.workspace.audio.description : "";
@@ -120,7 +122,7 @@ RunReport reportOf(const FilePlan &file, const RunPlan &plan, const FileResults 
         r.lowest = std::min(r.lowest, n.key);
         r.highest = std::max(r.highest, n.key);
     }
-    describeKeyAndAudio(f, plan.key, midi, r);
+    describeKeyAndAudio(f, plan.key, midi, plan.region.start, r);
     describeTempo(f, r);
     r.refined = f.refinement.refined;
     r.refineCancelled = f.refinement.cancelled;

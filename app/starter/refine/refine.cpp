@@ -145,6 +145,12 @@ bool prepareRefinement(const RefineInput &input, RefineSession &s, const std::at
         return false;
     s.timeline.droppedSteps = bestDroppedSteps(s.engine, s.evidence, s.timeline);
     s.notes = timedNotes(s.engine, s.timeline, transposeOf(input.engine));
+    // The engine starts on a bar line before --start; its notes that end before the start, or
+    // within a grid step after it, are no part of the region asked for.
+    if (input.regionStart > 0) {
+        double tail = input.regionStart + stepLengthAt(s.timeline, input.regionStart);
+        std::erase_if(s.notes, [&](const TimedNote &n) { return n.on < input.regionStart && n.off <= tail; });
+    }
     s.written = writtenTime(s.timeline, input.regionStart);
     return true;
 }

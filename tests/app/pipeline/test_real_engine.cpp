@@ -158,6 +158,17 @@ TEST(RealEngine, StartAndEndKeepTheNotesOfTheRegionAlone) {
     }
     EXPECT_GE(count, 5) << fileText(dir.path + "part.csv");
     EXPECT_LE(count, 6) << fileText(dir.path + "part.csv");
+    // With its beats found, the engine starts on a bar line before the start: its notes there are
+    // none of the part's, and the summary counts the part's seconds.
+    r = runStarter({"--engine", ENGINE_PATH, "--start", "2", "-o", "tracked.mid", "scale.wav"}, dir.path,
+                   {"TMPDIR=" + dir.path});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find(" 6.0 s of audio transcribed"), std::string::npos) << r.out;
+    MidiContent tracked = notesOf(dir.path + "tracked.mid");
+    ASSERT_FALSE(tracked.notes.empty()) << r.out;
+    EXPECT_EQ(tracked.notes.front().key, 67) << "G4 sounds at the start";
+    for (const MidiNote &n : tracked.notes)
+        EXPECT_GT(n.offTick - n.onTick, tracked.division / 8) << n.key << " at tick " << n.onTick;
 }
 
 TEST(RealEngine, TheKeyRangeGivenHoldsForTheNotesTheAttacksAdd) {
