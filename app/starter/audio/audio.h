@@ -39,6 +39,7 @@ struct AudioInfo {
     int channels = 0;
     int64_t frames = 0;         // sample frames
     double seconds = 0;         // duration of the audio
+    bool lengthStated = false;  // the container states the length (an Ogg file's is a guess from its end)
 };
 
 // The PCM WAV header fields the engine takes, from the first bytes of a file.

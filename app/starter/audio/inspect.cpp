@@ -194,6 +194,7 @@ bool inspectAudio(const std::string &path, AudioInfo &info, std::string &cause) 
     info.frames = sf.frames;
     info.seconds = sf.samplerate > 0 ? double(sf.frames) / sf.samplerate : 0;
     info.description = describe(sf);
+    info.lengthStated = (sf.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_OGG;
     if (sf.frames <= 0 || sf.samplerate <= 0 || sf.channels <= 0)
         info.fault = AudioFault::Empty;
     else if (sf.samplerate < LowestInputRate || sf.samplerate > HighestInputRate)

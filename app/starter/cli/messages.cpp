@@ -259,6 +259,13 @@ std::string fallbackSentence(const NoBeat &reason, double tempo) {
            " beats per minute; give the tempo with --tempo if it is another.";
 }
 
+// True when less audio could be decoded than the file's header announces: more than a tenth of a
+// second and a hundredth of it short (the encoder's delay and the padding of short files aside).
+bool endsEarly(const RunReport &r) {
+    double missing = r.announcedSeconds - r.decodedSeconds;
+    return r.decodedSeconds > 0 && missing > 0.1 && missing > 0.01 * r.announcedSeconds;
+}
+
 // "Attack evidence moved 12 notes, split 5, dropped 7 and added 3. ", or "" when the notes were not refined.
 std::string refineWords(const RunReport &r) {
     if (!r.refined)
@@ -278,6 +285,12 @@ std::string summaryParagraph(const RunReport &r) {
         text.append(" ").append(std::to_string(r.nonFiniteSamples))
             .append(r.nonFiniteSamples == 1 ? " sample was" : " samples were")
             .append(" infinite or not a number and counted as silence.");
+    if (endsEarly(r))
+        text.append(" The file ends early (damaged or cut short?): ")
+            .append(durationText(r.decodedSeconds))
+            .append(" of the ")
+            .append(durationText(r.announcedSeconds))
+            .append(" its header announces could be read.");
     return text;
 }
 

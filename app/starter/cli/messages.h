@@ -38,6 +38,8 @@ struct RunReport {
     std::string conversion;       // what the input was converted from, "" when not
     int channels = 0;             // channels of the input; more than 2 are mixed to mono
     int64_t nonFiniteSamples = 0; // infinite or NaN samples taken as silence
+    double announcedSeconds = 0;  // the audio's length as its header says
+    double decodedSeconds = 0;    // the audio's length as decoded (less when the file ends early)
     TempoSource tempoSource = TempoSource::Unknown;
     double tempo = 0;             // beats per minute of the beat counted (in 6/8 the dotted quarter)
     bool dottedBeat = false;      // the beat counted is a dotted quarter (6/8, 9/8, 12/8)

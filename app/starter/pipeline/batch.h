@@ -31,6 +31,7 @@ struct EngineAudio {
     std::string wave;               // the input itself, or its conversion in tempDir
     bool converted = false;
     int64_t nonFiniteSamples = 0;   // infinite or NaN samples of the input, converted to silence
+    double decodedSeconds = 0;      // the conversion's length: less than the header says when the file ends early
 };
 
 // What beat finding hands on.

@@ -18,10 +18,16 @@
 
 namespace {
 
+// Seconds of audio in the file: what its header says, or what could be decoded of it when less.
+double audioSeconds(const FileResults &f) {
+    double announced = f.workspace.audio.seconds, decoded = f.audio.decodedSeconds;
+    return f.audio.converted && decoded > 0 ? std::min(announced, decoded) : announced;
+}
+
 // Seconds of audio the engine was asked to analyse, from the start asked for (the engine may start
 // on a bar line before it).
 double analysedSeconds(const FileResults &f, double askedStart) {
-    double duration = f.workspace.audio.seconds;
+    double duration = audioSeconds(f);
     double start = std::max(f.files.settings.region.start, askedStart), end = f.files.settings.region.end;
     start = start > duration || start < 0 ? 0 : start;
     end = end <= start || end > duration ? duration : end;
@@ -86,6 +92,8 @@ void describeKeyAndAudio(const FileResults &f, const KeyChoice &key, const MidiC
     r.conversion = f.audio.converted ? f.workspace.audio.description : "";
     r.channels = f.workspace.audio.channels;
     r.nonFiniteSamples = f.audio.nonFiniteSamples;
+    r.announcedSeconds = f.workspace.audio.lengthStated ? f.workspace.audio.seconds : 0;
+    r.decodedSeconds = audioSeconds(f);
 }
 
 // The tempo of the report: the one the engine wrote, the beats followed, or why none was.

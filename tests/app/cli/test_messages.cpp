@@ -134,6 +134,28 @@ TEST(Messages, SummarySaysWhatWasWritten) {
               std::string::npos) << refined;
 }
 
+TEST(Messages, SummarySaysWhenTheFileEndsEarly) {
+    RunReport r;
+    r.input = "take.flac";
+    r.output = "take.mid";
+    r.audioSeconds = 3.8;
+    r.conversion = "48000 Hz 16-bit mono FLAC";
+    r.announcedSeconds = 8;
+    r.decodedSeconds = 3.8;
+    EXPECT_NE(summaryParagraph(r).find(
+                  "The file ends early (damaged or cut short?): 3.8 s of the 8.0 s its header announces could be read."),
+              std::string::npos)
+        << summaryParagraph(r);
+    // An encoder's delay, a stated length of none (0) or a whole file: no such sentence.
+    for (double decoded : {7.975, 8.0}) {
+        r.decodedSeconds = decoded;
+        EXPECT_EQ(summaryParagraph(r).find("ends early"), std::string::npos) << decoded;
+    }
+    r.announcedSeconds = 0;
+    r.decodedSeconds = 3.8;
+    EXPECT_EQ(summaryParagraph(r).find("ends early"), std::string::npos);
+}
+
 TEST(Messages, SummaryOfACancelAndOfNothingFound) {
     RunReport r = shortRun(1, 60, 60);
     r.code = 1;

@@ -195,3 +195,24 @@ TEST(RealEngine, TheKeyRangeGivenHoldsForTheNotesTheAttacksAdd) {
         }
     }
 }
+
+TEST(RealEngine, AFileCutShortSaysSoAndCountsWhatItHolds) {
+    // A FLAC file whose header announces 8 s, cut off after about half of its bytes.
+    ScratchDir dir;
+    std::vector<ToneNote> notes;
+    for (int i = 0; i < 16; ++i)
+        notes.push_back({i % 2 ? 64 : 60, 0.5 * i, 0.45});
+    ASSERT_TRUE(writeTones(dir.path + "whole.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 1, notes, 8));
+    std::string bytes = fileText(dir.path + "whole.flac");
+    writeText(dir.path + "cut.flac", bytes.substr(0, bytes.size() / 2));
+    CommandResult r = runStarter({"--engine", ENGINE_PATH, "--tempo", "120", "cut.flac"}, dir.path,
+                                 {"TMPDIR=" + dir.path});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("The file ends early (damaged or cut short?): "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(" of the 8.0 s its header announces could be read."), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("8.0 s of audio transcribed"), std::string::npos) << r.out;
+    r = runStarter({"--engine", ENGINE_PATH, "--tempo", "120", "whole.flac"}, dir.path, {"TMPDIR=" + dir.path});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out.find("ends early"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("8.0 s of audio transcribed"), std::string::npos) << r.out;
+}
