@@ -111,6 +111,10 @@ bool onRange(const char *option, const char *key, int lo, int hi, const char *wh
 
 bool onTempoMap(const std::string &v, StarterOptions &o, std::string &error) {
     std::error_code ec;
+    if (v.empty()) {
+        error = "--tempo-map takes the name of a tempo file, not nothing.";
+        return false;
+    }
     if (!fs::is_regular_file(v, ec) || access(v.c_str(), R_OK) != 0) {
         error = "The tempo map " + v + " cannot be read; check its name.";
         return false;
@@ -196,7 +200,7 @@ bool onReport(const std::string &v, StarterOptions &o, std::string &error) {
                                         : access(folder.empty() ? "." : folder.c_str(), W_OK) == 0;
     if (v.empty() || !appendable) {
         error = "--report takes a file to append a line to for each input (its folder must exist and be "
-                "writable); " + v + " cannot be written.";
+                "writable); " + (v.empty() ? std::string("an empty name names none.") : v + " cannot be written.");
         return false;
     }
     o.report = v;

@@ -141,6 +141,10 @@ TEST(Options, RefusesWhatCannotWork) {
     EXPECT_NE(refusal({"--force=yes", "x"}).find("no value"), std::string::npos);
     EXPECT_NE(refusal({"--start", "5", "--end", "2", "x"}).find("--end"), std::string::npos);
     EXPECT_NE(refusal({"--tempo-map", "/nonexistent", "x"}).find("tempo map"), std::string::npos);
+    // An empty name says so rather than naming nothing.
+    EXPECT_EQ(refusal({"--tempo-map", "", "x"}), "--tempo-map takes the name of a tempo file, not nothing.");
+    EXPECT_EQ(refusal({"--report", "", "x"}), "--report takes a file to append a line to for each input (its folder "
+                                              "must exist and be writable); an empty name names none.");
     EXPECT_NE(refusal({"--settings", "/nonexistent", "x"}).find("settings file"), std::string::npos);
     EXPECT_NE(refusal({"--set", "Tempo=-5", "x"}).find("tempo"), std::string::npos);
     EXPECT_NE(refusal({"--raw", "--quantize", "x"}).find("--raw"), std::string::npos);
