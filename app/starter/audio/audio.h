@@ -39,7 +39,8 @@ struct AudioInfo {
     int channels = 0;
     int64_t frames = 0;         // sample frames
     double seconds = 0;         // duration of the audio
-    bool lengthStated = false;  // the container states the length (an Ogg file's is a guess from its end)
+    double statedSeconds = 0;   // the length the header states (a WAV file's data size may state more than
+                                // the file holds); 0 when it states none (an Ogg file's is a guess from its end)
 };
 
 // The PCM WAV header fields the engine takes, from the first bytes of a file.

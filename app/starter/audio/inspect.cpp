@@ -93,6 +93,16 @@ std::string describe(const SF_INFO &info) {
            channelWords(info.channels) + " " + containerName(info.format);
 }
 
+// The length a file's header states: a WAV file's data size (which libsndfile cuts to what the file
+// holds), none for an Ogg file, else what libsndfile found.
+double statedSeconds(const WaveHeader &h, const SF_INFO &sf, double seconds) {
+    if ((sf.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_OGG)
+        return 0;
+    int64_t frameBytes = static_cast<int64_t>(h.channels) * (h.bits / 8);
+    bool sized = h.riff && h.chunkDataSize > 0 && h.chunkDataSize < 0xFFFFFFFFll && frameBytes > 0 && h.rate > 0;
+    return sized ? std::max(seconds, static_cast<double>(h.chunkDataSize / frameBytes) / h.rate) : seconds;
+}
+
 // Reads up to n bytes from the start of a file.
 std::vector<uint8_t> fileHead(const std::string &path, size_t n, int64_t &size) {
     std::ifstream in(path, std::ios::binary | std::ios::ate);
@@ -194,7 +204,7 @@ bool inspectAudio(const std::string &path, AudioInfo &info, std::string &cause) 
     info.frames = sf.frames;
     info.seconds = sf.samplerate > 0 ? double(sf.frames) / sf.samplerate : 0;
     info.description = describe(sf);
-    info.lengthStated = (sf.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_OGG;
+    info.statedSeconds = statedSeconds(header, sf, info.seconds);
     if (sf.frames <= 0 || sf.samplerate <= 0 || sf.channels <= 0)
         info.fault = AudioFault::Empty;
     else if (sf.samplerate < LowestInputRate || sf.samplerate > HighestInputRate)

@@ -92,7 +92,7 @@ void describeKeyAndAudio(const FileResults &f, const KeyChoice &key, const MidiC
     r.conversion = f.audio.converted ? f.workspace.audio.description : "";
     r.channels = f.workspace.audio.channels;
     r.nonFiniteSamples = f.audio.nonFiniteSamples;
-    r.announcedSeconds = f.workspace.audio.lengthStated ? f.workspace.audio.seconds : 0;
+    r.announcedSeconds = f.workspace.audio.statedSeconds;
     r.decodedSeconds = audioSeconds(f);
 }
 

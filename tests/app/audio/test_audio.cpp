@@ -161,6 +161,25 @@ TEST(Audio, AWaveWhoseSizesWereNeverWrittenIsReadToItsEnd) {
     EXPECT_EQ(info.fault, AudioFault::Empty);
 }
 
+TEST(Audio, TellsTheLengthTheHeaderStates) {
+    ScratchDir dir;
+    ASSERT_TRUE(writeTones(dir.path + "whole.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 1, {{69, 0.0, 2.0}}, 2.0));
+    ASSERT_TRUE(writeTones(dir.path + "whole.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, 48000, 1, {{69, 0.0, 2.0}}, 2.0));
+    std::string bytes = readFile(dir.path + "whole.wav");
+    writeText(dir.path + "cut.wav", bytes.substr(0, bytes.size() / 2));
+    AudioInfo info;
+    std::string error;
+    ASSERT_TRUE(inspectAudio(dir.path + "whole.wav", info, error)) << error;
+    EXPECT_NEAR(info.statedSeconds, 2.0, 1e-9);
+    info = AudioInfo{};
+    ASSERT_TRUE(inspectAudio(dir.path + "cut.wav", info, error)) << error;
+    EXPECT_NEAR(info.seconds, 1.0, 0.01) << "what the file holds";
+    EXPECT_NEAR(info.statedSeconds, 2.0, 1e-9) << "what its data size says";
+    info = AudioInfo{};
+    ASSERT_TRUE(inspectAudio(dir.path + "whole.ogg", info, error)) << error;
+    EXPECT_EQ(info.statedSeconds, 0) << "an Ogg file states no length";
+}
+
 TEST(Audio, Converts48000Hz24BitTo44100Hz16BitKeepingPitchAndLength) {
     ScratchDir dir;
     ASSERT_TRUE(writeTones(dir.path + "in.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 48000, 2,
