@@ -29,6 +29,27 @@ void raiseError(const sonoscriptor::Error &e) {
     PyErr_SetObject(errorType, error.ptr());
 }
 
+// A path given as str, bytes or os.PathLike, as the bytes the system takes; a NUL in it is refused
+// (ValueError, as open() does) rather than cutting the name short.
+std::string pathOf(const py::handle &path) {
+    std::string bytes = py::module_::import("os").attr("fsencode")(path).cast<std::string>();
+    if (bytes.find('\0') != std::string::npos)
+        throw py::value_error("embedded null byte in the path " + py::repr(path).cast<std::string>());
+    return bytes;
+}
+
+// The value of a keyword argument as T; a value of another type raises TypeError with the keyword,
+// what it takes and what it got.
+template <class T>
+T keywordValue(const std::string &key, const py::handle &value, const char *takes) {
+    try {
+        return value.cast<T>();
+    } catch (const py::cast_error &) {
+        throw py::type_error("transcribe(): " + key + " takes " + takes + ", not " +
+                             py::repr(value).cast<std::string>());
+    }
+}
+
 // The keyword arguments a transcription takes, as the library's options.
 sonoscriptor::Options optionsOf(const py::kwargs &kwargs) {
     sonoscriptor::Options o;
@@ -36,24 +57,26 @@ sonoscriptor::Options optionsOf(const py::kwargs &kwargs) {
         std::string key = py::cast<std::string>(keyHandle);
         if (value.is_none())
             continue;
-        if (key == "tempo") o.tempo = value.cast<double>();
-        else if (key == "time_signature") o.time_signature = value.cast<std::string>();
-        else if (key == "grid") o.grid = value.cast<std::string>();
-        else if (key == "key") o.key = value.cast<std::string>();
-        else if (key == "scale_only") o.scale_only = value.cast<bool>();
-        else if (key == "instrument") o.instrument = value.cast<std::string>();
-        else if (key == "start") o.start = value.cast<double>();
-        else if (key == "end") o.end = value.cast<double>();
-        else if (key == "transpose") o.transpose = value.cast<int>();
-        else if (key == "raw") o.raw = value.cast<bool>();
-        else if (key == "quantize") o.quantize = value.cast<bool>();
-        else if (key == "tempo_map") o.tempo_map = py::str(value).cast<std::string>();
-        else if (key == "settings_file") o.settings_file = py::str(value).cast<std::string>();
+        const char *number = "a number", *text = "a str", *whole = "a whole number", *flag = "True or False";
+        if (key == "tempo") o.tempo = keywordValue<double>(key, value, number);
+        else if (key == "time_signature") o.time_signature = keywordValue<std::string>(key, value, text);
+        else if (key == "grid") o.grid = keywordValue<std::string>(key, value, text);
+        else if (key == "key") o.key = keywordValue<std::string>(key, value, text);
+        else if (key == "scale_only") o.scale_only = keywordValue<bool>(key, value, flag);
+        else if (key == "instrument") o.instrument = keywordValue<std::string>(key, value, text);
+        else if (key == "start") o.start = keywordValue<double>(key, value, number);
+        else if (key == "end") o.end = keywordValue<double>(key, value, number);
+        else if (key == "transpose") o.transpose = keywordValue<int>(key, value, whole);
+        else if (key == "raw") o.raw = keywordValue<bool>(key, value, flag);
+        else if (key == "quantize") o.quantize = keywordValue<bool>(key, value, flag);
+        else if (key == "tempo_map") o.tempo_map = pathOf(value);
+        else if (key == "settings_file") o.settings_file = pathOf(value);
         else if (key == "settings")
-            for (const auto &[k, v] : value.cast<py::dict>())
+            for (const auto &[k, v] : keywordValue<py::dict>(key, value, "a dict"))
                 o.settings.emplace_back(py::str(k).cast<std::string>(), py::str(v).cast<std::string>());
-        else if (key == "command_options") o.command_options = value.cast<std::vector<std::string>>();
-        else if (key == "engine") o.engine = py::str(value).cast<std::string>();
+        else if (key == "command_options")
+            o.command_options = keywordValue<std::vector<std::string>>(key, value, "a list of str");
+        else if (key == "engine") o.engine = pathOf(value);
         else throw py::type_error("transcribe() got an unexpected keyword argument '" + key + "'");
     }
     return o;
@@ -103,14 +126,17 @@ sonoscriptor::Transcription run(const py::object &source, std::optional<int> sam
     };
     bool isArray = py::isinstance<py::array>(source) || py::isinstance<py::list>(source);
     if (!isArray) {
-        std::string path = py::str(py::module_::import("os").attr("fspath")(source)).cast<std::string>();
+        std::string path = pathOf(source);
         py::gil_scoped_release released;
         return sonoscriptor::transcribe(path, options);
     }
     if (!sampleRate)
         throw py::value_error("give the sample_rate of an array of samples");
     int channels = 1;
-    std::vector<float> samples = samplesOf(py::array::ensure(source), channels);
+    py::array array = py::array::ensure(source);
+    if (!array)  // a list NumPy cannot make an array of, such as one of rows of different lengths
+        throw py::value_error("give samples as a list or array of numbers, with rows of one length");
+    std::vector<float> samples = samplesOf(array, channels);
     py::gil_scoped_release released;
     return sonoscriptor::transcribe(samples, *sampleRate, channels, options);
 }
@@ -175,10 +201,10 @@ PYBIND11_MODULE(sonoscriptor, m) {
             return py::bytes(reinterpret_cast<const char *>(t.midi_file.data()), t.midi_file.size());
         }, "the Standard MIDI File the command writes")
         .def("write_midi", [](const sonoscriptor::Transcription &t, const py::object &path) {
-            sonoscriptor::write_midi(t, py::str(py::module_::import("os").attr("fspath")(path)).cast<std::string>());
+            sonoscriptor::write_midi(t, pathOf(path));
         }, "path"_a, "Writes the MIDI file.")
         .def("write_musicxml", [](const sonoscriptor::Transcription &t, const py::object &path) {
-            sonoscriptor::write_musicxml(t, py::str(py::module_::import("os").attr("fspath")(path)).cast<std::string>());
+            sonoscriptor::write_musicxml(t, pathOf(path));
         }, "path"_a, "Writes the score as MusicXML (.musicxml, .xml, or compressed .mxl).")
         .def("__repr__", [](const sonoscriptor::Transcription &t) {
             return "<sonoscriptor.Transcription: " + std::to_string(t.notes.size()) + " notes>";

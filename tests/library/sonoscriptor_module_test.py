@@ -87,6 +87,30 @@ def test_errors_carry_the_commands_code_and_sentence(tmp_path):
         sonoscriptor.transcribe(np.zeros(1000, dtype=np.float32))
 
 
+def test_wrong_values_raise_a_python_exception_that_names_them(tmp_path):
+    for keywords, word in [({"tempo": "fast"}, "tempo"), ({"key": 5}, "key"), ({"transpose": 10**30}, "transpose"),
+                           ({"command_options": "--tempo 90"}, "command_options")]:
+        with pytest.raises(TypeError, match=word):
+            sonoscriptor.transcribe(PRELUDE, **keywords)
+    with pytest.raises(ValueError, match="numbers"):  # rows of different lengths make no array
+        sonoscriptor.transcribe([[0.0], [0.0, 0.0]], sample_rate=44100)
+    with pytest.raises(sonoscriptor.Error) as caught:
+        sonoscriptor.transcribe(np.zeros(0, dtype=np.float32), sample_rate=44100)
+    assert caught.value.sentence == "give at least one frame of samples" and "samples.wav" not in str(caught.value)
+
+
+def test_paths_are_taken_as_the_system_takes_them(prelude, tmp_path):
+    assert len(sonoscriptor.transcribe(os.fsencode(PRELUDE)).notes) == len(prelude.notes)
+    with pytest.raises(ValueError, match="null"):
+        sonoscriptor.transcribe(PRELUDE + "\0.wav")
+    for write in (prelude.write_midi, prelude.write_musicxml):
+        with pytest.raises(ValueError, match="null"):
+            write(str(tmp_path / "cut\0short.mid"))
+    assert os.listdir(tmp_path) == []
+    prelude.write_midi(os.fsencode(tmp_path / "bytes.mid"))
+    assert (tmp_path / "bytes.mid").read_bytes() == prelude.midi_bytes
+
+
 def test_the_gil_is_released_while_it_works():
     counted = 0
     done = threading.Event()
