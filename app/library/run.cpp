@@ -175,6 +175,8 @@ Transcription transcribe(const float *samples, std::size_t frames, int sample_ra
                          const Options &options) {
     if (channels < 1 || sample_rate < 1 || (frames > 0 && !samples))
         throw optionsError("give samples with at least one channel and a sample rate of at least 1 Hz");
+    if (frames == 0)
+        throw optionsError("give at least one frame of samples");
     PrivateFolder folder("samples");
     std::string wave = folder.path + "samples.wav", error;
     if (!writeSamplesFile(samples, frames, sample_rate, channels, wave, error))
@@ -183,9 +185,10 @@ Transcription transcribe(const float *samples, std::size_t frames, int sample_ra
 }
 
 Transcription transcribe(const std::vector<float> &samples, int sample_rate, int channels, const Options &options) {
-    if (channels < 1 || samples.size() % static_cast<size_t>(channels) != 0)
+    if (channels >= 1 && samples.size() % static_cast<size_t>(channels) != 0)
         throw optionsError("give whole frames: the number of samples must be a multiple of the channels");
-    return transcribe(samples.data(), samples.size() / static_cast<size_t>(channels), sample_rate, channels, options);
+    size_t frames = channels >= 1 ? samples.size() / static_cast<size_t>(channels) : 0;
+    return transcribe(samples.data(), frames, sample_rate, channels, options);
 }
 
 std::string version() { return LIBRARY_VERSION; }

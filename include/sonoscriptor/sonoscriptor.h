@@ -143,7 +143,7 @@ private:
 
 /** Transcribes an audio file (any format the command reads). Throws Error. */
 Transcription transcribe(const std::string &path, const Options &options = {});
-/** Transcribes samples: frames of interleaved channels (1 or 2 and more), -1..1, at sample_rate Hz.
+/** Transcribes samples: frames (at least one) of interleaved channels (1 or 2 and more), -1..1, at sample_rate Hz.
  *  Throws Error. */
 Transcription transcribe(const float *samples, std::size_t frames, int sample_rate, int channels,
                          const Options &options = {});

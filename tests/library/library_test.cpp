@@ -147,6 +147,32 @@ TEST(LibraryErrors, SayWhatTheCommandSays) {
     }
 }
 
+// Samples that cannot be a recording are refused with a sentence about the samples themselves,
+// never with the name of a file the library made for them.
+TEST(LibraryErrors, SamplesWithoutFramesOrChannelsSaySo) {
+    struct Case {
+        std::vector<float> samples;
+        int channels;
+        std::string sentence;
+    };
+    std::vector<Case> cases = {
+        {{}, 1, "give at least one frame of samples"},
+        {{}, 2, "give at least one frame of samples"},
+        {{0.f, 0.f}, 0, "give samples with at least one channel and a sample rate of at least 1 Hz"},
+        {{}, 0, "give samples with at least one channel and a sample rate of at least 1 Hz"},
+        {{0.f, 0.f, 0.f}, 2, "give whole frames: the number of samples must be a multiple of the channels"},
+    };
+    for (const Case &c : cases) {
+        try {
+            sonoscriptor::transcribe(c.samples, 44100, c.channels);
+            ADD_FAILURE() << c.samples.size() << " samples in " << c.channels << " channels were transcribed";
+        } catch (const sonoscriptor::Error &e) {
+            EXPECT_EQ(e.sentence(), c.sentence) << e.what();
+            EXPECT_EQ(std::string(e.what()).find("samples.wav"), std::string::npos) << e.what();
+        }
+    }
+}
+
 // A cancel stops the engine: the call throws Cancelled, leaves no thread behind, and the next
 // transcription runs as if nothing had happened.
 TEST(LibraryCancel, StopsTheRunAndLeavesNothingBehind) {
