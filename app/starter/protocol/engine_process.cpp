@@ -62,7 +62,8 @@ int decodeStatus(int status, bool &signalled) {
 // How the engine is started: in a process group of its own, so that a terminal's Ctrl-C reaches
 // only the starter (which turns it into a cancel request); with every signal unblocked and the
 // starter's handled signals back to their defaults (a broken pipe stays ignored, as for the
-// starter); standard input and output on /dev/null.
+// starter); standard input and output on /dev/null, and no other descriptor of the starter's
+// (a server's client connections and uploads being written stay the server's own).
 struct SpawnSetUp {
     posix_spawnattr_t attributes;
     posix_spawn_file_actions_t actions;
@@ -81,7 +82,8 @@ struct SpawnSetUp {
                       posix_spawnattr_setsigmask(&attributes, &none),
                       posix_spawnattr_setsigdefault(&attributes, &handled),
                       posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0),
-                      posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0)})
+                      posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0),
+                      posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1)})
             failure = failure ? failure : e;
     }
     ~SpawnSetUp() {
