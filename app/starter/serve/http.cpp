@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/starter/pipeline/pipeline.h"
 #include "app/starter/score/score_file.h"
 
 namespace fs = std::filesystem;
@@ -91,6 +92,8 @@ struct Upload {
     FILE *audio = nullptr;
     bool hasAudio = false;
     bool failed = false;
+    uint64_t received = 0;           // bytes of the fields' contents so far
+    uint64_t limit = 0;              // --max-upload, which a chunked upload declares no length for
     std::string error;
     std::vector<FormField> fields;
 };
@@ -117,7 +120,14 @@ bool takeHeader(Upload &u, const httplib::MultipartFormData &header, const std::
     return true;
 }
 
+// An upload still arriving when the server is asked to stop is dropped: a client sending slowly
+// must not hold the stop back. One sent in chunks stops at the limit, as one of a declared length.
 bool takeContent(Upload &u, const char *data, size_t length) {
+    if (stopRequested)
+        return false;
+    u.received += length;
+    if (u.received > u.limit)
+        return false;
     if (u.part == "audio") {
         bool ok = std::fwrite(data, 1, length, u.audio) == length;
         u.failed = u.failed || !ok;
@@ -134,7 +144,7 @@ bool takeContent(Upload &u, const char *data, size_t length) {
 
 // Reads a multipart upload into dir; false with the status and sentence of the refusal.
 bool readUpload(const httplib::Request &req, const httplib::ContentReader &reader, const std::string &dir, Upload &u,
-                int &status, const httplib::Response &res, uint64_t maxUpload) {
+                int &status, const httplib::Response &res) {
     status = 400;
     if (!req.is_multipart_form_data()) {
         u.error = "Send the recording as multipart/form-data, in the field audio.";
@@ -150,9 +160,13 @@ bool readUpload(const httplib::Request &req, const httplib::ContentReader &reade
         u.error = "The server could not store the upload; make sure its disk is not full.";
         return false;
     }
-    if (!read && res.status == 413) {  // the reader stopped at the limit
+    if (!read && stopRequested) {
+        status = 503;
+        u.error = "The server is stopping; the upload was dropped.";
+    }
+    if (!read && (res.status == 413 || u.received > u.limit)) {  // the reader or we stopped at the limit
         status = 413;
-        u.error = limitSentence(maxUpload);
+        u.error = limitSentence(u.limit);
     }
     if (!read && u.error.empty())
         u.error = "The upload ended before it was complete.";
@@ -169,10 +183,11 @@ void postTranscription(const ServerSetup &setup, const httplib::Request &req, ht
         return;
     }
     Upload upload;
+    upload.limit = setup.maxUpload;
     int status = 400;
     auto job = std::make_shared<ServerJob>();
     std::string error;
-    if (!readUpload(req, reader, dir, upload, status, res, setup.maxUpload)) {
+    if (!readUpload(req, reader, dir, upload, status, res)) {
         error = upload.error;
     } else {
         job->dir = dir;

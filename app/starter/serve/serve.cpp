@@ -3,6 +3,7 @@
 // files do and every upload and result is removed.
 #include "app/starter/serve/serve.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +22,9 @@
 namespace {
 
 constexpr auto LookForSignalsEvery = std::chrono::milliseconds(100);
+// How long a stop waits for the requests being answered: as long as the HTTP library waits for a
+// client's next bytes, so only a client that keeps sending a byte at a time is left behind.
+constexpr auto StopGrace = std::chrono::seconds(6);
 
 int refuse(const std::string &sentence, ExitCode code) {
     std::fprintf(stderr, "sonoscriptor serve: %s\n", sentence.c_str());
@@ -50,6 +54,15 @@ bool makeRoot(JobTable &table) {
 
 std::string addressOf(const std::string &host, int port) {
     return "http://" + (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + std::to_string(port) + "/";
+}
+
+// Waits up to StopGrace for the listener to end once the server is stopped; false when a request is
+// still being read (a client sending its request a byte at a time holds its thread).
+bool listenerEnded(const std::atomic<bool> &listening) {
+    auto until = std::chrono::steady_clock::now() + StopGrace;
+    while (listening && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(LookForSignalsEvery / 10);
+    return !listening;
 }
 
 }  // namespace
@@ -95,14 +108,24 @@ int runServe(const std::vector<std::string> &args, const std::string &dataDir) {
         std::fprintf(stderr, "sonoscriptor serve: warning: listening on %s, not on this machine alone: anyone who "
                              "reaches it can upload recordings.\n", o.host.c_str());
     startWorkers(table, o.jobs > 0 ? o.jobs : coreCount());
-    std::thread listener([&server] { server.listen_after_bind(); });
+    std::atomic<bool> listening{true};
+    std::thread listener([&server, &listening] {
+        server.listen_after_bind();
+        listening = false;
+    });
     std::printf("Sonoscriptor is serving on %s (Ctrl-C stops it)\n", addressOf(o.host, port).c_str());
     std::fflush(stdout);
     while (!stopRequested)
         std::this_thread::sleep_for(LookForSignalsEvery);
     server.stop();
-    listener.join();
+    bool ended = listenerEnded(listening);
+    if (ended)
+        listener.join();
     stopJobs(table);
     std::fprintf(stderr, "sonoscriptor serve: stopped; every upload and result was removed.\n");
+    if (!ended) {  // a slow client still holds a thread of the HTTP library: end without it
+        std::fflush(stderr);
+        std::_Exit(exitStatus(ExitCode::Done));
+    }
     return exitStatus(ExitCode::Done);
 }

@@ -57,12 +57,16 @@ class Server:
         body, content_type = multipart(path, fields, name)
         return self.json("POST", "/api/transcriptions", body, dict({"Content-Type": content_type}, **(headers or {})))
 
-    def upload_refused(self, path, headers=None):
-        """POSTs a recording on a raw socket, reading the answer even when the server stops the
-        upload early and closes; (status, answer)."""
+    def upload_refused(self, path, headers=None, chunked=False):
+        """POSTs a recording on a raw socket (of a declared length, or in chunks of 64 KiB),
+        reading the answer even when the server stops the upload early and closes; (status, answer)."""
         body, content_type = multipart(path, ())
+        size = {"Transfer-Encoding": "chunked"} if chunked else {"Content-Length": str(len(body))}
+        if chunked:
+            body = b"".join(b"%x\r\n" % len(body[i:i + 65536]) + body[i:i + 65536] + b"\r\n"
+                            for i in range(0, len(body), 65536)) + b"0\r\n\r\n"
         fields = dict({"Host": f"127.0.0.1:{self.port}", "Content-Type": content_type,
-                       "Content-Length": str(len(body)), "Connection": "close"}, **(headers or {}))
+                       **size, "Connection": "close"}, **(headers or {}))
         head = "POST /api/transcriptions HTTP/1.1\r\n" + "".join(f"{k}: {v}\r\n" for k, v in fields.items()) + "\r\n"
         with socket.create_connection(("127.0.0.1", self.port), timeout=30) as s:
             try:

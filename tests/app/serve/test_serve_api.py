@@ -164,6 +164,16 @@ class ServeLimits(unittest.TestCase):
         finally:
             server.cleanup()
 
+    def test_413_above_the_upload_limit_for_an_upload_sent_in_chunks(self):
+        server = Server("--max-upload", "100000")
+        try:
+            status, answer = server.upload_refused(PRELUDE, chunked=True)
+            self.assertEqual(status, 413)
+            self.assertIn("--max-upload", answer["error"])
+            self.assertEqual(server.leftovers(), [server.tmp + "/" + os.listdir(server.tmp)[0]])
+        finally:
+            server.cleanup()
+
     def test_sigterm_removes_every_upload_and_result(self):
         server = Server("-j", "1")
         try:

@@ -1,9 +1,17 @@
 // The server's threads at work: uploads while transcriptions run, two running
 // together, a cancel, polls, and a stop while work is queued. make test-tsan runs it under ThreadSanitizer,
 // whose reports end the server with code 66.
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <regex>
+#include <thread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -64,6 +72,47 @@ struct ServerGuard {
     }
 };
 
+// The beginning of an upload whose recording then arrives a byte at a time.
+std::string uploadHead(int port) {
+    return "POST /api/transcriptions HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+           "\r\nContent-Type: multipart/form-data; boundary=b0undary\r\nContent-Length: 100000\r\n\r\n"
+           "--b0undary\r\nContent-Disposition: form-data; name=\"audio\"; filename=\"slow.wav\"\r\n\r\n";
+}
+
+// A client that sends the beginning of a request and then one byte every 100 ms, for 30 s at most
+// or until told to stop.
+struct TricklingRequest {
+    int fd = -1;
+    std::atomic<bool> done{false};
+    std::thread sender;
+
+    TricklingRequest(int port, const std::string &head) {
+        fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (fd < 0 || connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)
+            return;
+        if (send(fd, head.data(), head.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(head.size()))
+            return;
+        sender = std::thread([this] {
+            for (int i = 0; i < 300 && !done; ++i) {
+                if (send(fd, "R", 1, MSG_NOSIGNAL) != 1)
+                    return;
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+        });
+    }
+    ~TricklingRequest() {
+        done = true;
+        if (sender.joinable())
+            sender.join();
+        if (fd >= 0)
+            close(fd);
+    }
+};
+
 }  // namespace
 
 TEST(ServeThreads, UploadsCancelsPollsAndAStop) {
@@ -104,4 +153,34 @@ TEST(ServeThreads, UploadsCancelsPollsAndAStop) {
     guard.reaped = true;
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_TRUE(folderEntries(tmp).empty());
+}
+
+// A stop does not wait for a request that arrives a byte at a time: an upload is dropped at its next
+// byte, a request still in its headers is left after a grace of some seconds; the server ends with
+// nothing left behind.
+TEST(ServeThreads, AStopDoesNotWaitForRequestsStillArriving) {
+    for (bool inHeaders : {false, true}) {
+        ScratchDir dir;
+        std::string tmp = dir.path + "tmp/";
+        std::filesystem::create_directory(tmp);
+        Spawned server = spawnCommand({STARTER_PATH, "serve", "--port", "0", "-j", "1"}, {"TMPDIR=" + tmp}, dir.path);
+        ServerGuard guard{server};
+        int port = 0;
+        ASSERT_TRUE(waitUntil([&] { return (port = printedPort(server)) > 0; }, 60)) << fileText(server.errPath);
+        TricklingRequest request(port, inHeaders ? "GET / HTTP/1.1\r\nX-Slow: " : uploadHead(port));
+        ASSERT_TRUE(request.sender.joinable()) << serverState(server);
+        if (!inHeaders) {  // the upload's folder is made
+            ASSERT_TRUE(waitUntil([&] { return folderEntries(tmp).size() == 1 &&
+                                               !folderEntries(tmp + folderEntries(tmp).front()).empty(); }, 10));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        auto stopped = std::chrono::steady_clock::now();
+        kill(server.pid, SIGTERM);
+        CommandResult r = waitCommandFor(server, 25);
+        guard.reaped = true;
+        double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - stopped).count();
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_LT(seconds, inHeaders ? 15 : 3) << "the stop waited for the request";
+        EXPECT_TRUE(folderEntries(tmp).empty());
+    }
 }
