@@ -100,6 +100,10 @@ struct Upload {
 
 bool takeHeader(Upload &u, const httplib::MultipartFormData &header, const std::string &dir) {
     u.part = header.name;
+    if (header.name.empty()) {  // no name, or a part header the HTTP library could not read
+        u.error = "A part of the form has no field name that can be read; send the recording in the field audio.";
+        return false;
+    }
     if (header.name == "audio") {
         if (u.hasAudio) {
             u.error = "Send one recording a request, in the field audio.";

@@ -61,6 +61,10 @@ class Server:
         """POSTs a recording on a raw socket (of a declared length, or in chunks of 64 KiB),
         reading the answer even when the server stops the upload early and closes; (status, answer)."""
         body, content_type = multipart(path, ())
+        return self.post_refused(body, content_type, headers, chunked)
+
+    def post_refused(self, body, content_type, headers=None, chunked=False):
+        """POSTs a form's body as upload_refused does; (status, answer)."""
         size = {"Transfer-Encoding": "chunked"} if chunked else {"Content-Length": str(len(body))}
         if chunked:
             body = b"".join(b"%x\r\n" % len(body[i:i + 65536]) + body[i:i + 65536] + b"\r\n"

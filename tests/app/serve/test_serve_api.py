@@ -152,6 +152,15 @@ class ServeApi(unittest.TestCase):
         self.assertFalse(os.path.exists(os.path.join(os.path.dirname(self.server.tmp), "evil")))
         self.assertEqual(self.server.json("GET", "/api/transcriptions/" + "0" * 32)[0], 404)
 
+    def test_a_part_without_a_readable_name_is_refused_with_a_sentence_that_says_so(self):
+        with open(PRELUDE, "rb") as f:
+            audio = f.read()
+        for disposition in (b'form-data; filename="a.wav"', b'form-data; name="audio"; filename="a\rX-Evil: 1.wav"'):
+            body = b"--b0undary\r\nContent-Disposition: " + disposition + b"\r\n\r\n" + audio + b"\r\n--b0undary--\r\n"
+            status, answer = self.server.post_refused(body, "multipart/form-data; boundary=b0undary")
+            self.assertEqual(status, 400, disposition)
+            self.assertIn("no field name", answer["error"])
+
 
 class ServeLimits(unittest.TestCase):
     def test_413_above_the_upload_limit(self):
