@@ -64,6 +64,20 @@ Error errorOf(const std::string &input, const Outcome &outcome) {
                  failure ? fileFailureLine(input, outcome.message) : outcome.message);
 }
 
+// Text of the command about a run in the private folder, with the names a caller knows: the
+// input as shown (the samples, for those written there), and no name of the MIDI file read back.
+std::string shownText(std::string text, const std::string &input, const std::string &output, const std::string &shown) {
+    for (const std::string &from : {input + " -> " + output, input})
+        for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += shown.size())
+            text.replace(at, from.size(), shown);
+    return text;
+}
+
+// An error of a run in the private folder, as shownText names its files.
+Error shownError(const Error &e, const std::string &input, const std::string &output, const std::string &shown) {
+    return Error(e.kind(), shownText(e.sentence(), input, output, shown), shownText(e.what(), input, output, shown));
+}
+
 // The error of options the command would refuse.
 Error optionsError(const std::string &sentence) {
     return Error(ErrorKind::BadOptions, sentence, "sonoscriptor: " + sentence);
@@ -141,16 +155,17 @@ bool readBytes(const std::string &path, std::vector<uint8_t> &bytes) {
     return in.good() || in.eof();
 }
 
-// Transcribes one input into the private folder and reads back what was written.
-sonoscriptor::Transcription run(const std::string &input, const std::string &title, const PrivateFolder &folder,
-                                const sonoscriptor::Options &options) {
+// Transcribes one input into the private folder and reads back what was written; shown is the
+// input as the caller knows it.
+sonoscriptor::Transcription run(const std::string &input, const std::string &shown, const std::string &title,
+                                const PrivateFolder &folder, const sonoscriptor::Options &options) {
     static std::once_flag fftwThreads;
     // libaubio and the attack evidence plan FFTs on several threads at once.
     std::call_once(fftwThreads, [] { fftwf_make_planner_thread_safe(); });
     RunPlan plan = planOf(options, input, folder.path + "transcription.mid");
     Job job = runWatched(plan, options);
     if (job.outcome.code != 0)
-        throw errorOf(input, job.outcome);
+        throw shownError(errorOf(input, job.outcome), input, job.file.output, shown);
     std::vector<uint8_t> bytes;
     MidiContent midi;
     std::string error;
@@ -168,7 +183,7 @@ namespace sonoscriptor {
 
 Transcription transcribe(const std::string &path, const Options &options) {
     PrivateFolder folder(path);
-    return run(path, scoreTitle(path), folder, options);
+    return run(path, path, scoreTitle(path), folder, options);
 }
 
 Transcription transcribe(const float *samples, std::size_t frames, int sample_rate, int channels,
@@ -181,7 +196,7 @@ Transcription transcribe(const float *samples, std::size_t frames, int sample_ra
     std::string wave = folder.path + "samples.wav", error;
     if (!writeSamplesFile(samples, frames, sample_rate, channels, wave, error))
         throw errorOf(wave, outcomeOf(failureOf(FailureKind::ConversionNotWritten, wave, error)));
-    return run(wave, "", folder, options);
+    return run(wave, "samples", "", folder, options);
 }
 
 Transcription transcribe(const std::vector<float> &samples, int sample_rate, int channels, const Options &options) {

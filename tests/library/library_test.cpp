@@ -191,6 +191,7 @@ TEST(LibraryCancel, StopsTheRunAndLeavesNothingBehind) {
         ADD_FAILURE() << "not cancelled";
     } catch (const sonoscriptor::Error &e) {
         EXPECT_EQ(e.kind(), sonoscriptor::ErrorKind::Cancelled) << e.what();
+        EXPECT_EQ(std::string(e.what()).rfind(std::string(Prelude) + ": cancelled", 0), 0u) << e.what();
     }
     EXPECT_EQ(threadCount(), threads);
     ASSERT_FALSE(seen.empty());
@@ -201,6 +202,29 @@ TEST(LibraryCancel, StopsTheRunAndLeavesNothingBehind) {
     sonoscriptor::Options quick;
     quick.end = 4;
     EXPECT_FALSE(sonoscriptor::transcribe(Prelude, quick).notes.empty());
+}
+
+// A cancelled transcription of samples says so of the samples, with no name of the library's files.
+TEST(LibraryCancel, ACancelOfSamplesNamesTheSamples) {
+    std::vector<float> samples(44100 * 4);
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = 0.5f * static_cast<float>(std::sin(2 * M_PI * 440 * static_cast<double>(i) / 44100));
+    std::atomic<bool> cancel{false};
+    sonoscriptor::Options options;
+    options.cancel = &cancel;
+    options.progress = [&](const sonoscriptor::Progress &p) {
+        if (p.stage == "running the engine")
+            cancel = true;
+    };
+    try {
+        sonoscriptor::transcribe(samples, 44100, 1, options);
+        ADD_FAILURE() << "not cancelled";
+    } catch (const sonoscriptor::Error &e) {
+        EXPECT_EQ(e.kind(), sonoscriptor::ErrorKind::Cancelled) << e.what();
+        EXPECT_EQ(std::string(e.what()).rfind("samples: ", 0), 0u) << e.what();
+        EXPECT_EQ(std::string(e.what()).find(".mid"), std::string::npos) << e.what();
+        EXPECT_EQ(std::string(e.what()).find("samples.wav"), std::string::npos) << e.what();
+    }
 }
 
 // Two transcriptions at once on two threads: a cancel of one ends that one alone, and the other
