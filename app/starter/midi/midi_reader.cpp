@@ -81,6 +81,7 @@ void applyMeta(MidiContent &m, uint8_t type, const std::vector<uint8_t> &data, i
         m.hasKeySignature = true;
         m.keySignature = static_cast<int8_t>(data[0]);
         m.mode = data[1];
+        m.keys.push_back({tick, m.keySignature, m.mode});
     }
 }
 

@@ -29,6 +29,13 @@ struct MidiSignature {
     int denominatorPower = 2;
 };
 
+// A key signature event and its tick.
+struct MidiKey {
+    int64_t tick = 0;
+    int fifths = 0;                // -7..7 as the file gives it (not clamped)
+    int mode = 0;                  // 0 major, 1 minor
+};
+
 // A marker event (the engine's chord names) and its tick.
 struct MidiMarker {
     int64_t tick = 0;
@@ -42,6 +49,7 @@ struct MidiContent {
     bool hasKeySignature = false;
     int keySignature = 8;          // -7..7 when hasKeySignature
     int mode = 0;                  // 0 major, 1 minor
+    std::vector<MidiKey> keys;     // every key signature event, in file order
     int numerator = 4;             // time signature (the last one read)
     int denominatorPower = 2;
     int clocksPerClick = 24;       // MIDI clocks a metronome click (the last time signature read)

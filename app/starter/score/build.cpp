@@ -53,8 +53,6 @@ bool buildScore(const MidiContent &midi, double resolution, const std::string &t
     score.title = title;
     score.program = midi.program >= 0 && midi.program <= 127 ? midi.program : 0;
     score.partName = partName(score.program);
-    score.fifths = midi.hasKeySignature ? std::clamp(midi.keySignature, -7, 7) : 0;
-    score.minor = midi.hasKeySignature && midi.mode == 1;
     int64_t pickup = pickupSteps(midi, score.grid), shift = pickup > 0 ? score.grid.barSteps - pickup : 0;
     // A file too long for a score is refused below; only one that fits is read for triplets, whose
     // steps are three times as many.
@@ -80,6 +78,7 @@ bool buildScore(const MidiContent &midi, double resolution, const std::string &t
     for (const ScoreNote &n : notes)
         lastEnd = std::max(lastEnd, n.end);
     score.measures = layMeasures(score.grid, shift, lastEnd);
+    setMeasureKeys(score, midi);
     for (int staff = 1; staff <= score.staves; ++staff) {
         std::vector<std::vector<VoiceChord>> voices = assignVoices(notes, staff, legato);
         for (size_t v = 0; v < voices.size(); ++v) {

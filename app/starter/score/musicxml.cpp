@@ -50,13 +50,17 @@ const char *typeName(int level) {
     return level >= 0 && level <= 7 ? names[level] : "quarter";
 }
 
+void writeKey(Xml &o, int fifths, bool minor) {
+    open(o, "key");
+    element(o, "fifths", std::to_string(fifths));
+    element(o, "mode", minor ? "minor" : "major");
+    close(o);
+}
+
 void writeAttributes(Xml &o, const Score &s) {
     open(o, "attributes");
     element(o, "divisions", std::to_string(s.grid.divisions));
-    open(o, "key");
-    element(o, "fifths", std::to_string(s.fifths));
-    element(o, "mode", s.minor ? "minor" : "major");
-    close(o);
+    writeKey(o, s.fifths, s.minor);
     open(o, "time");
     element(o, "beats", std::to_string(s.grid.numerator));
     element(o, "beat-type", std::to_string(1 << s.grid.denominatorPower));
@@ -243,13 +247,21 @@ void writeNote(Xml &o, const Score &s, const ScoreVoice &v, const ScoreEvent &e,
     close(o);
 }
 
-void writeMeasure(Xml &o, const Score &s, const ScoreMeasure &m, bool first, bool last) {
+// The measure at index i; its attributes when it is the first, a new key where the key changes.
+void writeMeasure(Xml &o, const Score &s, size_t i) {
+    const ScoreMeasure &m = s.measures[i];
+    bool last = i + 1 == s.measures.size();
     open(o, "measure");
     attribute(o, "number", m.number);
     if (m.implicit)
         attribute(o, "implicit", "yes");
-    if (first)
+    if (i == 0) {
         writeAttributes(o, s);
+    } else if (m.fifths != s.measures[i - 1].fifths || m.minor != s.measures[i - 1].minor) {
+        open(o, "attributes");
+        writeKey(o, m.fifths, m.minor);
+        close(o);
+    }
     for (size_t vi = 0; vi < m.voices.size(); ++vi) {
         const ScoreVoice &v = m.voices[vi];
         if (vi > 0) {
@@ -260,8 +272,8 @@ void writeMeasure(Xml &o, const Score &s, const ScoreMeasure &m, bool first, boo
         for (const ScoreEvent &e : v.events) {
             if (vi == 0)
                 writeAnnotations(o, s, e.start, e.length);
-            for (size_t i = 0; i < std::max<size_t>(1, e.keys.size()); ++i)
-                writeNote(o, s, v, e, i);
+            for (size_t k = 0; k < std::max<size_t>(1, e.keys.size()); ++k)
+                writeNote(o, s, v, e, k);
         }
     }
     if (last) {
@@ -307,7 +319,7 @@ void writeScore(Xml &o, const Score &s) {
     open(o, "part");
     attribute(o, "id", "P1");
     for (size_t i = 0; i < s.measures.size(); ++i)
-        writeMeasure(o, s, s.measures[i], i == 0, i + 1 == s.measures.size());
+        writeMeasure(o, s, i);
     close(o);
     close(o);
 }

@@ -119,6 +119,8 @@ struct ScoreMeasure {
     int64_t length = 16;
     int64_t metricOffset = 0;    // steps of the full bar before start (a pick-up's missing part)
     bool implicit = false;       // a pick-up, not counted as a bar
+    int fifths = 0;              // the key signature in force, -7..7
+    bool minor = false;
     std::vector<ScoreVoice> voices;
 };
 
@@ -128,7 +130,7 @@ struct Score {
     std::string partName = "Piano";
     int program = 0;             // General MIDI program 0..127
     ScoreGrid grid;
-    int fifths = 0;              // key signature, -7..7
+    int fifths = 0;              // key signature of the first measure, -7..7 (each measure holds its own)
     bool minor = false;
     int staves = 2;
     char singleClef = 'G';       // the clef of a single staff: 'G' or 'F'
@@ -239,7 +241,12 @@ void hideSilentVoicesRests(Score &score);
 // spelling.cpp
 /** The written pitch of a key in a key signature and mode. */
 SpelledPitch spellKey(int key, int fifths, bool minor);
-/** Spells every note and marks the accidentals to print, measure by measure and staff by staff. */
+/** The key signature of each measure: that of the file's last key signature event at or before the
+    measure's start (one within a measure takes effect at the next bar line), the first event's before
+    it, C major when the file has none; the score's key is its first measure's. */
+void setMeasureKeys(Score &score, const MidiContent &midi);
+/** Spells every note in its measure's key and marks the accidentals to print, measure by measure and
+    staff by staff. */
 void spellScore(Score &score);
 /** Parses a chord name such as "C", "F#m", "Bb7", "Dm7/A"; false when it is none. */
 bool parseChordName(const std::string &name, ChordSymbol &symbol);

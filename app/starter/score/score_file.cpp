@@ -107,6 +107,20 @@ std::string scoreTitle(const std::string &input) {
     return title;
 }
 
+std::vector<MidiSignature> signaturesLeftOut(const MidiContent &midi, double resolution) {
+    std::vector<MidiSignature> out;
+    ScoreGrid grid;
+    std::string error;
+    if (!chooseGrid(midi, resolution, grid, error))
+        return out;
+    for (size_t i = pickupSteps(midi, grid) > 0 ? 1 : 0; i < midi.signatures.size(); ++i) {
+        const MidiSignature &s = midi.signatures[i];
+        if (s.numerator != midi.numerator || s.denominatorPower != midi.denominatorPower)
+            out.push_back(s);
+    }
+    return out;
+}
+
 bool writeScoreFile(const MidiContent &midi, const ScoreRequest &request, const std::string &path,
                     std::string &error) {
     int measures = 0;

@@ -37,6 +37,10 @@ std::string scoreTitle(const std::string &input);
 /** True when the score file at path is whole: a .mxl archive that libzip opens with its consistency
  *  check, or a MusicXML document that libxml2 parses to its end. */
 bool scoreFileWhole(const std::string &path);
+/** The time signature events the score of a MIDI file does not follow: those naming another metre
+ *  than the one it is written in (the file's last), apart from a pick-up's first one; none when the
+ *  file has no musical time base. */
+std::vector<MidiSignature> signaturesLeftOut(const MidiContent &midi, double resolution);
 /** Writes the score of a MIDI file to path; false with a reason when it cannot. */
 bool writeScoreFile(const MidiContent &midi, const ScoreRequest &request, const std::string &path,
                     std::string &error);

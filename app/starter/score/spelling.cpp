@@ -93,6 +93,23 @@ SpelledPitch spellKey(int key, int fifths, bool minor) {
     return p;
 }
 
+void setMeasureKeys(Score &score, const MidiContent &midi) {
+    std::vector<MidiKey> keys = midi.keys;
+    if (keys.empty() && midi.hasKeySignature)
+        keys.push_back({0, midi.keySignature, midi.mode});
+    std::stable_sort(keys.begin(), keys.end(), [](const MidiKey &a, const MidiKey &b) { return a.tick < b.tick; });
+    size_t next = 0;
+    MidiKey current = keys.empty() ? MidiKey{} : keys.front();
+    for (ScoreMeasure &m : score.measures) {
+        for (; next < keys.size() && stepOfTick(score.grid, midi.division, keys[next].tick) <= m.start; ++next)
+            current = keys[next];
+        m.fifths = std::clamp(current.fifths, -7, 7);
+        m.minor = current.mode == 1;
+    }
+    score.fifths = score.measures.empty() ? 0 : score.measures.front().fifths;
+    score.minor = !score.measures.empty() && score.measures.front().minor;
+}
+
 void spellScore(Score &score) {
     for (ScoreMeasure &m : score.measures) {
         for (int staff = 1; staff <= score.staves; ++staff) {
@@ -103,12 +120,12 @@ void spellScore(Score &score) {
                 for (ScoreEvent &e : v.events) {
                     e.pitches.clear();
                     for (int key : e.keys)
-                        e.pitches.push_back(spellKey(key, score.fifths, score.minor));
+                        e.pitches.push_back(spellKey(key, m.fifths, m.minor));
                     e.accidentals.assign(e.keys.size(), "");
                     events.push_back(&e);
                 }
             }
-            markAccidentals(events, score.fifths);
+            markAccidentals(events, m.fifths);
         }
     }
 }

@@ -188,9 +188,13 @@ MidiContent songOf(const std::vector<MidiNote> &notes, int numerator, int denomi
 }
 
 std::vector<uint8_t> midiFileBytes(const MidiContent &c) {
-    std::vector<MidiEvent> events = {
-        {0, 0, metaEvent(0x59, {uint8_t(int8_t(c.keySignature)), uint8_t(c.mode)})},
-        {0, 0, {0xC0, uint8_t(std::max(0, c.program))}}};
+    std::vector<MidiKey> keys = c.keys;
+    if (keys.empty())
+        keys.push_back({0, c.keySignature, c.mode});
+    std::vector<MidiEvent> events;
+    for (const MidiKey &k : keys)
+        events.push_back({k.tick, 0, metaEvent(0x59, {uint8_t(int8_t(k.fifths)), uint8_t(k.mode)})});
+    events.push_back({0, 0, {0xC0, uint8_t(std::max(0, c.program))}});
     std::vector<MidiSignature> signatures = c.signatures;
     if (signatures.empty())
         signatures.push_back({0, c.numerator, c.denominatorPower});

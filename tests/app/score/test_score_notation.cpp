@@ -294,6 +294,38 @@ TEST(ScoreSpelling, PrintsAccidentalsOncePerMeasure) {
     EXPECT_EQ(marks, (std::vector<std::string>{"sharp", "natural", "-", "sharp", "-", "sharp"}));
 }
 
+TEST(ScoreSpelling, AKeyChangeTakesEffectAtTheNextBarLine) {
+    // G major, F major from the middle of bar 2: F# in bars 1 and 2 as the key has it, then Bb and
+    // an F# that needs its sharp in bar 3.
+    MidiContent m = songOf({{66, 100, 0, 16}, {66, 100, 64, 80}, {70, 100, 128, 144}, {66, 100, 144, 160}});
+    m.keys = {{0, 1, 0}, {96, -1, 0}};
+    Score s;
+    std::string error;
+    ASSERT_TRUE(buildScore(m, 4, "t", s, error)) << error;
+    ASSERT_EQ(s.measures.size(), 3u);
+    EXPECT_EQ(s.fifths, 1);
+    EXPECT_EQ(s.measures[1].fifths, 1);
+    EXPECT_EQ(s.measures[2].fifths, -1);
+    std::vector<std::string> written;
+    for (const ScoreMeasure &measure : s.measures)
+        for (const ScoreVoice &v : measure.voices)
+            for (const ScoreEvent &e : v.events)
+                if (!e.keys.empty())
+                    written.push_back(std::string(1, e.pitches[0].step) + std::to_string(e.pitches[0].alter) +
+                                      (e.accidentals[0].empty() ? "" : " " + e.accidentals[0]));
+    EXPECT_EQ(written, (std::vector<std::string>{"F1", "F1", "B-1", "F1 sharp"}));
+    std::string document;
+    ASSERT_TRUE(scoreDocument(s, document, error)) << error;
+    EXPECT_EQ(countIn(document, "<key>"), 2u);
+    EXPECT_EQ(countIn(document, "<fifths>-1</fifths>"), 1u);
+    // Without key events the one key of the file holds throughout.
+    m.keys.clear();
+    m.keySignature = -2;
+    ASSERT_TRUE(buildScore(m, 4, "t", s, error)) << error;
+    for (const ScoreMeasure &measure : s.measures)
+        EXPECT_EQ(measure.fifths, -2);
+}
+
 TEST(ScoreStaves, KeepsAHandsChordOnOneStaff) {
     std::vector<ScoreNote> notes = {{48, 0, 4}, {52, 0, 4}, {55, 0, 4}, {72, 0, 4}, {76, 0, 4},  // two hands
                                     {64, 4, 8}, {67, 4, 8}, {72, 4, 8},                           // E4-G4-C5
