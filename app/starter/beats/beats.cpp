@@ -228,8 +228,9 @@ TempoPlan planTempo(const BeatTrack &track, const Settings &settings, bool metre
     plan.tracked = true;
     plan.tempo = tempo;
     plan.beatTempo = beatTempo;
-    plan.numerator = metre.numerator;
-    plan.denominatorPower = metre.denominatorPower;
+    // A metre given is the one written, whatever beats its reading counted (7/8 is read in 7 beats).
+    plan.numerator = metreGiven ? settings.TimeSignatureNumerator : metre.numerator;
+    plan.denominatorPower = metreGiven ? settings.TimeSignatureDenominator : metre.denominatorPower;
     plan.metreJudged = metre.judged;
     plan.metreWeak = metre.weak;
     plan.startPoint = metre.gridBeats.front();

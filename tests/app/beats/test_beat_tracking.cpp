@@ -313,6 +313,21 @@ TEST(Planning, ASlowPulseGetsItsBeat) {
     EXPECT_GE(p.beatTempo, SlowestTrackedTempo);
 }
 
+TEST(Planning, AGivenMetreIsTheOneNamed) {
+    // Clicks at 120 a minute read as 7/8, 2/2, 3/2 and 12/16: the plan names the metre given, which
+    // its reading counts in beats of another value.
+    BeatTrack t = clearTrack(evenBeats(0.5, 0.5, 40), 21);
+    for (auto [numerator, power] : std::vector<std::pair<int, int>>{{7, 3}, {2, 1}, {3, 1}, {12, 4}, {6, 3}}) {
+        Settings s = defaultSettings();
+        s.TimeSignatureNumerator = numerator;
+        s.TimeSignatureDenominator = power;
+        TempoPlan p = planTempo(t, s, true, 120);
+        ASSERT_TRUE(p.tracked) << static_cast<int>(p.fallback.kind);
+        EXPECT_EQ(p.numerator, numerator);
+        EXPECT_EQ(p.denominatorPower, power);
+    }
+}
+
 TEST(Planning, ThePlanCanFollowTheProminentPulseNotTheSlopeOfASwell) {
     // A weak click every half second (50 hops) on a slow swell of the onset strength, the tracker
     // at the clicks: the curve along the plain correlation (the default) slides to a shorter
