@@ -302,6 +302,16 @@ std::string midiScoreSummary(const MidiScoreReport &r) {
         text += " The file gives no tempo, so the score is at 120 beats per minute, as MIDI files are by default.";
     if (!r.metreGiven)
         text += " The file gives no time signature, so the score is in 4/4 time, as MIDI files are by default.";
+    if (!r.metresLeftOut.empty()) {
+        text += " The file changes its time signature (also ";
+        for (size_t i = 0; i < r.metresLeftOut.size(); ++i)
+            text += (i > 0 ? ", " : "") + r.metresLeftOut[i];
+        text += "); the score is written in its last, " + r.metre +
+                ", throughout, so its bar lines may differ from the file's.";
+    }
+    if (r.cutShort)
+        text += " The file is not whole (a track is cut short or has no end): the score holds what could "
+                "be read.";
     return text;
 }
 

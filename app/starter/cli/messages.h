@@ -85,10 +85,14 @@ struct MidiScoreReport {
     int bars = 0;
     bool tempoGiven = true;       // the file holds a tempo event (else 120 beats per minute)
     bool metreGiven = true;       // the file holds a time signature (else 4/4)
+    std::string metre;            // the time signature the score is written in, e.g. "6/8"
+    std::vector<std::string> metresLeftOut;  // the file's other time signatures, e.g. "3/4", once each
+    bool cutShort = false;        // the file is not whole: the score holds what could be read
 };
 
 /** The summary of a MIDI input's score: "piece.mid -> piece.musicxml: score of 12 notes in 4 bars.",
- *  then the MIDI defaults the score took where the file gives no tempo or time signature. */
+ *  then the MIDI defaults the score took where the file gives no tempo or time signature, and the
+ *  file's time signatures the score does not follow, and whether the file was cut short. */
 std::string midiScoreSummary(const MidiScoreReport &report);
 /** The sentence that says a constant tempo replaces beats that were not found. */
 std::string fallbackSentence(const NoBeat &reason, double tempo);

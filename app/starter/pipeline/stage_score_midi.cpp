@@ -3,6 +3,7 @@
 // and key the file holds, and moved into place like any output.
 #include "app/starter/pipeline/stages.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "app/starter/cli/failures.h"
@@ -20,6 +21,11 @@ namespace {
 MidiContent countingQuarters(MidiContent midi) {
     midi.clocksPerClick = clicksClocks(midi.numerator, midi.denominatorPower);
     return midi;
+}
+
+// A time signature as written: "6/8".
+std::string metreName(int numerator, int denominatorPower) {
+    return std::to_string(numerator) + "/" + std::to_string(1 << std::clamp(denominatorPower, 0, 30));
 }
 
 // Writes the score into the private folder and moves it into place; kind None when it is there.
@@ -49,8 +55,18 @@ Outcome stageScoreMidi(const FilePlan &file, const RunPlan &plan) {
     if (f.kind == FailureKind::None && !readMidiFile(file.input, midi, error))
         f = failureOf(FailureKind::MidiUnreadable, file.input, error);
     midi = countingQuarters(std::move(midi));
-    MidiScoreReport report{file.input, file.output, static_cast<int>(midi.notes.size()), 0, !midi.tempos.empty(),
-                           !midi.signatures.empty()};
+    MidiScoreReport report;
+    report.input = file.input;
+    report.output = file.output;
+    report.notes = static_cast<int>(midi.notes.size());
+    report.tempoGiven = !midi.tempos.empty();
+    report.metreGiven = !midi.signatures.empty();
+    report.cutShort = midi.cutShort;
+    report.metre = metreName(midi.numerator, midi.denominatorPower);
+    for (const MidiSignature &s : signaturesLeftOut(midi, plan.grid))
+        if (std::find(report.metresLeftOut.begin(), report.metresLeftOut.end(),
+                      metreName(s.numerator, s.denominatorPower)) == report.metresLeftOut.end())
+            report.metresLeftOut.push_back(metreName(s.numerator, s.denominatorPower));
     if (f.kind == FailureKind::None)
         f = placeMidiScore(file, plan, midi, report.bars);
     if (f.kind != FailureKind::None)

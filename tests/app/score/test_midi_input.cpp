@@ -99,6 +99,29 @@ TEST_F(MidiInput, ItsDivisionCountsQuarterNotesInEveryMetre) {
     }
 }
 
+TEST_F(MidiInput, KeyChangesAreWrittenAndAMetreNotFollowedIsNamed) {
+    // Two bars of 3/4 in D major, then 4/4 in Bb major from tick 96 * 2 (division 16).
+    MidiContent m = songOf({{66, 90, 0, 48}, {66, 90, 48, 96}, {70, 90, 96, 160}, {66, 90, 160, 224}}, 4, 2);
+    m.signatures = {{0, 3, 2}, {96, 4, 2}};
+    m.keys = {{0, 2, 0}, {96, -2, 0}};
+    writeMidiFile(dir.path + "changes.mid", m);
+    CommandResult r = run({"changes.mid"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("The file changes its time signature (also 3/4); the score is written in its last, 4/4, "
+                         "throughout, so its bar lines may differ from the file's."),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(schemaProblems(dir.path + "changes.musicxml"), "");
+    std::string text = fileText(dir.path + "changes.musicxml");
+    EXPECT_EQ(countIn(text, "<key>"), 2u);
+    EXPECT_NE(text.find("<fifths>-2</fifths>"), std::string::npos);
+    // One metre, one key: nothing said.
+    r = run({"piece.mid"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out.find("time signature"), std::string::npos) << r.out;
+    EXPECT_EQ(countIn(fileText(dir.path + "piece.musicxml"), "<key>"), 1u);
+}
+
 TEST_F(MidiInput, TheSameNotesGiveTheSameScoreAsTheAudioPath) {
     sameScoreFromAudioAndMidi(midi);
     expectTheNotes("song.musicxml");
@@ -144,6 +167,23 @@ TEST_F(MidiInput, ADamagedFileEndsWithASentence) {
 
 // Two notes eleven thousand hours apart at 120 beats a minute: a score of them would fill millions
 // of empty measures, so none is written.
+TEST_F(MidiInput, AFileCutShortAtAnEventBoundaryIsScoredAndSaidToBeCutShort) {
+    // The track announces more bytes than the file holds, and its end is lost: the note that was
+    // read is scored, and the summary says the file is not whole.
+    writeText(dir.path + "cut.mid",
+              std::string("MThd\0\0\0\6\0\0\0\1\0\x60MTrk\0\0\0\x20\0\x90\x3c\x64\x60\x80\x3c\x40", 30));
+    CommandResult r = run({"cut.mid"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("score of 1 note in 1 bar."), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("The file is not whole (a track is cut short or has no end): the score holds what could "
+                         "be read."),
+              std::string::npos)
+        << r.out;
+    r = run({"piece.mid"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out.find("not whole"), std::string::npos) << r.out;
+}
+
 TEST_F(MidiInput, NotesTooFarApartForAScoreAreRefused) {
     writeText(dir.path + "far.mid", std::string("MThd\0\0\0\6\0\0\0\1\0\x60MTrk\0\0\0\x17", 22) +
                                         std::string("\0\x90\x3c\x64\x60\x80\x3c\x40\xff\xff\xff\x7f\x90\x3e\x64"
