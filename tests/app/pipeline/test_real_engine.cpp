@@ -129,14 +129,24 @@ TEST(RealEngine, AFirstBeatBeforeTheAudioStillGivesTheWholeRecording) {
     EXPECT_GE(m.notes.size(), 18u) << r.out;
 }
 
-TEST(RealEngine, StartAndEndKeepTheNotesOfTheRegionAlone) {
-    // A different key every half second for 8 s; the part from 2 s to 5 s is transcribed.
-    ScratchDir dir;
-    const int keys[] = {60, 62, 64, 65, 67, 69, 71, 72};
+namespace {
+
+// C4 to C5 and back, a key every half second for 8 s.
+constexpr int ScaleKeys[] = {60, 62, 64, 65, 67, 69, 71, 72};
+
+bool writeScale(const std::string &path) {
     std::vector<ToneNote> notes;
     for (int i = 0; i < 16; ++i)
-        notes.push_back({keys[i % 8], 0.5 * i, 0.45});
-    ASSERT_TRUE(writeTones(dir.path + "scale.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, notes, 8));
+        notes.push_back({ScaleKeys[i % 8], 0.5 * i, 0.45});
+    return writeTones(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, notes, 8);
+}
+
+}  // namespace
+
+TEST(RealEngine, StartAndEndKeepTheNotesOfTheRegionAlone) {
+    // The part from 2 s to 5 s of the scale is transcribed.
+    ScratchDir dir;
+    ASSERT_TRUE(writeScale(dir.path + "scale.wav"));
     CommandResult r = runStarter({"--engine", ENGINE_PATH, "--tempo", "120", "--start", "2", "--end", "5", "--notes",
                                   "part.csv", "-o", "part.mid", "scale.wav"},
                                  dir.path, {"TMPDIR=" + dir.path});
@@ -153,7 +163,7 @@ TEST(RealEngine, StartAndEndKeepTheNotesOfTheRegionAlone) {
         int played = static_cast<int>(std::lround(on / 0.5)) + 4;
         EXPECT_LT(on, 3.0) << line;
         EXPECT_GT(off - on, 0.1) << line;
-        EXPECT_EQ(key, keys[played % 8]) << line;
+        EXPECT_EQ(key, ScaleKeys[played % 8]) << line;
         ++count;
     }
     EXPECT_GE(count, 5) << fileText(dir.path + "part.csv");
@@ -172,13 +182,9 @@ TEST(RealEngine, StartAndEndKeepTheNotesOfTheRegionAlone) {
 }
 
 TEST(RealEngine, TheKeyRangeGivenHoldsForTheNotesTheAttacksAdd) {
-    // C4 to C5 and back: notes of the keys left out must not come back through the attack evidence.
+    // Notes of the keys left out must not come back through the attack evidence.
     ScratchDir dir;
-    const int keys[] = {60, 62, 64, 65, 67, 69, 71, 72};
-    std::vector<ToneNote> notes;
-    for (int i = 0; i < 16; ++i)
-        notes.push_back({keys[i % 8], 0.5 * i, 0.45});
-    ASSERT_TRUE(writeTones(dir.path + "scale.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, notes, 8));
+    ASSERT_TRUE(writeScale(dir.path + "scale.wav"));
     struct Case { std::vector<std::string> range; int lowest, highest; };
     for (const Case &c : std::vector<Case>{{{"--highest-note", "E4"}, 0, 64},
                                            {{"--lowest-note", "G4"}, 67, 127},
