@@ -191,7 +191,10 @@ TEST(LibraryCancel, StopsTheRunAndLeavesNothingBehind) {
         ADD_FAILURE() << "not cancelled";
     } catch (const sonoscriptor::Error &e) {
         EXPECT_EQ(e.kind(), sonoscriptor::ErrorKind::Cancelled) << e.what();
-        EXPECT_EQ(std::string(e.what()).rfind(std::string(Prelude) + ": cancelled", 0), 0u) << e.what();
+        // The cancel reaches the engine or, where the engine had just finished, the refinement.
+        std::string what = e.what();
+        EXPECT_EQ(what.rfind(std::string(Prelude) + ": ", 0), 0u) << what;
+        EXPECT_NE(what.find("cancelled"), std::string::npos) << what;
     }
     EXPECT_EQ(threadCount(), threads);
     ASSERT_FALSE(seen.empty());
