@@ -494,7 +494,8 @@ def render_one(corpus, name, sf, room):
             dry = os.path.join(tmp, "dry.wav")
             if ROOMS[room]:
                 wet = os.path.join(tmp, "wet.wav")
-                subprocess.run(["sox", render_one(corpus, name, sf, "dry"), wet] + ROOMS[room], check=True)
+                # -R: sox's dither repeats, so a room rendering is the same on every run.
+                subprocess.run(["sox", "-R", render_one(corpus, name, sf, "dry"), wet] + ROOMS[room], check=True)
                 beat_pieces.normalise(wet, dry)
             else:
                 beat_pieces.render(os.path.join(corpus, "ref", name + ".mid"), dry, SOUNDFONTS[sf])
