@@ -63,6 +63,8 @@ std::string engineRejection(const WaveHeader &h, int64_t fileSize);
 /** A StartPoint in seconds that the engine turns into the first byte of the sample frame nearest
  *  seconds, also before the audio, where its rounding would otherwise land inside a frame. */
 double engineStartPoint(double seconds, const WaveHeader &h);
+/** Seconds of whole sample frames in the data chunk a header states; 0 when it states no format. */
+double dataSeconds(const WaveHeader &h);
 /** The header fields of a WAV file as the engine takes them; riff false when it cannot be read. */
 WaveHeader readWaveFileHeader(const std::string &path);
 /** Examines an audio file; false with info.fault set (and libsndfile's words in cause) when it is

@@ -98,9 +98,8 @@ std::string describe(const SF_INFO &info) {
 double statedSeconds(const WaveHeader &h, const SF_INFO &sf, double seconds) {
     if ((sf.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_OGG)
         return 0;
-    int64_t frameBytes = static_cast<int64_t>(h.channels) * (h.bits / 8);
-    bool sized = h.riff && h.chunkDataSize > 0 && h.chunkDataSize < 0xFFFFFFFFll && frameBytes > 0 && h.rate > 0;
-    return sized ? std::max(seconds, static_cast<double>(h.chunkDataSize / frameBytes) / h.rate) : seconds;
+    bool sized = h.riff && h.chunkDataSize > 0 && h.chunkDataSize < 0xFFFFFFFFll;
+    return sized ? std::max(seconds, dataSeconds(h)) : seconds;
 }
 
 // Reads up to n bytes from the start of a file.
@@ -134,6 +133,11 @@ WaveHeader readWaveHeader(const std::vector<uint8_t> &head, int64_t fileSize) {
     if (h.riff)
         findDataChunk(head, h);
     return h;
+}
+
+double dataSeconds(const WaveHeader &h) {
+    int64_t frameBytes = static_cast<int64_t>(h.channels) * (h.bits / 8);
+    return frameBytes > 0 && h.rate > 0 ? static_cast<double>(h.chunkDataSize / frameBytes) / h.rate : 0;
 }
 
 double engineStartPoint(double seconds, const WaveHeader &h) {
