@@ -206,8 +206,9 @@ std::string durationText(double seconds) {
 
 // The tempo sentence of the summary, with a leading blank; "" when there is none.
 std::string tempoWords(const RunReport &r) {
-    std::string bpm = numberText("%.6g", r.tempo) + (r.dottedBeat ? " dotted-quarter" : "") + " beats per minute",
-                s = " ";
+    static const char *const notes[] = {"whole", "half", "quarter", "eighth", "16th", "32nd"};
+    std::string dotted = r.dottedBeat ? std::string(" dotted-") + notes[std::clamp(r.dottedPower, 0, 5)] : "";
+    std::string bpm = numberText("%.6g", r.tempo) + dotted + " beats per minute", s = " ";
     switch (r.tempoSource) {
     case TempoSource::Given: return s.append("Tempo: a constant ").append(bpm).append(".");
     case TempoSource::Tracked:

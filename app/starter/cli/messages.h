@@ -42,7 +42,8 @@ struct RunReport {
     double decodedSeconds = 0;    // the audio's length as decoded (less when the file ends early)
     TempoSource tempoSource = TempoSource::Unknown;
     double tempo = 0;             // beats per minute of the beat counted (in 6/8 the dotted quarter)
-    bool dottedBeat = false;      // the beat counted is a dotted quarter (6/8, 9/8, 12/8)
+    bool dottedBeat = false;      // the beat counted is a dotted note (6/8, 9/8, 12/8; 6/4, 9/16 ...)
+    int dottedPower = 2;          // that dotted note: 2 a quarter (6/8), 1 a half (6/4), 3 an eighth (9/16)
     int beats = 0;                // beats found, when tracked
     NoBeat tempoFallback;         // why no beat was followed, when Fallback
     std::string metre;            // the metre of the beats followed and its source, "" for none

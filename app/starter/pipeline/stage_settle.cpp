@@ -105,11 +105,13 @@ void describeTempo(const FileResults &f, RunReport &r) {
     r.beats = plan.beatCount;
     if (plan.tracked)
         r.metre = planMetreWords(plan);
-    // In compound time the engine's beat is the eighth; people count the dotted quarter, whether
-    // the metre was found or given with a tempo of the engine's own beats.
+    // In compound time the engine's beat is the metre's note (the eighth in 6/8); people count the
+    // dotted beat of three, as the MIDI file's click, the score and the note lists do, whether the
+    // metre was found or given with a tempo of the engine's own beats.
     int numerator = plan.tracked ? plan.numerator : numeratorInRange(engine.TimeSignatureNumerator);
     int power = plan.tracked ? plan.denominatorPower : denominatorInRange(engine.TimeSignatureDenominator);
-    r.dottedBeat = r.tempoSource != TempoSource::Fallback && power == 3 && numerator % 3 == 0;
+    r.dottedBeat = r.tempoSource != TempoSource::Fallback && compoundMetre(numerator, power);
+    r.dottedPower = power - 1;
     if (r.dottedBeat)
         r.tempo = std::floor(r.tempo / 3 * 100 + 0.5) / 100;
     r.tempoFallback = plan.fallback;

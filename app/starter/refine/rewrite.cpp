@@ -130,6 +130,36 @@ void countLeading(std::vector<uint8_t> &leading, const Counting &c) {
         leading[TempoAt + 3 + i] = static_cast<uint8_t>(micros >> (8 * (2 - i)));
 }
 
+// A note at its ticks in the written file, and its place among the refined notes.
+struct WrittenNote {
+    int64_t on, off;
+    uint8_t channel, key, velocity;
+    size_t order;
+};
+
+// One note of a key and channel at a time, as a sequencer pairs note-ons and note-offs: a later
+// strike ends the note before it, and strikes at one tick (two the grid snaps to one step) are one
+// note to the later end. The notes kept stay in their order.
+std::vector<WrittenNote> oneNotePerKey(std::vector<WrittenNote> notes) {
+    std::stable_sort(notes.begin(), notes.end(), [](const WrittenNote &a, const WrittenNote &b) {
+        return a.channel != b.channel ? a.channel < b.channel : a.key != b.key ? a.key < b.key : a.on < b.on;
+    });
+    std::vector<WrittenNote> kept;
+    for (const WrittenNote &n : notes) {
+        WrittenNote *before = kept.empty() ? nullptr : &kept.back();
+        if (before && before->channel == n.channel && before->key == n.key && n.on < before->off) {
+            if (n.on == before->on) {
+                before->off = std::max(before->off, n.off);
+                continue;
+            }
+            before->off = n.on;
+        }
+        kept.push_back(n);
+    }
+    std::sort(kept.begin(), kept.end(), [](const WrittenNote &a, const WrittenNote &b) { return a.order < b.order; });
+    return kept;
+}
+
 }  // namespace
 
 int64_t noteTick(const Timeline &t, const WrittenTime &w, double seconds, bool quantize) {
@@ -141,16 +171,19 @@ int64_t noteTick(const Timeline &t, const WrittenTime &w, double seconds, bool q
 
 std::vector<uint8_t> refinedMidi(const MidiContent &engine, const std::vector<TimedNote> &notes, const Timeline &t,
                                  const WrittenTime &w, bool quantize) {
-    std::vector<MidiEvent> events;
-    int64_t last = 0;
+    std::vector<WrittenNote> written;
     for (const TimedNote &n : notes) {
         int64_t on = noteTick(t, w, n.on, quantize);
         int64_t off = std::max(noteTick(t, w, n.off, quantize), on + (quantize ? TicksPerStep : 1));
-        uint8_t ch = static_cast<uint8_t>(n.channel & 0x0F), key = static_cast<uint8_t>(n.key & 0x7F);
-        uint8_t vel = static_cast<uint8_t>(std::clamp(n.velocity, 1, 127));
-        events.push_back({on, NoteOnRank, {static_cast<uint8_t>(0x90 | ch), key, vel}});
-        events.push_back({off, NoteOffRank, {static_cast<uint8_t>(0x80 | ch), key, vel}});
-        last = std::max(last, off);
+        written.push_back({on, off, static_cast<uint8_t>(n.channel & 0x0F), static_cast<uint8_t>(n.key & 0x7F),
+                           static_cast<uint8_t>(std::clamp(n.velocity, 1, 127)), written.size()});
+    }
+    std::vector<MidiEvent> events;
+    int64_t last = 0;
+    for (const WrittenNote &n : oneNotePerKey(std::move(written))) {
+        events.push_back({n.on, NoteOnRank, {static_cast<uint8_t>(0x90 | n.channel), n.key, n.velocity}});
+        events.push_back({n.off, NoteOffRank, {static_cast<uint8_t>(0x80 | n.channel), n.key, n.velocity}});
+        last = std::max(last, n.off);
     }
     for (const MidiMarker &m : engine.markers) {
         double seconds = secondsAtTick(t, static_cast<double>(m.tick));

@@ -569,6 +569,13 @@ TEST_F(BeatStarter, AGivenTempoOrTempoMapTurnsTrackingOff) {
     r = run({"steady.wav", "--tempo", "240", "--time-signature", "6/8"});
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.out.find("Tempo: a constant 80 dotted-quarter beats per minute."), std::string::npos) << r.out;
+    // As the file clicks and the score's mark counts: the eighth in 3/8, the dotted eighth in 9/16.
+    r = run({"steady.wav", "--tempo", "240", "--time-signature", "3/8"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("Tempo: a constant 240 beats per minute."), std::string::npos) << r.out;
+    r = run({"steady.wav", "--tempo", "240", "--time-signature", "9/16"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("Tempo: a constant 80 dotted-eighth beats per minute."), std::string::npos) << r.out;
     // A map plays at its median tempo unless a tempo is given as well.
     ASSERT_TRUE(writeTempoMap(dir.path + "map.bin", {500, 500, 600, TempoMapEnd}));
     r = run({"steady.wav", "--tempo-map", "map.bin"});

@@ -235,6 +235,9 @@ TEST(Messages, TheSummaryNamesTheTempoAndWhereItCameFrom) {
                                            "accents and chord changes.");
     r.dottedBeat = true;  // in 6/8 the tempo is the dotted quarter's
     EXPECT_NE(summaryParagraph(r).find(" Tempo: 96.4 dotted-quarter beats per minute, the median"), std::string::npos);
+    r.dottedPower = 3;  // in 9/16 the dotted eighth's
+    EXPECT_NE(summaryParagraph(r).find(" Tempo: 96.4 dotted-eighth beats per minute, the median"), std::string::npos);
+    r.dottedPower = 2;
     r.dottedBeat = false;
     r.metre.clear();
     r.tempoSource = TempoSource::Given;

@@ -70,6 +70,32 @@ TEST(RefineRewrite, QuantizeSnapsOnsetsAndEndsToTheGrid) {
     EXPECT_EQ(m.notes[1].offTick, 240) << "4.8 steps";
 }
 
+TEST(RefineRewrite, AKeyStruckTwiceWithinAStepIsOneNoteWhenQuantized) {
+    // Two strikes of E4 within one step snap to one tick; a third strike ends the held note.
+    std::vector<uint8_t> bytes = refinedMidi(engineLike(),
+                                             {note(64, 1.24, 1.31), note(64, 1.26, 1.45), note(64, 1.4, 1.7),
+                                              note(60, 1.24, 1.3)},
+                                             grid(false), writtenTime(grid(false), 1.0), true);
+    MidiContent m = parsed(bytes);
+    ASSERT_EQ(m.notes.size(), 3u);
+    EXPECT_EQ(m.notes[0].key, 64);
+    EXPECT_EQ(m.notes[0].onTick, 96);
+    EXPECT_EQ(m.notes[0].offTick, 144) << "the later strike ends the note";
+    EXPECT_EQ(m.notes[1].key, 60);
+    EXPECT_EQ(m.notes[2].onTick, 144);
+    EXPECT_EQ(m.notes[2].offTick, 288);
+    // Every note-on of E4 comes while it is silent: no two note-ons without a note-off between.
+    int sounding = 0, most = 0;
+    for (size_t i = 0; i + 2 < bytes.size(); ++i) {
+        if ((bytes[i] & 0xF0) == 0x90 && bytes[i + 1] == 64)
+            most = std::max(most, ++sounding);
+        else if ((bytes[i] & 0xF0) == 0x80 && bytes[i + 1] == 64)
+            --sounding;
+    }
+    EXPECT_EQ(most, 1);
+    EXPECT_EQ(sounding, 0);
+}
+
 TEST(RefineRewrite, AFollowedTempoMapIsWrittenBeatByBeat) {
     // Two beats of 500 ms, then beats of 1 s: the file must play them at those lengths.
     Timeline t = grid(true);
