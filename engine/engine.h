@@ -41,7 +41,8 @@ std::string copyArgument(const char *arg);
 void prepareRun();
 /** True when two paths are the same text or name the same existing file. */
 bool sameFile(const std::string &a, const std::string &b);
-/** True when `MidiFile` names the WAV input, the status file or the settings file. */
+/** True when `MidiFile` names a file the run reads: the WAV input, the status file, the settings
+ *  file, the tempo file, or (on the filter path) `ExePath`'s filter.txt or filter.dat. */
 bool outputNamesAnInput();
 /** Opens the MIDI output and reserves its 98-byte header area. */
 void openMidiOutput();

@@ -63,7 +63,11 @@ bool sameFile(const std::string &a, const std::string &b) {
 
 bool outputNamesAnInput() {
     const std::string &out = settings.MidiFile;
-    return sameFile(out, settings.WaveFile) || sameFile(out, run.statusPath) || sameFile(out, run.settingsPath);
+    if (sameFile(out, settings.WaveFile) || sameFile(out, run.statusPath) || sameFile(out, run.settingsPath))
+        return true;
+    if (!settings.TempoFile.empty() && sameFile(out, settings.TempoFile)) return true;
+    return settings.Filter != -1 &&
+           (sameFile(out, filterIndexPath(settings.ExePath)) || sameFile(out, filterDataPath(settings.ExePath)));
 }
 
 void openMidiOutput() {
