@@ -21,16 +21,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// True when two paths name the same existing file.
-bool sameFile(const std::string &a, const std::string &b) {
-    std::error_code ec;
-    return fs::exists(a, ec) && fs::exists(b, ec) && fs::equivalent(a, b, ec);
-}
-
 // True when the output would replace one of the files never to be overwritten.
 bool isProtected(const std::string &output, const RunPlan &plan) {
     for (const std::string &p : plan.protectedPaths)
-        if (sameFile(p, output) || fs::absolute(p).lexically_normal() == fs::absolute(output).lexically_normal())
+        if (namesSameFile(p, output))
             return true;
     return false;
 }
