@@ -119,7 +119,7 @@ int stoppedAtOnce(Queue &q, Display &d) {
     std::fprintf(stderr, "%s\n", stopSentence(stopped, notStarted, changedNothing).c_str());
     if (changedNothing)
         return worstCode(q.jobs);
-    return terminateSignal ? 128 + terminateSignal : exitStatus(ExitCode::Interrupted);
+    return stoppedExitCode();
 }
 
 // True when a file of the run is written into what descriptor fd leads to.
