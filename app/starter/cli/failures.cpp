@@ -56,6 +56,9 @@ std::string fileSentence(const Failure &f) {
                "as it is), or choose another name with -o.";
     case FailureKind::OutputExists:
         return "The output " + s + " already exists; add --force to replace it, or choose another name with -o.";
+    case FailureKind::OutputNotSkipped:
+        return "The output " + s + " exists, but the input's outputs are not all in place and whole (one is cut "
+               "short or missing), so --skip-existing does not skip it; add --force to replace it, or delete it.";
     case FailureKind::OutputFolderNotWritable:
         return "The output folder " + s + " is not writable; choose another with -o.";
     default: return "";

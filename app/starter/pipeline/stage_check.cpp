@@ -93,8 +93,9 @@ Failure checkPlace(const std::string &output, const RunPlan &plan, bool knownNam
         return failureOf(FailureKind::OutputIsFolder, output);
     if (kind == OutputTarget::Link && !plan.force)
         return failureOf(FailureKind::OutputIsLink, output);
+    // With --skip-existing a file here means the input was not skipped: its outputs are not all whole.
     if (kind == OutputTarget::File && !plan.force)
-        return failureOf(FailureKind::OutputExists, output);
+        return failureOf(plan.skipExisting ? FailureKind::OutputNotSkipped : FailureKind::OutputExists, output);
     if (!writableFolder(folder))
         return failureOf(FailureKind::OutputFolderNotWritable, folder);
     return Failure{};

@@ -31,6 +31,7 @@ enum class FailureKind {
     OutputIsFolder,
     OutputIsLink,
     OutputExists,
+    OutputNotSkipped,        // it exists, but --skip-existing found the input's outputs not all whole
     OutputFolderNotWritable,
     // The work.
     NoTempFolder,
