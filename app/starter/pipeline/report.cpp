@@ -85,9 +85,13 @@ void appendReport(ReportFile &report, const Job &job) {
         return;
     std::string line = reportLine(job);
     std::lock_guard<std::mutex> guard(report.lock);
-    // One write of the whole line; a short write (a full disk) leaves the rest unwritten.
+    // One write of the whole line; after a short write (a full disk) the rest is tried once, and a
+    // failure is kept, so that the run can say its report is not whole.
     ssize_t n = write(report.fd, line.data(), line.size());
-    (void)n;
+    if (n >= 0 && static_cast<size_t>(n) < line.size())
+        n = write(report.fd, line.data() + n, line.size() - static_cast<size_t>(n));
+    if (n < 0 && report.failure.empty())
+        report.failure = std::strerror(errno);
 }
 
 void closeReport(ReportFile &report) {

@@ -24,13 +24,15 @@ Outcome skippedOutcome(const FilePlan &file);
 struct ReportFile {
     int fd = -1;
     std::mutex lock;
+    std::string failure;  // the system's words for the first line that could not be written whole, "" while none
 };
 
 /** Opens path for appending (created when missing); false with the system's words in error. */
 bool openReport(ReportFile &report, const std::string &path, std::string &error);
 /** The JSON line of one ended file: input, outputs, exit code and kind, sentence, notes, times. */
 std::string reportLine(const Job &job);
-/** Appends the line of one ended file; nothing when the report is not open. */
+/** Appends the line of one ended file; nothing when the report is not open. A line that cannot be
+ *  written whole (a full disk, a file-size limit) leaves its cause in report.failure. */
 void appendReport(ReportFile &report, const Job &job);
 /** Closes the report. */
 void closeReport(ReportFile &report);

@@ -122,6 +122,15 @@ int stoppedAtOnce(Queue &q, Display &d) {
     return stoppedExitCode();
 }
 
+// Says so when lines of the report could not be written; the exit code of a failed write
+// (5) then, else 0.
+int reportWriteFailure(const RunPlan &plan, const ReportFile &report) {
+    if (report.failure.empty())
+        return 0;
+    std::fprintf(stderr, "sonoscriptor: %s\n", reportWriteFailedSentence(plan.reportPath, report.failure).c_str());
+    return exitStatus(ExitCode::WriteFailed);
+}
+
 // True when a file of the run is written into what descriptor fd leads to.
 bool writesInto(const std::vector<Job> &jobs, int fd) {
     return std::any_of(jobs.begin(), jobs.end(), [fd](const Job &j) {
@@ -188,5 +197,5 @@ int runBatch(const RunPlan &plan, const StageWatcher &watcher) {
         return stoppedAtOnce(q, d);
     reportEnded(q, d);
     clearLive(d);
-    return worstCode(q.jobs);
+    return std::max(worstCode(q.jobs), reportWriteFailure(plan, q.report));
 }

@@ -1,7 +1,10 @@
 // Batches at scale: --skip-existing takes only outputs that are in place and
-// whole, and --report appends one JSON line per input as it ends.
+// whole, and --report appends one JSON line per input as it ends (and says so
+// when a line cannot be written).
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <sstream>
 
@@ -128,4 +131,37 @@ TEST(BatchSkip, RefusesAReportItCannotWrite) {
     CommandResult r = runStarter({"--report", "/nonexistent/r.jsonl", "x.wav"}, dir.path);
     EXPECT_EQ(r.code, 9);
     EXPECT_NE(r.err.find("--report takes"), std::string::npos) << r.err;
+}
+
+// A line that cannot be written (a full device) is kept as the report's failure, not lost unsaid.
+TEST(BatchReport, ALineThatCannotBeWrittenIsKept) {
+    ReportFile report;
+    std::string error;
+    ASSERT_TRUE(openReport(report, "/dev/full", error)) << error;
+    Job job{planOf("in.mid"), "", {}, {}, 0};
+    appendReport(report, job);
+    closeReport(report);
+    EXPECT_EQ(report.failure, std::strerror(ENOSPC));
+}
+
+// Past a file-size limit the report loses lines: the run says so at the end, and its exit code
+// is that of a failed write although every file was transcribed.
+TEST(BatchReport, LinesLostToAFileSizeLimitFailTheRun) {
+    ScratchDir dir;
+    std::vector<std::string> args = {STARTER_PATH, "--engine", ENGINE_PATH, "--tempo", "120", "-q", "--report",
+                                      "r.jsonl"};
+    for (const char *name : {"a.wav", "b.wav", "c.wav", "d.wav"}) {
+        ASSERT_TRUE(writeTones(dir.path + name, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, testMelody(), 2.0));
+        args.push_back(name);
+    }
+    Launch launch;
+    launch.args = args;
+    launch.env = {"TMPDIR=" + dir.path};
+    launch.dir = dir.path;
+    launch.fileSizeLimit = 1024;  // the MIDI files fit, the report's lines do not all
+    CommandResult r = waitCommandFor(spawnProcess(launch), 120);
+    EXPECT_EQ(r.code, 5) << r.err;
+    EXPECT_NE(r.err.find("The report r.jsonl could not be written whole"), std::string::npos) << r.err;
+    for (const char *name : {"a.mid", "b.mid", "c.mid", "d.mid"})
+        EXPECT_TRUE(fs::exists(dir.path + name)) << name;
 }
