@@ -146,3 +146,26 @@ TEST(RunPlanOf, TheReportNamesNoFileOfTheRun) {
     RunPlan p = planOf({"--report", d + "report.jsonl", "-o", d + "out", d + "a.wav", d + "b.wav"});
     EXPECT_EQ(p.reportPath, d + "report.jsonl");
 }
+
+// The same input twice (a shell glob and a name, two spellings) is said as such; two files that
+// would be written to one output are said as that.
+TEST(RunPlanOf, TwoInputsForOneOutputAreRefusedWithTheirReason) {
+    ScratchDir dir;
+    const std::string d = dir.path;
+    writeText(d + "a.wav", "");
+    writeText(d + "a.flac", "");
+    struct Case {
+        std::vector<std::string> args;
+        std::string words;
+    };
+    for (const Case &c : std::vector<Case>{{{d + "a.wav", d + "a.wav"}, "a.wav is given twice"},
+                                           {{d + "a.wav", d + "./a.wav"}, "are the same file"},
+                                           {{d + "a.wav", d + "a.flac"}, "Two inputs would both be written to"}}) {
+        StarterOptions options;
+        RunPlan plan;
+        std::string error;
+        ASSERT_TRUE(parseCommandLine(c.args, DataDir, options, error)) << error;
+        EXPECT_FALSE(buildRunPlan(options, DataDir, plan, error)) << c.words;
+        EXPECT_NE(error.find(c.words), std::string::npos) << error;
+    }
+}
