@@ -110,8 +110,10 @@ Failure checkFiles(const FilePlan &file, const RunPlan &plan) {
         f = checkOutput(file.output, plan);
     if (f.kind == FailureKind::None && !plan.beatsOnly && file.keepMidi && !file.scoreOutput.empty())
         f = checkOutput(file.scoreOutput, plan);
-    if (f.kind == FailureKind::None && !plan.beatsOnly && !file.notesOutput.empty())
+    if (f.kind == FailureKind::None && !plan.beatsOnly && !file.notesOutput.empty()) {
         f = checkPlace(file.notesOutput, plan, true);  // its name was checked with --notes
+        f.option = "--notes";
+    }
     return f;
 }
 

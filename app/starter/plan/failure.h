@@ -73,6 +73,7 @@ struct Failure {
     FailureKind kind = FailureKind::None;
     std::string subject;     // the file or folder it concerns, "" for none
     std::string cause;       // what a library, the system or a lower layer said, "" for none
+    std::string option = "-o";  // Output kinds: the option that named the output
     int number = 0;          // a signal, the engine's code or a sample rate
     int detail = -1;         // the detail of the engine's final status line, -1 for none
     double start = 0;        // StartBeyondEnd: the start asked for, seconds

@@ -78,3 +78,16 @@ TEST_F(OutputGuard, NeverOverwritesTheTempoMapOrTheSettingsFile) {
         EXPECT_TRUE(leftNothingBehind()) << what;
     }
 }
+
+// A note list that exists is refused like any output, and the sentence names --notes, which
+// named it, not -o.
+TEST_F(OutputGuard, AnExistingNoteListIsRefusedNamingItsOption) {
+    writeText(dir.path + "song.csv", "an older list");
+    CommandResult r = run({"song.wav", "--notes", "song.csv"}, {"FAKE_ARGS=" + dir.path + "args.txt"});
+    EXPECT_EQ(r.code, 3) << r.err;
+    EXPECT_NE(r.err.find("song.csv already exists; add --force to replace it, or choose another name with --notes."),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(fileText(dir.path + "song.csv"), "an older list");
+    EXPECT_FALSE(fs::exists(dir.path + "song.mid"));
+}
