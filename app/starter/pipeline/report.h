@@ -9,12 +9,12 @@
 
 #include "app/starter/pipeline/batch.h"
 
-/** The files an input's run writes into place: its MIDI file when kept, and its score. */
+/** The files an input's run writes into place: its MIDI file when kept, its score and its note list. */
 std::vector<std::string> plannedOutputs(const FilePlan &file);
 /** True when every output of the file is a regular file in place that reads back whole: the MIDI file
- *  by the MIDI reader, a score by scoreFileWhole. Outputs are moved into place only once written
- *  whole, so an output a killed run was writing never exists; one written to standard output or a
- *  stream is never in place. */
+ *  by the MIDI reader, a score by scoreFileWhole, a note list by noteListWhole. Outputs are moved
+ *  into place only once written whole, so an output a killed run was writing never exists; one
+ *  written to standard output or a stream is never in place. */
 bool outputsComplete(const FilePlan &file);
 /** The outcome of a file skipped because its outputs are complete. */
 Outcome skippedOutcome(const FilePlan &file);

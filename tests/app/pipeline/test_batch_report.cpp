@@ -71,6 +71,26 @@ TEST(BatchSkip, CompleteOutputsOnly) {
     EXPECT_FALSE(outputsComplete(planOf(dir.path + "tune.mid", dir.path + "cut.musicxml")));
     EXPECT_FALSE(outputsComplete(planOf(dir.path + "tune.mid", dir.path + "cut.mxl")));
     EXPECT_FALSE(outputsComplete(planOf(dir.path + "tune.mid", dir.path + "missing.musicxml")));
+    // A note list is an output too: missing or cut, the input is not skipped.
+    r = runStarter({"--engine", ENGINE_PATH, "--tempo", "120", "-o", "t3.mid", "--notes", "t3.csv", "tune.wav"},
+                   dir.path, {"TMPDIR=" + dir.path});
+    ASSERT_EQ(r.code, 0) << r.err;
+    r = runStarter({"--engine", ENGINE_PATH, "--tempo", "120", "-o", "t4.mid", "--notes", "t4.json", "tune.wav"},
+                   dir.path, {"TMPDIR=" + dir.path});
+    ASSERT_EQ(r.code, 0) << r.err;
+    FilePlan listed = planOf(dir.path + "t3.mid");
+    listed.notesOutput = dir.path + "t3.csv";
+    EXPECT_TRUE(outputsComplete(listed));
+    EXPECT_EQ(plannedOutputs(listed), (std::vector<std::string>{dir.path + "t3.mid", dir.path + "t3.csv"}));
+    listed.notesOutput = dir.path + "t4.json";
+    EXPECT_TRUE(outputsComplete(listed));
+    const std::string csv = fileText(dir.path + "t3.csv"), json = fileText(dir.path + "t4.json");
+    writeText(dir.path + "cut.csv", csv.substr(0, csv.size() - 7));
+    writeText(dir.path + "cut.json", json.substr(0, json.size() / 2));
+    for (const char *name : {"missing.csv", "cut.csv", "cut.json"}) {
+        listed.notesOutput = dir.path + name;
+        EXPECT_FALSE(outputsComplete(listed)) << name;
+    }
     fs::create_symlink(dir.path + "tune.mid", dir.path + "link.mid");
     EXPECT_FALSE(outputsComplete(planOf(dir.path + "link.mid")));
     EXPECT_FALSE(outputsComplete(planOf("-")));
