@@ -120,6 +120,10 @@ std::string workSentence(const Failure &f) {
     case FailureKind::NoLaunchToken:
         return "The engine ended without a result: it did not accept the launch token" + CheckEngine;
     case FailureKind::NoEngineMidi: return "The engine ended without writing a MIDI file" + CheckEngine;
+    case FailureKind::EngineStoppedUnasked:
+        return "The engine stopped part-way as if cancelled, but no cancel was asked: its status file in the "
+               "temporary folder was removed or replaced by another program; run it again, with TMPDIR set to a "
+               "folder that no cleaner empties during the run.";
     case FailureKind::EngineCode: return engineFailureSentence(f.number, f.detail, f.engine);
     case FailureKind::UnknownEngineCode:
         return "The engine ended with the unknown code " + std::to_string(f.number) + CheckEngine;
@@ -251,6 +255,7 @@ int failureCode(const Failure &f) {
     case FailureKind::EngineSignalled:
     case FailureKind::NoLaunchToken:
     case FailureKind::NoEngineMidi:
+    case FailureKind::EngineStoppedUnasked:
     case FailureKind::UnknownEngineCode:
     case FailureKind::Crashed: return exitStatus(ExitCode::EngineFailed);
     case FailureKind::EngineCode: return f.number;

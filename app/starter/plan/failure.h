@@ -52,6 +52,7 @@ enum class FailureKind {
     EngineSignalled,         // number: the signal
     NoLaunchToken,
     NoEngineMidi,
+    EngineStoppedUnasked,    // it ended as cancelled (code 1) with no cancel asked: its status file was lost
     EngineCode,              // the engine ended with code number 2 to 7, detail; engine: its settings
     UnknownEngineCode,       // number: the code
     Crashed,                 // an exception: cause
