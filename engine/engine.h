@@ -41,7 +41,10 @@ std::string copyArgument(const char *arg);
 void prepareRun();
 /** True when two paths are the same text or name the same existing file. */
 bool sameFile(const std::string &a, const std::string &b);
-/** True when `MidiFile` names the WAV input, the status file or the settings file. */
+/** True when path names a file the run reads: the WAV input, the settings file, the tempo file,
+ *  or (on the filter path) `ExePath`'s filter.txt or filter.dat. */
+bool namesAFileTheRunReads(const std::string &path);
+/** True when `MidiFile` names the status file or a file the run reads (namesAFileTheRunReads). */
 bool outputNamesAnInput();
 /** Opens the MIDI output and reserves its 98-byte header area. */
 void openMidiOutput();

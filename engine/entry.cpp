@@ -61,9 +61,15 @@ bool sameFile(const std::string &a, const std::string &b) {
     return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
+bool namesAFileTheRunReads(const std::string &path) {
+    if (sameFile(path, settings.WaveFile) || sameFile(path, run.settingsPath)) return true;
+    if (!settings.TempoFile.empty() && sameFile(path, settings.TempoFile)) return true;
+    return settings.Filter != -1 &&
+           (sameFile(path, filterIndexPath(settings.ExePath)) || sameFile(path, filterDataPath(settings.ExePath)));
+}
+
 bool outputNamesAnInput() {
-    const std::string &out = settings.MidiFile;
-    return sameFile(out, settings.WaveFile) || sameFile(out, run.statusPath) || sameFile(out, run.settingsPath);
+    return sameFile(settings.MidiFile, run.statusPath) || namesAFileTheRunReads(settings.MidiFile);
 }
 
 void openMidiOutput() {

@@ -20,8 +20,10 @@ bool leadingInteger(const char *text, int &value) {
     return true;
 }
 
+// A status path that names a file the run reads (the WAV input given as the status file) is
+// never written: the line would replace that file.
 void writeStatusLine(const std::string &line) {
-    if (statusIsSpecialFile()) return;
+    if (statusIsSpecialFile() || namesAFileTheRunReads(run.statusPath)) return;
     FILE *file = std::fopen(run.statusPath.c_str(), "w");
     if (!file) return;
     std::fputs(line.c_str(), file);
@@ -50,7 +52,7 @@ void pollStatus() {
         cancel = unreadable || run.controlValue == -1;
     }
     if (cancel) {
-        unlink(run.statusPath.c_str());
+        if (!namesAFileTheRunReads(run.statusPath)) unlink(run.statusPath.c_str());
         finish(CodeCancelled, 0);
     }
 }

@@ -29,8 +29,12 @@ void readRecord(FILE *data, int line, FilterLookup &found) {
 
 }  // namespace
 
+std::string filterIndexPath(const std::string &folder) { return folder + "filter.txt"; }
+
+std::string filterDataPath(const std::string &folder) { return folder + "filter.dat"; }
+
 bool readFilterIndex(const std::string &folder, std::vector<std::string> &lines) {
-    return readTextLines((folder + "filter.txt").c_str(), lines);
+    return readTextLines(filterIndexPath(folder).c_str(), lines);
 }
 
 int indexLineOf(const std::vector<std::string> &lines, int filter) {
@@ -46,7 +50,7 @@ FilterLookup lookUpFilterRecord(const std::string &folder, int filter) {
     found.indexRead = readFilterIndex(folder, found.lines);
     found.line = indexLineOf(found.lines, filter);
     if (found.line == 0) return found;
-    FILE *data = std::fopen((folder + "filter.dat").c_str(), "rb");
+    FILE *data = std::fopen(filterDataPath(folder).c_str(), "rb");
     found.dataOpened = data != nullptr;
     if (!data) return found;
     readRecord(data, found.line, found);

@@ -159,9 +159,9 @@ struct TextPiece {
 /** Splits text the way the text-mode reader reads it: CR LF read as LF, each line
     in pieces of at most MaxLinePiece characters. */
 std::vector<TextPiece> splitTextLines(const std::string &text);
-/** Whole content of a file; false when it cannot be opened. */
+/** Whole content of a file; false when it cannot be opened or read (a folder). */
 bool readTextFile(const char *path, std::string &text);
-/** Pieces of a text file's lines (splitTextLines); false when it cannot be opened. */
+/** Pieces of a text file's lines (splitTextLines); false when it cannot be opened or read. */
 bool readTextLines(const char *path, std::vector<std::string> &lines);
 /** True for the index of a text key (ExePath, WaveFile, MidiFile, TempoFile). */
 bool isStringKey(int index);
@@ -295,6 +295,10 @@ struct FilterLookup {
     std::vector<uint8_t> record;     // FilterRecordBytes template bytes once read
 };
 
+/** The filter index of a folder (given with its final '/'): folder + "filter.txt". */
+std::string filterIndexPath(const std::string &folder);
+/** The filter templates of a folder (given with its final '/'): folder + "filter.dat". */
+std::string filterDataPath(const std::string &folder);
 /** The lines of folder's filter.txt as the text-mode reader takes them; false when it cannot be opened. */
 bool readFilterIndex(const std::string &folder, std::vector<std::string> &lines);
 /** Number (from 1) of the first index line whose leading integer is filter, or 0. */

@@ -41,8 +41,9 @@ bool readTextFile(const char *path, std::string &text) {
     char chunk[4096];
     size_t got;
     while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, got);
+    const bool read = std::ferror(file) == 0;  // a folder opens, and its first read fails
     std::fclose(file);
-    return true;
+    return read;
 }
 
 bool readTextLines(const char *path, std::vector<std::string> &lines) {

@@ -193,6 +193,41 @@ TEST(FinishRun, InputIsNeverReplacedOrDeletedAsOutput) {
     }
 }
 
+TEST(FinishRun, TempoFileAndFilterRecordsAreNeverReplacedAsOutput) {
+    EngineDir dir;
+    writeToneWav(dir.wavPath(), 1.0, 0.2, 0.8);
+    writeFile(dir.file("tempo.bin"), std::string("\xF4\x01\xF4\x01\xFF\xFF", 6));
+    const std::string data = SOURCE_DIR "/data/";
+    writeFile(dir.file("filter.txt"), readFile(data + "filter.txt"));
+    writeFile(dir.file("filter.dat"), readFile(data + "filter.dat"));
+    const std::string read = "TempoFile=" + dir.file("tempo.bin") + "\nExePath=" + dir.path + "/\nFilter=0\n";
+    for (const char *name : {"tempo.bin", "filter.txt", "filter.dat"}) {
+        const std::string before = readFile(dir.file(name));
+        writeFile(dir.settingsPath(), "WaveFile=" + dir.wavPath() + "\nMidiFile=" + dir.file(name) + "\n" + read);
+        writeFile(dir.statusPath(), "0");
+        EXPECT_EQ(dir.runEngine(), 3) << name;
+        EXPECT_EQ(dir.status(), "-3.006,128,-1,8,0") << name;
+        EXPECT_TRUE(readFile(dir.file(name)) == before) << name << " was replaced by the output";
+    }
+    // On the resonator path the filter files are not read, and the tempo file is still refused.
+    writeFile(dir.settingsPath(), "WaveFile=" + dir.wavPath() + "\nMidiFile=" + dir.file("tempo.bin") +
+                                      "\nTempoFile=" + dir.file("tempo.bin") + "\n");
+    writeFile(dir.statusPath(), "0");
+    EXPECT_EQ(dir.runEngine(), 3);
+    EXPECT_EQ(readFile(dir.file("tempo.bin")), std::string("\xF4\x01\xF4\x01\xFF\xFF", 6));
+}
+
+TEST(FinishRun, FailedRunKeepsATempoFileNamedAsOutput) {
+    EngineDir dir;
+    writeFile(dir.wavPath(), std::string(5000, 'x'));  // no WAV header: code 4
+    writeFile(dir.file("tempo.bin"), std::string("\xF4\x01\xFF\xFF", 4));
+    writeFile(dir.settingsPath(), "WaveFile=" + dir.wavPath() + "\nMidiFile=" + dir.file("tempo.bin") +
+                                      "\nTempoFile=" + dir.file("tempo.bin") + "\n");
+    writeFile(dir.statusPath(), "0");
+    EXPECT_GE(dir.runEngine(), 2);
+    EXPECT_TRUE(fileExists(dir.file("tempo.bin")));
+}
+
 // --- The finish routine in this process -----------------------------------
 
 class FinishTest : public MidiOutputTest {

@@ -168,3 +168,25 @@ TEST(StatusRun, SpecialStatusFileCancelsWithoutBeingTouched) {
 }
 
 }  // namespace
+
+// A status path that names a file the run reads (the WAV input, the settings file, the tempo
+// file) is never written or removed: the run goes on, and that file keeps its bytes.
+TEST(StatusRun, StatusPathNamingAnInputIsNeverWritten) {
+    EngineDir dir;
+    writeToneWav(dir.wavPath(), 1.0, 0.2, 0.8);
+    writeFile(dir.file("tempo.bin"), std::string("\xF4\x01\xF4\x01\xFF\xFF", 6));
+    dir.prepare("TempoFile=" + dir.file("tempo.bin") + "\n");
+    for (const std::string &status : {dir.wavPath(), dir.settingsPath(), dir.file("tempo.bin")}) {
+        const std::string before = readFile(status);
+        unlink(dir.midiPath().c_str());
+        EXPECT_EQ(waitEngine(startEngine({dir.settingsPath(), status, "+"})), 0) << status;
+        EXPECT_TRUE(readFile(status) == before) << status << " was written as the status file";
+        expectCompleteMidi(dir.midiPath());
+    }
+    // Nor when the run fails before its first frame (a missing tempo file does not matter; a
+    // WAV header the engine does not read does).
+    writeFile(dir.file("bad.wav"), std::string(5000, 'x'));
+    writeFile(dir.settingsPath(), "WaveFile=" + dir.file("bad.wav") + "\nMidiFile=" + dir.midiPath() + "\n");
+    EXPECT_EQ(waitEngine(startEngine({dir.settingsPath(), dir.file("bad.wav"), "+"})), 4);
+    EXPECT_EQ(readFile(dir.file("bad.wav")), std::string(5000, 'x'));
+}

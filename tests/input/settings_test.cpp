@@ -240,6 +240,13 @@ TEST_F(SettingsFileTest, MissingSettingsFileEndsWithCode3Detail8) {
     EXPECT_FINISH(readSettings(dir.file("absent.txt").c_str()), 3, 8);
 }
 
+TEST_F(SettingsFileTest, FolderAsSettingsFileEndsWithCode3Detail8) {
+    // A folder opens, but no line can be read from it: it is not a settings file without a WaveFile.
+    EXPECT_FINISH(readSettings(dir.path.c_str()), 3, 8);
+    std::string text;
+    EXPECT_FALSE(readTextFile(dir.path.c_str(), text));
+}
+
 TEST(DefaultMidiName, ReplacesTheExtensionOfTheLastPathComponent) {
     EXPECT_EQ(defaultMidiName("take.wav"), "take.mid");
     EXPECT_EQ(defaultMidiName("/music/take.one.WAV"), "/music/take.one.mid");

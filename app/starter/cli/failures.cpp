@@ -16,7 +16,7 @@ const std::string OurFault = "; this is a fault of sonoscriptor, not of the file
 
 // The sentences of a file that cannot be read or written before any work is done.
 std::string fileSentence(const Failure &f) {
-    const std::string &s = f.subject;
+    const std::string &s = f.subject, &o = f.option;
     switch (f.kind) {
     case FailureKind::NoSuchInput: return "The file does not exist; check its name.";
     case FailureKind::InputUnreachable: return "The file cannot be reached (" + f.cause + ").";
@@ -42,22 +42,27 @@ std::string fileSentence(const Failure &f) {
     case FailureKind::MidiUnreadable:
         return "The MIDI file cannot be read (" + f.cause + "); check that it is a Standard MIDI File, or export "
                "it again.";
-    case FailureKind::OutputIsInput: return "The output " + s + " is one of the inputs; choose another name with -o.";
+    case FailureKind::OutputIsInput:
+        return "The output " + s + " is one of the inputs; choose another name with " + o + ".";
     case FailureKind::OutputUnwritable:
         return "The output " + s + " is a socket or a block device, which is never replaced; choose a file name "
-               "with -o.";
+               "with " + o + ".";
     case FailureKind::OutputUnknownType:
         return "sonoscriptor writes no " + s + " file; name the output " + KnownOutputExtensions + ".";
     case FailureKind::OutputFolderMissing:
-        return "The output folder " + s + " does not exist; create it or choose another with -o.";
-    case FailureKind::OutputIsFolder: return "The output " + s + " is a folder; choose a file name with -o.";
+        return "The output folder " + s + " does not exist; create it or choose another with " + o + ".";
+    case FailureKind::OutputIsFolder: return "The output " + s + " is a folder; choose a file name with " + o + ".";
     case FailureKind::OutputIsLink:
         return "The output " + s + " is a symbolic link; add --force to replace the link (what it leads to stays "
-               "as it is), or choose another name with -o.";
+               "as it is), or choose another name with " + o + ".";
     case FailureKind::OutputExists:
-        return "The output " + s + " already exists; add --force to replace it, or choose another name with -o.";
+        return "The output " + s + " already exists; add --force to replace it, or choose another name with " + o +
+               ".";
+    case FailureKind::OutputNotSkipped:
+        return "The output " + s + " exists, but the input's outputs are not all in place and whole (one is cut "
+               "short or missing), so --skip-existing does not skip it; add --force to replace it, or delete it.";
     case FailureKind::OutputFolderNotWritable:
-        return "The output folder " + s + " is not writable; choose another with -o.";
+        return "The output folder " + s + " is not writable; choose another with " + o + ".";
     default: return "";
     }
 }
@@ -115,6 +120,10 @@ std::string workSentence(const Failure &f) {
     case FailureKind::NoLaunchToken:
         return "The engine ended without a result: it did not accept the launch token" + CheckEngine;
     case FailureKind::NoEngineMidi: return "The engine ended without writing a MIDI file" + CheckEngine;
+    case FailureKind::EngineStoppedUnasked:
+        return "The engine stopped part-way as if cancelled, but no cancel was asked: its status file in the "
+               "temporary folder was removed or replaced by another program; run it again, with TMPDIR set to a "
+               "folder that no cleaner empties during the run.";
     case FailureKind::EngineCode: return engineFailureSentence(f.number, f.detail, f.engine);
     case FailureKind::UnknownEngineCode:
         return "The engine ended with the unknown code " + std::to_string(f.number) + CheckEngine;
@@ -246,6 +255,7 @@ int failureCode(const Failure &f) {
     case FailureKind::EngineSignalled:
     case FailureKind::NoLaunchToken:
     case FailureKind::NoEngineMidi:
+    case FailureKind::EngineStoppedUnasked:
     case FailureKind::UnknownEngineCode:
     case FailureKind::Crashed: return exitStatus(ExitCode::EngineFailed);
     case FailureKind::EngineCode: return f.number;

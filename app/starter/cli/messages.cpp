@@ -380,6 +380,12 @@ std::string exitKindWord(int code) {
     return code >= 128 ? "stopped" : "unknown";
 }
 
+std::string reportWriteFailedSentence(const std::string &path, const std::string &cause) {
+    return "The report " + path + " could not be written whole (" + cause +
+           "): lines of the files that ended are missing from it, the last one may be cut; make sure the disk is "
+           "not full.";
+}
+
 std::string reportUnwritableSentence(const std::string &path, const std::string &cause) {
     return "The report " + path + " cannot be written (" + cause + "); nothing was transcribed.";
 }

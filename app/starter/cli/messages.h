@@ -75,6 +75,8 @@ std::string summaryParagraph(const RunReport &report);
 std::string skippedSentence(const std::string &input, const std::vector<std::string> &outputs);
 /** The report file cannot be opened for appending: the system's words in cause. */
 std::string reportUnwritableSentence(const std::string &path, const std::string &cause);
+/** Lines of the report could not be written (a full disk, a file-size limit): the system's words in cause. */
+std::string reportWriteFailedSentence(const std::string &path, const std::string &cause);
 /** A word for an exit code, for the lines of --report: done, cancelled, read-failed, ...; "stopped"
  *  for 130 and 128 + a signal. */
 std::string exitKindWord(int code);

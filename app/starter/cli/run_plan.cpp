@@ -8,6 +8,7 @@
 
 #include "app/starter/beats/band_flux.h"
 #include "app/starter/cli/failures.h"
+#include "app/starter/files/regular_file.h"
 #include "app/starter/protocol/engine_process.h"
 
 namespace {
@@ -26,17 +27,33 @@ void takeFileNames(const StarterOptions &options, SettingsList &settings, std::v
     removeSetting(settings, "MidiFile");
 }
 
-// Files that no output may replace.
-std::vector<std::string> protectedPaths(const StarterOptions &options, const std::vector<std::string> &inputs) {
+// Files that no output may replace: the inputs, the tempo map (from --tempo-map, --set or the
+// settings file) and the settings file.
+std::vector<std::string> protectedPaths(const StarterOptions &options, const SettingsList &settings,
+                                        const std::vector<std::string> &inputs) {
     std::vector<std::string> paths;
     for (const std::string &input : inputs)
         if (input != StandardInput)  // names no file
             paths.push_back(input);
-    if (!options.tempoMap.empty())
-        paths.push_back(options.tempoMap);
+    const std::string tempoMap = getSetting(settings, "TempoFile");
+    if (!tempoMap.empty())
+        paths.push_back(tempoMap);
     if (!options.settingsFile.empty())
         paths.push_back(options.settingsFile);
     return paths;
+}
+
+// The file of the run that the report would name, "" when none: appending to an input changes it,
+// and an output would fail as an existing file or take the report's place.
+std::string reportClash(const RunPlan &plan) {
+    for (const std::string &p : plan.protectedPaths)
+        if (namesSameFile(plan.reportPath, p))
+            return p;
+    for (const FilePlan &f : plan.files)
+        for (const std::string &out : {f.output, f.scoreOutput, f.notesOutput})
+            if (namesSameFile(plan.reportPath, out))
+                return out;
+    return "";
 }
 
 // True for an option that says how a score is written or placed, the only ones a MIDI input takes.
@@ -130,6 +147,12 @@ bool buildRunPlan(const StarterOptions &options, const std::string &dataDir, Run
     plan.reportPath = options.report;
     plan.quiet = options.quiet;
     plan.jobs = options.jobs > 0 ? options.jobs : coreCount();
-    plan.protectedPaths = protectedPaths(options, inputs);
+    plan.protectedPaths = protectedPaths(options, settings, inputs);
+    const std::string clash = plan.reportPath.empty() ? "" : reportClash(plan);
+    if (!clash.empty()) {
+        error = "--report " + plan.reportPath + " names " + clash +
+                ", a file this run reads or writes; give the report a name of its own.";
+        return false;
+    }
     return true;
 }

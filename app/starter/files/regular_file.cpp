@@ -20,6 +20,15 @@ constexpr size_t MaxStreamedBytes = size_t(1) << 30;
 
 }  // namespace
 
+bool namesSameFile(const std::string &a, const std::string &b) {
+    if (a.empty() || b.empty())
+        return false;
+    if (fs::absolute(a).lexically_normal() == fs::absolute(b).lexically_normal())
+        return true;
+    std::error_code ec;
+    return fs::exists(a, ec) && fs::exists(b, ec) && fs::equivalent(a, b, ec);
+}
+
 int openWithoutBlocking(const std::string &path, struct stat &st) {
     int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)

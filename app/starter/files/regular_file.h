@@ -21,6 +21,9 @@ enum class FileReadFault {
 /** Whole content of a regular file of at most maxBytes into text; the fault when it cannot be
  *  read (None when it can), with the system's words in cause for Unreadable. */
 FileReadFault readRegularFile(const std::string &path, size_t maxBytes, std::string &text, std::string &cause);
+/** True when two names stand for one file: the same path once made absolute and normal, or one
+ *  existing file (another spelling, a hard or symbolic link). */
+bool namesSameFile(const std::string &a, const std::string &b);
 /** Moves from to to, across file systems too; without replace it fails with EEXIST when to
  *  exists, even when to appears during the move. False with errno set on failure. */
 bool moveFile(const std::string &from, const std::string &to, bool replace);

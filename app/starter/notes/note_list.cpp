@@ -8,6 +8,9 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 
 #include <nlohmann/json.hpp>
 
@@ -158,6 +161,25 @@ bool isNoteListName(const std::string &path) {
 
 bool isJsonNoteList(const std::string &path) {
     return lowercaseExtension(path) == ".json";
+}
+
+bool noteListWhole(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in.good() && !in.eof())
+        return false;
+    if (isJsonNoteList(path)) {
+        nlohmann::json all = nlohmann::json::parse(text, nullptr, false);
+        return !all.is_discarded() && all.is_object() && all.contains("notes") && all["notes"].is_array();
+    }
+    const std::string header = noteListCsv(NoteList{});
+    if (text.compare(0, header.size(), header) != 0 || text.back() != '\n')
+        return false;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);)
+        if (std::count(line.begin(), line.end(), ',') != 5)
+            return false;
+    return true;
 }
 
 bool writeNoteList(const NoteList &list, bool json, const std::string &keyName, const std::string &path,

@@ -55,6 +55,10 @@ std::string noteListJson(const NoteList &list, const std::string &keyName);
 bool isNoteListName(const std::string &path);
 /** True when the list is to be written as JSON (the name ends in .json). */
 bool isJsonNoteList(const std::string &path);
+/** True when the file at path reads back as a whole note list of its kind (by its name): JSON that
+ *  parses into an object with a "notes" array, or CSV with its header and six fields on every
+ *  line, the last one ended. */
+bool noteListWhole(const std::string &path);
 /** Writes the list into path as JSON or CSV; false with a reason when it cannot. */
 bool writeNoteList(const NoteList &list, bool json, const std::string &keyName, const std::string &path,
                    std::string &error);

@@ -88,7 +88,9 @@ void refineAndSettle(Run &r) {
 
 Outcome outcomeOf(const Failure &failure) {
     bool stopped = failure.kind == FailureKind::StoppedAtOnce || failure.kind == FailureKind::NotStartedStopped;
-    return Outcome{failureCode(failure), failureSentence(failure), OutcomeKind::Failure, stopped};
+    // A stopped file's code is the run's (143 after SIGTERM), also in its line of --report.
+    return Outcome{stopped ? stoppedExitCode() : failureCode(failure), failureSentence(failure), OutcomeKind::Failure,
+                   stopped};
 }
 
 Failure interrupted() {

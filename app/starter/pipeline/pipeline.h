@@ -29,6 +29,8 @@ const std::atomic<bool> *stopFlag();
 void installSignalHandlers();
 /** True after a second Ctrl-C, SIGTERM or SIGHUP: everything stops at once. */
 bool stopAtOnce();
+/** The exit code of a stop at once: 128 + the signal for SIGTERM and SIGHUP, else 130 (Ctrl-C). */
+int stoppedExitCode();
 
 /** Checks an input file; the failure when it cannot be transcribed (kind None when it can). */
 Failure checkInput(const std::string &input);

@@ -12,6 +12,7 @@
 #include "app/starter/cli/messages.h"
 #include "app/starter/files/regular_file.h"
 #include "app/starter/midi/midi_reader.h"
+#include "app/starter/notes/note_list.h"
 #include "app/starter/score/score_file.h"
 
 namespace {
@@ -23,6 +24,8 @@ bool outputWhole(const std::string &path) {
         return false;
     if (isScoreFileName(path))
         return scoreFileWhole(path);
+    if (isNoteListName(path))
+        return noteListWhole(path);
     MidiContent midi;
     std::string error;
     return readMidiFile(path, midi, error) && !midi.cutShort;
@@ -41,13 +44,16 @@ std::vector<std::string> plannedOutputs(const FilePlan &file) {
         outputs.push_back(file.output);
     if (!file.scoreOutput.empty())
         outputs.push_back(file.scoreOutput);
+    if (!file.notesOutput.empty())
+        outputs.push_back(file.notesOutput);
     return outputs;
 }
 
 bool outputsComplete(const FilePlan &file) {
-    if (file.keepMidi && !outputWhole(file.output))
-        return false;
-    return file.scoreOutput.empty() || outputWhole(file.scoreOutput);
+    for (const std::string &output : plannedOutputs(file))
+        if (!outputWhole(output))
+            return false;
+    return true;
 }
 
 Outcome skippedOutcome(const FilePlan &file) {
@@ -85,9 +91,13 @@ void appendReport(ReportFile &report, const Job &job) {
         return;
     std::string line = reportLine(job);
     std::lock_guard<std::mutex> guard(report.lock);
-    // One write of the whole line; a short write (a full disk) leaves the rest unwritten.
+    // One write of the whole line; after a short write (a full disk) the rest is tried once, and a
+    // failure is kept, so that the run can say its report is not whole.
     ssize_t n = write(report.fd, line.data(), line.size());
-    (void)n;
+    if (n >= 0 && static_cast<size_t>(n) < line.size())
+        n = write(report.fd, line.data() + n, line.size() - static_cast<size_t>(n));
+    if (n < 0 && report.failure.empty())
+        report.failure = std::strerror(errno);
 }
 
 void closeReport(ReportFile &report) {

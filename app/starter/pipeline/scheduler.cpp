@@ -119,7 +119,16 @@ int stoppedAtOnce(Queue &q, Display &d) {
     std::fprintf(stderr, "%s\n", stopSentence(stopped, notStarted, changedNothing).c_str());
     if (changedNothing)
         return worstCode(q.jobs);
-    return terminateSignal ? 128 + terminateSignal : exitStatus(ExitCode::Interrupted);
+    return stoppedExitCode();
+}
+
+// Says so when lines of the report could not be written; the exit code of a failed write
+// (5) then, else 0.
+int reportWriteFailure(const RunPlan &plan, const ReportFile &report) {
+    if (report.failure.empty())
+        return 0;
+    std::fprintf(stderr, "sonoscriptor: %s\n", reportWriteFailedSentence(plan.reportPath, report.failure).c_str());
+    return exitStatus(ExitCode::WriteFailed);
 }
 
 // True when a file of the run is written into what descriptor fd leads to.
@@ -188,5 +197,5 @@ int runBatch(const RunPlan &plan, const StageWatcher &watcher) {
         return stoppedAtOnce(q, d);
     reportEnded(q, d);
     clearLive(d);
-    return worstCode(q.jobs);
+    return std::max(worstCode(q.jobs), reportWriteFailure(plan, q.report));
 }

@@ -5,6 +5,8 @@
 
 #include <cerrno>
 
+#include "app/starter/protocol/exit_code.h"
+
 std::atomic<int> interruptCount{0};
 std::atomic<int> terminateSignal{0};
 std::atomic<bool> stopRequested{false};
@@ -49,6 +51,11 @@ void installSignalHandlers() {
 
 bool stopAtOnce() {
     return terminateSignal != 0 || interruptCount >= 2;
+}
+
+int stoppedExitCode() {
+    const int sig = terminateSignal;
+    return sig != 0 ? 128 + sig : exitStatus(ExitCode::Interrupted);
 }
 
 void setThreadCancel(const std::atomic<bool> *flag) {

@@ -21,16 +21,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// True when two paths name the same existing file.
-bool sameFile(const std::string &a, const std::string &b) {
-    std::error_code ec;
-    return fs::exists(a, ec) && fs::exists(b, ec) && fs::equivalent(a, b, ec);
-}
-
 // True when the output would replace one of the files never to be overwritten.
 bool isProtected(const std::string &output, const RunPlan &plan) {
     for (const std::string &p : plan.protectedPaths)
-        if (sameFile(p, output) || fs::absolute(p).lexically_normal() == fs::absolute(output).lexically_normal())
+        if (namesSameFile(p, output))
             return true;
     return false;
 }
@@ -99,8 +93,9 @@ Failure checkPlace(const std::string &output, const RunPlan &plan, bool knownNam
         return failureOf(FailureKind::OutputIsFolder, output);
     if (kind == OutputTarget::Link && !plan.force)
         return failureOf(FailureKind::OutputIsLink, output);
+    // With --skip-existing a file here means the input was not skipped: its outputs are not all whole.
     if (kind == OutputTarget::File && !plan.force)
-        return failureOf(FailureKind::OutputExists, output);
+        return failureOf(plan.skipExisting ? FailureKind::OutputNotSkipped : FailureKind::OutputExists, output);
     if (!writableFolder(folder))
         return failureOf(FailureKind::OutputFolderNotWritable, folder);
     return Failure{};
@@ -115,8 +110,10 @@ Failure checkFiles(const FilePlan &file, const RunPlan &plan) {
         f = checkOutput(file.output, plan);
     if (f.kind == FailureKind::None && !plan.beatsOnly && file.keepMidi && !file.scoreOutput.empty())
         f = checkOutput(file.scoreOutput, plan);
-    if (f.kind == FailureKind::None && !plan.beatsOnly && !file.notesOutput.empty())
+    if (f.kind == FailureKind::None && !plan.beatsOnly && !file.notesOutput.empty()) {
         f = checkPlace(file.notesOutput, plan, true);  // its name was checked with --notes
+        f.option = "--notes";
+    }
     return f;
 }
 

@@ -72,6 +72,10 @@ FailureKind engineEnding(int exitCode, bool signalled, const StatusLine &status,
         return FailureKind::EngineSignalled;
     if (exitCode == 0 && !isFinal(status.kind) && !finishedBeforeCancel)
         return FailureKind::NoLaunchToken;
+    // The engine also cancels when its status file is gone (a cleaner of the temporary folder):
+    // a part-way file nobody asked for is not kept as if it were a Ctrl-C's.
+    if (exitCode == exitStatus(ExitCode::Cancelled) && !cancelRequested)
+        return FailureKind::EngineStoppedUnasked;
     if (exitCode <= exitStatus(ExitCode::Cancelled))
         return midiWritten ? FailureKind::None : FailureKind::NoEngineMidi;
     return exitCode <= exitStatus(ExitCode::BadTiming) ? FailureKind::EngineCode : FailureKind::UnknownEngineCode;

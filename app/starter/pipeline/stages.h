@@ -32,7 +32,8 @@ Staged<EngineFiles> stageWriteSettings(const EngineAudio &audio, const BeatsFoun
 Staged<EngineRun> stageRunEngine(const EngineFiles &files, const std::string &enginePath, JobProgress &progress);
 /** How an engine run ended, from its exit code, whether a signal ended it, the last line of its status
  *  file, whether its MIDI file exists and whether a cancel was asked of it: FailureKind::None where it
- *  wrote a MIDI file to go on with (code 0, or 1 when cancelled part-way), else the failure's kind. */
+ *  wrote a MIDI file to go on with (code 0, or 1 when cancelled part-way as asked), else the failure's
+ *  kind (code 1 with no cancel asked: the engine lost its status file). */
 FailureKind engineEnding(int exitCode, bool signalled, const StatusLine &status, bool midiWritten,
                          bool cancelRequested);
 /** Copies the settings file, the tempo map and the engine's MIDI file of an input into folder

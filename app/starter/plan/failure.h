@@ -31,6 +31,7 @@ enum class FailureKind {
     OutputIsFolder,
     OutputIsLink,
     OutputExists,
+    OutputNotSkipped,        // it exists, but --skip-existing found the input's outputs not all whole
     OutputFolderNotWritable,
     // The work.
     NoTempFolder,
@@ -51,6 +52,7 @@ enum class FailureKind {
     EngineSignalled,         // number: the signal
     NoLaunchToken,
     NoEngineMidi,
+    EngineStoppedUnasked,    // it ended as cancelled (code 1) with no cancel asked: its status file was lost
     EngineCode,              // the engine ended with code number 2 to 7, detail; engine: its settings
     UnknownEngineCode,       // number: the code
     Crashed,                 // an exception: cause
@@ -72,6 +74,7 @@ struct Failure {
     FailureKind kind = FailureKind::None;
     std::string subject;     // the file or folder it concerns, "" for none
     std::string cause;       // what a library, the system or a lower layer said, "" for none
+    std::string option = "-o";  // Output kinds: the option that named the output
     int number = 0;          // a signal, the engine's code or a sample rate
     int detail = -1;         // the detail of the engine's final status line, -1 for none
     double start = 0;        // StartBeyondEnd: the start asked for, seconds

@@ -9,7 +9,7 @@ enum class ExitCode : int {
     ReadFailed = 2,       // reading the audio failed
     CannotOpen = 3,       // a file could not be opened, or an output is refused
     Unsupported = 4,      // the audio format is not supported
-    WriteFailed = 5,      // writing the MIDI file, the score or the converted audio failed
+    WriteFailed = 5,      // writing the MIDI file, the score, the converted audio or the report failed
     OutOfMemory = 6,      // the engine ran out of memory
     BadTiming = 7,        // the settings give a timing the MIDI file cannot hold
     EngineFailed = 8,     // the engine could not be run to its end, or the beat tracker could not be set up

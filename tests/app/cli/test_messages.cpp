@@ -273,6 +273,18 @@ TEST(Messages, WritesDurations) {
     EXPECT_EQ(durationText(192), "3 min 12 s");
 }
 
+// An output sentence points to the option that named the output: -o, or --notes for a note list.
+TEST(Messages, OutputSentencesNameTheOptionOfTheOutput) {
+    for (FailureKind kind : {FailureKind::OutputIsInput, FailureKind::OutputUnwritable, FailureKind::OutputFolderMissing,
+                             FailureKind::OutputIsFolder, FailureKind::OutputIsLink, FailureKind::OutputExists,
+                             FailureKind::OutputFolderNotWritable}) {
+        Failure f = failureOf(kind, "song.csv");
+        EXPECT_NE(failureSentence(f).find(" with -o."), std::string::npos) << failureSentence(f);
+        f.option = "--notes";
+        EXPECT_NE(failureSentence(f).find(" with --notes."), std::string::npos) << failureSentence(f);
+    }
+}
+
 TEST(Messages, SettingsThatWouldNotReachTheEngineNameTheirKey) {
     SettingsList list = {{"Transpose", "0MidiFile=x"}};
     Failure f = settingsFailure(readBackProblem(settingsText(list), list));

@@ -2,9 +2,13 @@
 // the one place the stages take the region, tempo, grid, key and files from.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "app/starter/beats/beats.h"
 #include "app/starter/cli/run_plan.h"
 #include "tests/app/support.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -103,4 +107,65 @@ TEST(RunPlanOf, ASettingsFileMayNameTheFilesButThePlansSettingsHoldNoPaths) {
     p = planOf({"-"});
     EXPECT_EQ(filesOf(p), (std::vector<std::string>{"- > stdin.mid"}));
     EXPECT_TRUE(p.protectedPaths.empty()) << "standard input names no file";
+}
+
+TEST(RunPlanOf, ATempoMapGivenBySetOrTheSettingsFileIsNeverAnOutput) {
+    ScratchDir dir;
+    std::string map = dir.path + "beats.map";
+    ASSERT_TRUE(writeTempoMap(map, {400, 400, TempoMapEnd}));
+    writeText(dir.path + "job.txt", "TempoFile=" + map + "\n");
+    RunPlan p = planOf({"--set", "TempoFile=" + map, "a.wav"});
+    EXPECT_EQ(p.protectedPaths, (std::vector<std::string>{"a.wav", map}));
+    p = planOf({"--settings", dir.path + "job.txt", "a.wav"});
+    EXPECT_EQ(p.protectedPaths, (std::vector<std::string>{"a.wav", map, dir.path + "job.txt"}));
+}
+
+// The report is appended to: naming an input would change it, and naming an output would make
+// that output fail as existing, or replace the report with --force.
+TEST(RunPlanOf, TheReportNamesNoFileOfTheRun) {
+    ScratchDir dir;
+    const std::string d = dir.path;
+    writeText(d + "a.wav", "");
+    writeText(d + "job.txt", "Tempo=90\n");
+    fs::create_directory(d + "out");
+    for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
+             {"--report", d + "a.wav", d + "a.wav"},
+             {"--report", d + "./a.wav", d + "a.wav"},
+             {"--report", d + "a.mid", d + "a.wav"},
+             {"--report", d + "a.csv", "--notes", d + "a.csv", d + "a.wav"},
+             {"--report", d + "a.musicxml", "--format", "both", d + "a.wav"},
+             {"--report", d + "job.txt", "--settings", d + "job.txt", d + "a.wav"},
+             {"--report", d + "out/b.mid", "-o", d + "out", d + "a.wav", d + "b.wav"}}) {
+        StarterOptions options;
+        RunPlan plan;
+        std::string error;
+        ASSERT_TRUE(parseCommandLine(args, DataDir, options, error)) << args[1] << ": " << error;
+        EXPECT_FALSE(buildRunPlan(options, DataDir, plan, error)) << args[1];
+        EXPECT_NE(error.find("give the report a name of its own"), std::string::npos) << args[1] << ": " << error;
+    }
+    RunPlan p = planOf({"--report", d + "report.jsonl", "-o", d + "out", d + "a.wav", d + "b.wav"});
+    EXPECT_EQ(p.reportPath, d + "report.jsonl");
+}
+
+// The same input twice (a shell glob and a name, two spellings) is said as such; two files that
+// would be written to one output are said as that.
+TEST(RunPlanOf, TwoInputsForOneOutputAreRefusedWithTheirReason) {
+    ScratchDir dir;
+    const std::string d = dir.path;
+    writeText(d + "a.wav", "");
+    writeText(d + "a.flac", "");
+    struct Case {
+        std::vector<std::string> args;
+        std::string words;
+    };
+    for (const Case &c : std::vector<Case>{{{d + "a.wav", d + "a.wav"}, "a.wav is given twice"},
+                                           {{d + "a.wav", d + "./a.wav"}, "are the same file"},
+                                           {{d + "a.wav", d + "a.flac"}, "Two inputs would both be written to"}}) {
+        StarterOptions options;
+        RunPlan plan;
+        std::string error;
+        ASSERT_TRUE(parseCommandLine(c.args, DataDir, options, error)) << error;
+        EXPECT_FALSE(buildRunPlan(options, DataDir, plan, error)) << c.words;
+        EXPECT_NE(error.find(c.words), std::string::npos) << error;
+    }
 }

@@ -1,7 +1,10 @@
 // Batches at scale: --skip-existing takes only outputs that are in place and
-// whole, and --report appends one JSON line per input as it ends.
+// whole, and --report appends one JSON line per input as it ends (and says so
+// when a line cannot be written).
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <sstream>
 
@@ -68,6 +71,26 @@ TEST(BatchSkip, CompleteOutputsOnly) {
     EXPECT_FALSE(outputsComplete(planOf(dir.path + "tune.mid", dir.path + "cut.musicxml")));
     EXPECT_FALSE(outputsComplete(planOf(dir.path + "tune.mid", dir.path + "cut.mxl")));
     EXPECT_FALSE(outputsComplete(planOf(dir.path + "tune.mid", dir.path + "missing.musicxml")));
+    // A note list is an output too: missing or cut, the input is not skipped.
+    r = runStarter({"--engine", ENGINE_PATH, "--tempo", "120", "-o", "t3.mid", "--notes", "t3.csv", "tune.wav"},
+                   dir.path, {"TMPDIR=" + dir.path});
+    ASSERT_EQ(r.code, 0) << r.err;
+    r = runStarter({"--engine", ENGINE_PATH, "--tempo", "120", "-o", "t4.mid", "--notes", "t4.json", "tune.wav"},
+                   dir.path, {"TMPDIR=" + dir.path});
+    ASSERT_EQ(r.code, 0) << r.err;
+    FilePlan listed = planOf(dir.path + "t3.mid");
+    listed.notesOutput = dir.path + "t3.csv";
+    EXPECT_TRUE(outputsComplete(listed));
+    EXPECT_EQ(plannedOutputs(listed), (std::vector<std::string>{dir.path + "t3.mid", dir.path + "t3.csv"}));
+    listed.notesOutput = dir.path + "t4.json";
+    EXPECT_TRUE(outputsComplete(listed));
+    const std::string csv = fileText(dir.path + "t3.csv"), json = fileText(dir.path + "t4.json");
+    writeText(dir.path + "cut.csv", csv.substr(0, csv.size() - 7));
+    writeText(dir.path + "cut.json", json.substr(0, json.size() / 2));
+    for (const char *name : {"missing.csv", "cut.csv", "cut.json"}) {
+        listed.notesOutput = dir.path + name;
+        EXPECT_FALSE(outputsComplete(listed)) << name;
+    }
     fs::create_symlink(dir.path + "tune.mid", dir.path + "link.mid");
     EXPECT_FALSE(outputsComplete(planOf(dir.path + "link.mid")));
     EXPECT_FALSE(outputsComplete(planOf("-")));
@@ -107,7 +130,8 @@ TEST(BatchSkip, SkipsAndReports) {
     r = runStarter(second, dir.path, {"TMPDIR=" + dir.path});
     EXPECT_EQ(r.code, 3) << r.err;  // b.mid is cut: not skipped, and not replaced without --force
     EXPECT_NE(r.out.find("a.wav: skipped; a.mid is already in place"), std::string::npos) << r.out;
-    EXPECT_NE(r.err.find("b.mid already exists"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("b.mid exists, but the input's outputs are not all in place and whole"), std::string::npos)
+        << r.err;
     lines = reportLines(dir.path + "r.jsonl");
     ASSERT_EQ(lines.size(), 4u);  // appended, each input's line as it ends
     std::vector<nlohmann::json> appended(lines.begin() + 2, lines.end());
@@ -127,4 +151,37 @@ TEST(BatchSkip, RefusesAReportItCannotWrite) {
     CommandResult r = runStarter({"--report", "/nonexistent/r.jsonl", "x.wav"}, dir.path);
     EXPECT_EQ(r.code, 9);
     EXPECT_NE(r.err.find("--report takes"), std::string::npos) << r.err;
+}
+
+// A line that cannot be written (a full device) is kept as the report's failure, not lost unsaid.
+TEST(BatchReport, ALineThatCannotBeWrittenIsKept) {
+    ReportFile report;
+    std::string error;
+    ASSERT_TRUE(openReport(report, "/dev/full", error)) << error;
+    Job job{planOf("in.mid"), "", {}, {}, 0};
+    appendReport(report, job);
+    closeReport(report);
+    EXPECT_EQ(report.failure, std::strerror(ENOSPC));
+}
+
+// Past a file-size limit the report loses lines: the run says so at the end, and its exit code
+// is that of a failed write although every file was transcribed.
+TEST(BatchReport, LinesLostToAFileSizeLimitFailTheRun) {
+    ScratchDir dir;
+    std::vector<std::string> args = {STARTER_PATH, "--engine", ENGINE_PATH, "--tempo", "120", "-q", "--report",
+                                      "r.jsonl"};
+    for (const char *name : {"a.wav", "b.wav", "c.wav", "d.wav"}) {
+        ASSERT_TRUE(writeTones(dir.path + name, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, testMelody(), 2.0));
+        args.push_back(name);
+    }
+    Launch launch;
+    launch.args = args;
+    launch.env = {"TMPDIR=" + dir.path};
+    launch.dir = dir.path;
+    launch.fileSizeLimit = 1024;  // the MIDI files fit, the report's lines do not all
+    CommandResult r = waitCommandFor(spawnProcess(launch), 120);
+    EXPECT_EQ(r.code, 5) << r.err;
+    EXPECT_NE(r.err.find("The report r.jsonl could not be written whole"), std::string::npos) << r.err;
+    for (const char *name : {"a.mid", "b.mid", "c.mid", "d.mid"})
+        EXPECT_TRUE(fs::exists(dir.path + name)) << name;
 }

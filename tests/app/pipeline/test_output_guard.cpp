@@ -49,10 +49,12 @@ TEST_F(OutputGuard, MovesTheResultAcrossFileSystems) {
     }
 }
 
-// --force replaces an older output, but never a file the run reads, however it is named.
+// --force replaces an older output, but never a file the run reads, however it is named (a tempo
+// map also when --set or the settings file gives it).
 TEST_F(OutputGuard, NeverOverwritesTheTempoMapOrTheSettingsFile) {
     writeText(dir.path + "map.bin", pcm16({600, 600, 600, 600, 65535}));
     writeText(dir.path + "job.txt", "Tempo=90\n");
+    writeText(dir.path + "mapjob.txt", "TempoFile=" + dir.path + "map.bin\n");
     struct Case {
         std::vector<std::string> args;
         std::string file;
@@ -60,6 +62,8 @@ TEST_F(OutputGuard, NeverOverwritesTheTempoMapOrTheSettingsFile) {
     for (const Case &c : std::vector<Case>{
              {{"song.wav", "--tempo-map", "map.bin", "-o", "map.bin", "--force"}, "map.bin"},
              {{"song.wav", "--tempo-map", "map.bin", "-o", "./map.bin", "--force"}, "map.bin"},
+             {{"song.wav", "--set", "TempoFile=map.bin", "-o", "map.bin", "--force"}, "map.bin"},
+             {{"song.wav", "--settings", "mapjob.txt", "-o", "map.bin", "--force"}, "map.bin"},
              {{"song.wav", "--settings", "job.txt", "-o", "job.txt", "--force"}, "job.txt"},
              {{"song.wav", "--settings", "job.txt", "-o", dir.path + "job.txt", "--force"}, "job.txt"}}) {
         std::remove((dir.path + "args.txt").c_str());
@@ -73,4 +77,17 @@ TEST_F(OutputGuard, NeverOverwritesTheTempoMapOrTheSettingsFile) {
         EXPECT_FALSE(fs::exists(dir.path + "args.txt")) << what << ": the engine was started";
         EXPECT_TRUE(leftNothingBehind()) << what;
     }
+}
+
+// A note list that exists is refused like any output, and the sentence names --notes, which
+// named it, not -o.
+TEST_F(OutputGuard, AnExistingNoteListIsRefusedNamingItsOption) {
+    writeText(dir.path + "song.csv", "an older list");
+    CommandResult r = run({"song.wav", "--notes", "song.csv"}, {"FAKE_ARGS=" + dir.path + "args.txt"});
+    EXPECT_EQ(r.code, 3) << r.err;
+    EXPECT_NE(r.err.find("song.csv already exists; add --force to replace it, or choose another name with --notes."),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(fileText(dir.path + "song.csv"), "an older list");
+    EXPECT_FALSE(fs::exists(dir.path + "song.mid"));
 }

@@ -1,6 +1,6 @@
 // SIGTERM, SIGHUP and a second Ctrl-C end a run at once, in whichever stage it
-// is: exit code 128 + signal (130), no output, no temporary files, and no
-// engine left running.
+// is: exit code 128 + signal (130), in the report too, no output, no temporary
+// files, and no engine left running.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include <nlohmann/json.hpp>
 #include <sndfile.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -42,12 +43,18 @@ struct StopSignals : StarterRig {
 TEST_F(StopSignals, WhileTheEngineRunsEndTheRunAndTheEngine) {
     for (int signal : {SIGTERM, SIGHUP}) {
         std::remove((dir.path + "pid.txt").c_str());
-        Spawned s = start({"song.wav", "--tempo", "100"},
+        std::remove((dir.path + "report.jsonl").c_str());
+        Spawned s = start({"song.wav", "--tempo", "100", "--report", "report.jsonl"},
                           {"FAKE_STEPS=400", "FAKE_DELAY=0.05", "FAKE_PID=" + dir.path + "pid.txt"});
         ASSERT_TRUE(waitForProgress(tmp, 30)) << strsignal(signal);
         kill(s.pid, signal);
         CommandResult r = waitCommandFor(s, 15);
         EXPECT_EQ(r.code, 128 + signal) << strsignal(signal) << ": " << r.err;
+        // The report's line of the stopped file gives the same code as the run.
+        nlohmann::json line = nlohmann::json::parse(fileText(dir.path + "report.jsonl"), nullptr, false);
+        ASSERT_FALSE(line.is_discarded()) << strsignal(signal);
+        EXPECT_EQ(line.value("exit_code", 0), 128 + signal) << strsignal(signal);
+        EXPECT_EQ(line.value("exit_kind", ""), "stopped") << strsignal(signal);
         EXPECT_TRUE(engineGone(5)) << strsignal(signal);
         EXPECT_FALSE(fs::exists(dir.path + "song.mid")) << strsignal(signal);
         EXPECT_TRUE(leftNothingBehind()) << strsignal(signal);

@@ -236,6 +236,8 @@ TEST(EngineEnding, TellsEachWayAnEngineEnds) {
     EXPECT_EQ(engineEnding(0, false, success, true, false), FailureKind::None);
     EXPECT_EQ(engineEnding(0, false, success, false, false), FailureKind::NoEngineMidi);
     EXPECT_EQ(engineEnding(1, false, failure, true, true), FailureKind::None);  // cancelled part-way
+    // Cancelled with no cancel asked: the status file was removed under the engine.
+    EXPECT_EQ(engineEnding(1, false, failure, true, false), FailureKind::EngineStoppedUnasked);
     EXPECT_EQ(engineEnding(3, false, failure, false, false), FailureKind::EngineCode);
     EXPECT_EQ(engineEnding(42, false, StatusLine{}, false, false), FailureKind::UnknownEngineCode);
     EXPECT_EQ(engineEnding(137, true, progress, false, true), FailureKind::EngineSignalled);

@@ -179,6 +179,17 @@ TEST_F(StarterFixture, EngineFailuresBecomeSentencesAndTheExitCode) {
     }
 }
 
+// An engine that ends as cancelled when no cancel was asked (its status file was removed by another
+// program) wrote a part of the file nobody asked for: it is a failure, and nothing is kept.
+TEST_F(StarterFixture, AnEngineCancelledUnaskedIsAFailure) {
+    CommandResult r = run({"song.wav"}, {"FAKE_STEPS=0", "FAKE_EXIT=1"});
+    EXPECT_EQ(r.code, 8) << r.err;
+    EXPECT_NE(r.err.find("no cancel was asked"), std::string::npos) << r.err;
+    EXPECT_EQ(lineCount(r.err), 1u) << r.err;
+    EXPECT_FALSE(fs::exists(dir.path + "song.mid"));
+    EXPECT_TRUE(leftNothingBehind());
+}
+
 TEST_F(StarterFixture, SaysWhenTheEngineDidNotRun) {
     CommandResult r = run({"song.wav", "--engine", "/bin/true"});
     EXPECT_EQ(r.code, 8);
