@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <complex>
 #include <memory>
 
 #include <fftw3.h>
@@ -41,15 +40,19 @@ bool startTransform(TuningTransform &t, int size) {
     return t.plan != nullptr;
 }
 
-// The magnitudes of a window of mono samples (size of them), a full-scale sine peaking at 1.
-void windowMagnitudes(TuningTransform &t, const float *samples, std::vector<float> &magnitudes) {
+// The magnitudes of a window of mono samples (size of them) at rate, a full-scale sine peaking at
+// 1: the bins up to the highest peak's neighbours, those the peaks are looked for in.
+void windowMagnitudes(TuningTransform &t, const float *samples, int rate, std::vector<float> &magnitudes) {
     for (int i = 0; i < t.size; ++i)
         t.input.get()[i] = samples[i] * t.shape[static_cast<size_t>(i)];
     fftwf_execute_dft_r2c(t.plan, t.input.get(), t.output.get());
-    magnitudes.resize(static_cast<size_t>(t.size / 2 + 1));
+    long bins = std::min(static_cast<long>(t.size / 2 + 1), std::lround(TuningHighestPeak * t.size / rate) + 4);
+    magnitudes.resize(static_cast<size_t>(bins));
     const float scale = 4.0f / static_cast<float>(t.size);
-    for (size_t k = 0; k < magnitudes.size(); ++k)
-        magnitudes[k] = std::abs(std::complex<float>(t.output.get()[k][0], t.output.get()[k][1])) * scale;
+    for (size_t k = 0; k < magnitudes.size(); ++k) {
+        float re = t.output.get()[k][0], im = t.output.get()[k][1];
+        magnitudes[k] = std::sqrt(re * re + im * im) * scale;
+    }
 }
 
 double decibels(float magnitude) { return 20 * std::log10(std::max(static_cast<double>(magnitude), 1e-12)); }
@@ -120,8 +123,9 @@ void addTuningPeaks(const std::vector<float> &magnitudes, int size, int rate, Tu
     long high = std::min(static_cast<long>(magnitudes.size()) - 3, std::lround(TuningHighestPeak * size / rate));
     if (high <= low)
         return;
+    // Decibels of the bins the peaks and their neighbours take, the others left at 0.
     std::vector<double> db(magnitudes.size());
-    for (size_t k = 0; k < magnitudes.size(); ++k)
+    for (size_t k = static_cast<size_t>(low - 2); k <= static_cast<size_t>(high + 2); ++k)
         db[k] = decibels(magnitudes[k]);
     double loudest = *std::max_element(db.begin() + low, db.begin() + high + 1);
     if (loudest < TuningQuietWindow)
@@ -184,7 +188,7 @@ TuningFound tuningOfSamples(const std::vector<float> &samples, int rate, double 
         size_t from = static_cast<size_t>(start);
         size_t count = std::min(window.size(), samples.size() - from);
         std::copy_n(samples.begin() + static_cast<std::ptrdiff_t>(from), count, window.begin());
-        windowMagnitudes(t, window.data(), magnitudes);
+        windowMagnitudes(t, window.data(), rate, magnitudes);
         addTuningPeaks(magnitudes, size, rate, h);
     }
     return tuningOfHistogram(h, deadZone);
@@ -221,7 +225,7 @@ bool measureTuning(const std::string &path, double start, double end, const std:
             error = sf_strerror(sound.file.get());
             return false;
         }
-        windowMagnitudes(t, mono.data(), magnitudes);
+        windowMagnitudes(t, mono.data(), rate, magnitudes);
         addTuningPeaks(magnitudes, size, rate, h);
     }
     found = tuningOfHistogram(h, deadZone);

@@ -52,8 +52,9 @@ struct TuningFound {
 /** The samples in a window of the tuning's analysis at rate: a power of two near 0.17 s (8192 at
  *  44100 Hz). */
 int tuningWindowSize(int rate);
-/** Adds the peaks of one window's spectrum to h: magnitudes of bins 0..size/2 of a Hann-windowed
- *  transform of size samples at rate, scaled so that a full-scale sine peaks at 1. Each local
+/** Adds the peaks of one window's spectrum to h: magnitudes of bins from 0 on (up to two past
+ *  TuningHighestPeak's bin, or fewer) of a Hann-windowed transform of size samples at rate, scaled
+ *  so that a full-scale sine peaks at 1. Each local
  *  maximum within TuningPeakRange of the loudest between TuningLowestPeak and TuningHighestPeak
  *  counts at its interpolated frequency. */
 void addTuningPeaks(const std::vector<float> &magnitudes, int size, int rate, TuningHistogram &h);
