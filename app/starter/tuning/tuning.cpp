@@ -109,6 +109,12 @@ std::vector<int64_t> windowStarts(int64_t first, int64_t last, int size, int rat
     return starts;
 }
 
+// The frame at seconds, within 0..frames (a time not a number: 0).
+int64_t frameAt(double seconds, int rate, int64_t frames) {
+    double at = seconds * rate;
+    return at >= 0 ? static_cast<int64_t>(std::min(at, static_cast<double>(frames))) : 0;
+}
+
 }  // namespace
 
 int tuningWindowSize(int rate) {
@@ -205,10 +211,9 @@ bool measureTuning(const std::string &path, double start, double end, const std:
     }
     int rate = info.samplerate;
     int size = tuningWindowSize(rate);
-    int64_t first = std::clamp(static_cast<int64_t>(std::max(start, 0.0) * rate), int64_t{0},
-                               static_cast<int64_t>(info.frames));
-    int64_t last = end > start ? std::clamp(static_cast<int64_t>(end * rate), first, static_cast<int64_t>(info.frames))
-                               : static_cast<int64_t>(info.frames);
+    int64_t frames = static_cast<int64_t>(info.frames);
+    int64_t first = frameAt(start, rate, frames);
+    int64_t last = end > start ? std::max(first, frameAt(end, rate, frames)) : frames;
     TuningTransform t;
     if (!startTransform(t, size)) {
         error = "out of memory";

@@ -96,9 +96,13 @@ TEST(Tuning, ReadsOnlyTheRegionAskedFor) {
     ASSERT_TRUE(measureTuning(path, 4.2, 0, nullptr, t, error));
     EXPECT_NEAR(t.cents, 25, 2);
     EXPECT_EQ(t.referencePitch, 445);
-    // A start past the end reads nothing: no tuning, and no failure.
-    ASSERT_TRUE(measureTuning(path, 100, 0, nullptr, t, error));
-    EXPECT_FALSE(t.measured);
+    // A start past the end reads nothing: no tuning, and no failure; nor do times beyond any frame.
+    for (double start : {100.0, 1e300, std::nan("")}) {
+        ASSERT_TRUE(measureTuning(path, start, 0, nullptr, t, error)) << start;
+        EXPECT_FALSE(t.measured && start > 8) << start;
+    }
+    ASSERT_TRUE(measureTuning(path, 4.2, 1e300, nullptr, t, error));
+    EXPECT_NEAR(t.cents, 25, 2);
 }
 
 TEST(Tuning, AnUnreadableFileAndAStopEndTheReading) {
