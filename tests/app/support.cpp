@@ -112,7 +112,7 @@ bool writeTones(const std::string &path, int format, int rate, int channels,
     long frames = static_cast<long>(seconds * rate);
     std::vector<float> x(static_cast<size_t>(frames) * channels, 0.0f);
     for (const ToneNote &n : notes) {
-        double f0 = 440.0 * std::pow(2.0, (n.key - 69) / 12.0);
+        double f0 = 440.0 * std::pow(2.0, (n.key - 69) / 12.0 + n.cents / 1200);
         long first = static_cast<long>(n.start * rate), count = static_cast<long>(n.length * rate);
         for (long i = 0; i < count && first + i < frames; ++i) {
             double t = double(i) / rate, env = std::exp(-3.0 * t) * std::min(1.0, (count - i) / (0.01 * rate));

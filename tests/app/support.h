@@ -39,6 +39,7 @@ struct ToneNote {
     double start;
     double length;
     double gain = 1;  // amplitude, 1 the usual
+    double cents = 0; // how far from its key at A = 440 Hz
 };
 
 /** Writes notes as decaying harmonic tones; format is a libsndfile format code. */

@@ -276,9 +276,25 @@ std::string refineWords(const RunReport &r) {
            ". ";
 }
 
+// " The recording is tuned 12 cents flat of A = 440 Hz: its notes were heard against A = 437 Hz.",
+// or "" when it was heard against 440.
+std::string tuningWords(const RunReport &r) {
+    if (!r.tuned || r.referencePitch == 440)
+        return "";
+    long cents = std::lround(std::fabs(r.tuningCents));
+    std::string text = " The recording is tuned " + std::to_string(cents) + (cents == 1 ? " cent " : " cents ") +
+                       (r.tuningCents < 0 ? "flat" : "sharp") + " of A = 440 Hz: its notes were heard against A = " +
+                       std::to_string(r.referencePitch) + " Hz";
+    bool atLimit = r.referencePitch == 435 || r.referencePitch == 445;
+    double reach = 1200 * std::log2(r.referencePitch / 440.0);
+    if (atLimit && std::fabs(r.tuningCents) > std::fabs(reach) + 2)
+        text += r.referencePitch == 435 ? ", the lowest the engine takes" : ", the highest the engine takes";
+    return text + ".";
+}
+
 std::string summaryParagraph(const RunReport &r) {
     std::string text = r.input + " -> " + outputWords(r) + ": " + notesWords(r) + "; " + keyWords(r) + ". " +
-                       refineWords(r) + speedWords(r) + "." + tempoWords(r);
+                       refineWords(r) + speedWords(r) + "." + tempoWords(r) + tuningWords(r);
     if (!r.conversion.empty())
         text.append(" The audio (").append(r.conversion).append(") was converted to 44100 Hz 16-bit WAV for the engine")
             .append(r.channels > 2 ? ", its " + std::to_string(r.channels) + " channels mixed to mono." : ".");

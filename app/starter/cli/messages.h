@@ -53,6 +53,9 @@ struct RunReport {
     int split = 0;
     int dropped = 0;
     int added = 0;
+    double tuningCents = 0;       // how far the recording lies from A = 440 Hz, when it was measured
+    int referencePitch = 440;     // the A its notes were heard against (Hz)
+    bool tuned = false;           // the reference followed the tuning measured (else 440, or as asked)
 };
 
 /** One plain sentence for an engine code and detail, with the settings as the engine read them. */

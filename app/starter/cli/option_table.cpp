@@ -127,6 +127,13 @@ void defineSoundOptions(CommandLine &line, const std::string &dataDir) {
                 [](const std::string &v, StarterOptions &o, std::string &e) {
                     return onRange("--transpose", "Transpose", -127, 127, "semitones", v, o, e);
                 });
+    valueOption(line, "--tuning", "HZ", Music,
+                "the A the recording is tuned to, 435 to 445 Hz\n"
+                "(default: found in the recording; 440 when it lies\n"
+                "within 10 cents of it)",
+                [](const std::string &v, StarterOptions &o, std::string &e) {
+                    return onRange("--tuning", "ReferencePitch", 435, 445, "the frequency of A4 in Hz", v, o, e);
+                });
     valueOption(line, "--channel", "N", Music, "MIDI channel 1..16 (default 1)",
                 [](const std::string &v, StarterOptions &o, std::string &e) {
                     return onRange("--channel", "Channel", 1, 16, "a MIDI channel", v, o, e);

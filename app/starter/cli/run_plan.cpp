@@ -131,6 +131,8 @@ bool buildRunPlan(const StarterOptions &options, const std::string &dataDir, Run
     plan.metreSplitSlowBeat = std::getenv("SONOSCRIPTOR_METRE_SPLIT_EVIDENCE") != nullptr;
     plan.metreSecondTracker = std::getenv("SONOSCRIPTOR_METRE_SECOND_TRACKER") != nullptr;
     plan.metreShortPickup = std::getenv("SONOSCRIPTOR_METRE_LONG_PICKUP") == nullptr;
+    if (const char *zone = std::getenv("SONOSCRIPTOR_TUNING_DEAD_ZONE"))
+        plan.tuningDeadZone = std::atof(zone);
     const char *dump = std::getenv("SONOSCRIPTOR_METRE_DUMP");
     plan.metreDumpPath = dump ? dump : "";
     const char *framePulse = std::getenv("SONOSCRIPTOR_METRE_FRAME_PULSE");

@@ -64,7 +64,8 @@ bool prepareAndRun(Run &r) {
         }
     }
     enter(r, Stage::WritingSettings);
-    if (!took(r, stageWriteSettings(f.audio, f.beats, r.plan, f.workspace.tempDir), f.files))
+    f.tuning = stageTuning(f.audio, r.plan);
+    if (!took(r, stageWriteSettings(f.audio, f.beats, r.plan, f.workspace.tempDir, f.tuning), f.files))
         return false;
     enter(r, Stage::RunningEngine);
     return took(r, stageRunEngine(f.files, r.plan.enginePath, r.progress), f.run);

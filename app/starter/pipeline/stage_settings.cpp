@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "app/starter/cli/failures.h"
+#include "app/starter/protocol/settings_file.h"
 #include "app/starter/protocol/engine_process.h"
 #include "app/starter/protocol/settings_check.h"
 
@@ -38,8 +39,20 @@ bool placeTempoFile(const BeatsFound &beats, const RunPlan &plan, const std::str
 
 }  // namespace
 
+TuningFound stageTuning(const EngineAudio &audio, const RunPlan &plan) {
+    TuningFound found;
+    std::string error;
+    if (hasSetting(plan.asked, "ReferencePitch") || plan.engine.Filter != -1)
+        return found;
+    double zone = plan.tuningDeadZone >= 0 ? plan.tuningDeadZone : TuningDeadZoneCents;
+    // Audio that cannot be read keeps A = 440 Hz: the engine says what is wrong with it.
+    if (!measureTuning(audio.wave, plan.region.start, plan.region.end, stopFlag(), found, error, zone))
+        found = TuningFound{};
+    return found;
+}
+
 Staged<EngineFiles> stageWriteSettings(const EngineAudio &audio, const BeatsFound &beats, const RunPlan &plan,
-                                       const std::string &dir) {
+                                       const std::string &dir, const TuningFound &tuning) {
     Staged<EngineFiles> r;
     EngineFiles &f = r.value;
     f.midiPath = dir + "out.mid";
@@ -52,6 +65,8 @@ Staged<EngineFiles> stageWriteSettings(const EngineAudio &audio, const BeatsFoun
     f.settings = renderSettings(plan.asked, plan.engine, paths, beats.tempo.tracked ? &followed : nullptr);
     if (plan.shortestNoteMs > 0)
         holdShortestNote(f.settings, plan.shortestNoteMs);
+    if (tuning.referencePitch != StandardPitch)
+        referTo(f.settings, tuning.referencePitch);
     if (!placed || !replaceFileText(f.settingsPath, f.settings.text) || !replaceFileText(f.statusPath, "0")) {
         r.failure = failureOf(FailureKind::SettingsNotWritten);
         return r;

@@ -140,6 +140,9 @@ RunReport reportOf(const FilePlan &file, const RunPlan &plan, const FileResults 
     r.split = f.refinement.counts.split;
     r.dropped = f.refinement.counts.dropped;
     r.added = f.refinement.counts.added;
+    r.tuned = f.tuning.measured;
+    r.tuningCents = f.tuning.cents;
+    r.referencePitch = f.files.settings.engine.ReferencePitch;
     return r;
 }
 

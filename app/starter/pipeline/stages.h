@@ -6,11 +6,13 @@
 #include <string>
 
 #include "app/starter/pipeline/pipeline.h"
+#include "app/starter/tuning/tuning.h"
 
 // Everything the stages made for one file, for the last stage's summary.
 struct FileResults {
     Workspace workspace;
     EngineAudio audio;
+    TuningFound tuning;
     BeatsFound beats;
     EngineFiles files;
     EngineRun run;
@@ -25,9 +27,13 @@ Staged<EngineAudio> stageConvert(const Workspace &workspace);
  *  with the metre from notes asked for, a first engine run in tempDir ("": none) adds its notes
  *  to the evidence of the metre. */
 Staged<BeatsFound> stageFindBeats(const EngineAudio &audio, const RunPlan &plan, const std::string &tempDir = "");
-/** Writes the settings, status and tempo files of the engine into tempDir. */
+/** The tuning of the region asked for in the audio the engine will read, unless a reference pitch
+ *  is asked for or an instrument's records are (then, and when the audio cannot be read, 440). */
+TuningFound stageTuning(const EngineAudio &audio, const RunPlan &plan);
+/** Writes the settings, status and tempo files of the engine into tempDir, with the reference pitch
+ *  of the tuning found. */
 Staged<EngineFiles> stageWriteSettings(const EngineAudio &audio, const BeatsFound &beats, const RunPlan &plan,
-                                       const std::string &tempDir);
+                                       const std::string &tempDir, const TuningFound &tuning = {});
 /** Runs the engine to its end, passing on cancel requests; progress goes to fraction. */
 Staged<EngineRun> stageRunEngine(const EngineFiles &files, const std::string &enginePath, JobProgress &progress);
 /** How an engine run ended, from its exit code, whether a signal ended it, the last line of its status

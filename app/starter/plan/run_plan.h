@@ -80,6 +80,8 @@ struct RunPlan {
     bool metreSplitSlowBeat = false;  // a slow beat whose halves look like beats read as two (MetreInput)
     bool metreSecondTracker = false;  // libaubio's own tracker's tempo picks the level where it can (MetreInput)
     std::string metreDumpPath;        // every reading and its features appended here (MetreInput)
+    double tuningDeadZone = -1;       // cents within which a recording counts as at A = 440 Hz (-1: the
+                                      // tuning's own, TuningDeadZoneCents)
     bool metreShortPickup = true;     // a bar of four beats keeps its pick-up under half a bar (MetreInput)
     int metreFramePulse = 0;          // a joint tempo-and-phase tracker's beats: 0 not used, 1 read instead of
                                       // the tracked beats, 2 read besides them, 3 read instead of them

@@ -86,3 +86,8 @@ void holdShortestNote(RenderedSettings &r, double ms) {
     setText(r, "MinimumLength", std::to_string(frames));
     r.text = settingsText(r.list);
 }
+
+void referTo(RenderedSettings &r, int hz) {
+    setText(r, "ReferencePitch", std::to_string(hz));
+    r.text = settingsText(r.list);
+}

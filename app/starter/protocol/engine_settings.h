@@ -54,3 +54,6 @@ RenderedSettings renderSettings(const SettingsList &asked, const Settings &asked
  *  note value) that last at least ms, at least 1: a note shorter than ms at that tempo is not
  *  written. The engine caps it at a whole note's worth of frames. */
 void holdShortestNote(RenderedSettings &r, double ms);
+
+/** Sets ReferencePitch, the frequency in Hz the engine and the attack evidence take for key 69. */
+void referTo(RenderedSettings &r, int hz);

@@ -156,6 +156,32 @@ TEST(Messages, SummarySaysWhenTheFileEndsEarly) {
     EXPECT_EQ(summaryParagraph(r).find("ends early"), std::string::npos);
 }
 
+TEST(Messages, SummarySaysTheTuningOnlyWhenItWasFollowed) {
+    RunReport r;
+    r.input = "take.wav";
+    r.output = "take.mid";
+    EXPECT_EQ(summaryParagraph(r).find("tuned"), std::string::npos);
+    r.tuned = true;
+    r.tuningCents = -12.4;
+    r.referencePitch = 437;
+    EXPECT_NE(summaryParagraph(r).find(
+                  " The recording is tuned 12 cents flat of A = 440 Hz: its notes were heard against A = 437 Hz."),
+              std::string::npos)
+        << summaryParagraph(r);
+    r.tuningCents = 31;
+    r.referencePitch = 445;
+    EXPECT_NE(summaryParagraph(r).find("tuned 31 cents sharp of A = 440 Hz: its notes were heard against A = 445 "
+                                       "Hz, the highest the engine takes."),
+              std::string::npos)
+        << summaryParagraph(r);
+    // 445 Hz is 19.6 cents sharp: a recording 20 cents sharp is heard where it is.
+    r.tuningCents = 20.4;
+    EXPECT_EQ(summaryParagraph(r).find("the highest"), std::string::npos) << summaryParagraph(r);
+    r.tuningCents = 4;
+    r.referencePitch = 440;
+    EXPECT_EQ(summaryParagraph(r).find("tuned"), std::string::npos) << "within the dead zone: nothing said";
+}
+
 TEST(Messages, SummaryOfACancelAndOfNothingFound) {
     RunReport r = shortRun(1, 60, 60);
     r.code = 1;

@@ -60,8 +60,8 @@ protected:
     }
 
     // Writes the settings of the beats found; the stage's value, checked against the engine's reading.
-    EngineFiles written(const BeatsFound &beats) {
-        Staged<EngineFiles> r = stageWriteSettings(audio, beats, plan, dir.path + "/");
+    EngineFiles written(const BeatsFound &beats, const TuningFound &tuning = {}) {
+        Staged<EngineFiles> r = stageWriteSettings(audio, beats, plan, dir.path + "/", tuning);
         EXPECT_TRUE(r.ok()) << failureSentence(r.failure);
         const EngineFiles &f = r.value;
         Settings read = engineFileReading(f.settingsPath);
@@ -122,6 +122,30 @@ TEST_F(StageValues, WholeFileAndNoTempoAreTheEngineDefaults) {
     EXPECT_EQ(f.settings.engine.Tempo, 120);
     EXPECT_TRUE(f.tempoPath.empty());
     EXPECT_TRUE(f.tempoMap.empty());
+}
+
+TEST_F(StageValues, TheEngineHearsTheRecordingAtItsOwnTuningUnlessAPitchIsAsked) {
+    // The take at A = 440 Hz keeps the engine's default.
+    TuningFound tuning = stageTuning(audio, plan);
+    EXPECT_EQ(tuning.referencePitch, 440);
+    EXPECT_EQ(written(BeatsFound{}, tuning).settings.engine.ReferencePitch, 440);
+    // Fifteen cents flat: the engine and the attack evidence take A = 436 Hz.
+    std::vector<ToneNote> flat = testMelody();
+    for (ToneNote &n : flat)
+        n.cents = -15;
+    ASSERT_TRUE(writeTones(input, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, flat, 12));
+    tuning = stageTuning(audio, plan);
+    EXPECT_TRUE(tuning.measured);
+    EXPECT_EQ(tuning.referencePitch, 436);
+    EngineFiles f = written(BeatsFound{}, tuning);
+    EXPECT_EQ(f.settings.engine.ReferencePitch, 436);
+    EXPECT_NE(f.settings.text.find("ReferencePitch=436"), std::string::npos) << f.settings.text;
+    // A reference asked for, or an instrument's records, are taken as they are.
+    ask({{"ReferencePitch", "441"}});
+    EXPECT_EQ(stageTuning(audio, plan).referencePitch, 440);
+    EXPECT_EQ(written(BeatsFound{}, stageTuning(audio, plan)).settings.engine.ReferencePitch, 441);
+    ask({{"Filter", "0"}});
+    EXPECT_FALSE(stageTuning(audio, plan).measured);
 }
 
 TEST_F(StageValues, TheCheckHandsOnTheAudioOrWhyItEnds) {
