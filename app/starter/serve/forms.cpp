@@ -13,7 +13,7 @@ namespace {
 // The options an upload may give: those of the music and the detection. Files, folders,
 // settings files, raw engine keys and the shape of the run are the server's.
 const std::set<std::string> ValueOptions = {"tempo", "time-signature", "grid", "key", "instrument", "filter",
-                                            "start", "end", "transpose", "channel", "program", "shortest-note",
+                                            "start", "end", "transpose", "tuning", "channel", "program", "shortest-note",
                                             "lowest-note", "highest-note", "sensitivity"};
 const std::set<std::string> Switches = {"scale-only", "raw", "quantize"};
 

@@ -53,4 +53,9 @@ TEST(ServeForms, FieldsThatNameFilesOrShapeTheRunAreRefused) {
             << value;
     ASSERT_TRUE(planFromForm({{"transpose", "-3"}}, paths, "", std::string(SOURCE_DIR) + "/data/", "", plan, error));
     EXPECT_EQ(plan.files.size(), 1u);
+    ASSERT_TRUE(planFromForm({{"tuning", "442"}}, paths, "", std::string(SOURCE_DIR) + "/data/", "", plan, error));
+    EXPECT_EQ(plan.engine.ReferencePitch, 442);
+    EXPECT_FALSE(planFromForm({{"tuning", "432"}}, paths, "", std::string(SOURCE_DIR) + "/data/", "", plan, error));
+    EXPECT_NE(error.find("--tuning takes the frequency of A4 in Hz, a whole number from 435 to 445."),
+              std::string::npos) << error;
 }
