@@ -13,6 +13,8 @@
 #include <aubio/aubio.h>
 #include <fftw3.h>
 
+#include "app/starter/audio/fft_plans.h"
+
 // A spectrum is taken every this many hops; the chroma keeps one entry per spectrum.
 constexpr unsigned SpectrumChromaEvery = 2;
 
@@ -24,9 +26,6 @@ struct SpectralTrack {
     unsigned chromaEvery = 1;                   // hops per chroma entry
 };
 
-struct FftwFree {
-    void operator()(void *p) const { fftwf_free(p); }
-};
 struct CvecCloser {
     void operator()(cvec_t *c) const { del_cvec(c); }
 };

@@ -14,10 +14,6 @@ namespace {
 
 constexpr double Pi = 3.14159265358979323846;
 
-struct FftwFree {
-    void operator()(void *p) const { fftwf_free(p); }
-};
-
 // One window's transform: the windowed samples in, the bins out, and FFTW's plan for them.
 struct TuningTransform {
     int size = 0;
