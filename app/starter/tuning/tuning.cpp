@@ -74,22 +74,37 @@ TuningHistogram smoothed(const TuningHistogram &h) {
     return s;
 }
 
-// Reads the mono samples of the window starting at frame (zeros from frame last on).
-bool readWindow(SNDFILE *file, const SF_INFO &info, int64_t frame, int64_t last, int size,
-                std::vector<float> &interleaved, std::vector<float> &mono) {
+// Reads count frames from frame on, mixed to mono, into mono from index at.
+bool readMono(SNDFILE *file, const SF_INFO &info, int64_t frame, int64_t count, std::vector<float> &interleaved,
+              std::vector<float> &mono, size_t at) {
     size_t channels = static_cast<size_t>(info.channels);
-    interleaved.assign(static_cast<size_t>(size) * channels, 0.0f);
-    mono.assign(static_cast<size_t>(size), 0.0f);
+    interleaved.resize(static_cast<size_t>(count) * channels);
+    if (count <= 0)
+        return true;
     if (sf_seek(file, frame, SEEK_SET) < 0)
         return false;
-    sf_count_t got = sf_readf_float(file, interleaved.data(), std::min<int64_t>(size, last - frame));
+    sf_count_t got = sf_readf_float(file, interleaved.data(), count);
     for (sf_count_t i = 0; i < got; ++i) {
         double sum = 0;
         for (size_t c = 0; c < channels; ++c)
             sum += interleaved[static_cast<size_t>(i) * channels + c];
-        mono[static_cast<size_t>(i)] = static_cast<float>(sum / static_cast<double>(channels));
+        mono[at + static_cast<size_t>(i)] = static_cast<float>(sum / static_cast<double>(channels));
     }
     return true;
+}
+
+// Moves the window of mono samples (size of them) from frame from to frame to, zeros from frame
+// last on. Where the two overlap, the samples already read are kept and only the rest is read,
+// so that each frame of windows closer than their length is read once.
+bool slideWindow(SNDFILE *file, const SF_INFO &info, int64_t from, int64_t to, int64_t last, int size,
+                 std::vector<float> &interleaved, std::vector<float> &mono) {
+    int64_t kept = from >= 0 && to >= from ? std::max<int64_t>(0, from + size - to) : 0;
+    if (kept < size)  // a window that does not move keeps every sample
+        std::copy(mono.end() - kept, mono.end(), mono.begin());
+    std::fill(mono.begin() + kept, mono.end(), 0.0f);
+    int64_t next = to + kept;
+    return readMono(file, info, next, std::min<int64_t>(to + size, last) - next, interleaved, mono,
+                    static_cast<size_t>(kept));
 }
 
 // The first frames of the windows over [first, last): every TuningWindowSpacing seconds, or
@@ -216,13 +231,16 @@ bool measureTuning(const std::string &path, double start, double end, const std:
         return false;
     }
     TuningHistogram h{};
-    std::vector<float> interleaved, mono, magnitudes;
+    std::vector<float> interleaved, mono(static_cast<size_t>(size), 0.0f), magnitudes;
+    int64_t previous = -1;
     for (int64_t at : windowStarts(first, last, size, rate)) {
         if (stop && stop->load()) {
             error.clear();
             return false;
         }
-        if (!readWindow(sound.file.get(), info, at, last, size, interleaved, mono)) {
+        bool read = slideWindow(sound.file.get(), info, previous, at, last, size, interleaved, mono);
+        previous = at;
+        if (!read) {
             error = sf_strerror(sound.file.get());
             return false;
         }

@@ -105,6 +105,31 @@ TEST(Tuning, ReadsOnlyTheRegionAskedFor) {
     EXPECT_NEAR(t.cents, 25, 2);
 }
 
+TEST(Tuning, AFileGivesWhatItsSamplesGive) {
+    // A mono float file holds its samples exactly: read window by window (each frame once, the
+    // windows overlapping), it must give the very histogram its samples give, whole or in part.
+    ScratchDir dir;
+    std::string path = dir.path + "chords.wav";
+    ASSERT_TRUE(writeTones(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100, 1, chords(-17, 0, 7), 7));
+    std::vector<float> samples = chordSamples(-17, 44100, 7);
+    struct Region {
+        double start, end;
+    };
+    for (Region r : {Region{0, 0}, Region{1.3, 5.05}, Region{6.9, 0}}) {
+        TuningFound fromFile;
+        std::string error;
+        ASSERT_TRUE(measureTuning(path, r.start, r.end, nullptr, fromFile, error)) << error;
+        size_t first = static_cast<size_t>(r.start * 44100);
+        size_t last = r.end > r.start ? static_cast<size_t>(r.end * 44100) : samples.size();
+        std::vector<float> part(samples.begin() + static_cast<std::ptrdiff_t>(first),
+                                samples.begin() + static_cast<std::ptrdiff_t>(last));
+        TuningFound fromSamples = tuningOfSamples(part, 44100);
+        EXPECT_EQ(fromFile.measured, fromSamples.measured) << r.start;
+        EXPECT_EQ(fromFile.cents, fromSamples.cents) << r.start;
+        EXPECT_EQ(fromFile.share, fromSamples.share) << r.start;
+    }
+}
+
 TEST(Tuning, AnUnreadableFileAndAStopEndTheReading) {
     ScratchDir dir;
     TuningFound t;
