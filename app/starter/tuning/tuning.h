@@ -21,6 +21,7 @@ constexpr int HighestReferencePitch = 445;
 // and a reference within a hertz of 440 changes next to nothing.
 constexpr double TuningDeadZoneCents = 10;
 // Windows of the recording read, at most, spread evenly over it: a long recording costs no more.
+// Windows closer than their length share samples, and each frame is read once.
 constexpr int TuningMostWindows = 3000;
 // Seconds between windows, when the recording is short enough for every one.
 constexpr double TuningWindowSpacing = 0.1;
