@@ -220,6 +220,12 @@ int numeratorInRange(int numerator);
 int denominatorInRange(int power);
 /** Speed in percent after the range rule: 100 when not above 0, at most 999. */
 float speedInRange(float speed);
+// The reference pitches (Hz of key 69) the engine takes; any other is read as the standard one.
+constexpr int LowestReferencePitch = 435;
+constexpr int HighestReferencePitch = 445;
+constexpr int StandardReferencePitch = 440;
+/** Reference pitch after the range rule: 440 unless 435..445. */
+int referencePitchInRange(int hz);
 /** True for the rates the engine reads and analyses at: 11025, 22050 and 44100 Hz. */
 bool isAnalysisRate(int rate);
 /** The analysis rate for a WAV rate: VirtualSR when it is an analysis rate not above rate, else rate. */

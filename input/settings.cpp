@@ -135,6 +135,10 @@ int64_t truncInt64(double x) {
     return static_cast<int64_t>(x);
 }
 
+int referencePitchInRange(int hz) {
+    return hz < LowestReferencePitch || hz > HighestReferencePitch ? StandardReferencePitch : hz;
+}
+
 double keyFrequency(int k) {
     const float c12 = 1.0f / 12.0f;
     return settings.ReferencePitch * std::pow(2.0, (static_cast<double>(k) - 69.0) * c12);

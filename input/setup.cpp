@@ -59,7 +59,7 @@ void deriveRates() {
     derived.sampleFormat = s.BitsPerSample + s.Tracks;
     s.VirtualSR = analysisRateFor(s.VirtualSR, s.Rate);
     derived.inputStride = inputStrideFor(s.Rate, s.VirtualSR, s.Tracks, s.BitsPerSample);
-    if (s.ReferencePitch < 435 || s.ReferencePitch > 445) s.ReferencePitch = 440;
+    s.ReferencePitch = referencePitchInRange(s.ReferencePitch);
     if (s.PhaseMult < 1 || s.PhaseMult > 9) s.PhaseMult = 3;
 }
 

@@ -279,16 +279,16 @@ std::string refineWords(const RunReport &r) {
 // " The recording is tuned 12 cents flat of A = 440 Hz: its notes were heard against A = 437 Hz.",
 // or "" when it was heard against 440.
 std::string tuningWords(const RunReport &r) {
-    if (!r.tuned || r.referencePitch == 440)
+    if (!r.tuned || r.referencePitch == StandardReferencePitch)
         return "";
     long cents = std::lround(std::fabs(r.tuningCents));
     std::string text = " The recording is tuned " + std::to_string(cents) + (cents == 1 ? " cent " : " cents ") +
                        (r.tuningCents < 0 ? "flat" : "sharp") + " of A = 440 Hz: its notes were heard against A = " +
                        std::to_string(r.referencePitch) + " Hz";
-    bool atLimit = r.referencePitch == 435 || r.referencePitch == 445;
-    double reach = 1200 * std::log2(r.referencePitch / 440.0);
+    bool atLimit = r.referencePitch == LowestReferencePitch || r.referencePitch == HighestReferencePitch;
+    double reach = 1200 * std::log2(r.referencePitch / static_cast<double>(StandardReferencePitch));
     if (atLimit && std::fabs(r.tuningCents) > std::fabs(reach) + 2)
-        text += r.referencePitch == 435 ? ", the lowest the engine takes" : ", the highest the engine takes";
+        text += r.referencePitch == LowestReferencePitch ? ", the lowest the engine takes" : ", the highest the engine takes";
     return text + ".";
 }
 

@@ -3,6 +3,7 @@
 #include "app/starter/cli/command_line.h"
 #include "app/starter/cli/option_values.h"
 #include "app/starter/notes/note_list.h"
+#include "input/input.h"
 
 namespace {
 
@@ -132,7 +133,7 @@ void defineSoundOptions(CommandLine &line, const std::string &dataDir) {
                 "(default: found in the recording; 440 when it lies\n"
                 "within 10 cents of it)",
                 [](const std::string &v, StarterOptions &o, std::string &e) {
-                    return onRange("--tuning", "ReferencePitch", 435, 445, "the frequency of A4 in Hz", v, o, e);
+                    return onRange("--tuning", "ReferencePitch", LowestReferencePitch, HighestReferencePitch, "the frequency of A4 in Hz", v, o, e);
                 });
     valueOption(line, "--channel", "N", Music, "MIDI channel 1..16 (default 1)",
                 [](const std::string &v, StarterOptions &o, std::string &e) {

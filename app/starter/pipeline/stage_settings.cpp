@@ -65,7 +65,7 @@ Staged<EngineFiles> stageWriteSettings(const EngineAudio &audio, const BeatsFoun
     f.settings = renderSettings(plan.asked, plan.engine, paths, beats.tempo.tracked ? &followed : nullptr);
     if (plan.shortestNoteMs > 0)
         holdShortestNote(f.settings, plan.shortestNoteMs);
-    if (tuning.referencePitch != StandardPitch)
+    if (tuning.referencePitch != StandardReferencePitch)
         referTo(f.settings, tuning.referencePitch);
     if (!placed || !replaceFileText(f.settingsPath, f.settings.text) || !replaceFileText(f.statusPath, "0")) {
         r.failure = failureOf(FailureKind::SettingsNotWritten);

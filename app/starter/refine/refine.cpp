@@ -119,8 +119,7 @@ bool prepareRefinement(const RefineInput &input, RefineSession &s, const std::at
         error = "every note is written on one key";
         return false;
     }
-    double referencePitch = input.engine.ReferencePitch;
-    referencePitch = referencePitch < 435 || referencePitch > 445 ? 440 : referencePitch;
+    double referencePitch = referencePitchInRange(input.engine.ReferencePitch);
     // The rules ask about the keys of the engine's notes as heard (and the alignment about them as
     // written): a long recording keeps their values as it is swept. Proposing notes measures every
     // key again along the recording whatever the sweep kept, so then it keeps none: the room they

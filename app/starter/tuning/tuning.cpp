@@ -55,7 +55,7 @@ double decibels(float magnitude) { return 20 * std::log10(std::max(static_cast<d
 
 // The deviation of a frequency from its nearest key of A = 440 Hz, in cents, -50 up to +50.
 double centsFromKey(double hz) {
-    double cents = 1200 * std::log2(hz / StandardPitch);
+    double cents = 1200 * std::log2(hz / StandardReferencePitch);
     return cents - 100 * std::round(cents / 100);
 }
 
@@ -126,6 +126,24 @@ int64_t frameAt(double seconds, int rate, int64_t frames) {
     return at >= 0 ? static_cast<int64_t>(std::min(at, static_cast<double>(frames))) : 0;
 }
 
+// The peaks of the windows over frames [first, last) at rate into h, each window's samples put in
+// by fill(start, window); false as soon as fill is (or when no transform can be made).
+template <class Fill>
+bool addWindowPeaks(int64_t first, int64_t last, int rate, Fill fill, TuningHistogram &h) {
+    int size = tuningWindowSize(rate);
+    TuningTransform t;
+    if (!startTransform(t, size))
+        return false;
+    std::vector<float> window(static_cast<size_t>(size), 0.0f), magnitudes;
+    for (int64_t start : windowStarts(first, last, size, rate)) {
+        if (!fill(start, window))
+            return false;
+        windowMagnitudes(t, window.data(), rate, magnitudes);
+        addTuningPeaks(magnitudes, size, rate, h);
+    }
+    return true;
+}
+
 }  // namespace
 
 int tuningWindowSize(int rate) {
@@ -162,8 +180,8 @@ void addTuningPeaks(const std::vector<float> &magnitudes, int size, int rate, Tu
 
 int referencePitchFor(double cents, double deadZone) {
     if (!(std::fabs(cents) >= deadZone))
-        return StandardPitch;
-    long hz = std::lround(StandardPitch * std::pow(2.0, cents / 1200));
+        return StandardReferencePitch;
+    long hz = std::lround(StandardReferencePitch * std::pow(2.0, cents / 1200));
     return static_cast<int>(std::clamp(hz, static_cast<long>(LowestReferencePitch),
                                        static_cast<long>(HighestReferencePitch)));
 }
@@ -194,20 +212,16 @@ TuningFound tuningOfHistogram(const TuningHistogram &h, double deadZone) {
 }
 
 TuningFound tuningOfSamples(const std::vector<float> &samples, int rate, double deadZone) {
-    int size = tuningWindowSize(rate);
-    TuningTransform t;
     TuningHistogram h{};
-    if (rate <= 0 || !startTransform(t, size))
-        return {};
-    std::vector<float> window(static_cast<size_t>(size)), magnitudes;
-    for (int64_t start : windowStarts(0, static_cast<int64_t>(samples.size()), size, rate)) {
+    auto copy = [&](int64_t start, std::vector<float> &window) {
         std::fill(window.begin(), window.end(), 0.0f);
         size_t from = static_cast<size_t>(start);
-        size_t count = std::min(window.size(), samples.size() - from);
-        std::copy_n(samples.begin() + static_cast<std::ptrdiff_t>(from), count, window.begin());
-        windowMagnitudes(t, window.data(), rate, magnitudes);
-        addTuningPeaks(magnitudes, size, rate, h);
-    }
+        std::copy_n(samples.begin() + static_cast<std::ptrdiff_t>(from), std::min(window.size(), samples.size() - from),
+                    window.begin());
+        return true;
+    };
+    if (rate <= 0 || !addWindowPeaks(0, static_cast<int64_t>(samples.size()), rate, copy, h))
+        return {};
     return tuningOfHistogram(h, deadZone);
 }
 
@@ -221,32 +235,28 @@ bool measureTuning(const std::string &path, double start, double end, const std:
         return false;
     }
     int rate = info.samplerate;
-    int size = tuningWindowSize(rate);
     int64_t frames = static_cast<int64_t>(info.frames);
     int64_t first = frameAt(start, rate, frames);
     int64_t last = end > start ? std::max(first, frameAt(end, rate, frames)) : frames;
-    TuningTransform t;
-    if (!startTransform(t, size)) {
-        error = "out of memory";
-        return false;
-    }
     TuningHistogram h{};
-    std::vector<float> interleaved, mono(static_cast<size_t>(size), 0.0f), magnitudes;
+    std::vector<float> interleaved;
     int64_t previous = -1;
-    for (int64_t at : windowStarts(first, last, size, rate)) {
+    error = "out of memory";  // unless a stop or a read says otherwise
+    auto read = [&](int64_t at, std::vector<float> &window) {
         if (stop && stop->load()) {
             error.clear();
             return false;
         }
-        bool read = slideWindow(sound.file.get(), info, previous, at, last, size, interleaved, mono);
+        bool slid = slideWindow(sound.file.get(), info, previous, at, last, static_cast<int>(window.size()),
+                                interleaved, window);
         previous = at;
-        if (!read) {
+        if (!slid)
             error = sf_strerror(sound.file.get());
-            return false;
-        }
-        windowMagnitudes(t, mono.data(), rate, magnitudes);
-        addTuningPeaks(magnitudes, size, rate, h);
-    }
+        return slid;
+    };
+    if (!addWindowPeaks(first, last, rate, read, h))
+        return false;
+    error.clear();
     found = tuningOfHistogram(h, deadZone);
     return true;
 }

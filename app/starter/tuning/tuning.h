@@ -11,11 +11,7 @@
 #include <string>
 #include <vector>
 
-// The reference pitch the engine takes when nothing else is asked: A = 440 Hz.
-constexpr int StandardPitch = 440;
-// The reference pitches the engine takes (it reads any other as 440).
-constexpr int LowestReferencePitch = 435;
-constexpr int HighestReferencePitch = 445;
+#include "input/input.h"
 // A recording within this many cents of A = 440 is taken as tuned to it: the estimate's own
 // spread on recordings at 440 (SoundFont renderings: the middle 90 % within -3 and +5 cents),
 // and a reference within a hertz of 440 changes next to nothing.
@@ -47,7 +43,7 @@ struct TuningFound {
     bool measured = false;        // peaks were read and one deviation holds most of them
     double cents = 0;             // the deviation from A = 440 Hz, -50 to +50
     double share = 0;             // the share of the peaks' weight near it
-    int referencePitch = StandardPitch;  // the engine's reference that follows it
+    int referencePitch = StandardReferencePitch;  // the engine's reference that follows it
 };
 
 /** The samples in a window of the tuning's analysis at rate: a power of two near 0.17 s (8192 at
