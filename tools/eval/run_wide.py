@@ -243,7 +243,7 @@ def one(args, piece, sf, room):
         row["errors"]["audio"] = "not rendered"
         return row
     audio_s = audio_seconds(wav)
-    text, row["seconds"]["beats"], err = run([args.starter, "--beats", wav])
+    text, row["seconds"]["beats"], err = run([args.starter, "--beats"] + args.beats_option + [wav])
     listing = metre.parse_listing(text).get(wav)
     if err:
         row["errors"]["beats"] = err
@@ -390,6 +390,9 @@ def parse_args(argv):
     ap.add_argument("--no-plain", action="store_true",
                     help="with --metre-only: leave out the plain baseline (it does not depend on the "
                          "starter; without it a rendering of 32 pieces is judged in about 10 s)")
+    ap.add_argument("--beats-option", action="append", default=[], metavar="OPTION",
+                    help="an option added to the starter's --beats run, e.g. --beats-option=--start=0.0058 "
+                         "to read the metre of a recording started a few ms later (a steadiness check)")
     ap.add_argument("--json")
     ap.add_argument("--markdown")
     a = ap.parse_args(argv)
