@@ -53,6 +53,7 @@ T keywordValue(const std::string &key, const py::handle &value, const char *take
 // The keyword arguments a transcription takes, as the library's options.
 sonoscriptor::Options optionsOf(const py::kwargs &kwargs) {
     sonoscriptor::Options o;
+    std::optional<double> tuning;
     for (const auto &[keyHandle, value] : kwargs) {
         std::string key = py::cast<std::string>(keyHandle);
         if (value.is_none())
@@ -69,6 +70,7 @@ sonoscriptor::Options optionsOf(const py::kwargs &kwargs) {
         else if (key == "transpose") o.transpose = keywordValue<int>(key, value, whole);
         else if (key == "raw") o.raw = keywordValue<bool>(key, value, flag);
         else if (key == "quantize") o.quantize = keywordValue<bool>(key, value, flag);
+        else if (key == "tuning") tuning = keywordValue<double>(key, value, number);
         else if (key == "tempo_map") o.tempo_map = pathOf(value);
         else if (key == "settings_file") o.settings_file = pathOf(value);
         else if (key == "settings")
@@ -79,6 +81,10 @@ sonoscriptor::Options optionsOf(const py::kwargs &kwargs) {
         else if (key == "engine") o.engine = pathOf(value);
         else throw py::type_error("transcribe() got an unexpected keyword argument '" + key + "'");
     }
+    // The library's options have no member for it: it goes as the command's option, which
+    // checks its range and says what is wrong with it.
+    if (tuning)
+        o.command_options.insert(o.command_options.begin(), {"--tuning", py::repr(py::float_(*tuning)).cast<std::string>()});
     return o;
 }
 
@@ -214,6 +220,6 @@ PYBIND11_MODULE(sonoscriptor, m) {
           "Transcribes a recording: a path, or a NumPy array of samples (frames, or frames by channels; "
           "floats -1..1 or signed integers) with its sample_rate. Keywords: the command's options "
           "(tempo, time_signature, grid, key, scale_only, instrument, start, end, transpose, raw, "
-          "quantize, tempo_map, settings_file, settings={KEY: VALUE}, command_options=[...], engine), "
+          "quantize, tuning, tempo_map, settings_file, settings={KEY: VALUE}, command_options=[...], engine), "
           "progress=callable(fraction, stage) and cancel=threading.Event(). Raises sonoscriptor.Error.");
 }

@@ -87,6 +87,21 @@ def test_errors_carry_the_commands_code_and_sentence(tmp_path):
         sonoscriptor.transcribe(np.zeros(1000, dtype=np.float32))
 
 
+def test_the_tuning_keyword_is_the_commands_option():
+    # The A given is the command's: the same file as --tuning, and its range refused the same way.
+    def command(*options):
+        return subprocess.run([os.path.join(BUILD, "sonoscriptor"), "-q", *options, "-o", "-", PRELUDE],
+                              capture_output=True, check=True).stdout
+    assert sonoscriptor.transcribe(PRELUDE, tuning=442).midi_bytes == command("--tuning", "442")
+    both = sonoscriptor.transcribe(PRELUDE, command_options=["--quantize"], tuning=436)
+    assert both.midi_bytes == command("--tuning", "436", "--quantize")
+    with pytest.raises(sonoscriptor.Error) as caught:
+        sonoscriptor.transcribe(PRELUDE, tuning=450)
+    assert caught.value.exit_code == 9 and "--tuning" in caught.value.sentence
+    with pytest.raises(TypeError, match="tuning"):
+        sonoscriptor.transcribe(PRELUDE, tuning="A")
+
+
 def test_wrong_values_raise_a_python_exception_that_names_them(tmp_path):
     for keywords, word in [({"tempo": "fast"}, "tempo"), ({"key": 5}, "key"), ({"transpose": 10**30}, "transpose"),
                            ({"command_options": "--tempo 90"}, "command_options")]:
