@@ -311,6 +311,16 @@ TEST(Messages, OutputSentencesNameTheOptionOfTheOutput) {
     }
 }
 
+// A full temporary folder fails the file with the code of a failed write, whether it met the converted
+// audio or the engine's settings (a file the engine reads as it is has nothing converted).
+TEST(Messages, AFullTemporaryFolderIsAFailedWrite) {
+    for (FailureKind kind : {FailureKind::ConversionNotWritten, FailureKind::SettingsNotWritten}) {
+        Failure f = failureOf(kind);
+        EXPECT_EQ(failureCode(f), 5) << failureSentence(f);
+        EXPECT_NE(failureSentence(f).find("not full"), std::string::npos) << failureSentence(f);
+    }
+}
+
 TEST(Messages, SettingsThatWouldNotReachTheEngineNameTheirKey) {
     SettingsList list = {{"Transpose", "0MidiFile=x"}};
     Failure f = settingsFailure(readBackProblem(settingsText(list), list));
