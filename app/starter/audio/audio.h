@@ -40,7 +40,8 @@ struct AudioInfo {
     int64_t frames = 0;         // sample frames
     double seconds = 0;         // duration of the audio
     double statedSeconds = 0;   // the length the header states (a WAV file's data size may state more than
-                                // the file holds); 0 when it states none (an Ogg file's is a guess from its end)
+                                // the file holds); 0 when it states none (an Ogg file's is a guess from its end,
+                                // an MP3 file's without LAME's tag from its size)
 };
 
 // The PCM WAV header fields the engine takes, from the first bytes of a file.

@@ -8,7 +8,6 @@
 #include <memory>
 #include <type_traits>
 
-#include <mpg123.h>
 #include <sndfile.h>
 #include <soxr.h>
 
@@ -28,34 +27,6 @@ struct FileCloser {
 using File = std::unique_ptr<FILE, FileCloser>;
 
 constexpr sf_count_t ChunkFrames = 16384;
-// An MP3 that keeps no record of its encoder's delay (LAME's tag) decodes that delay as leading
-// silence: LAME's 576 samples and the layer III decoder's 529 (libsndfile lets libmpg123 remove
-// both only when the tag is there). LAME is by far the most common encoder, so its delay is the
-// one most likely added.
-constexpr sf_count_t LikelyMp3Delay = 576 + 529;
-
-// Sample frames to drop from the start of a decoded file: LikelyMp3Delay for a layer III file
-// whose gapless record libmpg123 cannot find, else none.
-sf_count_t unrecordedDelay(const std::string &path, const SF_INFO &info) {
-    if ((info.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_MPEG ||
-        (info.format & SF_FORMAT_SUBMASK) != SF_FORMAT_MPEG_LAYER_III)
-        return 0;
-    int error = MPG123_OK;
-    mpg123_handle *h = mpg123_new(nullptr, &error);
-    if (!h)
-        return 0;
-    long delay = 0, rate = 0;
-    double unused = 0;
-    int channels = 0, encoding = 0;
-    // The tag sits in the first frame, which opening and taking the format reads; -1: no delay recorded.
-    if (mpg123_open(h, path.c_str()) != MPG123_OK || mpg123_getformat(h, &rate, &channels, &encoding) != MPG123_OK ||
-        mpg123_getstate(h, MPG123_ENC_DELAY, &delay, &unused) != MPG123_OK)
-        delay = 0;
-    mpg123_close(h);
-    mpg123_delete(h);
-    return delay < 0 ? LikelyMp3Delay : 0;
-}
-
 // True for integer sample encodings, which never exceed full scale.
 bool integerEncoding(int format) {
     int sub = format & SF_FORMAT_SUBMASK;

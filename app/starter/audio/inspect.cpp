@@ -94,9 +94,10 @@ std::string describe(const SF_INFO &info) {
 }
 
 // The length a file's header states: a WAV file's data size (which libsndfile cuts to what the file
-// holds), none for an Ogg file, else what libsndfile found.
-double statedSeconds(const WaveHeader &h, const SF_INFO &sf, double seconds) {
-    if ((sf.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_OGG)
+// holds), none for an Ogg file or an MP3 file without LAME's tag (their length is a guess from their
+// end or size, and the tagless MP3's counts the delay its conversion drops), else what libsndfile found.
+double statedSeconds(const std::string &path, const WaveHeader &h, const SF_INFO &sf, double seconds) {
+    if ((sf.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_OGG || unrecordedDelay(path, sf) > 0)
         return 0;
     bool sized = h.riff && h.chunkDataSize > 0 && h.chunkDataSize < 0xFFFFFFFFll;
     return sized ? std::max(seconds, dataSeconds(h)) : seconds;
@@ -208,7 +209,7 @@ bool inspectAudio(const std::string &path, AudioInfo &info, std::string &cause) 
     info.frames = sf.frames;
     info.seconds = sf.samplerate > 0 ? double(sf.frames) / sf.samplerate : 0;
     info.description = describe(sf);
-    info.statedSeconds = statedSeconds(header, sf, info.seconds);
+    info.statedSeconds = statedSeconds(path, header, sf, info.seconds);
     if (sf.frames <= 0 || sf.samplerate <= 0 || sf.channels <= 0)
         info.fault = AudioFault::Empty;
     else if (sf.samplerate < LowestInputRate || sf.samplerate > HighestInputRate)

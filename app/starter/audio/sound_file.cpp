@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <mpg123.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +13,12 @@ namespace {
 
 // Bytes read from the start of a file to find its data chunk.
 constexpr size_t HeaderSearchBytes = 65536;
+
+// An MP3 that keeps no record of its encoder's delay (LAME's tag) decodes that delay as leading
+// silence: LAME's 576 samples and the layer III decoder's 529 (libsndfile lets libmpg123 remove
+// both only when the tag is there). LAME is by far the most common encoder, so its delay is the
+// one most likely added.
+constexpr sf_count_t LikelyMp3Delay = 576 + 529;
 
 uint32_t le32At(const std::vector<uint8_t> &b, size_t at) {
     return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24;
@@ -120,4 +127,24 @@ SoundFile openSound(const std::string &path, SF_INFO &info) {
     s.patched = std::move(w);
     info = patched;
     return s;
+}
+
+sf_count_t unrecordedDelay(const std::string &path, const SF_INFO &info) {
+    if ((info.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_MPEG ||
+        (info.format & SF_FORMAT_SUBMASK) != SF_FORMAT_MPEG_LAYER_III)
+        return 0;
+    int error = MPG123_OK;
+    mpg123_handle *h = mpg123_new(nullptr, &error);
+    if (!h)
+        return 0;
+    long delay = 0, rate = 0;
+    double unused = 0;
+    int channels = 0, encoding = 0;
+    // The tag sits in the first frame, which opening and taking the format reads; -1: no delay recorded.
+    if (mpg123_open(h, path.c_str()) != MPG123_OK || mpg123_getformat(h, &rate, &channels, &encoding) != MPG123_OK ||
+        mpg123_getstate(h, MPG123_ENC_DELAY, &delay, &unused) != MPG123_OK)
+        delay = 0;
+    mpg123_close(h);
+    mpg123_delete(h);
+    return delay < 0 ? LikelyMp3Delay : 0;
 }

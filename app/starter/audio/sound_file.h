@@ -39,3 +39,7 @@ SoundFile openSound(const std::string &path, SF_INFO &info);
  *  and data sizes patched to the file's size; empty for any other file. head holds at least the
  *  file's first bytes up to its first audio byte when there is one. */
 std::vector<uint8_t> unfinishedWaveHeader(const std::vector<uint8_t> &head, int64_t fileSize);
+/** Sample frames a decoded recording carries before its audio that it keeps no record of: the delay
+ *  LAME adds (1105) for a layer III MP3 whose gapless record (LAME's tag) libmpg123 cannot find,
+ *  else 0. Such a file's length is a guess from its size as well. */
+sf_count_t unrecordedDelay(const std::string &path, const SF_INFO &info);

@@ -237,6 +237,7 @@ int failureCode(const Failure &f) {
     case FailureKind::BeatsUnreadable:
     case FailureKind::BeatsRegionUnreachable: return exitStatus(ExitCode::Unsupported);
     case FailureKind::ConversionNotWritten:
+    case FailureKind::SettingsNotWritten:  // a full temporary folder, as for the converted audio
     case FailureKind::StreamNotWritten:
     case FailureKind::OutputNotWritten:
     case FailureKind::ScoreNotWritten: return exitStatus(ExitCode::WriteFailed);
@@ -250,7 +251,6 @@ int failureCode(const Failure &f) {
     case FailureKind::Unresampled:
     case FailureKind::BeatTrackerSetUp:
     case FailureKind::BeatSpectrumSetUp:
-    case FailureKind::SettingsNotWritten:
     case FailureKind::EngineNotStarted:
     case FailureKind::EngineSignalled:
     case FailureKind::NoLaunchToken:

@@ -136,12 +136,14 @@ std::string outputWords(const RunReport &r) {
 std::string notesWords(const RunReport &r) {
     std::string n = std::to_string(r.notes) + (r.notes == 1 ? " note" : " notes");
     std::string file = isScoreFileName(outputWords(r)) ? "score" : "MIDI file";
+    // A cancelled file is the engine's own, laid out in its time as --raw writes it.
+    const std::string engineTime = ", in the engine's time (as --raw writes it), not the recording's";
     if (r.code == 1 && r.refineCancelled)
         return "the refinement was cancelled; the " + file + " holds the engine's " + n + ", not refined" +
-               rangeWords(r);
+               rangeWords(r) + engineTime;
     if (r.code == 1)
         return "cancelled after " + durationText(r.audioSeconds) + " of the audio; the " + file + " keeps the " + n +
-               " transcribed up to then" + rangeWords(r);
+               " transcribed up to then" + rangeWords(r) + engineTime;
     if (r.notes == 0)
         return r.tempoSource == TempoSource::Given
                    ? "no notes were found (is the recording silent or very quiet, or is --tempo far from its "

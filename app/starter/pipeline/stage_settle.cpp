@@ -24,11 +24,14 @@ double audioSeconds(const FileResults &f) {
     return f.audio.converted && decoded > 0 ? std::min(announced, decoded) : announced;
 }
 
-// Seconds of audio the engine was asked to analyse, from the start asked for (the engine may start
-// on a bar line before it).
+// Seconds of audio the written notes stand for. Refined notes cover the region asked for, from the
+// start asked for, also when the engine starts at the first downbeat found after it. The engine's own
+// notes cover its region, from the start asked for when the engine starts on a bar line before it.
 double analysedSeconds(const FileResults &f, double askedStart) {
     double duration = audioSeconds(f);
-    double start = std::max(f.files.settings.region.start, askedStart), end = f.files.settings.region.end;
+    double engineStart = f.files.settings.region.start;
+    double start = f.refinement.refined ? askedStart : std::max(engineStart, askedStart);
+    double end = f.files.settings.region.end;
     start = start > duration || start < 0 ? 0 : start;
     end = end <= start || end > duration ? duration : end;
     return end - start;

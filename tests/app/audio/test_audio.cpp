@@ -327,3 +327,20 @@ TEST(Audio, CompressedFilesKeepTheTimelineOfTheirWav) {
             EXPECT_NEAR(starts[i], reference[i], 0.005) << name << ", sound " << i;
     }
 }
+
+TEST(Audio, AnMp3WithoutItsTagStatesNoLength) {
+    // Its length is a guess from its size, and counts the encoder's delay its conversion drops: at a
+    // low rate that would pass for a file cut short.
+    ScratchDir dir;
+    ASSERT_TRUE(writeTones(dir.path + "in.mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 44100, 1,
+                           {{69, 0.5, 2.0}}, 3.0));
+    writeFile(dir.path + "untagged.mp3", withoutFirstFrame(readFile(dir.path + "in.mp3")));
+    AudioInfo info;
+    std::string error;
+    ASSERT_TRUE(inspectAudio(dir.path + "in.mp3", info, error)) << error;
+    EXPECT_NEAR(info.statedSeconds, 3.0, 0.001) << "LAME's tag records the length";
+    info = AudioInfo{};
+    ASSERT_TRUE(inspectAudio(dir.path + "untagged.mp3", info, error)) << error;
+    EXPECT_GT(info.seconds, 2.9) << "a guess from its size";
+    EXPECT_EQ(info.statedSeconds, 0);
+}

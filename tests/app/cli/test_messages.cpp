@@ -188,10 +188,12 @@ TEST(Messages, SummaryOfACancelAndOfNothingFound) {
     r.percent = 42;
     std::string s = summaryParagraph(r);
     EXPECT_NE(s.find("cancelled after 5.0 s of the audio"), std::string::npos) << s;
-    EXPECT_NE(s.find("keeps the 1 note transcribed up to then, all on C4"), std::string::npos) << s;
+    EXPECT_NE(s.find("keeps the 1 note transcribed up to then, all on C4, in the engine's time (as --raw writes "
+                     "it), not the recording's"), std::string::npos) << s;
     r.refineCancelled = true;
     EXPECT_NE(summaryParagraph(r).find("the refinement was cancelled; the MIDI file holds the engine's 1 note, not "
-                                       "refined, all on C4"), std::string::npos) << summaryParagraph(r);
+                                       "refined, all on C4, in the engine's time (as --raw writes it), not the "
+                                       "recording's"), std::string::npos) << summaryParagraph(r);
     r.refineCancelled = false;
     EXPECT_NE(s.find("no key signature"), std::string::npos) << s;
     r.output = "song.musicxml";
@@ -308,6 +310,16 @@ TEST(Messages, OutputSentencesNameTheOptionOfTheOutput) {
         EXPECT_NE(failureSentence(f).find(" with -o."), std::string::npos) << failureSentence(f);
         f.option = "--notes";
         EXPECT_NE(failureSentence(f).find(" with --notes."), std::string::npos) << failureSentence(f);
+    }
+}
+
+// A full temporary folder fails the file with the code of a failed write, whether it met the converted
+// audio or the engine's settings (a file the engine reads as it is has nothing converted).
+TEST(Messages, AFullTemporaryFolderIsAFailedWrite) {
+    for (FailureKind kind : {FailureKind::ConversionNotWritten, FailureKind::SettingsNotWritten}) {
+        Failure f = failureOf(kind);
+        EXPECT_EQ(failureCode(f), 5) << failureSentence(f);
+        EXPECT_NE(failureSentence(f).find("not full"), std::string::npos) << failureSentence(f);
     }
 }
 

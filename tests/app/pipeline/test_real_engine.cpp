@@ -222,3 +222,20 @@ TEST(RealEngine, AFileCutShortSaysSoAndCountsWhatItHolds) {
     EXPECT_EQ(r.out.find("ends early"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("8.0 s of audio transcribed"), std::string::npos) << r.out;
 }
+
+TEST(RealEngine, ASilentLeadInCountsInTheSecondsTranscribed) {
+    // 5 s of silence, then a note on every beat at 100 a minute to 15 s: the engine starts at the
+    // first downbeat found, while the refined notes, and the summary, cover the whole recording.
+    ScratchDir dir;
+    std::vector<ToneNote> notes;
+    for (int i = 0; i < 16; ++i)
+        notes.push_back({i % 2 ? 60 : 64, 5.0 + 0.6 * i, 0.5});
+    ASSERT_TRUE(writeTones(dir.path + "late.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, notes, 15));
+    CommandResult r = runStarter({"--engine", ENGINE_PATH, "late.wav"}, dir.path, {"TMPDIR=" + dir.path});
+    ASSERT_EQ(r.code, 0) << r.err;
+    ASSERT_NE(r.out.find("beats found in the recording"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(" 15 s of audio transcribed"), std::string::npos) << r.out;
+    MidiContent m = notesOf(dir.path + "late.mid");
+    ASSERT_FALSE(m.notes.empty()) << r.out;
+    EXPECT_NEAR(secondsAt(midiClockOf(m), double(m.notes.front().onTick)), 5.0, 0.05) << "tick 0 is the file's start";
+}
