@@ -14,8 +14,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A tempo map must be a regular file whose beats all last longer than 0 ms.
-bool checkTempoMap(const std::string &map, std::string &error) {
+// The time signature of the settings as people write it: "3/8".
+std::string metreText(const Settings &engine) {
+    return std::to_string(numeratorInRange(engine.TimeSignatureNumerator)) + "/" +
+           std::to_string(1 << denominatorInRange(engine.TimeSignatureDenominator));
+}
+
+// A tempo map must be a regular file whose beats all last longer than 0 ms, and none longer than
+// a beat of the slowest tempo the written file holds in the settings' metre.
+bool checkTempoMap(const std::string &map, const Settings &engine, std::string &error) {
     std::error_code ec;
     std::vector<uint16_t> values;
     if (!fs::is_regular_file(map, ec) || !readTempoMap(map, values)) {
@@ -28,7 +35,27 @@ bool checkTempoMap(const std::string &map, std::string &error) {
                 " lasts 0 ms; every beat of a tempo map needs its length in milliseconds.";
         return false;
     }
+    double longest = std::floor(60000 / slowestTempoIn(engine.TimeSignatureDenominator));
+    auto slow = std::find_if(values.begin(), values.end(),
+                             [&](uint16_t v) { return v != TempoMapEnd && v > longest; });
+    if (slow != values.end()) {
+        error = "Beat " + std::to_string(slow - values.begin() + 1) + " of the tempo map " + map + " lasts " +
+                std::to_string(*slow) + " ms; in " + metreText(engine) + " time a beat may last at most " +
+                numberText("%.0f", longest) + " ms (a MIDI file holds no slower tempo).";
+        return false;
+    }
     return true;
+}
+
+// A tempo the written file holds in the settings' metre (see slowestTempoIn).
+bool checkSlowestTempo(double tempo, const Settings &engine, std::string &error) {
+    double slowest = slowestTempoIn(engine.TimeSignatureDenominator);
+    if (tempo >= slowest)
+        return true;
+    error = "In " + metreText(engine) + " time the tempo must be at least " + numberText("%g", slowest) +
+            " beats per minute (" + numberText("%g", SlowestTempo) +
+            " quarter notes: a MIDI file holds no slower tempo); give a faster one with --tempo.";
+    return false;
 }
 
 // The engine's level threshold when OutputThreshold is not set: on the general analysis (its
@@ -94,7 +121,7 @@ bool checkNoteRange(const SettingsList &settings, std::string &error) {
 bool takeMapTempo(SettingsList &settings, std::string &error) {
     std::string map = getSetting(settings, "TempoFile");
     std::vector<uint16_t> values;
-    if (!map.empty() && !checkTempoMap(map, error))
+    if (!map.empty() && !checkTempoMap(map, engineSettings(settings), error))
         return false;
     if (!map.empty() && !hasSetting(settings, "Tempo") && readTempoMap(map, values)) {
         double tempo = std::floor(medianMapTempo(values) * 100 + 0.5) / 100;
@@ -105,6 +132,10 @@ bool takeMapTempo(SettingsList &settings, std::string &error) {
 }
 
 }  // namespace
+
+double slowestTempoIn(int denominatorPower) {
+    return SlowestTempo * std::max(1.0, std::ldexp(1.0, denominatorInRange(denominatorPower) - 2));
+}
 
 SettingsList starterDefaults() {
     return {{"VirtualSR", "11025"}, {"Resolution", "4"}};
@@ -138,6 +169,8 @@ bool composeSettings(const StarterOptions &options, SettingsList &settings, std:
                 "faster ones only multiply the work); give it with --tempo.";
         return false;
     }
+    if (!checkSlowestTempo(tempo, engineSettings(settings), error))
+        return false;
     double start = settingDecimal(settings, "StartPoint", 0), end = settingDecimal(settings, "EndPoint", 0);
     if (hasSetting(options.assignments, "EndPoint") && end <= start) {
         error = "--end must come after --start.";

@@ -86,14 +86,16 @@ void defineOutputOptions(CommandLine &line, int cores) {
 
 void defineTimingOptions(CommandLine &line) {
     valueOption(line, "--tempo", "BPM", Music,
-                "a constant tempo in beats per minute, 3.6 to 1000;\n"
+                "a constant tempo in beats per minute, 3.6 to 1000, of\n"
+                "the time signature's note value (eighths in 6/8);\n"
                 "no beat tracking\n"
                 "(default: the beats are found in the recording and\n"
                 "followed; without a steady beat, a constant 120)", onTempo);
     switchOption(line, "--beats", Music,
                  "print the beat times, the downbeats, the tempo and the\n"
                  "time signature found in each INPUT, one time in\n"
-                 "seconds per line; transcribe nothing", turnOn(&StarterOptions::beatsOnly));
+                 "seconds per line; transcribe nothing (not with\n"
+                 "--tempo or --tempo-map)", turnOn(&StarterOptions::beatsOnly));
     valueOption(line, "--time-signature", "N/D", Music,
                 "beats per bar and note value, e.g. 3/4 (default: found\n"
                 "with the beats; default 4/4 when they are not tracked)", onTimeSignature);
@@ -175,7 +177,8 @@ void defineRefineOptions(CommandLine &line) {
                  "each note where its attack was heard)", turnOn(&StarterOptions::quantize));
     valueOption(line, "--tempo-map", "FILE", Music,
                 "follow these beats instead of tracking them: 16-bit\n"
-                "little-endian milliseconds per beat, 65535 ends\n"
+                "little-endian milliseconds per beat of the time\n"
+                "signature's note value, 65535 ends\n"
                 "(default: none; the tempo is then the map's median\n"
                 "unless --tempo is given)", onTempoMap);
 }

@@ -15,6 +15,11 @@
 constexpr double SlowestTempo = 3.6;
 constexpr double FastestTempo = 1000;
 
+/** The slowest tempo, in beats of the time signature's note value (its denominator's power), that
+ *  the written MIDI file holds: it counts quarter notes, so SlowestTempo quarters a minute (7.2
+ *  eighths in N/8, 14.4 sixteenths in N/16); SlowestTempo for halves and wholes. */
+double slowestTempoIn(int denominatorPower);
+
 // The lengths --shortest-note takes, in milliseconds: the engine holds a note at least one frame
 // (a 64th note at 1000 beats per minute is 3.75 ms), and caps it at a whole note's worth of frames.
 constexpr double ShortestNoteMs = 1;

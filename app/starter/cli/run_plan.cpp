@@ -64,6 +64,13 @@ bool shapesTheOutputOnly(const std::string &option) {
     return options.count(option) > 0;
 }
 
+// --beats lists the beats found, and a given tempo or tempo map means none are looked for.
+std::string beatsWithoutTrackingSentence() {
+    return "--beats lists the beats found in the recording, but a tempo or tempo map is given (--tempo, "
+           "--tempo-map, or Tempo or TempoFile from --set or the settings file), so none are looked for; "
+           "leave one of them out.";
+}
+
 }  // namespace
 
 bool refuseTranscriptionOptions(const std::vector<FilePlan> &files, const std::vector<std::string> &given,
@@ -118,6 +125,10 @@ bool buildRunPlan(const StarterOptions &options, const std::string &dataDir, Run
     plan.enginePath = options.enginePath.empty() ? defaultEnginePath() : options.enginePath;
     plan.dataDir = dataDir;
     plan.beatsOnly = options.beatsOnly;
+    if (plan.beatsOnly && plan.tempoChoice != TempoChoice::Track) {
+        error = beatsWithoutTrackingSentence();
+        return false;
+    }
     plan.raw = options.raw;
     plan.quantize = options.quantize;
     plan.keepDir = options.keepDir;

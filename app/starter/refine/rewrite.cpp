@@ -64,7 +64,8 @@ void addTempos(std::vector<MidiEvent> &events, const Timeline &t, const WrittenT
     }
 }
 
-// The pick-up's time signature: its steps in the grid's note value, halved toward the metre's.
+// The pick-up's time signature: its steps in the grid's note value, halved toward the metre's (a
+// grid coarser than the metre's note value keeps its own).
 void pickupSignature(int64_t steps, int metrePower, double stepsPerBeat, uint8_t &numerator, uint8_t &power) {
     int stepPower = metrePower + static_cast<int>(std::lround(std::log2(stepsPerBeat)));
     while (steps % 2 == 0 && stepPower > metrePower) {
@@ -75,11 +76,11 @@ void pickupSignature(int64_t steps, int metrePower, double stepsPerBeat, uint8_t
     power = static_cast<uint8_t>(stepPower);
 }
 
-// True when the grid's step is a plain note value (a power of two of the beat) that a time
-// signature can count.
+// True when the grid's step is a plain note value (a power of two of the beat, finer or coarser:
+// a quarter-note grid steps over two eighths of 6/8) that a time signature can count.
 bool countableStep(double stepsPerBeat) {
     double p = std::log2(stepsPerBeat);
-    return stepsPerBeat >= 1 && std::abs(p - std::round(p)) < 1e-9;
+    return stepsPerBeat > 0 && std::abs(p - std::round(p)) < 1e-9;
 }
 
 // The leading events with the pick-up's time signature in place of the metre's, and the metre's

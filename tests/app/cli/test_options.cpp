@@ -3,6 +3,7 @@
 
 #include <filesystem>
 
+#include "app/starter/beats/beats.h"
 #include "app/starter/cli/names.h"
 #include "app/starter/cli/options.h"
 #include "tests/app/support.h"
@@ -149,6 +150,37 @@ TEST(Options, RefusesWhatCannotWork) {
     EXPECT_NE(refusal({"--set", "Tempo=-5", "x"}).find("tempo"), std::string::npos);
     EXPECT_NE(refusal({"--raw", "--quantize", "x"}).find("--raw"), std::string::npos);
     EXPECT_NE(refusal({"--keep-engine-files", "/nonexistent", "x"}).find("--keep-engine-files"), std::string::npos);
+}
+
+// The written file counts quarter notes, and a MIDI file holds none slower than 3.6 a minute: the
+// slowest tempo of a beat of eighths is 7.2, of 16ths 14.4; halves and wholes keep 3.6.
+TEST(Options, ATempoTooSlowForTheMetresNoteValueIsRefused) {
+    EXPECT_DOUBLE_EQ(slowestTempoIn(2), 3.6);
+    EXPECT_DOUBLE_EQ(slowestTempoIn(0), 3.6);
+    EXPECT_DOUBLE_EQ(slowestTempoIn(3), 7.2);
+    EXPECT_DOUBLE_EQ(slowestTempoIn(6), 57.6);
+    EXPECT_EQ(refusal({"--tempo", "5", "--time-signature", "3/8", "x"}),
+              "In 3/8 time the tempo must be at least 7.2 beats per minute (3.6 quarter notes: a MIDI file "
+              "holds no slower tempo); give a faster one with --tempo.");
+    EXPECT_NE(refusal({"--set", "Tempo=20", "--time-signature", "32/32", "x"}).find("at least 28.8"),
+              std::string::npos);
+    EXPECT_EQ(getSetting(settingsOf({"--tempo", "7.2", "--time-signature", "6/8", "x"}), "Tempo"), "7.2");
+    EXPECT_EQ(getSetting(settingsOf({"--tempo", "3.6", "--time-signature", "3/2", "x"}), "Tempo"), "3.6");
+    EXPECT_EQ(getSetting(settingsOf({"--time-signature", "9/16", "x"}), "Tempo"), "") << "tracked: no tempo given";
+}
+
+// A tempo map's beat may last no longer than a beat of that slowest tempo.
+TEST(Options, ATempoMapWithABeatTooSlowIsRefused) {
+    ScratchDir dir;
+    std::string map = dir.path + "slow.map";
+    ASSERT_TRUE(writeTempoMap(map, {500, 500, 20000, 500, TempoMapEnd}));
+    EXPECT_EQ(refusal({"--tempo-map", map, "x"}), "Beat 3 of the tempo map " + map +
+                                                      " lasts 20000 ms; in 4/4 time a beat may last at most 16666 ms "
+                                                      "(a MIDI file holds no slower tempo).");
+    EXPECT_EQ(refusal({"--tempo-map", map, "--tempo", "100", "x"}).rfind("Beat 3", 0), 0u) << "with a tempo too";
+    ASSERT_TRUE(writeTempoMap(map, {500, 9000, TempoMapEnd}));
+    EXPECT_EQ(refusal({"--tempo-map", map, "x"}), "");
+    EXPECT_NE(refusal({"--tempo-map", map, "--time-signature", "6/8", "x"}).find("at most 8333 ms"), std::string::npos);
 }
 
 TEST(Options, LaterOptionsWinWhateverTheirKind) {

@@ -169,3 +169,24 @@ TEST(RunPlanOf, TwoInputsForOneOutputAreRefusedWithTheirReason) {
         EXPECT_NE(error.find(c.words), std::string::npos) << error;
     }
 }
+
+// --beats lists the beats found; with a tempo or a tempo map none are looked for, from any layer.
+TEST(RunPlanOf, BeatsWithAGivenTempoOrMapAreRefused) {
+    ScratchDir dir;
+    std::string map = dir.path + "beats.map";
+    ASSERT_TRUE(writeTempoMap(map, {500, 500, TempoMapEnd}));
+    for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
+             {"--beats", "--tempo", "100", "a.wav"},
+             {"--beats", "--tempo-map", map, "a.wav"},
+             {"--beats", "--set", "Tempo=90", "a.wav"}}) {
+        StarterOptions options;
+        RunPlan plan;
+        std::string error;
+        ASSERT_TRUE(parseCommandLine(args, DataDir, options, error)) << error;
+        EXPECT_FALSE(buildRunPlan(options, DataDir, plan, error)) << args[1];
+        EXPECT_NE(error.find("--beats lists the beats found"), std::string::npos) << error;
+    }
+    RunPlan p = planOf({"--beats", "--time-signature", "3/4", "--start", "2", "a.wav"});
+    EXPECT_TRUE(p.beatsOnly);
+    EXPECT_EQ(p.tempoChoice, TempoChoice::Track);
+}

@@ -201,3 +201,37 @@ TEST(RefineRewrite, CompoundTimeCountsQuarterNotesAndClicksOnTheDottedBeat) {
     EXPECT_EQ(m.clocksPerClick, 24);
     EXPECT_EQ(divisionNotePower(m), 3);
 }
+
+TEST(RefineRewrite, AGridCoarserThanTheBeatKeepsThePickUp) {
+    // The engine's 6/8 on a grid of quarter notes (--grid 4th): a step of 500 ms holds two eighths
+    // of 250 ms, 24 ticks an eighth. The grid starts one step before the recording, so its first
+    // bar line is two steps (two quarters) after the start: a pick-up of 2/4, then 6/8.
+    MidiContent engine = engineLike();
+    engine.division = 24;
+    engine.numerator = 6;
+    engine.denominatorPower = 3;
+    engine.microsPerBeat = 250000;
+    engine.leadingEvents[4] = 6;
+    engine.leadingEvents[5] = 3;
+    engine.leadingEvents[12] = 0x03;  // 250000 us
+    engine.leadingEvents[13] = 0xD0;
+    engine.leadingEvents[14] = 0x90;
+    engine.markers.clear();
+    Timeline t;
+    for (int j = 0; j < 100; ++j)
+        t.stepTimes.push_back(-0.5 + 0.5 * j);
+    t.barSteps = 3;
+    t.stepsPerBeat = 0.5;
+    WrittenTime w = writtenTime(t, 0.0);
+    EXPECT_EQ(w.pickupSteps, 2);
+    MidiContent m = parsed(refinedMidi(engine, {note(60, 0.0, 0.5), note(64, 1.0, 1.5)}, t, w, false));
+    ASSERT_EQ(m.signatures.size(), 2u);
+    EXPECT_EQ(m.signatures[0].tick, 0);
+    EXPECT_EQ(m.signatures[0].numerator, 2);
+    EXPECT_EQ(m.signatures[0].denominatorPower, 2);
+    EXPECT_EQ(m.signatures[1].tick, 2 * 48);
+    EXPECT_EQ(m.signatures[1].numerator, 6);
+    EXPECT_EQ(m.signatures[1].denominatorPower, 3);
+    ASSERT_EQ(m.notes.size(), 2u);
+    EXPECT_EQ(m.notes[1].onTick, m.signatures[1].tick) << "the note on the first bar line heard starts bar 1";
+}
