@@ -4,6 +4,7 @@
 #include "app/starter/pipeline/stages.h"
 
 #include <cmath>
+#include <vector>
 
 #include "app/starter/cli/failures.h"
 #include "app/starter/midi/midi_reader.h"
@@ -27,12 +28,11 @@ double strengthNear(const BeatTrack &track, double seconds) {
 }
 
 // The grid steps the engine dropped before its file's tick 0 (whole bars): those that put its
-// first notes on the strongest onsets of the track.
+// first notes on the strongest onsets of the track (see fewestDroppedBars).
 int64_t droppedByOnsets(const MidiContent &midi, const BeatTrack &track, Timeline t) {
-    int64_t best = 0;
-    double bestScore = -1;
     if (midi.notes.empty() || t.stepsPerBar <= 0 || !(track.hopSeconds > 0))
         return 0;
+    std::vector<double> scores;
     for (int64_t k = 0; k < 100000; ++k) {
         t.droppedSteps = k * t.stepsPerBar;
         if (secondsAtTick(t, static_cast<double>(midi.notes.front().onTick)) > track.regionEnd)
@@ -40,10 +40,9 @@ int64_t droppedByOnsets(const MidiContent &midi, const BeatTrack &track, Timelin
         double score = 0;
         for (size_t i = 0; i < midi.notes.size() && i < AligningNotes; ++i)
             score += strengthNear(track, secondsAtTick(t, static_cast<double>(midi.notes[i].onTick)));
-        if (score > bestScore)
-            best = t.droppedSteps, bestScore = score;
+        scores.push_back(score);
     }
-    return best;
+    return fewestDroppedBars(scores, t.stepsPerBar);
 }
 
 // The notes of a first engine run along the tracked beats in the plain reading, in seconds of

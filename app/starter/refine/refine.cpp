@@ -74,19 +74,14 @@ int64_t bestDroppedSteps(const MidiContent &engine, const AttackEvidence &e, Tim
     if (engine.notes.empty() || t.stepsPerBar <= 0 || e.attacks.size() != PitchCount)
         return 0;
     double end = e.hops * e.hopSeconds;
-    int64_t best = 0;
-    double bestScore = -1;
+    std::vector<double> scores;
     for (int64_t k = 0;; ++k) {
         t.droppedSteps = k * t.stepsPerBar;
         if (secondsAtTick(t, static_cast<double>(engine.notes.front().onTick)) > end || k > 100000)
             break;
-        double score = alignment(engine, e, t);
-        if (score > bestScore) {
-            best = t.droppedSteps;
-            bestScore = score;
-        }
+        scores.push_back(alignment(engine, e, t));
     }
-    return best;
+    return fewestDroppedBars(scores, t.stepsPerBar);
 }
 
 std::vector<TimedNote> timedNotes(const MidiContent &engine, const Timeline &t, int transpose) {

@@ -54,7 +54,8 @@ void keepRegionAttacks(AttackEvidence &e, double start, double end);
 /** The notes of the keys heard within the session's key range; the notes added outside it are
  *  taken off counts.added. */
 std::vector<TimedNote> withinKeys(const std::vector<TimedNote> &notes, const RefineSession &s, RefineCounts &counts);
-/** The grid steps dropped before the file's tick 0 that line the engine's notes up best with the attacks. */
+/** The grid steps dropped before the file's tick 0 that line the engine's notes up best with the
+ *  attacks (see fewestDroppedBars). */
 int64_t bestDroppedSteps(const MidiContent &engine, const AttackEvidence &e, Timeline t);
 /** The engine's notes in seconds of the recording (the heard key is the written one less transpose). */
 std::vector<TimedNote> timedNotes(const MidiContent &engine, const Timeline &t, int transpose);

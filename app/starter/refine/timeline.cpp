@@ -10,6 +10,9 @@ namespace {
 constexpr double GridBeyondEnd = 8;
 // At most this many grid steps are replayed (a tempo file of zeros never moves on).
 constexpr size_t MostSteps = size_t(1) << 22;
+// A number of dropped bars whose score falls short of the best by at most this share lines the
+// notes up as well: a passage played again exactly scores within a few tenths of a per cent of itself.
+constexpr double DroppedBarsTie = 0.01;
 // A bar line this close after the region's start (in grid steps) is taken to lie on it.
 constexpr double OnTheStart = 1e-6;
 
@@ -99,6 +102,16 @@ bool buildTimeline(const Settings &s, const std::vector<uint16_t> &map, const Wa
     }
     replayFrames(r, map, audioSeconds + GridBeyondEnd, t);
     return true;
+}
+
+int64_t fewestDroppedBars(const std::vector<double> &scores, int stepsPerBar) {
+    if (scores.empty())
+        return 0;
+    double best = *std::max_element(scores.begin(), scores.end());
+    size_t k = 0;
+    while (scores[k] < best * (1 - DroppedBarsTie))
+        ++k;
+    return static_cast<int64_t>(k) * stepsPerBar;
 }
 
 double secondsAtStep(const Timeline &t, double step) {

@@ -36,6 +36,10 @@ struct WrittenTime {
  *  cannot be used. */
 bool buildTimeline(const Settings &engine, const std::vector<uint16_t> &map, const WaveHeader &header,
                    double audioSeconds, Timeline &timeline, std::string &error);
+/** The grid steps the engine dropped, from the scores of dropping 0, 1, 2, ... whole bars of
+ *  stepsPerBar steps: the fewest bars of those scoring within a per cent of the best (the engine
+ *  drops bars only before its first note; the same music played again later scores as well). */
+int64_t fewestDroppedBars(const std::vector<double> &scores, int stepsPerBar);
 /** Seconds of the file at grid step j (fractions between steps; extended at the ends). */
 double secondsAtStep(const Timeline &t, double step);
 /** The grid step (with its fraction) at seconds of the file. */

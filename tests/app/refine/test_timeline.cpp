@@ -190,3 +190,57 @@ TEST(RefineTimeline, EveryFrameStartsWhereTheEngineStartsIt) {
     }
     EXPECT_GT(compared, 1000);
 }
+
+namespace {
+
+// A grid of 1/8 s steps and 2 s bars, and the attacks of a passage of 16 notes every 0.5 s played
+// `times` times after `lead` seconds, each time a little stronger (as the 10 ms hops fall a little
+// differently on each playing).
+struct PlayedAgain {
+    Timeline timeline;
+    AttackEvidence evidence;
+    MidiContent engine;
+};
+
+PlayedAgain playedAgain(double lead, int times) {
+    const int keys[] = {60, 64, 67, 72, 55};
+    PlayedAgain p;
+    double seconds = lead + 8.0 * times + 4;
+    for (int j = 0; j * 0.125 <= seconds + 8; ++j)
+        p.timeline.stepTimes.push_back(j * 0.125);
+    p.evidence.hops = static_cast<int>(seconds / p.evidence.hopSeconds);
+    p.evidence.attacks.assign(PitchCount, {});
+    for (int r = 0; r < times; ++r)
+        for (int i = 0; i < 16; ++i) {
+            int key = keys[i % 5];
+            double at = lead + 8.0 * r + 0.5 * i;
+            p.evidence.attacks[key - LowestPitch].push_back({at, static_cast<float>(20 + 0.01 * r), 20});
+            // The engine's file starts at the first bar line before its first note.
+            int64_t step = std::llround((at - 2 * std::floor(lead / 2)) / 0.125);
+            p.engine.notes.push_back({key, 80, step * TicksPerStep, (step + 3) * TicksPerStep, 0});
+        }
+    return p;
+}
+
+}  // namespace
+
+TEST(RefineDroppedBars, MusicPlayedAgainLaterLeavesTheNotesWhereTheyStart) {
+    // 20 playings of 16 notes: the first 200 notes line up as well 7 playings later.
+    PlayedAgain p = playedAgain(4.0, 20);
+    EXPECT_EQ(bestDroppedSteps(p.engine, p.evidence, p.timeline), 32) << "the two bars of silence only";
+}
+
+TEST(RefineDroppedBars, WholeBarsOfSilenceAreFoundBeforeMusicPlayedAgain) {
+    PlayedAgain p = playedAgain(10.0, 20);
+    EXPECT_EQ(bestDroppedSteps(p.engine, p.evidence, p.timeline), 80);
+    p = playedAgain(0.0, 20);
+    EXPECT_EQ(bestDroppedSteps(p.engine, p.evidence, p.timeline), 0);
+}
+
+TEST(RefineDroppedBars, TheFewestBarsAmongThoseScoringAsWellAsTheBest) {
+    EXPECT_EQ(fewestDroppedBars({}, 16), 0);
+    EXPECT_EQ(fewestDroppedBars({0, 0, 0}, 16), 0);
+    EXPECT_EQ(fewestDroppedBars({10, 500, 1658.6, 600, 1663.5}, 16), 32) << "within a per cent of the best";
+    EXPECT_EQ(fewestDroppedBars({10, 500, 1600, 600, 1663.5}, 16), 64) << "not within a per cent";
+    EXPECT_EQ(fewestDroppedBars({10, 500, 1600, 600, 1663.5}, 1), 4);
+}
