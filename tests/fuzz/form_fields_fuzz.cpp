@@ -1,6 +1,7 @@
-// The web server's form fields: any names and values, NUL-parted in pairs,
-// through the upload's name and the run plan the command line's parser makes
-// of them. A plan names only the job's own files; a refusal says why.
+// The web server's form fields: any names and values, NUL-parted in pairs
+// after the upload's name, through the name as shown and as the score's title,
+// and the run plan the command line's parser makes of them. A plan names only
+// the job's own files; a refusal says why, in the words the client is shown.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -10,7 +11,9 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include "app/starter/score/score_file.h"
 #include "app/starter/serve/forms.h"
+#include "app/starter/serve/jobs.h"
 
 namespace {
 
@@ -59,8 +62,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     for (size_t i = 1; i + 1 < p.size(); i += 2) fields.emplace_back(p[i], p[i + 1]);
     RunPlan plan;
     std::string error;
-    if (!planFromForm(fields, paths, shown, DataDir, "/bin/false", plan, error)) {
+    if (!planFromForm(fields, paths, scoreTitle(p[0]), DataDir, "/bin/false", plan, error)) {
+        ServerJob job;
+        job.dir = jobFolder();
+        job.name = p[0];
+        job.paths = paths;
         if (error.empty()) std::abort();
+        publicText(error, job);
         return 0;
     }
     if (plan.files.size() != 1 || plan.files[0].input != paths.input || plan.files[0].output != paths.midi ||
