@@ -1,9 +1,10 @@
 // MIDI files as the note lists read them: any bytes through the reader, and
 // whatever it accepts into the note list, its CSV and JSON texts and the key's
 // name. Times never go back and every note lies in a numbered bar. Files whose
-// notes run past 100 000 beats of the shortest note value are left out: the
-// list caps its beats at 1.44 million, which takes about ten seconds under the
-// sanitizers.
+// notes run past 100 000 beats are left out (a damaged time signature's note
+// value can be 2^-255 of a whole): the list caps its beats at 1.44 million,
+// which takes about ten seconds under the sanitizers. Note lists are made of
+// the MIDI files we write, whose note values go down to the 64th.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -17,14 +18,19 @@
 
 namespace {
 
-// More beats than are worth fuzzing, counted in 64th notes (the shortest beat a list counts).
+// More beats than are worth fuzzing.
 constexpr double FuzzedBeats = 1e5;
+
+// Beats a quarter note holds at most: 64th notes, or the file's own note value where it is shorter.
+double beatsAQuarter(const MidiContent &midi) {
+    return std::max(16.0, std::ldexp(1.0, midi.denominatorPower) / 4);
+}
 
 bool tooLongToFuzz(const MidiContent &midi) {
     int64_t last = midi.lastTick;
     for (const MidiNote &n : midi.notes)
         last = std::max({last, n.onTick, n.offTick});
-    return midi.division > 0 && static_cast<double>(last) / midi.division * 16 > FuzzedBeats;
+    return midi.division > 0 && static_cast<double>(last) / midi.division * beatsAQuarter(midi) > FuzzedBeats;
 }
 
 }  // namespace
