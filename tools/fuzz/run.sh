@@ -29,11 +29,11 @@ done
 seed midi_notes_fuzz "$root/examples/prelude.mid" "$root/examples/minuet-ritardando.mid"
 seed output_whole_fuzz "$root/examples/prelude.mid"
 cp "$build/corpus/wav_header_fuzz/prelude-head.wav" "$build/corpus/wave_inspect_fuzz/"
-if [ "$seconds" -eq 0 ]; then length=-runs=0; else length=-max_total_time=$seconds; fi
+if [ "$seconds" -eq 0 ]; then length=-runs=0 what="over its seeds and corpus"; else length=-max_total_time=$seconds what="for $seconds s"; fi
 for target in settings_fuzz wav_header_fuzz tempo_fuzz filter_index_fuzz midi_score_fuzz \
     status_fuzz option_values_fuzz settings_list_fuzz form_fields_fuzz output_whole_fuzz midi_notes_fuzz \
     wave_inspect_fuzz; do
-  echo "fuzzing $target for $seconds s"
+  echo "fuzzing $target $what"
   "$build/$target" "$length" -seed="$random_seed" -timeout=10 -print_final_stats=1 \
     -artifact_prefix="$build/$target-" "$build/corpus/$target" 2>"$build/$target.log" ||
     { tail -40 "$build/$target.log"; echo "$target found a fault; the input is in $build/$target-*" >&2; exit 1; }
