@@ -1,8 +1,9 @@
 // Option values and whole command lines. The first byte picks a value reader
 // (note names, key names, time signatures, grid words, numbers, --set) and the
 // rest is its value; or, from 0xF0 on, the rest is a command line of the
-// command or of serve, its arguments parted by NUL bytes. Whatever a reader
-// takes lands in range, and a refusal always says why.
+// command or of serve, its arguments parted by NUL bytes, and the command's
+// settings composed from it. Whatever a reader takes lands in range, and a
+// refusal always says why.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -80,6 +81,8 @@ void commandLine(bool serve, const std::string &text) {
         return;
     }
     checkAssignments(options);
+    SettingsList settings;
+    if (!composeSettings(options, settings, error) && error.empty()) std::abort();
 }
 
 }  // namespace
