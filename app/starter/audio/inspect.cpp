@@ -147,12 +147,14 @@ double engineStartPoint(double seconds, const WaveHeader &h) {
         std::fabs(seconds) > 1e9)
         return seconds;
     int64_t frame = static_cast<int64_t>(std::floor(seconds * h.rate + 0.5));
-    int64_t target = h.dataOffset + frame * frameBytes;
+    // Bytes in double: a header's frame size times a far frame can pass the int64 range (exact
+    // below 2^53, which every real file stays under).
+    double frameByte = static_cast<double>(frame) * static_cast<double>(frameBytes);
     // The engine takes trunc(StartPoint * rate * frameBytes + dataOffset + 0.5): exact at a whole
     // frame from 0 on; below 0 the truncation goes up, so aim half a byte lower.
-    if (target >= 0)
+    if (static_cast<double>(h.dataOffset) + frameByte >= 0)
         return static_cast<double>(frame) / h.rate;
-    return (static_cast<double>(frame * frameBytes) - 1) / (static_cast<double>(h.rate) * frameBytes);
+    return (frameByte - 1) / (static_cast<double>(h.rate) * frameBytes);
 }
 
 WaveHeader readWaveFileHeader(const std::string &path) {

@@ -624,4 +624,8 @@ TEST(StartPoint, TheEngineStartsOnAWholeSampleFrameAlsoBeforeTheAudio) {
     }
     // Without a usable header the time is left as it is.
     EXPECT_EQ(engineStartPoint(-0.25, WaveHeader{}), -0.25);
+    // A damaged header's frame size times a far frame passes the 64-bit range: the time stays a number.
+    WaveHeader huge{true, 1, 32767, 2147483647, 32760, 44};
+    for (double seconds : {-1e9, -2.5, 1e6, 1e9})
+        EXPECT_TRUE(std::isfinite(engineStartPoint(seconds, huge))) << seconds;
 }
