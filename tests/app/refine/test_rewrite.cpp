@@ -15,6 +15,21 @@ MidiContent engineLike() {
     return m;
 }
 
+// The engine-like file in 6/8, an eighth of 250000 us and `division` ticks.
+MidiContent engineInSixEight(int division) {
+    MidiContent m = engineLike();
+    m.division = division;
+    m.numerator = 6;
+    m.denominatorPower = 3;
+    m.microsPerBeat = 250000;
+    m.leadingEvents[4] = 6;
+    m.leadingEvents[5] = 3;
+    m.leadingEvents[12] = 0x03;  // 250000 us
+    m.leadingEvents[13] = 0xD0;
+    m.leadingEvents[14] = 0x90;
+    return m;
+}
+
 // A grid of 16ths at 120 beats per minute from 1 s (or from start), with steps of 125 ms, or a tempo map.
 Timeline grid(bool slowing, double start = 1.0) {
     Timeline t;
@@ -156,16 +171,7 @@ TEST(RefineRewrite, CompoundTimeCountsQuarterNotesAndClicksOnTheDottedBeat) {
     // The engine's 6/8 on a grid of 16ths of 125 ms: 96 ticks and 250000 us an eighth, a click of 24
     // clocks. The written file counts quarters as MIDI does: 192 ticks and 500000 us a quarter (a
     // dotted beat of 80 a minute), a click of 36 clocks; every tick keeps its time.
-    MidiContent engine = engineLike();
-    engine.division = 96;
-    engine.numerator = 6;
-    engine.denominatorPower = 3;
-    engine.microsPerBeat = 250000;
-    engine.leadingEvents[4] = 6;
-    engine.leadingEvents[5] = 3;
-    engine.leadingEvents[12] = 0x03;  // 250000 us
-    engine.leadingEvents[13] = 0xD0;
-    engine.leadingEvents[14] = 0x90;
+    MidiContent engine = engineInSixEight(96);
     Timeline t = grid(false, 0.0);
     t.barSteps = 12;  // 16ths: two a beat
     t.stepsPerBeat = 2;
@@ -206,16 +212,7 @@ TEST(RefineRewrite, AGridCoarserThanTheBeatKeepsThePickUp) {
     // The engine's 6/8 on a grid of quarter notes (--grid 4th): a step of 500 ms holds two eighths
     // of 250 ms, 24 ticks an eighth. The grid starts one step before the recording, so its first
     // bar line is two steps (two quarters) after the start: a pick-up of 2/4, then 6/8.
-    MidiContent engine = engineLike();
-    engine.division = 24;
-    engine.numerator = 6;
-    engine.denominatorPower = 3;
-    engine.microsPerBeat = 250000;
-    engine.leadingEvents[4] = 6;
-    engine.leadingEvents[5] = 3;
-    engine.leadingEvents[12] = 0x03;  // 250000 us
-    engine.leadingEvents[13] = 0xD0;
-    engine.leadingEvents[14] = 0x90;
+    MidiContent engine = engineInSixEight(24);
     engine.markers.clear();
     Timeline t;
     for (int j = 0; j < 100; ++j)
