@@ -15,6 +15,7 @@
 #include "app/starter/cli/messages.h"
 #include "app/starter/midi/midi_reader.h"
 #include "app/starter/notes/note_list.h"
+#include "tests/fuzz/midi_input.h"
 
 namespace {
 
@@ -27,23 +28,15 @@ double beatsAQuarter(const MidiContent &midi) {
 }
 
 bool tooLongToFuzz(const MidiContent &midi) {
-    int64_t last = midi.lastTick;
-    for (const MidiNote &n : midi.notes)
-        last = std::max({last, n.onTick, n.offTick});
-    return midi.division > 0 && static_cast<double>(last) / midi.division * beatsAQuarter(midi) > FuzzedBeats;
+    return midi.division > 0 &&
+           static_cast<double>(lastTickOf(midi)) / midi.division * beatsAQuarter(midi) > FuzzedBeats;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    std::vector<uint8_t> bytes(data, data + size);
     MidiContent midi;
-    std::string error;
-    if (!parseMidi(bytes, midi, error)) {
-        if (error.empty()) std::abort();
-        return 0;
-    }
-    if (tooLongToFuzz(midi)) return 0;
+    if (!fuzzedMidi(data, size, midi) || tooLongToFuzz(midi)) return 0;
     NoteList list = noteListOf(midi);
     for (const ListedNote &n : list.notes)
         if (!std::isfinite(n.onset) || !(n.offset >= n.onset) || n.pitch < 0 || n.pitch > 127 || n.bar < 0)

@@ -14,6 +14,7 @@
 
 #include "app/starter/midi/midi_reader.h"
 #include "app/starter/score/score.h"
+#include "tests/fuzz/midi_input.h"
 
 namespace {
 
@@ -27,13 +28,10 @@ double divisionsABar(int numerator, int denominatorPower) {
 }
 
 bool tooLongToFuzz(const MidiContent &midi) {
-    int64_t last = midi.lastTick;
-    for (const MidiNote &n : midi.notes)
-        last = std::max({last, n.onTick, n.offTick});
     double bar = divisionsABar(midi.numerator, midi.denominatorPower);
     for (const MidiSignature &s : midi.signatures)
         bar = std::min(bar, divisionsABar(s.numerator, s.denominatorPower));
-    return midi.division > 0 && static_cast<double>(last) / midi.division / bar > FuzzedMeasures;
+    return midi.division > 0 && static_cast<double>(lastTickOf(midi)) / midi.division / bar > FuzzedMeasures;
 }
 
 void scoreOf(const MidiContent &midi, double resolution) {
@@ -49,14 +47,8 @@ void scoreOf(const MidiContent &midi, double resolution) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    std::vector<uint8_t> bytes(data, data + size);
     MidiContent midi;
-    std::string error;
-    if (!parseMidi(bytes, midi, error)) {
-        if (error.empty()) std::abort();
-        return 0;
-    }
-    if (tooLongToFuzz(midi))
+    if (!fuzzedMidi(data, size, midi) || tooLongToFuzz(midi))
         return 0;
     scoreOf(midi, 4);
     midi.clocksPerClick = clicksClocks(midi.numerator, midi.denominatorPower);

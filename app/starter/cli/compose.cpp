@@ -8,6 +8,7 @@
 #include "app/starter/cli/failures.h"
 #include "app/starter/cli/names.h"
 #include "app/starter/cli/options.h"
+#include "app/starter/midi/midi_reader.h"
 #include "app/starter/protocol/settings_check.h"
 
 namespace fs = std::filesystem;
@@ -16,8 +17,8 @@ namespace {
 
 // The time signature of the settings as people write it: "3/8".
 std::string metreText(const Settings &engine) {
-    return std::to_string(numeratorInRange(engine.TimeSignatureNumerator)) + "/" +
-           std::to_string(1 << denominatorInRange(engine.TimeSignatureDenominator));
+    return metreName(numeratorInRange(engine.TimeSignatureNumerator),
+                     denominatorInRange(engine.TimeSignatureDenominator));
 }
 
 // A tempo map must be a regular file whose beats all last longer than 0 ms, and none longer than

@@ -223,6 +223,10 @@ int clicksClocks(int numerator, int denominatorPower) {
     return std::max(1, compoundMetre(numerator, denominatorPower) ? 3 * note : note);
 }
 
+std::string metreName(int numerator, int denominatorPower) {
+    return std::to_string(numerator) + "/" + std::to_string(1 << std::clamp(denominatorPower, 0, 30));
+}
+
 int divisionNotePower(const MidiContent &content) {
     constexpr int EngineClocks = 24;
     return content.clocksPerClick == EngineClocks ? content.denominatorPower : 2;

@@ -89,6 +89,8 @@ bool compoundMetre(int numerator, int denominatorPower);
 /** MIDI clocks of one metronome click of the starter's files: the beat counted, at 24 clocks a
  *  quarter (36 in 6/8, 12 in 3/8, 48 in 2/2); at least 1. */
 int clicksClocks(int numerator, int denominatorPower);
+/** A time signature as written: "6/8" (the note value's power of two taken from 0 to 30). */
+std::string metreName(int numerator, int denominatorPower);
 /** Log2 of the note value one division of the file counts (2: a quarter note, as MIDI defines it).
  *  The engine counts its division and tempo in beats of the time signature's lower number and
  *  writes 24 clocks a click in every metre; the starter's files count quarters and click on the

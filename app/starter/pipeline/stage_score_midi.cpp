@@ -23,10 +23,6 @@ MidiContent countingQuarters(MidiContent midi) {
     return midi;
 }
 
-// A time signature as written: "6/8".
-std::string metreName(int numerator, int denominatorPower) {
-    return std::to_string(numerator) + "/" + std::to_string(1 << std::clamp(denominatorPower, 0, 30));
-}
 
 // Writes the score into the private folder and moves it into place; kind None when it is there.
 Failure placeMidiScore(const FilePlan &file, const RunPlan &plan, const MidiContent &midi, int &bars) {
