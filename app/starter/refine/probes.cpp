@@ -3,6 +3,7 @@
 #include "app/starter/refine/probes.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -19,6 +20,11 @@ namespace {
 constexpr int JoinedGap = 2 * LongHalfSpan + 1;
 // Hops a thread measures at least.
 constexpr long LeastHopsPerThread = 2048;
+
+// Probes measured one at a time, by every thread of the process (see probesMeasuredAlone).
+struct {
+    std::atomic<size_t> count{0};
+} MeasuredAlone;
 
 // The values of one key at one hop that probes read.
 struct Cell {
@@ -372,6 +378,8 @@ ProbedEvidence probeEvidence(const AttackEvidence &e, std::vector<Probe> wanted)
     return v;
 }
 
+size_t probesMeasuredAlone() { return MeasuredAlone.count; }
+
 double probeValue(const ProbedEvidence &v, const Probe &q) {
     const AttackEvidence &e = v.evidence;
     if (keepsValues(e))
@@ -382,6 +390,7 @@ double probeValue(const ProbedEvidence &v, const Probe &q) {
     if (sweptCovers(e, q))
         return evaluate(q, e.hops, [&e](int hop, int pitch) { return sweptCell(e.cells, hop, pitch); });
     std::vector<double> one(1, 0);
+    MeasuredAlone.count += 1;
     if (!e.source.path.empty() && e.hops > 0 && measureProbes(e, {q}, {0}, one))
         return one.front();
     return evaluate(q, e.hops, [](int, int) { return Cell{}; });

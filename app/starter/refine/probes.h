@@ -46,3 +46,7 @@ ProbeKind partnerKind(int interval);
 ProbedEvidence probeEvidence(const AttackEvidence &e, std::vector<Probe> wanted);
 /** The answer to a probe: read from the values kept, else measured beforehand, else measured now. */
 double probeValue(const ProbedEvidence &v, const Probe &q);
+/** How many probes this process has measured now, one at a time: each is a pass of its own over its
+ *  stretch of the recording, with windows and transforms made for it, so a rule that asks what its
+ *  list of wanted probes lacks costs far more than the probe. */
+size_t probesMeasuredAlone();

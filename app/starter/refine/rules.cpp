@@ -499,9 +499,11 @@ void listProbes(const std::vector<TimedNote> &notes, const std::set<int> &pitche
             if (th.restrikeOn != 0)
                 add(settledLevelProbe(e, pitch, at, th));  // an onset moved here
             partners(pitch, at);
-            if (list || th.dropModel != 0)  // an onset moved here, as dropFeatures measures it
+            if (list || th.dropModel != 0) {  // an onset moved here, as dropFeatures measures it
+                add(levelProbe(e, ProbeKind::MeanLevel, pitch, at, at + stepLengthAt(t, at), th));
                 for (const Probe &q : onsetProbes(e, pitch, at, th))
                     add(q);
+            }
         }
     bool measured = list || th.addModel != 0;  // every feature of the learned acceptance is asked
     double gate = weakestJudged(th, list);

@@ -153,7 +153,11 @@ TEST_F(AttackEvidenceSweep, RefinesNotesAsTheValuesKeptDo) {
     for (int j = 0; j < 600; ++j)
         grid.stepTimes.push_back(j * 0.125);
     RefineCounts sweptCounts, keptCounts;
+    size_t alone = probesMeasuredAlone();
     std::vector<TimedNote> swept = applyRules(notes, b.swept, grid, RefineThresholds{}, sweptCounts);
+    // Every probe the rules ask, at the notes as written and wherever they move, was listed and
+    // measured in one pass; one asked alone would cost a pass of its own.
+    EXPECT_EQ(probesMeasuredAlone(), alone);
     std::vector<TimedNote> kept = applyRules(notes, b.kept, grid, RefineThresholds{}, keptCounts);
     EXPECT_GT(keptCounts.moved + keptCounts.split + keptCounts.dropped, 10);
     EXPECT_EQ(sweptCounts.moved, keptCounts.moved);
