@@ -563,10 +563,6 @@ const Attack *strongestAttack(const AttackEvidence &e, int pitch, double from, d
     return best;
 }
 
-float partnerRise(const AttackEvidence &e, int pitch, int interval, double time, const RefineThresholds &th) {
-    return static_cast<float>(probeValue(ProbedEvidence{e, {}, {}}, riseProbe(e, pitch, interval, time, th)));
-}
-
 namespace {
 
 // The rules in their order (see applyRules), listing the proposal rule's candidates when list is given.

@@ -69,6 +69,3 @@ std::vector<TimedNote> applyRules(const std::vector<TimedNote> &notes, const Att
  *  nullptr when none. */
 const Attack *strongestAttack(const AttackEvidence &e, int pitch, double from, double to, double minStrength,
                               const RefineThresholds &th);
-/** The largest rise of pitch near time beyond what the lower key's partials that pitch does not share
- *  explain (interval 12, 19 or 24 semitones below). */
-float partnerRise(const AttackEvidence &e, int pitch, int interval, double time, const RefineThresholds &th);
