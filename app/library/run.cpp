@@ -66,9 +66,10 @@ Error errorOf(const std::string &input, const Outcome &outcome) {
 
 // Text of the command about a run in the private folder, with the names a caller knows: the
 // input as shown (the samples, for those written there), and no name of the MIDI file read back.
+// (An empty input names nothing to replace.)
 std::string shownText(std::string text, const std::string &input, const std::string &output, const std::string &shown) {
     for (const std::string &from : {input + " -> " + output, input})
-        for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += shown.size())
+        for (size_t at = 0; !input.empty() && (at = text.find(from, at)) != std::string::npos; at += shown.size())
             text.replace(at, from.size(), shown);
     return text;
 }
@@ -101,8 +102,12 @@ RunPlan planOf(sonoscriptor::Options options, const std::string &input, const st
     std::string dataDir = libraryDataDir(), error;
     StarterOptions parsed;
     RunPlan plan;
-    if (!parseCommandLine(commandArguments(options, input, output), dataDir, parsed, error) ||
-        !buildRunPlan(parsed, dataDir, plan, error))
+    if (!parseCommandLine(commandArguments(options, input, output), dataDir, parsed, error))
+        throw optionsError(error);
+    std::string refused = refusedCommandOptions(options.command_options, dataDir);
+    if (!refused.empty())
+        throw optionsError(refused);
+    if (!buildRunPlan(parsed, dataDir, plan, error))
         throw optionsError(error);
     return plan;
 }
@@ -192,10 +197,13 @@ Transcription transcribe(const float *samples, std::size_t frames, int sample_ra
         throw optionsError("give samples with at least one channel and a sample rate of at least 1 Hz");
     if (frames == 0)
         throw optionsError("give at least one frame of samples");
+    std::string refused = refusedSamples(sample_rate, channels);
+    if (!refused.empty())
+        throw optionsError(refused);
     PrivateFolder folder("samples");
     std::string wave = folder.path + "samples.wav", error;
     if (!writeSamplesFile(samples, frames, sample_rate, channels, wave, error))
-        throw errorOf(wave, outcomeOf(failureOf(FailureKind::ConversionNotWritten, wave, error)));
+        throw errorOf("samples", outcomeOf(failureOf(FailureKind::ConversionNotWritten, "samples", error)));
     return run(wave, "samples", "", folder, options);
 }
 
