@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <thread>
@@ -249,6 +250,25 @@ TEST(LibraryWriters, SayWhyAFileCannotBeWritten) {
     }
     EXPECT_FALSE(fileExists(made));
     EXPECT_TRUE(std::filesystem::is_empty(folder));
+}
+
+// A program that ignores SIGCHLD (the system then reaps the engine at once) still gets the
+// transcription it gets otherwise.
+TEST(LibraryErrors, AProgramThatIgnoresSigchldStillGetsItsTranscription) {
+    sonoscriptor::Options quick;
+    quick.end = 3;
+    sonoscriptor::Transcription plain = sonoscriptor::transcribe(Prelude, quick);
+    struct sigaction ignore{}, before{};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGCHLD, &ignore, &before);
+    std::vector<uint8_t> ignoring;
+    try {
+        ignoring = sonoscriptor::transcribe(Prelude, quick).midi_file;
+    } catch (const sonoscriptor::Error &e) {
+        ADD_FAILURE() << e.what();
+    }
+    sigaction(SIGCHLD, &before, nullptr);
+    EXPECT_EQ(ignoring, plain.midi_file);
 }
 
 // A cancel stops the engine: the call throws Cancelled, leaves no thread behind, and the next
