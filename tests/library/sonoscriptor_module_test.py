@@ -114,6 +114,20 @@ def test_wrong_values_raise_a_python_exception_that_names_them(tmp_path):
     assert caught.value.sentence == "give at least one frame of samples" and "samples.wav" not in str(caught.value)
 
 
+def test_what_cannot_be_done_says_why_at_once(prelude, tmp_path):
+    # An empty name, command options that would write files of their own, and a folder to write to.
+    with pytest.raises(sonoscriptor.Error) as caught:
+        sonoscriptor.transcribe("")
+    assert caught.value.exit_code == 3
+    with pytest.raises(sonoscriptor.Error) as caught:
+        sonoscriptor.transcribe(PRELUDE, command_options=["--notes", str(tmp_path / "notes.csv")])
+    assert caught.value.exit_code == 9 and caught.value.sentence.startswith("command_options cannot give --notes")
+    with pytest.raises(sonoscriptor.Error) as caught:
+        prelude.write_midi(tmp_path)
+    assert caught.value.exit_code == 5 and caught.value.sentence.endswith("(it is a folder).")
+    assert os.listdir(tmp_path) == []
+
+
 def test_paths_are_taken_as_the_system_takes_them(prelude, tmp_path):
     assert len(sonoscriptor.transcribe(os.fsencode(PRELUDE)).notes) == len(prelude.notes)
     with pytest.raises(ValueError, match="null"):
