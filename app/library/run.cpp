@@ -187,6 +187,11 @@ sonoscriptor::Transcription run(const std::string &input, const std::string &sho
 namespace sonoscriptor {
 
 Transcription transcribe(const std::string &path, const Options &options) {
+    if (isMidiInput(path)) {
+        std::string sentence = "This is a MIDI file already, so there is nothing to transcribe; give a recording "
+                               "(the sonoscriptor command writes a MIDI file's score).";
+        throw Error(ErrorKind::BadOptions, sentence, fileFailureLine(path, sentence));
+    }
     PrivateFolder folder(path);
     return run(path, path, scoreTitle(path), folder, options);
 }

@@ -179,6 +179,18 @@ TEST(LibraryErrors, SamplesWithoutFramesOrChannelsSaySo) {
     }
 }
 
+// A MIDI file is no recording: it is refused in words about it, naming no file of the library's.
+TEST(LibraryErrors, AMidiFileIsRefusedAsNoRecording) {
+    try {
+        sonoscriptor::transcribe(PreludeScore);
+        ADD_FAILURE() << "a MIDI file was transcribed";
+    } catch (const sonoscriptor::Error &e) {
+        EXPECT_EQ(e.kind(), sonoscriptor::ErrorKind::BadOptions) << e.what();
+        EXPECT_EQ(std::string(e.what()), "sonoscriptor: " + PreludeScore + ": " + e.sentence());
+        EXPECT_EQ(e.sentence().rfind("This is a MIDI file already", 0), 0u) << e.what();
+    }
+}
+
 // Command options that would write files of their own or make the run something other than one
 // transcription are refused before any work, and write nothing (an existing file stays as it is).
 TEST(LibraryErrors, CommandOptionsThatWriteFilesOrReshapeTheRunAreRefused) {
