@@ -20,8 +20,8 @@ namespace {
 // sonoscriptor.Error, made once with the module and kept for the life of the interpreter.
 PyObject *errorType = nullptr;
 
-// Raises sonoscriptor.Error for the library's error: str() is the command's line; exit_code,
-// kind and sentence say the rest.
+// Raises sonoscriptor.Error for the library's error: str() is the command's line; exit_code
+// and sentence say the rest.
 void raiseError(const sonoscriptor::Error &e) {
     py::object error = py::reinterpret_borrow<py::object>(errorType)(e.what());
     error.attr("exit_code") = e.exit_code();
