@@ -11,6 +11,7 @@
 #include <mutex>
 #include <thread>
 
+#include <cxxabi.h>
 #include <fftw3.h>
 
 #include "app/starter/cli/messages.h"
@@ -118,8 +119,32 @@ void report(const sonoscriptor::Options &options, const JobProgress &p) {
     options.progress({fileShare(p.before, p.span, p.fraction, elapsed, p.expectedSeconds), stageName(p.stage)});
 }
 
+// Reports the progress of the work and passes on a cancel until it has ended; the exception a
+// callback threw, which stopped the work, or none.
+std::exception_ptr watch(const sonoscriptor::Options &options, const JobProgress &progress,
+                         const std::atomic<bool> &ended, std::atomic<bool> &stop) {
+    std::exception_ptr thrown;
+    while (!ended) {
+        try {
+            if (options.progress && !thrown)
+                report(options, progress);
+        } catch (abi::__forced_unwind &) {
+            throw;  // the thread is being ended: not the callback's exception
+        } catch (...) {
+            thrown = std::current_exception();
+        }
+        if (thrown || (options.cancel && options.cancel->load()))
+            stop = true;
+        std::this_thread::sleep_for(LookEvery);
+    }
+    return thrown;
+}
+
 // Runs the plan's one file on a worker thread; this thread reports its progress and passes on a
 // cancel until it ends. A callback's exception stops the work and is thrown once it has ended.
+// When this thread is ended while it watches (pthread_exit or a cancel, as an interpreter ends a
+// thread that calls in while it shuts down), the work is stopped and waited for first, so that
+// neither the engine nor the private folder outlives the call.
 Job runWatched(const RunPlan &plan, const sonoscriptor::Options &options) {
     Job job{plan.files.front(), "", {}, {}};
     JobProgress progress;
@@ -134,16 +159,12 @@ Job runWatched(const RunPlan &plan, const sonoscriptor::Options &options) {
         ended = true;
     });
     std::exception_ptr thrown;
-    while (!ended) {
-        try {
-            if (options.progress && !thrown)
-                report(options, progress);
-        } catch (...) {
-            thrown = std::current_exception();
-        }
-        if (thrown || (options.cancel && options.cancel->load()))
-            stop = true;
-        std::this_thread::sleep_for(LookEvery);
+    try {
+        thrown = watch(options, progress, ended, stop);
+    } catch (abi::__forced_unwind &) {
+        stop = true;
+        worker.join();
+        throw;
     }
     worker.join();
     if (thrown)

@@ -11,6 +11,7 @@
 #include <functional>
 #include <thread>
 
+#include <pthread.h>
 #include <sndfile.h>
 
 #include "app/library/library.h"
@@ -371,6 +372,34 @@ TEST(LibraryCancel, ACancelEndsOneOfTwoRunningTogether) {
         EXPECT_EQ(together[i].pitch, alone[i].pitch);
         EXPECT_DOUBLE_EQ(together[i].onset, alone[i].onset);
     }
+}
+
+// A thread ended inside the callback (pthread_exit, as an interpreter that shuts down ends a thread
+// that calls in) stops the work, waits for it and leaves no thread and no file behind.
+TEST(LibraryCancel, AThreadEndedInTheCallbackLeavesNothingBehind) {
+    TempDir dir;
+    const char *tmp = std::getenv("TMPDIR");
+    std::string before = tmp ? tmp : "";
+    setenv("TMPDIR", dir.path.c_str(), 1);
+    size_t threads = threadCount();
+    bool returned = false;
+    std::thread caller([&] {
+        sonoscriptor::Options options;
+        options.progress = [](const sonoscriptor::Progress &p) {
+            if (p.stage == "running the engine")
+                pthread_exit(nullptr);
+        };
+        sonoscriptor::transcribe(Prelude, options);
+        returned = true;
+    });
+    caller.join();
+    if (tmp)
+        setenv("TMPDIR", before.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
+    EXPECT_FALSE(returned);
+    EXPECT_EQ(threadCount(), threads);
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path));
 }
 
 // A callback that throws stops the work; its exception comes out of the call.
