@@ -13,6 +13,7 @@
 
 #include <pthread.h>
 #include <sndfile.h>
+#include <sys/resource.h>
 
 #include "app/library/library.h"
 #include "app/starter/midi/midi_reader.h"
@@ -282,6 +283,37 @@ TEST(LibraryErrors, AProgramThatIgnoresSigchldStillGetsItsTranscription) {
     }
     sigaction(SIGCHLD, &before, nullptr);
     EXPECT_EQ(ignoring, plain.midi_file);
+}
+
+// A write that fails part-way (here at a file-size limit, as at a full disk) leaves the file that was
+// there as it was, and no part of the new one.
+TEST(LibraryWriters, AFailedWriteLeavesTheFileThatWasThere) {
+    TempDir dir;
+    sonoscriptor::Options quick;
+    quick.end = 2;
+    sonoscriptor::Transcription t = sonoscriptor::transcribe(Prelude, quick);
+    ASSERT_GT(t.midi_file.size(), 100u);
+    writeFile(dir.file("kept.mid"), "kept");
+    writeFile(dir.file("kept.musicxml"), "kept");
+    struct sigaction ignore{}, before{};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &ignore, &before);
+    rlimit limit{}, unlimited{};
+    getrlimit(RLIMIT_FSIZE, &unlimited);
+    limit = unlimited;
+    limit.rlim_cur = 100;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    EXPECT_THROW(sonoscriptor::write_midi(t, dir.file("kept.mid")), sonoscriptor::Error);
+    EXPECT_THROW(sonoscriptor::write_musicxml(t, dir.file("kept.musicxml")), sonoscriptor::Error);
+    EXPECT_THROW(sonoscriptor::write_midi(t, dir.file("new.mid")), sonoscriptor::Error);
+    setrlimit(RLIMIT_FSIZE, &unlimited);
+    sigaction(SIGXFSZ, &before, nullptr);
+    EXPECT_EQ(readFile(dir.file("kept.mid")), "kept");
+    EXPECT_EQ(readFile(dir.file("kept.musicxml")), "kept");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), std::filesystem::directory_iterator()), 2);
+    // Whole, the new file takes the name.
+    sonoscriptor::write_midi(t, dir.file("kept.mid"));
+    EXPECT_EQ(bytesOf(dir.file("kept.mid")), t.midi_file);
 }
 
 // A cancel stops the engine: the call throws Cancelled, leaves no thread behind, and the next
