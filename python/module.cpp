@@ -4,6 +4,7 @@
 // progress, to look at a cancel event and to let Ctrl-C (KeyboardInterrupt) stop the work.
 #include <atomic>
 #include <cstring>
+#include <cxxabi.h>
 #include <limits>
 
 #include <pybind11/functional.h>
@@ -20,8 +21,8 @@ namespace {
 // sonoscriptor.Error, made once with the module and kept for the life of the interpreter.
 PyObject *errorType = nullptr;
 
-// Raises sonoscriptor.Error for the library's error: str() is the command's line; exit_code,
-// kind and sentence say the rest.
+// Raises sonoscriptor.Error for the library's error: str() is the command's line; exit_code
+// and sentence say the rest.
 void raiseError(const sonoscriptor::Error &e) {
     py::object error = py::reinterpret_borrow<py::object>(errorType)(e.what());
     error.attr("exit_code") = e.exit_code();
@@ -108,6 +109,20 @@ std::vector<float> samplesOf(const py::array &array, int &channels) {
     return samples;
 }
 
+// The transcription work returns, with the GIL released while it runs. A thread the interpreter
+// ends as it shuts down (it calls in to report progress) leaves without taking the GIL back: the
+// library has stopped the work and removed its files, and the thread unwinds to its end.
+template <class Work>
+sonoscriptor::Transcription withoutGil(const Work &work) {
+    py::gil_scoped_release released;
+    try {
+        return work();
+    } catch (abi::__forced_unwind &) {
+        released.disarm();
+        throw;
+    }
+}
+
 // Transcribes with the GIL released; progress, cancel and Ctrl-C are looked at with it held.
 sonoscriptor::Transcription run(const py::object &source, std::optional<int> sampleRate, const py::kwargs &kwargs) {
     py::kwargs rest;
@@ -133,8 +148,7 @@ sonoscriptor::Transcription run(const py::object &source, std::optional<int> sam
     bool isArray = py::isinstance<py::array>(source) || py::isinstance<py::list>(source);
     if (!isArray) {
         std::string path = pathOf(source);
-        py::gil_scoped_release released;
-        return sonoscriptor::transcribe(path, options);
+        return withoutGil([&] { return sonoscriptor::transcribe(path, options); });
     }
     if (!sampleRate)
         throw py::value_error("give the sample_rate of an array of samples");
@@ -143,8 +157,7 @@ sonoscriptor::Transcription run(const py::object &source, std::optional<int> sam
     if (!array)  // a list NumPy cannot make an array of, such as one of rows of different lengths
         throw py::value_error("give samples as a list or array of numbers, with rows of one length");
     std::vector<float> samples = samplesOf(array, channels);
-    py::gil_scoped_release released;
-    return sonoscriptor::transcribe(samples, *sampleRate, channels, options);
+    return withoutGil([&] { return sonoscriptor::transcribe(samples, *sampleRate, channels, options); });
 }
 
 template <class T>

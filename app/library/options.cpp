@@ -4,6 +4,8 @@
 
 #include <charconv>
 
+#include "app/starter/cli/options.h"
+
 namespace {
 
 // A number as the shortest text that reads back as the same double.
@@ -57,4 +59,30 @@ std::vector<std::string> commandArguments(const sonoscriptor::Options &o, const 
     // After "--" an input whose name begins with '-' is still an input.
     args.insert(args.end(), {"--", input});
     return args;
+}
+
+std::string refusedCommandOptions(const std::vector<std::string> &commandOptions, const std::string &dataDir) {
+    std::vector<std::string> args = commandOptions;
+    args.insert(args.end(), {"--", "recording"});
+    StarterOptions alone;
+    std::string error;
+    if (!parseCommandLine(args, dataDir, alone, error))
+        return "";
+    const std::pair<bool, const char *> outputs[] = {
+        {!alone.output.empty(), "--output"}, {!alone.musicxml.empty(), "--musicxml"}, {!alone.notes.empty(), "--notes"},
+        {!alone.report.empty(), "--report"}, {!alone.format.empty(), "--format"}};
+    for (const auto &[given, name] : outputs)
+        if (given)
+            return std::string("command_options cannot give ") + name +
+                   ": the library writes files only with write_midi and write_musicxml.";
+    const std::pair<bool, const char *> shapes[] = {
+        {alone.beatsOnly, "--beats"}, {alone.help, "--help"}, {alone.version, "--version"}};
+    for (const auto &[given, name] : shapes)
+        if (given)
+            return std::string("command_options cannot give ") + name +
+                   ": a call transcribes its one recording and returns the transcription.";
+    if (alone.inputs.size() > 1)
+        return "command_options cannot give an input (" + alone.inputs.front() +
+               "): a call transcribes the one recording it is given.";
+    return "";
 }

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <thread>
 
+#include <cxxabi.h>
 #include <fftw3.h>
 
 #include "app/starter/cli/messages.h"
@@ -66,9 +67,10 @@ Error errorOf(const std::string &input, const Outcome &outcome) {
 
 // Text of the command about a run in the private folder, with the names a caller knows: the
 // input as shown (the samples, for those written there), and no name of the MIDI file read back.
+// (An empty input names nothing to replace.)
 std::string shownText(std::string text, const std::string &input, const std::string &output, const std::string &shown) {
     for (const std::string &from : {input + " -> " + output, input})
-        for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += shown.size())
+        for (size_t at = 0; !input.empty() && (at = text.find(from, at)) != std::string::npos; at += shown.size())
             text.replace(at, from.size(), shown);
     return text;
 }
@@ -101,8 +103,12 @@ RunPlan planOf(sonoscriptor::Options options, const std::string &input, const st
     std::string dataDir = libraryDataDir(), error;
     StarterOptions parsed;
     RunPlan plan;
-    if (!parseCommandLine(commandArguments(options, input, output), dataDir, parsed, error) ||
-        !buildRunPlan(parsed, dataDir, plan, error))
+    if (!parseCommandLine(commandArguments(options, input, output), dataDir, parsed, error))
+        throw optionsError(error);
+    std::string refused = refusedCommandOptions(options.command_options, dataDir);
+    if (!refused.empty())
+        throw optionsError(refused);
+    if (!buildRunPlan(parsed, dataDir, plan, error))
         throw optionsError(error);
     return plan;
 }
@@ -113,8 +119,32 @@ void report(const sonoscriptor::Options &options, const JobProgress &p) {
     options.progress({fileShare(p.before, p.span, p.fraction, elapsed, p.expectedSeconds), stageName(p.stage)});
 }
 
+// Reports the progress of the work and passes on a cancel until it has ended; the exception a
+// callback threw, which stopped the work, or none.
+std::exception_ptr watch(const sonoscriptor::Options &options, const JobProgress &progress,
+                         const std::atomic<bool> &ended, std::atomic<bool> &stop) {
+    std::exception_ptr thrown;
+    while (!ended) {
+        try {
+            if (options.progress && !thrown)
+                report(options, progress);
+        } catch (abi::__forced_unwind &) {
+            throw;  // the thread is being ended: not the callback's exception
+        } catch (...) {
+            thrown = std::current_exception();
+        }
+        if (thrown || (options.cancel && options.cancel->load()))
+            stop = true;
+        std::this_thread::sleep_for(LookEvery);
+    }
+    return thrown;
+}
+
 // Runs the plan's one file on a worker thread; this thread reports its progress and passes on a
 // cancel until it ends. A callback's exception stops the work and is thrown once it has ended.
+// When this thread is ended while it watches (pthread_exit or a cancel, as an interpreter ends a
+// thread that calls in while it shuts down), the work is stopped and waited for first, so that
+// neither the engine nor the private folder outlives the call.
 Job runWatched(const RunPlan &plan, const sonoscriptor::Options &options) {
     Job job{plan.files.front(), "", {}, {}};
     JobProgress progress;
@@ -129,16 +159,12 @@ Job runWatched(const RunPlan &plan, const sonoscriptor::Options &options) {
         ended = true;
     });
     std::exception_ptr thrown;
-    while (!ended) {
-        try {
-            if (options.progress && !thrown)
-                report(options, progress);
-        } catch (...) {
-            thrown = std::current_exception();
-        }
-        if (thrown || (options.cancel && options.cancel->load()))
-            stop = true;
-        std::this_thread::sleep_for(LookEvery);
+    try {
+        thrown = watch(options, progress, ended, stop);
+    } catch (abi::__forced_unwind &) {
+        stop = true;
+        worker.join();
+        throw;
     }
     worker.join();
     if (thrown)
@@ -182,6 +208,11 @@ sonoscriptor::Transcription run(const std::string &input, const std::string &sho
 namespace sonoscriptor {
 
 Transcription transcribe(const std::string &path, const Options &options) {
+    if (isMidiInput(path)) {
+        std::string sentence = "This is a MIDI file already, so there is nothing to transcribe; give a recording "
+                               "(the sonoscriptor command writes a MIDI file's score).";
+        throw Error(ErrorKind::BadOptions, sentence, fileFailureLine(path, sentence));
+    }
     PrivateFolder folder(path);
     return run(path, path, scoreTitle(path), folder, options);
 }
@@ -192,10 +223,13 @@ Transcription transcribe(const float *samples, std::size_t frames, int sample_ra
         throw optionsError("give samples with at least one channel and a sample rate of at least 1 Hz");
     if (frames == 0)
         throw optionsError("give at least one frame of samples");
+    std::string refused = refusedSamples(sample_rate, channels);
+    if (!refused.empty())
+        throw optionsError(refused);
     PrivateFolder folder("samples");
     std::string wave = folder.path + "samples.wav", error;
     if (!writeSamplesFile(samples, frames, sample_rate, channels, wave, error))
-        throw errorOf(wave, outcomeOf(failureOf(FailureKind::ConversionNotWritten, wave, error)));
+        throw errorOf("samples", outcomeOf(failureOf(FailureKind::ConversionNotWritten, "samples", error)));
     return run(wave, "samples", "", folder, options);
 }
 

@@ -4,9 +4,13 @@
 
 #include <cmath>
 
+#include "app/starter/audio/audio.h"
 #include "app/starter/audio/sound_file.h"
 
 namespace {
+
+// The most channels libsndfile writes into a WAV file.
+constexpr int MostChannels = 1024;
 
 // A 16-bit sample's full scale: x / 32768 is how 16-bit audio is read as floats.
 constexpr double ShortScale = 32768;
@@ -22,6 +26,17 @@ bool shortSamples(const float *samples, size_t count) {
 }
 
 }  // namespace
+
+std::string refusedSamples(int sampleRate, int channels) {
+    if (sampleRate < LowestInputRate || sampleRate > HighestInputRate)
+        return "give samples at a sample rate from " + std::to_string(LowestInputRate) + " to " +
+               std::to_string(HighestInputRate) + " Hz, as recordings have; " + std::to_string(sampleRate) +
+               " Hz is none";
+    if (channels > MostChannels)
+        return "give samples in at most " + std::to_string(MostChannels) + " channels; " + std::to_string(channels) +
+               " are more than a WAV file holds";
+    return "";
+}
 
 bool writeSamplesFile(const float *samples, size_t frames, int sampleRate, int channels, const std::string &path,
                       std::string &error) {

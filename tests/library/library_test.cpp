@@ -6,10 +6,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
+#include <pthread.h>
 #include <sndfile.h>
+#include <sys/resource.h>
 
 #include "app/library/library.h"
 #include "app/starter/midi/midi_reader.h"
@@ -132,6 +136,7 @@ TEST(LibraryErrors, SayWhatTheCommandSays) {
     };
     writeFile(dir.file("noise.wav"), "not audio at all");
     cases.push_back({{dir.file("noise.wav")}, dir.file("noise.wav"), {}});
+    cases.push_back({{""}, "", {}});  // an empty name: the command's sentence, at once
     for (const Case &c : cases) {
         std::vector<std::string> args = {STARTER_PATH, "--quiet", "-o", dir.file("out.mid")};
         args.insert(args.end(), c.commandArgs.begin(), c.commandArgs.end());
@@ -154,6 +159,7 @@ TEST(LibraryErrors, SamplesWithoutFramesOrChannelsSaySo) {
         std::vector<float> samples;
         int channels;
         std::string sentence;
+        int rate = 44100;
     };
     std::vector<Case> cases = {
         {{}, 1, "give at least one frame of samples"},
@@ -161,16 +167,153 @@ TEST(LibraryErrors, SamplesWithoutFramesOrChannelsSaySo) {
         {{0.f, 0.f}, 0, "give samples with at least one channel and a sample rate of at least 1 Hz"},
         {{}, 0, "give samples with at least one channel and a sample rate of at least 1 Hz"},
         {{0.f, 0.f, 0.f}, 2, "give whole frames: the number of samples must be a multiple of the channels"},
+        {{0.f, 0.f}, 1, "give samples at a sample rate from 1000 to 768000 Hz, as recordings have; 999 Hz is none", 999},
+        {std::vector<float>(1025 * 4), 1025, "give samples in at most 1024 channels; 1025 are more than a WAV file holds"},
     };
     for (const Case &c : cases) {
         try {
-            sonoscriptor::transcribe(c.samples, 44100, c.channels);
+            sonoscriptor::transcribe(c.samples, c.rate, c.channels);
             ADD_FAILURE() << c.samples.size() << " samples in " << c.channels << " channels were transcribed";
         } catch (const sonoscriptor::Error &e) {
             EXPECT_EQ(e.sentence(), c.sentence) << e.what();
             EXPECT_EQ(std::string(e.what()).find("samples.wav"), std::string::npos) << e.what();
         }
     }
+}
+
+// A MIDI file is no recording: it is refused in words about it, naming no file of the library's.
+TEST(LibraryErrors, AMidiFileIsRefusedAsNoRecording) {
+    try {
+        sonoscriptor::transcribe(PreludeScore);
+        ADD_FAILURE() << "a MIDI file was transcribed";
+    } catch (const sonoscriptor::Error &e) {
+        EXPECT_EQ(e.kind(), sonoscriptor::ErrorKind::BadOptions) << e.what();
+        EXPECT_EQ(std::string(e.what()), "sonoscriptor: " + PreludeScore + ": " + e.sentence());
+        EXPECT_EQ(e.sentence().rfind("This is a MIDI file already", 0), 0u) << e.what();
+    }
+}
+
+// Command options that would write files of their own or make the run something other than one
+// transcription are refused before any work, and write nothing (an existing file stays as it is).
+TEST(LibraryErrors, CommandOptionsThatWriteFilesOrReshapeTheRunAreRefused) {
+    TempDir dir;
+    writeFile(dir.file("mine.mid"), "mine");
+    std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"-o", dir.file("mine.mid")}, "--output"},
+        {{"--musicxml", dir.file("score.musicxml")}, "--musicxml"},
+        {{"--notes", dir.file("notes.csv")}, "--notes"},
+        {{"--report", dir.file("report.jsonl")}, "--report"},
+        {{"--format", "both"}, "--format"},
+        {{"--beats"}, "--beats"},
+        {{"--help"}, "--help"},
+        {{Prelude}, "an input"},
+    };
+    for (const auto &[commandOptions, named] : cases) {
+        sonoscriptor::Options options;
+        options.command_options = commandOptions;
+        try {
+            sonoscriptor::transcribe(Prelude, options);
+            ADD_FAILURE() << commandOptions.front() << " was taken";
+        } catch (const sonoscriptor::Error &e) {
+            EXPECT_EQ(e.kind(), sonoscriptor::ErrorKind::BadOptions) << e.what();
+            EXPECT_EQ(e.sentence().rfind("command_options cannot give " + named, 0), 0u) << e.what();
+        }
+    }
+    EXPECT_EQ(readFile(dir.file("mine.mid")), "mine");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), std::filesystem::directory_iterator()), 1);
+    // The command's own options that only tune the run are still taken.
+    sonoscriptor::Options tuned;
+    tuned.end = 2;
+    tuned.command_options = {"--tuning", "442", "--sensitivity", "6"};
+    EXPECT_FALSE(sonoscriptor::transcribe(Prelude, tuned).midi_file.empty());
+}
+
+// A transcription that cannot be written says why: a folder, a folder that does not exist, no
+// name, or a Transcription that holds no MIDI file; nothing is left where it was to go.
+TEST(LibraryWriters, SayWhyAFileCannotBeWritten) {
+    TempDir dir;
+    std::filesystem::create_directory(dir.file("folder.mid"));
+    sonoscriptor::Options quick;
+    quick.end = 2;
+    sonoscriptor::Transcription t = sonoscriptor::transcribe(Prelude, quick), empty;
+    struct Case {
+        std::function<void()> write;
+        std::string sentence;
+    };
+    std::string folder = dir.file("folder.mid"), missing = dir.file("none/out.mid"), made = dir.file("made.mid");
+    std::vector<Case> cases = {
+        {[&] { sonoscriptor::write_midi(t, folder); }, "The file could not be written to " + folder + " (it is a folder)."},
+        {[&] { sonoscriptor::write_midi(t, missing); },
+         "The file could not be written to " + missing + " (the folder " + dir.file("none") + " does not exist)."},
+        {[&] { sonoscriptor::write_midi(t, ""); }, "The file could not be written to  (no file name was given)."},
+        {[&] { sonoscriptor::write_midi(empty, made); },
+         "The file could not be written to " + made + " (the transcription holds no MIDI file)."},
+        {[&] { sonoscriptor::write_musicxml(t, folder); }, "The score " + folder + " could not be written: it is a folder."},
+        {[&] { sonoscriptor::write_musicxml(t, dir.file("none/out.musicxml")); },
+         "The score " + dir.file("none/out.musicxml") + " could not be written: the folder " + dir.file("none") +
+             " does not exist."},
+    };
+    for (const Case &c : cases) {
+        try {
+            c.write();
+            ADD_FAILURE() << c.sentence;
+        } catch (const sonoscriptor::Error &e) {
+            EXPECT_EQ(e.kind(), sonoscriptor::ErrorKind::WriteFailed) << e.what();
+            EXPECT_EQ(e.sentence(), c.sentence);
+        }
+    }
+    EXPECT_FALSE(fileExists(made));
+    EXPECT_TRUE(std::filesystem::is_empty(folder));
+}
+
+// A program that ignores SIGCHLD (the system then reaps the engine at once) still gets the
+// transcription it gets otherwise.
+TEST(LibraryErrors, AProgramThatIgnoresSigchldStillGetsItsTranscription) {
+    sonoscriptor::Options quick;
+    quick.end = 3;
+    sonoscriptor::Transcription plain = sonoscriptor::transcribe(Prelude, quick);
+    struct sigaction ignore{}, before{};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGCHLD, &ignore, &before);
+    std::vector<uint8_t> ignoring;
+    try {
+        ignoring = sonoscriptor::transcribe(Prelude, quick).midi_file;
+    } catch (const sonoscriptor::Error &e) {
+        ADD_FAILURE() << e.what();
+    }
+    sigaction(SIGCHLD, &before, nullptr);
+    EXPECT_EQ(ignoring, plain.midi_file);
+}
+
+// A write that fails part-way (here at a file-size limit, as at a full disk) leaves the file that was
+// there as it was, and no part of the new one.
+TEST(LibraryWriters, AFailedWriteLeavesTheFileThatWasThere) {
+    TempDir dir;
+    sonoscriptor::Options quick;
+    quick.end = 2;
+    sonoscriptor::Transcription t = sonoscriptor::transcribe(Prelude, quick);
+    ASSERT_GT(t.midi_file.size(), 100u);
+    writeFile(dir.file("kept.mid"), "kept");
+    writeFile(dir.file("kept.musicxml"), "kept");
+    struct sigaction ignore{}, before{};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &ignore, &before);
+    rlimit limit{}, unlimited{};
+    getrlimit(RLIMIT_FSIZE, &unlimited);
+    limit = unlimited;
+    limit.rlim_cur = 100;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    EXPECT_THROW(sonoscriptor::write_midi(t, dir.file("kept.mid")), sonoscriptor::Error);
+    EXPECT_THROW(sonoscriptor::write_musicxml(t, dir.file("kept.musicxml")), sonoscriptor::Error);
+    EXPECT_THROW(sonoscriptor::write_midi(t, dir.file("new.mid")), sonoscriptor::Error);
+    setrlimit(RLIMIT_FSIZE, &unlimited);
+    sigaction(SIGXFSZ, &before, nullptr);
+    EXPECT_EQ(readFile(dir.file("kept.mid")), "kept");
+    EXPECT_EQ(readFile(dir.file("kept.musicxml")), "kept");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), std::filesystem::directory_iterator()), 2);
+    // Whole, the new file takes the name.
+    sonoscriptor::write_midi(t, dir.file("kept.mid"));
+    EXPECT_EQ(bytesOf(dir.file("kept.mid")), t.midi_file);
 }
 
 // A cancel stops the engine: the call throws Cancelled, leaves no thread behind, and the next
@@ -261,6 +404,34 @@ TEST(LibraryCancel, ACancelEndsOneOfTwoRunningTogether) {
         EXPECT_EQ(together[i].pitch, alone[i].pitch);
         EXPECT_DOUBLE_EQ(together[i].onset, alone[i].onset);
     }
+}
+
+// A thread ended inside the callback (pthread_exit, as an interpreter that shuts down ends a thread
+// that calls in) stops the work, waits for it and leaves no thread and no file behind.
+TEST(LibraryCancel, AThreadEndedInTheCallbackLeavesNothingBehind) {
+    TempDir dir;
+    const char *tmp = std::getenv("TMPDIR");
+    std::string before = tmp ? tmp : "";
+    setenv("TMPDIR", dir.path.c_str(), 1);
+    size_t threads = threadCount();
+    bool returned = false;
+    std::thread caller([&] {
+        sonoscriptor::Options options;
+        options.progress = [](const sonoscriptor::Progress &p) {
+            if (p.stage == "running the engine")
+                pthread_exit(nullptr);
+        };
+        sonoscriptor::transcribe(Prelude, options);
+        returned = true;
+    });
+    caller.join();
+    if (tmp)
+        setenv("TMPDIR", before.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
+    EXPECT_FALSE(returned);
+    EXPECT_EQ(threadCount(), threads);
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path));
 }
 
 // A callback that throws stops the work; its exception comes out of the call.

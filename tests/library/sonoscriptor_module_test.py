@@ -4,6 +4,7 @@ errors with the command's sentences, progress, cancel and Ctrl-C, and the GIL re
 import _thread
 import os
 import subprocess
+import sys
 import threading
 import time
 import wave
@@ -114,6 +115,20 @@ def test_wrong_values_raise_a_python_exception_that_names_them(tmp_path):
     assert caught.value.sentence == "give at least one frame of samples" and "samples.wav" not in str(caught.value)
 
 
+def test_what_cannot_be_done_says_why_at_once(prelude, tmp_path):
+    # An empty name, command options that would write files of their own, and a folder to write to.
+    with pytest.raises(sonoscriptor.Error) as caught:
+        sonoscriptor.transcribe("")
+    assert caught.value.exit_code == 3
+    with pytest.raises(sonoscriptor.Error) as caught:
+        sonoscriptor.transcribe(PRELUDE, command_options=["--notes", str(tmp_path / "notes.csv")])
+    assert caught.value.exit_code == 9 and caught.value.sentence.startswith("command_options cannot give --notes")
+    with pytest.raises(sonoscriptor.Error) as caught:
+        prelude.write_midi(tmp_path)
+    assert caught.value.exit_code == 5 and caught.value.sentence.endswith("(it is a folder).")
+    assert os.listdir(tmp_path) == []
+
+
 def test_paths_are_taken_as_the_system_takes_them(prelude, tmp_path):
     assert len(sonoscriptor.transcribe(os.fsencode(PRELUDE)).notes) == len(prelude.notes)
     with pytest.raises(ValueError, match="null"):
@@ -145,6 +160,30 @@ def test_the_gil_is_released_while_it_works():
     # Held, the GIL would have let this loop run a step or two at each progress report alone.
     assert counted > 5 * len(reports) + 20
     assert threading.active_count() == threads
+
+
+def test_an_interpreter_that_ends_while_a_thread_transcribes_ends_cleanly(tmp_path):
+    # The daemon thread calls in to report progress while the interpreter shuts down: the
+    # interpreter ends it there, and the library lets it end (it aborted the process).
+    script = """
+import sys, threading, time, wave
+import sonoscriptor
+with wave.open(sys.argv[1]) as w, wave.open(sys.argv[2], "wb") as out:
+    out.setparams(w.getparams())
+    out.writeframes(w.readframes(w.getnframes()) * 16)
+engine = threading.Event()
+def progress(fraction, stage):
+    if stage == "running the engine":
+        engine.set()
+threading.Thread(target=sonoscriptor.transcribe, args=(sys.argv[2],), kwargs={"tempo": 120, "progress": progress},
+                 daemon=True).start()
+engine.wait(60)
+time.sleep(0.5)
+"""
+    ended = subprocess.run([sys.executable, "-c", script, PRELUDE, str(tmp_path / "long.wav")], capture_output=True,
+                           text=True, timeout=120, env=dict(os.environ, TMPDIR=str(tmp_path)))
+    assert ended.returncode == 0, ended.stderr
+    assert "FATAL" not in ended.stderr
 
 
 def test_progress_cancel_and_ctrl_c():

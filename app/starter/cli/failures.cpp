@@ -142,7 +142,9 @@ std::string endSentence(const Failure &f) {
     case FailureKind::OutputAppeared:
         return "The output " + s + " appeared while this file was being transcribed (another run?) and was left as "
                "it is; add --force to replace it, or choose another name with -o.";
-    case FailureKind::OutputNotWritten: return "The file could not be written to " + s + "; make sure the disk is not full.";
+    case FailureKind::OutputNotWritten:
+        return "The file could not be written to " + s +
+               (f.cause.empty() ? "; make sure the disk is not full." : " (" + f.cause + ").");
     case FailureKind::ScoreNotWritten:
         return "The score " + s + " could not be written: " +
                (f.cause.empty() ? "the engine's MIDI file cannot be read" : f.cause) + ".";

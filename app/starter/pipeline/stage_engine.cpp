@@ -46,6 +46,11 @@ bool watchEngine(const EngineFiles &files, pid_t pid, JobProgress &progress, Eng
 // Judges how the engine ended: the failure, unless it wrote a MIDI file to go on with (code 0 or 1).
 Failure judgeEngine(const EngineFiles &files, EngineRun &run, int exitCode, bool signalled, bool cancelRequested) {
     StatusLine status = readStatus(files.statusPath);
+    // The engine never ends with this code itself: it is a process that could not be waited for,
+    // which the system reaps at once when SIGCHLD is ignored (by a program the library runs in, or
+    // inherited by the command). The engine's final line then says how it ended.
+    if (exitCode == exitStatus(ExitCode::EngineFailed) && !signalled && isFinal(status.kind))
+        exitCode = status.code;
     run.code = exitCode;
     run.status = status;
     run.detail = status.kind == StatusKind::Failure && status.code == exitCode ? status.detail : -1;

@@ -36,10 +36,11 @@ bool fieldArguments(const FormField &field, std::vector<std::string> &args, std:
         return true;
     }
     if (Switches.count(name)) {
+        // Empty, as every empty field, leaves the default: off.
         std::string v = lowercase(value);
-        if (v == "" || v == "1" || v == "on" || v == "true" || v == "yes")
+        if (v == "1" || v == "on" || v == "true" || v == "yes")
             args.push_back("--" + name);
-        else if (v != "0" && v != "off" && v != "false" && v != "no") {
+        else if (v != "" && v != "0" && v != "off" && v != "false" && v != "no") {
             error = "The field " + name + " takes on or off, not " + value + ".";
             return false;
         }

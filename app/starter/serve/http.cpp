@@ -3,10 +3,12 @@
 // sentence in "error".
 #include "app/starter/serve/http.h"
 
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 
 #include <nlohmann/json.hpp>
 
@@ -228,6 +230,22 @@ void getTranscription(const ServerSetup &setup, const httplib::Request &req, htt
     sendJson(res, 200, viewJson(view));
 }
 
+// The Content-Disposition of a download named name: a plain ASCII name for every client (other
+// bytes as '_'), and the name itself, UTF-8 percent-encoded, for the clients that read filename*.
+std::string attachmentHeader(const std::string &name) {
+    std::string plain, encoded;
+    const char *hex = "0123456789ABCDEF";
+    for (char c : name) {
+        auto byte = static_cast<unsigned char>(c);
+        plain += c == '"' || c == '\\' || byte >= 0x80 ? '_' : c;
+        if (std::isalnum(byte) || std::string_view("!#$&+-.^_`|~").find(c) != std::string_view::npos)
+            encoded += c;
+        else
+            encoded += {'%', hex[byte >> 4], hex[byte & 15]};
+    }
+    return "attachment; filename=\"" + plain + "\"; filename*=UTF-8''" + encoded;
+}
+
 void getResult(const ServerSetup &setup, const httplib::Request &req, httplib::Response &res) {
     std::string id = req.matches[1], file = req.matches[2];
     JobView view;
@@ -241,10 +259,7 @@ void getResult(const ServerSetup &setup, const httplib::Request &req, httplib::R
     std::string stem = fs::path(view.name).stem().string();
     std::string download = file == "result.mid" ? stem + ".mid" : file == "notes.json" ? stem + ".json"
                                                                                        : stem + ".musicxml";
-    std::string quoted;
-    for (char c : download)
-        quoted += c == '"' || c == '\\' || static_cast<unsigned char>(c) >= 0x80 ? '_' : c;
-    res.set_header("Content-Disposition", "attachment; filename=\"" + quoted + "\"");
+    res.set_header("Content-Disposition", attachmentHeader(download));
     res.set_content(bytes, type.c_str());
 }
 

@@ -7,6 +7,10 @@
 
 namespace {
 
+// A count of bytes is never negative: read as unsigned, "-1" would wrap round to no limit at all.
+const CLI::Validator NotNegative(
+    [](std::string &value) { return value.rfind('-', 0) == 0 ? "Value " + value + " is negative" : std::string(); }, "");
+
 void defineServeOptions(CLI::App &app, ServeOptions &o) {
     app.set_help_flag("-h,--help", "show this help");
     app.description("Serve a page and a JSON API that transcribe uploaded recordings, on this\n"
@@ -17,7 +21,7 @@ void defineServeOptions(CLI::App &app, ServeOptions &o) {
     app.add_option("--port", o.port, "port to listen on, 0 for any free one (default 8765)")
         ->type_name("PORT")->check(CLI::Range(0, 65535).description(""));
     app.add_option("--max-upload", o.maxUpload, "largest upload in bytes, answered with 413 above it\n(default 1000000000)")
-        ->type_name("BYTES")->check(CLI::Range(static_cast<uint64_t>(1), std::numeric_limits<uint64_t>::max()).description(""));
+        ->type_name("BYTES")->check(NotNegative)->check(CLI::Range(static_cast<uint64_t>(1), std::numeric_limits<uint64_t>::max()).description(""));
     app.add_option("-j,--jobs", o.jobs, "transcriptions at once (default: the cores)")
         ->type_name("N")->check(CLI::Range(1, 1024).description(""));
     app.add_option("--web", o.webDir, "the page's files (default: the installed ones)")->type_name("DIR");

@@ -239,3 +239,19 @@ TEST(RealEngine, ASilentLeadInCountsInTheSecondsTranscribed) {
     ASSERT_FALSE(m.notes.empty()) << r.out;
     EXPECT_NEAR(secondsAt(midiClockOf(m), double(m.notes.front().onTick)), 5.0, 0.05) << "tick 0 is the file's start";
 }
+
+// Started with SIGCHLD ignored (inherited from a parent that ignores it), the command cannot wait
+// for the engine, which the system reaps at once: the engine's final line says how it ended, and
+// the file is the one written otherwise.
+TEST(RealEngine, SigchldIgnoredStillGivesTheFile) {
+    ScratchDir dir;
+    ASSERT_TRUE(writeScale(dir.path + "scale.wav"));
+    CommandResult plain = runStarter({"--engine", ENGINE_PATH, "--tempo", "120", "-o", "plain.mid", "scale.wav"},
+                                     dir.path, {"TMPDIR=" + dir.path});
+    ASSERT_EQ(plain.code, 0) << plain.err;
+    CommandResult ignoring = runCommand({"/bin/sh", "-c", "trap '' CHLD; exec \"$0\" \"$@\"", STARTER_PATH, "--engine",
+                                         ENGINE_PATH, "--tempo", "120", "-o", "ignoring.mid", "scale.wav"},
+                                        {"TMPDIR=" + dir.path}, dir.path);
+    ASSERT_EQ(ignoring.code, 0) << ignoring.err;
+    EXPECT_EQ(fileText(dir.path + "ignoring.mid"), fileText(dir.path + "plain.mid"));
+}

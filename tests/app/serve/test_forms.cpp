@@ -35,6 +35,21 @@ TEST(ServeForms, FieldsMakeTheCommandsPlan) {
     EXPECT_EQ(plan.enginePath, "/bin/engine");
 }
 
+// An empty switch field, as every empty field, leaves the default: off.
+TEST(ServeForms, AnEmptySwitchLeavesItsDefault) {
+    JobPaths paths = jobPaths("/d/", "take.wav");
+    RunPlan plan;
+    std::string error;
+    ASSERT_TRUE(planFromForm({{"raw", ""}, {"quantize", ""}, {"scale-only", ""}, {"key", "C"}}, paths, "take",
+                             std::string(SOURCE_DIR) + "/data/", "/bin/engine", plan, error)) << error;
+    EXPECT_FALSE(plan.raw);
+    EXPECT_FALSE(plan.quantize);
+    EXPECT_FALSE(plan.key.constrained);
+    ASSERT_TRUE(planFromForm({{"raw", "On"}}, paths, "take", std::string(SOURCE_DIR) + "/data/", "/bin/engine", plan,
+                             error)) << error;
+    EXPECT_TRUE(plan.raw);
+}
+
 TEST(ServeForms, FieldsThatNameFilesOrShapeTheRunAreRefused) {
     JobPaths paths = jobPaths("/d/", "take.wav");
     for (const char *name : {"settings", "tempo-map", "output", "o", "musicxml", "notes", "set", "engine",

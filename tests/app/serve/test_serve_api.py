@@ -149,8 +149,20 @@ class ServeApi(unittest.TestCase):
         status, answer = self.server.upload(PRELUDE, [("tempo", "66")], name="../../evil/../prelude.wav")
         view = self.server.wait(answer["id"])
         self.assertEqual(view["name"], "prelude.wav")
+        status, headers, _ = self.server.request("GET", f"/api/transcriptions/{answer['id']}/result.mid")
+        self.assertEqual(headers["Content-Disposition"],
+                         "attachment; filename=\"prelude.mid\"; filename*=UTF-8''prelude.mid")
         self.assertFalse(os.path.exists(os.path.join(os.path.dirname(self.server.tmp), "evil")))
         self.assertEqual(self.server.json("GET", "/api/transcriptions/" + "0" * 32)[0], 404)
+
+    def test_a_download_keeps_a_name_beyond_ascii(self):
+        status, answer = self.server.upload(PRELUDE, [("end", "2")], name="Prélude n°1.wav")
+        self.assertEqual(status, 201, answer)
+        self.assertEqual(self.server.wait(answer["id"])["state"], "done")
+        status, headers, _ = self.server.request("GET", f"/api/transcriptions/{answer['id']}/notes.json")
+        self.assertEqual(status, 200)
+        self.assertEqual(headers["Content-Disposition"],
+                         "attachment; filename=\"Pr__lude n__1.json\"; filename*=UTF-8''Pr%C3%A9lude%20n%C2%B01.json")
 
     def test_a_part_without_a_readable_name_is_refused_with_a_sentence_that_says_so(self):
         with open(PRELUDE, "rb") as f:
