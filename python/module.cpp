@@ -4,7 +4,7 @@
 // progress, to look at a cancel event and to let Ctrl-C (KeyboardInterrupt) stop the work.
 #include <atomic>
 #include <cstring>
-#include <cxxabi.h>
+#include <exception>
 #include <limits>
 
 #include <pybind11/functional.h>
@@ -117,8 +117,9 @@ sonoscriptor::Transcription withoutGil(const Work &work) {
     py::gil_scoped_release released;
     try {
         return work();
-    } catch (abi::__forced_unwind &) {
-        released.disarm();
+    } catch (...) {
+        if (!std::current_exception())  // the thread being ended: no C++ exception
+            released.disarm();
         throw;
     }
 }

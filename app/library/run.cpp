@@ -11,7 +11,6 @@
 #include <mutex>
 #include <thread>
 
-#include <cxxabi.h>
 #include <fftw3.h>
 
 #include "app/starter/cli/messages.h"
@@ -128,10 +127,12 @@ std::exception_ptr watch(const sonoscriptor::Options &options, const JobProgress
         try {
             if (options.progress && !thrown)
                 report(options, progress);
-        } catch (abi::__forced_unwind &) {
-            throw;  // the thread is being ended: not the callback's exception
         } catch (...) {
+            // The thread being ended (pthread_exit, a cancel) unwinds as no C++ exception: it
+            // has no exception_ptr, and it goes on.
             thrown = std::current_exception();
+            if (!thrown)
+                throw;
         }
         if (thrown || (options.cancel && options.cancel->load()))
             stop = true;
@@ -161,7 +162,7 @@ Job runWatched(const RunPlan &plan, const sonoscriptor::Options &options) {
     std::exception_ptr thrown;
     try {
         thrown = watch(options, progress, ended, stop);
-    } catch (abi::__forced_unwind &) {
+    } catch (...) {  // only the thread's own ending leaves watch
         stop = true;
         worker.join();
         throw;

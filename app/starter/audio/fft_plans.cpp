@@ -8,19 +8,16 @@ namespace {
 
 std::mutex planLock;  // FFTW's planner is not thread-safe
 
-// FFTW plans by size, destroyed with FFTW's own tables when the process ends.
+// FFTW plans by size. They are never destroyed, nor FFTW's own tables: a thread that a program
+// leaves running as it ends (a daemon thread of Python's calling the library) may still be
+// executing a plan while the process's exit handlers run.
 struct PlanCache {
     std::map<int, fftwf_plan> plans;
-    ~PlanCache() {
-        for (auto &entry : plans)
-            fftwf_destroy_plan(entry.second);
-        fftwf_cleanup();
-    }
 };
 
 // The plan of a size, made by make() once and kept for the life of the process.
 template <class Make> fftwf_plan cachedPlan(int size, Make make) {
-    static PlanCache cache;
+    static PlanCache &cache = *new PlanCache;
     std::lock_guard<std::mutex> guard(planLock);
     auto it = cache.plans.find(size);
     if (it == cache.plans.end())
