@@ -19,3 +19,15 @@ TEST(ServeOptions, TheLimitOfUploadsIsAPositiveCountOfBytes) {
         EXPECT_EQ(r.maxUpload, DefaultMaxUpload) << refused;
     }
 }
+
+TEST(ServeOptions, ARequestNamesThisMachineByLocalhostOrALoopbackNumber) {
+    // Every loopback address a server may listen on answers the page it prints (--host 127.0.0.2).
+    for (const char *host : {"127.0.0.1:8765", "127.0.0.1", "127.0.0.2:40000", "127.255.255.254", "localhost:8765",
+                             "localhost", "[::1]:8765", "[::1]"})
+        EXPECT_TRUE(hostNamesThisMachine(host)) << host;
+    // A name is another site's, even one that reads like a loopback number (DNS rebinding).
+    for (const char *host : {"attacker.example:8765", "127.0.0.1.attacker.example", "127.evil.example:80",
+                             "localhost.attacker.example", "10.0.0.1:8765", "128.0.0.1", "[::2]:8765", "[::1",
+                             "127.1", ""})
+        EXPECT_FALSE(hostNamesThisMachine(host)) << host;
+}
