@@ -233,6 +233,7 @@ void defineOptions(CommandLine &line, const std::string &dataDir, int cores) {
         "Exit status: 0 done; 1 cancelled (the MIDI file keeps what was transcribed);\n"
         "2 to 7 the engine's failure classes (2 reading, 3 opening a file, 4 audio\n"
         "format, 5 writing the MIDI file or the score, 6 memory, 7 MIDI timing); 8 the\n"
-        "engine could not be run; 9 a wrong command line. With several inputs, the\n"
+        "engine could not be run; 9 a wrong command line; 130 stopped at once by a\n"
+        "second Ctrl-C (SIGTERM, SIGHUP: 128 + the signal). With several inputs, the\n"
         "worst of them.\n");
 }

@@ -14,6 +14,7 @@
 
 #include "app/starter/pipeline/pipeline.h"
 #include "app/starter/score/score_file.h"
+#include "app/starter/serve/options.h"
 
 namespace fs = std::filesystem;
 using json = nlohmann::ordered_json;
@@ -55,12 +56,6 @@ bool readWhole(const std::string &path, std::string &bytes) {
     s << in.rdbuf();
     bytes = s.str();
     return static_cast<bool>(in);
-}
-
-// True when a Host header's value names this machine (with or without a port).
-bool hostNamesThisMachine(const std::string &host) {
-    std::string name = host.rfind('[', 0) == 0 ? host.substr(0, host.find(']') + 1) : host.substr(0, host.find(':'));
-    return name == "127.0.0.1" || name == "localhost" || name == "[::1]";
 }
 
 // Refuses a request from a page of another site (its Origin is not this server), and, on loopback,

@@ -3,6 +3,8 @@
 
 #include <limits>
 
+#include <arpa/inet.h>
+
 #include <CLI/CLI.hpp>
 
 namespace {
@@ -55,4 +57,12 @@ std::string serveHelp() {
 
 bool isLoopback(const std::string &host) {
     return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
+}
+
+bool hostNamesThisMachine(const std::string &hostHeader) {
+    std::string name = hostHeader.rfind('[', 0) == 0 ? hostHeader.substr(0, hostHeader.find(']') + 1)
+                                                     : hostHeader.substr(0, hostHeader.find(':'));
+    in_addr address{};
+    bool loopbackNumber = inet_pton(AF_INET, name.c_str(), &address) == 1 && (ntohl(address.s_addr) >> 24) == 127;
+    return name == "localhost" || name == "[::1]" || loopbackNumber;
 }

@@ -27,3 +27,7 @@ bool parseServeOptions(const std::vector<std::string> &args, ServeOptions &optio
 std::string serveHelp();
 /** True for an address that only this machine reaches (127.0.0.0/8, ::1, localhost). */
 bool isLoopback(const std::string &host);
+/** True when a request's Host header (a name, with or without its port) names this machine:
+ *  localhost, [::1], or a numeric address of 127.0.0.0/8, the ones a loopback server listens on;
+ *  never a name, which another site could resolve to this machine (DNS rebinding). */
+bool hostNamesThisMachine(const std::string &hostHeader);

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <regex>
+#include <sstream>
 
 #include "app/starter/beats/beats.h"
 #include "app/starter/cli/names.h"
@@ -260,4 +262,19 @@ TEST(Options, HelpListsEveryOptionWithItsDefault) {
                             "VirtualSR=11025"})
         EXPECT_NE(help.find(def), std::string::npos) << def;
     EXPECT_EQ(help, fileText(std::string(SOURCE_DIR) + "/tests/app/cli/golden/help.txt"));
+}
+
+TEST(Options, TheUserGuideDescribesEveryOptionOfTheHelp) {
+    std::string guide = fileText(std::string(SOURCE_DIR) + "/docs/user-guide.md");
+    std::istringstream help(helpText("/usr/share/sonoscriptor/", 4));
+    const std::regex optionLine("^  (?:-\\w, |    )(--[a-z-]+)");
+    int options = 0;
+    for (std::string line; std::getline(help, line);) {
+        std::smatch name;
+        if (!std::regex_search(line, name, optionLine))
+            continue;
+        ++options;
+        EXPECT_NE(guide.find("`" + name[1].str()), std::string::npos) << name[1] << " is not in docs/user-guide.md";
+    }
+    EXPECT_GT(options, 30) << "the help's option lines were not found";
 }

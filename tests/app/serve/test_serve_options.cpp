@@ -1,10 +1,13 @@
 // The options of sonoscriptor serve: what each takes, and what it refuses.
 #include <gtest/gtest.h>
 
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/starter/serve/options.h"
+#include "tests/app/support.h"
 
 TEST(ServeOptions, TheLimitOfUploadsIsAPositiveCountOfBytes) {
     ServeOptions o;
@@ -18,4 +21,31 @@ TEST(ServeOptions, TheLimitOfUploadsIsAPositiveCountOfBytes) {
         EXPECT_NE(error.find("--max-upload"), std::string::npos) << error;
         EXPECT_EQ(r.maxUpload, DefaultMaxUpload) << refused;
     }
+}
+
+TEST(ServeOptions, ARequestNamesThisMachineByLocalhostOrALoopbackNumber) {
+    // Every loopback address a server may listen on answers the page it prints (--host 127.0.0.2).
+    for (const char *host : {"127.0.0.1:8765", "127.0.0.1", "127.0.0.2:40000", "127.255.255.254", "localhost:8765",
+                             "localhost", "[::1]:8765", "[::1]"})
+        EXPECT_TRUE(hostNamesThisMachine(host)) << host;
+    // A name is another site's, even one that reads like a loopback number (DNS rebinding).
+    for (const char *host : {"attacker.example:8765", "127.0.0.1.attacker.example", "127.evil.example:80",
+                             "localhost.attacker.example", "10.0.0.1:8765", "128.0.0.1", "[::2]:8765", "[::1",
+                             "127.1", ""})
+        EXPECT_FALSE(hostNamesThisMachine(host)) << host;
+}
+
+TEST(ServeOptions, TheWebPageDocumentDescribesEveryOptionOfTheHelp) {
+    std::string doc = fileText(std::string(SOURCE_DIR) + "/docs/web.md");
+    std::istringstream help(serveHelp());
+    const std::regex optionLine("^  (?:-\\w,)?(--[a-z-]+)");
+    int options = 0;
+    for (std::string line; std::getline(help, line);) {
+        std::smatch name;
+        if (!std::regex_search(line, name, optionLine) || name[1] == "--help")
+            continue;
+        ++options;
+        EXPECT_NE(doc.find(name[1].str() + " "), std::string::npos) << name[1] << " is not in docs/web.md";
+    }
+    EXPECT_GT(options, 4) << "the help's option lines were not found";
 }
