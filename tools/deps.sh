@@ -22,7 +22,7 @@ test_pkgs="python3-mido python3-numpy fluidsynth fluid-soundfont-gm libxml2-util
 clang libclang-rt-14-dev parallel python3-pytest python3-selenium chromium chromium-driver"
 package_pkgs="dpkg-dev file"
 eval_pkgs="abcmidi planetblupi-music-midi musescore3-common musescore-general-soundfont-small
-timgm6mb-soundfont sox python3-scipy python3-mir-eval aubio-tools"
+timgm6mb-soundfont sox python3-scipy python3-sklearn python3-mir-eval aubio-tools"
 bench_pkgs="hyperfine aubio-tools"
 pkgs="$build_pkgs"
 case "${1:-}" in
