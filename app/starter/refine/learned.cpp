@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 const std::array<const char *, AddFeatureCount> AddFeatureNames = {
     "strength", "shortRise", "rise", "level", "below", "peak", "over", "lowerSounds", "attackLevel", "pitch",
@@ -159,6 +160,30 @@ constexpr Segment DropSegments[] = {
 constexpr double DropBias = -9.16587;
 // END DropSegments
 
+// One node of boosted trees: at or below its threshold an input goes left, above it right; a leaf
+// (left 0: no node's child is the first tree's root) adds its value to the log-odds.
+struct TreeNode {
+    std::uint8_t input;  // index in the model's feature names
+    double value;        // the threshold, or a leaf's value
+    std::uint16_t left, right;
+};
+
+#include "app/starter/refine/learned_drop_trees.inc"
+
+/** The chance boosted trees (nodes, each tree's root, the baseline log-odds) give inputs x. */
+template <std::size_t N, std::size_t M, std::size_t R>
+double treesChance(const TreeNode (&nodes)[M], const std::uint16_t (&roots)[R], double baseline,
+                   const std::array<double, N> &x) {
+    double z = baseline;
+    for (std::uint16_t root : roots) {
+        std::size_t i = root;
+        while (nodes[i].left != 0)
+            i = x[nodes[i].input] <= nodes[i].value ? nodes[i].left : nodes[i].right;
+        z += nodes[i].value;
+    }
+    return 1.0 / (1.0 + std::exp(-z));
+}
+
 /** The log-odds of a model's segments and bias at inputs x. */
 template <std::size_t N, std::size_t M>
 double logOdds(const Segment (&segments)[M], double bias, const std::array<double, N> &x) {
@@ -186,4 +211,8 @@ std::array<double, DropFeatureCount> dropFeatureValues(const DropFeatures &f) {
 
 double dropProbability(const DropFeatures &f) {
     return 1.0 / (1.0 + std::exp(-logOdds(DropSegments, DropBias, dropFeatureValues(f))));
+}
+
+double dropTreesProbability(const DropFeatures &f) {
+    return treesChance(DropTreeNodes, DropTreeRoots, DropTreesBaseline, dropFeatureValues(f));
 }

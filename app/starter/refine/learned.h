@@ -63,3 +63,7 @@ std::array<double, DropFeatureCount> dropFeatureValues(const DropFeatures &f);
 /** The drop model's chance, in [0, 1], that a note with these features starts where a note of the
  *  reference does (dropModel keeps it where that is at least dropCut). */
 double dropProbability(const DropFeatures &f);
+/** The same chance from boosted trees over the same features (learned_drop_trees.inc, fitted by
+ *  tools/eval/learn_drop_trees.py): inputs that matter together, which the logistic model's one curve
+ *  per input cannot weigh. */
+double dropTreesProbability(const DropFeatures &f);

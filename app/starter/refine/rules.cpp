@@ -335,6 +335,11 @@ void markKept(const std::vector<Working> &w, CandidateList &list, size_t row) {
             list.judged[row++].kept = !x.dropped;
 }
 
+// The chance the drop model in use (dropTrees) gives a note with these features.
+double dropChance(const DropFeatures &f, const RefineThresholds &th) {
+    return th.dropTrees != 0 ? dropTreesProbability(f) : dropProbability(f);
+}
+
 // Drops the measured notes of w to which the learned model gives less than dropCut, every note
 // measured before any is dropped (as the model was fitted); with dropModel 2, after the weak-note
 // and partner drops, among the notes they kept.
@@ -348,7 +353,7 @@ void dropByModel(std::vector<Working> &w, const std::vector<TimedNote> &written,
     }
     size_t row = 0;
     for (Working &x : w)
-        if (measurable(x.note.pitch) && dropProbability(notes.judged[row++].features) < th.dropCut && !x.dropped) {
+        if (measurable(x.note.pitch) && dropChance(notes.judged[row++].features, th) < th.dropCut && !x.dropped) {
             x.dropped = true;
             counts.dropped += 1;
         }

@@ -43,6 +43,7 @@ const std::vector<ThresholdField> &thresholdFields() {
         {"dropLevel", &RefineThresholds::dropLevel},
         {"dropModel", &RefineThresholds::dropModel},
         {"dropCut", &RefineThresholds::dropCut},
+        {"dropTrees", &RefineThresholds::dropTrees},
         {"partnerWindow", &RefineThresholds::partnerWindow},
         {"partnerStrength", &RefineThresholds::partnerStrength},
         {"partnerLevel", &RefineThresholds::partnerLevel},

@@ -27,11 +27,17 @@ struct RefineThresholds {
     double dropModel = 2;          // 1: a learned model (learned.h) judges every measured note the engine wrote, in
                                    // place of the weak-note and partner drops: kept where its chance is at least
                                    // dropCut; 2: those rules first, then the model among the notes they kept; 0:
-                                   // those rules alone (before; 2 gained 0.0083 out of fold on the development
-                                   // pieces and 0.0073 on the held-out ones, on every rendering)
-    double dropCut = 0.2;          // ... (dropModel 2, out of fold on the development pieces: 0.2 0.7679, 0.3 0.7683 with
-                                   // the bowed losing, the rules alone 0.7596; dropModel 1 at 0.4: 0.7687, violin
-                                   // -0.007 a file)
+                                   // those rules alone (2 with the logistic model gained 0.0083 out of fold on the
+                                   // development pieces and 0.0073 on the held-out ones)
+    double dropTrees = 1;          // 1: the model's chance from boosted trees (dropTreesProbability); 0: from the
+                                   // logistic model (dropProbability). The trees at 0.25 gained 0.0024 out of fold on
+                                   // the development pieces and 0.0046 on the held-out ones, on every rendering, over
+                                   // the logistic model at 0.2
+    double dropCut = 0.25;         // ... (the trees, out of fold on the development pieces: dropModel 2 at 0.25
+                                   // 0.7812; dropModel 1 at 0.3 0.7801, 0.35 0.7809, 0.4 0.7816 but it kept the
+                                   // octave partials the partner drop takes, and gained 0.0039 on the held-out
+                                   // pieces, flute -0.033 a file; the logistic model, in an earlier dump: dropModel 2
+                                   // at 0.2 0.7679, 0.3 0.7683 with the bowed losing, dropModel 1 at 0.4 0.7687)
     double partnerWindow = 0.04;   // an upper partner's own attack is looked for this close to its onset
     double partnerStrength = 2.0;  // ... and must rise this much beyond the lower note's unshared partials (3 dropped
                                    // more octaves played with their lower note: 2 gained 0.004 and 0.002 of F1 on

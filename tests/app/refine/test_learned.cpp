@@ -2,6 +2,7 @@
 // developer's dump writes.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <limits>
 
@@ -75,11 +76,28 @@ TEST(LearnedAcceptance, TheListedCandidatesAreThoseTheRuleJudged) {
 
 namespace {
 
-// The thresholds of the learned judgement of the engine's notes (2: after the hand-set drops).
-RefineThresholds judging(double model) {
+// The thresholds of the learned judgement of the engine's notes (2: after the hand-set drops), with the
+// boosted trees or the logistic model, at the cut given (or the default's).
+RefineThresholds judging(double model, double trees = 1, double cut = RefineThresholds{}.dropCut) {
     RefineThresholds th;
     th.dropModel = model;
+    th.dropTrees = trees;
+    th.dropCut = cut;
     return th;
+}
+
+// The chance the drop model of th gives.
+double dropChanceOf(const RefineThresholds &th, const DropFeatures &f) {
+    return th.dropTrees != 0 ? dropTreesProbability(f) : dropProbability(f);
+}
+
+// Drop features in the order of DropFeatureNames.
+DropFeatures dropFeaturesOf(const std::array<double, DropFeatureCount> &x) {
+    DropFeatures f;
+    f.strength = x[0], f.shortRise = x[1], f.nearStrength = x[2], f.level = x[3], f.rise = x[4], f.below = x[5];
+    f.over = x[6], f.lowerSounds = x[7], f.struck = x[8], f.peak = x[9], f.attackLevel = x[10], f.pitch = x[11];
+    f.sounding = x[12], f.confirmed = x[13], f.moved = x[14];
+    return f;
 }
 
 }  // namespace
@@ -90,24 +108,46 @@ TEST(LearnedDrop, AStruckNoteIsKeptAndAnUnheardOneIsNot) {
     struck.strength = 14, struck.shortRise = 9, struck.nearStrength = 14, struck.level = -14, struck.rise = 10;
     struck.below = 9, struck.peak = 8, struck.attackLevel = -14, struck.pitch = 64, struck.sounding = 3;
     struck.confirmed = 1;
-    EXPECT_GE(dropProbability(struck), RefineThresholds{}.dropCut);
     // One written with a lower octave struck with it, where nothing of its own rose.
     DropFeatures partial = struck;
     partial.strength = 2, partial.shortRise = 1, partial.nearStrength = 0, partial.level = -30, partial.rise = 0;
     partial.below = 0, partial.peak = -2, partial.attackLevel = -32, partial.lowerSounds = 1, partial.struck = 1;
     partial.over = -12, partial.confirmed = 0;
-    EXPECT_LT(dropProbability(partial), RefineThresholds{}.dropCut);
     DropFeatures wild = struck;
     wild.level = -1e300, wild.pitch = std::numeric_limits<double>::infinity();
-    double p = dropProbability(wild);
-    EXPECT_TRUE(p >= 0 && p <= 1) << p;
+    for (const RefineThresholds &th : {RefineThresholds{}, judging(2, 0, 0.2)}) {
+        EXPECT_GE(dropChanceOf(th, struck), th.dropCut) << th.dropTrees;
+        EXPECT_LT(dropChanceOf(th, partial), th.dropCut) << th.dropTrees;
+        double p = dropChanceOf(th, wild);
+        EXPECT_TRUE(p >= 0 && p <= 1) << p;
+    }
+}
+
+TEST(LearnedDrop, TheTreesGiveTheChancesTheirFitGave) {
+    // Notes of the development renderings as the drop rules measured them, and the chance
+    // scikit-learn's trees gave each when they were fitted (tools/eval/learn_trees.py).
+    const struct {
+        std::array<double, DropFeatureCount> x;
+        double chance;
+    } notes[] = {
+        {{15.1738, 10.6732, 15.1738, -19.4227, 30.0686, 19.3562, 0.0, 0.0, 0.0, 12.2941, -18.6563, 57.0, 2.0, 1.0, 0.0},
+         0.9971527124020525},
+        {{4.42363, 6.11411, 4.42363, -20.2615, 4.52982, -1.38949, -1.27301, 1.0, 0.0, 9.11864, -19.3396, 52.0, 5.0, 0.0, 1.0},
+         0.47426927528940854},
+        {{4.72101, 5.39949, 4.72101, -22.6895, 4.11879, 4.12779, 3.42471, 1.0, 0.0, 11.408, -22.0485, 71.0, 4.0, 0.0, 1.0},
+         0.8866970860397823},
+        {{10.4973, 8.54455, 10.4973, -23.1424, 23.5834, 3.58545, 0.0, 0.0, 0.0, 11.675, -22.0845, 62.0, 2.0, 1.0, 0.0},
+         0.8540616093512277},
+    };
+    for (const auto &n : notes)
+        EXPECT_NEAR(dropTreesProbability(dropFeaturesOf(n.x)), n.chance, 1e-12) << n.x[0];
 }
 
 TEST(LearnedDrop, TheListedNotesAreThoseTheRulesJudgedAndTheModelDropsTheUnheard) {
     // G4 sounds from 1 s; the engine also wrote B4 where nothing sounds and C3 below the measured keys.
     AttackEvidence e = evidenceOf({{67, 1.0, 1.0}}, 3);
     std::vector<TimedNote> written = {note(67, 1.0, 2.0), note(71, 2.5, 2.75)};
-    for (const RefineThresholds &th : {RefineThresholds{}, judging(1), judging(2)}) {
+    for (const RefineThresholds &th : {RefineThresholds{}, judging(2), judging(1, 0, 0.2), judging(2, 0, 0.2)}) {
         RefineCounts plain, listing;
         CandidateList list;
         std::vector<TimedNote> without = applyRules(written, e, grid(), th, plain);
@@ -121,7 +161,7 @@ TEST(LearnedDrop, TheListedNotesAreThoseTheRulesJudgedAndTheModelDropsTheUnheard
         ASSERT_EQ(with.size(), 1u) << th.dropModel;
         EXPECT_EQ(with[0].key, 67);
         EXPECT_TRUE(list.judged[0].features.confirmed == 1 && list.judged[1].features.confirmed == 0);
-        EXPECT_GE(dropProbability(list.judged[0].features), th.dropCut);
-        EXPECT_LT(dropProbability(list.judged[1].features), th.dropCut);
+        EXPECT_GE(dropChanceOf(th, list.judged[0].features), th.dropCut);
+        EXPECT_LT(dropChanceOf(th, list.judged[1].features), th.dropCut);
     }
 }

@@ -1,0 +1,155 @@
+#!/usr/bin/python3
+"""Boosted trees in place of the refinement's logistic models: the acceptance of the notes the proposal
+rule looks at (add) and the judgement of the engine's own notes (drop).
+
+    learn_trees.py add|drop fit --out DIR --soundfont SF --room ROOM ...
+    learn_trees.py drop write --out DIR --soundfont SF --room ROOM ... [--without-fold K] [--check]
+
+Both read what `learn_add.py dump` (add) or `learn_drop.py dump` (drop) left in DIR, labelled as those
+scripts label it. `fit` fits gradient-boosted trees (scikit-learn's HistGradientBoostingClassifier,
+Debian python3-sklearn) cross-validated by piece with the same folds, and prints the out-of-fold mean
+F1 estimate at each cut beside the logistic model's. `write` fits the drop model's trees on every
+development piece (or on all but fold K, for an out-of-fold build of the tool) and writes them as
+app/starter/refine/learned_drop_trees.inc holds them; --check prints the largest difference between
+the chances of the trees as written, walked as the starter walks them, and scikit-learn's own.
+"""
+import os
+import sys
+
+import numpy as np
+from sklearn.ensemble import HistGradientBoostingClassifier
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+import learn_add  # noqa: E402
+import learn_drop  # noqa: E402
+
+# Chosen on the development half by the acceptance's out-of-fold estimate: 300 trees of depth 4 gave
+# 0.7788, 400 of depth 5 0.7790 with twice the nodes, 100 of depth 4 0.7773, depth 2 (pairs of inputs)
+# 0.7747, the logistic model 0.7745 (docs/methods.md).
+PARAMS = dict(max_iter=300, max_depth=4, learning_rate=0.05, min_samples_leaf=100, l2_regularization=1.0,
+              early_stopping=False, random_state=0)
+INC = os.path.join(os.path.dirname(os.path.dirname(HERE)), "app", "starter", "refine", "learned_drop_trees.inc")
+
+
+def rows_of(model, files, min_strength):
+    """The inputs and labels a model is fitted on: the acceptance's candidates at least min_strength
+    strong, every judged note of the drop model."""
+    x = np.concatenate([c["x"] for c in files])
+    y = np.concatenate([c["y"] for c in files])
+    keep = x[:, 0] >= min_strength if model == "add" else np.ones(len(y), bool)
+    return x[keep], y[keep]
+
+
+def fit_trees(model, files, min_strength):
+    return HistGradientBoostingClassifier(**PARAMS).fit(*rows_of(model, files, min_strength))
+
+
+def flat_nodes(trees):
+    """Every tree's nodes in one list (input, threshold or leaf value, left, right; left 0 on a leaf),
+    the children counted from the first node of the first tree; each tree's root; the baseline."""
+    nodes, roots = [], []
+    for (predictor,) in trees._predictors:
+        base = len(nodes)
+        roots.append(base)
+        for n in predictor.nodes:
+            nodes.append((0, float(n["value"]), 0, 0) if n["is_leaf"] else
+                         (int(n["feature_idx"]), float(n["num_threshold"]), base + int(n["left"]),
+                          base + int(n["right"])))
+    return nodes, roots, float(np.ravel(trees._baseline_prediction)[0])
+
+
+def walk(nodes, roots, baseline, x):
+    """The chances of the written trees at the rows of x, walked as learned.cpp walks them."""
+    out = np.empty(len(x))
+    for r, row in enumerate(x):
+        z = baseline
+        for i in roots:
+            while nodes[i][2]:
+                i = nodes[i][2] if row[nodes[i][0]] <= nodes[i][1] else nodes[i][3]
+            z += nodes[i][1]
+        out[r] = 1 / (1 + np.exp(-z))
+    return out
+
+
+def write_inc(path, nodes, roots, baseline, fitted_on):
+    if len(nodes) > 65535:
+        sys.exit("too many nodes for the 16-bit children")
+    with open(path, "w") as f:
+        f.write("// Written by tools/eval/learn_trees.py drop write (do not edit): the drop model's boosted trees,\n"
+                f"// fitted on {fitted_on}. Each node: input, threshold (a leaf: its value), left\n"
+                "// and right child (0 on a leaf), the children counted from the first tree's root.\n")
+        f.write(f"constexpr double DropTreesBaseline = {baseline!r};\n")
+        f.write("constexpr TreeNode DropTreeNodes[] = {\n")
+        f.writelines(f"    {{{n[0]}, {n[1]!r}, {n[2]}, {n[3]}}},\n" for n in nodes)
+        f.write("};\nconstexpr std::uint16_t DropTreeRoots[] = {\n")
+        f.writelines("    " + ", ".join(str(r) for r in roots[i:i + 12]) + ",\n" for i in range(0, len(roots), 12))
+        f.write("};\n")
+
+
+def oof_report(model, a, files, folds):
+    """Out-of-fold chances of the logistic model and the trees, and the estimate at each cut."""
+    lib = learn_add if model == "add" else learn_drop
+    oofl = [np.ones(len(c["y"])) for c in files]
+    ooft = [np.ones(len(c["y"])) for c in files]
+    for k in range(a.folds):
+        rest = [c for c, f in zip(files, folds) if f != k]
+        w, b = learn_add.fit_on(a, rest) if model == "add" else learn_drop.fit_on(a, rest)
+        trees = fit_trees(model, rest, a.min_strength)
+        for i in np.where(folds == k)[0]:
+            if len(files[i]["y"]):
+                oofl[i] = lib.prob(files[i]["x"], w, b)
+                ooft[i] = trees.predict_proba(files[i]["x"])[:, 1]
+    if model == "add":
+        allowed = [c["x"][:, 0] >= a.min_strength for c in files]
+        today = [c["taken"] for c in files]
+        decide = [lambda o, cut, i: (o >= cut) & allowed[i]]
+    else:
+        today = [c["kept"] for c in files]
+        decide = [lambda o, cut, i: o >= cut, lambda o, cut, i: (o >= cut) & today[i]]
+    print(f"{len(files)} files; today (in sample): mean F1 {lib.mean_f1(files, today):.4f}")
+    for cut in np.arange(0.10 if model == "drop" else 0.30, 0.601, 0.05):
+        cells = []
+        for name, oof in (("logistic", oofl), ("trees", ooft)):
+            for j, d in enumerate(decide):
+                chosen = [d(o, cut, i) for i, o in enumerate(oof)]
+                cells.append(f"{name}{' after the rules' if j else ''} {lib.mean_f1(files, chosen):.4f}")
+        print(f"cut {cut:.2f}: " + "  ".join(cells) + "  (out of fold)")
+
+
+def main(argv):
+    if len(argv) < 2 or argv[0] not in ("add", "drop") or argv[1] not in ("fit", "write"):
+        sys.exit(__doc__)
+    model, what = argv[0], argv[1]
+    ap = learn_add.command_line()
+    ap.add_argument("--min-strength", type=float, default=5.5, help="add: the weakest candidate fitted")
+    ap.add_argument("--without-fold", type=int)
+    ap.add_argument("--inc", default=INC)
+    ap.add_argument("--check", action="store_true")
+    ap.add_argument("-j", "--jobs", type=int, default=2)
+    a = ap.parse_args(["fit"] + argv[2:])
+    if model == "drop" and "--l2" not in argv:
+        a.l2 = 30  # the drop model's logistic fit (learned.cpp)
+    if a.split != "dev" or (what == "write" and model != "drop"):
+        sys.exit("learn_trees.py fits on the development half only, and writes the drop model's trees only")
+    todo = learn_add.keys(a)
+    files = [(learn_add.label if model == "add" else learn_drop.label)(k, a.out) for k in todo]
+    folds, _ = learn_add.piece_folds(todo, a.folds)
+    if what == "fit":
+        oof_report(model, a, files, folds)
+        return 0
+    keep = [c for c, f in zip(files, folds) if f != a.without_fold]
+    trees = fit_trees(model, keep, a.min_strength)
+    nodes, roots, baseline = flat_nodes(trees)
+    write_inc(a.inc, nodes, roots, baseline, "every development piece" if a.without_fold is None else
+              f"the development pieces less fold {a.without_fold} of {a.folds} (an out-of-fold build)")
+    print(f"{len(roots)} trees, {len(nodes)} nodes -> {a.inc}")
+    if a.check:
+        x = rows_of(model, files, a.min_strength)[0][:20000]
+        print(f"largest difference from scikit-learn's chances: "
+              f"{np.abs(walk(nodes, roots, baseline, x) - trees.predict_proba(x)[:, 1]).max():.2e}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
