@@ -1,4 +1,6 @@
-// The logistic model of the proposal rule's candidates, its weights fitted by tools/eval/learn_add.py.
+// The learned models of the refinement: the logistic models of the proposal rule's candidates and of the
+// engine's own notes (tools/eval/learn_add.py, learn_drop.py), and boosted trees for the latter
+// (tools/eval/learn_trees.py).
 #include "app/starter/refine/learned.h"
 
 #include <algorithm>

@@ -64,6 +64,6 @@ std::array<double, DropFeatureCount> dropFeatureValues(const DropFeatures &f);
  *  reference does (dropModel keeps it where that is at least dropCut). */
 double dropProbability(const DropFeatures &f);
 /** The same chance from boosted trees over the same features (learned_drop_trees.inc, fitted by
- *  tools/eval/learn_drop_trees.py): inputs that matter together, which the logistic model's one curve
+ *  tools/eval/learn_trees.py): inputs that matter together, which the logistic model's one curve
  *  per input cannot weigh. */
 double dropTreesProbability(const DropFeatures &f);
