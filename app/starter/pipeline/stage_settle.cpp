@@ -117,6 +117,10 @@ void describeTempo(const FileResults &f, RunReport &r) {
     r.dottedPower = power - 1;
     if (r.dottedBeat)
         r.tempo = std::floor(r.tempo / 3 * 100 + 0.5) / 100;
+    // Beats followed: the median of the beats counted, as --beats lists them (a metre given over
+    // another pulse leaves the engine's grid a little off three of its steps a beat).
+    if (r.tempoSource == TempoSource::Tracked && plan.tracked)
+        r.tempo = std::floor(plan.beatTempo * 100 + 0.5) / 100;
     r.tempoFallback = plan.fallback;
     if (r.tempoSource == TempoSource::Fallback)
         r.tempo = plan.tempo;

@@ -594,6 +594,26 @@ TEST_F(BeatStarter, AGivenTempoOrTempoMapTurnsTrackingOff) {
     EXPECT_EQ(getSetting(recorded(), "Tempo"), "75");
 }
 
+TEST_F(BeatStarter, TheSummaryGivesTheMedianTempoTheBeatListingGives) {
+    // A beat slowing from 0.5 to 0.7 s, read in a metre given over it: the summary's tempo is the
+    // median of the beats it counts, as --beats lists them, in 4/4 and in 6/8.
+    std::vector<double> slowing;
+    for (double t = 0.2, step = 0.5; t < 14; t += step, step += 0.01)
+        slowing.push_back(t);
+    ASSERT_TRUE(writeTones(dir.path + "slowing.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, beatTones(slowing),
+                           14.6));
+    for (std::string metre : {"4/4", "6/8"}) {
+        CommandResult listed = run({"--beats", "--time-signature", metre, "slowing.wav"});
+        CommandResult r = run({"--time-signature", metre, "slowing.wav"});
+        ASSERT_EQ(listed.code, 0) << listed.err;
+        ASSERT_EQ(r.code, 0) << r.err;
+        size_t at = listed.out.find(" beats, median tempo "), said = r.out.find("Tempo: ");
+        ASSERT_TRUE(at != std::string::npos && said != std::string::npos) << listed.out << r.out;
+        std::string median = listed.out.substr(at + 21, listed.out.find(' ', at + 21) - at - 21);
+        EXPECT_EQ(r.out.substr(said + 7, median.size() + 1), median + " ") << metre << ": " << r.out;
+    }
+}
+
 TEST_F(BeatStarter, WithoutASteadyBeatTheTempoStaysConstantAndTheSummarySaysWhy) {
     CommandResult r = run({"silent.wav"});
     ASSERT_EQ(r.code, 0) << r.err;
