@@ -115,12 +115,12 @@ void describeTempo(const FileResults &f, RunReport &r) {
     int power = plan.tracked ? plan.denominatorPower : denominatorInRange(engine.TimeSignatureDenominator);
     r.dottedBeat = r.tempoSource != TempoSource::Fallback && compoundMetre(numerator, power);
     r.dottedPower = power - 1;
-    if (r.dottedBeat)
-        r.tempo = std::floor(r.tempo / 3 * 100 + 0.5) / 100;
     // Beats followed: the median of the beats counted, as --beats lists them (a metre given over
     // another pulse leaves the engine's grid a little off three of its steps a beat).
     if (r.tempoSource == TempoSource::Tracked && plan.tracked)
         r.tempo = std::floor(plan.beatTempo * 100 + 0.5) / 100;
+    else if (r.dottedBeat)
+        r.tempo = std::floor(r.tempo / 3 * 100 + 0.5) / 100;
     r.tempoFallback = plan.fallback;
     if (r.tempoSource == TempoSource::Fallback)
         r.tempo = plan.tempo;
