@@ -7,6 +7,8 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <regex>
+#include <sstream>
 #include <thread>
 
 #include <sndfile.h>
@@ -130,4 +132,16 @@ bool writeTones(const std::string &path, int format, int rate, int channels,
 std::vector<ToneNote> testMelody() {
     return {{60, 0.0, 0.45}, {64, 0.5, 0.45}, {67, 1.0, 0.45}, {72, 1.5, 0.9},
             {48, 1.5, 0.9},  {69, 2.5, 0.45}, {65, 3.0, 0.45}, {62, 3.5, 0.9}};
+}
+
+std::vector<std::string> helpOptions(const std::string &help, const std::string &optionLine) {
+    const std::regex pattern(optionLine);
+    std::istringstream lines(help);
+    std::vector<std::string> names;
+    for (std::string line; std::getline(lines, line);) {
+        std::smatch name;
+        if (std::regex_search(line, name, pattern))
+            names.push_back(name[1].str());
+    }
+    return names;
 }

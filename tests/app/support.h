@@ -28,6 +28,8 @@ bool waitForProgress(const std::string &tmpDir, double timeoutSeconds);
 std::string writeFakeEngine(const std::string &dir);
 /** Whole content of a file, "" when it cannot be read (readFile under the starter tests' name). */
 inline std::string fileText(const std::string &path) { return readFile(path); }
+/** The option names (--name) of a help text's option lines: the first match of optionLine in each line. */
+std::vector<std::string> helpOptions(const std::string &help, const std::string &optionLine);
 /** Writes text to a file (writeFile under the starter tests' name). */
 inline void writeText(const std::string &path, const std::string &text) { writeFile(path, text); }
 /** Names of the entries of a folder, sorted. */

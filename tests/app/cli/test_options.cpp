@@ -2,8 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <regex>
-#include <sstream>
 
 #include "app/starter/beats/beats.h"
 #include "app/starter/cli/names.h"
@@ -266,15 +264,9 @@ TEST(Options, HelpListsEveryOptionWithItsDefault) {
 
 TEST(Options, TheUserGuideDescribesEveryOptionOfTheHelp) {
     std::string guide = fileText(std::string(SOURCE_DIR) + "/docs/user-guide.md");
-    std::istringstream help(helpText("/usr/share/sonoscriptor/", 4));
-    const std::regex optionLine("^  (?:-\\w, |    )(--[a-z-]+)");
-    int options = 0;
-    for (std::string line; std::getline(help, line);) {
-        std::smatch name;
-        if (!std::regex_search(line, name, optionLine))
-            continue;
-        ++options;
-        EXPECT_NE(guide.find("`" + name[1].str()), std::string::npos) << name[1] << " is not in docs/user-guide.md";
-    }
-    EXPECT_GT(options, 30) << "the help's option lines were not found";
+    std::vector<std::string> options =
+        helpOptions(helpText("/usr/share/sonoscriptor/", 4), "^  (?:-\\w, |    )(--[a-z-]+)");
+    EXPECT_GT(options.size(), 30u) << "the help's option lines were not found";
+    for (const std::string &name : options)
+        EXPECT_NE(guide.find("`" + name), std::string::npos) << name << " is not in docs/user-guide.md";
 }

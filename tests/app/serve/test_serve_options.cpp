@@ -1,8 +1,6 @@
 // The options of sonoscriptor serve: what each takes, and what it refuses.
 #include <gtest/gtest.h>
 
-#include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -37,15 +35,11 @@ TEST(ServeOptions, ARequestNamesThisMachineByLocalhostOrALoopbackNumber) {
 
 TEST(ServeOptions, TheWebPageDocumentDescribesEveryOptionOfTheHelp) {
     std::string doc = fileText(std::string(SOURCE_DIR) + "/docs/web.md");
-    std::istringstream help(serveHelp());
-    const std::regex optionLine("^  (?:-\\w,)?(--[a-z-]+)");
-    int options = 0;
-    for (std::string line; std::getline(help, line);) {
-        std::smatch name;
-        if (!std::regex_search(line, name, optionLine) || name[1] == "--help")
+    std::vector<std::string> options = helpOptions(serveHelp(), "^  (?:-\\w,)?(--[a-z-]+)");
+    EXPECT_GT(options.size(), 5u) << "the help's option lines were not found";
+    for (const std::string &name : options) {
+        if (name == "--help")
             continue;
-        ++options;
-        EXPECT_NE(doc.find(name[1].str() + " "), std::string::npos) << name[1] << " is not in docs/web.md";
+        EXPECT_NE(doc.find(name + " "), std::string::npos) << name << " is not in docs/web.md";
     }
-    EXPECT_GT(options, 4) << "the help's option lines were not found";
 }
