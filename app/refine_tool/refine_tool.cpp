@@ -14,7 +14,11 @@
 // note was added; tools/eval/learn_add.py reads them), and OUT_DIR/i.judged.tsv:
 // every measured note of the engine's as the drop rules met it, a row each (onset,
 // key as written, what they may measure there, whether they kept it;
-// tools/eval/learn_drop.py reads them).
+// tools/eval/learn_drop.py reads them), and OUT_DIR/i.restruck.tsv: every attack
+// at least restrikeGate strong inside a note that the soft re-strike rule looked
+// at, a row each (time, key as written, its features, how long the note goes on
+// after it, the re-strike model's chance, whether the note was split there;
+// tools/eval/learn_restrike.py dumps them).
 // With --levels, NOTES.txt holds one note a line (onset in seconds, MIDI key)
 // and the tool prints each note's attack level in dB re the loudest band, the
 // measurement the velocities are made from (tools/calibrate/velocity.py).
@@ -173,6 +177,30 @@ bool writeJudged(const std::string &path, const std::vector<DropCandidate> &judg
     return static_cast<bool>(out);
 }
 
+// Writes the attacks the soft re-strike rule looked at to path as tab-separated rows under a header;
+// false when it cannot.
+bool writeRestruck(const std::string &path, const std::vector<RestrikeCandidate> &restruck) {
+    std::ofstream out(path);
+    out << "time\tkey";
+    for (const char *name : RestrikeFeatureNames)
+        out << '\t' << name;
+    out << "\tleft\tprobability\ttaken\n";
+    char cell[32];
+    for (const RestrikeCandidate &c : restruck) {
+        std::snprintf(cell, sizeof cell, "%.4f", c.time);
+        out << cell << '\t' << c.key;
+        for (double x : restrikeFeatureValues(c.features)) {
+            std::snprintf(cell, sizeof cell, "%.6g", x);
+            out << '\t' << cell;
+        }
+        std::snprintf(cell, sizeof cell, "%.4f", c.left);
+        out << '\t' << cell;
+        std::snprintf(cell, sizeof cell, "%.6g", c.probability);
+        out << '\t' << cell << '\t' << (c.taken ? 1 : 0) << '\n';
+    }
+    return static_cast<bool>(out);
+}
+
 // Prints the attack level of each note listed in path (onset in seconds, key) in the recording audio.
 int printLevels(const std::string &audio, const std::string &path) {
     std::ifstream in(path);
@@ -241,6 +269,9 @@ int main(int argc, char **argv) {
         if (ok && usable && !o.candidates.empty() &&
             !writeJudged((fs::path(o.outDir) / (std::to_string(i) + ".judged.tsv")).string(), list.judged))
             error = "the judged notes cannot be written", ok = false;
+        if (ok && usable && !o.candidates.empty() &&
+            !writeRestruck((fs::path(o.outDir) / (std::to_string(i) + ".restruck.tsv")).string(), list.restruck))
+            error = "the re-strike candidates cannot be written", ok = false;
         if (!ok) {
             std::fprintf(stderr, "sonoscriptor-refine: %s\n", error.empty() ? ec.message().c_str() : error.c_str());
             return 5;

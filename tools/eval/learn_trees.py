@@ -1,17 +1,19 @@
 #!/usr/bin/python3
 """Boosted trees in place of the refinement's logistic models: the acceptance of the notes the proposal
-rule looks at (add) and the judgement of the engine's own notes (drop).
+rule looks at (add), the judgement of the engine's own notes (drop), and the soft re-strikes (restrike).
 
-    learn_trees.py add|drop fit --out DIR --soundfont SF --room ROOM ...
-    learn_trees.py drop write --out DIR --soundfont SF --room ROOM ... [--without-fold K] [--check]
+    learn_trees.py add|drop|restrike fit --out DIR --soundfont SF --room ROOM ...
+    learn_trees.py drop|restrike write --out DIR --soundfont SF --room ROOM ... [--without-fold K] [--check]
 
-Both read what `learn_add.py dump` (add) or `learn_drop.py dump` (drop) left in DIR, labelled as those
-scripts label it. `fit` fits gradient-boosted trees (scikit-learn's HistGradientBoostingClassifier,
-Debian python3-sklearn) cross-validated by piece with the same folds, and prints the out-of-fold mean
-F1 estimate at each cut beside the logistic model's. `write` fits the drop model's trees on every
-development piece (or on all but fold K, for an out-of-fold build of the tool) and writes them as
-app/starter/refine/learned_drop_trees.inc holds them; --check prints the largest difference between
-the chances of the trees as written, walked as the starter walks them, and scikit-learn's own.
+Each reads what `learn_add.py dump` (add), `learn_drop.py dump` (drop) or `learn_restrike.py dump`
+(restrike) left in DIR, labelled as those scripts label it. `fit` fits gradient-boosted trees
+(scikit-learn's HistGradientBoostingClassifier, Debian python3-sklearn) cross-validated by piece with
+the same folds, and prints the out-of-fold mean F1 estimate at each cut beside the logistic model's
+(add, drop) or the hand-set rule's (restrike). `write` fits a model's trees on every development piece
+(or on all but fold K, for an out-of-fold build of the tool) and writes them as
+app/starter/refine/learned_drop_trees.inc or learned_restrike_trees.inc holds them; --check prints the
+largest difference between the chances of the trees as written, walked as the starter walks them, and
+scikit-learn's own.
 """
 import os
 import sys
@@ -23,13 +25,16 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import learn_add  # noqa: E402
 import learn_drop  # noqa: E402
+import learn_restrike  # noqa: E402
 
 # Chosen on the development half by the acceptance's out-of-fold estimate: 300 trees of depth 4 gave
 # 0.7788, 400 of depth 5 0.7790 with twice the nodes, 100 of depth 4 0.7773, depth 2 (pairs of inputs)
 # 0.7747, the logistic model 0.7745 (docs/methods.md).
 PARAMS = dict(max_iter=300, max_depth=4, learning_rate=0.05, min_samples_leaf=100, l2_regularization=1.0,
               early_stopping=False, random_state=0)
-INC = os.path.join(os.path.dirname(os.path.dirname(HERE)), "app", "starter", "refine", "learned_drop_trees.inc")
+REFINE = os.path.join(os.path.dirname(os.path.dirname(HERE)), "app", "starter", "refine")
+# What each model's trees are called in the starter, and where they are kept.
+NAMES = {"drop": ("Drop", "the drop model's"), "restrike": ("Restrike", "the re-strike model's")}
 
 
 def rows_of(model, files, min_strength):
@@ -72,23 +77,46 @@ def walk(nodes, roots, baseline, x):
     return out
 
 
-def write_inc(path, nodes, roots, baseline, fitted_on):
+def write_inc(model, path, nodes, roots, baseline, fitted_on):
     if len(nodes) > 65535:
         sys.exit("too many nodes for the 16-bit children")
+    name, whose = NAMES[model]
     with open(path, "w") as f:
-        f.write("// Written by tools/eval/learn_trees.py drop write (do not edit): the drop model's boosted trees,\n"
+        f.write(f"// Written by tools/eval/learn_trees.py {model} write (do not edit): {whose} boosted trees,\n"
                 f"// fitted on {fitted_on}. Each node: input, threshold (a leaf: its value), left\n"
                 "// and right child (0 on a leaf), the children counted from the first tree's root.\n")
-        f.write(f"constexpr double DropTreesBaseline = {baseline!r};\n")
-        f.write("constexpr TreeNode DropTreeNodes[] = {\n")
+        f.write(f"constexpr double {name}TreesBaseline = {baseline!r};\n")
+        f.write(f"constexpr TreeNode {name}TreeNodes[] = {{\n")
         f.writelines(f"    {{{n[0]}, {n[1]!r}, {n[2]}, {n[3]}}},\n" for n in nodes)
-        f.write("};\nconstexpr std::uint16_t DropTreeRoots[] = {\n")
+        f.write(f"}};\nconstexpr std::uint16_t {name}TreeRoots[] = {{\n")
         f.writelines("    " + ", ".join(str(r) for r in roots[i:i + 12]) + ",\n" for i in range(0, len(roots), 12))
         f.write("};\n")
 
 
+def restrike_report(files, folds, count):
+    """Out-of-fold chances of the re-strike trees, and the estimate at each cut beside the rule's."""
+    oof = [np.zeros(len(c["y"])) for c in files]
+    for k in range(count):
+        trees = fit_trees("restrike", [c for c, f in zip(files, folds) if f != k], 0)
+        for i in np.where(folds == k)[0]:
+            if len(files[i]["y"]):
+                oof[i] = trees.predict_proba(files[i]["x"])[:, 1]
+    today = [c["taken"] for c in files]
+    f1 = learn_restrike.mean_f1
+    print(f"{len(files)} files, {sum(len(c['y']) for c in files)} candidates, "
+          f"{sum(c['y'].sum() for c in files)} right; without re-strikes: mean F1 "
+          f"{f1(files, [np.zeros_like(t) for t in today]):.4f}; the rule (in sample): {f1(files, today):.4f}")
+    for cut in np.arange(0.30, 0.601, 0.05):
+        alone = [o >= cut for o in oof]
+        both = [(o >= cut) | t for o, t in zip(oof, today)]
+        print(f"cut {cut:.2f}: trees {f1(files, alone):.4f}  the rule or the trees {f1(files, both):.4f}"
+              "  (out of fold)")
+
+
 def oof_report(model, a, files, folds):
     """Out-of-fold chances of the logistic model and the trees, and the estimate at each cut."""
+    if model == "restrike":
+        return restrike_report(files, folds, a.folds)
     lib = learn_add if model == "add" else learn_drop
     oofl = [np.ones(len(c["y"])) for c in files]
     ooft = [np.ones(len(c["y"])) for c in files]
@@ -118,22 +146,24 @@ def oof_report(model, a, files, folds):
 
 
 def main(argv):
-    if len(argv) < 2 or argv[0] not in ("add", "drop") or argv[1] not in ("fit", "write"):
+    if len(argv) < 2 or argv[0] not in ("add", "drop", "restrike") or argv[1] not in ("fit", "write"):
         sys.exit(__doc__)
     model, what = argv[0], argv[1]
     ap = learn_add.command_line()
     ap.add_argument("--min-strength", type=float, default=5.5, help="add: the weakest candidate fitted")
     ap.add_argument("--without-fold", type=int)
-    ap.add_argument("--inc", default=INC)
+    ap.add_argument("--inc")
     ap.add_argument("--check", action="store_true")
     ap.add_argument("-j", "--jobs", type=int, default=2)
     a = ap.parse_args(["fit"] + argv[2:])
     if model == "drop" and "--l2" not in argv:
         a.l2 = 30  # the drop model's logistic fit (learned.cpp)
-    if a.split != "dev" or (what == "write" and model != "drop"):
-        sys.exit("learn_trees.py fits on the development half only, and writes the drop model's trees only")
+    if a.split != "dev" or (what == "write" and model not in NAMES):
+        sys.exit("learn_trees.py fits on the development half only, and writes the drop and re-strike models")
+    a.inc = a.inc or os.path.join(REFINE, f"learned_{model}_trees.inc")
     todo = learn_add.keys(a)
-    files = [(learn_add.label if model == "add" else learn_drop.label)(k, a.out) for k in todo]
+    label = {"add": learn_add.label, "drop": learn_drop.label, "restrike": learn_restrike.label}[model]
+    files = [label(k, a.out) for k in todo]
     folds, _ = learn_add.piece_folds(todo, a.folds)
     if what == "fit":
         oof_report(model, a, files, folds)
@@ -141,7 +171,7 @@ def main(argv):
     keep = [c for c, f in zip(files, folds) if f != a.without_fold]
     trees = fit_trees(model, keep, a.min_strength)
     nodes, roots, baseline = flat_nodes(trees)
-    write_inc(a.inc, nodes, roots, baseline, "every development piece" if a.without_fold is None else
+    write_inc(model, a.inc, nodes, roots, baseline, "every development piece" if a.without_fold is None else
               f"the development pieces less fold {a.without_fold} of {a.folds} (an out-of-fold build)")
     print(f"{len(roots)} trees, {len(nodes)} nodes -> {a.inc}")
     if a.check:

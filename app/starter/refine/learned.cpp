@@ -1,11 +1,12 @@
 // The learned models of the refinement: the logistic models of the proposal rule's candidates and of the
-// engine's own notes (tools/eval/learn_add.py, learn_drop.py), and boosted trees for the latter
-// (tools/eval/learn_trees.py).
+// engine's own notes (tools/eval/learn_add.py, learn_drop.py), and boosted trees for the latter and for
+// the soft re-strikes (tools/eval/learn_trees.py).
 #include "app/starter/refine/learned.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <span>
 
 const std::array<const char *, AddFeatureCount> AddFeatureNames = {
     "strength", "shortRise", "rise", "level", "below", "peak", "over", "lowerSounds", "attackLevel", "pitch",
@@ -14,6 +15,10 @@ const std::array<const char *, AddFeatureCount> AddFeatureNames = {
 const std::array<const char *, DropFeatureCount> DropFeatureNames = {
     "strength", "shortRise", "nearStrength", "level", "rise", "below", "over", "lowerSounds", "struck", "peak",
     "attackLevel", "pitch", "sounding", "confirmed", "moved"};
+
+const std::array<const char *, RestrikeFeatureCount> RestrikeFeatureNames = {
+    "strength", "shortRise", "rise", "ownRise", "startsBelow", "level", "renewal", "faded", "dip", "age", "steps",
+    "below", "peak", "attackLevel", "pitch", "sounding"};
 
 namespace {
 
@@ -171,10 +176,11 @@ struct TreeNode {
 };
 
 #include "app/starter/refine/learned_drop_trees.inc"
+#include "app/starter/refine/learned_restrike_trees.inc"
 
 /** The chance boosted trees (nodes, each tree's root, the baseline log-odds) give inputs x. */
-template <std::size_t N, std::size_t M, std::size_t R>
-double treesChance(const TreeNode (&nodes)[M], const std::uint16_t (&roots)[R], double baseline,
+template <std::size_t N>
+double treesChance(std::span<const TreeNode> nodes, std::span<const std::uint16_t> roots, double baseline,
                    const std::array<double, N> &x) {
     double z = baseline;
     for (std::uint16_t root : roots) {
@@ -217,4 +223,13 @@ double dropProbability(const DropFeatures &f) {
 
 double dropTreesProbability(const DropFeatures &f) {
     return treesChance(DropTreeNodes, DropTreeRoots, DropTreesBaseline, dropFeatureValues(f));
+}
+
+std::array<double, RestrikeFeatureCount> restrikeFeatureValues(const RestrikeFeatures &f) {
+    return {f.strength, f.shortRise, f.rise, f.ownRise, f.startsBelow, f.level, f.renewal, f.faded, f.dip, f.age,
+            f.steps, f.below, f.peak, f.attackLevel, f.pitch, f.sounding};
+}
+
+double restrikeTreesProbability(const RestrikeFeatures &f) {
+    return treesChance(RestrikeTreeNodes, RestrikeTreeRoots, RestrikeTreesBaseline, restrikeFeatureValues(f));
 }

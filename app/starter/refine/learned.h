@@ -67,3 +67,33 @@ double dropProbability(const DropFeatures &f);
  *  tools/eval/learn_trees.py): inputs that matter together, which the logistic model's one curve
  *  per input cannot weigh. */
 double dropTreesProbability(const DropFeatures &f);
+
+// What the soft re-strike rule may measure of an attack of a key inside one of its notes.
+struct RestrikeFeatures {
+    double strength = 0;     // the attack's strength, dB of rise
+    double shortRise = 0;    // its key's rise within 20-30 ms in the short window
+    double rise = 0;         // the rise of its key's fundamental (0 where a note starting below explains it)
+    double ownRise = 0;      // that rise whatever starts below
+    double startsBelow = 0;  // 1 when a note 12 to 31 below starts with it
+    double level = 0;        // the fundamental's mean level over the split gap after it
+    double renewal = 0;      // how much louder the key is just after it than just before (dB)
+    double faded = 0;        // how far the key fell from just after the note began to just before it (dB)
+    double dip = 0;          // how far it dips at the attack below its level just before (dB)
+    double age = 0;          // seconds since the note began
+    double steps = 0;        // the same in grid steps
+    double below = 0;        // its least rise beyond the partials of the keys 12, 19 and 24 below
+    double peak = 0;         // how far its key's partials stand above those a semitone and a tone beside it
+    double attackLevel = 0;  // its key's level just after it
+    double pitch = 60;       // the key heard
+    double sounding = 0;     // how many notes sound then
+};
+
+// How many inputs the re-strike model reads, and their names in the order the dump writes them.
+constexpr std::size_t RestrikeFeatureCount = 16;
+extern const std::array<const char *, RestrikeFeatureCount> RestrikeFeatureNames;
+
+/** The features in the order of RestrikeFeatureNames. */
+std::array<double, RestrikeFeatureCount> restrikeFeatureValues(const RestrikeFeatures &f);
+/** The re-strike model's chance, from boosted trees (learned_restrike_trees.inc), that an attack with
+ *  these features inside a note starts a note of the reference. */
+double restrikeTreesProbability(const RestrikeFeatures &f);

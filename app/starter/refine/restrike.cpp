@@ -65,8 +65,64 @@ Probe settledLevelProbe(const AttackEvidence &e, int pitch, double on, const Ref
     return levelProbe(e, ProbeKind::MeanLevel, pitch, on + RenewalNear, on + RenewalFar, th);
 }
 
+namespace {
+
+// What the re-strike model reads of an attack of note `current`'s key at `at` (see RestrikeFeatures).
+RestrikeFeatures restrikeFeatures(const std::vector<Working> &w, size_t current, const ProbedEvidence &v,
+                                  const Timeline &t, const Attack &a, double at, const RefineThresholds &th) {
+    const TimedNote &n = w[current].note;
+    int pitch = n.pitch;
+    RestrikeFeatures f;
+    f.strength = a.strength;
+    f.shortRise = a.shortRise;
+    f.ownRise = probeValue(v, riseProbe(v.evidence, pitch, 0, at, th));
+    f.startsBelow = startsBelow(w, current, pitch, at, th) ? 1 : 0;
+    f.rise = f.startsBelow != 0 ? 0 : f.ownRise;
+    f.level = meanLevel(v, ProbeKind::MeanFundamental, pitch, at, at + th.splitGap, th);
+    f.renewal = renewal(v, pitch, at, th);
+    double before = levelBefore(v, pitch, at, th);
+    f.faded = probeValue(v, settledLevelProbe(v.evidence, pitch, n.on, th)) - before;
+    f.dip = before - probeValue(v, dipProbe(v.evidence, pitch, at, th));
+    f.age = at - n.on;
+    f.steps = f.age / stepLengthAt(t, at);
+    f.below = probeValue(v, riseProbe(v.evidence, pitch, 12, at, th));
+    for (int interval : {19, 24})
+        f.below = std::min(f.below, probeValue(v, riseProbe(v.evidence, pitch, interval, at, th)));
+    f.peak = peakAcrossKeys(v, pitch, at, th);
+    f.attackLevel = probeValue(v, attackLevelProbe(v.evidence, pitch, at, th));
+    f.pitch = pitch;
+    f.sounding = static_cast<double>(std::count_if(w.begin(), w.end(), [at](const Working &x) {
+        return !x.dropped && x.note.on <= at && x.note.off > at;
+    }));
+    return f;
+}
+
+// Whether an attack of note `current`'s key at `at` re-strikes it: by the rule, or with restrikeModel
+// also by the re-strike model's chance where the key's own fundamental rises at all (an attack of a
+// note above, whose fundamental lies on one of the key's partials, raises the key's partials but not
+// its fundamental) and the note goes on for the split gap after it (what the model reads of the level
+// after it is the note's own); listed when a list is asked for and it is restrikeGate strong.
+bool restrikes(const std::vector<Working> &w, size_t current, const ProbedEvidence &v, const Timeline &t,
+               const Attack &a, double at, const RefineThresholds &th, CandidateList *list) {
+    bool rule = restrikeCandidate(a, th) && fadedOrDipped(w, current, v, at, th) && restruck(w, current, v, at, th);
+    bool listed = list && a.strength >= th.restrikeGate;
+    if (!listed && (th.restrikeModel == 0 || rule || a.strength < th.restrikeGate))
+        return rule;
+    if (claimed(w, current, w[current].note.pitch, at, th.nearWindow))
+        return false;
+    RestrikeFeatures f = restrikeFeatures(w, current, v, t, a, at, th);
+    double p = restrikeTreesProbability(f);
+    bool taken = rule || (th.restrikeModel != 0 && a.strength >= th.restrikeGate && p >= th.restrikeCut &&
+                          f.ownRise > 0 && w[current].note.off - at >= th.splitGap);
+    if (listed)
+        list->restruck.push_back({at, w[current].note.key, f, w[current].note.off - at, p, taken});
+    return taken;
+}
+
+}  // namespace
+
 void splitRestrikes(std::vector<Working> &w, const ProbedEvidence &v, const Timeline &t, const RefineThresholds &th,
-                    RefineCounts &counts) {
+                    RefineCounts &counts, CandidateList *list) {
     std::vector<size_t> order(w.size());
     for (size_t i = 0; i < order.size(); ++i)
         order[i] = i;
@@ -81,8 +137,7 @@ void splitRestrikes(std::vector<Working> &w, const ProbedEvidence &v, const Time
             double at = a.time - th.attackLatency;
             if (at > w[current].note.off - ShortestNote)
                 break;
-            if (at < earliest || at < last + th.splitGap || !restrikeCandidate(a, th) ||
-                !fadedOrDipped(w, current, v, at, th) || !restruck(w, current, v, at, th))
+            if (at < earliest || at < last + th.splitGap || !restrikes(w, current, v, t, a, at, th, list))
                 continue;
             current = splitAt(w, current, at);
             last = at;

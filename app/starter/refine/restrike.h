@@ -13,7 +13,7 @@
  *  than they were just before; a note that has not faded since it began is split only where its
  *  partials also dip there. */
 void splitRestrikes(std::vector<Working> &w, const ProbedEvidence &v, const Timeline &t, const RefineThresholds &th,
-                    RefineCounts &counts);
+                    RefineCounts &counts, CandidateList *list);
 /** Whether an attack is strong enough and its key's partials rose suddenly enough for a soft re-strike
  *  (restrikeStrength, restrikeSudden): a swell inside a held note rises too slowly. */
 bool restrikeCandidate(const Attack &a, const RefineThresholds &th);

@@ -127,10 +127,6 @@ void dropWeak(std::vector<Working> &w, const ProbedEvidence &v, const Timeline &
     }
 }
 
-// Where a proposed note's peak across the keys is measured: the long window centred 30 to 150 ms
-// after its attack holds the note's first partials and little of what sounded before it.
-constexpr double PeakFrom = 0.03, PeakTo = 0.15;
-
 // How far the partials of pitch stand above those of the key `interval` semitones below it just after
 // `at`, in dB (negative: below them). A lower note alone leaves on an upper key only its own upper
 // partials, well below its key's level; a key near that level sounds a note of its own.
@@ -232,18 +228,6 @@ bool explainedBelow(const std::vector<Working> &w, const ProbedEvidence &v, int 
             return true;
     }
     return false;
-}
-
-// The keys a note's peak is measured against: a semitone and a tone either side.
-constexpr int PeakNeighbours[] = {-2, -1, 1, 2};
-
-// How far the partials of pitch stand above those of the keys beside it just after `at`, in dB.
-double peakAcrossKeys(const ProbedEvidence &v, int pitch, double at, const RefineThresholds &th) {
-    double beside = -LevelFloorDb;
-    for (int d : PeakNeighbours)
-        if (measurable(pitch + d))
-            beside = std::max(beside, meanLevel(v, ProbeKind::MeanLevel, pitch + d, at + PeakFrom, at + PeakTo, th));
-    return meanLevel(v, ProbeKind::MeanLevel, pitch, at + PeakFrom, at + PeakTo, th) - beside;
 }
 
 // Whether an attack of pitch at `at` is a note of its own that nothing written accounts for: strong,
@@ -493,9 +477,14 @@ void listProbes(const std::vector<TimedNote> &notes, const std::set<int> &pitche
     for (int pitch : pitches)
         for (const Attack &a : e.attacks[pitch - LowestPitch]) {
             double at = a.time - th.attackLatency;
-            if (th.restrikeOn != 0 && restrikeCandidate(a, th))
+            bool modelled = th.restrikeModel != 0 || list;  // every input of the re-strike model is asked
+            if (th.restrikeOn != 0 && (restrikeCandidate(a, th) || (modelled && a.strength >= th.restrikeGate))) {
                 for (const Probe &q : restrikeProbes(e, pitch, at, th))
                     add(q);
+                if (modelled)
+                    for (const Probe &q : onsetProbes(e, pitch, at, th))
+                        add(q);
+            }
             if (a.strength < weakest)
                 continue;
             add(riseProbe(e, pitch, 0, at, th));
@@ -596,7 +585,7 @@ std::vector<TimedNote> runRules(const std::vector<TimedNote> &notes, const Attac
     if (th.splitOn != 0)
         splitNotes(w, v, t, th, counts);
     if (th.restrikeOn != 0)
-        splitRestrikes(w, v, t, th, counts);
+        splitRestrikes(w, v, t, th, counts, list);
     if (th.partnerOn != 0)
         dropSoundingPartners(w, v, th, counts);
     if (th.addOn != 0)

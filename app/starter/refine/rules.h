@@ -48,6 +48,17 @@ struct DropCandidate {
     bool kept = true;
 };
 
+// One attack inside a note the soft re-strike rule looked at: its time (seconds of the recording), its
+// key as written, what was measured there, the re-strike model's chance and whether the note was split.
+struct RestrikeCandidate {
+    double time = 0;
+    int key = 60;
+    RestrikeFeatures features;
+    double left = 0;  // seconds from it to the end of the note it would split
+    double probability = 0;
+    bool taken = false;
+};
+
 // A developer's list of the attacks the proposal rule looks at: every one at least gate dB strong
 // of a key with no note near it (whatever the rule's own strength threshold); and of every measured
 // note of the engine the drop rules judge.
@@ -55,6 +66,7 @@ struct CandidateList {
     double gate = 3;
     std::vector<AddCandidate> found;
     std::vector<DropCandidate> judged;
+    std::vector<RestrikeCandidate> restruck;  // every attack at least gate dB strong inside a note
 };
 
 /** Applies move, drop, split, the splits at soft re-strikes (restrike.h), the drop of partners of

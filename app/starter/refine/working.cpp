@@ -58,6 +58,14 @@ float fundamentalRise(const std::vector<Working> &w, size_t self, const ProbedEv
     return static_cast<float>(probeValue(v, riseProbe(v.evidence, pitch, 0, time, th)));
 }
 
+double peakAcrossKeys(const ProbedEvidence &v, int pitch, double at, const RefineThresholds &th) {
+    double beside = -LevelFloorDb;
+    for (int d : PeakNeighbours)
+        if (measurable(pitch + d))
+            beside = std::max(beside, meanLevel(v, ProbeKind::MeanLevel, pitch + d, at + PeakFrom, at + PeakTo, th));
+    return meanLevel(v, ProbeKind::MeanLevel, pitch, at + PeakFrom, at + PeakTo, th) - beside;
+}
+
 size_t splitAt(std::vector<Working> &w, size_t current, double at) {
     Working piece = w[current];
     piece.note.on = at;

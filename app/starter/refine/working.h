@@ -37,5 +37,12 @@ bool startsBelow(const std::vector<Working> &w, size_t self, int pitch, double t
  *  28 or 31 semitones below has a partial on that fundamental. */
 float fundamentalRise(const std::vector<Working> &w, size_t self, const ProbedEvidence &v, int pitch, double time,
                       const RefineThresholds &th);
+// Where a note's peak across the keys is measured: the long window centred 30 to 150 ms after its
+// attack holds the note's first partials and little of what sounded before it.
+constexpr double PeakFrom = 0.03, PeakTo = 0.15;
+// The keys a note's peak is measured against: a semitone and a tone either side.
+constexpr int PeakNeighbours[] = {-2, -1, 1, 2};
+/** How far the partials of pitch stand above those of the keys beside it just after `at`, in dB. */
+double peakAcrossKeys(const ProbedEvidence &v, int pitch, double at, const RefineThresholds &th);
 /** Ends note `current` at `at` and appends its rest from there as a note of its own; returns its index. */
 size_t splitAt(std::vector<Working> &w, size_t current, double at);

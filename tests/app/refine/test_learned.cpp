@@ -165,3 +165,58 @@ TEST(LearnedDrop, TheListedNotesAreThoseTheRulesJudgedAndTheModelDropsTheUnheard
         EXPECT_LT(dropChanceOf(th, list.judged[1].features), th.dropCut);
     }
 }
+
+TEST(LearnedRestrike, TheTreesGiveTheChancesTheirFitGave) {
+    // Attacks inside notes of the development renderings as the re-strike rule measured them, and the
+    // chance scikit-learn's trees gave each when they were fitted (tools/eval/learn_trees.py).
+    const struct {
+        std::array<double, RestrikeFeatureCount> x;
+        double chance;
+    } attacks[] = {
+        {{14.2937, 13.1588, 0.0, 23.0075, 1.0, -5.73277, 14.9468, 9.2714, -7.27104, 0.650174, 4.0001, -7.85369,
+          16.1777, -19.5787, 71.0, 7.0},
+         0.9903996124314469},
+        {{1.54361, 0.252103, 13.5132, 13.5132, 0.0, -36.232, 1.3248, 14.3922, 1.52525, 0.830833, 5.30089, 5.45462,
+          4.70994, -30.864, 59.0, 4.0},
+         9.230652822451694e-05},
+        {{3.70697, 4.20062, 0.0, 1.77048, 1.0, -13.3743, 0.412183, 0.869825, 1.60974, 0.210878, 1.65123, -11.503,
+          2.97137, -18.8802, 50.0, 3.0},
+         0.5378046472387338},
+        {{2.36508, 2.76574, 0.0, 1.15382, 1.0, -25.4897, 0.702297, 8.19406, 1.25456, 0.621403, 4.04187, -7.3316,
+          6.44027, -28.1584, 67.0, 5.0},
+         0.43047799725676356},
+    };
+    for (const auto &a : attacks) {
+        const std::array<double, RestrikeFeatureCount> &x = a.x;
+        RestrikeFeatures f{x[0], x[1], x[2], x[3], x[4], x[5], x[6], x[7], x[8], x[9], x[10], x[11], x[12], x[13],
+                           x[14], x[15]};
+        ASSERT_EQ(restrikeFeatureValues(f), x);
+        EXPECT_NEAR(restrikeTreesProbability(f), a.chance, 1e-12) << x[0];
+    }
+}
+
+TEST(LearnedRestrike, TheListedAttacksLieInsideTheNoteAndTheBowChangedIsTaken) {
+    // G4 bowed from 0.5 s, the bow changed softly at 1.6 s (too soft for a split); the engine wrote one note.
+    AttackEvidence e;
+    ASSERT_TRUE(measureSamples(bowedTone(67, 0.5, 1.6, 3.0, 3.5), geometryFor(44100, 440), e, nullptr));
+    std::vector<TimedNote> written = {note(67, 0.5, 3.0)};
+    RefineThresholds rule;
+    rule.restrikeModel = 0;
+    for (const RefineThresholds &th : {RefineThresholds{}, rule}) {
+        RefineCounts plain, listing;
+        CandidateList list;
+        std::vector<TimedNote> without = applyRules(written, e, grid(), th, plain);
+        std::vector<TimedNote> with = applyRules(written, e, grid(), th, listing, list);
+        ASSERT_EQ(with.size(), without.size()) << "listing changes no note";
+        ASSERT_EQ(with.size(), 2u) << th.restrikeModel;
+        ASSERT_FALSE(list.restruck.empty());
+        int taken = 0;
+        for (const RestrikeCandidate &c : list.restruck) {
+            EXPECT_TRUE(c.time > 0.5 && c.time < 3.0) << c.time;
+            EXPECT_GE(c.features.strength, th.restrikeGate);
+            taken += c.taken;
+        }
+        EXPECT_EQ(taken, 1);
+        EXPECT_NEAR(with[1].on, 1.6, 0.05);
+    }
+}

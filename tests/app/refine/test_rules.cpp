@@ -253,6 +253,7 @@ TEST(RefineRules, TheDropSplitAndReStrikeLevelsAreAskedEachByItsOwnRule) {
         th.*level = 10;
         th.addOn = 0;
         th.dropModel = 0;  // the hand-set drops alone (the learned one drops the unplayed onset at any level)
+        th.restrikeModel = 0;  // the hand-set re-strikes alone (the learned ones hear the changed bow at any level)
         RefineCounts counts;
         bool drop = level == &RefineThresholds::dropLevel, split = level == &RefineThresholds::splitLevel;
         EXPECT_EQ(applyRules({note(67, 1.5, 2.5)}, steady, grid(), th, counts).size(), drop ? 0u : 1u);
