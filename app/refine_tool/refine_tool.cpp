@@ -22,6 +22,7 @@
 // With --levels, NOTES.txt holds one note a line (onset in seconds, MIDI key)
 // and the tool prints each note's attack level in dB re the loudest band, the
 // measurement the velocities are made from (tools/calibrate/velocity.py).
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -136,69 +137,55 @@ bool stageInput(const ToolOptions &o, RefineInput &input, std::string &error) {
     return true;
 }
 
-// Writes the proposal rule's candidates to path as tab-separated rows under a header; false when it cannot.
+// A number as a listing prints it (format: a printf conversion of one double).
+std::string cellOf(const char *format, double x) {
+    char cell[32];
+    std::snprintf(cell, sizeof cell, format, x);
+    return cell;
+}
+
+// Writes rows to path as tab-separated lines under a header: each row's time and key as written, its
+// features (names; values reads them from a row's features), then the columns the header's tail
+// names, as tailCells writes them to the stream (each cell after a tab); false when it cannot.
+template <class Row, std::size_t N, class Values, class Tail>
+bool writeListing(const std::string &path, const std::array<const char *, N> &names, const char *tail,
+                  const std::vector<Row> &rows, Values values, Tail tailCells) {
+    std::ofstream out(path);
+    out << "time\tkey";
+    for (const char *name : names)
+        out << '\t' << name;
+    out << tail << '\n';
+    for (const Row &c : rows) {
+        out << cellOf("%.4f", c.time) << '\t' << c.key;
+        for (double x : values(c.features))
+            out << '\t' << cellOf("%.6g", x);
+        tailCells(out, c);
+        out << '\n';
+    }
+    return static_cast<bool>(out);
+}
+
+// Writes the proposal rule's candidates to path; false when it cannot.
 bool writeCandidates(const std::string &path, const std::vector<AddCandidate> &found) {
-    std::ofstream out(path);
-    out << "time\tkey";
-    for (const char *name : AddFeatureNames)
-        out << '\t' << name;
-    out << "\tprobability\ttaken\n";
-    char cell[32];
-    for (const AddCandidate &c : found) {
-        std::snprintf(cell, sizeof cell, "%.4f", c.time);
-        out << cell << '\t' << c.key;
-        for (double x : addFeatureValues(c.features)) {
-            std::snprintf(cell, sizeof cell, "%.6g", x);
-            out << '\t' << cell;
-        }
-        std::snprintf(cell, sizeof cell, "%.6g", c.probability);
-        out << '\t' << cell << '\t' << (c.taken ? 1 : 0) << '\n';
-    }
-    return static_cast<bool>(out);
+    return writeListing(path, AddFeatureNames, "\tprobability\ttaken", found, addFeatureValues,
+                        [](std::ostream &out, const AddCandidate &c) {
+                            out << '\t' << cellOf("%.6g", c.probability) << '\t' << (c.taken ? 1 : 0);
+                        });
 }
 
-// Writes the notes the drop rules judged to path as tab-separated rows under a header; false when it cannot.
+// Writes the notes the drop rules judged to path; false when it cannot.
 bool writeJudged(const std::string &path, const std::vector<DropCandidate> &judged) {
-    std::ofstream out(path);
-    out << "time\tkey";
-    for (const char *name : DropFeatureNames)
-        out << '\t' << name;
-    out << "\tkept\n";
-    char cell[32];
-    for (const DropCandidate &c : judged) {
-        std::snprintf(cell, sizeof cell, "%.4f", c.time);
-        out << cell << '\t' << c.key;
-        for (double x : dropFeatureValues(c.features)) {
-            std::snprintf(cell, sizeof cell, "%.6g", x);
-            out << '\t' << cell;
-        }
-        out << '\t' << (c.kept ? 1 : 0) << '\n';
-    }
-    return static_cast<bool>(out);
+    return writeListing(path, DropFeatureNames, "\tkept", judged, dropFeatureValues,
+                        [](std::ostream &out, const DropCandidate &c) { out << '\t' << (c.kept ? 1 : 0); });
 }
 
-// Writes the attacks the soft re-strike rule looked at to path as tab-separated rows under a header;
-// false when it cannot.
+// Writes the attacks the soft re-strike rule looked at to path; false when it cannot.
 bool writeRestruck(const std::string &path, const std::vector<RestrikeCandidate> &restruck) {
-    std::ofstream out(path);
-    out << "time\tkey";
-    for (const char *name : RestrikeFeatureNames)
-        out << '\t' << name;
-    out << "\tleft\tprobability\ttaken\n";
-    char cell[32];
-    for (const RestrikeCandidate &c : restruck) {
-        std::snprintf(cell, sizeof cell, "%.4f", c.time);
-        out << cell << '\t' << c.key;
-        for (double x : restrikeFeatureValues(c.features)) {
-            std::snprintf(cell, sizeof cell, "%.6g", x);
-            out << '\t' << cell;
-        }
-        std::snprintf(cell, sizeof cell, "%.4f", c.left);
-        out << '\t' << cell;
-        std::snprintf(cell, sizeof cell, "%.6g", c.probability);
-        out << '\t' << cell << '\t' << (c.taken ? 1 : 0) << '\n';
-    }
-    return static_cast<bool>(out);
+    return writeListing(path, RestrikeFeatureNames, "\tleft\tprobability\ttaken", restruck,
+                        restrikeFeatureValues, [](std::ostream &out, const RestrikeCandidate &c) {
+                            out << '\t' << cellOf("%.4f", c.left) << '\t' << cellOf("%.6g", c.probability) << '\t'
+                                << (c.taken ? 1 : 0);
+                        });
 }
 
 // Prints the attack level of each note listed in path (onset in seconds, key) in the recording audio.

@@ -101,9 +101,10 @@ def reference_matches(key, out):
     return ref, pairs, (len(ref), len(est), len(pairs))
 
 
-def label(key, out):
-    """One file's candidates with their labels, and its counts without proposals (ref, est, matched)."""
-    c = read_candidates(os.path.join(out, key, "1.candidates.tsv"))
+def nearest_right(c, key, out):
+    """Labels candidates c (time, key) of one file against its refinement 0.mid: a candidate is right
+    when it is the nearest, within TOLERANCE, to a reference onset of its key that no note of 0.mid
+    matches. Sets c["y"] and c["counts"] (0.mid's ref, est, matched) and returns c."""
     ref, pairs, counts = reference_matches(key, out)
     hit = {i for i, _ in pairs}
     y = np.zeros(len(c["time"]), bool)
@@ -116,6 +117,11 @@ def label(key, out):
     c["y"] = y
     c["counts"] = counts
     return c
+
+
+def label(key, out):
+    """One file's candidates with their labels, and its counts without proposals (ref, est, matched)."""
+    return nearest_right(read_candidates(os.path.join(out, key, "1.candidates.tsv")), key, out)
 
 
 def basis(x, knots_of=KNOTS):

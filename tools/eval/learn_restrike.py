@@ -21,7 +21,7 @@ import numpy as np
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import learn_add  # noqa: E402
-from recall import TOLERANCE, keys  # noqa: E402
+from recall import keys  # noqa: E402
 
 
 def dump_one(args, key):
@@ -38,18 +38,7 @@ def label(key, out):
          "x": np.array([[float(r[n]) for n in names] for r in rows], float).reshape(-1, len(names)),
          "left": np.array([float(r["left"]) for r in rows]), "p": np.array([float(r["probability"]) for r in rows]),
          "taken": np.array([r["taken"] == "1" for r in rows], bool)}
-    ref, pairs, counts = learn_add.reference_matches(key, out)
-    hit = {i for i, _ in pairs}
-    y = np.zeros(len(rows), bool)
-    for i, r in enumerate(ref):
-        if i in hit:
-            continue
-        near = np.where((c["key"] == r["pitch"]) & (np.abs(c["time"] - r["onset"]) <= TOLERANCE))[0]
-        if len(near):
-            y[near[np.argmin(np.abs(c["time"][near] - r["onset"]))]] = True
-    c["y"] = y
-    c["counts"] = counts
-    return c
+    return learn_add.nearest_right(c, key, out)
 
 
 def mean_f1(files, taken):
