@@ -179,9 +179,8 @@ struct TreeNode {
 #include "app/starter/refine/learned_restrike_trees.inc"
 
 /** The chance boosted trees (nodes, each tree's root, the baseline log-odds) give inputs x. */
-template <std::size_t N>
 double treesChance(std::span<const TreeNode> nodes, std::span<const std::uint16_t> roots, double baseline,
-                   const std::array<double, N> &x) {
+                   std::span<const double> x) {
     double z = baseline;
     for (std::uint16_t root : roots) {
         std::size_t i = root;
