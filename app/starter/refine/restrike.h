@@ -11,7 +11,10 @@
 /** Splits each note at the sudden attacks of its key inside it (restrikeCandidate) that are weaker
  *  than a split asks but where its own fundamental rises clearly and its partials come back louder
  *  than they were just before; a note that has not faded since it began is split only where its
- *  partials also dip there. */
+ *  partials also dip there. With restrikeModel, also at the attacks at least restrikeGate strong
+ *  that the re-strike model's trees take (restrikeCut), where the key's fundamental rises and the
+ *  note goes on for splitGap after them. With a list, every attack at least restrikeGate strong
+ *  that it looks at is listed in list->restruck. */
 void splitRestrikes(std::vector<Working> &w, const ProbedEvidence &v, const Timeline &t, const RefineThresholds &th,
                     RefineCounts &counts, CandidateList *list);
 /** Whether an attack is strong enough and its key's partials rose suddenly enough for a soft re-strike

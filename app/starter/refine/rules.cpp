@@ -446,8 +446,10 @@ std::vector<Probe> onsetProbes(const AttackEvidence &e, int pitch, double at, co
 // Hands add every probe the rules may ask about these notes (pitches: their measurable keys): the
 // level after each onset, the partner rises at each onset and at each attack an onset may move to,
 // the fundamental's rise and level at each attack strong enough to move or split a note, and the
-// attack level (the velocity) at each; with proposals, those of every strong attack of every key
-// (with the learned acceptance or a list of candidates, all that addFeatures measures).
+// attack level (the velocity) at each; what the re-strike rule (with its model or a list, all that
+// its model reads) asks at each attack of the notes' keys it may judge; with proposals, those of
+// every strong attack of every key (with the learned acceptance or a list of candidates, all that
+// addFeatures measures).
 template <class Add>
 void listProbes(const std::vector<TimedNote> &notes, const std::set<int> &pitches, const AttackEvidence &e,
                 const Timeline &t, const RefineThresholds &th, const CandidateList *list, Add add) {
@@ -474,10 +476,10 @@ void listProbes(const std::vector<TimedNote> &notes, const std::set<int> &pitche
                     add(levelProbe(e, ProbeKind::MeanLevel, n.pitch - interval, n.on + PeakFrom, n.on + PeakTo, th));
         }
     double weakest = std::min({th.nearStrength, th.moveStrength, th.splitStrength});
+    bool modelled = th.restrikeModel != 0 || list;  // every input of the re-strike model is asked
     for (int pitch : pitches)
         for (const Attack &a : e.attacks[pitch - LowestPitch]) {
             double at = a.time - th.attackLatency;
-            bool modelled = th.restrikeModel != 0 || list;  // every input of the re-strike model is asked
             if (th.restrikeOn != 0 && (restrikeCandidate(a, th) || (modelled && a.strength >= th.restrikeGate))) {
                 for (const Probe &q : restrikeProbes(e, pitch, at, th))
                     add(q);
