@@ -29,32 +29,6 @@ double renewal(const ProbedEvidence &v, int pitch, double at, const RefineThresh
     return probeValue(v, settledLevelProbe(v.evidence, pitch, at, th)) - levelBefore(v, pitch, at, th);
 }
 
-// Whether an attack at `at` inside note `current` is a re-strike of its key: its fundamental rises
-// (a note starting below explains none of it, unless the fundamental then sounds loud enough to be the
-// key's own), it comes back louder than it was, and it sounds.
-bool restruck(const std::vector<Working> &w, size_t current, const ProbedEvidence &v, double at,
-              const RefineThresholds &th) {
-    int pitch = w[current].note.pitch;
-    if (claimed(w, current, pitch, at, th.nearWindow))
-        return false;
-    double level = meanLevel(v, ProbeKind::MeanFundamental, pitch, at, at + th.splitGap, th);
-    bool rises = fundamentalRise(w, current, v, pitch, at, th) >= th.restrikeRise ||
-                 (level >= th.restrikeBelowLevel && startsBelow(w, current, pitch, at, th));
-    return rises && level >= th.restrikeLevel && renewal(v, pitch, at, th) >= th.restrikeRenewal;
-}
-
-// Whether a soft re-strike candidate at `at` may re-strike note `current`: a note whose partials
-// have faded since it began (struck or plucked) is re-struck by a weak attack; one held at its level
-// (bowed, blown), whose swells and vibrato bring weak attacks of its own key, only where its
-// partials dip there (a changed bow, a new breath).
-bool fadedOrDipped(const std::vector<Working> &w, size_t current, const ProbedEvidence &v, double at,
-                  const RefineThresholds &th) {
-    int pitch = w[current].note.pitch;
-    double before = levelBefore(v, pitch, at, th);
-    return probeValue(v, settledLevelProbe(v.evidence, pitch, w[current].note.on, th)) - before >= th.restrikeDecay ||
-           before - probeValue(v, dipProbe(v.evidence, pitch, at, th)) >= th.restrikeDip;
-}
-
 }  // namespace
 
 bool restrikeCandidate(const Attack &a, const RefineThresholds &th) {
@@ -67,9 +41,11 @@ Probe settledLevelProbe(const AttackEvidence &e, int pitch, double on, const Ref
 
 namespace {
 
-// What the re-strike model reads of an attack of note `current`'s key at `at` (see RestrikeFeatures).
-RestrikeFeatures restrikeFeatures(const std::vector<Working> &w, size_t current, const ProbedEvidence &v,
-                                  const Timeline &t, const Attack &a, double at, const RefineThresholds &th) {
+// What the rule measures of an attack a of note `current`'s key at `at`: its strength and short rise,
+// the fundamental's rise and level after it, the notes starting below, the renewal, and how far the
+// note faded and dips there (the model reads them too).
+RestrikeFeatures ruleMeasures(const std::vector<Working> &w, size_t current, const ProbedEvidence &v, const Attack &a,
+                              double at, const RefineThresholds &th) {
     const TimedNote &n = w[current].note;
     int pitch = n.pitch;
     RestrikeFeatures f;
@@ -83,7 +59,15 @@ RestrikeFeatures restrikeFeatures(const std::vector<Working> &w, size_t current,
     double before = levelBefore(v, pitch, at, th);
     f.faded = probeValue(v, settledLevelProbe(v.evidence, pitch, n.on, th)) - before;
     f.dip = before - probeValue(v, dipProbe(v.evidence, pitch, at, th));
-    f.age = at - n.on;
+    return f;
+}
+
+// Adds what only the re-strike model reads to f: the note's age, the partials of the keys below, the
+// peak across the keys, the attack level, the key and the notes sounding.
+void addModelMeasures(const std::vector<Working> &w, size_t current, const ProbedEvidence &v, const Timeline &t,
+                      double at, const RefineThresholds &th, RestrikeFeatures &f) {
+    int pitch = w[current].note.pitch;
+    f.age = at - w[current].note.on;
     f.steps = f.age / stepLengthAt(t, at);
     f.below = probeValue(v, riseProbe(v.evidence, pitch, 12, at, th));
     for (int interval : {19, 24})
@@ -94,28 +78,44 @@ RestrikeFeatures restrikeFeatures(const std::vector<Working> &w, size_t current,
     f.sounding = static_cast<double>(std::count_if(w.begin(), w.end(), [at](const Working &x) {
         return !x.dropped && x.note.on <= at && x.note.off > at;
     }));
-    return f;
 }
 
-// Whether an attack of note `current`'s key at `at` re-strikes it: by the rule, or with restrikeModel
-// also by the re-strike model's chance where the key's own fundamental rises at all (an attack of a
-// note above, whose fundamental lies on one of the key's partials, raises the key's partials but not
-// its fundamental) and the note goes on for the split gap after it (what the model reads of the level
-// after it is the note's own); listed when a list is asked for and it is restrikeGate strong.
+// Whether the rule takes a sudden attack (restrikeCandidate) so measured. A note whose partials have
+// faded since it began (struck or plucked) is re-struck by a weak attack; one held at its level
+// (bowed, blown), whose swells and vibrato bring weak attacks of its own key, only where its partials
+// dip there (a changed bow, a new breath). Then its fundamental must rise (a note starting below
+// explains none of it, unless the fundamental then sounds loud enough to be the key's own), it must
+// come back louder than it was, and it must sound.
+bool ruleTakes(const RestrikeFeatures &f, const RefineThresholds &th) {
+    bool fadedOrDipped = f.faded >= th.restrikeDecay || f.dip >= th.restrikeDip;
+    bool rises = static_cast<float>(f.rise) >= th.restrikeRise ||
+                 (f.level >= th.restrikeBelowLevel && f.startsBelow != 0);
+    return fadedOrDipped && rises && f.level >= th.restrikeLevel && f.renewal >= th.restrikeRenewal;
+}
+
+// Whether an attack of note `current`'s key at `at`, claimed by no other note of the key, re-strikes
+// it: by the rule, or with restrikeModel also by the re-strike model's chance where the key's own
+// fundamental rises at all (an attack of a note above, whose fundamental lies on one of the key's
+// partials, raises the key's partials but not its fundamental) and the note goes on for the split
+// gap after it (what the model reads of the level after it is the note's own); listed when a list is
+// asked for and it is restrikeGate strong.
 bool restrikes(const std::vector<Working> &w, size_t current, const ProbedEvidence &v, const Timeline &t,
                const Attack &a, double at, const RefineThresholds &th, CandidateList *list) {
-    bool rule = restrikeCandidate(a, th) && fadedOrDipped(w, current, v, at, th) && restruck(w, current, v, at, th);
     bool listed = list && a.strength >= th.restrikeGate;
-    if (!listed && (th.restrikeModel == 0 || rule || a.strength < th.restrikeGate))
-        return rule;
-    if (claimed(w, current, w[current].note.pitch, at, th.nearWindow))
+    bool judged = th.restrikeModel != 0 && a.strength >= th.restrikeGate;
+    bool sudden = restrikeCandidate(a, th);
+    if ((!listed && !judged && !sudden) || claimed(w, current, w[current].note.pitch, at, th.nearWindow))
         return false;
-    RestrikeFeatures f = restrikeFeatures(w, current, v, t, a, at, th);
+    RestrikeFeatures f = ruleMeasures(w, current, v, a, at, th);
+    bool rule = sudden && ruleTakes(f, th);
+    if (!listed && (rule || !judged))
+        return rule;
+    addModelMeasures(w, current, v, t, at, th, f);
     double p = restrikeTreesProbability(f);
-    bool taken = rule || (th.restrikeModel != 0 && a.strength >= th.restrikeGate && p >= th.restrikeCut &&
-                          f.ownRise > 0 && w[current].note.off - at >= th.splitGap);
+    double left = w[current].note.off - at;
+    bool taken = rule || (judged && p >= th.restrikeCut && f.ownRise > 0 && left >= th.splitGap);
     if (listed)
-        list->restruck.push_back({at, w[current].note.key, f, w[current].note.off - at, p, taken});
+        list->restruck.push_back({at, w[current].note.key, f, left, p, taken});
     return taken;
 }
 
