@@ -3,9 +3,13 @@
 // The work runs with the GIL released; the calling thread takes it back only to report
 // progress, to look at a cancel event and to let Ctrl-C (KeyboardInterrupt) stop the work.
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <exception>
 #include <limits>
+#include <mutex>
+#include <set>
 
 #include <pybind11/functional.h>
 #include <pybind11/numpy.h>
@@ -109,6 +113,47 @@ std::vector<float> samplesOf(const py::array &array, int &channels) {
     return samples;
 }
 
+// The transcriptions running now, by their cancel flags: an interpreter that shuts down stops them and
+// waits for them (stopRunning) before it finalizes, so that no thread is inside the library while the
+// interpreter and the process tear down what it uses. Made once and never destroyed: a thread may
+// still leave it as the process ends.
+struct Running {
+    std::mutex lock;
+    std::condition_variable ended;
+    std::set<std::atomic<bool> *> cancels;
+};
+Running &running = *new Running;
+
+// Counts a transcription as running from its construction to its destruction.
+class RunningGuard {
+  public:
+    explicit RunningGuard(std::atomic<bool> *cancel) : cancel_(cancel) {
+        std::lock_guard<std::mutex> held(running.lock);
+        running.cancels.insert(cancel_);
+    }
+    ~RunningGuard() {
+        std::lock_guard<std::mutex> held(running.lock);
+        running.cancels.erase(cancel_);
+        running.ended.notify_all();
+    }
+    RunningGuard(const RunningGuard &) = delete;
+    RunningGuard &operator=(const RunningGuard &) = delete;
+
+  private:
+    std::atomic<bool> *cancel_;
+};
+
+// Run at the interpreter's exit (atexit, before it finalizes): cancels every running transcription
+// and waits, the GIL released, up to 30 s for them to end (a cancelled one ends within a progress
+// step; their threads take the GIL to report and to raise).
+void stopRunning() {
+    py::gil_scoped_release released;
+    std::unique_lock<std::mutex> held(running.lock);
+    for (std::atomic<bool> *cancel : running.cancels)
+        *cancel = true;
+    running.ended.wait_for(held, std::chrono::seconds(30), [] { return running.cancels.empty(); });
+}
+
 // The transcription work returns, with the GIL released while it runs. A thread the interpreter
 // ends as it shuts down (it calls in to report progress) leaves without taking the GIL back: the
 // library has stopped the work and removed its files, and the thread unwinds to its end.
@@ -137,6 +182,7 @@ sonoscriptor::Transcription run(const py::object &source, std::optional<int> sam
     sonoscriptor::Options options = optionsOf(rest);
     std::atomic<bool> cancelled{false};
     options.cancel = &cancelled;
+    RunningGuard counted(&cancelled);
     options.progress = [&](const sonoscriptor::Progress &p) {
         py::gil_scoped_acquire held;
         if (PyErr_CheckSignals() != 0)
@@ -172,6 +218,7 @@ PYBIND11_MODULE(sonoscriptor, m) {
     m.doc() = "Polyphonic music transcription: notes, beats, metre and key of recordings, as the "
               "sonoscriptor command finds them.";
     m.attr("__version__") = sonoscriptor::version();
+    py::module_::import("atexit").attr("register")(py::cpp_function(&stopRunning));
     PYBIND11_NUMPY_DTYPE(sonoscriptor::Note, onset, offset, pitch, velocity, bar, beat);
     PYBIND11_NUMPY_DTYPE(sonoscriptor::TempoChange, time, bpm);
     py::object error = py::reinterpret_steal<py::object>(

@@ -163,8 +163,9 @@ def test_the_gil_is_released_while_it_works():
 
 
 def test_an_interpreter_that_ends_while_a_thread_transcribes_ends_cleanly(tmp_path):
-    # The daemon thread calls in to report progress while the interpreter shuts down: the
-    # interpreter ends it there, and the library lets it end (it aborted the process).
+    # A daemon thread transcribes as the interpreter shuts down: the module cancels the work at
+    # exit and waits for it, so no thread is inside the library while the interpreter finalizes
+    # (it aborted or crashed the process there now and then, under load).
     script = """
 import sys, threading, time, wave
 import sonoscriptor
