@@ -167,7 +167,7 @@ bool writeListing(const std::string &path, const std::array<const char *, N> &na
 
 // Writes the proposal rule's candidates to path; false when it cannot.
 bool writeCandidates(const std::string &path, const std::vector<AddCandidate> &found) {
-    return writeListing(path, AddFeatureNames, "\tprobability\ttaken", found, addFeatureValues,
+    return writeListing(path, AddTreeInputNames, "\tprobability\ttaken", found, addTreeInputs,
                         [](std::ostream &out, const AddCandidate &c) {
                             out << '\t' << cellOf("%.6g", c.probability) << '\t' << (c.taken ? 1 : 0);
                         });
@@ -175,7 +175,7 @@ bool writeCandidates(const std::string &path, const std::vector<AddCandidate> &f
 
 // Writes the notes the drop rules judged to path; false when it cannot.
 bool writeJudged(const std::string &path, const std::vector<DropCandidate> &judged) {
-    return writeListing(path, DropFeatureNames, "\tkept", judged, dropFeatureValues,
+    return writeListing(path, DropTreeInputNames, "\tkept", judged, dropTreeInputs,
                         [](std::ostream &out, const DropCandidate &c) { out << '\t' << (c.kept ? 1 : 0); });
 }
 

@@ -47,6 +47,10 @@ from score import as_arrays, hz  # noqa: E402
 # input, a straight segment between each pair of knots (below the first and beyond the last it is flat).
 FEATURES = ["strength", "shortRise", "rise", "level", "below", "peak", "over", "lowerSounds", "attackLevel",
             "pitch", "sounding"]
+# The partial profile the trees read besides (learned.h, PartialProfile): each key around the candidate's
+# after it, re the candidate's own key, and how much louder every key is after it than before.
+PROFILE_KEYS = (-24, -19, -12, -7, -5, 0, 4, 7, 12, 16, 19, 24)
+PROFILE = [f"around{d:+d}" for d in PROFILE_KEYS if d] + [f"change{d:+d}" for d in PROFILE_KEYS]
 KNOTS = [
     [5.5, 7, 9, 12, 18, 30],      # strength
     [0, 3, 6, 12, 30],            # shortRise
@@ -80,12 +84,17 @@ def dump_one(args, key, lines="addOn=0\n"):
         print(key, proc.stderr.strip(), file=sys.stderr)
 
 
+def columns(rows, names):
+    """The named columns of a listing's rows as a matrix (a row per row)."""
+    return np.array([[float(r[n]) for n in names] for r in rows], float).reshape(-1, len(names))
+
+
 def read_candidates(path):
     with open(path) as f:
         rows = list(csv.DictReader(f, delimiter="\t"))
-    x = np.array([[float(r[n]) for n in FEATURES] for r in rows], float).reshape(-1, len(FEATURES))
+    x = columns(rows, FEATURES)
     return {"time": np.array([float(r["time"]) for r in rows]), "key": np.array([int(r["key"]) for r in rows]),
-            "x": x, "p": np.array([float(r["probability"]) for r in rows]),
+            "x": x, "xt": columns(rows, FEATURES + PROFILE), "p": np.array([float(r["probability"]) for r in rows]),
             "taken": np.array([r["taken"] == "1" for r in rows], bool)}
 
 

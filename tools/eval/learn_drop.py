@@ -61,7 +61,7 @@ def label(key, out):
     with open(os.path.join(out, key, "0.judged.tsv")) as f:
         rows = list(csv.DictReader(f, delimiter="\t"))
     c = {"time": np.array([float(r["time"]) for r in rows]), "key": np.array([int(r["key"]) for r in rows]),
-         "x": np.array([[float(r[n]) for n in FEATURES] for r in rows], float).reshape(-1, len(FEATURES)),
+         "x": learn_add.columns(rows, FEATURES), "xt": learn_add.columns(rows, FEATURES + learn_add.PROFILE),
          "kept": np.array([r["kept"] == "1" for r in rows], bool)}
     ref, _, counts = learn_add.reference_matches(key, out)
     y = np.zeros(len(rows), bool)

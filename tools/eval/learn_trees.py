@@ -3,15 +3,16 @@
 rule looks at (add), the judgement of the engine's own notes (drop), and the soft re-strikes (restrike).
 
     learn_trees.py add|drop|restrike fit --out DIR --soundfont SF --room ROOM ...
-    learn_trees.py drop|restrike write --out DIR --soundfont SF --room ROOM ... [--without-fold K] [--check]
+    learn_trees.py add|drop|restrike write --out DIR --soundfont SF --room ROOM ... [--without-fold K] [--check]
 
 Each reads what `learn_add.py dump` (add), `learn_drop.py dump` (drop) or `learn_restrike.py dump`
 (restrike) left in DIR, labelled as those scripts label it. `fit` fits gradient-boosted trees
 (scikit-learn's HistGradientBoostingClassifier, Debian python3-sklearn) cross-validated by piece with
 the same folds, and prints the out-of-fold mean F1 estimate at each cut beside the logistic model's
-(add, drop) or the hand-set rule's (restrike). `write` fits a model's trees on every development piece
-(or on all but fold K, for an out-of-fold build of the tool) and writes them as
-app/starter/refine/learned_drop_trees.inc or learned_restrike_trees.inc holds them; --check prints the
+(add, drop) or the hand-set rule's (restrike). The trees of add and drop read the logistic model's
+inputs and the partial profile around the key (learn_add.PROFILE). `write` fits a model's trees on
+every development piece (or on all but fold K, for an out-of-fold build of the tool) and writes them
+as app/starter/refine/learned_MODEL_trees.inc holds them; --check prints the
 largest difference between the chances of the trees as written, walked as the starter walks them, and
 scikit-learn's own.
 """
@@ -34,13 +35,20 @@ PARAMS = dict(max_iter=300, max_depth=4, learning_rate=0.05, min_samples_leaf=10
               early_stopping=False, random_state=0)
 REFINE = os.path.join(os.path.dirname(os.path.dirname(HERE)), "app", "starter", "refine")
 # What each model's trees are called in the starter, and where they are kept.
-NAMES = {"drop": ("Drop", "the drop model's"), "restrike": ("Restrike", "the re-strike model's")}
+NAMES = {"add": ("Add", "the acceptance's"), "drop": ("Drop", "the drop model's"),
+         "restrike": ("Restrike", "the re-strike model's")}
+
+
+def inputs(c):
+    """What the trees read of a file's rows: the logistic model's inputs and the partial profile (add,
+    drop), or the re-strike model's."""
+    return c.get("xt", c["x"])
 
 
 def rows_of(model, files, min_strength):
     """The inputs and labels a model is fitted on: the acceptance's candidates at least min_strength
     strong, every judged note of the drop model."""
-    x = np.concatenate([c["x"] for c in files])
+    x = np.concatenate([inputs(c) for c in files])
     y = np.concatenate([c["y"] for c in files])
     keep = x[:, 0] >= min_strength if model == "add" else np.ones(len(y), bool)
     return x[keep], y[keep]
@@ -100,7 +108,7 @@ def restrike_report(files, folds, count):
         trees = fit_trees("restrike", [c for c, f in zip(files, folds) if f != k], 0)
         for i in np.where(folds == k)[0]:
             if len(files[i]["y"]):
-                oof[i] = trees.predict_proba(files[i]["x"])[:, 1]
+                oof[i] = trees.predict_proba(inputs(files[i]))[:, 1]
     today = [c["taken"] for c in files]
     f1 = learn_restrike.mean_f1
     print(f"{len(files)} files, {sum(len(c['y']) for c in files)} candidates, "
@@ -127,7 +135,7 @@ def oof_report(model, a, files, folds):
         for i in np.where(folds == k)[0]:
             if len(files[i]["y"]):
                 oofl[i] = lib.prob(files[i]["x"], w, b)
-                ooft[i] = trees.predict_proba(files[i]["x"])[:, 1]
+                ooft[i] = trees.predict_proba(inputs(files[i]))[:, 1]
     if model == "add":
         allowed = [c["x"][:, 0] >= a.min_strength for c in files]
         today = [c["taken"] for c in files]
@@ -159,7 +167,7 @@ def main(argv):
     if model == "drop" and "--l2" not in argv:
         a.l2 = 30  # the drop model's logistic fit (learned.cpp)
     if a.split != "dev" or (what == "write" and model not in NAMES):
-        sys.exit("learn_trees.py fits on the development half only, and writes the drop and re-strike models")
+        sys.exit("learn_trees.py fits on the development half only")
     a.inc = a.inc or os.path.join(REFINE, f"learned_{model}_trees.inc")
     todo = learn_add.keys(a)
     label = {"add": learn_add.label, "drop": learn_drop.label, "restrike": learn_restrike.label}[model]

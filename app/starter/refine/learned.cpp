@@ -1,6 +1,6 @@
 // The learned models of the refinement: the logistic models of the proposal rule's candidates and of the
-// engine's own notes (tools/eval/learn_add.py, learn_drop.py), and boosted trees for the latter and for
-// the soft re-strikes (tools/eval/learn_trees.py).
+// engine's own notes (tools/eval/learn_add.py, learn_drop.py), and boosted trees for both and for the
+// soft re-strikes (tools/eval/learn_trees.py).
 #include "app/starter/refine/learned.h"
 
 #include <algorithm>
@@ -8,13 +8,53 @@
 #include <cstdint>
 #include <span>
 
-const std::array<const char *, AddFeatureCount> AddFeatureNames = {
+namespace {
+
+// Two lists of names as one, the first's then the second's.
+template <std::size_t N, std::size_t M>
+constexpr std::array<const char *, N + M> joined(const std::array<const char *, N> &a,
+                                                 const std::array<const char *, M> &b) {
+    std::array<const char *, N + M> out{};
+    std::copy(a.begin(), a.end(), out.begin());
+    std::copy(b.begin(), b.end(), out.begin() + N);
+    return out;
+}
+
+constexpr std::array<const char *, ProfileInputCount> ProfileNames = {
+    "around-24", "around-19", "around-12", "around-7", "around-5", "around+4", "around+7", "around+12",
+    "around+16", "around+19", "around+24", "change-24", "change-19", "change-12", "change-7", "change-5",
+    "change+0", "change+4", "change+7", "change+12", "change+16", "change+19", "change+24"};
+
+constexpr std::array<const char *, AddFeatureCount> AddNames = {
     "strength", "shortRise", "rise", "level", "below", "peak", "over", "lowerSounds", "attackLevel", "pitch",
     "sounding"};
 
-const std::array<const char *, DropFeatureCount> DropFeatureNames = {
+constexpr std::array<const char *, DropFeatureCount> DropNames = {
     "strength", "shortRise", "nearStrength", "level", "rise", "below", "over", "lowerSounds", "struck", "peak",
     "attackLevel", "pitch", "sounding", "confirmed", "moved"};
+
+// A model's inputs followed by those of a partial profile (around every key but the own one, then
+// every change).
+template <std::size_t N>
+std::array<double, N + ProfileInputCount> withProfile(const std::array<double, N> &x, const PartialProfile &p) {
+    std::array<double, N + ProfileInputCount> out{};
+    std::copy(x.begin(), x.end(), out.begin());
+    std::size_t i = N;
+    for (std::size_t k = 0; k < ProfileKeys.size(); ++k)
+        if (k != ProfileOwnKey)
+            out[i++] = p.around[k];
+    for (double c : p.change)
+        out[i++] = c;
+    return out;
+}
+
+}  // namespace
+
+const std::array<const char *, ProfileInputCount> ProfileInputNames = ProfileNames;
+const std::array<const char *, AddFeatureCount> AddFeatureNames = AddNames;
+const std::array<const char *, AddTreeInputCount> AddTreeInputNames = joined(AddNames, ProfileNames);
+const std::array<const char *, DropFeatureCount> DropFeatureNames = DropNames;
+const std::array<const char *, DropTreeInputCount> DropTreeInputNames = joined(DropNames, ProfileNames);
 
 const std::array<const char *, RestrikeFeatureCount> RestrikeFeatureNames = {
     "strength", "shortRise", "rise", "ownRise", "startsBelow", "level", "renewal", "faded", "dip", "age", "steps",
@@ -175,6 +215,7 @@ struct TreeNode {
     std::uint16_t left, right;
 };
 
+#include "app/starter/refine/learned_add_trees.inc"
 #include "app/starter/refine/learned_drop_trees.inc"
 #include "app/starter/refine/learned_restrike_trees.inc"
 
@@ -207,8 +248,16 @@ std::array<double, AddFeatureCount> addFeatureValues(const AddFeatures &f) {
             f.pitch, f.sounding};
 }
 
+std::array<double, AddTreeInputCount> addTreeInputs(const AddFeatures &f) {
+    return withProfile(addFeatureValues(f), f.profile);
+}
+
 double addProbability(const AddFeatures &f) {
     return 1.0 / (1.0 + std::exp(-logOdds(Segments, Bias, addFeatureValues(f))));
+}
+
+double addTreesProbability(const AddFeatures &f) {
+    return treesChance(AddTreeNodes, AddTreeRoots, AddTreesBaseline, addTreeInputs(f));
 }
 
 std::array<double, DropFeatureCount> dropFeatureValues(const DropFeatures &f) {
@@ -216,12 +265,16 @@ std::array<double, DropFeatureCount> dropFeatureValues(const DropFeatures &f) {
             f.struck,   f.peak,      f.attackLevel,  f.pitch, f.sounding, f.confirmed, f.moved};
 }
 
+std::array<double, DropTreeInputCount> dropTreeInputs(const DropFeatures &f) {
+    return withProfile(dropFeatureValues(f), f.profile);
+}
+
 double dropProbability(const DropFeatures &f) {
     return 1.0 / (1.0 + std::exp(-logOdds(DropSegments, DropBias, dropFeatureValues(f))));
 }
 
 double dropTreesProbability(const DropFeatures &f) {
-    return treesChance(DropTreeNodes, DropTreeRoots, DropTreesBaseline, dropFeatureValues(f));
+    return treesChance(DropTreeNodes, DropTreeRoots, DropTreesBaseline, dropTreeInputs(f));
 }
 
 std::array<double, RestrikeFeatureCount> restrikeFeatureValues(const RestrikeFeatures &f) {

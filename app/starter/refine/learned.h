@@ -8,6 +8,26 @@
 #include <array>
 #include <cstddef>
 
+// The keys around a key whose levels its partial profile holds, in semitones from it: those whose
+// fundamentals are partials of the key or lie a partial of a key below on it (12, 19 and 24 below, and
+// 7 and 5 below, where the key is the third or fourth partial of a key 19 or 24 below), and those of the
+// key's own partials and of a lower key's partials between them (4, 7, 16 above).
+constexpr std::array<int, 12> ProfileKeys = {-24, -19, -12, -7, -5, 0, 4, 7, 12, 16, 19, 24};
+constexpr std::size_t ProfileOwnKey = 5;  // the index of the key itself in ProfileKeys
+
+// The partials around a key at a time: the shape of the spectrum there, which tells a note of the
+// key from a partial of a lower one (dB).
+struct PartialProfile {
+    std::array<double, ProfileKeys.size()> around{};  // each key's level just after it, re the key's own
+                                                     // (the own key's entry is 0 and not an input)
+    std::array<double, ProfileKeys.size()> change{};  // how much louder each key is just after it than
+                                                     // just before
+};
+
+// How many inputs a partial profile gives a model: the levels of the keys around, then every change.
+constexpr std::size_t ProfileInputCount = 2 * ProfileKeys.size() - 1;
+extern const std::array<const char *, ProfileInputCount> ProfileInputNames;
+
 // What the proposal rule measures of one attack (dB unless said otherwise).
 struct AddFeatures {
     double strength = 0;   // the attack's strength, dB of rise
@@ -22,16 +42,25 @@ struct AddFeatures {
     double attackLevel = 0;  // its key's level just after the attack (the velocity's measure)
     double pitch = 60;       // the key heard
     double sounding = 0;     // how many notes sound then
+    PartialProfile profile;  // the partials around its key just after it (the trees' inputs only)
 };
 
-// How many inputs the model reads, and their names in the order the dump and the fit write them.
+// How many inputs the logistic model reads, and their names in the order the dump and the fit write them.
 constexpr std::size_t AddFeatureCount = 11;
 extern const std::array<const char *, AddFeatureCount> AddFeatureNames;
+// How many inputs the acceptance's trees read: the logistic model's, then the partial profile's.
+constexpr std::size_t AddTreeInputCount = AddFeatureCount + ProfileInputCount;
+extern const std::array<const char *, AddTreeInputCount> AddTreeInputNames;
 
 /** The features in the order of AddFeatureNames. */
 std::array<double, AddFeatureCount> addFeatureValues(const AddFeatures &f);
+/** The trees' inputs in the order of AddTreeInputNames. */
+std::array<double, AddTreeInputCount> addTreeInputs(const AddFeatures &f);
 /** The model's chance, in [0, 1], that an attack with these features starts a note of its own. */
 double addProbability(const AddFeatures &f);
+/** The same chance from boosted trees over those features and the partial profile
+ *  (learned_add_trees.inc, fitted by tools/eval/learn_trees.py). */
+double addTreesProbability(const AddFeatures &f);
 
 // What the drop rules may measure of one of the engine's notes where they judge it (dB unless said
 // otherwise; the onset is the one the move rule left).
@@ -52,20 +81,26 @@ struct DropFeatures {
     double sounding = 0;     // how many other notes sound at its onset
     double confirmed = 0;    // 1 when an attack of its key lies at the onset the engine wrote
     double moved = 0;        // 1 when the move rule took it to an attack
+    PartialProfile profile;  // the partials around its key just after the onset (the trees' inputs only)
 };
 
-// How many inputs the drop model reads, and their names in the order the dump writes them.
+// How many inputs the logistic drop model reads, and their names in the order the dump writes them.
 constexpr std::size_t DropFeatureCount = 15;
 extern const std::array<const char *, DropFeatureCount> DropFeatureNames;
+// How many inputs the drop trees read: the logistic model's, then the partial profile's.
+constexpr std::size_t DropTreeInputCount = DropFeatureCount + ProfileInputCount;
+extern const std::array<const char *, DropTreeInputCount> DropTreeInputNames;
 
 /** The features in the order of DropFeatureNames. */
 std::array<double, DropFeatureCount> dropFeatureValues(const DropFeatures &f);
+/** The trees' inputs in the order of DropTreeInputNames. */
+std::array<double, DropTreeInputCount> dropTreeInputs(const DropFeatures &f);
 /** The drop model's chance, in [0, 1], that a note with these features starts where a note of the
  *  reference does (dropModel keeps it where that is at least dropCut). */
 double dropProbability(const DropFeatures &f);
-/** The same chance from boosted trees over the same features (learned_drop_trees.inc, fitted by
- *  tools/eval/learn_trees.py): inputs that matter together, which the logistic model's one curve
- *  per input cannot weigh. */
+/** The same chance from boosted trees over the same features and the partial profile
+ *  (learned_drop_trees.inc, fitted by tools/eval/learn_trees.py): inputs that matter together, which
+ *  the logistic model's one curve per input cannot weigh. */
 double dropTreesProbability(const DropFeatures &f);
 
 // What the soft re-strike rule may measure of an attack of a key inside one of its notes.

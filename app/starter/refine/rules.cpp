@@ -267,9 +267,9 @@ AddFeatures addFeatures(const std::vector<Working> &w, const ProbedEvidence &v, 
     return f;
 }
 
-// What the drop rules may measure of note i of w (see DropFeatures); near: an attack lies at the
-// onset the engine wrote.
-DropFeatures dropFeatures(const std::vector<Working> &w, size_t i, bool near, const ProbedEvidence &v,
+// What the drop rules may measure of note i of w (see DropFeatures), its partial profile only where
+// profiled; near: an attack lies at the onset the engine wrote.
+DropFeatures dropFeatures(const std::vector<Working> &w, size_t i, bool near, bool profiled, const ProbedEvidence &v,
                           const Timeline &t, const RefineThresholds &th) {
     const TimedNote &n = w[i].note;
     double g = stepLengthAt(t, n.on);
@@ -300,16 +300,20 @@ DropFeatures dropFeatures(const std::vector<Working> &w, size_t i, bool near, co
     }));
     f.confirmed = near ? 1 : 0;
     f.moved = w[i].confirmed && !near ? 1 : 0;
+    if (profiled)
+        f.profile = partialProfile(v, n.pitch, n.on, th);
     return f;
 }
 
-// Lists every measured note of w as the drop rules meet it, with what they may measure there.
+// Lists every measured note of w as the drop rules meet it, with what they may measure there (the
+// partial profile only where profiled).
 void listJudged(const std::vector<Working> &w, const std::vector<TimedNote> &written, const ProbedEvidence &v,
-                const Timeline &t, const RefineThresholds &th, CandidateList &list) {
+                const Timeline &t, const RefineThresholds &th, bool profiled, CandidateList &list) {
     std::vector<bool> near = confirmedAsWritten(written, v.evidence, th);
     for (size_t i = 0; i < w.size(); ++i)
         if (measurable(w[i].note.pitch))
-            list.judged.push_back({w[i].note.on, w[i].note.key, dropFeatures(w, i, near[i], v, t, th), true});
+            list.judged.push_back(
+                {w[i].note.on, w[i].note.key, dropFeatures(w, i, near[i], profiled, v, t, th), true});
 }
 
 // Marks the notes listed from row on that the drop rules dropped (the measured notes of w in order).
@@ -330,7 +334,7 @@ double dropChance(const DropFeatures &f, const RefineThresholds &th) {
 void dropByModel(std::vector<Working> &w, const std::vector<TimedNote> &written, const ProbedEvidence &v,
                  const Timeline &t, const RefineThresholds &th, RefineCounts &counts) {
     CandidateList notes;
-    listJudged(w, written, v, t, th, notes);
+    listJudged(w, written, v, t, th, th.dropTrees != 0, notes);
     if (th.dropModel == 2) {
         dropWeak(w, v, t, th, counts);
         dropPartners(w, v, th, counts);
@@ -365,7 +369,9 @@ bool judged(const std::vector<Working> &w, const ProbedEvidence &v, int pitch, i
     if (a.strength < weakestJudged(th, list) || keyBusy(w, pitch, at, th.addGap))
         return false;
     AddFeatures f = addFeatures(w, v, pitch, a, at, th);
-    double p = addProbability(f);
+    if (list || th.addModel == 2)
+        f.profile = partialProfile(v, pitch, at, th);
+    double p = th.addModel == 2 ? addTreesProbability(f) : addProbability(f);
     bool taken = th.addModel == 0 ? proposable(w, v, pitch, a, at, th)
                                   : a.strength >= th.addStrength && p >= th.addCut &&
                                         (th.addModelBelow == 0 || sure(p, f, th) ||
@@ -453,6 +459,7 @@ std::vector<Probe> onsetProbes(const AttackEvidence &e, int pitch, double at, co
 template <class Add>
 void listProbes(const std::vector<TimedNote> &notes, const std::set<int> &pitches, const AttackEvidence &e,
                 const Timeline &t, const RefineThresholds &th, const CandidateList *list, Add add) {
+    bool profiled = list || (th.dropModel != 0 && th.dropTrees != 0);  // the drop trees' partial profiles
     auto partners = [&](int pitch, double time) {
         for (int interval : {12, 19, 24})
             if (pitches.count(pitch - interval))
@@ -463,6 +470,9 @@ void listProbes(const std::vector<TimedNote> &notes, const std::set<int> &pitche
             add(levelProbe(e, ProbeKind::MeanLevel, n.pitch, n.on, n.on + stepLengthAt(t, n.on), th));
             if (list || th.dropModel != 0)  // everything dropFeatures measures at an onset as written
                 for (const Probe &q : onsetProbes(e, n.pitch, n.on, th))
+                    add(q);
+            if (profiled)
+                for (const Probe &q : profileProbes(e, n.pitch, n.on, th))
                     add(q);
             add(attackLevelProbe(e, n.pitch, n.on, th));
             if (th.restrikeOn != 0)
@@ -500,6 +510,9 @@ void listProbes(const std::vector<TimedNote> &notes, const std::set<int> &pitche
                 for (const Probe &q : onsetProbes(e, pitch, at, th))
                     add(q);
             }
+            if (profiled)
+                for (const Probe &q : profileProbes(e, pitch, at, th))
+                    add(q);
         }
     bool measured = list || th.addModel != 0;  // every feature of the learned acceptance is asked
     double gate = weakestJudged(th, list);
@@ -518,6 +531,9 @@ void listProbes(const std::vector<TimedNote> &notes, const std::set<int> &pitche
                         add(levelProbe(e, ProbeKind::MeanLevel, pitch - interval, at + PeakFrom, at + PeakTo, th));
                 }
                 add(levelProbe(e, ProbeKind::MeanLevel, pitch, at + PeakFrom, at + PeakTo, th));
+                if (list || th.addModel == 2)  // the acceptance's trees read its partial profile
+                    for (const Probe &q : profileProbes(e, pitch, at, th))
+                        add(q);
                 if (th.addPeak <= -LevelFloorDb && !measured)
                     continue;
                 for (int d : PeakNeighbours)
@@ -575,7 +591,7 @@ std::vector<TimedNote> runRules(const std::vector<TimedNote> &notes, const Attac
     joinChords(w, notes, e, t, th);
     size_t listed = list ? list->judged.size() : 0;
     if (list)
-        listJudged(w, notes, v, t, th, *list);
+        listJudged(w, notes, v, t, th, true, *list);
     if (th.dropOn != 0 && th.dropModel != 0)
         dropByModel(w, notes, v, t, th, counts);
     else if (th.dropOn != 0) {

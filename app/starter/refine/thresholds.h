@@ -24,16 +24,20 @@ struct RefineThresholds {
     double dropLevel = -18.0;      // ... a level below this over the first step: the note is dropped (-20 before
                                    // splitLevel and restrikeLevel were its own: -18 gained on all six renderings
                                    // of the development pieces, lower levels lost organ, strings and violin)
-    double dropModel = 2;          // 1: a learned model (learned.h) judges every measured note the engine wrote, in
+    double dropModel = 1;          // 1: a learned model (learned.h) judges every measured note the engine wrote, in
                                    // place of the weak-note and partner drops: kept where its chance is at least
                                    // dropCut; 2: those rules first, then the model among the notes they kept; 0:
                                    // those rules alone (2 with the logistic model gained 0.0083 out of fold on the
-                                   // development pieces and 0.0073 on the held-out ones)
-    double dropTrees = 1;          // 1: the model's chance from boosted trees (dropTreesProbability); 0: from the
-                                   // logistic model (dropProbability). The trees at 0.25 gained 0.0024 out of fold on
-                                   // the development pieces and 0.0046 on the held-out ones, on every rendering, over
-                                   // the logistic model at 0.2
-    double dropCut = 0.25;         // ... (the trees, out of fold on the development pieces: dropModel 2 at 0.25
+                                   // development pieces and 0.0073 on the held-out ones; 1 is the default since the
+                                   // trees read the partial profile, with the acceptance's trees: see addModel)
+    double dropTrees = 1;          // 1: the model's chance from boosted trees (dropTreesProbability), which also read
+                                   // the partial profile around the key; 0: from the logistic model
+                                   // (dropProbability). The trees at 0.25 gained 0.0024 out of fold on the
+                                   // development pieces and 0.0046 on the held-out ones, on every rendering, over
+                                   // the logistic model at 0.2 (before they read the profile)
+    double dropCut = 0.45;         // ... (the trees with the profile, the acceptance's trees in use, out of fold on
+                                   // the development pieces: dropModel 1 at 0.35 0.8090, 0.4 0.8096, 0.45 0.8102;
+                                   // dropModel 2 at 0.25 0.8083. Before the profile: dropModel 2 at 0.25
                                    // 0.7812; dropModel 1 at 0.3 0.7801, 0.35 0.7809, 0.4 0.7816 but it kept the
                                    // octave partials the partner drop takes, and gained 0.0039 on the held-out
                                    // pieces, flute -0.033 a file; the logistic model, in an earlier dump: dropModel 2
@@ -76,21 +80,26 @@ struct RefineThresholds {
                                    // leaves its upper partials well below its own key's level, so such a key sounds
                                    // a note of its own however little it rose (-2 and -4 gained less on the
                                    // development pieces; -1000: never)
-    double addModel = 1;           // 1: an attack of a key with no note near it, at least addStrength strong, is taken
+    double addModel = 2;           // 1: an attack of a key with no note near it, at least addStrength strong, is taken
                                    // where the learned model (learned.h) gives it at least addCut, in place of the
-                                   // conjunction above (addFundamental to addOver); 0: the conjunction (addStrength 6
-                                   // with it before; the model gained 0.0110 out of fold on the development pieces and
-                                   // 0.0105 on the held-out ones, on every rendering)
-    double addCut = 0.35;          // ... the least chance the model gives a note taken (best mean F1 out of fold on
-                                   // the development pieces, learn_add.py; refined out of fold with addStrength 5.5:
-                                   // 0.30 0.7600, 0.35 0.7610, 0.40 0.7603, 0.45 0.7588, the conjunction 0.7500)
-    double addModelBelow = 1;      // 1: an attack the model takes must also not be explained by the partials of a
+                                   // conjunction above (addFundamental to addOver); 2: where boosted trees over the
+                                   // same inputs and the partial profile around the key do; 0: the conjunction
+                                   // (addStrength 6 with it before; the model gained 0.0110 out of fold on the
+                                   // development pieces and 0.0105 on the held-out ones, on every rendering; the trees
+                                   // with dropModel 1 at 0.45 and addModelBelow 0 gained 0.0086 out of fold and 0.0224
+                                   // on the held-out ones, on every rendering)
+    double addCut = 0.4;           // ... the least chance the model gives a note taken (best mean F1 out of fold on
+                                   // the development pieces; the logistic model refined out of fold with addStrength
+                                   // 5.5: 0.30 0.7600, 0.35 0.7610, 0.40 0.7603, 0.45 0.7588, the conjunction 0.7500;
+                                   // the trees: 0.35 0.8097, 0.40 0.8102, 0.45 0.8097 with the check below)
+    double addModelBelow = 0;      // 1: an attack the model takes must also not be explained by the partials of a
                                    // lower key (addBelow, addOver, as the conjunction asks); 0: the model alone (it
                                    // wrote the octaves and twelfths of a piano's accompaniment: on a 6/8 tune rendered
                                    // with FluidR3, onset precision 0.93 with the conjunction, 0.64 with the model
                                    // alone, 0.87 with this check; development pieces 0.7662 without it, 0.7596 with
                                    // it, in sample; held-out ones 0.7033 and 0.7020, precision 0.734 and 0.749,
-                                   // velocity F1 0.338 and 0.354)
+                                   // velocity F1 0.338 and 0.354. The trees read the partials of the keys below
+                                   // themselves: without the check 0.8110 out of fold, 0.8102 with it)
     double addSure = 0.45;         // ... unless the model's chance is at least this and ... (an octave or twelfth a
                                    // second instrument doubles is a note of its own however little it rises beyond
                                    // the lower one's partials; 2: the check is always asked; 0.45 gained 0.0044 out

@@ -66,6 +66,33 @@ double peakAcrossKeys(const ProbedEvidence &v, int pitch, double at, const Refin
     return meanLevel(v, ProbeKind::MeanLevel, pitch, at + PeakFrom, at + PeakTo, th) - beside;
 }
 
+std::vector<Probe> profileProbes(const AttackEvidence &e, int pitch, double at, const RefineThresholds &th) {
+    std::vector<Probe> q;
+    for (int d : ProfileKeys)
+        if (measurable(pitch + d)) {
+            q.push_back(levelProbe(e, ProbeKind::MeanLevel, pitch + d, at + PeakFrom, at + PeakTo, th));
+            q.push_back(levelProbe(e, ProbeKind::MeanLevel, pitch + d, at - ProfileBeforeFrom, at - ProfileBeforeTo, th));
+        }
+    return q;
+}
+
+PartialProfile partialProfile(const ProbedEvidence &v, int pitch, double at, const RefineThresholds &th) {
+    std::array<double, ProfileKeys.size()> after{}, before{};
+    for (size_t k = 0; k < ProfileKeys.size(); ++k) {
+        int key = pitch + ProfileKeys[k];
+        bool heard = measurable(key);
+        after[k] = heard ? meanLevel(v, ProbeKind::MeanLevel, key, at + PeakFrom, at + PeakTo, th) : -LevelFloorDb;
+        before[k] = heard ? meanLevel(v, ProbeKind::MeanLevel, key, at - ProfileBeforeFrom, at - ProfileBeforeTo, th)
+                          : -LevelFloorDb;
+    }
+    PartialProfile p;
+    for (size_t k = 0; k < ProfileKeys.size(); ++k) {
+        p.around[k] = after[k] - after[ProfileOwnKey];
+        p.change[k] = after[k] - before[k];
+    }
+    return p;
+}
+
 size_t splitAt(std::vector<Working> &w, size_t current, double at) {
     Working piece = w[current];
     piece.note.on = at;

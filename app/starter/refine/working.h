@@ -44,5 +44,11 @@ constexpr double PeakFrom = 0.03, PeakTo = 0.15;
 constexpr int PeakNeighbours[] = {-2, -1, 1, 2};
 /** How far the partials of pitch stand above those of the keys beside it just after `at`, in dB. */
 double peakAcrossKeys(const ProbedEvidence &v, int pitch, double at, const RefineThresholds &th);
+// Where a partial profile measures each key before `at`: a span ending before the attack's rise.
+constexpr double ProfileBeforeFrom = 0.12, ProfileBeforeTo = 0.02;
+/** The probes partialProfile asks of pitch at `at`. */
+std::vector<Probe> profileProbes(const AttackEvidence &e, int pitch, double at, const RefineThresholds &th);
+/** The partials around pitch at `at` (see PartialProfile); a key beyond those measured counts as silent. */
+PartialProfile partialProfile(const ProbedEvidence &v, int pitch, double at, const RefineThresholds &th);
 /** Ends note `current` at `at` and appends its rest from there as a note of its own; returns its index. */
 size_t splitAt(std::vector<Working> &w, size_t current, double at);

@@ -225,6 +225,7 @@ TEST(RefineRules, AnOctaveStruckWithItsLowerNoteIsTakenByItsLevelAndAPartialIsNo
     expectOneAdded(out, counts, 60, 1.0);
     RefineThresholds byRise;
     byRise.addOver = -1000;
+    byRise.addModelBelow = 1;
     byRise.addSure = 2;  // the check below asked, whatever the model's chance
     EXPECT_EQ(applyRules({note(48, 1.0, 2.5)}, both, grid(), byRise, counts).size(), 1u)
         << "its rise beyond the lower note's partials alone does not tell it";
@@ -280,13 +281,14 @@ TEST(RefineThresholdsTest, ParametersAreSetByNameOverTheDefaults) {
 
 TEST(RefineRules, AnOctaveTheModelIsSureOfIsTakenOverItsLowerNoteAndAPartialIsNot) {
     // C3 and a softer C4 plucked together at 1 s; the engine wrote C3 alone. C4 rises 5.3 dB less than
-    // C3's partials and stands 4-5 dB below it, so the check of the keys below refuses it, though the
-    // model gives it more than an even chance (0.64): with addSure (the default) it is added, unless a
-    // rise of at least -5 dB is asked. A still softer C4 (a chance of 0.39, enough for the model alone)
-    // and C3 sounding alone (its partials C4, G4 and C5 under 0.3) add nothing.
+    // C3's partials and stands 4-5 dB below it, so the check of the keys below (where it is asked)
+    // refuses it, though the model gives it more than an even chance: with addSure it is added, unless
+    // a rise of at least -5 dB is asked. A still softer C4 and C3 sounding alone (its partials C4, G4
+    // and C5) add nothing.
     AttackEvidence both = pluckedEvidence({{48, 1.0, 0.3}, {60, 1.0, 0.2}});
     RefineCounts counts;
     RefineThresholds unsure;
+    unsure.addModelBelow = 1;
     unsure.addSure = 2;
     EXPECT_EQ(applyRules({note(48, 1.0, 2.5)}, both, grid(), unsure, counts).size(), 1u)
         << "the check below refuses it when the model is never sure enough";
@@ -294,6 +296,7 @@ TEST(RefineRules, AnOctaveTheModelIsSureOfIsTakenOverItsLowerNoteAndAPartialIsNo
     std::vector<TimedNote> out = refine({note(48, 1.0, 2.5)}, both, counts);
     expectOneAdded(out, counts, 60, 1.0);
     RefineThresholds guarded = sure;
+    guarded.addModelBelow = 1;
     guarded.addSureBelow = -5;
     EXPECT_EQ(applyRules({note(48, 1.0, 2.5)}, both, grid(), guarded, counts).size(), 1u)
         << "a key the lower note's partials explain this well is left to the check";
