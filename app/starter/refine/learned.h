@@ -1,8 +1,11 @@
-// The learned acceptance of the notes the proposal rule looks at: what the
-// rule measures of an attack of a key with no note near it, and a logistic
-// model over those measurements, fitted on renderings of the development
-// pieces by tools/eval/learn_add.py, that gives the chance the attack starts
-// a note of the reference.
+// The learned judgements of the refinement: what the proposal rule measures of
+// an attack of a key with no note near it, what the drop rules measure of the
+// engine's notes and what the soft re-strike rule measures of an attack inside
+// a note, and the models over those measurements (logistic models fitted by
+// tools/eval/learn_add.py and learn_drop.py, boosted trees by learn_trees.py,
+// on renderings of the development pieces) that give the chance a note of the
+// reference starts there. The trees of the first two also read the partial
+// profile around the key.
 #pragma once
 
 #include <array>

@@ -452,10 +452,11 @@ std::vector<Probe> onsetProbes(const AttackEvidence &e, int pitch, double at, co
 // Hands add every probe the rules may ask about these notes (pitches: their measurable keys): the
 // level after each onset, the partner rises at each onset and at each attack an onset may move to,
 // the fundamental's rise and level at each attack strong enough to move or split a note, and the
-// attack level (the velocity) at each; what the re-strike rule (with its model or a list, all that
-// its model reads) asks at each attack of the notes' keys it may judge; with proposals, those of
-// every strong attack of every key (with the learned acceptance or a list of candidates, all that
-// addFeatures measures).
+// attack level (the velocity) at each; with the drop trees or a list, the partial profile at each
+// onset and at each attack an onset may move to; what the re-strike rule (with its model or a list,
+// all that its model reads) asks at each attack of the notes' keys it may judge; with proposals,
+// those of every strong attack of every key (with the learned acceptance or a list of candidates, all
+// that addFeatures measures; with the acceptance's trees or a list, the partial profile too).
 template <class Add>
 void listProbes(const std::vector<TimedNote> &notes, const std::set<int> &pitches, const AttackEvidence &e,
                 const Timeline &t, const RefineThresholds &th, const CandidateList *list, Add add) {
