@@ -71,7 +71,8 @@ std::vector<Probe> profileProbes(const AttackEvidence &e, int pitch, double at, 
     for (int d : ProfileKeys)
         if (measurable(pitch + d)) {
             q.push_back(levelProbe(e, ProbeKind::MeanLevel, pitch + d, at + PeakFrom, at + PeakTo, th));
-            q.push_back(levelProbe(e, ProbeKind::MeanLevel, pitch + d, at - ProfileBeforeFrom, at - ProfileBeforeTo, th));
+            q.push_back(
+                levelProbe(e, ProbeKind::MeanLevel, pitch + d, at - ProfileBeforeFrom, at - ProfileBeforeTo, th));
         }
     return q;
 }
