@@ -16,7 +16,14 @@
 // 7 and 5 below, where the key is the third or fourth partial of a key 19 or 24 below), and those of the
 // key's own partials and of a lower key's partials between them (4, 7, 16 above).
 constexpr std::array<int, 12> ProfileKeys = {-24, -19, -12, -7, -5, 0, 4, 7, 12, 16, 19, 24};
-constexpr std::size_t ProfileOwnKey = 5;  // the index of the key itself in ProfileKeys
+// The index of the key itself in ProfileKeys.
+constexpr std::size_t ProfileOwnKey = [] {
+    std::size_t k = 0;
+    while (k < ProfileKeys.size() && ProfileKeys[k] != 0)
+        ++k;
+    return k;
+}();
+static_assert(ProfileOwnKey < ProfileKeys.size(), "a partial profile holds its own key");
 
 // The partials around a key at a time: the shape of the spectrum there, which tells a note of the
 // key from a partial of a lower one (dB).

@@ -267,6 +267,15 @@ AddFeatures addFeatures(const std::vector<Working> &w, const ProbedEvidence &v, 
     return f;
 }
 
+// Whether the drops measure the partial profile of the notes they judge: for their trees, or for a list.
+bool dropsProfiled(const RefineThresholds &th, const CandidateList *list) {
+    return list || (th.dropModel != 0 && th.dropTrees != 0);
+}
+
+// Whether the proposal rule measures the partial profile of the attacks it judges: for the acceptance's
+// trees, or for a list.
+bool proposalsProfiled(const RefineThresholds &th, const CandidateList *list) { return list || th.addModel == 2; }
+
 // What the drop rules may measure of note i of w (see DropFeatures), its partial profile only where
 // profiled; near: an attack lies at the onset the engine wrote.
 DropFeatures dropFeatures(const std::vector<Working> &w, size_t i, bool near, bool profiled, const ProbedEvidence &v,
@@ -334,7 +343,7 @@ double dropChance(const DropFeatures &f, const RefineThresholds &th) {
 void dropByModel(std::vector<Working> &w, const std::vector<TimedNote> &written, const ProbedEvidence &v,
                  const Timeline &t, const RefineThresholds &th, RefineCounts &counts) {
     CandidateList notes;
-    listJudged(w, written, v, t, th, th.dropTrees != 0, notes);
+    listJudged(w, written, v, t, th, dropsProfiled(th, nullptr), notes);
     if (th.dropModel == 2) {
         dropWeak(w, v, t, th, counts);
         dropPartners(w, v, th, counts);
@@ -369,7 +378,7 @@ bool judged(const std::vector<Working> &w, const ProbedEvidence &v, int pitch, i
     if (a.strength < weakestJudged(th, list) || keyBusy(w, pitch, at, th.addGap))
         return false;
     AddFeatures f = addFeatures(w, v, pitch, a, at, th);
-    if (list || th.addModel == 2)
+    if (proposalsProfiled(th, list))
         f.profile = partialProfile(v, pitch, at, th);
     double p = th.addModel == 2 ? addTreesProbability(f) : addProbability(f);
     bool taken = th.addModel == 0 ? proposable(w, v, pitch, a, at, th)
@@ -460,7 +469,7 @@ std::vector<Probe> onsetProbes(const AttackEvidence &e, int pitch, double at, co
 template <class Add>
 void listProbes(const std::vector<TimedNote> &notes, const std::set<int> &pitches, const AttackEvidence &e,
                 const Timeline &t, const RefineThresholds &th, const CandidateList *list, Add add) {
-    bool profiled = list || (th.dropModel != 0 && th.dropTrees != 0);  // the drop trees' partial profiles
+    bool profiled = dropsProfiled(th, list);
     auto partners = [&](int pitch, double time) {
         for (int interval : {12, 19, 24})
             if (pitches.count(pitch - interval))
@@ -532,7 +541,7 @@ void listProbes(const std::vector<TimedNote> &notes, const std::set<int> &pitche
                         add(levelProbe(e, ProbeKind::MeanLevel, pitch - interval, at + PeakFrom, at + PeakTo, th));
                 }
                 add(levelProbe(e, ProbeKind::MeanLevel, pitch, at + PeakFrom, at + PeakTo, th));
-                if (list || th.addModel == 2)  // the acceptance's trees read its partial profile
+                if (proposalsProfiled(th, list))
                     for (const Probe &q : profileProbes(e, pitch, at, th))
                         add(q);
                 if (th.addPeak <= -LevelFloorDb && !measured)
@@ -592,7 +601,7 @@ std::vector<TimedNote> runRules(const std::vector<TimedNote> &notes, const Attac
     joinChords(w, notes, e, t, th);
     size_t listed = list ? list->judged.size() : 0;
     if (list)
-        listJudged(w, notes, v, t, th, true, *list);
+        listJudged(w, notes, v, t, th, dropsProfiled(th, list), *list);
     if (th.dropOn != 0 && th.dropModel != 0)
         dropByModel(w, notes, v, t, th, counts);
     else if (th.dropOn != 0) {

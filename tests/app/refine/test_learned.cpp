@@ -5,6 +5,8 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <string>
+#include <vector>
 
 #include "app/starter/refine/learned.h"
 #include "app/starter/refine/rules.h"
@@ -90,6 +92,22 @@ TEST(LearnedAcceptance, TheListedCandidatesAreThoseTheRuleJudged) {
         EXPECT_EQ(taken, plain.added);
         EXPECT_GT(list.found.size(), static_cast<size_t>(plain.added)) << "weaker attacks are listed too";
     }
+}
+
+TEST(LearnedAcceptance, TheProfilesInputsAreNamedAfterTheirKeys) {
+    // The fit reads the listing's columns by these names, which it makes from the same keys
+    // (tools/eval/learn_add.py): a key moved or added here must move its name too.
+    std::vector<std::string> names;
+    for (int d : ProfileKeys)
+        if (d != 0)
+            names.push_back("around" + std::string(d > 0 ? "+" : "") + std::to_string(d));
+    for (int d : ProfileKeys)
+        names.push_back("change" + std::string(d >= 0 ? "+" : "") + std::to_string(d));
+    ASSERT_EQ(names.size(), ProfileInputNames.size());
+    for (size_t i = 0; i < names.size(); ++i)
+        EXPECT_EQ(names[i], ProfileInputNames[i]);
+    EXPECT_EQ(std::string(AddTreeInputNames[AddFeatureCount]), ProfileInputNames[0]);
+    EXPECT_EQ(std::string(DropTreeInputNames[DropFeatureCount]), ProfileInputNames[0]);
 }
 
 TEST(LearnedAcceptance, TheTreesGiveTheChancesTheirFitGave) {
