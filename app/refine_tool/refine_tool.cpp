@@ -16,9 +16,9 @@
 // key as written, what they may measure there, whether they kept it;
 // tools/eval/learn_drop.py reads them), and OUT_DIR/i.restruck.tsv: every attack
 // at least restrikeGate strong inside a note that the soft re-strike rule looked
-// at, a row each (time, key as written, its features, how long the note goes on
-// after it, the re-strike model's chance, whether the note was split there;
-// tools/eval/learn_restrike.py dumps them).
+// at, a row each (time, key as written, its features and the partial profile
+// around it, how long the note goes on after it, the re-strike model's chance,
+// whether the note was split there; tools/eval/learn_restrike.py dumps them).
 // With --levels, NOTES.txt holds one note a line (onset in seconds, MIDI key)
 // and the tool prints each note's attack level in dB re the loudest band, the
 // measurement the velocities are made from (tools/calibrate/velocity.py).
@@ -181,8 +181,8 @@ bool writeJudged(const std::string &path, const std::vector<DropCandidate> &judg
 
 // Writes the attacks the soft re-strike rule looked at to path; false when it cannot.
 bool writeRestruck(const std::string &path, const std::vector<RestrikeCandidate> &restruck) {
-    return writeListing(path, RestrikeFeatureNames, "\tleft\tprobability\ttaken", restruck,
-                        restrikeFeatureValues, [](std::ostream &out, const RestrikeCandidate &c) {
+    return writeListing(path, RestrikeTreeInputNames, "\tleft\tprobability\ttaken", restruck,
+                        restrikeTreeInputs, [](std::ostream &out, const RestrikeCandidate &c) {
                             out << '\t' << cellOf("%.4f", c.left) << '\t' << cellOf("%.6g", c.probability) << '\t'
                                 << (c.taken ? 1 : 0);
                         });

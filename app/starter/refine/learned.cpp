@@ -33,6 +33,10 @@ constexpr std::array<const char *, DropFeatureCount> DropNames = {
     "strength", "shortRise", "nearStrength", "level", "rise", "below", "over", "lowerSounds", "struck", "peak",
     "attackLevel", "pitch", "sounding", "confirmed", "moved"};
 
+constexpr std::array<const char *, RestrikeFeatureCount> RestrikeNames = {
+    "strength", "shortRise", "rise", "ownRise", "startsBelow", "level", "renewal", "faded", "dip", "age", "steps",
+    "below", "peak", "attackLevel", "pitch", "sounding"};
+
 // A model's inputs followed by those of a partial profile (around every key but the own one, then
 // every change).
 template <std::size_t N>
@@ -55,10 +59,8 @@ const std::array<const char *, AddFeatureCount> AddFeatureNames = AddNames;
 const std::array<const char *, AddTreeInputCount> AddTreeInputNames = joined(AddNames, ProfileNames);
 const std::array<const char *, DropFeatureCount> DropFeatureNames = DropNames;
 const std::array<const char *, DropTreeInputCount> DropTreeInputNames = joined(DropNames, ProfileNames);
-
-const std::array<const char *, RestrikeFeatureCount> RestrikeFeatureNames = {
-    "strength", "shortRise", "rise", "ownRise", "startsBelow", "level", "renewal", "faded", "dip", "age", "steps",
-    "below", "peak", "attackLevel", "pitch", "sounding"};
+const std::array<const char *, RestrikeFeatureCount> RestrikeFeatureNames = RestrikeNames;
+const std::array<const char *, RestrikeTreeInputCount> RestrikeTreeInputNames = joined(RestrikeNames, ProfileNames);
 
 namespace {
 
@@ -282,6 +284,10 @@ std::array<double, RestrikeFeatureCount> restrikeFeatureValues(const RestrikeFea
             f.steps, f.below, f.peak, f.attackLevel, f.pitch, f.sounding};
 }
 
+std::array<double, RestrikeTreeInputCount> restrikeTreeInputs(const RestrikeFeatures &f) {
+    return withProfile(restrikeFeatureValues(f), f.profile);
+}
+
 double restrikeTreesProbability(const RestrikeFeatures &f) {
-    return treesChance(RestrikeTreeNodes, RestrikeTreeRoots, RestrikeTreesBaseline, restrikeFeatureValues(f));
+    return treesChance(RestrikeTreeNodes, RestrikeTreeRoots, RestrikeTreesBaseline, restrikeTreeInputs(f));
 }

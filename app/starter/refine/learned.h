@@ -4,8 +4,8 @@
 // a note, and the models over those measurements (logistic models fitted by
 // tools/eval/learn_add.py and learn_drop.py, boosted trees by learn_trees.py,
 // on renderings of the development pieces) that give the chance a note of the
-// reference starts there. The trees of the first two also read the partial
-// profile around the key.
+// reference starts there. The trees also read the partial profile around the
+// key.
 #pragma once
 
 #include <array>
@@ -131,14 +131,20 @@ struct RestrikeFeatures {
     double attackLevel = 0;  // its key's level just after it
     double pitch = 60;       // the key heard
     double sounding = 0;     // how many notes sound then
+    PartialProfile profile;  // the partials around its key just after it
 };
 
-// How many inputs the re-strike model reads, and their names in the order the dump writes them.
+// How many inputs the re-strike rule measures, and their names in the order the dump writes them.
 constexpr std::size_t RestrikeFeatureCount = 16;
 extern const std::array<const char *, RestrikeFeatureCount> RestrikeFeatureNames;
+// How many inputs the re-strike trees read: the rule's measures, then the partial profile's.
+constexpr std::size_t RestrikeTreeInputCount = RestrikeFeatureCount + ProfileInputCount;
+extern const std::array<const char *, RestrikeTreeInputCount> RestrikeTreeInputNames;
 
 /** The features in the order of RestrikeFeatureNames. */
 std::array<double, RestrikeFeatureCount> restrikeFeatureValues(const RestrikeFeatures &f);
+/** The trees' inputs in the order of RestrikeTreeInputNames. */
+std::array<double, RestrikeTreeInputCount> restrikeTreeInputs(const RestrikeFeatures &f);
 /** The re-strike model's chance, from boosted trees (learned_restrike_trees.inc), that an attack with
  *  these features inside a note starts a note of the reference. */
 double restrikeTreesProbability(const RestrikeFeatures &f);

@@ -63,7 +63,7 @@ RestrikeFeatures ruleMeasures(const std::vector<Working> &w, size_t current, con
 }
 
 // Adds what only the re-strike model reads to f: the note's age, the partials of the keys below, the
-// peak across the keys, the attack level, the key and the notes sounding.
+// peak across the keys, the attack level, the key, the notes sounding and the partial profile.
 void addModelMeasures(const std::vector<Working> &w, size_t current, const ProbedEvidence &v, const Timeline &t,
                       double at, const RefineThresholds &th, RestrikeFeatures &f) {
     int pitch = w[current].note.pitch;
@@ -78,6 +78,7 @@ void addModelMeasures(const std::vector<Working> &w, size_t current, const Probe
     f.sounding = static_cast<double>(std::count_if(w.begin(), w.end(), [at](const Working &x) {
         return !x.dropped && x.note.on <= at && x.note.off > at;
     }));
+    f.profile = partialProfile(v, pitch, at, th);
 }
 
 // Whether the rule takes a sudden attack (restrikeCandidate) so measured. A note whose partials have

@@ -463,7 +463,7 @@ std::vector<Probe> onsetProbes(const AttackEvidence &e, int pitch, double at, co
 // the fundamental's rise and level at each attack strong enough to move or split a note, and the
 // attack level (the velocity) at each; with the drop trees or a list, the partial profile at each
 // onset and at each attack an onset may move to; what the re-strike rule (with its model or a list,
-// all that its model reads) asks at each attack of the notes' keys it may judge; with proposals,
+// all that its model reads, the partial profile too) asks at each attack of the notes' keys it may judge; with proposals,
 // those of every strong attack of every key (with the learned acceptance or a list of candidates, all
 // that addFeatures measures; with the acceptance's trees or a list, the partial profile too).
 template <class Add>
@@ -503,9 +503,12 @@ void listProbes(const std::vector<TimedNote> &notes, const std::set<int> &pitche
             if (th.restrikeOn != 0 && (restrikeCandidate(a, th) || (modelled && a.strength >= th.restrikeGate))) {
                 for (const Probe &q : restrikeProbes(e, pitch, at, th))
                     add(q);
-                if (modelled)
+                if (modelled) {
                     for (const Probe &q : onsetProbes(e, pitch, at, th))
                         add(q);
+                    for (const Probe &q : profileProbes(e, pitch, at, th))
+                        add(q);
+                }
             }
             if (a.strength < weakest)
                 continue;

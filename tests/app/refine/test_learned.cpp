@@ -108,6 +108,7 @@ TEST(LearnedAcceptance, TheProfilesInputsAreNamedAfterTheirKeys) {
         EXPECT_EQ(names[i], ProfileInputNames[i]);
     EXPECT_EQ(std::string(AddTreeInputNames[AddFeatureCount]), ProfileInputNames[0]);
     EXPECT_EQ(std::string(DropTreeInputNames[DropFeatureCount]), ProfileInputNames[0]);
+    EXPECT_EQ(std::string(RestrikeTreeInputNames[RestrikeFeatureCount]), ProfileInputNames[0]);
 }
 
 TEST(LearnedAcceptance, TheTreesGiveTheChancesTheirFitGave) {
@@ -282,7 +283,7 @@ TEST(LearnedRestrike, TheTreesGiveTheChancesTheirFitGave) {
     for (const auto &a : attacks) {
         const std::array<double, RestrikeFeatureCount> &x = a.x;
         RestrikeFeatures f{x[0], x[1], x[2], x[3], x[4], x[5], x[6], x[7], x[8], x[9], x[10], x[11], x[12], x[13],
-                           x[14], x[15]};
+                           x[14], x[15], {}};
         ASSERT_EQ(restrikeFeatureValues(f), x);
         EXPECT_NEAR(restrikeTreesProbability(f), a.chance, 1e-12) << x[0];
     }
