@@ -49,7 +49,7 @@ FEATURES = ["strength", "shortRise", "rise", "level", "below", "peak", "over", "
             "pitch", "sounding"]
 # The partial profile the trees read besides (learned.h, PartialProfile): each key around the candidate's
 # after it, re the candidate's own key, and how much louder every key is after it than before.
-PROFILE_KEYS = (-24, -19, -12, -7, -5, 0, 4, 7, 12, 16, 19, 24)
+PROFILE_KEYS = (-31, -28, -24, -19, -17, -12, -7, -5, -2, -1, 0, 1, 2, 3, 4, 7, 12, 14, 16, 19, 24, 28, 31)
 PROFILE = [f"around{d:+d}" for d in PROFILE_KEYS if d] + [f"change{d:+d}" for d in PROFILE_KEYS]
 KNOTS = [
     [5.5, 7, 9, 12, 18, 30],      # strength

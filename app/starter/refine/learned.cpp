@@ -21,9 +21,12 @@ constexpr std::array<const char *, N + M> joined(const std::array<const char *, 
 }
 
 constexpr std::array<const char *, ProfileInputCount> ProfileNames = {
-    "around-24", "around-19", "around-12", "around-7", "around-5", "around+4", "around+7", "around+12",
-    "around+16", "around+19", "around+24", "change-24", "change-19", "change-12", "change-7", "change-5",
-    "change+0", "change+4", "change+7", "change+12", "change+16", "change+19", "change+24"};
+    "around-31", "around-28", "around-24", "around-19", "around-17", "around-12", "around-7", "around-5",
+    "around-2", "around-1", "around+1", "around+2", "around+3", "around+4", "around+7", "around+12",
+    "around+14", "around+16", "around+19", "around+24", "around+28", "around+31", "change-31", "change-28",
+    "change-24", "change-19", "change-17", "change-12", "change-7", "change-5", "change-2", "change-1",
+    "change+0", "change+1", "change+2", "change+3", "change+4", "change+7", "change+12", "change+14",
+    "change+16", "change+19", "change+24", "change+28", "change+31"};
 
 constexpr std::array<const char *, AddFeatureCount> AddNames = {
     "strength", "shortRise", "rise", "level", "below", "peak", "over", "lowerSounds", "attackLevel", "pitch",

@@ -15,7 +15,8 @@
 // fundamentals are partials of the key or lie a partial of a key below on it (12, 19 and 24 below, and
 // 7 and 5 below, where the key is the third or fourth partial of a key 19 or 24 below), and those of the
 // key's own partials and of a lower key's partials between them (4, 7, 16 above).
-constexpr std::array<int, 12> ProfileKeys = {-24, -19, -12, -7, -5, 0, 4, 7, 12, 16, 19, 24};
+constexpr std::array<int, 23> ProfileKeys = {-31, -28, -24, -19, -17, -12, -7, -5, -2, -1, 0, 1,
+                                             2,   3,   4,   7,   12,  14, 16, 19, 24, 28, 31};
 // The index of the key itself in ProfileKeys.
 constexpr std::size_t ProfileOwnKey = [] {
     std::size_t k = 0;
