@@ -12,9 +12,11 @@
 #include <cstddef>
 
 // The keys around a key whose levels its partial profile holds, in semitones from it: those whose
-// fundamentals are partials of the key or lie a partial of a key below on it (12, 19 and 24 below, and
-// 7 and 5 below, where the key is the third or fourth partial of a key 19 or 24 below), and those of the
-// key's own partials and of a lower key's partials between them (4, 7, 16 above).
+// fundamentals are partials of the key or lie a partial of a key below on it (12, 19, 24, 28 and 31
+// below, and 7 and 5 below, where the key is the third or fourth partial of a key 19 or 24 below), those
+// of the key's own partials and of a lower key's partials between them (4, 7, 12, 14, 16, 19, 24, 28
+// and 31 above; 3 above and 17 below), and its neighbours a semitone and a tone either side, where a
+// note's partials stand out from the spectrum around them.
 constexpr std::array<int, 23> ProfileKeys = {-31, -28, -24, -19, -17, -12, -7, -5, -2, -1, 0, 1,
                                              2,   3,   4,   7,   12,  14, 16, 19, 24, 28, 31};
 // The index of the key itself in ProfileKeys.

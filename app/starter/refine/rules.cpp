@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <set>
+#include <utility>
 
 #include "app/starter/refine/partners.h"
 #include "app/starter/refine/probes.h"
@@ -458,14 +459,48 @@ std::vector<Probe> onsetProbes(const AttackEvidence &e, int pitch, double at, co
     return q;
 }
 
+// The spans of the recording each key's notes may cover once their onsets are moved to attacks (and
+// joined to a chord's): each note's own span, widened by the farthest the move rule may take its onset
+// either way, per key from LowestPitch, in order and merged where they overlap. The soft re-strike rule
+// judges attacks inside notes only.
+std::vector<std::vector<std::pair<double, double>>> reachOfNotes(const std::vector<TimedNote> &notes, const Timeline &t,
+                                                                 const RefineThresholds &th) {
+    std::vector<std::vector<std::pair<double, double>>> reach(PitchCount);
+    for (const TimedNote &n : notes)
+        if (measurable(n.pitch)) {
+            double g = stepLengthAt(t, n.on);
+            reach[n.pitch - LowestPitch].push_back({n.on - std::max(th.nearWindow, th.moveBefore * g) - th.joinWindow,
+                                                    n.off + std::max(th.nearWindow, th.moveAfter * g)});
+        }
+    for (auto &spans : reach) {
+        std::sort(spans.begin(), spans.end());
+        std::vector<std::pair<double, double>> merged;
+        for (const auto &s : spans)
+            if (!merged.empty() && s.first <= merged.back().second)
+                merged.back().second = std::max(merged.back().second, s.second);
+            else
+                merged.push_back(s);
+        spans = std::move(merged);
+    }
+    return reach;
+}
+
+// Whether `at` lies in one of the spans (in order, apart).
+bool insideSpans(const std::vector<std::pair<double, double>> &spans, double at) {
+    auto it = std::upper_bound(spans.begin(), spans.end(), at,
+                               [](double x, const std::pair<double, double> &s) { return x < s.first; });
+    return it != spans.begin() && std::prev(it)->second >= at;
+}
+
 // Hands add every probe the rules may ask about these notes (pitches: their measurable keys): the
 // level after each onset, the partner rises at each onset and at each attack an onset may move to,
 // the fundamental's rise and level at each attack strong enough to move or split a note, and the
 // attack level (the velocity) at each; with the drop trees or a list, the partial profile at each
 // onset and at each attack an onset may move to; what the re-strike rule (with its model or a list,
-// all that its model reads, the partial profile too) asks at each attack of the notes' keys it may judge; with proposals,
-// those of every strong attack of every key (with the learned acceptance or a list of candidates, all
-// that addFeatures measures; with the acceptance's trees or a list, the partial profile too).
+// all that its model reads, the partial profile too) asks at each attack of the notes' keys it may judge
+// (inside the notes, wherever their onsets move); with proposals, those of every strong attack of every
+// key (with the learned acceptance or a list of candidates, all that addFeatures measures; with the
+// acceptance's trees or a list, the partial profile too).
 template <class Add>
 void listProbes(const std::vector<TimedNote> &notes, const std::set<int> &pitches, const AttackEvidence &e,
                 const Timeline &t, const RefineThresholds &th, const CandidateList *list, Add add) {
@@ -497,10 +532,13 @@ void listProbes(const std::vector<TimedNote> &notes, const std::set<int> &pitche
         }
     double weakest = std::min({th.nearStrength, th.moveStrength, th.splitStrength});
     bool modelled = th.restrikeModel != 0 || list;  // every input of the re-strike model is asked
+    std::vector<std::vector<std::pair<double, double>>> reach =
+        th.restrikeOn != 0 ? reachOfNotes(notes, t, th) : std::vector<std::vector<std::pair<double, double>>>{};
     for (int pitch : pitches)
         for (const Attack &a : e.attacks[pitch - LowestPitch]) {
             double at = a.time - th.attackLatency;
-            if (th.restrikeOn != 0 && (restrikeCandidate(a, th) || (modelled && a.strength >= th.restrikeGate))) {
+            if (th.restrikeOn != 0 && (restrikeCandidate(a, th) || (modelled && a.strength >= th.restrikeGate)) &&
+                insideSpans(reach[pitch - LowestPitch], at)) {
                 for (const Probe &q : restrikeProbes(e, pitch, at, th))
                     add(q);
                 if (modelled) {
