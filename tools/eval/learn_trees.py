@@ -10,7 +10,8 @@ Each reads what `learn_add.py dump` (add), `learn_drop.py dump` (drop) or `learn
 (scikit-learn's HistGradientBoostingClassifier, Debian python3-sklearn) cross-validated by piece with
 the same folds, and prints the out-of-fold mean F1 estimate at each cut beside the logistic model's
 (add, drop) or the hand-set rule's (restrike). The trees of add and drop read the logistic model's
-inputs and the partial profile around the key (learn_add.PROFILE). `write` fits a model's trees on
+inputs and the partial profile around the key (learn_add.PROFILE); those of restrike every column of
+the listing, the rule's measures and the same profile. `write` fits a model's trees on
 every development piece (or on all but fold K, for an out-of-fold build of the tool) and writes them
 as app/starter/refine/learned_MODEL_trees.inc holds them; --check prints the
 largest difference between the chances of the trees as written, walked as the starter walks them, and
@@ -41,7 +42,7 @@ NAMES = {"add": ("Add", "the acceptance's"), "drop": ("Drop", "the drop model's"
 
 def inputs(c):
     """What the trees read of a file's rows: the logistic model's inputs and the partial profile (add,
-    drop), or the re-strike model's."""
+    drop), or every input the re-strike rule listed, its measures and the partial profile (restrike)."""
     return c.get("xt", c["x"])
 
 

@@ -141,7 +141,8 @@ struct RefineThresholds {
                                    // (restrikeTreesProbability) give at least restrikeCut, the key's own fundamental
                                    // rises and the note goes on for splitGap after it; 0: the rule alone (the trees
                                    // gained 0.0090 out of fold on the development pieces and 0.0067 on the held-out
-                                   // ones, on every rendering)
+                                   // ones, on every rendering; reading the partial profile around the key too,
+                                   // with the other trees: +0.0066 on the held-out ones)
     double restrikeGate = 1.0;     // ... (the weakest attack the trees were fitted on and judge) ...
     double restrikeCut = 0.4;      // ... (refined out of fold on the development pieces, before the fundamental's
                                    // rise and the note's length were asked: 0.3 0.7941, 0.4 0.7938, 0.5 0.7927, the
