@@ -469,8 +469,9 @@ std::vector<std::vector<std::pair<double, double>>> reachOfNotes(const std::vect
     for (const TimedNote &n : notes)
         if (measurable(n.pitch)) {
             double g = stepLengthAt(t, n.on);
-            reach[n.pitch - LowestPitch].push_back({n.on - std::max(th.nearWindow, th.moveBefore * g) - th.joinWindow,
-                                                    n.off + std::max(th.nearWindow, th.moveAfter * g)});
+            double before = std::max({0.0, th.nearWindow, th.moveBefore * g}) + std::max(0.0, th.joinWindow);
+            double after = std::max({0.0, th.nearWindow, th.moveAfter * g});
+            reach[n.pitch - LowestPitch].push_back({n.on - before, n.off + after});
         }
     for (auto &spans : reach) {
         std::sort(spans.begin(), spans.end());

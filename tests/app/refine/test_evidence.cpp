@@ -169,6 +169,17 @@ TEST_F(AttackEvidenceSweep, RefinesNotesAsTheValuesKeptDo) {
         EXPECT_EQ(swept[k].on, kept[k].on);
         EXPECT_EQ(swept[k].off, kept[k].off);
     }
+    // Onsets moved farther: the soft re-strikes judge attacks inside the notes wherever they went,
+    // and every probe was still listed.
+    RefineThresholds far;
+    far.moveBefore = 4;
+    far.moveAfter = 2;
+    alone = probesMeasuredAlone();
+    swept = applyRules(notes, b.swept, grid, far, sweptCounts);
+    EXPECT_EQ(probesMeasuredAlone(), alone);
+    kept = applyRules(notes, b.kept, grid, far, keptCounts);
+    EXPECT_EQ(sweptCounts.split, keptCounts.split);
+    EXPECT_EQ(swept.size(), kept.size());
 }
 
 // A tone that swells by 40 dB over 80 ms as a bowed string does: its attack is placed where it
