@@ -493,17 +493,18 @@ bool insideSpans(const std::vector<std::pair<double, double>> &spans, double at)
     return it != spans.begin() && std::prev(it)->second >= at;
 }
 
-// Hands add every probe the rules may ask about these notes (pitches: their measurable keys): the
-// level after each onset, the partner rises at each onset and at each attack an onset may move to,
-// the fundamental's rise and level at each attack strong enough to move or split a note, and the
-// attack level (the velocity) at each; with the drop trees or a list, the partial profile at each
-// onset and at each attack an onset may move to; what the re-strike rule (with its model or a list,
-// all that its model reads, the partial profile too) asks at each attack of the notes' keys it may judge
-// (inside the notes, wherever their onsets move); with proposals, those of every strong attack of every
-// key (with the learned acceptance or a list of candidates, all that addFeatures measures; with the
-// acceptance's trees or a list, the partial profile too).
+// Hands add every probe the rules may ask about these notes (pitches: their measurable keys; reach:
+// the spans their notes may cover, see reachOfNotes): the level after each onset, the partner rises
+// at each onset and at each attack an onset may move to, the fundamental's rise and level at each
+// attack strong enough to move or split a note, and the attack level (the velocity) at each; with the
+// drop trees or a list, the partial profile at each onset and at each attack an onset may move to;
+// what the re-strike rule (with its model or a list, all that its model reads, the partial profile
+// too) asks at each attack of the notes' keys it may judge (inside their reach); with proposals, those
+// of every strong attack of every key (with the learned acceptance or a list of candidates, all that
+// addFeatures measures; with the acceptance's trees or a list, the partial profile too).
 template <class Add>
-void listProbes(const std::vector<TimedNote> &notes, const std::set<int> &pitches, const AttackEvidence &e,
+void listProbes(const std::vector<TimedNote> &notes, const std::set<int> &pitches,
+                const std::vector<std::vector<std::pair<double, double>>> &reach, const AttackEvidence &e,
                 const Timeline &t, const RefineThresholds &th, const CandidateList *list, Add add) {
     bool profiled = dropsProfiled(th, list);
     auto partners = [&](int pitch, double time) {
@@ -533,8 +534,6 @@ void listProbes(const std::vector<TimedNote> &notes, const std::set<int> &pitche
         }
     double weakest = std::min({th.nearStrength, th.moveStrength, th.splitStrength});
     bool modelled = th.restrikeModel != 0 || list;  // every input of the re-strike model is asked
-    std::vector<std::vector<std::pair<double, double>>> reach =
-        th.restrikeOn != 0 ? reachOfNotes(notes, t, th) : std::vector<std::vector<std::pair<double, double>>>{};
     for (int pitch : pitches)
         for (const Attack &a : e.attacks[pitch - LowestPitch]) {
             double at = a.time - th.attackLatency;
@@ -603,11 +602,12 @@ std::vector<Probe> wantedProbes(const std::vector<TimedNote> &notes, const Attac
     for (const TimedNote &n : notes)
         if (measurable(n.pitch))
             pitches.insert(n.pitch);
+    std::vector<std::vector<std::pair<double, double>>> reach = reachOfNotes(notes, t, th);
     size_t count = 0;
-    listProbes(notes, pitches, e, t, th, list, [&count](const Probe &) { count += 1; });
+    listProbes(notes, pitches, reach, e, t, th, list, [&count](const Probe &) { count += 1; });
     std::vector<Probe> wanted;
     wanted.reserve(count);
-    listProbes(notes, pitches, e, t, th, list, [&wanted](const Probe &q) { wanted.push_back(q); });
+    listProbes(notes, pitches, reach, e, t, th, list, [&wanted](const Probe &q) { wanted.push_back(q); });
     return wanted;
 }
 
