@@ -459,13 +459,15 @@ std::vector<Probe> onsetProbes(const AttackEvidence &e, int pitch, double at, co
     return q;
 }
 
+// Spans of the recording, [from, to] in seconds, in order.
+using Spans = std::vector<std::pair<double, double>>;
+
 // The spans of the recording each key's notes may cover once their onsets are moved to attacks (and
 // joined to a chord's): each note's own span, widened by the farthest the move rule may take its onset
 // either way, per key from LowestPitch, in order and merged where they overlap. The soft re-strike rule
 // judges attacks inside notes only.
-std::vector<std::vector<std::pair<double, double>>> reachOfNotes(const std::vector<TimedNote> &notes, const Timeline &t,
-                                                                 const RefineThresholds &th) {
-    std::vector<std::vector<std::pair<double, double>>> reach(PitchCount);
+std::vector<Spans> reachOfNotes(const std::vector<TimedNote> &notes, const Timeline &t, const RefineThresholds &th) {
+    std::vector<Spans> reach(PitchCount);
     for (const TimedNote &n : notes)
         if (measurable(n.pitch)) {
             double g = stepLengthAt(t, n.on);
@@ -475,7 +477,7 @@ std::vector<std::vector<std::pair<double, double>>> reachOfNotes(const std::vect
         }
     for (auto &spans : reach) {
         std::sort(spans.begin(), spans.end());
-        std::vector<std::pair<double, double>> merged;
+        Spans merged;
         for (const auto &s : spans)
             if (!merged.empty() && s.first <= merged.back().second)
                 merged.back().second = std::max(merged.back().second, s.second);
@@ -487,7 +489,7 @@ std::vector<std::vector<std::pair<double, double>>> reachOfNotes(const std::vect
 }
 
 // Whether `at` lies in one of the spans (in order, apart).
-bool insideSpans(const std::vector<std::pair<double, double>> &spans, double at) {
+bool insideSpans(const Spans &spans, double at) {
     auto it = std::upper_bound(spans.begin(), spans.end(), at,
                                [](double x, const std::pair<double, double> &s) { return x < s.first; });
     return it != spans.begin() && std::prev(it)->second >= at;
@@ -503,9 +505,9 @@ bool insideSpans(const std::vector<std::pair<double, double>> &spans, double at)
 // of every strong attack of every key (with the learned acceptance or a list of candidates, all that
 // addFeatures measures; with the acceptance's trees or a list, the partial profile too).
 template <class Add>
-void listProbes(const std::vector<TimedNote> &notes, const std::set<int> &pitches,
-                const std::vector<std::vector<std::pair<double, double>>> &reach, const AttackEvidence &e,
-                const Timeline &t, const RefineThresholds &th, const CandidateList *list, Add add) {
+void listProbes(const std::vector<TimedNote> &notes, const std::set<int> &pitches, const std::vector<Spans> &reach,
+                const AttackEvidence &e, const Timeline &t, const RefineThresholds &th, const CandidateList *list,
+                Add add) {
     bool profiled = dropsProfiled(th, list);
     auto partners = [&](int pitch, double time) {
         for (int interval : {12, 19, 24})
@@ -602,7 +604,7 @@ std::vector<Probe> wantedProbes(const std::vector<TimedNote> &notes, const Attac
     for (const TimedNote &n : notes)
         if (measurable(n.pitch))
             pitches.insert(n.pitch);
-    std::vector<std::vector<std::pair<double, double>>> reach = reachOfNotes(notes, t, th);
+    std::vector<Spans> reach = reachOfNotes(notes, t, th);
     size_t count = 0;
     listProbes(notes, pitches, reach, e, t, th, list, [&count](const Probe &) { count += 1; });
     std::vector<Probe> wanted;
