@@ -37,8 +37,8 @@ DOWNBEAT_WINDOW = 0.070
 # The order of the starter's ReadingFeature, and the hand-set weights that give its score.
 FEATURES = ["fit", "tempoPrior", "logTempo", "barCost", "fasterLevel", "tripleRelation", "compoundUnclear",
             "compoundEvidence", "downbeatAccent", "downbeatBass", "downbeatChange", "halvesAccent", "halvesBass",
-            "halvesChange", "agreesSecond"]
-HAND = np.array([1, 0.3, 0, -1, -0.2, -0.15, -0.3, 0, 0, 0, 0, 0, 0, 0, 0], dtype=float)
+            "halvesChange", "agreesSecond", "partsContrast"]
+HAND = np.array([1, 0.3, 0, -1, -0.2, -0.15, -0.3, 0, 0, 0, 0, 0, 0, 0, 0, 0], dtype=float)
 
 
 def judged(reading, truth):

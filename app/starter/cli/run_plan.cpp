@@ -138,6 +138,7 @@ bool buildRunPlan(const StarterOptions &options, const std::string &dataDir, Run
     plan.partsBassBelowBeat = std::getenv("SONOSCRIPTOR_METRE_PARTS_BASS") != nullptr;
     plan.bassMixture = std::getenv("SONOSCRIPTOR_METRE_BASS_MIXTURE") != nullptr;
     plan.accentsRemeasured = std::getenv("SONOSCRIPTOR_METRE_ACCENTS_REMEASURED") != nullptr;
+    plan.metrePartsContrast = std::getenv("SONOSCRIPTOR_METRE_PARTS_CONTRAST") != nullptr;
     plan.metreFourThirds = std::getenv("SONOSCRIPTOR_METRE_FOUR_THIRDS") != nullptr;
     plan.metreSplitSlowBeat = std::getenv("SONOSCRIPTOR_METRE_SPLIT_EVIDENCE") != nullptr;
     plan.metreSecondTracker = std::getenv("SONOSCRIPTOR_METRE_SECOND_TRACKER") != nullptr;

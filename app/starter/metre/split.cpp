@@ -54,6 +54,17 @@ BeatHalves beatHalves(const MetreEvidence &e, const MetreChoice &c) {
     return h;
 }
 
+double partsContrast(const std::vector<double> &accents, const MetreChoice &c) {
+    if (c.beatUnits < 1 || c.parts < 1 || c.beatUnits % c.parts != 0)
+        return 0;
+    size_t b = static_cast<size_t>(c.beatUnits), part = b / static_cast<size_t>(c.parts);
+    TwoMeans accent;
+    for (size_t k = static_cast<size_t>(c.phase) % b; k + b <= accents.size(); k += b)
+        for (size_t at = k; at < k + b; at += part)
+            accent.add(at == k, accents[at]);
+    return accent.na > 0 && accent.nb > 0 ? accent.meanA() - accent.meanB() : 0;
+}
+
 bool halvesAreBeats(const BeatHalves &h, double tempo) {
     return tempo > 0 && tempo < SplitBelowTempo && h.beatChange > 0 &&
            h.halfAccent > h.beatAccent - SplitAccentShortfall && h.halfChange > h.beatChange - SplitChangeShortfall;

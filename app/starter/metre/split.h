@@ -32,6 +32,10 @@ constexpr double SplitChangeShortfall = 0.05;
 /** The evidence at the beats of the reading (its beat an even number of units), at their
  *  halves and at its even and odd beats; all 0 where the evidence holds no whole beat. */
 BeatHalves beatHalves(const MetreEvidence &e, const MetreChoice &c);
+/** How far the mean accent at the reading's beats (standard deviations over the units, as in
+ *  `accents`) stands above the mean at its beats' parts: the halves of a simple beat, the
+ *  thirds of a compound one; 0 where the accents hold no whole beat. */
+double partsContrast(const std::vector<double> &accents, const MetreChoice &c);
 /** Whether the halves of a simple reading's beats at `tempo` (beats a minute) are beats of
  *  their own: the reading slower than SplitBelowTempo, chords measured changing at its beats,
  *  its halves accented and its chords

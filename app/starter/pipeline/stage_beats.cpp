@@ -91,8 +91,12 @@ Staged<BeatsFound> stageFindBeats(const EngineAudio &audio, const RunPlan &plan,
         return r;
     }
     double fallback = plan.tempo > 0 ? plan.tempo : 120;
-    MetreInput input{false, nullptr, plan.pulsePeaks, plan.pulseProminence,
-                     {plan.partsBassBelowBeat, plan.bassMixture, plan.accentsRemeasured}, plan.metreFourThirds};
+    MetreInput input{false,
+                     nullptr,
+                     plan.pulsePeaks,
+                     plan.pulseProminence,
+                     {plan.partsBassBelowBeat, plan.bassMixture, plan.accentsRemeasured, plan.metrePartsContrast},
+                     plan.metreFourThirds};
     input.secondTempo = plan.metreSecondTracker ? medianTempo(track.secondBeats) : 0;
     input.agreeTempo = medianTempo(track.secondBeats);
     input.dumpPath = plan.metreDumpPath;

@@ -76,6 +76,7 @@ struct RunPlan {
     bool partsBassBelowBeat = false;  // the metre reads bass inside a beat as at its parts (ReadingModel)
     bool bassMixture = false;         // the metre reads bass as onsets or quiet at each place (ReadingModel)
     bool accentsRemeasured = false;   // the metre reads the accents by their levels measured again (ReadingModel)
+    bool metrePartsContrast = false;  // the metre weighs the beats' accents over their parts' (ReadingModel)
     bool metreFourThirds = false;     // the metre reads also along 3/4 and 4/3 of the tracked pulse (MetreInput)
     bool metreSplitSlowBeat = false;  // a slow beat whose halves look like beats read as two (MetreInput)
     bool metreSecondTracker = false;  // libaubio's own tracker's tempo picks the level where it can (MetreInput)

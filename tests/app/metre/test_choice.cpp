@@ -11,10 +11,10 @@ namespace {
 constexpr int U = MetreUnitsPerBeat;
 
 // A piece on the grid: bar and beat in units, the first downbeat at unit `first`;
-// accents 3 on downbeats, 2 on beats, 1 on the beat's parts (partUnits apart), 0 elsewhere;
+// accents 3 on downbeats, 2 on beats, partAccent on the beat's parts (partUnits apart), 0 elsewhere;
 // a chord a bar (or a chord every chordBars bars), alternating C major and G major.
 MetreEvidence piece(int trackedBeats, int beatUnits, int barBeats, int partUnits, int first, double trackedTempo,
-                    int chordBeats = 0) {
+                    int chordBeats = 0, double partAccent = 1) {
     MetreEvidence e;
     int bar = beatUnits * barBeats, chord = chordBeats ? chordBeats * beatUnits : bar;
     std::array<double, 12> c{}, g{};
@@ -22,7 +22,7 @@ MetreEvidence piece(int trackedBeats, int beatUnits, int barBeats, int partUnits
     g[7] = g[11] = g[2] = 1;
     for (int k = 0; k < trackedBeats * U; ++k) {
         int j = ((k - first) % bar + bar) % bar;
-        e.accents.push_back(j == 0 ? 3 : j % beatUnits == 0 ? 2 : j % partUnits == 0 ? 1 : 0);
+        e.accents.push_back(j == 0 ? 3 : j % beatUnits == 0 ? 2 : j % partUnits == 0 ? partAccent : 0);
         e.bass.push_back(j == 0 ? 1 : 0);
         addChroma(e, ((k - first + 10 * chord) / chord) % 2 ? g : c);
     }
@@ -244,4 +244,18 @@ TEST(MetreChoice, EveryReadingsFeaturesRecomposeItsScoreAndItsOtherPhasesFallOnI
     // Without the other phases, only the best phase of each reading.
     for (const ScoredReading &s : scoreReadings(e, {}))
         EXPECT_TRUE(s.bestPhase);
+}
+
+TEST(MetreChoice, TheBeatsStandingAboveTheirPartsFindAFastWaltzsBeatUnderAPulseOfHalfIt) {
+    // A waltz at 176 tracked at 88, its eighths faint: read at a dotted beat of a bar as it
+    // stands, at its written beat with the beats weighed against their parts.
+    MetreEvidence e = piece(48, U / 2, 3, U / 4, 0, 88, 0, 0.5);
+    MetreChoice plain = chooseMetre(e, {});
+    EXPECT_EQ(plain.beatUnits, 3 * U / 2);
+    ReadingModel model;
+    model.partsContrast = true;
+    MetreChoice weighed = chooseMetre(e, {}, model);
+    EXPECT_EQ(weighed.beatUnits, U / 2);
+    EXPECT_EQ(weighed.phase, 0);
+    EXPECT_NEAR(choiceTempo(weighed, 88), 176, 1e-9);
 }

@@ -131,3 +131,17 @@ TEST(BeatHalves, TheSettingReadsASlowBeatWithBeatsAtItsHalvesAsTwo) {
 }
 
 }  // namespace
+
+TEST(PartsContrast, BeatsAgainstTheirHalvesOrThirds) {
+    // Loud onsets every tracked beat, weaker ones at the halves, nothing at the thirds.
+    MetreEvidence e = pulseEvidence(48, 12, 5, 1, 0);
+    EXPECT_NEAR(partsContrast(e.accents, MetreChoice{12, 2, 4, 0, 0, 0}), 4, 1e-9);
+    EXPECT_NEAR(partsContrast(e.accents, MetreChoice{12, 3, 2, 0, 0, 0}), 5, 1e-9);
+    // Beats of two tracked beats: their halves are beats as loud as they are.
+    EXPECT_NEAR(partsContrast(e.accents, MetreChoice{24, 2, 4, 0, 0, 0}), 0, 1e-9);
+    // Beats placed on the halves: the parts stand above them.
+    EXPECT_NEAR(partsContrast(e.accents, MetreChoice{12, 2, 4, 6, 0, 0}), -4, 1e-9);
+    // No whole beat, or a beat that does not divide into its parts: nothing measured.
+    EXPECT_DOUBLE_EQ(partsContrast(std::vector<double>(11, 1.0), MetreChoice{12, 2, 4, 0, 0, 0}), 0);
+    EXPECT_DOUBLE_EQ(partsContrast(e.accents, MetreChoice{4, 3, 4, 0, 0, 0}), 0);
+}
