@@ -350,12 +350,16 @@ ProbeKind partnerKind(int interval) {
     return interval == 12 ? ProbeKind::PartnerRise12 : interval == 19 ? ProbeKind::PartnerRise19 : ProbeKind::PartnerRise24;
 }
 
+void keepEachOnce(std::vector<Probe> &probes) {
+    std::sort(probes.begin(), probes.end());
+    probes.erase(std::unique(probes.begin(), probes.end()), probes.end());
+}
+
 ProbedEvidence probeEvidence(const AttackEvidence &e, std::vector<Probe> wanted) {
     ProbedEvidence v{e, {}, {}};
     if (keepsValues(e) || e.source.path.empty() || e.hops <= 0)
         return v;
-    std::sort(wanted.begin(), wanted.end());
-    wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
+    keepEachOnce(wanted);
     wanted.shrink_to_fit();
     // Those whose cells the sweep kept are read; the rest are measured again.
     std::vector<double> answers(wanted.size(), 0);

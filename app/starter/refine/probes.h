@@ -41,6 +41,8 @@ struct ProbedEvidence {
 
 /** The partner kind of an interval of 12, 19 or 24 semitones. */
 ProbeKind partnerKind(int interval);
+/** Sorts the probes and keeps each once. */
+void keepEachOnce(std::vector<Probe> &probes);
 /** Measures the wanted probes when the evidence does not keep every value (for a file it reads
  *  again); none are measured when it does. */
 ProbedEvidence probeEvidence(const AttackEvidence &e, std::vector<Probe> wanted);

@@ -595,9 +595,10 @@ void listProbes(const std::vector<TimedNote> &notes, const std::set<int> &pitche
             }
 }
 
-// Every probe the rules may ask about these notes (see listProbes), counted first so that the list
-// takes no more room than it holds: on a long recording with proposals it is the largest thing
-// the rules keep.
+// Every probe the rules may ask about these notes (see listProbes), sorted, each once. On a long
+// recording with proposals it is the largest thing the rules keep, and most probes are asked for
+// several notes (three times over, on average, on a four-minute recording), so the list is made
+// each-once whenever it fills, and grows only when that leaves it more than half full.
 std::vector<Probe> wantedProbes(const std::vector<TimedNote> &notes, const AttackEvidence &e, const Timeline &t,
                                 const RefineThresholds &th, const CandidateList *list) {
     std::set<int> pitches;
@@ -605,11 +606,17 @@ std::vector<Probe> wantedProbes(const std::vector<TimedNote> &notes, const Attac
         if (measurable(n.pitch))
             pitches.insert(n.pitch);
     std::vector<Spans> reach = reachOfNotes(notes, t, th);
-    size_t count = 0;
-    listProbes(notes, pitches, reach, e, t, th, list, [&count](const Probe &) { count += 1; });
     std::vector<Probe> wanted;
-    wanted.reserve(count);
-    listProbes(notes, pitches, reach, e, t, th, list, [&wanted](const Probe &q) { wanted.push_back(q); });
+    listProbes(notes, pitches, reach, e, t, th, list, [&wanted](const Probe &q) {
+        if (wanted.size() == wanted.capacity() && !wanted.empty()) {
+            keepEachOnce(wanted);
+            if (2 * wanted.size() > wanted.capacity())
+                wanted.reserve(2 * wanted.capacity());
+        }
+        wanted.push_back(q);
+    });
+    keepEachOnce(wanted);
+    wanted.shrink_to_fit();
     return wanted;
 }
 
