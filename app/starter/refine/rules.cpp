@@ -595,10 +595,11 @@ void listProbes(const std::vector<TimedNote> &notes, const std::set<int> &pitche
             }
 }
 
-// Every probe the rules may ask about these notes (see listProbes), sorted, each once. On a long
-// recording with proposals it is the largest thing the rules keep, and most probes are asked for
-// several notes (three times over, on average, on a four-minute recording), so the list is made
-// each-once whenever it fills, and grows only when that leaves it more than half full.
+// Every probe the rules may ask about these notes (see listProbes); probeEvidence sorts them and
+// keeps each once. On a long recording with proposals the list is the largest thing the rules
+// keep, and most probes are asked for several notes (three times over, on average, on a
+// four-minute recording), so it is made each-once whenever it fills, and grows only when that
+// leaves it more than half full.
 std::vector<Probe> wantedProbes(const std::vector<TimedNote> &notes, const AttackEvidence &e, const Timeline &t,
                                 const RefineThresholds &th, const CandidateList *list) {
     std::set<int> pitches;
@@ -615,8 +616,6 @@ std::vector<Probe> wantedProbes(const std::vector<TimedNote> &notes, const Attac
         }
         wanted.push_back(q);
     });
-    keepEachOnce(wanted);
-    wanted.shrink_to_fit();
     return wanted;
 }
 
