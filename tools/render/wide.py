@@ -16,8 +16,10 @@ tools/render/wide_split.json, which `manifest` writes once when it is missing
 `render` writes DIR/audio/NAME.SF.ROOM.wav (44100 Hz 16-bit stereo, peak at
 -1 dBFS, starting at the reference's time 0) and NAME.SF.ROOM.mono22050.wav
 (the peer transcriber's input) for the pieces of a split (or the NAMEs
-given), each SoundFont SF of SOUNDFONTS and room ROOM of ROOMS; renderings
-already there are kept. Everything is the same on every run. `check` reads every reference back with
+given), each SoundFont SF of SOUNDFONTS and room ROOM of ROOMS (`--room kit`:
+the dry rendering with a plain drum kit along the written beats, see add_kit,
+which the refinement's models also learn from); renderings already there are
+kept. Everything is the same on every run. `check` reads every reference back with
 mido and checks that the bar lines of its own time signatures and tempo map
 fall on the truth's downbeats, and its notes within the audio (exit 1 if not).
 
