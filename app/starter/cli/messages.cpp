@@ -144,6 +144,10 @@ std::string notesWords(const RunReport &r) {
     if (r.code == 1)
         return "cancelled after " + durationText(r.audioSeconds) + " of the audio; the " + file + " keeps the " + n +
                " transcribed up to then" + rangeWords(r) + engineTime;
+    // Loud sound without a pitch of its own (drums, noise) makes engine notes the evidence then drops.
+    if (r.notes == 0 && r.refined && r.dropped > 0)
+        return "no notes were found: the attack evidence dropped every note the engine wrote (is it drums or "
+               "noise alone?)";
     if (r.notes == 0)
         return r.tempoSource == TempoSource::Given
                    ? "no notes were found (is the recording silent or very quiet, or is --tempo far from its "

@@ -225,6 +225,13 @@ TEST(Messages, SummaryOfASilentFileAndOfWhatTheConversionDid) {
     EXPECT_EQ(s.find("far from its real tempo"), std::string::npos) << s;
     r.tempoSource = TempoSource::Given;
     EXPECT_NE(summaryParagraph(r).find("is --tempo far from its real tempo?"), std::string::npos);
+    // Not silent: the engine wrote notes and the attack evidence dropped every one (a drum track).
+    r.refined = true;
+    r.dropped = 25;
+    s = summaryParagraph(r);
+    EXPECT_NE(s.find("no notes were found: the attack evidence dropped every note the engine wrote"),
+              std::string::npos) << s;
+    EXPECT_EQ(s.find("silent"), std::string::npos) << s;
     r = shortRun(3, 60, 64);
     r.conversion = "48000 Hz 32-bit float 6-channel WAV";
     r.channels = 6;
