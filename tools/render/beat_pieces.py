@@ -383,23 +383,35 @@ PIECES = {
 }
 
 
-def normalise(src, dst):
-    """Copies a 16-bit WAV with its peak at -1 dBFS."""
+def read_wave(path):
+    """(rate, channels, samples as float64, a row a frame) of a 16-bit WAV."""
     import numpy as np
-    with wave.open(src, "rb") as w:
+    with wave.open(path, "rb") as w:
         if w.getsampwidth() != 2:
-            raise ValueError(f"{src}: expected 16-bit samples")
-        channels, rate = w.getnchannels(), w.getframerate()
+            raise ValueError(f"{path}: expected 16-bit samples")
+        rate, channels = w.getframerate(), w.getnchannels()
         x = np.frombuffer(w.readframes(w.getnframes()), "<i2").astype(np.float64)
-    peak = np.abs(x).max()
-    if peak <= 0:
-        raise ValueError(f"{src}: silent rendering")
-    x *= 10 ** (-1 / 20) * 32767 / peak
-    with wave.open(dst, "wb") as w:
-        w.setnchannels(channels)
+    return rate, channels, x.reshape(-1, channels)
+
+
+def write_wave(path, rate, x):
+    """Writes samples (a row a frame) as a 16-bit WAV, rounded and clipped."""
+    import numpy as np
+    with wave.open(path, "wb") as w:
+        w.setnchannels(x.shape[1])
         w.setsampwidth(2)
         w.setframerate(rate)
         w.writeframes(np.clip(np.round(x), -32768, 32767).astype("<i2").tobytes())
+
+
+def normalise(src, dst):
+    """Copies a 16-bit WAV with its peak at -1 dBFS."""
+    import numpy as np
+    rate, _, x = read_wave(src)
+    peak = np.abs(x).max()
+    if peak <= 0:
+        raise ValueError(f"{src}: silent rendering")
+    write_wave(dst, rate, x * (10 ** (-1 / 20) * 32767 / peak))
 
 
 def render(mid_path, wav_path, soundfont=SOUNDFONT):

@@ -42,7 +42,6 @@ import statistics
 import subprocess
 import sys
 import tempfile
-import wave
 import zlib
 
 import mido
@@ -526,15 +525,6 @@ def kit_midi(truth):
     return mid
 
 
-def read_wave(path):
-    """(rate, channels, samples as float64, a row a frame) of a 16-bit WAV."""
-    import numpy as np
-    with wave.open(path, "rb") as w:
-        rate, channels = w.getframerate(), w.getnchannels()
-        x = np.frombuffer(w.readframes(w.getnframes()), "<i2").astype(np.float64)
-    return rate, channels, x.reshape(-1, channels)
-
-
 def add_kit(corpus, name, sf, dry, out):
     """The dry rendering with the kit added at a level seeded per piece (0.3-0.7 of the music's
     peak-normalised one), its peak put at -1 dBFS."""
@@ -547,17 +537,12 @@ def add_kit(corpus, name, sf, dry, out):
         kit_midi(truth).save(mid)
         drums = os.path.join(tmp, "kit.wav")
         beat_pieces.render(mid, drums, SOUNDFONTS[sf])
-        rate, channels, x = read_wave(dry)
-        _, _, d = read_wave(drums)
+        rate, channels, x = beat_pieces.read_wave(dry)
+        _, _, d = beat_pieces.read_wave(drums)
     mix = np.zeros((max(len(x), len(d)), channels))
     mix[:len(x)] += x
     mix[:len(d)] += d * level
-    mix *= 0.891 * 32767 / np.abs(mix).max()
-    with wave.open(out, "wb") as w:
-        w.setnchannels(channels)
-        w.setsampwidth(2)
-        w.setframerate(rate)
-        w.writeframes(np.round(mix).astype("<i2").tobytes())
+    beat_pieces.write_wave(out, rate, mix * (0.891 * 32767 / np.abs(mix).max()))
 
 
 def render_one(corpus, name, sf, room):
