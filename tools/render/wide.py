@@ -17,8 +17,9 @@ tools/render/wide_split.json, which `manifest` writes once when it is missing
 -1 dBFS, starting at the reference's time 0) and NAME.SF.ROOM.mono22050.wav
 (the peer transcriber's input) for the pieces of a split (or the NAMEs
 given), each SoundFont SF of SOUNDFONTS and room ROOM of ROOMS (`--room kit`:
-the dry rendering with a plain drum kit along the written beats, see add_kit,
-which the refinement's models also learn from); renderings already there are
+the dry rendering with a plain drum kit along the written beats, which the
+refinement's models also learn from; `--room band`: with a band's kit chosen
+per piece, a check of other drums; see add_kit); renderings already there are
 kept. Everything is the same on every run. `check` reads every reference back with
 mido and checks that the bar lines of its own time signatures and tempo map
 fall on the truth's downbeats, and its notes within the audio (exit 1 if not).
@@ -65,6 +66,11 @@ ROOMS = {"dry": None, "room": ["reverb", "50", "50", "85", "100", "0", "0"]}
 # of drums under the music): the dry rendering with a plain drum kit along the written beats
 # (kit_midi), rendered with the same SoundFont. Only made when asked for by name.
 KIT = "kit"
+# The same with a band's kit chosen per piece (band_midi): other kicks, snares and hand claps,
+# hi-hats, ride, tambourine or shakers, tom fills, crashes, congas and a cowbell. A check of drums
+# the models did not learn from; also only made when asked for.
+BAND = "band"
+KITS = (KIT, BAND)
 DIVISION = 960                 # ticks per quarter note of a reference
 ABC_GRID = 96                  # abc2midi starts notes a tick late: its onsets are put on 1/96 quarter
 DRUMS = 9                      # the percussion channel, left out (the transcriber is pitched)
@@ -490,25 +496,89 @@ def load_manifest(corpus):
         return json.load(f)["pieces"]
 
 
-def kit_midi(truth):
-    """A plain drum kit along a piece's written beats (its truth): in simple time a kick on the odd
-    beats of the bar and a snare on the even ones (3/4: kick, snare, snare) and a closed hi-hat every
-    half beat; in compound time a kick on the bar's first beat, a snare on the others and the hi-hat
-    every third of a beat. Times in seconds of the rendering (a quarter at 60 a minute)."""
+def bar_places(truth):
+    """Each written beat of a piece's truth with its place in the bar, the time of the next beat, and
+    the bar's beats and parts of a beat (compound time: three)."""
     beats, downbeats = truth["beats"], truth["downbeats"]
     num, den = map(int, truth["metre"].split("/"))
     compound = den == 8 and num % 3 == 0
     per_bar = num // 3 if compound else (2 if num == 2 else num)
     parts = 3 if compound else 2
     first = min(range(len(beats)), key=lambda i: abs(beats[i] - downbeats[0]))
-    hits = []
+    places = []
     for i, b in enumerate(beats):
-        place = (i - first) % per_bar
+        following = beats[i + 1] if i + 1 < len(beats) else b + (b - beats[i - 1])
+        places.append((b, (i - first) % per_bar, following))
+    return places, per_bar, parts, compound
+
+
+def kit_midi(truth):
+    """A plain drum kit along a piece's written beats (its truth): in simple time a kick on the odd
+    beats of the bar and a snare on the even ones (3/4: kick, snare, snare) and a closed hi-hat every
+    half beat; in compound time a kick on the bar's first beat, a snare on the others and the hi-hat
+    every third of a beat. Times in seconds of the rendering (a quarter at 60 a minute)."""
+    places, per_bar, parts, compound = bar_places(truth)
+    hits = []
+    for b, place, following in places:
         kick = place == 0 if (compound or per_bar == 3) else place % 2 == 0
         hits.append((b, 36 if kick else 38, 100 if kick else 90))
-        following = beats[i + 1] if i + 1 < len(beats) else b + (b - beats[i - 1])
         for k in range(parts):
             hits.append((b + (following - b) * k / parts, 42, 60 if k == 0 else 48))
+    return drum_file(hits)
+
+
+def band_midi(truth, seed):
+    """A band's kit along a piece's written beats, its sounds and pattern chosen by seed: a kick (one of
+    two) on the bar's first beat and, in simple time, its other odd beats, in some pieces also on the
+    last part of the beat before those after the first; a backbeat (snare, electric snare, side stick
+    or hand clap) on the others; a time-keeper (closed, pedal or open hi-hat, ride, tambourine, cabasa
+    or maracas) on every part of the beat or every other; in about half the pieces congas or a cowbell;
+    in most, every fourth bar a fill on the toms over its last beat and a crash on the next downbeat.
+    Velocities vary by a few steps."""
+    rng = random.Random(seed)
+    places, per_bar, parts, compound = bar_places(truth)
+    kick = rng.choice([35, 36])
+    backbeat = rng.choice([38, 40, 37, 39])
+    keeper = rng.choice([42, 42, 44, 46, 51, 54, 69, 70])
+    keep_every = rng.choice([1, 1, 2]) if not compound else 1
+    sub = parts * rng.choice([1, 2]) if not compound else parts
+    latin = rng.choice([None, None, "congas", "cowbell"])
+    fills = rng.random() < 0.7
+    push = rng.random() < 0.4
+    hits, bar = [], -1
+
+    def hit(t, key, velocity):
+        hits.append((t, key, max(1, min(127, velocity + rng.randint(-12, 12)))))
+
+    for i, (b, place, following) in enumerate(places):
+        bar += place == 0
+        step = (following - b) / sub
+        last_of_fourth = bar % 4 == 3 and place == per_bar - 1
+        if place == 0 and bar % 4 == 0 and bar > 0 and fills:
+            hit(b, rng.choice([49, 57]), 100)
+        if fills and last_of_fourth:
+            toms = [50, 48, 47, 45, 43, 41]
+            for k in range(sub):
+                hit(b + k * step, toms[min(k * len(toms) // sub, len(toms) - 1)], 95)
+            continue
+        strong = place == 0 if (compound or per_bar == 3) else place % 2 == 0
+        hit(b, kick if strong else backbeat, 100 if strong else 90)
+        if push and strong and place != 0 and i > 0:
+            hit(b - (b - places[i - 1][0]) / parts, kick, 85)
+        for k in range(0, sub, keep_every):
+            hit(b + k * step, keeper, 64 if k == 0 else 50)
+        if latin == "congas":
+            for k in range(sub):
+                if rng.random() < 0.5:
+                    hit(b + k * step, rng.choice([62, 63, 64]), 80)
+        elif latin == "cowbell":
+            hit(b, 56, 70)
+    return drum_file(hits)
+
+
+def drum_file(hits):
+    """A MIDI file of drum hits, each (seconds, key, velocity), on the percussion channel, a quarter at
+    60 a minute."""
     events = []
     for seconds, key, velocity in hits:
         tick = round(seconds * 480)
@@ -525,16 +595,23 @@ def kit_midi(truth):
     return mid
 
 
-def add_kit(corpus, name, sf, dry, out):
-    """The dry rendering with the kit added at a level seeded per piece (0.3-0.7 of the music's
-    peak-normalised one), its peak put at -1 dBFS."""
+def add_kit(corpus, name, sf, dry, out, room=KIT):
+    """The dry rendering with the drums of room (KIT: kit_midi, BAND: band_midi) added at a level
+    seeded per piece (kit 0.3-0.7 of the music's peak-normalised one, band 0.3-0.8), its peak put at
+    -1 dBFS."""
     import numpy as np
     with open(os.path.join(corpus, "truth", name + ".json")) as f:
         truth = json.load(f)
-    level = 0.3 + 0.4 * random.Random(zlib.crc32(name.encode())).random()
+    if room == KIT:
+        level = 0.3 + 0.4 * random.Random(zlib.crc32(name.encode())).random()
+        drums_midi = kit_midi(truth)
+    else:
+        seed = zlib.crc32((name + "/" + BAND).encode())
+        level = 0.3 + 0.5 * random.Random(seed).random()
+        drums_midi = band_midi(truth, seed + 1)
     with tempfile.TemporaryDirectory(prefix="wide-kit-") as tmp:
         mid = os.path.join(tmp, "kit.mid")
-        kit_midi(truth).save(mid)
+        drums_midi.save(mid)
         drums = os.path.join(tmp, "kit.wav")
         beat_pieces.render(mid, drums, SOUNDFONTS[sf])
         rate, channels, x = beat_pieces.read_wave(dry)
@@ -553,8 +630,8 @@ def render_one(corpus, name, sf, room):
     if not os.path.exists(wav):
         with tempfile.TemporaryDirectory(prefix="wide-render-") as tmp:
             dry = os.path.join(tmp, "dry.wav")
-            if room == KIT:
-                add_kit(corpus, name, sf, render_one(corpus, name, sf, "dry"), dry)
+            if room in KITS:
+                add_kit(corpus, name, sf, render_one(corpus, name, sf, "dry"), dry, room)
             elif ROOMS[room]:
                 wet = os.path.join(tmp, "wet.wav")
                 # -R: sox's dither repeats, so a room rendering is the same on every run.
@@ -622,8 +699,9 @@ def main(argv):
     ap.add_argument("--corpus", default=CORPUS)
     ap.add_argument("--split", choices=["dev", "held"])
     ap.add_argument("--soundfont", action="append", choices=list(SOUNDFONTS))
-    ap.add_argument("--room", action="append", choices=list(ROOMS) + [KIT],
-                    help=f"a room of {', '.join(ROOMS)} (all of them by default), or {KIT}: the dry rendering with drums")
+    ap.add_argument("--room", action="append", choices=list(ROOMS) + list(KITS),
+                    help=f"a room of {', '.join(ROOMS)} (all of them by default), or {KIT} or {BAND}: the dry "
+                         "rendering with drums")
     ap.add_argument("names", nargs="*")
     a = ap.parse_intermixed_args(argv)
     if a.command == "manifest":
