@@ -16,7 +16,8 @@
                                        shift where not aligned, and the judgements)
 
 For every piece of the split (tools/render/wide.py's manifest) and every
-rendering (SoundFont SF, room ROOM) it runs the starter (--starter, default
+rendering (SoundFont SF, room ROOM: dry and room unless asked; kit and band,
+the dry rendering over drums, only when asked) it runs the starter (--starter, default
 build/sonoscriptor) in three configurations and scores each output against
 the reference with the shared scorer (50 ms onsets, unshifted):
 
