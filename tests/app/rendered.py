@@ -9,13 +9,11 @@ import os
 import shutil
 import sys
 
-try:
-    import mido  # noqa: F401  (handed on to the tests)
-    import numpy  # noqa: F401  (only checked here: beat_pieces renders with it)
-except ImportError:  # Debian's python3-mido and python3-numpy, installed for the system interpreter
-    if os.path.realpath(sys.executable) != os.path.realpath("/usr/bin/python3") and os.path.exists("/usr/bin/python3"):
-        os.execv("/usr/bin/python3", ["/usr/bin/python3"] + sys.argv)
-    raise
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from system_python import need  # noqa: E402
+
+need("mido", "numpy")  # numpy only checked here: beat_pieces renders with it
+import mido  # noqa: E402,F401  (handed on to the tests)
 
 BUILD_DIR = sys.argv.pop(1) if len(sys.argv) > 1 else "build"
 STARTER = os.path.join(BUILD_DIR, "sonoscriptor")

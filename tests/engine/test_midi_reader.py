@@ -12,12 +12,11 @@ import tempfile
 import unittest
 import wave
 
-try:
-    import mido
-except ImportError:  # the reader is Debian's python3-mido, installed for the system interpreter
-    if os.path.realpath(sys.executable) != os.path.realpath("/usr/bin/python3") and os.path.exists("/usr/bin/python3"):
-        os.execv("/usr/bin/python3", ["/usr/bin/python3"] + sys.argv)
-    raise
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from system_python import need  # noqa: E402
+
+need("mido")  # the reader
+import mido  # noqa: E402
 
 BUILD_DIR = sys.argv.pop(1) if len(sys.argv) > 1 else "build"
 ENGINE = os.path.join(BUILD_DIR, "sonoscriptor-engine")

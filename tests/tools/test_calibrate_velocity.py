@@ -14,13 +14,10 @@ import sys
 import tempfile
 import unittest
 
-try:
-    import numpy  # noqa: F401  (the tool fits with it)
-    import mido  # noqa: F401
-except ImportError:  # Debian's python3-numpy and python3-mido, installed for the system interpreter
-    if os.path.realpath(sys.executable) != os.path.realpath("/usr/bin/python3") and os.path.exists("/usr/bin/python3"):
-        os.execv("/usr/bin/python3", ["/usr/bin/python3"] + sys.argv)
-    raise
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from system_python import need  # noqa: E402
+
+need("numpy", "mido")  # the tool fits with numpy and reads MIDI with mido
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 TOOL = os.path.join(ROOT, "tools", "calibrate", "velocity.py")

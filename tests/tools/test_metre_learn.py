@@ -10,13 +10,12 @@ import os
 import sys
 import unittest
 
-try:
-    import numpy as np
-    from scipy.optimize import check_grad
-except ImportError:  # Debian's python3-numpy and python3-scipy, installed for the system interpreter
-    if os.path.realpath(sys.executable) != os.path.realpath("/usr/bin/python3") and os.path.exists("/usr/bin/python3"):
-        os.execv("/usr/bin/python3", ["/usr/bin/python3"] + sys.argv)
-    sys.exit(77)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from system_python import need  # noqa: E402
+
+need("numpy", "scipy.optimize", skip=True)
+import numpy as np  # noqa: E402
+from scipy.optimize import check_grad  # noqa: E402
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 sys.path.insert(0, os.path.join(ROOT, "tools", "eval"))

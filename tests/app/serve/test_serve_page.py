@@ -11,12 +11,10 @@ Needs Debian's chromium, chromium-driver and python3-selenium; fails without the
 import os
 import sys
 
-try:
-    import selenium  # noqa: F401
-except ImportError:  # Debian's python3-selenium, installed for the system interpreter
-    if os.path.realpath(sys.executable) != os.path.realpath("/usr/bin/python3") and os.path.exists("/usr/bin/python3"):
-        os.execv("/usr/bin/python3", ["/usr/bin/python3"] + sys.argv)
-    raise
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support"))
+from system_python import need  # noqa: E402
+
+need("selenium")
 
 import shutil  # noqa: E402
 import tempfile  # noqa: E402
