@@ -45,13 +45,8 @@ def truth(metre, beats, seconds_a_beat, pickup=0):
 
 
 def places(t, parts):
-    """Every written beat and each of its parts (seconds), as the kits compute them."""
-    beats = t["beats"]
-    out = []
-    for i, b in enumerate(beats):
-        following = beats[i + 1] if i + 1 < len(beats) else b + (b - beats[i - 1])
-        out += [b + (following - b) * k / parts for k in range(parts)]
-    return out
+    """Every written beat and each of its parts (seconds), the beat's length running to the next."""
+    return [b + (following - b) * k / parts for b, _, following in wide.bar_places(t)[0] for k in range(parts)]
 
 
 class Kits(unittest.TestCase):
