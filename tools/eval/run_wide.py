@@ -72,7 +72,7 @@ sys.path.insert(0, os.path.join(ROOT, "tools", "render"))
 import metre  # noqa: E402
 from evaluate import SCORE_PY  # noqa: E402
 from run_corpus import quarter_metre, write_tempo_map  # noqa: E402
-from wide import CORPUS, KITS, ROOMS, SOUNDFONTS  # noqa: E402
+from wide import CORPUS, EVERY_ROOM, ROOMS, SOUNDFONTS  # noqa: E402
 
 sys.path.insert(0, os.path.dirname(SCORE_PY))
 from midinotes import read_notes  # noqa: E402
@@ -383,7 +383,7 @@ def parse_args(argv):
     ap.add_argument("--starter", default=os.path.join(ROOT, "build", "sonoscriptor"))
     ap.add_argument("--work", help="outputs (default CORPUS/eval/SPLIT)")
     ap.add_argument("--soundfont", action="append", choices=list(SOUNDFONTS))
-    ap.add_argument("--room", action="append", choices=list(ROOMS) + list(KITS))
+    ap.add_argument("--room", action="append", choices=EVERY_ROOM)
     ap.add_argument("--piece", action="append")
     ap.add_argument("-j", "--jobs", type=int, default=2)
     ap.add_argument("--metre-only", action="store_true",
@@ -415,7 +415,7 @@ def collect(paths):
         with open(path) as f:
             data = json.load(f)
         for sf in SOUNDFONTS:
-            for room in list(ROOMS) + list(KITS):
+            for room in EVERY_ROOM:
                 rows = [r for r in data["rows"] if r["soundfont"] == sf and r["room"] == room]
                 if not rows:
                     continue
@@ -459,7 +459,7 @@ def tables(paths, corpus):
                  "when some are missing.\n")
     for split, rows in by_split.items():
         for sf in SOUNDFONTS:
-            for room in list(ROOMS) + list(KITS):
+            for room in EVERY_ROOM:
                 chosen = [r for r in rows if r["soundfont"] == sf and r["room"] == room]
                 if chosen:
                     parts.append(f"## {sf}, {room} ({split} pieces)\n\n{table(chosen)}\n")

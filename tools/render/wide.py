@@ -71,6 +71,7 @@ KIT = "kit"
 # the models did not learn from; also only made when asked for.
 BAND = "band"
 KITS = (KIT, BAND)
+EVERY_ROOM = (*ROOMS, *KITS)
 DIVISION = 960                 # ticks per quarter note of a reference
 ABC_GRID = 96                  # abc2midi starts notes a tick late: its onsets are put on 1/96 quarter
 DRUMS = 9                      # the percussion channel, left out (the transcriber is pitched)
@@ -512,6 +513,12 @@ def bar_places(truth):
     return places, per_bar, parts, compound
 
 
+def kicked(place, per_bar, compound):
+    """Whether a kit's kick (else its snare or backbeat) takes the beat at this place of the bar: the
+    first beat in compound time and in 3/4, the odd beats otherwise."""
+    return place == 0 if (compound or per_bar == 3) else place % 2 == 0
+
+
 def kit_midi(truth):
     """A plain drum kit along a piece's written beats (its truth): in simple time a kick on the odd
     beats of the bar and a snare on the even ones (3/4: kick, snare, snare) and a closed hi-hat every
@@ -520,7 +527,7 @@ def kit_midi(truth):
     places, per_bar, parts, compound = bar_places(truth)
     hits = []
     for b, place, following in places:
-        kick = place == 0 if (compound or per_bar == 3) else place % 2 == 0
+        kick = kicked(place, per_bar, compound)
         hits.append((b, 36 if kick else 38, 100 if kick else 90))
         for k in range(parts):
             hits.append((b + (following - b) * k / parts, 42, 60 if k == 0 else 48))
@@ -561,7 +568,7 @@ def band_midi(truth, seed):
             for k in range(sub):
                 hit(b + k * step, toms[min(k * len(toms) // sub, len(toms) - 1)], 95)
             continue
-        strong = place == 0 if (compound or per_bar == 3) else place % 2 == 0
+        strong = kicked(place, per_bar, compound)
         hit(b, kick if strong else backbeat, 100 if strong else 90)
         if push and strong and place != 0 and i > 0:
             hit(b - (b - places[i - 1][0]) / parts, kick, 85)
@@ -624,7 +631,7 @@ def add_kit(corpus, name, sf, dry, out, room=KIT):
 
 def render_one(corpus, name, sf, room):
     """Renders one (piece, SoundFont, room) unless its files are there; returns the WAV path.
-    A room or the kit is put on the dry rendering (made first when missing)."""
+    A room or drums are put on the dry rendering (made first when missing)."""
     audio = os.path.join(corpus, "audio")
     wav = os.path.join(audio, f"{name}.{sf}.{room}.wav")
     if not os.path.exists(wav):
@@ -699,7 +706,7 @@ def main(argv):
     ap.add_argument("--corpus", default=CORPUS)
     ap.add_argument("--split", choices=["dev", "held"])
     ap.add_argument("--soundfont", action="append", choices=list(SOUNDFONTS))
-    ap.add_argument("--room", action="append", choices=list(ROOMS) + list(KITS),
+    ap.add_argument("--room", action="append", choices=EVERY_ROOM,
                     help=f"a room of {', '.join(ROOMS)} (all of them by default), or {KIT} or {BAND}: the dry "
                          "rendering with drums")
     ap.add_argument("names", nargs="*")
