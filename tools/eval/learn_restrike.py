@@ -57,8 +57,8 @@ def main(argv):
     ap = learn_add.command_line()
     ap.add_argument("-j", "--jobs", type=int, default=2)
     a = ap.parse_args(argv)
-    if a.split != "dev" or a.what != "dump":
-        sys.exit("learn_restrike.py dumps the development half only; learn_trees.py restrike fits")
+    if a.split == "held" or a.what != "dump":
+        sys.exit("learn_restrike.py dumps the development half or the training pieces; learn_trees.py restrike fits")
     learn_add.dump_all(a, keys(a), dump_one)
     return 0
 

@@ -4,6 +4,8 @@ rule looks at (add), the judgement of the engine's own notes (drop), and the sof
 
     learn_trees.py add|drop|restrike fit --out DIR --soundfont SF --room ROOM ...
     learn_trees.py add|drop|restrike write --out DIR --soundfont SF --room ROOM ... [--without-fold K] [--check]
+    (either with --also train: the training pieces' dumps join every fit, and are never judged; one
+    made of a development piece's music, its origin in the manifest, stays out of that piece's fold)
 
 Each reads what `learn_add.py dump` (add), `learn_drop.py dump` (drop) or `learn_restrike.py dump`
 (restrike) left in DIR, labelled as those scripts label it. `fit` fits gradient-boosted trees
@@ -17,6 +19,8 @@ as app/starter/refine/learned_MODEL_trees.inc holds them; --check prints the
 largest difference between the chances of the trees as written, walked as the starter walks them, and
 scikit-learn's own.
 """
+import argparse
+import json
 import os
 import sys
 
@@ -102,11 +106,27 @@ def write_inc(model, path, nodes, roots, baseline, fitted_on):
         f.write("};\n")
 
 
-def restrike_report(files, folds, count):
+def extra_files(a, model, fold_of):
+    """The --also split's files, each with the fold of the development piece it was made of (None)."""
+    if not a.also:
+        return []
+    with open(os.path.join(learn_add.CORPUS, "manifest.json")) as f:
+        origin = {p["name"]: p.get("origin") for p in json.load(f)["pieces"]}
+    label = {"add": learn_add.label, "drop": learn_drop.label, "restrike": learn_restrike.label}[model]
+    todo = learn_add.keys(argparse.Namespace(**{**vars(a), "split": a.also}))
+    return [(label(k, a.out), fold_of.get(origin.get(k.split(".")[0]))) for k in todo]
+
+
+def outside(extra, k):
+    """The extra files that may join a fit judged on fold k."""
+    return [c for c, fold in extra if k is None or fold != k]
+
+
+def restrike_report(files, folds, count, extra):
     """Out-of-fold chances of the re-strike trees, and the estimate at each cut beside the rule's."""
     oof = [np.zeros(len(c["y"])) for c in files]
     for k in range(count):
-        trees = fit_trees("restrike", [c for c, f in zip(files, folds) if f != k], 0)
+        trees = fit_trees("restrike", [c for c, f in zip(files, folds) if f != k] + outside(extra, k), 0)
         for i in np.where(folds == k)[0]:
             if len(files[i]["y"]):
                 oof[i] = trees.predict_proba(inputs(files[i]))[:, 1]
@@ -122,15 +142,16 @@ def restrike_report(files, folds, count):
               "  (out of fold)")
 
 
-def oof_report(model, a, files, folds):
-    """Out-of-fold chances of the logistic model and the trees, and the estimate at each cut."""
+def oof_report(model, a, files, folds, extra):
+    """Out-of-fold chances of the logistic model and the trees (each fold's fit joined by the extra
+    files), and the estimate at each cut."""
     if model == "restrike":
-        return restrike_report(files, folds, a.folds)
+        return restrike_report(files, folds, a.folds, extra)
     lib = learn_add if model == "add" else learn_drop
     oofl = [np.ones(len(c["y"])) for c in files]
     ooft = [np.ones(len(c["y"])) for c in files]
     for k in range(a.folds):
-        rest = [c for c, f in zip(files, folds) if f != k]
+        rest = [c for c, f in zip(files, folds) if f != k] + outside(extra, k)
         w, b = learn_add.fit_on(a, rest) if model == "add" else learn_drop.fit_on(a, rest)
         trees = fit_trees(model, rest, a.min_strength)
         for i in np.where(folds == k)[0]:
@@ -163,6 +184,7 @@ def main(argv):
     ap.add_argument("--without-fold", type=int)
     ap.add_argument("--inc")
     ap.add_argument("--check", action="store_true")
+    ap.add_argument("--also", choices=["train"], help="fit on this split's dumps too (never judged)")
     ap.add_argument("-j", "--jobs", type=int, default=2)
     a = ap.parse_args(["fit"] + argv[2:])
     if model == "drop" and "--l2" not in argv:
@@ -173,15 +195,17 @@ def main(argv):
     todo = learn_add.keys(a)
     label = {"add": learn_add.label, "drop": learn_drop.label, "restrike": learn_restrike.label}[model]
     files = [label(k, a.out) for k in todo]
-    folds, _ = learn_add.piece_folds(todo, a.folds)
+    folds, fold_of = learn_add.piece_folds(todo, a.folds)
+    extra = extra_files(a, model, fold_of)
     if what == "fit":
-        oof_report(model, a, files, folds)
+        oof_report(model, a, files, folds, extra)
         return 0
     keep = [c for c, f in zip(files, folds) if f != a.without_fold]
-    trees = fit_trees(model, keep, a.min_strength)
+    trees = fit_trees(model, keep + outside(extra, a.without_fold), a.min_strength)
     nodes, roots, baseline = flat_nodes(trees)
-    write_inc(model, a.inc, nodes, roots, baseline, "every development piece" if a.without_fold is None else
-              f"the development pieces less fold {a.without_fold} of {a.folds} (an out-of-fold build)")
+    fitted_on = "every development piece" if a.without_fold is None else \
+        f"the development pieces less fold {a.without_fold} of {a.folds} (an out-of-fold build)"
+    write_inc(model, a.inc, nodes, roots, baseline, fitted_on + (" and the training pieces" if extra else ""))
     print(f"{len(roots)} trees, {len(nodes)} nodes -> {a.inc}")
     if a.check:
         x = rows_of(model, files, a.min_strength)[0][:20000]

@@ -2,7 +2,7 @@
 """The wide corpus: 60-odd excerpts of published and written-out music, their truth, their renderings.
 
     wide.py manifest [--corpus DIR]
-    wide.py render [--corpus DIR] [--split dev|held] [--soundfont SF ...] [--room ROOM ...] [NAME ...]
+    wide.py render [--corpus DIR] [--split dev|held|train] [--soundfont SF ...] [--room ROOM ...] [NAME ...]
     wide.py list
     wide.py check [--corpus DIR]
 
@@ -11,7 +11,12 @@ file that is rendered) and DIR/truth/NAME.json (the written beats and bar
 lines in seconds of the audio), for every piece of tools/render/wide_pieces.py.
 The split into a development and a held-out half is read from
 tools/render/wide_split.json, which `manifest` writes once when it is missing
-(wide_pieces.decide_split) and never changes afterwards.
+(wide_pieces.decide_split) and never changes afterwards. A third set, `train`,
+holds pieces the refinement's models are fitted on and nothing is judged on
+(other bars of the development pieces' sources, tunes in neither half, the
+development half's written pieces transposed and played by other
+instruments; added to the split file by hand, never taken from the held-out
+half's music).
 
 `render` writes DIR/audio/NAME.SF.ROOM.wav (44100 Hz 16-bit stereo, peak at
 -1 dBFS, starting at the reference's time 0) and NAME.SF.ROOM.mono22050.wav
@@ -484,6 +489,8 @@ def write_manifest(corpus):
                  "family": piece.family, "texture": piece.texture}
         entry.update(fields)
         entry["performance"] = piece.performance
+        if piece.origin:
+            entry["origin"] = piece.origin
         entry["title"] = piece.title
         entries.append(entry)
     with open(os.path.join(corpus, "manifest.json"), "w") as f:
@@ -704,7 +711,7 @@ def main(argv):
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     ap.add_argument("command", choices=["manifest", "render", "list", "check"])
     ap.add_argument("--corpus", default=CORPUS)
-    ap.add_argument("--split", choices=["dev", "held"])
+    ap.add_argument("--split", choices=["dev", "held", "train"])
     ap.add_argument("--soundfont", action="append", choices=list(SOUNDFONTS))
     ap.add_argument("--room", action="append", choices=EVERY_ROOM,
                     help=f"a room of {', '.join(ROOMS)} (all of them by default), or {KIT} or {BAND}: the dry "

@@ -12,7 +12,9 @@ more before a bar line (a pick-up).
 
 `decide_split` fixes, once, which pieces are for development and which are
 held out, and which get a performance; wide.py stores its answer in
-wide_split.json and never asks again.
+wide_split.json and never asks again. The pieces named train-* (added later,
+by hand) are neither: the refinement's models are fitted on them beside the
+development half, and nothing is judged on them.
 """
 import os
 import subprocess
@@ -29,11 +31,12 @@ EXPORTS = os.environ.get("WIDE_EXPORTS", "/work/corpus/src")
 
 
 class Piece:
-    """One excerpt: name, where it comes from, what it is, and how to read it (excerpt())."""
+    """One excerpt: name, where it comes from, what it is, and how to read it (excerpt()); a
+    training piece made of another piece's music names it (origin)."""
 
-    def __init__(self, name, source, family, texture, title, read):
+    def __init__(self, name, source, family, texture, title, read, origin=None):
         self.name, self.source, self.family, self.texture, self.title = name, source, family, texture, title
-        self.read = read
+        self.read, self.origin = read, origin
         self.performance = False       # set from the stored split
 
     def excerpt(self):
@@ -52,16 +55,17 @@ def musescore_export(demo):
     return out
 
 
-def musescore(name, demo, family, texture, start_bar, bars, pickup_q=0.0):
+def musescore(name, demo, family, texture, start_bar, bars, pickup_q=0.0, origin=None):
     return Piece(name, f"debian:musescore3-common:demos/{demo}", family, texture, demo.replace("_", " "),
-                 lambda: wide.excerpt_midi(musescore_export(demo), start_bar, bars, pickup_q))
+                 lambda: wide.excerpt_midi(musescore_export(demo), start_bar, bars, pickup_q), origin)
 
 
-def blupi(number, start_bar, bars, pickup_q=0.0):
+def blupi(number, start_bar, bars, pickup_q=0.0, name=None):
     path = os.path.join(BLUPI, f"music{number:03d}.mid")
-    return Piece(f"blupi-{number}", f"debian:planetblupi-music-midi:music{number:03d}.mid", "ensemble",
+    return Piece(name or f"blupi-{number}", f"debian:planetblupi-music-midi:music{number:03d}.mid", "ensemble",
                  "game band music (drums left out)", f"Planet Blupi, music {number}",
-                 lambda: wide.excerpt_midi(path, start_bar, bars, pickup_q, first_bar_q=wide.grid_phase(path)))
+                 lambda: wide.excerpt_midi(path, start_bar, bars, pickup_q, first_bar_q=wide.grid_phase(path)),
+                 name and f"blupi-{number}")
 
 
 def abc_example(name, file, texture, family, pickup_q=0.0, bars=None, number=None):
@@ -70,12 +74,24 @@ def abc_example(name, file, texture, family, pickup_q=0.0, bars=None, number=Non
                  file, lambda: wide.abc_excerpt(path, pickup_q, bars, number=number))
 
 
-def written(name, family, texture, pickup_q=0.0, bars=None):
-    path = os.path.join(ABC_DIR, name + ".abc")
+def written(name, family, texture, pickup_q=0.0, bars=None, transpose=0, programs=None, of=None):
+    """A piece written out for this corpus: tools/render/abc/NAME.abc (or OF.abc, transposed and
+    played by other instruments: {channel: program})."""
+    path = os.path.join(ABC_DIR, (of or name) + ".abc")
     with open(path) as f:
         title = next((line[2:].strip() for line in f if line.startswith("T:")), name)
-    return Piece(name, f"abc:written:tools/render/abc/{name}.abc", family, texture, title,
-                 lambda: wide.abc_excerpt(path, pickup_q, bars))
+    WRITTEN[name] = (family, texture, pickup_q, bars)
+    return Piece(name, f"abc:written:tools/render/abc/{of or name}.abc", family, texture, title,
+                 lambda: wide.abc_excerpt(path, pickup_q, bars, transpose=transpose, programs=programs), of)
+
+
+def variant(of, family, transpose, programs):
+    """For training only: a written piece transposed and played by other instruments."""
+    _, texture, pickup_q, bars = WRITTEN[of]
+    return written(f"train-{of}", family, texture, pickup_q, bars, transpose, programs, of=of)
+
+
+WRITTEN = {}
 
 
 PIECES = [
@@ -148,6 +164,47 @@ PIECES = [
     written("ensemble-reel", "ensemble", "fast reel: flute, guitar, bass"),
     written("ensemble-polka", "ensemble", "polka: clarinet, trumpet, tuba", pickup_q=1.0),
     written("ensemble-waltz", "ensemble", "waltz: strings, harp, cello", pickup_q=1.0),
+    # for training the refinement's models only (split "train", never scored): other bars of the
+    # development pieces' sources, and tunes of abcmidi's examples in neither half
+    blupi(1, 40, 12, name="train-blupi-1"), blupi(3, 40, 12, name="train-blupi-3"),
+    blupi(5, 40, 14, name="train-blupi-5"), blupi(7, 40, 14, name="train-blupi-7"),
+    blupi(9, 40, 12, name="train-blupi-9"), blupi(1, 70, 12, name="train-blupi-1b"),
+    blupi(3, 70, 12, name="train-blupi-3b"), blupi(5, 70, 14, name="train-blupi-5b"),
+    musescore("train-ms-reunion", "Reunion", "piano", "piano solo, jazz ballad", 12, 10, origin="ms-reunion"),
+    musescore("train-ms-fugue", "Fugue_1", "strings", "string quartet, fugue", 10, 9, origin="ms-fugue"),
+    musescore("train-ms-fugue-b", "Fugue_1", "strings", "string quartet, fugue", 20, 9, origin="ms-fugue"),
+    abc_example("train-abc-smash-the-windows", "demo.abc", "jig", "piano", pickup_q=0.5, number=3),
+    abc_example("train-abc-candlemas-eve", "demo.abc", "four-part hymn", "piano", pickup_q=1.0, number=4),
+    abc_example("train-abc-friendly-visit", "demo.abc", "hornpipe with chords", "piano", pickup_q=1.0,
+                number=6, bars=16),
+    abc_example("train-abc-roddy-mccawley", "demo.abc", "flute over arpeggiated chords", "ensemble",
+                pickup_q=2.0, number=8, bars=16),
+    abc_example("train-abc-dergasn", "dergasn.abc", "klezmer, guitar over chords", "ensemble",
+                pickup_q=0.75, bars=24),
+    blupi(1, 100, 12, name="train-blupi-1c"), blupi(3, 100, 12, name="train-blupi-3c"),
+    blupi(5, 100, 14, name="train-blupi-5c"), blupi(7, 100, 14, name="train-blupi-7c"),
+    blupi(9, 100, 12, name="train-blupi-9c"),
+    # the development half's written pieces, transposed and played by other instruments
+    variant("piano-alberti", "piano", -2, None),
+    variant("piano-broken-prelude", "harp", 3, {0: 46, 2: 46}),
+    variant("piano-slow-chords", "ensemble", -3, {0: 0, 2: 48}),
+    variant("piano-tarantella", "ensemble", 2, {0: 71, 1: 0, 2: 0}),
+    variant("piano-march", "ensemble", -5, {0: 56, 1: 61, 2: 58}),
+    variant("piano-hymn", "ensemble", 2, {0: 68, 1: 48, 2: 42}),
+    variant("piano-minuet", "harpsichord", 2, {0: 6, 1: 6}),
+    variant("harpsichord-bourree", "piano", 2, {0: 0, 1: 0, 2: 0}),
+    variant("harpsichord-prelude", "guitar", -2, {0: 24, 2: 24}),
+    variant("organ-chorale-3-4", "organ", 3, {0: 19, 1: 19, 2: 19}),
+    variant("guitar-siciliana", "guitar", 2, {0: 25, 2: 25}),
+    variant("guitar-polka", "ensemble", -3, {0: 56, 1: 61, 2: 58}),
+    variant("violin-air", "flute", 2, {0: 73, 1: 48, 2: 48}),
+    variant("violin-hornpipe", "violin", -2, {0: 40, 1: 24, 2: 24}),
+    variant("flute-waltz", "ensemble", 3, {0: 71, 1: 46, 2: 46}),
+    variant("flute-slip-jig", "violin", -2, {0: 40, 1: 0, 2: 0}),
+    variant("strings-siciliano", "ensemble", 2, {0: 68, 1: 48, 2: 42}),
+    variant("ensemble-swing", "ensemble", -2, {0: 56, 1: 4, 2: 4, 3: 33, 4: 4}),
+    variant("ensemble-blues", "ensemble", 2, {0: 65, 1: 26, 2: 26, 3: 32, 4: 26}),
+    variant("ensemble-waltz", "ensemble", -3, {0: 73, 1: 46, 2: 42}),
 ]
 
 
@@ -192,9 +249,13 @@ def decide_split(pieces):
     family, pick-up and kind of source (published or written here); then,
     likewise, each piece gets a performance or not so that the performed and
     the plain pieces are even within each half, metre and family."""
+    training = [p for p in pieces if p.name.startswith("train-")]
+    pieces = [p for p in pieces if not p.name.startswith("train-")]
     known = {p.name: traits(p) for p in pieces}
     order = sorted(pieces, key=lambda p: (known[p.name][1][1], p.family, p.name))
     split = balanced(order, ("dev", "held"), lambda p: known[p.name])
     performance = balanced(order, (False, True),
                            lambda p: [(w, f"{split[p.name]} {t}") for w, t in known[p.name]])
-    return {p.name: {"split": split[p.name], "performance": performance[p.name]} for p in pieces}
+    out = {p.name: {"split": split[p.name], "performance": performance[p.name]} for p in pieces}
+    out.update({p.name: {"split": "train", "performance": i % 2 == 1} for i, p in enumerate(training)})
+    return out
