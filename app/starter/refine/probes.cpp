@@ -338,14 +338,6 @@ bool measureProbes(const AttackEvidence &e, const std::vector<Probe> &probes, st
 
 }  // namespace
 
-bool Probe::operator<(const Probe &o) const {
-    return std::tie(kind, pitch, from, to) < std::tie(o.kind, o.pitch, o.from, o.to);
-}
-
-bool Probe::operator==(const Probe &o) const {
-    return kind == o.kind && pitch == o.pitch && from == o.from && to == o.to;
-}
-
 ProbeKind partnerKind(int interval) {
     return interval == 12 ? ProbeKind::PartnerRise12 : interval == 19 ? ProbeKind::PartnerRise19 : ProbeKind::PartnerRise24;
 }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <tuple>
 #include <vector>
 
 #include "app/starter/refine/evidence.h"
@@ -28,8 +29,14 @@ struct Probe {
     std::int16_t pitch = 60;
     int from = 0;
     int to = 0;
-    bool operator<(const Probe &o) const;
-    bool operator==(const Probe &o) const;
+    /** Ordered by kind, key, first hop and last hop (inline: the list is sorted and searched often). */
+    bool operator<(const Probe &o) const {
+        return std::tie(kind, pitch, from, to) < std::tie(o.kind, o.pitch, o.from, o.to);
+    }
+    /** The same question. */
+    bool operator==(const Probe &o) const {
+        return kind == o.kind && pitch == o.pitch && from == o.from && to == o.to;
+    }
 };
 
 // The evidence with the answers to the probes measured for it.
