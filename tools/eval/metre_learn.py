@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Learn the choice among the metre readings, judged with each piece left out.
 
-    metre_learn.py DUMP_DIR [--corpus /work/corpus] [--l2 0.01] [--json FILE]
+    metre_learn.py DUMP_DIR [--corpus /work/corpus] [--l2 0.01] [--json FILE] [--also TRAIN_DUMP_DIR]
 
 DUMP_DIR holds one file KEY.jsonl per rendering (KEY = NAME.SOUNDFONT.ROOM),
 written by `SONOSCRIPTOR_METRE_DUMP=DUMP_DIR/KEY.jsonl sonoscriptor --beats
@@ -21,6 +21,9 @@ them. Prints the right judgements (of 3 per rendering) of the hand-set
 choice, of the learned one left out, of the learned one in-sample, and of
 the best reading (the ceiling); the per-piece gains and losses; and the
 weights fitted on all pieces, in the order of the starter's LearnedWeights.
+With --also, the training pieces' dumps (the corpus's split `train`) join
+every fit and are never judged; one made of a development piece's music (its
+`origin` in the manifest) stays out of the fit that judges that piece.
 """
 import argparse
 import collections
@@ -141,11 +144,16 @@ def right_of(data, picks):
 GRID = [(o, l2) for o in ("best", "share", "expected") for l2 in (0.001, 0.01, 0.1, 1)]
 
 
-def lopo_picks(data, objective, l2):
+def outside(extra, piece):
+    """The extra renderings that may join a fit judged on piece: not it, nor made of its music."""
+    return [d for d in extra if d["piece"] != piece and d.get("origin") != piece]
+
+
+def lopo_picks(data, objective, l2, extra=()):
     """The readings chosen with each piece left out in turn, by weights fitted on the others."""
     picks = [None] * len(data)
     for p in sorted({d["piece"] for d in data}):
-        w = fit([d for d in data if d["piece"] != p], l2, objective)
+        w = fit([d for d in data if d["piece"] != p] + outside(extra, p), l2, objective)
         for i, d in enumerate(data):
             if d["piece"] == p:
                 picks[i] = choose(d, w)
@@ -155,22 +163,23 @@ def lopo_picks(data, objective, l2):
 def nested_fold(args):
     """For one piece left out: the objective and penalty whose leave-one-piece-out right judgements
     on the other pieces are the most, and the left-out renderings' picks by weights so fitted."""
-    data, piece = args
+    data, piece, extra = args
     rest = [d for d in data if d["piece"] != piece]
-    scores = [right_of(rest, lopo_picks(rest, o, l2)).sum() for o, l2 in GRID]
+    extra = outside(extra, piece)
+    scores = [right_of(rest, lopo_picks(rest, o, l2, extra)).sum() for o, l2 in GRID]
     o, l2 = GRID[int(np.argmax(scores))]
-    w = fit(rest, l2, o)
+    w = fit(rest + extra, l2, o)
     return piece, (o, l2), {i: choose(d, w) for i, d in enumerate(data) if d["piece"] == piece}
 
 
-def nested(data, jobs):
+def nested(data, jobs, extra=()):
     """Leave-one-piece-out with the objective and penalty chosen inside each fold (GRID)."""
     import multiprocessing
     pieces = sorted({d["piece"] for d in data})
     picks = [None] * len(data)
     chosen = collections.Counter()
     with multiprocessing.Pool(jobs) as pool:
-        for piece, config, fold in pool.imap_unordered(nested_fold, [(data, p) for p in pieces]):
+        for piece, config, fold in pool.imap_unordered(nested_fold, [(data, p, list(extra)) for p in pieces]):
             chosen[config] += 1
             for i, k in fold.items():
                 picks[i] = k
@@ -189,10 +198,17 @@ def main(argv):
     ap.add_argument("--nested", type=int, metavar="JOBS", default=0,
                     help="also choose the objective and penalty inside each fold (slow; JOBS processes)")
     ap.add_argument("--json", help="write the per-rendering picks and the weights here")
+    ap.add_argument("--also", help="the training pieces' dump directory: in every fit, never judged")
     args = ap.parse_args(argv)
     data = load(args.dump_dir, args.corpus, args.phases)
+    extra = load(args.also, args.corpus, args.phases) if args.also else []
+    with open(os.path.join(args.corpus, "manifest.json")) as f:
+        origin = {p["name"]: p.get("origin") for p in json.load(f)["pieces"]}
+    for d in extra:
+        d["origin"] = origin.get(d["piece"])
     pieces = sorted({d["piece"] for d in data})
-    print(f"{len(data)} renderings of {len(pieces)} pieces, {sum(len(d['X']) for d in data)} readings")
+    print(f"{len(data)} renderings of {len(pieces)} pieces, {sum(len(d['X']) for d in data)} readings"
+          + (f"; {len(extra)} training renderings beside them" if extra else ""))
 
     hand = [choose(d, HAND) for d in data]
     starter = [d["chosen"] if d["chosen"] is not None else h for d, h in zip(data, hand)]
@@ -201,12 +217,12 @@ def main(argv):
     lopo = [None] * len(data)
     weights = {}
     for p in pieces:
-        w = fit([d for d in data if d["piece"] != p], args.l2, args.objective)
+        w = fit([d for d in data if d["piece"] != p] + outside(extra, p), args.l2, args.objective)
         weights[p] = w
         for i, d in enumerate(data):
             if d["piece"] == p:
                 lopo[i] = choose(d, w)
-    w_all = fit(data, args.l2, args.objective)
+    w_all = fit(data + extra, args.l2, args.objective)
     insample = [choose(d, w_all) for d in data]
 
     def line(name, picks):
@@ -220,7 +236,7 @@ def main(argv):
     line("hand-set score", hand)
     line("learned, each piece left out", lopo)
     if args.nested:
-        picks, configs = nested(data, args.nested)
+        picks, configs = nested(data, args.nested, extra)
         line("learned, objective and penalty chosen inside each fold", picks)
     line("learned on all pieces (in-sample)", insample)
     line("best reading (ceiling)", ceiling)
