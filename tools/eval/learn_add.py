@@ -214,6 +214,13 @@ def dump_all(a, todo, dump):
         list(pool.map(lambda k: dump(a, k), todo))
 
 
+def check_split(a, script):
+    """Exits unless the split of a may be used: never the held-out half; the training pieces only to
+    be dumped (the fits judge the development half and take them only through --also)."""
+    if a.split == "held" or (a.split != "dev" and a.what != "dump"):
+        sys.exit(f"{script} fits on the development half only, and dumps it or the training pieces")
+
+
 def piece_folds(todo, count):
     """The pieces of todo sorted and dealt into count folds in turn (every rendering of a piece in
     its piece's fold): the fold of each key of todo, and the fold of each piece."""
@@ -229,8 +236,7 @@ def main(argv):
     ap.add_argument("--check", action="store_true")
     ap.add_argument("-j", "--jobs", type=int, default=2)
     a = ap.parse_args(argv)
-    if a.split == "held" or (a.split != "dev" and a.what != "dump"):
-        sys.exit("learn_add.py fits on the development half only (and dumps the training pieces too)")
+    check_split(a, "learn_add.py")
     todo = keys(a)
     if a.what == "dump":
         dump_all(a, todo, dump_one)

@@ -126,8 +126,7 @@ def main(argv):
                     "(foldK.txt, with foldK.pieces) to this directory, as learned.cpp holds them")
     ap.add_argument("-j", "--jobs", type=int, default=2)
     a = ap.parse_args(argv)
-    if a.split == "held" or (a.split != "dev" and a.what != "dump"):
-        sys.exit("learn_drop.py fits on the development half only (and dumps the training pieces too)")
+    learn_add.check_split(a, "learn_drop.py")
     todo = keys(a)
     if a.what == "dump":
         learn_add.dump_all(a, todo, dump_one)

@@ -57,8 +57,9 @@ def main(argv):
     ap = learn_add.command_line()
     ap.add_argument("-j", "--jobs", type=int, default=2)
     a = ap.parse_args(argv)
-    if a.split == "held" or a.what != "dump":
-        sys.exit("learn_restrike.py dumps the development half or the training pieces; learn_trees.py restrike fits")
+    if a.what != "dump":
+        sys.exit("learn_restrike.py only dumps; learn_trees.py restrike fits")
+    learn_add.check_split(a, "learn_restrike.py")
     learn_add.dump_all(a, keys(a), dump_one)
     return 0
 
