@@ -20,9 +20,9 @@ import wave
 from serving import MINUET, PRELUDE, Server, command
 
 
-def longer_recording(path, repeats):
-    """The Minuet repeated: a recording that takes a few seconds to transcribe."""
-    with wave.open(MINUET, "rb") as w:
+def longer_recording(path, repeats, source=MINUET):
+    """A bundled example repeated: a recording that takes a few seconds to transcribe."""
+    with wave.open(source, "rb") as w:
         params, frames = w.getparams(), w.readframes(w.getnframes())
     with wave.open(path, "wb") as out:
         out.setparams(params)
@@ -76,20 +76,26 @@ class ServeApi(unittest.TestCase):
         self.assertEqual(self.results(answer["id"]), list(self.command_outputs(PRELUDE, "--tempo", "66", "--key", "C")))
 
     def test_two_at_once(self):
-        ids = [self.server.upload(p)[1]["id"] for p in (MINUET, PRELUDE)]
+        # each lasts long enough that the second upload and the polls meet both running, however
+        # slow the machine: the bare examples take a tenth of a second, less than an upload may
+        recordings = [os.path.join(self.dir, name) for name in ("minuet-three-times.wav", "prelude-six-times.wav")]
+        longer_recording(recordings[0], 3)
+        longer_recording(recordings[1], 6, PRELUDE)
+        ids = [self.server.upload(p)[1]["id"] for p in recordings]
         views, both_running = {}, False
         while len(views) < 2:
-            states = {}
-            for job_id in ids:
+            # the first asked again after the second: running both times, it ran while the second did
+            states = []
+            for job_id in (ids[0], ids[1], ids[0]):
                 status, view = self.server.json("GET", "/api/transcriptions/" + job_id)
-                states[job_id] = view["state"]
+                states.append(view["state"])
                 if view["state"] not in ("queued", "running"):
                     views[job_id] = view
-            both_running = both_running or all(s == "running" for s in states.values())
+            both_running = both_running or states == ["running"] * 3
         self.assertTrue(both_running)
         self.assertEqual([views[i]["state"] for i in ids], ["done", "done"])
-        self.assertEqual(self.results(ids[0]), list(self.command_outputs(MINUET)))
-        self.assertEqual(self.results(ids[1]), list(self.command_outputs(PRELUDE)))
+        self.assertEqual(self.results(ids[0]), list(self.command_outputs(recordings[0])))
+        self.assertEqual(self.results(ids[1]), list(self.command_outputs(recordings[1])))
 
     def test_cancel_then_remove(self):
         long = os.path.join(self.dir, "long.wav")
