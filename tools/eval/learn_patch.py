@@ -150,11 +150,13 @@ def report(name, files, chances_of, allowed, cuts):
 
 
 def log_odds(p):
+    """The log-odds of chances, kept finite."""
     p = np.clip(p, 1e-6, 1 - 1e-6)
     return np.log(p / (1 - p))
 
 
 def fit(a):
+    """Prints the out-of-fold estimates of the network alone, the trees, and the trees reading its chance."""
     todo = learn_add.keys(a)
     files = [learn_add.label(k, a.out) for k in todo]
     folds, fold_of = learn_add.piece_folds(todo, a.folds)
