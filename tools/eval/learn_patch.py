@@ -2,7 +2,7 @@
 """The proposals judged from the recording itself: a small neural network over a patch of its spectra.
 
     learn_patch.py patches --out DIR --soundfont SF --room ROOM ... [--split dev|train] [-j N]
-    learn_patch.py fit --out DIR --soundfont SF --room ROOM ... [--also train] [--nested]
+    learn_patch.py fit --out DIR --soundfont SF --room ROOM ... [--also train] [--nested] [--hidden 256,64]
 
 A measurement: nothing here is read by the starter.
 
