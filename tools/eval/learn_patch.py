@@ -23,9 +23,7 @@ fitting pieces alone (a network for every pair of folds); without, the plain out
 networks fitted on the judged fold gave. With --also train the training pieces' patches join every
 network's fit (one made of a development piece's music stays out of that piece's fold), never the trees'.
 """
-import argparse
 import concurrent.futures
-import json
 import os
 import sys
 
@@ -161,12 +159,7 @@ def fit(a):
     files = [learn_add.label(k, a.out) for k in todo]
     folds, fold_of = learn_add.piece_folds(todo, a.folds)
     dev = [rows(a, k, c) for k, c in zip(todo, files)]
-    extra = []
-    if a.also:
-        with open(os.path.join(learn_add.CORPUS, "manifest.json")) as f:
-            origin = {p["name"]: p.get("origin") for p in json.load(f)["pieces"]}
-        for k in learn_add.keys(argparse.Namespace(**{**vars(a), "split": a.also})):
-            extra.append((rows(a, k, learn_add.label(k, a.out)), fold_of.get(origin.get(k.split(".")[0]))))
+    extra = [(rows(a, k, learn_add.label(k, a.out)), fold) for k, fold in learn_trees.extra_keys(a, fold_of)]
     allowed = [c["x"][:, 0] >= a.min_strength for c in files]
     rng = np.random.default_rng(0)
     every = list(range(a.folds))

@@ -106,15 +106,20 @@ def write_inc(model, path, nodes, roots, baseline, fitted_on):
         f.write("};\n")
 
 
-def extra_files(a, model, fold_of):
-    """The --also split's files, each with the fold of the development piece it was made of (None)."""
+def extra_keys(a, fold_of):
+    """The --also split's renderings, each with the fold of the development piece it was made of (None)."""
     if not a.also:
         return []
     with open(os.path.join(learn_add.CORPUS, "manifest.json")) as f:
         origin = {p["name"]: p.get("origin") for p in json.load(f)["pieces"]}
-    label = {"add": learn_add.label, "drop": learn_drop.label, "restrike": learn_restrike.label}[model]
     todo = learn_add.keys(argparse.Namespace(**{**vars(a), "split": a.also}))
-    return [(label(k, a.out), fold_of.get(origin.get(k.split(".")[0]))) for k in todo]
+    return [(k, fold_of.get(origin.get(k.split(".")[0]))) for k in todo]
+
+
+def extra_files(a, model, fold_of):
+    """The --also split's files, each with the fold of the development piece it was made of (None)."""
+    label = {"add": learn_add.label, "drop": learn_drop.label, "restrike": learn_restrike.label}[model]
+    return [(label(k, a.out), fold) for k, fold in extra_keys(a, fold_of)]
 
 
 def outside(extra, k):
